@@ -1,0 +1,112 @@
+#include "app/constants.h"
+#include "app/prompter.h"
+#include "app/trelvin.h"
+#include "ui_trelvin.h"
+
+#include <QSettings>
+#include <QSignalBlocker>
+
+void Trelvin::readSettings()
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.beginGroup(Trel::Group::Main);
+
+    dataDir.setPath(settings.value(Trel::Key::DataDirectory, dataDir.path()).toString());
+
+    statusTips = settings.value(Trel::Key::StatusTips, 1).toInt();
+    {
+        const QSignalBlocker blocker(ui->actionStatusTips);
+        ui->actionStatusTips->setChecked(statusTips != 0);
+    }
+    statusTipsFilter = statusTips;
+
+    autoUpdate = settings.value(Trel::Key::AutoUpdate, true).toBool();
+    {
+        const QSignalBlocker blocker(ui->actionAuto_Update_Check);
+        ui->actionAuto_Update_Check->setChecked(autoUpdate);
+    }
+
+    theme = settings.value(Trel::Key::Theme, Trel::ThemeDark).toString();
+    club = settings.value(Trel::Key::Club, Trel::DefaultClub).toString();
+
+    if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
+        resize(settings.value(Trel::Key::Size).toSize());
+        move(settings.value(Trel::Key::Position).toPoint());
+    }
+    settings.endGroup();
+}
+
+void Trelvin::writeSettings()
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.beginGroup(Trel::Group::Main);
+    settings.setValue(Trel::Key::Exist, Trel::Yes);
+    settings.setValue(Trel::Key::Size, size());
+    settings.setValue(Trel::Key::Position, pos());
+    settings.setValue(Trel::Key::DataDirectory, dataDir.path());
+    settings.setValue(Trel::Key::StatusTips, statusTips);
+    settings.setValue(Trel::Key::AutoUpdate, autoUpdate);
+    settings.setValue(Trel::Key::Theme, theme);
+    settings.setValue(Trel::Key::Club, club);
+    settings.endGroup();
+}
+
+bool Trelvin::setDatabaseDirectory(QDir dDir)
+{
+    dataDir = dDir;
+    if (!dataDir.exists()) {
+        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Error: Cannot Find Data Directory"),
+                                      "Directory '" + dataDir.path() + "' is missing.");
+        startupAborted = true;
+        Prompter::instance()->exitProgram(0);
+        return false;
+    }
+
+    errorLogFile.close();
+    errorLogFile.setFileName(dataDir.path() + "/" + Trel::ErrorLogFile);
+    const bool opened = errorLogFile.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
+    if (!opened) {
+        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
+                                      "File " + errorLogFile.fileName() + "\nCould not be Opened.\n");
+        errorMessage = "Cannot Open File " + errorLogFile.fileName();
+    }
+    return opened;
+}
+
+void Trelvin::on_actionSet_Data_Directory_triggered()
+{
+    Prompter *prompter = Prompter::instance();
+    QString answer;
+    for (;;) {
+        answer = prompter->existingDirectory(QStringLiteral("Select Trelvin Data Directory"), dataDir.path());
+        if (answer.isEmpty())
+            return;
+        if (answer == dataDir.path()) {
+            prompter->message(Prompter::Information, QStringLiteral("Same Trelvin Data Directory"),
+                              QStringLiteral("You have not change the Trelvin Data Directory."));
+            break;
+        }
+        const auto reply = prompter->message(Prompter::Question, QStringLiteral("New Trelvin Data Directory!"),
+                                             "You have selected:\n\n\"" + answer
+                                                 + "\"\n\n as the new Trelvin Data Directory.\n\n"
+                                                   "Is this what you really want?\n",
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (reply == QMessageBox::Yes)
+            break;
+    }
+    dataDir.setPath(answer);
+    if (!setDatabaseDirectory(dataDir))
+        return;
+    initWindows();
+}
+
+void Trelvin::on_actionStatusTips_toggled()
+{
+    statusTips = ui->actionStatusTips->isChecked() ? 1 : 0;
+    statusTipsFilter = statusTips;
+}
+
+void Trelvin::on_actionAuto_Update_Check_triggered()
+{
+    autoUpdate = ui->actionAuto_Update_Check->isChecked();
+}

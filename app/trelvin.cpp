@@ -1,0 +1,254 @@
+#include "app/trelvin.h"
+
+#include "app/constants.h"
+#include "app/themes.h"
+#include "dialogs/contact.h"
+#include "dialogs/station.h"
+#include "reports/seelogs.h"
+#include "ui_trelvin.h"
+#include "viewer/seefile.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QNetworkAccessManager>
+#include <QProgressBar>
+#include <QShortcut>
+#include <QTime>
+#include <QTimer>
+
+Trelvin::Trelvin(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::Trelvin)
+{
+    memoryDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::MemoryConnection);
+    fileDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::FileConnection);
+
+    ui->setupUi(this);
+    setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
+
+    lightPalette = QGuiApplication::palette();
+    darkPalette = makeDarkPalette();
+
+    // The program runs from a sibling of the "Programs" directory.
+    programDir = QDir(QDir::currentPath());
+    QDir parentDir = programDir;
+    parentDir.cdUp();
+    dataDir = QDir(parentDir.path() + Trel::DataSubdir);
+    infoDir = QDir(parentDir.path() + Trel::InfoSubdir);
+
+    readSettings();
+    setDatabaseDirectory(dataDir);
+    if (startupAborted)
+        return;
+
+    clockInterval = 1000;
+    clockTimer = new QTimer(this);
+    connect(clockTimer, &QTimer::timeout, this, &Trelvin::sysclkTimeout);
+
+    const QIcon icon(infoDir.path() + Trel::IconFile);
+    setWindowIcon(icon);
+
+    // Preset the net-log selection to today, from now to the end of the day.
+    const QDateTime now = QDateTime::currentDateTime();
+    ui->year->setValue(now.toString(QStringLiteral("yy")).toInt());
+    ui->month->setValue(now.toString(QStringLiteral("MM")).toInt());
+    ui->day->setValue(now.toString(QStringLiteral("dd")).toInt());
+    ui->beginTime->setText(now.toString(QStringLiteral("hh:mm")));
+    ui->endTime->setText(QStringLiteral("23:59"));
+    ui->club->setText(club);
+
+    networkManager = new QNetworkAccessManager(this);
+    if (autoUpdate)
+        checkUpdates();
+
+    createWindows();
+    for (QWidget *window : std::initializer_list<QWidget *>{aboutWindow, stationDialog, contactDialog, allLogWindow,
+                                                           preambleWindow, dateLogWindow, rosterWindow,
+                                                           contactsWindow, qsoWindow})
+        window->setWindowIcon(icon);
+
+    connect(contactDialog, &Contact::escapeSig, this, &Trelvin::backHome);
+    connect(contactDialog, &Contact::getContactSig, this, &Trelvin::getContact);
+    connect(contactDialog, &Contact::saveContactSig, this, &Trelvin::saveContact);
+    connect(aboutWindow, &SeeFile::errorSig, this, &Trelvin::aboutError);
+    connect(aboutWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
+    connect(preambleWindow, &SeeFile::errorSig, this, &Trelvin::preambError);
+    connect(preambleWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
+    for (SeeLogs *report : {rosterWindow, allLogWindow, contactsWindow, dateLogWindow, qsoWindow})
+        connect(report, &SeeLogs::escapeSig, this, &Trelvin::backHome);
+    connect(stationDialog, &Station::escapeSig, this, &Trelvin::backHome);
+    connect(stationDialog, &Station::connectSig, this, &Trelvin::connectQRZ);
+    connect(stationDialog, &Station::getStationSig, this, &Trelvin::getStation);
+    connect(stationDialog, &Station::saveStationSig, this, &Trelvin::saveStation);
+
+    createKeyBindings();
+
+    setupDbMemory();
+    initWindows();
+
+    progressBar = new QProgressBar();
+
+    qApp->installEventFilter(this);
+
+    ui->search->setFocus(Qt::OtherFocusReason);
+    clockTimer->start(clockInterval);
+    connectQRZ();
+}
+
+Trelvin::~Trelvin()
+{
+    if (qApp)
+        qApp->removeEventFilter(this);
+    // The secondary windows have no parent; they go with the main window.
+    delete aboutWindow;
+    delete stationDialog;
+    delete contactDialog;
+    delete allLogWindow;
+    delete preambleWindow;
+    delete dateLogWindow;
+    delete rosterWindow;
+    delete contactsWindow;
+    delete qsoWindow;
+    delete progressBar;
+    delete ui;
+}
+
+void Trelvin::createWindows()
+{
+    aboutWindow = new SeeFile();
+    aboutWindow->readSettings(Trel::Group::About);
+    stationDialog = new Station();
+    stationDialog->readSettings();
+    contactDialog = new Contact();
+    contactDialog->readSettings();
+    allLogWindow = new SeeLogs();
+    allLogWindow->readSettings(Trel::Group::AllLog);
+    preambleWindow = new SeeFile();
+    preambleWindow->readSettings(Trel::Group::Preamble);
+    dateLogWindow = new SeeLogs();
+    dateLogWindow->readSettings(Trel::Group::DateLog);
+    rosterWindow = new SeeLogs();
+    rosterWindow->readSettings(Trel::Group::Roster);
+    contactsWindow = new SeeLogs();
+    contactsWindow->readSettings(Trel::Group::Contacts);
+    qsoWindow = new SeeLogs();
+    qsoWindow->readSettings(Trel::Group::Qso);
+}
+
+void Trelvin::createKeyBindings()
+{
+    const auto bind = [this](const QKeySequence &key, void (Trelvin::*slot)()) {
+        auto *shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, slot);
+    };
+    bind(QKeySequence(Qt::Key_Escape), &Trelvin::selectSearch);
+    bind(QKeySequence(Qt::Key_F11), &Trelvin::delNet);
+    bind(QKeySequence(Qt::Key_F12), &Trelvin::delCon);
+    bind(QKeySequence(Qt::Key_PageUp), &Trelvin::topContact);
+    bind(QKeySequence(Qt::Key_Up), &Trelvin::previousContact);
+    bind(QKeySequence(Qt::Key_Down), &Trelvin::nextContact);
+    bind(QKeySequence(Qt::Key_PageDown), &Trelvin::endContact);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Plus), &Trelvin::enableMemberStatus);
+    bind(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), &Trelvin::enableMemberStatus);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Minus), &Trelvin::disableMemberStatus);
+    bind(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Minus), &Trelvin::disableMemberStatus);
+}
+
+void Trelvin::initWindows()
+{
+    setupDbFile();
+
+    if (theme == QLatin1String(Trel::ThemeLight))
+        switchPalette(lightPalette);
+    if (theme == QLatin1String(Trel::ThemeDark))
+        switchPalette(darkPalette);
+
+    displayNet(activeID);
+    if (dateLogWindow->isVisible())
+        showCurrentTrelvin();
+
+    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
+
+    // Reopen what was open at the last exit.
+    if (aboutWindow->visibleFlag == QLatin1String(Trel::Yes)) {
+        const QString &content = aboutWindow->content;
+        if (content == QLatin1String(Trel::Content::License))
+            on_actionLicense_triggered();
+        if (content == QLatin1String(Trel::Content::GetStarted))
+            on_actionGettingStartedTrelvin_triggered();
+        if (content == QLatin1String(Trel::Content::Shortcuts))
+            on_actionShortcut_Keys_triggered();
+        if (content == QLatin1String(Trel::Content::ChangeLog))
+            on_actionChange_Log_triggered();
+        if (content == QLatin1String(Trel::Content::Environment))
+            on_actionEnvironment_triggered();
+        if (content == QLatin1String(Trel::Content::ErrorLog))
+            on_actionShow_Error_Log_triggered();
+    }
+    if (stationDialog->visibleFlag == QLatin1String(Trel::Yes))
+        on_actionStationDetails_triggered();
+    if (contactDialog->visibleFlag == QLatin1String(Trel::Yes))
+        on_actionEditContact_triggered();
+    if (dateLogWindow->visibleFlag == QLatin1String(Trel::Yes))
+        on_actionShow_Net_Log_Select_triggered();
+    if (preambleWindow->visibleFlag == QLatin1String(Trel::Yes))
+        on_actionPreamble_triggered();
+    if (rosterWindow->visibleFlag == QLatin1String(Trel::Yes))
+        on_actionShowClubRoster_triggered();
+    if (contactsWindow->visibleFlag == QLatin1String(Trel::Yes))
+        on_actionShowContacts_triggered();
+    if (allLogWindow->visibleFlag == QLatin1String(Trel::Yes))
+        on_actionShowTrelvin_triggered();
+    if (qsoWindow->visibleFlag == QLatin1String(Trel::Yes)) {
+        qsoWindow->setWindowTitle(QStringLiteral("QSO History"));
+        on_actionShow_QSO_History_Log_triggered();
+    }
+
+    setStationDetails();
+}
+
+void Trelvin::sysclkTimeout()
+{
+    ui->time->setText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")));
+}
+
+void Trelvin::backHome()
+{
+    activateWindow();
+}
+
+bool Trelvin::eventFilter(QObject *watched, QEvent *event)
+{
+    return statusTipsFilter == 0 && watched && event->type() == QEvent::StatusTip;
+}
+
+void Trelvin::closeEvent(QCloseEvent *event)
+{
+    on_actionExit_triggered();
+    event->accept();
+}
+
+void Trelvin::on_actionExit_triggered()
+{
+    aboutWindow->writeSettings(Trel::Group::About, aboutWindow->content, aboutWindow->isVisible());
+    rosterWindow->writeSettings(Trel::Group::Roster, Trel::Normal, rosterWindow->isVisible());
+    allLogWindow->writeSettings(Trel::Group::AllLog, Trel::Normal, allLogWindow->isVisible());
+    dateLogWindow->writeSettings(Trel::Group::DateLog, Trel::Normal, dateLogWindow->isVisible());
+    contactsWindow->writeSettings(Trel::Group::Contacts, Trel::Normal, contactsWindow->isVisible());
+    qsoWindow->writeSettings(Trel::Group::Qso, Trel::Normal, qsoWindow->isVisible());
+    preambleWindow->writeSettings(Trel::Group::Preamble, Trel::Normal, preambleWindow->isVisible());
+    stationDialog->writeSettings();
+    contactDialog->writeSettings();
+
+    writeSettings();
+
+    // Members added during the net must outlive the run.
+    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+
+    memoryDb.close();
+    fileDb.close();
+    QCoreApplication::quit();
+}

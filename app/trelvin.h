@@ -1,0 +1,206 @@
+#pragma once
+
+#include <QColor>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QMainWindow>
+#include <QPalette>
+#include <QSqlDatabase>
+#include <QString>
+
+class QCloseEvent;
+class QEvent;
+class QNetworkAccessManager;
+class QProgressBar;
+class QTimer;
+class Station;
+class Contact;
+class SeeLogs;
+class SeeFile;
+
+namespace Ui {
+class Trelvin;
+}
+
+// The main window and hub of the program. Its slots are split by area into
+// app/, data/, checkin/, qrz/, dialogs/, files/, reports/ and viewer/.
+class Trelvin : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit Trelvin(QWidget *parent = nullptr);
+    ~Trelvin() override;
+
+    // False when start-up stopped at a missing data directory.
+    bool started() const { return !startupAborted; }
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    Ui::Trelvin *ui = nullptr;
+
+    QSqlDatabase memoryDb;
+    QSqlDatabase fileDb;
+
+    // Themes.
+    QPalette lightPalette;
+    QPalette darkPalette;
+    QPalette alertPalette;
+    QPalette goodPalette;
+    QPalette infoPalette;
+    QPalette warnButtonPalette;
+    QPalette goButtonPalette;
+    QPalette checkButtonPalette;
+    QColor normalTextColor;
+    QColor normalBackColor;
+    QColor ncsTextColor;
+    QColor ncsBackColor;
+    QColor relayTextColor;
+    QColor relayBackColor;
+    QColor relayCheckedTextColor;
+    QColor checkedTextColor;
+    QColor activeBackColor;
+    QString theme;
+
+    // Directories and settings.
+    QDir programDir;
+    QDir infoDir;
+    QDir dataDir;
+    QString club;
+    int statusTips = 0;
+    int statusTipsFilter = 0;
+    bool autoUpdate = false;
+
+    // Error log.
+    QFile errorLogFile;
+    QString errorMessage;
+    QDateTime lastErrorTime;
+
+    QTimer *clockTimer = nullptr;
+    int clockInterval = 1000;
+    QNetworkAccessManager *networkManager = nullptr;
+    QProgressBar *progressBar = nullptr;
+
+    // Current entry and net.
+    int activeID = 1;
+    int entryId = 0;
+    int candidateCursor = 0;
+    int candidateCount = 0;
+    QString currentCall;
+    int activeLogId = 0;
+    int activeConId = 0;
+    int contactUtcOffset = 0;
+    int stationUtcOffset = 0;
+
+    // QRZ session.
+    bool qrzConnected = false;
+    QString qrzKey;
+    QString qrzReply;
+    int qrzMode = 1;
+
+    // Secondary windows, created once and kept for the whole run.
+    SeeFile *aboutWindow = nullptr;
+    Station *stationDialog = nullptr;
+    Contact *contactDialog = nullptr;
+    SeeLogs *allLogWindow = nullptr;
+    SeeFile *preambleWindow = nullptr;
+    SeeLogs *dateLogWindow = nullptr;
+    SeeLogs *rosterWindow = nullptr;
+    SeeLogs *contactsWindow = nullptr;
+    SeeLogs *qsoWindow = nullptr;
+
+public slots:
+    // Lifecycle (app/trelvin.cpp).
+    void initWindows();
+    void sysclkTimeout();
+    void backHome();
+    void on_actionExit_triggered();
+
+    // Settings and data directory (app/settings.cpp).
+    void readSettings();
+    void writeSettings();
+    bool setDatabaseDirectory(QDir dDir);
+    void on_actionSet_Data_Directory_triggered();
+    void on_actionStatusTips_toggled();
+    void on_actionAuto_Update_Check_triggered();
+
+    // Error log (app/errorlog.cpp).
+    void writeError(QString message);
+    void logError();
+    void aboutError();
+    void preambError();
+
+    // Themes (app/themes.cpp).
+    void switchPalette(QPalette palette);
+    void on_actionLightTheme_triggered();
+    void on_actionDarkTheme_triggered();
+
+    // Update check (app/updates.cpp).
+    void checkUpdates();
+    void on_actionCheck_for_Updates_triggered();
+
+    // Databases (data/database.cpp).
+    void setupDbFile();
+    void setupDbMemory();
+    void processLine(QFile &file, QList<QString> &list);
+
+    // Call search and navigation (checkin/search.cpp).
+    void displayCandidates();
+    void selectSearch();
+    void topContact();
+    void previousContact();
+    void nextContact();
+    void endContact();
+
+    // Net list and check-in (checkin/netlist.cpp).
+    void displayNet(int activeID);
+    void delNet();
+    void delCon();
+
+    // Club roster membership (checkin/membership.cpp).
+    void enableMemberStatus();
+    void disableMemberStatus();
+
+    // QRZ client (qrz/qrzclient.cpp).
+    void connectQRZ();
+    void getContact();
+    void getStation();
+    void saveStation();
+    void setStationDetails();
+
+    // Station and contact dialogs (dialogs/dialogactions.cpp).
+    void on_actionStationDetails_triggered();
+    void on_actionEditContact_triggered();
+    void saveContact();
+
+    // Roster files (files/rosterfiles.cpp).
+    void loadMember(QString fileName);
+    void saveRoster(QString fileName);
+
+    // Reports (reports/reports.cpp).
+    void showCurrentTrelvin();
+    void on_actionShow_Net_Log_Select_triggered();
+    void on_actionShowClubRoster_triggered();
+    void on_actionShowContacts_triggered();
+    void on_actionShowTrelvin_triggered();
+    void on_actionShow_QSO_History_Log_triggered();
+
+    // Documents (viewer/documents.cpp).
+    void on_actionLicense_triggered();
+    void on_actionGettingStartedTrelvin_triggered();
+    void on_actionShortcut_Keys_triggered();
+    void on_actionChange_Log_triggered();
+    void on_actionEnvironment_triggered();
+    void on_actionShow_Error_Log_triggered();
+    void on_actionPreamble_triggered();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createWindows();
+    void createKeyBindings();
+
+    bool startupAborted = false;
+};

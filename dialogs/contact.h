@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QCloseEvent;
+
+namespace Ui {
+class Contact;
+}
+
+// The full stored record of one station. The main window fills the fields and
+// saves them; the dialog only asks for a QRZ lookup or a save by signals.
+class Contact : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Contact(QWidget *parent = nullptr);
+    ~Contact() override;
+
+    Ui::Contact *ui;
+    QString visibleFlag = QStringLiteral("No");
+
+signals:
+    void escapeSig();
+    void errorSig();
+    void getContactSig();
+    void saveContactSig();
+
+public slots:
+    void writeSettings();
+    void readSettings();
+    void on_getContact_clicked();
+    void on_saveContact_clicked();
+    void toMainWindow();
+    void on_call_returnPressed();
+    void setFocusCall();
+    void on_call_textEdited(const QString &arg1);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QCloseEvent;
+
+namespace Ui {
+class Station;
+}
+
+// Six-character Maidenhead locator of a position in decimal degrees. Values
+// outside the globe are not clamped: the characters simply run past 'R'.
+QString maidenheadGrid(double lat, double lon);
+
+// This station's details and the QRZ login. The main window owns the storage
+// and network side; the dialog only edits its fields and asks by signals.
+class Station : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Station(QWidget *parent = nullptr);
+    ~Station() override;
+
+    Ui::Station *ui;
+    QString visibleFlag = QStringLiteral("No");
+
+signals:
+    void escapeSig();
+    void errorSig();
+    void getStationSig();
+    void saveStationSig();
+    void connectSig();
+
+public slots:
+    void writeSettings();
+    void readSettings();
+    void toMainWindow();
+    void setFocusCall();
+    void on_connectQRZ_clicked();
+    void calculateGrid();
+    void on_getStation_clicked();
+    void on_saveStation_clicked();
+    void on_call_textEdited(const QString &arg1);
+    void on_state_textEdited(const QString &arg1);
+    void on_lat_textEdited();
+    void on_lon_textEdited();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QCloseEvent;
+
+namespace Ui {
+class SeeLogs;
+}
+
+// A report window: a one-line column header over a fixed-pitch report. The
+// report writers fill both views and the title; the window only keeps them
+// lined up and remembers its place.
+class SeeLogs : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit SeeLogs(QWidget *parent = nullptr);
+    ~SeeLogs() override;
+
+    Ui::SeeLogs *ui;
+    QString visibleFlag = QStringLiteral("No");
+
+signals:
+    void escapeSig();
+
+public slots:
+    void writeSettings(QString group, QString content, bool vis);
+    void readSettings(QString group);
+
+private slots:
+    void toMainWindow();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+};

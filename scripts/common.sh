@@ -1,0 +1,34 @@
+# Shared by run.sh and test.sh: installs what is missing and builds.
+# shellcheck shell=bash
+
+TRELVIN_SRC="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
+TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    else
+        sudo "$@"
+    fi
+}
+
+install_missing() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+build_trelvin() {
+    local type="${1:-RelWithDebInfo}"
+    cmake -S "$TRELVIN_SRC" -B "$TRELVIN_BUILD" -DCMAKE_BUILD_TYPE="$type" >/dev/null
+    cmake --build "$TRELVIN_BUILD" -j2
+}

@@ -1,0 +1,125 @@
+#include "testsupport.h"
+
+#include "app/constants.h"
+#include "app/trelvin.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QStandardPaths>
+
+QMessageBox::StandardButton ScriptedPrompter::message(Kind kind, const QString &title, const QString &text,
+                                                      QMessageBox::StandardButtons buttons,
+                                                      QMessageBox::StandardButton defaultButton)
+{
+    calls.append({kind, title, text, buttons, defaultButton});
+    if (!answers.isEmpty())
+        return answers.takeFirst();
+    if (defaultButton != QMessageBox::NoButton)
+        return defaultButton;
+    for (int bit = QMessageBox::FirstButton; bit <= QMessageBox::LastButton; bit <<= 1) {
+        if (buttons.testFlag(QMessageBox::StandardButton(bit)))
+            return QMessageBox::StandardButton(bit);
+    }
+    return QMessageBox::NoButton;
+}
+
+QString ScriptedPrompter::existingDirectory(const QString &caption, const QString &)
+{
+    pathCaptions.append(caption);
+    return paths.isEmpty() ? QString() : paths.takeFirst();
+}
+
+QString ScriptedPrompter::openFileName(const QString &caption, const QString &, const QString &)
+{
+    pathCaptions.append(caption);
+    return paths.isEmpty() ? QString() : paths.takeFirst();
+}
+
+QString ScriptedPrompter::saveFileName(const QString &caption, const QString &, const QString &)
+{
+    pathCaptions.append(caption);
+    return paths.isEmpty() ? QString() : paths.takeFirst();
+}
+
+void ScriptedPrompter::exitProgram(int status)
+{
+    exits.append(status);
+}
+
+QStringList ScriptedPrompter::titles() const
+{
+    QStringList result;
+    for (const Call &call : calls)
+        result.append(call.title);
+    return result;
+}
+
+void ScriptedPrompter::clear()
+{
+    calls.clear();
+    answers.clear();
+    paths.clear();
+    pathCaptions.clear();
+    exits.clear();
+}
+
+Runtime::Runtime()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QDir dir(root.path());
+    dir.mkpath(QStringLiteral("bin"));
+    dir.mkpath(QStringLiteral("Programs/Trelvin/Data"));
+    dir.mkpath(QStringLiteral("Programs/Trelvin/Info"));
+    dir.mkpath(QStringLiteral("settings"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, root.path() + "/settings");
+    previousDir = QDir::currentPath();
+    QDir::setCurrent(root.path() + "/bin");
+    Prompter::setInstance(&prompter);
+}
+
+Runtime::~Runtime()
+{
+    stop();
+    Prompter::setInstance(nullptr);
+    QDir::setCurrent(previousDir);
+}
+
+QString Runtime::settingsFile() const
+{
+    return root.path() + "/settings/" + Trel::Organisation + "/" + Trel::Application + ".ini";
+}
+
+bool Runtime::installInfo(const QString &name)
+{
+    const QString target = infoPath() + "/" + name;
+    QFile::remove(target);
+    return QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/") + name, target);
+}
+
+QString Runtime::readData(const QString &name) const
+{
+    QFile file(dataPath() + "/" + name);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+Trelvin *Runtime::start()
+{
+    stop();
+    window = std::make_unique<Trelvin>();
+    return window.get();
+}
+
+void Runtime::stop()
+{
+    if (!window)
+        return;
+    window.reset();
+    // The connections outlive the window's handles; drop them so the next
+    // window starts from fresh databases.
+    QSqlDatabase::removeDatabase(Trel::MemoryConnection);
+    QSqlDatabase::removeDatabase(Trel::FileConnection);
+}

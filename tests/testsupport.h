@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/prompter.h"
+
+#include <QDir>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class Trelvin;
+
+// Records every modal call and answers from a queue; unanswered questions get
+// the default button (or the first one), unanswered choosers an empty path.
+class ScriptedPrompter : public Prompter {
+public:
+    struct Call {
+        Kind kind;
+        QString title;
+        QString text;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton;
+    };
+
+    QList<Call> calls;
+    QList<QMessageBox::StandardButton> answers;
+    QStringList paths;
+    QStringList pathCaptions;
+    QList<int> exits;
+
+    QMessageBox::StandardButton message(Kind kind, const QString &title, const QString &text,
+                                        QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) override;
+    QString existingDirectory(const QString &caption, const QString &dir) override;
+    QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
+    QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
+    void exitProgram(int status) override;
+
+    QStringList titles() const;
+    void clear();
+};
+
+// A runtime folder in a temporary directory, laid out as the program expects:
+// bin/ (the working directory), Programs/Trelvin/Data and Programs/Trelvin/Info,
+// with the settings store pointed into it too.
+class Runtime {
+public:
+    Runtime();
+    ~Runtime();
+
+    bool isValid() const { return root.isValid(); }
+    QString path() const { return root.path(); }
+    QString dataPath() const { return root.path() + "/Programs/Trelvin/Data"; }
+    QString infoPath() const { return root.path() + "/Programs/Trelvin/Info"; }
+    QString settingsFile() const;
+
+    // Copies a file of the repository's info/ into the information directory.
+    bool installInfo(const QString &name);
+    QString readData(const QString &name) const;
+
+    // Builds the main window; the previous one, if any, is destroyed first.
+    Trelvin *start();
+    void stop();
+
+    ScriptedPrompter prompter;
+    std::unique_ptr<Trelvin> window;
+
+private:
+    QTemporaryDir root;
+    QString previousDir;
+};

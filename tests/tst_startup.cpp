@@ -1,0 +1,475 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "dialogs/contact.h"
+#include "dialogs/station.h"
+#include "ui_trelvin.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QStatusTipEvent>
+#include <QtTest>
+
+namespace {
+const QString stamp = QStringLiteral("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d ");
+
+int rowCount(const QSqlDatabase &db, const QString &table)
+{
+    QSqlQuery query(db);
+    if (!query.exec("SELECT COUNT(*) FROM " + table) || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+QStringList tableNames(const QString &path)
+{
+    QStringList names;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("inspect"));
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery query(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"), db);
+            while (query.next())
+                names.append(query.value(0).toString());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
+    return names;
+}
+
+void writeMain(const QString &key, const QVariant &value)
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin");
+    settings.beginGroup("Main");
+    settings.setValue(key, value);
+    settings.endGroup();
+}
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstStartCreatesDatabaseAndUsesDefaults();
+    void secondStartKeepsDatabaseQuiet();
+    void settingsRoundTrip();
+    void windowGroupReopensVisibleWindow();
+    void missingDataDirectoryEndsStartup_data();
+    void missingDataDirectoryEndsStartup();
+    void unusableDatabaseIsReportedAndKept();
+    void stateCentresLoaderSkipsShortLines();
+    void missingStateCentresFileIsReported();
+    void errorLogLines();
+    void changingDataDirectory();
+    void closeRunsExitSequence();
+    void statusTipsFilter();
+    void clockShowsLocalTime();
+};
+
+void TestStartup::firstStartCreatesDatabaseAndUsesDefaults()
+{
+    Runtime rt;
+    QVERIFY(rt.installInfo("State_Info.csv"));
+    Trelvin *w = rt.start();
+    QVERIFY(w->started());
+
+    QCOMPARE(rt.prompter.calls.size(), 1);
+    const auto &box = rt.prompter.calls.first();
+    QCOMPARE(box.kind, Prompter::Information);
+    QCOMPARE(box.title, QStringLiteral("New Contacts Database"));
+    QCOMPARE(box.text, "Contacts database file 'Contacts.db' was not found.\nA new database file 'Contacts.db' will be "
+                       "created\nin the '"
+                           + rt.dataPath() + "' subdirectory.");
+
+    const QRegularExpression line("^" + stamp + QRegularExpression::escape("Contacts database file '" + rt.dataPath()
+                                                                           + "/Contacts.db' was not found.")
+                                  + "\n$");
+    QVERIFY2(line.match(rt.readData("errorLog.txt")).hasMatch(), qPrintable(rt.readData("errorLog.txt")));
+
+    QCOMPARE(tableNames(rt.dataPath() + "/Contacts.db"), (QStringList{"contact", "log", "station"}));
+    QCOMPARE(rowCount(w->fileDb, "contact"), 0);
+
+    QCOMPARE(w->windowTitle(), QStringLiteral("Net Logging for Amateur Radio Clubs: Trelvin V2.7.3"));
+    QCOMPARE(w->size(), QSize(632, 360));
+    QCOMPARE(w->theme, QStringLiteral("dark"));
+    QCOMPARE(w->club, QStringLiteral("ARC"));
+    QCOMPARE(w->ui->club->text(), QStringLiteral("ARC"));
+    QCOMPARE(w->statusTips, 1);
+    QVERIFY(w->ui->actionStatusTips->isChecked());
+    QVERIFY(w->autoUpdate);
+    QVERIFY(w->ui->actionAuto_Update_Check->isChecked());
+    QCOMPARE(w->palette(), w->darkPalette);
+    QCOMPARE(w->dataDir.path(), rt.dataPath());
+    QCOMPARE(w->infoDir.path(), rt.infoPath());
+
+    // The net-log selection starts at today, from now to the end of the day.
+    const QDate today = QDate::currentDate();
+    QCOMPARE(w->ui->year->value(), today.year() % 100);
+    QCOMPARE(w->ui->month->value(), today.month());
+    QCOMPARE(w->ui->day->value(), today.day());
+    QCOMPARE(w->ui->endTime->text(), QStringLiteral("23:59"));
+    QVERIFY(QRegularExpression("^\\d\\d:\\d\\d$").match(w->ui->beginTime->text()).hasMatch());
+
+    // Every data line of the shipped state-centre file is loaded.
+    QFile states(rt.infoPath() + "/State_Info.csv");
+    QVERIFY(states.open(QIODevice::ReadOnly));
+    const int dataLines = QString::fromUtf8(states.readAll()).trimmed().split('\n').size() - 1;
+    QCOMPARE(dataLines, 56);
+    QCOMPARE(rowCount(w->memoryDb, "latlon"), dataLines);
+    QSqlQuery query(w->memoryDb);
+    for (const char *state : {"UT", "DC", "PR", "VI", "GU", "AS", "MP", "AK", "HI"}) {
+        query.prepare("SELECT lat, lon FROM latlon WHERE st = ?");
+        query.addBindValue(QString::fromLatin1(state));
+        QVERIFY(query.exec());
+        QVERIFY2(query.next(), state);
+        QVERIFY(query.value(0).toDouble() != 0.0);
+    }
+    QCOMPARE(rowCount(w->memoryDb, "net"), 0);
+    QCOMPARE(rowCount(w->memoryDb, "mbr"), 0);
+    QCOMPARE(rowCount(w->memoryDb, "candidate"), 0);
+}
+
+void TestStartup::secondStartKeepsDatabaseQuiet()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    QSqlQuery insert(w->fileDb);
+    QVERIFY(insert.exec("INSERT INTO contact (id, call, name) VALUES (NULL, 'W1AW', 'Hiram')"));
+    rt.stop();
+    rt.prompter.clear();
+    const QString logBefore = rt.readData("errorLog.txt");
+
+    w = rt.start();
+    QVERIFY(rt.prompter.calls.isEmpty());
+    QCOMPARE(rt.readData("errorLog.txt"), logBefore);
+    QSqlQuery query("SELECT call, name FROM contact", w->fileDb);
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toString(), QStringLiteral("W1AW"));
+    QCOMPARE(query.value(1).toString(), QStringLiteral("Hiram"));
+    QVERIFY(!query.next());
+}
+
+void TestStartup::settingsRoundTrip()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    w->resize(700, 420);
+    w->move(30, 40);
+    w->on_actionLightTheme_triggered();
+    w->club = "QRP";
+    w->ui->actionStatusTips->setChecked(false);
+    w->ui->actionAuto_Update_Check->setChecked(false);
+    w->on_actionAuto_Update_Check_triggered();
+    QCOMPARE(w->statusTips, 0);
+    w->on_actionExit_triggered();
+
+    {
+        QSettings settings(rt.settingsFile(), QSettings::IniFormat);
+        settings.beginGroup("Main");
+        QCOMPARE(settings.value("Exist").toString(), QStringLiteral("Yes"));
+        QCOMPARE(settings.value("Size").toSize(), QSize(700, 420));
+        QCOMPARE(settings.value("DataDirectory").toString(), rt.dataPath());
+        QCOMPARE(settings.value("StatusTips").toInt(), 0);
+        QCOMPARE(settings.value("AutoUpdate").toBool(), false);
+        QCOMPARE(settings.value("Theme").toString(), QStringLiteral("light"));
+        QCOMPARE(settings.value("Club").toString(), QStringLiteral("QRP"));
+        QCOMPARE(settings.childKeys(),
+                 (QStringList{"AutoUpdate", "Club", "DataDirectory", "Exist", "Position", "Size", "StatusTips",
+                              "Theme"}));
+    }
+
+    w = rt.start();
+    QCOMPARE(w->size(), QSize(700, 420));
+    QCOMPARE(w->theme, QStringLiteral("light"));
+    QCOMPARE(w->club, QStringLiteral("QRP"));
+    QCOMPARE(w->ui->club->text(), QStringLiteral("QRP"));
+    QCOMPARE(w->statusTips, 0);
+    QCOMPARE(w->statusTipsFilter, 0);
+    QVERIFY(!w->ui->actionStatusTips->isChecked());
+    QVERIFY(!w->autoUpdate);
+    QVERIFY(!w->ui->actionAuto_Update_Check->isChecked());
+    QCOMPARE(w->palette(), w->lightPalette);
+}
+
+void TestStartup::windowGroupReopensVisibleWindow()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    w->on_actionStationDetails_triggered();
+    QVERIFY(w->stationDialog->isVisible());
+    w->stationDialog->resize(250, 300);
+    w->on_actionExit_triggered();
+
+    {
+        QSettings settings(rt.settingsFile(), QSettings::IniFormat);
+        settings.beginGroup("Station");
+        QCOMPARE(settings.value("Exist").toString(), QStringLiteral("Yes"));
+        QCOMPARE(settings.value("Visible").toString(), QStringLiteral("Yes"));
+        QCOMPARE(settings.value("Size").toSize(), QSize(250, 300));
+        settings.endGroup();
+        settings.beginGroup("Contact");
+        QCOMPARE(settings.value("Visible").toString(), QStringLiteral("No"));
+        settings.endGroup();
+        for (const char *group : {"About", "Preamble", "Trelvin", "AllLog", "ArcLog", "ConLog", "QsoLog"}) {
+            settings.beginGroup(group);
+            QCOMPARE(settings.value("Visible").toString(), QStringLiteral("No"));
+            QCOMPARE(settings.value("Exist").toString(), QStringLiteral("Yes"));
+            settings.endGroup();
+        }
+    }
+
+    w = rt.start();
+    QVERIFY(w->stationDialog->isVisible());
+    QCOMPARE(w->stationDialog->windowTitle(), QStringLiteral("Alt+S: Station Details"));
+    QCOMPARE(w->stationDialog->size(), QSize(250, 300));
+    QVERIFY(!w->contactDialog->isVisible());
+}
+
+void TestStartup::missingDataDirectoryEndsStartup_data()
+{
+    QTest::addColumn<bool>("fromSettings");
+    QTest::newRow("no Programs directory beside the working directory") << false;
+    QTest::newRow("saved data directory removed") << true;
+}
+
+void TestStartup::missingDataDirectoryEndsStartup()
+{
+    QFETCH(bool, fromSettings);
+    Runtime rt;
+    QString missing = rt.dataPath();
+    if (fromSettings) {
+        missing = rt.path() + "/gone";
+        writeMain("DataDirectory", missing);
+    } else {
+        QVERIFY(QDir(rt.dataPath()).removeRecursively());
+    }
+
+    Trelvin *w = rt.start();
+    QVERIFY(!w->started());
+    QCOMPARE(rt.prompter.calls.size(), 1);
+    QCOMPARE(rt.prompter.calls.first().kind, Prompter::Critical);
+    QCOMPARE(rt.prompter.calls.first().title, QStringLiteral("Error: Cannot Find Data Directory"));
+    QCOMPARE(rt.prompter.calls.first().text, "Directory '" + missing + "' is missing.");
+    QCOMPARE(rt.prompter.exits, QList<int>{0});
+    // Nothing is saved on this way out.
+    rt.stop();
+    QSettings settings(rt.settingsFile(), QSettings::IniFormat);
+    QVERIFY(!settings.contains("Main/Exist"));
+}
+
+void TestStartup::unusableDatabaseIsReportedAndKept()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    const QByteArray junk = "These are operator notes, not a database.\n";
+    {
+        QFile file(rt.dataPath() + "/Contacts.db");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(junk);
+    }
+    Trelvin *w = rt.start();
+    QCOMPARE(rt.prompter.titles(), QStringList{"Cannot open Trelvin database"});
+    const auto &box = rt.prompter.calls.first();
+    QCOMPARE(box.kind, Prompter::Critical);
+    QCOMPARE(box.text, QStringLiteral("Unable to establish a File database connection.\nThis program needs SQLite support."));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Cancel));
+    const QString log = rt.readData("errorLog.txt");
+    QVERIFY2(log.contains("Unable to establish a File database connection."), qPrintable(log));
+    QVERIFY2(log.contains("not a database"), qPrintable(log));
+    QVERIFY(!w->fileDb.isOpen());
+
+    rt.stop();
+    QFile file(rt.dataPath() + "/Contacts.db");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), junk);
+}
+
+void TestStartup::stateCentresLoaderSkipsShortLines()
+{
+    Runtime rt;
+    {
+        QFile file(rt.infoPath() + "/State_Info.csv");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("State,Latitude,Longitude\r\nUT,39.3210,-111.0937\r\nXX,12\r\n\r\nNV,38.8026,-116.4194");
+    }
+    Trelvin *w = rt.start();
+    QSqlQuery query("SELECT st, lat, lon FROM latlon ORDER BY id", w->memoryDb);
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toString(), QStringLiteral("UT"));
+    QCOMPARE(query.value(1).toDouble(), double(39.3210f));
+    QVERIFY(query.next());
+    QCOMPARE(query.value(0).toString(), QStringLiteral("NV"));
+    QCOMPARE(query.value(2).toDouble(), double(-116.4194f));
+    QVERIFY(!query.next());
+
+    // A header alone loads nothing and says nothing.
+    {
+        QFile file(rt.infoPath() + "/State_Info.csv");
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("State,Latitude,Longitude\n");
+    }
+    rt.prompter.clear();
+    w = rt.start();
+    QCOMPARE(rowCount(w->memoryDb, "latlon"), 0);
+    QVERIFY(rt.prompter.calls.isEmpty());
+}
+
+void TestStartup::missingStateCentresFileIsReported()
+{
+    Runtime rt;
+    Trelvin *w = rt.start();
+    QVERIFY(w->started());
+    const QStringList titles = rt.prompter.titles();
+    QVERIFY2(titles.contains("Cannot open State_Info.csv file"), qPrintable(titles.join('|')));
+    for (const auto &call : rt.prompter.calls) {
+        if (call.title == "Cannot open State_Info.csv file") {
+            QCOMPARE(call.kind, Prompter::Critical);
+            QCOMPARE(call.text, "Unable to open State_Info.csv fileThis file needs to be in your '" + rt.infoPath()
+                                    + "' directory.");
+        }
+    }
+    QVERIFY(rt.readData("errorLog.txt").contains("Unable to open '" + rt.infoPath() + "/State_Info.csv' file.\n"));
+    QCOMPARE(rowCount(w->memoryDb, "latlon"), 0);
+}
+
+void TestStartup::errorLogLines()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    {
+        QFile db(rt.dataPath() + "/Contacts.db");
+        QVERIFY(db.open(QIODevice::WriteOnly));
+    }
+    Trelvin *w = rt.start();
+    QCOMPARE(rt.readData("errorLog.txt"), QString());
+
+    w->writeError("first Zoë");
+    w->errorMessage = "second";
+    w->logError();
+    w->writeError(QString());
+    const QStringList lines = rt.readData("errorLog.txt").split('\n');
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(QRegularExpression("^" + stamp + "first Zoë$").match(lines[0]).hasMatch());
+    QVERIFY(QRegularExpression("^" + stamp + "second$").match(lines[1]).hasMatch());
+    QVERIFY2(QRegularExpression("^" + stamp + "$").match(lines[2]).hasMatch(), qPrintable(lines[2]));
+    QCOMPARE(lines[3], QString());
+    QVERIFY(lines[2].startsWith(w->lastErrorTime.toString("MM/dd/yyyy hh:mm:ss ")));
+}
+
+void TestStartup::changingDataDirectory()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    const QString oldLog = rt.readData("errorLog.txt");
+    const QString other = rt.path() + "/elsewhere";
+    QVERIFY(QDir().mkpath(other));
+
+    // Cancelling changes nothing.
+    rt.prompter.clear();
+    w->on_actionSet_Data_Directory_triggered();
+    QCOMPARE(rt.prompter.pathCaptions, QStringList{"Select Trelvin Data Directory"});
+    QVERIFY(rt.prompter.calls.isEmpty());
+    QCOMPARE(w->dataDir.path(), rt.dataPath());
+
+    // No asks again; Yes switches.
+    rt.prompter.clear();
+    rt.prompter.paths = QStringList{other, other};
+    rt.prompter.answers = {QMessageBox::No, QMessageBox::Yes};
+    w->on_actionSet_Data_Directory_triggered();
+    QCOMPARE(rt.prompter.pathCaptions.size(), 2);
+    QCOMPARE(rt.prompter.calls.size(), 3);
+    const auto &question = rt.prompter.calls.first();
+    QCOMPARE(question.kind, Prompter::Question);
+    QCOMPARE(question.title, QStringLiteral("New Trelvin Data Directory!"));
+    QCOMPARE(question.text, "You have selected:\n\n\"" + other
+                                + "\"\n\n as the new Trelvin Data Directory.\n\nIs this what you really want?\n");
+    QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(question.defaultButton, QMessageBox::No);
+    QCOMPARE(rt.prompter.calls.at(2).title, QStringLiteral("New Contacts Database"));
+    QCOMPARE(w->dataDir.path(), other);
+    QVERIFY(QFile::exists(other + "/Contacts.db"));
+    QCOMPARE(w->fileDb.databaseName(), other + "/Contacts.db");
+    QVERIFY(w->fileDb.isOpen());
+
+    w->writeError("after the move");
+    QFile newLog(other + "/errorLog.txt");
+    QVERIFY(newLog.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(newLog.readAll()).endsWith(" after the move\n"));
+    QCOMPARE(rt.readData("errorLog.txt"), oldLog);
+
+    // Choosing the directory in use says so and still reopens.
+    rt.prompter.clear();
+    rt.prompter.paths = QStringList{other};
+    w->on_actionSet_Data_Directory_triggered();
+    QCOMPARE(rt.prompter.titles(), QStringList{"Same Trelvin Data Directory"});
+    QCOMPARE(rt.prompter.calls.first().text, QStringLiteral("You have not change the Trelvin Data Directory."));
+    QCOMPARE(rt.prompter.calls.first().kind, Prompter::Information);
+    QVERIFY(w->fileDb.isOpen());
+
+    // The new path reaches the settings at exit.
+    w->on_actionExit_triggered();
+    QSettings settings(rt.settingsFile(), QSettings::IniFormat);
+    QCOMPARE(settings.value("Main/DataDirectory").toString(), other);
+}
+
+void TestStartup::closeRunsExitSequence()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    w->show();
+    QVERIFY(w->close());
+    QVERIFY(!w->fileDb.isOpen());
+    QVERIFY(!w->memoryDb.isOpen());
+    QSettings settings(rt.settingsFile(), QSettings::IniFormat);
+    QCOMPARE(settings.value("Main/Exist").toString(), QStringLiteral("Yes"));
+    QCOMPARE(settings.value("Station/Exist").toString(), QStringLiteral("Yes"));
+}
+
+void TestStartup::statusTipsFilter()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    w->show();
+
+    QStatusTipEvent tip(QStringLiteral("a tip"));
+    QApplication::sendEvent(w->ui->search, &tip);
+    QCOMPARE(w->ui->statusbar->currentMessage(), QStringLiteral("a tip"));
+
+    w->ui->statusbar->clearMessage();
+    w->ui->actionStatusTips->setChecked(false);
+    QCOMPARE(w->statusTipsFilter, 0);
+    QStatusTipEvent hidden(QStringLiteral("hidden tip"));
+    QApplication::sendEvent(w->ui->search, &hidden);
+    QCOMPARE(w->ui->statusbar->currentMessage(), QString());
+
+    w->ui->actionStatusTips->setChecked(true);
+    QStatusTipEvent again(QStringLiteral("back again"));
+    QApplication::sendEvent(w->ui->call, &again);
+    QCOMPARE(w->ui->statusbar->currentMessage(), QStringLiteral("back again"));
+}
+
+void TestStartup::clockShowsLocalTime()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    QCOMPARE(w->clockTimer->interval(), 1000);
+    QVERIFY(w->clockTimer->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(w->ui->time->text() != QStringLiteral("23:59:59")
+                                 || QTime::currentTime().toString("hh:mm:ss") == "23:59:59",
+                             3000);
+    const QTime shown = QTime::fromString(w->ui->time->text(), "hh:mm:ss");
+    QVERIFY(shown.isValid());
+    QVERIFY(qAbs(shown.secsTo(QTime::currentTime())) <= 2);
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,152 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "dialogs/contact.h"
+#include "dialogs/station.h"
+#include "reports/seelogs.h"
+#include "ui_contact.h"
+#include "ui_station.h"
+#include "ui_trelvin.h"
+#include "viewer/seefile.h"
+
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+QColor text(QWidget *w)
+{
+    return w->palette().color(QPalette::Text);
+}
+QColor button(QWidget *w)
+{
+    return w->palette().color(QPalette::Button);
+}
+} // namespace
+
+class TestThemes : public QObject {
+    Q_OBJECT
+
+private slots:
+    void darkThemeColours();
+    void lightThemeColours();
+    void alertFieldReturnsAfterSwitch();
+    void unknownThemeAppliesNone();
+};
+
+void TestThemes::darkThemeColours()
+{
+    Runtime rt;
+    Trelvin *w = rt.start();
+    QCOMPARE(w->theme, QStringLiteral("dark"));
+
+    const QPalette &dark = w->darkPalette;
+    QCOMPARE(dark.color(QPalette::Window), QColor(23, 23, 23));
+    QCOMPARE(dark.color(QPalette::Inactive, QPalette::Base), QColor(Qt::black));
+    QCOMPARE(dark.color(QPalette::Disabled, QPalette::Highlight), QColor(42, 130, 218));
+    QCOMPARE(dark.color(QPalette::ToolTipBase), QColor(42, 130, 218));
+    QCOMPARE(dark.color(QPalette::BrightText), QColor(255, 0, 0));
+    QCOMPARE(dark.color(QPalette::HighlightedText), QColor(Qt::black));
+    QVERIFY(!(dark.resolveMask() & (quint64(1) << QPalette::Shadow)));
+
+    // Theme palette on every window, field palettes on their fields.
+    QCOMPARE(w->palette(), dark);
+    QCOMPARE(w->ui->checkinBox->palette(), dark);
+    QCOMPARE(w->allLogWindow->palette(), dark);
+    QCOMPARE(w->stationDialog->palette(), dark);
+    QCOMPARE(text(w->ui->search), QColor(0, 192, 0));
+    QCOMPARE(text(w->ui->callsigns), QColor(0, 192, 0));
+    QCOMPARE(text(w->ui->relay), QColor(255, 0, 0));
+    QCOMPARE(text(w->ui->delCon), QColor(255, 0, 0));
+    QCOMPARE(text(w->ui->checks), QColor(128, 192, 255));
+    QCOMPARE(text(w->ui->beginTime), QColor(128, 192, 255));
+    QCOMPARE(text(w->ui->month), QColor(Qt::white));
+    QCOMPARE(button(w->ui->relayButton), QColor(80, 0, 0));
+    QCOMPARE(button(w->ui->trafficButton), QColor(0, 64, 0));
+    QCOMPARE(button(w->ui->logContactButton), QColor(0, 0, 128));
+    QCOMPARE(button(w->ui->NCSButton), QColor(53, 53, 53));
+    QCOMPARE(text(w->stationDialog->ui->pwd), QColor(0, 192, 0));
+    QCOMPARE(text(w->stationDialog->ui->expire), QColor(128, 192, 255));
+    QCOMPARE(text(w->contactDialog->ui->tzOffset), QColor(0, 192, 0));
+    // A field palette sets one role and inherits the rest from the theme.
+    QCOMPARE(w->ui->search->palette().color(QPalette::Base), QColor(Qt::black));
+
+    QCOMPARE(w->normalTextColor, QColor(0, 192, 0));
+    QCOMPARE(w->normalBackColor, QColor(Qt::black));
+    QCOMPARE(w->ncsTextColor, QColor(Qt::black));
+    QCOMPARE(w->ncsBackColor, QColor(Qt::white));
+    QCOMPARE(w->relayTextColor, QColor(0, 192, 0));
+    QCOMPARE(w->relayBackColor, QColor(80, 0, 0));
+    QCOMPARE(w->relayCheckedTextColor, QColor(255, 0, 0));
+    QCOMPARE(w->checkedTextColor, QColor(128, 192, 255));
+    QCOMPARE(w->activeBackColor, QColor(60, 60, 60));
+}
+
+void TestThemes::lightThemeColours()
+{
+    Runtime rt;
+    Trelvin *w = rt.start();
+    w->stationDialog->show();
+    w->on_actionLightTheme_triggered();
+    QCOMPARE(w->theme, QStringLiteral("light"));
+
+    QCOMPARE(w->palette(), w->lightPalette);
+    QCOMPARE(w->stationDialog->palette(), w->lightPalette);
+    QCOMPARE(w->qsoWindow->palette(), w->lightPalette);
+    QCOMPARE(w->aboutWindow->palette(), w->lightPalette);
+    QCOMPARE(text(w->ui->name), QColor(0, 128, 0));
+    QCOMPARE(text(w->ui->revBear), QColor(255, 0, 0));
+    QCOMPARE(text(w->ui->attend), QColor(0, 0, 255));
+    QCOMPARE(button(w->ui->delRecBut), QColor(255, 128, 128));
+    QCOMPARE(button(w->ui->lookUpButton), QColor(0, 255, 0));
+    QCOMPARE(button(w->ui->logContactButton), QColor(128, 192, 255));
+    QCOMPARE(text(w->stationDialog->ui->call), QColor(0, 128, 0));
+    QCOMPARE(text(w->contactDialog->ui->email), QColor(0, 128, 0));
+
+    QCOMPARE(w->normalTextColor, QColor(0, 128, 0));
+    QCOMPARE(w->normalBackColor, QColor(Qt::white));
+    QCOMPARE(w->ncsTextColor, QColor(Qt::white));
+    QCOMPARE(w->ncsBackColor, QColor(Qt::black));
+    QCOMPARE(w->relayBackColor, QColor(255, 128, 128));
+    QCOMPARE(w->checkedTextColor, QColor(0, 0, 255));
+    QCOMPARE(w->activeBackColor, QColor(192, 192, 192));
+
+    // And back to dark.
+    w->on_actionDarkTheme_triggered();
+    QCOMPARE(w->theme, QStringLiteral("dark"));
+    QCOMPARE(w->stationDialog->palette(), w->darkPalette);
+    QCOMPARE(text(w->ui->name), QColor(0, 192, 0));
+}
+
+void TestThemes::alertFieldReturnsAfterSwitch()
+{
+    Runtime rt;
+    Trelvin *w = rt.start();
+    w->ui->member->setPalette(w->alertPalette);
+    w->ui->beginTime->setPalette(w->alertPalette);
+    QCOMPARE(text(w->ui->member), QColor(255, 0, 0));
+    w->on_actionLightTheme_triggered();
+    QCOMPARE(text(w->ui->member), QColor(0, 128, 0));
+    QCOMPARE(text(w->ui->beginTime), QColor(0, 0, 255));
+}
+
+void TestThemes::unknownThemeAppliesNone()
+{
+    Runtime rt;
+    {
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin");
+        settings.setValue("Main/Theme", "Dark");
+    }
+    Trelvin *w = rt.start();
+    QCOMPARE(w->theme, QStringLiteral("Dark"));
+    QCOMPARE(w->palette(), QGuiApplication::palette());
+    QVERIFY(!w->normalTextColor.isValid());
+    QVERIFY(!w->checkedTextColor.isValid());
+    QCOMPARE(w->ui->search->palette().resolveMask(), QPalette().resolveMask());
+    // The theme stays as it was read, so it is written back unchanged.
+    w->on_actionExit_triggered();
+    QSettings settings(rt.settingsFile(), QSettings::IniFormat);
+    QCOMPARE(settings.value("Main/Theme").toString(), QStringLiteral("Dark"));
+}
+
+QTEST_MAIN(TestThemes)
+#include "tst_themes.moc"
