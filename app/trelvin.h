@@ -14,6 +14,7 @@ class QCloseEvent;
 class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
+class QSqlQuery;
 class QTimer;
 class Station;
 class Contact;
@@ -144,19 +145,55 @@ public slots:
     void setupDbFile();
     void setupDbMemory();
     void processLine(QFile &file, QList<QString> &list);
+    // Runs a statement that changes Contacts.db; a failure is shown once and
+    // logged with SQLite's own text. Returns whether it succeeded.
+    bool execWrite(QSqlQuery &query, const QString &operation);
 
     // Call search and navigation (checkin/search.cpp).
+    void on_search_textEdited(QString arg1);
     void displayCandidates();
+    void on_search_returnPressed();
     void selectSearch();
     void topContact();
     void previousContact();
     void nextContact();
     void endContact();
+    void selectContact(int id);
+    QString justifyDigit(QString call);
 
-    // Net list and check-in (checkin/netlist.cpp).
+    // Contact display and bearing (checkin/display.cpp).
+    void displayContact(QString call, int type);
+    void on_state_textChanged(QString state);
+    void bearDist(double lat1, double lon1, double lat2, double lon2, int &bear, int &dist);
+
+    // Net list, roles and check-in (checkin/netlist.cpp).
+    void addContact(int type);
     void displayNet(int activeID);
+    QString stationType(QString call);
+    void on_relayButton_clicked();
+    void on_trafficButton_clicked();
+    void on_mobileButton_clicked();
+    void on_shortButton_clicked();
+    void on_NCSButton_clicked();
+    void on_logContactButton_clicked();
+    void on_qso_returnPressed();
+    void on_relayViaButton_clicked();
+    void on_actionShow_Checkin_Data_triggered();
+
+    // Entry editing and removal (checkin/editing.cpp).
+    void on_call_returnPressed();
+    void on_name_returnPressed();
+    void on_city_returnPressed();
+    void on_state_returnPressed();
+    void on_call_textEdited(QString arg1);
+    void on_state_textEdited(QString arg1);
+    void on_relay_textEdited(QString arg1);
+    void on_name_textEdited(QString arg1);
+    void on_city_textEdited(QString arg1);
     void delNet();
     void delCon();
+    void on_delRecBut_clicked();
+    QString removeNULLs(QString str);
 
     // Club roster membership (checkin/membership.cpp).
     void enableMemberStatus();
@@ -180,6 +217,10 @@ public slots:
 
     // Reports (reports/reports.cpp).
     void showCurrentTrelvin();
+    void showDatabase();
+    void showContacts();
+    void showRoster();
+    void showQsoHistory(QString call, int type);
     void on_actionShow_Net_Log_Select_triggered();
     void on_actionShowClubRoster_triggered();
     void on_actionShowContacts_triggered();

@@ -101,3 +101,16 @@ void Trelvin::processLine(QFile &file, QList<QString> &list)
 {
     list = splitCsvLine(QString::fromUtf8(file.readLine()));
 }
+
+bool Trelvin::execWrite(QSqlQuery &query, const QString &operation)
+{
+    if (query.exec())
+        return true;
+    const QString reason = query.lastError().text();
+    Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
+                                  "The contacts database could not store this change:\n" + operation
+                                      + "\n\nThe check-in data shown may be incomplete.");
+    errorMessage = "Database write failed (" + operation + "): " + reason;
+    logError();
+    return false;
+}

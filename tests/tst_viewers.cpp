@@ -18,11 +18,9 @@
 
 namespace {
 
-using Operation = std::function<int(SeeFile &, const QDir &)>;
-
-// The seven documents by name: what to call and which file it reads.
+// The seven documents by name: the operation and the file it reads.
 struct Document {
-    Operation open;
+    std::function<int(SeeFile &, const QDir &)> open;
     QString file;
 };
 
@@ -49,17 +47,10 @@ QTextEdit *textOf(SeeFile &viewer)
     return viewer.findChild<QTextEdit *>("text");
 }
 
-QStringList paragraphs(SeeFile &viewer)
-{
-    return textOf(viewer)->toPlainText().split(QLatin1Char('\n'));
-}
-
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    return file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QSettings store()
@@ -73,344 +64,267 @@ class TestViewers : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-
-    void reportFirstStart();
-    void reportSettingsRoundTrip();
-    void reportSizeIsClamped();
-    void headerFollowsLog();
-    void escapeLeavesWindowsOpen();
-
-    void viewerSettingsRoundTrip();
-    void missingDocument_data();
-    void missingDocument();
-    void loadsDocument_data();
-    void loadsDocument();
-    void environmentHeaderOnEmptyFile();
-    void readmeEndsWithSourceParagraph();
-    void errorLogOpensAtLastLine();
-    void justifyDigit_data();
-    void justifyDigit();
-
-private:
     QTemporaryDir settingsDir;
     QTemporaryDir files;
     ScriptedPrompter prompter;
-};
 
-void TestViewers::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(settingsDir.isValid());
-    QVERIFY(files.isValid());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-    Prompter::setInstance(&prompter);
-}
-
-void TestViewers::cleanupTestCase()
-{
-    Prompter::setInstance(nullptr);
-}
-
-void TestViewers::init()
-{
-    store().clear();
-    prompter.clear();
-    QDir dir(files.path());
-    for (const QString &name : dir.entryList(QDir::Files))
-        dir.remove(name);
-}
-
-void TestViewers::reportFirstStart()
-{
-    SeeLogs window;
-    window.readSettings("AllLog");
-    QCOMPARE(window.visibleFlag, QStringLiteral("No"));
-    QCOMPARE(window.size(), QSize(1240, 627));
-    QVERIFY(!window.isVisible());
-}
-
-void TestViewers::reportSettingsRoundTrip()
-{
-    SeeLogs first;
-    first.resize(800, 400);
-    first.move(30, 40);
-    first.writeSettings("ConLog", "Normal", true);
-    QCOMPARE(first.visibleFlag, QStringLiteral("Yes"));
-
-    QSettings settings = store();
-    settings.beginGroup("ConLog");
-    QCOMPARE(settings.value("Exist").toString(), QStringLiteral("Yes"));
-    QCOMPARE(settings.value("Visible").toString(), QStringLiteral("Yes"));
-    QCOMPARE(settings.value("Content").toString(), QStringLiteral("Normal"));
-    settings.endGroup();
-
-    SeeLogs second;
-    second.readSettings("ConLog");
-    QCOMPARE(second.visibleFlag, QStringLiteral("Yes"));
-    QCOMPARE(second.size(), QSize(800, 400));
-    QCOMPARE(second.pos(), QPoint(30, 40));
-    QVERIFY(!second.isVisible());
-
-    // Another report's group is separate.
-    SeeLogs other;
-    other.readSettings("QsoLog");
-    QCOMPARE(other.visibleFlag, QStringLiteral("No"));
-    QCOMPARE(other.size(), QSize(1240, 627));
-
-    first.writeSettings("ConLog", "Normal", false);
-    QCOMPARE(first.visibleFlag, QStringLiteral("No"));
-    SeeLogs third;
-    third.readSettings("ConLog");
-    QCOMPARE(third.visibleFlag, QStringLiteral("No"));
-}
-
-void TestViewers::reportSizeIsClamped()
-{
-    QSettings settings = store();
-    settings.beginGroup("ArcLog");
-    settings.setValue("Exist", "Yes");
-    settings.setValue("Size", QSize(2000, 2000));
-    settings.endGroup();
-    settings.sync();
-
-    SeeLogs window;
-    window.readSettings("ArcLog");
-    QCOMPARE(window.size(), QSize(1240, 800));
-    QCOMPARE(window.pos(), QPoint(0, 0));
-}
-
-void TestViewers::headerFollowsLog()
-{
-    SeeLogs window;
-    auto *header = window.findChild<QPlainTextEdit *>("header");
-    auto *log = window.findChild<QPlainTextEdit *>("log");
-    QVERIFY(header && log);
-    const QString wide = QString(400, QLatin1Char('x'));
-    header->setPlainText(wide);
-    log->setPlainText(wide + "\n" + wide);
-    window.resize(400, 300);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    QScrollBar *logBar = log->horizontalScrollBar();
-    QScrollBar *headerBar = header->horizontalScrollBar();
-    QVERIFY(logBar->maximum() > 100);
-    QVERIFY(headerBar->maximum() > 100);
-    QVERIFY(!headerBar->isVisible());
-
-    // A drag of the report's scroll bar.
-    logBar->setSliderDown(true);
-    logBar->setSliderPosition(100);
-    logBar->setSliderPosition(120);
-    logBar->setSliderDown(false);
-    QCOMPARE(logBar->value(), 120);
-    QCOMPARE(headerBar->value(), 120);
-}
-
-void TestViewers::escapeLeavesWindowsOpen()
-{
-    SeeLogs report;
-    SeeFile viewer;
-    for (QDialog *window : {static_cast<QDialog *>(&report), static_cast<QDialog *>(&viewer)}) {
-        QSignalSpy escape(window, SIGNAL(escapeSig()));
-        window->show();
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTest::keyClick(window, Qt::Key_Escape);
-        QCOMPARE(escape.count(), 1);
-        QVERIFY(window->isVisible());
-        window->hide();
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(settingsDir.isValid() && files.isValid());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        Prompter::setInstance(&prompter);
     }
-}
 
-void TestViewers::viewerSettingsRoundTrip()
-{
-    SeeFile fresh;
-    fresh.readSettings("About");
-    QCOMPARE(fresh.visibleFlag, QStringLiteral("No"));
-    QCOMPARE(fresh.content, QStringLiteral("Normal"));
-    QCOMPARE(fresh.size(), QSize(519, 618));
+    void cleanupTestCase() { Prompter::setInstance(nullptr); }
 
-    fresh.resize(600, 500);
-    fresh.move(12, 34);
-    fresh.writeSettings("About", "ErrorLog", true);
-    QCOMPARE(fresh.visibleFlag, QStringLiteral("Yes"));
+    void init()
+    {
+        store().clear();
+        prompter.clear();
+        QDir dir(files.path());
+        for (const QString &name : dir.entryList(QDir::Files))
+            dir.remove(name);
+    }
 
-    SeeFile again;
-    again.readSettings("About");
-    QCOMPARE(again.visibleFlag, QStringLiteral("Yes"));
-    QCOMPARE(again.content, QStringLiteral("ErrorLog"));
-    QCOMPARE(again.size(), QSize(600, 500));
-    QCOMPARE(again.pos(), QPoint(12, 34));
+    void reportSettingsRoundTrip()
+    {
+        SeeLogs first;
+        first.readSettings("ConLog");
+        QCOMPARE(first.visibleFlag, QStringLiteral("No"));
+        QCOMPARE(first.size(), QSize(1240, 627));
 
-    SeeFile preamble;
-    preamble.readSettings("Preamble");
-    QCOMPARE(preamble.content, QStringLiteral("Normal"));
-    QCOMPARE(preamble.visibleFlag, QStringLiteral("No"));
-}
+        first.resize(800, 400);
+        first.move(30, 40);
+        first.writeSettings("ConLog", "Normal", true);
+        QCOMPARE(first.visibleFlag, QStringLiteral("Yes"));
+        QCOMPARE(store().value("ConLog/Content").toString(), QStringLiteral("Normal"));
 
-void TestViewers::missingDocument_data()
-{
-    QTest::addColumn<QString>("document");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("text");       // %1 is the directory
-    QTest::addColumn<QString>("errorText");  // empty: nothing goes to the error log
-    QTest::addColumn<bool>("keepsOldText");
+        SeeLogs second;
+        second.readSettings("ConLog");
+        QCOMPARE(second.visibleFlag, QStringLiteral("Yes"));
+        QCOMPARE(second.size(), QSize(800, 400));
+        QCOMPARE(second.pos(), QPoint(30, 40));
+        QVERIFY(!second.isVisible());
 
-    const int critical = Prompter::Critical;
-    const int warning = Prompter::Warning;
-    QTest::newRow("preamble") << "preamble" << critical
-        << "File '%1/PREAMBLE-ARC.txt' not Found.\nYou need to create this file and put it in the\n'%1' subdirectory."
-        << "File '%1/PREAMBLE-ARC.txt' Could not be Opened." << true;
-    QTest::newRow("licence") << "licence" << critical
-        << "File 'COPYING' not Found.\nThis file should be in your %1 directory."
-        << "File '%1/COPYING' Could not be Opened." << true;
-    QTest::newRow("change log") << "change log" << critical << "File '%1/CHANGELOG.txt' not Found.\n"
-        << "File '%1/CHANGELOG.txt' Could not be Opened." << false;
-    QTest::newRow("environment") << "environment" << warning << "File '%1/ENVIRONMENT_WINDOWS.txt' not Found.\n"
-        << "File '%1/ENVIRONMENT_WINDOWS.txt' Could not be Opened." << true;
-    QTest::newRow("read-me") << "read-me" << warning << "File '%1/README.txt' not Found.\n"
-        << "File '%1/README.txt' Could not be Opened." << true;
-    QTest::newRow("shortcuts") << "shortcuts" << warning << "File '%1/SHORTCUTS.txt' not Found.\n"
-        << "File '%1/SHORTCUTS.txt' Could not be Opened." << false;
-    QTest::newRow("error log") << "error log" << critical << "File '%1/errorLog.txt' not Found.\n"
-        << "" << true;
-}
+        first.writeSettings("ConLog", "Normal", false);
+        second.readSettings("ConLog");
+        QCOMPARE(second.visibleFlag, QStringLiteral("No"));
+    }
 
-void TestViewers::missingDocument()
-{
-    QFETCH(QString, document);
-    QFETCH(int, kind);
-    QFETCH(QString, text);
-    QFETCH(QString, errorText);
-    QFETCH(bool, keepsOldText);
+    void headerFollowsLog()
+    {
+        SeeLogs window;
+        auto *header = window.findChild<QPlainTextEdit *>("header");
+        auto *log = window.findChild<QPlainTextEdit *>("log");
+        const QString wide(400, QLatin1Char('x'));
+        header->setPlainText(wide);
+        log->setPlainText(wide + "\n" + wide);
+        window.resize(400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    const QDir dir(files.path() + "/nowhere");
-    SeeFile viewer;
-    textOf(viewer)->setPlainText("shown before");
-    QSignalSpy error(&viewer, &SeeFile::errorSig);
+        QScrollBar *logBar = log->horizontalScrollBar();
+        QScrollBar *headerBar = header->horizontalScrollBar();
+        QVERIFY(logBar->maximum() > 100 && headerBar->maximum() > 100);
+        QVERIFY(!headerBar->isVisible());
 
-    QCOMPARE(documents().value(document).open(viewer, dir), 0);
+        // A drag of the report's scroll bar.
+        logBar->setSliderDown(true);
+        logBar->setSliderPosition(100);
+        logBar->setSliderPosition(120);
+        logBar->setSliderDown(false);
+        QCOMPARE(logBar->value(), 120);
+        QCOMPARE(headerBar->value(), 120);
+    }
 
-    QCOMPARE(prompter.calls.size(), 1);
-    const ScriptedPrompter::Call &box = prompter.calls.first();
-    QCOMPARE(int(box.kind), kind);
-    QCOMPARE(box.title, QStringLiteral("File not Found"));
-    QCOMPARE(box.text, text.arg(dir.path()));
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    void escapeLeavesWindowsOpen()
+    {
+        SeeLogs report;
+        SeeFile viewer;
+        for (QDialog *window : {static_cast<QDialog *>(&report), static_cast<QDialog *>(&viewer)}) {
+            QSignalSpy escape(window, SIGNAL(escapeSig()));
+            window->show();
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            QTest::keyClick(window, Qt::Key_Escape);
+            QCOMPARE(escape.count(), 1);
+            QVERIFY(window->isVisible());
+            window->hide();
+        }
+    }
 
-    QCOMPARE(error.count(), errorText.isEmpty() ? 0 : 1);
-    if (!errorText.isEmpty())
-        QCOMPARE(viewer.errorText, errorText.arg(dir.path()));
-    QCOMPARE(textOf(viewer)->toPlainText(), keepsOldText ? QStringLiteral("shown before") : QString());
-    QVERIFY(!viewer.isVisible());
-}
+    void viewerSettingsRoundTrip()
+    {
+        SeeFile fresh;
+        fresh.readSettings("About");
+        QCOMPARE(fresh.content, QStringLiteral("Normal"));
+        QCOMPARE(fresh.size(), QSize(519, 618));
 
-void TestViewers::loadsDocument_data()
-{
-    QTest::addColumn<QString>("document");
-    for (const QString &name : documents().keys())
-        QTest::newRow(qPrintable(name)) << name;
-}
+        fresh.resize(600, 500);
+        fresh.writeSettings("About", "ErrorLog", true);
+        SeeFile again;
+        again.readSettings("About");
+        QCOMPARE(again.visibleFlag, QStringLiteral("Yes"));
+        QCOMPARE(again.content, QStringLiteral("ErrorLog"));
+        QCOMPARE(again.size(), QSize(600, 500));
+    }
 
-void TestViewers::loadsDocument()
-{
-    QFETCH(QString, document);
-    const Document doc = documents().value(document);
-    // A line that looks like markup must be shown as written.
-    QVERIFY(writeFile(files.path() + "/" + doc.file, "first line\n<b>second</b> & more\n\nlast line\n"));
+    void missingDocument_data()
+    {
+        QTest::addColumn<QString>("document");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");      // %1 is the directory
+        QTest::addColumn<QString>("errorText"); // empty: nothing for the error log
+        QTest::addColumn<bool>("keepsOldText");
 
-    SeeFile viewer;
-    textOf(viewer)->setPlainText("shown before");
-    QSignalSpy error(&viewer, &SeeFile::errorSig);
-    QCOMPARE(doc.open(viewer, QDir(files.path())), 1);
-    QVERIFY(prompter.calls.isEmpty());
-    QCOMPARE(error.count(), 0);
-    QVERIFY(!viewer.isVisible());
+        const int critical = Prompter::Critical;
+        const int warning = Prompter::Warning;
+        QTest::newRow("preamble") << "preamble" << critical
+            << "File '%1/PREAMBLE-ARC.txt' not Found.\nYou need to create this file and put it in the\n'%1' subdirectory."
+            << "File '%1/PREAMBLE-ARC.txt' Could not be Opened." << true;
+        QTest::newRow("licence") << "licence" << critical
+            << "File 'COPYING' not Found.\nThis file should be in your %1 directory."
+            << "File '%1/COPYING' Could not be Opened." << true;
+        QTest::newRow("change log") << "change log" << critical << "File '%1/CHANGELOG.txt' not Found.\n"
+            << "File '%1/CHANGELOG.txt' Could not be Opened." << false;
+        QTest::newRow("environment") << "environment" << warning << "File '%1/ENVIRONMENT_WINDOWS.txt' not Found.\n"
+            << "File '%1/ENVIRONMENT_WINDOWS.txt' Could not be Opened." << true;
+        QTest::newRow("read-me") << "read-me" << warning << "File '%1/README.txt' not Found.\n"
+            << "File '%1/README.txt' Could not be Opened." << true;
+        QTest::newRow("shortcuts") << "shortcuts" << warning << "File '%1/SHORTCUTS.txt' not Found.\n"
+            << "File '%1/SHORTCUTS.txt' Could not be Opened." << false;
+        QTest::newRow("error log") << "error log" << critical << "File '%1/errorLog.txt' not Found.\n"
+            << "" << true;
+    }
 
-    const QString shown = textOf(viewer)->toPlainText();
-    QVERIFY2(shown.contains("first line\n<b>second</b> & more\n\nlast line"), qPrintable(shown));
-    QVERIFY(!shown.contains("shown before"));
-    if (document == QLatin1String("environment"))
-        QVERIFY(shown.startsWith("Program and Development Software Versions\n"));
-    else if (document == QLatin1String("read-me"))
-        QVERIFY(shown.startsWith("first line\n"));
-    else
-        QCOMPARE(shown, QStringLiteral("first line\n<b>second</b> & more\n\nlast line"));
+    void missingDocument()
+    {
+        QFETCH(QString, document);
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+        QFETCH(QString, errorText);
+        QFETCH(bool, keepsOldText);
 
-    if (document != QLatin1String("error log"))
-        QCOMPARE(textOf(viewer)->textCursor().position(), 0);
-}
+        const QDir dir(files.path() + "/nowhere");
+        SeeFile viewer;
+        textOf(viewer)->setPlainText("shown before");
+        QSignalSpy error(&viewer, &SeeFile::errorSig);
 
-void TestViewers::environmentHeaderOnEmptyFile()
-{
-    QVERIFY(writeFile(files.path() + "/ENVIRONMENT_WINDOWS.txt", ""));
-    SeeFile viewer;
-    QCOMPARE(viewer.showEnvironment(QDir(files.path())), 1);
+        QCOMPARE(documents().value(document).open(viewer, dir), 0);
 
-    const QStringList lines = paragraphs(viewer);
-    QCOMPARE(lines.size(), 5);
-    QCOMPARE(lines[0], QStringLiteral("Program and Development Software Versions"));
-    QCOMPARE(lines[1], QStringLiteral("  Trelvin Version:   " TRELVIN_VERSION));
-    QCOMPARE(lines[2], QStringLiteral("  Qt Build Version: " QT_VERSION_STR));
-    const QString bits = QStringLiteral(" %1-bit").arg(QT_POINTER_SIZE * 8);
-    QVERIFY2(lines[3].startsWith("  Compiler Version: ") && lines[3].endsWith(bits), qPrintable(lines[3]));
-    QVERIFY(lines[3].size() > QStringLiteral("  Compiler Version: ").size() + bits.size());
-    QCOMPARE(lines[4], QString());
-}
+        QCOMPARE(prompter.calls.size(), 1);
+        const ScriptedPrompter::Call &box = prompter.calls.first();
+        QCOMPARE(int(box.kind), kind);
+        QCOMPARE(box.title, QStringLiteral("File not Found"));
+        QCOMPARE(box.text, text.arg(dir.path()));
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 
-void TestViewers::readmeEndsWithSourceParagraph()
-{
-    for (const QByteArray &content : {QByteArray("Getting started.\nRead on.\n"), QByteArray()}) {
-        QVERIFY(writeFile(files.path() + "/README.txt", content));
+        QCOMPARE(error.count(), errorText.isEmpty() ? 0 : 1);
+        if (!errorText.isEmpty())
+            QCOMPARE(viewer.errorText, errorText.arg(dir.path()));
+        QCOMPARE(textOf(viewer)->toPlainText(), keepsOldText ? QStringLiteral("shown before") : QString());
+        QVERIFY(!viewer.isVisible());
+    }
+
+    void loadsDocument_data()
+    {
+        QTest::addColumn<QString>("document");
+        for (const QString &name : documents().keys())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+
+    void loadsDocument()
+    {
+        QFETCH(QString, document);
+        const Document doc = documents().value(document);
+        // A line that looks like markup must be shown as written.
+        const QString lines = QStringLiteral("first line\n<b>second</b> & more\n\nlast line");
+        QVERIFY(writeFile(files.path() + "/" + doc.file, lines.toUtf8() + "\n"));
+
+        SeeFile viewer;
+        textOf(viewer)->setPlainText("shown before");
+        QSignalSpy error(&viewer, &SeeFile::errorSig);
+        QCOMPARE(doc.open(viewer, QDir(files.path())), 1);
+        QVERIFY(prompter.calls.isEmpty());
+        QCOMPARE(error.count(), 0);
+        QVERIFY(!viewer.isVisible());
+
+        const QString shown = textOf(viewer)->toPlainText();
+        if (document == QLatin1String("environment"))
+            QVERIFY2(shown.startsWith("Program and Development Software Versions\n") && shown.endsWith(lines),
+                     qPrintable(shown));
+        else if (document == QLatin1String("read-me"))
+            QCOMPARE(shown, lines + "\n" + ReadmeClosing);
+        else
+            QCOMPARE(shown, lines);
+        if (document != QLatin1String("error log"))
+            QCOMPARE(textOf(viewer)->textCursor().position(), 0);
+    }
+
+    void environmentHeaderOnEmptyFile()
+    {
+        QVERIFY(writeFile(files.path() + "/ENVIRONMENT_WINDOWS.txt", ""));
+        SeeFile viewer;
+        QCOMPARE(viewer.showEnvironment(QDir(files.path())), 1);
+
+        const QStringList lines = textOf(viewer)->toPlainText().split('\n');
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], QStringLiteral("Program and Development Software Versions"));
+        QCOMPARE(lines[1], QStringLiteral("  Trelvin Version:   " TRELVIN_VERSION));
+        QCOMPARE(lines[2], QStringLiteral("  Qt Build Version: " QT_VERSION_STR));
+        const QString bits = QStringLiteral(" %1-bit").arg(QT_POINTER_SIZE * 8);
+        QVERIFY2(lines[3].startsWith("  Compiler Version: ") && lines[3].endsWith(bits), qPrintable(lines[3]));
+        QVERIFY(lines[3].size() > QStringLiteral("  Compiler Version: ").size() + bits.size());
+        QCOMPARE(lines[4], QString());
+    }
+
+    void readmeEndsWithSourceParagraphWhenEmpty()
+    {
+        QVERIFY(writeFile(files.path() + "/README.txt", ""));
         SeeFile viewer;
         QCOMPARE(viewer.displayReadme(QDir(files.path())), 1);
-        const QString shown = textOf(viewer)->toPlainText();
-        QVERIFY2(shown.endsWith(ReadmeClosing), qPrintable(shown));
-        QCOMPARE(shown, QString::fromUtf8(content) + ReadmeClosing);
+        QCOMPARE(textOf(viewer)->toPlainText(), ReadmeClosing);
     }
-}
 
-void TestViewers::errorLogOpensAtLastLine()
-{
-    QByteArray log;
-    for (int i = 1; i <= 40; ++i)
-        log += "01/02/2024 10:00:" + QByteArray::number(i + 10) + " error number " + QByteArray::number(i) + "\n";
-    QVERIFY(writeFile(files.path() + "/errorLog.txt", log));
+    void errorLogOpensAtLastLine()
+    {
+        QByteArray log;
+        for (int i = 1; i <= 40; ++i)
+            log += "01/02/2024 10:00:" + QByteArray::number(i + 10) + " error number " + QByteArray::number(i) + "\n";
+        QVERIFY(writeFile(files.path() + "/errorLog.txt", log));
 
-    SeeFile viewer;
-    viewer.show();
-    QCOMPARE(viewer.showErrorLog(QDir(files.path())), 1);
-    const QTextCursor cursor = textOf(viewer)->textCursor();
-    QCOMPARE(cursor.block().text(), QStringLiteral("01/02/2024 10:00:50 error number 40"));
-    QCOMPARE(cursor.positionInBlock(), 0);
-    QVERIFY(textOf(viewer)->verticalScrollBar()->value() > 0);
-}
+        SeeFile viewer;
+        viewer.show();
+        QCOMPARE(viewer.showErrorLog(QDir(files.path())), 1);
+        const QTextCursor cursor = textOf(viewer)->textCursor();
+        QCOMPARE(cursor.block().text(), QStringLiteral("01/02/2024 10:00:50 error number 40"));
+        QCOMPARE(cursor.positionInBlock(), 0);
+        QVERIFY(textOf(viewer)->verticalScrollBar()->value() > 0);
+    }
 
-void TestViewers::justifyDigit_data()
-{
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<QString>("justified");
+    void justifyDigit_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("justified");
 
-    QTest::newRow("one-letter prefix") << "W1AW" << " W1AW";
-    QTest::newRow("two-letter prefix") << "KD7ABC" << "KD7ABC";
-    QTest::newRow("digit first") << "2E0ABC" << "2E0ABC";
-    QTest::newRow("non-ASCII digit") << QString("K") + QChar(0x0663) + "X" << QString(" K") + QChar(0x0663) + "X";
-    QTest::newRow("one character") << "K" << "K";
-    QTest::newRow("empty") << "" << "";
-}
+        QTest::newRow("one-letter prefix") << "W1AW" << " W1AW";
+        QTest::newRow("two-letter prefix") << "KD7ABC" << "KD7ABC";
+        QTest::newRow("digit first") << "2E0ABC" << "2E0ABC";
+        QTest::newRow("non-ASCII digit") << QString("K") + QChar(0x0663) + "X" << QString(" K") + QChar(0x0663) + "X";
+        QTest::newRow("one character") << "K" << "K";
+        QTest::newRow("empty") << "" << "";
+    }
 
-void TestViewers::justifyDigit()
-{
-    QFETCH(QString, call);
-    QFETCH(QString, justified);
-    SeeFile viewer;
-    QCOMPARE(viewer.justifyDigit(call), justified);
-}
+    void justifyDigit()
+    {
+        QFETCH(QString, call);
+        QFETCH(QString, justified);
+        SeeFile viewer;
+        QCOMPARE(viewer.justifyDigit(call), justified);
+    }
+};
 
 QTEST_MAIN(TestViewers)
 #include "tst_viewers.moc"

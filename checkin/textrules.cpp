@@ -1,0 +1,50 @@
+#include "checkin/textrules.h"
+
+#include <algorithm>
+#include <cmath>
+
+QString titleCase(const QString &text)
+{
+    // Character by character, so the length never changes under the cursor.
+    QString result = text;
+    for (int i = 0; i < result.size(); ++i) {
+        const bool wordStart = i == 0 || text.at(i - 1) == QLatin1Char(' ');
+        result[i] = wordStart ? text.at(i).toUpper() : text.at(i).toLower();
+    }
+    return result;
+}
+
+QString justifyDigit(const QString &call)
+{
+    if (call.size() >= 2 && call.at(1).isDigit())
+        return QLatin1Char(' ') + call;
+    return call;
+}
+
+QString removeNuls(const QString &text)
+{
+    QString result = text;
+    result.remove(QChar(0));
+    return result;
+}
+
+BearingDistance greatCircle(double lat1, double lon1, double lat2, double lon2)
+{
+    constexpr double k = 0.0174532925;
+    constexpr double pi = 3.14159265;
+    const double phi1 = lat1 * k;
+    const double phi2 = lat2 * k;
+    const double dLambda = lon2 * k - lon1 * k;
+
+    // Rounding can push the cosine a hair past 1 for identical points; acos
+    // would then give NaN.
+    const double cosine = std::cos(phi1) * std::cos(phi2) * std::cos(dLambda) + std::sin(phi1) * std::sin(phi2);
+    const double angle = std::acos(std::clamp(cosine, -1.0, 1.0));
+
+    BearingDistance result;
+    result.distance = int(angle * 3959 + 0.5);
+    const double theta = std::atan2(std::sin(dLambda) * std::cos(phi2),
+                                    std::cos(phi1) * std::sin(phi2) - std::sin(phi1) * std::cos(phi2) * std::cos(dLambda));
+    result.bearing = int(theta / pi * 180 + 360.5) % 360;
+    return result;
+}
