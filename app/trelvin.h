@@ -94,6 +94,14 @@ public:
     int contactUtcOffset = 0;
     int stationUtcOffset = 0;
 
+    // Net-log report selection.
+    int logMonth = 0;
+    int logDay = 0;
+    int logYear = 0;
+    QString logDateText;
+    QString logBeginTime;
+    QString logEndTime;
+
     // QRZ session.
     bool qrzConnected = false;
     QString qrzKey;
@@ -198,6 +206,7 @@ public slots:
     // Club roster membership (checkin/membership.cpp).
     void enableMemberStatus();
     void disableMemberStatus();
+    void on_club_returnPressed();
 
     // QRZ client (qrz/qrzclient.cpp).
     void connectQRZ();
@@ -213,10 +222,20 @@ public slots:
 
     // Roster files (files/rosterfiles.cpp).
     void loadMember(QString fileName);
+    void loadRoster(QString fileName);
     void saveRoster(QString fileName);
+    void on_actionLoadRoster_triggered();
+    void on_actionSaveRoster_triggered();
+
+    // Contacts and net-log files (files/csvfiles.cpp).
+    void on_actionSaveContacts_triggered();
+    void on_actionSaveTrelvin_triggered();
+    void on_actionLoadContacts_triggered();
+    void on_actionLoadTrelvin_triggered();
 
     // Reports (reports/reports.cpp).
     void showCurrentTrelvin();
+    void showTrelvin();
     void showDatabase();
     void showContacts();
     void showRoster();
@@ -242,6 +261,10 @@ protected:
 private:
     void createWindows();
     void createKeyBindings();
+    void recreateMembers();
+    void reportUnreadableRoster(const QString &fileName);
+    void saveTable(const QString &table, const QString &header, const QString &fileName);
+    bool loadTable(const QString &table, const QString &fileName);
 
     bool startupAborted = false;
 };

@@ -1,5 +1,56 @@
 #include "app/trelvin.h"
+#include "reports/seelogs.h"
+#include "ui_trelvin.h"
 
-// Roster membership keys are not built yet.
-void Trelvin::enableMemberStatus() {}
-void Trelvin::disableMemberStatus() {}
+#include <QSqlQuery>
+
+void Trelvin::enableMemberStatus()
+{
+    const QString call = ui->call->text().toUpper();
+    if (call.isEmpty())
+        return;
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
+    query.addBindValue(call);
+    query.exec();
+    if (!query.next()) {
+        ui->member->setPalette(goodPalette);
+        ui->member->setText(QStringLiteral("YES"));
+        QSqlQuery insert(memoryDb);
+        insert.prepare(QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, ?)"));
+        insert.addBindValue(call);
+        insert.exec();
+    }
+    if (rosterWindow->isVisible())
+        showRoster();
+}
+
+void Trelvin::disableMemberStatus()
+{
+    const QString call = ui->call->text().toUpper();
+    if (call.isEmpty())
+        return;
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
+    query.addBindValue(call);
+    query.exec();
+    if (query.next()) {
+        ui->member->setPalette(alertPalette);
+        ui->member->setText(QStringLiteral("NO"));
+        QSqlQuery remove(memoryDb);
+        remove.prepare(QStringLiteral("DELETE FROM mbr WHERE call = ?"));
+        remove.addBindValue(call);
+        remove.exec();
+    }
+    if (rosterWindow->isVisible())
+        showRoster();
+}
+
+void Trelvin::on_club_returnPressed()
+{
+    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+    club = ui->club->text().toUpper();
+    ui->club->setText(club);
+    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
+    on_actionPreamble_triggered();
+}

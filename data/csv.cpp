@@ -33,3 +33,20 @@ QStringList splitCsvLine(QString line)
     }
     return fields;
 }
+
+QString csvRecord(const QStringList &values)
+{
+    QString record;
+    for (int i = 0; i < values.size(); ++i) {
+        QString value = values.at(i);
+        value.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        value.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        value.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        value.replace(QLatin1String("\""), QLatin1String("\"\""));
+        if (i > 0)
+            record += QLatin1Char(',');
+        record += QLatin1Char('"') + value + QLatin1Char('"');
+    }
+    record += QLatin1Char('\n');
+    return record;
+}

@@ -14,6 +14,23 @@ inline constexpr char CreateStation[] =
     "CREATE TABLE IF NOT EXISTS station (call TEXT, passwd TEXT, state TEXT, lat TEXT, lon TEXT, grid TEXT, "
     "utc TEXT, dst TEXT)";
 
+// Look-ups by call sign must not scan whole tables.
+inline constexpr char IndexContactCall[] = "CREATE INDEX IF NOT EXISTS contact_call ON contact(call)";
+inline constexpr char IndexLogCall[] = "CREATE INDEX IF NOT EXISTS log_call ON log(call)";
+
+inline constexpr char InsertContact[] =
+    "INSERT INTO contact (id, call, name, last, class, expire, address, city, state, zip, country, email, phone, "
+    "lat, lon, grid, source, utc, dst, born) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+inline constexpr char InsertLog[] =
+    "INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
+    "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+inline constexpr int ContactFields = 19;  // columns after id
+inline constexpr int LogFields = 9;
+
+// The roster order: by the suffix, i.e. leading letters and region digit skipped.
+inline constexpr char MembersBySuffix[] =
+    "SELECT call FROM mbr ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)";
+
 inline constexpr char CreateNet[] =
     "CREATE TABLE net (id INTEGER PRIMARY KEY NOT NULL, time TEXT, call TEXT, name TEXT, city TEXT, "
     "state TEXT, comment TEXT, conId INT, logId INT, status INT, relay TEXT)";

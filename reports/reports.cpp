@@ -11,3 +11,4 @@ void Trelvin::showDatabase() {}
 void Trelvin::showContacts() {}
 void Trelvin::showRoster() {}
 void Trelvin::showQsoHistory(QString, int) {}
+void Trelvin::showTrelvin() {}

@@ -106,6 +106,15 @@ QString Runtime::readData(const QString &name) const
     return QString::fromUtf8(file.readAll());
 }
 
+void Runtime::addEmptyRoster(const QString &club, QString dir) const
+{
+    if (dir.isEmpty())
+        dir = dataPath();
+    QFile file(dir + "/Roster-" + club + ".csv");
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write("\"Call\"\n");
+}
+
 Trelvin *Runtime::start()
 {
     stop();

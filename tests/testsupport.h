@@ -58,6 +58,8 @@ public:
     // Copies a file of the repository's info/ into the information directory.
     bool installInfo(const QString &name);
     QString readData(const QString &name) const;
+    // An empty roster for `club`, so that start-up finds one (default: the data directory).
+    void addEmptyRoster(const QString &club = QStringLiteral("ARC"), QString dir = QString()) const;
 
     // Builds the main window; the previous one, if any, is destroyed first.
     Trelvin *start();
