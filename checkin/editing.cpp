@@ -1,19 +1,165 @@
+#include "app/prompter.h"
 #include "app/trelvin.h"
 #include "checkin/textrules.h"
+#include "reports/seelogs.h"
+#include "ui_trelvin.h"
 
-// Entry editing and removal are not built yet.
-void Trelvin::on_call_returnPressed() {}
-void Trelvin::on_name_returnPressed() {}
-void Trelvin::on_city_returnPressed() {}
-void Trelvin::on_state_returnPressed() {}
-void Trelvin::on_call_textEdited(QString) {}
-void Trelvin::on_state_textEdited(QString) {}
-void Trelvin::on_relay_textEdited(QString) {}
-void Trelvin::on_name_textEdited(QString) {}
-void Trelvin::on_city_textEdited(QString) {}
-void Trelvin::delNet() {}
-void Trelvin::delCon() {}
-void Trelvin::on_delRecBut_clicked() {}
+#include <QSqlQuery>
+
+namespace {
+
+// Rewrites what the operator typed without moving the cursor, and marks the
+// field as edited: setting the text clears that mark, yet the check-in logic
+// needs it to know the entry has to be stored.
+void retype(QLineEdit *field, const QString &text)
+{
+    const int position = field->cursorPosition();
+    field->setText(text);
+    field->setCursorPosition(position);
+    field->setModified(true);
+}
+
+bool confirmed(const QString &title, const QString &text)
+{
+    return Prompter::instance()->message(Prompter::Warning, title, text, QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::Yes)
+        == QMessageBox::Yes;
+}
+
+} // namespace
+
+void Trelvin::on_call_returnPressed()
+{
+    ui->name->setFocus(Qt::OtherFocusReason);
+}
+
+void Trelvin::on_name_returnPressed()
+{
+    ui->city->setFocus(Qt::OtherFocusReason);
+}
+
+void Trelvin::on_city_returnPressed()
+{
+    ui->state->setFocus(Qt::OtherFocusReason);
+}
+
+void Trelvin::on_state_returnPressed()
+{
+    ui->qso->setFocus(Qt::OtherFocusReason);
+}
+
+void Trelvin::on_call_textEdited(QString arg1)
+{
+    retype(ui->call, arg1.toUpper());
+}
+
+void Trelvin::on_state_textEdited(QString arg1)
+{
+    retype(ui->state, arg1.toUpper());
+}
+
+void Trelvin::on_relay_textEdited(QString arg1)
+{
+    retype(ui->relay, arg1.toUpper());
+}
+
+void Trelvin::on_name_textEdited(QString arg1)
+{
+    retype(ui->name, titleCase(arg1));
+}
+
+void Trelvin::on_city_textEdited(QString arg1)
+{
+    retype(ui->city, titleCase(arg1));
+}
+
+void Trelvin::delNet()
+{
+    const QString call = ui->delCon->text().toUpper();
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("SELECT id, logId FROM net WHERE call = ?"));
+    query.addBindValue(call);
+    if (query.exec() && query.next()) {
+        const int id = query.value(0).toInt();
+        const int logId = query.value(1).toInt();
+        if (confirmed(QStringLiteral("Deleting Contact from Net Log"),
+                      "Are you sure you want to delete '" + call + "' from the Net Log?")) {
+            // Tonight's log record goes first: if it cannot be deleted the
+            // station stays in the list, which then still matches the log.
+            bool logCleared = true;
+            if (logId != 0) {
+                QSqlQuery remove(fileDb);
+                remove.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
+                remove.addBindValue(logId);
+                logCleared = execWrite(remove, "Removal of the check-in of " + call + " from the log");
+            }
+            if (logCleared) {
+                QSqlQuery remove(memoryDb);
+                remove.prepare(QStringLiteral("DELETE FROM net WHERE id = ?"));
+                remove.addBindValue(id);
+                remove.exec();
+                // The entry must not keep pointing at a row that is gone.
+                if (entryId == id)
+                    entryId = 0;
+                if (ui->call->text().toUpper() == call) {
+                    ui->call->clear();
+                    ui->name->clear();
+                    ui->city->clear();
+                    ui->state->clear();
+                }
+            }
+        }
+    } else {
+        Prompter::instance()->message(Prompter::Warning, QStringLiteral("Contact not in Net List"),
+                                      "Contact " + call + " was not found in Net List.\nPlease check your data entry.");
+        errorMessage = "Contact " + call + " was not found in Net List.";
+        logError();
+    }
+
+    displayNet(activeID);
+    if (dateLogWindow->isVisible())
+        showCurrentTrelvin();
+    if (allLogWindow->isVisible())
+        showDatabase();
+    ui->search->setFocus(Qt::OtherFocusReason);
+}
+
+void Trelvin::delCon()
+{
+    const QString call = ui->delCon->text().toUpper();
+    if (confirmed(QStringLiteral("Deleting Contact from Contacts Database"),
+                  "Are you sure you want to delete '" + call + "' from the Contacts Database?")) {
+        QSqlQuery query(fileDb);
+        query.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ?"));
+        query.addBindValue(call);
+        if (query.exec() && query.next()) {
+            QSqlQuery remove(fileDb);
+            remove.prepare(QStringLiteral("DELETE FROM contact WHERE id = ?"));
+            remove.addBindValue(query.value(0).toInt());
+            execWrite(remove, "Deletion of contact " + call);
+        }
+    }
+
+    if (contactsWindow->isVisible())
+        showContacts();
+    ui->search->setFocus(Qt::OtherFocusReason);
+}
+
+void Trelvin::on_delRecBut_clicked()
+{
+    if (confirmed(QStringLiteral("Deleting Record from Log"),
+                  "Are you sure you want to permanently delete Record '" + ui->delRec->text() + "' from the Log?")) {
+        // Not a number (or too large for one) means record 0, which no row has.
+        const int record = ui->delRec->text().toInt(nullptr, 10);
+        QSqlQuery remove(fileDb);
+        remove.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
+        remove.addBindValue(record);
+        execWrite(remove, "Deletion of log record " + QString::number(record));
+    }
+
+    if (allLogWindow->isVisible())
+        showDatabase();
+}
 
 QString Trelvin::removeNULLs(QString str)
 {

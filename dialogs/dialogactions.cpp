@@ -4,6 +4,9 @@
 #include "ui_contact.h"
 #include "ui_station.h"
 
+#include <QRegularExpression>
+#include <QSqlQuery>
+
 namespace {
 void present(QDialog *dialog, const QString &title)
 {
@@ -27,5 +30,39 @@ void Trelvin::on_actionEditContact_triggered()
     contactDialog->ui->call->setFocus(Qt::OtherFocusReason);
 }
 
-// Storing the dialog's record is not built yet.
-void Trelvin::saveContact() {}
+void Trelvin::saveContact()
+{
+    const Ui::Contact *dlg = contactDialog->ui;
+    const QString call = dlg->call->text().toUpper();
+
+    QSqlQuery query(fileDb);
+    query.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
+    query.addBindValue(call);
+    const bool known = query.exec() && query.next();
+
+    // One row per call sign: a known call is rewritten in place.
+    QSqlQuery write(fileDb);
+    if (known)
+        write.prepare(QStringLiteral("UPDATE contact SET call=?, name=?, last=?, class=?, expire=?, address=?, city=?, "
+                                     "state=?, zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, "
+                                     "utc=?, dst=?, born=? WHERE call=?"));
+    else
+        write.prepare(QStringLiteral("INSERT INTO contact (id, call, name, last, class, expire, address, city, state, "
+                                     "zip, country, email, phone, lat, lon, grid, source, utc, dst, born) "
+                                     "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+
+    // The phone is shown formatted but kept as its digits alone.
+    static const QRegularExpression nonDigits(QStringLiteral("[^0-9]+"));
+    QString phone = dlg->phone->text();
+    phone.remove(nonDigits);
+
+    for (const QString &value :
+         {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(), dlg->addr->text(),
+          dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(), dlg->email->text(), phone,
+          dlg->lat->text(), dlg->lon->text(), dlg->grid->text(), dlg->geoloc->text(), dlg->utc->text(),
+          dlg->dst->text(), dlg->born->text()})
+        write.addBindValue(value);
+    if (known)
+        write.addBindValue(call);
+    execWrite(write, "Saving contact " + call);
+}

@@ -1,0 +1,818 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "dialogs/contact.h"
+#include "ui_contact.h"
+#include "ui_trelvin.h"
+
+#include <QApplication>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTextBlock>
+#include <QtTest>
+
+namespace {
+
+using Row = QVariantMap;
+
+QList<Row> rows(const QSqlDatabase &db, const QString &sql)
+{
+    QList<Row> result;
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        return result;
+    while (query.next()) {
+        Row row;
+        const QSqlRecord record = query.record();
+        for (int i = 0; i < record.count(); ++i)
+            row.insert(record.fieldName(i), query.value(i));
+        result.append(row);
+    }
+    return result;
+}
+
+int count(const QSqlDatabase &db, const QString &table)
+{
+    return rows(db, "SELECT id FROM " + table).size();
+}
+
+QTextCharFormat lineFormat(QTextEdit *edit, int line)
+{
+    const QTextBlock block = edit->document()->findBlockByNumber(line);
+    return block.begin().fragment().charFormat();
+}
+
+} // namespace
+
+class TestCheckin : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void newStationChecksInWithItsThreeRows();
+    void roleKeysToggleCodesAndLogLetters();
+    void roleKeyFromSearchBoxClearsEntry();
+    void checkInToggleWithdrawsAndRestores();
+    void enterInCommentRewritesTheCheckIn();
+    void listColoursAndWeights();
+    void callChangeRefusedWhenTaken();
+    void callChangeToFreeCallRenamesNetAndLog();
+    void listLinesAndCount();
+    void stationTypeLetters_data();
+    void stationTypeLetters();
+    void typingRules();
+    void enterWalksTheEntryFields();
+    void removeFromNet();
+    void deleteContactAndRecord();
+    void quotesAreOrdinaryText();
+    void saveContactInsertsThenUpdates();
+    void failedWritesAreReportedAndNotShown();
+    void listWithoutThemeUsesPalette();
+
+private:
+    // A station typed into an empty entry, as after Esc.
+    void enter(const QString &call, const QString &name = QString(), const QString &city = QString(),
+               const QString &state = QString(), const QString &qso = QString());
+    // A station of the net brought into the entry, as by the arrow keys.
+    void select(const QString &call);
+    Row netRow(const QString &call);
+    QStringList lines() const;
+
+    std::unique_ptr<Runtime> rt;
+    Trelvin *w = nullptr;
+};
+
+void TestCheckin::init()
+{
+    rt = std::make_unique<Runtime>();
+    QVERIFY(rt->installInfo("State_Info.csv"));
+    w = rt->start();
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    rt->prompter.clear();
+    // No row is marked unless a test asks for it.
+    w->activeID = 1000;
+}
+
+void TestCheckin::cleanup()
+{
+    rt.reset();
+    w = nullptr;
+}
+
+void TestCheckin::enter(const QString &call, const QString &name, const QString &city, const QString &state,
+                        const QString &qso)
+{
+    w->entryId = 0;
+    Ui::Trelvin *ui = w->ui;
+    ui->call->setText(call);
+    ui->name->setText(name);
+    ui->city->setText(city);
+    ui->state->setText(state);
+    ui->qso->setText(qso);
+    ui->relay->clear();
+    for (QLineEdit *field : {ui->call, ui->name, ui->city, ui->state, ui->qso})
+        field->setModified(true);
+}
+
+void TestCheckin::select(const QString &call)
+{
+    const Row row = netRow(call);
+    QVERIFY2(!row.isEmpty(), qPrintable(call));
+    w->entryId = row["id"].toInt();
+    Ui::Trelvin *ui = w->ui;
+    ui->call->setText(call);
+    ui->name->setText(row["name"].toString());
+    ui->city->setText(row["city"].toString());
+    ui->state->setText(row["state"].toString());
+    ui->qso->setText(row["comment"].toString());
+    ui->relay->setText(row["relay"].toString());
+    (ui->name->text().isEmpty() ? ui->call : ui->qso)->setFocus();
+}
+
+Row TestCheckin::netRow(const QString &call)
+{
+    QSqlQuery query(w->memoryDb);
+    query.prepare("SELECT * FROM net WHERE call = ?");
+    query.addBindValue(call);
+    Row row;
+    if (query.exec() && query.next()) {
+        for (int i = 0; i < query.record().count(); ++i)
+            row.insert(query.record().fieldName(i), query.value(i));
+    }
+    return row;
+}
+
+QStringList TestCheckin::lines() const
+{
+    const QString text = w->ui->checkins->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+void TestCheckin::newStationChecksInWithItsThreeRows()
+{
+    Ui::Contact *dlg = w->contactDialog->ui;
+    dlg->name->setText("Maxim");
+    dlg->classlic->setText("E");
+    dlg->expire->setText("2030-01-01");
+    dlg->addr->setText("225 Main St");
+    dlg->city->setText("Newington");
+    dlg->state->setText("MA");
+    dlg->zip->setText("06111");
+    dlg->country->setText("USA");
+    dlg->email->setText("w1aw@example.org");
+    dlg->phone->setText("(860) 594-0200");
+    dlg->lat->setText("41.71");
+    dlg->lon->setText("-72.72");
+    dlg->grid->setText("FN31pr");
+    dlg->geoloc->setText("user");
+    dlg->utc->setText("-5");
+    dlg->dst->setText("Y");
+    dlg->born->setText("1866");
+
+    enter("w1aw", "Hiram", "Hartford", "ct", "First net");
+    w->ui->relay->setText("k1abc");
+    const QDate today = QDate::currentDate();
+    w->on_qso_returnPressed();
+
+    const QList<Row> logs = rows(w->fileDb, "SELECT * FROM log");
+    QCOMPARE(logs.size(), 1);
+    const Row log = logs.first();
+    QCOMPARE(log["date"].toString(), today.toString("yyMMdd"));
+    QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(log["time"].toString()).hasMatch());
+    QCOMPARE(log["status"].toString(), QString("-"));
+    QCOMPARE(log["call"].toString(), QString("W1AW"));
+    QCOMPARE(log["name"].toString(), QString("Hiram"));
+    QCOMPARE(log["relay"].toString(), QString("K1ABC"));
+    QCOMPARE(log["city"].toString(), QString("Hartford"));
+    QCOMPARE(log["state"].toString(), QString("CT"));
+    QCOMPARE(log["comment"].toString(), QString("First net"));
+
+    // Dialog fields, but the name and state the operator typed.
+    const QList<Row> contacts = rows(w->fileDb, "SELECT * FROM contact");
+    QCOMPARE(contacts.size(), 1);
+    const Row c = contacts.first();
+    const QStringList expected{"W1AW", "Hiram", "Maxim", "E", "2030-01-01", "225 Main St", "Newington", "CT",
+                               "06111", "USA", "w1aw@example.org", "8605940200", "41.71", "-72.72", "FN31pr", "user",
+                               "-5", "Y", "1866"};
+    const QStringList columns{"call", "name", "last", "class", "expire", "address", "city", "state", "zip", "country",
+                              "email", "phone", "lat", "lon", "grid", "source", "utc", "dst", "born"};
+    for (int i = 0; i < columns.size(); ++i)
+        QCOMPARE(c[columns[i]].toString(), expected[i]);
+
+    const Row net = netRow("W1AW");
+    QCOMPARE(net["status"].toInt(), 608);
+    QVERIFY(QRegularExpression("^\\d\\d:\\d\\d$").match(net["time"].toString()).hasMatch());
+    QCOMPARE(net["time"].toString(), log["time"].toString().left(5));
+    QCOMPARE(net["logId"].toInt(), log["id"].toInt());
+    QCOMPARE(net["conId"].toInt(), c["id"].toInt());
+    QCOMPARE(net["relay"].toString(), QString("K1ABC"));
+    QCOMPARE(net["state"].toString(), QString("CT"));
+
+    QCOMPARE(lines(), QStringList{"  1 -C W1AW   Hiram      K1ABC "});
+    QCOMPARE(w->ui->checks->text(), QString("1"));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w->ui->search));
+
+    // A known station joining the net keeps its contact row.
+    QSqlQuery known(w->fileDb);
+    QVERIFY(known.exec("INSERT INTO contact (id, call, name, last) VALUES (NULL, 'N0XYZ', 'Zed', 'Known')"));
+    const int knownId = known.lastInsertId().toInt();
+    enter("N0XYZ", "Zed");
+    w->on_qso_returnPressed();
+    QCOMPARE(count(w->fileDb, "contact"), 2);
+    QCOMPARE(netRow("N0XYZ")["conId"].toInt(), knownId);
+    QCOMPARE(w->ui->checks->text(), QString("2"));
+}
+
+void TestCheckin::roleKeysToggleCodesAndLogLetters()
+{
+    w->ui->qso->setFocus();
+    enter("K1ABC", "Ann");
+    w->on_trafficButton_clicked();
+    QCOMPARE(netRow("K1ABC")["status"].toInt(), 2);
+    QCOMPARE(lines(), QStringList{"  1 T- K1ABC  Ann              "});
+    QCOMPARE(count(w->fileDb, "log"), 0);
+    QCOMPARE(count(w->fileDb, "contact"), 1);
+    QCOMPARE(w->ui->checks->text(), QString("0"));
+    // Outside the search box the entry stays for further keys.
+    QCOMPARE(w->ui->call->text(), QString("K1ABC"));
+
+    w->on_trafficButton_clicked();
+    QCOMPARE(lines().first().mid(4, 2), QString("--"));
+    w->on_trafficButton_clicked();
+    QCOMPARE(lines().first().mid(4, 2), QString("T-"));
+
+    w->on_qso_returnPressed();
+    select("K1ABC");
+    QCOMPARE(lines().first().mid(4, 2), QString("TC"));
+    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("T"));
+
+    // The lowest role bit names the log letter: relay before traffic.
+    w->ui->qso->setFocus();
+    w->on_relayButton_clicked();
+    QCOMPARE(lines().first().mid(4, 2), QString("RC"));
+    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("R"));
+    w->on_relayButton_clicked();
+    w->on_mobileButton_clicked();
+    w->on_trafficButton_clicked();
+    QCOMPARE(lines().first().mid(4, 2), QString("MC"));
+    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("M"));
+    w->on_shortButton_clicked();
+    QCOMPARE(lines().first().mid(4, 2), QString("MC"));
+    w->on_mobileButton_clicked();
+    QCOMPARE(lines().first().mid(4, 2), QString("SC"));
+    w->on_NCSButton_clicked();
+    QCOMPARE(lines().first().mid(4, 2), QString("NC"));
+    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("S"));
+    QCOMPARE(count(w->fileDb, "log"), 1);
+    QCOMPARE(netRow("K1ABC")["status"].toInt() & 63, 8 | 16 | 32);
+}
+
+void TestCheckin::roleKeyFromSearchBoxClearsEntry()
+{
+    enter("K1ABC", "Ann");
+    w->ui->search->setFocus();
+    w->on_trafficButton_clicked();
+    // Stored with the search-box bit, shown as traffic all the same.
+    QCOMPARE(netRow("K1ABC")["status"].toInt(), 66);
+    QCOMPARE(lines().first().mid(4, 2), QString("T-"));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w->ui->search));
+    QVERIFY(w->ui->call->text().isEmpty());
+}
+
+void TestCheckin::checkInToggleWithdrawsAndRestores()
+{
+    enter("W1AW", "Hiram");
+    w->on_qso_returnPressed();
+    QVERIFY(netRow("W1AW")["logId"].toInt() != 0);
+    enter("K1ABC", "Ann");
+    w->on_qso_returnPressed();
+
+    select("W1AW");
+    w->on_logContactButton_clicked();
+    QCOMPARE(rows(w->fileDb, "SELECT call FROM log WHERE call = 'W1AW'").size(), 0);
+    QCOMPARE(count(w->fileDb, "log"), 1);
+    QCOMPARE(netRow("W1AW")["logId"].toInt(), 0);
+    QCOMPARE(netRow("W1AW")["status"].toInt() & 32, 0);
+    QCOMPARE(lines().first().mid(4, 2), QString("--"));
+    QCOMPARE(w->ui->checks->text(), QString("1"));
+
+    select("W1AW");
+    w->on_logContactButton_clicked();
+    const QList<Row> logs = rows(w->fileDb, "SELECT id FROM log WHERE call = 'W1AW'");
+    QCOMPARE(logs.size(), 1);
+    QVERIFY(logs.first()["id"].toInt() > netRow("K1ABC")["logId"].toInt());
+    QCOMPARE(netRow("W1AW")["logId"].toInt(), logs.first()["id"].toInt());
+    QCOMPARE(lines().first().mid(4, 2), QString("-C"));
+    QCOMPARE(w->ui->checks->text(), QString("2"));
+}
+
+void TestCheckin::enterInCommentRewritesTheCheckIn()
+{
+    enter("W1AW", "Hiram", "Hartford", "CT", "first");
+    w->on_qso_returnPressed();
+    const int logId = netRow("W1AW")["logId"].toInt();
+
+    select("W1AW");
+    w->ui->qso->setText("second");
+    w->ui->city->setText("Newington");
+    w->ui->relay->setText("k1abc");
+    w->on_qso_returnPressed();
+
+    const QList<Row> logs = rows(w->fileDb, "SELECT * FROM log");
+    QCOMPARE(logs.size(), 1);
+    QCOMPARE(logs.first()["id"].toInt(), logId);
+    QCOMPARE(logs.first()["comment"].toString(), QString("second"));
+    QCOMPARE(logs.first()["city"].toString(), QString("Newington"));
+    QCOMPARE(logs.first()["relay"].toString(), QString("K1ABC"));
+    QCOMPARE(netRow("W1AW")["comment"].toString(), QString("second"));
+    QVERIFY(netRow("W1AW")["status"].toInt() & 32);
+}
+
+void TestCheckin::listColoursAndWeights()
+{
+    // Rows: plain, relay+NCS, NCS checked in, relay checked in, plain,
+    // checked in, plain.
+    for (const char *call : {"A1A", "B1B", "C1C", "D1D", "E1E", "F1F", "G1G"}) {
+        enter(call);
+        w->addContact(128);
+    }
+    select("B1B");
+    w->on_relayButton_clicked();
+    w->on_NCSButton_clicked();
+    select("C1C");
+    w->on_NCSButton_clicked();
+    w->on_qso_returnPressed();
+    select("D1D");
+    w->on_relayButton_clicked();
+    w->on_qso_returnPressed();
+    select("F1F");
+    w->on_qso_returnPressed();
+    w->activeID = netRow("G1G")["id"].toInt();
+    w->displayNet(w->activeID);
+
+    QTextEdit *list = w->ui->checkins;
+    QCOMPARE(lines().size(), 7);
+    QStringList codes;
+    for (const QString &line : lines())
+        codes.append(line.mid(4, 2));
+    QCOMPARE(codes, (QStringList{"--", "R-", "NC", "RC", "--", "-C", "--"}));
+    QCOMPARE(w->ui->checks->text(), QString("3"));
+
+    const auto fore = [&](int line) { return lineFormat(list, line).foreground().color(); };
+    const auto back = [&](int line) { return lineFormat(list, line).background().color(); };
+    const auto weight = [&](int line) {
+        const QTextCharFormat f = lineFormat(list, line);
+        return f.hasProperty(QTextFormat::FontWeight) ? f.fontWeight() : -1;
+    };
+
+    QCOMPARE(fore(0), w->normalTextColor);
+    QCOMPARE(back(0), w->normalBackColor);
+    QCOMPARE(weight(0), -1);
+    // Relay overrides the NCS colours.
+    QCOMPARE(fore(1), w->relayTextColor);
+    QCOMPARE(back(1), w->relayBackColor);
+    QCOMPARE(fore(2), w->ncsTextColor);
+    QCOMPARE(back(2), w->ncsBackColor);
+    QCOMPARE(fore(3), w->relayCheckedTextColor);
+    QCOMPARE(back(3), w->normalBackColor);
+    QCOMPARE(weight(3), int(QFont::Bold));
+    // A weight stays until another row sets one.
+    QCOMPARE(fore(4), w->normalTextColor);
+    QCOMPARE(weight(4), int(QFont::Bold));
+    QCOMPARE(fore(5), w->checkedTextColor);
+    QCOMPARE(weight(5), int(QFont::Normal));
+    QCOMPARE(weight(6), int(QFont::Normal));
+    QCOMPARE(back(6), w->activeBackColor);
+    QCOMPARE(list->textCursor().blockNumber(), 6);
+
+    // The marked line is the one numbered like the active id.
+    w->displayNet(3);
+    QCOMPARE(back(2), w->activeBackColor);
+    QCOMPARE(list->textCursor().blockNumber(), 2);
+}
+
+void TestCheckin::callChangeRefusedWhenTaken()
+{
+    enter("W1AW", "Hiram");
+    w->on_qso_returnPressed();
+    enter("K1ABC", "Ann");
+    w->on_qso_returnPressed();
+    enter("N0XYZ", "Zed");
+    w->addContact(128);
+    {
+        // N0XYZ stays known but leaves the net.
+        QSqlQuery remove(w->memoryDb);
+        QVERIFY(remove.exec("DELETE FROM net WHERE call = 'N0XYZ'"));
+    }
+    const QList<Row> netBefore = rows(w->memoryDb, "SELECT * FROM net");
+    const QList<Row> logBefore = rows(w->fileDb, "SELECT * FROM log");
+    rt->prompter.clear();
+
+    select("K1ABC");
+    w->ui->call->setText("W1AW");
+    w->ui->name->setText("Changed");
+    w->ui->qso->setText("renamed");
+    w->addContact(128);
+
+    QCOMPARE(rt->prompter.titles(),
+             (QStringList{"Error: Callsign Exists in Net Data", "Error: Callsign Exists in Contact Database"}));
+    QCOMPARE(rt->prompter.calls[0].kind, Prompter::Warning);
+    QCOMPARE(rt->prompter.calls[0].text, QString("Attempt to change Net Check-In Callsign to 'W1AW'.<br />W1AW' "
+                                                 "already exists within the Net Check-In Data"));
+    QCOMPARE(rt->prompter.calls[1].text, QString("Attempt to change Contact Callsign to 'W1AW'.<br />W1AW' already "
+                                                 "exists within the Contact Database"));
+    const QString errors = rt->readData("errorLog.txt");
+    QVERIFY(errors.contains(" Attempt to change Net Check-In Callsign to 'W1AW'.\n"));
+    QVERIFY(errors.contains(" Attempt to change Contact Callsign to 'W1AW'.\n"));
+    QCOMPARE(rows(w->memoryDb, "SELECT * FROM net"), netBefore);
+    QCOMPARE(rows(w->fileDb, "SELECT * FROM log"), logBefore);
+    // The typed name reached the contact of the typed call before the refusal.
+    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact WHERE call = 'W1AW'").first()["name"].toString(),
+             QString("Changed"));
+    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact WHERE call = 'K1ABC'").first()["name"].toString(),
+             QString("Ann"));
+
+    // Known as a contact only.
+    rt->prompter.clear();
+    select("K1ABC");
+    w->ui->call->setText("N0XYZ");
+    w->addContact(128);
+    QCOMPARE(rt->prompter.titles(), QStringList{"Error: Callsign Exists in Contact Database"});
+    QCOMPARE(rows(w->memoryDb, "SELECT * FROM net"), netBefore);
+}
+
+void TestCheckin::callChangeToFreeCallRenamesNetAndLog()
+{
+    enter("K1ABC", "Ann");
+    w->on_qso_returnPressed();
+    select("K1ABC");
+    w->ui->call->setText("K1ABD");
+    w->addContact(128);
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(rows(w->memoryDb, "SELECT call FROM net").first()["call"].toString(), QString("K1ABD"));
+    QCOMPARE(rows(w->fileDb, "SELECT call FROM log").first()["call"].toString(), QString("K1ABD"));
+    QCOMPARE(rows(w->fileDb, "SELECT call FROM contact").first()["call"].toString(), QString("K1ABC"));
+}
+
+void TestCheckin::listLinesAndCount()
+{
+    w->displayNet(w->activeID);
+    QVERIFY(lines().isEmpty());
+    QCOMPARE(w->ui->checks->text(), QString("0"));
+
+    enter("W1AW", "Christopher");
+    w->on_qso_returnPressed();
+    enter("K1A", "Bo");
+    w->addContact(128);
+    enter("KA1ABC", "Ann");
+    w->on_qso_returnPressed();
+    QCOMPARE(lines(), (QStringList{"  1 -C W1AW   Christophe       ", "  2 -- K1A    Bo               ",
+                                   "  3 -C KA1ABC Ann              "}));
+    QCOMPARE(netRow("W1AW")["name"].toString(), QString("Christopher"));
+    QCOMPARE(w->ui->checks->text(), QString("2"));
+
+    // The list numbers the rows afresh around a gap in the ids.
+    w->ui->delCon->setText("k1a");
+    w->delNet();
+    QCOMPARE(lines(), (QStringList{"  1 -C W1AW   Christophe       ", "  2 -C KA1ABC Ann              "}));
+    QCOMPARE(netRow("KA1ABC")["id"].toInt(), 3);
+
+    w->ui->delCon->setText("W1AW");
+    w->delNet();
+    w->ui->delCon->setText("KA1ABC");
+    w->delNet();
+    QVERIFY(lines().isEmpty());
+    QCOMPARE(w->ui->checks->text(), QString("0"));
+}
+
+void TestCheckin::stationTypeLetters_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("letter");
+    QTest::newRow("none") << 0 << "-";
+    QTest::newRow("checked in only") << 608 << "-";
+    QTest::newRow("NCS") << 16 << "N";
+    QTest::newRow("short and NCS") << 24 << "S";
+    QTest::newRow("mobile and short") << 12 << "M";
+    QTest::newRow("traffic and mobile") << 6 << "T";
+    QTest::newRow("relay and NCS") << 17 << "R";
+}
+
+void TestCheckin::stationTypeLetters()
+{
+    QFETCH(int, status);
+    QFETCH(QString, letter);
+    QCOMPARE(w->stationType("W1AW"), QString("-"));
+    QSqlQuery insert(w->memoryDb);
+    insert.prepare("INSERT INTO net (id, call, status) VALUES (NULL, 'W1AW', ?)");
+    insert.addBindValue(status);
+    QVERIFY(insert.exec());
+    QCOMPARE(w->stationType("W1AW"), letter);
+}
+
+void TestCheckin::typingRules()
+{
+    Ui::Trelvin *ui = w->ui;
+    QTest::keyClicks(ui->call, "w1aw");
+    QCOMPARE(ui->call->text(), QString("W1AW"));
+    QCOMPARE(ui->call->cursorPosition(), 4);
+    QVERIFY(ui->call->isModified());
+    ui->call->setCursorPosition(2);
+    QTest::keyClicks(ui->call, "x");
+    QCOMPARE(ui->call->text(), QString("W1XAW"));
+    QCOMPARE(ui->call->cursorPosition(), 3);
+
+    QTest::keyClicks(ui->city, "new YORK");
+    QCOMPARE(ui->city->text(), QString("New York"));
+    QVERIFY(ui->city->isModified());
+    QTest::keyClicks(ui->name, "ANN-MARIE mc d");
+    QCOMPARE(ui->name->text(), QString("Ann-marie Mc D"));
+    QTest::keyClicks(ui->state, "ct");
+    QCOMPARE(ui->state->text(), QString("CT"));
+    QVERIFY(ui->state->isModified());
+    QTest::keyClicks(ui->relay, "k1abc");
+    QCOMPARE(ui->relay->text(), QString("K1ABC"));
+    QVERIFY(ui->relay->isModified());
+}
+
+void TestCheckin::enterWalksTheEntryFields()
+{
+    Ui::Trelvin *ui = w->ui;
+    ui->call->setFocus();
+    QStringList visited;
+    for (QLineEdit *field : {ui->call, ui->name, ui->city, ui->state}) {
+        QTest::keyClick(field, Qt::Key_Return);
+        visited.append(QApplication::focusWidget()->objectName());
+    }
+    QCOMPARE(visited, (QStringList{"name", "city", "state", "qso"}));
+    QCOMPARE(count(w->memoryDb, "net"), 0);
+
+    // F4 readies the relay field for a new call that the next store keeps.
+    ui->relay->setText("OLD");
+    w->on_relayViaButton_clicked();
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->relay));
+    QVERIFY(ui->relay->text().isEmpty());
+    QVERIFY(ui->relay->isModified());
+}
+
+void TestCheckin::removeFromNet()
+{
+    enter("W1AW", "Hiram");
+    w->on_qso_returnPressed();
+    enter("K1ABC", "Ann");
+    w->on_qso_returnPressed();
+    rt->prompter.clear();
+
+    // Not in the net.
+    w->ui->delCon->setText("n0xyz");
+    w->delNet();
+    QCOMPARE(rt->prompter.calls.size(), 1);
+    QCOMPARE(rt->prompter.calls[0].kind, Prompter::Warning);
+    QCOMPARE(rt->prompter.calls[0].title, QString("Contact not in Net List"));
+    QCOMPARE(rt->prompter.calls[0].text,
+             QString("Contact N0XYZ was not found in Net List.\nPlease check your data entry."));
+    QVERIFY(rt->readData("errorLog.txt").contains(" Contact N0XYZ was not found in Net List.\n"));
+
+    // Answered No.
+    rt->prompter.clear();
+    rt->prompter.answers = {QMessageBox::No};
+    w->ui->delCon->setText("W1AW");
+    w->delNet();
+    QCOMPARE(rt->prompter.calls.size(), 1);
+    QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Contact from Net Log"));
+    QCOMPARE(rt->prompter.calls[0].text, QString("Are you sure you want to delete 'W1AW' from the Net Log?"));
+    QCOMPARE(rt->prompter.calls[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(rt->prompter.calls[0].defaultButton, QMessageBox::Yes);
+    QCOMPARE(count(w->memoryDb, "net"), 2);
+    QCOMPARE(count(w->fileDb, "log"), 2);
+
+    // Yes: tonight's check-in goes with it; the entry showing it is cleared.
+    select("W1AW");
+    w->ui->delCon->setText("w1aw");
+    w->delNet();
+    QCOMPARE(count(w->memoryDb, "net"), 1);
+    QCOMPARE(rows(w->fileDb, "SELECT call FROM log").first()["call"].toString(), QString("K1ABC"));
+    QCOMPARE(lines(), QStringList{"  1 -C K1ABC  Ann              "});
+    QCOMPARE(w->ui->checks->text(), QString("1"));
+    QVERIFY(w->ui->call->text().isEmpty());
+    QVERIFY(w->ui->name->text().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w->ui->search));
+    QCOMPARE(count(w->fileDb, "contact"), 2);
+
+    // The entry no longer points at the removed row: storing it again adds
+    // the station anew.
+    QCOMPARE(w->entryId, 0);
+    w->ui->call->setText("W1AW");
+    w->ui->name->setText("Hiram");
+    w->addContact(128);
+    QCOMPARE(count(w->memoryDb, "net"), 2);
+}
+
+void TestCheckin::deleteContactAndRecord()
+{
+    enter("W1AW", "Hiram");
+    w->on_qso_returnPressed();
+    const int logId = netRow("W1AW")["logId"].toInt();
+    rt->prompter.clear();
+
+    rt->prompter.answers = {QMessageBox::No};
+    w->ui->delCon->setText("w1aw");
+    w->delCon();
+    QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Contact from Contacts Database"));
+    QCOMPARE(rt->prompter.calls[0].text,
+             QString("Are you sure you want to delete 'W1AW' from the Contacts Database?"));
+    QCOMPARE(rt->prompter.calls[0].kind, Prompter::Warning);
+    QCOMPARE(count(w->fileDb, "contact"), 1);
+
+    w->delCon();
+    QCOMPARE(count(w->fileDb, "contact"), 0);
+    QCOMPARE(count(w->fileDb, "log"), 1);
+    QCOMPARE(count(w->memoryDb, "net"), 1);
+    // Nothing left to delete: asked, but silent.
+    rt->prompter.clear();
+    w->delCon();
+    QCOMPARE(rt->prompter.calls.size(), 1);
+
+    rt->prompter.clear();
+    w->ui->delRec->setText("x7");
+    w->on_delRecBut_clicked();
+    QCOMPARE(rt->prompter.calls.size(), 1);
+    QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Record from Log"));
+    QCOMPARE(rt->prompter.calls[0].text,
+             QString("Are you sure you want to permanently delete Record 'x7' from the Log?"));
+    QCOMPARE(count(w->fileDb, "log"), 1);
+
+    rt->prompter.answers = {QMessageBox::No};
+    w->ui->delRec->setText(QString::number(logId));
+    w->on_delRecBut_clicked();
+    QCOMPARE(count(w->fileDb, "log"), 1);
+    w->on_delRecBut_clicked();
+    QCOMPARE(count(w->fileDb, "log"), 0);
+}
+
+void TestCheckin::quotesAreOrdinaryText()
+{
+    enter("K1'Q", "O'Brien", "Coeur d'Alene", "ID", "it's me");
+    w->on_qso_returnPressed();
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact WHERE call = 'K1''Q'").first()["name"].toString(),
+             QString("O'Brien"));
+    QCOMPARE(rows(w->fileDb, "SELECT comment FROM log").first()["comment"].toString(), QString("it's me"));
+
+    // Found again by its call: a role, a new name, no duplicate row.
+    select("K1'Q");
+    w->ui->name->setText("O'Neil");
+    w->on_trafficButton_clicked();
+    QCOMPARE(w->stationType("K1'Q"), QString("T"));
+    QCOMPARE(count(w->memoryDb, "net"), 1);
+    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact").first()["name"].toString(), QString("O'Neil"));
+    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("T"));
+
+    w->contactDialog->ui->call->setText("K1'Q");
+    w->contactDialog->ui->fname->setText("O'Hara");
+    w->saveContact();
+    QCOMPARE(count(w->fileDb, "contact"), 1);
+    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact").first()["name"].toString(), QString("O'Hara"));
+
+    w->ui->delCon->setText("K1'Q");
+    w->delNet();
+    QCOMPARE(count(w->memoryDb, "net"), 0);
+    QCOMPARE(count(w->fileDb, "log"), 0);
+    w->delCon();
+    QCOMPARE(count(w->fileDb, "contact"), 0);
+}
+
+void TestCheckin::saveContactInsertsThenUpdates()
+{
+    Ui::Contact *dlg = w->contactDialog->ui;
+    dlg->call->setText("w1aw");
+    dlg->fname->setText("Hiram");
+    dlg->name->setText("Maxim");
+    dlg->state->setText("ct");
+    dlg->phone->setText("(860) 594-0200");
+    dlg->born->setText("1866");
+    w->saveContact();
+    QList<Row> contacts = rows(w->fileDb, "SELECT * FROM contact");
+    QCOMPARE(contacts.size(), 1);
+    QCOMPARE(contacts[0]["call"].toString(), QString("W1AW"));
+    QCOMPARE(contacts[0]["name"].toString(), QString("Hiram"));
+    QCOMPARE(contacts[0]["last"].toString(), QString("Maxim"));
+    QCOMPARE(contacts[0]["state"].toString(), QString("ct"));
+    QCOMPARE(contacts[0]["phone"].toString(), QString("8605940200"));
+    QCOMPARE(contacts[0]["born"].toString(), QString("1866"));
+    const int id = contacts[0]["id"].toInt();
+
+    dlg->fname->setText("Hiram Percy");
+    dlg->phone->setText("n/a");
+    w->saveContact();
+    contacts = rows(w->fileDb, "SELECT * FROM contact");
+    QCOMPARE(contacts.size(), 1);
+    QCOMPARE(contacts[0]["id"].toInt(), id);
+    QCOMPARE(contacts[0]["name"].toString(), QString("Hiram Percy"));
+    QCOMPARE(contacts[0]["phone"].toString(), QString(""));
+
+    dlg->call->setText("K1ABC");
+    w->saveContact();
+    QCOMPARE(count(w->fileDb, "contact"), 2);
+    QVERIFY(rt->prompter.calls.isEmpty());
+}
+
+void TestCheckin::failedWritesAreReportedAndNotShown()
+{
+    enter("K1ABC", "Ann");
+    w->on_qso_returnPressed();
+    QSqlQuery pragma(w->fileDb);
+    QVERIFY(pragma.exec("PRAGMA query_only = ON"));
+    rt->prompter.clear();
+
+    // A new station: nothing stored, nothing shown as checked in.
+    enter("W1AW", "Hiram");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.calls.size(), 1);
+    QCOMPARE(rt->prompter.calls[0].kind, Prompter::Critical);
+    QCOMPARE(rt->prompter.calls[0].title, QString("Database Write Failed"));
+    QVERIFY(rt->prompter.calls[0].text.contains("Check-in of W1AW"));
+    QVERIFY2(rt->readData("errorLog.txt").contains("readonly"), qPrintable(rt->readData("errorLog.txt")));
+    QVERIFY(netRow("W1AW").isEmpty());
+    QCOMPARE(lines().size(), 1);
+    QCOMPARE(w->ui->checks->text(), QString("1"));
+    // Kept for another try.
+    QCOMPARE(w->ui->call->text(), QString("W1AW"));
+
+    // Withdrawing a check-in that cannot be deleted keeps it.
+    rt->prompter.clear();
+    select("K1ABC");
+    w->on_logContactButton_clicked();
+    QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
+    QVERIFY(netRow("K1ABC")["status"].toInt() & 32);
+    QVERIFY(netRow("K1ABC")["logId"].toInt() != 0);
+    QCOMPARE(lines().first().mid(4, 2), QString("-C"));
+
+    // A role the log cannot take is not shown either.
+    rt->prompter.clear();
+    select("K1ABC");
+    w->on_trafficButton_clicked();
+    QCOMPARE(rt->prompter.calls.size(), 1);
+    QCOMPARE(lines().first().mid(4, 2), QString("-C"));
+
+    // Nor is a removal that left the log row behind.
+    rt->prompter.clear();
+    w->ui->delCon->setText("K1ABC");
+    w->delNet();
+    QCOMPARE(rt->prompter.titles(), (QStringList{"Deleting Contact from Net Log", "Database Write Failed"}));
+    QCOMPARE(lines().size(), 1);
+
+    // A station already in the net but not checked in stays unchecked.
+    QVERIFY(pragma.exec("PRAGMA query_only = OFF"));
+    enter("N0XYZ", "Zed");
+    w->addContact(128);
+    QVERIFY(pragma.exec("PRAGMA query_only = ON"));
+    rt->prompter.clear();
+    select("N0XYZ");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
+    QCOMPARE(netRow("N0XYZ")["status"].toInt() & 32, 0);
+    QCOMPARE(netRow("N0XYZ")["logId"].toInt(), 0);
+    QCOMPARE(w->ui->checks->text(), QString("1"));
+
+    rt->prompter.clear();
+    w->contactDialog->ui->call->setText("N0NEW");
+    w->saveContact();
+    QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
+    QVERIFY(rt->prompter.calls[0].text.contains("N0NEW"));
+
+    // The log takes the check-in but the new contact fails: the check-in is
+    // taken back rather than left without its net row.
+    QVERIFY(pragma.exec("PRAGMA query_only = OFF"));
+    QVERIFY(pragma.exec("CREATE TRIGGER full BEFORE INSERT ON contact BEGIN SELECT RAISE(ABORT, 'disk is full'); END"));
+    const int logsBefore = count(w->fileDb, "log");
+    rt->prompter.clear();
+    enter("W2XX", "Wes");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
+    QVERIFY(rt->prompter.calls[0].text.contains("W2XX"));
+    QVERIFY(rt->readData("errorLog.txt").contains("disk is full"));
+    QCOMPARE(count(w->fileDb, "log"), logsBefore);
+    QVERIFY(netRow("W2XX").isEmpty());
+}
+
+void TestCheckin::listWithoutThemeUsesPalette()
+{
+    for (QColor *colour : {&w->normalTextColor, &w->normalBackColor, &w->ncsTextColor, &w->ncsBackColor,
+                           &w->relayTextColor, &w->relayBackColor, &w->relayCheckedTextColor, &w->checkedTextColor,
+                           &w->activeBackColor})
+        *colour = QColor();
+    enter("W1AW");
+    w->addContact(128);
+    const QTextCharFormat format = lineFormat(w->ui->checkins, 0);
+    QCOMPARE(format.foreground().color(), w->ui->checkins->palette().color(QPalette::Text));
+    QCOMPARE(format.background().color(), w->ui->checkins->palette().color(QPalette::Base));
+}
+
+QTEST_MAIN(TestCheckin)
+#include "tst_checkin.moc"
