@@ -1,0 +1,672 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "dialogs/contact.h"
+#include "ui_contact.h"
+#include "ui_trelvin.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QDate>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QTextBlock>
+#include <QtTest>
+
+namespace {
+
+// One row; the map's keys are the columns.
+void insert(const QSqlDatabase &db, const QString &table, const QVariantMap &row)
+{
+    QSqlQuery query(db);
+    query.prepare("INSERT INTO " + table + " (" + row.keys().join(", ") + ") VALUES ("
+                  + QStringList(row.size(), "?").join(", ") + ")");
+    for (const QVariant &value : row)
+        query.addBindValue(value);
+    QVERIFY2(query.exec(), qPrintable(table));
+}
+
+QStringList column(const QSqlDatabase &db, const QString &sql)
+{
+    QStringList values;
+    QSqlQuery query(sql, db);
+    while (query.next())
+        values.append(query.value(0).toString());
+    return values;
+}
+
+QStringList texts(std::initializer_list<const QLineEdit *> fields)
+{
+    QStringList values;
+    for (const QLineEdit *field : fields)
+        values.append(field->text());
+    return values;
+}
+
+QStringList listLines(const QTextEdit *list)
+{
+    const QString text = list->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+// Invalid when the line carries no colour of its own.
+QColor lineColour(const QTextEdit *list, int line)
+{
+    const QTextCharFormat format = list->document()->findBlockByNumber(line).begin().fragment().charFormat();
+    return format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color() : QColor();
+}
+
+QColor textColour(const QWidget *widget)
+{
+    return widget->palette().color(QPalette::Text);
+}
+
+// U Up, D Down, T Page Up, B Page Down.
+void press(Trelvin *w, const QString &keys)
+{
+    for (QChar key : keys) {
+        switch (key.unicode()) {
+        case 'U': w->previousContact(); break;
+        case 'D': w->nextContact(); break;
+        case 'T': w->topContact(); break;
+        default: w->endContact(); break;
+        }
+    }
+}
+
+const QColor green(0, 192, 0);
+const QColor blue(128, 192, 255);
+const QColor red(255, 0, 0);
+
+} // namespace
+
+class TestSearch : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void searchMatches_data();
+    void searchMatches();
+    void singleMatchFillsEntryUntilTheSearchMovesOn();
+    void enterAndEscapeInSearch();
+    void enterAfterSingleMatchPutsStationIntoNet();
+    void candidateSteps_data();
+    void candidateSteps();
+    void candidateListWithoutTheme();
+    void candidateViewKeepsSixLinesAbove_data();
+    void candidateViewKeepsSixLinesAbove();
+    void longListIsCompletedAfterTheKeystroke();
+    void netSteps_data();
+    void netSteps();
+    void pendingEditsAreStoredBeforeNetStepAndEscape();
+    void contactRecordAndMembership();
+    void checkInHistory_data();
+    void checkInHistory();
+    void netRowThenClearing();
+    void distanceAndBearings_data();
+    void distanceAndBearings();
+    void quoteInCall();
+
+private:
+    void search(const QString &text);
+    void addContacts(const QStringList &calls);
+    void addNet(int id, const QString &call, const QString &name);
+    void setStation(double lat, double lon, const QString &state);
+
+    std::unique_ptr<Runtime> rt;
+    Trelvin *w = nullptr;
+    Ui::Trelvin *ui = nullptr;
+    Ui::Contact *dlg = nullptr;
+};
+
+void TestSearch::init()
+{
+    rt = std::make_unique<Runtime>();
+    QVERIFY(rt->installInfo("State_Info.csv"));
+    if (QByteArray(QTest::currentTestFunction()) == "candidateListWithoutTheme")
+        QSettings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin").setValue("Main/Theme", "none");
+    w = rt->start();
+    QVERIFY(w->started());
+    ui = w->ui;
+    dlg = w->contactDialog->ui;
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+}
+
+void TestSearch::cleanup()
+{
+    rt.reset();
+}
+
+void TestSearch::search(const QString &text)
+{
+    ui->search->setText(text);
+    w->on_search_textEdited(text);
+}
+
+void TestSearch::addContacts(const QStringList &calls)
+{
+    w->fileDb.transaction();
+    for (const QString &call : calls)
+        insert(w->fileDb, "contact", {{"call", call}, {"name", "Name " + call}});
+    w->fileDb.commit();
+}
+
+void TestSearch::addNet(int id, const QString &call, const QString &name)
+{
+    // Linked to the contact record, as the check-in leaves a net row.
+    const QStringList conId = column(w->fileDb, "SELECT id FROM contact WHERE call = '" + call + "'");
+    insert(w->memoryDb, "net", {{"id", id}, {"call", call}, {"name", name}, {"status", 0},
+                                {"conId", conId.value(0, "0").toInt()}});
+}
+
+void TestSearch::setStation(double lat, double lon, const QString &state)
+{
+    QSqlQuery(w->fileDb).exec("DELETE FROM station");
+    insert(w->fileDb, "station",
+           {{"call", "W7ST"}, {"state", state}, {"lat", QString::number(lat)}, {"lon", QString::number(lon)}});
+}
+
+void TestSearch::searchMatches_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QStringList>("listed");
+
+    QTest::newRow("fragment") << "w1a" << "3 Match" << QStringList{"KW1AW", "W1AW", "W1AWX"};
+    QTest::newRow("fragment inside calls") << "7AB" << "2 Match" << QStringList{"K7ABC", "KD7ABC"};
+    QTest::newRow("trailing blank: that call alone") << "W1AW " << "1 Match" << QStringList{"W1AW"};
+    QTest::newRow("leading blank likewise") << " K7ABC" << "1 Match" << QStringList{"K7ABC"};
+    QTest::newRow("trailing blank, no such call") << "W1A " << "No Match" << QStringList{};
+    QTest::newRow("nothing contains it") << "ZZ9" << "No Match" << QStringList{};
+    QTest::newRow("empty") << "" << "Candidates" << QStringList{};
+}
+
+void TestSearch::searchMatches()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, label);
+    QFETCH(QStringList, listed);
+    addContacts({"W1AW", "K7ABC", "KW1AW", "N7XYZ", "W1AWX", "KD7ABC"});
+    // Matches arrive from the contact table in its own order; the attachment
+    // of Contacts.db being taken forces the row-by-row copy, same result.
+    for (bool attachable : {true, false}) {
+        if (!attachable)
+            QSqlQuery(w->memoryDb).exec("ATTACH DATABASE ':memory:' AS contacts");
+        search(typed);
+        QCOMPARE(ui->search->text(), typed.toUpper());
+        QCOMPARE(ui->lb_candidate->text(), label);
+        const QStringList stored = column(w->memoryDb, "SELECT call FROM candidate ORDER BY id");
+        QCOMPARE(listLines(ui->callsigns), stored);
+        QStringList sorted = stored;
+        sorted.sort();
+        QCOMPARE(sorted, listed);
+        QCOMPARE(w->candidateCount, listed.size());
+        QCOMPARE(w->currentCall, listed.size() == 1 ? listed.first() : QString());
+        QCOMPARE(ui->name->text(), listed.size() == 1 ? "Name " + listed.first() : QString());
+    }
+}
+
+void TestSearch::singleMatchFillsEntryUntilTheSearchMovesOn()
+{
+    insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}});
+    insert(w->fileDb, "contact", {{"call", "KD7ABC"}, {"name", "Dee"}});
+    addNet(1, "KD7ABC", "Dee");
+    addNet(4, "K7ABC", "Alice");
+
+    // Typed in lower case in the middle of the text: upper case, cursor kept.
+    ui->search->setFocus();
+    QTest::keyClicks(ui->search, "k7a");
+    QCOMPARE(w->currentCall, QString("K7ABC"));
+    QCOMPARE(w->entryId, 4);
+    QCOMPARE(texts({ui->call, ui->name, dlg->city}), (QStringList{"K7ABC", "Alice", "Provo"}));
+    ui->search->setCursorPosition(1);
+    QTest::keyClick(ui->search, Qt::Key_D);
+    QCOMPARE(ui->search->text(), QString("KD7A"));
+    QCOMPARE(ui->search->cursorPosition(), 2);
+    QCOMPARE(w->entryId, 1);
+
+    search("7A");
+    QCOMPARE(ui->lb_candidate->text(), QString("2 Match"));
+    QCOMPARE(w->currentCall, QString());
+    QCOMPARE(w->entryId, 0);
+    QCOMPARE(texts({ui->call, ui->name, dlg->call, dlg->city}), (QStringList{"7A", "", "7A", ""}));
+
+    insert(w->fileDb, "contact", {{"call", "W1NEW"}});
+    search("W1N");
+    QCOMPARE(w->currentCall, QString("W1NEW"));
+    QCOMPARE(w->entryId, 0); // not in the net
+
+    ui->relay->setText("W7RL");
+    search("");
+    QCOMPARE(ui->lb_candidate->text(), QString("Candidates"));
+    QCOMPARE(ui->callsigns->toPlainText(), QString());
+    QCOMPARE(w->currentCall, QString());
+    QCOMPARE(texts({ui->call, ui->relay}), (QStringList{"", "W7RL"}));
+}
+
+void TestSearch::enterAndEscapeInSearch()
+{
+    // Enter: an empty call takes the trimmed search, or the one match.
+    ui->search->setText(" k7a ");
+    w->candidateCount = 2;
+    w->on_search_returnPressed();
+    QCOMPARE(ui->call->text(), QString("K7A"));
+    QCOMPARE(ui->search->text(), QString());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->search));
+    ui->call->clear();
+    ui->search->setText("k7a");
+    w->candidateCount = 1;
+    w->currentCall = "K7ABC";
+    w->on_search_returnPressed();
+    QCOMPARE(ui->call->text(), QString("K7ABC"));
+    ui->search->setText("k7a");
+    ui->call->setText("W1AW");
+    w->on_search_returnPressed();
+    QCOMPARE(ui->call->text(), QString("W1AW"));
+
+    // Esc with nothing edited starts over and stores nothing.
+    QSqlQuery(w->memoryDb).exec("DELETE FROM net");
+    addContacts({"K1AA", "K1AB", "K1AC"});
+    search("K1A");
+    press(w, "D");
+    ui->call->setFocus();
+    w->selectSearch();
+    QCOMPARE(texts({ui->search, ui->call, ui->name, dlg->call}), QStringList(4, QString()));
+    QCOMPARE(ui->lb_candidate->text(), QString("Candidates"));
+    QCOMPARE(ui->callsigns->toPlainText(), QString());
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM candidate"), QStringList());
+    QCOMPARE(w->candidateCount + w->candidateCursor, 0);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->search));
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM net"), QStringList());
+}
+
+void TestSearch::enterAfterSingleMatchPutsStationIntoNet()
+{
+    // Needs the check-in logic: Enter stores the station found, not the fragment.
+    insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}});
+    search("7AB");
+    w->on_search_returnPressed();
+    QCOMPARE(column(w->memoryDb, "SELECT call || ' ' || name FROM net"), QStringList{"K7ABC Alice"});
+    QCOMPARE(column(w->fileDb, "SELECT call FROM log"), QStringList());
+}
+
+void TestSearch::candidateSteps_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<bool>("moved"); // by the last key
+
+    QTest::newRow("Down from none") << "D" << 1 << true;
+    QTest::newRow("Up from none") << "U" << 0 << false;
+    QTest::newRow("Down walks") << "DDD" << 3 << true;
+    QTest::newRow("Up at the first") << "DU" << 1 << false;
+    QTest::newRow("Page Down") << "B" << 10 << true;
+    QTest::newRow("Down at the last") << "BD" << 10 << false;
+    QTest::newRow("Up from the last") << "BU" << 9 << true;
+    QTest::newRow("Page Up") << "BT" << 1 << true;
+}
+
+void TestSearch::candidateSteps()
+{
+    QFETCH(QString, keys);
+    QFETCH(int, cursor);
+    QFETCH(bool, moved);
+    QStringList calls;
+    for (char c = 'A'; c <= 'J'; ++c)
+        calls.append(QString("K1A") + c);
+    addContacts(calls);
+    addNet(2, "W7NET", "Net");
+    search("K1A");
+    press(w, keys.left(keys.size() - 1));
+    // An edit made before a step between candidates is not stored.
+    ui->name->setText("Changed");
+    ui->name->setModified(true);
+    press(w, keys.right(1));
+
+    QCOMPARE(w->candidateCursor, cursor);
+    QCOMPARE(ui->lb_candidate->text(), QString("10 Match"));
+    if (cursor)
+        QCOMPARE(ui->call->text(), calls.at(cursor - 1));
+    QCOMPARE(ui->name->text(), moved ? "Name " + calls.at(cursor - 1) : QString("Changed"));
+    QCOMPARE(listLines(ui->callsigns), calls);
+    for (int line = 0; line < calls.size(); ++line)
+        QCOMPARE(lineColour(ui->callsigns, line), line + 1 == cursor ? green : blue);
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM net"), QStringList{"W7NET"});
+    QCOMPARE(column(w->fileDb, "SELECT call FROM contact WHERE name = 'Changed'"), QStringList());
+    QCOMPARE(w->activeID, 1);
+
+    // A theme switch redraws the list in its colours.
+    w->on_actionLightTheme_triggered();
+    QCOMPARE(listLines(ui->callsigns), calls);
+    QCOMPARE(lineColour(ui->callsigns, 0), cursor == 1 ? QColor(0, 128, 0) : QColor(0, 0, 255));
+}
+
+void TestSearch::candidateListWithoutTheme()
+{
+    QVERIFY(!w->normalTextColor.isValid());
+    addContacts({"K1AA", "K1AB", "K1AC"});
+    search("K1A");
+    press(w, "D");
+    QCOMPARE(listLines(ui->callsigns), (QStringList{"K1AA", "K1AB", "K1AC"}));
+    for (int line = 0; line < 3; ++line)
+        QCOMPARE(lineColour(ui->callsigns, line), QColor());
+}
+
+void TestSearch::candidateViewKeepsSixLinesAbove_data()
+{
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<int>("cursorLine");
+    QTest::addColumn<int>("firstVisible"); // -1: the view ends at the last line
+
+    QTest::newRow("none highlighted") << 0 << 0 << 0;
+    QTest::newRow("seventh") << 7 << 0 << 0;
+    QTest::newRow("middle") << 20 << 13 << 13;
+    QTest::newRow("last") << 40 << 33 << -1;
+}
+
+void TestSearch::candidateViewKeepsSixLinesAbove()
+{
+    QFETCH(int, cursor);
+    QFETCH(int, cursorLine);
+    QFETCH(int, firstVisible);
+    QStringList calls;
+    for (int i = 1; i <= 40; ++i)
+        calls.append(QString("K%1X").arg(i, 2, 10, QLatin1Char('0')));
+    addContacts(calls);
+    search("K");
+    w->candidateCursor = cursor;
+    w->displayCandidates();
+
+    QTextEdit *list = ui->callsigns;
+    const int height = list->viewport()->height();
+    QCOMPARE(list->textCursor().blockNumber(), cursorLine);
+    if (firstVisible >= 0)
+        QCOMPARE(list->cursorForPosition(QPoint(2, 2)).blockNumber(), firstVisible);
+    else
+        QCOMPARE(list->cursorForPosition(QPoint(2, height - 2)).blockNumber(), 39);
+    if (cursor > 0) {
+        const QRectF line = list->document()->documentLayout()->blockBoundingRect(
+            list->document()->findBlockByNumber(cursor - 1));
+        const int offset = list->verticalScrollBar()->value();
+        QVERIFY(line.top() >= offset && line.bottom() <= offset + height);
+    }
+}
+
+void TestSearch::longListIsCompletedAfterTheKeystroke()
+{
+    QStringList calls;
+    for (int i = 1; i <= 3000; ++i)
+        calls.append(QString("N%1").arg(i, 4, 10, QLatin1Char('0')));
+    addContacts(calls);
+
+    search("N");
+    QCOMPARE(ui->lb_candidate->text(), QString("3000 Match"));
+    QTRY_COMPARE(ui->callsigns->document()->blockCount(), 3000);
+    QCOMPARE(listLines(ui->callsigns), calls);
+
+    // A keystroke while a long list is being drawn replaces it for good,
+    // whether the new list is short or long itself.
+    search("N");
+    search("N000");
+    QTest::qWait(100);
+    QCOMPARE(listLines(ui->callsigns), calls.mid(0, 9));
+    search("N");
+    search("0");
+    const QStringList zeros = column(w->memoryDb, "SELECT call FROM candidate ORDER BY id");
+    QVERIFY(zeros.size() > 1500);
+    QTRY_VERIFY(ui->callsigns->document()->blockCount() >= zeros.size());
+    QTest::qWait(100);
+    QCOMPARE(listLines(ui->callsigns), zeros);
+
+    search("N");
+    press(w, "B");
+    QCOMPARE(ui->call->text(), QString("N3000"));
+    QCOMPARE(ui->callsigns->textCursor().blockNumber(), 2993);
+    QCOMPARE(lineColour(ui->callsigns, 2999), green);
+}
+
+void TestSearch::netSteps_data()
+{
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<int>("active");
+    QTest::addColumn<QString>("call");
+
+    QTest::newRow("Down to the first") << "" << "D" << 2 << "K7AA";
+    QTest::newRow("Down over a gap") << "" << "DD" << 5 << "K7BB";
+    QTest::newRow("Down at the last shows it again") << "" << "DDDD" << 9 << "K7CC";
+    QTest::newRow("Up at the first shows it again") << "" << "DU" << 2 << "K7AA";
+    QTest::newRow("Up from the last") << "" << "BU" << 5 << "K7BB";
+    QTest::newRow("Page Up") << "" << "BT" << 2 << "K7AA";
+    QTest::newRow("Up before any row") << "" << "U" << 1 << "";
+    QTest::newRow("one candidate walks the net") << "K7C" << "D" << 2 << "K7AA";
+}
+
+void TestSearch::netSteps()
+{
+    QFETCH(QString, search);
+    QFETCH(QString, keys);
+    QFETCH(int, active);
+    QFETCH(QString, call);
+    insert(w->fileDb, "contact", {{"call", "K7AA"}, {"name", "Al"}});
+    insert(w->fileDb, "contact", {{"call", "K7BB"}, {"name", ""}});
+    insert(w->fileDb, "contact", {{"call", "K7CC"}, {"name", "Cy"}});
+    addNet(2, "K7AA", "Al");
+    addNet(5, "K7BB", "");
+    addNet(9, "K7CC", "Cy");
+    this->search(search);
+    ui->search->setFocus();
+    press(w, keys);
+
+    QCOMPARE(w->activeID, active);
+    QCOMPARE(w->entryId, call.isEmpty() ? 0 : active);
+    QCOMPARE(texts({ui->call, ui->delCon}), (QStringList{call, call}));
+    QCOMPARE(w->candidateCursor, 0);
+    // Ready for a comment when the station has a name, else for its details.
+    QWidget *focus = call.isEmpty() ? ui->search : call == "K7BB" ? ui->call : ui->qso;
+    QCOMPARE(QApplication::focusWidget(), focus);
+}
+
+void TestSearch::pendingEditsAreStoredBeforeNetStepAndEscape()
+{
+    // Needs the check-in logic: addContact(128) stores what was edited.
+    insert(w->fileDb, "contact", {{"call", "K7AA"}, {"name", "Al"}});
+    insert(w->fileDb, "contact", {{"call", "K7BB"}, {"name", "Bo"}});
+    addNet(1, "K7AA", "Al");
+    addNet(2, "K7BB", "Bo");
+    press(w, "T");
+    ui->qso->setText("portable");
+    ui->qso->setModified(true);
+    press(w, "D");
+    QCOMPARE(column(w->memoryDb, "SELECT comment FROM net WHERE id = 1"), QStringList{"portable"});
+    ui->city->setText("Moab");
+    ui->city->setModified(true);
+    w->selectSearch();
+    QCOMPARE(column(w->memoryDb, "SELECT city FROM net WHERE id = 2"), QStringList{"Moab"});
+    QCOMPARE(ui->call->text(), QString());
+}
+
+void TestSearch::contactRecordAndMembership()
+{
+    insert(w->fileDb, "contact",
+           {{"call", "K7ABC"}, {"name", "Alice"}, {"last", "Smith"}, {"class", "E"}, {"expire", "2031-05-01"},
+            {"address", "1 Main St"}, {"city", "Provo"}, {"state", "UT"}, {"zip", "84601"}, {"country", "USA"},
+            {"email", "k@example.org"}, {"phone", "8015551234"}, {"lat", "40.23"}, {"lon", "-111.66"},
+            {"grid", "DN40bf"}, {"source", "user"}, {"utc", "-7"}, {"dst", "Y"}, {"born", "1970"}});
+    insert(w->fileDb, "contact", {{"call", "K7NOPH"}, {"phone", ""}});
+    insert(w->memoryDb, "mbr", {{"call", "K7ABC"}});
+    setStation(40.23, -112.66, "UT");
+    w->stationUtcOffset = -5;
+    ui->attend->setText("9");
+    ui->last->setText("01/01/20");
+    ui->qso->setText("old");
+    ui->name->setPalette(w->alertPalette);
+
+    w->displayContact("K7ABC", 2);
+    QCOMPARE(texts({ui->call, ui->name, ui->city, ui->state, ui->attend, ui->last, ui->qso}),
+             (QStringList{"K7ABC", "Alice", "Provo", "UT", "", "", ""}));
+    QCOMPARE(texts({dlg->call, dlg->fname, dlg->name, dlg->classlic, dlg->expire, dlg->addr, dlg->city, dlg->state,
+                    dlg->zip, dlg->country, dlg->email, dlg->phone, dlg->lat, dlg->lon, dlg->grid, dlg->geoloc,
+                    dlg->utc, dlg->tzOffset, dlg->dst, dlg->born}),
+             (QStringList{"K7ABC", "Alice", "Smith", "E", "2031-05-01", "1 Main St", "Provo", "UT", "84601", "USA",
+                          "k@example.org", "(801) 555-1234", "40.23", "-111.66", "DN40bf", "user", "-7", "-2", "Y",
+                          "1970"}));
+    QCOMPARE(w->contactUtcOffset, -7);
+    QCOMPARE(textColour(ui->name), green);
+    QVERIFY(!ui->name->isModified());
+    // The bearing comes from the record's own coordinates: due east.
+    QCOMPARE(ui->bear->text(), QString(" 90"));
+    QCOMPARE(ui->member->text(), QString("YES"));
+    QCOMPARE(textColour(ui->member), green);
+
+    w->displayContact("K7NOPH", 2);
+    QCOMPARE(dlg->phone->text(), QString());
+    QCOMPARE(ui->member->text(), QString("NO"));
+    QCOMPARE(textColour(ui->member), red);
+
+    // A call without a record leaves the record's fields as they were.
+    w->displayContact("K7NONE", 2);
+    QCOMPARE(texts({ui->call, dlg->call}), (QStringList{"K7NOPH", "K7NOPH"}));
+}
+
+void TestSearch::checkInHistory_data()
+{
+    const QString today = QDate::currentDate().toString("yyMMdd");
+    QTest::addColumn<QStringList>("dates"); // one log row per date, in id order
+    QTest::addColumn<QString>("attend");
+    QTest::addColumn<QString>("last");
+
+    QTest::newRow("earlier nets") << QStringList{"240105", "240312"} << "2" << "03/12/24";
+    QTest::newRow("tonight counted, not last") << QStringList{"240105", "240312", today} << "3" << "03/12/24";
+    QTest::newRow("tonight before an earlier row") << QStringList{today, "231130"} << "2" << "11/30/23";
+    QTest::newRow("only tonight") << QStringList{today, today} << "2" << "";
+    QTest::newRow("leap day of 2000") << QStringList{"000229"} << "1" << "02/29/00";
+}
+
+void TestSearch::checkInHistory()
+{
+    QFETCH(QStringList, dates);
+    QFETCH(QString, attend);
+    QFETCH(QString, last);
+    insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"}});
+    insert(w->fileDb, "log", {{"call", "K7XYZ"}, {"date", "240101"}});
+    for (int i = 0; i < dates.size(); ++i)
+        insert(w->fileDb, "log", {{"call", "K7ABC"}, {"date", dates.at(i)}, {"name", QString("Name%1").arg(i)},
+                                  {"city", QString("City%1").arg(i)}, {"state", i % 2 ? "ID" : "NV"}});
+    w->displayContact("K7ABC", 2);
+    // The last row logged is fresher than the contact record.
+    const int n = dates.size() - 1;
+    QCOMPARE(texts({ui->attend, ui->last, ui->name, ui->city, ui->state, dlg->fname}),
+             (QStringList{attend, last, QString("Name%1").arg(n), QString("City%1").arg(n), n % 2 ? "ID" : "NV",
+                          "Alice"}));
+}
+
+void TestSearch::netRowThenClearing()
+{
+    insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"},
+                                  {"lat", "40.23"}, {"lon", "-111.66"}, {"utc", "-7"}, {"phone", "8015551234"}});
+    insert(w->fileDb, "log", {{"call", "K7ABC"}, {"date", "240105"}, {"name", "Al"}, {"city", "Orem"}});
+    insert(w->memoryDb, "net", {{"call", "K7ABC"}, {"name", "Ally"}, {"city", "Lehi"}, {"state", "ID"},
+                                {"comment", "mobile tonight"}, {"relay", "W7RL"}, {"status", 0}});
+    setStation(40.76, -111.89, "UT");
+    w->displayContact("K7ABC", 2);
+    QCOMPARE(texts({ui->name, ui->city, ui->state, ui->qso, ui->relay, ui->attend, ui->last}),
+             (QStringList{"Ally", "Lehi", "ID", "mobile tonight", "W7RL", "1", "01/05/24"}));
+    QVERIFY(!ui->dist->text().isEmpty());
+
+    // Type 0 clears the entry and the dialog; the relay stays.
+    ui->search->setText("k7");
+    ui->member->setText("YES");
+    ui->city->setPalette(w->alertPalette);
+    w->displayContact("", 0);
+    QCOMPARE(texts({dlg->call, ui->call, ui->relay}), (QStringList{"K7", "K7", "W7RL"}));
+    for (const QLineEdit *field :
+         {dlg->fname, dlg->name, dlg->classlic, dlg->expire, dlg->addr, dlg->city, dlg->state, dlg->zip, dlg->country,
+          dlg->email, dlg->phone, dlg->lat, dlg->lon, dlg->grid, dlg->geoloc, dlg->utc, dlg->tzOffset, dlg->dst,
+          dlg->born, ui->name, ui->city, ui->state, ui->member, ui->attend, ui->last, ui->qso, ui->bear, ui->revBear,
+          ui->dist})
+        QVERIFY2(field->text().isEmpty(), qPrintable(field->objectName()));
+    QCOMPARE(textColour(ui->city), green);
+}
+
+void TestSearch::distanceAndBearings_data()
+{
+    QTest::addColumn<QString>("station"); // "lat,lon,state"; empty: no station record
+    QTest::addColumn<QString>("contact"); // the dialog's "lat,lon,state"
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("shown"); // dist, bear, revBear
+
+    // Centres of the shipped file: UT 39.3237,-111.6788; ID 44.3902,-114.6567; CO 38.9980,-105.5525.
+    const QStringList none{"", "", ""};
+    QTest::newRow("one degree north") << "40,-111,UT" << "41,-111,UT" << "UT" << QStringList{"    69", "  0", "180"};
+    QTest::newRow("typed in lower case") << "40,-111,UT" << "41,-111,UT" << "ut" << QStringList{"    69", "  0", "180"};
+    QTest::newRow("station north of the box") << "60,-111,UT" << "41,-111,UT" << "UT"
+                                              << QStringList{"   121", " 17", "197"};
+    QTest::newRow("station east of the box") << "40,-60,UT" << "41,-111,UT" << "UT"
+                                             << QStringList{"   121", " 17", "197"};
+    QTest::newRow("station on the box's corner") << "24.5,-67,UT" << "41,-111,UT" << "UT"
+                                                 << QStringList{"  2764", "305", "100"};
+    QTest::newRow("station on its north edge") << "49,-111,UT" << "41,-111,UT" << "UT"
+                                               << QStringList{"   553", "180", "  0"};
+    QTest::newRow("station outside, state unknown") << "60,-111,ZZ" << "41,-111,UT" << "UT"
+                                                    << QStringList{"  1313", "180", "  0"};
+    QTest::newRow("typed state differs") << "40,-111,UT" << "41,-111,UT" << "ID"
+                                         << QStringList{"   356", "330", "147"};
+    QTest::newRow("contact near 0") << "40,-111,UT" << "0.05,-111,CO" << "CO" << QStringList{"   299", "102", "285"};
+    QTest::newRow("contact 0,0, unknown state") << "40,-111,UT" << "0,0,ZZ" << "ZZ" << none;
+    QTest::newRow("no station record") << "" << "41,-111,UT" << "UT" << none;
+}
+
+void TestSearch::distanceAndBearings()
+{
+    QFETCH(QString, station);
+    QFETCH(QString, contact);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, shown);
+    const QStringList s = station.split(',');
+    if (!station.isEmpty())
+        setStation(s.at(0).toDouble(), s.at(1).toDouble(), s.at(2));
+    const QStringList c = contact.split(',');
+    dlg->lat->setText(c.at(0));
+    dlg->lon->setText(c.at(1));
+    dlg->state->setText(c.at(2));
+    for (QLineEdit *field : {ui->dist, ui->bear, ui->revBear})
+        field->setText("stale");
+
+    w->on_state_textChanged(typed);
+    QCOMPARE(texts({ui->dist, ui->bear, ui->revBear}), shown);
+    // Editing the field recomputes as well.
+    ui->state->setText("X");
+    ui->dist->clear();
+    ui->state->setText(typed);
+    QCOMPARE(ui->dist->text(), shown.first());
+}
+
+void TestSearch::quoteInCall()
+{
+    insert(w->fileDb, "contact", {{"call", "O'BR"}, {"name", "Brian"}, {"state", "UT"}});
+    insert(w->fileDb, "contact", {{"call", "K7ABC"}});
+    insert(w->fileDb, "log", {{"call", "O'BR"}, {"date", "240105"}, {"name", "Brian"}});
+    insert(w->memoryDb, "mbr", {{"call", "O'BR"}});
+    insert(w->memoryDb, "net", {{"id", 3}, {"call", "O'BR"}, {"name", "Bri"}, {"comment", "it's me"}});
+
+    search("o'b");
+    QCOMPARE(w->currentCall, QString("O'BR"));
+    QCOMPARE(w->entryId, 3);
+    QCOMPARE(texts({ui->call, ui->name, ui->member, ui->attend, ui->qso}),
+             (QStringList{"O'BR", "Bri", "YES", "1", "it's me"}));
+    search("O'BR ");
+    QCOMPARE(w->currentCall, QString("O'BR"));
+    search("'");
+    QCOMPARE(ui->lb_candidate->text(), QString("1 Match"));
+    w->on_state_textChanged("O'");
+    QCOMPARE(ui->dist->text(), QString());
+}
+
+QTEST_MAIN(TestSearch)
+#include "tst_search.moc"
