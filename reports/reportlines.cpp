@@ -1,0 +1,226 @@
+#include "reports/reportlines.h"
+
+#include "checkin/textrules.h"
+
+#include <QStringList>
+
+namespace ReportLines {
+
+namespace {
+
+// Appends the cells of one line to a text. Values are copied in as they are,
+// so a "%" or a quote in the data stays plain text.
+class Line {
+public:
+    // Starts a new line of a report: after a line break unless it is empty.
+    explicit Line(QString &report)
+        : text(report)
+    {
+        if (!text.isEmpty())
+            text.append(QLatin1Char('\n'));
+    }
+
+    Line &add(QStringView value, int width)
+    {
+        if (!first)
+            text.append(QLatin1Char(' '));
+        first = false;
+        const qsizetype columns = width < 0 ? -qsizetype(width) : qsizetype(width);
+        const qsizetype fill = columns > value.size() ? columns - value.size() : 0;
+        if (width > 0 && fill > 0)
+            text.resize(text.size() + fill, QLatin1Char(' '));
+        text.append(value);
+        if (width < 0 && fill > 0)
+            text.resize(text.size() + fill, QLatin1Char(' '));
+        return *this;
+    }
+
+    Line &add(qint64 value, int width) { return add(QString::number(value), width); }
+
+private:
+    QString &text;
+    bool first = true;
+};
+
+QString twoDigits(int value)
+{
+    return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString cell(const QString &value, int width)
+{
+    QString text;
+    Line(text).add(value, width);
+    return text;
+}
+
+std::optional<QString> acceptedClock(const QString &typed)
+{
+    const QStringList parts = typed.split(QLatin1Char(':'));
+    if (parts.size() != 2)
+        return std::nullopt;
+    const int hours = parts.at(0).toInt();
+    const int minutes = parts.at(1).toInt();
+    if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59)
+        return std::nullopt;
+    return parts.at(0) + QLatin1Char(':') + parts.at(1);
+}
+
+QString titleDate(int month, int day, int year)
+{
+    return cell(QString::number(month), 2) + QLatin1Char('/') + cell(QString::number(day), 2) + QLatin1Char('/')
+        + cell(QString::number(year), 2);
+}
+
+QString datePattern(int year, int month, int day)
+{
+    return twoDigits(year) + twoDigits(month) + twoDigits(day);
+}
+
+QString callColumn(const QString &call)
+{
+    const QString aligned = justifyDigit(call);
+    return aligned.left(2) + QLatin1Char(' ') + aligned.mid(2, 1) + QLatin1Char(' ') + aligned.mid(3);
+}
+
+QString dateLogHeader()
+{
+    QString text;
+    Line(text)
+        .add(QStringLiteral(" No"), 3)
+        .add(QStringLiteral("S"), -1)
+        .add(QStringLiteral("Call"), -6)
+        .add(QStringLiteral("Name"), -10)
+        .add(QStringLiteral("Relay"), -6)
+        .add(QStringLiteral("Comment"), -128)
+        .add(QStringLiteral("St"), -2)
+        .add(QStringLiteral("City"), -25)
+        .add(QStringLiteral("Time"), -8);
+    return text;
+}
+
+void appendDateLogLine(QString &report, qint64 number, const LogRow &row)
+{
+    Line(report)
+        .add(number, 3)
+        .add(row.status, -1)
+        .add(row.call, -6)
+        .add(QStringView(row.name).left(10), -10)
+        .add(row.relay, -6)
+        .add(row.comment, -128)
+        .add(row.state, -2)
+        .add(row.city, -25)
+        .add(row.time, -8);
+}
+
+QString dateLogLine(qint64 number, const LogRow &row)
+{
+    QString text;
+    appendDateLogLine(text, number, row);
+    return text;
+}
+
+QString wholeLogHeader()
+{
+    QString text;
+    Line(text)
+        .add(QStringLiteral("RecNo"), 5)
+        .add(QStringLiteral(" Date"), -6)
+        .add(QStringLiteral("  Time"), -8)
+        .add(QStringLiteral("S"), -1)
+        .add(QStringLiteral("Call"), -6)
+        .add(QStringLiteral("Name"), -15)
+        .add(QStringLiteral("Relay"), -6)
+        .add(QStringLiteral("St"), -2)
+        .add(QStringLiteral("City"), -25)
+        .add(QStringLiteral("Comments from QSO"), -128);
+    return text;
+}
+
+void appendWholeLogLine(QString &report, const LogRow &row)
+{
+    Line(report)
+        .add(row.id, 5)
+        .add(row.date, -6)
+        .add(row.time, -8)
+        .add(row.status, -1)
+        .add(row.call, -6)
+        .add(row.name, -15)
+        .add(row.relay, -6)
+        .add(row.state, -2)
+        .add(row.city, -25)
+        .add(row.comment, -128);
+}
+
+QString wholeLogLine(const LogRow &row)
+{
+    QString text;
+    appendWholeLogLine(text, row);
+    return text;
+}
+
+QString contactsHeader()
+{
+    QString text;
+    Line(text)
+        .add(QStringLiteral("  No"), 4)
+        .add(QStringLiteral("Pr R Suf"), -8)
+        .add(QStringLiteral("Name"), -10)
+        .add(QStringLiteral("St"), -2)
+        .add(QStringLiteral("City"), -20);
+    return text;
+}
+
+QString rosterHeader()
+{
+    QString text;
+    Line(text)
+        .add(QStringLiteral("  No"), 4)
+        .add(QStringLiteral("  Call"), -8)
+        .add(QStringLiteral("Name"), -10)
+        .add(QStringLiteral("St"), -2)
+        .add(QStringLiteral("City"), -20);
+    return text;
+}
+
+void appendContactLine(QString &report, qint64 number, const QString &call, const QString &name,
+                       const QString &state, const QString &city)
+{
+    Line(report)
+        .add(number, 4)
+        .add(callColumn(call), -8)
+        .add(QStringView(name).left(10), -10)
+        .add(state, -2)
+        .add(QStringView(city).left(20), -20);
+}
+
+QString contactLine(qint64 number, const QString &call, const QString &name, const QString &state,
+                    const QString &city)
+{
+    QString text;
+    appendContactLine(text, number, call, name, state, city);
+    return text;
+}
+
+QString qsoHeader()
+{
+    QString text;
+    Line(text).add(QStringLiteral(" Date"), -6).add(QStringLiteral("Comments from the QSO"), -128);
+    return text;
+}
+
+void appendQsoLine(QString &report, const QString &date, const QString &comment)
+{
+    Line(report).add(date, -6).add(comment, -128);
+}
+
+QString qsoLine(const QString &date, const QString &comment)
+{
+    QString text;
+    appendQsoLine(text, date, comment);
+    return text;
+}
+
+} // namespace ReportLines

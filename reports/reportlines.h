@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+// The text of the database reports, kept apart from the widgets so that the
+// columns can be checked on their own. Every line is a row of cells joined by
+// single blanks; a cell pads its value to a column width but never cuts it.
+// Each line comes as a text of its own and as an appender that adds it to a
+// whole report (after a line break unless the report is still empty), so a
+// long report is built in one buffer.
+namespace ReportLines {
+
+// A value in abs(width) columns, right-aligned when width is positive and
+// left-aligned when negative; a longer value comes back whole.
+QString cell(const QString &value, int width);
+
+// "hours:minutes" exactly as typed when the text is two parts with hours 0..23
+// and minutes 0..59 (a part that is not a number counts as 0); nothing else.
+std::optional<QString> acceptedClock(const QString &typed);
+
+// " 1/ 5/24": month, day and year two columns each, as the title shows them.
+QString titleDate(int month, int day, int year);
+
+// "240105": the stored form of a log date, so the pattern picks one day.
+QString datePattern(int year, int month, int day);
+
+// Prefix, region digit and suffix in fixed columns: "K7ABC" -> " K 7 ABC",
+// "KD7ABC" -> "KD 7 ABC".
+QString callColumn(const QString &call);
+
+struct LogRow {
+    qint64 id = 0;
+    QString date;
+    QString time;
+    QString status;
+    QString call;
+    QString name;
+    QString relay;
+    QString city;
+    QString state;
+    QString comment;
+};
+
+// The check-ins of one day, numbered down from the count.
+QString dateLogHeader();
+QString dateLogLine(qint64 number, const LogRow &row);
+void appendDateLogLine(QString &report, qint64 number, const LogRow &row);
+
+// The whole check-in log with the record numbers used for deleting.
+QString wholeLogHeader();
+QString wholeLogLine(const LogRow &row);
+void appendWholeLogLine(QString &report, const LogRow &row);
+
+// Contacts and roster members share one line layout.
+QString contactsHeader();
+QString rosterHeader();
+QString contactLine(qint64 number, const QString &call, const QString &name, const QString &state,
+                    const QString &city);
+void appendContactLine(QString &report, qint64 number, const QString &call, const QString &name,
+                       const QString &state, const QString &city);
+
+// The last comments of one station.
+QString qsoHeader();
+QString qsoLine(const QString &date, const QString &comment);
+void appendQsoLine(QString &report, const QString &date, const QString &comment);
+
+} // namespace ReportLines

@@ -1,0 +1,540 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "reports/reportlines.h"
+#include "reports/seelogs.h"
+#include "ui_seelogs.h"
+#include "ui_trelvin.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <functional>
+#include <limits>
+
+namespace {
+
+QString blanks(int count)
+{
+    return QString(count, QLatin1Char(' '));
+}
+
+QStringList reportLines(SeeLogs *window)
+{
+    const QString text = window->ui->log->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
+void addLog(Trelvin *w, const QString &date, const QString &time, const QString &status, const QString &call,
+            const QString &name = QString(), const QString &relay = QString(), const QString &city = QString(),
+            const QString &state = QString(), const QString &comment = QString())
+{
+    QSqlQuery query(w->fileDb);
+    query.prepare("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
+                  "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    for (const QString &value : {date, time, status, call, name, relay, city, state, comment})
+        query.addBindValue(value);
+    QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+}
+
+void addContact(Trelvin *w, const QString &call, const QString &name, const QString &city, const QString &state)
+{
+    QSqlQuery query(w->fileDb);
+    query.prepare("INSERT INTO contact (id, call, name, city, state) VALUES (NULL, ?, ?, ?, ?)");
+    for (const QString &value : {call, name, city, state})
+        query.addBindValue(value);
+    QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+}
+
+void setMembers(Trelvin *w, const QStringList &calls)
+{
+    QSqlQuery query(w->memoryDb);
+    QVERIFY(query.exec("DELETE FROM mbr"));
+    for (const QString &call : calls) {
+        query.prepare("INSERT INTO mbr (id, call) VALUES (NULL, ?)");
+        query.addBindValue(call);
+        QVERIFY(query.exec());
+    }
+}
+
+void selectDay(Trelvin *w, int month, int day, int year, const QString &begin, const QString &end)
+{
+    w->ui->month->setValue(month);
+    w->ui->day->setValue(day);
+    w->ui->year->setValue(year);
+    w->ui->beginTime->setText(begin);
+    w->ui->endTime->setText(end);
+}
+
+// The check-ins of 5 January 2024 and a few look-alike dates around it.
+void seedJanuaryFifth(Trelvin *w)
+{
+    addLog(w, "240105", "00:00:30", "M", "W1AW", "Hiram", "", "Newington", "CT", "early bird");
+    addLog(w, "240105", "10:30:00", "T", "K7ABC", "Bartholomew", "W1AW", "Salt Lake City", "UT", "Good signal");
+    addLog(w, "240105", "09:00:00", "-", "N0ZZ", "Zed", "", "Denver", "CO", "");
+    addLog(w, "240105", "23:59:30", "-", "W9LATE", "Lou", "", "Chicago", "IL", "last minute");
+    addLog(w, "240105", "09:00:01", "S", "KD7XYZ", "Ann", "", "Provo", "UT", "");
+    // Same digits in other orders and neighbouring days must stay out.
+    for (const char *other : {"240104", "240106", "250105", "240501", "050124", "241005"})
+        addLog(w, QString::fromLatin1(other), "10:00:00", "-", "AA1X", "Decoy", "", "Nowhere", "XX", "");
+}
+
+} // namespace
+
+class TestReports : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cellWidths_data();
+    void cellWidths();
+    void callColumn_data();
+    void callColumn();
+    void clockAcceptance_data();
+    void clockAcceptance();
+    void headers();
+
+    void dateLogListsOneDay();
+    void dateLogSpan_data();
+    void dateLogSpan();
+    void refusedTime_data();
+    void refusedTime();
+    void unpaddedTimeIsWrittenBack();
+
+    void wholeLog();
+    void contacts();
+    void roster();
+    void qsoHistory();
+    void singleQuoteInCalls();
+
+    void menuActions_data();
+    void menuActions();
+    void qsoActionWithoutCallKeepsContent();
+};
+
+void TestReports::cellWidths_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("cell");
+    QTest::newRow("right-aligned") << "7" << 3 << "  7";
+    QTest::newRow("left-aligned") << "Call" << -6 << "Call  ";
+    QTest::newRow("exact fit") << "KD7ABC" << -6 << "KD7ABC";
+    QTest::newRow("longer left value is not cut") << "Maximilian Smyth" << -15 << "Maximilian Smyth";
+    QTest::newRow("longer right value is not cut") << "123456" << 5 << "123456";
+    QTest::newRow("empty value fills the column") << "" << -4 << "    ";
+    QTest::newRow("percent text stays literal") << "%1 %2" << -7 << "%1 %2  ";
+}
+
+void TestReports::cellWidths()
+{
+    QFETCH(QString, value);
+    QFETCH(int, width);
+    QFETCH(QString, cell);
+    QCOMPARE(ReportLines::cell(value, width), cell);
+}
+
+void TestReports::callColumn_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("column");
+    QTest::newRow("one-letter prefix") << "K7ABC" << " K 7 ABC";
+    QTest::newRow("two-letter prefix") << "KD7ABC" << "KD 7 ABC";
+    QTest::newRow("short suffix") << "N0ZZ" << " N 0 ZZ";
+    QTest::newRow("digit first") << "3DA0XY" << "3D A 0XY";
+    QTest::newRow("empty") << "" << "  ";
+}
+
+void TestReports::callColumn()
+{
+    QFETCH(QString, call);
+    QFETCH(QString, column);
+    QCOMPARE(ReportLines::callColumn(call), column);
+}
+
+void TestReports::clockAcceptance_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("start of day") << "00:00" << true << "00:00";
+    QTest::newRow("end of day") << "23:59" << true << "23:59";
+    QTest::newRow("unpadded kept as typed") << "7:5" << true << "7:5";
+    QTest::newRow("letters read as zero") << "x:30" << true << "x:30";
+    QTest::newRow("hour 24") << "24:00" << false << "";
+    QTest::newRow("minute 60") << "12:60" << false << "";
+    QTest::newRow("negative hour") << "-1:00" << false << "";
+    QTest::newRow("one part") << "12" << false << "";
+    QTest::newRow("three parts") << "12:30:15" << false << "";
+    QTest::newRow("empty") << "" << false << "";
+}
+
+void TestReports::clockAcceptance()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, accepted);
+    QFETCH(QString, kept);
+    const std::optional<QString> result = ReportLines::acceptedClock(typed);
+    QCOMPARE(result.has_value(), accepted);
+    if (accepted)
+        QCOMPARE(*result, kept);
+}
+
+void TestReports::headers()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    setMembers(w, {});
+    selectDay(w, 1, 5, 24, "00:00", "23:59");
+
+    w->showCurrentTrelvin();
+    w->showDatabase();
+    w->showContacts();
+    w->showRoster();
+    w->showQsoHistory("K7ABC", 2);
+
+    QCOMPARE(w->dateLogWindow->ui->header->toPlainText(),
+             " No S Call   Name       Relay  Comment" + blanks(121) + " St City" + blanks(21) + " Time    ");
+    QCOMPARE(w->allLogWindow->ui->header->toPlainText(),
+             "RecNo  Date    Time   S Call   Name" + blanks(12) + "Relay  St City" + blanks(22) + "Comments from QSO"
+                 + blanks(111));
+    QCOMPARE(w->contactsWindow->ui->header->toPlainText(), "  No Pr R Suf Name       St City" + blanks(16));
+    QCOMPARE(w->rosterWindow->ui->header->toPlainText(), "  No   Call   Name       St City" + blanks(16));
+    QCOMPARE(w->qsoWindow->ui->header->toPlainText(), " Date  Comments from the QSO" + blanks(107));
+
+    // Empty tables: the headers stand over empty reports.
+    for (SeeLogs *report : {w->dateLogWindow, w->allLogWindow, w->contactsWindow, w->rosterWindow, w->qsoWindow})
+        QCOMPARE(report->ui->log->toPlainText(), QString());
+    QCOMPARE(w->allLogWindow->windowTitle(), QStringLiteral("Net Log Database with 0 logged Contacts"));
+}
+
+void TestReports::dateLogListsOneDay()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    seedJanuaryFifth(w);
+    selectDay(w, 1, 5, 24, "00:00", "10:00");
+
+    // Left over from elsewhere: the report must put its own view settings back.
+    w->dateLogWindow->ui->log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    w->dateLogWindow->ui->log->setPlainText("old line\nanother old line");
+    w->dateLogWindow->ui->log->moveCursor(QTextCursor::End);
+
+    w->on_actionShow_Net_Log_Select_triggered();
+
+    QCOMPARE(w->logDateText, QStringLiteral(" 1/ 5/24"));
+    QCOMPARE(w->dateLogWindow->windowTitle(),
+             QStringLiteral("Net Check-In Log for Date:  1/ 5/24 and Time: 00:00:00 through 10:00:00"));
+    const QStringList lines = reportLines(w->dateLogWindow);
+    QCOMPARE(lines.size(), 3);
+    // Latest first, numbered down from the count; the name is cut to 10.
+    QCOMPARE(lines.at(0), "  3 S KD7XYZ Ann        " + blanks(6) + " " + blanks(128) + " UT Provo" + blanks(20)
+                              + " 09:00:01");
+    QCOMPARE(lines.at(1), "  2 - N0ZZ   Zed        " + blanks(6) + " " + blanks(128) + " CO Denver" + blanks(19)
+                              + " 09:00:00");
+    QCOMPARE(lines.at(2), "  1 M W1AW   Hiram      " + blanks(6) + " early bird" + blanks(118)
+                              + " CT Newington" + blanks(16) + " 00:00:30");
+    QCOMPARE(w->dateLogWindow->ui->log->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(w->dateLogWindow->ui->log->textCursor().position(), 0);
+
+    // Running again replaces the lines rather than adding to them.
+    w->ui->endTime->setText("11:00");
+    w->showCurrentTrelvin();
+    const QStringList again = reportLines(w->dateLogWindow);
+    QCOMPARE(again.size(), 4);
+    QCOMPARE(again.at(0), "  4 T K7ABC  Bartholome W1AW   Good signal" + blanks(117) + " UT Salt Lake City"
+                              + blanks(11) + " 10:30:00");
+}
+
+void TestReports::dateLogSpan_data()
+{
+    QTest::addColumn<QString>("begin");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("numbersAndTimes");
+    QTest::newRow("whole day stops before 23:59:30")
+        << "00:00" << "23:59" << QStringList{"  4 10:30:00", "  3 09:00:01", "  2 09:00:00", "  1 00:00:30"};
+    QTest::newRow("both ends strict") << "09:00" << "10:30" << QStringList{"  1 09:00:01"};
+    QTest::newRow("nothing in the last hour") << "23:00" << "23:59" << QStringList{};
+}
+
+void TestReports::dateLogSpan()
+{
+    QFETCH(QString, begin);
+    QFETCH(QString, end);
+    QFETCH(QStringList, numbersAndTimes);
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    seedJanuaryFifth(w);
+    selectDay(w, 1, 5, 24, begin, end);
+    w->showCurrentTrelvin();
+    QStringList seen;
+    for (const QString &line : reportLines(w->dateLogWindow))
+        seen.append(line.left(3) + ' ' + line.right(8));
+    QCOMPARE(seen, numbersAndTimes);
+}
+
+void TestReports::refusedTime_data()
+{
+    QTest::addColumn<bool>("inBegin");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("title");
+    const QString date = QStringLiteral("Net Check-In Log for Date:  1/ 5/24 and Time: ");
+    QTest::newRow("begin 24:00") << true << "24:00" << date + "00:00:00 through 10:00:00";
+    QTest::newRow("begin with one part") << true << "12" << date + "00:00:00 through 10:00:00";
+    // The begin time was accepted before the end time was refused.
+    QTest::newRow("end 24:00") << false << "24:00" << date + "08:00:00 through 10:00:00";
+    QTest::newRow("end with one part") << false << "12" << date + "08:00:00 through 10:00:00";
+}
+
+void TestReports::refusedTime()
+{
+    QFETCH(bool, inBegin);
+    QFETCH(QString, typed);
+    QFETCH(QString, title);
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    seedJanuaryFifth(w);
+    selectDay(w, 1, 5, 24, "00:00", "10:00");
+    w->on_actionShow_Net_Log_Select_triggered();
+    const QString before = w->dateLogWindow->ui->log->toPlainText();
+    QCOMPARE(reportLines(w->dateLogWindow).size(), 3);
+
+    // Another day and a refused time: the old report and date stay.
+    selectDay(w, 1, 6, 24, inBegin ? typed : "08:00", inBegin ? "10:00" : typed);
+    w->on_actionShow_Net_Log_Select_triggered();
+
+    QLineEdit *refused = inBegin ? w->ui->beginTime : w->ui->endTime;
+    QCOMPARE(refused->text(), QStringLiteral("ERR"));
+    QCOMPARE(refused->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
+    QVERIFY(w->alertPalette.color(QPalette::Text) != w->infoPalette.color(QPalette::Text));
+    if (!inBegin) {
+        QCOMPARE(w->ui->beginTime->text(), QStringLiteral("08:00"));
+        QCOMPARE(w->ui->beginTime->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
+    }
+    QCOMPARE(w->dateLogWindow->ui->log->toPlainText(), before);
+    QCOMPARE(w->dateLogWindow->windowTitle(), title);
+}
+
+void TestReports::unpaddedTimeIsWrittenBack()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    w->dateLogWindow->ui->log->setPlainText("stale");
+    selectDay(w, 12, 25, 23, "7:5", "9:0");
+    w->on_actionShow_Net_Log_Select_triggered();
+    QCOMPARE(w->ui->beginTime->text(), QStringLiteral("7:5"));
+    QCOMPARE(w->ui->endTime->text(), QStringLiteral("9:0"));
+    QCOMPARE(w->ui->endTime->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
+    QCOMPARE(w->dateLogWindow->windowTitle(),
+             QStringLiteral("Net Check-In Log for Date: 12/25/23 and Time: 7:5:00 through 9:0:00"));
+    // The report ran (and found nothing), replacing the old text.
+    QCOMPARE(w->dateLogWindow->ui->log->toPlainText(), QString());
+}
+
+void TestReports::wholeLog()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    addLog(w, "240105", "10:30:00", "T", "K7ABC", "Maximilian Smyth", "W1AW", "Salt Lake City", "UT", "Good signal");
+    addLog(w, "240106", "08:00:00", "-", "KD7XYZ", "Ann", "", "Boise", "ID", "");
+    addLog(w, "240105", "11:00:00", "N", "N0ZZ", "Zed", "", "Denver", "CO", "net control");
+    addLog(w, "231231", "23:00:00", "R", "W1AW", "Hiram", "", "Newington", "CT", "");
+
+    w->showDatabase();
+    const QStringList lines = reportLines(w->allLogWindow);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(w->allLogWindow->windowTitle(), QStringLiteral("Net Log Database with 4 logged Contacts"));
+    // Newest date first, and within a date the latest time.
+    QStringList ids;
+    for (const QString &line : lines)
+        ids.append(line.left(5));
+    QCOMPARE(ids, (QStringList{"    2", "    3", "    1", "    4"}));
+    QCOMPARE(lines.at(0), "    2 240106 08:00:00 - KD7XYZ Ann" + blanks(20) + "ID Boise" + blanks(149));
+    // Sixteen characters of name push the rest one column to the right.
+    QCOMPARE(lines.at(2), "    1 240105 10:30:00 T K7ABC  Maximilian Smyth W1AW   UT Salt Lake City" + blanks(11)
+                              + " Good signal" + blanks(117));
+    const QString header = w->allLogWindow->ui->header->toPlainText();
+    const int relayColumn = header.indexOf("Relay");
+    const int stateColumn = header.indexOf(" St ") + 1;
+    QCOMPARE(lines.at(2).mid(relayColumn + 1, 4), QStringLiteral("W1AW"));
+    QCOMPARE(lines.at(2).mid(stateColumn + 1, 2), QStringLiteral("UT"));
+    QCOMPARE(lines.at(1).mid(stateColumn, 2), QStringLiteral("CO"));
+}
+
+void TestReports::contacts()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    addContact(w, "N0ZZ", "Zed", "Denver", "CO");
+    addContact(w, "KD7ABD", "Christopher", "Salt Lake City Metropolitan", "UT");
+    addContact(w, "AA6B", "Bea", "Fresno", "CA");
+    addContact(w, "K7ABC", "Bob", "Provo", "UT");
+    addContact(w, "W1AAA", "Al", "Newington", "CT");
+
+    w->showContacts();
+    QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 5 Contacts"));
+    // Suffix order: AAA, ABC, ABD, B, ZZ; prefix, digit and suffix in columns.
+    QCOMPARE(reportLines(w->contactsWindow),
+             (QStringList{"   1  W 1 AAA Al" + blanks(9) + "CT Newington" + blanks(11),
+                          "   2  K 7 ABC Bob" + blanks(8) + "UT Provo" + blanks(15),
+                          "   3 KD 7 ABD Christophe UT Salt Lake City Metro",
+                          "   4 AA 6 B   Bea" + blanks(8) + "CA Fresno" + blanks(14),
+                          "   5  N 0 ZZ  Zed" + blanks(8) + "CO Denver" + blanks(14)}));
+    QCOMPARE(w->contactsWindow->ui->log->textCursor().position(), 0);
+}
+
+void TestReports::roster()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    addContact(w, "N0ZZ", "Zed", "Denver", "CO");
+    addContact(w, "KD7ABD", "Christopher", "Salt Lake City Metropolitan", "UT");
+    addContact(w, "K7ABC", "Bob", "Provo", "UT");
+    addContact(w, "W1AAA", "Al", "Newington", "CT");
+    setMembers(w, {"N0ZZ", "W9NONE", "K7ABC", "W1AAA"});
+    w->club = QStringLiteral("QRP");
+
+    w->showRoster();
+    // W9NONE has no contact record: left out, and the numbers close up.
+    QCOMPARE(reportLines(w->rosterWindow),
+             (QStringList{"   1  W 1 AAA Al" + blanks(9) + "CT Newington" + blanks(11),
+                          "   2  K 7 ABC Bob" + blanks(8) + "UT Provo" + blanks(15),
+                          "   3  N 0 ZZ  Zed" + blanks(8) + "CO Denver" + blanks(14)}));
+    QCOMPARE(w->rosterWindow->windowTitle(), QStringLiteral("QRP Club Roster with 3 Members"));
+}
+
+void TestReports::qsoHistory()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    for (int day : {7, 1, 12, 3, 9, 2, 11, 5, 4, 10, 6, 8})
+        addLog(w, QString("2401%1").arg(day, 2, 10, QLatin1Char('0')), "10:00:00", "-", "K7ABC", "Bob", "", "Provo",
+               "UT", QString("comment %1").arg(day));
+    // Another station, even a newer check-in, does not count.
+    addLog(w, "240120", "10:00:00", "-", "AK7ABC", "Art", "", "Ogden", "UT", "not this one");
+
+    w->showQsoHistory("K7ABC", 2);
+    QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History for K7ABC"));
+    QStringList expected;
+    for (int day = 12; day >= 3; --day) {
+        const QString comment = QString("comment %1").arg(day);
+        expected.append(QString("2401%1 ").arg(day, 2, 10, QLatin1Char('0')) + comment + blanks(128 - comment.size()));
+    }
+    QCOMPARE(reportLines(w->qsoWindow), expected);
+
+    w->showQsoHistory("K7ABC", 0);
+    QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History"));
+    QCOMPARE(w->qsoWindow->ui->log->toPlainText(), QString());
+    QCOMPARE(w->qsoWindow->ui->header->toPlainText(), " Date  Comments from the QSO" + blanks(107));
+}
+
+void TestReports::singleQuoteInCalls()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    addLog(w, "240105", "12:00:00", "-", "K7'AB", "O'Neil", "W7'X", "Coeur d'Alene", "ID", "it's fine");
+    addLog(w, "240105", "12:30:00", "-", "K7ABC", "Bob", "", "Provo", "UT", "");
+    addContact(w, "K7'AB", "O'Neil", "Coeur d'Alene", "ID");
+    setMembers(w, {"K7'AB"});
+    selectDay(w, 1, 5, 24, "00:00", "23:59");
+
+    w->showCurrentTrelvin();
+    w->showDatabase();
+    w->showContacts();
+    w->showRoster();
+    w->showQsoHistory("K7'AB", 2);
+
+    QCOMPARE(reportLines(w->dateLogWindow).size(), 2);
+    QVERIFY(reportLines(w->dateLogWindow).at(1).startsWith("  1 - K7'AB  O'Neil     W7'X   it's fine"));
+    QCOMPARE(reportLines(w->allLogWindow).size(), 2);
+    QCOMPARE(reportLines(w->contactsWindow), QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
+    QCOMPARE(reportLines(w->rosterWindow), QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
+    QCOMPARE(reportLines(w->qsoWindow), QStringList{"240105 it's fine" + blanks(119)});
+    QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History for K7'AB"));
+}
+
+void TestReports::menuActions_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("net log select") << "select"
+                                    << "Net Check-In Log for Date:  1/ 5/24 and Time: 00:00:00 through 23:59:00";
+    QTest::newRow("net log database") << "database" << "Net Log Database with 1 logged Contacts";
+    QTest::newRow("contacts") << "contacts" << "Contacts Database with 1 Contacts";
+    QTest::newRow("club roster") << "roster" << "ARC Club Roster with 1 Members";
+    QTest::newRow("QSO history") << "qso" << "QSO History for K7ABC";
+}
+
+void TestReports::menuActions()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, title);
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    addLog(w, "240105", "12:00:00", "-", "K7ABC", "Bob", "", "Provo", "UT", "hello");
+    addContact(w, "K7ABC", "Bob", "Provo", "UT");
+    setMembers(w, {"K7ABC"});
+    w->club = QStringLiteral("ARC");
+    selectDay(w, 1, 5, 24, "00:00", "23:59");
+    w->ui->call->setText("K7ABC");
+
+    const QMap<QString, std::pair<SeeLogs *, std::function<void()>>> actions{
+        {"select", {w->dateLogWindow, [w] { w->on_actionShow_Net_Log_Select_triggered(); }}},
+        {"database", {w->allLogWindow, [w] { w->on_actionShowTrelvin_triggered(); }}},
+        {"contacts", {w->contactsWindow, [w] { w->on_actionShowContacts_triggered(); }}},
+        {"roster", {w->rosterWindow, [w] { w->on_actionShowClubRoster_triggered(); }}},
+        {"qso", {w->qsoWindow, [w] { w->on_actionShow_QSO_History_Log_triggered(); }}},
+    };
+    SeeLogs *report = actions.value(action).first;
+    QVERIFY(!report->isVisible());
+    w->show();
+    w->ui->call->setFocus(Qt::OtherFocusReason);
+
+    actions.value(action).second();
+
+    QVERIFY(report->isVisible());
+    QVERIFY(report->isWindow());
+    QCOMPARE(report->windowTitle(), title);
+    // A plain window with title and close button, no longer a dialog.
+    QCOMPARE(report->windowType(), Qt::Window);
+    const Qt::WindowFlags flags = report->windowFlags();
+    QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
+    QCOMPARE(reportLines(report).size(), 1);
+    QCOMPARE(w->focusWidget(), w->ui->search);
+}
+
+void TestReports::qsoActionWithoutCallKeepsContent()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    addLog(w, "240105", "12:00:00", "-", "K7ABC", "Bob", "", "Provo", "UT", "hello");
+    w->showQsoHistory("K7ABC", 2);
+    const QString lines = w->qsoWindow->ui->log->toPlainText();
+    QVERIFY(!lines.isEmpty());
+
+    w->ui->call->clear();
+    w->on_actionShow_QSO_History_Log_triggered();
+    QVERIFY(w->qsoWindow->isVisible());
+    QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History for K7ABC"));
+    QCOMPARE(w->qsoWindow->ui->log->toPlainText(), lines);
+    QCOMPARE(w->focusWidget(), w->ui->search);
+}
+
+QTEST_MAIN(TestReports)
+#include "tst_reports.moc"
