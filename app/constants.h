@@ -34,6 +34,8 @@ inline constexpr char StatusTips[] = "StatusTips";
 inline constexpr char AutoUpdate[] = "AutoUpdate";
 inline constexpr char Theme[] = "Theme";
 inline constexpr char Club[] = "Club";
+inline constexpr char QrzServer[] = "QrzServer";
+inline constexpr char UpdateServer[] = "UpdateServer";
 } // namespace Key
 
 inline constexpr char Yes[] = "Yes";

@@ -6,9 +6,15 @@
 #include <QFile>
 #include <QList>
 #include <QMainWindow>
+#include <QNetworkReply>
 #include <QPalette>
+#include <QPointer>
 #include <QSqlDatabase>
+#include <QSslError>
 #include <QString>
+#include <QStringList>
+
+#include "qrz/qrzrecord.h"
 
 class QCloseEvent;
 class QEvent;
@@ -105,8 +111,33 @@ public:
     // QRZ session.
     bool qrzConnected = false;
     QString qrzKey;
-    QString qrzReply;
+    // The latest request sent. Only for looking at: every handler works on
+    // the reply it was connected to, so requests in flight cannot cross.
+    QPointer<QNetworkReply> qrzReply;
     int qrzMode = 1;
+    Qrz::CallRecord qrzRecord;
+    Qrz::StationRecord stationRecord;
+    QString qrzServer;     // base address of the QRZ XML service
+    // A request that makes no progress for this long ends as failed.
+    int networkTimeoutMs = 20000;
+
+    // Roster QRZ batch run.
+    QStringList callsignList;
+    int callsignIndex = 0;
+    QString currentCallsign;
+
+    // Update check.
+    QString updateServer;  // base address; empty: no update server configured
+    QString latestVersion;
+    bool manualCheck = false;
+
+    // Base address + path and query of a QRZ request.
+    QUrl qrzUrl(const QString &query) const;
+    // A GET through the shared manager with the transfer time-out set.
+    QNetworkReply *sendGet(const QUrl &url);
+    // The roster run's share of a call-record reply: qrzRecord into mbr and
+    // contact. `requested` is the call sign as the list file gave it.
+    void storeRosterRecord(const QString &requested);
 
     // Secondary windows, created once and kept for the whole run.
     SeeFile *aboutWindow = nullptr;
@@ -148,6 +179,11 @@ public slots:
     // Update check (app/updates.cpp).
     void checkUpdates();
     void on_actionCheck_for_Updates_triggered();
+    void getVersionFinished(QNetworkReply *reply);
+    void downloadFinished(QNetworkReply *reply);
+    void sslErrors(const QList<QSslError> &errors);
+    // Logs in again when the Station dialog holds call and password.
+    void retryQRZ();
 
     // Databases (data/database.cpp).
     void setupDbFile();
@@ -210,10 +246,24 @@ public slots:
 
     // QRZ client (qrz/qrzclient.cpp).
     void connectQRZ();
+    void userReadyReadQRZ(QNetworkReply *reply);
+    void displayConnectStatus();
+    void on_lookUpButton_clicked();
     void getContact();
+    // `mode` is what qrzMode was when the request went out: 4 fills the
+    // Contact dialog, 8 stores the record for the roster run.
+    void callReadyReadQRZ(QNetworkReply *reply, int mode);
+    void callDisplayData(QNetworkReply *reply);
     void getStation();
+    void stationReadyReadQRZ(QNetworkReply *reply);
+    void getStationFinished(QNetworkReply *reply);
     void saveStation();
     void setStationDetails();
+
+    // Roster QRZ batch run (qrz/batch.cpp).
+    void on_actionQRZClubData_triggered();
+    void readCallsignList();
+    void callDataListQRZ();
 
     // Station and contact dialogs (dialogs/dialogactions.cpp).
     void on_actionStationDetails_triggered();

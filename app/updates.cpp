@@ -1,6 +1,205 @@
+#include "app/constants.h"
+#include "app/prompter.h"
 #include "app/trelvin.h"
+#include "dialogs/station.h"
+#include "qrz/netreply.h"
+#include "ui_station.h"
 
-// The update check is not built yet; these keep start-up and the menu inert.
-void Trelvin::checkUpdates() {}
+#include <QDir>
+#include <QNetworkReply>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
 
-void Trelvin::on_actionCheck_for_Updates_triggered() {}
+#include <tuple>
+
+namespace {
+
+const char VersionFile[] = "/projects/Trelvin/Trelvin-Version.txt";
+const char Maintainer[] = "trelvin-maintainer@example.org";
+
+// Each platform has its own installer folder and kind on the server.
+#if defined(Q_OS_WIN)
+const char InstallerDir[] = "/projects/Trelvin/Windows";
+const char InstallerSuffix[] = "-Qt6.exe";
+#elif defined(Q_OS_MACOS)
+const char InstallerDir[] = "/projects/Trelvin/macOS";
+const char InstallerSuffix[] = "-Qt6.dmg";
+#else
+const char InstallerDir[] = "/projects/Trelvin/Linux";
+const char InstallerSuffix[] = "-Qt6.AppImage";
+#endif
+
+struct Version {
+    int major = 0;
+    int minor = 0;
+    int patch = 0;
+
+    bool operator>(const Version &other) const
+    {
+        return std::tie(major, minor, patch) > std::tie(other.major, other.minor, other.patch);
+    }
+    bool operator==(const Version &other) const
+    {
+        return std::tie(major, minor, patch) == std::tie(other.major, other.minor, other.patch);
+    }
+};
+
+// "2.7.4": numbers that are missing or no numbers count as 0.
+Version parseVersion(const QString &text)
+{
+    const QStringList numbers = text.split(QLatin1Char('.'));
+    return {numbers.value(0).toInt(), numbers.value(1).toInt(), numbers.value(2).toInt()};
+}
+
+QString serverBase(QString base)
+{
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base;
+}
+
+// The version text comes from the server and becomes a local file name; it
+// must not lead out of the download folder.
+QString installerFileName(const QString &latestVersion)
+{
+    QString name = latestVersion + QLatin1String(InstallerSuffix);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    name.replace(QLatin1Char('\\'), QLatin1Char('_'));
+    return name;
+}
+
+} // namespace
+
+void Trelvin::checkUpdates()
+{
+    if (updateServer.isEmpty()) {
+        if (manualCheck) {
+            Prompter::instance()->message(Prompter::Information, QStringLiteral("Check for Updates"),
+                                          QStringLiteral("No update server is configured."));
+            manualCheck = false;
+        }
+        return;
+    }
+
+    QNetworkReply *reply = sendGet(QUrl(serverBase(updateServer) + QLatin1String(VersionFile)));
+    connect(reply, &QNetworkReply::sslErrors, this, &Trelvin::sslErrors);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { getVersionFinished(reply); });
+}
+
+void Trelvin::on_actionCheck_for_Updates_triggered()
+{
+    manualCheck = true;
+    checkUpdates();
+}
+
+void Trelvin::sslErrors(const QList<QSslError> &errors)
+{
+    // Not ignored: the request fails and the version handler reports it.
+    for (const QSslError &error : errors) {
+        errorMessage = "SSL error: " + error.errorString();
+        logError();
+    }
+}
+
+void Trelvin::getVersionFinished(QNetworkReply *reply)
+{
+    Prompter *prompter = Prompter::instance();
+    if (!replySucceeded(reply)) {
+        const QString failure = replyFailure(reply);
+        reply->deleteLater();
+        prompter->message(Prompter::Critical, QStringLiteral("Download Failed"),
+                          "Download of Trelvin current version number failed.\n" + failure);
+        errorMessage = "Download Version Failed: " + failure;
+        logError();
+        retryQRZ();
+        return;
+    }
+
+    latestVersion = QString::fromUtf8(reply->readLine(32)).trimmed();
+    reply->deleteLater();
+
+    const QStringList pieces = latestVersion.split(QLatin1Char('-'));
+    // Some other product's file: not ours to judge.
+    if (pieces.first() != QLatin1String("Trelvin"))
+        return;
+
+    const Version published = parseVersion(pieces.value(1));
+    const Version running = parseVersion(QString::fromLatin1(Trel::Version));
+    if (!(published > running)) {
+        if (manualCheck) {
+            if (published == running)
+                prompter->message(Prompter::Information, QStringLiteral("Trelvin is Up to Date"),
+                                  "You are using the latest version:  " + latestVersion
+                                      + "\nThank you for keeping up to date!");
+            else
+                prompter->message(Prompter::Information, QStringLiteral("Trelvin is Prerelease"),
+                                  "You are using a prerelease version: Trelvin V" + QLatin1String(Trel::Version)
+                                      + "\nPlease report any problems or comments to " + QLatin1String(Maintainer));
+            manualCheck = false;
+        }
+        retryQRZ();
+        return;
+    }
+
+    const auto answer = prompter->message(
+        Prompter::Question, QStringLiteral("New Trelvin Version Available!"),
+        "A new program version is available for download and installation.\nYou can manually install the program "
+        "after it is downloaded.\n\nDo you want to download this new version?\n"
+            + latestVersion,
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes) {
+        retryQRZ();
+        return;
+    }
+
+    // The download handler logs in again when it is done.
+    QNetworkReply *download = sendGet(QUrl(serverBase(updateServer) + QLatin1String(InstallerDir) + "/"
+                                           + latestVersion + QLatin1String(InstallerSuffix)));
+    qrzReply = download;
+    connect(download, &QNetworkReply::finished, this, [this, download] { downloadFinished(download); });
+}
+
+void Trelvin::downloadFinished(QNetworkReply *reply)
+{
+    Prompter *prompter = Prompter::instance();
+    if (!replySucceeded(reply)) {
+        const QString failure = replyFailure(reply);
+        prompter->message(Prompter::Critical, QStringLiteral("Download Failed"),
+                          "Download of current version Trelvin failed.\n" + failure);
+        errorMessage = "Download Trelvin Failed: " + failure;
+        logError();
+    } else {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        QDir().mkpath(folder);
+        const QString path = folder + "/" + installerFileName(latestVersion);
+        // Written aside and renamed at the end: a failed write leaves no
+        // half installer under the final name.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            prompter->message(Prompter::Critical, QStringLiteral("Can't Open File for Writing"),
+                              "File " + path + "\nCould not be Opened for writing.\n");
+        } else {
+            const QByteArray data = reply->readAll();
+            if (file.write(data) != data.size() || !file.commit())
+                prompter->message(Prompter::Critical, QStringLiteral("Can't Write File"),
+                                  "File " + latestVersion + "\nCould not be wrtten to download folder.\n");
+            else
+                prompter->message(Prompter::Information, QStringLiteral("Trelvin Program Downloaded"),
+                                  "The latest program version: " + latestVersion
+                                      + "\n has been downloaded to your download folder.\nPlease install the "
+                                        "program from your download folder.");
+        }
+    }
+    reply->deleteLater();
+    retryQRZ();
+}
+
+void Trelvin::retryQRZ()
+{
+    // The check can end before the windows exist.
+    if (!stationDialog)
+        return;
+    if (!stationDialog->ui->call->text().isEmpty() && !stationDialog->ui->pwd->text().isEmpty())
+        connectQRZ();
+}

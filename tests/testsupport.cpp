@@ -74,6 +74,11 @@ Runtime::Runtime()
     dir.mkpath(QStringLiteral("Programs/Trelvin/Info"));
     dir.mkpath(QStringLiteral("settings"));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, root.path() + "/settings");
+    {
+        // Never the real service: a port on this machine where nothing listens.
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+        settings.setValue(QStringLiteral("Main/QrzServer"), QStringLiteral("http://127.0.0.1:9"));
+    }
     previousDir = QDir::currentPath();
     QDir::setCurrent(root.path() + "/bin");
     Prompter::setInstance(&prompter);

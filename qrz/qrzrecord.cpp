@@ -1,0 +1,139 @@
+#include "qrz/qrzrecord.h"
+
+#include "checkin/textrules.h"
+
+#include <QXmlStreamReader>
+
+namespace Qrz {
+
+QList<Element> readElements(const QByteArray &body, const QStringList &wanted)
+{
+    QList<Element> found;
+    QXmlStreamReader xml(body);
+    // atEnd() also turns true at the first error.
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement())
+            continue;
+        const QString name = xml.name().toString();
+        if (!wanted.contains(name))
+            continue;
+        const QString text = xml.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
+        if (xml.hasError())
+            break;
+        found.append({name, text});
+    }
+    return found;
+}
+
+QString licenceClassWord(const QString &upperCaseClass)
+{
+    static const struct {
+        const char *letter;
+        const char *word;
+    } words[] = {{"E", "Extra"},      {"A", "Advanced"}, {"G", "General"}, {"T", "Technician"},
+                 {"P", "Technician Plus"}, {"N", "Novice"},   {"C", "Club"}};
+    for (const auto &entry : words) {
+        if (upperCaseClass == QLatin1String(entry.letter))
+            return QString::fromLatin1(entry.word);
+    }
+    return upperCaseClass;
+}
+
+QString subscriptionExpiry(const QString &subExp)
+{
+    // "Www Mmm dd hh:mm:ss yyyy": anything shorter is shown as it came.
+    if (subExp.size() < 18)
+        return subExp;
+    return subExp.mid(4, subExp.size() - 18) + QStringLiteral(", ") + subExp.right(4);
+}
+
+CallRecord parseCallRecord(const QByteArray &body)
+{
+    static const QStringList names{"call",    "fname", "name", "class", "expdate", "addr1", "addr2",
+                                   "state",   "zip",   "country", "email", "lat",  "lon",   "grid",
+                                   "geoloc",  "GMTOffset", "DST", "born", "Key",   "Error"};
+    CallRecord record;
+    for (const Element &element : readElements(body, names)) {
+        const QString &name = element.name;
+        const QString &text = element.text;
+        if (name == QLatin1String("call"))
+            record.call = text.toUpper();
+        else if (name == QLatin1String("fname"))
+            // A first name only: "MARY ANN" is addressed as Mary.
+            record.fname = removeNuls(titleCase(text.split(QLatin1Char(' ')).first()));
+        else if (name == QLatin1String("name"))
+            record.last = removeNuls(titleCase(text));
+        else if (name == QLatin1String("class"))
+            record.licenceClass = licenceClassWord(text.toUpper());
+        else if (name == QLatin1String("expdate"))
+            record.expire = removeNuls(text);
+        else if (name == QLatin1String("addr1"))
+            record.address = removeNuls(titleCase(text));
+        else if (name == QLatin1String("addr2"))
+            record.city = removeNuls(titleCase(text));
+        else if (name == QLatin1String("state"))
+            record.state = removeNuls(text.toUpper());
+        else if (name == QLatin1String("zip"))
+            record.zip = removeNuls(text);
+        else if (name == QLatin1String("country"))
+            record.country = removeNuls(titleCase(text));
+        else if (name == QLatin1String("email"))
+            record.email = removeNuls(text);
+        else if (name == QLatin1String("lat"))
+            record.lat = removeNuls(text);
+        else if (name == QLatin1String("lon"))
+            record.lon = removeNuls(text);
+        else if (name == QLatin1String("grid"))
+            record.grid = removeNuls(text);
+        else if (name == QLatin1String("geoloc"))
+            record.source = removeNuls(titleCase(text));
+        else if (name == QLatin1String("GMTOffset"))
+            record.utc = removeNuls(text);
+        else if (name == QLatin1String("DST"))
+            record.dst = removeNuls(text);
+        else if (name == QLatin1String("born"))
+            record.born = removeNuls(text);
+        else if (name == QLatin1String("Key")) {
+            record.key = text;
+            record.hasKey = true;
+        } else if (name == QLatin1String("Error"))
+            record.error = removeNuls(text);
+    }
+    return record;
+}
+
+StationRecord parseStationRecord(const QByteArray &body)
+{
+    static const QStringList names{"call", "state", "lat", "lon", "grid", "GMTOffset", "DST", "Key", "Error"};
+    StationRecord record;
+    bool rejected = false;
+    for (const Element &element : readElements(body, names)) {
+        const QString &name = element.name;
+        const QString &text = element.text;
+        if (name == QLatin1String("call"))
+            record.call = text.toUpper();
+        else if (name == QLatin1String("state"))
+            record.state = removeNuls(text.toUpper());
+        else if (name == QLatin1String("lat"))
+            record.lat = removeNuls(text);
+        else if (name == QLatin1String("lon"))
+            record.lon = removeNuls(text);
+        else if (name == QLatin1String("grid"))
+            record.grid = removeNuls(text);
+        else if (name == QLatin1String("GMTOffset"))
+            record.utc = removeNuls(text);
+        else if (name == QLatin1String("DST"))
+            record.dst = removeNuls(text);
+        else if (name == QLatin1String("Key")) {
+            record.key = text;
+            record.hasKey = true;
+        } else if (name == QLatin1String("Error"))
+            rejected = true;
+    }
+    if (rejected)
+        record.call = QStringLiteral("None");
+    return record;
+}
+
+} // namespace Qrz

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Pure readers of complete QRZ XML replies. They know nothing of the network
+// or of the windows, so the same body always gives the same result.
+namespace Qrz {
+
+// One element of a reply, by local name, with its text.
+struct Element {
+    QString name;
+    QString text;
+};
+
+// The elements named in `wanted`, in document order, wherever they stand and
+// whatever their namespace. Reading stops at the first malformed spot (an
+// element inside a wanted one counts as malformed); what came before stays.
+QList<Element> readElements(const QByteArray &body, const QStringList &wanted);
+
+// One station's call record, cleaned up for the contact table.
+struct CallRecord {
+    QString call;
+    QString fname;
+    QString last;
+    QString licenceClass;
+    QString expire;
+    QString address;
+    QString city;
+    QString state;
+    QString zip;
+    QString country;
+    QString email;
+    QString phone;  // never in a reply; only the stored contact fills it
+    QString lat;
+    QString lon;
+    QString grid;
+    QString source;
+    QString utc;
+    QString dst;
+    QString born;
+    QString error;
+
+    // A reply may renew the session key.
+    QString key;
+    bool hasKey = false;
+};
+
+CallRecord parseCallRecord(const QByteArray &body);
+
+// The part of a call record that this station's own details use.
+struct StationRecord {
+    QString call;
+    QString state;
+    QString lat;
+    QString lon;
+    QString grid;
+    QString utc;
+    QString dst;
+
+    QString key;
+    bool hasKey = false;
+};
+
+// A rejected call shows as the call "None".
+StationRecord parseStationRecord(const QByteArray &body);
+
+// "T" -> "Technician" and so on; any other text comes back unchanged.
+QString licenceClassWord(const QString &upperCaseClass);
+
+// "Thu Dec 31 00:00:00 2026" -> "Dec 31, 2026": weekday and time dropped.
+QString subscriptionExpiry(const QString &subExp);
+
+} // namespace Qrz

@@ -1,0 +1,956 @@
+#include "fakehttp.h"
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "checkin/textrules.h"
+#include "data/schema.h"
+#include "dialogs/contact.h"
+#include "dialogs/station.h"
+#include "qrz/qrzrecord.h"
+#include "ui_contact.h"
+#include "ui_station.h"
+#include "ui_trelvin.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+
+using Fields = QList<QPair<QByteArray, QByteArray>>;
+
+const QByteArray Login = "/xml/current/?username=";
+const QByteArray Lookup = "/xml/current/?s=";
+
+void writeMain(const QString &key, const QVariant &value)
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin");
+    settings.setValue("Main/" + key, value);
+}
+
+FakeHttp::Response answer(const QByteArray &body, int status = 200)
+{
+    FakeHttp::Response response;
+    response.status = status;
+    response.body = body;
+    return response;
+}
+
+FakeHttp::Response silence()
+{
+    FakeHttp::Response response;
+    response.silent = true;
+    return response;
+}
+
+// A complete record in the service's element order, upper case as it comes.
+Fields fullRecord()
+{
+    return {{"call", "w1aw"},       {"fname", "MARY ANN"},      {"name", "VAN DYKE"},   {"addr1", "123 MAIN ST"},
+            {"addr2", "SALT LAKE CITY"}, {"state", "ut"},       {"zip", "84101"},       {"country", "UNITED STATES"},
+            {"lat", "40.7608"},     {"lon", "-111.8910"},       {"grid", "DN40bs"},     {"class", "t"},
+            {"expdate", "2030-01-01"}, {"email", "mary@example.org"}, {"GMTOffset", "-5"}, {"DST", "Y"},
+            {"geoloc", "user"},     {"born", "1960"}};
+}
+
+Fields without(Fields fields, const QByteArray &name)
+{
+    fields.erase(std::remove_if(fields.begin(), fields.end(), [&](const auto &f) { return f.first == name; }),
+                 fields.end());
+    return fields;
+}
+
+Fields with(Fields fields, const QByteArray &name, const QByteArray &text)
+{
+    for (auto &field : fields) {
+        if (field.first == name)
+            field.second = text;
+    }
+    return fields;
+}
+
+// The value of `key` in a recorded request target, decoded. Pairs are split
+// at & and at the service's ; separator.
+QString queryValue(const QByteArray &target, const QByteArray &key)
+{
+    const QByteArray query = target.mid(target.indexOf('?') + 1);
+    for (QByteArray pair : query.split('&')) {
+        for (const QByteArray &part : pair.split(';')) {
+            if (part.startsWith(key + "="))
+                return QString::fromUtf8(QByteArray::fromPercentEncoding(part.mid(key.size() + 1)));
+        }
+    }
+    return QStringLiteral("<missing>");
+}
+
+// This station's stored row: call, passwd, state, lat, lon, grid, utc, dst.
+void seedStation(const Runtime &rt, const QStringList &row)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
+        db.setDatabaseName(rt.dataPath() + "/Contacts.db");
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QString::fromLatin1(Schema::CreateStation)));
+        query.prepare("INSERT INTO station (call, passwd, state, lat, lon, grid, utc, dst) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        for (const QString &value : row)
+            query.addBindValue(value);
+        QVERIFY(query.exec());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+}
+
+QStringList column(const QSqlDatabase &db, const QString &statement)
+{
+    QStringList values;
+    QSqlQuery query(statement, db);
+    while (query.next())
+        values.append(query.value(0).toString());
+    return values;
+}
+
+// A runtime whose QRZ service is the fake, with the update check off.
+struct Rig {
+    Runtime rt;
+    FakeHttp http;
+    Trelvin *w = nullptr;
+    int logMark = 0;
+
+    Rig()
+    {
+        rt.installInfo("State_Info.csv");
+        rt.addEmptyRoster();
+        QVERIFY(http.listen());
+        writeMain("QrzServer", http.base());
+        writeMain("AutoUpdate", false);
+        http.on(Login, answer(QrzXml::session("KEY1")));
+    }
+
+    Ui::Station *station() const { return w->stationDialog->ui; }
+    Ui::Contact *contact() const { return w->contactDialog->ui; }
+
+    QStringList logLines() const
+    {
+        QStringList lines;
+        for (const QString &line : rt.readData("errorLog.txt").split('\n', Qt::SkipEmptyParts))
+            lines.append(line.mid(20));  // "MM/dd/yyyy hh:mm:ss "
+        return lines;
+    }
+    QStringList newLogLines() const { return logLines().mid(logMark); }
+
+    // From here on, boxes, log lines and requests count afresh.
+    void mark()
+    {
+        rt.prompter.clear();
+        http.requests.clear();
+        logMark = int(logLines().size());
+    }
+
+    // Start-up with this station stored, so it logs in at once.
+    Trelvin *startLoggedIn(const QStringList &row = {"K7ABC", "secret", "CO", "40.0", "-105.0", "DN70ma", "-7", "Y"})
+    {
+        seedStation(rt, row);
+        w = rt.start();
+        if (!QTest::qWaitFor([this] { return station()->connectStatus->text() == "Connected"; }))
+            return nullptr;
+        mark();
+        return w;
+    }
+};
+
+} // namespace
+
+class TestQrz : public QObject {
+    Q_OBJECT
+
+private slots:
+    void loginOutcomes_data();
+    void loginOutcomes();
+    void loginSendsCredentialsEncoded();
+    void missingCredentials();
+    void noNetworkAtStartup();
+    void silentServerEndsAsFailure();
+    void serverSettings();
+
+    void recordCleanUp_data();
+    void recordCleanUp();
+    void lookUpFillsMainWindowAndDialog();
+    void lookUpRejectedCall();
+    void contactLookUp_data();
+    void contactLookUp();
+    void notConnectedSendsNothing();
+    void replyInPiecesGivesSameRecord();
+    void repliesInFlightDoNotCross();
+
+    void stationFetch();
+    void stationSave();
+
+    void rosterRun();
+    void rosterRunRefusals();
+    void rosterRunSurvivesSilentServer();
+};
+
+void TestQrz::loginOutcomes_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("connectStatus");
+    QTest::addColumn<QString>("expire");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("log");
+
+    const QString disconnected = "QRZ Login Error or No Internet Connection.";
+    QTest::newRow("subscriber") << 200 << QrzXml::session("KEY1", "Thu Dec 31 00:00:00 2026") << "Connected"
+                                << "Dec 31, 2026"
+                                << "KEY1" << QStringList() << QStringList();
+    QTest::newRow("one-digit day") << 200 << QrzXml::session("KEY1", "Wed Jan 1 12:34:03 2013") << "Connected"
+                                   << "Jan 1, 2013"
+                                   << "KEY1" << QStringList() << QStringList();
+    QTest::newRow("non-subscriber") << 200 << QrzXml::session("KEY2", "non-subscriber") << "Connected"
+                                    << "Unsubscribed"
+                                    << "KEY2" << QStringList{"Non QRZ XML Data Subscriber"} << QStringList();
+    QTest::newRow("refused") << 200 << QrzXml::session("", "", "Username/password incorrect") << "Disconnected"
+                             << ""
+                             << "OLDKEY" << QStringList{"QRZ Login Error"}
+                             << QStringList{"Station Call or QRZ Passwd error connecting to QRZ database.",
+                                            disconnected};
+    // An error page is no answer from the service.
+    QTest::newRow("HTTP error") << 500 << QByteArray("<html><body>Internal error</body></html>") << "Disconnected"
+                                << ""
+                                << "OLDKEY" << QStringList() << QStringList{disconnected};
+}
+
+void TestQrz::loginOutcomes()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, connectStatus);
+    QFETCH(QString, expire);
+    QFETCH(QString, key);
+    QFETCH(QStringList, boxes);
+    QFETCH(QStringList, log);
+
+    Rig rig;
+    rig.w = rig.rt.start();
+    rig.mark();
+    rig.http.on(Login, answer(body, status));
+    rig.w->qrzKey = "OLDKEY";
+    rig.station()->call->setText("K7ABC");
+    rig.station()->pwd->setText("secret");
+
+    rig.w->connectQRZ();
+    // Every outcome but success leaves a log line; success leaves the key.
+    QTRY_VERIFY(!rig.newLogLines().isEmpty() || rig.w->qrzKey != "OLDKEY");
+    QCOMPARE(rig.http.requests.size(), 1);
+    QCOMPARE(rig.station()->connectStatus->text(), connectStatus);
+    QCOMPARE(rig.newLogLines(), log);
+
+    QCOMPARE(rig.w->qrzConnected, connectStatus == "Connected");
+    QCOMPARE(rig.station()->connectStatus->palette().color(QPalette::Text),
+             (connectStatus == "Connected" ? rig.w->goodPalette : rig.w->alertPalette).color(QPalette::Text));
+    QCOMPARE(rig.station()->expire->text(), expire);
+    QCOMPARE(rig.w->qrzKey, key);
+    QCOMPARE(rig.rt.prompter.titles(), boxes);
+    for (const auto &box : rig.rt.prompter.calls) {
+        QCOMPARE(box.kind, Prompter::Warning);
+        if (box.title == "QRZ Login Error")
+            QCOMPARE(box.text, QStringLiteral("Error: Username/password incorrect.\nWhere:\n   Username is the "
+                                              "'Station' Call.\n   Password is your QRZ Passwd\nData entered with "
+                                              "the 'Station Details' menu item.\nPlease correct entries and try "
+                                              "again."));
+        else
+            QCOMPARE(box.text, QStringLiteral("Warning: You are a Non-Subscriber to the QRZ XML Data.\nA "
+                                              "subscription is required to access a complete record.\nYou can only "
+                                              "retrieve Call, First Name, City, & State data\nand are limited to "
+                                              "100 Call Record retrievals a day.\n"));
+    }
+}
+
+void TestQrz::loginSendsCredentialsEncoded()
+{
+    Rig rig;
+    rig.w = rig.rt.start();
+    rig.mark();
+    rig.station()->call->setText("k7abc");
+    rig.station()->pwd->setText("a&b;c#d+e f");
+    rig.w->connectQRZ();
+    QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+
+    QCOMPARE(rig.http.requests.size(), 1);
+    const QByteArray target = rig.http.requests.first();
+    QVERIFY2(target.startsWith("/xml/current/?username="), target);
+    QCOMPARE(queryValue(target, "username"), QStringLiteral("K7ABC"));
+    QCOMPARE(queryValue(target, "password"), QStringLiteral("a&b;c#d+e f"));
+    // Nothing of the password shows unescaped.
+    QVERIFY2(!target.contains(' ') && !target.contains('#') && !target.contains('+'), target);
+}
+
+void TestQrz::missingCredentials()
+{
+    Rig rig;
+    rig.w = rig.rt.start();
+
+    // A fresh start has no station record yet.
+    QCOMPARE(rig.rt.prompter.titles().count("QRZ XML Database Connection "), 1);
+    for (const auto &box : rig.rt.prompter.calls) {
+        if (box.title != "QRZ XML Database Connection ")
+            continue;
+        QCOMPARE(box.kind, Prompter::Information);
+        QCOMPARE(box.text, QStringLiteral("Connection to the QRZ XML Database\nrequires your Station Call and QRZ "
+                                          "Passwd.\nPlease enter Call and/or QRZ Passwd in\n'Setup->Station "
+                                          "Details'\nand then Click on 'Connect QRZ'."));
+    }
+    QCOMPARE(rig.logLines().last(), QStringLiteral("Station Call or QRZ Passwd is missing."));
+    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
+
+    // After a good login, an emptied password ends the session without asking.
+    rig.station()->call->setText("K7ABC");
+    rig.station()->pwd->setText("secret");
+    rig.w->connectQRZ();
+    QTRY_VERIFY(rig.w->qrzConnected);
+    QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    rig.mark();
+    rig.station()->pwd->clear();
+    rig.w->connectQRZ();
+    QVERIFY(!rig.w->qrzConnected);
+    QCOMPARE(rig.rt.prompter.titles(), QStringList{"QRZ XML Database Connection "});
+    QCOMPARE(rig.newLogLines(), QStringList{"Station Call or QRZ Passwd is missing."});
+    QTest::qWait(50);
+    QVERIFY(rig.http.requests.isEmpty());
+    // The status field is left as it was.
+    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+}
+
+void TestQrz::noNetworkAtStartup()
+{
+    Rig rig;
+    writeMain("QrzServer", QStringLiteral("http://127.0.0.1:%1").arg(FakeHttp::closedPort()));
+    seedStation(rig.rt, {"K7ABC", "secret", "CO", "40.0", "-105.0", "DN70ma", "-7", "Y"});
+    rig.w = rig.rt.start();
+    QTRY_COMPARE(rig.logLines(), QStringList{"QRZ Login Error or No Internet Connection."});
+    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
+    QVERIFY(!rig.w->qrzConnected);
+}
+
+void TestQrz::silentServerEndsAsFailure()
+{
+    Rig rig;
+    rig.w = rig.rt.start();
+    rig.mark();
+    Trelvin *w = rig.w;
+    w->networkTimeoutMs = 300;
+    rig.http.on(Login, silence());
+    rig.http.on(Lookup, silence());
+
+    QElapsedTimer clock;
+    clock.start();
+    rig.station()->call->setText("K7ABC");
+    rig.station()->pwd->setText("secret");
+    w->connectQRZ();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.newLogLines(), QStringList{"QRZ Login Error or No Internet Connection."}, 3000);
+    QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(rig.http.requests.size(), 1);
+    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
+
+    // A silent look-up ends in the window, not with the previous station.
+    w->qrzConnected = true;
+    w->qrzRecord.call = "K0OLD";
+    w->qrzRecord.city = "Elsewhere";
+    w->ui->search->setText("w9x");
+    w->ui->call->setText("w9xyz");
+    w->ui->name->setText("Somebody");
+    w->ui->lookUpButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(w->ui->city->text(), QStringLiteral("No answer from QRZ"), 3000);
+    QCOMPARE(rig.newLogLines().last(), QStringLiteral("QRZ look-up of W9XYZ failed: The server did not answer in time."));
+    QCOMPARE(w->ui->call->text(), QStringLiteral("W9X"));
+    QCOMPARE(w->ui->name->text(), QString());
+    QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
+    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+
+    // Closing down with a request still in flight is quiet.
+    w->networkTimeoutMs = 20000;
+    rig.mark();
+    w->ui->lookUpButton->click();
+    QTRY_COMPARE(rig.http.requests.size(), 1);
+    rig.rt.stop();
+    QTest::qWait(50);
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
+}
+
+void TestQrz::serverSettings()
+{
+    Rig rig;
+    {
+        QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin");
+        settings.remove("Main/QrzServer");
+    }
+    rig.w = rig.rt.start();
+    QCOMPARE(rig.w->qrzServer, QStringLiteral("https://xmldata.qrz.com"));
+    QCOMPARE(rig.w->updateServer, QString());
+    QCOMPARE(rig.w->qrzUrl("s=K;callsign=W1AW").toString(),
+             QStringLiteral("https://xmldata.qrz.com/xml/current/?s=K;callsign=W1AW"));
+
+    rig.w->qrzServer = "http://127.0.0.1:9/";
+    rig.w->updateServer = "https://updates.example.org";
+    rig.w->on_actionExit_triggered();
+    QSettings settings(rig.rt.settingsFile(), QSettings::IniFormat);
+    QCOMPARE(settings.value("Main/QrzServer").toString(), QStringLiteral("http://127.0.0.1:9/"));
+    QCOMPARE(settings.value("Main/UpdateServer").toString(), QStringLiteral("https://updates.example.org"));
+    rig.rt.stop();
+    rig.w = rig.rt.start();
+    // A trailing slash does not double the one of the path.
+    QCOMPARE(rig.w->qrzUrl("s=K").toString(), QStringLiteral("http://127.0.0.1:9/xml/current/?s=K"));
+    QCOMPARE(rig.w->updateServer, QStringLiteral("https://updates.example.org"));
+}
+
+void TestQrz::recordCleanUp_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("class t") << QByteArray("class") << QByteArray("t") << "Technician";
+    QTest::newRow("class P") << QByteArray("class") << QByteArray("P") << "Technician Plus";
+    QTest::newRow("class X stays") << QByteArray("class") << QByteArray("X") << "X";
+    QTest::newRow("empty class") << QByteArray("class") << QByteArray("") << "";
+    QTest::newRow("first name only") << QByteArray("fname") << QByteArray("MARY ANN") << "Mary";
+    QTest::newRow("leading blank") << QByteArray("fname") << QByteArray(" MARY") << "";
+    QTest::newRow("surname") << QByteArray("name") << QByteArray("VAN DYKE") << "Van Dyke";
+    QTest::newRow("city") << QByteArray("addr2") << QByteArray("SALT LAKE CITY") << "Salt Lake City";
+    QTest::newRow("state") << QByteArray("state") << QByteArray("ut") << "UT";
+    QTest::newRow("call") << QByteArray("call") << QByteArray("w1aw/m") << "W1AW/M";
+    QTest::newRow("entity in text") << QByteArray("addr1") << QByteArray("1 A &amp; B ST") << "1 A & B St";
+}
+
+void TestQrz::recordCleanUp()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, text);
+    QFETCH(QString, expected);
+
+    const Qrz::CallRecord record = Qrz::parseCallRecord(QrzXml::callsign({{element, text}}, "K"));
+    const QMap<QByteArray, QString> fields{{"class", record.licenceClass}, {"fname", record.fname},
+                                           {"name", record.last},          {"addr1", record.address},
+                                           {"addr2", record.city},         {"state", record.state},
+                                           {"call", record.call}};
+    QCOMPARE(fields.value(element), expected);
+    QCOMPARE(record.key, QStringLiteral("K"));
+    QVERIFY(record.error.isEmpty());
+}
+
+void TestQrz::lookUpFillsMainWindowAndDialog()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    rig.http.on(Lookup, answer(QrzXml::callsign(fullRecord(), "KEY2")));
+    rig.contact()->phone->setText("(801) 555-1234");
+    rig.contact()->call->setText("N0NE");
+
+    w->ui->search->setText("w1a");
+    w->ui->call->setText("w1aw");
+    w->ui->lookUpButton->click();
+    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Salt Lake City"));
+
+    QCOMPARE(rig.http.requests.size(), 1);
+    QCOMPARE(rig.http.requests.first(), QByteArray("/xml/current/?s=KEY1;callsign=W1AW"));
+    QCOMPARE(w->qrzKey, QStringLiteral("KEY2"));
+    QCOMPARE(w->ui->call->text(), QStringLiteral("W1AW"));
+    QCOMPARE(w->ui->name->text(), QStringLiteral("Mary"));
+    QCOMPARE(w->ui->state->text(), QStringLiteral("UT"));
+    QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
+    // The bearing uses the coordinates just fetched.
+    const BearingDistance expected = greatCircle(40.0, -105.0, 40.7608, -111.891);
+    QCOMPARE(w->ui->dist->text(), QStringLiteral("%1").arg(expected.distance, 6));
+    QCOMPARE(w->ui->bear->text(), QStringLiteral("%1").arg(expected.bearing, 3));
+
+    // The dialog gets the whole record but keeps its call and phone.
+    Ui::Contact *dialog = rig.contact();
+    QCOMPARE(dialog->call->text(), QStringLiteral("N0NE"));
+    QCOMPARE(dialog->phone->text(), QStringLiteral("(801) 555-1234"));
+    QCOMPARE(dialog->fname->text(), QStringLiteral("Mary"));
+    QCOMPARE(dialog->name->text(), QStringLiteral("Van Dyke"));
+    QCOMPARE(dialog->classlic->text(), QStringLiteral("Technician"));
+    QCOMPARE(dialog->expire->text(), QStringLiteral("2030-01-01"));
+    QCOMPARE(dialog->addr->text(), QStringLiteral("123 Main St"));
+    QCOMPARE(dialog->city->text(), QStringLiteral("Salt Lake City"));
+    QCOMPARE(dialog->state->text(), QStringLiteral("UT"));
+    QCOMPARE(dialog->zip->text(), QStringLiteral("84101"));
+    QCOMPARE(dialog->country->text(), QStringLiteral("United States"));
+    QCOMPARE(dialog->email->text(), QStringLiteral("mary@example.org"));
+    QCOMPARE(dialog->lat->text(), QStringLiteral("40.7608"));
+    QCOMPARE(dialog->lon->text(), QStringLiteral("-111.8910"));
+    QCOMPARE(dialog->grid->text(), QStringLiteral("DN40bs"));
+    QCOMPARE(dialog->geoloc->text(), QStringLiteral("User"));
+    QCOMPARE(dialog->utc->text(), QStringLiteral("-5"));
+    QCOMPARE(dialog->tzOffset->text(), QStringLiteral(" 2"));
+    QCOMPARE(dialog->dst->text(), QStringLiteral("Y"));
+    QCOMPARE(dialog->born->text(), QStringLiteral("1960"));
+    QCOMPARE(w->contactUtcOffset, -5);
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
+
+    // Nothing is stored by a look-up.
+    QCOMPARE(column(w->fileDb, "SELECT call FROM contact"), QStringList());
+}
+
+void TestQrz::lookUpRejectedCall()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    rig.http.on(Lookup, answer(QrzXml::notFound("W9XYZ", "KEY1")));
+    w->ui->search->setText("w9xy");
+    w->ui->call->setText("w9xyz");
+    w->ui->name->setText("Old Name");
+    w->ui->state->setText("UT");
+    w->ui->lookUpButton->click();
+    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Not found: W9XYZ"));
+    QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
+    QCOMPARE(w->ui->call->text(), QStringLiteral("W9XY"));
+    QCOMPARE(w->ui->name->text(), QString());
+    QCOMPARE(w->ui->state->text(), QString());
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
+
+    // An empty call sends nothing at all.
+    rig.mark();
+    w->ui->call->clear();
+    w->ui->lookUpButton->click();
+    QTest::qWait(50);
+    QVERIFY(rig.http.requests.isEmpty());
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
+}
+
+void TestQrz::contactLookUp_data()
+{
+    QTest::addColumn<QByteArray>("gmtOffset");
+    QTest::addColumn<int>("stationOffset");
+    QTest::addColumn<QString>("tzOffset");
+    QTest::addColumn<bool>("withEmail");
+
+    QTest::newRow("-5 here -7") << QByteArray("-5") << -7 << " 2" << true;
+    QTest::newRow("empty here 3") << QByteArray("") << 3 << "-3" << true;
+    QTest::newRow("-10 here 0") << QByteArray("-10") << 0 << "-10" << true;
+    QTest::newRow("no e-mail") << QByteArray("3") << 0 << " 3" << false;
+}
+
+void TestQrz::contactLookUp()
+{
+    QFETCH(QByteArray, gmtOffset);
+    QFETCH(int, stationOffset);
+    QFETCH(QString, tzOffset);
+    QFETCH(bool, withEmail);
+
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    Fields fields = with(fullRecord(), "GMTOffset", gmtOffset);
+    if (!withEmail)
+        fields = without(fields, "email");
+    rig.http.on(Lookup, answer(QrzXml::callsign(fields, "KEY1")));
+    w->stationUtcOffset = stationOffset;
+    rig.contact()->email->setText("typed@example.org");
+    rig.contact()->call->setText("w1aw");
+
+    emit w->contactDialog->getContactSig();
+    QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
+    QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?s=KEY1;callsign=W1AW"});
+    QCOMPARE(rig.contact()->tzOffset->text(), tzOffset);
+    QCOMPARE(rig.contact()->email->text(), withEmail ? QStringLiteral("mary@example.org") : "typed@example.org");
+    // The main window is not touched by a dialog look-up.
+    QCOMPARE(w->ui->city->text(), QString());
+}
+
+void TestQrz::notConnectedSendsNothing()
+{
+    Rig rig;
+    rig.w = rig.rt.start();
+    rig.mark();
+    Trelvin *w = rig.w;
+    const QString text = "Please Enter QRZ Username and Password.\nWhere:\n   Username is the 'Station' Callsign.\n   "
+                         "Password is your QRZ Password\nData is entered in the 'Station Details' menu item.\n";
+
+    w->ui->call->setText("W1AW");
+    w->ui->lookUpButton->click();
+    rig.contact()->call->setText("W1AW");
+    w->getContact();
+    emit w->stationDialog->getStationSig();
+    w->on_actionQRZClubData_triggered();
+
+    QCOMPARE(rig.rt.prompter.titles(), QStringList(4, "Not Connected to QRZ Database"));
+    for (const auto &box : rig.rt.prompter.calls) {
+        QCOMPARE(box.kind, Prompter::Warning);
+        QCOMPARE(box.text, text);
+    }
+    // Only the dialog's look-up leaves a log line.
+    QCOMPARE(rig.newLogLines(), QStringList{"Not connected to QRZ Database."});
+    QVERIFY(rig.rt.prompter.pathCaptions.isEmpty());
+    QTest::qWait(50);
+    QVERIFY(rig.http.requests.isEmpty());
+}
+
+void TestQrz::replyInPiecesGivesSameRecord()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    const QByteArray body = QrzXml::callsign(fullRecord(), "KEY1");
+
+    rig.http.on(Lookup, answer(body));
+    rig.contact()->call->setText("W1AW");
+    w->getContact();
+    QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
+    const Qrz::CallRecord whole = w->qrzRecord;
+
+    w->qrzRecord = Qrz::CallRecord();
+    rig.contact()->fname->clear();
+
+    // Cut inside a tag, inside a text and between elements.
+    FakeHttp::Response pieces = answer(body);
+    pieces.cuts = {int(body.indexOf("<Call")) + 3, int(body.indexOf("SALT LAKE")) + 4, int(body.indexOf("<Session"))};
+    pieces.pieceDelayMs = 40;
+    rig.http.on(Lookup, pieces);
+    w->getContact();
+    QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
+    const Qrz::CallRecord split = w->qrzRecord;
+
+    const auto all = [](const Qrz::CallRecord &r) {
+        return QStringList{r.call, r.fname, r.last,  r.licenceClass, r.expire, r.address, r.city,
+                           r.state, r.zip, r.country, r.email, r.lat, r.lon, r.grid, r.source, r.utc, r.dst,
+                           r.born, r.error, r.key};
+    };
+    QCOMPARE(all(split), all(whole));
+    QCOMPARE(whole.city, QStringLiteral("Salt Lake City"));
+}
+
+void TestQrz::repliesInFlightDoNotCross()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+
+    // The login answers slowly, the look-up at once.
+    const QByteArray loginBody = QrzXml::session("LOGINKEY", "Fri Mar 5 00:00:00 2027");
+    FakeHttp::Response slow = answer(loginBody);
+    slow.cuts = {int(loginBody.size()) / 2};
+    slow.pieceDelayMs = 300;
+    rig.http.on(Login, slow);
+    rig.http.on(Lookup, answer(QrzXml::callsign(fullRecord(), "LOOKKEY")));
+
+    w->connectQRZ();
+    QTRY_COMPARE(rig.http.requests.size(), 1);
+    rig.contact()->call->setText("W1AW");
+    w->getContact();
+
+    QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
+    QTRY_COMPARE(rig.station()->expire->text(), QStringLiteral("Mar 5, 2027"));
+    QCOMPARE(rig.w->qrzKey, QStringLiteral("LOGINKEY"));
+    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    QCOMPARE(rig.contact()->city->text(), QStringLiteral("Salt Lake City"));
+    QVERIFY(rig.newLogLines().isEmpty());
+    // Handled replies are released.
+    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+}
+
+void TestQrz::stationFetch()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    Ui::Station *dialog = rig.station();
+    QCOMPARE(w->stationUtcOffset, -7);
+
+    rig.http.on(Lookup, answer(QrzXml::callsign({{"call", "k7abc"},
+                                                 {"fname", "JOE"},
+                                                 {"state", "ut"},
+                                                 {"lat", "40.7608"},
+                                                 {"lon", "-111.8910"},
+                                                 {"grid", "DN40bs"},
+                                                 {"GMTOffset", "-6"},
+                                                 {"DST", "Y"}},
+                                                "KEY3")));
+    dialog->call->setText("k7abc");
+    dialog->pwd->setText("unchanged");
+    dialog->utc->setText("");
+    emit w->stationDialog->getStationSig();
+    QTRY_COMPARE(dialog->state->text(), QStringLiteral("UT"));
+    QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?s=KEY1;callsign=K7ABC"});
+    QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
+    QCOMPARE(dialog->lat->text(), QStringLiteral("40.7608"));
+    QCOMPARE(dialog->lon->text(), QStringLiteral("-111.8910"));
+    QCOMPARE(dialog->grid->text(), QStringLiteral("DN40bs"));
+    QCOMPARE(dialog->utc->text(), QStringLiteral("-6"));
+    QCOMPARE(dialog->dst->text(), QStringLiteral("Y"));
+    QCOMPARE(dialog->pwd->text(), QStringLiteral("unchanged"));
+    QCOMPARE(w->stationUtcOffset, -6);
+    QCOMPARE(w->qrzKey, QStringLiteral("KEY3"));
+    // Fetched data reaches the table only when saved.
+    QCOMPARE(column(w->fileDb, "SELECT utc FROM station"), QStringList{"-7"});
+
+    // A call the service does not know.
+    rig.http.on(Lookup, answer(QrzXml::notFound("K7ABC", "KEY3")));
+    emit w->stationDialog->getStationSig();
+    QTRY_COMPARE(dialog->call->text(), QStringLiteral("None"));
+    for (QLineEdit *field : {dialog->state, dialog->lat, dialog->lon, dialog->grid, dialog->utc, dialog->dst})
+        QCOMPARE(field->text(), QString());
+    QCOMPARE(w->stationUtcOffset, 0);
+
+    // No answer: the dialog keeps what it shows.
+    dialog->call->setText("K7ABC");
+    dialog->utc->setText("-7");
+    rig.http.on(Lookup, answer("gone", 503));
+    rig.http.requests.clear();
+    emit w->stationDialog->getStationSig();
+    QTRY_COMPARE(rig.http.requests.size(), 1);
+    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
+    QCOMPARE(dialog->utc->text(), QStringLiteral("-7"));
+}
+
+void TestQrz::stationSave()
+{
+    Rig rig;
+    rig.w = rig.rt.start();
+    Trelvin *w = rig.w;
+    Ui::Station *dialog = rig.station();
+
+    // First start: nothing stored, nothing shown.
+    for (QLineEdit *field : {dialog->call, dialog->pwd, dialog->state, dialog->lat, dialog->lon, dialog->grid,
+                             dialog->utc, dialog->dst})
+        QCOMPARE(field->text(), QString());
+
+    QSqlQuery centre("SELECT lat, lon FROM latlon WHERE st = 'UT'", w->memoryDb);
+    QVERIFY(centre.next());
+    const double utLat = centre.value(0).toDouble();
+    const double utLon = centre.value(1).toDouble();
+
+    dialog->call->setText("k7abc");
+    dialog->pwd->setText("Pa ss");
+    dialog->state->setText("ut");
+    dialog->lat->clear();
+    dialog->lon->setText("-111.9");
+    dialog->grid->setText("DN40");
+    dialog->utc->setText("abc");
+    dialog->dst->setText("N");
+    emit w->stationDialog->saveStationSig();
+
+    // Both coordinates come from the centre of the state, as numbers close
+    // to the table's.
+    QVERIFY(qAbs(dialog->lat->text().toDouble() - utLat) < 1e-4);
+    QVERIFY(qAbs(dialog->lon->text().toDouble() - utLon) < 1e-4);
+    QCOMPARE(dialog->grid->text(), QStringLiteral("DN40"));
+    QSqlQuery rows("SELECT call, passwd, state, lat, lon, grid, utc, dst FROM station", w->fileDb);
+    QVERIFY(rows.next());
+    QCOMPARE(rows.value(0).toString(), QStringLiteral("K7ABC"));
+    QCOMPARE(rows.value(1).toString(), QStringLiteral("Pa ss"));
+    QCOMPARE(rows.value(2).toString(), QStringLiteral("UT"));
+    QCOMPARE(rows.value(3).toString(), dialog->lat->text());
+    QCOMPARE(rows.value(4).toString(), dialog->lon->text());
+    QVERIFY(!rows.next());
+    // Saving does not move the offset in use.
+    QCOMPARE(w->stationUtcOffset, 0);
+
+    // The second save rewrites the one row; full coordinates are kept whatever the state.
+    dialog->state->setText("ZZ");
+    dialog->lat->setText("61.2");
+    dialog->lon->setText("-149.9");
+    dialog->utc->setText("-9");
+    emit w->stationDialog->saveStationSig();
+    QCOMPARE(column(w->fileDb, "SELECT lat || ',' || lon || ',' || state || ',' || utc FROM station"),
+             QStringList{"61.2,-149.9,ZZ,-9"});
+
+    // A state the table does not know leaves empty coordinates empty.
+    dialog->state->setText("QQ");
+    dialog->lat->clear();
+    emit w->stationDialog->saveStationSig();
+    QCOMPARE(column(w->fileDb, "SELECT lat || ',' || lon FROM station"), QStringList{",-149.9"});
+
+    // The next start shows the saved row and takes its offset.
+    dialog->utc->setText("-9");
+    emit w->stationDialog->saveStationSig();
+    w->on_actionExit_triggered();
+    rig.rt.stop();
+    rig.rt.prompter.clear();
+    rig.w = rig.rt.start();
+    QCOMPARE(rig.station()->call->text(), QStringLiteral("K7ABC"));
+    QCOMPARE(rig.station()->pwd->text(), QStringLiteral("Pa ss"));
+    QCOMPARE(rig.station()->state->text(), QStringLiteral("QQ"));
+    QCOMPARE(rig.station()->lon->text(), QStringLiteral("-149.9"));
+    QCOMPARE(rig.w->stationUtcOffset, -9);
+    // With call and password stored the start-up logs in instead of asking.
+    QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    QVERIFY(!rig.rt.prompter.titles().contains("QRZ XML Database Connection "));
+}
+
+void TestQrz::rosterRun()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+
+    // Known already: what is stored wins, field by field.
+    QSqlQuery seed(w->fileDb);
+    QVERIFY(seed.exec("INSERT INTO contact (id, call, name, last, class, city, email, phone) "
+                      "VALUES (NULL, 'W3CCC', 'Stored', 'Oldlast', 'Novice', NULL, '', '8015551234')"));
+
+    const QString list = rig.rt.dataPath() + "/Callsigns-ARC.csv";
+    {
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\"Call\",\"First\"\n\"k1aaa\",\"Al\"\nW2BAD,Bo\n\"W3CCC\",\"Cy\"\n");
+    }
+    rig.http.on(Lookup + "KEY1;callsign=k1aaa",
+                answer(QrzXml::callsign({{"call", "K1AAA"}, {"fname", "AL"}, {"name", "ALPHA"}}, "KEY1")));
+    rig.http.on(Lookup + "KEY1;callsign=W2BAD", answer(QrzXml::notFound("W2BAD", "KEY1")));
+    rig.http.on(Lookup + "KEY1;callsign=W3CCC",
+                answer(QrzXml::callsign({{"call", "W3CCC"},
+                                         {"fname", "CY"},
+                                         {"name", "CHARLIE"},
+                                         {"addr2", "OGDEN"},
+                                         {"class", "G"},
+                                         {"expdate", "2031-02-03"},
+                                         {"email", "cy@example.org"}},
+                                        "KEY1")));
+
+    QSqlQuery member(w->memoryDb);
+    QVERIFY(member.exec("INSERT INTO mbr (id, call) VALUES (NULL, 'OLD1')"));
+    rig.rt.prompter.paths = QStringList{list};
+    int largestProgress = -1;
+    QObject::connect(w->progressBar, &QProgressBar::valueChanged, w,
+                     [&](int value) { largestProgress = qMax(largestProgress, value); });
+    w->ui->actionQRZClubData->trigger();
+
+    const auto &warning = rig.rt.prompter.calls.first();
+    QCOMPARE(warning.kind, Prompter::Warning);
+    QCOMPARE(warning.title, QStringLiteral("Warning: Long Process Ahead"));
+    QCOMPARE(warning.text, QStringLiteral("This Process can take a while.  Only do this as neccessary.\nDepending on "
+                                          "computer, this can take from 20 to 200+ Seconds per 100 callsigns."));
+    QCOMPARE(warning.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(rig.rt.prompter.pathCaptions, QStringList{"Open Member Callsign List File"});
+    QCOMPARE(w->statusTipsFilter, 0);
+    QVERIFY(!w->ui->actionQRZClubData->isEnabled());
+
+    QTRY_COMPARE(w->ui->callsigns->toPlainText(), QStringLiteral("3"));
+    QCOMPARE(rig.http.requests,
+             (QList<QByteArray>{"/xml/current/?s=KEY1;callsign=k1aaa", "/xml/current/?s=KEY1;callsign=W2BAD",
+                                "/xml/current/?s=KEY1;callsign=W3CCC"}));
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
+    QCOMPARE(rig.newLogLines(), QStringList{"Callsign List Error, Not found: W2BAD"});
+    QCOMPARE(largestProgress, 2);
+    QVERIFY(!w->progressBar->isVisible());
+    QCOMPARE(w->ui->statusbar->currentMessage(), QString());
+    QCOMPARE(w->statusTipsFilter, w->statusTips);
+    QVERIFY(w->ui->actionQRZClubData->isEnabled());
+    QCOMPARE(rig.rt.prompter.calls.size(), 1);
+
+    QSqlQuery row("SELECT name, last, class, expire, city, email, phone FROM contact WHERE call = 'W3CCC'", w->fileDb);
+    QVERIFY(row.next());
+    QCOMPARE(row.value(0).toString(), QStringLiteral("Stored"));
+    QCOMPARE(row.value(1).toString(), QStringLiteral("Charlie"));
+    QCOMPARE(row.value(2).toString(), QStringLiteral("General"));
+    QCOMPARE(row.value(3).toString(), QStringLiteral("2031-02-03"));
+    QCOMPARE(row.value(4).toString(), QStringLiteral("Ogden"));
+    QCOMPARE(row.value(5).toString(), QStringLiteral("cy@example.org"));
+    QCOMPARE(row.value(6).toString(), QStringLiteral("8015551234"));
+    QVERIFY(!row.next());
+    QCOMPARE(column(w->fileDb, "SELECT call || ':' || name || ':' || last FROM contact WHERE call <> 'W3CCC'"),
+             QStringList{"K1AAA:Al:Alpha"});
+    QCOMPARE(column(w->fileDb, "SELECT call FROM contact WHERE call = 'W2BAD'"), QStringList());
+    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+
+    // A quote in a call sign is data, not SQL: stored once, then updated in place.
+    rig.mark();
+    {
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("Call\nO'NEIL\n");
+    }
+    rig.http.on(Lookup + "KEY1;callsign=O'NEIL",
+                answer(QrzXml::callsign({{"call", "O'NEIL"}, {"name", "ONE"}}, "KEY1")));
+    rig.http.on(Lookup + "KEY1;callsign=O%27NEIL",
+                answer(QrzXml::callsign({{"call", "O'NEIL"}, {"name", "ONE"}}, "KEY1")));
+    for (int run = 0; run < 2; ++run) {
+        rig.rt.prompter.paths = QStringList{list};
+        w->ui->callsigns->clear();
+        w->on_actionQRZClubData_triggered();
+        QTRY_COMPARE(w->ui->callsigns->toPlainText(), QStringLiteral("1"));
+    }
+    QCOMPARE(rig.newLogLines(), QStringList());
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"O'NEIL"});
+    QCOMPARE(column(w->fileDb, "SELECT last FROM contact WHERE call = 'O''NEIL'"), QStringList{"One"});
+    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM contact"), QStringList{"3"});
+}
+
+void TestQrz::rosterRunRefusals()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    QSqlQuery member(w->memoryDb);
+    QVERIFY(member.exec("INSERT INTO mbr (id, call) VALUES (NULL, 'KEEP1')"));
+
+    // Cancel at the warning changes nothing.
+    rig.rt.prompter.answers = {QMessageBox::Cancel};
+    w->on_actionQRZClubData_triggered();
+    QCOMPARE(rig.rt.prompter.pathCaptions, QStringList());
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"KEEP1"});
+
+    // A list with its header alone: the roster is gone and nothing is asked.
+    const QString list = rig.rt.dataPath() + "/Callsigns-ARC.csv";
+    {
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\"Call\"\n");
+    }
+    rig.mark();
+    rig.rt.prompter.paths = QStringList{list};
+    w->on_actionQRZClubData_triggered();
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
+    QVERIFY(!w->progressBar->isVisible());
+    QCOMPARE(w->statusTipsFilter, w->statusTips);
+    QTest::qWait(50);
+    QVERIFY(rig.http.requests.isEmpty());
+
+    // A file that cannot be read.
+    rig.mark();
+    const QString missing = rig.rt.dataPath() + "/Callsigns-NONE.csv";
+    rig.rt.prompter.paths = QStringList{missing};
+    w->on_actionQRZClubData_triggered();
+    QCOMPARE(rig.rt.prompter.titles(), (QStringList{"Warning: Long Process Ahead", "Can't Open File"}));
+    QCOMPARE(rig.rt.prompter.calls.last().kind, Prompter::Critical);
+    QCOMPARE(rig.rt.prompter.calls.last().text, QStringLiteral("The File you selected could not be Opened."));
+    QCOMPARE(rig.newLogLines(), QStringList{"File '" + missing + "' Could not be Opened."});
+    QVERIFY(rig.http.requests.isEmpty());
+}
+
+void TestQrz::rosterRunSurvivesSilentServer()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    w->networkTimeoutMs = 300;
+    const QString list = rig.rt.dataPath() + "/Callsigns-ARC.csv";
+    {
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Call\nK1AAA\nW2MUTE\nW3CCC\n");
+    }
+    rig.http.on(Lookup + "KEY1;callsign=K1AAA", answer(QrzXml::callsign({{"call", "K1AAA"}}, "KEY1")));
+    rig.http.on(Lookup + "KEY1;callsign=W2MUTE", silence());
+    rig.http.on(Lookup + "KEY1;callsign=W3CCC", answer(QrzXml::callsign({{"call", "W3CCC"}}, "KEY1")));
+    rig.rt.prompter.paths = QStringList{list};
+    w->on_actionQRZClubData_triggered();
+
+    QTRY_COMPARE_WITH_TIMEOUT(w->ui->callsigns->toPlainText(), QStringLiteral("3"), 4000);
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
+    QCOMPARE(rig.newLogLines(), QStringList{"Callsign List Error, W2MUTE: The server did not answer in time."});
+}
+
+QTEST_MAIN(TestQrz)
+#include "tst_qrz.moc"
