@@ -192,6 +192,9 @@ public slots:
     // Runs a statement that changes Contacts.db; a failure is shown once and
     // logged with SQLite's own text. Returns whether it succeeded.
     bool execWrite(QSqlQuery &query, const QString &operation);
+    // Writes the 19 contact columns after id (call first): the row with that
+    // call is rewritten when `known`, else a new row is added.
+    bool writeContact(bool known, const QStringList &values, const QString &operation);
 
     // Call search and navigation (checkin/search.cpp).
     void on_search_textEdited(QString arg1);

@@ -1,5 +1,7 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "checkin/textrules.h"
+#include "data/schema.h"
 #include "dialogs/contact.h"
 #include "reports/seelogs.h"
 #include "ui_contact.h"
@@ -7,7 +9,6 @@
 
 #include <QDateTime>
 #include <QFont>
-#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTextBlock>
 #include <QTextCharFormat>
@@ -31,13 +32,6 @@ enum : int {
     CheckToggle = 256,
     CheckIn = 512,
 };
-
-QString digitsOnly(const QString &phone)
-{
-    static const QRegularExpression nonDigits(QStringLiteral("[^0-9]+"));
-    QString digits = phone;
-    return digits.remove(nonDigits);
-}
 
 QString field(const QString &value, int width)
 {
@@ -74,8 +68,7 @@ void Trelvin::addContact(int type)
 
     const auto insertLog = [&]() {
         QSqlQuery insert(fileDb);
-        insert.prepare(QStringLiteral("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
-                                      "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        insert.prepare(QString::fromLatin1(Schema::InsertLog));
         for (const QString &value : {date, time, stationType(call), call, name, relay, city, state, comment})
             insert.addBindValue(value);
         if (!execWrite(insert, "Check-in of " + call))
@@ -142,18 +135,12 @@ void Trelvin::addContact(int type)
 
             if (activeConId == 0) {
                 const Ui::Contact *dlg = contactDialog->ui;
-                QSqlQuery insert(fileDb);
-                insert.prepare(QStringLiteral(
-                    "INSERT INTO contact (id, call, name, last, class, expire, address, city, state, zip, country, "
-                    "email, phone, lat, lon, grid, source, utc, dst, born) "
-                    "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-                for (const QString &value :
-                     {call, name, dlg->name->text(), dlg->classlic->text(), dlg->expire->text(), dlg->addr->text(),
-                      dlg->city->text(), state, dlg->zip->text(), dlg->country->text(), dlg->email->text(),
-                      digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(), dlg->grid->text(),
-                      dlg->geoloc->text(), dlg->utc->text(), dlg->dst->text(), dlg->born->text()})
-                    insert.addBindValue(value);
-                if (!execWrite(insert, "New contact " + call)) {
+                const QStringList record{call, name, dlg->name->text(), dlg->classlic->text(), dlg->expire->text(),
+                                         dlg->addr->text(), dlg->city->text(), state, dlg->zip->text(),
+                                         dlg->country->text(), dlg->email->text(), digitsOnly(dlg->phone->text()),
+                                         dlg->lat->text(), dlg->lon->text(), dlg->grid->text(), dlg->geoloc->text(),
+                                         dlg->utc->text(), dlg->dst->text(), dlg->born->text()};
+                if (!writeContact(false, record, "New contact " + call)) {
                     // Without its net row the check-in just logged would be
                     // invisible yet counted; take it back.
                     if (activeLogId != 0) {

@@ -1,5 +1,7 @@
 #include "checkin/textrules.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cmath>
 
@@ -19,6 +21,13 @@ QString justifyDigit(const QString &call)
     if (call.size() >= 2 && call.at(1).isDigit())
         return QLatin1Char(' ') + call;
     return call;
+}
+
+QString digitsOnly(const QString &text)
+{
+    static const QRegularExpression nonDigits(QStringLiteral("[^0-9]+"));
+    QString digits = text;
+    return digits.remove(nonDigits);
 }
 
 QString removeNuls(const QString &text)

@@ -11,6 +11,9 @@ QString titleCase(const QString &text);
 // column. Shorter texts come back unchanged.
 QString justifyDigit(const QString &call);
 
+// Only the digits of a text: how phone numbers are stored.
+QString digitsOnly(const QString &text);
+
 // The text without any NUL character.
 QString removeNuls(const QString &text);
 

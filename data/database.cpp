@@ -35,8 +35,7 @@ void Trelvin::setupDbFile()
         // The look-ups by call run on every station shown and every check-in;
         // the indexes keep them fast on a database of many years.
         for (const char *statement : {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation,
-                                      "CREATE INDEX IF NOT EXISTS contact_call ON contact(call)",
-                                      "CREATE INDEX IF NOT EXISTS log_call ON log(call)"}) {
+                                      Schema::IndexContactCall, Schema::IndexLogCall}) {
             if (!query.exec(QString::fromLatin1(statement))) {
                 failure = query.lastError().text();
                 break;
@@ -104,6 +103,17 @@ void Trelvin::setupDbMemory()
 void Trelvin::processLine(QFile &file, QList<QString> &list)
 {
     list = splitCsvLine(QString::fromUtf8(file.readLine()));
+}
+
+bool Trelvin::writeContact(bool known, const QStringList &values, const QString &operation)
+{
+    QSqlQuery write(fileDb);
+    write.prepare(QString::fromLatin1(known ? Schema::UpdateContactByCall : Schema::InsertContact));
+    for (const QString &value : values)
+        write.addBindValue(value);
+    if (known)
+        write.addBindValue(values.value(0));
+    return execWrite(write, operation);
 }
 
 bool Trelvin::execWrite(QSqlQuery &query, const QString &operation)

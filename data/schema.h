@@ -21,6 +21,9 @@ inline constexpr char IndexLogCall[] = "CREATE INDEX IF NOT EXISTS log_call ON l
 inline constexpr char InsertContact[] =
     "INSERT INTO contact (id, call, name, last, class, expire, address, city, state, zip, country, email, phone, "
     "lat, lon, grid, source, utc, dst, born) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+inline constexpr char UpdateContactByCall[] =
+    "UPDATE contact SET call=?, name=?, last=?, class=?, expire=?, address=?, city=?, state=?, zip=?, country=?, "
+    "email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, born=? WHERE call=?";
 inline constexpr char InsertLog[] =
     "INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
     "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)";

@@ -1,10 +1,10 @@
 #include "app/trelvin.h"
+#include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "ui_contact.h"
 #include "ui_station.h"
 
-#include <QRegularExpression>
 #include <QSqlQuery>
 
 namespace {
@@ -40,29 +40,12 @@ void Trelvin::saveContact()
     query.addBindValue(call);
     const bool known = query.exec() && query.next();
 
-    // One row per call sign: a known call is rewritten in place.
-    QSqlQuery write(fileDb);
-    if (known)
-        write.prepare(QStringLiteral("UPDATE contact SET call=?, name=?, last=?, class=?, expire=?, address=?, city=?, "
-                                     "state=?, zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, "
-                                     "utc=?, dst=?, born=? WHERE call=?"));
-    else
-        write.prepare(QStringLiteral("INSERT INTO contact (id, call, name, last, class, expire, address, city, state, "
-                                     "zip, country, email, phone, lat, lon, grid, source, utc, dst, born) "
-                                     "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-
-    // The phone is shown formatted but kept as its digits alone.
-    static const QRegularExpression nonDigits(QStringLiteral("[^0-9]+"));
-    QString phone = dlg->phone->text();
-    phone.remove(nonDigits);
-
-    for (const QString &value :
-         {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(), dlg->addr->text(),
-          dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(), dlg->email->text(), phone,
-          dlg->lat->text(), dlg->lon->text(), dlg->grid->text(), dlg->geoloc->text(), dlg->utc->text(),
-          dlg->dst->text(), dlg->born->text()})
-        write.addBindValue(value);
-    if (known)
-        write.addBindValue(call);
-    execWrite(write, "Saving contact " + call);
+    // One row per call sign: a known call is rewritten in place. The phone
+    // is shown formatted but kept as its digits alone.
+    writeContact(known,
+                 {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(),
+                  dlg->addr->text(), dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(),
+                  dlg->email->text(), digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(),
+                  dlg->grid->text(), dlg->geoloc->text(), dlg->utc->text(), dlg->dst->text(), dlg->born->text()},
+                 "Saving contact " + call);
 }

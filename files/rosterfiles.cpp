@@ -1,5 +1,6 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "checkin/textrules.h"
 #include "data/csv.h"
 #include "data/schema.h"
 #include "files/filewriting.h"
@@ -11,7 +12,6 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -22,14 +22,6 @@ const char RosterHeader[] = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"
                             "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
 const char RosterFilter[] = "Roster Files (Roster*.csv);;All Files (*.*)";
 const int PhoneField = 11;
-
-QString digitsOnly(const QString &text)
-{
-    static const QRegularExpression nonDigits(QStringLiteral("[^0-9]+"));
-    QString digits = text;
-    digits.remove(nonDigits);
-    return digits;
-}
 } // namespace
 
 void Trelvin::recreateMembers()

@@ -165,22 +165,10 @@ void Trelvin::storeRosterRecord(const QString &requested)
     }
     stored.finish();
 
-    QSqlQuery write(fileDb);
-    if (known)
-        write.prepare(QStringLiteral("UPDATE contact SET call=?, name=?, last=?, class=?, expire=?, address=?, city=?, "
-                                     "state=?, zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, "
-                                     "utc=?, dst=?, born=? WHERE call=?"));
-    else
-        write.prepare(QStringLiteral("INSERT INTO contact (id, call, name, last, class, expire, address, city, state, "
-                                     "zip, country, email, phone, lat, lon, grid, source, utc, dst, born) "
-                                     "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const QString &value :
-         {call, qrzRecord.fname, qrzRecord.last, qrzRecord.licenceClass, qrzRecord.expire, qrzRecord.address,
-          qrzRecord.city, qrzRecord.state, qrzRecord.zip, qrzRecord.country, qrzRecord.email, qrzRecord.phone,
-          qrzRecord.lat, qrzRecord.lon, qrzRecord.grid, qrzRecord.source, qrzRecord.utc, qrzRecord.dst,
-          qrzRecord.born})
-        write.addBindValue(value);
-    if (known)
-        write.addBindValue(call);
-    execWrite(write, "Storing QRZ data of " + call);
+    writeContact(known,
+                 {call, qrzRecord.fname, qrzRecord.last, qrzRecord.licenceClass, qrzRecord.expire, qrzRecord.address,
+                  qrzRecord.city, qrzRecord.state, qrzRecord.zip, qrzRecord.country, qrzRecord.email, qrzRecord.phone,
+                  qrzRecord.lat, qrzRecord.lon, qrzRecord.grid, qrzRecord.source, qrzRecord.utc, qrzRecord.dst,
+                  qrzRecord.born},
+                 "Storing QRZ data of " + call);
 }
