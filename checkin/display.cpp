@@ -125,7 +125,8 @@ void Trelvin::displayContact(QString call, int type)
                 haveLog = true;
                 lastLogId = log.value(QStringLiteral("id"));
                 const QString date = log.value(QStringLiteral("date")).toString();
-                lastDate = shownDate(date);
+                if (date != today)
+                    lastDate = shownDate(date);
             }
         }
 
