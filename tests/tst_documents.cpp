@@ -1,0 +1,156 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "ui_seefile.h"
+#include "ui_trelvin.h"
+#include "viewer/seefile.h"
+
+#include <QSettings>
+#include <QtTest>
+
+// The main window's side of the document viewer: which document opens, what a
+// missing one reports, and that an open document comes back at the next start.
+class TestDocuments : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void documentsOpen_data();
+    void documentsOpen();
+    void missingDocumentReachesErrorLog();
+    void missingErrorLogIsNotLogged();
+    void errorLogViewFollowsNewLines();
+    void documentReopensAtNextStart();
+    void preambleOfTheClub();
+
+private:
+    std::unique_ptr<Runtime> rt;
+    Trelvin *w = nullptr;
+};
+
+void TestDocuments::init()
+{
+    rt = std::make_unique<Runtime>();
+    for (const char *name : {"State_Info.csv", "COPYING", "README.txt", "SHORTCUTS.txt", "CHANGELOG.txt",
+                             "ENVIRONMENT_WINDOWS.txt"})
+        QVERIFY(rt->installInfo(name));
+    rt->addEmptyRoster();
+    w = rt->start();
+    rt->prompter.clear();
+}
+
+void TestDocuments::cleanup()
+{
+    rt.reset();
+}
+
+void TestDocuments::documentsOpen_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<QString>("firstLine");
+    QTest::newRow("licence") << "on_actionLicense_triggered" << "License to Use" << "UseLicense"
+                             << "GNU GENERAL PUBLIC LICENSE";
+    QTest::newRow("read-me") << "on_actionGettingStartedTrelvin_triggered" << "Display README File" << "GetStarted"
+                             << "";
+    QTest::newRow("shortcuts") << "on_actionShortcut_Keys_triggered" << "Keyboard Shortcut Keys" << "Shortcuts" << "";
+    QTest::newRow("change log") << "on_actionChange_Log_triggered" << "Program Change Log" << "ChangeLog" << "";
+    QTest::newRow("environment") << "on_actionEnvironment_triggered" << "Hardware and Software Versions"
+                                 << "Environment" << "Program and Development Software Versions";
+    QTest::newRow("error log") << "on_actionShow_Error_Log_triggered" << "Program Errors and Comments" << "ErrorLog"
+                               << "";
+}
+
+void TestDocuments::documentsOpen()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, title);
+    QFETCH(QString, content);
+    QFETCH(QString, firstLine);
+    w->writeError("something to show");
+    QVERIFY(QMetaObject::invokeMethod(w, action.toLatin1().constData()));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QVERIFY(w->aboutWindow->isVisible());
+    QCOMPARE(w->aboutWindow->windowTitle(), title);
+    QCOMPARE(w->aboutWindow->content, content);
+    const QString text = w->aboutWindow->ui->text->toPlainText();
+    QVERIFY(!text.isEmpty());
+    if (!firstLine.isEmpty())
+        QVERIFY2(text.trimmed().startsWith(firstLine), qPrintable(text.left(80)));
+}
+
+void TestDocuments::missingDocumentReachesErrorLog()
+{
+    QFile::remove(rt->infoPath() + "/COPYING");
+    w->on_actionLicense_triggered();
+    QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
+    QCOMPARE(rt->prompter.calls.first().kind, Prompter::Critical);
+    QCOMPARE(rt->prompter.calls.first().text,
+             "File 'COPYING' not Found.\nThis file should be in your " + rt->infoPath() + " directory.");
+    QVERIFY(!w->aboutWindow->isVisible());
+    QVERIFY(rt->readData("errorLog.txt").endsWith(" File '" + rt->infoPath() + "/COPYING' Could not be Opened.\n"));
+
+    // The preamble's failure goes to the error log through its own window.
+    rt->prompter.clear();
+    w->on_actionPreamble_triggered();
+    QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
+    QVERIFY(!w->preambleWindow->isVisible());
+    QVERIFY(rt->readData("errorLog.txt").endsWith(" File '" + rt->dataPath()
+                                                 + "/PREAMBLE-ARC.txt' Could not be Opened.\n"));
+}
+
+void TestDocuments::missingErrorLogIsNotLogged()
+{
+    // With the log closed and gone, the failure must not write a new one.
+    w->errorLogFile.close();
+    QFile::remove(rt->dataPath() + "/errorLog.txt");
+    w->on_actionShow_Error_Log_triggered();
+    QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
+    QCOMPARE(rt->prompter.calls.first().text, "File '" + rt->dataPath() + "/errorLog.txt' not Found.\n");
+    QVERIFY(!QFile::exists(rt->dataPath() + "/errorLog.txt"));
+}
+
+void TestDocuments::errorLogViewFollowsNewLines()
+{
+    w->on_actionShow_Error_Log_triggered();
+    QVERIFY(w->aboutWindow->isVisible());
+    w->writeError("a brand new problem");
+    QVERIFY(w->aboutWindow->ui->text->toPlainText().contains("a brand new problem"));
+}
+
+void TestDocuments::documentReopensAtNextStart()
+{
+    w->on_actionShortcut_Keys_triggered();
+    w->on_actionExit_triggered();
+    {
+        QSettings settings(rt->settingsFile(), QSettings::IniFormat);
+        QCOMPARE(settings.value("About/Content").toString(), QStringLiteral("Shortcuts"));
+        QCOMPARE(settings.value("About/Visible").toString(), QStringLiteral("Yes"));
+    }
+    w = rt->start();
+    QVERIFY(w->aboutWindow->isVisible());
+    QCOMPARE(w->aboutWindow->windowTitle(), QStringLiteral("Keyboard Shortcut Keys"));
+    QCOMPARE(w->aboutWindow->content, QStringLiteral("Shortcuts"));
+
+    // Closed at exit: stays closed.
+    w->aboutWindow->close();
+    w->on_actionExit_triggered();
+    w = rt->start();
+    QVERIFY(!w->aboutWindow->isVisible());
+}
+
+void TestDocuments::preambleOfTheClub()
+{
+    QVERIFY(QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/PREAMBLE-ARC.txt"),
+                        rt->dataPath() + "/PREAMBLE-ARC.txt"));
+    w->on_actionPreamble_triggered();
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QVERIFY(w->preambleWindow->isVisible());
+    QCOMPARE(w->preambleWindow->windowTitle(), QStringLiteral("ARC Net Control Station's Script"));
+    QVERIFY(!w->preambleWindow->ui->text->toPlainText().isEmpty());
+}
+
+QTEST_MAIN(TestDocuments)
+#include "tst_documents.moc"
