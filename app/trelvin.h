@@ -318,6 +318,9 @@ private:
     void reportUnreadableRoster(const QString &fileName);
     void saveTable(const QString &table, const QString &header, const QString &fileName);
     bool loadTable(const QString &table, const QString &fileName);
+    // Sends the call-record request of a look-up; the reply fills the Contact
+    // dialog and, for F5, the main window's entry.
+    void lookUpCall(const QString &call, bool showInMainWindow);
 
     bool startupAborted = false;
 };

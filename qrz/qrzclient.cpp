@@ -154,15 +154,7 @@ void Trelvin::on_lookUpButton_clicked()
     if (call.isEmpty())
         return;
 
-    qrzMode |= FillContactDialog;
-    const int mode = qrzMode;
-    QNetworkReply *reply = sendGet(qrzUrl(callQuery(qrzKey, call)));
-    qrzReply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, mode] {
-        callReadyReadQRZ(reply, mode);
-        callDisplayData(reply);
-        reply->deleteLater();
-    });
+    lookUpCall(call, true);
 }
 
 void Trelvin::getContact()
@@ -177,12 +169,19 @@ void Trelvin::getContact()
     if (call.isEmpty())
         return;
 
+    lookUpCall(call, false);
+}
+
+void Trelvin::lookUpCall(const QString &call, bool showInMainWindow)
+{
     qrzMode |= FillContactDialog;
     const int mode = qrzMode;
     QNetworkReply *reply = sendGet(qrzUrl(callQuery(qrzKey, call)));
     qrzReply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, mode] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, mode, showInMainWindow] {
         callReadyReadQRZ(reply, mode);
+        if (showInMainWindow)
+            callDisplayData(reply);
         reply->deleteLater();
     });
 }
