@@ -1,11 +1,839 @@
-// Benchmarks of the program's slots at scale come here; for now the target
-// only proves that the library links into a second program.
+// Times the program's real slots on a generated runtime folder at several
+// sizes and prints, beside each figure, a bare baseline that bounds it from
+// below. `--quick` stops at 10,000 contacts.
+#include "app/constants.h"
+#include "app/prompter.h"
+#include "app/trelvin.h"
 #include "data/csv.h"
+#include "reports/seelogs.h"
+#include "ui_seelogs.h"
+#include "ui_trelvin.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QSet>
+#include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextEdit>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <random>
+#include <vector>
 
-int main()
+namespace {
+
+// ---------------------------------------------------------------- timing
+
+struct Stats {
+    double median = 0;
+    double p95 = -1; // -1: a single run, no percentile
+    int runs = 0;
+};
+
+Stats summarise(std::vector<double> ms)
 {
-    std::printf("%lld fields\n", static_cast<long long>(splitCsvLine(QStringLiteral("a,b,c\n")).size()));
+    Stats s;
+    s.runs = int(ms.size());
+    if (ms.empty())
+        return s;
+    std::sort(ms.begin(), ms.end());
+    const size_t n = ms.size();
+    s.median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
+    if (n > 1)
+        s.p95 = ms[std::min(n - 1, size_t(std::ceil(0.95 * double(n))) - 1)];
+    return s;
+}
+
+// Repeats `work` until it ran at least `minRuns` times and the time budget is
+// spent (or `maxRuns` is reached); `between` runs untimed after each run.
+Stats repeat(const std::function<void()> &work, int minRuns, int maxRuns, double budgetMs,
+             const std::function<void()> &between = {})
+{
+    std::vector<double> ms;
+    QElapsedTimer total;
+    total.start();
+    for (int i = 0; i < maxRuns; ++i) {
+        QElapsedTimer t;
+        t.start();
+        work();
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (between)
+            between();
+        if (i + 1 >= minRuns && double(total.elapsed()) > budgetMs)
+            break;
+    }
+    return summarise(ms);
+}
+
+struct Result {
+    QString measure;
+    QString size;
+    Stats value;
+    Stats baseline;
+    bool hasBaseline = false;
+};
+
+std::vector<Result> results;
+
+QString number(double v, int decimals = 3)
+{
+    return QString::number(v, 'f', decimals);
+}
+
+void record(const QString &measure, const QString &size, const Stats &value, const Stats *baseline = nullptr)
+{
+    Result r{measure, size, value, baseline ? *baseline : Stats{}, baseline != nullptr};
+    results.push_back(r);
+    QString json = QStringLiteral("{\"measure\":\"%1\",\"size\":\"%2\",\"median_ms\":%3,\"p95_ms\":%4,"
+                                  "\"runs\":%5,\"baseline_ms\":%6,\"ratio\":%7}")
+                       .arg(measure, size, number(value.median),
+                            value.p95 < 0 ? QStringLiteral("null") : number(value.p95))
+                       .arg(value.runs)
+                       .arg(r.hasBaseline ? number(r.baseline.median) : QStringLiteral("null"),
+                            r.hasBaseline && r.baseline.median > 0 ? number(value.median / r.baseline.median, 2)
+                                                                   : QStringLiteral("null"));
+    std::printf("%s\n", qPrintable(json));
+    std::fflush(stdout);
+}
+
+void printTable()
+{
+    std::printf("\n| measure | size | median ms | p95 ms | runs | baseline ms | ratio |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|\n");
+    for (const Result &r : results) {
+        if (r.value.runs == 0) {
+            std::printf("| %s | %s | | | | none | |\n", qPrintable(r.measure), qPrintable(r.size));
+            continue;
+        }
+        std::printf("| %s | %s | %s | %s | %d | %s | %s |\n", qPrintable(r.measure), qPrintable(r.size),
+                    qPrintable(number(r.value.median)),
+                    r.value.p95 < 0 ? "" : qPrintable(number(r.value.p95)), r.value.runs,
+                    r.hasBaseline ? qPrintable(number(r.baseline.median)) : "none",
+                    r.hasBaseline && r.baseline.median > 0 ? qPrintable(number(r.value.median / r.baseline.median, 2))
+                                                           : "");
+    }
+    std::fflush(stdout);
+}
+
+QString sizeLabel(int n)
+{
+    if (n >= 1000000 && n % 1000000 == 0)
+        return QString::number(n / 1000000) + "M";
+    if (n >= 1000 && n % 1000 == 0)
+        return QString::number(n / 1000) + "k";
+    return QString::number(n);
+}
+
+QString peakResident()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return QStringLiteral("n/a");
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return QString::fromLatin1(line.mid(6).simplified());
+    }
+    return QStringLiteral("n/a");
+}
+
+// ---------------------------------------------------------------- modal seam
+
+// Answers every box with its default so nothing blocks; choosers return `path`.
+class SilentPrompter : public Prompter {
+public:
+    QString path;
+
+    QMessageBox::StandardButton message(Kind, const QString &, const QString &, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) override
+    {
+        if (defaultButton != QMessageBox::NoButton)
+            return defaultButton;
+        for (int bit = QMessageBox::FirstButton; bit <= QMessageBox::LastButton; bit <<= 1) {
+            if (buttons.testFlag(QMessageBox::StandardButton(bit)))
+                return QMessageBox::StandardButton(bit);
+        }
+        return QMessageBox::NoButton;
+    }
+    QString existingDirectory(const QString &, const QString &) override { return path; }
+    QString openFileName(const QString &, const QString &, const QString &) override { return path; }
+    QString saveFileName(const QString &, const QString &, const QString &) override { return path; }
+    void exitProgram(int) override {}
+};
+
+// ---------------------------------------------------------------- data
+
+struct Place {
+    const char *city;
+    const char *state;
+    double lat;
+    double lon;
+};
+
+const Place Places[] = {
+    {"Seattle", "WA", 47.61, -122.33},     {"Spokane", "WA", 47.66, -117.43},   {"Portland", "OR", 45.52, -122.68},
+    {"Boise", "ID", 43.62, -116.20},       {"Phoenix", "AZ", 33.45, -112.07},   {"Tucson", "AZ", 32.22, -110.97},
+    {"Denver", "CO", 39.74, -104.99},      {"Salt Lake City", "UT", 40.76, -111.89},
+    {"Reno", "NV", 39.53, -119.81},        {"Sacramento", "CA", 38.58, -121.49}, {"Fresno", "CA", 36.74, -119.79},
+    {"Austin", "TX", 30.27, -97.74},       {"Dallas", "TX", 32.78, -96.80},     {"Omaha", "NE", 41.26, -95.93},
+    {"Chicago", "IL", 41.88, -87.63},      {"Detroit", "MI", 42.33, -83.05},    {"Atlanta", "GA", 33.75, -84.39},
+    {"Orlando", "FL", 28.54, -81.38},      {"Richmond", "VA", 37.54, -77.44},   {"Hartford", "CT", 41.76, -72.68},
+    {"Boston", "MA", 42.36, -71.06},       {"Albany", "NY", 42.65, -73.75},     {"Billings", "MT", 45.78, -108.50},
+    {"Fargo", "ND", 46.88, -96.79},        {"Anchorage", "AK", 61.22, -149.90}, {"Honolulu", "HI", 21.31, -157.86},
+};
+const char *const FirstNames[] = {"John", "Mary", "Robert", "Linda", "James", "Susan", "Michael", "Karen", "David",
+                                  "Nancy", "Richard", "Betty", "Thomas", "Helen", "Charles", "Sandra", "Gary",
+                                  "Donna", "Larry", "Carol", "Dennis", "Ruth", "Steven", "Sharon", "Paul", "Diane"};
+const char *const LastNames[] = {"Smith", "Johnson", "Williams", "Brown", "Jones", "Miller", "Davis", "Wilson",
+                                 "Anderson", "Taylor", "Thomas", "Moore", "Martin", "Jackson", "Thompson", "White",
+                                 "Harris", "Clark", "Lewis", "Walker", "Hall", "Young", "Allen", "King", "Wright"};
+const char *const Classes[] = {"T", "G", "E", "A"};
+
+template <typename T, size_t N>
+const T &pick(std::mt19937 &rng, const T (&array)[N])
+{
+    return array[std::uniform_int_distribution<size_t>(0, N - 1)(rng)];
+}
+
+QChar letter(std::mt19937 &rng)
+{
+    return QChar('A' + std::uniform_int_distribution<int>(0, 25)(rng));
+}
+
+// A US call sign: 1x2 (K7AB), 1x3 (W1AWX), 2x1 (KA7B), 2x2 (AA7BQ), 2x3 (KD7ABC).
+QString callSign(std::mt19937 &rng)
+{
+    const int form = std::uniform_int_distribution<int>(0, 99)(rng);
+    static const char OneLetter[] = "KNW";
+    static const char TwoFirst[] = "KNWA";
+    QString call;
+    int suffix = 3;
+    if (form < 10 || (form >= 10 && form < 25)) {
+        call += QChar(OneLetter[std::uniform_int_distribution<int>(0, 2)(rng)]);
+        suffix = form < 10 ? 2 : 3;
+    } else {
+        const QChar first = QChar(TwoFirst[std::uniform_int_distribution<int>(0, 3)(rng)]);
+        call += first;
+        // A-prefixes run from AA to AL only.
+        call += first == QLatin1Char('A') ? QChar('A' + std::uniform_int_distribution<int>(0, 11)(rng)) : letter(rng);
+        suffix = form < 30 ? 1 : (form < 45 ? 2 : 3);
+    }
+    call += QChar('0' + std::uniform_int_distribution<int>(0, 9)(rng));
+    for (int i = 0; i < suffix; ++i)
+        call += letter(rng);
+    return call;
+}
+
+QStringList contactRow(std::mt19937 &rng, const QString &call)
+{
+    const Place &place = pick(rng, Places);
+    std::uniform_real_distribution<double> jitter(-0.4, 0.4);
+    const QString first = QString::fromLatin1(pick(rng, FirstNames));
+    const QString last = QString::fromLatin1(pick(rng, LastNames));
+    return {call,
+            first,
+            last,
+            QString::fromLatin1(pick(rng, Classes)),
+            QStringLiteral("20%1-0%2-15").arg(27 + std::uniform_int_distribution<int>(0, 9)(rng)).arg(1 + int(rng() % 9)),
+            QStringLiteral("%1 Main St").arg(100 + rng() % 9000),
+            QString::fromLatin1(place.city),
+            QString::fromLatin1(place.state),
+            QStringLiteral("%1").arg(10000 + rng() % 89999),
+            QStringLiteral("United States"),
+            call.toLower() + QStringLiteral("@example.org"),
+            QStringLiteral("555%1").arg(1000000 + rng() % 8999999),
+            number(place.lat + jitter(rng), 4),
+            number(place.lon + jitter(rng), 4),
+            QStringLiteral("CN87"),
+            QStringLiteral("user"),
+            QStringLiteral("-8"),
+            QStringLiteral("Y"),
+            QStringLiteral("19%1").arg(40 + rng() % 60)};
+}
+
+// ---------------------------------------------------------------- runtime folder
+
+// A runtime folder in a temporary directory laid out as the program expects,
+// with Contacts.db generated from a fixed seed.
+class Runtime {
+public:
+    Runtime(int contacts, int logRows, int members)
+    {
+        QDir dir(root.path());
+        dir.mkpath(QStringLiteral("bin"));
+        dir.mkpath(QStringLiteral("Programs/Trelvin/Data"));
+        dir.mkpath(QStringLiteral("Programs/Trelvin/Info"));
+        dir.mkpath(QStringLiteral("settings"));
+        dir.mkpath(QStringLiteral("scratch"));
+        QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/State_Info.csv"),
+                    infoPath() + QStringLiteral("/State_Info.csv"));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, root.path() + "/settings");
+        {
+            // Never the network: a local port where nothing listens, no update check.
+            QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+            settings.setValue(QStringLiteral("Main/QrzServer"), QStringLiteral("http://127.0.0.1:9"));
+            settings.setValue(QStringLiteral("Main/AutoUpdate"), false);
+        }
+        QDir::setCurrent(root.path() + "/bin");
+        generate(contacts, logRows, members);
+    }
+
+    ~Runtime()
+    {
+        stop();
+        QDir::setCurrent(QDir::tempPath());
+    }
+
+    QString dataPath() const { return root.path() + "/Programs/Trelvin/Data"; }
+    QString infoPath() const { return root.path() + "/Programs/Trelvin/Info"; }
+    QString scratch(const QString &name) const { return root.path() + "/scratch/" + name; }
+
+    Trelvin *start()
+    {
+        stop();
+        window = std::make_unique<Trelvin>();
+        window->show();
+        QCoreApplication::processEvents();
+        return window.get();
+    }
+
+    void stop()
+    {
+        if (!window)
+            return;
+        window.reset();
+        QSqlDatabase::removeDatabase(Trel::MemoryConnection);
+        QSqlDatabase::removeDatabase(Trel::FileConnection);
+    }
+
+    // Writes a roster file of `count` members with full contact fields; a
+    // tenth of them are stations not yet in the contacts.
+    void writeRoster(const QString &path, int count)
+    {
+        std::mt19937 rng(7);
+        QString text = QStringLiteral("\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\","
+                                      "\"Zip\",\"Country\",\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\","
+                                      "\"UTC\",\"DST\",\"Born\"\n");
+        for (int i = 0; i < count; ++i) {
+            QString call;
+            if (i % 10 == 9) {
+                do
+                    call = callSign(rng);
+                while (known.contains(call));
+            } else {
+                call = calls.at(int(rng() % quint32(calls.size())));
+            }
+            text += csvRecord(contactRow(rng, call));
+        }
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(text.toUtf8());
+    }
+
+    QStringList calls;     // every contact's call, in row order
+    QStringList netCalls;  // the regulars that fill the log
+    QSet<QString> known;
+    QString logDate;       // a net night with rows, yyMMdd
+    SilentPrompter prompter;
+    std::unique_ptr<Trelvin> window;
+
+private:
+    void generate(int contacts, int logRows, int members)
+    {
+        std::mt19937 rng(20240607);
+        calls.reserve(contacts);
+        known.reserve(contacts);
+        while (calls.size() < contacts) {
+            const QString call = callSign(rng);
+            if (known.contains(call))
+                continue;
+            known.insert(call);
+            calls.append(call);
+        }
+
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-generate"));
+            db.setDatabaseName(dataPath() + "/" + Trel::ContactsDb);
+            db.open();
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("PRAGMA journal_mode=OFF"));
+            q.exec(QStringLiteral("PRAGMA synchronous=OFF"));
+            db.transaction();
+            q.exec(QStringLiteral(
+                "CREATE TABLE contact (id INTEGER PRIMARY KEY NOT NULL, call TEXT, name TEXT, last TEXT, class TEXT, "
+                "expire TEXT, address TEXT, city TEXT, state TEXT, zip TEXT, country TEXT, email TEXT, phone TEXT, "
+                "lat TEXT, lon TEXT, grid TEXT, source TEXT, utc TEXT, dst TEXT, born TEXT)"));
+            q.exec(QStringLiteral("CREATE TABLE log (id INTEGER PRIMARY KEY NOT NULL, date TEXT, time TEXT, "
+                                  "status TEXT, call TEXT, name TEXT, relay TEXT, city TEXT, state TEXT, comment TEXT)"));
+            q.exec(QStringLiteral("CREATE TABLE station (call TEXT, passwd TEXT, state TEXT, lat TEXT, lon TEXT, "
+                                  "grid TEXT, utc TEXT, dst TEXT)"));
+            q.exec(QStringLiteral("INSERT INTO station VALUES ('W7NCS', '', 'WA', '47.6062', '-122.3321', 'CN87', "
+                                  "'-8', 'Y')"));
+
+            QSqlQuery insert(db);
+            insert.prepare(QStringLiteral("INSERT INTO contact VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                          "?, ?, ?, ?, ?)"));
+            for (const QString &call : std::as_const(calls)) {
+                for (const QString &value : contactRow(rng, call))
+                    insert.addBindValue(value);
+                insert.exec();
+            }
+
+            // A weekly net over the years, attended by a few hundred regulars.
+            const int regulars = std::min(contacts, 400);
+            for (int i = 0; i < regulars; ++i)
+                netCalls.append(calls.at(int(qint64(i) * contacts / regulars)));
+            insert.prepare(QStringLiteral("INSERT INTO log VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            const int perNet = 60;
+            const int nets = std::max(1, logRows / perNet);
+            const QDate first(2019, 1, 6);
+            int written = 0;
+            for (int net = 0; written < logRows; ++net) {
+                const QDate date = first.addDays(7 * qint64(net % std::max(nets, 1)));
+                const QString day = date.toString(QStringLiteral("yyMMdd"));
+                if (logDate.isEmpty())
+                    logDate = day;
+                for (int k = 0; k < perNet && written < logRows; ++k, ++written) {
+                    const QString &call = netCalls.at(int(rng() % quint32(netCalls.size())));
+                    const Place &place = pick(rng, Places);
+                    insert.addBindValue(day);
+                    insert.addBindValue(QStringLiteral("19:%1:%2").arg(k % 60, 2, 10, QLatin1Char('0')).arg(
+                        int(rng() % 60), 2, 10, QLatin1Char('0')));
+                    insert.addBindValue(k == 0 ? QStringLiteral("N") : QStringLiteral(" "));
+                    insert.addBindValue(call);
+                    insert.addBindValue(QString::fromLatin1(pick(rng, FirstNames)));
+                    insert.addBindValue(QString());
+                    insert.addBindValue(QString::fromLatin1(place.city));
+                    insert.addBindValue(QString::fromLatin1(place.state));
+                    insert.addBindValue(k % 7 == 0 ? QStringLiteral("traffic for the net") : QString());
+                    insert.exec();
+                }
+            }
+            q.exec(QStringLiteral("CREATE INDEX contact_call ON contact(call)"));
+            q.exec(QStringLiteral("CREATE INDEX log_call ON log(call)"));
+            db.commit();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("bench-generate"));
+
+        writeRoster(dataPath() + "/Roster-ARC.csv", members);
+    }
+
+    QTemporaryDir root;
+};
+
+// ---------------------------------------------------------------- measures
+
+double budget = 3000; // ms per measure
+
+void benchKeystroke(Runtime &rt, const QString &size)
+{
+    Trelvin &w = *rt.window;
+    // Fragments of a regular's call as an operator types them: 1, 2, 3, 5 characters.
+    QString model = rt.netCalls.value(rt.netCalls.size() / 2);
+    for (const QString &call : std::as_const(rt.netCalls)) {
+        if (call.size() == 6) {
+            model = call;
+            break;
+        }
+    }
+    const QList<QString> fragments{model.mid(2, 1), model.mid(2, 2), model.mid(2, 3), model.mid(1, 5)};
+
+    QTextEdit plain;
+    plain.resize(w.ui->callsigns->size());
+    plain.show();
+
+    for (const QString &fragment : fragments) {
+        const auto clear = [&w] {
+            w.on_search_textEdited(QString());
+            QCoreApplication::processEvents();
+        };
+        const Stats value = repeat([&] { w.on_search_textEdited(fragment); }, 5, 101, budget, clear);
+        w.on_search_textEdited(fragment);
+        const int lines = w.ui->callsigns->document()->blockCount();
+        const QString label = w.ui->lb_candidate->text();
+        clear();
+
+        // The same LIKE over the same table, bare: the full scan that counts the
+        // matches, the lines shown, one setPlainText.
+        const QString pattern = QLatin1Char('%') + fragment + QLatin1Char('%');
+        const Stats base = repeat(
+            [&] {
+                QSqlQuery count(w.fileDb);
+                count.prepare(QStringLiteral("SELECT COUNT(*) FROM contact WHERE call LIKE ?"));
+                count.addBindValue(pattern);
+                count.exec();
+                count.next();
+                QSqlQuery shown(w.fileDb);
+                shown.setForwardOnly(true);
+                shown.prepare(QStringLiteral("SELECT call FROM contact WHERE call LIKE ? LIMIT ?"));
+                shown.addBindValue(pattern);
+                shown.addBindValue(lines);
+                shown.exec();
+                QString text;
+                while (shown.next()) {
+                    if (!text.isEmpty())
+                        text += QLatin1Char('\n');
+                    text += shown.value(0).toString();
+                }
+                plain.setPlainText(text);
+            },
+            5, 101, budget);
+        record(QStringLiteral("keystroke %1 chars (%2)").arg(fragment.size()).arg(label), size, value, &base);
+    }
+}
+
+void benchDisplay(Runtime &rt, const QString &size)
+{
+    Trelvin &w = *rt.window;
+    const QString call = rt.netCalls.value(rt.netCalls.size() / 3);
+    const Stats value = repeat([&] { w.displayContact(call, 2); }, 10, 201, budget);
+    const Stats base = repeat(
+        [&] {
+            QSqlQuery q(w.fileDb);
+            q.setForwardOnly(true);
+            q.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
+            q.addBindValue(call);
+            q.exec();
+            q.next();
+            QSqlQuery m(w.memoryDb);
+            m.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
+            m.addBindValue(call);
+            m.exec();
+            m.next();
+            QSqlQuery log(w.fileDb);
+            log.setForwardOnly(true);
+            log.prepare(QStringLiteral("SELECT * FROM log WHERE call = ?"));
+            log.addBindValue(call);
+            log.exec();
+            QVariant last;
+            while (log.next())
+                last = log.value(0);
+            QSqlQuery latest(w.fileDb);
+            latest.prepare(QStringLiteral("SELECT * FROM log WHERE id = ?"));
+            latest.addBindValue(last);
+            latest.exec();
+            latest.next();
+            QSqlQuery net(w.memoryDb);
+            net.prepare(QStringLiteral("SELECT * FROM net WHERE call = ?"));
+            net.addBindValue(call);
+            net.exec();
+            net.next();
+            QSqlQuery station(w.fileDb);
+            station.exec(QStringLiteral("SELECT lat, lon, state FROM station"));
+            station.next();
+        },
+        10, 201, budget);
+    record(QStringLiteral("displayContact (unique match)"), size, value, &base);
+}
+
+void benchCheckIn(Runtime &rt, const QString &size)
+{
+    Trelvin &w = *rt.window;
+    std::mt19937 rng(99);
+    const auto emptyNet = [&w] { QSqlQuery(w.memoryDb).exec(QStringLiteral("DELETE FROM net")); };
+    emptyNet();
+
+    // A station never heard before, typed into the entry.
+    QString fresh;
+    const auto prepareNew = [&] {
+        do
+            fresh = callSign(rng);
+        while (rt.known.contains(fresh));
+        rt.known.insert(fresh);
+        w.displayContact(QString(), 0);
+        w.entryId = 0;
+        w.ui->call->setText(fresh);
+        w.ui->name->setText(QStringLiteral("Pat"));
+        w.ui->city->setText(QStringLiteral("Tacoma"));
+        w.ui->state->setText(QStringLiteral("WA"));
+    };
+    prepareNew();
+    const Stats newValue = repeat([&] { w.addContact(608); },
+                                  10, 201, budget, [&] {
+                                      emptyNet();
+                                      prepareNew();
+                                  });
+
+    // A known station shown first, as after a search.
+    int next = 0;
+    const auto prepareKnown = [&] {
+        const QString call = rt.calls.at(int((qint64(next++) * 7919) % rt.calls.size()));
+        w.displayContact(call, 2);
+        w.entryId = 0;
+    };
+    emptyNet();
+    prepareKnown();
+    const Stats knownValue = repeat([&] { w.addContact(608); },
+                                    10, 201, budget, [&] {
+                                        emptyNet();
+                                        prepareKnown();
+                                    });
+    emptyNet();
+
+    // The rows a check-in stores, inserted bare, each statement on its own.
+    int serial = 0;
+    const auto inserts = [&](bool withContact) {
+        const QString call = QStringLiteral("ZZ%1").arg(serial++);
+        QSqlQuery log(w.fileDb);
+        log.prepare(QStringLiteral("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
+                                   "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (const char *v : {"261207", "19:00:00", " ", "", "Pat", "", "Tacoma", "WA", ""})
+            log.addBindValue(QString::fromLatin1(v));
+        log.exec();
+        if (withContact) {
+            QSqlQuery contact(w.fileDb);
+            contact.prepare(QStringLiteral("INSERT INTO contact (id, call, name, state) VALUES (NULL, ?, ?, ?)"));
+            contact.addBindValue(call);
+            contact.addBindValue(QStringLiteral("Pat"));
+            contact.addBindValue(QStringLiteral("WA"));
+            contact.exec();
+        }
+        QSqlQuery net(w.memoryDb);
+        net.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, status, "
+                                   "relay) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (const QVariant &v : {QVariant(QStringLiteral("19:00")), QVariant(call), QVariant(QStringLiteral("Pat")),
+                                  QVariant(QStringLiteral("Tacoma")), QVariant(QStringLiteral("WA")), QVariant(QString()),
+                                  QVariant(1), QVariant(1), QVariant(32), QVariant(QString())})
+            net.addBindValue(v);
+        net.exec();
+    };
+    const Stats newBase = repeat([&] { inserts(true); }, 10, 201, budget, emptyNet);
+    const Stats knownBase = repeat([&] { inserts(false); }, 10, 201, budget, emptyNet);
+    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM log WHERE call = ''"));
+    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
+    record(QStringLiteral("check-in addContact(608) new station"), size, newValue, &newBase);
+    record(QStringLiteral("check-in addContact(608) known station"), size, knownValue, &knownBase);
+}
+
+void benchNet(Runtime &rt)
+{
+    Trelvin &w = *rt.window;
+    for (int stations : {100, 300}) {
+        QSqlQuery(w.memoryDb).exec(QStringLiteral("DELETE FROM net"));
+        w.memoryDb.transaction();
+        QSqlQuery insert(w.memoryDb);
+        insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
+                                      "status, relay) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (int i = 0; i < stations; ++i) {
+            const Place &place = Places[i % int(std::size(Places))];
+            insert.addBindValue(QStringLiteral("19:%1").arg(i % 60, 2, 10, QLatin1Char('0')));
+            insert.addBindValue(rt.calls.at(i % rt.calls.size()));
+            insert.addBindValue(QString::fromLatin1(FirstNames[i % int(std::size(FirstNames))]));
+            insert.addBindValue(QString::fromLatin1(place.city));
+            insert.addBindValue(QString::fromLatin1(place.state));
+            insert.addBindValue(i % 5 == 0 ? QStringLiteral("traffic") : QString());
+            insert.addBindValue(i + 1);
+            insert.addBindValue(i + 1);
+            // Checked in, with the roles spread over the list.
+            insert.addBindValue(i == 0 ? 48 : 32 | (i % 4 == 1 ? 1 << (i % 4) : 0));
+            insert.addBindValue(i % 9 == 0 ? QStringLiteral("W7NCS") : QString());
+            insert.exec();
+        }
+        w.memoryDb.commit();
+        const int active = stations / 2;
+        const Stats value = repeat([&] { w.displayNet(active); }, 10, 201, budget);
+        const QString html = w.ui->checkins->toHtml();
+        QTextEdit other;
+        other.resize(w.ui->checkins->size());
+        other.show();
+        const Stats base = repeat([&] { other.setHtml(html); }, 10, 201, budget);
+        record(QStringLiteral("displayNet"), QString::number(stations) + " stations", value, &base);
+    }
+    QSqlQuery(w.memoryDb).exec(QStringLiteral("DELETE FROM net"));
+}
+
+void benchReports(Runtime &rt, const QString &size)
+{
+    Trelvin &w = *rt.window;
+    w.logYear = rt.logDate.left(2).toInt();
+    w.logMonth = rt.logDate.mid(2, 2).toInt();
+    w.logDay = rt.logDate.mid(4, 2).toInt();
+    w.logBeginTime = QStringLiteral("00:00:00");
+    w.logEndTime = QStringLiteral("23:59:59");
+    struct Report {
+        const char *name;
+        void (Trelvin::*slot)();
+        SeeLogs *window;
+    };
+    const Report reports[] = {{"report showDatabase (whole log)", &Trelvin::showDatabase, w.allLogWindow},
+                              {"report showContacts", &Trelvin::showContacts, w.contactsWindow},
+                              {"report showRoster", &Trelvin::showRoster, w.rosterWindow},
+                              {"report showTrelvin (one net)", &Trelvin::showTrelvin, w.dateLogWindow}};
+    for (const Report &report : reports) {
+        const Stats value = repeat([&] { (w.*report.slot)(); }, 3, 51, budget);
+        const QString text = report.window->ui->log->toPlainText();
+        QPlainTextEdit other;
+        other.setLineWrapMode(QPlainTextEdit::NoWrap);
+        const Stats base = repeat([&] { other.setPlainText(text); }, 3, 51, budget);
+        record(QString::fromLatin1(report.name), size, value, &base);
+    }
+}
+
+void benchContactsCsv(Runtime &rt, const QString &size)
+{
+    Trelvin &w = *rt.window;
+    const QString file = rt.scratch(QStringLiteral("Contacts-bench.csv"));
+    rt.prompter.path = file;
+    const Stats save = repeat([&] { w.on_actionSaveContacts_triggered(); }, 3, 21, budget);
+    const Stats load = repeat([&] { w.on_actionLoadContacts_triggered(); }, 3, 21, budget);
+    rt.prompter.path.clear();
+
+    const Stats saveBase = repeat(
+        [&] {
+            w.fileDb.transaction();
+            QSqlQuery q(w.fileDb);
+            q.setForwardOnly(true);
+            q.exec(QStringLiteral("SELECT * FROM contact"));
+            qint64 chars = 0;
+            while (q.next()) {
+                for (int c = 1; c < 20; ++c)
+                    chars += q.value(c).toString().size();
+            }
+            w.fileDb.commit();
+        },
+        3, 21, budget);
+    const Stats loadBase = repeat(
+        [&] {
+            w.fileDb.transaction();
+            QSqlQuery make(w.fileDb);
+            make.exec(QStringLiteral("DROP TABLE IF EXISTS contact_copy"));
+            make.exec(QStringLiteral("CREATE TABLE contact_copy AS SELECT * FROM contact WHERE 0"));
+            QSqlQuery rows(w.fileDb);
+            rows.setForwardOnly(true);
+            rows.exec(QStringLiteral("SELECT * FROM contact"));
+            QSqlQuery insert(w.fileDb);
+            insert.prepare(QStringLiteral("INSERT INTO contact_copy VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                          "?, ?, ?, ?, ?, ?, ?)"));
+            while (rows.next()) {
+                for (int c = 1; c < 20; ++c)
+                    insert.addBindValue(rows.value(c).toString());
+                insert.exec();
+            }
+            make.exec(QStringLiteral("CREATE INDEX contact_copy_call ON contact_copy(call)"));
+            w.fileDb.commit();
+        },
+        3, 21, budget);
+    QSqlQuery(w.fileDb).exec(QStringLiteral("DROP TABLE IF EXISTS contact_copy"));
+    record(QStringLiteral("contacts CSV save"), size, save, &saveBase);
+    record(QStringLiteral("contacts CSV load"), size, load, &loadBase);
+}
+
+void benchRoster(Runtime &rt, const QString &size, int members)
+{
+    Trelvin &w = *rt.window;
+    const QString in = rt.scratch(QStringLiteral("Roster-big.csv"));
+    const QString out = rt.scratch(QStringLiteral("Roster-saved.csv"));
+    rt.writeRoster(in, members);
+    const Stats load = repeat([&] { w.loadRoster(in); }, 3, 21, budget);
+    const Stats save = repeat([&] { w.saveRoster(out); }, 3, 21, budget);
+
+    // The same members: their rows inserted in one transaction, and selected
+    // by call in one transaction.
+    QList<QStringList> rows;
+    {
+        QFile file(in);
+        file.open(QIODevice::ReadOnly);
+        file.readLine();
+        while (!file.atEnd())
+            rows.append(splitCsvLine(QString::fromUtf8(file.readLine())));
+    }
+    const Stats loadBase = repeat(
+        [&] {
+            w.fileDb.transaction();
+            QSqlQuery make(w.fileDb);
+            make.exec(QStringLiteral("DROP TABLE IF EXISTS roster_copy"));
+            make.exec(QStringLiteral("CREATE TABLE roster_copy AS SELECT * FROM contact WHERE 0"));
+            QSqlQuery insert(w.fileDb);
+            insert.prepare(QStringLiteral("INSERT INTO roster_copy VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                          "?, ?, ?, ?, ?, ?, ?)"));
+            for (const QStringList &row : std::as_const(rows)) {
+                for (const QString &value : row)
+                    insert.addBindValue(value);
+                insert.exec();
+            }
+            w.fileDb.commit();
+        },
+        3, 21, budget);
+    QSqlQuery(w.fileDb).exec(QStringLiteral("DROP TABLE IF EXISTS roster_copy"));
+    const Stats saveBase = repeat(
+        [&] {
+            w.fileDb.transaction();
+            QSqlQuery find(w.fileDb);
+            find.setForwardOnly(true);
+            find.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
+            for (const QStringList &row : std::as_const(rows)) {
+                find.addBindValue(row.value(0));
+                find.exec();
+                if (find.next()) {
+                    for (int c = 1; c < 20; ++c)
+                        find.value(c).toString();
+                }
+                find.finish();
+            }
+            w.fileDb.commit();
+        },
+        3, 21, budget);
+    record(QStringLiteral("roster load %1 members").arg(sizeLabel(members)), size, load, &loadBase);
+    record(QStringLiteral("roster save %1 members").arg(sizeLabel(members)), size, save, &saveBase);
+}
+
+void benchStartup(Runtime &rt, const QString &size)
+{
+    const Stats value = repeat([&] { rt.start(); }, 3, 11, budget, [&] { rt.stop(); });
+    record(QStringLiteral("start-up to shown window (1k members)"), size, value);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+
+    const QList<int> sizes = quick ? QList<int>{1000, 10000} : QList<int>{1000, 10000, 100000, 1000000};
+    for (int contacts : sizes) {
+        const QString size = sizeLabel(contacts) + " contacts";
+        std::fprintf(stderr, "generating %s...\n", qPrintable(size));
+        QElapsedTimer gen;
+        gen.start();
+        Runtime rt(contacts, std::min(contacts, 100000), std::min(contacts, 1000));
+        std::fprintf(stderr, "  generated in %.1f s\n", double(gen.elapsed()) / 1000);
+        Prompter::setInstance(&rt.prompter);
+
+        if (contacts >= 10000)
+            benchStartup(rt, size);
+        rt.start();
+        benchKeystroke(rt, size);
+        benchDisplay(rt, size);
+        benchCheckIn(rt, size);
+        if (contacts == 10000)
+            benchNet(rt);
+        if (contacts == 10000 || contacts == 100000)
+            benchReports(rt, size + ", " + sizeLabel(std::min(contacts, 100000)) + " log rows");
+        if (contacts >= 10000) {
+            benchContactsCsv(rt, size);
+            benchRoster(rt, size, 10000);
+        }
+        rt.stop();
+        Prompter::setInstance(nullptr);
+    }
+
+    Stats rss;
+    results.push_back({QStringLiteral("peak resident memory: ") + peakResident(),
+                       sizeLabel(sizes.last()) + " contacts", rss, rss, false});
+    std::printf("{\"measure\":\"peak resident memory\",\"size\":\"%s contacts\",\"value\":\"%s\"}\n",
+                qPrintable(sizeLabel(sizes.last())), qPrintable(peakResident()));
+    printTable();
     return 0;
 }
