@@ -65,6 +65,12 @@ void ScriptedPrompter::clear()
     exits.clear();
 }
 
+void writeMain(const QString &key, const QVariant &value)
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.setValue(QStringLiteral("Main/") + key, value);
+}
+
 Runtime::Runtime()
 {
     QStandardPaths::setTestModeEnabled(true);

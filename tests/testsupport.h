@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+#include <QVariant>
 
 #include <memory>
 
@@ -40,6 +41,9 @@ public:
     QStringList titles() const;
     void clear();
 };
+
+// Sets a key of the main window's settings group in the (redirected) store.
+void writeMain(const QString &key, const QVariant &value);
 
 // A runtime folder in a temporary directory, laid out as the program expects:
 // bin/ (the working directory), Programs/Trelvin/Data and Programs/Trelvin/Info,

@@ -25,12 +25,6 @@ using Fields = QList<QPair<QByteArray, QByteArray>>;
 const QByteArray Login = "/xml/current/?username=";
 const QByteArray Lookup = "/xml/current/?s=";
 
-void writeMain(const QString &key, const QVariant &value)
-{
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin");
-    settings.setValue("Main/" + key, value);
-}
-
 FakeHttp::Response answer(const QByteArray &body, int status = 200)
 {
     FakeHttp::Response response;

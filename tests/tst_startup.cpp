@@ -41,13 +41,6 @@ QStringList tableNames(const QString &path)
     return names;
 }
 
-void writeMain(const QString &key, const QVariant &value)
-{
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin");
-    settings.beginGroup("Main");
-    settings.setValue(key, value);
-    settings.endGroup();
-}
 } // namespace
 
 class TestStartup : public QObject {

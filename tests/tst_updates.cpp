@@ -26,12 +26,6 @@ const QByteArray InstallerDir = "/projects/Trelvin/Linux/";
 const QString Suffix = "-Qt6.AppImage";
 #endif
 
-void writeMain(const QString &key, const QVariant &value)
-{
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin");
-    settings.setValue("Main/" + key, value);
-}
-
 FakeHttp::Response answer(const QByteArray &body, int status = 200)
 {
     FakeHttp::Response response;
