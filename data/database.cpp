@@ -35,7 +35,7 @@ void Trelvin::setupDbFile()
         // The look-ups by call run on every station shown and every check-in;
         // the indexes keep them fast on a database of many years.
         for (const char *statement : {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation,
-                                      Schema::IndexContactCall, Schema::IndexLogCall}) {
+                                      Schema::IndexContactCall, Schema::IndexLogCall, Schema::IndexLogDate}) {
             if (!query.exec(QString::fromLatin1(statement))) {
                 failure = query.lastError().text();
                 break;

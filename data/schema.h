@@ -17,6 +17,8 @@ inline constexpr char CreateStation[] =
 // Look-ups by call sign must not scan whole tables.
 inline constexpr char IndexContactCall[] = "CREATE INDEX IF NOT EXISTS contact_call ON contact(call)";
 inline constexpr char IndexLogCall[] = "CREATE INDEX IF NOT EXISTS log_call ON log(call)";
+// The net-log report picks one day out of years of check-ins.
+inline constexpr char IndexLogDate[] = "CREATE INDEX IF NOT EXISTS log_date ON log(date)";
 
 inline constexpr char InsertContact[] =
     "INSERT INTO contact (id, call, name, last, class, expire, address, city, state, zip, country, email, phone, "

@@ -22,16 +22,16 @@ struct TableFile {
     const char *table;
     const char *header;
     const char *create;
-    const char *index;
+    QList<const char *> indexes;
     const char *insert;
     int fields;
     const char *what;
 };
 
-const TableFile ContactsFile{"contact", ContactsHeader, Schema::CreateContact, Schema::IndexContactCall,
+const TableFile ContactsFile{"contact", ContactsHeader, Schema::CreateContact, {Schema::IndexContactCall},
                              Schema::InsertContact, Schema::ContactFields, "Loading contacts"};
-const TableFile LogFile{"log", LogHeader, Schema::CreateLog, Schema::IndexLogCall, Schema::InsertLog,
-                        Schema::LogFields, "Loading the net log"};
+const TableFile LogFile{"log", LogHeader, Schema::CreateLog, {Schema::IndexLogCall, Schema::IndexLogDate},
+                        Schema::InsertLog, Schema::LogFields, "Loading the net log"};
 } // namespace
 
 void Trelvin::saveTable(const QString &table, const QString &header, const QString &fileName)
@@ -74,8 +74,10 @@ bool Trelvin::loadTable(const QString &table, const QString &fileName)
     QString failure;
     fileDb.transaction();
     QSqlQuery query(fileDb);
-    for (const QString &statement : {QStringLiteral("DROP TABLE IF EXISTS ") + spec.table,
-                                     QString::fromLatin1(spec.create), QString::fromLatin1(spec.index)}) {
+    QStringList statements{QStringLiteral("DROP TABLE IF EXISTS ") + spec.table, QString::fromLatin1(spec.create)};
+    for (const char *index : spec.indexes)
+        statements.append(QString::fromLatin1(index));
+    for (const QString &statement : std::as_const(statements)) {
         if (failure.isEmpty() && !query.exec(statement))
             failure = query.lastError().text();
     }
