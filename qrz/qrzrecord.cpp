@@ -97,42 +97,28 @@ CallRecord parseCallRecord(const QByteArray &body)
         else if (name == QLatin1String("Key")) {
             record.key = text;
             record.hasKey = true;
-        } else if (name == QLatin1String("Error"))
+        } else if (name == QLatin1String("Error")) {
             record.error = removeNuls(text);
+            record.hasError = true;
+        }
     }
     return record;
 }
 
 StationRecord parseStationRecord(const QByteArray &body)
 {
-    static const QStringList names{"call", "state", "lat", "lon", "grid", "GMTOffset", "DST", "Key", "Error"};
+    // The same elements with the same clean-up as a call record.
+    const CallRecord call = parseCallRecord(body);
     StationRecord record;
-    bool rejected = false;
-    for (const Element &element : readElements(body, names)) {
-        const QString &name = element.name;
-        const QString &text = element.text;
-        if (name == QLatin1String("call"))
-            record.call = text.toUpper();
-        else if (name == QLatin1String("state"))
-            record.state = removeNuls(text.toUpper());
-        else if (name == QLatin1String("lat"))
-            record.lat = removeNuls(text);
-        else if (name == QLatin1String("lon"))
-            record.lon = removeNuls(text);
-        else if (name == QLatin1String("grid"))
-            record.grid = removeNuls(text);
-        else if (name == QLatin1String("GMTOffset"))
-            record.utc = removeNuls(text);
-        else if (name == QLatin1String("DST"))
-            record.dst = removeNuls(text);
-        else if (name == QLatin1String("Key")) {
-            record.key = text;
-            record.hasKey = true;
-        } else if (name == QLatin1String("Error"))
-            rejected = true;
-    }
-    if (rejected)
-        record.call = QStringLiteral("None");
+    record.call = call.hasError ? QStringLiteral("None") : call.call;
+    record.state = call.state;
+    record.lat = call.lat;
+    record.lon = call.lon;
+    record.grid = call.grid;
+    record.utc = call.utc;
+    record.dst = call.dst;
+    record.key = call.key;
+    record.hasKey = call.hasKey;
     return record;
 }
 

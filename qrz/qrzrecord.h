@@ -42,6 +42,7 @@ struct CallRecord {
     QString dst;
     QString born;
     QString error;
+    bool hasError = false;  // an Error element, even an empty one
 
     // A reply may renew the session key.
     QString key;
