@@ -4,16 +4,22 @@
 
 #include <QSqlQuery>
 
+namespace {
+bool isMember(const QSqlDatabase &db, const QString &call)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
+    query.addBindValue(call);
+    return query.exec() && query.next();
+}
+} // namespace
+
 void Trelvin::enableMemberStatus()
 {
     const QString call = ui->call->text().toUpper();
     if (call.isEmpty())
         return;
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
-    query.addBindValue(call);
-    query.exec();
-    if (!query.next()) {
+    if (!isMember(memoryDb, call)) {
         ui->member->setPalette(goodPalette);
         ui->member->setText(QStringLiteral("YES"));
         QSqlQuery insert(memoryDb);
@@ -30,11 +36,7 @@ void Trelvin::disableMemberStatus()
     const QString call = ui->call->text().toUpper();
     if (call.isEmpty())
         return;
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
-    query.addBindValue(call);
-    query.exec();
-    if (query.next()) {
+    if (isMember(memoryDb, call)) {
         ui->member->setPalette(alertPalette);
         ui->member->setText(QStringLiteral("NO"));
         QSqlQuery remove(memoryDb);
