@@ -5,6 +5,7 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "data/csv.h"
+#include "data/direct.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
@@ -688,39 +689,37 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     const Stats load = repeat([&] { w.on_actionLoadContacts_triggered(); }, 3, 21, budget);
     rt.prompter.path.clear();
 
+    // The physical floor: SQLite itself, no Qt layer, no file.
+    sqlite3 *db = Direct::handle(w.fileDb);
     const Stats saveBase = repeat(
         [&] {
-            w.fileDb.transaction();
-            QSqlQuery q(w.fileDb);
-            q.setForwardOnly(true);
-            q.exec(QStringLiteral("SELECT * FROM contact"));
-            qint64 chars = 0;
+            Direct::exec(db, "BEGIN");
+            Direct::Statement q(db, "SELECT * FROM contact");
+            qint64 bytes = 0;
             while (q.next()) {
                 for (int c = 1; c < 20; ++c)
-                    chars += q.value(c).toString().size();
+                    bytes += q.utf8(c).size();
             }
-            w.fileDb.commit();
+            Direct::exec(db, "COMMIT");
         },
         3, 21, budget);
     const Stats loadBase = repeat(
         [&] {
-            w.fileDb.transaction();
-            QSqlQuery make(w.fileDb);
-            make.exec(QStringLiteral("DROP TABLE IF EXISTS contact_copy"));
-            make.exec(QStringLiteral("CREATE TABLE contact_copy AS SELECT * FROM contact WHERE 0"));
-            QSqlQuery rows(w.fileDb);
-            rows.setForwardOnly(true);
-            rows.exec(QStringLiteral("SELECT * FROM contact"));
-            QSqlQuery insert(w.fileDb);
-            insert.prepare(QStringLiteral("INSERT INTO contact_copy VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                                          "?, ?, ?, ?, ?, ?, ?)"));
-            while (rows.next()) {
-                for (int c = 1; c < 20; ++c)
-                    insert.addBindValue(rows.value(c).toString());
-                insert.exec();
+            Direct::exec(db, "BEGIN");
+            Direct::exec(db, "DROP TABLE IF EXISTS contact_copy");
+            Direct::exec(db, "CREATE TABLE contact_copy AS SELECT * FROM contact WHERE 0");
+            {
+                Direct::Statement rows(db, "SELECT * FROM contact");
+                Direct::Statement insert(db, "INSERT INTO contact_copy VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                             "?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                while (rows.next()) {
+                    for (int c = 1; c < 20; ++c)
+                        insert.bindColumnText(c, rows, c);
+                    insert.run();
+                }
             }
-            make.exec(QStringLiteral("CREATE INDEX contact_copy_call ON contact_copy(call)"));
-            w.fileDb.commit();
+            Direct::exec(db, "CREATE INDEX contact_copy_call ON contact_copy(call)");
+            Direct::exec(db, "COMMIT");
         },
         3, 21, budget);
     QSqlQuery(w.fileDb).exec(QStringLiteral("DROP TABLE IF EXISTS contact_copy"));
@@ -747,40 +746,41 @@ void benchRoster(Runtime &rt, const QString &size, int members)
         while (!file.atEnd())
             rows.append(splitCsvLine(QString::fromUtf8(file.readLine())));
     }
+    sqlite3 *db = Direct::handle(w.fileDb);
     const Stats loadBase = repeat(
         [&] {
-            w.fileDb.transaction();
-            QSqlQuery make(w.fileDb);
-            make.exec(QStringLiteral("DROP TABLE IF EXISTS roster_copy"));
-            make.exec(QStringLiteral("CREATE TABLE roster_copy AS SELECT * FROM contact WHERE 0"));
-            QSqlQuery insert(w.fileDb);
-            insert.prepare(QStringLiteral("INSERT INTO roster_copy VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                                          "?, ?, ?, ?, ?, ?, ?)"));
-            for (const QStringList &row : std::as_const(rows)) {
-                for (const QString &value : row)
-                    insert.addBindValue(value);
-                insert.exec();
+            Direct::exec(db, "BEGIN");
+            Direct::exec(db, "DROP TABLE IF EXISTS roster_copy");
+            Direct::exec(db, "CREATE TABLE roster_copy AS SELECT * FROM contact WHERE 0");
+            {
+                Direct::Statement insert(db, "INSERT INTO roster_copy VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                             "?, ?, ?, ?, ?, ?, ?, ?)");
+                for (const QStringList &row : std::as_const(rows)) {
+                    for (int k = 0; k < row.size(); ++k)
+                        insert.bindString(k + 1, row.at(k));
+                    insert.run();
+                }
             }
-            w.fileDb.commit();
+            Direct::exec(db, "COMMIT");
         },
         3, 21, budget);
-    QSqlQuery(w.fileDb).exec(QStringLiteral("DROP TABLE IF EXISTS roster_copy"));
+    Direct::exec(db, "DROP TABLE IF EXISTS roster_copy");
     const Stats saveBase = repeat(
         [&] {
-            w.fileDb.transaction();
-            QSqlQuery find(w.fileDb);
-            find.setForwardOnly(true);
-            find.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
-            for (const QStringList &row : std::as_const(rows)) {
-                find.addBindValue(row.value(0));
-                find.exec();
-                if (find.next()) {
-                    for (int c = 1; c < 20; ++c)
-                        find.value(c).toString();
+            Direct::exec(db, "BEGIN");
+            {
+                Direct::Statement find(db, "SELECT * FROM contact WHERE call = ?");
+                for (const QStringList &row : std::as_const(rows)) {
+                    find.bindString(1, row.value(0));
+                    if (find.next()) {
+                        qint64 bytes = 0;
+                        for (int c = 1; c < 20; ++c)
+                            bytes += find.utf8(c).size();
+                    }
+                    find.reset();
                 }
-                find.finish();
             }
-            w.fileDb.commit();
+            Direct::exec(db, "COMMIT");
         },
         3, 21, budget);
     record(QStringLiteral("roster load %1 members").arg(sizeLabel(members)), size, load, &loadBase);
@@ -799,9 +799,17 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
-    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+    const QStringList arguments = app.arguments();
+    const bool quick = arguments.contains(QStringLiteral("--quick"));
+    // For profiling: `--only csv,roster` runs those groups, `--size 1000000` one size.
+    const int onlyAt = int(arguments.indexOf(QStringLiteral("--only")));
+    const QStringList only = onlyAt > 0 ? arguments.value(onlyAt + 1).split(QLatin1Char(',')) : QStringList();
+    const auto wanted = [&only](const char *group) { return only.isEmpty() || only.contains(QLatin1String(group)); };
+    const int sizeAt = int(arguments.indexOf(QStringLiteral("--size")));
 
-    const QList<int> sizes = quick ? QList<int>{1000, 10000} : QList<int>{1000, 10000, 100000, 1000000};
+    QList<int> sizes = quick ? QList<int>{1000, 10000} : QList<int>{1000, 10000, 100000, 1000000};
+    if (sizeAt > 0)
+        sizes = {arguments.value(sizeAt + 1).toInt()};
     for (int contacts : sizes) {
         const QString size = sizeLabel(contacts) + " contacts";
         std::fprintf(stderr, "generating %s...\n", qPrintable(size));
@@ -811,19 +819,24 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "  generated in %.1f s\n", double(gen.elapsed()) / 1000);
         Prompter::setInstance(&rt.prompter);
 
-        if (contacts >= 10000)
+        if (contacts >= 10000 && wanted("startup"))
             benchStartup(rt, size);
         rt.start();
-        benchKeystroke(rt, size);
-        benchDisplay(rt, size);
-        benchCheckIn(rt, size);
-        if (contacts == 10000)
+        if (wanted("keystroke"))
+            benchKeystroke(rt, size);
+        if (wanted("display"))
+            benchDisplay(rt, size);
+        if (wanted("checkin"))
+            benchCheckIn(rt, size);
+        if (contacts == 10000 && wanted("net"))
             benchNet(rt);
-        if (contacts == 10000 || contacts == 100000)
+        if ((contacts == 10000 || contacts == 100000) && wanted("reports"))
             benchReports(rt, size + ", " + sizeLabel(std::min(contacts, 100000)) + " log rows");
         if (contacts >= 10000) {
-            benchContactsCsv(rt, size);
-            benchRoster(rt, size, 10000);
+            if (wanted("csv"))
+                benchContactsCsv(rt, size);
+            if (wanted("roster"))
+                benchRoster(rt, size, 10000);
         }
         rt.stop();
         Prompter::setInstance(nullptr);

@@ -50,3 +50,61 @@ QString csvRecord(const QStringList &values)
     record += QLatin1Char('\n');
     return record;
 }
+
+void CsvBytes::split(QByteArrayView line)
+{
+    buffer.clear();
+    fields.clear();
+    qsizetype begin = 0;
+    int quotes = 0;
+    // Closes the field that began at `begin`, as splitCsvLine does: outer
+    // quotes dropped, doubled quotes made single.
+    const auto close = [&] {
+        const qsizetype raw = qsizetype(buffer.size()) - begin;
+        Field field{begin, raw, raw == 0};
+        if (raw > 0 && buffer[size_t(begin)] == '"' && buffer.back() == '"') {
+            field.begin = raw == 1 ? begin : begin + 1;
+            field.size = raw == 1 ? 0 : raw - 2;
+        }
+        char *data = buffer.data() + field.begin;
+        qsizetype out = 0;
+        for (qsizetype in = 0; in < field.size; ++in, ++out) {
+            data[out] = data[in];
+            if (data[in] == '"' && in + 1 < field.size && data[in + 1] == '"')
+                ++in;
+        }
+        field.size = out;
+        fields.push_back(field);
+        buffer.resize(size_t(field.begin + field.size));
+        begin = qsizetype(buffer.size());
+        quotes = 0;
+    };
+
+    bool any = false;
+    char last = 0;
+    for (const char ch : line) {
+        if (ch == '\r')
+            continue;
+        any = true;
+        last = ch;
+        if ((ch == '\n' || ch == ',') && quotes % 2 == 0) {
+            close();
+            continue;
+        }
+        if (ch == '"')
+            ++quotes;
+        buffer.push_back(ch);
+    }
+    // The last line of a file may lack its line feed; its last field still counts.
+    if (any && last != '\n' && quotes % 2 == 0)
+        close();
+}
+
+QByteArrayView LineCutter::next()
+{
+    const qsizetype feed = rest.indexOf('\n');
+    const qsizetype length = feed < 0 ? rest.size() : feed + 1;
+    const QByteArrayView line = rest.first(length);
+    rest = rest.sliced(length);
+    return line;
+}

@@ -1,14 +1,14 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "data/csv.h"
+#include "data/direct.h"
 #include "data/schema.h"
+#include "files/csvinput.h"
 #include "files/filewriting.h"
 #include "reports/seelogs.h"
 
 #include <QDate>
 #include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 
 namespace {
 const char ContactsHeader[] = "\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\","
@@ -36,26 +36,55 @@ const TableFile LogFile{"log", LogHeader, Schema::CreateLog, {Schema::IndexLogCa
 
 void Trelvin::saveTable(const QString &table, const QString &header, const QString &fileName)
 {
-    QString text = header;
-    QSqlQuery query(fileDb);
-    query.setForwardOnly(true);
-    if (query.exec("SELECT * FROM " + table)) {
-        const int columns = query.record().count();
-        QStringList values;
-        while (query.next()) {
-            values.clear();
-            for (int c = 1; c < columns; ++c)
-                values.append(query.value(c).toString());
-            text += csvRecord(values);
-        }
+    // The rows go out as UTF-8 straight from SQLite, in slices, so a table
+    // of a million rows never sits in memory as one text.
+    CsvWriter out(fileName);
+    out.append(header);
+    const QByteArray select = "SELECT * FROM " + table.toUtf8();
+    Direct::Statement query(fileDb, select.constData());
+    const Direct::Lock lock(Direct::handle(fileDb));
+    const int columns = query.columnCount();
+    while (query.next()) {
+        for (int c = 1; c < columns; ++c)
+            out.appendField(query.utf8(c), c == 1);
+        out.endRecord();
     }
-    if (!writeTextFile(fileName, text)) {
+    if (!out.commit()) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                       QStringLiteral("The File to write could not be Opened."));
         errorMessage = "File '" + fileName + "' Could not be Opened.";
         logError();
     }
 }
+
+namespace {
+
+// Inserts every line of the right length; a line of another length is
+// skipped and logged. Returns the reason of the first failed insert.
+QString insertLines(Trelvin &w, sqlite3 *db, Direct::Statement &insert, CsvInput &input, const TableFile &spec,
+                    const QString &fileName)
+{
+    const Direct::Lock lock(db);
+    int lineNumber = 1;
+    while (input.next()) {
+        ++lineNumber;
+        if (input.size() != spec.fields) {
+            w.writeError(QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
+                             .arg(fileName)
+                             .arg(lineNumber)
+                             .arg(input.size())
+                             .arg(spec.fields));
+            continue;
+        }
+        for (int k = 0; k < spec.fields; ++k)
+            input.bind(insert, k + 1, k);
+        if (!insert.run())
+            return insert.error();
+    }
+    return QString();
+}
+
+} // namespace
 
 bool Trelvin::loadTable(const QString &table, const QString &fileName)
 {
@@ -72,36 +101,25 @@ bool Trelvin::loadTable(const QString &table, const QString &fileName)
     // The whole replacement, DROP and CREATE included, is one transaction: an
     // error part-way leaves the previous rows in place.
     QString failure;
+    sqlite3 *db = Direct::handle(fileDb);
     fileDb.transaction();
-    QSqlQuery query(fileDb);
-    QStringList statements{QStringLiteral("DROP TABLE IF EXISTS ") + spec.table, QString::fromLatin1(spec.create)};
-    for (const char *index : spec.indexes)
-        statements.append(QString::fromLatin1(index));
-    for (const QString &statement : std::as_const(statements)) {
-        if (failure.isEmpty() && !query.exec(statement))
-            failure = query.lastError().text();
-    }
-    if (failure.isEmpty() && !query.prepare(QString::fromLatin1(spec.insert)))
-        failure = query.lastError().text();
-
-    file.readLine();
-    int lineNumber = 1;
-    QList<QString> fields;
-    while (failure.isEmpty() && !file.atEnd()) {
-        processLine(file, fields);
-        ++lineNumber;
-        if (fields.size() != spec.fields) {
-            writeError(QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
-                           .arg(fileName)
-                           .arg(lineNumber)
-                           .arg(fields.size())
-                           .arg(spec.fields));
-            continue;
+    const QByteArray drop = QByteArray("DROP TABLE IF EXISTS ") + spec.table;
+    if (Direct::exec(db, drop.constData(), &failure))
+        Direct::exec(db, spec.create, &failure);
+    {
+        Direct::Statement insert(db, spec.insert);
+        if (failure.isEmpty() && !insert.ok())
+            failure = insert.error();
+        if (failure.isEmpty()) {
+            CsvInput input(file);
+            input.skipLine();
+            failure = insertLines(*this, db, insert, input, spec, fileName);
         }
-        for (const QString &field : std::as_const(fields))
-            query.addBindValue(field);
-        if (!query.exec())
-            failure = query.lastError().text();
+    }
+    // Indexes built once over the loaded rows cost far less than kept up row by row.
+    for (const char *index : spec.indexes) {
+        if (failure.isEmpty())
+            Direct::exec(db, index, &failure);
     }
 
     if (failure.isEmpty() && fileDb.commit())

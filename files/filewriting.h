@@ -1,8 +1,30 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QSaveFile>
 #include <QString>
 
-// Writes `text` as UTF-8 to `fileName` through a temporary file that replaces
-// the old one only when everything was written: a failed write never leaves a
-// half file behind. Returns whether the file now holds `text`.
-bool writeTextFile(const QString &fileName, const QString &text);
+// A CSV file written record by record in csvRecord's form, through a
+// temporary file that replaces the old one only when every byte was written:
+// a failed write never leaves a half file behind. The text goes out in
+// slices, never whole in memory.
+class CsvWriter {
+public:
+    explicit CsvWriter(const QString &fileName);
+    // Text as it stands, e.g. the header line.
+    void append(const QString &text);
+    // One value of a record, UTF-8: quoted, inner quotes doubled, line breaks
+    // turned into blanks.
+    void appendField(QByteArrayView value, bool first);
+    void endRecord();
+    // Whether the file now holds everything appended.
+    bool commit();
+
+private:
+    void flush();
+
+    QSaveFile file;
+    QByteArray pending;
+    bool failed = false;
+};

@@ -3,6 +3,8 @@
 #include "checkin/textrules.h"
 #include "data/csv.h"
 #include "data/schema.h"
+#include "data/direct.h"
+#include "files/csvinput.h"
 #include "files/filewriting.h"
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
@@ -14,7 +16,6 @@
 #include <QProgressBar>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStatusBar>
 
 namespace {
@@ -91,74 +92,74 @@ void Trelvin::loadRoster(QString fileName)
         // leaves the stored contacts as they were.
         memoryDb.transaction();
         fileDb.transaction();
-        QSqlQuery member(memoryDb);
-        member.prepare(QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, ?)"));
-        QSqlQuery find(fileDb);
-        find.prepare(QStringLiteral("SELECT * FROM contact WHERE call=?"));
-        QSqlQuery update(fileDb);
-        update.prepare(QStringLiteral(
-            "UPDATE contact SET name=?, last=?, class=?, expire=?, address=?, city=?, state=?, zip=?, country=?, "
-            "email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, born=? WHERE id=?"));
-        QSqlQuery insert(fileDb);
-        insert.prepare(QString::fromLatin1(Schema::InsertContact));
+        Direct::Statement member(memoryDb, "INSERT INTO mbr (id, call) VALUES (NULL, ?)");
+        Direct::Statement find(fileDb, "SELECT * FROM contact WHERE call=?");
+        Direct::Statement update(fileDb,
+                                 "UPDATE contact SET name=?, last=?, class=?, expire=?, address=?, city=?, state=?, "
+                                 "zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, "
+                                 "born=? WHERE id=?");
+        Direct::Statement insert(fileDb, Schema::InsertContact);
 
         bool stored = true;
         QString failure;
         QElapsedTimer sinceRepaint;
         sinceRepaint.start();
-        file.readLine();
+        CsvInput input(file);
+        input.skipLine();
         int lineNumber = 1;
-        QList<QString> fields;
-        while (!file.atEnd() && stored) {
-            processLine(file, fields);
+        while (stored && input.next()) {
             ++lineNumber;
-            if (fields.isEmpty())
+            if (input.size() == 0)
                 continue;
-            member.addBindValue(fields.at(0));
-            member.exec();
+            input.bind(member, 1, 0);
+            member.run();
 
-            if (fields.size() != Schema::ContactFields) {
+            if (input.size() != Schema::ContactFields) {
                 writeError(QStringLiteral("Roster file '%1' line %2 has %3 fields instead of %4; its contact data "
                                           "was not stored.")
                                .arg(fileName)
                                .arg(lineNumber)
-                               .arg(fields.size())
+                               .arg(input.size())
                                .arg(Schema::ContactFields));
             } else {
-                find.addBindValue(fields.at(0));
-                find.exec();
+                input.bind(find, 1, 0);
                 if (find.next()) {
                     // An empty field never erases what is stored.
                     for (int k = 1; k < Schema::ContactFields; ++k) {
-                        if (fields.at(k).isEmpty())
-                            update.addBindValue(find.value(k + 1).toString());
+                        if (input.isEmpty(k))
+                            update.bindColumnText(k, find, k + 1);
                         else if (k == PhoneField)
-                            update.addBindValue(digitsOnly(fields.at(k)));
+                            update.bindString(k, digitsOnly(input.string(k)));
                         else
-                            update.addBindValue(fields.at(k));
+                            input.bind(update, k, k);
                     }
-                    update.addBindValue(find.value(0).toInt());
-                    find.finish();
-                    stored = update.exec();
+                    update.bindInt(Schema::ContactFields, find.integer(0));
+                    find.reset();
+                    stored = update.run();
                     if (!stored)
-                        failure = update.lastError().text();
+                        failure = update.error();
                 } else {
-                    find.finish();
-                    for (int k = 0; k < Schema::ContactFields; ++k)
-                        insert.addBindValue(k == PhoneField ? digitsOnly(fields.at(k)) : fields.at(k));
-                    stored = insert.exec();
+                    find.reset();
+                    for (int k = 0; k < Schema::ContactFields; ++k) {
+                        if (k == PhoneField)
+                            insert.bindString(k + 1, digitsOnly(input.string(k)));
+                        else
+                            input.bind(insert, k + 1, k);
+                    }
+                    stored = insert.run();
                     if (!stored)
-                        failure = insert.lastError().text();
+                        failure = insert.error();
                 }
             }
 
-            progressBar->setValue(int(qMin<qint64>(file.pos(), progressBar->maximum())));
             // Let the bar move during a long load, but take no keystrokes meanwhile.
             if (sinceRepaint.elapsed() > 50) {
+                progressBar->setValue(int(qMin<qint64>(input.position(), progressBar->maximum())));
                 QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
                 sinceRepaint.restart();
             }
         }
+        progressBar->setValue(int(qMin<qint64>(input.position(), progressBar->maximum())));
 
         if (stored && fileDb.commit()) {
             memoryDb.commit();
@@ -189,22 +190,22 @@ void Trelvin::loadRoster(QString fileName)
 
 void Trelvin::saveRoster(QString fileName)
 {
-    QString text = QString::fromLatin1(RosterHeader);
-    QSqlQuery members(QString::fromLatin1(Schema::MembersBySuffix), memoryDb);
-    QSqlQuery contact(fileDb);
-    contact.prepare(QStringLiteral("SELECT  * FROM contact WHERE call=?"));
+    CsvWriter out(fileName);
+    out.append(QString::fromLatin1(RosterHeader));
+    const Direct::ReadTransaction snapshot(fileDb);
+    Direct::Statement members(memoryDb, Schema::MembersBySuffix);
+    Direct::Statement contact(fileDb, "SELECT  * FROM contact WHERE call=?");
+    const int columns = contact.columnCount();
     while (members.next()) {
-        contact.addBindValue(members.value(0).toString());
-        if (contact.exec() && contact.next()) {
-            QStringList values;
-            const int columns = contact.record().count();
+        contact.bindColumnText(1, members, 0);
+        if (contact.next()) {
             for (int c = 1; c < columns; ++c)
-                values.append(contact.value(c).toString());
-            text += csvRecord(values);
+                out.appendField(contact.utf8(c), c == 1);
+            out.endRecord();
         }
-        contact.finish();
+        contact.reset();
     }
-    if (!writeTextFile(fileName, text)) {
+    if (!out.commit()) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                       QStringLiteral("The File to write could not be Opened."));
         errorMessage = "File '" + fileName + "' Could not be Opened.";

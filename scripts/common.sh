@@ -3,7 +3,7 @@
 
 TRELVIN_SRC="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
-TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev)
+TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

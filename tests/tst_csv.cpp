@@ -1,5 +1,7 @@
 #include "data/csv.h"
 
+#include <QBuffer>
+#include <QRandomGenerator>
 #include <QtTest>
 
 class TestCsv : public QObject {
@@ -8,6 +10,8 @@ class TestCsv : public QObject {
 private slots:
     void splitsLines_data();
     void splitsLines();
+    void byteSplitMatchesTextSplit();
+    void linesAreCutLikeReadLine();
 };
 
 void TestCsv::splitsLines_data()
@@ -42,6 +46,67 @@ void TestCsv::splitsLines()
     QFETCH(QString, line);
     QFETCH(QStringList, fields);
     QCOMPARE(splitCsvLine(line), fields);
+}
+
+namespace {
+
+// The byte split must give what the text split gives, null-ness included:
+// a null field is stored as NULL, an empty one as ''.
+void compareSplits(const QByteArray &line)
+{
+    const QStringList expected = splitCsvLine(QString::fromUtf8(line));
+    CsvBytes bytes;
+    bytes.split(line);
+    QCOMPARE(bytes.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QCOMPARE(QString::fromUtf8(bytes.at(i)), expected.at(i));
+        QCOMPARE(bytes.isNull(i), expected.at(i).isNull());
+    }
+}
+
+} // namespace
+
+void TestCsv::byteSplitMatchesTextSplit()
+{
+    for (const QByteArray &line : {QByteArray("a,b,c\n"), QByteArray("a,,\"\",\"\n"), QByteArray("\""),
+                                  QByteArray("\"\"\"\"\"\n"), QByteArray("\r\n"), QByteArray("\r"),
+                                  QByteArray("x,\"y,z\""), QByteArray("Zo\xc3\xab,\"O'Brien, Jr\"\r\n")})
+        compareSplits(line);
+
+    // Random lines over the characters that steer the split.
+    const char alphabet[][3] = {"a", ",", "\"", "\r", "\n", " ", "\xc3\xab"};
+    QRandomGenerator random(4711);
+    for (int n = 0; n < 20000; ++n) {
+        QByteArray line;
+        const int length = random.bounded(12);
+        for (int i = 0; i < length; ++i)
+            line += alphabet[random.bounded(int(std::size(alphabet)))];
+        if (random.bounded(2))
+            line += '\n';
+        compareSplits(line);
+        if (QTest::currentTestFailed()) {
+            qWarning() << "line" << line;
+            return;
+        }
+    }
+}
+
+void TestCsv::linesAreCutLikeReadLine()
+{
+    for (const QByteArray &text : {QByteArray(), QByteArray("\n"), QByteArray("a\nb"), QByteArray("a\nb\n"),
+                                  QByteArray("\n\nx\r\n"), QByteArray("one line")}) {
+        QBuffer buffer;
+        buffer.setData(text);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QList<QByteArray> expected;
+        while (!buffer.atEnd())
+            expected.append(buffer.readLine());
+        QList<QByteArray> cut;
+        LineCutter lines(text);
+        while (!lines.atEnd())
+            cut.append(lines.next().toByteArray());
+        QCOMPARE(cut, expected);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestCsv)

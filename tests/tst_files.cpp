@@ -2,10 +2,12 @@
 
 #include "app/trelvin.h"
 #include "data/csv.h"
+#include "files/filewriting.h"
 #include "ui_trelvin.h"
 #include "viewer/seefile.h"
 
 #include <QProgressBar>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -86,6 +88,8 @@ private slots:
     void contactsRoundTrip();
     void netLogRoundTripAndShortLine();
     void failedLoadKeepsRows();
+    void loadKeepsNullEmptyAndBadBytes();
+    void writerMatchesCsvRecord();
     void cancelledDialogsDoNothing();
     void membershipKeys();
     void clubSwitch();
@@ -300,6 +304,55 @@ void TestFiles::failedLoadKeepsRows()
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
     QCOMPARE(column(w->fileDb, "SELECT call FROM contact"), QStringList{"W1AW"});
     QVERIFY(rt->readData("errorLog.txt").contains("Database write failed (Loading contacts from " + path + ")"));
+}
+
+void TestFiles::loadKeepsNullEmptyAndBadBytes()
+{
+    // An unquoted empty field is stored as NULL, a quoted one as ''; bytes
+    // that are not UTF-8 become replacement characters, as a QString read gives.
+    const QByteArray bad("\"K7BAD\",\"Ma\xffx\",\"\xe2\x82\r\xac\"" + QByteArray(",\"\"").repeated(16) + "\n");
+    const QString path = rt->dataPath() + "/Contacts-null.csv";
+    writeFile(path, "header\n\"K7ABC\",,\"\",\"E\"" + QByteArray(",").repeated(15) + "\n" + bad);
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(column(w->fileDb, "SELECT typeof(name) || typeof(last) || class || typeof(born) FROM contact "
+                               "WHERE call = 'K7ABC'"),
+             QStringList{"nulltextEnull"});
+    const QStringList expected = splitCsvLine(QString::fromUtf8(bad));
+    QCOMPARE(contactRow(w, "K7BAD").mid(0, 3), expected.mid(0, 3));
+    QVERIFY(contactRow(w, "K7BAD").at(1).contains(QChar::ReplacementCharacter));
+}
+
+void TestFiles::writerMatchesCsvRecord()
+{
+    // Random values over quotes and line breaks, written record by record,
+    // come out as csvRecord writes them.
+    const QStringList pieces{"a", "\"", "\r", "\n", "\r\n", ",", "ë", " "};
+    QRandomGenerator random(99);
+    QByteArray expected = "head\n";
+    const QString path = rt->dataPath() + "/writer.csv";
+    {
+        CsvWriter writer(path);
+        writer.append("head\n");
+        for (int record = 0; record < 3000; ++record) {
+            QStringList values;
+            for (int v = random.bounded(1, 5); v > 0; --v) {
+                QString value;
+                for (int i = random.bounded(6); i > 0; --i)
+                    value += pieces.at(random.bounded(int(pieces.size())));
+                values.append(value);
+            }
+            for (int v = 0; v < values.size(); ++v)
+                writer.appendField(values.at(v).toUtf8(), v == 0);
+            writer.endRecord();
+            expected += csvRecord(values).toUtf8();
+        }
+        QVERIFY(writer.commit());
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected);
 }
 
 void TestFiles::cancelledDialogsDoNothing()
