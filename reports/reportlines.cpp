@@ -1,6 +1,5 @@
 #include "reports/reportlines.h"
 
-#include "checkin/textrules.h"
 
 #include <QStringList>
 
@@ -79,10 +78,23 @@ QString datePattern(int year, int month, int day)
     return twoDigits(year) + twoDigits(month) + twoDigits(day);
 }
 
-QString callColumn(const QString &call)
+QString callColumn(QStringView call)
 {
-    const QString aligned = justifyDigit(call);
-    return aligned.left(2) + QLatin1Char(' ') + aligned.mid(2, 1) + QLatin1Char(' ') + aligned.mid(3);
+    // A one-letter prefix is moved right by a blank, so the digits line up.
+    QString aligned;
+    aligned.reserve(call.size() + 3);
+    if (call.size() >= 2 && call.at(1).isDigit())
+        aligned += QLatin1Char(' ');
+    aligned += call;
+    const QStringView view(aligned);
+    QString column;
+    column.reserve(aligned.size() + 2);
+    column += view.left(2);
+    column += QLatin1Char(' ');
+    column += view.mid(2, 1);
+    column += QLatin1Char(' ');
+    column += view.mid(3);
+    return column;
 }
 
 QString dateLogHeader()
@@ -107,19 +119,12 @@ void appendDateLogLine(QString &report, qint64 number, const LogRow &row)
         .add(number, 3)
         .add(row.status, -1)
         .add(row.call, -6)
-        .add(QStringView(row.name).left(10), -10)
+        .add(row.name.left(10), -10)
         .add(row.relay, -6)
         .add(row.comment, -128)
         .add(row.state, -2)
         .add(row.city, -25)
         .add(row.time, -8);
-}
-
-QString dateLogLine(qint64 number, const LogRow &row)
-{
-    QString text;
-    appendDateLogLine(text, number, row);
-    return text;
 }
 
 QString wholeLogHeader()
@@ -154,13 +159,6 @@ void appendWholeLogLine(QString &report, const LogRow &row)
         .add(row.comment, -128);
 }
 
-QString wholeLogLine(const LogRow &row)
-{
-    QString text;
-    appendWholeLogLine(text, row);
-    return text;
-}
-
 QString contactsHeader()
 {
     QString text;
@@ -185,23 +183,15 @@ QString rosterHeader()
     return text;
 }
 
-void appendContactLine(QString &report, qint64 number, const QString &call, const QString &name,
-                       const QString &state, const QString &city)
+void appendContactLine(QString &report, qint64 number, QStringView call, QStringView name, QStringView state,
+                       QStringView city)
 {
     Line(report)
         .add(number, 4)
         .add(callColumn(call), -8)
-        .add(QStringView(name).left(10), -10)
+        .add(name.left(10), -10)
         .add(state, -2)
-        .add(QStringView(city).left(20), -20);
-}
-
-QString contactLine(qint64 number, const QString &call, const QString &name, const QString &state,
-                    const QString &city)
-{
-    QString text;
-    appendContactLine(text, number, call, name, state, city);
-    return text;
+        .add(city.left(20), -20);
 }
 
 QString qsoHeader()
@@ -211,16 +201,9 @@ QString qsoHeader()
     return text;
 }
 
-void appendQsoLine(QString &report, const QString &date, const QString &comment)
+void appendQsoLine(QString &report, QStringView date, QStringView comment)
 {
     Line(report).add(date, -6).add(comment, -128);
-}
-
-QString qsoLine(const QString &date, const QString &comment)
-{
-    QString text;
-    appendQsoLine(text, date, comment);
-    return text;
 }
 
 } // namespace ReportLines

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <QtGlobal>
 
 #include <optional>
@@ -8,9 +9,9 @@
 // The text of the database reports, kept apart from the widgets so that the
 // columns can be checked on their own. Every line is a row of cells joined by
 // single blanks; a cell pads its value to a column width but never cuts it.
-// Each line comes as a text of its own and as an appender that adds it to a
-// whole report (after a line break unless the report is still empty), so a
-// long report is built in one buffer.
+// Each line is appended to a whole report (after a line break unless the
+// report is still empty), so a long report is built in one buffer; values
+// come as views, so rows read from the database are not copied first.
 namespace ReportLines {
 
 // A value in abs(width) columns, right-aligned when width is positive and
@@ -29,42 +30,38 @@ QString datePattern(int year, int month, int day);
 
 // Prefix, region digit and suffix in fixed columns: "K7ABC" -> " K 7 ABC",
 // "KD7ABC" -> "KD 7 ABC".
-QString callColumn(const QString &call);
+QString callColumn(QStringView call);
 
+// One log row; the views must outlive the append that reads them.
 struct LogRow {
     qint64 id = 0;
-    QString date;
-    QString time;
-    QString status;
-    QString call;
-    QString name;
-    QString relay;
-    QString city;
-    QString state;
-    QString comment;
+    QStringView date;
+    QStringView time;
+    QStringView status;
+    QStringView call;
+    QStringView name;
+    QStringView relay;
+    QStringView city;
+    QStringView state;
+    QStringView comment;
 };
 
 // The check-ins of one day, numbered down from the count.
 QString dateLogHeader();
-QString dateLogLine(qint64 number, const LogRow &row);
 void appendDateLogLine(QString &report, qint64 number, const LogRow &row);
 
 // The whole check-in log with the record numbers used for deleting.
 QString wholeLogHeader();
-QString wholeLogLine(const LogRow &row);
 void appendWholeLogLine(QString &report, const LogRow &row);
 
 // Contacts and roster members share one line layout.
 QString contactsHeader();
 QString rosterHeader();
-QString contactLine(qint64 number, const QString &call, const QString &name, const QString &state,
-                    const QString &city);
-void appendContactLine(QString &report, qint64 number, const QString &call, const QString &name,
-                       const QString &state, const QString &city);
+void appendContactLine(QString &report, qint64 number, QStringView call, QStringView name, QStringView state,
+                       QStringView city);
 
 // The last comments of one station.
 QString qsoHeader();
-QString qsoLine(const QString &date, const QString &comment);
-void appendQsoLine(QString &report, const QString &date, const QString &comment);
+void appendQsoLine(QString &report, QStringView date, QStringView comment);
 
 } // namespace ReportLines

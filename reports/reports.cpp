@@ -1,63 +1,93 @@
 #include "app/trelvin.h"
+#include "data/direct.h"
 #include "reports/reportlines.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
 
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTextCursor>
 
 namespace {
 
+// A long report is tens of megabytes of text. Fresh memory of that size
+// costs more to map than the report costs to write, so the reports share one
+// buffer that keeps its room between them, up to a limit.
+constexpr qsizetype KeptReportChars = 32 * 1024 * 1024;
+
+QString &reportBuffer(qint64 rows, qsizetype width)
+{
+    static QString buffer;
+    buffer.resize(0);
+    buffer.reserve(qsizetype(qMin<qint64>(rows, 10'000'000)) * (width + 1));
+    return buffer;
+}
+
+void releaseReportBuffer(QString &buffer)
+{
+    if (buffer.capacity() > KeptReportChars)
+        buffer = QString();
+    else
+        buffer.resize(0);
+}
+
 // The whole report is built in one text and goes in with one setPlainText:
 // appending line by line lays the document out again for every row and is
 // far slower on a long log.
-void writeReport(SeeLogs *window, const QString &header, const QString &report)
+void writeReport(SeeLogs *window, const QString &header, QString &report)
 {
     window->ui->log->setLineWrapMode(QPlainTextEdit::NoWrap);
     window->ui->header->setPlainText(header);
     window->ui->log->setPlainText(report);
     window->ui->log->moveCursor(QTextCursor::Start);
+    releaseReportBuffer(report);
 }
 
 // Reads a log row by column name, so a table re-created by the CSV loader
 // with another column order still reads right.
 class LogColumns {
 public:
-    explicit LogColumns(const QSqlRecord &record)
-        : id(record.indexOf(QStringLiteral("id")))
-        , date(record.indexOf(QStringLiteral("date")))
-        , time(record.indexOf(QStringLiteral("time")))
-        , status(record.indexOf(QStringLiteral("status")))
-        , call(record.indexOf(QStringLiteral("call")))
-        , name(record.indexOf(QStringLiteral("name")))
-        , relay(record.indexOf(QStringLiteral("relay")))
-        , city(record.indexOf(QStringLiteral("city")))
-        , state(record.indexOf(QStringLiteral("state")))
-        , comment(record.indexOf(QStringLiteral("comment")))
+    explicit LogColumns(const Direct::Statement &query)
+        : id(query.columnIndex("id"))
+        , date(query.columnIndex("date"))
+        , time(query.columnIndex("time"))
+        , status(query.columnIndex("status"))
+        , call(query.columnIndex("call"))
+        , name(query.columnIndex("name"))
+        , relay(query.columnIndex("relay"))
+        , city(query.columnIndex("city"))
+        , state(query.columnIndex("state"))
+        , comment(query.columnIndex("comment"))
     {
     }
 
-    ReportLines::LogRow read(const QSqlQuery &query) const
+    // The views hold until the query steps on.
+    ReportLines::LogRow read(const Direct::Statement &query) const
     {
         ReportLines::LogRow row;
-        row.id = query.value(id).toLongLong();
-        row.date = query.value(date).toString();
-        row.time = query.value(time).toString();
-        row.status = query.value(status).toString();
-        row.call = query.value(call).toString();
-        row.name = query.value(name).toString();
-        row.relay = query.value(relay).toString();
-        row.city = query.value(city).toString();
-        row.state = query.value(state).toString();
-        row.comment = query.value(comment).toString();
+        row.id = query.integer(id);
+        row.date = query.text(date);
+        row.time = query.text(time);
+        row.status = query.text(status);
+        row.call = query.text(call);
+        row.name = query.text(name);
+        row.relay = query.text(relay);
+        row.city = query.text(city);
+        row.state = query.text(state);
+        row.comment = query.text(comment);
         return row;
     }
 
 private:
     int id, date, time, status, call, name, relay, city, state, comment;
 };
+
+// The rows of a table, for reserving room before reading them.
+qint64 countRows(sqlite3 *db, const char *sql)
+{
+    Direct::Statement count(db, sql);
+    return count.next() ? count.integer(0) : 0;
+}
 
 void present(SeeLogs *window)
 {
@@ -101,50 +131,42 @@ void Trelvin::showCurrentTrelvin()
 
 void Trelvin::showTrelvin()
 {
-    const QString pattern = ReportLines::datePattern(logYear, logMonth, logDay);
+    const QByteArray pattern = ReportLines::datePattern(logYear, logMonth, logDay).toUtf8();
+    sqlite3 *db = Direct::handle(fileDb);
+    // One read lock for the count and the rows, which then also agree.
+    const Direct::ReadTransaction snapshot(db);
 
     // The count comes first: the lines are numbered down from it. The date
     // pattern is six digits and never a wildcard, so equality selects the
     // same rows as LIKE and can use the index on the date.
-    QSqlQuery count(fileDb);
-    count.setForwardOnly(true);
-    count.prepare(QStringLiteral("SELECT COUNT(*) FROM log WHERE date = ? AND time > ? AND time < ?"));
-    count.addBindValue(pattern);
-    count.addBindValue(logBeginTime);
-    count.addBindValue(logEndTime);
-    qint64 number = 0;
-    if (count.exec() && count.next())
-        number = count.value(0).toLongLong();
+    Direct::Statement count(db, "SELECT COUNT(*) FROM log WHERE date = ? AND time > ? AND time < ?");
+    count.bindUtf8(1, pattern);
+    count.bindString(2, logBeginTime);
+    count.bindString(3, logEndTime);
+    qint64 number = count.next() ? count.integer(0) : 0;
 
-    QString report;
-    report.reserve(number * 200);
-    QSqlQuery query(fileDb);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral(
-        "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc"));
-    query.addBindValue(pattern);
-    query.addBindValue(logBeginTime);
-    query.addBindValue(logEndTime);
-    if (query.exec()) {
-        const LogColumns columns(query.record());
-        while (query.next())
-            ReportLines::appendDateLogLine(report, number--, columns.read(query));
-    }
+    QString &report = reportBuffer(number, 200);
+    Direct::Statement query(db, "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
+    query.bindUtf8(1, pattern);
+    query.bindString(2, logBeginTime);
+    query.bindString(3, logEndTime);
+    const LogColumns columns(query);
+    while (query.next())
+        ReportLines::appendDateLogLine(report, number--, columns.read(query));
     writeReport(dateLogWindow, ReportLines::dateLogHeader(), report);
 }
 
 void Trelvin::showDatabase()
 {
-    QString report;
+    sqlite3 *db = Direct::handle(fileDb);
+    const Direct::ReadTransaction snapshot(db);
+    QString &report = reportBuffer(countRows(db, "SELECT COUNT(*) FROM log"), 220);
     qint64 count = 0;
-    QSqlQuery query(fileDb);
-    query.setForwardOnly(true);
-    if (query.exec(QStringLiteral("SELECT * FROM log ORDER BY date desc, time desc"))) {
-        const LogColumns columns(query.record());
-        while (query.next()) {
-            ReportLines::appendWholeLogLine(report, columns.read(query));
-            ++count;
-        }
+    Direct::Statement query(db, "SELECT * FROM log ORDER BY date desc, time desc");
+    const LogColumns columns(query);
+    while (query.next()) {
+        ReportLines::appendWholeLogLine(report, columns.read(query));
+        ++count;
     }
     writeReport(allLogWindow, ReportLines::wholeLogHeader(), report);
     allLogWindow->setWindowTitle(QStringLiteral("Net Log Database with %1 logged Contacts").arg(count));
@@ -152,42 +174,35 @@ void Trelvin::showDatabase()
 
 void Trelvin::showContacts()
 {
-    QString report;
+    sqlite3 *db = Direct::handle(fileDb);
+    const Direct::ReadTransaction snapshot(db);
+    QString &report = reportBuffer(countRows(db, "SELECT COUNT(*) FROM contact"), 68);
     qint64 count = 0;
-    QSqlQuery query(fileDb);
-    query.setForwardOnly(true);
-    if (query.exec(QStringLiteral("SELECT id, call, name, city, state FROM contact "
-                                  "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)"))) {
-        while (query.next()) {
-            ReportLines::appendContactLine(report, ++count, query.value(1).toString(), query.value(2).toString(),
-                                           query.value(4).toString(), query.value(3).toString());
-        }
-    }
+    Direct::Statement query(db, "SELECT id, call, name, city, state FROM contact "
+                                "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
+    while (query.next())
+        ReportLines::appendContactLine(report, ++count, query.text(1), query.text(2), query.text(4), query.text(3));
     writeReport(contactsWindow, ReportLines::contactsHeader(), report);
     contactsWindow->setWindowTitle(QStringLiteral("Contacts Database with %1 Contacts").arg(count));
 }
 
 void Trelvin::showRoster()
 {
-    QString report;
+    QString &report = reportBuffer(0, 0);
     qint64 count = 0;
-    QSqlQuery members(memoryDb);
-    members.setForwardOnly(true);
-    QSqlQuery contact(fileDb);
-    contact.setForwardOnly(true);
-    contact.prepare(QStringLiteral("SELECT call, name, city, state FROM contact WHERE call=?"));
-    if (members.exec(QStringLiteral(
-            "SELECT call FROM mbr ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)"))) {
-        while (members.next()) {
-            contact.addBindValue(members.value(0).toString());
-            // A member without a contact record is left out and not counted.
-            if (contact.exec() && contact.next()) {
-                ReportLines::appendContactLine(report, ++count, contact.value(0).toString(),
-                                               contact.value(1).toString(), contact.value(3).toString(),
-                                               contact.value(2).toString());
-            }
-            contact.finish();
+    // One read lock for all the look-ups, not one per member.
+    const Direct::ReadTransaction snapshot(fileDb);
+    Direct::Statement members(memoryDb,
+                              "SELECT call FROM mbr ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
+    Direct::Statement contact(fileDb, "SELECT call, name, city, state FROM contact WHERE call=?");
+    while (members.next()) {
+        contact.bindColumnText(1, members, 0);
+        // A member without a contact record is left out and not counted.
+        if (contact.next()) {
+            ReportLines::appendContactLine(report, ++count, contact.text(0), contact.text(1), contact.text(3),
+                                           contact.text(2));
         }
+        contact.reset();
     }
     writeReport(rosterWindow, ReportLines::rosterHeader(), report);
     rosterWindow->setWindowTitle(club + QStringLiteral(" Club Roster with %1 Members").arg(count));
