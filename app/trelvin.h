@@ -49,6 +49,10 @@ public:
 
     QSqlDatabase memoryDb;
     QSqlDatabase fileDb;
+    // Contacts.db stays attached to the in-memory database as "contacts", so
+    // that a keystroke copies its matches inside SQLite without opening the
+    // file again.
+    bool contactsAttached = false;
 
     // Themes.
     QPalette lightPalette;
@@ -188,6 +192,8 @@ public slots:
     // Databases (data/database.cpp).
     void setupDbFile();
     void setupDbMemory();
+    // (Re-)attaches Contacts.db to the in-memory database after it was opened.
+    void attachContacts();
     void processLine(QFile &file, QList<QString> &list);
     // Runs a statement that changes Contacts.db; a failure is shown once and
     // logged with SQLite's own text. Returns whether it succeeded.

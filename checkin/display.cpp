@@ -1,4 +1,5 @@
 #include "app/trelvin.h"
+#include "data/direct.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "reports/seelogs.h"
@@ -55,6 +56,9 @@ void Trelvin::displayContact(QString call, int type)
     dialog->fname->setPalette(goodPalette);
 
     if (type != 0) {
+        // The look-ups below share one read lock on Contacts.db instead of
+        // taking it statement by statement.
+        const Direct::ReadTransaction snapshot(fileDb);
         QSqlQuery contact(fileDb);
         contact.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
         contact.addBindValue(call);

@@ -158,19 +158,16 @@ void Trelvin::on_search_textEdited(QString arg1)
     // A short fragment can match a large share of the contacts, too many to
     // pass one by one through the driver: with Contacts.db attached to the
     // in-memory database the matches are copied inside SQLite.
-    bool attached = false;
-    if (!arg1.isEmpty() && fileDb.isOpen()) {
-        QSqlQuery attach(memoryDb);
-        attach.prepare(QStringLiteral("ATTACH DATABASE ? AS contacts"));
-        attach.addBindValue(fileDb.databaseName());
-        attached = attach.exec();
-    }
+    const bool attached = !arg1.isEmpty() && fileDb.isOpen() && contactsAttached;
 
     memoryDb.transaction();
     {
         QSqlQuery candidates(memoryDb);
-        candidates.exec(QStringLiteral("DROP TABLE IF EXISTS candidate"));
-        candidates.exec(QString::fromLatin1(Schema::CreateCandidate));
+        // Emptied rather than dropped and created again, which would change
+        // the schema and make SQLite prepare every statement anew; the ids
+        // start at 1 again either way.
+        if (!candidates.exec(QStringLiteral("DELETE FROM candidate")))
+            candidates.exec(QString::fromLatin1(Schema::CreateCandidate));
         if (attached) {
             candidates.prepare(QStringLiteral("INSERT INTO candidate (id, call) "
                                               "SELECT NULL, call FROM contacts.contact WHERE call LIKE ?"));
@@ -193,8 +190,6 @@ void Trelvin::on_search_textEdited(QString arg1)
         }
     }
     memoryDb.commit();
-    if (attached)
-        QSqlQuery(memoryDb).exec(QStringLiteral("DETACH DATABASE contacts"));
 
     if (!arg1.isEmpty())
         displayCandidates();

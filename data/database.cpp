@@ -51,6 +51,8 @@ void Trelvin::setupDbFile()
         failure = fileDb.lastError().text();
     }
 
+    attachContacts();
+
     if (!failure.isEmpty()) {
         prompter->message(Prompter::Critical, QStringLiteral("Cannot open Trelvin database"),
                           QStringLiteral("Unable to establish a File database connection.\n"
@@ -59,6 +61,18 @@ void Trelvin::setupDbFile()
         errorMessage = "Unable to establish a File database connection. " + path + ": " + failure;
         logError();
     }
+}
+
+void Trelvin::attachContacts()
+{
+    if (contactsAttached)
+        contactsAttached = !QSqlQuery(memoryDb).exec(QStringLiteral("DETACH DATABASE contacts"));
+    if (contactsAttached || !fileDb.isOpen() || !memoryDb.isOpen())
+        return;
+    QSqlQuery attach(memoryDb);
+    attach.prepare(QStringLiteral("ATTACH DATABASE ? AS contacts"));
+    attach.addBindValue(fileDb.databaseName());
+    contactsAttached = attach.exec();
 }
 
 void Trelvin::setupDbMemory()
