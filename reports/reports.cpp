@@ -10,6 +10,33 @@
 
 namespace {
 
+// A log row copied out of its query.
+class StoredLogRow {
+public:
+    explicit StoredLogRow(const ReportLines::LogRow &row)
+        : id(row.id)
+        , date(row.date.toString())
+        , time(row.time.toString())
+        , status(row.status.toString())
+        , call(row.call.toString())
+        , name(row.name.toString())
+        , relay(row.relay.toString())
+        , city(row.city.toString())
+        , state(row.state.toString())
+        , comment(row.comment.toString())
+    {
+    }
+
+    ReportLines::LogRow view() const
+    {
+        return {id, date, time, status, call, name, relay, city, state, comment};
+    }
+
+private:
+    qint64 id;
+    QString date, time, status, call, name, relay, city, state, comment;
+};
+
 // A long report is tens of megabytes of text. Fresh memory of that size
 // costs more to map than the report costs to write, so the reports share one
 // buffer that keeps its room between them, up to a limit.
@@ -37,7 +64,10 @@ void releaseReportBuffer(QString &buffer)
 void writeReport(SeeLogs *window, const QString &header, QString &report)
 {
     window->ui->log->setLineWrapMode(QPlainTextEdit::NoWrap);
-    window->ui->header->setPlainText(header);
+    // Laying out even one line costs as much as dozens of report lines; the
+    // header rarely changes.
+    if (window->ui->header->toPlainText() != header)
+        window->ui->header->setPlainText(header);
     window->ui->log->setPlainText(report);
     window->ui->log->moveCursor(QTextCursor::Start);
     releaseReportBuffer(report);
@@ -131,28 +161,26 @@ void Trelvin::showCurrentTrelvin()
 
 void Trelvin::showTrelvin()
 {
-    const QByteArray pattern = ReportLines::datePattern(logYear, logMonth, logDay).toUtf8();
-    sqlite3 *db = Direct::handle(fileDb);
-    // One read lock for the count and the rows, which then also agree.
-    const Direct::ReadTransaction snapshot(db);
-
-    // The count comes first: the lines are numbered down from it. The date
-    // pattern is six digits and never a wildcard, so equality selects the
-    // same rows as LIKE and can use the index on the date.
-    Direct::Statement count(db, "SELECT COUNT(*) FROM log WHERE date = ? AND time > ? AND time < ?");
-    count.bindUtf8(1, pattern);
-    count.bindString(2, logBeginTime);
-    count.bindString(3, logEndTime);
-    qint64 number = count.next() ? count.integer(0) : 0;
-
-    QString &report = reportBuffer(number, 200);
-    Direct::Statement query(db, "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
-    query.bindUtf8(1, pattern);
+    // The date pattern is six digits and never a wildcard, so equality
+    // selects the same rows as LIKE and can use the index on the date.
+    Direct::Statement query(fileDb,
+                            "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
+    query.bindUtf8(1, ReportLines::datePattern(logYear, logMonth, logDay).toUtf8());
     query.bindString(2, logBeginTime);
     query.bindString(3, logEndTime);
+
+    // The lines are numbered down from the count, so one night's rows are
+    // kept until it is known; a second query just to count them would cost
+    // more than the copies.
     const LogColumns columns(query);
+    QList<StoredLogRow> rows;
     while (query.next())
-        ReportLines::appendDateLogLine(report, number--, columns.read(query));
+        rows.append(StoredLogRow(columns.read(query)));
+
+    QString &report = reportBuffer(rows.size(), 200);
+    qint64 number = rows.size();
+    for (const StoredLogRow &row : std::as_const(rows))
+        ReportLines::appendDateLogLine(report, number--, row.view());
     writeReport(dateLogWindow, ReportLines::dateLogHeader(), report);
 }
 
