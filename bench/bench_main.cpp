@@ -497,10 +497,14 @@ void benchKeystroke(Runtime &rt, const QString &size)
 void benchDisplay(Runtime &rt, const QString &size)
 {
     Trelvin &w = *rt.window;
-    const QString call = rt.netCalls.value(rt.netCalls.size() / 3);
-    const Stats value = repeat([&] { w.displayContact(call, 2); }, 10, 201, budget);
+    // Two regulars in turn, so that every field shown changes, as when the
+    // operator moves from one station to the next.
+    const QString calls[] = {rt.netCalls.value(rt.netCalls.size() / 3), rt.netCalls.value(rt.netCalls.size() / 2)};
+    int turn = 0;
+    const Stats value = repeat([&] { w.displayContact(calls[turn++ % 2], 2); }, 10, 201, budget);
     const Stats base = repeat(
         [&] {
+            const QString &call = calls[turn++ % 2];
             QSqlQuery q(w.fileDb);
             q.setForwardOnly(true);
             q.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
@@ -737,7 +741,7 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     rt.prompter.path.clear();
 
     // The physical floor: SQLite itself, no Qt layer, no file.
-    sqlite3 *db = Direct::handle(w.fileDb);
+    const QSqlDatabase &db = w.fileDb;
     const Stats saveBase = repeat(
         [&] {
             Direct::exec(db, "BEGIN");
@@ -813,7 +817,7 @@ void benchRoster(Runtime &rt, const QString &size, int members)
         while (!file.atEnd())
             rows.append(splitCsvLine(QString::fromUtf8(file.readLine())));
     }
-    sqlite3 *db = Direct::handle(w.fileDb);
+    const QSqlDatabase &db = w.fileDb;
     const Stats loadBase = repeat(
         [&] {
             Direct::exec(db, "BEGIN");

@@ -160,7 +160,11 @@ void Trelvin::on_search_textEdited(QString arg1)
     // in-memory database the matches are copied inside SQLite.
     const bool attached = !arg1.isEmpty() && fileDb.isOpen() && contactsAttached;
 
-    memoryDb.transaction();
+    // The row-by-row copy needs one transaction around its inserts; the copy
+    // inside SQLite is one statement and its own transaction.
+    const bool transaction = !attached && !arg1.isEmpty();
+    if (transaction)
+        memoryDb.transaction();
     {
         QSqlQuery candidates(memoryDb);
         // Emptied rather than dropped and created again, which would change
@@ -189,7 +193,8 @@ void Trelvin::on_search_textEdited(QString arg1)
             }
         }
     }
-    memoryDb.commit();
+    if (transaction)
+        memoryDb.commit();
 
     if (!arg1.isEmpty())
         displayCandidates();

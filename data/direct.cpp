@@ -1,31 +1,68 @@
 #include "data/direct.h"
 
 #include <QSqlDriver>
-#include <QVariant>
+#include <QSqlError>
+#include <QSqlRecord>
 
 #include <sqlite3.h>
 
+#include <optional>
+
 namespace Direct {
 
-bool exec(sqlite3 *db, const char *sql, QString *failure);
+namespace {
+
+bool handlesEnabled = true;
+
+bool runRaw(sqlite3 *db, const char *sql)
+{
+    return db && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Whether the driver's library is the one linked here: the same source
+// build, asked through the driver and of the library itself.
+bool sameLibrary(const QSqlDatabase &db)
+{
+    static std::optional<bool> same;
+    if (!same) {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT sqlite_source_id()")) || !query.next())
+            return false;
+        same = query.value(0).toString() == QLatin1String(sqlite3_sourceid());
+    }
+    return *same;
+}
+
+} // namespace
+
+void setHandlesEnabled(bool enabled)
+{
+    handlesEnabled = enabled;
+}
 
 sqlite3 *handle(const QSqlDatabase &db)
 {
-    if (!db.isOpen() || !db.driver())
+    if (!handlesEnabled || !db.isOpen() || !db.driver())
         return nullptr;
     const QVariant value = db.driver()->handle();
-    if (!value.isValid() || qstrcmp(value.typeName(), "sqlite3*") != 0)
+    if (!value.isValid() || qstrcmp(value.typeName(), "sqlite3*") != 0 || !sameLibrary(db))
         return nullptr;
     return *static_cast<sqlite3 *const *>(value.data());
 }
 
-Statement::Statement(sqlite3 *connection, const char *sql)
-    : db(connection)
+Statement::Statement(const QSqlDatabase &connection, const char *sql)
+    : db(handle(connection))
 {
-    if (db && sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(stmt);
-        stmt = nullptr;
+    if (db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            stmt = nullptr;
+        }
+        return;
     }
+    query = std::make_unique<QSqlQuery>(connection);
+    query->setForwardOnly(true);
+    prepared = query->prepare(QString::fromUtf8(sql));
 }
 
 Statement::~Statement()
@@ -33,56 +70,109 @@ Statement::~Statement()
     sqlite3_finalize(stmt);
 }
 
+bool Statement::ok() const
+{
+    return stmt != nullptr || (query && prepared);
+}
+
 QString Statement::error() const
 {
+    if (query)
+        return query->lastError().text();
     return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("no database connection");
 }
 
 void Statement::bindNull(int index)
 {
-    sqlite3_bind_null(stmt, index);
+    if (query)
+        bindString(index, QString());
+    else
+        sqlite3_bind_null(stmt, index);
 }
 
 void Statement::bindUtf8(int index, QByteArrayView text)
 {
-    // A non-null pointer even for '' so that SQLite stores text, not NULL.
+    if (query) {
+        // Empty but not null, so that it binds '' and not NULL.
+        bindString(index, text.isEmpty() ? QStringLiteral("") : QString::fromUtf8(text));
+        return;
+    }
     sqlite3_bind_text(stmt, index, text.data() ? text.data() : "", int(text.size()), SQLITE_TRANSIENT);
 }
 
 void Statement::bindUtf8Static(int index, QByteArrayView text)
 {
-    sqlite3_bind_text(stmt, index, text.data() ? text.data() : "", int(text.size()), SQLITE_STATIC);
+    if (query)
+        bindUtf8(index, text);
+    else
+        sqlite3_bind_text(stmt, index, text.data() ? text.data() : "", int(text.size()), SQLITE_STATIC);
 }
 
 void Statement::bindString(int index, const QString &value)
 {
-    if (value.isNull())
+    if (query) {
+        query->bindValue(index - 1, value);
+        executed = false;
+    } else if (value.isNull()) {
         sqlite3_bind_null(stmt, index);
-    else
-        sqlite3_bind_text16(stmt, index, value.isEmpty() ? static_cast<const void *>(u"") : static_cast<const void *>(value.utf16()), int(value.size() * sizeof(QChar)),
-                            SQLITE_TRANSIENT);
+    } else {
+        sqlite3_bind_text16(stmt, index,
+                            value.isEmpty() ? static_cast<const void *>(u"") : static_cast<const void *>(value.utf16()),
+                            int(value.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+    }
 }
 
 void Statement::bindInt(int index, qint64 value)
 {
-    sqlite3_bind_int64(stmt, index, value);
+    if (query) {
+        query->bindValue(index - 1, value);
+        executed = false;
+    } else {
+        sqlite3_bind_int64(stmt, index, value);
+    }
 }
 
 void Statement::bindColumnText(int index, const Statement &row, int column)
 {
     if (row.isNull(column))
         bindNull(index);
+    else if (query)
+        bindString(index, row.string(column));
     else
         bindUtf8(index, row.utf8(column));
 }
 
+bool Statement::execute() const
+{
+    values.clear();
+    executed = prepared && query->exec();
+    return executed;
+}
+
 bool Statement::next()
 {
-    return stmt && sqlite3_step(stmt) == SQLITE_ROW;
+    if (!query)
+        return stmt && sqlite3_step(stmt) == SQLITE_ROW;
+    if (!executed && !execute())
+        return false;
+    if (!query->next())
+        return false;
+    const int count = query->record().count();
+    values.resize(count);
+    for (int c = 0; c < count; ++c)
+        values[c] = query->value(c);
+    texts = QList<QString>(count);
+    bytes = QList<QByteArray>(count);
+    return true;
 }
 
 bool Statement::run()
 {
+    if (query) {
+        const bool done = execute();
+        reset();
+        return done;
+    }
     if (!stmt)
         return false;
     const int result = sqlite3_step(stmt);
@@ -92,17 +182,32 @@ bool Statement::run()
 
 void Statement::reset()
 {
-    if (stmt)
+    if (query) {
+        query->finish();
+        executed = false;
+        values.clear();
+    } else if (stmt) {
         sqlite3_reset(stmt);
+    }
 }
 
 int Statement::columnCount() const
 {
+    if (query) {
+        if (!executed)
+            execute();
+        return query->record().count();
+    }
     return stmt ? sqlite3_column_count(stmt) : 0;
 }
 
 int Statement::columnIndex(const char *name) const
 {
+    if (query) {
+        if (!executed)
+            execute();
+        return query->record().indexOf(QLatin1String(name));
+    }
     for (int c = 0; c < columnCount(); ++c) {
         if (sqlite3_stricmp(sqlite3_column_name(stmt, c), name) == 0)
             return c;
@@ -112,11 +217,15 @@ int Statement::columnIndex(const char *name) const
 
 bool Statement::isNull(int column) const
 {
+    if (query)
+        return column < 0 || column >= values.size() || values.at(column).isNull();
     return column < 0 || sqlite3_column_type(stmt, column) == SQLITE_NULL;
 }
 
 qint64 Statement::integer(int column) const
 {
+    if (query)
+        return column < 0 || column >= values.size() ? 0 : values.at(column).toLongLong();
     return column < 0 ? 0 : sqlite3_column_int64(stmt, column);
 }
 
@@ -124,6 +233,12 @@ QByteArrayView Statement::utf8(int column) const
 {
     if (column < 0)
         return {};
+    if (query) {
+        if (column >= values.size())
+            return {};
+        bytes[column] = values.at(column).toString().toUtf8();
+        return bytes.at(column);
+    }
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
     return QByteArrayView(data, data ? sqlite3_column_bytes(stmt, column) : 0);
 }
@@ -132,12 +247,18 @@ QStringView Statement::text(int column) const
 {
     if (column < 0)
         return {};
+    if (query) {
+        if (column >= values.size())
+            return {};
+        texts[column] = values.at(column).toString();
+        return texts.at(column);
+    }
     const auto *data = static_cast<const char16_t *>(sqlite3_column_text16(stmt, column));
     return QStringView(data, data ? sqlite3_column_bytes16(stmt, column) / 2 : 0);
 }
 
-Lock::Lock(sqlite3 *db)
-    : mutex(db ? sqlite3_db_mutex(db) : nullptr)
+Lock::Lock(const QSqlDatabase &db)
+    : mutex(handle(db) ? sqlite3_db_mutex(handle(db)) : nullptr)
 {
     sqlite3_mutex_enter(mutex);
 }
@@ -147,24 +268,32 @@ Lock::~Lock()
     sqlite3_mutex_leave(mutex);
 }
 
-ReadTransaction::ReadTransaction(sqlite3 *connection)
-    : db(connection)
-    , began(db && sqlite3_get_autocommit(db) && exec(db, "BEGIN"))
+ReadTransaction::ReadTransaction(const QSqlDatabase &connection)
+    : db(handle(connection))
+    , began(db && sqlite3_get_autocommit(db) && runRaw(db, "BEGIN"))
 {
 }
 
 ReadTransaction::~ReadTransaction()
 {
     if (began)
-        exec(db, "COMMIT");
+        runRaw(db, "COMMIT");
 }
 
-bool exec(sqlite3 *db, const char *sql, QString *failure)
+bool exec(const QSqlDatabase &db, const char *sql, QString *failure)
 {
-    if (db && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
+    if (sqlite3 *raw = handle(db)) {
+        if (runRaw(raw, sql))
+            return true;
+        if (failure)
+            *failure = QString::fromUtf8(sqlite3_errmsg(raw));
+        return false;
+    }
+    QSqlQuery query(db);
+    if (query.exec(QString::fromUtf8(sql)))
         return true;
     if (failure)
-        *failure = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("no database connection");
+        *failure = query.lastError().text();
     return false;
 }
 

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringView>
+#include <QVariant>
+
+#include <memory>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -14,24 +20,30 @@ struct sqlite3_mutex;
 // where QSqlQuery's per-row and per-value copies cost several times the
 // work itself. Values keep the meaning QSqlQuery gives them: a null QString
 // binds NULL, an empty one binds ''.
+//
+// The handle may only be used when Qt's SQLite driver runs on the very
+// library this program links, as on systems whose Qt uses the system
+// SQLite. Otherwise (e.g. a Qt that carries its own copy), and for
+// connections that are not SQLite, every statement runs through QSqlQuery
+// instead: slower, with the same results.
 namespace Direct {
 
-// The connection's SQLite handle, or nullptr when it is closed or not SQLite.
+// The connection's SQLite handle, or nullptr when it is closed, not SQLite,
+// or served by another copy of the library.
 sqlite3 *handle(const QSqlDatabase &db);
+
+// For tests: false makes every statement take the QSqlQuery way.
+void setHandlesEnabled(bool enabled);
 
 class Statement {
 public:
-    Statement(sqlite3 *db, const char *sql);
-    Statement(const QSqlDatabase &db, const char *sql)
-        : Statement(handle(db), sql)
-    {
-    }
+    Statement(const QSqlDatabase &db, const char *sql);
     ~Statement();
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
-    bool ok() const { return stmt != nullptr; }
-    // The last error of the connection, as SQLite words it.
+    bool ok() const;
+    // The last error, as SQLite (or the driver) words it.
     QString error() const;
 
     // Parameters count from 1, as in SQLite. Text bound as UTF-8 is copied.
@@ -51,6 +63,8 @@ public:
     bool run();
     void reset();
 
+    // On the QSqlQuery way these run the statement, so its parameters must
+    // be bound first.
     int columnCount() const;
     int columnIndex(const char *name) const; // -1 when absent
     bool isNull(int column) const;
@@ -61,15 +75,25 @@ public:
     QString string(int column) const { return text(column).toString(); }
 
 private:
+    bool execute() const;
+
     sqlite3 *db = nullptr;
     sqlite3_stmt *stmt = nullptr;
+
+    // The QSqlQuery way.
+    std::unique_ptr<QSqlQuery> query;
+    bool prepared = false;
+    mutable bool executed = false;
+    mutable QList<QVariant> values;
+    mutable QList<QString> texts;
+    mutable QList<QByteArray> bytes;
 };
 
 // Holds the connection's mutex across a loop of many calls, which then each
 // take it again at the cost of a counter instead of an atomic operation.
 class Lock {
 public:
-    explicit Lock(sqlite3 *db);
+    explicit Lock(const QSqlDatabase &db);
     ~Lock();
     Lock(const Lock &) = delete;
     Lock &operator=(const Lock &) = delete;
@@ -83,11 +107,7 @@ private:
 // Inside a transaction already open it does nothing.
 class ReadTransaction {
 public:
-    explicit ReadTransaction(sqlite3 *db);
-    explicit ReadTransaction(const QSqlDatabase &db)
-        : ReadTransaction(handle(db))
-    {
-    }
+    explicit ReadTransaction(const QSqlDatabase &db);
     ~ReadTransaction();
     ReadTransaction(const ReadTransaction &) = delete;
     ReadTransaction &operator=(const ReadTransaction &) = delete;
@@ -98,6 +118,6 @@ private:
 };
 
 // Runs one statement without parameters or rows.
-bool exec(sqlite3 *db, const char *sql, QString *failure = nullptr);
+bool exec(const QSqlDatabase &db, const char *sql, QString *failure = nullptr);
 
 } // namespace Direct

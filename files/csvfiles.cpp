@@ -42,7 +42,7 @@ void Trelvin::saveTable(const QString &table, const QString &header, const QStri
     out.append(header);
     const QByteArray select = "SELECT * FROM " + table.toUtf8();
     Direct::Statement query(fileDb, select.constData());
-    const Direct::Lock lock(Direct::handle(fileDb));
+    const Direct::Lock lock(fileDb);
     const int columns = query.columnCount();
     while (query.next()) {
         for (int c = 1; c < columns; ++c)
@@ -61,7 +61,7 @@ namespace {
 
 // Inserts every line of the right length; a line of another length is
 // skipped and logged. Returns the reason of the first failed insert.
-QString insertLines(Trelvin &w, sqlite3 *db, Direct::Statement &insert, CsvInput &input, const TableFile &spec,
+QString insertLines(Trelvin &w, const QSqlDatabase &db, Direct::Statement &insert, CsvInput &input, const TableFile &spec,
                     const QString &fileName)
 {
     const Direct::Lock lock(db);
@@ -101,7 +101,7 @@ bool Trelvin::loadTable(const QString &table, const QString &fileName)
     // The whole replacement, DROP and CREATE included, is one transaction: an
     // error part-way leaves the previous rows in place.
     QString failure;
-    sqlite3 *db = Direct::handle(fileDb);
+    const QSqlDatabase &db = fileDb;
     fileDb.transaction();
     const QByteArray drop = QByteArray("DROP TABLE IF EXISTS ") + spec.table;
     if (Direct::exec(db, drop.constData(), &failure))

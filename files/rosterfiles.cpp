@@ -195,10 +195,10 @@ void Trelvin::saveRoster(QString fileName)
     const Direct::ReadTransaction snapshot(fileDb);
     Direct::Statement members(memoryDb, Schema::MembersBySuffix);
     Direct::Statement contact(fileDb, "SELECT  * FROM contact WHERE call=?");
-    const int columns = contact.columnCount();
     while (members.next()) {
         contact.bindColumnText(1, members, 0);
         if (contact.next()) {
+            const int columns = contact.columnCount();
             for (int c = 1; c < columns; ++c)
                 out.appendField(contact.utf8(c), c == 1);
             out.endRecord();

@@ -113,7 +113,7 @@ private:
 };
 
 // The rows of a table, for reserving room before reading them.
-qint64 countRows(sqlite3 *db, const char *sql)
+qint64 countRows(const QSqlDatabase &db, const char *sql)
 {
     Direct::Statement count(db, sql);
     return count.next() ? count.integer(0) : 0;
@@ -186,7 +186,7 @@ void Trelvin::showTrelvin()
 
 void Trelvin::showDatabase()
 {
-    sqlite3 *db = Direct::handle(fileDb);
+    const QSqlDatabase &db = fileDb;
     const Direct::ReadTransaction snapshot(db);
     QString &report = reportBuffer(countRows(db, "SELECT COUNT(*) FROM log"), 220);
     qint64 count = 0;
@@ -202,7 +202,7 @@ void Trelvin::showDatabase()
 
 void Trelvin::showContacts()
 {
-    sqlite3 *db = Direct::handle(fileDb);
+    const QSqlDatabase &db = fileDb;
     const Direct::ReadTransaction snapshot(db);
     QString &report = reportBuffer(countRows(db, "SELECT COUNT(*) FROM contact"), 68);
     qint64 count = 0;

@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "app/trelvin.h"
+#include "data/direct.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -74,6 +75,7 @@ void writeMain(const QString &key, const QVariant &value)
 Runtime::Runtime()
 {
     QStandardPaths::setTestModeEnabled(true);
+    Direct::setHandlesEnabled(!qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"));
     QDir dir(root.path());
     dir.mkpath(QStringLiteral("bin"));
     dir.mkpath(QStringLiteral("Programs/Trelvin/Data"));

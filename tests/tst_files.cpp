@@ -2,6 +2,7 @@
 
 #include "app/trelvin.h"
 #include "data/csv.h"
+#include "data/direct.h"
 #include "files/filewriting.h"
 #include "ui_trelvin.h"
 #include "viewer/seefile.h"
@@ -89,6 +90,7 @@ private slots:
     void netLogRoundTripAndShortLine();
     void failedLoadKeepsRows();
     void loadKeepsNullEmptyAndBadBytes();
+    void bulkWayFollowsTheLibrary();
     void writerMatchesCsvRecord();
     void cancelledDialogsDoNothing();
     void membershipKeys();
@@ -322,6 +324,16 @@ void TestFiles::loadKeepsNullEmptyAndBadBytes()
     const QStringList expected = splitCsvLine(QString::fromUtf8(bad));
     QCOMPARE(contactRow(w, "K7BAD").mid(0, 3), expected.mid(0, 3));
     QVERIFY(contactRow(w, "K7BAD").at(1).contains(QChar::ReplacementCharacter));
+}
+
+void TestFiles::bulkWayFollowsTheLibrary()
+{
+    // Here Qt's driver runs on the SQLite this program links, so the bulk
+    // statements use its handle, unless a test run asks for the Qt way.
+    const bool qtOnly = qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY");
+    QCOMPARE(Direct::handle(w->fileDb) != nullptr, !qtOnly);
+    QCOMPARE(Direct::handle(w->memoryDb) != nullptr, !qtOnly);
+    QVERIFY(!Direct::handle(QSqlDatabase()));
 }
 
 void TestFiles::writerMatchesCsvRecord()
