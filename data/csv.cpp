@@ -53,36 +53,45 @@ QString csvRecord(const QStringList &values)
 
 void CsvBytes::split(QByteArrayView line)
 {
-    buffer.clear();
+    // Room for the whole line at once: the bytes are then copied through a
+    // plain pointer, not pushed one by one.
+    buffer.resize(size_t(line.size()) + 1);
     fields.clear();
-    qsizetype begin = 0;
+    char *const out = buffer.data();
+    qsizetype end = 0;   // bytes written
+    qsizetype begin = 0; // where the open field starts
     int quotes = 0;
     // Closes the field that began at `begin`, as splitCsvLine does: outer
     // quotes dropped, doubled quotes made single.
     const auto close = [&] {
-        const qsizetype raw = qsizetype(buffer.size()) - begin;
+        const qsizetype raw = end - begin;
         Field field{begin, raw, raw == 0};
-        if (raw > 0 && buffer[size_t(begin)] == '"' && buffer.back() == '"') {
+        if (raw > 0 && out[begin] == '"' && out[end - 1] == '"') {
             field.begin = raw == 1 ? begin : begin + 1;
             field.size = raw == 1 ? 0 : raw - 2;
         }
-        char *data = buffer.data() + field.begin;
-        qsizetype out = 0;
-        for (qsizetype in = 0; in < field.size; ++in, ++out) {
-            data[out] = data[in];
-            if (data[in] == '"' && in + 1 < field.size && data[in + 1] == '"')
-                ++in;
+        char *data = out + field.begin;
+        if (quotes > 0) {
+            qsizetype kept = 0;
+            for (qsizetype in = 0; in < field.size; ++in, ++kept) {
+                data[kept] = data[in];
+                if (data[in] == '"' && in + 1 < field.size && data[in + 1] == '"')
+                    ++in;
+            }
+            field.size = kept;
         }
-        field.size = out;
         fields.push_back(field);
-        buffer.resize(size_t(field.begin + field.size));
-        begin = qsizetype(buffer.size());
+        end = field.begin + field.size;
+        begin = end;
         quotes = 0;
     };
 
     bool any = false;
     char last = 0;
-    for (const char ch : line) {
+    const char *data = line.data();
+    const qsizetype size = line.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char ch = data[i];
         if (ch == '\r')
             continue;
         any = true;
@@ -93,7 +102,7 @@ void CsvBytes::split(QByteArrayView line)
         }
         if (ch == '"')
             ++quotes;
-        buffer.push_back(ch);
+        out[end++] = ch;
     }
     // The last line of a file may lack its line feed; its last field still counts.
     if (any && last != '\n' && quotes % 2 == 0)

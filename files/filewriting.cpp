@@ -2,6 +2,9 @@
 
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 constexpr qsizetype SliceBytes = 1 << 20;
 }
@@ -10,55 +13,66 @@ CsvWriter::CsvWriter(const QString &fileName)
     : file(fileName)
 {
     failed = fileName.isEmpty() || !file.open(QIODevice::WriteOnly);
-    pending.reserve(SliceBytes + 4096);
+    pending.resize(SliceBytes + 4096);
+}
+
+char *CsvWriter::room(qsizetype bytes)
+{
+    if (used + bytes > pending.size())
+        pending.resize(std::max(used + bytes, 2 * pending.size()));
+    return pending.data() + used;
 }
 
 void CsvWriter::append(const QString &text)
 {
-    pending += text.toUtf8();
-    if (pending.size() >= SliceBytes)
+    const QByteArray bytes = text.toUtf8();
+    std::memcpy(room(bytes.size()), bytes.constData(), size_t(bytes.size()));
+    used += bytes.size();
+    if (used >= SliceBytes)
         flush();
 }
 
 void CsvWriter::appendField(QByteArrayView value, bool first)
 {
-    if (!first)
-        pending += ',';
-    pending += '"';
+    // At worst every byte is a quote and comes out doubled.
     const qsizetype size = value.size();
+    char *const start = room(2 * size + 3);
+    char *out = start;
+    if (!first)
+        *out++ = ',';
+    *out++ = '"';
     const char *data = value.data();
-    qsizetype plain = 0; // start of the run not yet copied
     for (qsizetype i = 0; i < size; ++i) {
         const char ch = data[i];
-        if (ch != '"' && ch != '\n' && ch != '\r')
-            continue;
-        pending.append(data + plain, i - plain);
         if (ch == '"') {
-            pending += "\"\"";
-        } else {
-            pending += ' ';
+            *out++ = '"';
+            *out++ = '"';
+        } else if (ch == '\n' || ch == '\r') {
+            *out++ = ' ';
             // CR LF is one line break and one blank.
             if (ch == '\r' && i + 1 < size && data[i + 1] == '\n')
                 ++i;
+        } else {
+            *out++ = ch;
         }
-        plain = i + 1;
     }
-    pending.append(data + plain, size - plain);
-    pending += '"';
+    *out++ = '"';
+    used += out - start;
 }
 
 void CsvWriter::endRecord()
 {
-    pending += '\n';
-    if (pending.size() >= SliceBytes)
+    *room(1) = '\n';
+    ++used;
+    if (used >= SliceBytes)
         flush();
 }
 
 void CsvWriter::flush()
 {
-    if (!failed && file.write(pending) != pending.size())
+    if (!failed && file.write(pending.constData(), used) != used)
         failed = true;
-    pending.resize(0);
+    used = 0;
 }
 
 bool CsvWriter::commit()

@@ -23,8 +23,11 @@ public:
 
 private:
     void flush();
+    // Where `bytes` more can be written; `used` grows by what was written.
+    char *room(qsizetype bytes);
 
     QSaveFile file;
     QByteArray pending;
+    qsizetype used = 0;
     bool failed = false;
 };
