@@ -671,7 +671,7 @@ void benchReports(Runtime &rt, const QString &size)
     // costs before a single line is formatted or shown.
     const auto touch = [](const Direct::Statement &q, qint64 &chars) {
         for (int c = 0; c < q.columnCount(); ++c)
-            chars += q.text(c).size();
+            chars += q.utf8(c).size();
     };
     const std::function<void()> wholeLog = [&] {
         qint64 chars = 0;

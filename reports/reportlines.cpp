@@ -1,11 +1,12 @@
 #include "reports/reportlines.h"
 
-
 #include <QStringList>
 
 namespace ReportLines {
 
 namespace {
+
+bool isAscii(QByteArrayView value);
 
 // Appends the cells of one line to a text. Values are copied in as they are,
 // so a "%" or a quote in the data stays plain text.
@@ -36,10 +37,43 @@ public:
 
     Line &add(qint64 value, int width) { return add(QString::number(value), width); }
 
+    // The same for UTF-8 text from the database, cut to `limit` characters
+    // when one is given. Most values are ASCII and go in without being
+    // decoded first.
+    Line &addUtf8(QByteArrayView value, int width, qsizetype limit = -1)
+    {
+        if (!isAscii(value)) {
+            const QString decoded = QString::fromUtf8(value);
+            return add(limit < 0 ? QStringView(decoded) : QStringView(decoded).left(limit), width);
+        }
+        if (limit >= 0 && value.size() > limit)
+            value = value.first(limit);
+        if (!first)
+            text.append(QLatin1Char(' '));
+        first = false;
+        const qsizetype columns = width < 0 ? -qsizetype(width) : qsizetype(width);
+        const qsizetype fill = columns > value.size() ? columns - value.size() : 0;
+        if (width > 0 && fill > 0)
+            text.resize(text.size() + fill, QLatin1Char(' '));
+        text.append(QLatin1StringView(value.data(), value.size()));
+        if (width < 0 && fill > 0)
+            text.resize(text.size() + fill, QLatin1Char(' '));
+        return *this;
+    }
+
 private:
     QString &text;
     bool first = true;
 };
+
+bool isAscii(QByteArrayView value)
+{
+    for (const char ch : value) {
+        if (static_cast<unsigned char>(ch) >= 0x80)
+            return false;
+    }
+    return true;
+}
 
 QString twoDigits(int value)
 {
@@ -117,14 +151,14 @@ void appendDateLogLine(QString &report, qint64 number, const LogRow &row)
 {
     Line(report)
         .add(number, 3)
-        .add(row.status, -1)
-        .add(row.call, -6)
-        .add(row.name.left(10), -10)
-        .add(row.relay, -6)
-        .add(row.comment, -128)
-        .add(row.state, -2)
-        .add(row.city, -25)
-        .add(row.time, -8);
+        .addUtf8(row.status, -1)
+        .addUtf8(row.call, -6)
+        .addUtf8(row.name, -10, 10)
+        .addUtf8(row.relay, -6)
+        .addUtf8(row.comment, -128)
+        .addUtf8(row.state, -2)
+        .addUtf8(row.city, -25)
+        .addUtf8(row.time, -8);
 }
 
 QString wholeLogHeader()
@@ -148,15 +182,15 @@ void appendWholeLogLine(QString &report, const LogRow &row)
 {
     Line(report)
         .add(row.id, 5)
-        .add(row.date, -6)
-        .add(row.time, -8)
-        .add(row.status, -1)
-        .add(row.call, -6)
-        .add(row.name, -15)
-        .add(row.relay, -6)
-        .add(row.state, -2)
-        .add(row.city, -25)
-        .add(row.comment, -128);
+        .addUtf8(row.date, -6)
+        .addUtf8(row.time, -8)
+        .addUtf8(row.status, -1)
+        .addUtf8(row.call, -6)
+        .addUtf8(row.name, -15)
+        .addUtf8(row.relay, -6)
+        .addUtf8(row.state, -2)
+        .addUtf8(row.city, -25)
+        .addUtf8(row.comment, -128);
 }
 
 QString contactsHeader()
@@ -183,15 +217,15 @@ QString rosterHeader()
     return text;
 }
 
-void appendContactLine(QString &report, qint64 number, QStringView call, QStringView name, QStringView state,
-                       QStringView city)
+void appendContactLine(QString &report, qint64 number, QByteArrayView call, QByteArrayView name,
+                       QByteArrayView state, QByteArrayView city)
 {
     Line(report)
         .add(number, 4)
-        .add(callColumn(call), -8)
-        .add(name.left(10), -10)
-        .add(state, -2)
-        .add(city.left(20), -20);
+        .add(callColumn(QString::fromUtf8(call)), -8)
+        .addUtf8(name, -10, 10)
+        .addUtf8(state, -2)
+        .addUtf8(city, -20, 20);
 }
 
 QString qsoHeader()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
@@ -11,7 +12,8 @@
 // single blanks; a cell pads its value to a column width but never cuts it.
 // Each line is appended to a whole report (after a line break unless the
 // report is still empty), so a long report is built in one buffer; values
-// come as views, so rows read from the database are not copied first.
+// come as views of the database's UTF-8 text, so rows are not copied or
+// decoded first.
 namespace ReportLines {
 
 // A value in abs(width) columns, right-aligned when width is positive and
@@ -32,18 +34,18 @@ QString datePattern(int year, int month, int day);
 // "KD7ABC" -> "KD 7 ABC".
 QString callColumn(QStringView call);
 
-// One log row; the views must outlive the append that reads them.
+// One log row, UTF-8; the views must outlive the append that reads them.
 struct LogRow {
     qint64 id = 0;
-    QStringView date;
-    QStringView time;
-    QStringView status;
-    QStringView call;
-    QStringView name;
-    QStringView relay;
-    QStringView city;
-    QStringView state;
-    QStringView comment;
+    QByteArrayView date;
+    QByteArrayView time;
+    QByteArrayView status;
+    QByteArrayView call;
+    QByteArrayView name;
+    QByteArrayView relay;
+    QByteArrayView city;
+    QByteArrayView state;
+    QByteArrayView comment;
 };
 
 // The check-ins of one day, numbered down from the count.
@@ -57,8 +59,8 @@ void appendWholeLogLine(QString &report, const LogRow &row);
 // Contacts and roster members share one line layout.
 QString contactsHeader();
 QString rosterHeader();
-void appendContactLine(QString &report, qint64 number, QStringView call, QStringView name, QStringView state,
-                       QStringView city);
+void appendContactLine(QString &report, qint64 number, QByteArrayView call, QByteArrayView name,
+                       QByteArrayView state, QByteArrayView city);
 
 // The last comments of one station.
 QString qsoHeader();

@@ -15,15 +15,15 @@ class StoredLogRow {
 public:
     explicit StoredLogRow(const ReportLines::LogRow &row)
         : id(row.id)
-        , date(row.date.toString())
-        , time(row.time.toString())
-        , status(row.status.toString())
-        , call(row.call.toString())
-        , name(row.name.toString())
-        , relay(row.relay.toString())
-        , city(row.city.toString())
-        , state(row.state.toString())
-        , comment(row.comment.toString())
+        , date(row.date.toByteArray())
+        , time(row.time.toByteArray())
+        , status(row.status.toByteArray())
+        , call(row.call.toByteArray())
+        , name(row.name.toByteArray())
+        , relay(row.relay.toByteArray())
+        , city(row.city.toByteArray())
+        , state(row.state.toByteArray())
+        , comment(row.comment.toByteArray())
     {
     }
 
@@ -34,7 +34,7 @@ public:
 
 private:
     qint64 id;
-    QString date, time, status, call, name, relay, city, state, comment;
+    QByteArray date, time, status, call, name, relay, city, state, comment;
 };
 
 // A long report is tens of megabytes of text. Fresh memory of that size
@@ -96,15 +96,15 @@ public:
     {
         ReportLines::LogRow row;
         row.id = query.integer(id);
-        row.date = query.text(date);
-        row.time = query.text(time);
-        row.status = query.text(status);
-        row.call = query.text(call);
-        row.name = query.text(name);
-        row.relay = query.text(relay);
-        row.city = query.text(city);
-        row.state = query.text(state);
-        row.comment = query.text(comment);
+        row.date = query.utf8(date);
+        row.time = query.utf8(time);
+        row.status = query.utf8(status);
+        row.call = query.utf8(call);
+        row.name = query.utf8(name);
+        row.relay = query.utf8(relay);
+        row.city = query.utf8(city);
+        row.state = query.utf8(state);
+        row.comment = query.utf8(comment);
         return row;
     }
 
@@ -209,7 +209,7 @@ void Trelvin::showContacts()
     Direct::Statement query(db, "SELECT id, call, name, city, state FROM contact "
                                 "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
     while (query.next())
-        ReportLines::appendContactLine(report, ++count, query.text(1), query.text(2), query.text(4), query.text(3));
+        ReportLines::appendContactLine(report, ++count, query.utf8(1), query.utf8(2), query.utf8(4), query.utf8(3));
     writeReport(contactsWindow, ReportLines::contactsHeader(), report);
     contactsWindow->setWindowTitle(QStringLiteral("Contacts Database with %1 Contacts").arg(count));
 }
@@ -227,8 +227,8 @@ void Trelvin::showRoster()
         contact.bindColumnText(1, members, 0);
         // A member without a contact record is left out and not counted.
         if (contact.next()) {
-            ReportLines::appendContactLine(report, ++count, contact.text(0), contact.text(1), contact.text(3),
-                                           contact.text(2));
+            ReportLines::appendContactLine(report, ++count, contact.utf8(0), contact.utf8(1), contact.utf8(3),
+                                           contact.utf8(2));
         }
         contact.reset();
     }

@@ -388,6 +388,16 @@ void TestReports::contacts()
                           "   4 AA 6 B   Bea" + blanks(8) + "CA Fresno" + blanks(14),
                           "   5  N 0 ZZ  Zed" + blanks(8) + "CO Denver" + blanks(14)}));
     QCOMPARE(w->contactsWindow->ui->log->textCursor().position(), 0);
+
+    // Cut and padded by characters, not bytes, where the text is not ASCII.
+    addContact(w, "W2ÄÖ", "Zoë-Éléonore", "Saint-Étienne-de-Montluçon", "ÎF");
+    addLog(w, "240105", "12:00:00", "-", "W2ÄÖ", "Zoë-Éléonore", "", "Montluçon", "ÎF", "très bien");
+    w->showContacts();
+    QCOMPARE(reportLines(w->contactsWindow).last(), "   6  W 2 ÄÖ  Zoë-Éléono ÎF Saint-Étienne-de-Mon");
+    w->showDatabase();
+    QCOMPARE(reportLines(w->allLogWindow).value(0),
+             "    1 240105 12:00:00 - W2ÄÖ   Zoë-Éléonore    " + blanks(6) + " ÎF Montluçon" + blanks(16) + " très bien"
+                 + blanks(119));
 }
 
 void TestReports::roster()
