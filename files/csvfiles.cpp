@@ -41,13 +41,15 @@ void Trelvin::saveTable(const QString &table, const QString &header, const QStri
     CsvWriter out(fileName);
     out.append(header);
     const QByteArray select = "SELECT * FROM " + table.toUtf8();
-    Direct::Statement query(fileDb, select.constData());
-    const Direct::Lock lock(fileDb);
-    const int columns = query.columnCount();
-    while (query.next()) {
-        for (int c = 1; c < columns; ++c)
-            out.appendField(query.utf8(c), c == 1);
-        out.endRecord();
+    {
+        Direct::Statement query(fileDb, select.constData());
+        const Direct::Lock lock(fileDb);
+        const int columns = query.columnCount();
+        while (query.next()) {
+            for (int c = 1; c < columns; ++c)
+                out.appendField(query.utf8(c), c == 1);
+            out.endRecord();
+        }
     }
     if (!out.commit()) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
@@ -98,15 +100,15 @@ bool Trelvin::loadTable(const QString &table, const QString &fileName)
         return false;
     }
 
-    // The whole replacement, DROP and CREATE included, is one transaction: an
-    // error part-way leaves the previous rows in place.
+    // The whole replacement is one transaction: an error part-way leaves the
+    // previous rows in place. The rows go into a new table that takes the
+    // old one's name at the end. Written into pages that held no data when
+    // the transaction began, they need no copy in the rollback journal; rows
+    // written over the pages of a table dropped first would, which doubles
+    // what reaches the disk.
     QString failure;
     const QSqlDatabase &db = fileDb;
     fileDb.transaction();
-    // The rows go into a new table that takes the old one's name at the
-    // end. Written into pages that held no data when the transaction began,
-    // they need no copy in the rollback journal; rows written over the pages
-    // of a table dropped first would, which doubles what reaches the disk.
     const QByteArray name(spec.table);
     const QByteArray loading = name + "_loading";
     const QByteArray create = QByteArray(spec.create).replace("IF NOT EXISTS " + name + " ", loading + " ");
