@@ -1,5 +1,7 @@
 #include "data/csv.h"
 
+#include <cstring>
+
 QStringList splitCsvLine(QString line)
 {
     QStringList fields;
@@ -49,6 +51,23 @@ QString csvRecord(const QStringList &values)
     }
     record += QLatin1Char('\n');
     return record;
+}
+
+bool isAscii(QByteArrayView text)
+{
+    // A word at a time: a megabyte slice of a file is checked in one pass.
+    const char *data = text.data();
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    quint64 high = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        high |= word;
+    }
+    for (; i < size; ++i)
+        high |= quint8(data[i]);
+    return (high & 0x8080808080808080ULL) == 0;
 }
 
 void CsvBytes::split(QByteArrayView line)

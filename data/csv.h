@@ -15,6 +15,10 @@ QStringList splitCsvLine(QString line);
 // always one line), values joined by commas, ended by a line feed.
 QString csvRecord(const QStringList &values);
 
+// Whether every byte is below 0x80: such text reads the same as Latin-1
+// and as UTF-8.
+bool isAscii(QByteArrayView text);
+
 // The same split on the bytes of one UTF-8 line, for files of a million
 // lines: the fields land back to back in one reused buffer, and a field with
 // no characters at all is null, as splitCsvLine's null QString is (it binds

@@ -1,12 +1,12 @@
 #include "reports/reportlines.h"
 
+#include "data/csv.h"
+
 #include <QStringList>
 
 namespace ReportLines {
 
 namespace {
-
-bool isAscii(QByteArrayView value);
 
 // Appends the cells of one line to a text. Values are copied in as they are,
 // so a "%" or a quote in the data stays plain text.
@@ -20,20 +20,7 @@ public:
             text.append(QLatin1Char('\n'));
     }
 
-    Line &add(QStringView value, int width)
-    {
-        if (!first)
-            text.append(QLatin1Char(' '));
-        first = false;
-        const qsizetype columns = width < 0 ? -qsizetype(width) : qsizetype(width);
-        const qsizetype fill = columns > value.size() ? columns - value.size() : 0;
-        if (width > 0 && fill > 0)
-            text.resize(text.size() + fill, QLatin1Char(' '));
-        text.append(value);
-        if (width < 0 && fill > 0)
-            text.resize(text.size() + fill, QLatin1Char(' '));
-        return *this;
-    }
+    Line &add(QStringView value, int width) { return pad(value, width); }
 
     Line &add(qint64 value, int width) { return add(QString::number(value), width); }
 
@@ -48,6 +35,15 @@ public:
         }
         if (limit >= 0 && value.size() > limit)
             value = value.first(limit);
+        return pad(QLatin1StringView(value.data(), value.size()), width);
+    }
+
+private:
+    // One cell: a blank after the previous one, then the value padded to
+    // abs(width) columns on the side that the sign of width says.
+    template <typename Text>
+    Line &pad(Text value, int width)
+    {
         if (!first)
             text.append(QLatin1Char(' '));
         first = false;
@@ -55,25 +51,15 @@ public:
         const qsizetype fill = columns > value.size() ? columns - value.size() : 0;
         if (width > 0 && fill > 0)
             text.resize(text.size() + fill, QLatin1Char(' '));
-        text.append(QLatin1StringView(value.data(), value.size()));
+        text.append(value);
         if (width < 0 && fill > 0)
             text.resize(text.size() + fill, QLatin1Char(' '));
         return *this;
     }
 
-private:
     QString &text;
     bool first = true;
 };
-
-bool isAscii(QByteArrayView value)
-{
-    for (const char ch : value) {
-        if (static_cast<unsigned char>(ch) >= 0x80)
-            return false;
-    }
-    return true;
-}
 
 QString twoDigits(int value)
 {

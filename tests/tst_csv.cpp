@@ -12,6 +12,7 @@ private slots:
     void splitsLines();
     void byteSplitMatchesTextSplit();
     void linesAreCutLikeReadLine();
+    void asciiIsToldApart();
 };
 
 void TestCsv::splitsLines_data()
@@ -106,6 +107,18 @@ void TestCsv::linesAreCutLikeReadLine()
         while (!lines.atEnd())
             cut.append(lines.next().toByteArray());
         QCOMPARE(cut, expected);
+    }
+}
+
+void TestCsv::asciiIsToldApart()
+{
+    QVERIFY(isAscii(QByteArrayView()));
+    QVERIFY(isAscii("plain text, longer than one word"));
+    // A byte of 0x80 or more in a whole word and in the tail.
+    for (qsizetype at : {0, 5, 8, 17, 30}) {
+        QByteArray text(31, 'a');
+        text[at] = char(0xc3);
+        QVERIFY2(!isAscii(text), qPrintable(QString::number(at)));
     }
 }
 
