@@ -321,6 +321,8 @@ private:
     void createWindows();
     void createKeyBindings();
     void recreateMembers();
+    // A CSV file that could not be written whole: box and log line.
+    void reportUnwritableFile(const QString &fileName);
     void reportUnreadableRoster(const QString &fileName);
     void saveTable(const QString &table, const QString &header, const QString &fileName);
     bool loadTable(const QString &table, const QString &fileName);

@@ -44,19 +44,19 @@ void Trelvin::saveTable(const QString &table, const QString &header, const QStri
     {
         Direct::Statement query(fileDb, select.constData());
         const Direct::Lock lock(fileDb);
-        const int columns = query.columnCount();
-        while (query.next()) {
-            for (int c = 1; c < columns; ++c)
-                out.appendField(query.utf8(c), c == 1);
-            out.endRecord();
-        }
+        while (query.next())
+            out.appendRecord(query, 1);
     }
-    if (!out.commit()) {
-        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
-                                      QStringLiteral("The File to write could not be Opened."));
-        errorMessage = "File '" + fileName + "' Could not be Opened.";
-        logError();
-    }
+    if (!out.commit())
+        reportUnwritableFile(fileName);
+}
+
+void Trelvin::reportUnwritableFile(const QString &fileName)
+{
+    Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
+                                  QStringLiteral("The File to write could not be Opened."));
+    errorMessage = "File '" + fileName + "' Could not be Opened.";
+    logError();
 }
 
 namespace {

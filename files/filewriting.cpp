@@ -1,5 +1,7 @@
 #include "files/filewriting.h"
 
+#include "data/direct.h"
+
 #include <QSaveFile>
 
 #include <algorithm>
@@ -66,6 +68,14 @@ void CsvWriter::endRecord()
     ++used;
     if (used >= SliceBytes)
         flush();
+}
+
+void CsvWriter::appendRecord(const Direct::Statement &row, int first)
+{
+    const int columns = row.columnCount();
+    for (int c = first; c < columns; ++c)
+        appendField(row.utf8(c), c == first);
+    endRecord();
 }
 
 void CsvWriter::flush()

@@ -5,6 +5,10 @@
 #include <QSaveFile>
 #include <QString>
 
+namespace Direct {
+class Statement;
+}
+
 // A CSV file written record by record in csvRecord's form, through a
 // temporary file that replaces the old one only when every byte was written:
 // a failed write never leaves a half file behind. The text goes out in
@@ -18,6 +22,8 @@ public:
     // turned into blanks.
     void appendField(QByteArrayView value, bool first);
     void endRecord();
+    // A whole record: the columns of the current row from `first` on.
+    void appendRecord(const Direct::Statement &row, int first);
     // Whether the file now holds everything appended.
     bool commit();
 

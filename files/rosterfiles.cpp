@@ -197,20 +197,12 @@ void Trelvin::saveRoster(QString fileName)
     Direct::Statement contact(fileDb, "SELECT  * FROM contact WHERE call=?");
     while (members.next()) {
         contact.bindColumnText(1, members, 0);
-        if (contact.next()) {
-            const int columns = contact.columnCount();
-            for (int c = 1; c < columns; ++c)
-                out.appendField(contact.utf8(c), c == 1);
-            out.endRecord();
-        }
+        if (contact.next())
+            out.appendRecord(contact, 1);
         contact.reset();
     }
-    if (!out.commit()) {
-        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
-                                      QStringLiteral("The File to write could not be Opened."));
-        errorMessage = "File '" + fileName + "' Could not be Opened.";
-        logError();
-    }
+    if (!out.commit())
+        reportUnwritableFile(fileName);
 }
 
 void Trelvin::on_actionLoadRoster_triggered()
