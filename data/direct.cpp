@@ -258,8 +258,10 @@ QStringView Statement::text(int column) const
 }
 
 Lock::Lock(const QSqlDatabase &db)
-    : mutex(handle(db) ? sqlite3_db_mutex(handle(db)) : nullptr)
+    : mutex(nullptr)
 {
+    if (sqlite3 *raw = handle(db))
+        mutex = sqlite3_db_mutex(raw);
     sqlite3_mutex_enter(mutex);
 }
 
