@@ -119,10 +119,13 @@ qint64 countRows(const QSqlDatabase &db, const char *sql)
     return count.next() ? count.integer(0) : 0;
 }
 
-void present(SeeLogs *window)
+// Shows a report window in front; the keyboard stays with the search.
+void present(Trelvin &main, SeeLogs *window)
 {
     window->show();
     window->raise();
+    main.activateWindow();
+    main.ui->search->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace
@@ -264,36 +267,28 @@ void Trelvin::on_actionShow_Net_Log_Select_triggered()
     dateLogWindow->setWindowTitle(QStringLiteral("Net Check-In Log for Date: ") + logDateText
                                   + QStringLiteral(" and Time: ") + logBeginTime + QStringLiteral(" through ")
                                   + logEndTime);
-    present(dateLogWindow);
-    activateWindow();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    present(*this, dateLogWindow);
 }
 
 void Trelvin::on_actionShowTrelvin_triggered()
 {
     allLogWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     showDatabase();
-    present(allLogWindow);
-    activateWindow();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    present(*this, allLogWindow);
 }
 
 void Trelvin::on_actionShowContacts_triggered()
 {
     contactsWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     showContacts();
-    present(contactsWindow);
-    activateWindow();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    present(*this, contactsWindow);
 }
 
 void Trelvin::on_actionShowClubRoster_triggered()
 {
     rosterWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     showRoster();
-    present(rosterWindow);
-    activateWindow();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    present(*this, rosterWindow);
 }
 
 void Trelvin::on_actionShow_QSO_History_Log_triggered()
@@ -303,7 +298,5 @@ void Trelvin::on_actionShow_QSO_History_Log_triggered()
     // the window showed stays.
     if (!ui->call->text().isEmpty())
         showQsoHistory(ui->call->text(), 2);
-    present(qsoWindow);
-    activateWindow();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    present(*this, qsoWindow);
 }
