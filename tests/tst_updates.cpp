@@ -11,6 +11,11 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 const QByteArray Login = "/xml/current/?username=";
@@ -106,6 +111,7 @@ private slots:
     void downloadSaved();
     void failedDownload_data();
     void failedDownload();
+    void downloadOnFullDisk();
     void noServerConfigured();
 
 private:
@@ -315,6 +321,53 @@ void TestUpdates::failedDownload()
         QDir(folder).removeRecursively();
     }
     QTRY_COMPARE(rig.logins(), 2);
+}
+
+void TestUpdates::downloadOnFullDisk()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a file size limit");
+#else
+    Rig rig(false);
+    QVERIFY(rig.startQuiet());
+    const QString target = downloads() + "/Trelvin-2.9.0" + Suffix;
+    QVERIFY(QDir().mkpath(downloads()));
+    {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("an older download");
+    }
+    rig.http.on(VersionPath, answer("Trelvin-2.9.0"));
+    // Small enough to sit in the write buffer until the file is committed.
+    rig.http.on(InstallerDir, answer(QByteArray(5000, 'z')));
+
+    // No file of this process may grow past 2 kB: the disk is full for the
+    // installer, while the small error log still takes its line.
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit full = saved;
+    full.rlim_cur = 2048;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+    rig.w->on_actionCheck_for_Updates_triggered();
+    const bool answered = QTest::qWaitFor([&rig] { return rig.rt.prompter.calls.size() >= 2; });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    QVERIFY(answered);
+
+    QCOMPARE(rig.rt.prompter.titles(), (QStringList{"New Trelvin Version Available!", "Can't Write File"}));
+    QCOMPARE(rig.rt.prompter.calls.last().kind, Prompter::Critical);
+    QCOMPARE(rig.rt.prompter.calls.last().text,
+             QStringLiteral("File Trelvin-2.9.0\nCould not be wrtten to download folder.\n"));
+    const QString line = rig.logLines().last();
+    QVERIFY2(line.startsWith("Download Trelvin Failed: " + target + " could not be written: ") &&
+                 line.size() > int(("Download Trelvin Failed: " + target + " could not be written: ").size()),
+             qPrintable(line));
+    QCOMPARE(readFile(target), QByteArray("an older download"));
+    QCOMPARE(QDir(downloads()).entryList(QDir::Files | QDir::Hidden), QStringList{"Trelvin-2.9.0" + Suffix});
+    QDir(downloads()).removeRecursively();
+    QTRY_COMPARE(rig.logins(), 2);
+#endif
 }
 
 void TestUpdates::noServerConfigured()
