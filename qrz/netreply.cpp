@@ -16,13 +16,17 @@ QString replyFailure(const QNetworkReply *reply)
     // transfer time-out.
     if (reply->error() == QNetworkReply::OperationCanceledError)
         return QStringLiteral("The server did not answer in time.");
+    // Qt's text for an HTTP error quotes the whole address, and a login's
+    // holds the password: the status says enough.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() >= 300))
+        return QStringLiteral("The server answered HTTP %1 %2")
+            .arg(status.toInt())
+            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
+            .trimmed();
     if (reply->error() != QNetworkReply::NoError)
         return reply->errorString();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         return QStringLiteral("The server sent no HTTP status.");
-    return QStringLiteral("The server answered HTTP %1 %2")
-        .arg(status.toInt())
-        .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
-        .trimmed();
+    return QString();
 }

@@ -95,38 +95,45 @@ void Trelvin::connectQRZ()
 void Trelvin::userReadyReadQRZ(QNetworkReply *reply)
 {
     // A request that brought no answer leaves the session as it was.
-    if (!replySucceeded(reply))
+    if (!replySucceeded(reply)) {
+        errorMessage = "QRZ login failed: " + replyFailure(reply);
+        logError();
         return;
-    const QByteArray body = reply->readAll();
-    if (body.isEmpty())
+    }
+
+    const Qrz::LoginReply login = Qrz::parseLogin(reply->readAll());
+    if (login.hasError) {
+        qrzConnected = false;
+        Prompter::instance()->message(Prompter::Warning, QStringLiteral("QRZ Login Error"),
+                                      "Error: " + login.error
+                                          + ".\nWhere:\n   Username is the 'Station' Call.\n   Password is "
+                                            "your QRZ Passwd\nData entered with the 'Station Details' menu "
+                                            "item.\nPlease correct entries and try again.");
+        errorMessage = QStringLiteral("Station Call or QRZ Passwd error connecting to QRZ database.");
+        logError();
         return;
+    }
+    // Whatever answered, it was not the service logging us in.
+    if (!login.failure.isEmpty()) {
+        qrzConnected = false;
+        errorMessage = "QRZ login failed: " + login.failure;
+        logError();
+        return;
+    }
 
     qrzConnected = true;
-    for (const Qrz::Element &element :
-         Qrz::readElements(body, {QStringLiteral("Key"), QStringLiteral("SubExp"), QStringLiteral("Error")})) {
-        if (element.name == QLatin1String("Key")) {
-            qrzKey = element.text;
-        } else if (element.name == QLatin1String("SubExp")) {
-            if (element.text != QLatin1String("non-subscriber")) {
-                stationDialog->ui->expire->setText(Qrz::subscriptionExpiry(element.text));
-            } else {
-                stationDialog->ui->expire->setText(QStringLiteral("Unsubscribed"));
-                Prompter::instance()->message(
-                    Prompter::Warning, QStringLiteral("Non QRZ XML Data Subscriber"),
-                    QStringLiteral("Warning: You are a Non-Subscriber to the QRZ XML Data.\nA subscription is "
-                                   "required to access a complete record.\nYou can only retrieve Call, First Name, "
-                                   "City, & State data\nand are limited to 100 Call Record retrievals a day.\n"));
-            }
-        } else {
-            qrzConnected = false;
-            Prompter::instance()->message(Prompter::Warning, QStringLiteral("QRZ Login Error"),
-                                          "Error: " + element.text
-                                              + ".\nWhere:\n   Username is the 'Station' Call.\n   Password is "
-                                                "your QRZ Passwd\nData entered with the 'Station Details' menu "
-                                                "item.\nPlease correct entries and try again.");
-            errorMessage = QStringLiteral("Station Call or QRZ Passwd error connecting to QRZ database.");
-            logError();
-        }
+    qrzKey = login.key;
+    if (!login.hasSubExp)
+        return;
+    if (login.subExp != QLatin1String("non-subscriber")) {
+        stationDialog->ui->expire->setText(Qrz::subscriptionExpiry(login.subExp));
+    } else {
+        stationDialog->ui->expire->setText(QStringLiteral("Unsubscribed"));
+        Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("Non QRZ XML Data Subscriber"),
+            QStringLiteral("Warning: You are a Non-Subscriber to the QRZ XML Data.\nA subscription is "
+                           "required to access a complete record.\nYou can only retrieve Call, First Name, "
+                           "City, & State data\nand are limited to 100 Call Record retrievals a day.\n"));
     }
 }
 

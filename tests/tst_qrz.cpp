@@ -216,7 +216,27 @@ void TestQrz::loginOutcomes_data()
     // An error page is no answer from the service.
     QTest::newRow("HTTP error") << 500 << QByteArray("<html><body>Internal error</body></html>") << "Disconnected"
                                 << ""
-                                << "OLDKEY" << QStringList() << QStringList{disconnected};
+                                << "OLDKEY" << QStringList()
+                                << QStringList{"QRZ login failed: The server answered HTTP 500 Error", disconnected};
+    // A 200 that is not the service logging us in is no log-in either.
+    const QString notXml = "QRZ login failed: The reply is not QRZ XML data.";
+    QTest::newRow("portal page") << 200
+                                 << QByteArray("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head>"
+                                               "<body>Sign in to the hotel network</body></html>")
+                                 << "Disconnected"
+                                 << ""
+                                 << "OLDKEY" << QStringList() << QStringList{notXml, disconnected};
+    const QByteArray whole = QrzXml::session("CUTKEY");
+    QTest::newRow("cut after the key") << 200 << whole.left(whole.indexOf("</Key>") + 6) << "Disconnected"
+                                       << ""
+                                       << "OLDKEY" << QStringList() << QStringList{notXml, disconnected};
+    QTest::newRow("garbage") << 200 << QByteArray("\x01\x02 garbage \xff") << "Disconnected"
+                             << ""
+                             << "OLDKEY" << QStringList() << QStringList{notXml, disconnected};
+    QTest::newRow("no key") << 200 << QrzXml::session("", "") << "Disconnected"
+                            << ""
+                            << "OLDKEY" << QStringList()
+                            << QStringList{"QRZ login failed: The reply holds no session key.", disconnected};
 }
 
 void TestQrz::loginOutcomes()
@@ -326,7 +346,8 @@ void TestQrz::noNetworkAtStartup()
     writeMain("QrzServer", QStringLiteral("http://127.0.0.1:%1").arg(FakeHttp::closedPort()));
     seedStation(rig.rt, {"K7ABC", "secret", "CO", "40.0", "-105.0", "DN70ma", "-7", "Y"});
     rig.w = rig.rt.start();
-    QTRY_COMPARE(rig.logLines(), QStringList{"QRZ Login Error or No Internet Connection."});
+    QTRY_COMPARE(rig.logLines(),
+                 (QStringList{"QRZ login failed: Connection refused", "QRZ Login Error or No Internet Connection."}));
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.rt.prompter.calls.isEmpty());
     QVERIFY(!rig.w->qrzConnected);
@@ -347,7 +368,10 @@ void TestQrz::silentServerEndsAsFailure()
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
     w->connectQRZ();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.newLogLines(), QStringList{"QRZ Login Error or No Internet Connection."}, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.newLogLines(),
+                              (QStringList{"QRZ login failed: The server did not answer in time.",
+                                           "QRZ Login Error or No Internet Connection."}),
+                              3000);
     QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.http.requests.size(), 1);
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
