@@ -155,7 +155,8 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
 
     // The download handler logs in again when it is done.
     QNetworkReply *download = sendGet(QUrl(serverBase(updateServer) + QLatin1String(InstallerDir) + "/"
-                                           + latestVersion + QLatin1String(InstallerSuffix)));
+                                           + latestVersion + QLatin1String(InstallerSuffix)),
+                                      Net::DownloadLimitBytes, Net::DownloadDeadlineMs);
     qrzReply = download;
     connect(download, &QNetworkReply::finished, this, [this, download] { downloadFinished(download); });
 }

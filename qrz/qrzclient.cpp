@@ -8,9 +8,7 @@
 #include "ui_station.h"
 #include "ui_trelvin.h"
 
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSignalBlocker>
 #include <QSqlQuery>
 #include <QUrl>
@@ -61,11 +59,12 @@ QUrl Trelvin::qrzUrl(const QString &query) const
 
 QNetworkReply *Trelvin::sendGet(const QUrl &url)
 {
-    QNetworkRequest request(url);
-    // A server that accepts and then stays silent must not hang a login or a
-    // roster run.
-    request.setTransferTimeout(networkTimeoutMs);
-    return networkManager->get(request);
+    return sendGet(url, Net::ReplyLimitBytes, networkDeadlineMs);
+}
+
+QNetworkReply *Trelvin::sendGet(const QUrl &url, qint64 maxBytes, int deadlineMs)
+{
+    return Net::limitedGet(networkManager, url, {networkTimeoutMs, deadlineMs, maxBytes});
 }
 
 void Trelvin::connectQRZ()
@@ -280,8 +279,12 @@ void Trelvin::getStation()
 void Trelvin::stationReadyReadQRZ(QNetworkReply *reply)
 {
     // Without an answer the dialog keeps what it shows.
-    if (!replySucceeded(reply))
+    if (!replySucceeded(reply)) {
+        errorMessage = "QRZ look-up of this station " + stationDialog->ui->call->text().toUpper()
+                       + " failed: " + replyFailure(reply);
+        logError();
         return;
+    }
     stationRecord = Qrz::parseStationRecord(reply->readAll());
     if (stationRecord.hasKey)
         qrzKey = stationRecord.key;
