@@ -124,6 +124,10 @@ public:
     QString qrzServer;     // base address of the QRZ XML service
     // A request that makes no progress for this long ends as failed.
     int networkTimeoutMs = 20000;
+    // A request that runs longer than this in all ends as failed, however
+    // steadily it trickles; a GET may name its own size and time limits.
+    int networkDeadlineMs = 60000;
+    QNetworkReply *sendGet(const QUrl &url, qint64 maxBytes, int deadlineMs);
 
     // Roster QRZ batch run.
     QStringList callsignList;

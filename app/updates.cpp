@@ -155,7 +155,8 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
 
     // The download handler logs in again when it is done.
     QNetworkReply *download = sendGet(QUrl(serverBase(updateServer) + QLatin1String(InstallerDir) + "/"
-                                           + latestVersion + QLatin1String(InstallerSuffix)));
+                                           + latestVersion + QLatin1String(InstallerSuffix)),
+                                      Net::DownloadLimitBytes, Net::DownloadDeadlineMs);
     qrzReply = download;
     connect(download, &QNetworkReply::finished, this, [this, download] { downloadFinished(download); });
 }
@@ -181,14 +182,25 @@ void Trelvin::downloadFinished(QNetworkReply *reply)
                               "File " + path + "\nCould not be Opened for writing.\n");
         } else {
             const QByteArray data = reply->readAll();
-            if (file.write(data) != data.size() || !file.commit())
+            // commit() alone may report success when only the last buffered
+            // write failed: flush and check before and after it.
+            bool written = file.write(data) == data.size() && file.flush() && file.error() == QFileDevice::NoError;
+            QString why = file.errorString();
+            if (written) {
+                written = file.commit() && file.error() == QFileDevice::NoError;
+                why = file.errorString();
+            }
+            if (!written) {
                 prompter->message(Prompter::Critical, QStringLiteral("Can't Write File"),
                                   "File " + latestVersion + "\nCould not be wrtten to download folder.\n");
-            else
+                errorMessage = "Download Trelvin Failed: " + path + " could not be written: " + why;
+                logError();
+            } else {
                 prompter->message(Prompter::Information, QStringLiteral("Trelvin Program Downloaded"),
                                   "The latest program version: " + latestVersion
                                       + "\n has been downloaded to your download folder.\nPlease install the "
                                         "program from your download folder.");
+            }
         }
     }
     reply->deleteLater();

@@ -8,9 +8,7 @@
 #include "ui_station.h"
 #include "ui_trelvin.h"
 
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSignalBlocker>
 #include <QSqlQuery>
 #include <QUrl>
@@ -61,11 +59,12 @@ QUrl Trelvin::qrzUrl(const QString &query) const
 
 QNetworkReply *Trelvin::sendGet(const QUrl &url)
 {
-    QNetworkRequest request(url);
-    // A server that accepts and then stays silent must not hang a login or a
-    // roster run.
-    request.setTransferTimeout(networkTimeoutMs);
-    return networkManager->get(request);
+    return sendGet(url, Net::ReplyLimitBytes, networkDeadlineMs);
+}
+
+QNetworkReply *Trelvin::sendGet(const QUrl &url, qint64 maxBytes, int deadlineMs)
+{
+    return Net::limitedGet(networkManager, url, {networkTimeoutMs, deadlineMs, maxBytes});
 }
 
 void Trelvin::connectQRZ()
@@ -95,38 +94,45 @@ void Trelvin::connectQRZ()
 void Trelvin::userReadyReadQRZ(QNetworkReply *reply)
 {
     // A request that brought no answer leaves the session as it was.
-    if (!replySucceeded(reply))
+    if (!replySucceeded(reply)) {
+        errorMessage = "QRZ login failed: " + replyFailure(reply);
+        logError();
         return;
-    const QByteArray body = reply->readAll();
-    if (body.isEmpty())
+    }
+
+    const Qrz::LoginReply login = Qrz::parseLogin(reply->readAll());
+    if (login.hasError) {
+        qrzConnected = false;
+        Prompter::instance()->message(Prompter::Warning, QStringLiteral("QRZ Login Error"),
+                                      "Error: " + login.error
+                                          + ".\nWhere:\n   Username is the 'Station' Call.\n   Password is "
+                                            "your QRZ Passwd\nData entered with the 'Station Details' menu "
+                                            "item.\nPlease correct entries and try again.");
+        errorMessage = QStringLiteral("Station Call or QRZ Passwd error connecting to QRZ database.");
+        logError();
         return;
+    }
+    // Whatever answered, it was not the service logging us in.
+    if (!login.failure.isEmpty()) {
+        qrzConnected = false;
+        errorMessage = "QRZ login failed: " + login.failure;
+        logError();
+        return;
+    }
 
     qrzConnected = true;
-    for (const Qrz::Element &element :
-         Qrz::readElements(body, {QStringLiteral("Key"), QStringLiteral("SubExp"), QStringLiteral("Error")})) {
-        if (element.name == QLatin1String("Key")) {
-            qrzKey = element.text;
-        } else if (element.name == QLatin1String("SubExp")) {
-            if (element.text != QLatin1String("non-subscriber")) {
-                stationDialog->ui->expire->setText(Qrz::subscriptionExpiry(element.text));
-            } else {
-                stationDialog->ui->expire->setText(QStringLiteral("Unsubscribed"));
-                Prompter::instance()->message(
-                    Prompter::Warning, QStringLiteral("Non QRZ XML Data Subscriber"),
-                    QStringLiteral("Warning: You are a Non-Subscriber to the QRZ XML Data.\nA subscription is "
-                                   "required to access a complete record.\nYou can only retrieve Call, First Name, "
-                                   "City, & State data\nand are limited to 100 Call Record retrievals a day.\n"));
-            }
-        } else {
-            qrzConnected = false;
-            Prompter::instance()->message(Prompter::Warning, QStringLiteral("QRZ Login Error"),
-                                          "Error: " + element.text
-                                              + ".\nWhere:\n   Username is the 'Station' Call.\n   Password is "
-                                                "your QRZ Passwd\nData entered with the 'Station Details' menu "
-                                                "item.\nPlease correct entries and try again.");
-            errorMessage = QStringLiteral("Station Call or QRZ Passwd error connecting to QRZ database.");
-            logError();
-        }
+    qrzKey = login.key;
+    if (!login.hasSubExp)
+        return;
+    if (login.subExp != QLatin1String("non-subscriber")) {
+        stationDialog->ui->expire->setText(Qrz::subscriptionExpiry(login.subExp));
+    } else {
+        stationDialog->ui->expire->setText(QStringLiteral("Unsubscribed"));
+        Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("Non QRZ XML Data Subscriber"),
+            QStringLiteral("Warning: You are a Non-Subscriber to the QRZ XML Data.\nA subscription is "
+                           "required to access a complete record.\nYou can only retrieve Call, First Name, "
+                           "City, & State data\nand are limited to 100 Call Record retrievals a day.\n"));
     }
 }
 
@@ -273,8 +279,12 @@ void Trelvin::getStation()
 void Trelvin::stationReadyReadQRZ(QNetworkReply *reply)
 {
     // Without an answer the dialog keeps what it shows.
-    if (!replySucceeded(reply))
+    if (!replySucceeded(reply)) {
+        errorMessage = "QRZ look-up of this station " + stationDialog->ui->call->text().toUpper()
+                       + " failed: " + replyFailure(reply);
+        logError();
         return;
+    }
     stationRecord = Qrz::parseStationRecord(reply->readAll());
     if (stationRecord.hasKey)
         qrzKey = stationRecord.key;

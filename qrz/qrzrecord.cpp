@@ -6,7 +6,7 @@
 
 namespace Qrz {
 
-QList<Element> readElements(const QByteArray &body, const QStringList &wanted)
+QList<Element> readElements(const QByteArray &body, const QStringList &wanted, bool *wellFormed)
 {
     QList<Element> found;
     QXmlStreamReader xml(body);
@@ -23,7 +23,39 @@ QList<Element> readElements(const QByteArray &body, const QStringList &wanted)
             break;
         found.append({name, text});
     }
+    if (wellFormed)
+        *wellFormed = !xml.hasError();
     return found;
+}
+
+LoginReply parseLogin(const QByteArray &body)
+{
+    LoginReply reply;
+    if (body.trimmed().isEmpty()) {
+        reply.failure = QStringLiteral("The reply was empty.");
+        return reply;
+    }
+    bool wellFormed = false;
+    const QList<Element> elements =
+        readElements(body, {QStringLiteral("Key"), QStringLiteral("SubExp"), QStringLiteral("Error")}, &wellFormed);
+    if (!wellFormed) {
+        reply.failure = QStringLiteral("The reply is not QRZ XML data.");
+        return reply;
+    }
+    for (const Element &element : elements) {
+        if (element.name == QLatin1String("Key")) {
+            reply.key = element.text;
+        } else if (element.name == QLatin1String("SubExp")) {
+            reply.subExp = element.text;
+            reply.hasSubExp = true;
+        } else if (!reply.hasError) {
+            reply.error = element.text;
+            reply.hasError = true;
+        }
+    }
+    if (!reply.hasError && reply.key.isEmpty())
+        reply.failure = QStringLiteral("The reply holds no session key.");
+    return reply;
 }
 
 QString licenceClassWord(const QString &upperCaseClass)

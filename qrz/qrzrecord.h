@@ -18,7 +18,22 @@ struct Element {
 // The elements named in `wanted`, in document order, wherever they stand and
 // whatever their namespace. Reading stops at the first malformed spot (an
 // element inside a wanted one counts as malformed); what came before stays.
-QList<Element> readElements(const QByteArray &body, const QStringList &wanted);
+// `wellFormed`, when given, tells whether the body was read to its end.
+QList<Element> readElements(const QByteArray &body, const QStringList &wanted, bool *wellFormed = nullptr);
+
+// What a login reply says. Only a whole document of the service that holds a
+// key is a log-in: a portal page or a cut reply is not.
+struct LoginReply {
+    QString key;
+    QString subExp;
+    bool hasSubExp = false;
+    QString error;
+    bool hasError = false;  // the service refused the login
+    // Why the reply is no log-in when it neither holds a key nor says why.
+    QString failure;
+};
+
+LoginReply parseLogin(const QByteArray &body);
 
 // One station's call record, cleaned up for the contact table.
 struct CallRecord {

@@ -25,6 +25,16 @@ void FakeHttp::on(const QByteArray &prefix, const Response &response)
     responses.insert(prefix, response);
 }
 
+FakeHttp::Response FakeHttp::trickling(const QByteArray &body, int delayMs)
+{
+    Response response;
+    response.body = body;
+    for (int cut = 1; cut < body.size(); ++cut)
+        response.cuts.append(cut);
+    response.pieceDelayMs = delayMs;
+    return response;
+}
+
 quint16 FakeHttp::closedPort()
 {
     QTcpServer probe;
@@ -86,11 +96,19 @@ void FakeHttp::answer(QTcpSocket *socket, const Response &response)
     if (response.silent)
         return;
 
-    QByteArray reason = response.status == 200 ? "OK" : response.status == 404 ? "Not Found" : "Error";
+    QByteArray reason = response.status == 200   ? "OK"
+                        : response.status == 302 ? "Found"
+                        : response.status == 404 ? "Not Found"
+                                                 : "Error";
     QByteArray header = "HTTP/1.1 " + QByteArray::number(response.status) + " " + reason + "\r\n"
-                        + "Content-Type: " + response.contentType + "\r\n"
-                        + "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n"
-                        + "Connection: close\r\n\r\n";
+                        + "Content-Type: " + response.contentType + "\r\n";
+    if (!response.noLength) {
+        const qint64 length = response.announcedLength >= 0 ? response.announcedLength : response.body.size();
+        header += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    }
+    if (!response.location.isEmpty())
+        header += "Location: " + response.location + "\r\n";
+    header += "Connection: close\r\n\r\n";
 
     if (response.truncated) {
         socket->write(header + response.body.left(response.body.size() / 2));

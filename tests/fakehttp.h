@@ -28,7 +28,16 @@ public:
         bool silent = false;
         // Announce the whole body but close after the first half.
         bool truncated = false;
+        // Sent as the Location header (with a 3xx status).
+        QByteArray location;
+        // Content-Length to announce instead of the body's; with `noLength`
+        // none is sent and the body ends where the connection does.
+        qint64 announcedLength = -1;
+        bool noLength = false;
     };
+
+    // The body one byte at a time, `delayMs` apart.
+    static Response trickling(const QByteArray &body, int delayMs);
 
     explicit FakeHttp(QObject *parent = nullptr);
 

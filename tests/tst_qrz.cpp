@@ -6,6 +6,7 @@
 #include "data/schema.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
+#include "qrz/netreply.h"
 #include "qrz/qrzrecord.h"
 #include "ui_contact.h"
 #include "ui_station.h"
@@ -168,6 +169,13 @@ private slots:
     void missingCredentials();
     void noNetworkAtStartup();
     void silentServerEndsAsFailure();
+    void tricklingLoginEnds();
+    void redirects_data();
+    void redirects();
+    void redirectRule_data();
+    void redirectRule();
+    void oversizedReplies_data();
+    void oversizedReplies();
     void serverSettings();
 
     void recordCleanUp_data();
@@ -185,7 +193,7 @@ private slots:
 
     void rosterRun();
     void rosterRunRefusals();
-    void rosterRunSurvivesSilentServer();
+    void rosterRunSurvivesSilentAndTricklingServers();
 };
 
 void TestQrz::loginOutcomes_data()
@@ -216,7 +224,27 @@ void TestQrz::loginOutcomes_data()
     // An error page is no answer from the service.
     QTest::newRow("HTTP error") << 500 << QByteArray("<html><body>Internal error</body></html>") << "Disconnected"
                                 << ""
-                                << "OLDKEY" << QStringList() << QStringList{disconnected};
+                                << "OLDKEY" << QStringList()
+                                << QStringList{"QRZ login failed: The server answered HTTP 500 Error", disconnected};
+    // A 200 that is not the service logging us in is no log-in either.
+    const QString notXml = "QRZ login failed: The reply is not QRZ XML data.";
+    QTest::newRow("portal page") << 200
+                                 << QByteArray("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head>"
+                                               "<body>Sign in to the hotel network</body></html>")
+                                 << "Disconnected"
+                                 << ""
+                                 << "OLDKEY" << QStringList() << QStringList{notXml, disconnected};
+    const QByteArray whole = QrzXml::session("CUTKEY");
+    QTest::newRow("cut after the key") << 200 << whole.left(whole.indexOf("</Key>") + 6) << "Disconnected"
+                                       << ""
+                                       << "OLDKEY" << QStringList() << QStringList{notXml, disconnected};
+    QTest::newRow("garbage") << 200 << QByteArray("\x01\x02 garbage \xff") << "Disconnected"
+                             << ""
+                             << "OLDKEY" << QStringList() << QStringList{notXml, disconnected};
+    QTest::newRow("no key") << 200 << QrzXml::session("", "") << "Disconnected"
+                            << ""
+                            << "OLDKEY" << QStringList()
+                            << QStringList{"QRZ login failed: The reply holds no session key.", disconnected};
 }
 
 void TestQrz::loginOutcomes()
@@ -326,7 +354,8 @@ void TestQrz::noNetworkAtStartup()
     writeMain("QrzServer", QStringLiteral("http://127.0.0.1:%1").arg(FakeHttp::closedPort()));
     seedStation(rig.rt, {"K7ABC", "secret", "CO", "40.0", "-105.0", "DN70ma", "-7", "Y"});
     rig.w = rig.rt.start();
-    QTRY_COMPARE(rig.logLines(), QStringList{"QRZ Login Error or No Internet Connection."});
+    QTRY_COMPARE(rig.logLines(),
+                 (QStringList{"QRZ login failed: Connection refused", "QRZ Login Error or No Internet Connection."}));
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.rt.prompter.calls.isEmpty());
     QVERIFY(!rig.w->qrzConnected);
@@ -347,7 +376,10 @@ void TestQrz::silentServerEndsAsFailure()
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
     w->connectQRZ();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.newLogLines(), QStringList{"QRZ Login Error or No Internet Connection."}, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.newLogLines(),
+                              (QStringList{"QRZ login failed: The server did not answer in time.",
+                                           "QRZ Login Error or No Internet Connection."}),
+                              3000);
     QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.http.requests.size(), 1);
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
@@ -376,6 +408,134 @@ void TestQrz::silentServerEndsAsFailure()
     rig.rt.stop();
     QTest::qWait(50);
     QVERIFY(rig.rt.prompter.calls.isEmpty());
+}
+
+void TestQrz::tricklingLoginEnds()
+{
+    Rig rig;
+    rig.w = rig.rt.start();
+    rig.mark();
+    rig.w->networkDeadlineMs = 400;
+    // Each byte comes well within the idle time-out; the whole would take 30 s.
+    rig.http.on(Login, FakeHttp::trickling(QrzXml::session("SLOWKEY"), 100));
+    rig.station()->call->setText("K7ABC");
+    rig.station()->pwd->setText("secret");
+    rig.w->connectQRZ();
+
+    QTRY_COMPARE(rig.newLogLines(), (QStringList{"QRZ login failed: The server did not finish its answer in time.",
+                                                 "QRZ Login Error or No Internet Connection."}));
+    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
+    QVERIFY(rig.w->qrzKey.isEmpty());
+    QTRY_VERIFY(rig.w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+}
+
+void TestQrz::redirects_data()
+{
+    QTest::addColumn<QByteArray>("location");  // OTHER: the port of a second server
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("log");
+
+    QTest::newRow("another host") << QByteArray("http://localhost:OTHER/xml/current/?username=K7ABC") << ""
+                                  << QStringList{"QRZ login failed: The server sent the request on to "
+                                                 "http://localhost:OTHER/xml/current/; that address was not "
+                                                 "followed.",
+                                                 "QRZ Login Error or No Internet Connection."};
+    // A move on the configured host is the service's own business.
+    QTest::newRow("same host") << QByteArray("/moved/login") << "MOVEDKEY" << QStringList();
+}
+
+void TestQrz::redirects()
+{
+    QFETCH(QByteArray, location);
+    QFETCH(QString, key);
+    QFETCH(QStringList, log);
+
+    Rig rig;
+    FakeHttp other;
+    QVERIFY(other.listen());
+    const QByteArray port = QByteArray::number(other.port());
+    other.on("/", answer(QrzXml::session("FOREIGNKEY")));
+    rig.w = rig.rt.start();
+    rig.mark();
+    FakeHttp::Response moved = answer("");
+    moved.status = 302;
+    moved.location = location.replace("OTHER", port);
+    rig.http.on(Login, moved);
+    rig.http.on("/moved/", answer(QrzXml::session("MOVEDKEY")));
+    rig.station()->call->setText("K7ABC");
+    rig.station()->pwd->setText("secret");
+    rig.w->connectQRZ();
+
+    QTRY_VERIFY(!rig.newLogLines().isEmpty() || !rig.w->qrzKey.isEmpty());
+    QCOMPARE(rig.w->qrzKey, key);
+    QCOMPARE(rig.w->qrzConnected, !key.isEmpty());
+    for (QString &line : log)
+        line.replace("OTHER", port);
+    QCOMPARE(rig.newLogLines(), log);
+    QVERIFY(other.requests.isEmpty());
+}
+
+void TestQrz::redirectRule_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<bool>("allowed");
+
+    QTest::newRow("host in capitals") << "https://xmldata.qrz.com/a" << "https://XMLDATA.QRZ.COM/b" << true;
+    QTest::newRow("up to https") << "http://xmldata.qrz.com/a" << "https://xmldata.qrz.com/a" << true;
+    QTest::newRow("down to http") << "https://xmldata.qrz.com/a" << "http://xmldata.qrz.com/a" << false;
+    QTest::newRow("other host") << "https://xmldata.qrz.com/a" << "https://xmldata.qrz.com.example.net/a" << false;
+}
+
+void TestQrz::redirectRule()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(bool, allowed);
+    QCOMPARE(Net::redirectAllowed(QUrl(from), QUrl(to)), allowed);
+}
+
+void TestQrz::oversizedReplies_data()
+{
+    QTest::addColumn<bool>("announced");
+    QTest::newRow("length announced") << true;
+    QTest::newRow("no length, counted") << false;
+}
+
+void TestQrz::oversizedReplies()
+{
+    QFETCH(bool, announced);
+
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    // A well-formed record that would show, but for its size.
+    Fields padded = fullRecord();
+    padded.append({"bio", QByteArray(int(Net::ReplyLimitBytes) + 1000, 'x')});
+    FakeHttp::Response huge = answer(QrzXml::callsign(padded, "KEY2"));
+    huge.noLength = !announced;
+    rig.http.on(Lookup, huge);
+
+    w->ui->search->setText("w1a");
+    w->ui->call->setText("w1aw");
+    w->ui->lookUpButton->click();
+    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("No answer from QRZ"));
+    QCOMPARE(rig.newLogLines(),
+             QStringList{"QRZ look-up of W1AW failed: The server's reply is larger than 1 MB; it was not read."});
+    QCOMPARE(w->qrzKey, QStringLiteral("KEY1"));
+    QCOMPARE(rig.contact()->fname->text(), QString());
+    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+
+    // A reply just under the limit is an answer.
+    rig.mark();
+    padded.last().second.resize(int(Net::ReplyLimitBytes) - 2000);
+    FakeHttp::Response large = answer(QrzXml::callsign(padded, "KEY3"));
+    large.noLength = !announced;
+    rig.http.on(Lookup, large);
+    w->ui->lookUpButton->click();
+    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Salt Lake City"));
+    QCOMPARE(w->qrzKey, QStringLiteral("KEY3"));
+    QVERIFY(rig.newLogLines().isEmpty());
 }
 
 void TestQrz::serverSettings()
@@ -705,6 +865,7 @@ void TestQrz::stationFetch()
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
     QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
     QCOMPARE(dialog->utc->text(), QStringLiteral("-7"));
+    QCOMPARE(rig.newLogLines(), QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
 }
 
 void TestQrz::stationSave()
@@ -923,27 +1084,34 @@ void TestQrz::rosterRunRefusals()
     QVERIFY(rig.http.requests.isEmpty());
 }
 
-void TestQrz::rosterRunSurvivesSilentServer()
+void TestQrz::rosterRunSurvivesSilentAndTricklingServers()
 {
     Rig rig;
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
     w->networkTimeoutMs = 300;
+    w->networkDeadlineMs = 600;
     const QString list = rig.rt.dataPath() + "/Callsigns-ARC.csv";
     {
         QFile file(list);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("Call\nK1AAA\nW2MUTE\nW3CCC\n");
+        file.write("Call\nK1AAA\nW2MUTE\nW3SLOW\nW4DDD\n");
     }
     rig.http.on(Lookup + "KEY1;callsign=K1AAA", answer(QrzXml::callsign({{"call", "K1AAA"}}, "KEY1")));
     rig.http.on(Lookup + "KEY1;callsign=W2MUTE", silence());
-    rig.http.on(Lookup + "KEY1;callsign=W3CCC", answer(QrzXml::callsign({{"call", "W3CCC"}}, "KEY1")));
+    // A byte every 100 ms never trips the idle time-out.
+    rig.http.on(Lookup + "KEY1;callsign=W3SLOW",
+                FakeHttp::trickling(QrzXml::callsign({{"call", "W3SLOW"}}, "KEY1"), 100));
+    rig.http.on(Lookup + "KEY1;callsign=W4DDD", answer(QrzXml::callsign({{"call", "W4DDD"}}, "KEY1")));
     rig.rt.prompter.paths = QStringList{list};
     w->on_actionQRZClubData_triggered();
 
-    QTRY_COMPARE_WITH_TIMEOUT(w->ui->callsigns->toPlainText(), QStringLiteral("3"), 4000);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
-    QCOMPARE(rig.newLogLines(), QStringList{"Callsign List Error, W2MUTE: The server did not answer in time."});
+    QTRY_COMPARE_WITH_TIMEOUT(w->ui->callsigns->toPlainText(), QStringLiteral("4"), 4000);
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W4DDD"}));
+    QCOMPARE(rig.newLogLines(), (QStringList{"Callsign List Error, W2MUTE: The server did not answer in time.",
+                                             "Callsign List Error, W3SLOW: The server did not finish its answer in "
+                                             "time."}));
+    QVERIFY(w->ui->actionQRZClubData->isEnabled());
 }
 
 QTEST_MAIN(TestQrz)

@@ -11,6 +11,11 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 const QByteArray Login = "/xml/current/?username=";
@@ -102,10 +107,12 @@ private slots:
     void initTestCase();
     void versionOutcomes_data();
     void versionOutcomes();
+    void versionRequestFails_data();
     void versionRequestFails();
     void downloadSaved();
     void failedDownload_data();
     void failedDownload();
+    void downloadOnFullDisk();
     void noServerConfigured();
 
 private:
@@ -209,11 +216,37 @@ void TestUpdates::versionOutcomes()
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 }
 
+void TestUpdates::versionRequestFails_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("reason");  // empty: any
+    QTest::newRow("not on the server") << "404" << "";
+    QTest::newRow("larger than 1 MB") << "huge" << "The server's reply is larger than 1 MB; it was not read.";
+    QTest::newRow("sent to another host") << "elsewhere"
+                                          << "The server sent the request on to "
+                                             "http://localhost:OTHER/projects/Trelvin/Trelvin-Version.txt; that "
+                                             "address was not followed.";
+}
+
 void TestUpdates::versionRequestFails()
 {
+    QFETCH(QString, how);
+    QFETCH(QString, reason);
+
     Rig rig(false);
+    FakeHttp other;
+    QVERIFY(other.listen());
+    other.on("/", answer("Trelvin-9.9.9\n"));
+    reason.replace("OTHER", QString::number(other.port()));
     QVERIFY(rig.startQuiet());
-    rig.http.on(VersionPath, answer("missing", 404));
+    FakeHttp::Response response = answer("missing", 404);
+    if (how == "huge") {
+        response = answer("Trelvin-9.9.9\n" + QByteArray(1024 * 1024, '#'));
+    } else if (how == "elsewhere") {
+        response.status = 302;
+        response.location = QStringLiteral("http://localhost:%1%2").arg(other.port()).arg(VersionPath).toUtf8();
+    }
+    rig.http.on(VersionPath, response);
     rig.w->on_actionCheck_for_Updates_triggered();
     QTRY_COMPARE(rig.rt.prompter.titles(), QStringList{"Download Failed"});
     const auto &box = rig.rt.prompter.calls.first();
@@ -222,6 +255,12 @@ void TestUpdates::versionRequestFails()
     QVERIFY2(box.text.size() > int(strlen("Download of Trelvin current version number failed.\n")),
              "the reason is missing");
     QVERIFY2(rig.logLines().last().startsWith("Download Version Failed: "), qPrintable(rig.logLines().last()));
+    if (!reason.isEmpty()) {
+        QCOMPARE(box.text, "Download of Trelvin current version number failed.\n" + reason);
+        QCOMPARE(rig.logLines().last(), "Download Version Failed: " + reason);
+    }
+    QVERIFY(other.requests.isEmpty());
+    QVERIFY(rig.w->latestVersion.isEmpty());
     QTRY_COMPARE(rig.logins(), 2);
 }
 
@@ -229,8 +268,9 @@ void TestUpdates::downloadSaved()
 {
     Rig rig(false);
     QVERIFY(rig.startQuiet());
+    // Larger than any QRZ or version reply may be.
     QByteArray installer;
-    for (int i = 0; i < 200000; ++i)
+    for (int i = 0; i < 1500000; ++i)
         installer.append(char(i * 7 % 256));
     const QString target = downloads() + "/Trelvin-2.8.0" + Suffix;
     QVERIFY(QDir().mkpath(downloads()));
@@ -242,7 +282,7 @@ void TestUpdates::downloadSaved()
 
     rig.http.on(VersionPath, answer("Trelvin-2.8.0\n"));
     FakeHttp::Response slow = answer(installer);
-    slow.cuts = {1000, 100000};
+    slow.cuts = {1000, 100000, 1200000};
     rig.http.on(InstallerDir, slow);
     rig.w->on_actionCheck_for_Updates_triggered();  // the question defaults to Yes
 
@@ -266,17 +306,28 @@ void TestUpdates::failedDownload_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("title");
-    QTest::newRow("connection lost half-way") << "truncated" << "Download Failed";
-    QTest::newRow("not on the server") << "404" << "Download Failed";
-    QTest::newRow("download folder unusable") << "blocked" << "Can't Open File for Writing";
+    QTest::addColumn<QString>("reason");  // empty: any
+    QTest::newRow("connection lost half-way") << "truncated" << "Download Failed" << "";
+    QTest::newRow("not on the server") << "404" << "Download Failed" << "";
+    QTest::newRow("download folder unusable") << "blocked" << "Can't Open File for Writing" << "";
+    QTest::newRow("larger than 200 MB") << "huge" << "Download Failed"
+                                        << "The server's reply is larger than 200 MB; it was not read.";
+    QTest::newRow("sent to another host") << "elsewhere" << "Download Failed"
+                                          << "The server sent the request on to http://localhost:OTHER/"
+                                             "Trelvin-2.9.0; that address was not followed.";
 }
 
 void TestUpdates::failedDownload()
 {
     QFETCH(QString, how);
     QFETCH(QString, title);
+    QFETCH(QString, reason);
 
     Rig rig(false);
+    FakeHttp other;
+    QVERIFY(other.listen());
+    other.on("/", answer(QByteArray(50000, 'y')));
+    reason.replace("OTHER", QString::number(other.port()));
     QVERIFY(rig.startQuiet());
     const QString folder = downloads();
     const QString target = folder + "/Trelvin-2.9.0" + Suffix;
@@ -296,6 +347,13 @@ void TestUpdates::failedDownload()
     rig.http.on(VersionPath, answer("Trelvin-2.9.0"));
     FakeHttp::Response installer = answer(QByteArray(50000, 'x'), how == "404" ? 404 : 200);
     installer.truncated = how == "truncated";
+    if (how == "huge") {
+        // Refused on its announced length, before any of the body is kept.
+        installer.announcedLength = 250LL * 1024 * 1024;
+    } else if (how == "elsewhere") {
+        installer.status = 302;
+        installer.location = QStringLiteral("http://localhost:%1/Trelvin-2.9.0").arg(other.port()).toUtf8();
+    }
     rig.http.on(InstallerDir, installer);
     rig.w->on_actionCheck_for_Updates_triggered();
 
@@ -309,12 +367,64 @@ void TestUpdates::failedDownload()
     } else {
         QVERIFY2(box.text.startsWith("Download of current version Trelvin failed.\n"), qPrintable(box.text));
         QVERIFY2(rig.logLines().last().startsWith("Download Trelvin Failed: "), qPrintable(rig.logLines().last()));
+        if (!reason.isEmpty()) {
+            QCOMPARE(box.text, "Download of current version Trelvin failed.\n" + reason);
+            QCOMPARE(rig.logLines().last(), "Download Trelvin Failed: " + reason);
+        }
+        QVERIFY(other.requests.isEmpty());
         // Neither a partial file nor a leftover beside the earlier download.
         QCOMPARE(readFile(target), QByteArray("an older download"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"Trelvin-2.9.0" + Suffix});
         QDir(folder).removeRecursively();
     }
     QTRY_COMPARE(rig.logins(), 2);
+}
+
+void TestUpdates::downloadOnFullDisk()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a file size limit");
+#else
+    Rig rig(false);
+    QVERIFY(rig.startQuiet());
+    const QString target = downloads() + "/Trelvin-2.9.0" + Suffix;
+    QVERIFY(QDir().mkpath(downloads()));
+    {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("an older download");
+    }
+    rig.http.on(VersionPath, answer("Trelvin-2.9.0"));
+    // Small enough to sit in the write buffer until the file is committed.
+    rig.http.on(InstallerDir, answer(QByteArray(5000, 'z')));
+
+    // No file of this process may grow past 2 kB: the disk is full for the
+    // installer, while the small error log still takes its line.
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit full = saved;
+    full.rlim_cur = 2048;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+    rig.w->on_actionCheck_for_Updates_triggered();
+    const bool answered = QTest::qWaitFor([&rig] { return rig.rt.prompter.calls.size() >= 2; });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    QVERIFY(answered);
+
+    QCOMPARE(rig.rt.prompter.titles(), (QStringList{"New Trelvin Version Available!", "Can't Write File"}));
+    QCOMPARE(rig.rt.prompter.calls.last().kind, Prompter::Critical);
+    QCOMPARE(rig.rt.prompter.calls.last().text,
+             QStringLiteral("File Trelvin-2.9.0\nCould not be wrtten to download folder.\n"));
+    const QString line = rig.logLines().last();
+    QVERIFY2(line.startsWith("Download Trelvin Failed: " + target + " could not be written: ") &&
+                 line.size() > int(("Download Trelvin Failed: " + target + " could not be written: ").size()),
+             qPrintable(line));
+    QCOMPARE(readFile(target), QByteArray("an older download"));
+    QCOMPARE(QDir(downloads()).entryList(QDir::Files | QDir::Hidden), QStringList{"Trelvin-2.9.0" + Suffix});
+    QDir(downloads()).removeRecursively();
+    QTRY_COMPARE(rig.logins(), 2);
+#endif
 }
 
 void TestUpdates::noServerConfigured()
