@@ -325,9 +325,15 @@ private:
     void createWindows();
     void createKeyBindings();
     void recreateMembers();
-    // A CSV file that could not be written whole: box and log line.
-    void reportUnwritableFile(const QString &fileName);
+    // A CSV file that could not be written whole: box and log line, with the
+    // system's reason when there is one.
+    void reportUnwritableFile(const QString &fileName, const QString &reason = QString());
     void reportUnreadableRoster(const QString &fileName);
+    // A load that took no line: the "Nothing Loaded" box and a log line.
+    void reportNothingLoaded(const QString &fileName, const QString &reason, const QString &kept);
+    // A roster file that could not be read when the club's roster was loaded:
+    // it is not overwritten while the roster in memory is empty.
+    QString unreadRoster;
     void saveTable(const QString &table, const QString &header, const QString &fileName);
     bool loadTable(const QString &table, const QString &fileName);
     // Sends the call-record request of a look-up; the reply fills the Contact

@@ -1,5 +1,6 @@
 #include "data/csv.h"
 
+#include <algorithm>
 #include <cstring>
 
 QStringList splitCsvLine(QString line)
@@ -135,4 +136,73 @@ QByteArrayView LineCutter::next()
     const QByteArrayView line = rest.first(length);
     rest = rest.sliced(length);
     return line;
+}
+
+namespace {
+// Windows-1252 differs from Latin-1 only in 0x80-0x9F; the five codes it
+// leaves undefined keep their Latin-1 meaning.
+constexpr char16_t Windows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 0x80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, // 0x88
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 0x90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, // 0x98
+};
+} // namespace
+
+QString fromWindows1252(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char ch : bytes) {
+        const auto byte = quint8(ch);
+        *out++ = QChar(byte >= 0x80 && byte < 0xA0 ? Windows1252High[byte - 0x80] : char16_t(byte));
+    }
+    return text;
+}
+
+FileText sniffText(QByteArrayView head)
+{
+    if (head.isEmpty())
+        return FileText::Empty;
+    if (head.startsWith("\xff\xfe") || head.startsWith("\xfe\xff"))
+        return FileText::Utf16;
+    qsizetype nuls[2] = {0, 0};
+    qsizetype controls = 0;
+    bool feed = false;
+    bool carriageReturn = false;
+    for (qsizetype i = 0; i < head.size(); ++i) {
+        const auto byte = quint8(head[i]);
+        if (byte >= 0x20 && byte != 0x7f)
+            continue;
+        switch (byte) {
+        case 0:
+            ++nuls[i % 2];
+            break;
+        case '\n':
+            feed = true;
+            break;
+        case '\r':
+            carriageReturn = true;
+            break;
+        // Tab, form feed and the old end-of-file mark Ctrl-Z occur in text files.
+        case '\t':
+        case '\f':
+        case 0x1a:
+            break;
+        default:
+            ++controls;
+        }
+    }
+    if (nuls[0] + nuls[1] > 0) {
+        // UTF-16 puts the NUL half of every ASCII character, line feeds and
+        // commas included, on the same side of each pair.
+        const qsizetype more = std::max(nuls[0], nuls[1]);
+        const qsizetype fewer = std::min(nuls[0], nuls[1]);
+        return more >= 8 * fewer && more >= head.size() / 8 ? FileText::Utf16 : FileText::Binary;
+    }
+    if (controls > 0)
+        return FileText::Binary;
+    if (!feed && carriageReturn)
+        return FileText::CarriageReturns;
+    return FileText::Text;
 }

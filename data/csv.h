@@ -19,6 +19,21 @@ QString csvRecord(const QStringList &values);
 // and as UTF-8.
 bool isAscii(QByteArrayView text);
 
+// Bytes that are not UTF-8 read as Windows-1252, the superset of Latin-1 that
+// Windows editors and spreadsheets write ("Zoë", "São Paulo" as single bytes).
+QString fromWindows1252(QByteArrayView bytes);
+
+// What the first bytes of a file show it to be, judged before any line is
+// taken from it.
+enum class FileText {
+    Empty,
+    Text,            // UTF-8, or an 8-bit code such as Windows-1252
+    Utf16,           // a byte-order mark, or NUL bytes in every other place
+    Binary,          // NUL bytes or control characters no text file holds
+    CarriageReturns, // no line feed at all, but carriage returns: one endless line
+};
+FileText sniffText(QByteArrayView head);
+
 // The same split on the bytes of one UTF-8 line, for files of a million
 // lines: the fields land back to back in one reused buffer, and a field with
 // no characters at all is null, as splitCsvLine's null QString is (it binds

@@ -26,12 +26,36 @@ struct TableFile {
     const char *insert;
     int fields;
     const char *what;
+    // For the box when a file gives nothing: what this file is, what a file
+    // of the other kind is and how many fields its lines have, what was kept.
+    const char *kind;
+    const char *otherKind;
+    int otherFields;
+    const char *kept;
 };
 
-const TableFile ContactsFile{"contact", ContactsHeader, Schema::CreateContact, {Schema::IndexContactCall},
-                             Schema::InsertContact, Schema::ContactFields, "Loading contacts"};
-const TableFile LogFile{"log", LogHeader, Schema::CreateLog, {Schema::IndexLogCall, Schema::IndexLogDate},
-                        Schema::InsertLog, Schema::LogFields, "Loading the net log"};
+const TableFile ContactsFile{"contact",
+                             ContactsHeader,
+                             Schema::CreateContact,
+                             {Schema::IndexContactCall},
+                             Schema::InsertContact,
+                             Schema::ContactFields,
+                             "Loading contacts",
+                             "contacts file",
+                             "net-log file",
+                             Schema::LogFields,
+                             "The contacts were left as they were."};
+const TableFile LogFile{"log",
+                        LogHeader,
+                        Schema::CreateLog,
+                        {Schema::IndexLogCall, Schema::IndexLogDate},
+                        Schema::InsertLog,
+                        Schema::LogFields,
+                        "Loading the net log",
+                        "net-log file",
+                        "contacts or roster file",
+                        Schema::ContactFields,
+                        "The net log was left as it was."};
 } // namespace
 
 void Trelvin::saveTable(const QString &table, const QString &header, const QString &fileName)
@@ -48,14 +72,24 @@ void Trelvin::saveTable(const QString &table, const QString &header, const QStri
             out.appendRecord(query, 1);
     }
     if (!out.commit())
-        reportUnwritableFile(fileName);
+        reportUnwritableFile(fileName, out.errorString());
 }
 
-void Trelvin::reportUnwritableFile(const QString &fileName)
+void Trelvin::reportUnwritableFile(const QString &fileName, const QString &reason)
 {
     Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                   QStringLiteral("The File to write could not be Opened."));
     errorMessage = "File '" + fileName + "' Could not be Opened.";
+    if (!reason.isEmpty())
+        errorMessage += " (" + reason + ")";
+    logError();
+}
+
+void Trelvin::reportNothingLoaded(const QString &fileName, const QString &reason, const QString &kept)
+{
+    Prompter::instance()->message(Prompter::Warning, QStringLiteral("Nothing Loaded"),
+                                  nothingLoadedText(fileName, reason, kept));
+    errorMessage = "Nothing was loaded from '" + fileName + "': " + reason;
     logError();
 }
 
@@ -63,27 +97,41 @@ namespace {
 
 // Inserts every line of the right length; a line of another length is
 // skipped and logged. Returns the reason of the first failed insert.
-QString insertLines(Trelvin &w, const QSqlDatabase &db, Direct::Statement &insert, CsvInput &input, const TableFile &spec,
-                    const QString &fileName)
+QString insertLines(Trelvin &w, const QSqlDatabase &db, Direct::Statement &insert, CsvInput &input,
+                    const TableFile &spec, const QString &fileName, LineTally &tally)
 {
     const Direct::Lock lock(db);
-    int lineNumber = 1;
+    LineLog log([&w](const QString &text) { w.writeError(text); }, fileName,
+                QStringLiteral("... and %1 more lines of '%2' were skipped"));
+    QString failure;
+    qint64 lineNumber = 1;
     while (input.next()) {
         ++lineNumber;
+        if (!input.isBlank()) {
+            ++tally.filled;
+            if (input.size() == spec.otherFields)
+                ++tally.otherKind;
+        }
         if (input.size() != spec.fields) {
-            w.writeError(QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
-                             .arg(fileName)
-                             .arg(lineNumber)
-                             .arg(input.size())
-                             .arg(spec.fields));
+            log.skipped(QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
+                            .arg(fileName)
+                            .arg(lineNumber)
+                            .arg(input.size())
+                            .arg(spec.fields));
             continue;
         }
         for (int k = 0; k < spec.fields; ++k)
             input.bind(insert, k + 1, k);
-        if (!insert.run())
-            return insert.error();
+        if (!insert.run()) {
+            failure = insert.error();
+            break;
+        }
+        ++tally.taken;
+        if (input.converted())
+            log.converted(lineNumber);
     }
-    return QString();
+    log.finish();
+    return failure;
 }
 
 } // namespace
@@ -99,14 +147,22 @@ bool Trelvin::loadTable(const QString &table, const QString &fileName)
         logError();
         return false;
     }
+    // A file that is no text is refused before anything is written.
+    CsvInput input(file);
+    const FileText content = input.content();
+    if (content != FileText::Text) {
+        reportNothingLoaded(fileName, refusalReason(content), QString::fromLatin1(spec.kept));
+        return false;
+    }
 
-    // The whole replacement is one transaction: an error part-way leaves the
-    // previous rows in place. The rows go into a new table that takes the
-    // old one's name at the end. Written into pages that held no data when
-    // the transaction began, they need no copy in the rollback journal; rows
-    // written over the pages of a table dropped first would, which doubles
-    // what reaches the disk.
+    // The whole replacement is one transaction: an error part-way, or a file
+    // that gives no line, leaves the previous rows in place. The rows go into
+    // a new table that takes the old one's name at the end. Written into
+    // pages that held no data when the transaction began, they need no copy
+    // in the rollback journal; rows written over the pages of a table dropped
+    // first would, which doubles what reaches the disk.
     QString failure;
+    LineTally tally;
     const QSqlDatabase &db = fileDb;
     fileDb.transaction();
     const QByteArray name(spec.table);
@@ -120,10 +176,22 @@ bool Trelvin::loadTable(const QString &table, const QString &fileName)
         if (!insert.ok())
             failure = insert.error();
         if (failure.isEmpty()) {
-            CsvInput input(file);
             input.skipLine();
-            failure = insertLines(*this, db, insert, input, spec, fileName);
+            failure = insertLines(*this, db, insert, input, spec, fileName, tally);
         }
+    }
+    if (failure.isEmpty() && tally.taken == 0) {
+        fileDb.rollback();
+        const QString reason = tally.reason(QStringLiteral("This is a %1 (%2 fields a line); a %3 has %4.")
+                                                .arg(QLatin1String(spec.otherKind))
+                                                .arg(spec.otherFields)
+                                                .arg(QLatin1String(spec.kind))
+                                                .arg(spec.fields),
+                                            QStringLiteral("No line has the %1 fields of a %2.")
+                                                .arg(spec.fields)
+                                                .arg(QLatin1String(spec.kind)));
+        reportNothingLoaded(fileName, reason, QString::fromLatin1(spec.kept));
+        return false;
     }
     if (failure.isEmpty() && Direct::exec(db, ("DROP TABLE IF EXISTS " + name).constData(), &failure))
         Direct::exec(db, ("ALTER TABLE " + loading + " RENAME TO " + name).constData(), &failure);

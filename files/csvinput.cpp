@@ -4,11 +4,26 @@
 
 namespace {
 constexpr qsizetype SliceBytes = 1 << 20;
+constexpr qint64 LoggedLines = 100;
 } // namespace
 
 CsvInput::CsvInput(QIODevice &source)
     : device(source)
 {
+}
+
+FileText CsvInput::content()
+{
+    if (!sniffed) {
+        sniffed = true;
+        // Read ahead; fill() goes on after these bytes. Only a slice is
+        // looked at: a file of one endless binary line is not read whole.
+        chunk.resize(SliceBytes);
+        const qint64 got = device.read(chunk.data(), SliceBytes);
+        chunk.resize(qsizetype(std::max<qint64>(got, 0)));
+        sniffedText = sniffText(chunk);
+    }
+    return sniffedText;
 }
 
 bool CsvInput::fill()
@@ -33,8 +48,12 @@ bool CsvInput::fill()
         }
         // One line longer than a slice: read on.
     }
-    if (complete == 0)
+    if (complete == 0) {
+        // At the end the slice's memory goes back at once: the loaders build
+        // their indexes after the last line.
+        chunk = QByteArray();
         return false;
+    }
     const QByteArrayView lines(chunk.constData(), complete);
     // Most files are plain ASCII, which is confirmed far faster than UTF-8.
     chunkValid = isAscii(lines) || lines.isValidUtf8();
@@ -62,9 +81,9 @@ bool CsvInput::next()
     QByteArrayView line;
     if (!nextLine(line))
         return false;
-    decoded = !chunkValid && !line.isValidUtf8();
-    if (decoded)
-        texts = splitCsvLine(QString::fromUtf8(line));
+    recoded = !chunkValid && !line.isValidUtf8();
+    if (recoded)
+        bytes.split(fromWindows1252(line).toUtf8());
     else
         bytes.split(line);
     return true;
@@ -72,8 +91,6 @@ bool CsvInput::next()
 
 QString CsvInput::string(qsizetype k) const
 {
-    if (decoded)
-        return texts.at(k);
     if (bytes.isNull(k))
         return QString();
     const QByteArrayView field = bytes.at(k);
@@ -82,10 +99,68 @@ QString CsvInput::string(qsizetype k) const
 
 void CsvInput::bind(Direct::Statement &statement, int index, qsizetype k) const
 {
-    if (decoded)
-        statement.bindString(index, texts.at(k));
-    else if (bytes.isNull(k))
+    if (bytes.isNull(k))
         statement.bindNull(index);
     else
         statement.bindUtf8Static(index, bytes.at(k));
+}
+
+LineLog::LineLog(Writer writer, const QString &fileName, const QString &skippedSummary)
+    : write(std::move(writer))
+    , file(fileName)
+    , summary(skippedSummary)
+{
+}
+
+void LineLog::skipped(const QString &text)
+{
+    if (++skippedLines <= LoggedLines)
+        write(text);
+}
+
+void LineLog::converted(qint64 lineNumber)
+{
+    if (++convertedLines <= LoggedLines)
+        write(QStringLiteral("File '%1' line %2 is not UTF-8; it was read as Windows-1252 (Latin-1).")
+                  .arg(file)
+                  .arg(lineNumber));
+}
+
+void LineLog::finish()
+{
+    if (skippedLines > LoggedLines)
+        write(summary.arg(skippedLines - LoggedLines).arg(file));
+    if (convertedLines > LoggedLines)
+        write(QStringLiteral("... and %1 more lines of '%2' were read as Windows-1252")
+                  .arg(convertedLines - LoggedLines)
+                  .arg(file));
+}
+
+QString LineTally::reason(const QString &otherKindReason, const QString &noValidLine) const
+{
+    if (filled == 0)
+        return QStringLiteral("The file holds no line after its header.");
+    return 2 * otherKind > filled ? otherKindReason : noValidLine;
+}
+
+QString refusalReason(FileText content)
+{
+    switch (content) {
+    case FileText::Empty:
+        return QStringLiteral("The file is empty.");
+    case FileText::Utf16:
+        return QStringLiteral("The file is UTF-16 text; save it as UTF-8 and load it again.");
+    case FileText::Binary:
+        return QStringLiteral("The file is not text.");
+    case FileText::CarriageReturns:
+        return QStringLiteral("Its lines end in carriage returns alone; save it with line feeds and load it again.");
+    case FileText::Text:
+        break;
+    }
+    return QString();
+}
+
+QString nothingLoadedText(const QString &fileName, const QString &reason, const QString &kept)
+{
+    return "Nothing was loaded from\n" + fileName + "\n\n" + reason + "\n\n" + kept;
 }

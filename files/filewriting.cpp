@@ -14,7 +14,12 @@ constexpr qsizetype SliceBytes = 1 << 20;
 CsvWriter::CsvWriter(const QString &fileName)
     : file(fileName)
 {
-    failed = fileName.isEmpty() || !file.open(QIODevice::WriteOnly);
+    // Unbuffered: the slices below are the buffer. A write that only lands in
+    // QFileDevice's own buffer fails unseen when that goes out at commit(),
+    // and Qt 6.4 then still replaces the old file.
+    failed = fileName.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    if (failed)
+        failure = file.errorString();
     pending.resize(SliceBytes + 4096);
 }
 
@@ -80,14 +85,30 @@ void CsvWriter::appendRecord(const Direct::Statement &row, int first)
 
 void CsvWriter::flush()
 {
-    if (!failed && file.write(pending.constData(), used) != used)
-        failed = true;
+    const char *data = pending.constData();
+    qsizetype left = used;
     used = 0;
+    // A short write is tried again for the rest, which then goes through or
+    // fails with the system's reason (a full disk, a file size limit).
+    while (!failed && left > 0) {
+        const qint64 written = file.write(data, left);
+        if (written <= 0) {
+            failed = true;
+            failure = file.errorString();
+            break;
+        }
+        data += written;
+        left -= written;
+    }
 }
 
 bool CsvWriter::commit()
 {
     flush();
+    if (!failed && (!file.flush() || file.error() != QFileDevice::NoError)) {
+        failed = true;
+        failure = file.errorString();
+    }
     if (failed) {
         if (file.isOpen()) {
             file.cancelWriting();
@@ -95,5 +116,9 @@ bool CsvWriter::commit()
         }
         return false;
     }
-    return file.commit();
+    if (!file.commit() || file.error() != QFileDevice::NoError) {
+        failure = file.errorString();
+        return false;
+    }
+    return true;
 }

@@ -24,8 +24,11 @@ public:
     void endRecord();
     // A whole record: the columns of the current row from `first` on.
     void appendRecord(const Direct::Statement &row, int first);
-    // Whether the file now holds everything appended.
+    // Whether the file now holds everything appended; when not, the old file
+    // is left as it was.
     bool commit();
+    // The system's reason of a failed write or commit.
+    QString errorString() const { return failure; }
 
 private:
     void flush();
@@ -36,4 +39,5 @@ private:
     QByteArray pending;
     qsizetype used = 0;
     bool failed = false;
+    QString failure;
 };

@@ -10,13 +10,15 @@
 #include "ui_trelvin.h"
 
 #include <QCoreApplication>
-#include <limits>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStatusBar>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 const char RosterHeader[] = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
@@ -45,25 +47,76 @@ void Trelvin::reportUnreadableRoster(const QString &fileName)
     logError();
 }
 
+namespace {
+const char RosterKept[] = "The club roster was left as it was.";
+
+// A roster line names a member when its first field holds a call sign, and
+// every call sign has a letter: this keeps the dates of a net-log file and
+// blank lines out of the roster.
+bool namesStation(QByteArrayView call)
+{
+    return std::any_of(call.begin(), call.end(),
+                       [](char ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); });
+}
+
+QString noMemberReason(const LineTally &tally)
+{
+    return tally.reason(QStringLiteral("This is a net-log file (%1 fields a line); a roster file has %2, the first a "
+                                       "call sign.")
+                            .arg(Schema::LogFields)
+                            .arg(Schema::ContactFields),
+                        QStringLiteral("No line starts with a call sign."));
+}
+
+// Counts a roster line into `tally`; true when it names a member.
+bool countMember(const CsvInput &input, LineTally &tally)
+{
+    if (input.isBlank())
+        return false;
+    ++tally.filled;
+    if (input.size() == Schema::LogFields)
+        ++tally.otherKind;
+    if (!namesStation(input.utf8(0)))
+        return false;
+    ++tally.taken;
+    return true;
+}
+} // namespace
+
 void Trelvin::loadMember(QString fileName)
 {
+    // The roster in memory belongs to the club whose file this is, read or not.
     recreateMembers();
+    unreadRoster.clear();
 
     QFile file(fileName);
     if (!fileName.isEmpty() && file.open(QIODevice::ReadOnly)) {
-        memoryDb.transaction();
-        QSqlQuery insert(memoryDb);
-        insert.prepare(QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, ?)"));
-        file.readLine();
-        QList<QString> fields;
-        while (!file.atEnd()) {
-            processLine(file, fields);
-            if (fields.isEmpty())
-                continue;
-            insert.addBindValue(fields.at(0));
-            insert.exec();
+        CsvInput input(file);
+        const FileText content = input.content();
+        LineTally tally;
+        if (content == FileText::Text) {
+            memoryDb.transaction();
+            Direct::Statement insert(memoryDb, "INSERT INTO mbr (id, call) VALUES (NULL, ?)");
+            input.skipLine();
+            while (input.next()) {
+                if (countMember(input, tally)) {
+                    input.bind(insert, 1, 0);
+                    insert.run();
+                }
+            }
+            if (tally.taken > 0)
+                memoryDb.commit();
+            else
+                memoryDb.rollback();
         }
-        memoryDb.commit();
+        // A file with only its header is an empty roster; anything else that
+        // gave no member is kept for the operator to look at.
+        if (content != FileText::Empty && tally.taken == 0 && (content != FileText::Text || tally.filled > 0)) {
+            unreadRoster = fileName;
+            writeError("Roster file '" + fileName + "' gave no member: "
+                       + (content == FileText::Text ? noMemberReason(tally) : refusalReason(content))
+                       + " The roster is empty; the file is left as it is.");
+        }
     } else {
         reportUnreadableRoster(fileName);
     }
@@ -74,24 +127,41 @@ void Trelvin::loadMember(QString fileName)
 
 void Trelvin::loadRoster(QString fileName)
 {
-    recreateMembers();
     if (fileName.isEmpty())
         return;
 
     QFile file(fileName);
-    if (file.open(QIODevice::ReadOnly)) {
-        ui->statusbar->addPermanentWidget(progressBar);
-        ui->statusbar->showMessage(QStringLiteral("Loading Club Roster Data..."));
-        progressBar->setValue(0);
-        progressBar->setMinimum(0);
-        progressBar->setMaximum(int(qMin<qint64>(file.size(), std::numeric_limits<int>::max())));
-        progressBar->show();
-        statusTipsFilter = 0;
+    if (!file.open(QIODevice::ReadOnly)) {
+        reportUnreadableRoster(fileName);
+        return;
+    }
+    // The members are replaced only by a file that gives at least one.
+    CsvInput input(file);
+    const FileText content = input.content();
+    if (content != FileText::Text) {
+        reportNothingLoaded(fileName, refusalReason(content), QString::fromLatin1(RosterKept));
+        return;
+    }
 
-        // One transaction for the whole file: fast, and a failure part-way
-        // leaves the stored contacts as they were.
-        memoryDb.transaction();
-        fileDb.transaction();
+    ui->statusbar->addPermanentWidget(progressBar);
+    ui->statusbar->showMessage(QStringLiteral("Loading Club Roster Data..."));
+    progressBar->setValue(0);
+    progressBar->setMinimum(0);
+    progressBar->setMaximum(int(qMin<qint64>(file.size(), std::numeric_limits<int>::max())));
+    progressBar->show();
+    statusTipsFilter = 0;
+
+    // One transaction on each database for the whole file: fast, and a
+    // failure part-way, or a file without members, leaves the roster and the
+    // stored contacts as they were.
+    memoryDb.transaction();
+    fileDb.transaction();
+    Direct::exec(memoryDb, "DROP TABLE IF EXISTS mbr");
+    Direct::exec(memoryDb, Schema::CreateMbr);
+    LineTally tally;
+    bool stored = true;
+    QString failure;
+    {
         Direct::Statement member(memoryDb, "INSERT INTO mbr (id, call) VALUES (NULL, ?)");
         Direct::Statement find(fileDb, "SELECT * FROM contact WHERE call=?");
         Direct::Statement update(fileDb,
@@ -99,28 +169,35 @@ void Trelvin::loadRoster(QString fileName)
                                  "zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, "
                                  "born=? WHERE id=?");
         Direct::Statement insert(fileDb, Schema::InsertContact);
+        LineLog log([this](const QString &text) { writeError(text); }, fileName,
+                    QStringLiteral("... and %1 more lines of '%2' were skipped or kept without contact data"));
 
-        bool stored = true;
-        QString failure;
         QElapsedTimer sinceRepaint;
         sinceRepaint.start();
-        CsvInput input(file);
         input.skipLine();
-        int lineNumber = 1;
+        qint64 lineNumber = 1;
         while (stored && input.next()) {
             ++lineNumber;
-            if (input.size() == 0)
+            if (!countMember(input, tally)) {
+                if (!input.isBlank())
+                    log.skipped(QStringLiteral("Roster file '%1' line %2 has no call sign in its first field; the "
+                                               "line was skipped.")
+                                    .arg(fileName)
+                                    .arg(lineNumber));
                 continue;
+            }
             input.bind(member, 1, 0);
             member.run();
+            if (input.converted())
+                log.converted(lineNumber);
 
             if (input.size() != Schema::ContactFields) {
-                writeError(QStringLiteral("Roster file '%1' line %2 has %3 fields instead of %4; its contact data "
-                                          "was not stored.")
-                               .arg(fileName)
-                               .arg(lineNumber)
-                               .arg(input.size())
-                               .arg(Schema::ContactFields));
+                log.skipped(QStringLiteral("Roster file '%1' line %2 has %3 fields instead of %4; its contact data "
+                                           "was not stored.")
+                                .arg(fileName)
+                                .arg(lineNumber)
+                                .arg(input.size())
+                                .arg(Schema::ContactFields));
             } else {
                 input.bind(find, 1, 0);
                 if (find.next()) {
@@ -159,28 +236,31 @@ void Trelvin::loadRoster(QString fileName)
                 sinceRepaint.restart();
             }
         }
-        progressBar->setValue(int(qMin<qint64>(input.position(), progressBar->maximum())));
-
-        if (stored && fileDb.commit()) {
-            memoryDb.commit();
-        } else {
-            if (failure.isEmpty())
-                failure = fileDb.lastError().text();
-            fileDb.rollback();
-            memoryDb.commit();
-            Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
-                                          "The contacts database could not store this change:\nLoading roster "
-                                              + fileName + "\n\nThe stored contacts were left as they were.");
-            errorMessage = "Database write failed (Loading roster " + fileName + "): " + failure;
-            logError();
-        }
-
-        ui->statusbar->clearMessage();
-        ui->statusbar->removeWidget(progressBar);
-        statusTipsFilter = statusTips;
-    } else {
-        reportUnreadableRoster(fileName);
+        log.finish();
     }
+    ui->statusbar->clearMessage();
+    ui->statusbar->removeWidget(progressBar);
+    statusTipsFilter = statusTips;
+
+    if (stored && tally.taken == 0) {
+        fileDb.rollback();
+        memoryDb.rollback();
+        reportNothingLoaded(fileName, noMemberReason(tally), QString::fromLatin1(RosterKept));
+    } else if (stored && fileDb.commit()) {
+        memoryDb.commit();
+    } else {
+        if (failure.isEmpty())
+            failure = fileDb.lastError().text();
+        fileDb.rollback();
+        memoryDb.commit();
+        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
+                                      "The contacts database could not store this change:\nLoading roster " + fileName
+                                          + "\n\nThe stored contacts were left as they were.");
+        errorMessage = "Database write failed (Loading roster " + fileName + "): " + failure;
+        logError();
+    }
+    if (tally.taken > 0)
+        unreadRoster.clear();
 
     if (rosterWindow->isVisible())
         showRoster();
@@ -190,11 +270,28 @@ void Trelvin::loadRoster(QString fileName)
 
 void Trelvin::saveRoster(QString fileName)
 {
+    // The file holds the members' contact data: written from a database that
+    // is not open it would lose them all.
+    Direct::Statement members(memoryDb, Schema::MembersBySuffix);
+    // The columns by name: a table that lacks one fails here instead of
+    // writing records short of fields.
+    Direct::Statement contact(fileDb, "SELECT id, call, name, last, class, expire, address, city, state, zip, country, "
+                                      "email, phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE call=?");
+    if (!fileDb.isOpen() || !members.ok() || !contact.ok()) {
+        reportUnwritableFile(fileName,
+                             QStringLiteral("the contacts database is not open; the file was left as it was"));
+        return;
+    }
+    // Nor is a roster file that could not be read replaced by an empty roster.
+    if (fileName == unreadRoster && !members.next()) {
+        writeError("Roster file '" + fileName + "' was left as it was: it could not be read and the roster is empty.");
+        return;
+    }
+    members.reset();
+
     CsvWriter out(fileName);
     out.append(QString::fromLatin1(RosterHeader));
     const Direct::ReadTransaction snapshot(fileDb);
-    Direct::Statement members(memoryDb, Schema::MembersBySuffix);
-    Direct::Statement contact(fileDb, "SELECT  * FROM contact WHERE call=?");
     while (members.next()) {
         contact.bindColumnText(1, members, 0);
         if (contact.next())
@@ -202,7 +299,7 @@ void Trelvin::saveRoster(QString fileName)
         contact.reset();
     }
     if (!out.commit())
-        reportUnwritableFile(fileName);
+        reportUnwritableFile(fileName, out.errorString());
 }
 
 void Trelvin::on_actionLoadRoster_triggered()

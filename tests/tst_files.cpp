@@ -8,9 +8,14 @@
 #include "viewer/seefile.h"
 
 #include <QProgressBar>
+#include <QStringEncoder>
 #include <QRandomGenerator>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 const QString rosterHeader = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
@@ -70,6 +75,67 @@ void writeFile(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every row of a table, columns joined, in id order.
+QStringList tableRows(const QSqlDatabase &db, const QString &table)
+{
+    QStringList rows;
+    QSqlQuery q("SELECT * FROM " + table + " ORDER BY id", db);
+    while (q.next()) {
+        QStringList values;
+        for (int c = 0; c < q.record().count(); ++c)
+            values.append(q.value(c).isNull() ? QStringLiteral("<null>") : q.value(c).toString());
+        rows.append(values.join('|'));
+    }
+    return rows;
+}
+
+QByteArray utf16(const QByteArray &utf8, QStringConverter::Encoding encoding, bool bom)
+{
+    QStringEncoder encoder(encoding, bom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+    return encoder.encode(QString::fromUtf8(utf8));
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+// Lets no file of this process grow past `bytes` while it lives, as a full
+// file system does; the signal that would end the process is ignored.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &previous);
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = previous;
+        limit.rlim_cur = bytes;
+        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+    bool active = false;
+
+private:
+    rlimit previous{};
+    void (*previousHandler)(int) = nullptr;
+};
+
+const QByteArray logLine = "\"261207\",\"19:06:00\",\"-\",\"K7ABC\",\"Ann\",\"\",\"Provo\",\"UT\",\"\"\n";
+
 const QStringList obrien{"W1AW", "Pat \"Bud\"", "O'Brien, Jr", "Extra", "2030-01-01", "1 Main St", "Zoë Springs",
                          "CT", "06111", "USA", "pat@example.org", "8605551234", "41.71", "-72.72", "FN31pr", "user",
                          "-5", "Y", "1950"};
@@ -95,6 +161,16 @@ private slots:
     void cancelledDialogsDoNothing();
     void membershipKeys();
     void clubSwitch();
+    void nothingLoadedKeepsTable_data();
+    void nothingLoadedKeepsTable();
+    void lineLogIsCapped();
+    void latin1LinesAreConverted();
+    void failedRosterLoadKeepsMembers_data();
+    void failedRosterLoadKeepsMembers();
+    void unreadableRosterAtStartIsKept_data();
+    void unreadableRosterAtStartIsKept();
+    void closedDatabaseKeepsRosterFile();
+    void fullFileSystemKeepsOldFile();
 
 private:
     std::unique_ptr<Runtime> rt;
@@ -174,10 +250,12 @@ void TestFiles::rosterLoadMergesFieldByField()
              (QStringList{"W1AW", "K7NEW", "N0SHORT", "K7END"}));
     QVERIFY2(rt->readData("errorLog.txt").contains("line 4 has 3 fields"), qPrintable(rt->readData("errorLog.txt")));
 
-    // A header alone gives an empty roster and changes no contact.
+    // A header alone loads nothing: the roster and the contacts stay.
     writeFile(path, rosterHeader.toUtf8());
     w->loadRoster(path);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
+    QCOMPARE(rt->prompter.titles(), QStringList{"Nothing Loaded"});
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"),
+             (QStringList{"W1AW", "K7NEW", "N0SHORT", "K7END"}));
     QCOMPARE(contactRow(w, "W1AW").at(1), QStringLiteral("Hi"));
 }
 
@@ -210,7 +288,7 @@ void TestFiles::failedWriteKeepsOldFile()
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
     QCOMPARE(rt->prompter.calls.first().text, QStringLiteral("The File to write could not be Opened."));
     QCOMPARE(readFile(path), QStringLiteral("old roster\n"));
-    QVERIFY(rt->readData("errorLog.txt").endsWith("File '" + path + "' Could not be Opened.\n"));
+    QVERIFY(rt->readData("errorLog.txt").contains("File '" + path + "' Could not be Opened. ("));
 
     rt->prompter.clear();
     rt->prompter.paths = QStringList{path};
@@ -279,11 +357,11 @@ void TestFiles::netLogRoundTripAndShortLine()
     QCOMPARE(column(w->fileDb, "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='log' ORDER BY name"),
              (QStringList{"log_call", "log_date"}));
 
-    // A header alone leaves the log empty.
+    // A header alone loads nothing and keeps the log.
     writeFile(path, "\"Date\"\n");
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadTrelvin_triggered();
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log"), QStringList{"0"});
+    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log"), QStringList{"2"});
 }
 
 void TestFiles::failedLoadKeepsRows()
@@ -314,8 +392,8 @@ void TestFiles::failedLoadKeepsRows()
 
 void TestFiles::loadKeepsNullEmptyAndBadBytes()
 {
-    // An unquoted empty field is stored as NULL, a quoted one as ''; bytes
-    // that are not UTF-8 become replacement characters, as a QString read gives.
+    // An unquoted empty field is stored as NULL, a quoted one as ''; a line
+    // that is not UTF-8 is read as Windows-1252, carriage returns dropped.
     const QByteArray bad("\"K7BAD\",\"Ma\xffx\",\"\xe2\x82\r\xac\"" + QByteArray(",\"\"").repeated(16) + "\n");
     const QString path = rt->dataPath() + "/Contacts-null.csv";
     writeFile(path, "header\n\"K7ABC\",,\"\",\"E\"" + QByteArray(",").repeated(15) + "\n" + bad);
@@ -325,9 +403,7 @@ void TestFiles::loadKeepsNullEmptyAndBadBytes()
     QCOMPARE(column(w->fileDb, "SELECT typeof(name) || typeof(last) || class || typeof(born) FROM contact "
                                "WHERE call = 'K7ABC'"),
              QStringList{"nulltextEnull"});
-    const QStringList expected = splitCsvLine(QString::fromUtf8(bad));
-    QCOMPARE(contactRow(w, "K7BAD").mid(0, 3), expected.mid(0, 3));
-    QVERIFY(contactRow(w, "K7BAD").at(1).contains(QChar::ReplacementCharacter));
+    QCOMPARE(contactRow(w, "K7BAD").mid(0, 3), (QStringList{"K7BAD", "Ma\u00ffx", "\u00e2\u201a\u00ac"}));
 }
 
 void TestFiles::bulkWayFollowsTheLibrary()
@@ -440,6 +516,317 @@ void TestFiles::clubSwitch()
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"W1AW"});
     QCOMPARE(readFile(rt->dataPath() + "/Roster-QRP.csv"), rosterHeader);
+}
+
+void TestFiles::nothingLoadedKeepsTable_data()
+{
+    QTest::addColumn<bool>("contacts"); // loaded as contacts, else as the net log
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+
+    const QString empty = "The file is empty.";
+    const QString headerOnly = "The file holds no line after its header.";
+    const QString notText = "The file is not text.";
+    const QString utf16Text = "The file is UTF-16 text; save it as UTF-8 and load it again.";
+    const QString returns = "Its lines end in carriage returns alone; save it with line feeds and load it again.";
+    for (const bool contacts : {true, false}) {
+        const QByteArray good = contacts ? csvRecord(obrien).toUtf8() : logLine;
+        const QByteArray file = "header\n" + good + good;
+        const char *load = contacts ? "contacts: " : "net log: ";
+        const auto row = [load](const char *name) -> QTestData & {
+            return QTest::newRow(qPrintable(load + QString(name)));
+        };
+        row("0 bytes") << contacts << QByteArray() << empty;
+        row("header only") << contacts << QByteArray("header\n") << headerOnly;
+        row("UTF-16 with byte-order mark") << contacts << utf16(file, QStringConverter::Utf16LE, true) << utf16Text;
+        row("lines of another length") << contacts << QByteArray("header\n\"a\",\"b\"\n\"c\"\n")
+                                       << (contacts ? "No line has the 19 fields of a contacts file."
+                                                    : "No line has the 9 fields of a net-log file.");
+        // Both loads go through the same checks; the rest once (the
+        // classification itself is tested in tst_csv).
+        if (!contacts)
+            continue;
+        row("blank lines only") << contacts << QByteArray("header\n\n\r\n\n") << headerOnly;
+        row("one line longer than a slice") << contacts << QByteArray(3 << 20, 'x') << headerOnly;
+        row("carriage returns only") << contacts << QByteArray(file).replace('\n', '\r') << returns;
+        row("random bytes") << contacts << randomBytes(4096, 7) << notText;
+    }
+    QTest::newRow("net-log file as contacts")
+        << true << "header\n" + logLine.repeated(3)
+        << "This is a net-log file (9 fields a line); a contacts file has 19.";
+    QTest::newRow("contacts file as net log")
+        << false << "header\n" + csvRecord(obrien).toUtf8().repeated(3)
+        << "This is a contacts or roster file (19 fields a line); a net-log file has 9.";
+}
+
+void TestFiles::nothingLoadedKeepsTable()
+{
+    QFETCH(bool, contacts);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+
+    addContact(w, obrien);
+    addContact(w, {"K7ABC", "Ann", "", "", "", "", "Provo", "UT"});
+    addContact(w, {"N0ONE"});
+    QSqlQuery q(w->fileDb);
+    QVERIFY(q.exec("INSERT INTO log VALUES (NULL, '261207', '19:01:02', 'T', 'W1AW', 'Pat', '', 'Newington', 'CT', "
+                   "'')"));
+    QVERIFY(q.exec("INSERT INTO log VALUES (NULL, '261207', '19:02:00', '-', 'K7ABC', 'Ann', '', 'Provo', 'UT', "
+                   "NULL)"));
+    const QStringList contactRows = tableRows(w->fileDb, "contact");
+    const QStringList logRows = tableRows(w->fileDb, "log");
+    const QString schema = "SELECT type || name || tbl_name FROM sqlite_master ORDER BY name";
+    const QStringList tables = column(w->fileDb, schema);
+
+    const QString path = rt->dataPath() + "/Load-this.csv";
+    writeFile(path, bytes);
+    rt->prompter.paths = QStringList{path};
+    if (contacts)
+        w->on_actionLoadContacts_triggered();
+    else
+        w->on_actionLoadTrelvin_triggered();
+
+    QCOMPARE(rt->prompter.titles(), QStringList{"Nothing Loaded"});
+    QCOMPARE(rt->prompter.calls.first().kind, Prompter::Warning);
+    QCOMPARE(rt->prompter.calls.first().text,
+             "Nothing was loaded from\n" + path + "\n\n" + reason + "\n\n"
+                 + (contacts ? "The contacts were left as they were." : "The net log was left as it was."));
+    QCOMPARE(tableRows(w->fileDb, "contact"), contactRows);
+    QCOMPARE(tableRows(w->fileDb, "log"), logRows);
+    QCOMPARE(column(w->fileDb, schema), tables);
+    const QString log = rt->readData("errorLog.txt");
+    QVERIFY2(log.contains("Nothing was loaded from '" + path + "': " + reason + "\n"), qPrintable(log));
+}
+
+void TestFiles::lineLogIsCapped()
+{
+    // A contacts export loaded as the net log: every line is skipped, but
+    // the log names only the first hundred and counts the rest.
+    const QString path = rt->dataPath() + "/Contacts-export.csv";
+    writeFile(path, "header\n" + csvRecord(obrien).toUtf8().repeated(250));
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadTrelvin_triggered();
+    QStringList lines = rt->readData("errorLog.txt").split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.filter(" has 19 fields instead of 9; the line was skipped.").size(), 100);
+    QVERIFY(lines.filter("line 101 has").size() == 1 && lines.filter("line 102 has").isEmpty());
+    QVERIFY(lines.at(lines.size() - 2).endsWith("... and 150 more lines of '" + path + "' were skipped"));
+
+    // Lines read as Windows-1252 are named the same way, a hundred at most.
+    QByteArray latin = "header\n";
+    for (int i = 0; i < 130; ++i)
+        latin += csvRecord({"K" + QString::number(i) + "X", "Zoë", "", "", "", "", "", "", "", "", "", "", "", "",
+                            "", "", "", "", ""})
+                     .toLatin1();
+    writeFile(path, latin);
+    rt->prompter.clear();
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM contact WHERE name = 'Zoë'"), QStringList{"130"});
+    lines = rt->readData("errorLog.txt").split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.filter(" is not UTF-8; it was read as Windows-1252 (Latin-1).").size(), 100);
+    QVERIFY(lines.last().endsWith("... and 30 more lines of '" + path + "' were read as Windows-1252"));
+}
+
+void TestFiles::latin1LinesAreConverted()
+{
+    // Line 2 is UTF-8, line 3 Windows-1252 with its curly quotes and euro sign.
+    QStringList sao = obrien;
+    sao[0] = "PY2ABC";
+    sao[1] = "Zoë";
+    sao[5] = "R. Boa Vista €5";
+    sao[6] = "São Paulo";
+    QByteArray latin = csvRecord(sao).toLatin1();
+    latin.replace("Boa Vista ?", "\x93" "Boa Vista\x94 \x80");
+    sao[5] = "R. “Boa Vista” €5";
+    const QString path = rt->dataPath() + "/Contacts-latin.csv";
+    writeFile(path, "header\n" + csvRecord(obrien).toUtf8() + latin);
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(contactRow(w, "W1AW"), obrien);
+    QCOMPARE(contactRow(w, "PY2ABC"), sao);
+    QString log = rt->readData("errorLog.txt");
+    QVERIFY2(log.contains("File '" + path + "' line 3 is not UTF-8; it was read as Windows-1252 (Latin-1).\n"),
+             qPrintable(log));
+    QVERIFY(!log.contains("line 2 is not UTF-8"));
+
+    // The net log and the roster read such lines the same way.
+    const QString logPath = rt->dataPath() + "/Trelvin-latin.csv";
+    writeFile(logPath,
+              "header\n\"261207\",\"19:06:00\",\"-\",\"PY2ABC\",\"Zo\xeb\",\"\",\"S\xe3o Paulo\",\"SP\",\"\"\n");
+    rt->prompter.paths = QStringList{logPath};
+    w->on_actionLoadTrelvin_triggered();
+    QCOMPARE(column(w->fileDb, "SELECT name || '/' || city FROM log"), QStringList{"Zoë/São Paulo"});
+
+    QSqlQuery(w->fileDb).exec("DELETE FROM contact");
+    const QString rosterPath = rt->dataPath() + "/Roster-LATIN.csv";
+    writeFile(rosterPath,
+              rosterHeader.toUtf8() + csvRecord(sao).toUtf8().replace("São", "S\xe3o").replace("“", "\x93"));
+    w->loadRoster(rosterPath);
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"PY2ABC"});
+    QCOMPARE(contactRow(w, "PY2ABC").at(6), QStringLiteral("São Paulo"));
+    log = rt->readData("errorLog.txt");
+    QVERIFY(log.contains("File '" + rosterPath + "' line 2 is not UTF-8; it was read as Windows-1252 (Latin-1).\n"));
+}
+
+void TestFiles::failedRosterLoadKeepsMembers_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // null: no file there
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("reason");
+
+    const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8();
+    QTest::newRow("no such file") << QByteArray() << "Can't Open File" << QString();
+    QTest::newRow("0 bytes") << QByteArray("") << "Nothing Loaded" << "The file is empty.";
+    QTest::newRow("header only") << rosterHeader.toUtf8() << "Nothing Loaded"
+                                 << "The file holds no line after its header.";
+    QTest::newRow("random bytes") << randomBytes(4096, 3) << "Nothing Loaded" << "The file is not text.";
+    QTest::newRow("UTF-16") << utf16(roster, QStringConverter::Utf16LE, true) << "Nothing Loaded"
+                            << "The file is UTF-16 text; save it as UTF-8 and load it again.";
+    QTest::newRow("net-log file") << "header\n" + logLine.repeated(2) << "Nothing Loaded"
+                                  << "This is a net-log file (9 fields a line); a roster file has 19, the first a "
+                                     "call sign.";
+    QTest::newRow("no call signs") << QByteArray("header\n\"\",\"Ann\"\n\"1234\"\n") << "Nothing Loaded"
+                                   << "No line starts with a call sign.";
+}
+
+void TestFiles::failedRosterLoadKeepsMembers()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, title);
+    QFETCH(QString, reason);
+
+    addContact(w, obrien);
+    addContact(w, {"K7ABC", "Ann", "", "", "", "", "Provo", "UT"});
+    addMember(w, "W1AW");
+    addMember(w, "K7ABC");
+    const QStringList contacts = tableRows(w->fileDb, "contact");
+    const QString path = rt->dataPath() + "/Roster-OTHER.csv";
+    if (!bytes.isNull())
+        writeFile(path, bytes);
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadRoster_triggered();
+
+    QCOMPARE(rt->prompter.titles(), QStringList{title});
+    if (!reason.isEmpty())
+        QCOMPARE(rt->prompter.calls.first().text,
+                 "Nothing was loaded from\n" + path + "\n\n" + reason + "\n\nThe club roster was left as it was.");
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+    QCOMPARE(tableRows(w->fileDb, "contact"), contacts);
+    QVERIFY(!w->progressBar->isVisible());
+
+    // The members are still there to be written at exit.
+    w->on_actionExit_triggered();
+    const QString saved = readFile(rt->dataPath() + "/Roster-ARC.csv");
+    QCOMPARE(saved.count('\n'), 3);
+    QVERIFY(saved.endsWith(csvRecord(obrien)));
+}
+
+void TestFiles::unreadableRosterAtStartIsKept_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+
+    const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8();
+    QTest::newRow("random bytes") << randomBytes(40000, 5) << "The file is not text.";
+    QTest::newRow("UTF-16") << utf16(roster, QStringConverter::Utf16LE, false)
+                            << "The file is UTF-16 text; save it as UTF-8 and load it again.";
+    QTest::newRow("net-log file") << "header\n" + logLine.repeated(2)
+                                  << "This is a net-log file (9 fields a line); a roster file has 19, the first a "
+                                     "call sign.";
+}
+
+void TestFiles::unreadableRosterAtStartIsKept()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+
+    const QString path = rt->dataPath() + "/Roster-ARC.csv";
+    writeFile(path, bytes);
+    w = rt->start();
+    QVERIFY(!rt->prompter.titles().contains("Nothing Loaded"));
+    QVERIFY(!rt->prompter.titles().contains("Can't Open File"));
+    QCOMPARE(column(w->memoryDb, "SELECT COUNT(*) FROM mbr"), QStringList{"0"});
+    QVERIFY(rt->readData("errorLog.txt")
+                .contains("Roster file '" + path + "' gave no member: " + reason
+                          + " The roster is empty; the file is left as it is.\n"));
+
+    // An empty roster does not overwrite the file at exit...
+    w->on_actionExit_triggered();
+    QCOMPARE(fileBytes(path), bytes);
+    QVERIFY(rt->readData("errorLog.txt")
+                .contains("Roster file '" + path + "' was left as it was: it could not be read and the roster is "
+                          "empty.\n"));
+
+    // ...but members added during the net are written.
+    w = rt->start();
+    addContact(w, obrien);
+    w->ui->call->setText("W1AW");
+    w->enableMemberStatus();
+    w->on_actionExit_triggered();
+    QCOMPARE(readFile(path), rosterHeader + csvRecord(obrien));
+}
+
+void TestFiles::closedDatabaseKeepsRosterFile()
+{
+    const QString path = rt->dataPath() + "/Roster-ARC.csv";
+    const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8() + "\"K7ABC\"\n";
+    writeFile(path, roster);
+    rt->stop();
+    writeFile(rt->dataPath() + "/Contacts.db", "operator notes, not a database\n");
+    w = rt->start();
+    QVERIFY(!w->fileDb.isOpen());
+    QCOMPARE(column(w->memoryDb, "SELECT COUNT(*) FROM mbr"), QStringList{"2"});
+    rt->prompter.clear();
+
+    w->on_actionExit_triggered();
+    QCOMPARE(fileBytes(path), roster);
+    QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
+    QVERIFY(rt->readData("errorLog.txt")
+                .contains("File '" + path + "' Could not be Opened. (the contacts database is not open; the file "
+                                            "was left as it was)\n"));
+}
+
+void TestFiles::fullFileSystemKeepsOldFile()
+{
+    // A few kilobytes stay in QFileDevice's buffer until the file is closed;
+    // a failure there must still count.
+    w->fileDb.transaction();
+    for (int i = 0; i < 60; ++i) {
+        QStringList values = obrien;
+        values[0] = "K" + QString::number(i) + "ABC";
+        addContact(w, values);
+        addMember(w, values[0]);
+    }
+    w->fileDb.commit();
+    const QString roster = rt->dataPath() + "/Roster-FULL.csv";
+    const QString contacts = rt->dataPath() + "/Contacts-FULL.csv";
+    writeFile(roster, "old roster\n");
+    writeFile(contacts, "old contacts\n");
+    // The error log must stay below the limit to take the report.
+    QVERIFY(QFile::resize(rt->dataPath() + "/errorLog.txt", 0));
+    {
+        const FileSizeLimit limit(4096);
+        QVERIFY(limit.active);
+        w->saveRoster(roster);
+        rt->prompter.paths = QStringList{contacts};
+        w->on_actionSaveContacts_triggered();
+    }
+    QCOMPARE(rt->prompter.titles(), (QStringList{"Can't Open File", "Can't Open File"}));
+    QCOMPARE(fileBytes(roster), QByteArray("old roster\n"));
+    QCOMPARE(fileBytes(contacts), QByteArray("old contacts\n"));
+    const QString log = rt->readData("errorLog.txt");
+    QVERIFY2(log.contains("File '" + roster + "' Could not be Opened. (File too large)\n"), qPrintable(log));
+    QVERIFY2(log.contains("File '" + contacts + "' Could not be Opened. (File too large)\n"), qPrintable(log));
+    QCOMPARE(QDir(rt->dataPath()).entryList(QStringList{"*FULL*"}),
+             (QStringList{"Contacts-FULL.csv", "Roster-FULL.csv"}));
+
+    // Without the limit the same saves go through.
+    rt->prompter.clear();
+    w->saveRoster(roster);
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(readFile(roster).count('\n'), 61);
 }
 
 QTEST_MAIN(TestFiles)
