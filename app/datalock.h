@@ -25,6 +25,8 @@ public:
     QString directory() const { return held; }
 
     static QString lockFileName(const QString &dir);
+    // Who holds `dir`, as "process 4242 on 'shack-pc'"; empty when unknown.
+    static QString holderOf(const QString &dir);
 
 private:
     std::unique_ptr<QLockFile> lock;

@@ -11,7 +11,15 @@ const QString AlreadyRunningTitle = QStringLiteral("Trelvin Already Running");
 
 QString inUseText(const QString &dir)
 {
-    return "Another copy of Trelvin is using the data directory\n'" + dir + "'.\n\n";
+    const QString holder = DataLock::holderOf(dir);
+    return "Another copy of Trelvin" + (holder.isEmpty() ? QString() : " (" + holder + ")")
+           + " is using the data directory\n'" + dir + "'.\n\n";
+}
+
+// A copy on another computer sharing the directory cannot be checked from here.
+QString staleHint(const QString &dir)
+{
+    return "\n\nIf no other copy is running, delete\n'" + DataLock::lockFileName(dir) + "'\nand try again.";
 }
 } // namespace
 
@@ -82,7 +90,8 @@ bool Trelvin::setDatabaseDirectory(QDir dDir)
     if (lock == DataLock::InUse) {
         Prompter::instance()->message(Prompter::Critical, AlreadyRunningTitle,
                                       inUseText(dataDir.path())
-                                          + QStringLiteral("This copy closes without changing anything."));
+                                          + QStringLiteral("This copy closes without changing anything.")
+                                          + staleHint(dataDir.path()));
         startupAborted = true;
         Prompter::instance()->exitProgram(0);
         return false;
@@ -126,7 +135,8 @@ void Trelvin::on_actionSet_Data_Directory_triggered()
     // The directory in use stays locked until the new one is ours.
     if (dataLock.take(answer) == DataLock::InUse) {
         prompter->message(Prompter::Warning, AlreadyRunningTitle,
-                          inUseText(answer) + "The data directory stays\n'" + dataDir.path() + "'.");
+                          inUseText(answer) + "The data directory stays\n'" + dataDir.path() + "'."
+                              + staleHint(answer));
         return;
     }
     dataDir.setPath(answer);

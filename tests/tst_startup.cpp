@@ -108,9 +108,12 @@ QMap<QString, QByteArray> snapshot(const QString &dir)
     return files;
 }
 
-QString inUse(const QString &dir)
+// The text of the "Trelvin Already Running" box, `what` in the middle.
+QString inUse(const QString &dir, qint64 pid, const QString &what)
 {
-    return "Another copy of Trelvin is using the data directory\n'" + dir + "'.\n\n";
+    return "Another copy of Trelvin (process " + QString::number(pid) + " on '" + QSysInfo::machineHostName()
+           + "') is using the data directory\n'" + dir + "'.\n\n" + what
+           + "\n\nIf no other copy is running, delete\n'" + dir + "/Trelvin.lock'\nand try again.";
 }
 
 } // namespace
@@ -132,6 +135,8 @@ private slots:
     void changingDataDirectory();
     void secondCopyChangesNothing();
     void dataDirectoryInUseIsRefused();
+    void unreadableLockFile_data();
+    void unreadableLockFile();
     void closeRunsExitSequence();
     void statusTipsFilter();
     void clockShowsLocalTime();
@@ -515,8 +520,8 @@ void TestStartup::secondCopyChangesNothing()
     QVERIFY(!w->started());
     QCOMPARE(rt.prompter.titles(), QStringList{"Trelvin Already Running"});
     QCOMPARE(rt.prompter.calls.first().kind, Prompter::Critical);
-    QCOMPARE(rt.prompter.calls.first().text,
-             inUse(rt.dataPath()) + "This copy closes without changing anything.");
+    QCOMPARE(rt.prompter.calls.first().text, inUse(rt.dataPath(), other.process.processId(),
+                                                   "This copy closes without changing anything."));
     QCOMPARE(rt.prompter.exits, QList<int>{0});
     rt.stop();
     // Not a byte of the settings, roster, database or error log.
@@ -567,8 +572,8 @@ void TestStartup::dataDirectoryInUseIsRefused()
     w->on_actionSet_Data_Directory_triggered();
     QCOMPARE(rt.prompter.titles(), (QStringList{"New Trelvin Data Directory!", "Trelvin Already Running"}));
     QCOMPARE(rt.prompter.calls.at(1).kind, Prompter::Warning);
-    QCOMPARE(rt.prompter.calls.at(1).text,
-             inUse(other) + "The data directory stays\n'" + rt.dataPath() + "'.");
+    QCOMPARE(rt.prompter.calls.at(1).text, inUse(other, QCoreApplication::applicationPid(),
+                                                 "The data directory stays\n'" + rt.dataPath() + "'."));
     QCOMPARE(w->dataDir.path(), rt.dataPath());
     QCOMPARE(w->fileDb.databaseName(), rt.dataPath() + "/Contacts.db");
     QVERIFY(w->fileDb.isOpen());
@@ -588,6 +593,39 @@ void TestStartup::dataDirectoryInUseIsRefused()
     QCOMPARE(w->dataDir.path(), other);
     QCOMPARE(probe.take(other), DataLock::InUse);
     QCOMPARE(probe.take(rt.dataPath()), DataLock::Held);
+}
+
+void TestStartup::unreadableLockFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("ageSecs");
+    QTest::addColumn<bool>("taken");
+    // Left empty by a power loss right after it was made.
+    QTest::newRow("empty, an hour old") << QByteArray() << 3600 << true;
+    QTest::newRow("garbage, an hour old") << QByteArray("\x01\x02 not a lock\n") << 3600 << true;
+    // Another copy may be between making the file and writing its owner.
+    QTest::newRow("empty, just made") << QByteArray() << 0 << false;
+}
+
+void TestStartup::unreadableLockFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, ageSecs);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    QFile file(DataLock::lockFileName(dir.path()));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    QVERIFY(file.flush());
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSecs), QFileDevice::FileModificationTime));
+    file.close();
+
+    DataLock lock;
+    QCOMPARE(lock.take(dir.path()), taken ? DataLock::Held : DataLock::InUse);
+    if (taken) {
+        OtherCopy other(dir.path());
+        QCOMPARE(other.outcome(), QStringLiteral("in use"));
+    }
 }
 
 void TestStartup::closeRunsExitSequence()
