@@ -13,7 +13,7 @@ QString inUseText(const QString &dir)
 {
     const QString holder = DataLock::holderOf(dir);
     return "Another copy of Trelvin" + (holder.isEmpty() ? QString() : " (" + holder + ")")
-           + " is using the data directory\n'" + dir + "'.\n\n";
+           + "\nis using the data directory\n'" + dir + "'.\n\n";
 }
 
 // A copy on another computer sharing the directory cannot be checked from here.

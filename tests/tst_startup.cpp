@@ -112,7 +112,7 @@ QMap<QString, QByteArray> snapshot(const QString &dir)
 QString inUse(const QString &dir, qint64 pid, const QString &what)
 {
     return "Another copy of Trelvin (process " + QString::number(pid) + " on '" + QSysInfo::machineHostName()
-           + "') is using the data directory\n'" + dir + "'.\n\n" + what
+           + "')\nis using the data directory\n'" + dir + "'.\n\n" + what
            + "\n\nIf no other copy is running, delete\n'" + dir + "/Trelvin.lock'\nand try again.";
 }
 

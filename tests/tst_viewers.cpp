@@ -363,7 +363,8 @@ private slots:
 
         // An operator reading older lines is left there.
         QScrollBar *bar = text->verticalScrollBar();
-        bar->setValue(0);
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        QCOMPARE(bar->value(), 0);
         w->writeError("one more");
         QCOMPARE(bar->value(), 0);
 
@@ -372,6 +373,26 @@ private slots:
         QVERIFY(followed.endsWith(" one more"));
         w->on_actionShow_Error_Log_triggered();
         QCOMPARE(text->toPlainText(), followed);
+    }
+
+    void errorLogShownAfterLoadingEndsAtLastLine()
+    {
+        // Long lines wrap more in the narrower window the viewer gets on show.
+        QByteArray log;
+        for (int i = 1; i <= 300; ++i)
+            log += "01/02/2024 10:00:00 error number " + QByteArray::number(i) + " " + QByteArray(200, 'x').replace("xxxx", "xxx ") + "\n";
+        QVERIFY(writeFile(files.path() + "/errorLog.txt", log));
+
+        SeeFile viewer;
+        QCOMPARE(viewer.showErrorLog(QDir(files.path())), 1);
+        viewer.resize(260, 300);
+        viewer.show();
+        QTextEdit *text = textOf(viewer);
+        const QTextCursor cursor = text->textCursor();
+        QVERIFY(cursor.block().text().startsWith(QStringLiteral("01/02/2024 10:00:00 error number 300 ")));
+        // Once the layout has settled.
+        QTRY_VERIFY(text->viewport()->rect().contains(text->cursorRect(cursor))
+                    && text->verticalScrollBar()->value() == text->verticalScrollBar()->maximum());
     }
 
     void largeErrorLogOpensAtItsEnd()

@@ -53,6 +53,16 @@ SeeFile::SeeFile(QWidget *parent)
     ui->setupUi(this);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated,
             this, &SeeFile::toMainWindow);
+    // Only the operator's own scrolling decides whether the error log view
+    // follows new lines. The layout settles later than the load (window size,
+    // font), and every change of it moves the end along.
+    QScrollBar *bar = ui->text->verticalScrollBar();
+    connect(bar, &QAbstractSlider::actionTriggered, this,
+            [this, bar] { logAtEnd = bar->sliderPosition() >= bar->maximum(); });
+    connect(bar, &QAbstractSlider::rangeChanged, this, [this, bar] {
+        if (logAtEnd && !logName.isEmpty())
+            bar->setValue(bar->maximum());
+    });
 }
 
 SeeFile::~SeeFile()
@@ -116,6 +126,7 @@ void SeeFile::appendParagraph(const QString &line)
 
 void SeeFile::appendFile(QFile &file)
 {
+    logName.clear();
     QTextStream in(&file);
     QString line;
     while (in.readLineInto(&line))
@@ -211,14 +222,12 @@ void SeeFile::appendErrorLog(const QByteArray &written)
         showErrorLog(logDir);
         return;
     }
-    const QScrollBar *bar = ui->text->verticalScrollBar();
-    const bool atEnd = bar->value() >= bar->maximum();
     const QTextCursor view = ui->text->textCursor();
     QTextCursor tail(ui->text->document());
     tail.movePosition(QTextCursor::End);
     tail.setCharFormat(view.charFormat());
     tail.insertText(logText(written));
-    if (atEnd)
+    if (logAtEnd)
         showLogEnd();
 }
 
@@ -270,6 +279,7 @@ void SeeFile::showLogEnd()
     ui->text->ensureCursorVisible();
     QScrollBar *bar = ui->text->verticalScrollBar();
     bar->setValue(bar->maximum());
+    logAtEnd = true;
 }
 
 int SeeFile::showChangeLog(QDir pDir)

@@ -69,9 +69,10 @@ private:
     void reportError(const QString &text);
 
     QDir logDir;
-    QString logName;
+    QString logName;               // empty while another document is shown
     qint64 logBytesShown = 0;
     bool logShowsLine = false;     // a line is in the view, so the next one starts a paragraph
     bool logLineOpen = false;      // the last line shown had no line end yet
     qsizetype logLineLength = 0;   // characters of the last line, shown or cut
+    bool logAtEnd = true;          // the view follows new lines until the operator scrolls away
 };
