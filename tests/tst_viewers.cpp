@@ -356,10 +356,9 @@ private slots:
             w->writeError(QStringLiteral("Line %1 of 'net.csv' skipped: <b>Zoë</b> & more").arg(i));
         // The view grew at its end; it was never read again.
         QCOMPARE(removed, 0);
-        const QTextCursor cursor = text->textCursor();
-        QVERIFY2(cursor.block().text().endsWith("Line 2000 of 'net.csv' skipped: <b>Zoë</b> & more"),
-                 qPrintable(cursor.block().text()));
-        QVERIFY(text->viewport()->rect().contains(text->cursorRect(cursor)));
+        const QTextCursor last(text->document()->lastBlock());
+        QVERIFY(last.block().text().endsWith("Line 2000 of 'net.csv' skipped: <b>Zoë</b> & more"));
+        QVERIFY(text->viewport()->rect().contains(text->cursorRect(last)));
 
         // An operator reading older lines is left there.
         QScrollBar *bar = text->verticalScrollBar();

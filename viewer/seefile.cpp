@@ -227,8 +227,6 @@ void SeeFile::appendErrorLog(const QByteArray &written)
     tail.movePosition(QTextCursor::End);
     tail.setCharFormat(view.charFormat());
     tail.insertText(logText(written));
-    if (logAtEnd)
-        showLogEnd();
 }
 
 // The bytes of the log as the view shows them, to go after what it shows
