@@ -546,13 +546,6 @@ void TestStartup::secondCopyChangesNothing()
         OtherCopy next(rt.dataPath());
         QCOMPARE(next.outcome(), QStringLiteral("held"));
     }
-
-    // A window destroyed without the exit sequence lets go as well.
-    w = rt.start();
-    QVERIFY(w->started());
-    rt.stop();
-    DataLock after;
-    QCOMPARE(after.take(rt.dataPath()), DataLock::Held);
 }
 
 void TestStartup::dataDirectoryInUseIsRefused()
