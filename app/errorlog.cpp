@@ -9,10 +9,15 @@ void Trelvin::writeError(QString message)
     line += message.toUtf8();
     line += '\n';
     // Flushed at once so the line survives an abnormal end of the program.
-    errorLogFile.write(line);
-    errorLogFile.flush();
+    const bool written = errorLogFile.write(line) == line.size() && errorLogFile.flush();
 
-    if (aboutWindow && aboutWindow->isVisible() && aboutWindow->content == QLatin1String(Trel::Content::ErrorLog))
+    if (!aboutWindow || !aboutWindow->isVisible() || aboutWindow->content != QLatin1String(Trel::Content::ErrorLog))
+        return;
+    // An open view follows the file. Reading it all again for each line froze
+    // the window once a few thousand lines came in a row.
+    if (written && aboutWindow->shownLog() == errorLogFile.fileName())
+        aboutWindow->appendErrorLog(line);
+    else if (errorLogFile.isOpen())
         aboutWindow->showErrorLog(dataDir);
 }
 

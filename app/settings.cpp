@@ -6,6 +6,23 @@
 #include <QSettings>
 #include <QSignalBlocker>
 
+namespace {
+const QString AlreadyRunningTitle = QStringLiteral("Trelvin Already Running");
+
+QString inUseText(const QString &dir)
+{
+    const QString holder = DataLock::holderOf(dir);
+    return "Another copy of Trelvin" + (holder.isEmpty() ? QString() : " (" + holder + ")")
+           + "\nis using the data directory\n'" + dir + "'.\n\n";
+}
+
+// A copy on another computer sharing the directory cannot be checked from here.
+QString staleHint(const QString &dir)
+{
+    return "\n\nIf no other copy is running, delete\n'" + DataLock::lockFileName(dir) + "'\nand try again.";
+}
+} // namespace
+
 void Trelvin::readSettings()
 {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
@@ -67,6 +84,19 @@ bool Trelvin::setDatabaseDirectory(QDir dDir)
         return false;
     }
 
+    // Before anything is opened or written: this copy must leave the
+    // directory exactly as the running one has it.
+    const DataLock::Outcome lock = dataLock.take(dataDir.path());
+    if (lock == DataLock::InUse) {
+        Prompter::instance()->message(Prompter::Critical, AlreadyRunningTitle,
+                                      inUseText(dataDir.path())
+                                          + QStringLiteral("This copy closes without changing anything.")
+                                          + staleHint(dataDir.path()));
+        startupAborted = true;
+        Prompter::instance()->exitProgram(0);
+        return false;
+    }
+
     errorLogFile.close();
     errorLogFile.setFileName(dataDir.path() + "/" + Trel::ErrorLogFile);
     const bool opened = errorLogFile.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
@@ -75,6 +105,9 @@ bool Trelvin::setDatabaseDirectory(QDir dDir)
                                       "File " + errorLogFile.fileName() + "\nCould not be Opened.\n");
         errorMessage = "Cannot Open File " + errorLogFile.fileName();
     }
+    if (lock == DataLock::Failed)
+        writeError("Cannot create '" + DataLock::lockFileName(dataDir.path())
+                   + "': a second copy of Trelvin on this data directory would not be stopped.");
     return opened;
 }
 
@@ -98,6 +131,13 @@ void Trelvin::on_actionSet_Data_Directory_triggered()
                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (reply == QMessageBox::Yes)
             break;
+    }
+    // The directory in use stays locked until the new one is ours.
+    if (dataLock.take(answer) == DataLock::InUse) {
+        prompter->message(Prompter::Warning, AlreadyRunningTitle,
+                          inUseText(answer) + "The data directory stays\n'" + dataDir.path() + "'."
+                              + staleHint(answer));
+        return;
     }
     dataDir.setPath(answer);
     if (!setDatabaseDirectory(dataDir))

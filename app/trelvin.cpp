@@ -250,5 +250,7 @@ void Trelvin::on_actionExit_triggered()
 
     memoryDb.close();
     fileDb.close();
+    // Everything is written: the next copy may start.
+    dataLock.release();
     QCoreApplication::quit();
 }

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/datalock.h"
 #include "qrz/qrzrecord.h"
 
 class QCloseEvent;
@@ -82,6 +83,9 @@ public:
     int statusTips = 0;
     int statusTipsFilter = 0;
     bool autoUpdate = false;
+
+    // This copy's claim on dataDir, held from start-up to exit (app/settings.cpp).
+    DataLock dataLock;
 
     // Error log.
     QFile errorLogFile;

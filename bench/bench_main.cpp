@@ -10,6 +10,7 @@
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
+#include "viewer/seefile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -859,6 +860,57 @@ void benchRoster(Runtime &rt, const QString &size, int members)
     record(QStringLiteral("roster save %1 members").arg(sizeLabel(members)), size, save, &saveBase);
 }
 
+// New error-log lines with the Error Log window open, against the same lines
+// with it closed; then opening the window on a log of 100 MB, against a bare
+// text view of its size given the part of the file that the window shows.
+void benchErrorLog(Runtime &rt, const QString &size)
+{
+    Trelvin &w = *rt.window;
+    const QString logPath = rt.dataPath() + QStringLiteral("/errorLog.txt");
+    const auto lines = [&w] {
+        for (int i = 1; i <= 2000; ++i)
+            w.writeError(QStringLiteral("Line %1 of 'net.csv' skipped: wrong number of fields").arg(i));
+    };
+    const Stats closed = repeat(lines, 3, 11, budget);
+    w.on_actionShow_Error_Log_triggered();
+    const Stats open = repeat(lines, 3, 11, budget);
+    w.aboutWindow->hide();
+    record(QStringLiteral("error log: 2,000 lines, window open"), size, open, &closed);
+
+    {
+        QFile log(logPath);
+        log.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QByteArray block;
+        for (int i = 0; block.size() < 1024 * 1024; ++i)
+            block += "12/07/2026 20:15:00 Line " + QByteArray::number(i) + " of 'net.csv' skipped: wrong number of fields\n";
+        while (log.size() < 100LL * 1024 * 1024)
+            log.write(block);
+    }
+    QTextEdit bare;
+    bare.resize(w.aboutWindow->size());
+    bare.show();
+    const Stats read = repeat(
+        [&logPath, &bare] {
+            QFile log(logPath);
+            log.open(QIODevice::ReadOnly);
+            log.seek(log.size() - SeeFile::ErrorLogTail);
+            bare.setPlainText(QString::fromUtf8(log.read(SeeFile::ErrorLogTail)));
+            bare.moveCursor(QTextCursor::End);
+            bare.ensureCursorVisible();
+            QCoreApplication::processEvents();
+        },
+        3, 11, budget);
+    bare.hide();
+    const Stats show = repeat(
+        [&w] {
+            w.on_actionShow_Error_Log_triggered();
+            QCoreApplication::processEvents();
+        },
+        3, 11, budget, [&w] { w.aboutWindow->hide(); });
+    record(QStringLiteral("error log: open a 100 MB log"), size, show, &read);
+    QFile::resize(logPath, 0);
+}
+
 void benchStartup(Runtime &rt, const QString &size)
 {
     const Stats value = repeat([&] { rt.start(); }, 3, 11, budget, [&] { rt.stop(); });
@@ -904,6 +956,8 @@ int main(int argc, char **argv)
             benchNet(rt);
         if ((contacts == 10000 || contacts == 100000) && wanted("reports"))
             benchReports(rt, size + ", " + sizeLabel(std::min(contacts, 100000)) + " log rows");
+        if (contacts == 10000 && wanted("errorlog"))
+            benchErrorLog(rt, size);
         if (contacts >= 10000) {
             if (wanted("csv"))
                 benchContactsCsv(rt, size);

@@ -1,15 +1,20 @@
 #include "testsupport.h"
 
+#include "app/datalock.h"
 #include "app/trelvin.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "ui_trelvin.h"
 
+#include <QDirIterator>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSqlQuery>
 #include <QStatusTipEvent>
 #include <QtTest>
+
+#include <cstdio>
 
 namespace {
 const QString stamp = QStringLiteral("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d ");
@@ -41,6 +46,76 @@ QStringList tableNames(const QString &path)
     return names;
 }
 
+const char HoldArgument[] = "--hold-data-directory";
+
+// Run as a child of the test: another copy of the program as far as the data
+// directory goes. Takes its lock, says how that went, and holds it until its
+// standard input closes or it is killed.
+int holdDataDirectory(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    DataLock lock;
+    const DataLock::Outcome outcome = lock.take(QString::fromLocal8Bit(argv[2]));
+    std::fputs(outcome == DataLock::Held ? "held\n" : outcome == DataLock::InUse ? "in use\n" : "failed\n", stdout);
+    std::fflush(stdout);
+    char buffer[64];
+    while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) {
+    }
+    return 0;
+}
+
+// Another copy of the program, in a process of its own, on `dir`.
+class OtherCopy {
+public:
+    explicit OtherCopy(const QString &dir)
+    {
+        process.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(HoldArgument), dir});
+    }
+    ~OtherCopy() { quit(); }
+
+    // "held", "in use" or "failed".
+    QString outcome()
+    {
+        while (!process.canReadLine() && process.waitForReadyRead(30000)) {
+        }
+        return QString::fromLatin1(process.readLine()).trimmed();
+    }
+    void quit()
+    {
+        process.closeWriteChannel();
+        process.waitForFinished();
+    }
+    // SIGKILL: no chance to remove its lock file.
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    QProcess process;
+};
+
+// Every file below `dir` with its bytes.
+QMap<QString, QByteArray> snapshot(const QString &dir)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly))
+            files.insert(file.fileName(), file.readAll());
+    }
+    return files;
+}
+
+// The text of the "Trelvin Already Running" box, `what` in the middle.
+QString inUse(const QString &dir, qint64 pid, const QString &what)
+{
+    return "Another copy of Trelvin (process " + QString::number(pid) + " on '" + QSysInfo::machineHostName()
+           + "')\nis using the data directory\n'" + dir + "'.\n\n" + what
+           + "\n\nIf no other copy is running, delete\n'" + dir + "/Trelvin.lock'\nand try again.";
+}
+
 } // namespace
 
 class TestStartup : public QObject {
@@ -58,6 +133,10 @@ private slots:
     void missingStateCentresFileIsReported();
     void errorLogLines();
     void changingDataDirectory();
+    void secondCopyChangesNothing();
+    void dataDirectoryInUseIsRefused();
+    void unreadableLockFile_data();
+    void unreadableLockFile();
     void closeRunsExitSequence();
     void statusTipsFilter();
     void clockShowsLocalTime();
@@ -421,6 +500,127 @@ void TestStartup::changingDataDirectory()
     QCOMPARE(settings.value("Main/DataDirectory").toString(), other);
 }
 
+void TestStartup::secondCopyChangesNothing()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    QSqlQuery insert(w->fileDb);
+    QVERIFY(insert.exec("INSERT INTO contact (id, call, name) VALUES (NULL, 'W1AW', 'Hiram')"));
+    w->on_actionExit_triggered();
+    rt.stop();
+
+    OtherCopy other(rt.dataPath());
+    QCOMPARE(other.outcome(), QStringLiteral("held"));
+    const QMap<QString, QByteArray> before = snapshot(rt.path());
+    QVERIFY(before.contains(rt.settingsFile()) && before.contains(rt.dataPath() + "/Roster-ARC.csv"));
+
+    rt.prompter.clear();
+    w = rt.start();
+    QVERIFY(!w->started());
+    QCOMPARE(rt.prompter.titles(), QStringList{"Trelvin Already Running"});
+    QCOMPARE(rt.prompter.calls.first().kind, Prompter::Critical);
+    QCOMPARE(rt.prompter.calls.first().text, inUse(rt.dataPath(), other.process.processId(),
+                                                   "This copy closes without changing anything."));
+    QCOMPARE(rt.prompter.exits, QList<int>{0});
+    rt.stop();
+    // Not a byte of the settings, roster, database or error log.
+    QCOMPARE(snapshot(rt.path()), before);
+
+    // A copy that was killed leaves its lock file behind; it does not count.
+    other.kill();
+    QVERIFY(QFile::exists(DataLock::lockFileName(rt.dataPath())));
+    rt.prompter.clear();
+    w = rt.start();
+    QVERIFY(w->started());
+    QVERIFY(!rt.prompter.titles().contains("Trelvin Already Running"));
+
+    // Now this copy holds the directory, against other processes too...
+    {
+        OtherCopy late(rt.dataPath());
+        QCOMPARE(late.outcome(), QStringLiteral("in use"));
+    }
+    // ...until its exit.
+    w->on_actionExit_triggered();
+    {
+        OtherCopy next(rt.dataPath());
+        QCOMPARE(next.outcome(), QStringLiteral("held"));
+    }
+}
+
+void TestStartup::dataDirectoryInUseIsRefused()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    const QString other = rt.path() + "/elsewhere";
+    QVERIFY(QDir().mkpath(other));
+    rt.addEmptyRoster("ARC", other);
+    DataLock otherCopy;
+    QCOMPARE(otherCopy.take(other), DataLock::Held);
+
+    rt.prompter.clear();
+    rt.prompter.paths = QStringList{other};
+    rt.prompter.answers = {QMessageBox::Yes};
+    w->on_actionSet_Data_Directory_triggered();
+    QCOMPARE(rt.prompter.titles(), (QStringList{"New Trelvin Data Directory!", "Trelvin Already Running"}));
+    QCOMPARE(rt.prompter.calls.at(1).kind, Prompter::Warning);
+    QCOMPARE(rt.prompter.calls.at(1).text, inUse(other, QCoreApplication::applicationPid(),
+                                                 "The data directory stays\n'" + rt.dataPath() + "'."));
+    QCOMPARE(w->dataDir.path(), rt.dataPath());
+    QCOMPARE(w->fileDb.databaseName(), rt.dataPath() + "/Contacts.db");
+    QVERIFY(w->fileDb.isOpen());
+    QCOMPARE(w->errorLogFile.fileName(), rt.dataPath() + "/errorLog.txt");
+    QVERIFY(!QFile::exists(other + "/Contacts.db"));
+    // The directory in use is still this copy's.
+    DataLock probe;
+    QCOMPARE(probe.take(rt.dataPath()), DataLock::InUse);
+
+    // Once free, the change goes through and the lock moves with it.
+    otherCopy.release();
+    rt.prompter.clear();
+    rt.prompter.paths = QStringList{other};
+    rt.prompter.answers = {QMessageBox::Yes};
+    w->on_actionSet_Data_Directory_triggered();
+    QVERIFY(!rt.prompter.titles().contains("Trelvin Already Running"));
+    QCOMPARE(w->dataDir.path(), other);
+    QCOMPARE(probe.take(other), DataLock::InUse);
+    QCOMPARE(probe.take(rt.dataPath()), DataLock::Held);
+}
+
+void TestStartup::unreadableLockFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("ageSecs");
+    QTest::addColumn<bool>("taken");
+    // Left empty by a power loss right after it was made.
+    QTest::newRow("empty, an hour old") << QByteArray() << 3600 << true;
+    QTest::newRow("garbage, an hour old") << QByteArray("\x01\x02 not a lock\n") << 3600 << true;
+    // Another copy may be between making the file and writing its owner.
+    QTest::newRow("empty, just made") << QByteArray() << 0 << false;
+}
+
+void TestStartup::unreadableLockFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, ageSecs);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    QFile file(DataLock::lockFileName(dir.path()));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    QVERIFY(file.flush());
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSecs), QFileDevice::FileModificationTime));
+    file.close();
+
+    DataLock lock;
+    QCOMPARE(lock.take(dir.path()), taken ? DataLock::Held : DataLock::InUse);
+    if (taken) {
+        OtherCopy other(dir.path());
+        QCOMPARE(other.outcome(), QStringLiteral("in use"));
+    }
+}
+
 void TestStartup::closeRunsExitSequence()
 {
     Runtime rt;
@@ -474,5 +674,15 @@ void TestStartup::clockShowsLocalTime()
     QVERIFY(qAbs(shown.secsTo(QTime::currentTime())) <= 2);
 }
 
-QTEST_MAIN(TestStartup)
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], HoldArgument) == 0)
+        return holdDataDirectory(argc, argv);
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestStartup test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_startup.moc"

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "app/trelvin.h"
 #include "reports/seelogs.h"
 #include "viewer/seefile.h"
 
@@ -11,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -58,6 +60,25 @@ QSettings store()
     return {QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin"};
 }
 
+// Pads the last line of `log` until the byte where its last `tail` bytes
+// begin lies inside a multi-byte character, so that a cut by byte count
+// alone would split one. Returns the padding.
+QByteArray alignCutInsideCharacter(QByteArray &log, qint64 tail)
+{
+    QByteArray padding;
+    while ((uchar(log.at(log.size() - tail)) & 0xC0) != 0x80) {
+        log.insert(log.size() - 1, '#');
+        padding += '#';
+    }
+    return padding;
+}
+
+QString tailNotice(const QString &path, qint64 size)
+{
+    return QStringLiteral("[Older lines are not shown: this is the end of a %1 MB log. The whole log is '%2'.]")
+        .arg(QString::number(double(size) / (1024 * 1024), 'f', 1), path);
+}
+
 } // namespace
 
 class TestViewers : public QObject
@@ -81,6 +102,9 @@ private slots:
 
     void init()
     {
+        // A Runtime of an earlier test points both elsewhere when it ends.
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        Prompter::setInstance(&prompter);
         store().clear();
         prompter.clear();
         QDir dir(files.path());
@@ -306,6 +330,158 @@ private slots:
         // What the operator sees: the last line is inside the view.
         QVERIFY(text->verticalScrollBar()->maximum() > 0);
         QVERIFY(text->viewport()->rect().contains(text->cursorRect(cursor)));
+    }
+
+    void errorLogViewFollowsWrites()
+    {
+        Runtime rt;
+        QVERIFY(rt.installInfo("State_Info.csv"));
+        rt.addEmptyRoster();
+        Trelvin *w = rt.start();
+        {
+            // A last line without its end, as an abnormal end of the program leaves it.
+            QFile log(rt.dataPath() + "/errorLog.txt");
+            QVERIFY(log.open(QIODevice::Append));
+            log.write("cut short ");
+        }
+        w->on_actionShow_Error_Log_triggered();
+        QVERIFY(w->aboutWindow->isVisible());
+        QTextEdit *text = textOf(*w->aboutWindow);
+        int removed = 0;
+        connect(text->document(), &QTextDocument::contentsChange, this,
+                [&removed](int, int charsRemoved, int) { removed += charsRemoved; });
+
+        // A load that skips many lines.
+        for (int i = 1; i <= 2000; ++i)
+            w->writeError(QStringLiteral("Line %1 of 'net.csv' skipped: <b>Zoë</b> & more").arg(i));
+        // The view grew at its end; it was never read again.
+        QCOMPARE(removed, 0);
+        const QTextCursor last(text->document()->lastBlock());
+        QVERIFY(last.block().text().endsWith("Line 2000 of 'net.csv' skipped: <b>Zoë</b> & more"));
+        QVERIFY(text->viewport()->rect().contains(text->cursorRect(last)));
+
+        // An operator reading older lines is left there.
+        QScrollBar *bar = text->verticalScrollBar();
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        QCOMPARE(bar->value(), 0);
+        w->writeError("one more");
+        QCOMPARE(bar->value(), 0);
+
+        // Exactly what opening the log again shows.
+        const QString followed = text->toPlainText();
+        QVERIFY(followed.endsWith(" one more"));
+        w->on_actionShow_Error_Log_triggered();
+        QCOMPARE(text->toPlainText(), followed);
+    }
+
+    void errorLogShownAfterLoadingEndsAtLastLine()
+    {
+        // Long lines wrap more in the narrower window the viewer gets on show.
+        QByteArray log;
+        for (int i = 1; i <= 300; ++i)
+            log += "01/02/2024 10:00:00 error number " + QByteArray::number(i) + " " + QByteArray(200, 'x').replace("xxxx", "xxx ") + "\n";
+        QVERIFY(writeFile(files.path() + "/errorLog.txt", log));
+
+        SeeFile viewer;
+        QCOMPARE(viewer.showErrorLog(QDir(files.path())), 1);
+        viewer.resize(260, 300);
+        viewer.show();
+        QTextEdit *text = textOf(viewer);
+        const QTextCursor cursor = text->textCursor();
+        QVERIFY(cursor.block().text().startsWith(QStringLiteral("01/02/2024 10:00:00 error number 300 ")));
+        // Once the layout has settled.
+        QTRY_VERIFY(text->viewport()->rect().contains(text->cursorRect(cursor))
+                    && text->verticalScrollBar()->value() == text->verticalScrollBar()->maximum());
+    }
+
+    void largeErrorLogOpensAtItsEnd()
+    {
+        const qint64 tail = SeeFile::ErrorLogTail;
+        QList<QByteArray> lines;
+        QByteArray log;
+        for (int i = 0; log.size() < 20 * 1024 * 1024; ++i) {
+            lines.append("01/02/2024 10:00:00 Line " + QByteArray::number(i) + " of 'São Paulo.csv' skipped: "
+                         + QByteArray(i % 7, '-') + " \xe2\x9c\x93 Zoë");
+            log += lines.last() + '\n';
+        }
+        lines.last() += alignCutInsideCharacter(log, tail);
+        const QString path = files.path() + "/errorLog.txt";
+        QVERIFY(writeFile(path, log));
+
+        SeeFile viewer;
+        viewer.show();
+        QCOMPARE(viewer.showErrorLog(QDir(files.path())), 1);
+        QTextEdit *text = textOf(viewer);
+        const QString shown = text->toPlainText();
+        const qsizetype noticeEnd = shown.indexOf('\n');
+        QCOMPARE(shown.left(noticeEnd), tailNotice(path, log.size()));
+
+        // The newest whole lines, as many as the tail holds.
+        QByteArray expected;
+        qsizetype first = lines.size();
+        while (first > 0 && expected.size() + lines.at(first - 1).size() + 1 <= tail)
+            expected.prepend(lines.at(--first) + '\n');
+        QVERIFY(first > 0);
+        expected.chop(1);
+        QCOMPARE(shown.mid(noticeEnd + 1), QString::fromUtf8(expected));
+        QCOMPARE(text->textCursor().block().text(), QString::fromUtf8(lines.last()));
+    }
+
+    void errorLogOfOneHugeLine()
+    {
+        // A last line longer than the whole tail: shown from a character
+        // start, and only as far as the view can lay it out at once.
+        const qint64 tail = SeeFile::ErrorLogTail;
+        QByteArray huge = "01/02/2024 10:00:00 ";
+        for (qint64 i = 0; i < tail; ++i)
+            huge += "é";
+        QByteArray log = "first line\n" + huge + '\n';
+        huge += alignCutInsideCharacter(log, tail);
+        const QString path = files.path() + "/errorLog.txt";
+        QVERIFY(writeFile(path, log));
+
+        SeeFile viewer;
+        QCOMPARE(viewer.showErrorLog(QDir(files.path())), 1);
+        const QStringList shown = textOf(viewer)->toPlainText().split('\n');
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.at(0), tailNotice(path, log.size()));
+        QCOMPARE(shown.at(1), QString(SeeFile::ErrorLogLineLimit, QChar(0xe9))
+                                  + " [... cut: the line is longer than 10000 characters]");
+    }
+
+    void errorLogViewStaysBounded()
+    {
+        // The file and the view take the same lines, as writeError hands them on.
+        const qint64 tail = SeeFile::ErrorLogTail;
+        const QString path = files.path() + "/errorLog.txt";
+        QFile log(path);
+        QVERIFY(log.open(QIODevice::WriteOnly));
+        log.write("01/02/2024 10:00:00 first\n");
+        log.flush();
+        SeeFile viewer;
+        QCOMPARE(viewer.showErrorLog(QDir(files.path())), 1);
+
+        QByteArray chunk;
+        for (int i = 0; i < 1000; ++i)
+            chunk += "01/02/2024 10:00:00 Line " + QByteArray::number(i) + " of 'São Paulo.csv' skipped ...\n";
+        for (qint64 taken = 0; taken < 3 * tail; taken += chunk.size()) {
+            log.write(chunk);
+            log.flush();
+            viewer.appendErrorLog(chunk);
+        }
+        log.close();
+
+        // Started again from the file's end on the way, and never much more than twice the tail.
+        const QString shown = textOf(viewer)->toPlainText();
+        const qsizetype noticeEnd = shown.indexOf('\n');
+        QVERIFY2(shown.left(noticeEnd).startsWith("[Older lines are not shown: "), qPrintable(shown.left(noticeEnd)));
+        const QByteArray lines = shown.mid(noticeEnd + 1).toUtf8() + '\n';
+        QVERIFY(lines.size() <= 2 * tail);
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray all = written.readAll();
+        QVERIFY(all.endsWith(lines));
+        QCOMPARE(all.at(all.size() - lines.size() - 1), '\n');
     }
 
     void justifyDigit_data()

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QKeySequence>
+#include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
 #include <QTextCursor>
@@ -52,6 +53,16 @@ SeeFile::SeeFile(QWidget *parent)
     ui->setupUi(this);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated,
             this, &SeeFile::toMainWindow);
+    // Only the operator's own scrolling decides whether the error log view
+    // follows new lines. The layout settles later than the load (window size,
+    // font), and every change of it moves the end along.
+    QScrollBar *bar = ui->text->verticalScrollBar();
+    connect(bar, &QAbstractSlider::actionTriggered, this,
+            [this, bar] { logAtEnd = bar->sliderPosition() >= bar->maximum(); });
+    connect(bar, &QAbstractSlider::rangeChanged, this, [this, bar] {
+        if (logAtEnd && !logName.isEmpty())
+            bar->setValue(bar->maximum());
+    });
 }
 
 SeeFile::~SeeFile()
@@ -115,6 +126,7 @@ void SeeFile::appendParagraph(const QString &line)
 
 void SeeFile::appendFile(QFile &file)
 {
+    logName.clear();
     QTextStream in(&file);
     QString line;
     while (in.readLineInto(&line))
@@ -161,21 +173,111 @@ int SeeFile::showErrorLog(QDir dDir)
 {
     ui->text->setLineWrapMode(QTextEdit::WidgetWidth);
     QFile file(dDir.path() + QStringLiteral("/errorLog.txt"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         // Not passed on to the error log: that would write into the very file
         // that is missing.
         reportMissing(true, notFound(file.fileName()));
         return 0;
     }
-    ui->text->clear();
-    appendFile(file);
-    // Newest entries are at the bottom; keep them in view.
+    // A log can grow to hundreds of MB; the newest lines are what is looked for.
+    const qint64 size = file.size();
+    QByteArray bytes;
+    QString notice;
+    if (size > ErrorLogTail) {
+        // One byte more, to see whether the tail begins a line.
+        file.seek(size - ErrorLogTail - 1);
+        bytes = file.read(ErrorLogTail + 1);
+        qsizetype start = bytes.indexOf('\n') + 1;
+        if (start == 0 || start == bytes.size()) {
+            // The last line alone outgrows the tail: start at a character.
+            start = 1;
+            while (start < bytes.size() && (uchar(bytes.at(start)) & 0xC0) == 0x80)
+                ++start;
+        }
+        bytes.remove(0, start);
+        notice = QStringLiteral("[Older lines are not shown: this is the end of a %1 MB log. The whole log is '%2'.]")
+                     .arg(QString::number(double(size) / (1024 * 1024), 'f', 1), file.fileName());
+    } else {
+        bytes = file.readAll();
+    }
+    file.close();
+
+    logDir = dDir;
+    logName = file.fileName();
+    logBytesShown = 0;
+    logShowsLine = !notice.isEmpty();
+    logLineOpen = false;
+    logLineLength = 0;
+    // In one piece: a paragraph at a time took minutes for a large log.
+    ui->text->setPlainText(notice + logText(bytes));
+    showLogEnd();
+    return 1;
+}
+
+void SeeFile::appendErrorLog(const QByteArray &written)
+{
+    // A view that has grown far past the tail is read again from the end of
+    // the file, so that a long run with the log open stays light.
+    if (logBytesShown + written.size() > 2 * ErrorLogTail) {
+        showErrorLog(logDir);
+        return;
+    }
+    const QTextCursor view = ui->text->textCursor();
+    QTextCursor tail(ui->text->document());
+    tail.movePosition(QTextCursor::End);
+    tail.setCharFormat(view.charFormat());
+    tail.insertText(logText(written));
+}
+
+// The bytes of the log as the view shows them, to go after what it shows
+// already: lines split as a line reader splits them, a line without its end
+// continued by the next bytes, and each line cut at the limit.
+QString SeeFile::logText(const QByteArray &bytes)
+{
+    logBytesShown += bytes.size();
+    QString text = QString::fromUtf8(bytes);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    // A lone CR would start a paragraph in the view; count it as a line end.
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+
+    QString shown;
+    qsizetype from = 0;
+    while (from < text.size()) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), from);
+        const bool finished = end >= 0;
+        if (!finished)
+            end = text.size();
+        if (!logLineOpen) {
+            if (logShowsLine)
+                shown += QLatin1Char('\n');
+            logLineLength = 0;
+        }
+        const qsizetype length = end - from;
+        const qsizetype room = ErrorLogLineLimit - logLineLength;
+        if (room > 0)
+            shown += QStringView(text).mid(from, qMin(room, length));
+        if (room >= 0 && length > room)
+            shown += QStringLiteral(" [... cut: the line is longer than %1 characters]").arg(ErrorLogLineLimit);
+        logLineLength += length;
+        logShowsLine = true;
+        logLineOpen = !finished;
+        from = end + 1;
+    }
+    return shown;
+}
+
+// Newest entries are at the bottom; keep them in view, down to the end of a
+// last line that wraps.
+void SeeFile::showLogEnd()
+{
     QTextCursor cursor = ui->text->textCursor();
     cursor.movePosition(QTextCursor::End);
     cursor.movePosition(QTextCursor::StartOfBlock);
     ui->text->setTextCursor(cursor);
     ui->text->ensureCursorVisible();
-    return 1;
+    QScrollBar *bar = ui->text->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    logAtEnd = true;
 }
 
 int SeeFile::showChangeLog(QDir pDir)

@@ -29,6 +29,15 @@ public:
     QString content = QStringLiteral("Normal");     // which document is shown, kept across runs
     QTextCharFormat format;                         // plain format, so one document's look never leaks into the next
 
+    // The error log is read from its end, at most this much; older lines
+    // are left out, and a first line says so.
+    static constexpr qint64 ErrorLogTail = 1024 * 1024;
+    // A longer line of the error log is cut there: laying out one long
+    // unbroken line takes the view seconds.
+    static constexpr qsizetype ErrorLogLineLimit = 10000;
+    // The error-log file last loaded by showErrorLog().
+    QString shownLog() const { return logName; }
+
 signals:
     void escapeSig();
     void errorSig();
@@ -40,6 +49,10 @@ public slots:
     QString justifyDigit(QString call);
     int showLicense(QDir pDir);
     int showErrorLog(QDir dDir);
+    // Adds lines just written to the end of the shown error log, so that the
+    // view follows the file without reading it again. A view at its end
+    // stays at the end; one scrolled back stays where the operator put it.
+    void appendErrorLog(const QByteArray &written);
     int showChangeLog(QDir pDir);
     int showPreamble(QDir dDir, QString clubName);
     int showEnvironment(QDir pDir);
@@ -49,7 +62,17 @@ public slots:
 private:
     void appendParagraph(const QString &line);
     void appendFile(QFile &file);
+    QString logText(const QByteArray &bytes);
+    void showLogEnd();
     void cursorToStart();
     void reportMissing(bool critical, const QString &text);
     void reportError(const QString &text);
+
+    QDir logDir;
+    QString logName;               // empty while another document is shown
+    qint64 logBytesShown = 0;
+    bool logShowsLine = false;     // a line is in the view, so the next one starts a paragraph
+    bool logLineOpen = false;      // the last line shown had no line end yet
+    qsizetype logLineLength = 0;   // characters of the last line, shown or cut
+    bool logAtEnd = true;          // the view follows new lines until the operator scrolls away
 };
