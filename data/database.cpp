@@ -58,6 +58,10 @@ QString prepareContactsFile(const QSqlDatabase &db, QString &warning)
     }
     if (!query.exec(QStringLiteral("PRAGMA synchronous = FULL")))
         return query.lastError().text();
+    // The log grows to the size of a whole contacts load; without a limit
+    // it would keep that size on disk until the program ends.
+    if (!query.exec(QStringLiteral("PRAGMA journal_size_limit = %1").arg(Schema::WalSizeLimit)))
+        return query.lastError().text();
     return QString();
 }
 

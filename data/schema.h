@@ -48,6 +48,9 @@ inline constexpr TableColumns StoredColumns[] = {
 // How long a statement waits for another program's lock on Contacts.db
 // before it fails: a write may wait a little, a keystroke never seconds.
 inline constexpr int BusyTimeoutMs = 250;
+// Bytes of the write-ahead log kept on disk between writes: twice what it
+// holds before SQLite copies it into the database.
+inline constexpr int WalSizeLimit = 8 * 1024 * 1024;
 
 // The roster order: by the suffix, i.e. leading letters and region digit skipped.
 inline constexpr char MembersBySuffix[] =
