@@ -63,14 +63,16 @@ void Trelvin::addContact(int type)
     const QString date = now.toString(QStringLiteral("yyMMdd"));
     const QString time = now.toString(QStringLiteral("HH:mm:ss"));
 
+    // What the box names when this key as a whole could not be stored.
+    const QString operation = ((type & CheckedIn) ? "Check-in of " : "Entry of ") + call;
     // Set when the check-in took over a row logged before a restart.
     QString adoptedAt;
 
     // A read that fails ends the check-in, which would rest on it: nothing
     // is stored, as when a write fails.
-    const auto readFailed = [&](const QSqlQuery &query, const QString &operation) {
-        reportReadFailure(operation, query.lastError());
-        reportWriteFailure(operation, QString());
+    const auto readFailed = [&](const QSqlQuery &query, const QString &what) {
+        reportReadFailure(what, query.lastError());
+        reportWriteFailure(what, QString());
         return false;
     };
 
@@ -93,7 +95,7 @@ void Trelvin::addContact(int type)
         earlier.addBindValue(call);
         earlier.addBindValue(now.addSecs(-SameNetSeconds).toString(QStringLiteral("yyMMdd")));
         if (!earlier.exec())
-            return readFailed(earlier, "Check-in of " + call);
+            return readFailed(earlier, operation);
         QSqlQuery linked(memoryDb);
         linked.prepare(QStringLiteral("SELECT id FROM net WHERE logId = ?"));
         while (earlier.next()) {
@@ -101,7 +103,7 @@ void Trelvin::addContact(int type)
                 continue;
             linked.addBindValue(earlier.value(0).toInt());
             if (!linked.exec())
-                return readFailed(linked, "Check-in of " + call);
+                return readFailed(linked, operation);
             if (linked.next())
                 continue;
             QSqlQuery update(fileDb);
@@ -135,7 +137,7 @@ void Trelvin::addContact(int type)
         query.prepare(QStringLiteral("SELECT name FROM contact WHERE call = ?"));
         query.addBindValue(call);
         if (!query.exec())
-            return readFailed(query, "Check-in of " + call);
+            return readFailed(query, operation);
         if (query.next() && query.value(0).toString() != name) {
             QSqlQuery update(fileDb);
             update.prepare(QStringLiteral("UPDATE contact SET name = ? WHERE call = ?"));
@@ -183,7 +185,7 @@ void Trelvin::addContact(int type)
             query.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ?"));
             query.addBindValue(call);
             if (!query.exec())
-                return readFailed(query, "Check-in of " + call);
+                return readFailed(query, operation);
             if (query.next())
                 activeConId = query.value(0).toInt();
 
@@ -237,7 +239,7 @@ void Trelvin::addContact(int type)
         query.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ?"));
         query.addBindValue(call);
         if (!query.exec())
-            return readFailed(query, "Check-in of " + call);
+            return readFailed(query, operation);
         if (query.next() && query.value(0).toInt() != activeConId) {
             Prompter::instance()->message(Prompter::Warning, QStringLiteral("Error: Callsign Exists in Contact Database"),
                                           "Attempt to change Contact Callsign to '" + call + "'.<br />" + call
@@ -320,7 +322,6 @@ void Trelvin::addContact(int type)
     const int entryBefore = entryId;
     const int logBefore = activeLogId;
     const int contactBefore = activeConId;
-    const QString operation = ((type & CheckedIn) ? "Check-in of " : "Entry of ") + call;
     bool stored = false;
     if (!fileDb.transaction()) {
         reportWriteFailure(operation, fileDb.lastError().text());

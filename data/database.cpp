@@ -5,9 +5,9 @@
 #include "data/schema.h"
 
 #include <QFileInfo>
-#include <QStatusBar>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStatusBar>
 
 namespace {
 
