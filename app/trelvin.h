@@ -21,6 +21,7 @@ class QCloseEvent;
 class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
+class QSqlError;
 class QSqlQuery;
 class QTimer;
 class Station;
@@ -321,6 +322,20 @@ public slots:
     void on_actionEnvironment_triggered();
     void on_actionShow_Error_Log_triggered();
     void on_actionPreamble_triggered();
+
+public:
+    // Storage failures and notes (data/database.cpp); the log lines name the
+    // operation and the driver's text. Status-bar notes last this long.
+    static constexpr int StatusMessageMs = 15000;
+    // A read of Contacts.db that failed: status bar and error log, so that
+    // nothing is taken for "not found".
+    void reportReadFailure(const QString &operation, const QSqlError &error);
+    // The "Database Write Failed" box and its log line; an empty `reason`
+    // when the cause was logged already.
+    void reportWriteFailure(const QString &operation, const QString &reason);
+    // The in-memory net list refused a change; `stored` when Contacts.db had
+    // already taken it.
+    void reportNetWriteFailure(const QString &call, const QString &reason, bool stored);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

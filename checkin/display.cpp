@@ -9,6 +9,7 @@
 #include <QDate>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QSqlError>
 #include <QSqlQuery>
 
 #include <cmath>
@@ -62,41 +63,45 @@ void Trelvin::displayContact(QString call, int type)
         QSqlQuery contact(fileDb);
         contact.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
         contact.addBindValue(call);
-        if (contact.exec() && contact.next()) {
+        // After one failed read the others would wait on the same lock.
+        bool readable = contact.exec();
+        if (!readable && fileDb.isOpen())
+            reportReadFailure("Display of " + call, contact.lastError());
+        if (readable && contact.next()) {
             const auto column = [&contact](const char *name) {
                 return contact.value(QLatin1String(name)).toString();
             };
-            dialog->call->setText(column("call"));
-            dialog->fname->setText(column("name"));
-            dialog->name->setText(column("last"));
-            dialog->classlic->setText(column("class"));
-            dialog->expire->setText(column("expire"));
-            dialog->addr->setText(column("address"));
-            dialog->city->setText(column("city"));
-            dialog->state->setText(column("state"));
-            dialog->zip->setText(column("zip"));
-            dialog->country->setText(column("country"));
-            dialog->email->setText(column("email"));
-            dialog->phone->setText(formatPhone(column("phone")));
-            dialog->lat->setText(column("lat"));
-            dialog->lon->setText(column("lon"));
-            dialog->grid->setText(column("grid"));
-            dialog->geoloc->setText(column("source"));
-            dialog->utc->setText(column("utc"));
-            dialog->dst->setText(column("dst"));
-            dialog->born->setText(column("born"));
+            setClipped(dialog->call, column("call"));
+            setClipped(dialog->fname, column("name"));
+            setClipped(dialog->name, column("last"));
+            setClipped(dialog->classlic, column("class"));
+            setClipped(dialog->expire, column("expire"));
+            setClipped(dialog->addr, column("address"));
+            setClipped(dialog->city, column("city"));
+            setClipped(dialog->state, column("state"));
+            setClipped(dialog->zip, column("zip"));
+            setClipped(dialog->country, column("country"));
+            setClipped(dialog->email, column("email"));
+            setClipped(dialog->phone, formatPhone(column("phone")));
+            setClipped(dialog->lat, column("lat"));
+            setClipped(dialog->lon, column("lon"));
+            setClipped(dialog->grid, column("grid"));
+            setClipped(dialog->geoloc, column("source"));
+            setClipped(dialog->utc, column("utc"));
+            setClipped(dialog->dst, column("dst"));
+            setClipped(dialog->born, column("born"));
 
             contactUtcOffset = dialog->utc->text().toInt();
             dialog->tzOffset->setText(QString::number(contactUtcOffset - stationUtcOffset));
 
-            ui->call->setText(column("call"));
-            ui->name->setText(column("name"));
-            ui->city->setText(column("city"));
+            setClipped(ui->call, column("call"));
+            setClipped(ui->name, column("name"));
+            setClipped(ui->city, column("city"));
             // Computed once below, after the dialog's coordinates are in place,
             // rather than for an intermediate state.
             {
                 const QSignalBlocker blocker(ui->state);
-                ui->state->setText(column("state"));
+                setClipped(ui->state, column("state"));
             }
             on_state_textChanged(column("state"));
             ui->attend->clear();
@@ -123,7 +128,11 @@ void Trelvin::displayContact(QString call, int type)
         log.setForwardOnly(true);
         log.prepare(QStringLiteral("SELECT * FROM log WHERE call = ?"));
         log.addBindValue(call);
-        if (log.exec()) {
+        if (readable && !log.exec()) {
+            readable = false;
+            reportReadFailure("Check-in history of " + call, log.lastError());
+        }
+        if (readable) {
             while (log.next()) {
                 ++checkIns;
                 haveLog = true;
@@ -134,16 +143,16 @@ void Trelvin::displayContact(QString call, int type)
             }
         }
 
-        if (haveLog) {
+        if (readable && haveLog) {
             QSqlQuery latest(fileDb);
             latest.prepare(QStringLiteral("SELECT * FROM log WHERE id = ?"));
             latest.addBindValue(lastLogId);
             if (latest.exec() && latest.next()) {
                 // What was logged last is fresher than the contact record.
-                ui->call->setText(latest.value(QStringLiteral("call")).toString());
-                ui->name->setText(latest.value(QStringLiteral("name")).toString());
-                ui->city->setText(latest.value(QStringLiteral("city")).toString());
-                ui->state->setText(latest.value(QStringLiteral("state")).toString());
+                setClipped(ui->call, latest.value(QStringLiteral("call")).toString());
+                setClipped(ui->name, latest.value(QStringLiteral("name")).toString());
+                setClipped(ui->city, latest.value(QStringLiteral("city")).toString());
+                setClipped(ui->state, latest.value(QStringLiteral("state")).toString());
                 ui->attend->setText(QString::number(checkIns));
                 ui->last->setText(lastDate);
                 ui->qso->clear();
@@ -154,11 +163,11 @@ void Trelvin::displayContact(QString call, int type)
         net.prepare(QStringLiteral("SELECT * FROM net WHERE call = ?"));
         net.addBindValue(call);
         if (net.exec() && net.next()) {
-            ui->name->setText(net.value(QStringLiteral("name")).toString());
-            ui->city->setText(net.value(QStringLiteral("city")).toString());
-            ui->state->setText(net.value(QStringLiteral("state")).toString());
-            ui->qso->setText(net.value(QStringLiteral("comment")).toString());
-            ui->relay->setText(net.value(QStringLiteral("relay")).toString());
+            setClipped(ui->name, net.value(QStringLiteral("name")).toString());
+            setClipped(ui->city, net.value(QStringLiteral("city")).toString());
+            setClipped(ui->state, net.value(QStringLiteral("state")).toString());
+            setClipped(ui->qso, net.value(QStringLiteral("comment")).toString());
+            setClipped(ui->relay, net.value(QStringLiteral("relay")).toString());
         }
     } else {
         const QString searched = ui->search->text().toUpper();
@@ -189,7 +198,10 @@ void Trelvin::on_state_textChanged(QString state)
     double stationLat = 0;
     double stationLon = 0;
     QSqlQuery station(fileDb);
-    if (station.exec(QStringLiteral("SELECT lat, lon, state FROM station")) && station.next()) {
+    const bool read = station.exec(QStringLiteral("SELECT lat, lon, state FROM station"));
+    if (!read && fileDb.isOpen())
+        reportReadFailure(QStringLiteral("Distance and bearing"), station.lastError());
+    if (read && station.next()) {
         stationLat = station.value(0).toDouble();
         stationLon = station.value(1).toDouble();
         if (stationLat < 24.5 || stationLat > 49 || stationLon > -67 || stationLon < -125)

@@ -9,7 +9,9 @@
 
 #include <QDateTime>
 #include <QFont>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextCursor>
@@ -38,19 +40,14 @@ QString field(const QString &value, int width)
     return QStringLiteral("%1").arg(value, width);
 }
 
-// Last id handed out in a table; the inserts leave the id to SQLite.
-int lastId(const QSqlDatabase &db, const QString &table)
-{
-    QSqlQuery query(db);
-    if (query.exec("SELECT id FROM " + table + " WHERE id = (SELECT MAX(id) FROM " + table + ")") && query.next())
-        return query.value(0).toInt();
-    return 0;
-}
-
 QColor orFallback(const QColor &colour, const QColor &fallback)
 {
     return colour.isValid() ? colour : fallback;
 }
+
+// A check-in logged this long ago or less is taken for tonight's: after a
+// restart mid-net the station is not logged a second time.
+constexpr int SameNetSeconds = 3 * 60 * 60;
 
 } // namespace
 
@@ -66,25 +63,82 @@ void Trelvin::addContact(int type)
     const QString date = now.toString(QStringLiteral("yyMMdd"));
     const QString time = now.toString(QStringLiteral("HH:mm:ss"));
 
+    // What the box names when this key as a whole could not be stored.
+    const QString operation = ((type & CheckedIn) ? "Check-in of " : "Entry of ") + call;
+    // Set when the check-in took over a row logged before a restart.
+    QString adoptedAt;
+
+    // A read that fails ends the check-in, which would rest on it: nothing
+    // is stored, as when a write fails.
+    const auto readFailed = [&](const QSqlQuery &query, const QString &what) {
+        reportReadFailure(what, query.lastError());
+        reportWriteFailure(what, QString());
+        return false;
+    };
+
+    // The net list is in memory; its writes are checked like the file's, so
+    // that it never shows what the file did not take, or the reverse.
+    const auto execNet = [&](QSqlQuery &query) {
+        if (query.exec())
+            return true;
+        reportNetWriteFailure(call, query.lastError().text(), false);
+        return false;
+    };
+
     const auto insertLog = [&]() {
+        // A row for this call logged within the last hours and shown by no
+        // entry of the net list is tonight's check-in from before a restart.
+        QSqlQuery earlier(fileDb);
+        earlier.setForwardOnly(true);
+        earlier.prepare(QStringLiteral("SELECT id, date, time FROM log WHERE call = ? AND date >= ? "
+                                       "ORDER BY date DESC, time DESC"));
+        earlier.addBindValue(call);
+        earlier.addBindValue(now.addSecs(-SameNetSeconds).toString(QStringLiteral("yyMMdd")));
+        if (!earlier.exec())
+            return readFailed(earlier, operation);
+        QSqlQuery linked(memoryDb);
+        linked.prepare(QStringLiteral("SELECT id FROM net WHERE logId = ?"));
+        while (earlier.next()) {
+            if (!loggedWithin(earlier.value(1).toString(), earlier.value(2).toString(), now, SameNetSeconds))
+                continue;
+            linked.addBindValue(earlier.value(0).toInt());
+            if (!linked.exec())
+                return readFailed(linked, operation);
+            if (linked.next())
+                continue;
+            QSqlQuery update(fileDb);
+            update.prepare(QStringLiteral("UPDATE log SET status = ?, call = ?, name = ?, relay = ?, city = ?, "
+                                          "state = ?, comment = ? WHERE id = ?"));
+            for (const QString &value : {stationType(call), call, name, relay, city, state, comment})
+                update.addBindValue(value);
+            update.addBindValue(earlier.value(0).toInt());
+            if (!execWrite(update, "Check-in of " + call))
+                return false;
+            activeLogId = earlier.value(0).toInt();
+            adoptedAt = earlier.value(2).toString().left(5);
+            return true;
+        }
+
         QSqlQuery insert(fileDb);
         insert.prepare(QString::fromLatin1(Schema::InsertLog));
         for (const QString &value : {date, time, stationType(call), call, name, relay, city, state, comment})
             insert.addBindValue(value);
         if (!execWrite(insert, "Check-in of " + call))
             return false;
-        activeLogId = lastId(fileDb, QStringLiteral("log"));
+        activeLogId = insert.lastInsertId().toInt();
         return true;
     };
 
-    // False after the first write to Contacts.db that failed: the rest of the
-    // entry is then left alone so the net list never claims what is not stored.
+    // False after the first statement that failed; the caller then takes
+    // back everything this key wrote, in the file and in the net list.
     const auto store = [&]() -> bool {
         // A name typed for a known call replaces the stored one at once.
         QSqlQuery query(fileDb);
         query.prepare(QStringLiteral("SELECT name FROM contact WHERE call = ?"));
         query.addBindValue(call);
-        if (query.exec() && query.next() && query.value(0).toString() != name) {
+        if (!query.exec())
+            return readFailed(query, operation);
+        if (query.next() && query.value(0).toString() != name) {
             QSqlQuery update(fileDb);
             update.prepare(QStringLiteral("UPDATE contact SET name = ? WHERE call = ?"));
             update.addBindValue(name);
@@ -130,7 +184,9 @@ void Trelvin::addContact(int type)
 
             query.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ?"));
             query.addBindValue(call);
-            if (query.exec() && query.next())
+            if (!query.exec())
+                return readFailed(query, operation);
+            if (query.next())
                 activeConId = query.value(0).toInt();
 
             if (activeConId == 0) {
@@ -140,25 +196,18 @@ void Trelvin::addContact(int type)
                                          dlg->country->text(), dlg->email->text(), digitsOnly(dlg->phone->text()),
                                          dlg->lat->text(), dlg->lon->text(), dlg->grid->text(), dlg->geoloc->text(),
                                          dlg->utc->text(), dlg->dst->text(), dlg->born->text()};
-                if (!writeContact(false, record, "New contact " + call)) {
-                    // Without its net row the check-in just logged would be
-                    // invisible yet counted; take it back.
-                    if (activeLogId != 0) {
-                        QSqlQuery undo(fileDb);
-                        undo.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
-                        undo.addBindValue(activeLogId);
-                        undo.exec();
-                        activeLogId = 0;
-                    }
+                if (!writeContact(false, record, "New contact " + call))
                     return false;
-                }
-                activeConId = lastId(fileDb, QStringLiteral("contact"));
+                QSqlQuery inserted(fileDb);
+                if (!inserted.exec(QStringLiteral("SELECT last_insert_rowid()")) || !inserted.next())
+                    return readFailed(inserted, "New contact " + call);
+                activeConId = inserted.value(0).toInt();
             }
 
             QSqlQuery insert(memoryDb);
             insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
                                           "status, relay) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-            insert.addBindValue(time.left(5));
+            insert.addBindValue(adoptedAt.isEmpty() ? time.left(5) : adoptedAt);
             insert.addBindValue(call);
             insert.addBindValue(name);
             insert.addBindValue(city);
@@ -168,8 +217,9 @@ void Trelvin::addContact(int type)
             insert.addBindValue(activeLogId);
             insert.addBindValue(type);
             insert.addBindValue(relay);
-            if (insert.exec())
-                entryId = lastId(memoryDb, QStringLiteral("net"));
+            if (!execNet(insert))
+                return false;
+            entryId = insert.lastInsertId().toInt();
             return true;
         }
 
@@ -188,7 +238,9 @@ void Trelvin::addContact(int type)
         }
         query.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ?"));
         query.addBindValue(call);
-        if (query.exec() && query.next() && query.value(0).toInt() != activeConId) {
+        if (!query.exec())
+            return readFailed(query, operation);
+        if (query.next() && query.value(0).toInt() != activeConId) {
             Prompter::instance()->message(Prompter::Warning, QStringLiteral("Error: Callsign Exists in Contact Database"),
                                           "Attempt to change Contact Callsign to '" + call + "'.<br />" + call
                                               + "' already exists within the Contact Database");
@@ -199,15 +251,12 @@ void Trelvin::addContact(int type)
         if (netDuplicate)
             return true;
 
-        int oldStatus = 0;
         bool withdrawn = false;
-        bool haveRow = false;
         net.prepare(QStringLiteral("SELECT logId, status FROM net WHERE id = ?"));
         net.addBindValue(entryId);
         if (net.exec() && net.next()) {
-            haveRow = true;
             activeLogId = net.value(0).toInt();
-            oldStatus = net.value(1).toInt();
+            const int oldStatus = net.value(1).toInt();
             int newStatus = oldStatus;
             if (type & RoleBits)
                 newStatus ^= type & RoleBits;
@@ -224,30 +273,19 @@ void Trelvin::addContact(int type)
                     withdrawn = true;
                 }
             }
+            // Set before the log is written: the log's letter is read from it.
             QSqlQuery update(memoryDb);
             update.prepare(QStringLiteral("UPDATE net SET status = ? WHERE id = ?"));
             update.addBindValue((type & StoreOnly) ? oldStatus : newStatus);
             update.addBindValue(entryId);
-            update.exec();
+            if (!execNet(update))
+                return false;
         }
-
-        // The roles and check-in just set stand only if the log takes them.
-        const auto restoreStatus = [&]() {
-            if (!haveRow)
-                return;
-            QSqlQuery update(memoryDb);
-            update.prepare(QStringLiteral("UPDATE net SET status = ? WHERE id = ?"));
-            update.addBindValue(oldStatus);
-            update.addBindValue(entryId);
-            update.exec();
-        };
 
         if (!withdrawn) {
             if ((type & CheckedIn) && activeLogId == 0) {
-                if (!insertLog()) {
-                    restoreStatus();
+                if (!insertLog())
                     return false;
-                }
             } else if (activeLogId != 0) {
                 QSqlQuery update(fileDb);
                 update.prepare(QStringLiteral("UPDATE log SET status = ?, call = ?, name = ?, relay = ?, city = ?, "
@@ -255,10 +293,8 @@ void Trelvin::addContact(int type)
                 for (const QString &value : {stationType(call), call, name, relay, city, state, comment})
                     update.addBindValue(value);
                 update.addBindValue(activeLogId);
-                if (!execWrite(update, "Update of the check-in of " + call)) {
-                    restoreStatus();
+                if (!execWrite(update, "Update of the check-in of " + call))
                     return false;
-                }
             }
         }
 
@@ -269,7 +305,8 @@ void Trelvin::addContact(int type)
             update.addBindValue(value);
         update.addBindValue(withdrawn ? 0 : activeLogId);
         update.addBindValue(entryId);
-        update.exec();
+        if (!execNet(update))
+            return false;
         if (withdrawn)
             activeLogId = 0;
 
@@ -279,7 +316,43 @@ void Trelvin::addContact(int type)
         rename.addBindValue(activeConId);
         return execWrite(rename, "Name change of " + call);
     };
-    const bool stored = store();
+
+    // One key, one change: the file's writes are one transaction and the net
+    // list's another, so a failure part-way leaves both as they were.
+    const int entryBefore = entryId;
+    const int logBefore = activeLogId;
+    const int contactBefore = activeConId;
+    bool stored = false;
+    if (!fileDb.transaction()) {
+        reportWriteFailure(operation, fileDb.lastError().text());
+    } else if (!memoryDb.transaction()) {
+        fileDb.rollback();
+        reportNetWriteFailure(call, memoryDb.lastError().text(), false);
+    } else if (!store()) {
+        fileDb.rollback();
+        memoryDb.rollback();
+    } else if (!fileDb.commit()) {
+        reportWriteFailure(operation, fileDb.lastError().text());
+        fileDb.rollback();
+        memoryDb.rollback();
+    } else if (!memoryDb.commit()) {
+        // The file holds the change; the list goes back to what it showed
+        // and the operator is told rather than left with a silent difference.
+        const QString reason = memoryDb.lastError().text();
+        memoryDb.rollback();
+        reportNetWriteFailure(call, reason, true);
+    } else {
+        stored = true;
+    }
+    if (!stored) {
+        entryId = entryBefore;
+        activeLogId = logBefore;
+        activeConId = contactBefore;
+    } else if (!adoptedAt.isEmpty()) {
+        statusBar()->showMessage(call + " was already checked in at " + adoptedAt
+                                     + "; no second check-in was logged.",
+                                 StatusMessageMs);
+    }
 
     displayNet(activeID);
     if (dateLogWindow->isVisible())
@@ -377,7 +450,7 @@ void Trelvin::displayNet(int activeID)
 
             const QString line = QStringLiteral("%1 %2 %3 %4 %5")
                                      .arg(field(QString::number(n), 3), field(code, 2), field(query.value(2).toString(), -6),
-                                          field(query.value(3).toString().left(10), -10),
+                                          field(clipped(query.value(3).toString(), 10), -10),
                                           field(query.value(4).toString(), -6));
             if (n > 1)
                 cursor.insertBlock();

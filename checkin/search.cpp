@@ -4,6 +4,7 @@
 #include "ui_trelvin.h"
 
 #include <QScrollBar>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTextBlock>
 #include <QTextCharFormat>
@@ -151,9 +152,14 @@ void Trelvin::on_search_textEdited(QString arg1)
     clearCandidateList(ui->callsigns);
 
     // A blank typed after a call asks for that call alone, not for every
-    // longer call that contains it.
+    // longer call that contains it. What was typed is matched literally; an
+    // escape character costs every row about a tenth more, so only a text
+    // with a wildcard character in it is escaped.
     const QString trimmed = text.trimmed();
-    const QString pattern = text == trimmed ? QLatin1Char('%') + text + QLatin1Char('%') : trimmed;
+    const bool escaped = trimmed.contains(QLatin1Char('%')) || trimmed.contains(QLatin1Char('_'));
+    const QString literal = escaped ? likeLiteral(trimmed) : trimmed;
+    const QString pattern = text == trimmed ? QLatin1Char('%') + literal + QLatin1Char('%') : literal;
+    const QString matches = escaped ? QStringLiteral("call LIKE ? ESCAPE '\\'") : QStringLiteral("call LIKE ?");
 
     // A short fragment can match a large share of the contacts, too many to
     // pass one by one through the driver: with Contacts.db attached to the
@@ -165,6 +171,7 @@ void Trelvin::on_search_textEdited(QString arg1)
     const bool transaction = !attached && !arg1.isEmpty();
     if (transaction)
         memoryDb.transaction();
+    QSqlError failure;
     {
         QSqlQuery candidates(memoryDb);
         // Emptied rather than dropped and created again, which would change
@@ -173,24 +180,29 @@ void Trelvin::on_search_textEdited(QString arg1)
         if (!candidates.exec(QStringLiteral("DELETE FROM candidate")))
             candidates.exec(QString::fromLatin1(Schema::CreateCandidate));
         if (attached) {
-            candidates.prepare(QStringLiteral("INSERT INTO candidate (id, call) "
-                                              "SELECT NULL, call FROM contacts.contact WHERE call LIKE ?"));
+            candidates.prepare("INSERT INTO candidate (id, call) SELECT NULL, call FROM contacts.contact WHERE "
+                               + matches);
             candidates.addBindValue(pattern);
             if (candidates.exec())
                 candidateCount = std::max(candidates.numRowsAffected(), 0);
+            else
+                failure = candidates.lastError();
         } else if (!arg1.isEmpty()) {
             candidates.prepare(QStringLiteral("INSERT INTO candidate (id, call) VALUES (NULL, ?)"));
             QSqlQuery found(fileDb);
             found.setForwardOnly(true);
-            found.prepare(QStringLiteral("SELECT call FROM contact WHERE call LIKE ?"));
+            found.prepare("SELECT call FROM contact WHERE " + matches);
             found.addBindValue(pattern);
             if (found.exec()) {
                 while (found.next()) {
                     candidates.addBindValue(found.value(0));
-                    candidates.exec();
-                    ++candidateCount;
+                    if (candidates.exec())
+                        ++candidateCount;
                 }
             }
+            // Without a database the start-up box has said so already.
+            if (found.lastError().isValid() && fileDb.isOpen())
+                failure = found.lastError();
         }
     }
     if (transaction)
@@ -198,6 +210,11 @@ void Trelvin::on_search_textEdited(QString arg1)
 
     if (!arg1.isEmpty())
         displayCandidates();
+    // A search that could not read is no proof that the call is unknown.
+    if (failure.isValid()) {
+        ui->lb_candidate->setText(QStringLiteral("Failed"));
+        reportReadFailure("Search for '" + text + "'", failure);
+    }
 
     if (candidateCount == 1) {
         QString onlyCall;
@@ -263,7 +280,7 @@ void Trelvin::on_search_returnPressed()
         ui->call->setText(ui->search->text().toUpper().trimmed());
         // The fragment typed stands for the one station it found.
         if (candidateCount == 1)
-            ui->call->setText(currentCall);
+            setClipped(ui->call, currentCall);
     }
     addContact(128);
     ui->search->clear();
@@ -315,7 +332,7 @@ void Trelvin::selectContact(int id)
     const QString call = query.value(0).toString();
 
     displayContact(call, 2);
-    ui->delCon->setText(call);
+    setClipped(ui->delCon, call);
     displayNet(id);
 
     // A known station is ready for its comment; an unknown one needs its details.

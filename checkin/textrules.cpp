@@ -1,6 +1,9 @@
 #include "checkin/textrules.h"
 
+#include <QDateTime>
+#include <QLineEdit>
 #include <QRegularExpression>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +31,43 @@ QString digitsOnly(const QString &text)
     static const QRegularExpression nonDigits(QStringLiteral("[^0-9]+"));
     QString digits = text;
     return digits.remove(nonDigits);
+}
+
+QString likeLiteral(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('%') || c == QLatin1Char('_'))
+            escaped += QLatin1Char('\\');
+        escaped += c;
+    }
+    return escaped;
+}
+
+QString clipped(const QString &text, int maxLength)
+{
+    if (text.size() <= maxLength)
+        return text;
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    graphemes.setPosition(std::max(maxLength, 0));
+    if (!graphemes.isAtBoundary())
+        graphemes.toPreviousBoundary();
+    return text.left(std::max(int(graphemes.position()), 0));
+}
+
+void setClipped(QLineEdit *field, const QString &text)
+{
+    field->setText(clipped(text, field->maxLength()));
+}
+
+bool loggedWithin(const QString &date, const QString &time, const QDateTime &now, int seconds)
+{
+    // Both parts have fixed widths, so the joined text sorts by time.
+    const QString format = QStringLiteral("yyMMddHH:mm:ss");
+    const QString stamp = date + time;
+    return stamp.size() == format.size() && stamp >= now.addSecs(-seconds).toString(format)
+           && stamp <= now.toString(format);
 }
 
 QString removeNuls(const QString &text)

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+class QDateTime;
+class QLineEdit;
+
 // First character and every character after a blank upper case, all others
 // lower case: "mc donald" -> "Mc Donald", "ANN-MARIE" -> "Ann-marie".
 QString titleCase(const QString &text);
@@ -13,6 +16,23 @@ QString justifyDigit(const QString &call);
 
 // Only the digits of a text: how phone numbers are stored.
 QString digitsOnly(const QString &text);
+
+// The text as a LIKE pattern that matches it literally, for `LIKE ? ESCAPE '\'`:
+// a typed '%' or '_' is a character of a call, not a wildcard.
+QString likeLiteral(const QString &text);
+
+// At most `maxLength` UTF-16 units of the text, cut before the last
+// character that would not fit whole: never half of a surrogate pair or of
+// a character built from several code points.
+QString clipped(const QString &text, int maxLength);
+
+// Stored or looked-up text into a field with a maximum length, which would
+// otherwise cut it in the middle of a character.
+void setClipped(QLineEdit *field, const QString &text);
+
+// Whether a log row stored with the local date "yyMMdd" and time "HH:mm:ss"
+// was logged at most `seconds` before `now`, and not after it.
+bool loggedWithin(const QString &date, const QString &time, const QDateTime &now, int seconds);
 
 // The text without any NUL character.
 QString removeNuls(const QString &text);

@@ -7,6 +7,65 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStatusBar>
+
+namespace {
+
+// Names what the three stored tables lack, one line per table; the text is
+// SQLite's when the file cannot even be read.
+QString missingColumns(const QSqlDatabase &db, QStringList &missing)
+{
+    for (const Schema::TableColumns &expected : Schema::StoredColumns) {
+        QSqlQuery info(db);
+        if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(expected.table))))
+            return info.lastError().text();
+        QStringList present;
+        while (info.next())
+            present.append(info.value(1).toString().toLower());
+        // A table that is not there yet is created; only a table made
+        // without some columns would fail every statement that names them.
+        if (present.isEmpty())
+            continue;
+        QStringList lacking;
+        for (const QString &column : QString::fromLatin1(expected.columns).split(QLatin1Char(' '))) {
+            if (!present.contains(column))
+                lacking.append(column);
+        }
+        if (!lacking.isEmpty())
+            missing.append(QStringLiteral("Table '%1' lacks the columns: %2.")
+                               .arg(QLatin1String(expected.table), lacking.join(QStringLiteral(", "))));
+    }
+    return QString();
+}
+
+// Journal and sync of Contacts.db. `warning` says why the file could not be
+// put in WAL mode, which is not fatal.
+QString prepareContactsFile(const QSqlDatabase &db, QString &warning)
+{
+    QSqlQuery query(db);
+    // In WAL mode a search or a contact display reads on while another
+    // program holds the write lock, and a commit costs one sync; a full
+    // sync keeps every commit whole on a power cut.
+    QString mode;
+    if (query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && query.next())
+        mode = query.value(0).toString();
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        // Another program holding the file, or a file system without shared
+        // memory: the rollback journal still works, only reads may wait.
+        warning = "Contacts database '" + db.databaseName() + "' could not be switched to WAL mode ("
+                  + (mode.isEmpty() ? query.lastError().text() : "journal mode " + mode)
+                  + "); searches may wait while another program writes to it.";
+    }
+    if (!query.exec(QStringLiteral("PRAGMA synchronous = FULL")))
+        return query.lastError().text();
+    // The log grows to the size of a whole contacts load; without a limit
+    // it would keep that size on disk until the program ends.
+    if (!query.exec(QStringLiteral("PRAGMA journal_size_limit = %1").arg(Schema::WalSizeLimit)))
+        return query.lastError().text();
+    return QString();
+}
+
+} // namespace
 
 void Trelvin::setupDbFile()
 {
@@ -28,24 +87,46 @@ void Trelvin::setupDbFile()
     fileDb.setDatabaseName(path);
 
     QString failure;
+    QStringList missing;
     if (fileDb.open()) {
         // An existing file that is not a database opens fine and only fails
-        // here; without this check the program would go on storing nothing.
+        // at its first read; without this check the program would go on
+        // storing nothing.
         QSqlQuery query(fileDb);
         // Some SQLite builds zero every freed page, which makes replacing a
         // table of a million contacts write it all twice; freed pages are
         // only zeroed where that costs no extra writes.
         query.exec(QStringLiteral("PRAGMA secure_delete = FAST"));
+        // Checked before anything is written: a file made elsewhere must stay
+        // as it was when it cannot serve.
+        failure = missingColumns(fileDb, missing);
+        QString warning;
+        if (failure.isEmpty() && missing.isEmpty())
+            failure = prepareContactsFile(fileDb, warning);
+        if (!warning.isEmpty()) {
+            errorMessage = warning;
+            logError();
+        }
         // The look-ups by call run on every station shown and every check-in;
-        // the indexes keep them fast on a database of many years.
+        // the indexes keep them fast on a database of many years. One
+        // transaction: one sync instead of one per statement.
+        if (failure.isEmpty() && missing.isEmpty() && !fileDb.transaction())
+            failure = fileDb.lastError().text();
         for (const char *statement : {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation,
                                       Schema::IndexContactCall, Schema::IndexLogCall, Schema::IndexLogDate}) {
-            if (!query.exec(QString::fromLatin1(statement))) {
-                failure = query.lastError().text();
+            if (!failure.isEmpty() || !missing.isEmpty())
                 break;
-            }
+            if (!query.exec(QString::fromLatin1(statement)))
+                failure = query.lastError().text();
         }
-        if (!failure.isEmpty())
+        if (failure.isEmpty() && missing.isEmpty() && !fileDb.commit())
+            failure = fileDb.lastError().text();
+        // Start-up waited as long as Qt's default for a lock; from here on a
+        // statement fails fast instead of freezing the window.
+        if (failure.isEmpty() && missing.isEmpty()
+            && !query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(Schema::BusyTimeoutMs)))
+            failure = query.lastError().text();
+        if (!failure.isEmpty() || !missing.isEmpty())
             fileDb.close();
     } else {
         failure = fileDb.lastError().text();
@@ -53,12 +134,15 @@ void Trelvin::setupDbFile()
 
     attachContacts();
 
-    if (!failure.isEmpty()) {
-        prompter->message(Prompter::Critical, QStringLiteral("Cannot open Trelvin database"),
-                          QStringLiteral("Unable to establish a File database connection.\n"
-                                         "This program needs SQLite support."),
+    if (!failure.isEmpty() || !missing.isEmpty()) {
+        QString text = QStringLiteral("Unable to establish a File database connection.\n"
+                                      "This program needs SQLite support.");
+        if (!missing.isEmpty())
+            text += QStringLiteral("\n\n") + missing.join(QLatin1Char('\n'));
+        prompter->message(Prompter::Critical, QStringLiteral("Cannot open Trelvin database"), text,
                           QMessageBox::Cancel);
-        errorMessage = "Unable to establish a File database connection. " + path + ": " + failure;
+        errorMessage = "Unable to establish a File database connection. " + path + ": "
+                       + (failure.isEmpty() ? missing.join(QLatin1Char(' ')) : failure);
         logError();
     }
 }
@@ -90,6 +174,9 @@ void Trelvin::setupDbMemory()
 
     QSqlQuery query(memoryDb);
     query.exec(QStringLiteral("PRAGMA secure_delete = FAST"));
+    // Contacts.db is attached to this connection too: the search reads it
+    // here and must not wait long on another program's lock.
+    query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(Schema::BusyTimeoutMs));
     for (const char *statement : {Schema::CreateNet, Schema::CreateMbr, Schema::CreateCandidate, Schema::CreateLatlon})
         query.exec(QString::fromLatin1(statement));
 
@@ -139,11 +226,37 @@ bool Trelvin::execWrite(QSqlQuery &query, const QString &operation)
 {
     if (query.exec())
         return true;
-    const QString reason = query.lastError().text();
+    reportWriteFailure(operation, query.lastError().text());
+    return false;
+}
+
+void Trelvin::reportWriteFailure(const QString &operation, const QString &reason)
+{
     Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
                                   "The contacts database could not store this change:\n" + operation
                                       + "\n\nThe check-in data shown may be incomplete.");
+    if (reason.isEmpty())
+        return;
     errorMessage = "Database write failed (" + operation + "): " + reason;
     logError();
-    return false;
+}
+
+void Trelvin::reportReadFailure(const QString &operation, const QSqlError &error)
+{
+    const QString reason = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    statusBar()->showMessage(operation + ": the contacts database could not be read (" + reason + ").",
+                             StatusMessageMs);
+    errorMessage = "Database read failed (" + operation + "): " + error.text();
+    logError();
+}
+
+void Trelvin::reportNetWriteFailure(const QString &call, const QString &reason, bool stored)
+{
+    Prompter::instance()->message(
+        Prompter::Critical, QStringLiteral("Net List Update Failed"),
+        "The net list could not take the change of " + call + ".\n\n"
+            + (stored ? QStringLiteral("The contacts database has stored it; the net list does not show it.")
+                      : QStringLiteral("Nothing of it was stored.")));
+    errorMessage = "Net list write failed (" + call + (stored ? ", stored in Contacts.db" : "") + "): " + reason;
+    logError();
 }

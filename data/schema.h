@@ -32,6 +32,26 @@ inline constexpr char InsertLog[] =
 inline constexpr int ContactFields = 19;  // columns after id
 inline constexpr int LogFields = 9;
 
+// The columns the program reads and writes, checked at start in a file made
+// elsewhere; extra columns are left alone.
+struct TableColumns {
+    const char *table;
+    const char *columns;
+};
+inline constexpr TableColumns StoredColumns[] = {
+    {"contact", "id call name last class expire address city state zip country email phone lat lon grid source utc "
+                "dst born"},
+    {"log", "id date time status call name relay city state comment"},
+    {"station", "call passwd state lat lon grid utc dst"},
+};
+
+// How long a statement waits for another program's lock on Contacts.db
+// before it fails: a write may wait a little, a keystroke never seconds.
+inline constexpr int BusyTimeoutMs = 250;
+// Bytes of the write-ahead log kept on disk between writes: twice what it
+// holds before SQLite copies it into the database.
+inline constexpr int WalSizeLimit = 8 * 1024 * 1024;
+
 // The roster order: by the suffix, i.e. leading letters and region digit skipped.
 inline constexpr char MembersBySuffix[] =
     "SELECT call FROM mbr ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)";

@@ -1,5 +1,6 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "qrz/netreply.h"
@@ -205,27 +206,27 @@ void Trelvin::callReadyReadQRZ(QNetworkReply *reply, int mode)
 
         if (mode & FillContactDialog) {
             Ui::Contact *dialog = contactDialog->ui;
-            dialog->fname->setText(qrzRecord.fname);
-            dialog->name->setText(qrzRecord.last);
-            dialog->classlic->setText(qrzRecord.licenceClass);
-            dialog->expire->setText(qrzRecord.expire);
-            dialog->addr->setText(qrzRecord.address);
-            dialog->city->setText(qrzRecord.city);
-            dialog->state->setText(qrzRecord.state);
-            dialog->zip->setText(qrzRecord.zip);
-            dialog->country->setText(qrzRecord.country);
+            setClipped(dialog->fname, qrzRecord.fname);
+            setClipped(dialog->name, qrzRecord.last);
+            setClipped(dialog->classlic, qrzRecord.licenceClass);
+            setClipped(dialog->expire, qrzRecord.expire);
+            setClipped(dialog->addr, qrzRecord.address);
+            setClipped(dialog->city, qrzRecord.city);
+            setClipped(dialog->state, qrzRecord.state);
+            setClipped(dialog->zip, qrzRecord.zip);
+            setClipped(dialog->country, qrzRecord.country);
             // Non-subscribers get no e-mail; one typed in earlier stays.
             if (!qrzRecord.email.isEmpty())
-                dialog->email->setText(qrzRecord.email);
-            dialog->lat->setText(qrzRecord.lat);
-            dialog->lon->setText(qrzRecord.lon);
-            dialog->grid->setText(qrzRecord.grid);
-            dialog->geoloc->setText(qrzRecord.source);
-            dialog->utc->setText(qrzRecord.utc);
+                setClipped(dialog->email, qrzRecord.email);
+            setClipped(dialog->lat, qrzRecord.lat);
+            setClipped(dialog->lon, qrzRecord.lon);
+            setClipped(dialog->grid, qrzRecord.grid);
+            setClipped(dialog->geoloc, qrzRecord.source);
+            setClipped(dialog->utc, qrzRecord.utc);
             contactUtcOffset = qrzRecord.utc.toInt();
             dialog->tzOffset->setText(QStringLiteral("%1").arg(contactUtcOffset - stationUtcOffset, 2));
-            dialog->dst->setText(qrzRecord.dst);
-            dialog->born->setText(qrzRecord.born);
+            setClipped(dialog->dst, qrzRecord.dst);
+            setClipped(dialog->born, qrzRecord.born);
         }
     }
     qrzMode = 0;
@@ -245,18 +246,18 @@ void Trelvin::callDisplayData(QNetworkReply *reply)
         ui->city->setPalette(alertPalette);
         ui->call->setText(ui->search->text().toUpper());
         ui->name->clear();
-        ui->city->setText(answered ? qrzRecord.error : QStringLiteral("No answer from QRZ"));
+        setClipped(ui->city, answered ? qrzRecord.error : QStringLiteral("No answer from QRZ"));
         ui->state->clear();
         return;
     }
 
     ui->city->setPalette(goodPalette);
-    ui->call->setText(qrzRecord.call);
-    ui->name->setText(qrzRecord.fname);
-    ui->city->setText(qrzRecord.city);
+    setClipped(ui->call, qrzRecord.call);
+    setClipped(ui->name, qrzRecord.fname);
+    setClipped(ui->city, qrzRecord.city);
     {
         const QSignalBlocker blocker(ui->state);
-        ui->state->setText(qrzRecord.state);
+        setClipped(ui->state, qrzRecord.state);
     }
     on_state_textChanged(qrzRecord.state);
 }
@@ -290,13 +291,13 @@ void Trelvin::stationReadyReadQRZ(QNetworkReply *reply)
         qrzKey = stationRecord.key;
 
     Ui::Station *dialog = stationDialog->ui;
-    dialog->call->setText(stationRecord.call);
-    dialog->state->setText(stationRecord.state);
-    dialog->lat->setText(stationRecord.lat);
-    dialog->lon->setText(stationRecord.lon);
-    dialog->grid->setText(stationRecord.grid);
-    dialog->utc->setText(stationRecord.utc);
-    dialog->dst->setText(stationRecord.dst);
+    setClipped(dialog->call, stationRecord.call);
+    setClipped(dialog->state, stationRecord.state);
+    setClipped(dialog->lat, stationRecord.lat);
+    setClipped(dialog->lon, stationRecord.lon);
+    setClipped(dialog->grid, stationRecord.grid);
+    setClipped(dialog->utc, stationRecord.utc);
+    setClipped(dialog->dst, stationRecord.dst);
     stationUtcOffset = dialog->utc->text().toInt();
 }
 
@@ -343,14 +344,14 @@ void Trelvin::setStationDetails()
     QSqlQuery station(fileDb);
     if (station.exec(QStringLiteral("SELECT * FROM station")) && station.next()) {
         const auto column = [&station](const char *name) { return station.value(QLatin1String(name)).toString(); };
-        dialog->call->setText(column("call"));
-        dialog->pwd->setText(column("passwd"));
-        dialog->state->setText(column("state"));
-        dialog->lat->setText(column("lat"));
-        dialog->lon->setText(column("lon"));
-        dialog->grid->setText(column("grid"));
-        dialog->utc->setText(column("utc"));
-        dialog->dst->setText(column("dst"));
+        setClipped(dialog->call, column("call"));
+        setClipped(dialog->pwd, column("passwd"));
+        setClipped(dialog->state, column("state"));
+        setClipped(dialog->lat, column("lat"));
+        setClipped(dialog->lon, column("lon"));
+        setClipped(dialog->grid, column("grid"));
+        setClipped(dialog->utc, column("utc"));
+        setClipped(dialog->dst, column("dst"));
         stationUtcOffset = dialog->utc->text().toInt();
     } else {
         for (QLineEdit *field : {dialog->call, dialog->pwd, dialog->state, dialog->lat, dialog->lon, dialog->grid,

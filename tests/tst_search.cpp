@@ -185,6 +185,14 @@ void TestSearch::searchMatches_data()
     QTest::newRow("trailing blank, no such call") << "W1A " << "No Match" << QStringList{};
     QTest::newRow("nothing contains it") << "ZZ9" << "No Match" << QStringList{};
     QTest::newRow("empty") << "" << "Candidates" << QStringList{};
+    // What is typed is matched as it stands: '%' and '_' are no wildcards.
+    QTest::newRow("percent") << "%" << "1 Match" << QStringList{"W_1%"};
+    QTest::newRow("underscore") << "_" << "1 Match" << QStringList{"W_1%"};
+    QTest::newRow("two underscores") << "__" << "No Match" << QStringList{};
+    QTest::newRow("underscore inside") << "W_A" << "No Match" << QStringList{};
+    QTest::newRow("percent inside, exact") << "K%C " << "No Match" << QStringList{};
+    QTest::newRow("both, exact") << "W_1% " << "1 Match" << QStringList{"W_1%"};
+    QTest::newRow("backslash") << "\\" << "1 Match" << QStringList{"K\\9Z"};
 }
 
 void TestSearch::searchMatches()
@@ -192,7 +200,7 @@ void TestSearch::searchMatches()
     QFETCH(QString, typed);
     QFETCH(QString, label);
     QFETCH(QStringList, listed);
-    addContacts({"W1AW", "K7ABC", "KW1AW", "N7XYZ", "W1AWX", "KD7ABC"});
+    addContacts({"W1AW", "K7ABC", "KW1AW", "N7XYZ", "W1AWX", "KD7ABC", "W_1%", "K\\9Z"});
     // Matches arrive from the contact table in its own order; without the
     // attachment of Contacts.db the rows are copied one by one, same result.
     for (bool attachable : {true, false}) {

@@ -11,6 +11,11 @@ private slots:
     void justifyDigitAligns_data();
     void justifyDigitAligns();
     void removeNulsRemovesEvery();
+    void likeLiteralEscapesWildcards();
+    void clippedKeepsWholeCharacters_data();
+    void clippedKeepsWholeCharacters();
+    void loggedWithinLooksBack_data();
+    void loggedWithinLooksBack();
     void greatCircleFigures_data();
     void greatCircleFigures();
 };
@@ -87,6 +92,63 @@ void TestTextRules::greatCircleFigures()
     const BearingDistance result = greatCircle(lat1, lon1, lat2, lon2);
     QCOMPARE(result.bearing, bearing);
     QCOMPARE(result.distance, distance);
+}
+
+void TestTextRules::likeLiteralEscapesWildcards()
+{
+    QCOMPARE(likeLiteral("W1AW"), QString("W1AW"));
+    QCOMPARE(likeLiteral("K%_\\"), QString("K\\%\\_\\\\"));
+}
+
+void TestTextRules::clippedKeepsWholeCharacters_data()
+{
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString eAcute = QString("e") + QChar(0x0301);
+    QTest::addColumn<QString>("in");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("out");
+    QTest::newRow("short enough") << "Zoë" << 15 << "Zoë";
+    QTest::newRow("plain cut") << "Maximilian" << 4 << "Maxi";
+    QTest::newRow("emoji fits") << "Ann" + smile << 5 << "Ann" + smile;
+    QTest::newRow("emoji split") << "Anna" + smile << 5 << "Anna";
+    QTest::newRow("combining mark split") << "Jos" + eAcute + "!" << 4 << "Jos";
+    QTest::newRow("combining mark fits") << "Jos" + eAcute + "!" << 5 << "Jos" + eAcute;
+    QTest::newRow("nothing fits") << smile << 1 << "";
+}
+
+void TestTextRules::clippedKeepsWholeCharacters()
+{
+    QFETCH(QString, in);
+    QFETCH(int, length);
+    QFETCH(QString, out);
+    QCOMPARE(clipped(in, length), out);
+}
+
+void TestTextRules::loggedWithinLooksBack_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<bool>("within");
+    const QDateTime evening(QDate(2025, 3, 4), QTime(21, 30, 0));
+    const QDateTime pastMidnight(QDate(2025, 3, 5), QTime(0, 45, 0));
+    QTest::newRow("an hour ago") << "250304" << "20:30:00" << evening << true;
+    QTest::newRow("three hours to the second") << "250304" << "18:30:00" << evening << true;
+    QTest::newRow("a second more") << "250304" << "18:29:59" << evening << false;
+    QTest::newRow("later than now") << "250304" << "21:30:01" << evening << false;
+    QTest::newRow("yesterday at this time") << "250303" << "21:00:00" << evening << false;
+    QTest::newRow("before midnight") << "250304" << "22:15:00" << pastMidnight << true;
+    QTest::newRow("too long before midnight") << "250304" << "21:30:00" << pastMidnight << false;
+    QTest::newRow("no time") << "250304" << "" << evening << false;
+}
+
+void TestTextRules::loggedWithinLooksBack()
+{
+    QFETCH(QString, date);
+    QFETCH(QString, time);
+    QFETCH(QDateTime, now);
+    QFETCH(bool, within);
+    QCOMPARE(loggedWithin(date, time, now, 3 * 60 * 60), within);
 }
 
 QTEST_APPLESS_MAIN(TestTextRules)

@@ -1,0 +1,394 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "dialogs/contact.h"
+#include "ui_contact.h"
+#include "ui_trelvin.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStatusBar>
+#include <QtTest>
+
+namespace {
+
+const QString writeFailed = QStringLiteral("Database Write Failed");
+
+QStringList column(const QSqlDatabase &db, const QString &sql)
+{
+    QStringList values;
+    QSqlQuery query(sql, db);
+    while (query.next())
+        values.append(query.value(0).toString());
+    return values;
+}
+
+bool run(const QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    return false;
+}
+
+// A statement that fails as on a full disk or in low memory.
+bool failing(const QSqlDatabase &db, const QString &when, const QString &reason)
+{
+    return run(db, "CREATE TRIGGER failing " + when + " BEGIN SELECT RAISE(ABORT, '" + reason + "'); END");
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Another program on Contacts.db: its own connection, holding the write lock
+// while it lives.
+class OtherWriter {
+public:
+    explicit OtherWriter(const QString &path)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+        locked = db.open() && run(db, QStringLiteral("BEGIN EXCLUSIVE"))
+                 && run(db, QStringLiteral("INSERT INTO station (call) VALUES ('OTHER')"));
+    }
+    ~OtherWriter()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name);
+            run(db, QStringLiteral("ROLLBACK"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+    bool locked = false;
+
+private:
+    const QString name = QStringLiteral("other-program");
+};
+
+} // namespace
+
+class TestStorage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void readsGoOnWhileAnotherProgramWrites();
+    void failedReadsAreReportedNotTakenForNoMatch();
+    void checkInIsAllOrNothing();
+    void checkInAfterRestartTakesOverTheLoggedRow();
+    void tablesLackingColumnsAreNamedAndKept();
+    void storedTextIsCutOnWholeCharacters();
+
+private:
+    void enter(const QString &call, const QString &name, const QString &qso = QString());
+    QStringList net() const;
+    QString contactsPath() const { return rt->dataPath() + "/Contacts.db"; }
+    QString status() const { return w->statusBar()->currentMessage(); }
+
+    std::unique_ptr<Runtime> rt;
+    Trelvin *w = nullptr;
+};
+
+void TestStorage::init()
+{
+    rt = std::make_unique<Runtime>();
+    QVERIFY(rt->installInfo("State_Info.csv"));
+    w = rt->start();
+    QVERIFY(w->started());
+    QVERIFY(w->fileDb.isOpen());
+    rt->prompter.clear();
+}
+
+void TestStorage::cleanup()
+{
+    rt.reset();
+    w = nullptr;
+}
+
+void TestStorage::enter(const QString &call, const QString &name, const QString &qso)
+{
+    w->entryId = 0;
+    Ui::Trelvin *ui = w->ui;
+    ui->call->setText(call);
+    ui->name->setText(name);
+    ui->city->clear();
+    ui->state->clear();
+    ui->qso->setText(qso);
+    ui->relay->clear();
+}
+
+// Each entry of the net list with everything the check-in keeps about it.
+QStringList TestStorage::net() const
+{
+    return column(w->memoryDb, "SELECT id || ' ' || call || ' ' || name || ' ' || comment || ' ' || status || ' ' "
+                               "|| logId || ' ' || conId FROM net ORDER BY id");
+}
+
+void TestStorage::readsGoOnWhileAnotherProgramWrites()
+{
+    QCOMPARE(column(w->fileDb, "PRAGMA journal_mode"), QStringList{"wal"});
+    QCOMPARE(column(w->fileDb, "PRAGMA synchronous"), QStringList{"2"});
+    // A write may wait a moment for another program, a keystroke never seconds.
+    QVERIFY(column(w->fileDb, "PRAGMA busy_timeout").value(0).toInt() <= 250);
+    QVERIFY(column(w->memoryDb, "PRAGMA busy_timeout").value(0).toInt() <= 250);
+
+    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
+    enter("K7ABC", "Alice", "first");
+    w->on_qso_returnPressed();
+    const QStringList before = net();
+    const QStringList logBefore = column(w->fileDb, "SELECT id || call || comment FROM log");
+    rt->prompter.clear();
+
+    OtherWriter other(contactsPath());
+    QVERIFY(other.locked);
+
+    // Both ways of searching read on.
+    for (bool attached : {true, false}) {
+        if (!attached) {
+            QVERIFY(run(w->memoryDb, "DETACH DATABASE contacts"));
+            w->contactsAttached = false;
+        }
+        w->ui->search->setText("W1A");
+        w->on_search_textEdited("W1A");
+        QCOMPARE(w->ui->lb_candidate->text(), QString("1 Match"));
+        QCOMPARE(w->ui->name->text(), QString("Hiram"));
+    }
+
+    // A new station and a change to one in the net: refused whole, once each.
+    enter("N0XYZ", "Zed");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
+    QCOMPARE(w->ui->call->text(), QString("N0XYZ"));
+    rt->prompter.clear();
+    enter("K7ABC", "Alice", "second");
+    w->entryId = 1;
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
+    QVERIFY2(rt->readData("errorLog.txt").contains("database is locked"), qPrintable(rt->readData("errorLog.txt")));
+    QCOMPARE(net(), before);
+    QCOMPARE(column(w->fileDb, "SELECT id || call || comment FROM log"), logBefore);
+}
+
+void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
+{
+    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
+    // The file as it stays when it could not be switched to WAL mode: there
+    // another program's write lock keeps every reader out.
+    QVERIFY(run(w->memoryDb, "DETACH DATABASE contacts"));
+    w->contactsAttached = false;
+    QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
+    w->attachContacts();
+    QVERIFY(w->contactsAttached);
+
+    OtherWriter other(contactsPath());
+    QVERIFY(other.locked);
+
+    for (bool attached : {true, false}) {
+        if (!attached) {
+            QVERIFY(run(w->memoryDb, "DETACH DATABASE contacts"));
+            w->contactsAttached = false;
+        }
+        w->statusBar()->clearMessage();
+        w->ui->search->setText("W1AW");
+        w->on_search_textEdited("W1AW");
+        QCOMPARE(w->ui->lb_candidate->text(), QString("Failed"));
+        QVERIFY2(status().startsWith("Search for 'W1AW': the contacts database could not be read"),
+                 qPrintable(status()));
+        QVERIFY2(status().contains("database is locked"), qPrintable(status()));
+    }
+    QVERIFY(rt->readData("errorLog.txt").contains("Database read failed (Search for 'W1AW'): database is locked"));
+
+    w->statusBar()->clearMessage();
+    w->displayContact("W1AW", 2);
+    QVERIFY2(status().startsWith("Display of W1AW: "), qPrintable(status()));
+    QVERIFY(rt->readData("errorLog.txt").contains("Database read failed (Display of W1AW)"));
+
+    // A check-in cannot tell a new station from a known one: nothing is written.
+    rt->prompter.clear();
+    enter("W1AW", "Hiram");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
+    QCOMPARE(net(), QStringList());
+    QCOMPARE(w->ui->call->text(), QString("W1AW"));
+}
+
+void TestStorage::checkInIsAllOrNothing()
+{
+    enter("K7ABC", "Alice", "first");
+    w->on_qso_returnPressed();
+    const QStringList before = net();
+    const auto logRows = [this] { return column(w->fileDb, "SELECT id || call || name || comment FROM log"); };
+    const auto contacts = [this] { return column(w->fileDb, "SELECT id || call || name FROM contact"); };
+    const QStringList logBefore = logRows();
+
+    // The disk fills after the log took the check-in: its row must not stay
+    // behind, even where deleting it would fail as well.
+    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON contact", "disk is full"));
+    QVERIFY(run(w->fileDb, "CREATE TRIGGER stuck BEFORE DELETE ON log BEGIN SELECT RAISE(ABORT, 'disk is full'); END"));
+    rt->prompter.clear();
+    enter("W1AW", "Hiram");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
+    QVERIFY(rt->prompter.calls.first().text.contains("New contact W1AW"));
+    QCOMPARE(logRows(), logBefore);
+    QCOMPARE(net(), before);
+    QCOMPARE(w->entryId, 0);
+    QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
+    QVERIFY(run(w->fileDb, "DROP TRIGGER stuck"));
+
+    // A known station whose name changes: the name goes with the check-in.
+    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON log", "disk is full"));
+    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('N0XYZ', 'Zed')"));
+    const QStringList contactsKnown = contacts();
+    rt->prompter.clear();
+    enter("N0XYZ", "Zedediah");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
+    QCOMPARE(contacts(), contactsKnown);
+    QCOMPARE(net(), before);
+    QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
+
+    // The net list refuses its part: the file keeps nothing of the key either.
+    QVERIFY(failing(w->memoryDb, "BEFORE INSERT ON net", "out of memory"));
+    rt->prompter.clear();
+    enter("W1AW", "Hiram");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{"Net List Update Failed"});
+    QCOMPARE(rt->prompter.calls.first().text,
+             QString("The net list could not take the change of W1AW.\n\nNothing of it was stored."));
+    QVERIFY(rt->readData("errorLog.txt").contains("Net list write failed (W1AW): out of memory"));
+    QCOMPARE(logRows(), logBefore);
+    QCOMPARE(contacts(), contactsKnown);
+    QCOMPARE(net(), before);
+    QVERIFY(run(w->memoryDb, "DROP TRIGGER failing"));
+
+    // A comment that the list cannot show is not logged either.
+    QVERIFY(failing(w->memoryDb, "BEFORE UPDATE ON net", "out of memory"));
+    rt->prompter.clear();
+    enter("K7ABC", "Alice", "second");
+    w->entryId = 1;
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.titles(), QStringList{"Net List Update Failed"});
+    QCOMPARE(logRows(), logBefore);
+    QCOMPARE(net(), before);
+}
+
+void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
+{
+    enter("W1AW", "Hiram", "early");
+    w->on_qso_returnPressed();
+    enter("K7ABC", "Alice");
+    w->on_qso_returnPressed();
+    const QStringList logged = column(w->fileDb, "SELECT id FROM log WHERE call = 'W1AW'");
+    QCOMPARE(logged.size(), 1);
+    const QString at = column(w->fileDb, "SELECT substr(time, 1, 5) FROM log WHERE call = 'W1AW'").value(0);
+    // A check-in from last week stays history.
+    const QString lastWeek = QDateTime::currentDateTime().addDays(-7).toString("yyMMdd");
+    QVERIFY(run(w->fileDb,
+                "INSERT INTO log (date, time, status, call) VALUES ('" + lastWeek + "', '20:00:00', '-', 'N0XYZ')"));
+
+    // The program restarts mid-net: the list is empty, the log is not.
+    w = rt->start();
+    rt->prompter.clear();
+    enter("W1AW", "Hiram", "again");
+    w->ui->relay->setText("K1RL");
+    w->on_qso_returnPressed();
+    QCOMPARE(rt->prompter.calls.size(), 0);
+    QCOMPARE(column(w->fileDb, "SELECT id || ' ' || comment || ' ' || relay FROM log WHERE call = 'W1AW'"),
+             QStringList{logged.first() + " again K1RL"});
+    QCOMPARE(column(w->memoryDb, "SELECT logId || ' ' || (status & 32) || ' ' || time FROM net WHERE call = 'W1AW'"),
+             QStringList{logged.first() + " 32 " + at});
+    QCOMPARE(status(), "W1AW was already checked in at " + at + "; no second check-in was logged.");
+    QCOMPARE(w->ui->checks->text(), QString("1"));
+
+    // Older than tonight: a check-in of its own.
+    enter("N0XYZ", "Zed");
+    w->on_qso_returnPressed();
+    QCOMPARE(column(w->fileDb, "SELECT date FROM log WHERE call = 'N0XYZ' ORDER BY id").size(), 2);
+
+    // Within the new list the keys act as before: F8 withdraws the row taken over.
+    enter("W1AW", "Hiram", "again");
+    w->entryId = column(w->memoryDb, "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
+    w->on_logContactButton_clicked();
+    QCOMPARE(column(w->fileDb, "SELECT id FROM log WHERE call = 'W1AW'"), QStringList());
+    // Put into the list first and checked in after: the same rule.
+    enter("K7ABC", "Alice");
+    w->addContact(128);
+    w->entryId = column(w->memoryDb, "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
+    w->on_logContactButton_clicked();
+    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log WHERE call = 'K7ABC'"), QStringList{"1"});
+    QCOMPARE(column(w->memoryDb, "SELECT logId FROM net WHERE call = 'K7ABC'"),
+             column(w->fileDb, "SELECT id FROM log WHERE call = 'K7ABC'"));
+}
+
+void TestStorage::tablesLackingColumnsAreNamedAndKept()
+{
+    rt->stop();
+    QVERIFY(QFile::remove(contactsPath()));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("made-elsewhere"));
+        db.setDatabaseName(contactsPath());
+        QVERIFY(db.open());
+        QVERIFY(run(db, "CREATE TABLE contact (id INTEGER PRIMARY KEY, call TEXT, name TEXT, last TEXT, class TEXT, "
+                        "expire TEXT, address TEXT, city TEXT, state TEXT, zip TEXT, country TEXT, email TEXT, "
+                        "phone TEXT, lat TEXT, lon TEXT, grid TEXT, source TEXT, utc TEXT)"));
+        // Extra columns do no harm.
+        QVERIFY(run(db, "CREATE TABLE log (id INTEGER PRIMARY KEY, date TEXT, time TEXT, status TEXT, call TEXT, "
+                        "name TEXT, relay TEXT, city TEXT, state TEXT, comment TEXT, band TEXT)"));
+        QVERIFY(run(db, "CREATE TABLE station (call TEXT, state TEXT, lat TEXT, lon TEXT, grid TEXT, utc TEXT, "
+                        "dst TEXT)"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("made-elsewhere"));
+    const QByteArray before = fileBytes(contactsPath());
+
+    rt->addEmptyRoster();
+    w = rt->start();
+    const auto &box = rt->prompter.calls.first();
+    QCOMPARE(box.title, QString("Cannot open Trelvin database"));
+    QCOMPARE(box.kind, Prompter::Critical);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Cancel));
+    QCOMPARE(box.text, QString("Unable to establish a File database connection.\nThis program needs SQLite support.\n\n"
+                               "Table 'contact' lacks the columns: dst, born.\n"
+                               "Table 'station' lacks the columns: passwd."));
+    const QString log = rt->readData("errorLog.txt");
+    QVERIFY2(log.contains("Table 'contact' lacks the columns: dst, born. Table 'station' lacks the columns: passwd."),
+             qPrintable(log));
+    QVERIFY(!w->fileDb.isOpen());
+    rt->stop();
+    QCOMPARE(fileBytes(contactsPath()), before);
+    QVERIFY(!QFile::exists(contactsPath() + "-wal"));
+}
+
+void TestStorage::storedTextIsCutOnWholeCharacters()
+{
+    // The name field takes 15 UTF-16 units: 14 letters and an emoji of two.
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString name = "Maximilianusss" + smile;
+    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', '" + name + "')"));
+    w->displayContact("W1AW", 2);
+    QCOMPARE(w->ui->name->text(), QString("Maximilianusss"));
+    QVERIFY(w->contactDialog->ui->fname->text().isValidUtf16());
+    w->on_qso_returnPressed();
+    QCOMPARE(column(w->fileDb, "SELECT name FROM log"), QStringList{"Maximilianusss"});
+
+    // The net list shows ten units of a name.
+    enter("K7ABC", "Ann-Marie" + smile);
+    w->addContact(128);
+    const QStringList lines = w->ui->checkins->toPlainText().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.last().isValidUtf16());
+    QVERIFY2(lines.last().contains(" Ann-Marie  "), qPrintable(lines.last()));
+}
+
+QTEST_MAIN(TestStorage)
+#include "tst_storage.moc"
