@@ -25,13 +25,3 @@ void Trelvin::logError()
 {
     writeError(errorMessage);
 }
-
-void Trelvin::aboutError()
-{
-    writeError(aboutWindow->errorText);
-}
-
-void Trelvin::preambError()
-{
-    writeError(preambleWindow->errorText);
-}

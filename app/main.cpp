@@ -1,3 +1,4 @@
+#include "app/fonts.h"
 #include "app/trelvin.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    substituteFormFonts();
     Trelvin window;
     window.show();
     return QApplication::exec();

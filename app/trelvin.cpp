@@ -72,9 +72,9 @@ Trelvin::Trelvin(QWidget *parent)
     connect(contactDialog, &Contact::escapeSig, this, &Trelvin::backHome);
     connect(contactDialog, &Contact::getContactSig, this, &Trelvin::getContact);
     connect(contactDialog, &Contact::saveContactSig, this, &Trelvin::saveContact);
-    connect(aboutWindow, &SeeFile::errorSig, this, &Trelvin::aboutError);
+    connect(aboutWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
     connect(aboutWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
-    connect(preambleWindow, &SeeFile::errorSig, this, &Trelvin::preambError);
+    connect(preambleWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
     connect(preambleWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
     for (SeeLogs *report : {rosterWindow, allLogWindow, contactsWindow, dateLogWindow, qsoWindow})
         connect(report, &SeeLogs::escapeSig, this, &Trelvin::backHome);

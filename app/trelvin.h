@@ -181,8 +181,6 @@ public slots:
     // Error log (app/errorlog.cpp).
     void writeError(QString message);
     void logError();
-    void aboutError();
-    void preambError();
 
     // Themes (app/themes.cpp).
     void switchPalette(QPalette palette);

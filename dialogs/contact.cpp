@@ -2,10 +2,10 @@
 #include "ui_contact.h"
 
 #include "app/constants.h"
+#include "app/windowsettings.h"
 
 #include <QCloseEvent>
 #include <QKeySequence>
-#include <QSettings>
 #include <QShortcut>
 
 Contact::Contact(QWidget *parent)
@@ -29,26 +29,12 @@ Contact::~Contact()
 
 void Contact::writeSettings()
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(Trel::Group::Contact);
-    visibleFlag = QLatin1String(isVisible() ? Trel::Yes : Trel::No);
-    settings.setValue(Trel::Key::Exist, QLatin1String(Trel::Yes));
-    settings.setValue(Trel::Key::Visible, visibleFlag);
-    settings.setValue(Trel::Key::Size, size());
-    settings.setValue(Trel::Key::Position, pos());
-    settings.endGroup();
+    visibleFlag = WindowSettings::save(*this, Trel::Group::Contact, isVisible());
 }
 
 void Contact::readSettings()
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(Trel::Group::Contact);
-    visibleFlag = settings.value(Trel::Key::Visible, QLatin1String(Trel::No)).toString();
-    if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
-        resize(settings.value(Trel::Key::Size).toSize());
-        move(settings.value(Trel::Key::Position).toPoint());
-    }
-    settings.endGroup();
+    visibleFlag = WindowSettings::restore(*this, Trel::Group::Contact).visible;
 }
 
 void Contact::on_getContact_clicked()
@@ -70,11 +56,6 @@ void Contact::toMainWindow()
 void Contact::on_call_returnPressed()
 {
     emit getContactSig();
-}
-
-void Contact::setFocusCall()
-{
-    ui->call->setFocus(Qt::OtherFocusReason);
 }
 
 void Contact::on_call_textEdited(const QString &arg1)

@@ -24,7 +24,6 @@ public:
 
 signals:
     void escapeSig();
-    void errorSig();
     void getContactSig();
     void saveContactSig();
 
@@ -35,7 +34,6 @@ public slots:
     void on_saveContact_clicked();
     void toMainWindow();
     void on_call_returnPressed();
-    void setFocusCall();
     void on_call_textEdited(const QString &arg1);
 
 protected:

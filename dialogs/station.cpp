@@ -2,11 +2,11 @@
 #include "ui_station.h"
 
 #include "app/constants.h"
+#include "app/windowsettings.h"
 
 #include <QCloseEvent>
 #include <QKeySequence>
 #include <QLineEdit>
-#include <QSettings>
 #include <QShortcut>
 
 #include <cmath>
@@ -89,36 +89,17 @@ Station::~Station()
 
 void Station::writeSettings()
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(Trel::Group::Station);
-    visibleFlag = QLatin1String(isVisible() ? Trel::Yes : Trel::No);
-    settings.setValue(Trel::Key::Exist, QLatin1String(Trel::Yes));
-    settings.setValue(Trel::Key::Visible, visibleFlag);
-    settings.setValue(Trel::Key::Size, size());
-    settings.setValue(Trel::Key::Position, pos());
-    settings.endGroup();
+    visibleFlag = WindowSettings::save(*this, Trel::Group::Station, isVisible());
 }
 
 void Station::readSettings()
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(Trel::Group::Station);
-    visibleFlag = settings.value(Trel::Key::Visible, QLatin1String(Trel::No)).toString();
-    if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
-        resize(settings.value(Trel::Key::Size).toSize());
-        move(settings.value(Trel::Key::Position).toPoint());
-    }
-    settings.endGroup();
+    visibleFlag = WindowSettings::restore(*this, Trel::Group::Station).visible;
 }
 
 void Station::toMainWindow()
 {
     emit escapeSig();
-}
-
-void Station::setFocusCall()
-{
-    ui->call->setFocus(Qt::OtherFocusReason);
 }
 
 void Station::on_connectQRZ_clicked()

@@ -28,7 +28,6 @@ public:
 
 signals:
     void escapeSig();
-    void errorSig();
     void getStationSig();
     void saveStationSig();
     void connectSig();
@@ -37,7 +36,6 @@ public slots:
     void writeSettings();
     void readSettings();
     void toMainWindow();
-    void setFocusCall();
     void on_connectQRZ_clicked();
     void calculateGrid();
     void on_getStation_clicked();

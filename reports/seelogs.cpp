@@ -1,12 +1,11 @@
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 
-#include "app/constants.h"
+#include "app/windowsettings.h"
 
 #include <QCloseEvent>
 #include <QKeySequence>
 #include <QScrollBar>
-#include <QSettings>
 #include <QShortcut>
 
 SeeLogs::SeeLogs(QWidget *parent)
@@ -30,27 +29,12 @@ SeeLogs::~SeeLogs()
 
 void SeeLogs::writeSettings(QString group, QString content, bool vis)
 {
-    visibleFlag = QLatin1String(vis ? Trel::Yes : Trel::No);
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(group);
-    settings.setValue(Trel::Key::Exist, QLatin1String(Trel::Yes));
-    settings.setValue(Trel::Key::Visible, visibleFlag);
-    settings.setValue(Trel::Key::Content, content);
-    settings.setValue(Trel::Key::Size, size());
-    settings.setValue(Trel::Key::Position, pos());
-    settings.endGroup();
+    visibleFlag = WindowSettings::save(*this, group, vis, content);
 }
 
 void SeeLogs::readSettings(QString group)
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(group);
-    visibleFlag = settings.value(Trel::Key::Visible, QLatin1String(Trel::No)).toString();
-    if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
-        resize(settings.value(Trel::Key::Size).toSize());
-        move(settings.value(Trel::Key::Position, QPoint(0, 0)).toPoint());
-    }
-    settings.endGroup();
+    visibleFlag = WindowSettings::restore(*this, group).visible;
 }
 
 void SeeLogs::toMainWindow()

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/constants.h"
+#include "app/fonts.h"
 #include "app/trelvin.h"
 #include "data/direct.h"
 
@@ -75,6 +76,8 @@ void writeMain(const QString &key, const QVariant &value)
 Runtime::Runtime()
 {
     QStandardPaths::setTestModeEnabled(true);
+    // The fonts the program's windows get at start-up.
+    substituteFormFonts();
     Direct::setHandlesEnabled(!qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"));
     QDir dir(root.path());
     dir.mkpath(QStringLiteral("bin"));

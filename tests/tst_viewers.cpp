@@ -247,7 +247,7 @@ private slots:
 
         QCOMPARE(error.count(), errorText.isEmpty() ? 0 : 1);
         if (!errorText.isEmpty())
-            QCOMPARE(viewer.errorText, errorText.arg(dir.path()));
+            QCOMPARE(error.first().first().toString(), errorText.arg(dir.path()));
         QCOMPARE(textOf(viewer)->toPlainText(), keepsOldText ? QStringLiteral("shown before") : QString());
         QVERIFY(!viewer.isVisible());
     }

@@ -3,11 +3,12 @@
 
 #include "app/constants.h"
 #include "app/prompter.h"
+#include "app/windowsettings.h"
+#include "checkin/textrules.h"
 
 #include <QFile>
 #include <QKeySequence>
 #include <QScrollBar>
-#include <QSettings>
 #include <QShortcut>
 #include <QTextCursor>
 #include <QTextStream>
@@ -72,28 +73,14 @@ SeeFile::~SeeFile()
 
 void SeeFile::writeSettings(QString group, QString contentId, bool visible)
 {
-    visibleFlag = QLatin1String(visible ? Trel::Yes : Trel::No);
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(group);
-    settings.setValue(Trel::Key::Exist, QLatin1String(Trel::Yes));
-    settings.setValue(Trel::Key::Visible, visibleFlag);
-    settings.setValue(Trel::Key::Content, contentId);
-    settings.setValue(Trel::Key::Size, size());
-    settings.setValue(Trel::Key::Position, pos());
-    settings.endGroup();
+    visibleFlag = WindowSettings::save(*this, group, visible, contentId);
 }
 
 void SeeFile::readSettings(QString group)
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(group);
-    visibleFlag = settings.value(Trel::Key::Visible, QLatin1String(Trel::No)).toString();
-    content = settings.value(Trel::Key::Content, QLatin1String(Trel::Normal)).toString();
-    if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
-        resize(settings.value(Trel::Key::Size).toSize());
-        move(settings.value(Trel::Key::Position, QPoint(0, 0)).toPoint());
-    }
-    settings.endGroup();
+    const WindowSettings::Stored stored = WindowSettings::restore(*this, group, QLatin1String(Trel::Normal));
+    visibleFlag = stored.visible;
+    content = stored.content;
 }
 
 void SeeFile::toMainWindow()
@@ -101,13 +88,9 @@ void SeeFile::toMainWindow()
     emit escapeSig();
 }
 
-// A blank in front of one-letter prefixes lines up the region digits of all
-// calls in a fixed-pitch column.
 QString SeeFile::justifyDigit(QString call)
 {
-    if (call.size() > 1 && call.at(1).isDigit())
-        return QLatin1Char(' ') + call;
-    return call;
+    return ::justifyDigit(call);
 }
 
 // Documents are plain text: a line that happens to look like markup must be
@@ -147,26 +130,37 @@ void SeeFile::reportMissing(bool critical, const QString &text)
                                   NotFoundTitle, text, QMessageBox::Ok);
 }
 
-void SeeFile::reportError(const QString &text)
+int SeeFile::loadDocument(const Document &document)
 {
-    errorText = text;
-    emit errorSig();
+    if (document.wrap)
+        ui->text->setLineWrapMode(QTextEdit::WidgetWidth);
+    if (document.plainFormat)
+        ui->text->setCurrentCharFormat(format);
+    if (document.clearFirst)
+        ui->text->clear();
+    QFile file(document.fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        reportMissing(document.critical, document.missingText);
+        emit errorSig(notOpened(document.fileName));
+        return 0;
+    }
+    ui->text->clear();
+    for (const QString &line : document.header)
+        appendParagraph(line);
+    appendFile(file);
+    if (!document.footer.isEmpty())
+        appendParagraph(document.footer);
+    cursorToStart();
+    return 1;
 }
 
 int SeeFile::showLicense(QDir pDir)
 {
-    ui->text->setLineWrapMode(QTextEdit::WidgetWidth);
-    QFile file(pDir.path() + QStringLiteral("/COPYING"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        reportMissing(true, QStringLiteral("File 'COPYING' not Found.\nThis file should be in your ")
-                                + pDir.path() + QStringLiteral(" directory."));
-        reportError(notOpened(pDir.path() + QStringLiteral("/COPYING")));
-        return 0;
-    }
-    ui->text->clear();
-    appendFile(file);
-    cursorToStart();
-    return 1;
+    Document licence;
+    licence.fileName = pDir.path() + QStringLiteral("/COPYING");
+    licence.missingText = QStringLiteral("File 'COPYING' not Found.\nThis file should be in your ") + pDir.path()
+                          + QStringLiteral(" directory.");
+    return loadDocument(licence);
 }
 
 int SeeFile::showErrorLog(QDir dDir)
@@ -282,95 +276,62 @@ void SeeFile::showLogEnd()
 
 int SeeFile::showChangeLog(QDir pDir)
 {
-    ui->text->setLineWrapMode(QTextEdit::WidgetWidth);
-    ui->text->clear();
-    QFile file(pDir.path() + QStringLiteral("/CHANGELOG.txt"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        reportMissing(true, notFound(file.fileName()));
-        reportError(notOpened(file.fileName()));
-        return 0;
-    }
-    ui->text->clear();
-    appendFile(file);
-    cursorToStart();
-    return 1;
+    Document changeLog;
+    changeLog.fileName = pDir.path() + QStringLiteral("/CHANGELOG.txt");
+    changeLog.missingText = notFound(changeLog.fileName);
+    changeLog.clearFirst = true;
+    return loadDocument(changeLog);
 }
 
 int SeeFile::showPreamble(QDir dDir, QString clubName)
 {
-    QFile file(dDir.path() + QStringLiteral("/PREAMBLE-") + clubName + QStringLiteral(".txt"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        reportMissing(true, QStringLiteral("File '") + file.fileName()
-                                + QStringLiteral("' not Found.\nYou need to create this file and put it in the\n'")
-                                + dDir.path() + QStringLiteral("' subdirectory."));
-        reportError(notOpened(file.fileName()));
-        return 0;
-    }
-    ui->text->clear();
-    appendFile(file);
-    cursorToStart();
-    return 1;
+    Document preamble;
+    preamble.fileName = dDir.path() + QStringLiteral("/PREAMBLE-") + clubName + QStringLiteral(".txt");
+    preamble.missingText = QStringLiteral("File '") + preamble.fileName
+                           + QStringLiteral("' not Found.\nYou need to create this file and put it in the\n'")
+                           + dDir.path() + QStringLiteral("' subdirectory.");
+    preamble.wrap = false;
+    return loadDocument(preamble);
 }
 
 int SeeFile::showEnvironment(QDir pDir)
 {
-    ui->text->setLineWrapMode(QTextEdit::WidgetWidth);
-    ui->text->setCurrentCharFormat(format);
-    QFile file(pDir.path() + QStringLiteral("/ENVIRONMENT_WINDOWS.txt"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        reportMissing(false, notFound(file.fileName()));
-        reportError(notOpened(file.fileName()));
-        return 0;
-    }
-    ui->text->clear();
-    appendParagraph(QStringLiteral("Program and Development Software Versions"));
-    appendParagraph(QStringLiteral("  Trelvin Version:   " TRELVIN_VERSION));
-    appendParagraph(QStringLiteral("  Qt Build Version: " QT_VERSION_STR));
-    appendParagraph(QStringLiteral("  Compiler Version: ") + compilerVersion() + QLatin1Char(' ')
-                    + QString::number(QT_POINTER_SIZE * 8) + QStringLiteral("-bit\n"));
-    appendFile(file);
-    cursorToStart();
-    return 1;
+    Document environment;
+    environment.fileName = pDir.path() + QStringLiteral("/ENVIRONMENT_WINDOWS.txt");
+    environment.critical = false;
+    environment.missingText = notFound(environment.fileName);
+    environment.plainFormat = true;
+    environment.header = {
+        QStringLiteral("Program and Development Software Versions"),
+        QStringLiteral("  Trelvin Version:   " TRELVIN_VERSION),
+        QStringLiteral("  Qt Build Version: " QT_VERSION_STR),
+        QStringLiteral("  Compiler Version: ") + compilerVersion() + QLatin1Char(' ')
+            + QString::number(QT_POINTER_SIZE * 8) + QStringLiteral("-bit\n"),
+    };
+    return loadDocument(environment);
 }
 
 int SeeFile::displayReadme(QDir pDir)
 {
-    ui->text->setLineWrapMode(QTextEdit::WidgetWidth);
-    ui->text->setCurrentCharFormat(format);
-    QFile file(pDir.path() + QStringLiteral("/README.txt"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        reportMissing(false, notFound(file.fileName()));
-        reportError(notOpened(file.fileName()));
-        return 0;
-    }
-    ui->text->clear();
-    appendFile(file);
-    appendParagraph(QStringLiteral("For source code, please email ") + MaintainerAddress
+    Document readme;
+    readme.fileName = pDir.path() + QStringLiteral("/README.txt");
+    readme.critical = false;
+    readme.missingText = notFound(readme.fileName);
+    readme.plainFormat = true;
+    readme.footer = QStringLiteral("For source code, please email ") + MaintainerAddress
                     + QStringLiteral(" with your name and contact information. Also, include the program name and "
                                      "platform operating system you intend to use for your development so that I "
-                                     "can send the appropriate code.\n"));
-    cursorToStart();
-    return 1;
+                                     "can send the appropriate code.\n");
+    return loadDocument(readme);
 }
 
 int SeeFile::showShortcuts(QDir pDir)
 {
-    ui->text->setLineWrapMode(QTextEdit::WidgetWidth);
-    ui->text->setCurrentCharFormat(format);
-    ui->text->clear();
-    // A cursor kept across the load would be carried along by the insertions,
-    // so keep its place instead.
-    const int before = ui->text->textCursor().position();
-    QFile file(pDir.path() + QStringLiteral("/SHORTCUTS.txt"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        reportMissing(false, notFound(file.fileName()));
-        reportError(notOpened(file.fileName()));
-        return 0;
-    }
-    ui->text->clear();
-    appendFile(file);
-    QTextCursor cursor = ui->text->textCursor();
-    cursor.setPosition(before);
-    ui->text->setTextCursor(cursor);
-    return 1;
+    Document shortcuts;
+    shortcuts.fileName = pDir.path() + QStringLiteral("/SHORTCUTS.txt");
+    shortcuts.critical = false;
+    shortcuts.missingText = notFound(shortcuts.fileName);
+    shortcuts.plainFormat = true;
+    shortcuts.clearFirst = true;
+    return loadDocument(shortcuts);
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QString>
+#include <QStringList>
 #include <QTextCharFormat>
 
 class QFile;
@@ -13,8 +14,8 @@ class SeeFile;
 
 // Text viewer for the program's documents, the error log and the club's net
 // script. Each show* operation loads one file into the view and returns 1, or
-// reports the missing file and returns 0; showing the window is the caller's
-// decision.
+// reports the missing file (a box, and errorSig with the line for the error
+// log) and returns 0; showing the window is the caller's decision.
 class SeeFile : public QDialog
 {
     Q_OBJECT
@@ -24,7 +25,6 @@ public:
     ~SeeFile() override;
 
     Ui::SeeFile *ui;
-    QString errorText;                              // why the last document failed to open
     QString visibleFlag = QStringLiteral("No");
     QString content = QStringLiteral("Normal");     // which document is shown, kept across runs
     QTextCharFormat format;                         // plain format, so one document's look never leaks into the next
@@ -40,7 +40,8 @@ public:
 
 signals:
     void escapeSig();
-    void errorSig();
+    // A document failed to open; `message` is the line for the error log.
+    void errorSig(const QString &message);
 
 public slots:
     void writeSettings(QString group, QString contentId, bool visible);
@@ -60,13 +61,26 @@ public slots:
     int showShortcuts(QDir pDir);
 
 private:
+    // One document: its file, how a missing one is reported, and what the
+    // load does besides reading the file's lines.
+    struct Document {
+        QString fileName;
+        bool critical = true;     // kind of the "File not Found" box
+        QString missingText;      // text of that box
+        bool wrap = true;         // wrap at the widget's width (all but the preamble)
+        bool plainFormat = false; // start from the plain character format
+        bool clearFirst = false;  // clear the view even when the file is missing
+        QStringList header;       // paragraphs before the file's lines
+        QString footer;           // a paragraph after them
+    };
+    int loadDocument(const Document &document);
+
     void appendParagraph(const QString &line);
     void appendFile(QFile &file);
     QString logText(const QByteArray &bytes);
     void showLogEnd();
     void cursorToStart();
     void reportMissing(bool critical, const QString &text);
-    void reportError(const QString &text);
 
     QDir logDir;
     QString logName;               // empty while another document is shown
