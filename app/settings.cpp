@@ -46,7 +46,7 @@ void Trelvin::readSettings()
     theme = settings.value(Trel::Key::Theme, Trel::ThemeDark).toString();
     club = settings.value(Trel::Key::Club, Trel::DefaultClub).toString();
     // Credentials go to the QRZ service, so the default is encrypted.
-    qrzServer = settings.value(Trel::Key::QrzServer, QStringLiteral("https://xmldata.qrz.com")).toString();
+    qrz->setServer(settings.value(Trel::Key::QrzServer, QStringLiteral("https://xmldata.qrz.com")).toString());
     updateServer = settings.value(Trel::Key::UpdateServer, QString()).toString();
 
     if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
@@ -68,7 +68,7 @@ void Trelvin::writeSettings()
     settings.setValue(Trel::Key::AutoUpdate, autoUpdate);
     settings.setValue(Trel::Key::Theme, theme);
     settings.setValue(Trel::Key::Club, club);
-    settings.setValue(Trel::Key::QrzServer, qrzServer);
+    settings.setValue(Trel::Key::QrzServer, qrz->server());
     settings.setValue(Trel::Key::UpdateServer, updateServer);
     settings.endGroup();
 }

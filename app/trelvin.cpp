@@ -38,6 +38,9 @@ Trelvin::Trelvin(QWidget *parent)
     dataDir = QDir(parentDir.path() + Trel::DataSubdir);
     infoDir = QDir(parentDir.path() + Trel::InfoSubdir);
 
+    // The settings give the QRZ client its server.
+    networkManager = new QNetworkAccessManager(this);
+    createQrzClient();
     readSettings();
     setDatabaseDirectory(dataDir);
     if (startupAborted)
@@ -59,7 +62,6 @@ Trelvin::Trelvin(QWidget *parent)
     ui->endTime->setText(QStringLiteral("23:59"));
     ui->club->setText(club);
 
-    networkManager = new QNetworkAccessManager(this);
     if (autoUpdate)
         checkUpdates();
 

@@ -15,7 +15,7 @@
 #include <QStringList>
 
 #include "app/datalock.h"
-#include "qrz/qrzrecord.h"
+#include "qrz/qrzclient.h"
 
 class QCloseEvent;
 class QEvent;
@@ -117,40 +117,26 @@ public:
     QString logBeginTime;
     QString logEndTime;
 
-    // QRZ session.
-    bool qrzConnected = false;
-    QString qrzKey;
-    // The latest request sent. Only for looking at: every handler works on
-    // the reply it was connected to, so requests in flight cannot cross.
-    QPointer<QNetworkReply> qrzReply;
-    int qrzMode = 1;
-    Qrz::CallRecord qrzRecord;
-    Qrz::StationRecord stationRecord;
-    QString qrzServer;     // base address of the QRZ XML service
-    // A request that makes no progress for this long ends as failed.
-    int networkTimeoutMs = 20000;
-    // A request that runs longer than this in all ends as failed, however
-    // steadily it trickles; a GET may name its own size and time limits.
-    int networkDeadlineMs = 60000;
-    QNetworkReply *sendGet(const QUrl &url, qint64 maxBytes, int deadlineMs);
-
-    // Roster QRZ batch run.
-    QStringList callsignList;
-    int callsignIndex = 0;
-    QString currentCallsign;
+    // QRZ session (qrz/qrzhub.cpp): the client holds the key, the
+    // credentials, the server's address and the limits of its requests.
+    QrzClient *qrz = nullptr;
+    // Creates the client and connects its answers to the slots below; before
+    // the settings are read, which give it its server.
+    void createQrzClient();
+    // The QRZ area's statements (qrz/qrzdata.cpp). This station's row as
+    // call, passwd, state, lat, lon, grid, utc, dst; empty when there is none.
+    QStringList readStation();
+    bool writeStation(const QStringList &row);
+    // The centre of `state` from the state-centre table, as text for the
+    // Station dialog; false when unknown.
+    bool stateCentreText(const QString &state, QString &lat, QString &lon);
+    // A record of the roster run into mbr and contact.
+    void storeRosterRecord(Qrz::CallRecord record);
 
     // Update check.
     QString updateServer;  // base address; empty: no update server configured
     QString latestVersion;
     bool manualCheck = false;
-
-    // Base address + path and query of a QRZ request.
-    QUrl qrzUrl(const QString &query) const;
-    // A GET through the shared manager with the transfer time-out set.
-    QNetworkReply *sendGet(const QUrl &url);
-    // The roster run's share of a call-record reply: qrzRecord into mbr and
-    // contact. `requested` is the call sign as the list file gave it.
-    void storeRosterRecord(const QString &requested);
 
     // Secondary windows, created once and kept for the whole run.
     SeeFile *aboutWindow = nullptr;
@@ -260,26 +246,27 @@ public slots:
     void disableMemberStatus();
     void on_club_returnPressed();
 
-    // QRZ client (qrz/qrzclient.cpp).
+    // QRZ client (qrz/qrzhub.cpp): the forms' side of log-in and look-ups.
     void connectQRZ();
-    void userReadyReadQRZ(QNetworkReply *reply);
+    void showLoginRefused(const QString &serviceError);
+    void showSubscription(const QString &subExp);
     void displayConnectStatus();
     void on_lookUpButton_clicked();
     void getContact();
-    // `mode` is what qrzMode was when the request went out: 4 fills the
-    // Contact dialog, 8 stores the record for the roster run.
-    void callReadyReadQRZ(QNetworkReply *reply, int mode);
-    void callDisplayData(QNetworkReply *reply);
+    // `use` tells whether the main window's entry takes the record too.
+    void showCallRecord(const Qrz::CallRecord &record, int use);
+    void showLookUpFailure(const QString &text, int use);
     void getStation();
-    void stationReadyReadQRZ(QNetworkReply *reply);
-    void getStationFinished(QNetworkReply *reply);
+    void showStationRecord(const Qrz::StationRecord &record);
     void saveStation();
     void setStationDetails();
 
-    // Roster QRZ batch run (qrz/batch.cpp).
+    // Roster QRZ batch run (qrz/qrzhub.cpp).
     void on_actionQRZClubData_triggered();
-    void readCallsignList();
-    void callDataListQRZ();
+    // The calls of a list file the operator picks; empty when none is read.
+    QStringList readCallsignList();
+    void showBatchProgress(int done);
+    void finishBatch(int total);
 
     // Station and contact dialogs (dialogs/dialogactions.cpp).
     void on_actionStationDetails_triggered();
@@ -353,9 +340,8 @@ private:
     QString unreadRoster;
     void saveTable(const QString &table, const QString &header, const QString &fileName);
     bool loadTable(const QString &table, const QString &fileName);
-    // Sends the call-record request of a look-up; the reply fills the Contact
-    // dialog and, for F5, the main window's entry.
-    void lookUpCall(const QString &call, bool showInMainWindow);
+    // A look-up for the entry that brought no record: the notice in the city field.
+    void showRejectedLookUp(const QString &notice);
 
     bool startupAborted = false;
 };

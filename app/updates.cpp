@@ -52,13 +52,6 @@ Version parseVersion(const QString &text)
     return {numbers.value(0).toInt(), numbers.value(1).toInt(), numbers.value(2).toInt()};
 }
 
-QString serverBase(QString base)
-{
-    while (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    return base;
-}
-
 // The version text comes from the server and becomes a local file name; it
 // must not lead out of the download folder.
 QString installerFileName(const QString &latestVersion)
@@ -82,7 +75,8 @@ void Trelvin::checkUpdates()
         return;
     }
 
-    QNetworkReply *reply = sendGet(QUrl(serverBase(updateServer) + QLatin1String(VersionFile)));
+    QNetworkReply *reply =
+        Net::limitedGet(networkManager, Net::address(updateServer, QLatin1String(VersionFile)), Net::ReplyLimits);
     connect(reply, &QNetworkReply::sslErrors, this, &Trelvin::sslErrors);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { getVersionFinished(reply); });
 }
@@ -96,10 +90,8 @@ void Trelvin::on_actionCheck_for_Updates_triggered()
 void Trelvin::sslErrors(const QList<QSslError> &errors)
 {
     // Not ignored: the request fails and the version handler reports it.
-    for (const QSslError &error : errors) {
-        errorMessage = "SSL error: " + error.errorString();
-        logError();
-    }
+    for (const QSslError &error : errors)
+        writeError("SSL error: " + error.errorString());
 }
 
 void Trelvin::getVersionFinished(QNetworkReply *reply)
@@ -110,8 +102,7 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
         reply->deleteLater();
         prompter->message(Prompter::Critical, QStringLiteral("Download Failed"),
                           "Download of Trelvin current version number failed.\n" + failure);
-        errorMessage = "Download Version Failed: " + failure;
-        logError();
+        writeError("Download Version Failed: " + failure);
         retryQRZ();
         return;
     }
@@ -154,10 +145,9 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
     }
 
     // The download handler logs in again when it is done.
-    QNetworkReply *download = sendGet(QUrl(serverBase(updateServer) + QLatin1String(InstallerDir) + "/"
-                                           + latestVersion + QLatin1String(InstallerSuffix)),
-                                      Net::DownloadLimitBytes, Net::DownloadDeadlineMs);
-    qrzReply = download;
+    const QString installer = QString::fromLatin1(InstallerDir) + "/" + latestVersion + QLatin1String(InstallerSuffix);
+    QNetworkReply *download =
+        Net::limitedGet(networkManager, Net::address(updateServer, installer), Net::DownloadLimits);
     connect(download, &QNetworkReply::finished, this, [this, download] { downloadFinished(download); });
 }
 
@@ -168,8 +158,7 @@ void Trelvin::downloadFinished(QNetworkReply *reply)
         const QString failure = replyFailure(reply);
         prompter->message(Prompter::Critical, QStringLiteral("Download Failed"),
                           "Download of current version Trelvin failed.\n" + failure);
-        errorMessage = "Download Trelvin Failed: " + failure;
-        logError();
+        writeError("Download Trelvin Failed: " + failure);
     } else {
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         QDir().mkpath(folder);
@@ -193,8 +182,7 @@ void Trelvin::downloadFinished(QNetworkReply *reply)
             if (!written) {
                 prompter->message(Prompter::Critical, QStringLiteral("Can't Write File"),
                                   "File " + latestVersion + "\nCould not be wrtten to download folder.\n");
-                errorMessage = "Download Trelvin Failed: " + path + " could not be written: " + why;
-                logError();
+                writeError("Download Trelvin Failed: " + path + " could not be written: " + why);
             } else {
                 prompter->message(Prompter::Information, QStringLiteral("Trelvin Program Downloaded"),
                                   "The latest program version: " + latestVersion

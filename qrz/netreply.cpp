@@ -27,6 +27,13 @@ QString tooLarge(qint64 maxBytes)
 
 namespace Net {
 
+QUrl address(QString base, const QString &path)
+{
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return QUrl(base + path);
+}
+
 bool redirectAllowed(const QUrl &from, const QUrl &to)
 {
     const bool downgrade = from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0

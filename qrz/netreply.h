@@ -22,6 +22,14 @@ struct Limits {
     qint64 maxBytes;  // a larger reply is aborted unread
 };
 
+// A look-up or a version file: a server that makes no progress for 20 s, or
+// takes a minute in all, is not going to answer.
+inline constexpr Limits ReplyLimits{20000, 60000, ReplyLimitBytes};
+inline constexpr Limits DownloadLimits{ReplyLimits.idleMs, DownloadDeadlineMs, DownloadLimitBytes};
+
+// `base` (a server's address, with or without a trailing slash) + `path`.
+QUrl address(QString base, const QString &path);
+
 // A GET with the limits set; a redirect is followed only on the same host and
 // never from HTTPS to HTTP. A request stopped by a limit or a refused redirect
 // finishes with an error and replyFailure() gives the reason.

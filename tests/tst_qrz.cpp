@@ -7,6 +7,7 @@
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "qrz/netreply.h"
+#include "qrz/qrzclient.h"
 #include "qrz/qrzrecord.h"
 #include "ui_contact.h"
 #include "ui_station.h"
@@ -79,6 +80,15 @@ QString queryValue(const QByteArray &target, const QByteArray &key)
         }
     }
     return QStringLiteral("<missing>");
+}
+
+// Shortens the client's time limits; the reply cap stays.
+void setTimeLimits(QrzClient *client, int idleMs, int totalMs)
+{
+    Net::Limits limits = client->limits();
+    limits.idleMs = idleMs;
+    limits.totalMs = totalMs;
+    client->setLimits(limits);
 }
 
 // This station's stored row: call, passwd, state, lat, lon, grid, utc, dst.
@@ -259,24 +269,29 @@ void TestQrz::loginOutcomes()
 
     Rig rig;
     rig.w = rig.rt.start();
+    // The key of an earlier session, ended for want of a password.
+    rig.http.on(Login, answer(QrzXml::session("OLDKEY")));
+    QVERIFY(rig.w->qrz->login("K7ABC", "secret"));
+    QTRY_COMPARE(rig.w->qrz->sessionKey(), QStringLiteral("OLDKEY"));
+    QVERIFY(!rig.w->qrz->login("K7ABC", ""));
+    rig.station()->expire->clear();
     rig.mark();
     rig.http.on(Login, answer(body, status));
-    rig.w->qrzKey = "OLDKEY";
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
 
     rig.w->connectQRZ();
     // Every outcome but success leaves a log line; success leaves the key.
-    QTRY_VERIFY(!rig.newLogLines().isEmpty() || rig.w->qrzKey != "OLDKEY");
+    QTRY_VERIFY(!rig.newLogLines().isEmpty() || rig.w->qrz->sessionKey() != "OLDKEY");
     QCOMPARE(rig.http.requests.size(), 1);
     QCOMPARE(rig.station()->connectStatus->text(), connectStatus);
     QCOMPARE(rig.newLogLines(), log);
 
-    QCOMPARE(rig.w->qrzConnected, connectStatus == "Connected");
+    QCOMPARE(rig.w->qrz->isConnected(), connectStatus == "Connected");
     QCOMPARE(rig.station()->connectStatus->palette().color(QPalette::Text),
              (connectStatus == "Connected" ? rig.w->goodPalette : rig.w->alertPalette).color(QPalette::Text));
     QCOMPARE(rig.station()->expire->text(), expire);
-    QCOMPARE(rig.w->qrzKey, key);
+    QCOMPARE(rig.w->qrz->sessionKey(), key);
     QCOMPARE(rig.rt.prompter.titles(), boxes);
     for (const auto &box : rig.rt.prompter.calls) {
         QCOMPARE(box.kind, Prompter::Warning);
@@ -334,12 +349,12 @@ void TestQrz::missingCredentials()
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
     rig.w->connectQRZ();
-    QTRY_VERIFY(rig.w->qrzConnected);
+    QTRY_VERIFY(rig.w->qrz->isConnected());
     QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
     rig.mark();
     rig.station()->pwd->clear();
     rig.w->connectQRZ();
-    QVERIFY(!rig.w->qrzConnected);
+    QVERIFY(!rig.w->qrz->isConnected());
     QCOMPARE(rig.rt.prompter.titles(), QStringList{"QRZ XML Database Connection "});
     QCOMPARE(rig.newLogLines(), QStringList{"Station Call or QRZ Passwd is missing."});
     QTest::qWait(50);
@@ -358,7 +373,7 @@ void TestQrz::noNetworkAtStartup()
                  (QStringList{"QRZ login failed: Connection refused", "QRZ Login Error or No Internet Connection."}));
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.rt.prompter.calls.isEmpty());
-    QVERIFY(!rig.w->qrzConnected);
+    QVERIFY(!rig.w->qrz->isConnected());
 }
 
 void TestQrz::silentServerEndsAsFailure()
@@ -367,7 +382,7 @@ void TestQrz::silentServerEndsAsFailure()
     rig.w = rig.rt.start();
     rig.mark();
     Trelvin *w = rig.w;
-    w->networkTimeoutMs = 300;
+    setTimeLimits(w->qrz, 300, Net::ReplyLimits.totalMs);
     rig.http.on(Login, silence());
     rig.http.on(Lookup, silence());
 
@@ -386,9 +401,14 @@ void TestQrz::silentServerEndsAsFailure()
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 
     // A silent look-up ends in the window, not with the previous station.
-    w->qrzConnected = true;
-    w->qrzRecord.call = "K0OLD";
-    w->qrzRecord.city = "Elsewhere";
+    rig.http.on(Login, answer(QrzXml::session("KEY1")));
+    w->connectQRZ();
+    QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    rig.http.on(Lookup, answer(QrzXml::callsign({{"call", "K0OLD"}, {"addr2", "ELSEWHERE"}}, "KEY1")));
+    w->ui->call->setText("k0old");
+    w->ui->lookUpButton->click();
+    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Elsewhere"));
+    rig.http.on(Lookup, silence());
     w->ui->search->setText("w9x");
     w->ui->call->setText("w9xyz");
     w->ui->name->setText("Somebody");
@@ -401,7 +421,7 @@ void TestQrz::silentServerEndsAsFailure()
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 
     // Closing down with a request still in flight is quiet.
-    w->networkTimeoutMs = 20000;
+    setTimeLimits(w->qrz, Net::ReplyLimits.idleMs, Net::ReplyLimits.totalMs);
     rig.mark();
     w->ui->lookUpButton->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
@@ -415,7 +435,7 @@ void TestQrz::tricklingLoginEnds()
     Rig rig;
     rig.w = rig.rt.start();
     rig.mark();
-    rig.w->networkDeadlineMs = 400;
+    setTimeLimits(rig.w->qrz, Net::ReplyLimits.idleMs, 400);
     // Each byte comes well within the idle time-out; the whole would take 30 s.
     rig.http.on(Login, FakeHttp::trickling(QrzXml::session("SLOWKEY"), 100));
     rig.station()->call->setText("K7ABC");
@@ -425,7 +445,7 @@ void TestQrz::tricklingLoginEnds()
     QTRY_COMPARE(rig.newLogLines(), (QStringList{"QRZ login failed: The server did not finish its answer in time.",
                                                  "QRZ Login Error or No Internet Connection."}));
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
-    QVERIFY(rig.w->qrzKey.isEmpty());
+    QVERIFY(rig.w->qrz->sessionKey().isEmpty());
     QTRY_VERIFY(rig.w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 }
 
@@ -466,9 +486,9 @@ void TestQrz::redirects()
     rig.station()->pwd->setText("secret");
     rig.w->connectQRZ();
 
-    QTRY_VERIFY(!rig.newLogLines().isEmpty() || !rig.w->qrzKey.isEmpty());
-    QCOMPARE(rig.w->qrzKey, key);
-    QCOMPARE(rig.w->qrzConnected, !key.isEmpty());
+    QTRY_VERIFY(!rig.newLogLines().isEmpty() || !rig.w->qrz->sessionKey().isEmpty());
+    QCOMPARE(rig.w->qrz->sessionKey(), key);
+    QCOMPARE(rig.w->qrz->isConnected(), !key.isEmpty());
     for (QString &line : log)
         line.replace("OTHER", port);
     QCOMPARE(rig.newLogLines(), log);
@@ -522,7 +542,7 @@ void TestQrz::oversizedReplies()
     QTRY_COMPARE(w->ui->city->text(), QStringLiteral("No answer from QRZ"));
     QCOMPARE(rig.newLogLines(),
              QStringList{"QRZ look-up of W1AW failed: The server's reply is larger than 1 MB; it was not read."});
-    QCOMPARE(w->qrzKey, QStringLiteral("KEY1"));
+    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY1"));
     QCOMPARE(rig.contact()->fname->text(), QString());
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 
@@ -534,7 +554,7 @@ void TestQrz::oversizedReplies()
     rig.http.on(Lookup, large);
     w->ui->lookUpButton->click();
     QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Salt Lake City"));
-    QCOMPARE(w->qrzKey, QStringLiteral("KEY3"));
+    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY3"));
     QVERIFY(rig.newLogLines().isEmpty());
 }
 
@@ -546,12 +566,12 @@ void TestQrz::serverSettings()
         settings.remove("Main/QrzServer");
     }
     rig.w = rig.rt.start();
-    QCOMPARE(rig.w->qrzServer, QStringLiteral("https://xmldata.qrz.com"));
+    QCOMPARE(rig.w->qrz->server(), QStringLiteral("https://xmldata.qrz.com"));
     QCOMPARE(rig.w->updateServer, QString());
-    QCOMPARE(rig.w->qrzUrl("s=K;callsign=W1AW").toString(),
+    QCOMPARE(rig.w->qrz->url("s=K;callsign=W1AW").toString(),
              QStringLiteral("https://xmldata.qrz.com/xml/current/?s=K;callsign=W1AW"));
 
-    rig.w->qrzServer = "http://127.0.0.1:9/";
+    rig.w->qrz->setServer("http://127.0.0.1:9/");
     rig.w->updateServer = "https://updates.example.org";
     rig.w->on_actionExit_triggered();
     QSettings settings(rig.rt.settingsFile(), QSettings::IniFormat);
@@ -560,7 +580,7 @@ void TestQrz::serverSettings()
     rig.rt.stop();
     rig.w = rig.rt.start();
     // A trailing slash does not double the one of the path.
-    QCOMPARE(rig.w->qrzUrl("s=K").toString(), QStringLiteral("http://127.0.0.1:9/xml/current/?s=K"));
+    QCOMPARE(rig.w->qrz->url("s=K").toString(), QStringLiteral("http://127.0.0.1:9/xml/current/?s=K"));
     QCOMPARE(rig.w->updateServer, QStringLiteral("https://updates.example.org"));
 }
 
@@ -615,7 +635,7 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
 
     QCOMPARE(rig.http.requests.size(), 1);
     QCOMPARE(rig.http.requests.first(), QByteArray("/xml/current/?s=KEY1;callsign=W1AW"));
-    QCOMPARE(w->qrzKey, QStringLiteral("KEY2"));
+    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY2"));
     QCOMPARE(w->ui->call->text(), QStringLiteral("W1AW"));
     QCOMPARE(w->ui->name->text(), QStringLiteral("Mary"));
     QCOMPARE(w->ui->state->text(), QStringLiteral("UT"));
@@ -755,14 +775,15 @@ void TestQrz::replyInPiecesGivesSameRecord()
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
     const QByteArray body = QrzXml::callsign(fullRecord(), "KEY1");
+    QSignalSpy records(w->qrz, &QrzClient::callRecord);
 
     rig.http.on(Lookup, answer(body));
     rig.contact()->call->setText("W1AW");
     w->getContact();
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
-    const Qrz::CallRecord whole = w->qrzRecord;
+    QCOMPARE(records.size(), 1);
+    const auto whole = records.takeFirst().first().value<Qrz::CallRecord>();
 
-    w->qrzRecord = Qrz::CallRecord();
     rig.contact()->fname->clear();
 
     // Cut inside a tag, inside a text and between elements.
@@ -772,7 +793,8 @@ void TestQrz::replyInPiecesGivesSameRecord()
     rig.http.on(Lookup, pieces);
     w->getContact();
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
-    const Qrz::CallRecord split = w->qrzRecord;
+    QCOMPARE(records.size(), 1);
+    const auto split = records.takeFirst().first().value<Qrz::CallRecord>();
 
     const auto all = [](const Qrz::CallRecord &r) {
         return QStringList{r.call, r.fname, r.last,  r.licenceClass, r.expire, r.address, r.city,
@@ -804,7 +826,7 @@ void TestQrz::repliesInFlightDoNotCross()
 
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
     QTRY_COMPARE(rig.station()->expire->text(), QStringLiteral("Mar 5, 2027"));
-    QCOMPARE(rig.w->qrzKey, QStringLiteral("LOGINKEY"));
+    QCOMPARE(rig.w->qrz->sessionKey(), QStringLiteral("LOGINKEY"));
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
     QCOMPARE(rig.contact()->city->text(), QStringLiteral("Salt Lake City"));
     QVERIFY(rig.newLogLines().isEmpty());
@@ -843,7 +865,7 @@ void TestQrz::stationFetch()
     QCOMPARE(dialog->dst->text(), QStringLiteral("Y"));
     QCOMPARE(dialog->pwd->text(), QStringLiteral("unchanged"));
     QCOMPARE(w->stationUtcOffset, -6);
-    QCOMPARE(w->qrzKey, QStringLiteral("KEY3"));
+    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY3"));
     // Fetched data reaches the table only when saved.
     QCOMPARE(column(w->fileDb, "SELECT utc FROM station"), QStringList{"-7"});
 
@@ -1089,8 +1111,7 @@ void TestQrz::rosterRunSurvivesSilentAndTricklingServers()
     Rig rig;
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
-    w->networkTimeoutMs = 300;
-    w->networkDeadlineMs = 600;
+    setTimeLimits(w->qrz, 300, 600);
     const QString list = rig.rt.dataPath() + "/Callsigns-ARC.csv";
     {
         QFile file(list);

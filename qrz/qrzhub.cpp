@@ -1,0 +1,324 @@
+#include "app/prompter.h"
+#include "app/trelvin.h"
+#include "checkin/textrules.h"
+#include "dialogs/contact.h"
+#include "dialogs/station.h"
+#include "qrz/qrzclient.h"
+#include "reports/seelogs.h"
+#include "ui_contact.h"
+#include "ui_station.h"
+#include "ui_trelvin.h"
+
+#include <QFile>
+#include <QProgressBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+
+// The hub's side of the QRZ client: it reads the forms, starts the client's
+// requests and shows what comes back.
+
+namespace {
+
+// What a call look-up is for: the Contact dialog always takes the record.
+enum LookUpUse { ForContactDialog = 0, ForMainWindowToo = 1 };
+
+void warnNotConnected()
+{
+    Prompter::instance()->message(Prompter::Warning, QStringLiteral("Not Connected to QRZ Database"),
+                                  QStringLiteral("Please Enter QRZ Username and Password.\nWhere:\n   Username is "
+                                                 "the 'Station' Callsign.\n   Password is your QRZ Password\nData "
+                                                 "is entered in the 'Station Details' menu item.\n"));
+}
+
+} // namespace
+
+void Trelvin::createQrzClient()
+{
+    qrz = new QrzClient(networkManager, this);
+    connect(qrz, &QrzClient::loginFinished, this, &Trelvin::displayConnectStatus);
+    connect(qrz, &QrzClient::loginRefused, this, &Trelvin::showLoginRefused);
+    connect(qrz, &QrzClient::subscription, this, &Trelvin::showSubscription);
+    connect(qrz, &QrzClient::callRecord, this, &Trelvin::showCallRecord);
+    connect(qrz, &QrzClient::lookUpFailed, this, &Trelvin::showLookUpFailure);
+    connect(qrz, &QrzClient::stationRecord, this, &Trelvin::showStationRecord);
+    connect(qrz, &QrzClient::batchProgress, this, &Trelvin::showBatchProgress);
+    connect(qrz, &QrzClient::batchRecord, this, &Trelvin::storeRosterRecord);
+    connect(qrz, &QrzClient::batchFinished, this, &Trelvin::finishBatch);
+    connect(qrz, &QrzClient::failure, this, &Trelvin::writeError);
+}
+
+void Trelvin::connectQRZ()
+{
+    if (!qrz->login(stationDialog->ui->call->text().toUpper(), stationDialog->ui->pwd->text())) {
+        Prompter::instance()->message(Prompter::Information, QStringLiteral("QRZ XML Database Connection "),
+                                      QStringLiteral("Connection to the QRZ XML Database\nrequires your Station Call "
+                                                     "and QRZ Passwd.\nPlease enter Call and/or QRZ Passwd in\n"
+                                                     "'Setup->Station Details'\nand then Click on 'Connect QRZ'."));
+        writeError(QStringLiteral("Station Call or QRZ Passwd is missing."));
+    }
+}
+
+void Trelvin::showLoginRefused(const QString &serviceError)
+{
+    Prompter::instance()->message(Prompter::Warning, QStringLiteral("QRZ Login Error"),
+                                  "Error: " + serviceError
+                                      + ".\nWhere:\n   Username is the 'Station' Call.\n   Password is "
+                                        "your QRZ Passwd\nData entered with the 'Station Details' menu "
+                                        "item.\nPlease correct entries and try again.");
+    writeError(QStringLiteral("Station Call or QRZ Passwd error connecting to QRZ database."));
+}
+
+void Trelvin::showSubscription(const QString &subExp)
+{
+    if (subExp != QLatin1String("non-subscriber")) {
+        stationDialog->ui->expire->setText(Qrz::subscriptionExpiry(subExp));
+        return;
+    }
+    stationDialog->ui->expire->setText(QStringLiteral("Unsubscribed"));
+    Prompter::instance()->message(
+        Prompter::Warning, QStringLiteral("Non QRZ XML Data Subscriber"),
+        QStringLiteral("Warning: You are a Non-Subscriber to the QRZ XML Data.\nA subscription is "
+                       "required to access a complete record.\nYou can only retrieve Call, First Name, "
+                       "City, & State data\nand are limited to 100 Call Record retrievals a day.\n"));
+}
+
+void Trelvin::displayConnectStatus()
+{
+    QLineEdit *status = stationDialog->ui->connectStatus;
+    if (qrz->isConnected()) {
+        status->setPalette(goodPalette);
+        status->setText(QStringLiteral("Connected"));
+    } else {
+        status->setPalette(alertPalette);
+        status->setText(QStringLiteral("Disconnected"));
+        writeError(QStringLiteral("QRZ Login Error or No Internet Connection."));
+    }
+}
+
+void Trelvin::on_lookUpButton_clicked()
+{
+    const QString call = ui->call->text().toUpper();
+    if (!qrz->isConnected()) {
+        warnNotConnected();
+        return;
+    }
+    if (call.isEmpty())
+        return;
+    qrz->lookUp(call, ForMainWindowToo);
+}
+
+void Trelvin::getContact()
+{
+    const QString call = contactDialog->ui->call->text().toUpper();
+    if (!qrz->isConnected()) {
+        warnNotConnected();
+        writeError(QStringLiteral("Not connected to QRZ Database."));
+        return;
+    }
+    if (call.isEmpty())
+        return;
+    qrz->lookUp(call, ForContactDialog);
+}
+
+void Trelvin::showCallRecord(const Qrz::CallRecord &record, int use)
+{
+    Ui::Contact *dialog = contactDialog->ui;
+    setClipped(dialog->fname, record.fname);
+    setClipped(dialog->name, record.last);
+    setClipped(dialog->classlic, record.licenceClass);
+    setClipped(dialog->expire, record.expire);
+    setClipped(dialog->addr, record.address);
+    setClipped(dialog->city, record.city);
+    setClipped(dialog->state, record.state);
+    setClipped(dialog->zip, record.zip);
+    setClipped(dialog->country, record.country);
+    // Non-subscribers get no e-mail; one typed in earlier stays.
+    if (!record.email.isEmpty())
+        setClipped(dialog->email, record.email);
+    setClipped(dialog->lat, record.lat);
+    setClipped(dialog->lon, record.lon);
+    setClipped(dialog->grid, record.grid);
+    setClipped(dialog->geoloc, record.source);
+    setClipped(dialog->utc, record.utc);
+    contactUtcOffset = record.utc.toInt();
+    dialog->tzOffset->setText(QStringLiteral("%1").arg(contactUtcOffset - stationUtcOffset, 2));
+    setClipped(dialog->dst, record.dst);
+    setClipped(dialog->born, record.born);
+
+    if (use != ForMainWindowToo)
+        return;
+    if (!record.error.isEmpty()) {
+        showRejectedLookUp(record.error);
+        return;
+    }
+    ui->city->setPalette(goodPalette);
+    setClipped(ui->call, record.call);
+    setClipped(ui->name, record.fname);
+    setClipped(ui->city, record.city);
+    {
+        const QSignalBlocker blocker(ui->state);
+        setClipped(ui->state, record.state);
+    }
+    on_state_textChanged(record.state);
+}
+
+void Trelvin::showLookUpFailure(const QString &text, int use)
+{
+    // The Contact dialog keeps what it shows.
+    if (use != ForMainWindowToo)
+        return;
+    // A failed request shows like a rejected call: the record of an earlier
+    // look-up must not pass for this one. The short field takes a short
+    // notice; the reason goes to the error log.
+    writeError(text);
+    showRejectedLookUp(QStringLiteral("No answer from QRZ"));
+}
+
+void Trelvin::showRejectedLookUp(const QString &notice)
+{
+    ui->city->setPalette(alertPalette);
+    ui->call->setText(ui->search->text().toUpper());
+    ui->name->clear();
+    setClipped(ui->city, notice);
+    ui->state->clear();
+}
+
+void Trelvin::getStation()
+{
+    if (!qrz->isConnected()) {
+        warnNotConnected();
+        return;
+    }
+    qrz->lookUpStation(stationDialog->ui->call->text().toUpper());
+}
+
+void Trelvin::showStationRecord(const Qrz::StationRecord &record)
+{
+    Ui::Station *dialog = stationDialog->ui;
+    setClipped(dialog->call, record.call);
+    setClipped(dialog->state, record.state);
+    setClipped(dialog->lat, record.lat);
+    setClipped(dialog->lon, record.lon);
+    setClipped(dialog->grid, record.grid);
+    setClipped(dialog->utc, record.utc);
+    setClipped(dialog->dst, record.dst);
+    stationUtcOffset = dialog->utc->text().toInt();
+}
+
+void Trelvin::saveStation()
+{
+    Ui::Station *dialog = stationDialog->ui;
+    const QString state = dialog->state->text().toUpper();
+    // Without a position the centre of the state stands in for it.
+    if ((dialog->lat->text().isEmpty() || dialog->lon->text().isEmpty()) && !state.isEmpty()) {
+        QString lat;
+        QString lon;
+        if (stateCentreText(state, lat, lon)) {
+            dialog->lat->setText(lat);
+            dialog->lon->setText(lon);
+        }
+    }
+    writeStation({dialog->call->text().toUpper(), dialog->pwd->text(), state, dialog->lat->text(),
+                  dialog->lon->text(), dialog->grid->text(), dialog->utc->text(), dialog->dst->text()});
+}
+
+void Trelvin::setStationDetails()
+{
+    Ui::Station *dialog = stationDialog->ui;
+    const QList<QLineEdit *> fields{dialog->call, dialog->pwd, dialog->state, dialog->lat,
+                                    dialog->lon,  dialog->grid, dialog->utc,  dialog->dst};
+    const QStringList row = readStation();
+    if (row.isEmpty()) {
+        for (QLineEdit *field : fields)
+            field->clear();
+        return;
+    }
+    for (int i = 0; i < fields.size(); ++i)
+        setClipped(fields.at(i), row.value(i));
+    stationUtcOffset = dialog->utc->text().toInt();
+}
+
+void Trelvin::on_actionQRZClubData_triggered()
+{
+    Prompter *prompter = Prompter::instance();
+    if (!qrz->isConnected()) {
+        warnNotConnected();
+        return;
+    }
+    // The action is off while a run goes; a second run would empty the
+    // roster under the first.
+    if (qrz->batchRunning())
+        return;
+    if (prompter->message(Prompter::Warning, QStringLiteral("Warning: Long Process Ahead"),
+                          QStringLiteral("This Process can take a while.  Only do this as neccessary.\nDepending on "
+                                         "computer, this can take from 20 to 200+ Seconds per 100 callsigns."),
+                          QMessageBox::Ok | QMessageBox::Cancel)
+        != QMessageBox::Ok)
+        return;
+
+    recreateMembers();
+    const QStringList calls = readCallsignList();
+    if (calls.isEmpty()) {
+        // The roster is empty now; an open roster report must not show the old one.
+        if (rosterWindow->isVisible())
+            showRoster();
+        return;
+    }
+
+    ui->statusbar->addPermanentWidget(progressBar);
+    ui->statusbar->showMessage(QStringLiteral("Extracting QRZ Member Data..."));
+    progressBar->setValue(0);
+    progressBar->setMinimum(0);
+    progressBar->setMaximum(int(calls.size()));
+    progressBar->show();
+    statusTipsFilter = 0;
+    ui->actionQRZClubData->setEnabled(false);
+    qrz->runBatch(calls);
+}
+
+QStringList Trelvin::readCallsignList()
+{
+    Prompter *prompter = Prompter::instance();
+    const QString name = prompter->openFileName(QStringLiteral("Open Member Callsign List File"), dataDir.path(),
+                                                QStringLiteral("Calls (Roster*.csv Callsign*.csv);;All Files (*.*)"));
+    if (name.isEmpty())
+        return {};
+
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        prompter->message(Prompter::Critical, QStringLiteral("Can't Open File"),
+                          QStringLiteral("The File you selected could not be Opened."));
+        writeError("File '" + name + "' Could not be Opened.");
+        return {};
+    }
+
+    QStringList calls;
+    file.readLine();
+    QList<QString> fields;
+    while (!file.atEnd()) {
+        processLine(file, fields);
+        // A blank line names no station; asking QRZ for it only costs a request.
+        if (!fields.isEmpty() && !fields.first().isEmpty())
+            calls.append(fields.first());
+    }
+    return calls;
+}
+
+void Trelvin::showBatchProgress(int done)
+{
+    ui->statusbar->showMessage(QStringLiteral("Extracting QRZ Member Data..."));
+    progressBar->setValue(done);
+}
+
+void Trelvin::finishBatch(int total)
+{
+    ui->statusbar->clearMessage();
+    ui->statusbar->removeWidget(progressBar);
+    statusTipsFilter = statusTips;
+    ui->callsigns->setText(QString::number(total));
+    if (rosterWindow->isVisible())
+        showRoster();
+    if (contactsWindow->isVisible())
+        showContacts();
+    ui->actionQRZClubData->setEnabled(true);
+}
