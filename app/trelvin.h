@@ -14,18 +14,21 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "app/datalock.h"
+#include "data/storage.h"
 #include "qrz/qrzrecord.h"
 
 class QCloseEvent;
 class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
-class QSqlError;
 class QSqlQuery;
 class QTimer;
 class Station;
 class Contact;
+class CsvWriter;
 class SeeLogs;
 class SeeFile;
 
@@ -49,12 +52,11 @@ public:
 
     Ui::Trelvin *ui = nullptr;
 
-    QSqlDatabase memoryDb;
-    QSqlDatabase fileDb;
-    // Contacts.db stays attached to the in-memory database as "contacts", so
-    // that a keystroke copies its matches inside SQLite without opening the
-    // file again.
-    bool contactsAttached = false;
+    // Both databases and every statement on them (data/storage.cpp).
+    Storage storage;
+    // Handles to Storage's two connections.
+    QSqlDatabase memoryDb = storage.memory();
+    QSqlDatabase fileDb = storage.contacts();
 
     // Themes.
     QPalette lightPalette;
@@ -104,8 +106,6 @@ public:
     int candidateCursor = 0;
     int candidateCount = 0;
     QString currentCall;
-    int activeLogId = 0;
-    int activeConId = 0;
     int contactUtcOffset = 0;
     int stationUtcOffset = 0;
 
@@ -221,7 +221,6 @@ public slots:
     void nextContact();
     void endContact();
     void selectContact(int id);
-    QString justifyDigit(QString call);
 
     // Contact display and bearing (checkin/display.cpp).
     void displayContact(QString call, int type);
@@ -255,7 +254,6 @@ public slots:
     void delNet();
     void delCon();
     void on_delRecBut_clicked();
-    QString removeNULLs(QString str);
 
     // Club roster membership (checkin/membership.cpp).
     void enableMemberStatus();
@@ -327,9 +325,14 @@ public:
     // Storage failures and notes (data/database.cpp); the log lines name the
     // operation and the driver's text. Status-bar notes last this long.
     static constexpr int StatusMessageMs = 15000;
+    // The one answer to a change that Storage could not store: the box once
+    // ("Net List Update Failed" when the net list refused it, naming `call`;
+    // else "Database Write Failed" naming `operation`) and the log line with
+    // the driver's text. Returns whether the change was stored.
+    bool stored(const Storage::Result &result, const QString &operation, const QString &call = QString());
     // A read of Contacts.db that failed: status bar and error log, so that
     // nothing is taken for "not found".
-    void reportReadFailure(const QString &operation, const QSqlError &error);
+    void reportReadFailure(const QString &operation, const Storage::Result &failure);
     // The "Database Write Failed" box and its log line; an empty `reason`
     // when the cause was logged already.
     void reportWriteFailure(const QString &operation, const QString &reason);
@@ -353,8 +356,11 @@ private:
     // A roster file that could not be read when the club's roster was loaded:
     // it is not overwritten while the roster in memory is empty.
     QString unreadRoster;
-    void saveTable(const QString &table, const QString &header, const QString &fileName);
-    bool loadTable(const QString &table, const QString &fileName);
+    // Writes a CSV file from stored rows: the header, then what `rows` appends.
+    bool saveRows(const QString &fileName, const QString &header,
+                  const std::function<Storage::Result(CsvWriter &)> &rows);
+    void saveTable(Storage::Table table, const QString &fileName);
+    bool loadTable(Storage::Table table, const QString &fileName);
     // Sends the call-record request of a look-up; the reply fills the Contact
     // dialog and, for F5, the main window's entry.
     void lookUpCall(const QString &call, bool showInMainWindow);
