@@ -175,12 +175,12 @@ void Trelvin::on_state_textChanged(QString state)
     double stationLat = 0;
     double stationLon = 0;
     Storage::Result read;
-    const std::optional<StationRecord> station = storage.station(&read);
+    const std::optional<Storage::StationPlace> station = storage.stationPlace(&read);
     if (!read.ok() && storage.contactsOpen())
         reportReadFailure(QStringLiteral("Distance and bearing"), read);
     if (station) {
-        stationLat = station->lat.toDouble();
-        stationLon = station->lon.toDouble();
+        stationLat = station->lat;
+        stationLon = station->lon;
         if (!inContinent(stationLat, stationLon))
             useStateCentre(storage, station->state, stationLat, stationLon);
     }

@@ -164,7 +164,7 @@ void Trelvin::displayNet(int activeID)
 
     int n = 0;
     int checkedCount = 0;
-    for (const NetEntry &entry : storage.netEntries()) {
+    for (const Storage::ListedEntry &entry : storage.listedEntries()) {
         ++n;
         const Line look = netLine(entry.status, entry.id == activeID);
         if (look.weight != Weight::Unchanged) {

@@ -32,7 +32,6 @@ const char InsertMember[] = "INSERT INTO mbr (id, call) VALUES (NULL, ?)";
 const char DeleteLogRow[] = "DELETE FROM log WHERE id = ?";
 const char UpdateLogEntry[] = "UPDATE log SET status = ?, call = ?, name = ?, relay = ?, city = ?, state = ?, "
                               "comment = ? WHERE id = ?";
-const char NetEntryColumns[] = "SELECT id, time, call, name, city, state, comment, conId, logId, status, relay FROM net";
 const char LogColumns[] = "SELECT id, date, time, status, call, name, relay, city, state, comment FROM log";
 const char StationRow[] = "SELECT call, passwd, state, lat, lon, grid, utc, dst FROM station";
 // Contacts and members listed by suffix: leading letters and region digit skipped.
@@ -329,7 +328,8 @@ Result Storage::createMemoryTables()
 {
     Result result;
     QSqlQuery query(memoryDb);
-    for (const char *statement : {Schema::CreateNet, Schema::CreateMbr, Schema::CreateCandidate, Schema::CreateLatlon}) {
+    for (const char *statement :
+         {Schema::CreateNet, Schema::CreateMbr, Schema::CreateCandidate, Schema::CreateLatlon}) {
         if (!query.exec(QString::fromLatin1(statement)) && result.ok())
             result = Result::failed(Result::WriteFailed, query.lastError());
     }
@@ -482,6 +482,19 @@ std::optional<StationRecord> Storage::station(Result *failure) const
                          text(query, 4), text(query, 5), text(query, 6), text(query, 7)};
 }
 
+std::optional<Storage::StationPlace> Storage::stationPlace(Result *failure) const
+{
+    QSqlQuery query(fileDb);
+    if (!query.exec(QStringLiteral("SELECT lat, lon, state FROM station"))) {
+        if (failure)
+            *failure = Result::failed(Result::ReadFailed, query.lastError());
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    return StationPlace{text(query, 2), query.value(0).toDouble(), query.value(1).toDouble()};
+}
+
 Result Storage::saveStation(const StationRecord &station)
 {
     Result read;
@@ -490,7 +503,8 @@ Result Storage::saveStation(const StationRecord &station)
         return read;
     QSqlQuery write(fileDb);
     if (known)
-        write.prepare(QStringLiteral("UPDATE station SET call=?, passwd=?, state=?, lat=?, lon=?, grid=?, utc=?, dst=?"));
+        write.prepare(
+            QStringLiteral("UPDATE station SET call=?, passwd=?, state=?, lat=?, lon=?, grid=?, utc=?, dst=?"));
     else
         write.prepare(QStringLiteral("INSERT INTO station (call, passwd, state, lat, lon, grid, utc, dst) "
                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
@@ -551,7 +565,8 @@ Result Storage::removeMember(const QString &call)
 Result Storage::clearMembers()
 {
     QString failure;
-    if (Direct::exec(memoryDb, "DROP TABLE IF EXISTS mbr", &failure) && Direct::exec(memoryDb, Schema::CreateMbr, &failure))
+    if (Direct::exec(memoryDb, "DROP TABLE IF EXISTS mbr", &failure)
+        && Direct::exec(memoryDb, Schema::CreateMbr, &failure))
         return Result();
     return Result::failed(Result::WriteFailed, failure);
 }
@@ -689,8 +704,8 @@ Result Storage::eachMemberContact(const std::function<void(const StoredRow &)> &
 
 Result Storage::eachContactLine(const std::function<void(const ContactLine &)> &line) const
 {
-    Direct::Statement query(fileDb,
-                            (QByteArray("SELECT id, call, name, city, state FROM contact ") + Sql::BySuffix).constData());
+    const QByteArray sql = QByteArray("SELECT id, call, name, city, state FROM contact ") + Sql::BySuffix;
+    Direct::Statement query(fileDb, sql.constData());
     while (query.next())
         line({query.utf8(1), query.utf8(2), query.utf8(3), query.utf8(4)});
     return walked(query);
@@ -714,14 +729,15 @@ Result Storage::eachMemberLine(const std::function<void(const ContactLine &)> &l
 
 // ---- Tonight's net list.
 
-QList<NetEntry> Storage::netEntries() const
+QList<Storage::ListedEntry> Storage::listedEntries() const
 {
-    QList<NetEntry> entries;
+    QList<ListedEntry> entries;
     QSqlQuery query(memoryDb);
     query.setForwardOnly(true);
-    if (query.exec(QString::fromLatin1(Sql::NetEntryColumns) + QStringLiteral(" ORDER BY id"))) {
+    if (query.exec(QStringLiteral("SELECT id, status, call, name, relay FROM net ORDER BY id"))) {
         while (query.next())
-            entries.append(netEntryFrom(query));
+            entries.append({query.value(0).toInt(), query.value(1).toInt(), text(query, 2), text(query, 3),
+                            text(query, 4)});
     }
     return entries;
 }
@@ -729,7 +745,8 @@ QList<NetEntry> Storage::netEntries() const
 std::optional<NetEntry> Storage::netEntryByCall(const QString &call) const
 {
     QSqlQuery query(memoryDb);
-    query.prepare(QString::fromLatin1(Sql::NetEntryColumns) + QStringLiteral(" WHERE call = ?"));
+    query.prepare(QStringLiteral("SELECT id, time, call, name, city, state, comment, conId, logId, status, relay "
+                                 "FROM net WHERE call = ?"));
     query.addBindValue(call);
     if (!query.exec() || !query.next())
         return std::nullopt;
@@ -796,7 +813,9 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
         return false;
     };
     // A read that fails ends the change, which would rest on it.
-    const auto readFailed = [&](const QSqlQuery &query) { return fail(Result::ReadFailed, query.lastError(), Step::Entry); };
+    const auto readFailed = [&](const QSqlQuery &query) {
+        return fail(Result::ReadFailed, query.lastError(), Step::Entry);
+    };
     const auto write = [&](QSqlQuery &query, Step step) {
         return query.exec() || fail(Result::WriteFailed, query.lastError(), step);
     };

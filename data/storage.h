@@ -119,6 +119,14 @@ public:
     // ---- This station.
 
     std::optional<StationRecord> station(Result *failure = nullptr) const;
+    // Where this station is, as stored; read on every station shown, so
+    // without the rest of the record.
+    struct StationPlace {
+        QString state;
+        double lat = 0;
+        double lon = 0;
+    };
+    std::optional<StationPlace> stationPlace(Result *failure = nullptr) const;
     // The table holds one row: it is rewritten whole.
     Result saveStation(const StationRecord &station);
     std::optional<Coordinates> stateCentre(const QString &state) const;
@@ -163,8 +171,15 @@ public:
 
     // ---- Tonight's net list.
 
+    // What the net list shows of an entry; drawn on every key, so without
+    // the rest of the entry.
+    struct ListedEntry {
+        int id = 0;
+        int status = 0;
+        QString call, name, relay;
+    };
     // Every entry, in the order they joined.
-    QList<NetEntry> netEntries() const;
+    QList<ListedEntry> listedEntries() const;
     std::optional<NetEntry> netEntryByCall(const QString &call) const;
     std::optional<QString> netCall(int id) const;
     // The entry at the start or end of the list, or next to `from`.

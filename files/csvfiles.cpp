@@ -162,8 +162,8 @@ bool Trelvin::loadTable(Storage::Table table, const QString &fileName)
         return false;
     }
     Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
-                                  QString::fromLatin1("The contacts database could not store this change:\n") + spec.what
-                                      + " from " + fileName + "\n\nThe previous rows were kept.");
+                                  QString::fromLatin1("The contacts database could not store this change:\n")
+                                      + spec.what + " from " + fileName + "\n\nThe previous rows were kept.");
     writeError(QString::fromLatin1("Database write failed (") + spec.what + " from " + fileName
                + "): " + loaded.result.error);
     return false;

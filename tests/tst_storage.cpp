@@ -91,6 +91,7 @@ private slots:
     void storedTextIsCutOnWholeCharacters();
     void failuresComeBackAsValues();
     void lookedUpMemberKeepsWhatWasStored();
+    void stationIsOneRowRewrittenWhole();
     void memoryWritesAreCheckedLikeFileWrites();
 
 private:
@@ -462,6 +463,24 @@ void TestStorage::lookedUpMemberKeepsWhatWasStored()
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
 }
 
+void TestStorage::stationIsOneRowRewrittenWhole()
+{
+    Storage &storage = w->storage;
+    QVERIFY(!storage.station());
+    QVERIFY(storage.saveStation({"W7NCS", "secret", "WA", "47.6", "-122.3", "CN87", "-8", "Y"}).ok());
+    QVERIFY(storage.saveStation({"K7NEW", "", "UT", "", "", "", "-7", "N"}).ok());
+    QCOMPARE(column(w->fileDb, "SELECT call || passwd || state || lat || utc || dst FROM station"),
+             QStringList{"K7NEWUT-7N"});
+    const std::optional<StationRecord> station = storage.station();
+    QVERIFY(station);
+    QCOMPARE((QStringList{station->call, station->passwd, station->state, station->utc}),
+             (QStringList{"K7NEW", "", "UT", "-7"}));
+    // The centre of a state stands in for a position not given.
+    const std::optional<Coordinates> utah = storage.stateCentre("UT");
+    QVERIFY(utah && utah->lat > 37 && utah->lat < 42 && utah->lon > -114 && utah->lon < -109);
+    QVERIFY(!storage.stateCentre("XX"));
+}
+
 void TestStorage::memoryWritesAreCheckedLikeFileWrites()
 {
     // Ctrl+: the roster refuses the call, which is then not shown as a member.
@@ -471,7 +490,8 @@ void TestStorage::memoryWritesAreCheckedLikeFileWrites()
     w->enableMemberStatus();
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY(rt->prompter.calls.first().text.contains("\nAdding W1AW to the club roster\n"));
-    QVERIFY(rt->readData("errorLog.txt").contains("Database write failed (Adding W1AW to the club roster): out of memory"));
+    QVERIFY(rt->readData("errorLog.txt")
+                .contains("Database write failed (Adding W1AW to the club roster): out of memory"));
     QCOMPARE(w->ui->member->text(), QString("NO"));
     QVERIFY(run(w->memoryDb, "DROP TRIGGER failing"));
 
