@@ -21,7 +21,3 @@ void Trelvin::writeError(QString message)
         aboutWindow->showErrorLog(dataDir);
 }
 
-void Trelvin::logError()
-{
-    writeError(errorMessage);
-}

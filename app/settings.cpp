@@ -103,7 +103,6 @@ bool Trelvin::setDatabaseDirectory(QDir dDir)
     if (!opened) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                       "File " + errorLogFile.fileName() + "\nCould not be Opened.\n");
-        errorMessage = "Cannot Open File " + errorLogFile.fileName();
     }
     if (lock == DataLock::Failed)
         writeError("Cannot create '" + DataLock::lockFileName(dataDir.path())

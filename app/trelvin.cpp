@@ -22,9 +22,6 @@
 Trelvin::Trelvin(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::Trelvin)
 {
-    memoryDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::MemoryConnection);
-    fileDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::FileConnection);
-
     ui->setupUi(this);
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
@@ -250,8 +247,7 @@ void Trelvin::on_actionExit_triggered()
     // Members added during the net must outlive the run.
     saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
 
-    memoryDb.close();
-    fileDb.close();
+    storage.close();
     // Everything is written: the next copy may start.
     dataLock.release();
     QCoreApplication::quit();

@@ -8,24 +8,25 @@
 #include <QMainWindow>
 #include <QNetworkReply>
 #include <QPalette>
-#include <QPointer>
 #include <QSqlDatabase>
 #include <QSslError>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "app/datalock.h"
+#include "data/storage.h"
 #include "qrz/qrzclient.h"
 
 class QCloseEvent;
 class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
-class QSqlError;
-class QSqlQuery;
 class QTimer;
 class Station;
 class Contact;
+class CsvWriter;
 class SeeLogs;
 class SeeFile;
 
@@ -49,12 +50,11 @@ public:
 
     Ui::Trelvin *ui = nullptr;
 
-    QSqlDatabase memoryDb;
-    QSqlDatabase fileDb;
-    // Contacts.db stays attached to the in-memory database as "contacts", so
-    // that a keystroke copies its matches inside SQLite without opening the
-    // file again.
-    bool contactsAttached = false;
+    // Both databases and every statement on them (data/storage.cpp).
+    Storage storage;
+    // Handles to Storage's two connections.
+    QSqlDatabase memoryDb = storage.memory();
+    QSqlDatabase fileDb = storage.contacts();
 
     // Themes.
     QPalette lightPalette;
@@ -90,7 +90,6 @@ public:
 
     // Error log.
     QFile errorLogFile;
-    QString errorMessage;
     QDateTime lastErrorTime;
 
     QTimer *clockTimer = nullptr;
@@ -104,8 +103,6 @@ public:
     int candidateCursor = 0;
     int candidateCount = 0;
     QString currentCall;
-    int activeLogId = 0;
-    int activeConId = 0;
     int contactUtcOffset = 0;
     int stationUtcOffset = 0;
 
@@ -123,15 +120,8 @@ public:
     // Creates the client and connects its answers to the slots below; before
     // the settings are read, which give it its server.
     void createQrzClient();
-    // The QRZ area's statements (qrz/qrzdata.cpp). This station's row as
-    // call, passwd, state, lat, lon, grid, utc, dst; empty when there is none.
-    QStringList readStation();
-    bool writeStation(const QStringList &row);
-    // The centre of `state` from the state-centre table, as text for the
-    // Station dialog; false when unknown.
-    bool stateCentreText(const QString &state, QString &lat, QString &lon);
     // A record of the roster run into mbr and contact.
-    void storeRosterRecord(Qrz::CallRecord record);
+    void storeRosterRecord(const Qrz::CallRecord &record);
 
     // Update check.
     QString updateServer;  // base address; empty: no update server configured
@@ -166,7 +156,6 @@ public slots:
 
     // Error log (app/errorlog.cpp).
     void writeError(QString message);
-    void logError();
 
     // Themes (app/themes.cpp).
     void switchPalette(QPalette palette);
@@ -188,12 +177,6 @@ public slots:
     // (Re-)attaches Contacts.db to the in-memory database after it was opened.
     void attachContacts();
     void processLine(QFile &file, QList<QString> &list);
-    // Runs a statement that changes Contacts.db; a failure is shown once and
-    // logged with SQLite's own text. Returns whether it succeeded.
-    bool execWrite(QSqlQuery &query, const QString &operation);
-    // Writes the 19 contact columns after id (call first): the row with that
-    // call is rewritten when `known`, else a new row is added.
-    bool writeContact(bool known, const QStringList &values, const QString &operation);
 
     // Call search and navigation (checkin/search.cpp).
     void on_search_textEdited(QString arg1);
@@ -205,7 +188,6 @@ public slots:
     void nextContact();
     void endContact();
     void selectContact(int id);
-    QString justifyDigit(QString call);
 
     // Contact display and bearing (checkin/display.cpp).
     void displayContact(QString call, int type);
@@ -239,7 +221,6 @@ public slots:
     void delNet();
     void delCon();
     void on_delRecBut_clicked();
-    QString removeNULLs(QString str);
 
     // Club roster membership (checkin/membership.cpp).
     void enableMemberStatus();
@@ -312,9 +293,14 @@ public:
     // Storage failures and notes (data/database.cpp); the log lines name the
     // operation and the driver's text. Status-bar notes last this long.
     static constexpr int StatusMessageMs = 15000;
+    // The one answer to a change that Storage could not store: the box once
+    // ("Net List Update Failed" when the net list refused it, naming `call`;
+    // else "Database Write Failed" naming `operation`) and the log line with
+    // the driver's text. Returns whether the change was stored.
+    bool stored(const Storage::Result &result, const QString &operation, const QString &call = QString());
     // A read of Contacts.db that failed: status bar and error log, so that
     // nothing is taken for "not found".
-    void reportReadFailure(const QString &operation, const QSqlError &error);
+    void reportReadFailure(const QString &operation, const Storage::Result &failure);
     // The "Database Write Failed" box and its log line; an empty `reason`
     // when the cause was logged already.
     void reportWriteFailure(const QString &operation, const QString &reason);
@@ -338,8 +324,11 @@ private:
     // A roster file that could not be read when the club's roster was loaded:
     // it is not overwritten while the roster in memory is empty.
     QString unreadRoster;
-    void saveTable(const QString &table, const QString &header, const QString &fileName);
-    bool loadTable(const QString &table, const QString &fileName);
+    // Writes a CSV file from stored rows: the header, then what `rows` appends.
+    bool saveRows(const QString &fileName, const QString &header,
+                  const std::function<Storage::Result(CsvWriter &)> &rows);
+    void saveTable(Storage::Table table, const QString &fileName);
+    bool loadTable(Storage::Table table, const QString &fileName);
     // A look-up for the entry that brought no record: the notice in the city field.
     void showRejectedLookUp(const QString &notice);
 

@@ -1,5 +1,4 @@
 #include "app/trelvin.h"
-#include "data/direct.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "reports/seelogs.h"
@@ -9,13 +8,27 @@
 #include <QDate>
 #include <QLineEdit>
 #include <QSignalBlocker>
-#include <QSqlError>
-#include <QSqlQuery>
 
 #include <cmath>
 #include <initializer_list>
 
 namespace {
+
+// The continental United States: a station position outside this box is
+// taken for a placeholder.
+constexpr double ContinentSouth = 24.5;
+constexpr double ContinentNorth = 49;
+constexpr double ContinentEast = -67;
+constexpr double ContinentWest = -125;
+// A contact's stored coordinate this close to zero is taken for none.
+constexpr double NoContactCoordinate = 0.1;
+// Bearing and distance need both positions, each coordinate off zero.
+constexpr double NoCoordinate = 0.001;
+
+bool inContinent(double lat, double lon)
+{
+    return lat >= ContinentSouth && lat <= ContinentNorth && lon <= ContinentEast && lon >= ContinentWest;
+}
 
 // Stored as bare digits; shown the way the operator reads a US number.
 QString formatPhone(const QString &digits)
@@ -34,16 +47,12 @@ QString shownDate(const QString &stored)
 }
 
 // Centre of a state, when the state-centre table knows it.
-bool stateCentre(const QSqlDatabase &memoryDb, const QString &state, double &lat, double &lon)
+void useStateCentre(const Storage &storage, const QString &state, double &lat, double &lon)
 {
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT lat, lon FROM latlon WHERE st=?"));
-    query.addBindValue(state);
-    if (!query.exec() || !query.next())
-        return false;
-    lat = query.value(0).toDouble();
-    lon = query.value(1).toDouble();
-    return true;
+    if (const std::optional<Coordinates> centre = storage.stateCentre(state)) {
+        lat = centre->lat;
+        lon = centre->lon;
+    }
 }
 
 } // namespace
@@ -51,7 +60,6 @@ bool stateCentre(const QSqlDatabase &memoryDb, const QString &state, double &lat
 void Trelvin::displayContact(QString call, int type)
 {
     const QString today = QDate::currentDate().toString(QStringLiteral("yyMMdd"));
-    QString lastDate;
     Ui::Contact *dialog = contactDialog->ui;
     ui->name->setPalette(goodPalette);
     dialog->fname->setPalette(goodPalette);
@@ -59,60 +67,53 @@ void Trelvin::displayContact(QString call, int type)
     if (type != 0) {
         // The look-ups below share one read lock on Contacts.db instead of
         // taking it statement by statement.
-        const Direct::ReadTransaction snapshot(fileDb);
-        QSqlQuery contact(fileDb);
-        contact.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
-        contact.addBindValue(call);
+        const Storage::Snapshot snapshot(storage);
+        Storage::Result read;
+        const std::optional<ContactRecord> contact = storage.contactByCall(call, &read);
         // After one failed read the others would wait on the same lock.
-        bool readable = contact.exec();
-        if (!readable && fileDb.isOpen())
-            reportReadFailure("Display of " + call, contact.lastError());
-        if (readable && contact.next()) {
-            const auto column = [&contact](const char *name) {
-                return contact.value(QLatin1String(name)).toString();
-            };
-            setClipped(dialog->call, column("call"));
-            setClipped(dialog->fname, column("name"));
-            setClipped(dialog->name, column("last"));
-            setClipped(dialog->classlic, column("class"));
-            setClipped(dialog->expire, column("expire"));
-            setClipped(dialog->addr, column("address"));
-            setClipped(dialog->city, column("city"));
-            setClipped(dialog->state, column("state"));
-            setClipped(dialog->zip, column("zip"));
-            setClipped(dialog->country, column("country"));
-            setClipped(dialog->email, column("email"));
-            setClipped(dialog->phone, formatPhone(column("phone")));
-            setClipped(dialog->lat, column("lat"));
-            setClipped(dialog->lon, column("lon"));
-            setClipped(dialog->grid, column("grid"));
-            setClipped(dialog->geoloc, column("source"));
-            setClipped(dialog->utc, column("utc"));
-            setClipped(dialog->dst, column("dst"));
-            setClipped(dialog->born, column("born"));
+        bool readable = read.ok();
+        if (!readable && storage.contactsOpen())
+            reportReadFailure("Display of " + call, read);
+        if (contact) {
+            setClipped(dialog->call, contact->call);
+            setClipped(dialog->fname, contact->name);
+            setClipped(dialog->name, contact->last);
+            setClipped(dialog->classlic, contact->licenceClass);
+            setClipped(dialog->expire, contact->expire);
+            setClipped(dialog->addr, contact->address);
+            setClipped(dialog->city, contact->city);
+            setClipped(dialog->state, contact->state);
+            setClipped(dialog->zip, contact->zip);
+            setClipped(dialog->country, contact->country);
+            setClipped(dialog->email, contact->email);
+            setClipped(dialog->phone, formatPhone(contact->phone));
+            setClipped(dialog->lat, contact->lat);
+            setClipped(dialog->lon, contact->lon);
+            setClipped(dialog->grid, contact->grid);
+            setClipped(dialog->geoloc, contact->source);
+            setClipped(dialog->utc, contact->utc);
+            setClipped(dialog->dst, contact->dst);
+            setClipped(dialog->born, contact->born);
 
             contactUtcOffset = dialog->utc->text().toInt();
             dialog->tzOffset->setText(QString::number(contactUtcOffset - stationUtcOffset));
 
-            setClipped(ui->call, column("call"));
-            setClipped(ui->name, column("name"));
-            setClipped(ui->city, column("city"));
+            setClipped(ui->call, contact->call);
+            setClipped(ui->name, contact->name);
+            setClipped(ui->city, contact->city);
             // Computed once below, after the dialog's coordinates are in place,
             // rather than for an intermediate state.
             {
                 const QSignalBlocker blocker(ui->state);
-                setClipped(ui->state, column("state"));
+                setClipped(ui->state, contact->state);
             }
-            on_state_textChanged(column("state"));
+            on_state_textChanged(contact->state);
             ui->attend->clear();
             ui->last->clear();
             ui->qso->clear();
         }
 
-        QSqlQuery member(memoryDb);
-        member.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
-        member.addBindValue(call);
-        if (member.exec() && member.next()) {
+        if (storage.isMember(call)) {
             ui->member->setPalette(goodPalette);
             ui->member->setText(QStringLiteral("YES"));
         } else {
@@ -120,54 +121,30 @@ void Trelvin::displayContact(QString call, int type)
             ui->member->setText(QStringLiteral("NO"));
         }
 
-        // Tonight's check-in counts, but "last" means before tonight.
-        int checkIns = 0;
-        bool haveLog = false;
-        QVariant lastLogId;
-        QSqlQuery log(fileDb);
-        log.setForwardOnly(true);
-        log.prepare(QStringLiteral("SELECT * FROM log WHERE call = ?"));
-        log.addBindValue(call);
-        if (readable && !log.exec()) {
-            readable = false;
-            reportReadFailure("Check-in history of " + call, log.lastError());
-        }
         if (readable) {
-            while (log.next()) {
-                ++checkIns;
-                haveLog = true;
-                lastLogId = log.value(QStringLiteral("id"));
-                const QString date = log.value(QStringLiteral("date")).toString();
-                if (date != today)
-                    lastDate = shownDate(date);
-            }
-        }
-
-        if (readable && haveLog) {
-            QSqlQuery latest(fileDb);
-            latest.prepare(QStringLiteral("SELECT * FROM log WHERE id = ?"));
-            latest.addBindValue(lastLogId);
-            if (latest.exec() && latest.next()) {
-                // What was logged last is fresher than the contact record.
-                setClipped(ui->call, latest.value(QStringLiteral("call")).toString());
-                setClipped(ui->name, latest.value(QStringLiteral("name")).toString());
-                setClipped(ui->city, latest.value(QStringLiteral("city")).toString());
-                setClipped(ui->state, latest.value(QStringLiteral("state")).toString());
-                ui->attend->setText(QString::number(checkIns));
-                ui->last->setText(lastDate);
+            const Storage::History history = storage.history(call, today, &read);
+            readable = read.ok();
+            if (!readable)
+                reportReadFailure("Check-in history of " + call, read);
+            // What was logged last is fresher than the contact record; "last"
+            // is the last check-in before tonight.
+            if (readable && history.latest) {
+                setClipped(ui->call, history.latest->call);
+                setClipped(ui->name, history.latest->name);
+                setClipped(ui->city, history.latest->city);
+                setClipped(ui->state, history.latest->state);
+                ui->attend->setText(QString::number(history.checkIns));
+                ui->last->setText(history.lastDate ? shownDate(*history.lastDate) : QString());
                 ui->qso->clear();
             }
         }
 
-        QSqlQuery net(memoryDb);
-        net.prepare(QStringLiteral("SELECT * FROM net WHERE call = ?"));
-        net.addBindValue(call);
-        if (net.exec() && net.next()) {
-            setClipped(ui->name, net.value(QStringLiteral("name")).toString());
-            setClipped(ui->city, net.value(QStringLiteral("city")).toString());
-            setClipped(ui->state, net.value(QStringLiteral("state")).toString());
-            setClipped(ui->qso, net.value(QStringLiteral("comment")).toString());
-            setClipped(ui->relay, net.value(QStringLiteral("relay")).toString());
+        if (const std::optional<NetEntry> entry = storage.netEntryByCall(call)) {
+            setClipped(ui->name, entry->name);
+            setClipped(ui->city, entry->city);
+            setClipped(ui->state, entry->state);
+            setClipped(ui->qso, entry->comment);
+            setClipped(ui->relay, entry->relay);
         }
     } else {
         const QString searched = ui->search->text().toUpper();
@@ -197,15 +174,15 @@ void Trelvin::on_state_textChanged(QString state)
     // placeholder and replaced by the centre of the station's state.
     double stationLat = 0;
     double stationLon = 0;
-    QSqlQuery station(fileDb);
-    const bool read = station.exec(QStringLiteral("SELECT lat, lon, state FROM station"));
-    if (!read && fileDb.isOpen())
-        reportReadFailure(QStringLiteral("Distance and bearing"), station.lastError());
-    if (read && station.next()) {
-        stationLat = station.value(0).toDouble();
-        stationLon = station.value(1).toDouble();
-        if (stationLat < 24.5 || stationLat > 49 || stationLon > -67 || stationLon < -125)
-            stateCentre(memoryDb, station.value(2).toString(), stationLat, stationLon);
+    Storage::Result read;
+    const std::optional<Storage::StationPlace> station = storage.stationPlace(&read);
+    if (!read.ok() && storage.contactsOpen())
+        reportReadFailure(QStringLiteral("Distance and bearing"), read);
+    if (station) {
+        stationLat = station->lat;
+        stationLon = station->lon;
+        if (!inContinent(stationLat, stationLon))
+            useStateCentre(storage, station->state, stationLat, stationLon);
     }
 
     // The contact; its stored coordinates only count while the state typed
@@ -214,11 +191,12 @@ void Trelvin::on_state_textChanged(QString state)
     double contactLat = dialog->lat->text().toDouble();
     double contactLon = dialog->lon->text().toDouble();
     const QString typed = state.toUpper();
-    if (dialog->state->text().toUpper() != typed || std::fabs(contactLat) < 0.1 || std::fabs(contactLon) < 0.1)
-        stateCentre(memoryDb, typed, contactLat, contactLon);
+    if (dialog->state->text().toUpper() != typed || std::fabs(contactLat) < NoContactCoordinate
+        || std::fabs(contactLon) < NoContactCoordinate)
+        useStateCentre(storage, typed, contactLat, contactLon);
 
-    if (std::fabs(stationLat) > 0.001 && std::fabs(stationLon) > 0.001 && std::fabs(contactLat) > 0.001
-        && std::fabs(contactLon) > 0.001) {
+    if (std::fabs(stationLat) > NoCoordinate && std::fabs(stationLon) > NoCoordinate
+        && std::fabs(contactLat) > NoCoordinate && std::fabs(contactLon) > NoCoordinate) {
         int bear = 0;
         int dist = 0;
         bearDist(stationLat, stationLon, contactLat, contactLon, bear, dist);

@@ -4,8 +4,6 @@
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
 
-#include <QSqlQuery>
-
 namespace {
 
 // Rewrites what the operator typed without moving the cursor, and marks the
@@ -76,44 +74,24 @@ void Trelvin::on_city_textEdited(QString arg1)
 void Trelvin::delNet()
 {
     const QString call = ui->delCon->text().toUpper();
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT id, logId FROM net WHERE call = ?"));
-    query.addBindValue(call);
-    if (query.exec() && query.next()) {
-        const int id = query.value(0).toInt();
-        const int logId = query.value(1).toInt();
+    if (const std::optional<NetEntry> entry = storage.netEntryByCall(call)) {
         if (confirmed(QStringLiteral("Deleting Contact from Net Log"),
-                      "Are you sure you want to delete '" + call + "' from the Net Log?")) {
-            // Tonight's log record goes first: if it cannot be deleted the
-            // station stays in the list, which then still matches the log.
-            bool logCleared = true;
-            if (logId != 0) {
-                QSqlQuery remove(fileDb);
-                remove.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
-                remove.addBindValue(logId);
-                logCleared = execWrite(remove, "Removal of the check-in of " + call + " from the log");
-            }
-            if (logCleared) {
-                QSqlQuery remove(memoryDb);
-                remove.prepare(QStringLiteral("DELETE FROM net WHERE id = ?"));
-                remove.addBindValue(id);
-                remove.exec();
-                // The entry must not keep pointing at a row that is gone.
-                if (entryId == id)
-                    entryId = 0;
-                if (ui->call->text().toUpper() == call) {
-                    ui->call->clear();
-                    ui->name->clear();
-                    ui->city->clear();
-                    ui->state->clear();
-                }
+                      "Are you sure you want to delete '" + call + "' from the Net Log?")
+            && stored(storage.removeFromNet(*entry), "Removal of the check-in of " + call + " from the log", call)) {
+            // The entry must not keep pointing at a row that is gone.
+            if (entryId == entry->id)
+                entryId = 0;
+            if (ui->call->text().toUpper() == call) {
+                ui->call->clear();
+                ui->name->clear();
+                ui->city->clear();
+                ui->state->clear();
             }
         }
     } else {
         Prompter::instance()->message(Prompter::Warning, QStringLiteral("Contact not in Net List"),
                                       "Contact " + call + " was not found in Net List.\nPlease check your data entry.");
-        errorMessage = "Contact " + call + " was not found in Net List.";
-        logError();
+        writeError("Contact " + call + " was not found in Net List.");
     }
 
     displayNet(activeID);
@@ -128,17 +106,8 @@ void Trelvin::delCon()
 {
     const QString call = ui->delCon->text().toUpper();
     if (confirmed(QStringLiteral("Deleting Contact from Contacts Database"),
-                  "Are you sure you want to delete '" + call + "' from the Contacts Database?")) {
-        QSqlQuery query(fileDb);
-        query.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ?"));
-        query.addBindValue(call);
-        if (query.exec() && query.next()) {
-            QSqlQuery remove(fileDb);
-            remove.prepare(QStringLiteral("DELETE FROM contact WHERE id = ?"));
-            remove.addBindValue(query.value(0).toInt());
-            execWrite(remove, "Deletion of contact " + call);
-        }
-    }
+                  "Are you sure you want to delete '" + call + "' from the Contacts Database?"))
+        stored(storage.deleteContact(call), "Deletion of contact " + call);
 
     if (contactsWindow->isVisible())
         showContacts();
@@ -151,17 +120,9 @@ void Trelvin::on_delRecBut_clicked()
                   "Are you sure you want to permanently delete Record '" + ui->delRec->text() + "' from the Log?")) {
         // Not a number (or too large for one) means record 0, which no row has.
         const int record = ui->delRec->text().toInt(nullptr, 10);
-        QSqlQuery remove(fileDb);
-        remove.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
-        remove.addBindValue(record);
-        execWrite(remove, "Deletion of log record " + QString::number(record));
+        stored(storage.deleteLogRow(record), "Deletion of log record " + QString::number(record));
     }
 
     if (allLogWindow->isVisible())
         showDatabase();
-}
-
-QString Trelvin::removeNULLs(QString str)
-{
-    return removeNuls(str);
 }

@@ -2,30 +2,15 @@
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
 
-#include <QSqlQuery>
-
-namespace {
-bool isMember(const QSqlDatabase &db, const QString &call)
-{
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
-    query.addBindValue(call);
-    return query.exec() && query.next();
-}
-} // namespace
-
 void Trelvin::enableMemberStatus()
 {
     const QString call = ui->call->text().toUpper();
     if (call.isEmpty())
         return;
-    if (!isMember(memoryDb, call)) {
+    // Shown as a member only once the roster holds the call.
+    if (!storage.isMember(call) && stored(storage.addMember(call), "Adding " + call + " to the club roster")) {
         ui->member->setPalette(goodPalette);
         ui->member->setText(QStringLiteral("YES"));
-        QSqlQuery insert(memoryDb);
-        insert.prepare(QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, ?)"));
-        insert.addBindValue(call);
-        insert.exec();
     }
     if (rosterWindow->isVisible())
         showRoster();
@@ -36,13 +21,9 @@ void Trelvin::disableMemberStatus()
     const QString call = ui->call->text().toUpper();
     if (call.isEmpty())
         return;
-    if (isMember(memoryDb, call)) {
+    if (storage.isMember(call) && stored(storage.removeMember(call), "Removing " + call + " from the club roster")) {
         ui->member->setPalette(alertPalette);
         ui->member->setText(QStringLiteral("NO"));
-        QSqlQuery remove(memoryDb);
-        remove.prepare(QStringLiteral("DELETE FROM mbr WHERE call = ?"));
-        remove.addBindValue(call);
-        remove.exec();
     }
     if (rosterWindow->isVisible())
         showRoster();

@@ -1,11 +1,9 @@
 #include "app/trelvin.h"
+#include "checkin/netrules.h"
 #include "checkin/textrules.h"
-#include "data/schema.h"
 #include "ui_trelvin.h"
 
 #include <QScrollBar>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextCursor>
@@ -41,33 +39,25 @@ int clearCandidateList(QTextEdit *list)
 // line, consecutive lines of one colour as one insertion. Returns the id of
 // the last candidate appended (`afterId` when there was none); `drawn`
 // counts the lines in the list.
-int appendCandidates(QTextEdit *list, const QSqlDatabase &memoryDb, const CandidateColours &colours, int afterId,
-                     int limit, int &drawn)
+int appendCandidates(QTextEdit *list, const Storage &storage, const CandidateColours &colours, int afterId, int limit,
+                     int &drawn)
 {
     struct Run {
         bool highlighted;
         QString text;
     };
     QList<Run> runs;
-    QSqlQuery query(memoryDb);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id > ? ORDER BY id LIMIT ?"));
-    query.addBindValue(afterId);
-    query.addBindValue(limit);
     int lastId = afterId;
-    if (query.exec()) {
-        while (query.next()) {
-            lastId = query.value(0).toInt();
-            const bool highlighted = lastId == colours.highlightedId;
-            const QString call = query.value(1).toString();
-            if (runs.isEmpty() || runs.last().highlighted != highlighted)
-                runs.append({highlighted, QString()});
-            QString &text = runs.last().text;
-            if (drawn > 0)
-                text += QLatin1Char('\n');
-            text += call;
-            ++drawn;
-        }
+    for (const Storage::Candidate &candidate : storage.candidates(afterId, limit)) {
+        lastId = candidate.id;
+        const bool highlighted = lastId == colours.highlightedId;
+        if (runs.isEmpty() || runs.last().highlighted != highlighted)
+            runs.append({highlighted, QString()});
+        QString &text = runs.last().text;
+        if (drawn > 0)
+            text += QLatin1Char('\n');
+        text += candidate.call;
+        ++drawn;
     }
 
     QTextCursor cursor(list->document());
@@ -85,17 +75,18 @@ int appendCandidates(QTextEdit *list, const QSqlDatabase &memoryDb, const Candid
     return lastId;
 }
 
-void drawRemainingCandidates(QTextEdit *list, const QSqlDatabase &memoryDb, const CandidateColours &colours,
-                             int generation, int afterId)
+void drawRemainingCandidates(QTextEdit *list, const Storage &storage, const CandidateColours &colours, int generation,
+                             int afterId)
 {
-    // The list is the context: a slice never outlives the window.
-    QTimer::singleShot(0, list, [list, memoryDb, colours, generation, afterId] {
+    // The list is the context: a slice never outlives the window, nor the
+    // storage the window holds.
+    QTimer::singleShot(0, list, [list, &storage, colours, generation, afterId] {
         if (generation != candidateListGeneration)
             return;
         int drawn = 1; // the list is not empty: every slice starts a new line
-        const int lastId = appendCandidates(list, memoryDb, colours, afterId, SliceLines, drawn);
+        const int lastId = appendCandidates(list, storage, colours, afterId, SliceLines, drawn);
         if (lastId != afterId)
-            drawRemainingCandidates(list, memoryDb, colours, generation, lastId);
+            drawRemainingCandidates(list, storage, colours, generation, lastId);
     });
 }
 
@@ -107,30 +98,21 @@ bool entryModified(const Ui::Trelvin *ui)
 }
 
 // One arrow or page key: the net list while there is at most one candidate,
-// the candidates otherwise. `bindCursor` says whether the statements take the
-// current position as their parameter.
-void step(Trelvin &w, const QString &netStatement, const QString &candidateStatement, bool bindCursor)
+// the candidates otherwise.
+void step(Trelvin &w, Storage::Seek seek)
 {
     if (w.candidateCount <= 1) {
         if (entryModified(w.ui))
-            w.addContact(128);
-        QSqlQuery query(w.memoryDb);
-        query.prepare(netStatement);
-        if (bindCursor)
-            query.addBindValue(w.activeID);
-        if (query.exec() && query.next())
-            w.activeID = query.value(0).toInt();
+            w.addContact(NetRules::StoreOnly);
+        if (const std::optional<int> id = w.storage.netId(seek, w.activeID))
+            w.activeID = *id;
         // Also without a row, so that the first or last entry is shown again.
         w.selectContact(w.activeID);
     }
     if (w.candidateCount >= 2) {
-        QSqlQuery query(w.memoryDb);
-        query.prepare(candidateStatement);
-        if (bindCursor)
-            query.addBindValue(w.candidateCursor);
-        if (query.exec() && query.next()) {
-            w.candidateCursor = query.value(QStringLiteral("id")).toInt();
-            w.displayContact(query.value(QStringLiteral("call")).toString(), 2);
+        if (const std::optional<Storage::Candidate> candidate = w.storage.candidate(seek, w.candidateCursor)) {
+            w.candidateCursor = candidate->id;
+            w.displayContact(candidate->call, 2);
             w.displayCandidates();
         }
     }
@@ -159,75 +141,29 @@ void Trelvin::on_search_textEdited(QString arg1)
     const bool escaped = trimmed.contains(QLatin1Char('%')) || trimmed.contains(QLatin1Char('_'));
     const QString literal = escaped ? likeLiteral(trimmed) : trimmed;
     const QString pattern = text == trimmed ? QLatin1Char('%') + literal + QLatin1Char('%') : literal;
-    const QString matches = escaped ? QStringLiteral("call LIKE ? ESCAPE '\\'") : QStringLiteral("call LIKE ?");
 
-    // A short fragment can match a large share of the contacts, too many to
-    // pass one by one through the driver: with Contacts.db attached to the
-    // in-memory database the matches are copied inside SQLite.
-    const bool attached = !arg1.isEmpty() && fileDb.isOpen() && contactsAttached;
-
-    // The row-by-row copy needs one transaction around its inserts; the copy
-    // inside SQLite is one statement and its own transaction.
-    const bool transaction = !attached && !arg1.isEmpty();
-    if (transaction)
-        memoryDb.transaction();
-    QSqlError failure;
-    {
-        QSqlQuery candidates(memoryDb);
-        // Emptied rather than dropped and created again, which would change
-        // the schema and make SQLite prepare every statement anew; the ids
-        // start at 1 again either way.
-        if (!candidates.exec(QStringLiteral("DELETE FROM candidate")))
-            candidates.exec(QString::fromLatin1(Schema::CreateCandidate));
-        if (attached) {
-            candidates.prepare("INSERT INTO candidate (id, call) SELECT NULL, call FROM contacts.contact WHERE "
-                               + matches);
-            candidates.addBindValue(pattern);
-            if (candidates.exec())
-                candidateCount = std::max(candidates.numRowsAffected(), 0);
-            else
-                failure = candidates.lastError();
-        } else if (!arg1.isEmpty()) {
-            candidates.prepare(QStringLiteral("INSERT INTO candidate (id, call) VALUES (NULL, ?)"));
-            QSqlQuery found(fileDb);
-            found.setForwardOnly(true);
-            found.prepare("SELECT call FROM contact WHERE " + matches);
-            found.addBindValue(pattern);
-            if (found.exec()) {
-                while (found.next()) {
-                    candidates.addBindValue(found.value(0));
-                    if (candidates.exec())
-                        ++candidateCount;
-                }
-            }
-            // Without a database the start-up box has said so already.
-            if (found.lastError().isValid() && fileDb.isOpen())
-                failure = found.lastError();
-        }
-    }
-    if (transaction)
-        memoryDb.commit();
+    Storage::Found found;
+    if (arg1.isEmpty())
+        storage.clearCandidates();
+    else
+        found = storage.findCandidates(pattern, escaped);
+    candidateCount = found.count;
 
     if (!arg1.isEmpty())
         displayCandidates();
     // A search that could not read is no proof that the call is unknown.
-    if (failure.isValid()) {
+    if (!found.result.ok()) {
         ui->lb_candidate->setText(QStringLiteral("Failed"));
-        reportReadFailure("Search for '" + text + "'", failure);
+        reportReadFailure("Search for '" + text + "'", found.result);
     }
 
     if (candidateCount == 1) {
-        QString onlyCall;
-        QSqlQuery only(memoryDb);
-        if (only.exec(QStringLiteral("SELECT call FROM candidate ORDER BY id DESC LIMIT 1")) && only.next())
-            onlyCall = only.value(0).toString();
+        const std::optional<Storage::Candidate> only = storage.candidate(Storage::Seek::Last);
+        const QString onlyCall = only ? only->call : QString();
         displayContact(onlyCall, 2);
         currentCall = onlyCall;
-        QSqlQuery net(memoryDb);
-        net.prepare(QStringLiteral("SELECT id FROM net WHERE call = ?"));
-        net.addBindValue(onlyCall);
-        if (net.exec() && net.next())
-            entryId = net.value(0).toInt();
+        if (const std::optional<NetEntry> entry = storage.netEntryByCall(onlyCall))
+            entryId = entry->id;
     } else {
         displayContact(QString(), 0);
         currentCall.clear();
@@ -246,12 +182,7 @@ void Trelvin::displayCandidates()
     QTextEdit *list = ui->callsigns;
     const int generation = clearCandidateList(list);
 
-    int lines = 0;
-    {
-        QSqlQuery count(memoryDb);
-        if (count.exec(QStringLiteral("SELECT COUNT(*) FROM candidate")) && count.next())
-            lines = count.value(0).toInt();
-    }
+    const int lines = storage.candidateCount();
 
     // The view opens about six lines above the highlighted candidate: the
     // cursor goes that far up from the last line, and the list scrolls up
@@ -262,7 +193,7 @@ void Trelvin::displayCandidates()
 
     const CandidateColours colours{candidateCursor, normalTextColor, checkedTextColor};
     int drawn = 0;
-    const int lastId = appendCandidates(list, memoryDb, colours, 0, target + ImmediateLines, drawn);
+    const int lastId = appendCandidates(list, storage, colours, 0, target + ImmediateLines, drawn);
 
     list->setTextCursor(QTextCursor(list->document()->findBlockByNumber(target)));
     QScrollBar *bar = list->verticalScrollBar();
@@ -271,7 +202,7 @@ void Trelvin::displayCandidates()
 
     // Everything past the view follows without holding up the keyboard.
     if (drawn < lines)
-        drawRemainingCandidates(list, memoryDb, colours, generation, lastId);
+        drawRemainingCandidates(list, storage, colours, generation, lastId);
 }
 
 void Trelvin::on_search_returnPressed()
@@ -282,7 +213,7 @@ void Trelvin::on_search_returnPressed()
         if (candidateCount == 1)
             setClipped(ui->call, currentCall);
     }
-    addContact(128);
+    addContact(NetRules::StoreOnly);
     ui->search->clear();
     ui->search->setFocus(Qt::OtherFocusReason);
 }
@@ -290,7 +221,7 @@ void Trelvin::on_search_returnPressed()
 void Trelvin::selectSearch()
 {
     if (entryModified(ui))
-        addContact(128);
+        addContact(NetRules::StoreOnly);
     ui->search->clear();
     on_search_textEdited(ui->search->text());
     displayContact(QString(), 0);
@@ -299,40 +230,33 @@ void Trelvin::selectSearch()
 
 void Trelvin::topContact()
 {
-    step(*this, QStringLiteral("SELECT id FROM net ORDER BY id LIMIT 1"),
-         QStringLiteral("SELECT * FROM candidate ORDER BY id LIMIT 1"), false);
+    step(*this, Storage::Seek::First);
 }
 
 void Trelvin::previousContact()
 {
-    step(*this, QStringLiteral("SELECT id FROM net WHERE id < ? ORDER BY id DESC LIMIT 1"),
-         QStringLiteral("SELECT * FROM candidate WHERE id < ? ORDER BY id DESC LIMIT 1"), true);
+    step(*this, Storage::Seek::Previous);
 }
 
 void Trelvin::nextContact()
 {
-    step(*this, QStringLiteral("SELECT id FROM net WHERE id > ? ORDER BY id LIMIT 1"),
-         QStringLiteral("SELECT * FROM candidate WHERE id > ? ORDER BY id LIMIT 1"), true);
+    step(*this, Storage::Seek::Next);
 }
 
 void Trelvin::endContact()
 {
-    step(*this, QStringLiteral("SELECT id FROM net ORDER BY id DESC LIMIT 1"),
-         QStringLiteral("SELECT * FROM candidate ORDER BY id DESC LIMIT 1"), false);
+    step(*this, Storage::Seek::Last);
 }
 
 void Trelvin::selectContact(int id)
 {
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT call FROM net WHERE id=?"));
-    query.addBindValue(id);
-    if (!query.exec() || !query.next())
+    const std::optional<QString> call = storage.netCall(id);
+    if (!call)
         return;
     entryId = id;
-    const QString call = query.value(0).toString();
 
-    displayContact(call, 2);
-    setClipped(ui->delCon, call);
+    displayContact(*call, 2);
+    setClipped(ui->delCon, *call);
     displayNet(id);
 
     // A known station is ready for its comment; an unknown one needs its details.
@@ -340,9 +264,4 @@ void Trelvin::selectContact(int id)
         ui->qso->setFocus(Qt::OtherFocusReason);
     else
         ui->call->setFocus(Qt::OtherFocusReason);
-}
-
-QString Trelvin::justifyDigit(QString call)
-{
-    return ::justifyDigit(call);
 }

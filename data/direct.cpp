@@ -151,12 +151,19 @@ bool Statement::execute() const
 
 bool Statement::next()
 {
-    if (!query)
-        return stmt && sqlite3_step(stmt) == SQLITE_ROW;
-    if (!executed && !execute())
+    if (!query) {
+        const int result = stmt ? sqlite3_step(stmt) : SQLITE_MISUSE;
+        stepFailed = result != SQLITE_ROW && result != SQLITE_DONE;
+        return result == SQLITE_ROW;
+    }
+    if (!executed && !execute()) {
+        stepFailed = true;
         return false;
-    if (!query->next())
+    }
+    if (!query->next()) {
+        stepFailed = query->lastError().isValid();
         return false;
+    }
     const int count = query->record().count();
     values.resize(count);
     for (int c = 0; c < count; ++c)
@@ -182,6 +189,7 @@ bool Statement::run()
 
 void Statement::reset()
 {
+    stepFailed = false;
     if (query) {
         query->finish();
         executed = false;

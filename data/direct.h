@@ -15,11 +15,11 @@ struct sqlite3;
 struct sqlite3_stmt;
 struct sqlite3_mutex;
 
-// Statements run straight on the SQLite handle under a Qt connection, for
-// the loops over whole tables and files (CSV loads and saves, reports),
-// where QSqlQuery's per-row and per-value copies cost several times the
-// work itself. Values keep the meaning QSqlQuery gives them: a null QString
-// binds NULL, an empty one binds ''.
+// Storage's tool for statements run straight on the SQLite handle under a
+// Qt connection, for the loops over whole tables and files (CSV loads and
+// saves, reports), where QSqlQuery's per-row and per-value copies cost
+// several times the work itself. Values keep the meaning QSqlQuery gives
+// them: a null QString binds NULL, an empty one binds ''.
 //
 // The handle may only be used when Qt's SQLite driver runs on the very
 // library this program links, as on systems whose Qt uses the system
@@ -59,6 +59,8 @@ public:
 
     // One step: true while a row is ready.
     bool next();
+    // Whether the last step ended on an error rather than after the last row.
+    bool failed() const { return stepFailed; }
     // Runs a statement that returns no rows; the statement is reset after.
     bool run();
     void reset();
@@ -79,6 +81,7 @@ private:
 
     sqlite3 *db = nullptr;
     sqlite3_stmt *stmt = nullptr;
+    bool stepFailed = false;
 
     // The QSqlQuery way.
     std::unique_ptr<QSqlQuery> query;

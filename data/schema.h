@@ -1,6 +1,7 @@
 #pragma once
 
-// Table definitions, kept in one place because the loaders re-create tables.
+// Table definitions, for Storage, which creates the tables and re-creates
+// them on loads; the column counts are those of the CSV files too.
 namespace Schema {
 
 inline constexpr char CreateContact[] =
@@ -51,10 +52,6 @@ inline constexpr int BusyTimeoutMs = 250;
 // Bytes of the write-ahead log kept on disk between writes: twice what it
 // holds before SQLite copies it into the database.
 inline constexpr int WalSizeLimit = 8 * 1024 * 1024;
-
-// The roster order: by the suffix, i.e. leading letters and region digit skipped.
-inline constexpr char MembersBySuffix[] =
-    "SELECT call FROM mbr ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)";
 
 inline constexpr char CreateNet[] =
     "CREATE TABLE net (id INTEGER PRIMARY KEY NOT NULL, time TEXT, call TEXT, name TEXT, city TEXT, "

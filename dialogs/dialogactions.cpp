@@ -5,8 +5,6 @@
 #include "ui_contact.h"
 #include "ui_station.h"
 
-#include <QSqlQuery>
-
 namespace {
 void present(QDialog *dialog, const QString &title)
 {
@@ -34,18 +32,12 @@ void Trelvin::saveContact()
 {
     const Ui::Contact *dlg = contactDialog->ui;
     const QString call = dlg->call->text().toUpper();
-
-    QSqlQuery query(fileDb);
-    query.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
-    query.addBindValue(call);
-    const bool known = query.exec() && query.next();
-
     // One row per call sign: a known call is rewritten in place. The phone
     // is shown formatted but kept as its digits alone.
-    writeContact(known,
-                 {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(),
-                  dlg->addr->text(), dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(),
-                  dlg->email->text(), digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(),
-                  dlg->grid->text(), dlg->geoloc->text(), dlg->utc->text(), dlg->dst->text(), dlg->born->text()},
-                 "Saving contact " + call);
+    stored(storage.saveContact(ContactRecord::fromValues(
+               {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(),
+                dlg->addr->text(), dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(),
+                dlg->email->text(), digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(),
+                dlg->grid->text(), dlg->geoloc->text(), dlg->utc->text(), dlg->dst->text(), dlg->born->text()})),
+           "Saving contact " + call);
 }

@@ -1,14 +1,12 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "data/csv.h"
-#include "data/direct.h"
 #include "data/schema.h"
 #include "files/csvinput.h"
 #include "files/filewriting.h"
 #include "reports/seelogs.h"
 
 #include <QDate>
-#include <QSqlError>
 
 namespace {
 const char ContactsHeader[] = "\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\","
@@ -19,11 +17,7 @@ const char ContactsFilter[] = "Contacts Files (Contacts*.csv);;All Files (*.*)";
 const char LogFilter[] = "Trelvin Files (Trelvin*.csv);;All Files (*.*)";
 
 struct TableFile {
-    const char *table;
     const char *header;
-    const char *create;
-    QList<const char *> indexes;
-    const char *insert;
     int fields;
     const char *what;
     // For the box when a file gives nothing: what this file is, what a file
@@ -34,117 +28,83 @@ struct TableFile {
     const char *kept;
 };
 
-const TableFile ContactsFile{"contact",
-                             ContactsHeader,
-                             Schema::CreateContact,
-                             {Schema::IndexContactCall},
-                             Schema::InsertContact,
+const TableFile ContactsFile{ContactsHeader,
                              Schema::ContactFields,
                              "Loading contacts",
                              "contacts file",
                              "net-log file",
                              Schema::LogFields,
                              "The contacts were left as they were."};
-const TableFile LogFile{"log",
-                        LogHeader,
-                        Schema::CreateLog,
-                        {Schema::IndexLogCall, Schema::IndexLogDate},
-                        Schema::InsertLog,
+const TableFile LogFile{LogHeader,
                         Schema::LogFields,
                         "Loading the net log",
                         "net-log file",
                         "contacts or roster file",
                         Schema::ContactFields,
                         "The net log was left as it was."};
+
+const TableFile &fileOf(Storage::Table table)
+{
+    return table == Storage::Table::Contacts ? ContactsFile : LogFile;
+}
 } // namespace
 
-void Trelvin::saveTable(const QString &table, const QString &header, const QString &fileName)
+bool Trelvin::saveRows(const QString &fileName, const QString &header,
+                       const std::function<Storage::Result(CsvWriter &)> &rows)
+{
+    // A file written from a database that is not open, or that could not be
+    // read to its end, would hold less than the one it replaces.
+    if (!storage.contactsOpen()) {
+        reportUnwritableFile(fileName,
+                             QStringLiteral("the contacts database is not open; the file was left as it was"));
+        return false;
+    }
+    CsvWriter out(fileName);
+    out.append(header);
+    const Storage::Result read = rows(out);
+    if (!read.ok()) {
+        reportUnwritableFile(fileName, "the contacts database could not be read (" + read.error
+                                           + "); the file was left as it was");
+        return false;
+    }
+    if (!out.commit()) {
+        reportUnwritableFile(fileName, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+void Trelvin::saveTable(Storage::Table table, const QString &fileName)
 {
     // The rows go out as UTF-8 straight from SQLite, in slices, so a table
     // of a million rows never sits in memory as one text.
-    CsvWriter out(fileName);
-    out.append(header);
-    const QByteArray select = "SELECT * FROM " + table.toUtf8();
-    {
-        Direct::Statement query(fileDb, select.constData());
-        const Direct::Lock lock(fileDb);
-        while (query.next())
-            out.appendRecord(query, 1);
-    }
-    if (!out.commit())
-        reportUnwritableFile(fileName, out.errorString());
+    saveRows(fileName, QString::fromLatin1(fileOf(table).header), [this, table](CsvWriter &out) {
+        return storage.eachRow(table, [&out](const StoredRow &row) { out.appendRecord(row, 1); });
+    });
 }
 
 void Trelvin::reportUnwritableFile(const QString &fileName, const QString &reason)
 {
     Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                   QStringLiteral("The File to write could not be Opened."));
-    errorMessage = "File '" + fileName + "' Could not be Opened.";
-    if (!reason.isEmpty())
-        errorMessage += " (" + reason + ")";
-    logError();
+    writeError("File '" + fileName + "' Could not be Opened." + (reason.isEmpty() ? QString() : " (" + reason + ")"));
 }
 
 void Trelvin::reportNothingLoaded(const QString &fileName, const QString &reason, const QString &kept)
 {
     Prompter::instance()->message(Prompter::Warning, QStringLiteral("Nothing Loaded"),
                                   nothingLoadedText(fileName, reason, kept));
-    errorMessage = "Nothing was loaded from '" + fileName + "': " + reason;
-    logError();
+    writeError("Nothing was loaded from '" + fileName + "': " + reason);
 }
 
-namespace {
-
-// Inserts every line of the right length; a line of another length is
-// skipped and logged. Returns the reason of the first failed insert.
-QString insertLines(Trelvin &w, const QSqlDatabase &db, Direct::Statement &insert, CsvInput &input,
-                    const TableFile &spec, const QString &fileName, LineTally &tally)
+bool Trelvin::loadTable(Storage::Table table, const QString &fileName)
 {
-    const Direct::Lock lock(db);
-    LineLog log([&w](const QString &text) { w.writeError(text); }, fileName,
-                QStringLiteral("... and %1 more lines of '%2' were skipped"));
-    QString failure;
-    qint64 lineNumber = 1;
-    while (input.next()) {
-        ++lineNumber;
-        if (!input.isBlank()) {
-            ++tally.filled;
-            if (input.size() == spec.otherFields)
-                ++tally.otherKind;
-        }
-        if (input.size() != spec.fields) {
-            log.skipped(QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
-                            .arg(fileName)
-                            .arg(lineNumber)
-                            .arg(input.size())
-                            .arg(spec.fields));
-            continue;
-        }
-        for (int k = 0; k < spec.fields; ++k)
-            input.bind(insert, k + 1, k);
-        if (!insert.run()) {
-            failure = insert.error();
-            break;
-        }
-        ++tally.taken;
-        if (input.converted())
-            log.converted(lineNumber);
-    }
-    log.finish();
-    return failure;
-}
-
-} // namespace
-
-bool Trelvin::loadTable(const QString &table, const QString &fileName)
-{
-    const TableFile &spec = table == QLatin1String("contact") ? ContactsFile : LogFile;
+    const TableFile &spec = fileOf(table);
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                       QStringLiteral("The File you selected could not be Opened."));
-        errorMessage = "File '" + fileName + "' Could not be Opened.";
-        logError();
+        writeError("File '" + fileName + "' Could not be Opened.");
         return false;
     }
     // A file that is no text is refused before anything is written.
@@ -155,33 +115,41 @@ bool Trelvin::loadTable(const QString &table, const QString &fileName)
         return false;
     }
 
-    // The whole replacement is one transaction: an error part-way, or a file
-    // that gives no line, leaves the previous rows in place. The rows go into
-    // a new table that takes the old one's name at the end. Written into
-    // pages that held no data when the transaction began, they need no copy
-    // in the rollback journal; rows written over the pages of a table dropped
-    // first would, which doubles what reaches the disk.
-    QString failure;
+    // Every line of the right length is stored; a line of another length is
+    // skipped and logged.
     LineTally tally;
-    const QSqlDatabase &db = fileDb;
-    fileDb.transaction();
-    const QByteArray name(spec.table);
-    const QByteArray loading = name + "_loading";
-    const QByteArray create = QByteArray(spec.create).replace("IF NOT EXISTS " + name + " ", loading + " ");
-    const QByteArray insertSql = QByteArray(spec.insert).replace("INTO " + name + " ", "INTO " + loading + " ");
-    if (Direct::exec(db, ("DROP TABLE IF EXISTS " + loading).constData(), &failure))
-        Direct::exec(db, create.constData(), &failure);
-    if (failure.isEmpty()) {
-        Direct::Statement insert(db, insertSql.constData());
-        if (!insert.ok())
-            failure = insert.error();
-        if (failure.isEmpty()) {
-            input.skipLine();
-            failure = insertLines(*this, db, insert, input, spec, fileName, tally);
+    LineLog log([this](const QString &text) { writeError(text); }, fileName,
+                QStringLiteral("... and %1 more lines of '%2' were skipped"));
+    qint64 lineNumber = 1;
+    input.skipLine();
+    const Storage::Loaded loaded = storage.replaceTable(table, [&]() -> const CsvBytes * {
+        while (input.next()) {
+            ++lineNumber;
+            if (!input.isBlank()) {
+                ++tally.filled;
+                if (input.size() == spec.otherFields)
+                    ++tally.otherKind;
+            }
+            if (input.size() != spec.fields) {
+                log.skipped(QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
+                                .arg(fileName)
+                                .arg(lineNumber)
+                                .arg(input.size())
+                                .arg(spec.fields));
+                continue;
+            }
+            ++tally.taken;
+            if (input.converted())
+                log.converted(lineNumber);
+            return &input.fields();
         }
-    }
-    if (failure.isEmpty() && tally.taken == 0) {
-        fileDb.rollback();
+        return nullptr;
+    });
+    log.finish();
+
+    if (loaded.result.ok() && loaded.rows > 0)
+        return true;
+    if (loaded.result.ok()) {
         const QString reason = tally.reason(QStringLiteral("This is a %1 (%2 fields a line); a %3 has %4.")
                                                 .arg(QLatin1String(spec.otherKind))
                                                 .arg(spec.otherFields)
@@ -193,24 +161,11 @@ bool Trelvin::loadTable(const QString &table, const QString &fileName)
         reportNothingLoaded(fileName, reason, QString::fromLatin1(spec.kept));
         return false;
     }
-    if (failure.isEmpty() && Direct::exec(db, ("DROP TABLE IF EXISTS " + name).constData(), &failure))
-        Direct::exec(db, ("ALTER TABLE " + loading + " RENAME TO " + name).constData(), &failure);
-    // Indexes built once over the loaded rows cost far less than kept up row by row.
-    for (const char *index : spec.indexes) {
-        if (failure.isEmpty())
-            Direct::exec(db, index, &failure);
-    }
-
-    if (failure.isEmpty() && fileDb.commit())
-        return true;
-    if (failure.isEmpty())
-        failure = fileDb.lastError().text();
-    fileDb.rollback();
     Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
-                                  QString::fromLatin1("The contacts database could not store this change:\n") + spec.what
-                                      + " from " + fileName + "\n\nThe previous rows were kept.");
-    errorMessage = QString::fromLatin1("Database write failed (") + spec.what + " from " + fileName + "): " + failure;
-    logError();
+                                  QString::fromLatin1("The contacts database could not store this change:\n")
+                                      + spec.what + " from " + fileName + "\n\nThe previous rows were kept.");
+    writeError(QString::fromLatin1("Database write failed (") + spec.what + " from " + fileName
+               + "): " + loaded.result.error);
     return false;
 }
 
@@ -220,7 +175,7 @@ void Trelvin::on_actionSaveContacts_triggered()
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Contacts Database File"), proposed,
                                                             QString::fromLatin1(ContactsFilter));
     if (!name.isEmpty())
-        saveTable(QStringLiteral("contact"), QString::fromLatin1(ContactsHeader), name);
+        saveTable(Storage::Table::Contacts, name);
 }
 
 void Trelvin::on_actionSaveTrelvin_triggered()
@@ -229,7 +184,7 @@ void Trelvin::on_actionSaveTrelvin_triggered()
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Net Log File"), proposed,
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())
-        saveTable(QStringLiteral("log"), QString::fromLatin1(LogHeader), name);
+        saveTable(Storage::Table::Log, name);
 }
 
 void Trelvin::on_actionLoadContacts_triggered()
@@ -238,7 +193,7 @@ void Trelvin::on_actionLoadContacts_triggered()
                                                             dataDir.path(), QString::fromLatin1(ContactsFilter));
     if (name.isEmpty())
         return;
-    loadTable(QStringLiteral("contact"), name);
+    loadTable(Storage::Table::Contacts, name);
     if (contactsWindow->isVisible())
         showContacts();
 }
@@ -248,5 +203,5 @@ void Trelvin::on_actionLoadTrelvin_triggered()
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Net Log File"), dataDir.path(),
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())
-        loadTable(QStringLiteral("log"), name);
+        loadTable(Storage::Table::Log, name);
 }

@@ -1,7 +1,5 @@
 #include "files/csvinput.h"
 
-#include "data/direct.h"
-
 namespace {
 constexpr qsizetype SliceBytes = 1 << 20;
 constexpr qint64 LoggedLines = 100;
@@ -95,14 +93,6 @@ QString CsvInput::string(qsizetype k) const
         return QString();
     const QByteArrayView field = bytes.at(k);
     return field.isEmpty() ? QStringLiteral("") : QString::fromUtf8(field);
-}
-
-void CsvInput::bind(Direct::Statement &statement, int index, qsizetype k) const
-{
-    if (bytes.isNull(k))
-        statement.bindNull(index);
-    else
-        statement.bindUtf8Static(index, bytes.at(k));
 }
 
 LineLog::LineLog(Writer writer, const QString &fileName, const QString &skippedSummary)

@@ -9,10 +9,6 @@
 
 #include <functional>
 
-namespace Direct {
-class Statement;
-}
-
 // A CSV file read line by line for the loaders, in slices of a megabyte so
 // that a file of a million lines neither sits in memory whole nor costs a
 // system call per line. Each line is split as splitCsvLine splits it; a
@@ -44,9 +40,9 @@ public:
     QByteArrayView utf8(qsizetype k) const { return bytes.at(k); }
     // The field as splitCsvLine gives it: null when nothing stood there.
     QString string(qsizetype k) const;
-    // Binds field k to parameter `index` as QSqlQuery would bind string(k);
-    // the statement must run before the next line is read.
-    void bind(Direct::Statement &statement, int index, qsizetype k) const;
+    // The line's fields for Storage, which binds them as QSqlQuery would
+    // bind string(k); valid until the next line is read.
+    const CsvBytes &fields() const { return bytes; }
 
 private:
     bool nextLine(QByteArrayView &line);

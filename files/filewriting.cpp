@@ -1,6 +1,6 @@
 #include "files/filewriting.h"
 
-#include "data/direct.h"
+#include "data/records.h"
 
 #include <QSaveFile>
 
@@ -75,9 +75,9 @@ void CsvWriter::endRecord()
         flush();
 }
 
-void CsvWriter::appendRecord(const Direct::Statement &row, int first)
+void CsvWriter::appendRecord(const StoredRow &row, int first)
 {
-    const int columns = row.columnCount();
+    const int columns = row.columns();
     for (int c = first; c < columns; ++c)
         appendField(row.utf8(c), c == first);
     endRecord();

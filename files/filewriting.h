@@ -5,9 +5,7 @@
 #include <QSaveFile>
 #include <QString>
 
-namespace Direct {
-class Statement;
-}
+class StoredRow;
 
 // A CSV file written record by record in csvRecord's form, through a
 // temporary file that replaces the old one only when every byte was written:
@@ -22,8 +20,8 @@ public:
     // turned into blanks.
     void appendField(QByteArrayView value, bool first);
     void endRecord();
-    // A whole record: the columns of the current row from `first` on.
-    void appendRecord(const Direct::Statement &row, int first);
+    // A whole record: the columns of a stored row from `first` on.
+    void appendRecord(const StoredRow &row, int first);
     // Whether the file now holds everything appended; when not, the old file
     // is left as it was.
     bool commit();

@@ -3,7 +3,6 @@
 #include "checkin/textrules.h"
 #include "data/csv.h"
 #include "data/schema.h"
-#include "data/direct.h"
 #include "files/csvinput.h"
 #include "files/filewriting.h"
 #include "reports/seelogs.h"
@@ -13,8 +12,6 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <QProgressBar>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStatusBar>
 
 #include <algorithm>
@@ -29,9 +26,7 @@ const int PhoneField = 11;
 
 void Trelvin::recreateMembers()
 {
-    QSqlQuery query(memoryDb);
-    query.exec(QStringLiteral("DROP TABLE IF EXISTS mbr"));
-    query.exec(QString::fromLatin1(Schema::CreateMbr));
+    stored(storage.clearMembers(), QStringLiteral("Emptying the club roster"));
 }
 
 void Trelvin::reportUnreadableRoster(const QString &fileName)
@@ -43,8 +38,7 @@ void Trelvin::reportUnreadableRoster(const QString &fileName)
               "add contacts to Roster,\n 2. Manually edit 'Roster-{club}.csv' file\n    (file created when program "
               "terminates),\n 3. Use Menu Item: 'Setup->Roster QRZ Data'\n    to read 'Callsigns-{club}.csv' file "
               "and\n    retrieve data from the QRZ database.");
-    errorMessage = "File '" + fileName + "' Could not be Opened.";
-    logError();
+    writeError("File '" + fileName + "' Could not be Opened.");
 }
 
 namespace {
@@ -94,24 +88,26 @@ void Trelvin::loadMember(QString fileName)
         CsvInput input(file);
         const FileText content = input.content();
         LineTally tally;
+        Storage::Result added;
         if (content == FileText::Text) {
-            memoryDb.transaction();
-            Direct::Statement insert(memoryDb, "INSERT INTO mbr (id, call) VALUES (NULL, ?)");
             input.skipLine();
-            while (input.next()) {
-                if (countMember(input, tally)) {
-                    input.bind(insert, 1, 0);
-                    insert.run();
+            added = storage.addMembers([&]() -> const CsvBytes * {
+                while (input.next()) {
+                    if (countMember(input, tally))
+                        return &input.fields();
                 }
-            }
-            if (tally.taken > 0)
-                memoryDb.commit();
-            else
-                memoryDb.rollback();
+                return nullptr;
+            }).result;
         }
-        // A file with only its header is an empty roster; anything else that
-        // gave no member is kept for the operator to look at.
-        if (content != FileText::Empty && tally.taken == 0 && (content != FileText::Text || tally.filled > 0)) {
+        if (!added.ok()) {
+            // Members missing from memory would be missing from the file
+            // written at exit.
+            unreadRoster = fileName;
+            stored(added, "Loading roster " + fileName);
+        } else if (content != FileText::Empty && tally.taken == 0
+                   && (content != FileText::Text || tally.filled > 0)) {
+            // A file with only its header is an empty roster; anything else
+            // that gave no member is kept for the operator to look at.
             unreadRoster = fileName;
             writeError("Roster file '" + fileName + "' gave no member: "
                        + (content == FileText::Text ? noMemberReason(tally) : refusalReason(content))
@@ -151,32 +147,23 @@ void Trelvin::loadRoster(QString fileName)
     progressBar->show();
     statusTipsFilter = 0;
 
-    // One transaction on each database for the whole file: fast, and a
-    // failure part-way, or a file without members, leaves the roster and the
-    // stored contacts as they were.
-    memoryDb.transaction();
-    fileDb.transaction();
-    Direct::exec(memoryDb, "DROP TABLE IF EXISTS mbr");
-    Direct::exec(memoryDb, Schema::CreateMbr);
+    // The roster and the contacts take the whole file or nothing of it.
     LineTally tally;
-    bool stored = true;
-    QString failure;
-    {
-        Direct::Statement member(memoryDb, "INSERT INTO mbr (id, call) VALUES (NULL, ?)");
-        Direct::Statement find(fileDb, "SELECT * FROM contact WHERE call=?");
-        Direct::Statement update(fileDb,
-                                 "UPDATE contact SET name=?, last=?, class=?, expire=?, address=?, city=?, state=?, "
-                                 "zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, "
-                                 "born=? WHERE id=?");
-        Direct::Statement insert(fileDb, Schema::InsertContact);
-        LineLog log([this](const QString &text) { writeError(text); }, fileName,
-                    QStringLiteral("... and %1 more lines of '%2' were skipped or kept without contact data"));
-
-        QElapsedTimer sinceRepaint;
-        sinceRepaint.start();
-        input.skipLine();
-        qint64 lineNumber = 1;
-        while (stored && input.next()) {
+    LineLog log([this](const QString &text) { writeError(text); }, fileName,
+                QStringLiteral("... and %1 more lines of '%2' were skipped or kept without contact data"));
+    QElapsedTimer sinceRepaint;
+    sinceRepaint.start();
+    input.skipLine();
+    qint64 lineNumber = 1;
+    Storage::RosterLine line;
+    const Storage::Loaded loaded = storage.loadRoster([&]() -> const Storage::RosterLine * {
+        // Let the bar move during a long load, but take no keystrokes meanwhile.
+        if (sinceRepaint.elapsed() > 50) {
+            progressBar->setValue(int(qMin<qint64>(input.position(), progressBar->maximum())));
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            sinceRepaint.restart();
+        }
+        while (input.next()) {
             ++lineNumber;
             if (!countMember(input, tally)) {
                 if (!input.isBlank())
@@ -186,81 +173,40 @@ void Trelvin::loadRoster(QString fileName)
                                     .arg(lineNumber));
                 continue;
             }
-            input.bind(member, 1, 0);
-            member.run();
             if (input.converted())
                 log.converted(lineNumber);
-
-            if (input.size() != Schema::ContactFields) {
+            line.fields = &input.fields();
+            line.withContact = input.size() == Schema::ContactFields;
+            line.phone = line.withContact ? digitsOnly(input.string(PhoneField)) : QString();
+            if (!line.withContact) {
                 log.skipped(QStringLiteral("Roster file '%1' line %2 has %3 fields instead of %4; its contact data "
                                            "was not stored.")
                                 .arg(fileName)
                                 .arg(lineNumber)
                                 .arg(input.size())
                                 .arg(Schema::ContactFields));
-            } else {
-                input.bind(find, 1, 0);
-                if (find.next()) {
-                    // An empty field never erases what is stored.
-                    for (int k = 1; k < Schema::ContactFields; ++k) {
-                        if (input.isEmpty(k))
-                            update.bindColumnText(k, find, k + 1);
-                        else if (k == PhoneField)
-                            update.bindString(k, digitsOnly(input.string(k)));
-                        else
-                            input.bind(update, k, k);
-                    }
-                    update.bindInt(Schema::ContactFields, find.integer(0));
-                    find.reset();
-                    stored = update.run();
-                    if (!stored)
-                        failure = update.error();
-                } else {
-                    find.reset();
-                    for (int k = 0; k < Schema::ContactFields; ++k) {
-                        if (k == PhoneField)
-                            insert.bindString(k + 1, digitsOnly(input.string(k)));
-                        else
-                            input.bind(insert, k + 1, k);
-                    }
-                    stored = insert.run();
-                    if (!stored)
-                        failure = insert.error();
-                }
             }
-
-            // Let the bar move during a long load, but take no keystrokes meanwhile.
-            if (sinceRepaint.elapsed() > 50) {
-                progressBar->setValue(int(qMin<qint64>(input.position(), progressBar->maximum())));
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                sinceRepaint.restart();
-            }
+            return &line;
         }
-        log.finish();
-    }
+        return nullptr;
+    });
+    log.finish();
     ui->statusbar->clearMessage();
     ui->statusbar->removeWidget(progressBar);
     statusTipsFilter = statusTips;
 
-    if (stored && tally.taken == 0) {
-        fileDb.rollback();
-        memoryDb.rollback();
+    if (loaded.result.ok() && loaded.rows == 0) {
         reportNothingLoaded(fileName, noMemberReason(tally), QString::fromLatin1(RosterKept));
-    } else if (stored && fileDb.commit()) {
-        memoryDb.commit();
-    } else {
-        if (failure.isEmpty())
-            failure = fileDb.lastError().text();
-        fileDb.rollback();
-        memoryDb.commit();
+    } else if (loaded.result.fileStored) {
+        stored(loaded.result, "Loading roster " + fileName);
+    } else if (!loaded.result.ok()) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
                                       "The contacts database could not store this change:\nLoading roster " + fileName
                                           + "\n\nThe stored contacts were left as they were.");
-        errorMessage = "Database write failed (Loading roster " + fileName + "): " + failure;
-        logError();
-    }
-    if (tally.taken > 0)
+        writeError("Database write failed (Loading roster " + fileName + "): " + loaded.result.error);
+    } else {
         unreadRoster.clear();
+    }
 
     if (rosterWindow->isVisible())
         showRoster();
@@ -270,36 +216,15 @@ void Trelvin::loadRoster(QString fileName)
 
 void Trelvin::saveRoster(QString fileName)
 {
-    // The file holds the members' contact data: written from a database that
-    // is not open it would lose them all.
-    Direct::Statement members(memoryDb, Schema::MembersBySuffix);
-    // The columns by name: a table that lacks one fails here instead of
-    // writing records short of fields.
-    Direct::Statement contact(fileDb, "SELECT id, call, name, last, class, expire, address, city, state, zip, country, "
-                                      "email, phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE call=?");
-    if (!fileDb.isOpen() || !members.ok() || !contact.ok()) {
-        reportUnwritableFile(fileName,
-                             QStringLiteral("the contacts database is not open; the file was left as it was"));
-        return;
-    }
     // Nor is a roster file that could not be read replaced by an empty roster.
-    if (fileName == unreadRoster && !members.next()) {
+    if (storage.contactsOpen() && fileName == unreadRoster && !storage.hasMembers()) {
         writeError("Roster file '" + fileName + "' was left as it was: it could not be read and the roster is empty.");
         return;
     }
-    members.reset();
-
-    CsvWriter out(fileName);
-    out.append(QString::fromLatin1(RosterHeader));
-    const Direct::ReadTransaction snapshot(fileDb);
-    while (members.next()) {
-        contact.bindColumnText(1, members, 0);
-        if (contact.next())
-            out.appendRecord(contact, 1);
-        contact.reset();
-    }
-    if (!out.commit())
-        reportUnwritableFile(fileName, out.errorString());
+    // The file holds the members' contact data, in roster order.
+    saveRows(fileName, QString::fromLatin1(RosterHeader), [this](CsvWriter &out) {
+        return storage.eachMemberContact([&out](const StoredRow &row) { out.appendRecord(row, 1); });
+    });
 }
 
 void Trelvin::on_actionLoadRoster_triggered()

@@ -19,6 +19,13 @@
 
 namespace {
 
+// Text of a coordinate of the state-centre table, as short as the value
+// allows: the table keeps single-precision numbers.
+QString coordinateText(double value)
+{
+    return QString::number(value, 'g', 7);
+}
+
 // What a call look-up is for: the Contact dialog always takes the record.
 enum LookUpUse { ForContactDialog = 0, ForMainWindowToo = 1 };
 
@@ -211,15 +218,15 @@ void Trelvin::saveStation()
     const QString state = dialog->state->text().toUpper();
     // Without a position the centre of the state stands in for it.
     if ((dialog->lat->text().isEmpty() || dialog->lon->text().isEmpty()) && !state.isEmpty()) {
-        QString lat;
-        QString lon;
-        if (stateCentreText(state, lat, lon)) {
-            dialog->lat->setText(lat);
-            dialog->lon->setText(lon);
+        if (const std::optional<Coordinates> centre = storage.stateCentre(state)) {
+            dialog->lat->setText(coordinateText(centre->lat));
+            dialog->lon->setText(coordinateText(centre->lon));
         }
     }
-    writeStation({dialog->call->text().toUpper(), dialog->pwd->text(), state, dialog->lat->text(),
-                  dialog->lon->text(), dialog->grid->text(), dialog->utc->text(), dialog->dst->text()});
+    stored(storage.saveStation({dialog->call->text().toUpper(), dialog->pwd->text(), state, dialog->lat->text(),
+                                dialog->lon->text(), dialog->grid->text(), dialog->utc->text(),
+                                dialog->dst->text()}),
+           QStringLiteral("Saving station details"));
 }
 
 void Trelvin::setStationDetails()
@@ -227,12 +234,14 @@ void Trelvin::setStationDetails()
     Ui::Station *dialog = stationDialog->ui;
     const QList<QLineEdit *> fields{dialog->call, dialog->pwd, dialog->state, dialog->lat,
                                     dialog->lon,  dialog->grid, dialog->utc,  dialog->dst};
-    const QStringList row = readStation();
-    if (row.isEmpty()) {
+    const std::optional<StationRecord> station = storage.station();
+    if (!station) {
         for (QLineEdit *field : fields)
             field->clear();
         return;
     }
+    const QStringList row{station->call, station->passwd, station->state, station->lat,
+                          station->lon,  station->grid,   station->utc,   station->dst};
     for (int i = 0; i < fields.size(); ++i)
         setClipped(fields.at(i), row.value(i));
     stationUtcOffset = dialog->utc->text().toInt();
@@ -321,4 +330,31 @@ void Trelvin::finishBatch(int total)
     if (contactsWindow->isVisible())
         showContacts();
     ui->actionQRZClubData->setEnabled(true);
+}
+
+void Trelvin::storeRosterRecord(const Qrz::CallRecord &record)
+{
+    // The roster holds the call as QRZ spells it; what the operator stored
+    // wins over QRZ field by field, the licence data always comes from QRZ.
+    ContactRecord contact;
+    contact.call = record.call;
+    contact.name = record.fname;
+    contact.last = record.last;
+    contact.licenceClass = record.licenceClass;
+    contact.expire = record.expire;
+    contact.address = record.address;
+    contact.city = record.city;
+    contact.state = record.state;
+    contact.zip = record.zip;
+    contact.country = record.country;
+    contact.email = record.email;
+    contact.phone = record.phone;
+    contact.lat = record.lat;
+    contact.lon = record.lon;
+    contact.grid = record.grid;
+    contact.source = record.source;
+    contact.utc = record.utc;
+    contact.dst = record.dst;
+    contact.born = record.born;
+    stored(storage.storeLookedUpMember(contact), "Storing QRZ data of " + record.call);
 }

@@ -61,6 +61,26 @@ private:
     bool first = true;
 };
 
+// Column widths, each shared by a report's header and its lines; a cell is
+// left-aligned where the width is given negated.
+namespace Width {
+constexpr int LineNumber = 3;    // date log: numbered down from the count
+constexpr int RecordNumber = 5;  // whole log: the id used for deleting
+constexpr int ListNumber = 4;    // contacts and roster
+constexpr int Status = 1;
+constexpr int Call = 6;
+constexpr int CallColumn = 8;    // prefix, region digit and suffix apart
+constexpr int Name = 10;         // also where a short name is cut
+constexpr int LogName = 15;
+constexpr int Relay = 6;
+constexpr int Comment = 128;
+constexpr int State = 2;
+constexpr int LogCity = 25;
+constexpr int ListCity = 20;     // also where the city is cut
+constexpr int Date = 6;
+constexpr int Time = 8;
+} // namespace Width
+
 QString twoDigits(int value)
 {
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
@@ -121,73 +141,73 @@ QString dateLogHeader()
 {
     QString text;
     Line(text)
-        .add(QStringLiteral(" No"), 3)
-        .add(QStringLiteral("S"), -1)
-        .add(QStringLiteral("Call"), -6)
-        .add(QStringLiteral("Name"), -10)
-        .add(QStringLiteral("Relay"), -6)
-        .add(QStringLiteral("Comment"), -128)
-        .add(QStringLiteral("St"), -2)
-        .add(QStringLiteral("City"), -25)
-        .add(QStringLiteral("Time"), -8);
+        .add(QStringLiteral(" No"), Width::LineNumber)
+        .add(QStringLiteral("S"), -Width::Status)
+        .add(QStringLiteral("Call"), -Width::Call)
+        .add(QStringLiteral("Name"), -Width::Name)
+        .add(QStringLiteral("Relay"), -Width::Relay)
+        .add(QStringLiteral("Comment"), -Width::Comment)
+        .add(QStringLiteral("St"), -Width::State)
+        .add(QStringLiteral("City"), -Width::LogCity)
+        .add(QStringLiteral("Time"), -Width::Time);
     return text;
 }
 
 void appendDateLogLine(QString &report, qint64 number, const LogRow &row)
 {
     Line(report)
-        .add(number, 3)
-        .addUtf8(row.status, -1)
-        .addUtf8(row.call, -6)
-        .addUtf8(row.name, -10, 10)
-        .addUtf8(row.relay, -6)
-        .addUtf8(row.comment, -128)
-        .addUtf8(row.state, -2)
-        .addUtf8(row.city, -25)
-        .addUtf8(row.time, -8);
+        .add(number, Width::LineNumber)
+        .addUtf8(row.status, -Width::Status)
+        .addUtf8(row.call, -Width::Call)
+        .addUtf8(row.name, -Width::Name, Width::Name)
+        .addUtf8(row.relay, -Width::Relay)
+        .addUtf8(row.comment, -Width::Comment)
+        .addUtf8(row.state, -Width::State)
+        .addUtf8(row.city, -Width::LogCity)
+        .addUtf8(row.time, -Width::Time);
 }
 
 QString wholeLogHeader()
 {
     QString text;
     Line(text)
-        .add(QStringLiteral("RecNo"), 5)
-        .add(QStringLiteral(" Date"), -6)
-        .add(QStringLiteral("  Time"), -8)
-        .add(QStringLiteral("S"), -1)
-        .add(QStringLiteral("Call"), -6)
-        .add(QStringLiteral("Name"), -15)
-        .add(QStringLiteral("Relay"), -6)
-        .add(QStringLiteral("St"), -2)
-        .add(QStringLiteral("City"), -25)
-        .add(QStringLiteral("Comments from QSO"), -128);
+        .add(QStringLiteral("RecNo"), Width::RecordNumber)
+        .add(QStringLiteral(" Date"), -Width::Date)
+        .add(QStringLiteral("  Time"), -Width::Time)
+        .add(QStringLiteral("S"), -Width::Status)
+        .add(QStringLiteral("Call"), -Width::Call)
+        .add(QStringLiteral("Name"), -Width::LogName)
+        .add(QStringLiteral("Relay"), -Width::Relay)
+        .add(QStringLiteral("St"), -Width::State)
+        .add(QStringLiteral("City"), -Width::LogCity)
+        .add(QStringLiteral("Comments from QSO"), -Width::Comment);
     return text;
 }
 
 void appendWholeLogLine(QString &report, const LogRow &row)
 {
     Line(report)
-        .add(row.id, 5)
-        .addUtf8(row.date, -6)
-        .addUtf8(row.time, -8)
-        .addUtf8(row.status, -1)
-        .addUtf8(row.call, -6)
-        .addUtf8(row.name, -15)
-        .addUtf8(row.relay, -6)
-        .addUtf8(row.state, -2)
-        .addUtf8(row.city, -25)
-        .addUtf8(row.comment, -128);
+        .add(row.id, Width::RecordNumber)
+        .addUtf8(row.date, -Width::Date)
+        .addUtf8(row.time, -Width::Time)
+        .addUtf8(row.status, -Width::Status)
+        .addUtf8(row.call, -Width::Call)
+        .addUtf8(row.name, -Width::LogName)
+        .addUtf8(row.relay, -Width::Relay)
+        .addUtf8(row.state, -Width::State)
+        .addUtf8(row.city, -Width::LogCity)
+        .addUtf8(row.comment, -Width::Comment);
 }
 
 QString contactsHeader()
 {
     QString text;
     Line(text)
-        .add(QStringLiteral("  No"), 4)
-        .add(QStringLiteral("Pr R Suf"), -8)
-        .add(QStringLiteral("Name"), -10)
-        .add(QStringLiteral("St"), -2)
-        .add(QStringLiteral("City"), -20);
+        .add(QStringLiteral("  No"), Width::ListNumber)
+        .add(QStringLiteral("Pr R Suf"), -Width::CallColumn)
+        .add(QStringLiteral("Name"), -Width::Name)
+        .add(QStringLiteral("St"), -Width::State)
+        .add(QStringLiteral("City"), -Width::ListCity);
     return text;
 }
 
@@ -195,11 +215,11 @@ QString rosterHeader()
 {
     QString text;
     Line(text)
-        .add(QStringLiteral("  No"), 4)
-        .add(QStringLiteral("  Call"), -8)
-        .add(QStringLiteral("Name"), -10)
-        .add(QStringLiteral("St"), -2)
-        .add(QStringLiteral("City"), -20);
+        .add(QStringLiteral("  No"), Width::ListNumber)
+        .add(QStringLiteral("  Call"), -Width::CallColumn)
+        .add(QStringLiteral("Name"), -Width::Name)
+        .add(QStringLiteral("St"), -Width::State)
+        .add(QStringLiteral("City"), -Width::ListCity);
     return text;
 }
 
@@ -207,23 +227,23 @@ void appendContactLine(QString &report, qint64 number, QByteArrayView call, QByt
                        QByteArrayView state, QByteArrayView city)
 {
     Line(report)
-        .add(number, 4)
-        .add(callColumn(QString::fromUtf8(call)), -8)
-        .addUtf8(name, -10, 10)
-        .addUtf8(state, -2)
-        .addUtf8(city, -20, 20);
+        .add(number, Width::ListNumber)
+        .add(callColumn(QString::fromUtf8(call)), -Width::CallColumn)
+        .addUtf8(name, -Width::Name, Width::Name)
+        .addUtf8(state, -Width::State)
+        .addUtf8(city, -Width::ListCity, Width::ListCity);
 }
 
 QString qsoHeader()
 {
     QString text;
-    Line(text).add(QStringLiteral(" Date"), -6).add(QStringLiteral("Comments from the QSO"), -128);
+    Line(text).add(QStringLiteral(" Date"), -Width::Date).add(QStringLiteral("Comments from the QSO"), -Width::Comment);
     return text;
 }
 
 void appendQsoLine(QString &report, QStringView date, QStringView comment)
 {
-    Line(report).add(date, -6).add(comment, -128);
+    Line(report).add(date, -Width::Date).add(comment, -Width::Comment);
 }
 
 } // namespace ReportLines

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/records.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -35,18 +37,13 @@ QString datePattern(int year, int month, int day);
 QString callColumn(QStringView call);
 
 // One log row, UTF-8; the views must outlive the append that reads them.
-struct LogRow {
-    qint64 id = 0;
-    QByteArrayView date;
-    QByteArrayView time;
-    QByteArrayView status;
-    QByteArrayView call;
-    QByteArrayView name;
-    QByteArrayView relay;
-    QByteArrayView city;
-    QByteArrayView state;
-    QByteArrayView comment;
-};
+using LogRow = LogRowView;
+
+// The usual length of a line of each report, for reserving room before a
+// long report is built.
+inline constexpr qsizetype DateLogLineChars = 200;
+inline constexpr qsizetype WholeLogLineChars = 220;
+inline constexpr qsizetype ContactLineChars = 68;
 
 // The check-ins of one day, numbered down from the count.
 QString dateLogHeader();

@@ -1,11 +1,9 @@
 #include "app/trelvin.h"
-#include "data/direct.h"
 #include "reports/reportlines.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
 
-#include <QSqlQuery>
 #include <QTextCursor>
 
 namespace {
@@ -13,7 +11,7 @@ namespace {
 // A log row copied out of its query.
 class StoredLogRow {
 public:
-    explicit StoredLogRow(const ReportLines::LogRow &row)
+    explicit StoredLogRow(const LogRowView &row)
         : id(row.id)
         , date(row.date.toByteArray())
         , time(row.time.toByteArray())
@@ -27,7 +25,7 @@ public:
     {
     }
 
-    ReportLines::LogRow view() const
+    LogRowView view() const
     {
         return {id, date, time, status, call, name, relay, city, state, comment};
     }
@@ -71,52 +69,6 @@ void writeReport(SeeLogs *window, const QString &header, QString &report)
     window->ui->log->setPlainText(report);
     window->ui->log->moveCursor(QTextCursor::Start);
     releaseReportBuffer(report);
-}
-
-// Reads a log row by column name, so a table re-created by the CSV loader
-// with another column order still reads right.
-class LogColumns {
-public:
-    explicit LogColumns(const Direct::Statement &query)
-        : id(query.columnIndex("id"))
-        , date(query.columnIndex("date"))
-        , time(query.columnIndex("time"))
-        , status(query.columnIndex("status"))
-        , call(query.columnIndex("call"))
-        , name(query.columnIndex("name"))
-        , relay(query.columnIndex("relay"))
-        , city(query.columnIndex("city"))
-        , state(query.columnIndex("state"))
-        , comment(query.columnIndex("comment"))
-    {
-    }
-
-    // The views hold until the query steps on.
-    ReportLines::LogRow read(const Direct::Statement &query) const
-    {
-        ReportLines::LogRow row;
-        row.id = query.integer(id);
-        row.date = query.utf8(date);
-        row.time = query.utf8(time);
-        row.status = query.utf8(status);
-        row.call = query.utf8(call);
-        row.name = query.utf8(name);
-        row.relay = query.utf8(relay);
-        row.city = query.utf8(city);
-        row.state = query.utf8(state);
-        row.comment = query.utf8(comment);
-        return row;
-    }
-
-private:
-    int id, date, time, status, call, name, relay, city, state, comment;
-};
-
-// The rows of a table, for reserving room before reading them.
-qint64 countRows(const QSqlDatabase &db, const char *sql)
-{
-    Direct::Statement count(db, sql);
-    return count.next() ? count.integer(0) : 0;
 }
 
 // Shows a report window in front; the keyboard stays with the search.
@@ -164,23 +116,14 @@ void Trelvin::showCurrentTrelvin()
 
 void Trelvin::showTrelvin()
 {
-    // The date pattern is six digits and never a wildcard, so equality
-    // selects the same rows as LIKE and can use the index on the date.
-    Direct::Statement query(fileDb,
-                            "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
-    query.bindUtf8(1, ReportLines::datePattern(logYear, logMonth, logDay).toUtf8());
-    query.bindString(2, logBeginTime);
-    query.bindString(3, logEndTime);
-
     // The lines are numbered down from the count, so one night's rows are
     // kept until it is known; a second query just to count them would cost
     // more than the copies.
-    const LogColumns columns(query);
     QList<StoredLogRow> rows;
-    while (query.next())
-        rows.append(StoredLogRow(columns.read(query)));
+    storage.eachLogRowOfDay(ReportLines::datePattern(logYear, logMonth, logDay), logBeginTime, logEndTime,
+                            [&rows](const LogRowView &row) { rows.append(StoredLogRow(row)); });
 
-    QString &report = reportBuffer(rows.size(), 200);
+    QString &report = reportBuffer(rows.size(), ReportLines::DateLogLineChars);
     qint64 number = rows.size();
     for (const StoredLogRow &row : std::as_const(rows))
         ReportLines::appendDateLogLine(report, number--, row.view());
@@ -189,30 +132,25 @@ void Trelvin::showTrelvin()
 
 void Trelvin::showDatabase()
 {
-    const QSqlDatabase &db = fileDb;
-    const Direct::ReadTransaction snapshot(db);
-    QString &report = reportBuffer(countRows(db, "SELECT COUNT(*) FROM log"), 220);
+    const Storage::Snapshot snapshot(storage);
+    QString &report = reportBuffer(storage.rowCount(Storage::Table::Log), ReportLines::WholeLogLineChars);
     qint64 count = 0;
-    Direct::Statement query(db, "SELECT * FROM log ORDER BY date desc, time desc");
-    const LogColumns columns(query);
-    while (query.next()) {
-        ReportLines::appendWholeLogLine(report, columns.read(query));
+    storage.eachLogRow([&](const LogRowView &row) {
+        ReportLines::appendWholeLogLine(report, row);
         ++count;
-    }
+    });
     writeReport(allLogWindow, ReportLines::wholeLogHeader(), report);
     allLogWindow->setWindowTitle(QStringLiteral("Net Log Database with %1 logged Contacts").arg(count));
 }
 
 void Trelvin::showContacts()
 {
-    const QSqlDatabase &db = fileDb;
-    const Direct::ReadTransaction snapshot(db);
-    QString &report = reportBuffer(countRows(db, "SELECT COUNT(*) FROM contact"), 68);
+    const Storage::Snapshot snapshot(storage);
+    QString &report = reportBuffer(storage.rowCount(Storage::Table::Contacts), ReportLines::ContactLineChars);
     qint64 count = 0;
-    Direct::Statement query(db, "SELECT id, call, name, city, state FROM contact "
-                                "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
-    while (query.next())
-        ReportLines::appendContactLine(report, ++count, query.utf8(1), query.utf8(2), query.utf8(4), query.utf8(3));
+    storage.eachContactLine([&](const Storage::ContactLine &line) {
+        ReportLines::appendContactLine(report, ++count, line.call, line.name, line.state, line.city);
+    });
     writeReport(contactsWindow, ReportLines::contactsHeader(), report);
     contactsWindow->setWindowTitle(QStringLiteral("Contacts Database with %1 Contacts").arg(count));
 }
@@ -221,20 +159,10 @@ void Trelvin::showRoster()
 {
     QString &report = reportBuffer(0, 0);
     qint64 count = 0;
-    // One read lock for all the look-ups, not one per member.
-    const Direct::ReadTransaction snapshot(fileDb);
-    Direct::Statement members(memoryDb,
-                              "SELECT call FROM mbr ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
-    Direct::Statement contact(fileDb, "SELECT call, name, city, state FROM contact WHERE call=?");
-    while (members.next()) {
-        contact.bindColumnText(1, members, 0);
-        // A member without a contact record is left out and not counted.
-        if (contact.next()) {
-            ReportLines::appendContactLine(report, ++count, contact.utf8(0), contact.utf8(1), contact.utf8(3),
-                                           contact.utf8(2));
-        }
-        contact.reset();
-    }
+    // A member without a contact record is left out and not counted.
+    storage.eachMemberLine([&](const Storage::ContactLine &line) {
+        ReportLines::appendContactLine(report, ++count, line.call, line.name, line.state, line.city);
+    });
     writeReport(rosterWindow, ReportLines::rosterHeader(), report);
     rosterWindow->setWindowTitle(club + QStringLiteral(" Club Roster with %1 Members").arg(count));
 }
@@ -246,14 +174,8 @@ void Trelvin::showQsoHistory(QString call, int type)
         qsoWindow->setWindowTitle(QStringLiteral("QSO History"));
     } else {
         qsoWindow->setWindowTitle(QStringLiteral("QSO History for ") + call);
-        QSqlQuery query(fileDb);
-        query.setForwardOnly(true);
-        query.prepare(QStringLiteral("SELECT date, comment FROM log WHERE call = ? ORDER BY date DESC LIMIT 10"));
-        query.addBindValue(call);
-        if (query.exec()) {
-            while (query.next())
-                ReportLines::appendQsoLine(report, query.value(0).toString(), query.value(1).toString());
-        }
+        for (const Storage::QsoLine &line : storage.qsoHistory(call))
+            ReportLines::appendQsoLine(report, line.date, line.comment);
     }
     writeReport(qsoWindow, ReportLines::qsoHeader(), report);
 }

@@ -169,7 +169,7 @@ private slots:
     void failedRosterLoadKeepsMembers();
     void unreadableRosterAtStartIsKept_data();
     void unreadableRosterAtStartIsKept();
-    void closedDatabaseKeepsRosterFile();
+    void closedDatabaseKeepsFiles();
     void fullFileSystemKeepsOldFile();
 
 private:
@@ -768,7 +768,7 @@ void TestFiles::unreadableRosterAtStartIsKept()
     QCOMPARE(readFile(path), rosterHeader + csvRecord(obrien));
 }
 
-void TestFiles::closedDatabaseKeepsRosterFile()
+void TestFiles::closedDatabaseKeepsFiles()
 {
     const QString path = rt->dataPath() + "/Roster-ARC.csv";
     const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8() + "\"K7ABC\"\n";
@@ -780,6 +780,22 @@ void TestFiles::closedDatabaseKeepsRosterFile()
     QCOMPARE(column(w->memoryDb, "SELECT COUNT(*) FROM mbr"), QStringList{"2"});
     rt->prompter.clear();
 
+    // Nor do a contacts file and a net-log file lose their rows to it.
+    const QString contacts = rt->dataPath() + "/Contacts-old.csv";
+    const QString log = rt->dataPath() + "/Trelvin-old.csv";
+    writeFile(contacts, "contacts kept\n");
+    writeFile(log, "log kept\n");
+    rt->prompter.paths = QStringList{contacts, log};
+    w->on_actionSaveContacts_triggered();
+    w->on_actionSaveTrelvin_triggered();
+    QCOMPARE(fileBytes(contacts), QByteArray("contacts kept\n"));
+    QCOMPARE(fileBytes(log), QByteArray("log kept\n"));
+    QCOMPARE(rt->prompter.titles(), (QStringList{"Can't Open File", "Can't Open File"}));
+    QVERIFY(rt->readData("errorLog.txt")
+                .contains("File '" + log + "' Could not be Opened. (the contacts database is not open; the file "
+                                           "was left as it was)\n"));
+
+    rt->prompter.clear();
     w->on_actionExit_triggered();
     QCOMPARE(fileBytes(path), roster);
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});

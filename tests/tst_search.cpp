@@ -204,10 +204,8 @@ void TestSearch::searchMatches()
     // Matches arrive from the contact table in its own order; without the
     // attachment of Contacts.db the rows are copied one by one, same result.
     for (bool attachable : {true, false}) {
-        if (!attachable) {
-            QVERIFY(QSqlQuery(w->memoryDb).exec("DETACH DATABASE contacts"));
-            w->contactsAttached = false;
-        }
+        if (!attachable)
+            QVERIFY(w->storage.detachContacts());
         search(typed);
         QCOMPARE(ui->search->text(), typed.toUpper());
         QCOMPARE(ui->lb_candidate->text(), label);

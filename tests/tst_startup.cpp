@@ -432,8 +432,7 @@ void TestStartup::errorLogLines()
     const QString before = rt.readData("errorLog.txt");
 
     w->writeError("first Zoë");
-    w->errorMessage = "second";
-    w->logError();
+    w->writeError("second");
     w->writeError(QString());
     const QStringList lines = rt.readData("errorLog.txt").mid(before.size()).split('\n');
     QCOMPARE(lines.size(), 4);

@@ -1,6 +1,8 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "checkin/netrules.h"
+#include "data/csv.h"
 #include "dialogs/contact.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
@@ -87,6 +89,10 @@ private slots:
     void checkInAfterRestartTakesOverTheLoggedRow();
     void tablesLackingColumnsAreNamedAndKept();
     void storedTextIsCutOnWholeCharacters();
+    void failuresComeBackAsValues();
+    void lookedUpMemberKeepsWhatWasStored();
+    void stationIsOneRowRewrittenWhole();
+    void memoryWritesAreCheckedLikeFileWrites();
 
 private:
     void enter(const QString &call, const QString &name, const QString &qso = QString());
@@ -153,10 +159,8 @@ void TestStorage::readsGoOnWhileAnotherProgramWrites()
 
     // Both ways of searching read on.
     for (bool attached : {true, false}) {
-        if (!attached) {
-            QVERIFY(run(w->memoryDb, "DETACH DATABASE contacts"));
-            w->contactsAttached = false;
-        }
+        if (!attached)
+            QVERIFY(w->storage.detachContacts());
         w->ui->search->setText("W1A");
         w->on_search_textEdited("W1A");
         QCOMPARE(w->ui->lb_candidate->text(), QString("1 Match"));
@@ -183,20 +187,17 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
     QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
     // The file as it stays when it could not be switched to WAL mode: there
     // another program's write lock keeps every reader out.
-    QVERIFY(run(w->memoryDb, "DETACH DATABASE contacts"));
-    w->contactsAttached = false;
+    QVERIFY(w->storage.detachContacts());
     QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
     w->attachContacts();
-    QVERIFY(w->contactsAttached);
+    QVERIFY(w->storage.contactsAttached());
 
     OtherWriter other(contactsPath());
     QVERIFY(other.locked);
 
     for (bool attached : {true, false}) {
-        if (!attached) {
-            QVERIFY(run(w->memoryDb, "DETACH DATABASE contacts"));
-            w->contactsAttached = false;
-        }
+        if (!attached)
+            QVERIFY(w->storage.detachContacts());
         w->statusBar()->clearMessage();
         w->ui->search->setText("W1AW");
         w->on_search_textEdited("W1AW");
@@ -388,6 +389,145 @@ void TestStorage::storedTextIsCutOnWholeCharacters()
     QCOMPARE(lines.size(), 2);
     QVERIFY(lines.last().isValidUtf16());
     QVERIFY2(lines.last().contains(" Ann-Marie  "), qPrintable(lines.last()));
+}
+
+void TestStorage::failuresComeBackAsValues()
+{
+    Storage &storage = w->storage;
+    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
+    const QString logBefore = rt->readData("errorLog.txt");
+    Storage::EntryChange change;
+    change.call = "K7ABC";
+    change.name = "Alice";
+    change.now = QDateTime::currentDateTime();
+    change.key = NetRules::CheckIn | NetRules::CheckedIn;
+    change.contact.call = "K7ABC";
+
+    // Another program holds the file, which keeps a rollback journal: a
+    // read that fails says so instead of "not found", and the changes that
+    // rest on it store nothing.
+    QVERIFY(storage.detachContacts());
+    QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
+    {
+        OtherWriter other(contactsPath());
+        QVERIFY(other.locked);
+        Storage::Result read;
+        QVERIFY(!storage.contactByCall("W1AW", &read));
+        QCOMPARE(read.failure, Storage::Result::ReadFailed);
+        QCOMPARE(read.shortError, QString("database is locked"));
+        QVERIFY2(read.error.startsWith("database is locked"), qPrintable(read.error));
+        const ContactRecord renamed = ContactRecord::fromValues({"W1AW", "Hiram Percy"});
+        QCOMPARE(storage.saveContact(renamed).failure, Storage::Result::ReadFailed);
+        QCOMPARE(storage.storeEntry(change).result.failure, Storage::Result::ReadFailed);
+    }
+    QCOMPARE(storage.contactByCall("W1AW")->name, QString("Hiram"));
+
+    // A write names the step that failed, with the driver's text; neither
+    // database keeps any of the change.
+    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON log", "disk is full"));
+    const Storage::EntryOutcome outcome = storage.storeEntry(change);
+    QCOMPARE(outcome.result.failure, Storage::Result::WriteFailed);
+    QCOMPARE(outcome.failedStep, Storage::EntryOutcome::CheckIn);
+    QVERIFY2(outcome.result.error.contains("disk is full"), qPrintable(outcome.result.error));
+    QCOMPARE(net(), QStringList());
+    QVERIFY(!storage.contactByCall("K7ABC"));
+
+    // None of it reached the operator: that is the hub's part.
+    QCOMPARE(rt->prompter.calls.size(), 0);
+    QCOMPARE(rt->readData("errorLog.txt"), logBefore);
+}
+
+void TestStorage::lookedUpMemberKeepsWhatWasStored()
+{
+    Storage &storage = w->storage;
+    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name, last, class, city, phone) "
+                           "VALUES ('W1AW', 'Hiram', 'Old', 'N', 'Newington', '')"));
+    const QStringList looked{"W1AW", "Percy", "Maxim", "E",     "2030-01-01", "225 Main St", "Hartford",
+                             "CT",   "06111", "USA",   "w1aw@example.org", "8605940200", "41.71", "-72.72",
+                             "FN31pr", "user", "-5",   "Y",     "1866"};
+    QVERIFY(storage.storeLookedUpMember(ContactRecord::fromValues(looked)).ok());
+
+    // The operator's name and city stay; the licence data and what was
+    // empty come from the look-up. One row, and the call joins the roster.
+    QStringList expected = looked;
+    expected[1] = "Hiram";
+    expected[6] = "Newington";
+    QCOMPARE(storage.contactByCall("W1AW")->values(), expected);
+    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM contact"), QStringList{"1"});
+    QVERIFY(storage.isMember("W1AW"));
+
+    QStringList fresh = looked;
+    fresh[0] = "K7ABC";
+    QVERIFY(storage.storeLookedUpMember(ContactRecord::fromValues(fresh)).ok());
+    QCOMPARE(storage.contactByCall("K7ABC")->values(), fresh);
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+}
+
+void TestStorage::stationIsOneRowRewrittenWhole()
+{
+    Storage &storage = w->storage;
+    QVERIFY(!storage.station());
+    QVERIFY(storage.saveStation({"W7NCS", "secret", "WA", "47.6", "-122.3", "CN87", "-8", "Y"}).ok());
+    QVERIFY(storage.saveStation({"K7NEW", "", "UT", "", "", "", "-7", "N"}).ok());
+    QCOMPARE(column(w->fileDb, "SELECT call || passwd || state || lat || utc || dst FROM station"),
+             QStringList{"K7NEWUT-7N"});
+    const std::optional<StationRecord> station = storage.station();
+    QVERIFY(station);
+    QCOMPARE((QStringList{station->call, station->passwd, station->state, station->utc}),
+             (QStringList{"K7NEW", "", "UT", "-7"}));
+    // The centre of a state stands in for a position not given.
+    const std::optional<Coordinates> utah = storage.stateCentre("UT");
+    QVERIFY(utah && utah->lat > 37 && utah->lat < 42 && utah->lon > -114 && utah->lon < -109);
+    QVERIFY(!storage.stateCentre("XX"));
+}
+
+void TestStorage::memoryWritesAreCheckedLikeFileWrites()
+{
+    // Ctrl+: the roster refuses the call, which is then not shown as a member.
+    QVERIFY(failing(w->memoryDb, "BEFORE INSERT ON mbr", "out of memory"));
+    w->ui->call->setText("W1AW");
+    w->ui->member->setText("NO");
+    w->enableMemberStatus();
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
+    QVERIFY(rt->prompter.calls.first().text.contains("\nAdding W1AW to the club roster\n"));
+    QVERIFY(rt->readData("errorLog.txt")
+                .contains("Database write failed (Adding W1AW to the club roster): out of memory"));
+    QCOMPARE(w->ui->member->text(), QString("NO"));
+    QVERIFY(run(w->memoryDb, "DROP TRIGGER failing"));
+
+    // F11: the list refuses the removal, and tonight's log row stays with it.
+    enter("K7ABC", "Alice");
+    w->on_qso_returnPressed();
+    const QStringList before = net();
+    const QStringList logBefore = column(w->fileDb, "SELECT id || call FROM log");
+    QVERIFY(failing(w->memoryDb, "BEFORE DELETE ON net", "out of memory"));
+    rt->prompter.clear();
+    w->ui->delCon->setText("K7ABC");
+    w->delNet();
+    QCOMPARE(rt->prompter.titles(), (QStringList{"Deleting Contact from Net Log", "Net List Update Failed"}));
+    QCOMPARE(net(), before);
+    QCOMPARE(column(w->fileDb, "SELECT id || call FROM log"), logBefore);
+    QVERIFY(run(w->memoryDb, "DROP TRIGGER failing"));
+
+    // A roster file whose contacts cannot be stored leaves the roster as it
+    // was too, rather than the members read before the failure.
+    QVERIFY(run(w->memoryDb, "INSERT INTO mbr (call) VALUES ('W1AW')"));
+    const QString path = rt->dataPath() + "/Roster-NEW.csv";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("\"Call\"\n");
+    for (const char *call : {"N0XYZ", "K1ABC"}) {
+        QStringList line(19);
+        line[0] = QString::fromLatin1(call);
+        file.write(csvRecord(line).toUtf8());
+    }
+    file.close();
+    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON contact", "disk is full"));
+    rt->prompter.clear();
+    w->loadRoster(path);
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
+    QVERIFY(rt->prompter.calls.first().text.contains("Loading roster " + path));
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"W1AW"});
 }
 
 QTEST_MAIN(TestStorage)

@@ -1,0 +1,1364 @@
+#include "data/storage.h"
+
+#include "app/constants.h"
+#include "checkin/netrules.h"
+#include "checkin/textrules.h"
+#include "data/csv.h"
+#include "data/direct.h"
+#include "data/schema.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+using Result = Storage::Result;
+
+// The statements that more than one part of the program runs.
+namespace Sql {
+// The columns by name: a table re-created by a load, or made elsewhere, may
+// order them differently.
+const char ContactByCall[] = "SELECT id, call, name, last, class, expire, address, city, state, zip, country, email, "
+                             "phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE call = ?";
+// A roster line's contact data; call and id stay.
+const char UpdateContactById[] = "UPDATE contact SET name=?, last=?, class=?, expire=?, address=?, city=?, state=?, "
+                                 "zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, "
+                                 "born=? WHERE id=?";
+const char InsertMember[] = "INSERT INTO mbr (id, call) VALUES (NULL, ?)";
+const char DeleteLogRow[] = "DELETE FROM log WHERE id = ?";
+const char UpdateLogEntry[] = "UPDATE log SET status = ?, call = ?, name = ?, relay = ?, city = ?, state = ?, "
+                              "comment = ? WHERE id = ?";
+const char LogColumns[] = "SELECT id, date, time, status, call, name, relay, city, state, comment FROM log";
+const char StationRow[] = "SELECT call, passwd, state, lat, lon, grid, utc, dst FROM station";
+// Contacts and members listed by suffix: leading letters and region digit skipped.
+const char BySuffix[] = "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)";
+} // namespace Sql
+
+// How each stored table is replaced by a file's lines.
+struct TableSpec {
+    const char *table;
+    const char *create;
+    QList<const char *> indexes;
+    const char *insert;
+    int fields;
+};
+
+const TableSpec &spec(Storage::Table table)
+{
+    static const TableSpec contacts{"contact", Schema::CreateContact, {Schema::IndexContactCall},
+                                    Schema::InsertContact, Schema::ContactFields};
+    static const TableSpec log{"log", Schema::CreateLog, {Schema::IndexLogCall, Schema::IndexLogDate},
+                               Schema::InsertLog, Schema::LogFields};
+    return table == Storage::Table::Contacts ? contacts : log;
+}
+
+const int PhoneField = 11;
+
+// Binds field k of a file's line as QSqlQuery would bind its text: a field
+// with nothing at all binds NULL. The line must stay until the statement ran.
+void bindField(Direct::Statement &statement, int index, const CsvBytes &line, qsizetype k)
+{
+    if (k >= line.size() || line.isNull(k))
+        statement.bindNull(index);
+    else
+        statement.bindUtf8Static(index, line.at(k));
+}
+
+QString text(const QSqlQuery &query, int column)
+{
+    return query.value(column).toString();
+}
+
+ContactRecord contactFrom(const QSqlQuery &query)
+{
+    QStringList values;
+    for (int c = 1; c <= Schema::ContactFields; ++c)
+        values.append(text(query, c));
+    ContactRecord record = ContactRecord::fromValues(values);
+    record.id = query.value(0).toLongLong();
+    return record;
+}
+
+NetEntry netEntryFrom(const QSqlQuery &query)
+{
+    NetEntry entry;
+    entry.id = query.value(0).toInt();
+    entry.time = text(query, 1);
+    entry.call = text(query, 2);
+    entry.name = text(query, 3);
+    entry.city = text(query, 4);
+    entry.state = text(query, 5);
+    entry.comment = text(query, 6);
+    entry.conId = query.value(7).toInt();
+    entry.logId = query.value(8).toInt();
+    entry.status = query.value(9).toInt();
+    entry.relay = text(query, 10);
+    return entry;
+}
+
+// Names what the three stored tables lack, one line per table; the text is
+// SQLite's when the file cannot even be read.
+QString missingColumns(const QSqlDatabase &db, QStringList &missing)
+{
+    for (const Schema::TableColumns &expected : Schema::StoredColumns) {
+        QSqlQuery info(db);
+        if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(expected.table))))
+            return info.lastError().text();
+        QStringList present;
+        while (info.next())
+            present.append(info.value(1).toString().toLower());
+        // A table that is not there yet is created; only a table made
+        // without some columns would fail every statement that names them.
+        if (present.isEmpty())
+            continue;
+        QStringList lacking;
+        for (const QString &column : QString::fromLatin1(expected.columns).split(QLatin1Char(' '))) {
+            if (!present.contains(column))
+                lacking.append(column);
+        }
+        if (!lacking.isEmpty())
+            missing.append(QStringLiteral("Table '%1' lacks the columns: %2.")
+                               .arg(QLatin1String(expected.table), lacking.join(QStringLiteral(", "))));
+    }
+    return QString();
+}
+
+// Journal and sync of Contacts.db. `warning` says why the file could not be
+// put in WAL mode, which is not fatal.
+QString prepareContactsFile(const QSqlDatabase &db, QString &warning)
+{
+    QSqlQuery query(db);
+    // In WAL mode a search or a contact display reads on while another
+    // program holds the write lock, and a commit costs one sync; a full
+    // sync keeps every commit whole on a power cut.
+    QString mode;
+    if (query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && query.next())
+        mode = query.value(0).toString();
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        // Another program holding the file, or a file system without shared
+        // memory: the rollback journal still works, only reads may wait.
+        warning = "Contacts database '" + db.databaseName() + "' could not be switched to WAL mode ("
+                  + (mode.isEmpty() ? query.lastError().text() : "journal mode " + mode)
+                  + "); searches may wait while another program writes to it.";
+    }
+    if (!query.exec(QStringLiteral("PRAGMA synchronous = FULL")))
+        return query.lastError().text();
+    // The log grows to the size of a whole contacts load; without a limit
+    // it would keep that size on disk until the program ends.
+    if (!query.exec(QStringLiteral("PRAGMA journal_size_limit = %1").arg(Schema::WalSizeLimit)))
+        return query.lastError().text();
+    return QString();
+}
+
+// Reads a log row by column name, so a table re-created by the CSV loader
+// with another column order still reads right.
+class LogColumns {
+public:
+    explicit LogColumns(const Direct::Statement &query)
+        : id(query.columnIndex("id"))
+        , date(query.columnIndex("date"))
+        , time(query.columnIndex("time"))
+        , status(query.columnIndex("status"))
+        , call(query.columnIndex("call"))
+        , name(query.columnIndex("name"))
+        , relay(query.columnIndex("relay"))
+        , city(query.columnIndex("city"))
+        , state(query.columnIndex("state"))
+        , comment(query.columnIndex("comment"))
+    {
+    }
+
+    // The views hold until the query steps on.
+    LogRowView read(const Direct::Statement &query) const
+    {
+        LogRowView row;
+        row.id = query.integer(id);
+        row.date = query.utf8(date);
+        row.time = query.utf8(time);
+        row.status = query.utf8(status);
+        row.call = query.utf8(call);
+        row.name = query.utf8(name);
+        row.relay = query.utf8(relay);
+        row.city = query.utf8(city);
+        row.state = query.utf8(state);
+        row.comment = query.utf8(comment);
+        return row;
+    }
+
+private:
+    int id, date, time, status, call, name, relay, city, state, comment;
+};
+
+// A walk over a statement's rows: failed when it could not start or stopped
+// on an error rather than at its end.
+Result walked(const Direct::Statement &query)
+{
+    if (query.ok() && !query.failed())
+        return Result();
+    return Result::failed(Result::ReadFailed, query.error());
+}
+
+} // namespace
+
+// ---- Values.
+
+QStringList ContactRecord::values() const
+{
+    return {call, name, last, licenceClass, expire, address, city, state, zip, country,
+            email, phone, lat, lon, grid, source, utc, dst, born};
+}
+
+ContactRecord ContactRecord::fromValues(const QStringList &values)
+{
+    ContactRecord record;
+    QString *const fields[] = {&record.call,    &record.name,  &record.last,    &record.licenceClass, &record.expire,
+                               &record.address, &record.city,  &record.state,   &record.zip,          &record.country,
+                               &record.email,   &record.phone, &record.lat,     &record.lon,          &record.grid,
+                               &record.source,  &record.utc,   &record.dst,     &record.born};
+    for (int k = 0; k < int(std::size(fields)); ++k)
+        *fields[k] = values.value(k);
+    return record;
+}
+
+int StoredRow::columns() const
+{
+    return statement.columnCount();
+}
+
+QByteArrayView StoredRow::utf8(int column) const
+{
+    return statement.utf8(column);
+}
+
+Result Result::failed(Failure failure, const QSqlError &error)
+{
+    Result result = failed(failure, error.text());
+    if (!error.databaseText().isEmpty())
+        result.shortError = error.databaseText();
+    return result;
+}
+
+Result Result::failed(Failure failure, const QString &error)
+{
+    Result result;
+    result.failure = failure;
+    result.error = error;
+    result.shortError = error;
+    return result;
+}
+
+// ---- Opening and closing.
+
+Storage::Storage()
+    : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::MemoryConnection))
+    , fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::FileConnection))
+{
+}
+
+Storage::~Storage() = default;
+
+Storage::Opening Storage::openContacts(const QString &path)
+{
+    Opening opening;
+    // Setting a new name on an open connection only takes effect after a reopen.
+    if (fileDb.isOpen())
+        fileDb.close();
+    fileDb.setDatabaseName(path);
+
+    if (fileDb.open()) {
+        // An existing file that is not a database opens fine and only fails
+        // at its first read; without this check the program would go on
+        // storing nothing.
+        QSqlQuery query(fileDb);
+        // Some SQLite builds zero every freed page, which makes replacing a
+        // table of a million contacts write it all twice; freed pages are
+        // only zeroed where that costs no extra writes.
+        query.exec(QStringLiteral("PRAGMA secure_delete = FAST"));
+        // Checked before anything is written: a file made elsewhere must stay
+        // as it was when it cannot serve.
+        opening.failure = missingColumns(fileDb, opening.missing);
+        if (opening.ok())
+            opening.failure = prepareContactsFile(fileDb, opening.warning);
+        // The look-ups by call run on every station shown and every check-in;
+        // the indexes keep them fast on a database of many years. One
+        // transaction: one sync instead of one per statement.
+        if (opening.ok() && !fileDb.transaction())
+            opening.failure = fileDb.lastError().text();
+        for (const char *statement : {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation,
+                                      Schema::IndexContactCall, Schema::IndexLogCall, Schema::IndexLogDate}) {
+            if (!opening.ok())
+                break;
+            if (!query.exec(QString::fromLatin1(statement)))
+                opening.failure = query.lastError().text();
+        }
+        if (opening.ok() && !fileDb.commit())
+            opening.failure = fileDb.lastError().text();
+        // Start-up waited as long as Qt's default for a lock; from here on a
+        // statement fails fast instead of freezing the window.
+        if (opening.ok() && !query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(Schema::BusyTimeoutMs)))
+            opening.failure = query.lastError().text();
+        if (!opening.ok())
+            fileDb.close();
+    } else {
+        opening.failure = fileDb.lastError().text();
+    }
+
+    attachContacts();
+    return opening;
+}
+
+bool Storage::openMemory()
+{
+    memoryDb.setDatabaseName(QStringLiteral(":memory:"));
+    if (!memoryDb.open())
+        return false;
+    QSqlQuery query(memoryDb);
+    query.exec(QStringLiteral("PRAGMA secure_delete = FAST"));
+    // Contacts.db is attached to this connection too: the search reads it
+    // here and must not wait long on another program's lock.
+    query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(Schema::BusyTimeoutMs));
+    return true;
+}
+
+Result Storage::createMemoryTables()
+{
+    Result result;
+    QSqlQuery query(memoryDb);
+    for (const char *statement :
+         {Schema::CreateNet, Schema::CreateMbr, Schema::CreateCandidate, Schema::CreateLatlon}) {
+        if (!query.exec(QString::fromLatin1(statement)) && result.ok())
+            result = Result::failed(Result::WriteFailed, query.lastError());
+    }
+    return result;
+}
+
+Result Storage::addStateCentres(const QList<StateCentre> &centres)
+{
+    if (!memoryDb.transaction())
+        return Result::failed(Result::WriteFailed, memoryDb.lastError());
+    Result result;
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("INSERT INTO latlon (id, st, lat, lon) VALUES (NULL, ?, ?, ?)"));
+    for (const StateCentre &centre : centres) {
+        query.addBindValue(centre.state);
+        // Stored as the file's text read into a float, as ever: the
+        // station's position shown in its dialog is this value's text.
+        query.addBindValue(centre.lat.toFloat());
+        query.addBindValue(centre.lon.toFloat());
+        if (!query.exec()) {
+            result = Result::failed(Result::WriteFailed, query.lastError());
+            break;
+        }
+    }
+    if (result.ok() && memoryDb.commit())
+        return result;
+    if (result.ok())
+        result = Result::failed(Result::WriteFailed, memoryDb.lastError());
+    memoryDb.rollback();
+    return result;
+}
+
+void Storage::attachContacts()
+{
+    if (!detachContacts() || !fileDb.isOpen() || !memoryDb.isOpen())
+        return;
+    QSqlQuery attach(memoryDb);
+    attach.prepare(QStringLiteral("ATTACH DATABASE ? AS contacts"));
+    attach.addBindValue(fileDb.databaseName());
+    attached = attach.exec();
+}
+
+bool Storage::detachContacts()
+{
+    if (attached)
+        attached = !QSqlQuery(memoryDb).exec(QStringLiteral("DETACH DATABASE contacts"));
+    return !attached;
+}
+
+void Storage::close()
+{
+    memoryDb.close();
+    fileDb.close();
+    attached = false;
+}
+
+Storage::Snapshot::Snapshot(const Storage &storage)
+    : transaction(std::make_unique<Direct::ReadTransaction>(storage.fileDb))
+{
+}
+
+Storage::Snapshot::~Snapshot() = default;
+
+// ---- Contacts.
+
+std::optional<ContactRecord> Storage::contactByCall(const QString &call, Result *failure) const
+{
+    QSqlQuery query(fileDb);
+    query.setForwardOnly(true);
+    query.prepare(QString::fromLatin1(Sql::ContactByCall));
+    query.addBindValue(call);
+    if (!query.exec()) {
+        if (failure)
+            *failure = Result::failed(Result::ReadFailed, query.lastError());
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    return contactFrom(query);
+}
+
+Result Storage::writeContact(bool known, const ContactRecord &record)
+{
+    QSqlQuery write(fileDb);
+    write.prepare(QString::fromLatin1(known ? Schema::UpdateContactByCall : Schema::InsertContact));
+    for (const QString &value : record.values())
+        write.addBindValue(value);
+    if (known)
+        write.addBindValue(record.call);
+    if (!write.exec())
+        return Result::failed(Result::WriteFailed, write.lastError());
+    return Result();
+}
+
+Result Storage::saveContact(const ContactRecord &record)
+{
+    Result read;
+    const bool known = contactByCall(record.call, &read).has_value();
+    // Unknown is not proven by a read that failed: a second row would follow.
+    if (!read.ok())
+        return read;
+    return writeContact(known, record);
+}
+
+Result Storage::deleteContact(const QString &call)
+{
+    QSqlQuery remove(fileDb);
+    remove.prepare(QStringLiteral("DELETE FROM contact WHERE id = (SELECT id FROM contact WHERE call = ?)"));
+    remove.addBindValue(call);
+    if (!remove.exec())
+        return Result::failed(Result::WriteFailed, remove.lastError());
+    return Result();
+}
+
+Result Storage::storeLookedUpMember(ContactRecord record)
+{
+    Result result = addMember(record.call);
+    if (!result.ok())
+        return result;
+    const std::optional<ContactRecord> stored = contactByCall(record.call, &result);
+    if (!result.ok())
+        return result;
+    if (stored) {
+        QString ContactRecord::*const kept[] = {
+            &ContactRecord::name,  &ContactRecord::address, &ContactRecord::city, &ContactRecord::state,
+            &ContactRecord::zip,   &ContactRecord::country, &ContactRecord::email, &ContactRecord::phone,
+            &ContactRecord::lat,   &ContactRecord::lon,     &ContactRecord::grid, &ContactRecord::source,
+            &ContactRecord::utc,   &ContactRecord::dst,     &ContactRecord::born};
+        for (const auto field : kept) {
+            if (!((*stored).*field).isEmpty())
+                record.*field = (*stored).*field;
+        }
+    }
+    return writeContact(stored.has_value(), record);
+}
+
+// ---- This station.
+
+std::optional<StationRecord> Storage::station(Result *failure) const
+{
+    QSqlQuery query(fileDb);
+    if (!query.exec(QString::fromLatin1(Sql::StationRow))) {
+        if (failure)
+            *failure = Result::failed(Result::ReadFailed, query.lastError());
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    return StationRecord{text(query, 0), text(query, 1), text(query, 2), text(query, 3),
+                         text(query, 4), text(query, 5), text(query, 6), text(query, 7)};
+}
+
+std::optional<Storage::StationPlace> Storage::stationPlace(Result *failure) const
+{
+    QSqlQuery query(fileDb);
+    if (!query.exec(QStringLiteral("SELECT lat, lon, state FROM station"))) {
+        if (failure)
+            *failure = Result::failed(Result::ReadFailed, query.lastError());
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    return StationPlace{text(query, 2), query.value(0).toDouble(), query.value(1).toDouble()};
+}
+
+Result Storage::saveStation(const StationRecord &station)
+{
+    Result read;
+    const bool known = this->station(&read).has_value();
+    if (!read.ok())
+        return read;
+    QSqlQuery write(fileDb);
+    if (known)
+        write.prepare(
+            QStringLiteral("UPDATE station SET call=?, passwd=?, state=?, lat=?, lon=?, grid=?, utc=?, dst=?"));
+    else
+        write.prepare(QStringLiteral("INSERT INTO station (call, passwd, state, lat, lon, grid, utc, dst) "
+                                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (const QString &value : {station.call, station.passwd, station.state, station.lat, station.lon, station.grid,
+                                 station.utc, station.dst})
+        write.addBindValue(value);
+    if (!write.exec())
+        return Result::failed(Result::WriteFailed, write.lastError());
+    return Result();
+}
+
+std::optional<Coordinates> Storage::stateCentre(const QString &state) const
+{
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("SELECT lat, lon FROM latlon WHERE st=?"));
+    query.addBindValue(state);
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return Coordinates{query.value(0).toDouble(), query.value(1).toDouble()};
+}
+
+// ---- The club roster.
+
+bool Storage::isMember(const QString &call) const
+{
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("SELECT id FROM mbr WHERE call = ?"));
+    query.addBindValue(call);
+    return query.exec() && query.next();
+}
+
+bool Storage::hasMembers() const
+{
+    QSqlQuery query(memoryDb);
+    return query.exec(QStringLiteral("SELECT id FROM mbr LIMIT 1")) && query.next();
+}
+
+Result Storage::addMember(const QString &call)
+{
+    QSqlQuery insert(memoryDb);
+    insert.prepare(QString::fromLatin1(Sql::InsertMember));
+    insert.addBindValue(call);
+    if (!insert.exec())
+        return Result::failed(Result::WriteFailed, insert.lastError());
+    return Result();
+}
+
+Result Storage::removeMember(const QString &call)
+{
+    QSqlQuery remove(memoryDb);
+    remove.prepare(QStringLiteral("DELETE FROM mbr WHERE call = ?"));
+    remove.addBindValue(call);
+    if (!remove.exec())
+        return Result::failed(Result::WriteFailed, remove.lastError());
+    return Result();
+}
+
+Result Storage::clearMembers()
+{
+    QString failure;
+    if (Direct::exec(memoryDb, "DROP TABLE IF EXISTS mbr", &failure)
+        && Direct::exec(memoryDb, Schema::CreateMbr, &failure))
+        return Result();
+    return Result::failed(Result::WriteFailed, failure);
+}
+
+Storage::Loaded Storage::addMembers(const LineSource &next)
+{
+    Loaded loaded;
+    if (!memoryDb.transaction()) {
+        loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
+        return loaded;
+    }
+    {
+        Direct::Statement insert(memoryDb, Sql::InsertMember);
+        while (const CsvBytes *line = next()) {
+            bindField(insert, 1, *line, 0);
+            if (!insert.run()) {
+                loaded.result = Result::failed(Result::WriteFailed, insert.error());
+                break;
+            }
+            ++loaded.rows;
+        }
+    }
+    if (loaded.result.ok() && loaded.rows > 0 && memoryDb.commit())
+        return loaded;
+    if (loaded.result.ok() && loaded.rows > 0)
+        loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
+    memoryDb.rollback();
+    if (!loaded.result.ok())
+        loaded.rows = 0;
+    return loaded;
+}
+
+Storage::Loaded Storage::loadRoster(const RosterSource &next)
+{
+    // One transaction on each database for the whole file: fast, and a
+    // failure part-way, or a file without members, leaves the roster and the
+    // stored contacts as they were.
+    Loaded loaded;
+    if (!memoryDb.transaction()) {
+        loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
+        return loaded;
+    }
+    if (!fileDb.transaction()) {
+        memoryDb.rollback();
+        loaded.result = Result::failed(Result::WriteFailed, fileDb.lastError());
+        return loaded;
+    }
+    loaded.result = clearMembers();
+    if (loaded.result.ok()) {
+        Direct::Statement member(memoryDb, Sql::InsertMember);
+        Direct::Statement find(fileDb, Sql::ContactByCall);
+        Direct::Statement update(fileDb, Sql::UpdateContactById);
+        Direct::Statement insert(fileDb, Schema::InsertContact);
+        const auto failed = [&loaded](const Direct::Statement &statement) {
+            loaded.result = Result::failed(Result::WriteFailed, statement.error());
+        };
+        while (loaded.result.ok()) {
+            const RosterLine *line = next();
+            if (!line)
+                break;
+            ++loaded.rows;
+            const CsvBytes &fields = *line->fields;
+            bindField(member, 1, fields, 0);
+            if (!member.run()) {
+                failed(member);
+                break;
+            }
+            if (!line->withContact)
+                continue;
+            bindField(find, 1, fields, 0);
+            if (find.next()) {
+                // An empty field never erases what is stored.
+                for (int k = 1; k < Schema::ContactFields; ++k) {
+                    if (fields.at(k).isEmpty())
+                        update.bindColumnText(k, find, k + 1);
+                    else if (k == PhoneField)
+                        update.bindString(k, line->phone);
+                    else
+                        bindField(update, k, fields, k);
+                }
+                update.bindInt(Schema::ContactFields, find.integer(0));
+                find.reset();
+                if (!update.run())
+                    failed(update);
+            } else {
+                find.reset();
+                for (int k = 0; k < Schema::ContactFields; ++k) {
+                    if (k == PhoneField)
+                        insert.bindString(k + 1, line->phone);
+                    else
+                        bindField(insert, k + 1, fields, k);
+                }
+                if (!insert.run())
+                    failed(insert);
+            }
+        }
+    }
+
+    if (loaded.result.ok() && loaded.rows == 0) {
+        fileDb.rollback();
+        memoryDb.rollback();
+        return loaded;
+    }
+    if (loaded.result.ok() && fileDb.commit()) {
+        if (!memoryDb.commit()) {
+            loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
+            loaded.result.fileStored = true;
+            memoryDb.rollback();
+        }
+        return loaded;
+    }
+    if (loaded.result.ok())
+        loaded.result = Result::failed(Result::WriteFailed, fileDb.lastError());
+    fileDb.rollback();
+    memoryDb.rollback();
+    return loaded;
+}
+
+Result Storage::eachMemberContact(const std::function<void(const StoredRow &)> &row) const
+{
+    Direct::Statement members(memoryDb, (QByteArray("SELECT call FROM mbr ") + Sql::BySuffix).constData());
+    Direct::Statement contact(fileDb, Sql::ContactByCall);
+    if (!fileDb.isOpen() || !members.ok() || !contact.ok())
+        return Result::failed(Result::ReadFailed, fileDb.isOpen() ? contact.error() : members.error());
+    const Direct::ReadTransaction snapshot(fileDb);
+    const StoredRow stored(contact);
+    while (members.next()) {
+        contact.bindColumnText(1, members, 0);
+        if (contact.next())
+            row(stored);
+        contact.reset();
+    }
+    return walked(members);
+}
+
+Result Storage::eachContactLine(const std::function<void(const ContactLine &)> &line) const
+{
+    const QByteArray sql = QByteArray("SELECT id, call, name, city, state FROM contact ") + Sql::BySuffix;
+    Direct::Statement query(fileDb, sql.constData());
+    while (query.next())
+        line({query.utf8(1), query.utf8(2), query.utf8(3), query.utf8(4)});
+    return walked(query);
+}
+
+Result Storage::eachMemberLine(const std::function<void(const ContactLine &)> &line) const
+{
+    // One read lock for all the look-ups, not one per member.
+    const Direct::ReadTransaction snapshot(fileDb);
+    Direct::Statement members(memoryDb, (QByteArray("SELECT call FROM mbr ") + Sql::BySuffix).constData());
+    Direct::Statement contact(fileDb, "SELECT call, name, city, state FROM contact WHERE call=?");
+    while (members.next()) {
+        contact.bindColumnText(1, members, 0);
+        // A member without a contact record is left out.
+        if (contact.next())
+            line({contact.utf8(0), contact.utf8(1), contact.utf8(2), contact.utf8(3)});
+        contact.reset();
+    }
+    return walked(members);
+}
+
+// ---- Tonight's net list.
+
+QList<Storage::ListedEntry> Storage::listedEntries() const
+{
+    QList<ListedEntry> entries;
+    QSqlQuery query(memoryDb);
+    query.setForwardOnly(true);
+    if (query.exec(QStringLiteral("SELECT id, status, call, name, relay FROM net ORDER BY id"))) {
+        while (query.next())
+            entries.append({query.value(0).toInt(), query.value(1).toInt(), text(query, 2), text(query, 3),
+                            text(query, 4)});
+    }
+    return entries;
+}
+
+std::optional<NetEntry> Storage::netEntryByCall(const QString &call) const
+{
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("SELECT id, time, call, name, city, state, comment, conId, logId, status, relay "
+                                 "FROM net WHERE call = ?"));
+    query.addBindValue(call);
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return netEntryFrom(query);
+}
+
+std::optional<QString> Storage::netCall(int id) const
+{
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("SELECT call FROM net WHERE id=?"));
+    query.addBindValue(id);
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return text(query, 0);
+}
+
+std::optional<int> Storage::netId(Seek seek, int from) const
+{
+    QSqlQuery query(memoryDb);
+    switch (seek) {
+    case Seek::First:
+        query.prepare(QStringLiteral("SELECT id FROM net ORDER BY id LIMIT 1"));
+        break;
+    case Seek::Previous:
+        query.prepare(QStringLiteral("SELECT id FROM net WHERE id < ? ORDER BY id DESC LIMIT 1"));
+        query.addBindValue(from);
+        break;
+    case Seek::Next:
+        query.prepare(QStringLiteral("SELECT id FROM net WHERE id > ? ORDER BY id LIMIT 1"));
+        query.addBindValue(from);
+        break;
+    case Seek::Last:
+        query.prepare(QStringLiteral("SELECT id FROM net ORDER BY id DESC LIMIT 1"));
+        break;
+    }
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return query.value(0).toInt();
+}
+
+std::optional<int> Storage::netStatus(const QString &call) const
+{
+    QSqlQuery query(memoryDb);
+    query.prepare(QStringLiteral("SELECT status FROM net WHERE call = ?"));
+    query.addBindValue(call);
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return query.value(0).toInt();
+}
+
+Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
+{
+    using Step = EntryOutcome::Step;
+    EntryOutcome out;
+    out.entryId = change.entryId;
+    const QString &call = change.call;
+    const QString date = change.now.toString(QStringLiteral("yyMMdd"));
+    const QString time = change.now.toString(QStringLiteral("HH:mm:ss"));
+
+    // Each returns false, so that the step that failed ends the change.
+    const auto fail = [&out](Result::Failure failure, const QSqlError &error, Step step) {
+        out.result = Result::failed(failure, error);
+        out.failedStep = step;
+        return false;
+    };
+    // A read that fails ends the change, which would rest on it.
+    const auto readFailed = [&](const QSqlQuery &query) {
+        return fail(Result::ReadFailed, query.lastError(), Step::Entry);
+    };
+    const auto write = [&](QSqlQuery &query, Step step) {
+        return query.exec() || fail(Result::WriteFailed, query.lastError(), step);
+    };
+    // The net list is in memory; its writes are checked like the file's, so
+    // that it never shows what the file did not take, or the reverse.
+    const auto writeNet = [&](QSqlQuery &query) {
+        return query.exec() || fail(Result::NetListFailed, query.lastError(), Step::Entry);
+    };
+    // The log's letter is that of the call's entry as it stands in the list.
+    const auto letter = [&] { return NetRules::logLetter(netStatus(call).value_or(0)); };
+
+    const auto insertLog = [&]() -> bool {
+        // A row for this call logged within the last hours and shown by no
+        // entry of the net list is tonight's check-in from before a restart.
+        QSqlQuery earlier(fileDb);
+        earlier.setForwardOnly(true);
+        earlier.prepare(QStringLiteral("SELECT id, date, time FROM log WHERE call = ? AND date >= ? "
+                                       "ORDER BY date DESC, time DESC"));
+        earlier.addBindValue(call);
+        earlier.addBindValue(change.now.addSecs(-NetRules::SameNetSeconds).toString(QStringLiteral("yyMMdd")));
+        if (!earlier.exec())
+            return readFailed(earlier);
+        QSqlQuery linked(memoryDb);
+        linked.prepare(QStringLiteral("SELECT id FROM net WHERE logId = ?"));
+        while (earlier.next()) {
+            if (!loggedWithin(text(earlier, 1), text(earlier, 2), change.now, NetRules::SameNetSeconds))
+                continue;
+            linked.addBindValue(earlier.value(0).toInt());
+            if (!linked.exec())
+                return readFailed(linked);
+            if (linked.next())
+                continue;
+            QSqlQuery update(fileDb);
+            update.prepare(QString::fromLatin1(Sql::UpdateLogEntry));
+            for (const QString &value : {letter(), call, change.name, change.relay, change.city, change.state,
+                                         change.comment})
+                update.addBindValue(value);
+            update.addBindValue(earlier.value(0).toInt());
+            if (!write(update, Step::CheckIn))
+                return false;
+            out.logId = earlier.value(0).toInt();
+            out.adoptedAt = text(earlier, 2).left(5);
+            return true;
+        }
+
+        QSqlQuery insert(fileDb);
+        insert.prepare(QString::fromLatin1(Schema::InsertLog));
+        for (const QString &value : {date, time, letter(), call, change.name, change.relay, change.city, change.state,
+                                     change.comment})
+            insert.addBindValue(value);
+        if (!write(insert, Step::CheckIn))
+            return false;
+        out.logId = insert.lastInsertId().toInt();
+        return true;
+    };
+
+    const auto store = [&]() -> bool {
+        // A name typed for a known call replaces the stored one at once.
+        QSqlQuery contact(fileDb);
+        contact.prepare(QStringLiteral("SELECT id, name FROM contact WHERE call = ?"));
+        contact.addBindValue(call);
+        if (!contact.exec())
+            return readFailed(contact);
+        std::optional<int> knownId;
+        if (contact.next()) {
+            knownId = contact.value(0).toInt();
+            if (text(contact, 1) != change.name) {
+                QSqlQuery update(fileDb);
+                update.prepare(QStringLiteral("UPDATE contact SET name = ? WHERE call = ?"));
+                update.addBindValue(change.name);
+                update.addBindValue(call);
+                if (!write(update, Step::NameChange))
+                    return false;
+            }
+        }
+
+        out.logId = 0;
+        out.contactId = 0;
+        QSqlQuery net(memoryDb);
+        if (out.entryId != 0) {
+            net.prepare(QStringLiteral("SELECT logId, conId FROM net WHERE id = ?"));
+            net.addBindValue(out.entryId);
+            if (net.exec() && net.next()) {
+                out.logId = net.value(0).toInt();
+                out.contactId = net.value(1).toInt();
+            } else {
+                // The entry's row was taken out of the net meanwhile: start over
+                // from the call, as for a station not yet selected.
+                out.entryId = 0;
+            }
+        }
+        if (out.entryId == 0) {
+            net.prepare(QStringLiteral("SELECT id, logId, conId FROM net WHERE call = ?"));
+            net.addBindValue(call);
+            if (net.exec()) {
+                while (net.next()) {
+                    out.entryId = net.value(0).toInt();
+                    out.logId = net.value(1).toInt();
+                    out.contactId = net.value(2).toInt();
+                }
+            }
+        }
+
+        if (call.isEmpty())
+            return true;
+
+        if (out.entryId == 0) {
+            // A station new to tonight's net.
+            if (NetRules::checksIn(change.key) && !insertLog())
+                return false;
+            if (knownId)
+                out.contactId = *knownId;
+            if (out.contactId == 0) {
+                QSqlQuery insert(fileDb);
+                insert.prepare(QString::fromLatin1(Schema::InsertContact));
+                for (const QString &value : change.contact.values())
+                    insert.addBindValue(value);
+                if (!write(insert, Step::NewContact))
+                    return false;
+                out.contactId = insert.lastInsertId().toInt();
+            }
+
+            QSqlQuery insert(memoryDb);
+            insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
+                                          "status, relay) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            insert.addBindValue(out.adoptedAt.isEmpty() ? time.left(5) : out.adoptedAt);
+            insert.addBindValue(call);
+            insert.addBindValue(change.name);
+            insert.addBindValue(change.city);
+            insert.addBindValue(change.state);
+            insert.addBindValue(change.comment);
+            insert.addBindValue(out.contactId);
+            insert.addBindValue(out.logId);
+            insert.addBindValue(NetRules::initialStatus(change.key));
+            insert.addBindValue(change.relay);
+            if (!writeNet(insert))
+                return false;
+            out.entryId = insert.lastInsertId().toInt();
+            return true;
+        }
+
+        // A station already in the net: its call may have been changed to
+        // one that another entry or another contact already has.
+        net.prepare(QStringLiteral("SELECT id FROM net WHERE call = ?"));
+        net.addBindValue(call);
+        out.netDuplicate = net.exec() && net.next() && net.value(0).toInt() != out.entryId;
+        if (knownId && *knownId != out.contactId) {
+            out.contactDuplicate = true;
+            return true;
+        }
+        if (out.netDuplicate)
+            return true;
+
+        bool withdrawn = false;
+        net.prepare(QStringLiteral("SELECT logId, status FROM net WHERE id = ?"));
+        net.addBindValue(out.entryId);
+        if (net.exec() && net.next()) {
+            out.logId = net.value(0).toInt();
+            const NetRules::Transition next = NetRules::afterKey(net.value(1).toInt(), change.key);
+            if (next.withdraws) {
+                QSqlQuery remove(fileDb);
+                remove.prepare(QString::fromLatin1(Sql::DeleteLogRow));
+                remove.addBindValue(out.logId);
+                if (!write(remove, Step::Withdrawal))
+                    return false;
+                withdrawn = true;
+            }
+            // Set before the log is written: the log's letter is read from it.
+            QSqlQuery update(memoryDb);
+            update.prepare(QStringLiteral("UPDATE net SET status = ? WHERE id = ?"));
+            update.addBindValue(next.status);
+            update.addBindValue(out.entryId);
+            if (!writeNet(update))
+                return false;
+        }
+
+        if (!withdrawn) {
+            if (NetRules::checksIn(change.key) && out.logId == 0) {
+                if (!insertLog())
+                    return false;
+            } else if (out.logId != 0) {
+                QSqlQuery update(fileDb);
+                update.prepare(QString::fromLatin1(Sql::UpdateLogEntry));
+                for (const QString &value : {letter(), call, change.name, change.relay, change.city, change.state,
+                                             change.comment})
+                    update.addBindValue(value);
+                update.addBindValue(out.logId);
+                if (!write(update, Step::LogUpdate))
+                    return false;
+            }
+        }
+
+        QSqlQuery update(memoryDb);
+        update.prepare(QStringLiteral("UPDATE net SET call = ?, name = ?, relay = ?, city = ?, state = ?, "
+                                      "comment = ?, logId = ? WHERE id = ?"));
+        for (const QString &value : {call, change.name, change.relay, change.city, change.state, change.comment})
+            update.addBindValue(value);
+        update.addBindValue(withdrawn ? 0 : out.logId);
+        update.addBindValue(out.entryId);
+        if (!writeNet(update))
+            return false;
+        if (withdrawn)
+            out.logId = 0;
+
+        QSqlQuery rename(fileDb);
+        rename.prepare(QStringLiteral("UPDATE contact SET name = ? WHERE id = ?"));
+        rename.addBindValue(change.name);
+        rename.addBindValue(out.contactId);
+        return write(rename, Step::NameChange);
+    };
+
+    inBoth(true, out.result, store);
+    return out;
+}
+
+Result Storage::removeFromNet(const NetEntry &entry)
+{
+    Result result;
+    // Without a log row Contacts.db has no part in it, and need not even be open.
+    inBoth(entry.logId != 0, result, [&]() -> bool {
+        // Tonight's log row goes first: if it cannot be deleted the station
+        // stays in the list, which then still matches the log.
+        if (entry.logId != 0) {
+            QSqlQuery log(fileDb);
+            log.prepare(QString::fromLatin1(Sql::DeleteLogRow));
+            log.addBindValue(entry.logId);
+            if (!log.exec()) {
+                result = Result::failed(Result::WriteFailed, log.lastError());
+                return false;
+            }
+        }
+        QSqlQuery net(memoryDb);
+        net.prepare(QStringLiteral("DELETE FROM net WHERE id = ?"));
+        net.addBindValue(entry.id);
+        if (!net.exec()) {
+            result = Result::failed(Result::NetListFailed, net.lastError());
+            return false;
+        }
+        return true;
+    });
+    return result;
+}
+
+void Storage::inBoth(bool withFile, Result &result, const std::function<bool()> &change)
+{
+    if (withFile && !fileDb.transaction()) {
+        result = Result::failed(Result::WriteFailed, fileDb.lastError());
+        return;
+    }
+    if (!memoryDb.transaction()) {
+        result = Result::failed(Result::NetListFailed, memoryDb.lastError());
+        if (withFile)
+            fileDb.rollback();
+        return;
+    }
+    if (!change()) {
+        // `change` has said what failed.
+        if (withFile)
+            fileDb.rollback();
+        memoryDb.rollback();
+        return;
+    }
+    if (withFile && !fileDb.commit()) {
+        result = Result::failed(Result::WriteFailed, fileDb.lastError());
+        fileDb.rollback();
+        memoryDb.rollback();
+        return;
+    }
+    if (!memoryDb.commit()) {
+        // The file holds the change; the list goes back to what it showed.
+        result = Result::failed(Result::NetListFailed, memoryDb.lastError());
+        result.fileStored = withFile;
+        memoryDb.rollback();
+    }
+}
+
+// ---- The log.
+
+Result Storage::deleteLogRow(qint64 id)
+{
+    QSqlQuery remove(fileDb);
+    remove.prepare(QString::fromLatin1(Sql::DeleteLogRow));
+    remove.addBindValue(id);
+    if (!remove.exec())
+        return Result::failed(Result::WriteFailed, remove.lastError());
+    return Result();
+}
+
+Storage::History Storage::history(const QString &call, const QString &today, Result *failure) const
+{
+    History found;
+    QSqlQuery log(fileDb);
+    log.setForwardOnly(true);
+    log.prepare(QStringLiteral("SELECT id, date FROM log WHERE call = ?"));
+    log.addBindValue(call);
+    if (!log.exec()) {
+        if (failure)
+            *failure = Result::failed(Result::ReadFailed, log.lastError());
+        return found;
+    }
+    QVariant lastId;
+    while (log.next()) {
+        ++found.checkIns;
+        lastId = log.value(0);
+        // Tonight's check-in counts, but "last" means before tonight.
+        const QString date = text(log, 1);
+        if (date != today)
+            found.lastDate = date;
+    }
+    if (found.checkIns == 0)
+        return found;
+    QSqlQuery latest(fileDb);
+    latest.prepare(QString::fromLatin1(Sql::LogColumns) + QStringLiteral(" WHERE id = ?"));
+    latest.addBindValue(lastId);
+    if (latest.exec() && latest.next()) {
+        found.latest = LogRecord{latest.value(0).toLongLong(), text(latest, 1), text(latest, 2), text(latest, 3),
+                                 text(latest, 4), text(latest, 5), text(latest, 6), text(latest, 7),
+                                 text(latest, 8), text(latest, 9)};
+    }
+    return found;
+}
+
+QList<Storage::QsoLine> Storage::qsoHistory(const QString &call) const
+{
+    QList<QsoLine> lines;
+    QSqlQuery query(fileDb);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT date, comment FROM log WHERE call = ? ORDER BY date DESC LIMIT 10"));
+    query.addBindValue(call);
+    if (query.exec()) {
+        while (query.next())
+            lines.append({text(query, 0), text(query, 1)});
+    }
+    return lines;
+}
+
+qint64 Storage::rowCount(Table table) const
+{
+    Direct::Statement count(fileDb, table == Table::Contacts ? "SELECT COUNT(*) FROM contact"
+                                                              : "SELECT COUNT(*) FROM log");
+    return count.next() ? count.integer(0) : 0;
+}
+
+Result Storage::eachLogRow(const std::function<void(const LogRowView &)> &row) const
+{
+    Direct::Statement query(fileDb, "SELECT * FROM log ORDER BY date desc, time desc");
+    const LogColumns columns(query);
+    while (query.next())
+        row(columns.read(query));
+    return walked(query);
+}
+
+Result Storage::eachLogRowOfDay(const QString &date, const QString &after, const QString &before,
+                                const std::function<void(const LogRowView &)> &row) const
+{
+    // The date is six digits and never a wildcard, so equality selects the
+    // same rows as LIKE and can use the index on the date.
+    Direct::Statement query(fileDb, "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
+    query.bindUtf8(1, date.toUtf8());
+    query.bindString(2, after);
+    query.bindString(3, before);
+    const LogColumns columns(query);
+    while (query.next())
+        row(columns.read(query));
+    return walked(query);
+}
+
+// ---- Whole tables as files.
+
+Result Storage::eachRow(Table table, const std::function<void(const StoredRow &)> &row) const
+{
+    // The rows go out as UTF-8 straight from SQLite, in stored order.
+    Direct::Statement query(fileDb, table == Table::Contacts ? "SELECT * FROM contact" : "SELECT * FROM log");
+    {
+        const Direct::Lock lock(fileDb);
+        const StoredRow stored(query);
+        while (query.next())
+            row(stored);
+    }
+    return walked(query);
+}
+
+Storage::Loaded Storage::replaceTable(Table table, const LineSource &next)
+{
+    // The whole replacement is one transaction: an error part-way, or a file
+    // that gives no line, leaves the previous rows in place. The rows go into
+    // a new table that takes the old one's name at the end. Written into
+    // pages that held no data when the transaction began, they need no copy
+    // in the rollback journal; rows written over the pages of a table dropped
+    // first would, which doubles what reaches the disk.
+    const TableSpec &wanted = spec(table);
+    Loaded loaded;
+    QString failure;
+    if (!fileDb.transaction())
+        failure = fileDb.lastError().text();
+    const QByteArray name(wanted.table);
+    const QByteArray loading = name + "_loading";
+    const QByteArray create = QByteArray(wanted.create).replace("IF NOT EXISTS " + name + " ", loading + " ");
+    const QByteArray insertSql = QByteArray(wanted.insert).replace("INTO " + name + " ", "INTO " + loading + " ");
+    if (failure.isEmpty() && Direct::exec(fileDb, ("DROP TABLE IF EXISTS " + loading).constData(), &failure))
+        Direct::exec(fileDb, create.constData(), &failure);
+    if (failure.isEmpty()) {
+        Direct::Statement insert(fileDb, insertSql.constData());
+        if (!insert.ok())
+            failure = insert.error();
+        const Direct::Lock lock(fileDb);
+        while (failure.isEmpty()) {
+            const CsvBytes *line = next();
+            if (!line)
+                break;
+            for (int k = 0; k < wanted.fields; ++k)
+                bindField(insert, k + 1, *line, k);
+            if (!insert.run())
+                failure = insert.error();
+            else
+                ++loaded.rows;
+        }
+    }
+    if (failure.isEmpty() && loaded.rows == 0) {
+        fileDb.rollback();
+        return loaded;
+    }
+    if (failure.isEmpty() && Direct::exec(fileDb, ("DROP TABLE IF EXISTS " + name).constData(), &failure))
+        Direct::exec(fileDb, ("ALTER TABLE " + loading + " RENAME TO " + name).constData(), &failure);
+    // Indexes built once over the loaded rows cost far less than kept up row by row.
+    for (const char *index : wanted.indexes) {
+        if (failure.isEmpty())
+            Direct::exec(fileDb, index, &failure);
+    }
+    if (failure.isEmpty() && fileDb.commit())
+        return loaded;
+    if (failure.isEmpty())
+        failure = fileDb.lastError().text();
+    fileDb.rollback();
+    loaded.rows = 0;
+    loaded.result = Result::failed(Result::WriteFailed, failure);
+    return loaded;
+}
+
+// ---- The search's candidates.
+
+void Storage::clearCandidates()
+{
+    QSqlQuery candidates(memoryDb);
+    // Emptied rather than dropped and created again, which would change the
+    // schema and make SQLite prepare every statement anew; the ids start at
+    // 1 again either way.
+    if (!candidates.exec(QStringLiteral("DELETE FROM candidate")))
+        candidates.exec(QString::fromLatin1(Schema::CreateCandidate));
+}
+
+Storage::Found Storage::findCandidates(const QString &pattern, bool escaped)
+{
+    const QString matches = escaped ? QStringLiteral("call LIKE ? ESCAPE '\\'") : QStringLiteral("call LIKE ?");
+    // A short fragment can match a large share of the contacts, too many to
+    // pass one by one through the driver: with Contacts.db attached to the
+    // in-memory database the matches are copied inside SQLite, as one
+    // statement and its own transaction; the copy row by row needs one
+    // transaction around its inserts.
+    const bool inside = fileDb.isOpen() && attached;
+    if (!inside)
+        memoryDb.transaction();
+    Found found;
+    {
+        clearCandidates();
+        QSqlQuery candidates(memoryDb);
+        if (inside) {
+            candidates.prepare("INSERT INTO candidate (id, call) SELECT NULL, call FROM contacts.contact WHERE "
+                               + matches);
+            candidates.addBindValue(pattern);
+            if (candidates.exec())
+                found.count = std::max(candidates.numRowsAffected(), 0);
+            else
+                found.result = Result::failed(Result::ReadFailed, candidates.lastError());
+        } else {
+            candidates.prepare(QStringLiteral("INSERT INTO candidate (id, call) VALUES (NULL, ?)"));
+            QSqlQuery hits(fileDb);
+            hits.setForwardOnly(true);
+            hits.prepare("SELECT call FROM contact WHERE " + matches);
+            hits.addBindValue(pattern);
+            if (hits.exec()) {
+                while (hits.next()) {
+                    candidates.addBindValue(hits.value(0));
+                    if (!candidates.exec()) {
+                        found.result = Result::failed(Result::ReadFailed, candidates.lastError());
+                        break;
+                    }
+                    ++found.count;
+                }
+            }
+            // Without a database the start-up box has said so already.
+            if (hits.lastError().isValid() && fileDb.isOpen())
+                found.result = Result::failed(Result::ReadFailed, hits.lastError());
+        }
+    }
+    if (!inside)
+        memoryDb.commit();
+    return found;
+}
+
+int Storage::candidateCount() const
+{
+    QSqlQuery count(memoryDb);
+    if (count.exec(QStringLiteral("SELECT COUNT(*) FROM candidate")) && count.next())
+        return count.value(0).toInt();
+    return 0;
+}
+
+QList<Storage::Candidate> Storage::candidates(int afterId, int limit) const
+{
+    QList<Candidate> found;
+    QSqlQuery query(memoryDb);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id > ? ORDER BY id LIMIT ?"));
+    query.addBindValue(afterId);
+    query.addBindValue(limit);
+    if (query.exec()) {
+        while (query.next())
+            found.append({query.value(0).toInt(), text(query, 1)});
+    }
+    return found;
+}
+
+std::optional<Storage::Candidate> Storage::candidate(Seek seek, int from) const
+{
+    QSqlQuery query(memoryDb);
+    switch (seek) {
+    case Seek::First:
+        query.prepare(QStringLiteral("SELECT id, call FROM candidate ORDER BY id LIMIT 1"));
+        break;
+    case Seek::Previous:
+        query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id < ? ORDER BY id DESC LIMIT 1"));
+        query.addBindValue(from);
+        break;
+    case Seek::Next:
+        query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id > ? ORDER BY id LIMIT 1"));
+        query.addBindValue(from);
+        break;
+    case Seek::Last:
+        query.prepare(QStringLiteral("SELECT id, call FROM candidate ORDER BY id DESC LIMIT 1"));
+        break;
+    }
+    if (!query.exec() || !query.next())
+        return std::nullopt;
+    return Candidate{query.value(0).toInt(), text(query, 1)};
+}

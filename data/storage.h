@@ -1,0 +1,281 @@
+#pragma once
+
+#include "data/records.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CsvBytes;
+class QSqlError;
+
+namespace Direct {
+class ReadTransaction;
+}
+
+// Contacts.db and the in-memory database (tonight's net list, the club
+// roster, the search's candidates, the state centres), and every statement
+// the program runs on them. Methods take and give plain values; a failure
+// comes back as a value with the driver's text, and nothing here shows a
+// box or writes the error log.
+class Storage {
+public:
+    // How a change or a read ended.
+    struct Result {
+        enum Failure { None, ReadFailed, WriteFailed, NetListFailed };
+        Failure failure = None;
+        QString error;      // the driver's whole text
+        QString shortError; // SQLite's own words where it gave some, else `error`
+        // NetListFailed: Contacts.db had already taken the change.
+        bool fileStored = false;
+
+        bool ok() const { return failure == None; }
+        static Result failed(Failure failure, const QSqlError &error);
+        static Result failed(Failure failure, const QString &error);
+    };
+
+    // What the bulk loads took: rows stored, or the failure that left the
+    // previous rows in place.
+    struct Loaded {
+        Result result;
+        qint64 rows = 0;
+    };
+
+    enum class Table { Contacts, Log };
+    enum class Seek { First, Previous, Next, Last };
+
+    Storage();
+    ~Storage();
+    Storage(const Storage &) = delete;
+    Storage &operator=(const Storage &) = delete;
+
+    // The two connections, for the hub's handles and the tests.
+    QSqlDatabase memory() const { return memoryDb; }
+    QSqlDatabase contacts() const { return fileDb; }
+    bool contactsOpen() const { return fileDb.isOpen(); }
+
+    // ---- Opening and closing.
+
+    // Why Contacts.db cannot serve (`failure`: the driver's text; `missing`:
+    // one line per table that lacks columns) and a warning that is not fatal.
+    struct Opening {
+        QString failure;
+        QStringList missing;
+        QString warning;
+        bool ok() const { return failure.isEmpty() && missing.isEmpty(); }
+    };
+    // (Re)opens Contacts.db at `path`, creates what it lacks and attaches it
+    // to the in-memory database; a file that cannot serve is left closed and
+    // unchanged.
+    Opening openContacts(const QString &path);
+    // False when the in-memory database cannot be opened at all.
+    bool openMemory();
+    Result createMemoryTables();
+    // A line of the state-centre file, as the file gives it.
+    struct StateCentre {
+        QString state, lat, lon;
+    };
+    Result addStateCentres(const QList<StateCentre> &centres);
+    // Contacts.db stays attached to the in-memory database as "contacts", so
+    // that a keystroke copies its matches inside SQLite.
+    void attachContacts();
+    bool detachContacts();
+    bool contactsAttached() const { return attached; }
+    void close();
+
+    // Many reads under one read lock on Contacts.db: SQLite then takes and
+    // checks its file lock once instead of at every statement.
+    class Snapshot {
+    public:
+        explicit Snapshot(const Storage &storage);
+        ~Snapshot();
+        Snapshot(const Snapshot &) = delete;
+        Snapshot &operator=(const Snapshot &) = delete;
+
+    private:
+        std::unique_ptr<Direct::ReadTransaction> transaction;
+    };
+
+    // ---- Contacts.
+
+    std::optional<ContactRecord> contactByCall(const QString &call, Result *failure = nullptr) const;
+    // Writes the record over the row with its call when `known`, else adds it.
+    Result writeContact(bool known, const ContactRecord &record);
+    // One row per call sign: a known call is rewritten in place.
+    Result saveContact(const ContactRecord &record);
+    // The first row with this call, if there is one.
+    Result deleteContact(const QString &call);
+    // The roster run's share of a looked-up call sign: it joins the roster,
+    // and its record is stored; what the operator stored wins field by
+    // field, except the licence data.
+    Result storeLookedUpMember(ContactRecord record);
+
+    // ---- This station.
+
+    std::optional<StationRecord> station(Result *failure = nullptr) const;
+    // Where this station is, as stored; read on every station shown, so
+    // without the rest of the record.
+    struct StationPlace {
+        QString state;
+        double lat = 0;
+        double lon = 0;
+    };
+    std::optional<StationPlace> stationPlace(Result *failure = nullptr) const;
+    // The table holds one row: it is rewritten whole.
+    Result saveStation(const StationRecord &station);
+    std::optional<Coordinates> stateCentre(const QString &state) const;
+
+    // ---- The club roster.
+
+    bool isMember(const QString &call) const;
+    bool hasMembers() const;
+    Result addMember(const QString &call);
+    Result removeMember(const QString &call);
+    Result clearMembers();
+    // Gives the next line of a file, or nullptr at its end.
+    using LineSource = std::function<const CsvBytes *()>;
+    // Adds the members named by the lines' first fields in one transaction:
+    // none is kept when none came or one could not be stored.
+    Loaded addMembers(const LineSource &next);
+    // One member line of a roster file: its contact data when the line holds
+    // a whole record, with the phone as stored (digits only).
+    struct RosterLine {
+        const CsvBytes *fields = nullptr;
+        bool withContact = false;
+        QString phone;
+    };
+    using RosterSource = std::function<const RosterLine *()>;
+    // Replaces the roster by the lines' members and merges their contact
+    // data into the contacts, where an empty field never erases a stored
+    // one. All or nothing: a failure or a file without members leaves the
+    // roster and the contacts as they were.
+    Loaded loadRoster(const RosterSource &next);
+    // The members' contact rows in roster order (by suffix); the row's
+    // columns after the first are the 19 of a roster file.
+    Result eachMemberContact(const std::function<void(const StoredRow &)> &row) const;
+
+    // Call, name, city and state of a contact, as the reports list them.
+    struct ContactLine {
+        QByteArrayView call, name, city, state;
+    };
+    // Every contact, by suffix.
+    Result eachContactLine(const std::function<void(const ContactLine &)> &line) const;
+    // The roster's members that have a contact row, by suffix.
+    Result eachMemberLine(const std::function<void(const ContactLine &)> &line) const;
+
+    // ---- Tonight's net list.
+
+    // What the net list shows of an entry; drawn on every key, so without
+    // the rest of the entry.
+    struct ListedEntry {
+        int id = 0;
+        int status = 0;
+        QString call, name, relay;
+    };
+    // Every entry, in the order they joined.
+    QList<ListedEntry> listedEntries() const;
+    std::optional<NetEntry> netEntryByCall(const QString &call) const;
+    std::optional<QString> netCall(int id) const;
+    // The entry at the start or end of the list, or next to `from`.
+    std::optional<int> netId(Seek seek, int from = 0) const;
+
+    // One key on the entry: what the operator typed, which key, and the
+    // contact record to store for a call not yet known.
+    struct EntryChange {
+        QString call, relay, name, city, state, comment;
+        QDateTime now;
+        int key = 0;
+        int entryId = 0; // the entry shown; 0 for none
+        ContactRecord contact;
+    };
+    struct EntryOutcome {
+        Result result;
+        // The part of the change that failed.
+        enum Step { Entry, CheckIn, NameChange, NewContact, Withdrawal, LogUpdate };
+        Step failedStep = Entry;
+        int entryId = 0;
+        int logId = 0;
+        int contactId = 0;
+        // Set when the check-in took over a row logged before a restart:
+        // the "hh:mm" of that row.
+        QString adoptedAt;
+        // The call was changed to one that another entry or another contact has.
+        bool netDuplicate = false;
+        bool contactDuplicate = false;
+    };
+    // Stores the key's change in both databases, each as one transaction: a
+    // failure part-way leaves both as they were.
+    EntryOutcome storeEntry(const EntryChange &change);
+    // Takes the entry out of the net with tonight's log row, all or nothing.
+    Result removeFromNet(const NetEntry &entry);
+    // The status of the first entry with this call.
+    std::optional<int> netStatus(const QString &call) const;
+
+    // ---- The log.
+
+    Result deleteLogRow(qint64 id);
+    // A station's check-ins: how many, the stored date of the last before
+    // `today`, and the row logged last.
+    struct History {
+        int checkIns = 0;
+        std::optional<QString> lastDate;
+        std::optional<LogRecord> latest;
+    };
+    History history(const QString &call, const QString &today, Result *failure = nullptr) const;
+    struct QsoLine {
+        QString date, comment;
+    };
+    // A station's last comments, newest first.
+    QList<QsoLine> qsoHistory(const QString &call) const;
+    qint64 rowCount(Table table) const;
+    // The whole log, newest first.
+    Result eachLogRow(const std::function<void(const LogRowView &)> &row) const;
+    // One day's rows ("yyMMdd") between two times, latest first.
+    Result eachLogRowOfDay(const QString &date, const QString &after, const QString &before,
+                           const std::function<void(const LogRowView &)> &row) const;
+
+    // ---- Whole tables as files.
+
+    // Every row of a table, in stored order; the columns after the id are
+    // those of its CSV file.
+    Result eachRow(Table table, const std::function<void(const StoredRow &)> &row) const;
+    // Replaces a table by the lines `next` hands over, in one transaction:
+    // a failure, or no line at all, leaves the previous rows in place.
+    Loaded replaceTable(Table table, const LineSource &next);
+
+    // ---- The search's candidates.
+
+    struct Candidate {
+        int id = 0;
+        QString call;
+    };
+    struct Found {
+        int count = 0;
+        Result result;
+    };
+    void clearCandidates();
+    // The contacts whose call matches a LIKE pattern, with `escaped` when
+    // the pattern escapes its wildcards with '\'.
+    Found findCandidates(const QString &pattern, bool escaped);
+    int candidateCount() const;
+    // Up to `limit` candidates after `afterId`, in order.
+    QList<Candidate> candidates(int afterId, int limit) const;
+    std::optional<Candidate> candidate(Seek seek, int from = 0) const;
+
+private:
+    // Runs `change` as one transaction on the in-memory database and, when
+    // `withFile`, one on Contacts.db: after a failure neither keeps any of
+    // it, or the file alone when only the list's commit failed. `change`
+    // fills `result` when it fails.
+    void inBoth(bool withFile, Result &result, const std::function<bool()> &change);
+
+    QSqlDatabase memoryDb;
+    QSqlDatabase fileDb;
+    bool attached = false;
+};
