@@ -3,7 +3,6 @@
 
 #include "app/trelvin.h"
 #include "checkin/textrules.h"
-#include "data/schema.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "qrz/netreply.h"
@@ -99,7 +98,8 @@ void seedStation(const Runtime &rt, const QStringList &row)
         db.setDatabaseName(rt.dataPath() + "/Contacts.db");
         QVERIFY(db.open());
         QSqlQuery query(db);
-        QVERIFY(query.exec(QString::fromLatin1(Schema::CreateStation)));
+        QVERIFY(query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS station (call TEXT, passwd TEXT, state TEXT, lat TEXT, "
+                                                         "lon TEXT, grid TEXT, utc TEXT, dst TEXT)")));
         query.prepare("INSERT INTO station (call, passwd, state, lat, lon, grid, utc, dst) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         for (const QString &value : row)
             query.addBindValue(value);

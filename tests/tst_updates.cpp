@@ -2,7 +2,6 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
-#include "data/schema.h"
 #include "dialogs/station.h"
 #include "ui_station.h"
 
@@ -72,7 +71,8 @@ struct Rig {
             db.setDatabaseName(rt.dataPath() + "/Contacts.db");
             QVERIFY(db.open());
             QSqlQuery query(db);
-            QVERIFY(query.exec(QString::fromLatin1(Schema::CreateStation)));
+            QVERIFY(query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS station (call TEXT, passwd TEXT, state TEXT, lat TEXT, "
+                                                         "lon TEXT, grid TEXT, utc TEXT, dst TEXT)")));
             QVERIFY(query.exec("INSERT INTO station (call, passwd, state, lat, lon, grid, utc, dst) "
                                "VALUES ('K7ABC', 'secret', 'UT', '40.7', '-111.9', 'DN40bs', '-7', 'Y')"));
             db.close();
