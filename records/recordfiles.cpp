@@ -129,6 +129,8 @@ void Trelvin::on_actionNetDetails_triggered()
             netFrequency = netDetailsDialog->frequency();
         });
     }
+    // A window does not take its parent's colours by itself.
+    netDetailsDialog->setPalette(palette());
     netDetailsDialog->setValues(netBand, netMode, netFrequency);
     netDetailsDialog->open();
 }
