@@ -164,7 +164,7 @@ std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
         Prompter::instance()->message(
             Prompter::Information, QStringLiteral("Empty Net"),
             QStringLiteral("No check-ins were logged on %1 between %2 and %3.\nNo %4 was written.")
-                .arg(ReportLines::titleDate(month, day, year).trimmed(), *begin, *end, what));
+                .arg(ReportLines::titleDate(month, day, year).remove(QLatin1Char(' ')), *begin, *end, what));
         return std::nullopt;
     }
 

@@ -305,9 +305,9 @@ void TestRecords::emptyNetWritesNothing()
 
     QCOMPARE(rt.prompter.titles(), QStringList({"Empty Net", "Empty Net"}));
     QCOMPARE(rt.prompter.calls[0].text,
-             QStringLiteral("No check-ins were logged on 1/ 5/24 between 19:00 and 22:00.\nNo ADIF file was written."));
+             QStringLiteral("No check-ins were logged on 1/5/24 between 19:00 and 22:00.\nNo ADIF file was written."));
     QCOMPARE(rt.prompter.calls[1].text,
-             QStringLiteral("No check-ins were logged on 1/ 5/24 between 19:00 and 22:00.\nNo ICS-309 was written."));
+             QStringLiteral("No check-ins were logged on 1/5/24 between 19:00 and 22:00.\nNo ICS-309 was written."));
     // No file dialog came up, and nothing was written.
     QCOMPARE(rt.prompter.paths.size(), 2);
     QVERIFY(QDir(rt.dataPath()).entryList({"*.adi", "*.pdf", "Net-*"}, QDir::Files).isEmpty());
