@@ -137,10 +137,11 @@ void drawFoot(QPainter &p, const Form &form, int page, int pages)
     labelled(p, box, QStringLiteral("ICS 309"), QStringLiteral("Page %1 of %2").arg(page).arg(pages));
 }
 
-// Each row's height: a long message wraps inside its column.
-QList<qreal> rowHeights(const Form &form)
+// Each row's height: a long message wraps inside its column. Measured on
+// the page itself, whose dots are points.
+QList<qreal> rowHeights(const Form &form, QPaintDevice *page)
 {
-    const QFontMetricsF metrics(font(8));
+    const QFontMetricsF metrics(font(8), page);
     QList<qreal> heights;
     heights.reserve(form.rows.size());
     for (const Row &row : form.rows) {
@@ -192,8 +193,14 @@ QByteArray csv(const Form &form)
 
 int writePdf(const Form &form, QIODevice *device)
 {
+    QPdfWriter pdf(device);
+    pdf.setResolution(72);
+    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF()));
+    pdf.setTitle(QStringLiteral("ICS 309 Communications Log: ") + form.incident);
+    pdf.setCreator(QStringLiteral("Trelvin"));
+
     // Rows go on a page while they fit above the footer.
-    const QList<qreal> heights = rowHeights(form);
+    const QList<qreal> heights = rowHeights(form, &pdf);
     QList<int> pageStarts{0};
     qreal y = TableTop;
     for (int i = 0; i < heights.size(); ++i) {
@@ -205,11 +212,6 @@ int writePdf(const Form &form, QIODevice *device)
     }
     const int pages = int(pageStarts.size());
 
-    QPdfWriter pdf(device);
-    pdf.setResolution(72);
-    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF()));
-    pdf.setTitle(QStringLiteral("ICS 309 Communications Log: ") + form.incident);
-    pdf.setCreator(QStringLiteral("Trelvin"));
     QPainter p;
     if (!p.begin(&pdf))
         return 0;
