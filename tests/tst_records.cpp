@@ -364,6 +364,13 @@ void TestRecords::adifExportOfTheSelectedNet()
     QVERIFY(!k7.contains("FREQ"));
     QVERIFY(rt.readData("errorLog.txt").contains(QString::fromUtf8("K7ABC NAME 'Zoë' was written as 'Zoe'")));
 
+    // A file that cannot be written is reported, not taken for done.
+    rt.prompter.clear();
+    rt.prompter.paths << rt.path() + "/no/such/dir/net.adi";
+    w->on_actionSaveNetAdif_triggered();
+    QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File"}));
+    QVERIFY(rt.readData("errorLog.txt").contains("File '" + rt.path() + "/no/such/dir/net.adi' Could not be Opened."));
+
     // The proposed name: club and date of the selection.
     QCOMPARE(NetRecords::fileBaseName("ARC", 24, 1, 5), QStringLiteral("Net-ARC-20240105"));
 }
