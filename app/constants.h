@@ -36,6 +36,10 @@ inline constexpr char Theme[] = "Theme";
 inline constexpr char Club[] = "Club";
 inline constexpr char QrzServer[] = "QrzServer";
 inline constexpr char UpdateServer[] = "UpdateServer";
+inline constexpr char IdReminder[] = "IdReminder";
+inline constexpr char NetBand[] = "NetBand";
+inline constexpr char NetMode[] = "NetMode";
+inline constexpr char NetFrequency[] = "NetFrequency";
 } // namespace Key
 
 inline constexpr char Yes[] = "Yes";

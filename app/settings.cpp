@@ -48,6 +48,7 @@ void Trelvin::readSettings()
     // Credentials go to the QRZ service, so the default is encrypted.
     qrz->setServer(settings.value(Trel::Key::QrzServer, QStringLiteral("https://xmldata.qrz.com")).toString());
     updateServer = settings.value(Trel::Key::UpdateServer, QString()).toString();
+    readRecordSettings(settings);
 
     if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
         resize(settings.value(Trel::Key::Size).toSize());
@@ -70,6 +71,7 @@ void Trelvin::writeSettings()
     settings.setValue(Trel::Key::Club, club);
     settings.setValue(Trel::Key::QrzServer, qrz->server());
     settings.setValue(Trel::Key::UpdateServer, updateServer);
+    writeRecordSettings(settings);
     settings.endGroup();
 }
 

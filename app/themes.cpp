@@ -140,7 +140,7 @@ void Trelvin::switchPalette(QPalette palette)
     wear(goodPalette, {ct->call, ct->fname, ct->name, ct->classlic, ct->expire, ct->addr, ct->city, ct->state,
                        ct->zip, ct->country, ct->email, ct->phone, ct->lat, ct->lon, ct->grid, ct->geoloc, ct->utc,
                        ct->dst, ct->tzOffset, ct->born});
-    wear(infoPalette, {ui->day, ui->year, ui->time, ui->checks, ui->attend, ui->last, ui->dist, ui->bear, ui->club,
+    wear(infoPalette, {ui->day, ui->year, ui->time, ui->utcTime, ui->checks, ui->attend, ui->last, ui->dist, ui->bear, ui->club,
                        ui->beginTime, ui->endTime, st->expire});
     wear(warnButtonPalette, {ui->relayButton, ui->delContactBut, ui->delRecBut});
     wear(goButtonPalette,

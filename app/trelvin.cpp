@@ -83,6 +83,7 @@ Trelvin::Trelvin(QWidget *parent)
     connect(stationDialog, &Station::saveStationSig, this, &Trelvin::saveStation);
 
     createKeyBindings();
+    createRecordTools();
 
     setupDbMemory();
     initWindows();
@@ -211,7 +212,12 @@ void Trelvin::initWindows()
 
 void Trelvin::sysclkTimeout()
 {
-    ui->time->setText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")));
+    const QDateTime now = clockNow ? clockNow() : QDateTime::currentDateTime();
+    ui->time->setText(now.toString(QStringLiteral("hh:mm:ss")));
+    const QString utc = now.toUTC().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" UTC");
+    ui->utcTime->setText(utc);
+    ui->time->setStatusTip(QStringLiteral("Current Time; ") + utc + QStringLiteral(" (") + now.toUTC().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(')'));
+    updateIdReminder();
 }
 
 void Trelvin::backHome()

@@ -14,12 +14,18 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 #include "app/datalock.h"
 #include "data/storage.h"
 #include "qrz/qrzclient.h"
+#include "records/idreminder.h"
+#include "records/netrecord.h"
 
 class QCloseEvent;
+class QLabel;
+class QSettings;
+class NetDetails;
 class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
@@ -138,6 +144,23 @@ public:
     SeeLogs *rosterWindow = nullptr;
     SeeLogs *contactsWindow = nullptr;
     SeeLogs *qsoWindow = nullptr;
+
+    // Records beyond the log (records/recordfiles.cpp): the identification
+    // clock and the net's band, mode and frequency for its ADIF file.
+    IdReminder idReminder;
+    bool idReminderOn = true;
+    QString netBand, netMode, netFrequency;
+    // What the clock fields and the identification clock read; the tests put
+    // a fake clock here.
+    std::function<QDateTime()> clockNow;
+    QLabel *idStatus = nullptr;
+    NetDetails *netDetailsDialog = nullptr;
+    // The net of the net-log selection, or nothing after a box saying why
+    // no `what` is written (no check-ins, a bad time, a failed read).
+    std::optional<NetRecord> selectedNet(const QString &what);
+    // After a key on the net list: net control's F7 or check-in counts as
+    // identifying.
+    void noteNetKey(int type, const QString &call);
 
 public slots:
     // Lifecycle (app/trelvin.cpp).
@@ -289,6 +312,15 @@ public slots:
     void on_actionShow_Error_Log_triggered();
     void on_actionPreamble_triggered();
 
+    // Net records (records/recordfiles.cpp).
+    void on_actionSaveNetAdif_triggered();
+    void on_actionSaveIcs309_triggered();
+    void on_actionIdReminder_toggled(bool on);
+    void on_actionNetDetails_triggered();
+    // Ctrl+I: net control has just given its call.
+    void identify();
+    void updateIdReminder();
+
 public:
     // Storage failures and notes (data/database.cpp); the log lines name the
     // operation and the driver's text. Status-bar notes last this long.
@@ -313,6 +345,10 @@ protected:
 
 private:
     void createWindows();
+    void createRecordTools();
+    void readRecordSettings(QSettings &settings);
+    void writeRecordSettings(QSettings &settings);
+    QString proposedNetFile(const QString &suffix) const;
     void createKeyBindings();
     void recreateMembers();
     // A CSV file that could not be written whole: box and log line, with the

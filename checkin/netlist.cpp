@@ -93,6 +93,7 @@ void Trelvin::addContact(int type)
     const bool done = stored(outcome.result, operation, call);
     if (done) {
         entryId = outcome.entryId;
+        noteNetKey(type, call);
         if (!outcome.adoptedAt.isEmpty())
             statusBar()->showMessage(call + " was already checked in at " + outcome.adoptedAt
                                          + "; no second check-in was logged.",

@@ -1423,3 +1423,43 @@ std::optional<Storage::Candidate> Storage::candidate(Seek seek, int from) const
         return std::nullopt;
     return Candidate{query.value(0).toInt(), text(query, 1)};
 }
+
+// ---- Records of one net.
+
+QList<Storage::LoggedCheckIn> Storage::netCheckIns(const QString &date, const QString &after, const QString &before,
+                                                   Result *failure) const
+{
+    QList<LoggedCheckIn> rows;
+    QSqlQuery query(fileDb);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT log.id, log.date, log.time, log.status, log.call, log.name, log.relay, "
+                                 "log.city, log.state, log.comment, "
+                                 "(SELECT grid FROM contact WHERE contact.call = log.call LIMIT 1) "
+                                 "FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time, id"));
+    query.addBindValue(date);
+    query.addBindValue(after);
+    query.addBindValue(before);
+    if (!query.exec()) {
+        if (failure)
+            *failure = Result::failed(Result::ReadFailed, query.lastError());
+        return {};
+    }
+    while (query.next()) {
+        LoggedCheckIn row;
+        row.log.id = query.value(0).toLongLong();
+        row.log.date = text(query, 1);
+        row.log.time = text(query, 2);
+        row.log.status = text(query, 3);
+        row.log.call = text(query, 4);
+        row.log.name = text(query, 5);
+        row.log.relay = text(query, 6);
+        row.log.city = text(query, 7);
+        row.log.state = text(query, 8);
+        row.log.comment = text(query, 9);
+        row.grid = text(query, 10);
+        rows << row;
+    }
+    if (query.lastError().isValid() && failure)
+        *failure = Result::failed(Result::ReadFailed, query.lastError());
+    return rows;
+}

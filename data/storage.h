@@ -268,6 +268,18 @@ public:
     QList<Candidate> candidates(int afterId, int limit) const;
     std::optional<Candidate> candidate(Seek seek, int from = 0) const;
 
+    // ---- Records of one net (ADIF and ICS-309 exports).
+
+    // A check-in with the grid of its station's contact row, when known.
+    struct LoggedCheckIn {
+        LogRecord log;
+        QString grid;
+    };
+    // One day's check-ins ("yyMMdd") between two times, the same rows as
+    // eachLogRowOfDay, in the order they were logged.
+    QList<LoggedCheckIn> netCheckIns(const QString &date, const QString &after, const QString &before,
+                                     Result *failure = nullptr) const;
+
 private:
     // Runs `change` as one transaction on the in-memory database and, when
     // `withFile`, one on Contacts.db: after a failure neither keeps any of
