@@ -48,7 +48,6 @@ set(CPACK_PACKAGE_DESCRIPTION
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_SOURCE_IGNORE_FILES "/build" "/\\\\.git/")
 
 # Everything the staged runtime folder has except its Programs/ layout, plus
 # the package's own files, in one package.

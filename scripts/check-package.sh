@@ -24,7 +24,7 @@ for arg in "$@"; do
     esac
 done
 if [ -z "$deb" ]; then
-    deb="$("$(dirname "$0")/package.sh" | tail -n 1)"
+    deb="$("$(dirname "$0")/package.sh" | tee /dev/stderr | tail -n 1)"
 fi
 [ -f "$deb" ] || { echo "No package: $deb" >&2; exit 1; }
 
@@ -141,6 +141,10 @@ quit_program() {
     wait "$app_pid" || status=$?
     app_pid=
     [ "$status" -eq 0 ] || fail "the program ended with status $status"
+    # The exit sequence ran once, against open databases.
+    if grep -q "is not open" "$data/errorLog.txt"; then
+        fail "the exit wrote into closed databases: $(tail -n 1 "$data/errorLog.txt")"
+    fi
 }
 
 # --- first start: from /, as a new user -------------------------------------

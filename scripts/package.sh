@@ -13,10 +13,12 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing "${TRELVIN_PACKAGES[@]}" dpkg-dev file lintian appstream
 
 # The flags Debian builds its own packages with (optimisation, stack
-# protector, fortify, read-only relocations).
-CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-    cmake -S "$TRELVIN_SRC" -B "$TRELVIN_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVIN_TESTS=OFF >/dev/null
+# protector, fortify, read-only relocations); the source paths they record
+# are relative to the source folder.
+cd "$TRELVIN_SRC"
+cmake -S "$TRELVIN_SRC" -B "$TRELVIN_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELVIN_TESTS=OFF \
+    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$TRELVIN_BUILD" -j2
 
 cd "$TRELVIN_BUILD"
