@@ -1,6 +1,7 @@
 #include "app/trelvin.h"
 
 #include "app/constants.h"
+#include "app/folders.h"
 #include "app/themes.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
@@ -16,6 +17,7 @@
 #include <QNetworkAccessManager>
 #include <QProgressBar>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QTime>
 #include <QTimer>
 
@@ -28,17 +30,22 @@ Trelvin::Trelvin(QWidget *parent)
     lightPalette = QGuiApplication::palette();
     darkPalette = makeDarkPalette();
 
-    // The program runs from a sibling of the "Programs" directory.
+    // Started from a sibling of the "Programs" directory, from anywhere with
+    // the executable beside it, or installed system-wide (app/folders.h).
     programDir = QDir(QDir::currentPath());
-    QDir parentDir = programDir;
-    parentDir.cdUp();
-    dataDir = QDir(parentDir.path() + Trel::DataSubdir);
-    infoDir = QDir(parentDir.path() + Trel::InfoSubdir);
+    const Folders::Found folders =
+        Folders::find(programDir.path(), QCoreApplication::applicationDirPath(),
+                      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    dataDir = QDir(folders.dataDir);
+    infoDir = QDir(folders.infoDir);
 
     // The settings give the QRZ client its server.
     networkManager = new QNetworkAccessManager(this);
     createQrzClient();
     readSettings();
+    // A system-wide install keeps the operator's data in the home folder and
+    // makes it on first start; a data directory chosen elsewhere is never made.
+    Folders::preparePerUser(folders, dataDir.path());
     setDatabaseDirectory(dataDir);
     if (startupAborted)
         return;
@@ -238,6 +245,9 @@ void Trelvin::closeEvent(QCloseEvent *event)
 
 void Trelvin::on_actionExit_triggered()
 {
+    if (exitDone)
+        return;
+    exitDone = true;
     aboutWindow->writeSettings(Trel::Group::About, aboutWindow->content, aboutWindow->isVisible());
     rosterWindow->writeSettings(Trel::Group::Roster, Trel::Normal, rosterWindow->isVisible());
     allLogWindow->writeSettings(Trel::Group::AllLog, Trel::Normal, allLogWindow->isVisible());

@@ -369,4 +369,7 @@ private:
     void showRejectedLookUp(const QString &notice);
 
     bool startupAborted = false;
+    // Set once the exit sequence has run: ending the event loop closes the
+    // window, which must not save into the closed databases again.
+    bool exitDone = false;
 };

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTimer>
 #include <QSqlQuery>
 #include <QStatusTipEvent>
 #include <QtTest>
@@ -138,6 +139,7 @@ private slots:
     void unreadableLockFile_data();
     void unreadableLockFile();
     void closeRunsExitSequence();
+    void fileExitRunsExitSequenceOnce();
     void statusTipsFilter();
     void clockShowsLocalTime();
 };
@@ -635,6 +637,22 @@ void TestStartup::closeRunsExitSequence()
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/Exist").toString(), QStringLiteral("Yes"));
     QCOMPARE(settings.value("Station/Exist").toString(), QStringLiteral("Yes"));
+}
+
+void TestStartup::fileExitRunsExitSequenceOnce()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    rt.addEmptyRoster();
+    Trelvin *w = rt.start();
+    w->show();
+    rt.prompter.clear();
+    // File > Exit ends the event loop, which closes the window once more.
+    QTimer::singleShot(0, w, &Trelvin::on_actionExit_triggered);
+    QCoreApplication::exec();
+    QCOMPARE(rt.prompter.titles(), QStringList());
+    QVERIFY2(!rt.readData("errorLog.txt").contains("Could not be Opened"), qPrintable(rt.readData("errorLog.txt")));
+    QCOMPARE(rt.readData("Roster-ARC.csv").count('\n'), 1);
 }
 
 void TestStartup::statusTipsFilter()
