@@ -135,7 +135,7 @@ void TestStorage::enter(const QString &call, const QString &name, const QString 
 // Each entry of the net list with everything the check-in keeps about it.
 QStringList TestStorage::net() const
 {
-    return column(w->memoryDb, "SELECT id || ' ' || call || ' ' || name || ' ' || comment || ' ' || status || ' ' "
+    return column(w->fileDb, "SELECT id || ' ' || call || ' ' || name || ' ' || comment || ' ' || status || ' ' "
                                "|| logId || ' ' || conId FROM net ORDER BY id");
 }
 
@@ -307,7 +307,7 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
     QCOMPARE(rt->prompter.calls.size(), 0);
     QCOMPARE(column(w->fileDb, "SELECT id || ' ' || comment || ' ' || relay FROM log WHERE call = 'W1AW'"),
              QStringList{logged.first() + " again K1RL"});
-    QCOMPARE(column(w->memoryDb, "SELECT logId || ' ' || (status & 32) || ' ' || time FROM net WHERE call = 'W1AW'"),
+    QCOMPARE(column(w->fileDb, "SELECT logId || ' ' || (status & 32) || ' ' || time FROM net WHERE call = 'W1AW'"),
              QStringList{logged.first() + " 32 " + at});
     QCOMPARE(status(), "W1AW was already checked in at " + at + "; no second check-in was logged.");
     QCOMPARE(w->ui->checks->text(), QString("1"));
@@ -319,16 +319,16 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
 
     // Within the new list the keys act as before: F8 withdraws the row taken over.
     enter("W1AW", "Hiram", "again");
-    w->entryId = column(w->memoryDb, "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
+    w->entryId = column(w->fileDb, "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
     w->on_logContactButton_clicked();
     QCOMPARE(column(w->fileDb, "SELECT id FROM log WHERE call = 'W1AW'"), QStringList());
     // Put into the list first and checked in after: the same rule.
     enter("K7ABC", "Alice");
     w->addContact(128);
-    w->entryId = column(w->memoryDb, "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
+    w->entryId = column(w->fileDb, "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
     w->on_logContactButton_clicked();
     QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log WHERE call = 'K7ABC'"), QStringList{"1"});
-    QCOMPARE(column(w->memoryDb, "SELECT logId FROM net WHERE call = 'K7ABC'"),
+    QCOMPARE(column(w->fileDb, "SELECT logId FROM net WHERE call = 'K7ABC'"),
              column(w->fileDb, "SELECT id FROM log WHERE call = 'K7ABC'"));
 }
 
