@@ -61,7 +61,7 @@ void Trelvin::setupDbMemory()
         writeError(QStringLiteral("Unable to establish a Memory database connection."));
         return;
     }
-    stored(storage.createMemoryTables(), QStringLiteral("Creating the net list and the club roster"));
+    stored(storage.createMemoryTables(), QStringLiteral("Creating the club roster and the search's tables"));
 
     QFile file(infoDir.path() + "/" + Trel::StateCentres);
     if (!file.open(QIODevice::ReadOnly)) {

@@ -19,7 +19,7 @@ namespace Direct {
 class ReadTransaction;
 }
 
-// Contacts.db and the in-memory database (tonight's net list, the club
+// Contacts.db (with tonight's net list) and the in-memory database (the club
 // roster, the search's candidates, the state centres), and every statement
 // the program runs on them. Methods take and give plain values; a failure
 // comes back as a value with the driver's text, and nothing here shows a
