@@ -20,6 +20,7 @@
 #include <QSet>
 #include <QSettings>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -590,9 +591,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
     // The rows a check-in stores, inserted bare, each statement on its own
     // or all in one transaction, as the check-in stores them.
     int serial = 0;
-    const auto inserts = [&](bool withContact, bool together = false) {
-        if (together)
-            w.fileDb.transaction();
+    const auto rows = [&](bool withContact) {
         const QString call = QStringLiteral("ZZ%1").arg(serial++);
         QSqlQuery log(w.fileDb);
         log.prepare(QStringLiteral("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
@@ -617,8 +616,19 @@ void benchCheckIn(Runtime &rt, const QString &size)
                                   QVariant(QStringLiteral("2026-12-07T19:00:00"))})
             net.addBindValue(v);
         net.exec();
-        if (together)
-            w.fileDb.commit();
+    };
+    const auto inserts = [&](bool withContact, bool together = false) {
+        if (!together) {
+            rows(withContact);
+            return;
+        }
+        // The statements are gone before the commit, as in the check-in.
+        w.fileDb.transaction();
+        rows(withContact);
+        if (!w.fileDb.commit()) {
+            std::fprintf(stderr, "commit failed: %s\n", qPrintable(w.fileDb.lastError().text()));
+            w.fileDb.rollback();
+        }
     };
     const Stats newBase = repeat([&] { inserts(true); }, 10, 201, budget, emptyNet);
     const Stats oneCommitBase = repeat([&] { inserts(true, true); }, 10, 201, budget, emptyNet);
