@@ -444,8 +444,18 @@ void TestDurability::nothingIsLostAtAnyKill()
         const quint32 runSeed = (rng() % 1000) * 1000 + quint32(kill);
         child.start(QStringLiteral(TRELVIN_NETCHILD), {rt->path(), QString::number(runSeed)});
         QVERIFY(child.waitForStarted());
-        // Sometimes while it starts, mostly somewhere in its stream of keys.
-        const int after = std::uniform_int_distribution<int>(0, 250)(rng);
+        // One kill in four at any moment of the start-up, the others at a
+        // random moment of the stream of keys, however slow the machine.
+        QByteArray seen;
+        if (rng() % 4 != 0) {
+            QElapsedTimer starting;
+            starting.start();
+            while (!seen.contains('\n') && starting.elapsed() < 20000 && child.state() == QProcess::Running) {
+                child.waitForReadyRead(50);
+                seen += child.readAllStandardOutput();
+            }
+        }
+        const int after = std::uniform_int_distribution<int>(0, 150)(rng);
         QElapsedTimer alive;
         alive.start();
         while (alive.elapsed() < after && child.state() == QProcess::Running)
@@ -461,7 +471,7 @@ void TestDurability::nothingIsLostAtAnyKill()
         if (lock.exists() && lock.size() == 0)
             QVERIFY(QFile::remove(lock.filePath()));
 
-        QStringList lines = QString::fromUtf8(child.readAllStandardOutput()).split('\n');
+        QStringList lines = QString::fromUtf8(seen + child.readAllStandardOutput()).split('\n');
         // What follows the last line end was cut by the kill: not a report.
         lines.removeLast();
         for (const QString &line : lines) {
@@ -533,7 +543,7 @@ void TestDurability::nothingIsLostAtAnyKill()
     }
     qInfo("%d kills, %d steps reported, %d starts reported, %lld ms", kills, steps, resumes, total.elapsed());
     // Most kills must have hit a running stream, not only start-ups.
-    QVERIFY(steps > kills);
+    QVERIFY2(resumes > kills / 2, qPrintable(QString::number(resumes)));
 }
 
 QTEST_MAIN(TestDurability)
