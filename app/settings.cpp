@@ -143,6 +143,8 @@ void Trelvin::on_actionSet_Data_Directory_triggered()
     dataDir.setPath(answer);
     if (!setDatabaseDirectory(dataDir))
         return;
+    // The net kept in the old directory's Contacts.db ends there.
+    closeNet();
     initWindows();
 }
 

@@ -167,6 +167,7 @@ void Trelvin::createKeyBindings()
 void Trelvin::initWindows()
 {
     setupDbFile();
+    offerResume();
 
     if (theme == QLatin1String(Trel::ThemeLight))
         switchPalette(lightPalette);
@@ -263,6 +264,7 @@ void Trelvin::on_actionExit_triggered()
     // Members added during the net must outlive the run.
     saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
 
+    closeNet();
     storage.close();
     // Everything is written: the next copy may start.
     dataLock.release();

@@ -220,6 +220,13 @@ public slots:
     // Net list, roles and check-in (checkin/netlist.cpp).
     void addContact(int type);
     void displayNet(int activeID);
+    // At start-up: the Resume Net question when the last run left its net
+    // list behind (checkin/resume.cpp).
+    void offerResume();
+    // Empties the kept net list at the end of a net (exit, another data directory).
+    void closeNet();
+    // Moves the list's mark to entry `id` and stores it with the net.
+    void markEntry(int id);
     QString stationType(QString call);
     void on_relayButton_clicked();
     void on_trafficButton_clicked();
@@ -281,6 +288,8 @@ public slots:
     void loadMember(QString fileName);
     void loadRoster(QString fileName);
     void saveRoster(QString fileName);
+    // The club's own roster file, as the exit sequence writes it.
+    void saveClubRoster();
     void on_actionLoadRoster_triggered();
     void on_actionSaveRoster_triggered();
 
@@ -325,20 +334,16 @@ public:
     // Storage failures and notes (data/database.cpp); the log lines name the
     // operation and the driver's text. Status-bar notes last this long.
     static constexpr int StatusMessageMs = 15000;
-    // The one answer to a change that Storage could not store: the box once
-    // ("Net List Update Failed" when the net list refused it, naming `call`;
-    // else "Database Write Failed" naming `operation`) and the log line with
-    // the driver's text. Returns whether the change was stored.
-    bool stored(const Storage::Result &result, const QString &operation, const QString &call = QString());
+    // The one answer to a change that Storage could not store: the "Database
+    // Write Failed" box once, naming `operation`, and the log line with the
+    // driver's text. Returns whether the change was stored.
+    bool stored(const Storage::Result &result, const QString &operation);
     // A read of Contacts.db that failed: status bar and error log, so that
     // nothing is taken for "not found".
     void reportReadFailure(const QString &operation, const Storage::Result &failure);
     // The "Database Write Failed" box and its log line; an empty `reason`
     // when the cause was logged already.
     void reportWriteFailure(const QString &operation, const QString &reason);
-    // The in-memory net list refused a change; `stored` when Contacts.db had
-    // already taken it.
-    void reportNetWriteFailure(const QString &call, const QString &reason, bool stored);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

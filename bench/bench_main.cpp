@@ -20,6 +20,7 @@
 #include <QSet>
 #include <QSettings>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -530,7 +531,7 @@ void benchDisplay(Runtime &rt, const QString &size)
             latest.addBindValue(last);
             latest.exec();
             latest.next();
-            QSqlQuery net(w.memoryDb);
+            QSqlQuery net(w.fileDb);
             net.prepare(QStringLiteral("SELECT * FROM net WHERE call = ?"));
             net.addBindValue(call);
             net.exec();
@@ -547,7 +548,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
 {
     Trelvin &w = *rt.window;
     std::mt19937 rng(99);
-    const auto emptyNet = [&w] { QSqlQuery(w.memoryDb).exec(QStringLiteral("DELETE FROM net")); };
+    const auto emptyNet = [&w] { QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net")); };
     emptyNet();
 
     // A station never heard before, typed into the entry.
@@ -587,9 +588,10 @@ void benchCheckIn(Runtime &rt, const QString &size)
                                     });
     emptyNet();
 
-    // The rows a check-in stores, inserted bare, each statement on its own.
+    // The rows a check-in stores, inserted bare, each statement on its own
+    // or all in one transaction, as the check-in stores them.
     int serial = 0;
-    const auto inserts = [&](bool withContact) {
+    const auto rows = [&](bool withContact) {
         const QString call = QStringLiteral("ZZ%1").arg(serial++);
         QSqlQuery log(w.fileDb);
         log.prepare(QStringLiteral("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
@@ -605,20 +607,36 @@ void benchCheckIn(Runtime &rt, const QString &size)
             contact.addBindValue(QStringLiteral("WA"));
             contact.exec();
         }
-        QSqlQuery net(w.memoryDb);
+        QSqlQuery net(w.fileDb);
         net.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, status, "
-                                   "relay) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                                   "relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant &v : {QVariant(QStringLiteral("19:00")), QVariant(call), QVariant(QStringLiteral("Pat")),
                                   QVariant(QStringLiteral("Tacoma")), QVariant(QStringLiteral("WA")), QVariant(QString()),
-                                  QVariant(1), QVariant(1), QVariant(32), QVariant(QString())})
+                                  QVariant(1), QVariant(1), QVariant(32), QVariant(QString()),
+                                  QVariant(QStringLiteral("2026-12-07T19:00:00"))})
             net.addBindValue(v);
         net.exec();
     };
+    const auto inserts = [&](bool withContact, bool together = false) {
+        if (!together) {
+            rows(withContact);
+            return;
+        }
+        // The statements are gone before the commit, as in the check-in.
+        w.fileDb.transaction();
+        rows(withContact);
+        if (!w.fileDb.commit()) {
+            std::fprintf(stderr, "commit failed: %s\n", qPrintable(w.fileDb.lastError().text()));
+            w.fileDb.rollback();
+        }
+    };
     const Stats newBase = repeat([&] { inserts(true); }, 10, 201, budget, emptyNet);
+    const Stats oneCommitBase = repeat([&] { inserts(true, true); }, 10, 201, budget, emptyNet);
     const Stats knownBase = repeat([&] { inserts(false); }, 10, 201, budget, emptyNet);
     QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM log WHERE call = ''"));
     QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
     record(QStringLiteral("check-in addContact(608) new station"), size, newValue, &newBase);
+    record(QStringLiteral("check-in new station vs its rows in one transaction"), size, newValue, &oneCommitBase);
     record(QStringLiteral("check-in addContact(608) known station"), size, knownValue, &knownBase);
 }
 
@@ -626,11 +644,11 @@ void benchNet(Runtime &rt)
 {
     Trelvin &w = *rt.window;
     for (int stations : {100, 300}) {
-        QSqlQuery(w.memoryDb).exec(QStringLiteral("DELETE FROM net"));
-        w.memoryDb.transaction();
-        QSqlQuery insert(w.memoryDb);
+        QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net"));
+        w.fileDb.transaction();
+        QSqlQuery insert(w.fileDb);
         insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
-                                      "status, relay) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                                      "status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (int i = 0; i < stations; ++i) {
             const Place &place = Places[i % int(std::size(Places))];
             insert.addBindValue(QStringLiteral("19:%1").arg(i % 60, 2, 10, QLatin1Char('0')));
@@ -644,9 +662,10 @@ void benchNet(Runtime &rt)
             // Checked in, with the roles spread over the list.
             insert.addBindValue(i == 0 ? 48 : 32 | (i % 4 == 1 ? 1 << (i % 4) : 0));
             insert.addBindValue(i % 9 == 0 ? QStringLiteral("W7NCS") : QString());
+            insert.addBindValue(QStringLiteral("2026-12-07T19:00:00"));
             insert.exec();
         }
-        w.memoryDb.commit();
+        w.fileDb.commit();
         const int active = stations / 2;
         const Stats value = repeat([&] { w.displayNet(active); }, 10, 201, budget);
         const QString html = w.ui->checkins->toHtml();
@@ -656,7 +675,7 @@ void benchNet(Runtime &rt)
         const Stats base = repeat([&] { other.setHtml(html); }, 10, 201, budget);
         record(QStringLiteral("displayNet"), QString::number(stations) + " stations", value, &base);
     }
-    QSqlQuery(w.memoryDb).exec(QStringLiteral("DELETE FROM net"));
+    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net"));
 }
 
 void benchReports(Runtime &rt, const QString &size)

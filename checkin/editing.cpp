@@ -77,7 +77,7 @@ void Trelvin::delNet()
     if (const std::optional<NetEntry> entry = storage.netEntryByCall(call)) {
         if (confirmed(QStringLiteral("Deleting Contact from Net Log"),
                       "Are you sure you want to delete '" + call + "' from the Net Log?")
-            && stored(storage.removeFromNet(*entry), "Removal of the check-in of " + call + " from the log", call)) {
+            && stored(storage.removeFromNet(*entry), "Removal of the check-in of " + call + " from the log")) {
             // The entry must not keep pointing at a row that is gone.
             if (entryId == entry->id)
                 entryId = 0;

@@ -11,6 +11,7 @@ void Trelvin::enableMemberStatus()
     if (!storage.isMember(call) && stored(storage.addMember(call), "Adding " + call + " to the club roster")) {
         ui->member->setPalette(goodPalette);
         ui->member->setText(QStringLiteral("YES"));
+        saveClubRoster();
     }
     if (rosterWindow->isVisible())
         showRoster();
@@ -24,9 +25,17 @@ void Trelvin::disableMemberStatus()
     if (storage.isMember(call) && stored(storage.removeMember(call), "Removing " + call + " from the club roster")) {
         ui->member->setPalette(alertPalette);
         ui->member->setText(QStringLiteral("NO"));
+        saveClubRoster();
     }
     if (rosterWindow->isVisible())
         showRoster();
+}
+
+void Trelvin::saveClubRoster()
+{
+    // Written at once (and whole, through a new file renamed into place), so
+    // that a crash does not lose a member added or removed during the net.
+    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
 }
 
 void Trelvin::on_club_returnPressed()

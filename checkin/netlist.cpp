@@ -90,7 +90,7 @@ void Trelvin::addContact(int type)
         operation = "Update of the check-in of " + call;
         break;
     }
-    const bool done = stored(outcome.result, operation, call);
+    const bool done = stored(outcome.result, operation);
     if (done) {
         entryId = outcome.entryId;
         noteNetKey(type, call);

@@ -105,7 +105,7 @@ void step(Trelvin &w, Storage::Seek seek)
         if (entryModified(w.ui))
             w.addContact(NetRules::StoreOnly);
         if (const std::optional<int> id = w.storage.netId(seek, w.activeID))
-            w.activeID = *id;
+            w.markEntry(*id);
         // Also without a row, so that the first or last entry is shown again.
         w.selectContact(w.activeID);
     }

@@ -24,8 +24,18 @@ void Trelvin::setupDbFile()
     const Storage::Opening opening = storage.openContacts(path);
     if (!opening.warning.isEmpty())
         writeError(opening.warning);
-    if (opening.ok())
+    if (opening.ok()) {
+        if (!opening.netProblem.isEmpty()) {
+            prompter->message(Prompter::Warning, QStringLiteral("Net List Not Kept"),
+                              "The net list tables in '" + path
+                                  + "' come from a newer version of the program or are damaged:\n"
+                                  + opening.netProblem
+                                  + "\n\nThey are left as they are, and no interrupted net can be resumed. "
+                                    "Tonight's net list is kept for this run only.");
+            writeError("Net list tables of '" + path + "' cannot be used: " + opening.netProblem);
+        }
         return;
+    }
 
     QString text = QStringLiteral("Unable to establish a File database connection.\n"
                                   "This program needs SQLite support.");
@@ -51,7 +61,7 @@ void Trelvin::setupDbMemory()
         writeError(QStringLiteral("Unable to establish a Memory database connection."));
         return;
     }
-    stored(storage.createMemoryTables(), QStringLiteral("Creating the net list and the club roster"));
+    stored(storage.createMemoryTables(), QStringLiteral("Creating the club roster and the search's tables"));
 
     QFile file(infoDir.path() + "/" + Trel::StateCentres);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -78,7 +88,7 @@ void Trelvin::processLine(QFile &file, QList<QString> &list)
     list = splitCsvLine(QString::fromUtf8(file.readLine()));
 }
 
-bool Trelvin::stored(const Storage::Result &result, const QString &operation, const QString &call)
+bool Trelvin::stored(const Storage::Result &result, const QString &operation)
 {
     switch (result.failure) {
     case Storage::Result::None:
@@ -90,9 +100,6 @@ bool Trelvin::stored(const Storage::Result &result, const QString &operation, co
         break;
     case Storage::Result::WriteFailed:
         reportWriteFailure(operation, result.error);
-        break;
-    case Storage::Result::NetListFailed:
-        reportNetWriteFailure(call, result.error, result.fileStored);
         break;
     }
     return false;
@@ -112,14 +119,4 @@ void Trelvin::reportReadFailure(const QString &operation, const Storage::Result 
     statusBar()->showMessage(operation + ": the contacts database could not be read (" + failure.shortError + ").",
                              StatusMessageMs);
     writeError("Database read failed (" + operation + "): " + failure.error);
-}
-
-void Trelvin::reportNetWriteFailure(const QString &call, const QString &reason, bool stored)
-{
-    Prompter::instance()->message(
-        Prompter::Critical, QStringLiteral("Net List Update Failed"),
-        "The net list could not take the change of " + call + ".\n\n"
-            + (stored ? QStringLiteral("The contacts database has stored it; the net list does not show it.")
-                      : QStringLiteral("Nothing of it was stored.")));
-    writeError("Net list write failed (" + call + (stored ? ", stored in Contacts.db" : "") + "): " + reason);
 }

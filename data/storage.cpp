@@ -59,6 +59,40 @@ inline constexpr TableColumns StoredColumns[] = {
     {"station", "call passwd state lat lon grid utc dst"},
 };
 
+// Tonight's net list lives in Contacts.db, so that a crash or a power cut
+// loses none of it: its entries in the order they joined, and the entry the
+// list marks. `made` is when the entry joined, date and time.
+inline constexpr char NetColumns[] =
+    "(id INTEGER PRIMARY KEY NOT NULL, time TEXT, call TEXT, name TEXT, city TEXT, state TEXT, comment TEXT, "
+    "conId INT, logId INT, status INT, relay TEXT, made TEXT)";
+inline constexpr char NetMarkColumns[] = "(id INTEGER PRIMARY KEY NOT NULL, active INT)";
+// The net tables exactly as this program makes them: a table with other
+// columns or types comes from a newer program or a damaged file, and is
+// neither read nor written.
+struct TypedColumns {
+    const char *table;
+    QList<QPair<const char *, const char *>> columns;
+    // Columns whose every value must be an integer.
+    const char *integers;
+};
+inline const TypedColumns NetTables[] = {
+    {"net",
+     {{"id", "INTEGER"},
+      {"time", "TEXT"},
+      {"call", "TEXT"},
+      {"name", "TEXT"},
+      {"city", "TEXT"},
+      {"state", "TEXT"},
+      {"comment", "TEXT"},
+      {"conId", "INT"},
+      {"logId", "INT"},
+      {"status", "INT"},
+      {"relay", "TEXT"},
+      {"made", "TEXT"}},
+     "id conId logId status"},
+    {"netmark", {{"id", "INTEGER"}, {"active", "INT"}}, "id active"},
+};
+
 // How long a statement waits for another program's lock on Contacts.db
 // before it fails: a write may wait a little, a keystroke never seconds.
 inline constexpr int BusyTimeoutMs = 250;
@@ -66,9 +100,6 @@ inline constexpr int BusyTimeoutMs = 250;
 // holds before SQLite copies it into the database.
 inline constexpr int WalSizeLimit = 8 * 1024 * 1024;
 
-inline constexpr char CreateNet[] =
-    "CREATE TABLE net (id INTEGER PRIMARY KEY NOT NULL, time TEXT, call TEXT, name TEXT, city TEXT, "
-    "state TEXT, comment TEXT, conId INT, logId INT, status INT, relay TEXT)";
 inline constexpr char CreateMbr[] = "CREATE TABLE mbr (id INTEGER PRIMARY KEY NOT NULL, call TEXT)";
 inline constexpr char CreateCandidate[] = "CREATE TABLE candidate (id INTEGER PRIMARY KEY NOT NULL, call TEXT)";
 inline constexpr char CreateLatlon[] = "CREATE TABLE latlon (id INTEGER PRIMARY KEY NOT NULL, st TEXT, lat REAL, lon REAL)";
@@ -186,6 +217,66 @@ QString missingColumns(const QSqlDatabase &db, QStringList &missing)
                                .arg(QLatin1String(expected.table), lacking.join(QStringLiteral(", "))));
     }
     return QString();
+}
+
+// Why the net tables of a file cannot be used, or nothing when they are as
+// this program makes them or not there yet.
+QString netTableProblem(const QSqlDatabase &db)
+{
+    QStringList problems;
+    for (const Schema::TypedColumns &expected : Schema::NetTables) {
+        const QString table = QLatin1String(expected.table);
+        QSqlQuery info(db);
+        if (!info.exec(QStringLiteral("PRAGMA main.table_info(%1)").arg(table)))
+            return info.lastError().text();
+        QList<QPair<QString, QString>> present;
+        while (info.next())
+            present.append({info.value(1).toString(), info.value(2).toString().toUpper()});
+        if (present.isEmpty())
+            continue;
+        QStringList lacking, wrongType, unknown;
+        for (const auto &column : expected.columns) {
+            const QString name = QLatin1String(column.first);
+            const auto found = std::find_if(present.cbegin(), present.cend(), [&](const auto &p) {
+                return p.first.compare(name, Qt::CaseInsensitive) == 0;
+            });
+            if (found == present.cend())
+                lacking.append(name);
+            else if (found->second != QLatin1String(column.second))
+                wrongType.append(QStringLiteral("%1 is %2, not %3")
+                                     .arg(name, found->second.isEmpty() ? QStringLiteral("untyped") : found->second,
+                                          QLatin1String(column.second)));
+        }
+        for (const auto &column : present) {
+            const bool known = std::any_of(expected.columns.cbegin(), expected.columns.cend(), [&](const auto &c) {
+                return column.first.compare(QLatin1String(c.first), Qt::CaseInsensitive) == 0;
+            });
+            if (!known)
+                unknown.append(column.first);
+        }
+        if (!lacking.isEmpty())
+            problems.append(QStringLiteral("Table '%1' lacks the columns: %2.").arg(table, lacking.join(", ")));
+        if (!wrongType.isEmpty())
+            problems.append(QStringLiteral("Table '%1' has other column types: %2.").arg(table, wrongType.join(", ")));
+        if (!unknown.isEmpty())
+            problems.append(
+                QStringLiteral("Table '%1' has columns this program does not know: %2.").arg(table, unknown.join(", ")));
+        if (!lacking.isEmpty() || !wrongType.isEmpty())
+            continue;
+        // Declared right yet holding values of another kind: written by
+        // something else, and not to be trusted either.
+        QStringList checks;
+        for (const QString &column : QString::fromLatin1(expected.integers).split(QLatin1Char(' ')))
+            checks.append(QStringLiteral("typeof(%1) NOT IN ('integer', 'null')").arg(column));
+        QSqlQuery values(db);
+        if (!values.exec(QStringLiteral("SELECT COUNT(*) FROM main.%1 WHERE %2").arg(table, checks.join(" OR "))))
+            return values.lastError().text();
+        if (values.next() && values.value(0).toLongLong() > 0)
+            problems.append(QStringLiteral("Table '%1' holds %2 rows with text where numbers belong.")
+                                .arg(table)
+                                .arg(values.value(0).toLongLong()));
+    }
+    return problems.join(QLatin1Char(' '));
 }
 
 // Journal and sync of Contacts.db. `warning` says why the file could not be
@@ -325,6 +416,7 @@ Storage::~Storage() = default;
 Storage::Opening Storage::openContacts(const QString &path)
 {
     Opening opening;
+    netDurable = false;
     // Setting a new name on an open connection only takes effect after a reopen.
     if (fileDb.isOpen())
         fileDb.close();
@@ -342,6 +434,10 @@ Storage::Opening Storage::openContacts(const QString &path)
         // Checked before anything is written: a file made elsewhere must stay
         // as it was when it cannot serve.
         opening.failure = missingColumns(fileDb, opening.missing);
+        if (opening.ok()) {
+            opening.netProblem = netTableProblem(fileDb);
+            netDurable = opening.netProblem.isEmpty();
+        }
         if (opening.ok())
             opening.failure = prepareContactsFile(fileDb, opening.warning);
         // The look-ups by call run on every station shown and every check-in;
@@ -349,15 +445,33 @@ Storage::Opening Storage::openContacts(const QString &path)
         // transaction: one sync instead of one per statement.
         if (opening.ok() && !fileDb.transaction())
             opening.failure = fileDb.lastError().text();
+        QStringList statements;
         for (const char *statement : {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation,
-                                      Schema::IndexContactCall, Schema::IndexLogCall, Schema::IndexLogDate}) {
+                                      Schema::IndexContactCall, Schema::IndexLogCall, Schema::IndexLogDate})
+            statements.append(QString::fromLatin1(statement));
+        if (netDurable) {
+            statements.append(QLatin1String("CREATE TABLE IF NOT EXISTS net ") + QLatin1String(Schema::NetColumns));
+            statements.append(QLatin1String("CREATE TABLE IF NOT EXISTS netmark ")
+                              + QLatin1String(Schema::NetMarkColumns));
+        }
+        for (const QString &statement : statements) {
             if (!opening.ok())
                 break;
-            if (!query.exec(QString::fromLatin1(statement)))
+            if (!query.exec(statement))
                 opening.failure = query.lastError().text();
         }
         if (opening.ok() && !fileDb.commit())
             opening.failure = fileDb.lastError().text();
+        // A net table this program cannot use stays as it is; tonight's net
+        // is kept beside it for this run only, and the names resolve to it
+        // first.
+        if (opening.ok() && !netDurable) {
+            for (const char *columns : {Schema::NetColumns, Schema::NetMarkColumns}) {
+                const QString name = columns == Schema::NetColumns ? QStringLiteral("net") : QStringLiteral("netmark");
+                if (opening.ok() && !query.exec("CREATE TEMP TABLE " + name + " " + QLatin1String(columns)))
+                    opening.failure = query.lastError().text();
+            }
+        }
         // Start-up waited as long as Qt's default for a lock; from here on a
         // statement fails fast instead of freezing the window.
         if (opening.ok() && !query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(Schema::BusyTimeoutMs)))
@@ -389,8 +503,7 @@ Result Storage::createMemoryTables()
 {
     Result result;
     QSqlQuery query(memoryDb);
-    for (const char *statement :
-         {Schema::CreateNet, Schema::CreateMbr, Schema::CreateCandidate, Schema::CreateLatlon}) {
+    for (const char *statement : {Schema::CreateMbr, Schema::CreateCandidate, Schema::CreateLatlon}) {
         if (!query.exec(QString::fromLatin1(statement)) && result.ok())
             result = Result::failed(Result::WriteFailed, query.lastError());
     }
@@ -793,7 +906,7 @@ Result Storage::eachMemberLine(const std::function<void(const ContactLine &)> &l
 QList<Storage::ListedEntry> Storage::listedEntries() const
 {
     QList<ListedEntry> entries;
-    QSqlQuery query(memoryDb);
+    QSqlQuery query(fileDb);
     query.setForwardOnly(true);
     if (query.exec(QStringLiteral("SELECT id, status, call, name, relay FROM net ORDER BY id"))) {
         while (query.next())
@@ -805,7 +918,7 @@ QList<Storage::ListedEntry> Storage::listedEntries() const
 
 std::optional<NetEntry> Storage::netEntryByCall(const QString &call) const
 {
-    QSqlQuery query(memoryDb);
+    QSqlQuery query(fileDb);
     query.prepare(QStringLiteral("SELECT id, time, call, name, city, state, comment, conId, logId, status, relay "
                                  "FROM net WHERE call = ?"));
     query.addBindValue(call);
@@ -816,7 +929,7 @@ std::optional<NetEntry> Storage::netEntryByCall(const QString &call) const
 
 std::optional<QString> Storage::netCall(int id) const
 {
-    QSqlQuery query(memoryDb);
+    QSqlQuery query(fileDb);
     query.prepare(QStringLiteral("SELECT call FROM net WHERE id=?"));
     query.addBindValue(id);
     if (!query.exec() || !query.next())
@@ -826,7 +939,7 @@ std::optional<QString> Storage::netCall(int id) const
 
 std::optional<int> Storage::netId(Seek seek, int from) const
 {
-    QSqlQuery query(memoryDb);
+    QSqlQuery query(fileDb);
     switch (seek) {
     case Seek::First:
         query.prepare(QStringLiteral("SELECT id FROM net ORDER BY id LIMIT 1"));
@@ -850,7 +963,7 @@ std::optional<int> Storage::netId(Seek seek, int from) const
 
 std::optional<int> Storage::netStatus(const QString &call) const
 {
-    QSqlQuery query(memoryDb);
+    QSqlQuery query(fileDb);
     query.prepare(QStringLiteral("SELECT status FROM net WHERE call = ?"));
     query.addBindValue(call);
     if (!query.exec() || !query.next())
@@ -880,10 +993,9 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
     const auto write = [&](QSqlQuery &query, Step step) {
         return query.exec() || fail(Result::WriteFailed, query.lastError(), step);
     };
-    // The net list is in memory; its writes are checked like the file's, so
-    // that it never shows what the file did not take, or the reverse.
+    // The list's own rows go with the check-in's, in the same transaction.
     const auto writeNet = [&](QSqlQuery &query) {
-        return query.exec() || fail(Result::NetListFailed, query.lastError(), Step::Entry);
+        return query.exec() || fail(Result::WriteFailed, query.lastError(), Step::Entry);
     };
     // The log's letter is that of the call's entry as it stands in the list.
     const auto letter = [&] { return NetRules::logLetter(netStatus(call).value_or(0)); };
@@ -899,7 +1011,7 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
         earlier.addBindValue(change.now.addSecs(-NetRules::SameNetSeconds).toString(QStringLiteral("yyMMdd")));
         if (!earlier.exec())
             return readFailed(earlier);
-        QSqlQuery linked(memoryDb);
+        QSqlQuery linked(fileDb);
         linked.prepare(QStringLiteral("SELECT id FROM net WHERE logId = ?"));
         while (earlier.next()) {
             if (!loggedWithin(text(earlier, 1), text(earlier, 2), change.now, NetRules::SameNetSeconds))
@@ -955,7 +1067,7 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
 
         out.logId = 0;
         out.contactId = 0;
-        QSqlQuery net(memoryDb);
+        QSqlQuery net(fileDb);
         if (out.entryId != 0) {
             net.prepare(QStringLiteral("SELECT logId, conId FROM net WHERE id = ?"));
             net.addBindValue(out.entryId);
@@ -999,9 +1111,9 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
                 out.contactId = insert.lastInsertId().toInt();
             }
 
-            QSqlQuery insert(memoryDb);
+            QSqlQuery insert(fileDb);
             insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
-                                          "status, relay) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                                          "status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
             insert.addBindValue(out.adoptedAt.isEmpty() ? time.left(5) : out.adoptedAt);
             insert.addBindValue(call);
             insert.addBindValue(change.name);
@@ -1012,6 +1124,7 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
             insert.addBindValue(out.logId);
             insert.addBindValue(NetRules::initialStatus(change.key));
             insert.addBindValue(change.relay);
+            insert.addBindValue(change.now.toString(Qt::ISODate));
             if (!writeNet(insert))
                 return false;
             out.entryId = insert.lastInsertId().toInt();
@@ -1045,7 +1158,7 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
                 withdrawn = true;
             }
             // Set before the log is written: the log's letter is read from it.
-            QSqlQuery update(memoryDb);
+            QSqlQuery update(fileDb);
             update.prepare(QStringLiteral("UPDATE net SET status = ? WHERE id = ?"));
             update.addBindValue(next.status);
             update.addBindValue(out.entryId);
@@ -1069,7 +1182,7 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
             }
         }
 
-        QSqlQuery update(memoryDb);
+        QSqlQuery update(fileDb);
         update.prepare(QStringLiteral("UPDATE net SET call = ?, name = ?, relay = ?, city = ?, state = ?, "
                                       "comment = ?, logId = ? WHERE id = ?"));
         for (const QString &value : {call, change.name, change.relay, change.city, change.state, change.comment})
@@ -1088,17 +1201,14 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
         return write(rename, Step::NameChange);
     };
 
-    inBoth(true, out.result, store);
+    inFile(out.result, store);
     return out;
 }
 
 Result Storage::removeFromNet(const NetEntry &entry)
 {
     Result result;
-    // Without a log row Contacts.db has no part in it, and need not even be open.
-    inBoth(entry.logId != 0, result, [&]() -> bool {
-        // Tonight's log row goes first: if it cannot be deleted the station
-        // stays in the list, which then still matches the log.
+    inFile(result, [&]() -> bool {
         if (entry.logId != 0) {
             QSqlQuery log(fileDb);
             log.prepare(QString::fromLatin1(Sql::DeleteLogRow));
@@ -1108,11 +1218,11 @@ Result Storage::removeFromNet(const NetEntry &entry)
                 return false;
             }
         }
-        QSqlQuery net(memoryDb);
+        QSqlQuery net(fileDb);
         net.prepare(QStringLiteral("DELETE FROM net WHERE id = ?"));
         net.addBindValue(entry.id);
         if (!net.exec()) {
-            result = Result::failed(Result::NetListFailed, net.lastError());
+            result = Result::failed(Result::WriteFailed, net.lastError());
             return false;
         }
         return true;
@@ -1120,36 +1230,70 @@ Result Storage::removeFromNet(const NetEntry &entry)
     return result;
 }
 
-void Storage::inBoth(bool withFile, Result &result, const std::function<bool()> &change)
+std::optional<Storage::InterruptedNet> Storage::interruptedNet(Result *failure) const
 {
-    if (withFile && !fileDb.transaction()) {
+    if (!netDurable || !fileDb.isOpen())
+        return std::nullopt;
+    QSqlQuery query(fileDb);
+    if (!query.exec(QStringLiteral("SELECT COUNT(*), (SELECT made FROM net ORDER BY id LIMIT 1) FROM net"))
+        || !query.next()) {
+        if (failure)
+            *failure = Result::failed(Result::ReadFailed, query.lastError());
+        return std::nullopt;
+    }
+    if (query.value(0).toInt() == 0)
+        return std::nullopt;
+    return InterruptedNet{query.value(0).toInt(), QDateTime::fromString(text(query, 1), Qt::ISODate)};
+}
+
+Result Storage::clearNet()
+{
+    Result result;
+    inFile(result, [&]() -> bool {
+        for (const char *sql : {"DELETE FROM net", "DELETE FROM netmark"}) {
+            QSqlQuery clear(fileDb);
+            if (!clear.exec(QString::fromLatin1(sql))) {
+                result = Result::failed(Result::WriteFailed, clear.lastError());
+                return false;
+            }
+        }
+        return true;
+    });
+    return result;
+}
+
+std::optional<int> Storage::netMark() const
+{
+    QSqlQuery query(fileDb);
+    if (!query.exec(QStringLiteral("SELECT active FROM netmark WHERE id = 1")) || !query.next())
+        return std::nullopt;
+    return query.value(0).toInt();
+}
+
+Result Storage::setNetMark(int active)
+{
+    QSqlQuery mark(fileDb);
+    mark.prepare(QStringLiteral("INSERT OR REPLACE INTO netmark (id, active) VALUES (1, ?)"));
+    mark.addBindValue(active);
+    if (!mark.exec())
+        return Result::failed(Result::WriteFailed, mark.lastError());
+    return Result();
+}
+
+void Storage::inFile(Result &result, const std::function<bool()> &change)
+{
+    if (!fileDb.transaction()) {
         result = Result::failed(Result::WriteFailed, fileDb.lastError());
         return;
     }
-    if (!memoryDb.transaction()) {
-        result = Result::failed(Result::NetListFailed, memoryDb.lastError());
-        if (withFile)
-            fileDb.rollback();
-        return;
-    }
+    // `change` has said what failed.
     if (!change()) {
-        // `change` has said what failed.
-        if (withFile)
-            fileDb.rollback();
-        memoryDb.rollback();
+        fileDb.rollback();
         return;
     }
-    if (withFile && !fileDb.commit()) {
+    if (!fileDb.commit()) {
         result = Result::failed(Result::WriteFailed, fileDb.lastError());
         fileDb.rollback();
-        memoryDb.rollback();
-        return;
-    }
-    if (!memoryDb.commit()) {
-        // The file holds the change; the list goes back to what it showed.
-        result = Result::failed(Result::NetListFailed, memoryDb.lastError());
-        result.fileStored = withFile;
-        memoryDb.rollback();
     }
 }
 

@@ -19,7 +19,7 @@ namespace Direct {
 class ReadTransaction;
 }
 
-// Contacts.db and the in-memory database (tonight's net list, the club
+// Contacts.db (with tonight's net list) and the in-memory database (the club
 // roster, the search's candidates, the state centres), and every statement
 // the program runs on them. Methods take and give plain values; a failure
 // comes back as a value with the driver's text, and nothing here shows a
@@ -28,11 +28,11 @@ class Storage {
 public:
     // How a change or a read ended.
     struct Result {
-        enum Failure { None, ReadFailed, WriteFailed, NetListFailed };
+        enum Failure { None, ReadFailed, WriteFailed };
         Failure failure = None;
         QString error;      // the driver's whole text
         QString shortError; // SQLite's own words where it gave some, else `error`
-        // NetListFailed: Contacts.db had already taken the change.
+        // Contacts.db had taken the change, the in-memory roster not.
         bool fileStored = false;
 
         bool ok() const { return failure == None; }
@@ -68,6 +68,9 @@ public:
         QString failure;
         QStringList missing;
         QString warning;
+        // Why the file's net tables cannot be used; the net is then kept for
+        // this run only, and the file's tables stay untouched.
+        QString netProblem;
         bool ok() const { return failure.isEmpty() && missing.isEmpty(); }
     };
     // (Re)opens Contacts.db at `path`, creates what it lacks and attaches it
@@ -209,13 +212,28 @@ public:
         bool netDuplicate = false;
         bool contactDuplicate = false;
     };
-    // Stores the key's change in both databases, each as one transaction: a
-    // failure part-way leaves both as they were.
+    // Stores the key's change, the net list's part with the log's and the
+    // contact's, as one transaction: a failure part-way leaves all as it was.
     EntryOutcome storeEntry(const EntryChange &change);
     // Takes the entry out of the net with tonight's log row, all or nothing.
     Result removeFromNet(const NetEntry &entry);
     // The status of the first entry with this call.
     std::optional<int> netStatus(const QString &call) const;
+
+    // The net list is kept in Contacts.db, unless its tables there could not
+    // be used (see Opening::netProblem).
+    bool netKept() const { return netDurable; }
+    // A net list left in the file by a run that ended without emptying it.
+    struct InterruptedNet {
+        int stations = 0;
+        QDateTime firstEntry;
+    };
+    std::optional<InterruptedNet> interruptedNet(Result *failure = nullptr) const;
+    // Empties the net list and its mark, as at the end of a net.
+    Result clearNet();
+    // The entry the list marks, as last stored.
+    std::optional<int> netMark() const;
+    Result setNetMark(int active);
 
     // ---- The log.
 
@@ -281,13 +299,12 @@ public:
                                      Result *failure = nullptr) const;
 
 private:
-    // Runs `change` as one transaction on the in-memory database and, when
-    // `withFile`, one on Contacts.db: after a failure neither keeps any of
-    // it, or the file alone when only the list's commit failed. `change`
-    // fills `result` when it fails.
-    void inBoth(bool withFile, Result &result, const std::function<bool()> &change);
+    // Runs `change` as one transaction on Contacts.db: after a failure none
+    // of it is kept. `change` fills `result` when it fails.
+    void inFile(Result &result, const std::function<bool()> &change);
 
     QSqlDatabase memoryDb;
     QSqlDatabase fileDb;
     bool attached = false;
+    bool netDurable = false;
 };

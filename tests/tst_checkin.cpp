@@ -136,7 +136,7 @@ void TestCheckin::select(const QString &call)
 
 Row TestCheckin::netRow(const QString &call)
 {
-    QSqlQuery query(w->memoryDb);
+    QSqlQuery query(w->fileDb);
     query.prepare("SELECT * FROM net WHERE call = ?");
     query.addBindValue(call);
     Row row;
@@ -406,10 +406,10 @@ void TestCheckin::callChangeRefusedWhenTaken()
     w->addContact(128);
     {
         // N0XYZ stays known but leaves the net.
-        QSqlQuery remove(w->memoryDb);
+        QSqlQuery remove(w->fileDb);
         QVERIFY(remove.exec("DELETE FROM net WHERE call = 'N0XYZ'"));
     }
-    const QList<Row> netBefore = rows(w->memoryDb, "SELECT * FROM net");
+    const QList<Row> netBefore = rows(w->fileDb, "SELECT * FROM net");
     const QList<Row> logBefore = rows(w->fileDb, "SELECT * FROM log");
     rt->prompter.clear();
 
@@ -429,7 +429,7 @@ void TestCheckin::callChangeRefusedWhenTaken()
     const QString errors = rt->readData("errorLog.txt");
     QVERIFY(errors.contains(" Attempt to change Net Check-In Callsign to 'W1AW'.\n"));
     QVERIFY(errors.contains(" Attempt to change Contact Callsign to 'W1AW'.\n"));
-    QCOMPARE(rows(w->memoryDb, "SELECT * FROM net"), netBefore);
+    QCOMPARE(rows(w->fileDb, "SELECT * FROM net"), netBefore);
     QCOMPARE(rows(w->fileDb, "SELECT * FROM log"), logBefore);
     // The typed name reached the contact of the typed call before the refusal.
     QCOMPARE(rows(w->fileDb, "SELECT name FROM contact WHERE call = 'W1AW'").first()["name"].toString(),
@@ -443,7 +443,7 @@ void TestCheckin::callChangeRefusedWhenTaken()
     w->ui->call->setText("N0XYZ");
     w->addContact(128);
     QCOMPARE(rt->prompter.titles(), QStringList{"Error: Callsign Exists in Contact Database"});
-    QCOMPARE(rows(w->memoryDb, "SELECT * FROM net"), netBefore);
+    QCOMPARE(rows(w->fileDb, "SELECT * FROM net"), netBefore);
 }
 
 void TestCheckin::callChangeToFreeCallRenamesNetAndLog()
@@ -454,7 +454,7 @@ void TestCheckin::callChangeToFreeCallRenamesNetAndLog()
     w->ui->call->setText("K1ABD");
     w->addContact(128);
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(rows(w->memoryDb, "SELECT call FROM net").first()["call"].toString(), QString("K1ABD"));
+    QCOMPARE(rows(w->fileDb, "SELECT call FROM net").first()["call"].toString(), QString("K1ABD"));
     QCOMPARE(rows(w->fileDb, "SELECT call FROM log").first()["call"].toString(), QString("K1ABD"));
     QCOMPARE(rows(w->fileDb, "SELECT call FROM contact").first()["call"].toString(), QString("K1ABC"));
 }
@@ -508,7 +508,7 @@ void TestCheckin::stationTypeLetters()
     QFETCH(int, status);
     QFETCH(QString, letter);
     QCOMPARE(w->stationType("W1AW"), QString("-"));
-    QSqlQuery insert(w->memoryDb);
+    QSqlQuery insert(w->fileDb);
     insert.prepare("INSERT INTO net (id, call, status) VALUES (NULL, 'W1AW', ?)");
     insert.addBindValue(status);
     QVERIFY(insert.exec());
@@ -550,7 +550,7 @@ void TestCheckin::enterWalksTheEntryFields()
         visited.append(QApplication::focusWidget()->objectName());
     }
     QCOMPARE(visited, (QStringList{"name", "city", "state", "qso"}));
-    QCOMPARE(count(w->memoryDb, "net"), 0);
+    QCOMPARE(count(w->fileDb, "net"), 0);
 
     // F4 readies the relay field for a new call that the next store keeps.
     ui->relay->setText("OLD");
@@ -588,14 +588,14 @@ void TestCheckin::removeFromNet()
     QCOMPARE(rt->prompter.calls[0].text, QString("Are you sure you want to delete 'W1AW' from the Net Log?"));
     QCOMPARE(rt->prompter.calls[0].buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(rt->prompter.calls[0].defaultButton, QMessageBox::Yes);
-    QCOMPARE(count(w->memoryDb, "net"), 2);
+    QCOMPARE(count(w->fileDb, "net"), 2);
     QCOMPARE(count(w->fileDb, "log"), 2);
 
     // Yes: tonight's check-in goes with it; the entry showing it is cleared.
     select("W1AW");
     w->ui->delCon->setText("w1aw");
     w->delNet();
-    QCOMPARE(count(w->memoryDb, "net"), 1);
+    QCOMPARE(count(w->fileDb, "net"), 1);
     QCOMPARE(rows(w->fileDb, "SELECT call FROM log").first()["call"].toString(), QString("K1ABC"));
     QCOMPARE(lines(), QStringList{"  1 -C K1ABC  Ann              "});
     QCOMPARE(w->ui->checks->text(), QString("1"));
@@ -610,7 +610,7 @@ void TestCheckin::removeFromNet()
     w->ui->call->setText("W1AW");
     w->ui->name->setText("Hiram");
     w->addContact(128);
-    QCOMPARE(count(w->memoryDb, "net"), 2);
+    QCOMPARE(count(w->fileDb, "net"), 2);
 }
 
 void TestCheckin::deleteContactAndRecord()
@@ -632,7 +632,7 @@ void TestCheckin::deleteContactAndRecord()
     w->delCon();
     QCOMPARE(count(w->fileDb, "contact"), 0);
     QCOMPARE(count(w->fileDb, "log"), 1);
-    QCOMPARE(count(w->memoryDb, "net"), 1);
+    QCOMPARE(count(w->fileDb, "net"), 1);
     // Nothing left to delete: asked, but silent.
     rt->prompter.clear();
     w->delCon();
@@ -669,7 +669,7 @@ void TestCheckin::quotesAreOrdinaryText()
     w->ui->name->setText("O'Neil");
     w->on_trafficButton_clicked();
     QCOMPARE(w->stationType("K1'Q"), QString("T"));
-    QCOMPARE(count(w->memoryDb, "net"), 1);
+    QCOMPARE(count(w->fileDb, "net"), 1);
     QCOMPARE(rows(w->fileDb, "SELECT name FROM contact").first()["name"].toString(), QString("O'Neil"));
     QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("T"));
 
@@ -681,7 +681,7 @@ void TestCheckin::quotesAreOrdinaryText()
 
     w->ui->delCon->setText("K1'Q");
     w->delNet();
-    QCOMPARE(count(w->memoryDb, "net"), 0);
+    QCOMPARE(count(w->fileDb, "net"), 0);
     QCOMPARE(count(w->fileDb, "log"), 0);
     w->delCon();
     QCOMPARE(count(w->fileDb, "contact"), 0);

@@ -161,7 +161,7 @@ void TestSearch::addNet(int id, const QString &call, const QString &name)
 {
     // Linked to the contact record, as the check-in leaves a net row.
     const QStringList conId = column(w->fileDb, "SELECT id FROM contact WHERE call = '" + call + "'");
-    insert(w->memoryDb, "net", {{"id", id}, {"call", call}, {"name", name}, {"status", 0},
+    insert(w->fileDb, "net", {{"id", id}, {"call", call}, {"name", name}, {"status", 0},
                                 {"conId", conId.value(0, "0").toInt()}});
 }
 
@@ -279,7 +279,7 @@ void TestSearch::enterAndEscapeInSearch()
     QCOMPARE(ui->call->text(), QString("W1AW"));
 
     // Esc with nothing edited starts over and stores nothing.
-    QSqlQuery(w->memoryDb).exec("DELETE FROM net");
+    QSqlQuery(w->fileDb).exec("DELETE FROM net");
     addContacts({"K1AA", "K1AB", "K1AC"});
     search("K1A");
     press(w, "D");
@@ -291,7 +291,7 @@ void TestSearch::enterAndEscapeInSearch()
     QCOMPARE(column(w->memoryDb, "SELECT call FROM candidate"), QStringList());
     QCOMPARE(w->candidateCount + w->candidateCursor, 0);
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->search));
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM net"), QStringList());
+    QCOMPARE(column(w->fileDb, "SELECT call FROM net"), QStringList());
 }
 
 void TestSearch::enterAfterSingleMatchPutsStationIntoNet()
@@ -300,7 +300,7 @@ void TestSearch::enterAfterSingleMatchPutsStationIntoNet()
     insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}});
     search("7AB");
     w->on_search_returnPressed();
-    QCOMPARE(column(w->memoryDb, "SELECT call || ' ' || name FROM net"), QStringList{"K7ABC Alice"});
+    QCOMPARE(column(w->fileDb, "SELECT call || ' ' || name FROM net"), QStringList{"K7ABC Alice"});
     QCOMPARE(column(w->fileDb, "SELECT call FROM log"), QStringList());
 }
 
@@ -345,7 +345,7 @@ void TestSearch::candidateSteps()
     QCOMPARE(listLines(ui->callsigns), calls);
     for (int line = 0; line < calls.size(); ++line)
         QCOMPARE(lineColour(ui->callsigns, line), line + 1 == cursor ? green : blue);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM net"), QStringList{"W7NET"});
+    QCOMPARE(column(w->fileDb, "SELECT call FROM net"), QStringList{"W7NET"});
     QCOMPARE(column(w->fileDb, "SELECT call FROM contact WHERE name = 'Changed'"), QStringList());
     QCOMPARE(w->activeID, 1);
 
@@ -492,11 +492,11 @@ void TestSearch::pendingEditsAreStoredBeforeNetStepAndEscape()
     ui->qso->setText("portable");
     ui->qso->setModified(true);
     press(w, "D");
-    QCOMPARE(column(w->memoryDb, "SELECT comment FROM net WHERE id = 1"), QStringList{"portable"});
+    QCOMPARE(column(w->fileDb, "SELECT comment FROM net WHERE id = 1"), QStringList{"portable"});
     ui->city->setText("Moab");
     ui->city->setModified(true);
     w->selectSearch();
-    QCOMPARE(column(w->memoryDb, "SELECT city FROM net WHERE id = 2"), QStringList{"Moab"});
+    QCOMPARE(column(w->fileDb, "SELECT city FROM net WHERE id = 2"), QStringList{"Moab"});
     QCOMPARE(ui->call->text(), QString());
 }
 
@@ -580,7 +580,7 @@ void TestSearch::netRowThenClearing()
     insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"},
                                   {"lat", "40.23"}, {"lon", "-111.66"}, {"utc", "-7"}, {"phone", "8015551234"}});
     insert(w->fileDb, "log", {{"call", "K7ABC"}, {"date", "240105"}, {"name", "Al"}, {"city", "Orem"}});
-    insert(w->memoryDb, "net", {{"call", "K7ABC"}, {"name", "Ally"}, {"city", "Lehi"}, {"state", "ID"},
+    insert(w->fileDb, "net", {{"call", "K7ABC"}, {"name", "Ally"}, {"city", "Lehi"}, {"state", "ID"},
                                 {"comment", "mobile tonight"}, {"relay", "W7RL"}, {"status", 0}});
     setStation(40.76, -111.89, "UT");
     w->displayContact("K7ABC", 2);
@@ -662,7 +662,7 @@ void TestSearch::quoteInCall()
     insert(w->fileDb, "contact", {{"call", "K7ABC"}});
     insert(w->fileDb, "log", {{"call", "O'BR"}, {"date", "240105"}, {"name", "Brian"}});
     insert(w->memoryDb, "mbr", {{"call", "O'BR"}});
-    insert(w->memoryDb, "net", {{"id", 3}, {"call", "O'BR"}, {"name", "Bri"}, {"comment", "it's me"}});
+    insert(w->fileDb, "net", {{"id", 3}, {"call", "O'BR"}, {"name", "Bri"}, {"comment", "it's me"}});
 
     search("o'b");
     QCOMPARE(w->currentCall, QString("O'BR"));

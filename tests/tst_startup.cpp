@@ -166,7 +166,7 @@ void TestStartup::firstStartCreatesDatabaseAndUsesDefaults()
     const QString firstLine = rt.readData("errorLog.txt").section('\n', 0, 0) + "\n";
     QVERIFY2(line.match(firstLine).hasMatch(), qPrintable(rt.readData("errorLog.txt")));
 
-    QCOMPARE(tableNames(rt.dataPath() + "/Contacts.db"), (QStringList{"contact", "log", "station"}));
+    QCOMPARE(tableNames(rt.dataPath() + "/Contacts.db"), (QStringList{"contact", "log", "net", "netmark", "station"}));
     QCOMPARE(rowCount(w->fileDb, "contact"), 0);
 
     QCOMPARE(w->windowTitle(), QStringLiteral("Net Logging for Amateur Radio Clubs: Trelvin V2.7.3"));

@@ -135,7 +135,7 @@ void TestStorage::enter(const QString &call, const QString &name, const QString 
 // Each entry of the net list with everything the check-in keeps about it.
 QStringList TestStorage::net() const
 {
-    return column(w->memoryDb, "SELECT id || ' ' || call || ' ' || name || ' ' || comment || ' ' || status || ' ' "
+    return column(w->fileDb, "SELECT id || ' ' || call || ' ' || name || ' ' || comment || ' ' || status || ' ' "
                                "|| logId || ' ' || conId FROM net ORDER BY id");
 }
 
@@ -259,26 +259,25 @@ void TestStorage::checkInIsAllOrNothing()
     QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
 
     // The net list refuses its part: the file keeps nothing of the key either.
-    QVERIFY(failing(w->memoryDb, "BEFORE INSERT ON net", "out of memory"));
+    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON net", "disk is full"));
     rt->prompter.clear();
     enter("W1AW", "Hiram");
     w->on_qso_returnPressed();
-    QCOMPARE(rt->prompter.titles(), QStringList{"Net List Update Failed"});
-    QCOMPARE(rt->prompter.calls.first().text,
-             QString("The net list could not take the change of W1AW.\n\nNothing of it was stored."));
-    QVERIFY(rt->readData("errorLog.txt").contains("Net list write failed (W1AW): out of memory"));
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
+    QVERIFY(rt->prompter.calls.first().text.contains("\nCheck-in of W1AW\n"));
+    QVERIFY(rt->readData("errorLog.txt").contains("Database write failed (Check-in of W1AW): disk is full"));
     QCOMPARE(logRows(), logBefore);
     QCOMPARE(contacts(), contactsKnown);
     QCOMPARE(net(), before);
-    QVERIFY(run(w->memoryDb, "DROP TRIGGER failing"));
+    QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
 
     // A comment that the list cannot show is not logged either.
-    QVERIFY(failing(w->memoryDb, "BEFORE UPDATE ON net", "out of memory"));
+    QVERIFY(failing(w->fileDb, "BEFORE UPDATE ON net", "disk is full"));
     rt->prompter.clear();
     enter("K7ABC", "Alice", "second");
     w->entryId = 1;
     w->on_qso_returnPressed();
-    QCOMPARE(rt->prompter.titles(), QStringList{"Net List Update Failed"});
+    QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QCOMPARE(logRows(), logBefore);
     QCOMPARE(net(), before);
 }
@@ -297,7 +296,9 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
     QVERIFY(run(w->fileDb,
                 "INSERT INTO log (date, time, status, call) VALUES ('" + lastWeek + "', '20:00:00', '-', 'N0XYZ')"));
 
-    // The program restarts mid-net: the list is empty, the log is not.
+    // The program restarts mid-net and the operator starts a new list: the
+    // list is empty, the log is not.
+    rt->prompter.answers = {QMessageBox::No};
     w = rt->start();
     rt->prompter.clear();
     enter("W1AW", "Hiram", "again");
@@ -306,7 +307,7 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
     QCOMPARE(rt->prompter.calls.size(), 0);
     QCOMPARE(column(w->fileDb, "SELECT id || ' ' || comment || ' ' || relay FROM log WHERE call = 'W1AW'"),
              QStringList{logged.first() + " again K1RL"});
-    QCOMPARE(column(w->memoryDb, "SELECT logId || ' ' || (status & 32) || ' ' || time FROM net WHERE call = 'W1AW'"),
+    QCOMPARE(column(w->fileDb, "SELECT logId || ' ' || (status & 32) || ' ' || time FROM net WHERE call = 'W1AW'"),
              QStringList{logged.first() + " 32 " + at});
     QCOMPARE(status(), "W1AW was already checked in at " + at + "; no second check-in was logged.");
     QCOMPARE(w->ui->checks->text(), QString("1"));
@@ -318,16 +319,16 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
 
     // Within the new list the keys act as before: F8 withdraws the row taken over.
     enter("W1AW", "Hiram", "again");
-    w->entryId = column(w->memoryDb, "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
+    w->entryId = column(w->fileDb, "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
     w->on_logContactButton_clicked();
     QCOMPARE(column(w->fileDb, "SELECT id FROM log WHERE call = 'W1AW'"), QStringList());
     // Put into the list first and checked in after: the same rule.
     enter("K7ABC", "Alice");
     w->addContact(128);
-    w->entryId = column(w->memoryDb, "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
+    w->entryId = column(w->fileDb, "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
     w->on_logContactButton_clicked();
     QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log WHERE call = 'K7ABC'"), QStringList{"1"});
-    QCOMPARE(column(w->memoryDb, "SELECT logId FROM net WHERE call = 'K7ABC'"),
+    QCOMPARE(column(w->fileDb, "SELECT logId FROM net WHERE call = 'K7ABC'"),
              column(w->fileDb, "SELECT id FROM log WHERE call = 'K7ABC'"));
 }
 
@@ -500,14 +501,14 @@ void TestStorage::memoryWritesAreCheckedLikeFileWrites()
     w->on_qso_returnPressed();
     const QStringList before = net();
     const QStringList logBefore = column(w->fileDb, "SELECT id || call FROM log");
-    QVERIFY(failing(w->memoryDb, "BEFORE DELETE ON net", "out of memory"));
+    QVERIFY(failing(w->fileDb, "BEFORE DELETE ON net", "disk is full"));
     rt->prompter.clear();
     w->ui->delCon->setText("K7ABC");
     w->delNet();
-    QCOMPARE(rt->prompter.titles(), (QStringList{"Deleting Contact from Net Log", "Net List Update Failed"}));
+    QCOMPARE(rt->prompter.titles(), (QStringList{"Deleting Contact from Net Log", writeFailed}));
     QCOMPARE(net(), before);
     QCOMPARE(column(w->fileDb, "SELECT id || call FROM log"), logBefore);
-    QVERIFY(run(w->memoryDb, "DROP TRIGGER failing"));
+    QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
 
     // A roster file whose contacts cannot be stored leaves the roster as it
     // was too, rather than the members read before the failure.

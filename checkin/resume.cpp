@@ -1,0 +1,55 @@
+#include "app/prompter.h"
+#include "app/trelvin.h"
+
+#include <QLocale>
+
+// A run that ended without the exit sequence (a crash, a kill, a power cut)
+// leaves its net list in Contacts.db; the operator decides whether the net
+// goes on where it stopped.
+void Trelvin::offerResume()
+{
+    Storage::Result read;
+    const std::optional<Storage::InterruptedNet> net = storage.interruptedNet(&read);
+    if (!read.ok()) {
+        reportReadFailure(QStringLiteral("Resuming the interrupted net"), read);
+        return;
+    }
+    if (!net)
+        return;
+
+    const QString first = net->firstEntry.isValid()
+                              ? " Its first entry was made on " + net->firstEntry.toString(QStringLiteral("yyyy-MM-dd"))
+                                    + " at " + net->firstEntry.toString(QStringLiteral("HH:mm")) + "."
+                              : QString();
+    const QString text = QStringLiteral("The last run ended without closing its net, which held %1 %2.")
+                             .arg(net->stations)
+                             .arg(net->stations == 1 ? QStringLiteral("station") : QStringLiteral("stations"))
+                         + first + "\n\nResume that net?";
+    const QMessageBox::StandardButton answer = Prompter::instance()->message(
+        Prompter::Question, QStringLiteral("Resume Net"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer == QMessageBox::Yes) {
+        activeID = storage.netMark().value_or(activeID);
+        return;
+    }
+    // The log keeps its rows; only the list starts anew.
+    stored(storage.clearNet(), QStringLiteral("Starting an empty net"));
+}
+
+void Trelvin::markEntry(int id)
+{
+    activeID = id;
+    // The mark is restored with the net after a crash; it is worth a log
+    // line when it cannot be stored, not a box on every arrow key.
+    const Storage::Result result = storage.setNetMark(id);
+    if (!result.ok())
+        writeError("Database write failed (Marking net entry " + QString::number(id) + "): " + result.error);
+}
+
+void Trelvin::closeNet()
+{
+    // The net has ended: the next start begins with an empty list. Were it
+    // kept, the next start would offer it as interrupted.
+    const Storage::Result cleared = storage.clearNet();
+    if (!cleared.ok())
+        writeError("Database write failed (Closing the net list): " + cleared.error);
+}
