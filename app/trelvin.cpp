@@ -159,6 +159,7 @@ void Trelvin::createKeyBindings()
 void Trelvin::initWindows()
 {
     setupDbFile();
+    openCallBook();
 
     if (theme == QLatin1String(Trel::ThemeLight))
         switchPalette(lightPalette);

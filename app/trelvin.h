@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "app/datalock.h"
+#include "data/callbookstore.h"
 #include "data/storage.h"
 #include "qrz/qrzclient.h"
 
@@ -23,6 +24,9 @@ class QCloseEvent;
 class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
+class QPushButton;
+class CallBookImport;
+class HamQthClient;
 class QTimer;
 class Station;
 class Contact;
@@ -289,6 +293,14 @@ public slots:
     void on_actionShow_Error_Log_triggered();
     void on_actionPreamble_triggered();
 
+    // Offline call book (callbook/callbookhub.cpp): the import and its
+    // status-bar progress, and CallBook.db opened for look-ups.
+    void openCallBook();
+    void on_actionLoadFccCallBook_triggered();
+    void showCallBookProgress(int permille, const QString &stage);
+    void cancelCallBookImport();
+    void finishCallBookImport();
+
 public:
     // Storage failures and notes (data/database.cpp); the log lines name the
     // operation and the driver's text. Status-bar notes last this long.
@@ -307,6 +319,13 @@ public:
     // The in-memory net list refused a change; `stored` when Contacts.db had
     // already taken it.
     void reportNetWriteFailure(const QString &call, const QString &reason, bool stored);
+
+    // The offline call book, read on the window's thread; an import writes
+    // a new file on a thread of its own.
+    CallBookStore callBook;
+    CallBookImport *callBookImport = nullptr;
+    QProgressBar *callBookBar = nullptr;
+    QPushButton *callBookCancel = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,0 +1,571 @@
+#include "callbook/fccfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace Fcc {
+
+namespace {
+
+// Members are read a megabyte at a time: a 200 MB file never sits in memory
+// whole, and a line costs no call of its own.
+constexpr qint64 ChunkBytes = 1 << 20;
+// How often a long read looks at the cancel flag and reports progress.
+constexpr qint64 CheckEveryLines = 4096;
+
+// Cuts a stream of chunks into lines; a line may span chunks.
+class LineCutter {
+public:
+    explicit LineCutter(const Source::LineHandler &handler)
+        : handler(handler)
+    {
+    }
+    // False when the handler asked to stop.
+    bool feed(const char *data, qint64 size)
+    {
+        qint64 start = 0;
+        for (;;) {
+            const void *found = std::memchr(data + start, '\n', size_t(size - start));
+            if (!found)
+                break;
+            const qint64 end = static_cast<const char *>(found) - data;
+            bool go;
+            if (pending.isEmpty()) {
+                go = emitLine(QByteArrayView(data + start, end - start));
+            } else {
+                pending.append(data + start, end - start);
+                go = emitLine(pending);
+                pending.clear();
+            }
+            if (!go)
+                return false;
+            start = end + 1;
+        }
+        pending.append(data + start, size - start);
+        return true;
+    }
+    bool finish()
+    {
+        if (pending.isEmpty())
+            return true;
+        const bool go = emitLine(pending);
+        pending.clear();
+        return go;
+    }
+
+private:
+    bool emitLine(QByteArrayView line)
+    {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return handler(line, ++number);
+    }
+
+    const Source::LineHandler &handler;
+    QByteArray pending;
+    qint64 number = 0;
+};
+
+class ZipSource : public Source {
+public:
+    ZipSource(zip_t *archive, const QString &path)
+        : archive(archive), path(path)
+    {
+    }
+    ~ZipSource() override { zip_discard(archive); }
+
+    QString name() const override { return QFileInfo(path).fileName(); }
+
+    qint64 size(const char *member) const override
+    {
+        const zip_int64_t index = zip_name_locate(archive, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (index < 0 || zip_stat_index(archive, zip_uint64_t(index), 0, &stat) != 0)
+            return -1;
+        return (stat.valid & ZIP_STAT_SIZE) ? qint64(stat.size) : 0;
+    }
+
+    bool readLines(const char *member, const LineHandler &line, QString *error) override
+    {
+        const zip_int64_t index = zip_name_locate(archive, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
+        if (index < 0) {
+            *error = name() + " holds no " + member + ".";
+            return false;
+        }
+        zip_file_t *file = zip_fopen_index(archive, zip_uint64_t(index), 0);
+        if (!file) {
+            *error = QStringLiteral("%1 in %2 cannot be read: %3")
+                         .arg(QLatin1String(member), name(), QString::fromLocal8Bit(zip_strerror(archive)));
+            return false;
+        }
+        QByteArray buffer(ChunkBytes, Qt::Uninitialized);
+        LineCutter cutter(line);
+        bool ok = true;
+        for (;;) {
+            const zip_int64_t got = zip_fread(file, buffer.data(), zip_uint64_t(buffer.size()));
+            if (got < 0) {
+                *error = QStringLiteral("%1 in %2 is damaged: %3")
+                             .arg(QLatin1String(member), name(), QString::fromLocal8Bit(zip_file_strerror(file)));
+                ok = false;
+                break;
+            }
+            if (got == 0) {
+                ok = cutter.finish();
+                break;
+            }
+            if (!cutter.feed(buffer.constData(), got)) {
+                ok = false;
+                break;
+            }
+        }
+        zip_fclose(file);
+        return ok;
+    }
+
+private:
+    zip_t *archive;
+    QString path;
+};
+
+class FolderSource : public Source {
+public:
+    explicit FolderSource(const QString &path)
+        : dir(path)
+    {
+    }
+
+    QString name() const override { return dir.path(); }
+
+    qint64 size(const char *member) const override
+    {
+        const QString path = find(member);
+        return path.isEmpty() ? -1 : QFileInfo(path).size();
+    }
+
+    bool readLines(const char *member, const LineHandler &line, QString *error) override
+    {
+        const QString path = find(member);
+        QFile file(path);
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+            *error = path.isEmpty() ? name() + " holds no " + member + "."
+                                    : path + " cannot be read: " + file.errorString();
+            return false;
+        }
+        QByteArray buffer(ChunkBytes, Qt::Uninitialized);
+        LineCutter cutter(line);
+        for (;;) {
+            const qint64 got = file.read(buffer.data(), buffer.size());
+            if (got < 0) {
+                *error = path + " cannot be read: " + file.errorString();
+                return false;
+            }
+            if (got == 0)
+                return cutter.finish();
+            if (!cutter.feed(buffer.constData(), got))
+                return false;
+        }
+    }
+
+private:
+    // The FCC spells the names in capitals; an unpacking tool may not.
+    QString find(const char *member) const
+    {
+        const QStringList found = dir.entryList({QLatin1String(member)}, QDir::Files | QDir::Readable,
+                                                QDir::Name | QDir::IgnoreCase);
+        return found.isEmpty() ? QString() : dir.filePath(found.first());
+    }
+
+    QDir dir;
+};
+
+bool isUtf8(QByteArrayView bytes)
+{
+    for (char c : bytes) {
+        if (uchar(c) >= 0x80) {
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString decoded = decoder(bytes);
+            return !decoder.hasError();
+        }
+    }
+    return true;
+}
+
+int compareBytes(QByteArrayView a, QByteArrayView b)
+{
+    const int common = std::memcmp(a.data(), b.data(), size_t(std::min(a.size(), b.size())));
+    if (common != 0)
+        return common;
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+std::unique_ptr<Source> Source::open(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return std::make_unique<FolderSource>(path);
+    int code = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    if (!archive) {
+        zip_error_t reason;
+        zip_error_init_with_code(&reason, code);
+        *error = info.fileName() + " is not a readable ZIP archive: " + QString::fromLocal8Bit(zip_error_strerror(&reason));
+        zip_error_fini(&reason);
+        return nullptr;
+    }
+    return std::make_unique<ZipSource>(archive, path);
+}
+
+void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields)
+{
+    fields.clear();
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype bar = line.indexOf('|', start);
+        if (bar < 0) {
+            fields.push_back(line.sliced(start));
+            return;
+        }
+        fields.push_back(line.sliced(start, bar - start));
+        start = bar + 1;
+    }
+}
+
+QByteArray isoDate(QByteArrayView date)
+{
+    if (date.size() == 10 && date.at(2) == '/' && date.at(5) == '/')
+        return date.sliced(6, 4).toByteArray() + '-' + date.sliced(0, 2).toByteArray() + '-'
+               + date.sliced(3, 2).toByteArray();
+    return date.toByteArray();
+}
+
+int zip5(QByteArrayView zip)
+{
+    if (zip.size() < 5)
+        return -1;
+    int value = 0;
+    for (int i = 0; i < 5; ++i) {
+        if (!isDigit(zip.at(i)))
+            return -1;
+        value = value * 10 + (zip.at(i) - '0');
+    }
+    return value;
+}
+
+QString text(QByteArrayView bytes)
+{
+    return isUtf8(bytes) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
+
+bool ZipCentres::load(const QString &path, QString *error)
+{
+    centres.clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = path + ": " + file.errorString();
+        return false;
+    }
+    std::vector<QByteArrayView> fields;
+    const QByteArray all = file.readAll();
+    for (QByteArrayView line : all.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        fields.clear();
+        qsizetype start = 0;
+        for (qsizetype comma; (comma = line.indexOf(',', start)) >= 0; start = comma + 1)
+            fields.push_back(line.sliced(start, comma - start));
+        fields.push_back(line.sliced(start));
+        if (fields.size() < 3)
+            continue;
+        const int zip = zip5(fields[0]);
+        bool latOk = false, lonOk = false;
+        const double lat = fields[1].toDouble(&latOk);
+        const double lon = fields[2].toDouble(&lonOk);
+        if (zip >= 0 && latOk && lonOk)
+            centres.insert(zip, {float(lat), float(lon)});
+    }
+    return true;
+}
+
+bool ZipCentres::find(int zip, double &lat, double &lon) const
+{
+    const auto it = centres.constFind(zip);
+    if (it == centres.constEnd())
+        return false;
+    lat = it->first;
+    lon = it->second;
+    return true;
+}
+
+void Report::skip(const QString &line)
+{
+    if (skipped.size() < MaxLogged)
+        skipped.append(line);
+    ++skippedCount;
+}
+
+// One licence's parts, each an offset into the arena (0: none yet).
+struct Licences::Entry {
+    qint64 systemId = 0;
+    quint32 hd = 0;
+    quint32 en = 0;
+    quint32 am = 0;
+    qint64 hdLine = 0;
+    bool active = false;
+    bool licensee = false; // the EN part is the licensee's own (type L)
+};
+
+namespace {
+// The fields each part keeps, in the order the row gives them.
+constexpr int HdKept[] = {Hd::Call, Hd::Granted, Hd::Expires};
+constexpr int EnKept[] = {En::First, En::Middle, En::Last, En::Street, En::City, En::State, En::Zip};
+constexpr int AmKept[] = {Am::Class, Am::Trustee, Am::Previous};
+} // namespace
+
+Licences::Licences()
+{
+    // Offset 0 means "none".
+    arena.append('\0');
+}
+
+Licences::~Licences() = default;
+
+int Licences::entryOf(qint64 systemId, bool create)
+{
+    const auto it = bySystemId.constFind(systemId);
+    if (it != bySystemId.constEnd())
+        return *it;
+    if (!create)
+        return -1;
+    const int index = int(entries.size());
+    entries.push_back(Entry());
+    entries.back().systemId = systemId;
+    bySystemId.insert(systemId, index);
+    return index;
+}
+
+// A part is stored as its field lengths (two bytes each) and then the bytes.
+quint32 Licences::keep(const std::vector<QByteArrayView> &fields, const int *positions, int count)
+{
+    const quint32 offset = quint32(arena.size());
+    for (int i = 0; i < count; ++i) {
+        const quint16 length = quint16(std::min<qsizetype>(fields[positions[i]].size(), 0xffff));
+        arena.append(char(length & 0xff));
+        arena.append(char(length >> 8));
+    }
+    for (int i = 0; i < count; ++i)
+        arena.append(fields[positions[i]].data(), std::min<qsizetype>(fields[positions[i]].size(), 0xffff));
+    return offset;
+}
+
+QByteArrayView Licences::piece(quint32 offset, int index) const
+{
+    const char *base = arena.constData() + offset;
+    const auto length = [base](int i) { return int(uchar(base[2 * i])) | (int(uchar(base[2 * i + 1])) << 8); };
+    // The count of fields is known to the caller's kind of part; the bytes
+    // start after all the lengths, so walk the lengths before `index`.
+    int count = 0;
+    switch (index >> 8) {
+    case 0: count = 3; break;
+    case 1: count = 7; break;
+    default: count = 3; break;
+    }
+    const int field = index & 0xff;
+    qsizetype start = 2 * count;
+    for (int i = 0; i < field; ++i)
+        start += length(i);
+    return QByteArrayView(base + start, length(field));
+}
+
+bool Licences::read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel,
+                    const Progress &progress)
+{
+    error->clear();
+    qint64 total = 0;
+    for (const char *member : Members) {
+        const qint64 size = source.size(member);
+        if (size < 0) {
+            *error = source.name() + " holds no " + member
+                     + ": the FCC amateur licence file (l_amat.zip) holds HD.dat, EN.dat and AM.dat.";
+            return false;
+        }
+        total += size;
+    }
+
+    qint64 doneBefore = 0;
+    qint64 done = 0;
+    std::vector<QByteArrayView> fields;
+    fields.reserve(64);
+    for (int kind = 0; kind < 3; ++kind) {
+        const char *member = Members[kind];
+        const QByteArray type = QByteArray(member, 2);
+        const int minimum = kind == 0 ? Hd::Fields : kind == 1 ? En::Fields : Am::Fields;
+        const QString file = source.name() + " " + member;
+        bool stopped = false;
+        const auto handler = [&](QByteArrayView line, qint64 number) {
+            done += line.size() + 1;
+            if (number % CheckEveryLines == 0) {
+                if (cancel && cancel->load(std::memory_order_relaxed)) {
+                    stopped = true;
+                    return false;
+                }
+                if (progress)
+                    progress(doneBefore + done, total);
+            }
+            if (line.trimmed().isEmpty())
+                return true;
+            splitFields(line, fields);
+            if (fields.front() != type) {
+                report.skip(QStringLiteral("%1 line %2: not a %3 record; skipped.")
+                                .arg(file)
+                                .arg(number)
+                                .arg(QLatin1String(type)));
+                return true;
+            }
+            if (int(fields.size()) < minimum) {
+                report.skip(QStringLiteral("%1 line %2: %3 fields where a %4 record has at least %5; skipped.")
+                                .arg(file)
+                                .arg(number)
+                                .arg(fields.size())
+                                .arg(QLatin1String(type))
+                                .arg(minimum));
+                return true;
+            }
+            bool numeric = false;
+            const qint64 systemId = fields[1].toLongLong(&numeric);
+            if (!numeric) {
+                report.skip(QStringLiteral("%1 line %2: the unique system identifier '%3' is no number; skipped.")
+                                .arg(file)
+                                .arg(number)
+                                .arg(text(fields[1])));
+                return true;
+            }
+            if (kind == 0) {
+                Entry &entry = entries[size_t(entryOf(systemId, true))];
+                // A daily file's header replaces the licence: its other
+                // parts follow in the same file.
+                entry.hd = keep(fields, HdKept, 3);
+                entry.hdLine = number;
+                entry.active = fields[Hd::Status] == "A";
+                entry.en = 0;
+                entry.am = 0;
+                entry.licensee = false;
+                return true;
+            }
+            const int index = entryOf(systemId, false);
+            // A part of a licence that is not in the header file: nothing to join.
+            if (index < 0)
+                return true;
+            Entry &entry = entries[size_t(index)];
+            if (kind == 1) {
+                // The licensee's own record wins over a contact's.
+                const bool licensee = fields[En::EntityType] == "L";
+                if (entry.en == 0 || licensee || !entry.licensee) {
+                    entry.en = keep(fields, EnKept, 7);
+                    entry.licensee = licensee;
+                }
+            } else {
+                entry.am = keep(fields, AmKept, 3);
+            }
+            return true;
+        };
+        QString readError;
+        if (!source.readLines(member, handler, &readError)) {
+            if (!stopped)
+                *error = readError;
+            return false;
+        }
+        doneBefore += done;
+        done = 0;
+    }
+    if (progress)
+        progress(total, total);
+    return true;
+}
+
+qint64 Licences::prepare(Report &report)
+{
+    order.clear();
+    order.reserve(entries.size());
+    for (int i = 0; i < int(entries.size()); ++i) {
+        const Entry &entry = entries[size_t(i)];
+        if (!entry.active || entry.hd == 0)
+            continue;
+        if (entry.en == 0) {
+            report.skip(QStringLiteral("HD.dat line %1: licence %2 (%3) has no EN record; skipped.")
+                            .arg(entry.hdLine)
+                            .arg(entry.systemId)
+                            .arg(text(piece(entry.hd, 0))));
+            continue;
+        }
+        if (piece(entry.hd, 0).isEmpty())
+            continue;
+        order.push_back(i);
+    }
+    std::sort(order.begin(), order.end(), [this](int a, int b) {
+        const int byCall = compareBytes(piece(entries[size_t(a)].hd, 0), piece(entries[size_t(b)].hd, 0));
+        if (byCall != 0)
+            return byCall < 0;
+        return entries[size_t(a)].systemId < entries[size_t(b)].systemId;
+    });
+    // Of licences that share a call sign the last, the newest, stays.
+    std::vector<int> unique;
+    unique.reserve(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i + 1 < order.size()
+            && piece(entries[size_t(order[i])].hd, 0) == piece(entries[size_t(order[i + 1])].hd, 0))
+            continue;
+        unique.push_back(order[i]);
+    }
+    order.swap(unique);
+    return qint64(order.size());
+}
+
+void Licences::row(qint64 i, const ZipCentres &zips, Row &row)
+{
+    const Entry &entry = entries[size_t(order[size_t(i)])];
+    QByteArrayView *targets[13] = {&row.call,   &row.granted, &row.expires,      &row.first,   &row.middle,
+                                   &row.last,   &row.street,  &row.city,         &row.state,   &row.zip,
+                                   &row.licenceClass, &row.trustee, &row.previous};
+    for (int k = 0; k < 13; ++k) {
+        QByteArrayView value;
+        if (k < 3)
+            value = piece(entry.hd, k);
+        else if (k < 10)
+            value = piece(entry.en, 0x100 | (k - 3));
+        else if (entry.am != 0)
+            value = piece(entry.am, 0x200 | (k - 10));
+        if ((k == 1 || k == 2) && value.size() == 10 && value.at(2) == '/' && value.at(5) == '/') {
+            // mm/dd/yyyy as yyyy-mm-dd, the form the other look-ups give.
+            char *date = dates[k - 1];
+            std::memcpy(date, value.data() + 6, 4);
+            date[4] = '-';
+            std::memcpy(date + 5, value.data(), 2);
+            date[7] = '-';
+            std::memcpy(date + 8, value.data() + 3, 2);
+            value = QByteArrayView(date, 10);
+        } else if (!isUtf8(value)) {
+            converted[k] = QString::fromLatin1(value).toUtf8();
+            value = converted[k];
+        }
+        *targets[k] = value;
+    }
+    row.hasPosition = zips.find(zip5(row.zip), row.lat, row.lon);
+}
+
+} // namespace Fcc
