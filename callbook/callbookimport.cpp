@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
@@ -129,6 +130,8 @@ ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *c
         cancel,
         [&](qint64 done) { report(ReadShare + int((1000 - ReadShare) * done / rows), stage); });
     if (isCancelled()) {
+        // Cancelled after the last row was written: the file goes all the same.
+        QFile::remove(outcome.fresh);
         outcome.status = ImportOutcome::Cancelled;
         outcome.fresh.clear();
         return outcome;

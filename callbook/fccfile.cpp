@@ -297,7 +297,7 @@ bool ZipCentres::load(const QString &path, QString *error)
         const double lat = fields[1].toDouble(&latOk);
         const double lon = fields[2].toDouble(&lonOk);
         if (zip >= 0 && latOk && lonOk)
-            centres.insert(zip, {float(lat), float(lon)});
+            centres.insert(zip, {lat, lon});
     }
     return true;
 }

@@ -81,7 +81,7 @@ public:
     bool find(int zip, double &lat, double &lon) const;
 
 private:
-    QHash<int, std::pair<float, float>> centres;
+    QHash<int, std::pair<double, double>> centres;
 };
 
 using Row = CallBookRow;
