@@ -36,6 +36,9 @@ inline constexpr char Theme[] = "Theme";
 inline constexpr char Club[] = "Club";
 inline constexpr char QrzServer[] = "QrzServer";
 inline constexpr char UpdateServer[] = "UpdateServer";
+inline constexpr char HamQthServer[] = "HamQthServer";
+inline constexpr char HamQthUser[] = "HamQthUser";
+inline constexpr char HamQthPassword[] = "HamQthPassword";
 } // namespace Key
 
 inline constexpr char Yes[] = "Yes";

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QNetworkReply>
@@ -241,6 +242,12 @@ public slots:
     // `use` tells whether the main window's entry takes the record too.
     void showCallRecord(const Qrz::CallRecord &record, int use);
     void showLookUpFailure(const QString &text, int use);
+    // QRZ's answers, handed on to HamQTH when QRZ has none and HamQTH is set up.
+    void qrzRecordArrived(const Qrz::CallRecord &record, int use);
+    void qrzLookUpFailed(const QString &text, int use);
+    // The network look-up that follows a call book record, once the search
+    // has stayed on its call for a moment.
+    void refineLookUp();
     void getStation();
     void showStationRecord(const Qrz::StationRecord &record);
     void saveStation();
@@ -326,6 +333,22 @@ public:
     CallBookImport *callBookImport = nullptr;
     QProgressBar *callBookBar = nullptr;
     QPushButton *callBookCancel = nullptr;
+    // Shows the call book's record of `call` in the entry and the Contact
+    // dialog (checkin/display.cpp); false when it holds none.
+    bool showCallBookRecord(const QString &call);
+
+    // HamQTH, behind QRZ (callbook/hamqthclient.h).
+    HamQthClient *hamqth = nullptr;
+    // A look-up by QRZ, or by HamQTH when QRZ is not connected; false when
+    // neither is set up. `use` as for showCallRecord().
+    bool startLookUp(const QString &call, int use);
+    // The call each kind of look-up asked for last.
+    QHash<int, QString> lookUpCalls;
+    // The search waits this long on a call book record before asking the
+    // network, so that a call typed on does not cost a look-up per key.
+    static constexpr int RefineDelayMs = 600;
+    QTimer *refineTimer = nullptr;
+    QString refineCall;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -256,8 +256,8 @@ void TestStartup::settingsRoundTrip()
         QCOMPARE(settings.value("Theme").toString(), QStringLiteral("light"));
         QCOMPARE(settings.value("Club").toString(), QStringLiteral("QRP"));
         QCOMPARE(settings.childKeys(),
-                 (QStringList{"AutoUpdate", "Club", "DataDirectory", "Exist", "Position", "QrzServer", "Size",
-                              "StatusTips", "Theme", "UpdateServer"}));
+                 (QStringList{"AutoUpdate", "Club", "DataDirectory", "Exist", "HamQthPassword", "HamQthServer",
+                              "HamQthUser", "Position", "QrzServer", "Size", "StatusTips", "Theme", "UpdateServer"}));
     }
 
     w = rt.start();
