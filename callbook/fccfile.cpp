@@ -198,6 +198,15 @@ bool isUtf8(QByteArrayView bytes)
     return true;
 }
 
+inline void prefetch(const void *address)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    Q_UNUSED(address);
+#endif
+}
+
 int compareBytes(QByteArrayView a, QByteArrayView b)
 {
     const int common = std::memcmp(a.data(), b.data(), size_t(std::min(a.size(), b.size())));
@@ -230,11 +239,11 @@ std::unique_ptr<Source> Source::open(const QString &path, QString *error)
     return std::make_unique<ZipSource>(archive, path);
 }
 
-void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields)
+void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields, int limit)
 {
     fields.clear();
     qsizetype start = 0;
-    for (;;) {
+    while (int(fields.size()) < limit) {
         const qsizetype bar = line.indexOf('|', start);
         if (bar < 0) {
             fields.push_back(line.sliced(start));
@@ -345,17 +354,43 @@ Licences::Licences()
 
 Licences::~Licences() = default;
 
-int Licences::entryOf(qint64 systemId, bool create)
+int Licences::find(qint64 systemId)
 {
-    const auto it = bySystemId.constFind(systemId);
-    if (it != bySystemId.constEnd())
-        return *it;
-    if (!create)
+    const int size = int(entries.size());
+    if (size == 0)
         return -1;
+    if (cursor + 1 < size && entries[size_t(cursor + 1)].systemId == systemId)
+        return ++cursor;
+    if (cursor < size && entries[size_t(cursor)].systemId == systemId)
+        return cursor;
+    if (!ascending) {
+        const auto it = bySystemId.constFind(systemId);
+        return it == bySystemId.constEnd() ? -1 : (cursor = *it);
+    }
+    if (systemId > entries.back().systemId)
+        return -1;
+    const auto it = std::lower_bound(entries.cbegin(), entries.cend(), systemId,
+                                     [](const Entry &entry, qint64 id) { return entry.systemId < id; });
+    if (it == entries.cend() || it->systemId != systemId)
+        return -1;
+    cursor = int(it - entries.cbegin());
+    return cursor;
+}
+
+int Licences::create(qint64 systemId)
+{
     const int index = int(entries.size());
+    if (ascending && index > 0 && systemId <= entries.back().systemId) {
+        ascending = false;
+        bySystemId.reserve(qsizetype(entries.size()) * 2);
+        for (int i = 0; i < index; ++i)
+            bySystemId.insert(entries[size_t(i)].systemId, i);
+    }
     entries.push_back(Entry());
     entries.back().systemId = systemId;
-    bySystemId.insert(systemId, index);
+    if (!ascending)
+        bySystemId.insert(systemId, index);
+    cursor = index;
     return index;
 }
 
@@ -363,33 +398,39 @@ int Licences::entryOf(qint64 systemId, bool create)
 quint32 Licences::keep(const std::vector<QByteArrayView> &fields, const int *positions, int count)
 {
     const quint32 offset = quint32(arena.size());
+    char lengths[2 * 8];
+    qsizetype total = 0;
     for (int i = 0; i < count; ++i) {
-        const quint16 length = quint16(std::min<qsizetype>(fields[positions[i]].size(), 0xffff));
-        arena.append(char(length & 0xff));
-        arena.append(char(length >> 8));
+        const qsizetype length = std::min<qsizetype>(fields[size_t(positions[i])].size(), 0xffff);
+        lengths[2 * i] = char(length & 0xff);
+        lengths[2 * i + 1] = char(length >> 8);
+        total += length;
     }
+    if (arena.capacity() < arena.size() + 2 * count + total)
+        arena.reserve(std::max<qsizetype>(arena.capacity() * 2, 1 << 20));
+    arena.append(lengths, 2 * count);
     for (int i = 0; i < count; ++i)
-        arena.append(fields[positions[i]].data(), std::min<qsizetype>(fields[positions[i]].size(), 0xffff));
+        arena.append(fields[size_t(positions[i])].data(), std::min<qsizetype>(fields[size_t(positions[i])].size(), 0xffff));
     return offset;
 }
 
-QByteArrayView Licences::piece(quint32 offset, int index) const
+void Licences::unpack(quint32 offset, int count, QByteArrayView *fields) const
 {
     const char *base = arena.constData() + offset;
-    const auto length = [base](int i) { return int(uchar(base[2 * i])) | (int(uchar(base[2 * i + 1])) << 8); };
-    // The count of fields is known to the caller's kind of part; the bytes
-    // start after all the lengths, so walk the lengths before `index`.
-    int count = 0;
-    switch (index >> 8) {
-    case 0: count = 3; break;
-    case 1: count = 7; break;
-    default: count = 3; break;
+    const char *bytes = base + 2 * count;
+    for (int i = 0; i < count; ++i) {
+        const int length = int(uchar(base[2 * i])) | (int(uchar(base[2 * i + 1])) << 8);
+        fields[i] = QByteArrayView(bytes, length);
+        bytes += length;
     }
-    const int field = index & 0xff;
-    qsizetype start = 2 * count;
-    for (int i = 0; i < field; ++i)
-        start += length(i);
-    return QByteArrayView(base + start, length(field));
+}
+
+QByteArrayView Licences::callOf(const Entry &entry) const
+{
+    // The call is the header's first field.
+    const char *base = arena.constData() + entry.hd;
+    const int length = int(uchar(base[0])) | (int(uchar(base[1])) << 8);
+    return QByteArrayView(base + 6, length);
 }
 
 bool Licences::read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel,
@@ -427,9 +468,9 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
                 if (progress)
                     progress(doneBefore + done, total);
             }
-            if (line.trimmed().isEmpty())
+            if (line.isEmpty() || line.trimmed().isEmpty())
                 return true;
-            splitFields(line, fields);
+            splitFields(line, fields, minimum);
             if (fields.front() != type) {
                 report.skip(QStringLiteral("%1 line %2: not a %3 record; skipped.")
                                 .arg(file)
@@ -456,7 +497,10 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
                 return true;
             }
             if (kind == 0) {
-                Entry &entry = entries[size_t(entryOf(systemId, true))];
+                int index = find(systemId);
+                if (index < 0)
+                    index = create(systemId);
+                Entry &entry = entries[size_t(index)];
                 // A daily file's header replaces the licence: its other
                 // parts follow in the same file.
                 entry.hd = keep(fields, HdKept, 3);
@@ -467,7 +511,7 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
                 entry.licensee = false;
                 return true;
             }
-            const int index = entryOf(systemId, false);
+            const int index = find(systemId);
             // A part of a licence that is not in the header file: nothing to join.
             if (index < 0)
                 return true;
@@ -510,25 +554,45 @@ qint64 Licences::prepare(Report &report)
             report.skip(QStringLiteral("HD.dat line %1: licence %2 (%3) has no EN record; skipped.")
                             .arg(entry.hdLine)
                             .arg(entry.systemId)
-                            .arg(text(piece(entry.hd, 0))));
+                            .arg(text(callOf(entry))));
             continue;
         }
-        if (piece(entry.hd, 0).isEmpty())
+        if (callOf(entry).isEmpty())
             continue;
         order.push_back(i);
     }
-    std::sort(order.begin(), order.end(), [this](int a, int b) {
-        const int byCall = compareBytes(piece(entries[size_t(a)].hd, 0), piece(entries[size_t(b)].hd, 0));
+    // Sorted by the call's first eight bytes as one number, then by the
+    // whole call and the system identifier: calls are short.
+    struct Key {
+        quint64 prefix;
+        int index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(order.size());
+    for (int index : order) {
+        const QByteArrayView call = callOf(entries[size_t(index)]);
+        quint64 prefix = 0;
+        for (int i = 0; i < 8; ++i)
+            prefix = (prefix << 8) | (i < call.size() ? uchar(call.at(i)) : 0);
+        keys.push_back({prefix, index});
+    }
+    std::sort(keys.begin(), keys.end(), [this](const Key &a, const Key &b) {
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        const Entry &x = entries[size_t(a.index)];
+        const Entry &y = entries[size_t(b.index)];
+        const int byCall = compareBytes(callOf(x), callOf(y));
         if (byCall != 0)
             return byCall < 0;
-        return entries[size_t(a)].systemId < entries[size_t(b)].systemId;
+        return x.systemId < y.systemId;
     });
+    for (size_t i = 0; i < keys.size(); ++i)
+        order[i] = keys[i].index;
     // Of licences that share a call sign the last, the newest, stays.
     std::vector<int> unique;
     unique.reserve(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
-        if (i + 1 < order.size()
-            && piece(entries[size_t(order[i])].hd, 0) == piece(entries[size_t(order[i + 1])].hd, 0))
+        if (i + 1 < order.size() && callOf(entries[size_t(order[i])]) == callOf(entries[size_t(order[i + 1])]))
             continue;
         unique.push_back(order[i]);
     }
@@ -538,18 +602,32 @@ qint64 Licences::prepare(Report &report)
 
 void Licences::row(qint64 i, const ZipCentres &zips, Row &row)
 {
+    // Rows go out in call order, which is not the order of the arena: ask
+    // for the parts of the rows ahead while this one is written.
+    const qint64 count = qint64(order.size());
+    if (i + 32 < count)
+        prefetch(&entries[size_t(order[size_t(i + 32)])]);
+    if (i + 16 < count) {
+        const Entry &ahead = entries[size_t(order[size_t(i + 16)])];
+        const char *base = arena.constData();
+        for (quint32 offset : {ahead.hd, ahead.en, ahead.am}) {
+            if (offset != 0) {
+                prefetch(base + offset);
+                prefetch(base + offset + 64);
+            }
+        }
+    }
     const Entry &entry = entries[size_t(order[size_t(i)])];
+    QByteArrayView values[13];
+    unpack(entry.hd, 3, values);
+    unpack(entry.en, 7, values + 3);
+    if (entry.am != 0)
+        unpack(entry.am, 3, values + 10);
     QByteArrayView *targets[13] = {&row.call,   &row.granted, &row.expires,      &row.first,   &row.middle,
                                    &row.last,   &row.street,  &row.city,         &row.state,   &row.zip,
                                    &row.licenceClass, &row.trustee, &row.previous};
     for (int k = 0; k < 13; ++k) {
-        QByteArrayView value;
-        if (k < 3)
-            value = piece(entry.hd, k);
-        else if (k < 10)
-            value = piece(entry.en, 0x100 | (k - 3));
-        else if (entry.am != 0)
-            value = piece(entry.am, 0x200 | (k - 10));
+        QByteArrayView value = values[k];
         if ((k == 1 || k == 2) && value.size() == 10 && value.at(2) == '/' && value.at(5) == '/') {
             // mm/dd/yyyy as yyyy-mm-dd, the form the other look-ups give.
             char *date = dates[k - 1];

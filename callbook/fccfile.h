@@ -57,8 +57,9 @@ public:
     virtual bool readLines(const char *member, const LineHandler &line, QString *error) = 0;
 };
 
-// The pipe-separated fields of one line.
-void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields);
+// The pipe-separated fields of one line, at most `limit` of them: the rest
+// of a longer line is not needed.
+void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields, int limit = 1 << 30);
 
 // "mm/dd/yyyy" -> "yyyy-mm-dd", the form the other look-ups give; any other
 // text comes back as it is.
@@ -122,11 +123,20 @@ public:
 private:
     struct Entry;
     struct Piece;
-    int entryOf(qint64 systemId, bool create);
+    // The entry of a system identifier, or -1.
+    int find(qint64 systemId);
+    int create(qint64 systemId);
     quint32 keep(const std::vector<QByteArrayView> &fields, const int *positions, int count);
-    QByteArrayView piece(quint32 offset, int index) const;
+    // The `count` fields of the part at `offset`.
+    void unpack(quint32 offset, int count, QByteArrayView *fields) const;
+    QByteArrayView callOf(const Entry &entry) const;
 
     std::vector<Entry> entries;
+    // The FCC writes each file in the order of the system identifiers: while
+    // the entries come in that order they are found by the next one in line
+    // or by bisection; a file in another order falls back on a hash.
+    bool ascending = true;
+    int cursor = 0;
     QHash<qint64, int> bySystemId;
     QByteArray arena;
     std::vector<int> order;

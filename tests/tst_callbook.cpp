@@ -224,6 +224,17 @@ void TestCallBook::badInput_data()
         << members << true << "l_amat.zip HD.dat line 2: the unique system identifier 'abc' is no number; skipped."
         << "SALT LAKE CITY";
 
+    // The FCC writes its files by system identifier; a file in another
+    // order joins the same.
+    members = weekly();
+    for (const QByteArray &name : {QByteArray("HD.dat"), QByteArray("EN.dat"), QByteArray("AM.dat")}) {
+        QByteArrayList records = members[name].split('\n');
+        records.removeLast();
+        std::reverse(records.begin(), records.end());
+        members[name] = lines(records);
+    }
+    QTest::newRow("records out of order") << members << true << QString() << "SALT LAKE CITY";
+
     members = weekly();
     members["HD.dat"] = QByteArray();
     QTest::newRow("no licence at all") << members << false << "l_amat.zip holds no active licence." << QString();
