@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "app/themes.h"
+#include "callbook/callbookimport.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "reports/seelogs.h"
@@ -248,6 +249,9 @@ void Trelvin::on_actionExit_triggered()
     // Members added during the net must outlive the run.
     saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
 
+    // An import still writing into the data directory stops first.
+    if (callBookImport)
+        callBookImport->stop();
     storage.close();
     // Everything is written: the next copy may start.
     dataLock.release();

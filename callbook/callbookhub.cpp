@@ -32,9 +32,17 @@ void Trelvin::openCallBook()
 
 void Trelvin::on_actionLoadFccCallBook_triggered()
 {
-    if (callBookImport && callBookImport->running())
-        return;
     Prompter *prompter = Prompter::instance();
+    // The menu is the keyboard's way to the Cancel button.
+    if (callBookImport && callBookImport->running()) {
+        if (prompter->message(Prompter::Question, QStringLiteral("FCC Call Book Loading"),
+                              QStringLiteral("The FCC Call Book is still loading.\n"
+                                             "Stop loading it? The call book in use is kept."),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            == QMessageBox::Yes)
+            cancelCallBookImport();
+        return;
+    }
     QString name = prompter->openFileName(QStringLiteral("Open FCC Amateur Licence File"), dataDir.path(),
                                           QStringLiteral("FCC Licence Files (l_amat.zip *.zip HD.dat);;All Files (*.*)"));
     if (name.isEmpty())
@@ -67,7 +75,6 @@ void Trelvin::on_actionLoadFccCallBook_triggered()
     callBookCancel->show();
     callBookCancel->setEnabled(true);
     ui->statusbar->showMessage(QStringLiteral("Loading FCC Call Book..."));
-    ui->actionLoadFccCallBook->setEnabled(false);
 }
 
 void Trelvin::showCallBookProgress(int permille, const QString &stage)
@@ -90,7 +97,6 @@ void Trelvin::finishCallBookImport()
 {
     ui->statusbar->removeWidget(callBookBar);
     ui->statusbar->removeWidget(callBookCancel);
-    ui->actionLoadFccCallBook->setEnabled(true);
 
     const CallBook::ImportOutcome &outcome = callBookImport->outcome();
     for (const QString &line : outcome.report.skipped)
@@ -114,8 +120,9 @@ void Trelvin::finishCallBookImport()
         break;
     }
 
-    // Readers of the old file let go of it before the new one takes its name.
-    const QString target = callBookPath(dataDir);
+    // Readers of the old file let go of it before the new one takes its
+    // name; the data directory may have changed in the meantime.
+    const QString &target = outcome.target;
     callBook.close();
     const Storage::Result replaced = CallBookStore::replace(outcome.fresh, target);
     openCallBook();

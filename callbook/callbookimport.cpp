@@ -61,6 +61,7 @@ QStringList dailyFiles(const QString &weekly)
 ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *cancel, const ImportProgress &progress)
 {
     ImportOutcome outcome;
+    outcome.target = request.target;
     const auto isCancelled = [cancel] { return cancel && cancel->load(); };
     int lastPermille = -1;
     QString lastStage;
@@ -187,4 +188,12 @@ bool CallBookImport::start(const CallBook::ImportRequest &request)
 void CallBookImport::cancel()
 {
     cancelled = true;
+}
+
+void CallBookImport::stop()
+{
+    if (!thread)
+        return;
+    cancelled = true;
+    thread->wait();
 }

@@ -27,6 +27,7 @@ struct ImportOutcome {
     enum Status { Done, Cancelled, Failed };
     Status status = Failed;
     QString error;     // Failed: why, in words for a box
+    QString target;    // the call book the import was for
     QString fresh;     // Done: the new file, to be put in place of the target
     QStringList files; // what was read: the weekly file, then the daily ones
     qint64 licences = 0;
@@ -63,6 +64,9 @@ public:
     // False when an import is already running.
     bool start(const CallBook::ImportRequest &request);
     void cancel();
+    // Cancels a running import and waits until its thread has let go of
+    // its files; finished() still comes.
+    void stop();
     bool running() const { return thread != nullptr; }
     // What the last import came to; valid once finished() came.
     const CallBook::ImportOutcome &outcome() const { return result; }
