@@ -254,14 +254,6 @@ void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields, int l
     }
 }
 
-QByteArray isoDate(QByteArrayView date)
-{
-    if (date.size() == 10 && date.at(2) == '/' && date.at(5) == '/')
-        return date.sliced(6, 4).toByteArray() + '-' + date.sliced(0, 2).toByteArray() + '-'
-               + date.sliced(3, 2).toByteArray();
-    return date.toByteArray();
-}
-
 int zip5(QByteArrayView zip)
 {
     if (zip.size() < 5)

@@ -61,10 +61,6 @@ public:
 // of a longer line is not needed.
 void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields, int limit = 1 << 30);
 
-// "mm/dd/yyyy" -> "yyyy-mm-dd", the form the other look-ups give; any other
-// text comes back as it is.
-QByteArray isoDate(QByteArrayView fccDate);
-
 // The first five digits of a ZIP code ("123456789", "12345-6789"), or -1.
 int zip5(QByteArrayView zip);
 
