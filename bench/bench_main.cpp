@@ -948,7 +948,7 @@ FccFile generateFcc(const QString &path, int licences, const QList<QByteArray> &
         hd += "HD|" + sid + "|||" + call + "|" + status + "|HA|" + granted + "|" + expires + hdTail + "\n";
         en += "EN|" + sid + "|||" + call + "|L|L00" + sid + "|" + pick(rng, FirstNames) + " " + pick(rng, LastNames)
               + "|" + QByteArray(pick(rng, FirstNames)).toUpper() + "|A|" + QByteArray(pick(rng, LastNames)).toUpper()
-              + "||||||" + QByteArray::number(100 + rng() % 9000) + " MAIN ST|" + QByteArray(place.city).toUpper()
+              + "|||||" + QByteArray::number(100 + rng() % 9000) + " MAIN ST|" + QByteArray(place.city).toUpper()
               + "|" + place.state + "|" + zipCodes.at(int(rng() % quint32(zipCodes.size()))) + "1234||||" + "0001"
               + sid + "|I" + enTail + "\n";
         am += "AM|" + sid + "|||" + call + "|" + pick(rng, Classes) + "|D|7||||||||||\n";

@@ -196,7 +196,7 @@ private slots:
     {
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QSize>("formSize");
-        QTest::newRow("station") << "Station" << QSize(191, 296);
+        QTest::newRow("station") << "Station" << QSize(215, 296);
         QTest::newRow("contact") << "Contact" << QSize(320, 251);
     }
 
