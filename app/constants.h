@@ -40,6 +40,9 @@ inline constexpr char IdReminder[] = "IdReminder";
 inline constexpr char NetBand[] = "NetBand";
 inline constexpr char NetMode[] = "NetMode";
 inline constexpr char NetFrequency[] = "NetFrequency";
+inline constexpr char HamQthServer[] = "HamQthServer";
+inline constexpr char HamQthUser[] = "HamQthUser";
+inline constexpr char HamQthPassword[] = "HamQthPassword";
 } // namespace Key
 
 inline constexpr char Yes[] = "Yes";

@@ -1,6 +1,7 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "callbook/hamqthclient.h"
 #include "ui_trelvin.h"
 
 #include <QSettings>
@@ -49,6 +50,9 @@ void Trelvin::readSettings()
     qrz->setServer(settings.value(Trel::Key::QrzServer, QStringLiteral("https://xmldata.qrz.com")).toString());
     updateServer = settings.value(Trel::Key::UpdateServer, QString()).toString();
     readRecordSettings(settings);
+    hamqth->setServer(settings.value(Trel::Key::HamQthServer, QStringLiteral("https://www.hamqth.com")).toString());
+    hamqth->setCredentials(settings.value(Trel::Key::HamQthUser).toString(),
+                           settings.value(Trel::Key::HamQthPassword).toString());
 
     if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
         resize(settings.value(Trel::Key::Size).toSize());
@@ -72,6 +76,9 @@ void Trelvin::writeSettings()
     settings.setValue(Trel::Key::QrzServer, qrz->server());
     settings.setValue(Trel::Key::UpdateServer, updateServer);
     writeRecordSettings(settings);
+    settings.setValue(Trel::Key::HamQthServer, hamqth->server());
+    settings.setValue(Trel::Key::HamQthUser, hamqth->user());
+    settings.setValue(Trel::Key::HamQthPassword, hamqth->password());
     settings.endGroup();
 }
 

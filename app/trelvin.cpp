@@ -3,6 +3,7 @@
 #include "app/constants.h"
 #include "app/folders.h"
 #include "app/themes.h"
+#include "callbook/callbookimport.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "reports/seelogs.h"
@@ -168,6 +169,7 @@ void Trelvin::initWindows()
 {
     setupDbFile();
     offerResume();
+    openCallBook();
 
     if (theme == QLatin1String(Trel::ThemeLight))
         switchPalette(lightPalette);
@@ -265,6 +267,9 @@ void Trelvin::on_actionExit_triggered()
     saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
 
     closeNet();
+    // An import still writing into the data directory stops first.
+    if (callBookImport)
+        callBookImport->stop();
     storage.close();
     // Everything is written: the next copy may start.
     dataLock.release();

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QNetworkReply>
@@ -17,6 +18,7 @@
 #include <optional>
 
 #include "app/datalock.h"
+#include "data/callbookstore.h"
 #include "data/storage.h"
 #include "qrz/qrzclient.h"
 #include "records/idreminder.h"
@@ -29,6 +31,9 @@ class NetDetails;
 class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
+class QPushButton;
+class CallBookImport;
+class HamQthClient;
 class QTimer;
 class Station;
 class Contact;
@@ -267,6 +272,12 @@ public slots:
     // `use` tells whether the main window's entry takes the record too.
     void showCallRecord(const Qrz::CallRecord &record, int use);
     void showLookUpFailure(const QString &text, int use);
+    // QRZ's answers, handed on to HamQTH when QRZ has none and HamQTH is set up.
+    void qrzRecordArrived(const Qrz::CallRecord &record, int use);
+    void qrzLookUpFailed(const QString &text, int use);
+    // The network look-up that follows a call book record, once the search
+    // has stayed on its call for a moment.
+    void refineLookUp();
     void getStation();
     void showStationRecord(const Qrz::StationRecord &record);
     void saveStation();
@@ -330,6 +341,14 @@ public slots:
     void identify();
     void updateIdReminder();
 
+    // Offline call book (callbook/callbookhub.cpp): the import and its
+    // status-bar progress, and CallBook.db opened for look-ups.
+    void openCallBook();
+    void on_actionLoadFccCallBook_triggered();
+    void showCallBookProgress(int permille, const QString &stage);
+    void cancelCallBookImport();
+    void finishCallBookImport();
+
 public:
     // Storage failures and notes (data/database.cpp); the log lines name the
     // operation and the driver's text. Status-bar notes last this long.
@@ -344,6 +363,29 @@ public:
     // The "Database Write Failed" box and its log line; an empty `reason`
     // when the cause was logged already.
     void reportWriteFailure(const QString &operation, const QString &reason);
+
+    // The offline call book, read on the window's thread; an import writes
+    // a new file on a thread of its own.
+    CallBookStore callBook;
+    CallBookImport *callBookImport = nullptr;
+    QProgressBar *callBookBar = nullptr;
+    QPushButton *callBookCancel = nullptr;
+    // Shows the call book's record of `call` in the entry and the Contact
+    // dialog (checkin/display.cpp); false when it holds none.
+    bool showCallBookRecord(const QString &call);
+
+    // HamQTH, behind QRZ (callbook/hamqthclient.h).
+    HamQthClient *hamqth = nullptr;
+    // A look-up by QRZ, or by HamQTH when QRZ is not connected; false when
+    // neither is set up. `use` as for showCallRecord().
+    bool startLookUp(const QString &call, int use);
+    // The call each kind of look-up asked for last.
+    QHash<int, QString> lookUpCalls;
+    // The search waits this long on a call book record before asking the
+    // network, so that a call typed on does not cost a look-up per key.
+    static constexpr int RefineDelayMs = 600;
+    QTimer *refineTimer = nullptr;
+    QString refineCall;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

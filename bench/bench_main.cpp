@@ -4,6 +4,8 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "callbook/callbookimport.h"
+#include "data/callbookstore.h"
 #include "data/csv.h"
 #include "data/direct.h"
 #include "files/csvinput.h"
@@ -16,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QSet>
 #include <QSettings>
@@ -27,12 +30,16 @@
 #include <QTextEdit>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <random>
 #include <vector>
+
+#include <sqlite3.h>
+#include <zip.h>
 
 namespace {
 
@@ -930,6 +937,221 @@ void benchErrorLog(Runtime &rt, const QString &size)
     QFile::resize(logPath, 0);
 }
 
+// ---------------------------------------------------------------- call book
+
+// A weekly FCC amateur file of `licences` active licences in the FCC's
+// layout, plus one expired licence in ten and a cancelled earlier licence of
+// one call in fifty; ZIP codes from the shipped centre table.
+struct FccFile {
+    QString path;
+    QStringList calls;
+};
+
+FccFile generateFcc(const QString &path, int licences, const QList<QByteArray> &zipCodes)
+{
+    std::mt19937 rng(15);
+    QSet<QString> used;
+    FccFile file;
+    file.path = path;
+    QByteArray hd, en, am;
+    const qint64 expected = qint64(licences) * 11 / 10;
+    hd.reserve(expected * 130);
+    en.reserve(expected * 170);
+    am.reserve(expected * 50);
+    const QByteArray hdTail(50, '|');
+    const QByteArray enTail(11, '|');
+    int id = 1000;
+    const auto add = [&](const QByteArray &call, const char *status, const char *granted, const char *expires) {
+        const QByteArray sid = QByteArray::number(++id);
+        const Place &place = pick(rng, Places);
+        hd += "HD|" + sid + "|||" + call + "|" + status + "|HA|" + granted + "|" + expires + hdTail + "\n";
+        en += "EN|" + sid + "|||" + call + "|L|L00" + sid + "|" + pick(rng, FirstNames) + " " + pick(rng, LastNames)
+              + "|" + QByteArray(pick(rng, FirstNames)).toUpper() + "|A|" + QByteArray(pick(rng, LastNames)).toUpper()
+              + "|||||" + QByteArray::number(100 + rng() % 9000) + " MAIN ST|" + QByteArray(place.city).toUpper()
+              + "|" + place.state + "|" + zipCodes.at(int(rng() % quint32(zipCodes.size()))) + "1234||||" + "0001"
+              + sid + "|I" + enTail + "\n";
+        am += "AM|" + sid + "|||" + call + "|" + pick(rng, Classes) + "|D|7||||||||||\n";
+    };
+    while (file.calls.size() < licences) {
+        const QString call = callSign(rng);
+        if (used.contains(call))
+            continue;
+        used.insert(call);
+        const QByteArray bytes = call.toLatin1();
+        if (file.calls.size() % 50 == 0)
+            add(bytes, "C", "01/05/2001", "01/05/2011");
+        add(bytes, "A", "04/12/2022", "04/12/2032");
+        file.calls.append(call);
+        if (file.calls.size() % 10 == 0) {
+            QString gone;
+            do
+                gone = callSign(rng);
+            while (used.contains(gone));
+            used.insert(gone);
+            add(gone.toLatin1(), "E", "02/02/2010", "02/02/2020");
+        }
+    }
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    const std::pair<const char *, QByteArray *> members[] = {{"HD.dat", &hd}, {"EN.dat", &en}, {"AM.dat", &am}};
+    for (const auto &member : members) {
+        zip_source_t *source = zip_source_buffer(archive, member.second->constData(), zip_uint64_t(member.second->size()), 0);
+        const zip_int64_t index = zip_file_add(archive, member.first, source, ZIP_FL_OVERWRITE);
+        zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 1);
+    }
+    zip_close(archive);
+    return file;
+}
+
+// The rows of a call book, in call order, held in memory for the bare insert.
+struct MemoryRows {
+    QByteArray bytes;
+    std::vector<std::array<int, 14>> offsets; // 13 texts, then the end
+    std::vector<std::pair<double, double>> positions;
+    std::vector<bool> placed;
+};
+
+MemoryRows readRows(const QString &path)
+{
+    MemoryRows rows;
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *select = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT call, first, middle, last, street, city, state, zip, class, granted, expires, previous, "
+                       "trustee, lat, lon FROM licence ORDER BY call",
+                       -1, &select, nullptr);
+    while (sqlite3_step(select) == SQLITE_ROW) {
+        std::array<int, 14> offsets;
+        for (int c = 0; c < 13; ++c) {
+            offsets[size_t(c)] = int(rows.bytes.size());
+            rows.bytes.append(reinterpret_cast<const char *>(sqlite3_column_text(select, c)), sqlite3_column_bytes(select, c));
+        }
+        offsets[13] = int(rows.bytes.size());
+        rows.offsets.push_back(offsets);
+        rows.placed.push_back(sqlite3_column_type(select, 13) != SQLITE_NULL);
+        rows.positions.emplace_back(sqlite3_column_double(select, 13), sqlite3_column_double(select, 14));
+    }
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    return rows;
+}
+
+// The same rows inserted from memory straight through SQLite, into the same
+// table with the same settings, in one transaction.
+void bareInsert(const QString &path, const MemoryRows &rows)
+{
+    QFile::remove(path);
+    sqlite3 *db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    sqlite3_exec(db,
+                 "PRAGMA journal_mode=OFF; PRAGMA synchronous=FULL; PRAGMA locking_mode=EXCLUSIVE; "
+                 "PRAGMA cache_size=-65536; CREATE TABLE licence (call TEXT PRIMARY KEY NOT NULL, first TEXT, "
+                 "middle TEXT, last TEXT, street TEXT, city TEXT, state TEXT, zip TEXT, class TEXT, granted TEXT, "
+                 "expires TEXT, previous TEXT, trustee TEXT, lat REAL, lon REAL) WITHOUT ROWID; BEGIN",
+                 nullptr, nullptr, nullptr);
+    sqlite3_stmt *insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO licence VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", -1,
+                       &insert, nullptr);
+    for (size_t r = 0; r < rows.offsets.size(); ++r) {
+        const std::array<int, 14> &o = rows.offsets[r];
+        for (int c = 0; c < 13; ++c)
+            sqlite3_bind_text(insert, c + 1, rows.bytes.constData() + o[size_t(c)], o[size_t(c) + 1] - o[size_t(c)],
+                              SQLITE_STATIC);
+        if (rows.placed[r]) {
+            sqlite3_bind_double(insert, 14, rows.positions[r].first);
+            sqlite3_bind_double(insert, 15, rows.positions[r].second);
+        } else {
+            sqlite3_bind_null(insert, 14);
+            sqlite3_bind_null(insert, 15);
+        }
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+// Import of a generated weekly file and look-ups in the call book it gives;
+// then the keystroke measures once more with that call book in the data
+// directory, beside the same measures without it.
+void benchCallBook(Runtime &rt, const QString &contactsSize, int licences)
+{
+    const QString size = sizeLabel(licences) + " licences";
+    QList<QByteArray> zipCodes;
+    {
+        QFile table(QStringLiteral(TRELVIN_SOURCE_DIR "/info/ZIP_Info.csv"));
+        table.open(QIODevice::ReadOnly);
+        table.readLine();
+        while (!table.atEnd())
+            zipCodes.append(table.readLine().left(5));
+    }
+    std::fprintf(stderr, "generating the FCC file of %s...\n", qPrintable(size));
+    QElapsedTimer gen;
+    gen.start();
+    const FccFile fcc = generateFcc(rt.scratch(QStringLiteral("l_amat.zip")), licences, zipCodes);
+    std::fprintf(stderr, "  generated in %.1f s (%lld bytes)\n", double(gen.elapsed()) / 1000,
+                 QFileInfo(fcc.path).size());
+
+    const QString target = rt.dataPath() + "/CallBook.db";
+    CallBook::ImportOutcome outcome;
+    const Stats import = repeat(
+        [&] {
+            outcome = CallBook::runImport(
+                {fcc.path, target, QStringLiteral(TRELVIN_SOURCE_DIR "/info/ZIP_Info.csv")});
+        },
+        1, 1, 0);
+    CallBookStore::replace(outcome.fresh, target);
+    const MemoryRows rows = readRows(target);
+    const QString bare = rt.scratch(QStringLiteral("bare.db"));
+    const Stats insert = repeat([&] { bareInsert(bare, rows); }, 1, 1, 0);
+    QFile::remove(bare);
+    record(QStringLiteral("FCC call book import (%1 rows written)").arg(outcome.licences), size, import, &insert);
+
+    // Look-ups of calls spread over the book, through the store and bare.
+    CallBookStore store;
+    store.open(target);
+    std::mt19937 rng(7);
+    const auto someCall = [&] { return fcc.calls.at(int(rng() % quint32(fcc.calls.size()))); };
+    QString call = someCall();
+    const Stats lookUp = repeat([&] { store.byCall(call); }, 200, 5001, budget, [&] { call = someCall(); });
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(target).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *select = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM licence WHERE call = ?", -1, &select, nullptr);
+    QByteArray bareCall = someCall().toLatin1();
+    const Stats bareLookUp = repeat(
+        [&] {
+            sqlite3_bind_text(select, 1, bareCall.constData(), int(bareCall.size()), SQLITE_STATIC);
+            sqlite3_step(select);
+            sqlite3_reset(select);
+        },
+        200, 5001, budget, [&] { bareCall = someCall().toLatin1(); });
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    record(QStringLiteral("call book look-up by call"), size, lookUp, &bareLookUp);
+    store.close();
+
+    // The keystrokes with the call book beside Contacts.db: the same
+    // fragments, and a whole call that only the call book knows.
+    rt.start();
+    benchKeystroke(rt, contactsSize + " + " + size + " call book");
+    Trelvin &w = *rt.window;
+    QString known = someCall();
+    const Stats hit = repeat(
+        [&] { w.on_search_textEdited(known); }, 5, 201, budget,
+        [&] {
+            w.on_search_textEdited(QString());
+            known = someCall();
+        });
+    const Stats miss = repeat(
+        [&] { w.on_search_textEdited(QStringLiteral("KZ0ZZZ")); }, 5, 201, budget,
+        [&] { w.on_search_textEdited(QString()); });
+    record(QStringLiteral("keystroke whole call, call book fills the entry"), contactsSize + " + " + size, hit, &miss);
+    QFile::remove(target);
+}
+
 void benchStartup(Runtime &rt, const QString &size)
 {
     const Stats value = repeat([&] { rt.start(); }, 3, 11, budget, [&] { rt.stop(); });
@@ -949,10 +1171,22 @@ int main(int argc, char **argv)
     const QStringList only = onlyAt > 0 ? arguments.value(onlyAt + 1).split(QLatin1Char(',')) : QStringList();
     const auto wanted = [&only](const char *group) { return only.isEmpty() || only.contains(QLatin1String(group)); };
     const int sizeAt = int(arguments.indexOf(QStringLiteral("--size")));
+    // The call book's size: 1.5 million licences, as the FCC's file has.
+    const int licencesAt = int(arguments.indexOf(QStringLiteral("--licences")));
+    const int licences = licencesAt > 0 ? arguments.value(licencesAt + 1).toInt() : (quick ? 100000 : 1500000);
 
     QList<int> sizes = quick ? QList<int>{1000, 10000} : QList<int>{1000, 10000, 100000, 1000000};
     if (sizeAt > 0)
         sizes = {arguments.value(sizeAt + 1).toInt()};
+    // The call book is measured once, beside the first contacts table of
+    // 100k or more (or the largest of the run).
+    int callBookAt = sizes.last();
+    for (int contacts : sizes) {
+        if (contacts >= 100000) {
+            callBookAt = contacts;
+            break;
+        }
+    }
     for (int contacts : sizes) {
         const QString size = sizeLabel(contacts) + " contacts";
         std::fprintf(stderr, "generating %s...\n", qPrintable(size));
@@ -983,6 +1217,8 @@ int main(int argc, char **argv)
             if (wanted("roster"))
                 benchRoster(rt, size, 10000);
         }
+        if (contacts == callBookAt && wanted("callbook"))
+            benchCallBook(rt, size, licences);
         rt.stop();
         Prompter::setInstance(nullptr);
     }

@@ -1,6 +1,8 @@
 #include "app/trelvin.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
+#include "dialogs/station.h"
+#include "qrz/qrzrecord.h"
 #include "reports/seelogs.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
@@ -166,6 +168,49 @@ void Trelvin::displayContact(QString call, int type)
 
     if (qsoWindow->isVisible())
         showQsoHistory(call, type);
+}
+
+bool Trelvin::showCallBookRecord(const QString &call)
+{
+    Storage::Result read;
+    const std::optional<CallBookRecord> record = callBook.byCall(call, &read);
+    if (!read.ok())
+        reportReadFailure("Call book look-up of " + call, read);
+    if (!record)
+        return false;
+
+    // Shown as a look-up would show it, with the FCC as the source; the
+    // position is the ZIP code's centre, or none, and then the state's
+    // centre stands in.
+    Ui::Contact *dialog = contactDialog->ui;
+    const QString first = titleCase(record->first);
+    const QString city = titleCase(record->city);
+    setClipped(dialog->call, record->call);
+    setClipped(dialog->fname, first);
+    setClipped(dialog->name, titleCase(record->last));
+    setClipped(dialog->classlic, Qrz::licenceClassWord(record->licenceClass));
+    setClipped(dialog->expire, record->expires);
+    setClipped(dialog->addr, titleCase(record->street));
+    setClipped(dialog->city, city);
+    setClipped(dialog->state, record->state);
+    setClipped(dialog->zip, record->zip);
+    setClipped(dialog->country, QStringLiteral("United States"));
+    if (record->hasPosition) {
+        setClipped(dialog->lat, QString::number(record->lat, 'f', 4));
+        setClipped(dialog->lon, QString::number(record->lon, 'f', 4));
+        setClipped(dialog->grid, maidenheadGrid(record->lat, record->lon).trimmed());
+    }
+    setClipped(dialog->geoloc, QStringLiteral("FCC"));
+
+    setClipped(ui->call, record->call);
+    setClipped(ui->name, first);
+    setClipped(ui->city, city);
+    {
+        const QSignalBlocker blocker(ui->state);
+        setClipped(ui->state, record->state);
+    }
+    on_state_textChanged(record->state);
+    return true;
 }
 
 void Trelvin::on_state_textChanged(QString state)

@@ -129,6 +129,8 @@ void Trelvin::on_search_textEdited(QString arg1)
 
     entryId = 0;
     candidateCount = 0;
+    refineTimer->stop();
+    refineCall.clear();
     candidateCursor = 0;
     ui->lb_candidate->setText(QStringLiteral("Candidates"));
     clearCandidateList(ui->callsigns);
@@ -167,6 +169,13 @@ void Trelvin::on_search_textEdited(QString arg1)
     } else {
         displayContact(QString(), 0);
         currentCall.clear();
+    }
+
+    // A call that no contact has may be in the offline call book; a network
+    // look-up refines it once the search stays on it.
+    if (candidateCount == 0 && found.result.ok() && !trimmed.isEmpty() && showCallBookRecord(trimmed)) {
+        refineCall = trimmed;
+        refineTimer->start();
     }
 }
 

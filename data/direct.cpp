@@ -132,6 +132,16 @@ void Statement::bindInt(int index, qint64 value)
     }
 }
 
+void Statement::bindDouble(int index, double value)
+{
+    if (query) {
+        query->bindValue(index - 1, value);
+        executed = false;
+    } else {
+        sqlite3_bind_double(stmt, index, value);
+    }
+}
+
 void Statement::bindColumnText(int index, const Statement &row, int column)
 {
     if (row.isNull(column))
@@ -235,6 +245,13 @@ qint64 Statement::integer(int column) const
     if (query)
         return column < 0 || column >= values.size() ? 0 : values.at(column).toLongLong();
     return column < 0 ? 0 : sqlite3_column_int64(stmt, column);
+}
+
+double Statement::real(int column) const
+{
+    if (query)
+        return column < 0 || column >= values.size() ? 0 : values.at(column).toDouble();
+    return column < 0 ? 0 : sqlite3_column_double(stmt, column);
 }
 
 QByteArrayView Statement::utf8(int column) const

@@ -53,6 +53,7 @@ public:
     void bindUtf8Static(int index, QByteArrayView text);
     void bindString(int index, const QString &value);
     void bindInt(int index, qint64 value);
+    void bindDouble(int index, double value);
     // Binds column `column` of the current row of `row`: NULL stays NULL,
     // anything else becomes its text.
     void bindColumnText(int index, const Statement &row, int column);
@@ -71,6 +72,7 @@ public:
     int columnIndex(const char *name) const; // -1 when absent
     bool isNull(int column) const;
     qint64 integer(int column) const;
+    double real(int column) const;
     // Valid until the next step or reset; empty for NULL.
     QByteArrayView utf8(int column) const;
     QStringView text(int column) const;

@@ -78,3 +78,21 @@ public:
 private:
     const Direct::Statement &statement;
 };
+
+// One licence of the offline call book as it is written: UTF-8 views that
+// hold until the next row is asked for.
+struct CallBookRow {
+    QByteArrayView call, first, middle, last, street, city, state, zip, licenceClass, granted, expires, previous,
+        trustee;
+    bool hasPosition = false;
+    double lat = 0, lon = 0;
+};
+
+// One licence of the offline call book as a look-up gives it. The class is
+// the FCC's letter; dates are "yyyy-mm-dd"; the position is the centre of
+// the ZIP code's area, when it is known.
+struct CallBookRecord {
+    QString call, first, middle, last, street, city, state, zip, licenceClass, granted, expires, previous, trustee;
+    bool hasPosition = false;
+    double lat = 0, lon = 0;
+};

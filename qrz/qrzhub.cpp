@@ -1,5 +1,7 @@
+#include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "callbook/hamqthclient.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
@@ -11,8 +13,10 @@
 
 #include <QFile>
 #include <QProgressBar>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QTimer>
 
 // The hub's side of the QRZ client: it reads the forms, starts the client's
 // requests and shows what comes back.
@@ -27,7 +31,18 @@ QString coordinateText(double value)
 }
 
 // What a call look-up is for: the Contact dialog always takes the record.
-enum LookUpUse { ForContactDialog = 0, ForMainWindowToo = 1 };
+// A refinement follows the offline call book's record of a call the
+// operator searched for; it fails quietly.
+enum LookUpUse { ForContactDialog = 0, ForMainWindowToo = 1, ForRefinement = 2 };
+
+// A looked-up value into a field, unless the operator typed there: a
+// look-up never overwrites what was typed. A field the program emptied
+// also counts as modified, but holds nothing to keep.
+void offer(QLineEdit *field, const QString &value)
+{
+    if (!field->isModified() || field->text().isEmpty())
+        setClipped(field, value);
+}
 
 void warnNotConnected()
 {
@@ -45,13 +60,22 @@ void Trelvin::createQrzClient()
     connect(qrz, &QrzClient::loginFinished, this, &Trelvin::displayConnectStatus);
     connect(qrz, &QrzClient::loginRefused, this, &Trelvin::showLoginRefused);
     connect(qrz, &QrzClient::subscription, this, &Trelvin::showSubscription);
-    connect(qrz, &QrzClient::callRecord, this, &Trelvin::showCallRecord);
-    connect(qrz, &QrzClient::lookUpFailed, this, &Trelvin::showLookUpFailure);
+    connect(qrz, &QrzClient::callRecord, this, &Trelvin::qrzRecordArrived);
+    connect(qrz, &QrzClient::lookUpFailed, this, &Trelvin::qrzLookUpFailed);
     connect(qrz, &QrzClient::stationRecord, this, &Trelvin::showStationRecord);
     connect(qrz, &QrzClient::batchProgress, this, &Trelvin::showBatchProgress);
     connect(qrz, &QrzClient::batchRecord, this, &Trelvin::storeRosterRecord);
     connect(qrz, &QrzClient::batchFinished, this, &Trelvin::finishBatch);
     connect(qrz, &QrzClient::failure, this, &Trelvin::writeError);
+
+    // HamQTH follows QRZ when QRZ is not connected or has no answer.
+    hamqth = new HamQthClient(networkManager, this);
+    connect(hamqth, &HamQthClient::callRecord, this, &Trelvin::showCallRecord);
+    connect(hamqth, &HamQthClient::lookUpFailed, this, &Trelvin::showLookUpFailure);
+    refineTimer = new QTimer(this);
+    refineTimer->setSingleShot(true);
+    refineTimer->setInterval(RefineDelayMs);
+    connect(refineTimer, &QTimer::timeout, this, &Trelvin::refineLookUp);
 }
 
 void Trelvin::connectQRZ()
@@ -102,57 +126,115 @@ void Trelvin::displayConnectStatus()
     }
 }
 
+// QRZ first where the operator has it; HamQTH when QRZ is not connected.
+bool Trelvin::startLookUp(const QString &call, int use)
+{
+    lookUpCalls.insert(use, call);
+    if (qrz->isConnected()) {
+        qrz->lookUp(call, use);
+        return true;
+    }
+    if (hamqth->isConfigured()) {
+        hamqth->lookUp(call, use);
+        return true;
+    }
+    return false;
+}
+
 void Trelvin::on_lookUpButton_clicked()
 {
     const QString call = ui->call->text().toUpper();
-    if (!qrz->isConnected()) {
+    if (!qrz->isConnected() && !hamqth->isConfigured()) {
         warnNotConnected();
         return;
     }
     if (call.isEmpty())
         return;
-    qrz->lookUp(call, ForMainWindowToo);
+    startLookUp(call, ForMainWindowToo);
 }
 
 void Trelvin::getContact()
 {
     const QString call = contactDialog->ui->call->text().toUpper();
-    if (!qrz->isConnected()) {
+    if (!qrz->isConnected() && !hamqth->isConfigured()) {
         warnNotConnected();
         writeError(QStringLiteral("Not connected to QRZ Database."));
         return;
     }
     if (call.isEmpty())
         return;
-    qrz->lookUp(call, ForContactDialog);
+    startLookUp(call, ForContactDialog);
+}
+
+void Trelvin::refineLookUp()
+{
+    const QString call = refineCall;
+    refineCall.clear();
+    // The operator has moved on to another station.
+    if (call.isEmpty() || ui->call->text().trimmed().toUpper() != call)
+        return;
+    startLookUp(call, ForRefinement);
+}
+
+void Trelvin::qrzRecordArrived(const Qrz::CallRecord &record, int use)
+{
+    // A call QRZ does not give (unknown there, or the daily limit reached)
+    // is asked of HamQTH next, when the operator has an account there.
+    if (!record.error.isEmpty() && hamqth->isConfigured() && lookUpCalls.contains(use)) {
+        writeError("QRZ look-up of " + lookUpCalls.value(use) + ": " + record.error + "; asking HamQTH.");
+        hamqth->lookUp(lookUpCalls.value(use), use);
+        return;
+    }
+    showCallRecord(record, use);
+}
+
+void Trelvin::qrzLookUpFailed(const QString &text, int use)
+{
+    if (hamqth->isConfigured() && lookUpCalls.contains(use)) {
+        writeError(text + "; asking HamQTH.");
+        hamqth->lookUp(lookUpCalls.value(use), use);
+        return;
+    }
+    showLookUpFailure(text, use);
 }
 
 void Trelvin::showCallRecord(const Qrz::CallRecord &record, int use)
 {
     Ui::Contact *dialog = contactDialog->ui;
-    setClipped(dialog->fname, record.fname);
-    setClipped(dialog->name, record.last);
-    setClipped(dialog->classlic, record.licenceClass);
-    setClipped(dialog->expire, record.expire);
-    setClipped(dialog->addr, record.address);
-    setClipped(dialog->city, record.city);
-    setClipped(dialog->state, record.state);
-    setClipped(dialog->zip, record.zip);
-    setClipped(dialog->country, record.country);
+    if (use == ForRefinement) {
+        // Only a record of the station still shown refines it; a call the
+        // service does not know leaves the call book's record as it is.
+        if (!record.error.isEmpty() || record.call.isEmpty()
+            || ui->call->text().trimmed().toUpper() != record.call
+            || dialog->call->text().trimmed().toUpper() != record.call)
+            return;
+    }
+    offer(dialog->fname, record.fname);
+    offer(dialog->name, record.last);
+    offer(dialog->classlic, record.licenceClass);
+    offer(dialog->expire, record.expire);
+    offer(dialog->addr, record.address);
+    offer(dialog->city, record.city);
+    offer(dialog->state, record.state);
+    offer(dialog->zip, record.zip);
+    offer(dialog->country, record.country);
     // Non-subscribers get no e-mail; one typed in earlier stays.
     if (!record.email.isEmpty())
-        setClipped(dialog->email, record.email);
-    setClipped(dialog->lat, record.lat);
-    setClipped(dialog->lon, record.lon);
-    setClipped(dialog->grid, record.grid);
-    setClipped(dialog->geoloc, record.source);
-    setClipped(dialog->utc, record.utc);
-    contactUtcOffset = record.utc.toInt();
+        offer(dialog->email, record.email);
+    // A service without a position keeps the call book's ZIP centre.
+    if (use != ForRefinement || (!record.lat.isEmpty() && !record.lon.isEmpty())) {
+        offer(dialog->lat, record.lat);
+        offer(dialog->lon, record.lon);
+        offer(dialog->grid, record.grid);
+        offer(dialog->geoloc, record.source);
+    }
+    offer(dialog->utc, record.utc);
+    contactUtcOffset = dialog->utc->text().toInt();
     dialog->tzOffset->setText(QStringLiteral("%1").arg(contactUtcOffset - stationUtcOffset, 2));
-    setClipped(dialog->dst, record.dst);
-    setClipped(dialog->born, record.born);
+    offer(dialog->dst, record.dst);
+    offer(dialog->born, record.born);
 
-    if (use != ForMainWindowToo)
+    if (use == ForContactDialog)
         return;
     if (!record.error.isEmpty()) {
         showRejectedLookUp(record.error);
@@ -160,17 +242,22 @@ void Trelvin::showCallRecord(const Qrz::CallRecord &record, int use)
     }
     ui->city->setPalette(goodPalette);
     setClipped(ui->call, record.call);
-    setClipped(ui->name, record.fname);
-    setClipped(ui->city, record.city);
+    offer(ui->name, record.fname);
+    offer(ui->city, record.city);
     {
         const QSignalBlocker blocker(ui->state);
-        setClipped(ui->state, record.state);
+        offer(ui->state, record.state);
     }
-    on_state_textChanged(record.state);
+    on_state_textChanged(ui->state->text());
 }
 
 void Trelvin::showLookUpFailure(const QString &text, int use)
 {
+    // A refinement leaves the call book's record; the reason is logged.
+    if (use == ForRefinement) {
+        writeError(text);
+        return;
+    }
     // The Contact dialog keeps what it shows.
     if (use != ForMainWindowToo)
         return;
@@ -227,11 +314,20 @@ void Trelvin::saveStation()
                                 dialog->lon->text(), dialog->grid->text(), dialog->utc->text(),
                                 dialog->dst->text()}),
            QStringLiteral("Saving station details"));
+    // The HamQTH account is the operator's, not the station's: it is kept
+    // with the settings, at once.
+    hamqth->setCredentials(dialog->hamqthUser->text().trimmed(), dialog->hamqthPwd->text());
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.beginGroup(Trel::Group::Main);
+    settings.setValue(Trel::Key::HamQthUser, hamqth->user());
+    settings.setValue(Trel::Key::HamQthPassword, hamqth->password());
 }
 
 void Trelvin::setStationDetails()
 {
     Ui::Station *dialog = stationDialog->ui;
+    setClipped(dialog->hamqthUser, hamqth->user());
+    setClipped(dialog->hamqthPwd, hamqth->password());
     const QList<QLineEdit *> fields{dialog->call, dialog->pwd, dialog->state, dialog->lat,
                                     dialog->lon,  dialog->grid, dialog->utc,  dialog->dst};
     const std::optional<StationRecord> station = storage.station();

@@ -5,8 +5,9 @@ TRELVIN_SRC="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
 # fonts-liberation2: free fonts with the widths of the families the forms name.
 # poppler-utils: pdftotext, with which the tests read the ICS-309 PDF back.
+# libzip-dev: reads the FCC's licence files straight from their ZIP archives.
 TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev
-    fonts-liberation2 poppler-utils)
+    fonts-liberation2 poppler-utils libzip-dev)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

@@ -89,6 +89,7 @@ Runtime::Runtime()
         // Never the real service: a port on this machine where nothing listens.
         QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
         settings.setValue(QStringLiteral("Main/QrzServer"), QStringLiteral("http://127.0.0.1:9"));
+        settings.setValue(QStringLiteral("Main/HamQthServer"), QStringLiteral("http://127.0.0.1:9"));
     }
     previousDir = QDir::currentPath();
     QDir::setCurrent(root.path() + "/bin");

@@ -196,7 +196,7 @@ private slots:
     {
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QSize>("formSize");
-        QTest::newRow("station") << "Station" << QSize(191, 256);
+        QTest::newRow("station") << "Station" << QSize(215, 296);
         QTest::newRow("contact") << "Contact" << QSize(320, 251);
     }
 
@@ -301,7 +301,7 @@ private slots:
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QStringList>("order");
 
-        QTest::newRow("station") << "Station" << QStringList{"call", "pwd", "state", "lat", "lon", "grid", "utc", "dst"};
+        QTest::newRow("station") << "Station" << QStringList{"call", "pwd", "state", "lat", "lon", "grid", "utc", "dst", "hamqthUser", "hamqthPwd"};
         QTest::newRow("contact") << "Contact"
                                  << QStringList{"call", "classlic", "fname", "name", "city", "expire", "state",
                                                 "zip", "lat", "utc", "lon", "dst", "grid", "tzOffset", "addr",

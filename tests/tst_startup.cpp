@@ -258,9 +258,9 @@ void TestStartup::settingsRoundTrip()
         QCOMPARE(settings.value("Theme").toString(), QStringLiteral("light"));
         QCOMPARE(settings.value("Club").toString(), QStringLiteral("QRP"));
         QCOMPARE(settings.childKeys(),
-                 (QStringList{"AutoUpdate", "Club", "DataDirectory", "Exist", "IdReminder", "NetBand",
-                              "NetFrequency", "NetMode", "Position", "QrzServer", "Size", "StatusTips", "Theme",
-                              "UpdateServer"}));
+                 (QStringList{"AutoUpdate", "Club", "DataDirectory", "Exist", "HamQthPassword", "HamQthServer",
+                              "HamQthUser", "IdReminder", "NetBand", "NetFrequency", "NetMode", "Position",
+                              "QrzServer", "Size", "StatusTips", "Theme", "UpdateServer"}));
     }
 
     w = rt.start();

@@ -1,0 +1,199 @@
+#include "callbook/callbookimport.h"
+
+#include "data/callbookstore.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+
+namespace CallBook {
+
+namespace {
+
+// Shares of the bar: reading the files, then writing the call book.
+constexpr int ReadShare = 600;
+
+QDateTime modified(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        // An unpacked weekly file is as old as its header file.
+        const QFileInfo header(QDir(path).filePath(QStringLiteral("HD.dat")));
+        return header.exists() ? header.lastModified() : info.lastModified();
+    }
+    return info.lastModified();
+}
+
+} // namespace
+
+QStringList dailyFiles(const QString &weekly)
+{
+    const QFileInfo info(weekly);
+    const QDir dir = info.isDir() ? QDir(weekly) : info.dir();
+    const QDateTime since = modified(weekly);
+    QList<QFileInfo> found;
+    for (const QFileInfo &daily :
+         dir.entryInfoList({QStringLiteral("l_am_*.zip")}, QDir::Files | QDir::Readable | QDir::CaseSensitive)) {
+        if (daily.absoluteFilePath() != info.absoluteFilePath() && daily.lastModified() >= since)
+            found.append(daily);
+    }
+    // Lower case is the FCC's spelling; a copy may have been renamed.
+    for (const QFileInfo &daily : dir.entryInfoList({QStringLiteral("L_AM_*.ZIP")}, QDir::Files | QDir::Readable)) {
+        if (daily.lastModified() >= since
+            && std::none_of(found.cbegin(), found.cend(),
+                            [&](const QFileInfo &f) { return f.absoluteFilePath() == daily.absoluteFilePath(); })
+            && daily.absoluteFilePath() != info.absoluteFilePath())
+            found.append(daily);
+    }
+    std::stable_sort(found.begin(), found.end(), [](const QFileInfo &a, const QFileInfo &b) {
+        return a.lastModified() < b.lastModified();
+    });
+    QStringList paths;
+    for (const QFileInfo &daily : found)
+        paths.append(daily.absoluteFilePath());
+    return paths;
+}
+
+ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *cancel, const ImportProgress &progress)
+{
+    ImportOutcome outcome;
+    outcome.target = request.target;
+    const auto isCancelled = [cancel] { return cancel && cancel->load(); };
+    int lastPermille = -1;
+    QString lastStage;
+    const auto report = [&](int permille, const QString &stage) {
+        if (progress && (permille != lastPermille || stage != lastStage)) {
+            lastPermille = permille;
+            lastStage = stage;
+            progress(permille, stage);
+        }
+    };
+
+    const QStringList files = QStringList{request.source} + dailyFiles(request.source);
+    Fcc::Licences licences;
+    // The weekly file is most of the work; the daily ones share the rest.
+    const int weeklyShare = files.size() > 1 ? ReadShare * 9 / 10 : ReadShare;
+    for (int i = 0; i < files.size(); ++i) {
+        const QString &path = files.at(i);
+        const QString name = QFileInfo(path).fileName();
+        const int from = i == 0 ? 0 : weeklyShare + (ReadShare - weeklyShare) * (i - 1) / int(files.size() - 1);
+        const int to = i == 0 ? weeklyShare : weeklyShare + (ReadShare - weeklyShare) * i / int(files.size() - 1);
+        const QString stage = "Reading " + name;
+        report(from, stage);
+        QString error;
+        std::unique_ptr<Fcc::Source> source = Fcc::Source::open(path, &error);
+        if (!source) {
+            outcome.error = error;
+            return outcome;
+        }
+        const bool read = licences.read(*source, outcome.report, &error, cancel, [&](qint64 done, qint64 total) {
+            report(from + int(total > 0 ? (to - from) * done / total : 0), stage);
+        });
+        if (!read) {
+            if (isCancelled() || error.isEmpty()) {
+                outcome.status = ImportOutcome::Cancelled;
+                return outcome;
+            }
+            outcome.error = error;
+            return outcome;
+        }
+        outcome.files.append(path);
+    }
+    if (isCancelled()) {
+        outcome.status = ImportOutcome::Cancelled;
+        return outcome;
+    }
+
+    const qint64 rows = licences.prepare(outcome.report);
+    if (rows == 0) {
+        outcome.error = QFileInfo(request.source).fileName() + " holds no active licence.";
+        return outcome;
+    }
+    Fcc::ZipCentres zips;
+    outcome.withoutPositions = request.zipCentres.isEmpty() || !zips.load(request.zipCentres) || zips.isEmpty();
+
+    const QString stage = "Writing " + QFileInfo(request.target).fileName();
+    report(ReadShare, stage);
+    outcome.fresh = request.target + ".new";
+    qint64 next = 0;
+    const Storage::Result written = CallBookStore::write(
+        outcome.fresh, outcome.files.join(QStringLiteral(", ")),
+        [&](CallBookRow &row) {
+            if (next >= rows)
+                return false;
+            licences.row(next++, zips, row);
+            return true;
+        },
+        cancel,
+        [&](qint64 done) { report(ReadShare + int((1000 - ReadShare) * done / rows), stage); });
+    if (isCancelled()) {
+        // Cancelled after the last row was written: the file goes all the same.
+        QFile::remove(outcome.fresh);
+        outcome.status = ImportOutcome::Cancelled;
+        outcome.fresh.clear();
+        return outcome;
+    }
+    if (!written.ok()) {
+        outcome.error = "The new call book could not be written: " + written.shortError;
+        outcome.fresh.clear();
+        return outcome;
+    }
+    outcome.licences = rows;
+    outcome.status = ImportOutcome::Done;
+    return outcome;
+}
+
+} // namespace CallBook
+
+CallBookImport::CallBookImport(QObject *parent)
+    : QObject(parent)
+{
+}
+
+CallBookImport::~CallBookImport()
+{
+    if (thread) {
+        cancelled = true;
+        thread->wait();
+        delete thread;
+        // The file it may have finished is not going to be used.
+        if (!result.fresh.isEmpty())
+            QFile::remove(result.fresh);
+    }
+}
+
+bool CallBookImport::start(const CallBook::ImportRequest &request)
+{
+    if (thread)
+        return false;
+    cancelled = false;
+    result = CallBook::ImportOutcome();
+    thread = QThread::create([this, request] {
+        result = CallBook::runImport(request, &cancelled,
+                                     [this](int permille, const QString &stage) { emit progress(permille, stage); });
+    });
+    connect(thread, &QThread::finished, this, [this] {
+        thread->deleteLater();
+        thread = nullptr;
+        emit finished();
+    });
+    thread->start(QThread::LowPriority);
+    return true;
+}
+
+void CallBookImport::cancel()
+{
+    cancelled = true;
+}
+
+void CallBookImport::stop()
+{
+    if (!thread)
+        return;
+    cancelled = true;
+    thread->wait();
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "data/records.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// The FCC's public amateur licence files: the weekly l_amat.zip (or the
+// folder it was unpacked into) and the daily l_am_<day>.zip, each holding
+// HD.dat (licence header), EN.dat (licensee) and AM.dat (amateur data),
+// pipe-separated, one record per line. Fields are found by position; the
+// FCC has appended fields over the years, so extra trailing fields are
+// taken as they come.
+namespace Fcc {
+
+// Field positions, counted from 0 (the record type).
+namespace Hd {
+inline constexpr int SystemId = 1, Call = 4, Status = 5, Granted = 7, Expires = 8;
+inline constexpr int Fields = 9;
+} // namespace Hd
+namespace En {
+inline constexpr int SystemId = 1, EntityType = 5, First = 8, Middle = 9, Last = 10, Street = 15, City = 16,
+                     State = 17, Zip = 18;
+inline constexpr int Fields = 19;
+} // namespace En
+namespace Am {
+inline constexpr int SystemId = 1, Class = 5, Trustee = 8, Previous = 15;
+inline constexpr int Fields = 16;
+} // namespace Am
+
+// The three files the call book needs, in the order they are read.
+inline const char *const Members[] = {"HD.dat", "EN.dat", "AM.dat"};
+
+// One archive or folder, read member by member, line by line.
+class Source {
+public:
+    virtual ~Source() = default;
+    // A ZIP archive, or a folder with the .dat files; nullptr and `error`
+    // when it cannot be read.
+    static std::unique_ptr<Source> open(const QString &path, QString *error);
+
+    virtual QString name() const = 0;
+    // The member's unpacked size, -1 when it is missing.
+    virtual qint64 size(const char *member) const = 0;
+    // Hands each line (without its line end, a trailing CR dropped) and its
+    // number (from 1) to `line`, which returns false to stop. False and
+    // `error` when the member cannot be read to its end.
+    using LineHandler = std::function<bool(QByteArrayView line, qint64 number)>;
+    virtual bool readLines(const char *member, const LineHandler &line, QString *error) = 0;
+};
+
+// The pipe-separated fields of one line, at most `limit` of them: the rest
+// of a longer line is not needed.
+void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields, int limit = 1 << 30);
+
+// The first five digits of a ZIP code ("123456789", "12345-6789"), or -1.
+int zip5(QByteArrayView zip);
+
+// Bytes as UTF-8 text: valid UTF-8 as it is, anything else read as Latin-1.
+QString text(QByteArrayView bytes);
+
+// Where a ZIP code area lies, from the table shipped in the information
+// directory ("zip,lat,lon" lines).
+class ZipCentres {
+public:
+    bool load(const QString &path, QString *error = nullptr);
+    bool isEmpty() const { return centres.isEmpty(); }
+    qsizetype size() const { return centres.size(); }
+    // False when the code is unknown.
+    bool find(int zip, double &lat, double &lon) const;
+
+private:
+    QHash<int, std::pair<double, double>> centres;
+};
+
+using Row = CallBookRow;
+
+// What a read came to: the lines skipped, each with its file and number, at
+// most MaxLogged of them, and how many there were in all.
+struct Report {
+    static constexpr int MaxLogged = 100;
+    QStringList skipped;
+    qint64 skippedCount = 0;
+    void skip(const QString &line);
+};
+
+// The licences of a weekly file with the daily files on top, joined on the
+// unique system identifier: an old cancelled licence with the same call sign
+// never shadows the current one. Only active licences come out.
+class Licences {
+public:
+    Licences();
+    ~Licences();
+
+    using Progress = std::function<void(qint64 done, qint64 total)>;
+    // Reads the three files of `source`; a daily file replaces the parts of
+    // the licences it names. False and `error` when the source lacks a file
+    // or cannot be read; `cancel` stops the read (false, empty error).
+    bool read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel = nullptr,
+              const Progress &progress = Progress());
+
+    // The active licences with a licensee, by call sign; a licence in HD
+    // without EN is reported and left out. When two active licences share
+    // a call sign, the later one (the higher system identifier) wins.
+    qint64 prepare(Report &report);
+    qint64 count() const { return qint64(order.size()); }
+    // Row `i` of the prepared order, with its position from `zips` when the
+    // ZIP code is known there.
+    void row(qint64 i, const ZipCentres &zips, Row &row);
+
+private:
+    struct Entry;
+    struct Piece;
+    // The entry of a system identifier, or -1.
+    int find(qint64 systemId);
+    int create(qint64 systemId);
+    quint32 keep(const std::vector<QByteArrayView> &fields, const int *positions, int count);
+    // The `count` fields of the part at `offset`.
+    void unpack(quint32 offset, int count, QByteArrayView *fields) const;
+    QByteArrayView callOf(const Entry &entry) const;
+
+    std::vector<Entry> entries;
+    // The FCC writes each file in the order of the system identifiers: while
+    // the entries come in that order they are found by the next one in line
+    // or by bisection; a file in another order falls back on a hash.
+    bool ascending = true;
+    int cursor = 0;
+    QHash<qint64, int> bySystemId;
+    QByteArray arena;
+    std::vector<int> order;
+    // Scratch for the text of a row that was not UTF-8.
+    QByteArray converted[13];
+    char dates[2][10];
+};
+
+} // namespace Fcc

@@ -1,0 +1,426 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "callbook/callbookimport.h"
+#include "callbook/fccfile.h"
+#include "data/callbookstore.h"
+#include "dialogs/contact.h"
+#include "ui_contact.h"
+#include "ui_trelvin.h"
+
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <zip.h>
+
+using Members = QMap<QByteArray, QByteArray>;
+
+namespace {
+
+// Records in the FCC's layout: the fields the call book reads at their
+// positions, the rest empty, as many fields as the current files have.
+QByteArray fields(const QByteArray &type, int count, const QMap<int, QByteArray> &values)
+{
+    QByteArrayList parts(count);
+    parts[0] = type;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        parts[it.key()] = it.value();
+    return parts.join('|');
+}
+
+QByteArray hd(int id, const QByteArray &call, const QByteArray &status = "A", const QByteArray &granted = "03/15/2021",
+              const QByteArray &expires = "03/15/2031")
+{
+    return fields("HD", 59, {{1, QByteArray::number(id)}, {4, call}, {5, status}, {6, "HA"}, {7, granted},
+                             {8, expires}});
+}
+
+QByteArray en(int id, const QByteArray &call, const QByteArray &first, const QByteArray &last,
+              const QByteArray &city, const QByteArray &state, const QByteArray &zip = "841011234",
+              const QByteArray &type = "L")
+{
+    return fields("EN", 30, {{1, QByteArray::number(id)}, {4, call}, {5, type}, {7, first + " " + last},
+                             {8, first}, {9, "Q"}, {10, last}, {15, "12 Main St"}, {16, city}, {17, state},
+                             {18, zip}});
+}
+
+QByteArray am(int id, const QByteArray &call, const QByteArray &licenceClass, const QByteArray &previous = QByteArray(),
+              const QByteArray &trustee = QByteArray())
+{
+    return fields("AM", 18, {{1, QByteArray::number(id)}, {4, call}, {5, licenceClass}, {8, trustee}, {15, previous}});
+}
+
+QByteArray lines(const QByteArrayList &records, const QByteArray &end = "\n")
+{
+    return records.join(end) + end;
+}
+
+bool writeZip(const QString &path, const QMap<QByteArray, QByteArray> &members)
+{
+    QFile::remove(path);
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive)
+        return false;
+    for (auto it = members.cbegin(); it != members.cend(); ++it) {
+        // libzip reads the buffer when the archive is closed.
+        char *copy = static_cast<char *>(malloc(size_t(it.value().size())));
+        memcpy(copy, it.value().constData(), size_t(it.value().size()));
+        zip_source_t *source = zip_source_buffer(archive, copy, zip_uint64_t(it.value().size()), 1);
+        if (!source || zip_file_add(archive, it.key().constData(), source, ZIP_FL_OVERWRITE) < 0) {
+            zip_source_free(source);
+            zip_discard(archive);
+            return false;
+        }
+    }
+    return zip_close(archive) == 0;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A weekly file with two current licences, a cancelled one that had the
+// same call as one of them, and an expired one.
+QMap<QByteArray, QByteArray> weekly()
+{
+    return {{"HD.dat", lines({hd(50, "K1ABC", "C", "01/01/2001", "01/01/2011"), hd(100, "K1ABC"),
+                              hd(101, "W7XYZ"), hd(102, "N0OLD", "E")})},
+            {"EN.dat", lines({en(50, "K1ABC", "OLD", "OWNER", "GONE", "ME"),
+                              en(100, "K1ABC", "ALICE", "SMITH", "SALT LAKE CITY", "UT", "84101"),
+                              en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ", "85001-1234"),
+                              en(102, "N0OLD", "CAROL", "LATE", "DENVER", "CO")})},
+            {"AM.dat", lines({am(50, "K1ABC", "T"), am(100, "K1ABC", "E", "KD7AAA"), am(101, "W7XYZ", "G")})}};
+}
+
+CallBook::ImportOutcome import(const QString &source, const QString &target, const QString &zips = QString())
+{
+    return CallBook::runImport({source, target, zips});
+}
+
+std::optional<CallBookRecord> lookUp(const QString &path, const QString &call)
+{
+    CallBookStore store;
+    if (!store.open(path))
+        return std::nullopt;
+    return store.byCall(call);
+}
+
+} // namespace
+
+class TestCallBook : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void importJoinsOnSystemIdentifier();
+    void badInput_data();
+    void badInput();
+    void dailyFilesApplyInOrder();
+    void unpackedFolder();
+    void cancelledImportWritesNothing();
+    void loadFromMenuReplacesCallBook();
+    void failedLoadKeepsCallBook();
+
+private:
+    std::unique_ptr<QTemporaryDir> temp;
+    QDir dir;
+    QString zips;
+};
+
+void TestCallBook::init()
+{
+    temp = std::make_unique<QTemporaryDir>();
+    QVERIFY(temp->isValid());
+    dir = QDir(temp->path());
+    zips = dir.filePath("ZIP_Info.csv");
+    QVERIFY(writeFile(zips, "zip,lat,lon\n84101,40.756,-111.9\n85001,33.45,-112.07\n"));
+}
+
+void TestCallBook::importJoinsOnSystemIdentifier()
+{
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, weekly()));
+    const QString target = dir.filePath("CallBook.db");
+    const CallBook::ImportOutcome outcome = import(source, target, zips);
+    QCOMPARE(outcome.status, CallBook::ImportOutcome::Done);
+    QCOMPARE(outcome.licences, 2);
+    QVERIFY(outcome.report.skipped.isEmpty());
+    QVERIFY(CallBookStore::replace(outcome.fresh, target).ok());
+
+    // The current licence, not the cancelled one of 2001 with the same call.
+    const std::optional<CallBookRecord> alice = lookUp(target, "K1ABC");
+    QVERIFY(alice);
+    QCOMPARE(QStringList({alice->first, alice->middle, alice->last, alice->street, alice->city, alice->state,
+                          alice->zip, alice->licenceClass, alice->granted, alice->expires, alice->previous}),
+             QStringList({"ALICE", "Q", "SMITH", "12 Main St", "SALT LAKE CITY", "UT", "84101", "E", "2021-03-15",
+                          "2031-03-15", "KD7AAA"}));
+    QVERIFY(alice->hasPosition);
+    QCOMPARE(alice->lat, 40.756);
+    // A ZIP+4 code is placed by its first five digits.
+    const std::optional<CallBookRecord> bob = lookUp(target, "W7XYZ");
+    QVERIFY(bob && bob->hasPosition);
+    QCOMPARE(bob->lon, -112.07);
+    // An expired licence is not in the call book.
+    QVERIFY(!lookUp(target, "N0OLD"));
+    QVERIFY(!lookUp(target, "K1AB"));
+}
+
+void TestCallBook::badInput_data()
+{
+    QTest::addColumn<Members>("members");
+    QTest::addColumn<bool>("loads");
+    QTest::addColumn<QString>("message");  // the error, or the first skipped line
+    QTest::addColumn<QString>("city");     // of K1ABC, when it loads
+
+    QMap<QByteArray, QByteArray> members = weekly();
+    members.remove("AM.dat");
+    QTest::newRow("zip without AM.dat") << members << false << "l_amat.zip holds no AM.dat" << QString();
+
+    members = weekly();
+    members["EN.dat"] = lines({en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT"), "EN|101|||W7XYZ|L",
+                               en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ").left(60)});
+    QTest::newRow("lines with fewer fields")
+        << members << true << "l_amat.zip EN.dat line 2: 6 fields where a EN record has at least 19; skipped."
+        << "OGDEN";
+
+    members = weekly();
+    members["EN.dat"] = lines({en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT") + "|extra|fields|from|2030", en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
+    QTest::newRow("more fields than documented") << members << true << QString() << "OGDEN";
+
+    members = weekly();
+    members["EN.dat"] = lines({en(100, "K1ABC", "JOS\xc9", "PE\xd1" "A", "ESPA\xd1OLA", "NM"), en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
+    QTest::newRow("Latin-1 bytes") << members << true << QString() << QString::fromUtf8("ESPAÑOLA");
+
+    members = weekly();
+    members["EN.dat"] = lines({en(100, "K1ABC", "JOS\xc3\x89", "PE\xc3\x91" "A", "ESPA\xc3\x91OLA", "NM"), en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
+    QTest::newRow("UTF-8 bytes") << members << true << QString() << QString::fromUtf8("ESPAÑOLA");
+
+    members = weekly();
+    for (auto it = members.begin(); it != members.end(); ++it)
+        it.value().replace("\n", "\r\n");
+    QTest::newRow("CR LF line ends") << members << true << QString() << "SALT LAKE CITY";
+
+    members = weekly();
+    members["EN.dat"] = lines({en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT")});
+    QTest::newRow("licence in HD without EN")
+        << members << true << "HD.dat line 3: licence 101 (W7XYZ) has no EN record; skipped." << "OGDEN";
+
+    members = weekly();
+    members["HD.dat"] = lines({hd(100, "K1ABC"), "HD|abc|||W7XYZ|A|HA|03/15/2021|03/15/2031"});
+    QTest::newRow("identifier that is no number")
+        << members << true << "l_amat.zip HD.dat line 2: the unique system identifier 'abc' is no number; skipped."
+        << "SALT LAKE CITY";
+
+    // The FCC writes its files by system identifier; a file in another
+    // order joins the same.
+    members = weekly();
+    for (const QByteArray &name : {QByteArray("HD.dat"), QByteArray("EN.dat"), QByteArray("AM.dat")}) {
+        QByteArrayList records = members[name].split('\n');
+        records.removeLast();
+        std::reverse(records.begin(), records.end());
+        members[name] = lines(records);
+    }
+    QTest::newRow("records out of order") << members << true << QString() << "SALT LAKE CITY";
+
+    members = weekly();
+    members["HD.dat"] = QByteArray();
+    QTest::newRow("no licence at all") << members << false << "l_amat.zip holds no active licence." << QString();
+}
+
+void TestCallBook::badInput()
+{
+    QFETCH(Members, members);
+    QFETCH(bool, loads);
+    QFETCH(QString, message);
+    QFETCH(QString, city);
+
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, members));
+    const QString target = dir.filePath("CallBook.db");
+    const CallBook::ImportOutcome outcome = import(source, target);
+    QCOMPARE(outcome.status, loads ? CallBook::ImportOutcome::Done : CallBook::ImportOutcome::Failed);
+    if (!loads) {
+        QVERIFY2(outcome.error.startsWith(message), qPrintable(outcome.error));
+        QVERIFY(outcome.fresh.isEmpty());
+        QVERIFY(!QFile::exists(target + ".new"));
+        return;
+    }
+    if (message.isEmpty())
+        QCOMPARE(outcome.report.skipped, QStringList());
+    else
+        QCOMPARE(outcome.report.skipped.value(0), message);
+    QVERIFY(CallBookStore::replace(outcome.fresh, target).ok());
+    const std::optional<CallBookRecord> record = lookUp(target, "K1ABC");
+    QVERIFY(record);
+    QCOMPARE(record->city, city);
+    // No stray CR at the end of a line's last field, nor anywhere else.
+    QCOMPARE(record->expires, "2031-03-15");
+    QVERIFY(!record->licenceClass.contains('\r'));
+}
+
+void TestCallBook::dailyFilesApplyInOrder()
+{
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, weekly()));
+    const QDateTime week = QDateTime::currentDateTime().addDays(-3);
+    // Monday moves Alice; Tuesday cancels Bob and moves Alice again; an old
+    // daily file of the week before is not applied.
+    const QString monday = dir.filePath("l_am_mon.zip");
+    QVERIFY(writeZip(monday, {{"HD.dat", lines({hd(100, "K1ABC")})},
+                              {"EN.dat", lines({en(100, "K1ABC", "ALICE", "SMITH", "PROVO", "UT")})},
+                              {"AM.dat", lines({am(100, "K1ABC", "E")})}}));
+    const QString tuesday = dir.filePath("l_am_tue.zip");
+    QVERIFY(writeZip(tuesday, {{"HD.dat", lines({hd(100, "K1ABC"), hd(101, "W7XYZ", "C")})},
+                               {"EN.dat", lines({en(100, "K1ABC", "ALICE", "SMITH", "OREM", "UT")})},
+                               {"AM.dat", lines({am(100, "K1ABC", "E")})}}));
+    const QString old = dir.filePath("l_am_sat.zip");
+    QVERIFY(writeZip(old, {{"HD.dat", lines({hd(100, "K1ABC")})},
+                           {"EN.dat", lines({en(100, "K1ABC", "ALICE", "SMITH", "LOGAN", "UT")})},
+                           {"AM.dat", lines({am(100, "K1ABC", "E")})}}));
+    const auto touch = [](const QString &path, const QDateTime &when) {
+        QFile file(path);
+        return file.open(QIODevice::ReadWrite) && file.setFileTime(when, QFileDevice::FileModificationTime);
+    };
+    QVERIFY(touch(old, week.addDays(-2)));
+    QVERIFY(touch(source, week));
+    QVERIFY(touch(tuesday, week.addDays(2)));
+    QVERIFY(touch(monday, week.addDays(1)));
+
+    QCOMPARE(CallBook::dailyFiles(source), QStringList({monday, tuesday}));
+    const QString target = dir.filePath("CallBook.db");
+    const CallBook::ImportOutcome outcome = import(source, target);
+    QCOMPARE(outcome.status, CallBook::ImportOutcome::Done);
+    QCOMPARE(outcome.files, QStringList({source, monday, tuesday}));
+    QCOMPARE(outcome.licences, 1);
+    QVERIFY(CallBookStore::replace(outcome.fresh, target).ok());
+    QCOMPARE(lookUp(target, "K1ABC")->city, "OREM");
+    QVERIFY(!lookUp(target, "W7XYZ"));
+}
+
+void TestCallBook::unpackedFolder()
+{
+    const QString folder = dir.filePath("l_amat");
+    QVERIFY(QDir().mkpath(folder));
+    const QMap<QByteArray, QByteArray> members = weekly();
+    for (auto it = members.cbegin(); it != members.cend(); ++it)
+        QVERIFY(writeFile(folder + "/" + it.key(), it.value()));
+    const QString target = dir.filePath("CallBook.db");
+    const CallBook::ImportOutcome outcome = import(folder, target);
+    QCOMPARE(outcome.status, CallBook::ImportOutcome::Done);
+    QCOMPARE(outcome.licences, 2);
+}
+
+void TestCallBook::cancelledImportWritesNothing()
+{
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, weekly()));
+    const QString target = dir.filePath("CallBook.db");
+    std::atomic<bool> cancel{true};
+    const CallBook::ImportOutcome outcome = CallBook::runImport({source, target, QString()}, &cancel);
+    QCOMPARE(outcome.status, CallBook::ImportOutcome::Cancelled);
+    QVERIFY(!QFile::exists(target + ".new"));
+    QVERIFY(!QFile::exists(target));
+
+    // Cancelled while writing: the partial file goes.
+    QList<int> seen;
+    std::atomic<bool> late{false};
+    const CallBook::ImportOutcome writing =
+        CallBook::runImport({source, target, QString()}, &late, [&](int permille, const QString &stage) {
+            seen.append(permille);
+            if (stage.startsWith("Writing"))
+                late = true;
+        });
+    QCOMPARE(writing.status, CallBook::ImportOutcome::Cancelled);
+    QVERIFY(!QFile::exists(target + ".new"));
+    QVERIFY(!seen.isEmpty());
+}
+
+void TestCallBook::loadFromMenuReplacesCallBook()
+{
+    Runtime rt;
+    QVERIFY(rt.installInfo("State_Info.csv"));
+    Trelvin *w = rt.start();
+    QVERIFY(w->started());
+    QVERIFY(!w->callBook.isOpen());
+    rt.prompter.clear();
+
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, weekly()));
+    rt.prompter.paths << source;
+    w->ui->actionLoadFccCallBook->trigger();
+    QCOMPARE(rt.prompter.pathCaptions, QStringList({"Open FCC Amateur Licence File"}));
+    QVERIFY(w->callBookBar->isVisibleTo(w->ui->statusbar));
+    QVERIFY(w->callBookCancel->isVisibleTo(w->ui->statusbar));
+    // The menu entry again while it runs asks whether to stop; No goes on.
+    rt.prompter.answers << QMessageBox::No;
+    w->ui->actionLoadFccCallBook->trigger();
+    QCOMPARE(rt.prompter.titles(), QStringList({"FCC Call Book Loading"}));
+    rt.prompter.clear();
+    QSignalSpy finished(w->callBookImport, &CallBookImport::finished);
+    QVERIFY(finished.wait(10000));
+
+    QVERIFY(!w->callBookBar->isVisibleTo(w->ui->statusbar));
+    QCOMPARE(w->ui->statusbar->currentMessage(), "FCC Call Book loaded: 2 licences from l_amat.zip.");
+    QVERIFY(rt.prompter.calls.isEmpty());
+    QVERIFY(w->callBook.isOpen());
+    QCOMPARE(w->callBook.count(), 2);
+    QCOMPARE(w->callBook.byCall("W7XYZ")->first, "BOB");
+    QVERIFY(!QFile::exists(rt.dataPath() + "/CallBook.db.new"));
+
+    // A second load replaces the file the window reads.
+    QMap<QByteArray, QByteArray> members = weekly();
+    members["HD.dat"] = lines({hd(101, "W7XYZ")});
+    QVERIFY(writeZip(source, members));
+    rt.prompter.paths << source;
+    w->on_actionLoadFccCallBook_triggered();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(w->callBook.count(), 1);
+    QVERIFY(!w->callBook.byCall("K1ABC"));
+}
+
+void TestCallBook::failedLoadKeepsCallBook()
+{
+    Runtime rt;
+    QVERIFY(rt.installInfo("State_Info.csv"));
+    const QString target = rt.dataPath() + "/CallBook.db";
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, weekly()));
+    const CallBook::ImportOutcome first = import(source, target);
+    QVERIFY(CallBookStore::replace(first.fresh, target).ok());
+    const QByteArray before = readFile(target);
+
+    Trelvin *w = rt.start();
+    QVERIFY(w->started());
+    QVERIFY(w->callBook.isOpen());
+    rt.prompter.clear();
+
+    // A download cut short: the archive's directory at its end is missing.
+    const QByteArray whole = readFile(source);
+    QVERIFY(writeFile(source, whole.left(whole.size() / 2)));
+    rt.prompter.paths << source;
+    w->on_actionLoadFccCallBook_triggered();
+    QSignalSpy finished(w->callBookImport, &CallBookImport::finished);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(rt.prompter.titles(), QStringList({"FCC Call Book Not Loaded"}));
+    QVERIFY(rt.prompter.calls.first().text.startsWith("l_amat.zip is not a readable ZIP archive"));
+    QVERIFY(rt.prompter.calls.first().text.endsWith("\n\nThe call book in use is kept."));
+    QCOMPARE(readFile(target), before);
+    QCOMPARE(w->callBook.byCall("K1ABC")->city, "SALT LAKE CITY");
+    QVERIFY(rt.readData("errorLog.txt").contains("FCC Call Book not loaded: l_amat.zip is not a readable ZIP"));
+}
+
+QTEST_MAIN(TestCallBook)
+#include "tst_callbook.moc"
