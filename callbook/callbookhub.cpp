@@ -97,6 +97,9 @@ void Trelvin::finishCallBookImport()
 {
     ui->statusbar->removeWidget(callBookBar);
     ui->statusbar->removeWidget(callBookCancel);
+    // removeWidget() leaves a widget that was never laid out shown.
+    callBookBar->hide();
+    callBookCancel->hide();
 
     const CallBook::ImportOutcome &outcome = callBookImport->outcome();
     for (const QString &line : outcome.report.skipped)
