@@ -95,6 +95,12 @@ int main(int argc, char *argv[])
     Prompter::setInstance(&prompter);
 
     Trelvin w;
+    // A start that stopped has nothing to drive; its boxes say why.
+    if (!w.started()) {
+        for (const ScriptedPrompter::Call &call : prompter.calls)
+            std::fprintf(stderr, "start stopped: %s: %s\n", qPrintable(call.title), qPrintable(call.text));
+        return 3;
+    }
     const bool asked = prompter.titles().contains(QStringLiteral("Resume Net"));
     say(QStringLiteral("RESUMED\t%1\t").arg(asked ? 1 : 0) + state(w));
 

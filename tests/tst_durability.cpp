@@ -460,7 +460,10 @@ void TestDurability::nothingIsLostAtAnyKill()
         alive.start();
         while (alive.elapsed() < after && child.state() == QProcess::Running)
             child.waitForReadyRead(int(std::max<qint64>(1, after - alive.elapsed())));
-        QVERIFY2(child.state() == QProcess::Running, "the child ended by itself");
+        if (child.state() != QProcess::Running)
+            QFAIL(qPrintable(QStringLiteral("the child ended by itself, exit code %1 (%2)")
+                                 .arg(child.exitCode())
+                                 .arg(child.exitStatus() == QProcess::CrashExit ? "crashed" : "returned")));
         child.kill();
         QVERIFY(child.waitForFinished());
 
