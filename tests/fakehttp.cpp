@@ -35,6 +35,21 @@ FakeHttp::Response FakeHttp::trickling(const QByteArray &body, int delayMs)
     return response;
 }
 
+FakeHttp::Response FakeHttp::answer(const QByteArray &body, int status)
+{
+    Response response;
+    response.status = status;
+    response.body = body;
+    return response;
+}
+
+FakeHttp::Response FakeHttp::silence()
+{
+    Response response;
+    response.silent = true;
+    return response;
+}
+
 quint16 FakeHttp::closedPort()
 {
     QTcpServer probe;

@@ -38,6 +38,10 @@ public:
 
     // The body one byte at a time, `delayMs` apart.
     static Response trickling(const QByteArray &body, int delayMs);
+    // The body at once, with `status`.
+    static Response answer(const QByteArray &body, int status = 200);
+    // Accepts the request and never answers.
+    static Response silence();
 
     explicit FakeHttp(QObject *parent = nullptr);
 

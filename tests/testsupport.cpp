@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QSettings>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
 
 QMessageBox::StandardButton ScriptedPrompter::message(Kind kind, const QString &title, const QString &text,
@@ -148,4 +150,22 @@ void Runtime::stop()
     // window starts from fresh databases.
     QSqlDatabase::removeDatabase(Trel::MemoryConnection);
     QSqlDatabase::removeDatabase(Trel::FileConnection);
+}
+
+QStringList column(const QSqlDatabase &db, const QString &sql)
+{
+    QStringList values;
+    QSqlQuery query(sql, db);
+    while (query.next())
+        values.append(query.value(0).toString());
+    return values;
+}
+
+bool run(const QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    return false;
 }

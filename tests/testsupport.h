@@ -5,10 +5,13 @@
 #include <QDir>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
 #include <memory>
+
+class QSqlDatabase;
 
 class Trelvin;
 
@@ -76,3 +79,8 @@ private:
     QTemporaryDir root;
     QString previousDir;
 };
+
+// The first column of every row `sql` yields on `db`.
+QStringList column(const QSqlDatabase &db, const QString &sql);
+// Runs `sql` on `db`; a failure is logged with SQLite's text.
+bool run(const QSqlDatabase &db, const QString &sql);

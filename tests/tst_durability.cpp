@@ -15,24 +15,6 @@
 
 namespace {
 
-QStringList column(const QSqlDatabase &db, const QString &sql)
-{
-    QStringList values;
-    QSqlQuery query(sql, db);
-    while (query.next())
-        values.append(query.value(0).toString());
-    return values;
-}
-
-bool run(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery query(db);
-    if (query.exec(sql))
-        return true;
-    qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
-    return false;
-}
-
 // Every column of every entry, in order: what a restored list must equal.
 const char WholeNet[] = "SELECT id || '|' || time || '|' || call || '|' || name || '|' || city || '|' || state || '|' "
                         "|| comment || '|' || conId || '|' || logId || '|' || status || '|' || relay || '|' || made "

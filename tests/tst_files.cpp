@@ -40,15 +40,6 @@ void addMember(Trelvin *w, const QString &call)
     QVERIFY(q.exec());
 }
 
-QStringList column(const QSqlDatabase &db, const QString &sql)
-{
-    QStringList values;
-    QSqlQuery q(sql, db);
-    while (q.next())
-        values.append(q.value(0).toString());
-    return values;
-}
-
 QStringList contactRow(Trelvin *w, const QString &call)
 {
     QSqlQuery q(w->fileDb);

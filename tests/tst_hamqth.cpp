@@ -21,13 +21,6 @@ namespace {
 
 const QByteArray Login = "/xml.php?u=";
 
-FakeHttp::Response answer(const QByteArray &body)
-{
-    FakeHttp::Response response;
-    response.body = body;
-    return response;
-}
-
 QByteArray session(const QByteArray &id)
 {
     return "<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" xmlns=\"https://www.hamqth.com\"><session><session_id>" + id
@@ -113,8 +106,8 @@ private slots:
 void TestHamQth::lookUpReusesSession()
 {
     Rig rig;
-    rig.http.on(Login, answer(session("SID1")));
-    rig.http.on(searchTarget("SID1"), answer(search("W7FCC", "Doris", "SALT LAKE CITY")));
+    rig.http.on(Login, FakeHttp::answer(session("SID1")));
+    rig.http.on(searchTarget("SID1"), FakeHttp::answer(search("W7FCC", "Doris", "SALT LAKE CITY")));
     QSignalSpy records(&rig.client, &HamQthClient::callRecord);
     rig.client.lookUp("W7FCC", 1);
     QVERIFY(records.wait());
@@ -137,16 +130,16 @@ void TestHamQth::lookUpReusesSession()
 void TestHamQth::expiredSessionLogsInAgain()
 {
     Rig rig;
-    rig.http.on(Login, answer(session("SID1")));
-    rig.http.on(searchTarget("SID1"), answer(search("W7FCC", "Doris", "OGDEN")));
+    rig.http.on(Login, FakeHttp::answer(session("SID1")));
+    rig.http.on(searchTarget("SID1"), FakeHttp::answer(search("W7FCC", "Doris", "OGDEN")));
     QSignalSpy records(&rig.client, &HamQthClient::callRecord);
     rig.client.lookUp("W7FCC");
     QVERIFY(records.wait());
 
     // An hour later the service has forgotten the session.
-    rig.http.on(searchTarget("SID1"), answer(sessionError("Session does not exist or expired")));
-    rig.http.on(Login, answer(session("SID2")));
-    rig.http.on(searchTarget("SID2"), answer(search("W7FCC", "Doris", "PROVO")));
+    rig.http.on(searchTarget("SID1"), FakeHttp::answer(sessionError("Session does not exist or expired")));
+    rig.http.on(Login, FakeHttp::answer(session("SID2")));
+    rig.http.on(searchTarget("SID2"), FakeHttp::answer(search("W7FCC", "Doris", "PROVO")));
     rig.client.lookUp("W7FCC");
     QVERIFY(records.wait());
     QCOMPARE(records.size(), 2);
@@ -155,8 +148,8 @@ void TestHamQth::expiredSessionLogsInAgain()
     QCOMPARE(rig.client.sessionId(), "SID2");
 
     // A session refused again right after a fresh log-in is not chased for ever.
-    rig.http.on(searchTarget("SID2"), answer(sessionError("Session does not exist or expired")));
-    rig.http.on(Login, answer(session("SID2")));
+    rig.http.on(searchTarget("SID2"), FakeHttp::answer(sessionError("Session does not exist or expired")));
+    rig.http.on(Login, FakeHttp::answer(session("SID2")));
     QSignalSpy failed(&rig.client, &HamQthClient::lookUpFailed);
     rig.client.lookUp("W7FCC");
     QVERIFY(failed.wait());
@@ -193,8 +186,8 @@ void TestHamQth::refusedAnswers()
     QFETCH(QString, error);
     QFETCH(QString, failure);
     Rig rig;
-    rig.http.on(Login, answer(login));
-    rig.http.on(searchTarget("SID1"), answer(reply));
+    rig.http.on(Login, FakeHttp::answer(login));
+    rig.http.on(searchTarget("SID1"), FakeHttp::answer(reply));
     QSignalSpy records(&rig.client, &HamQthClient::callRecord);
     QSignalSpy failed(&rig.client, &HamQthClient::lookUpFailed);
     rig.client.lookUp("W7FCC", 1);
@@ -211,8 +204,8 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
 {
     FakeHttp http;
     QVERIFY(http.listen());
-    http.on(Login, answer(session("SID1")));
-    http.on(searchTarget("SID1"), answer(search("W7FCC", "Dot", "OGDEN")));
+    http.on(Login, FakeHttp::answer(session("SID1")));
+    http.on(searchTarget("SID1"), FakeHttp::answer(search("W7FCC", "Dot", "OGDEN")));
     Runtime rt;
     QVERIFY(rt.installInfo("State_Info.csv"));
     QVERIFY(writeCallBook(rt.dataPath() + "/CallBook.db"));
@@ -270,8 +263,8 @@ void TestHamQth::lookUpKeyFallsBackToHamQth()
 {
     FakeHttp http;
     QVERIFY(http.listen());
-    http.on(Login, answer(session("SID1")));
-    http.on(searchTarget("SID1"), answer(search("K2NEW", "Ed", "BUFFALO")));
+    http.on(Login, FakeHttp::answer(session("SID1")));
+    http.on(searchTarget("SID1"), FakeHttp::answer(search("K2NEW", "Ed", "BUFFALO")));
     Runtime rt;
     QVERIFY(rt.installInfo("State_Info.csv"));
     Trelvin *w = rt.start();

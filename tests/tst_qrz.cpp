@@ -26,21 +26,6 @@ using Fields = QList<QPair<QByteArray, QByteArray>>;
 const QByteArray Login = "/xml/current/?username=";
 const QByteArray Lookup = "/xml/current/?s=";
 
-FakeHttp::Response answer(const QByteArray &body, int status = 200)
-{
-    FakeHttp::Response response;
-    response.status = status;
-    response.body = body;
-    return response;
-}
-
-FakeHttp::Response silence()
-{
-    FakeHttp::Response response;
-    response.silent = true;
-    return response;
-}
-
 // A complete record in the service's element order, upper case as it comes.
 Fields fullRecord()
 {
@@ -109,15 +94,6 @@ void seedStation(const Runtime &rt, const QStringList &row)
     QSqlDatabase::removeDatabase(QStringLiteral("seed"));
 }
 
-QStringList column(const QSqlDatabase &db, const QString &statement)
-{
-    QStringList values;
-    QSqlQuery query(statement, db);
-    while (query.next())
-        values.append(query.value(0).toString());
-    return values;
-}
-
 // A runtime whose QRZ service is the fake, with the update check off.
 struct Rig {
     Runtime rt;
@@ -132,7 +108,7 @@ struct Rig {
         QVERIFY(http.listen());
         writeMain("QrzServer", http.base());
         writeMain("AutoUpdate", false);
-        http.on(Login, answer(QrzXml::session("KEY1")));
+        http.on(Login, FakeHttp::answer(QrzXml::session("KEY1")));
     }
 
     Ui::Station *station() const { return w->stationDialog->ui; }
@@ -270,13 +246,13 @@ void TestQrz::loginOutcomes()
     Rig rig;
     rig.w = rig.rt.start();
     // The key of an earlier session, ended for want of a password.
-    rig.http.on(Login, answer(QrzXml::session("OLDKEY")));
+    rig.http.on(Login, FakeHttp::answer(QrzXml::session("OLDKEY")));
     QVERIFY(rig.w->qrz->login("K7ABC", "secret"));
     QTRY_COMPARE(rig.w->qrz->sessionKey(), QStringLiteral("OLDKEY"));
     QVERIFY(!rig.w->qrz->login("K7ABC", ""));
     rig.station()->expire->clear();
     rig.mark();
-    rig.http.on(Login, answer(body, status));
+    rig.http.on(Login, FakeHttp::answer(body, status));
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
 
@@ -383,8 +359,8 @@ void TestQrz::silentServerEndsAsFailure()
     rig.mark();
     Trelvin *w = rig.w;
     setTimeLimits(w->qrz, 300, Net::ReplyLimits.totalMs);
-    rig.http.on(Login, silence());
-    rig.http.on(Lookup, silence());
+    rig.http.on(Login, FakeHttp::silence());
+    rig.http.on(Lookup, FakeHttp::silence());
 
     QElapsedTimer clock;
     clock.start();
@@ -401,14 +377,14 @@ void TestQrz::silentServerEndsAsFailure()
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 
     // A silent look-up ends in the window, not with the previous station.
-    rig.http.on(Login, answer(QrzXml::session("KEY1")));
+    rig.http.on(Login, FakeHttp::answer(QrzXml::session("KEY1")));
     w->connectQRZ();
     QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
-    rig.http.on(Lookup, answer(QrzXml::callsign({{"call", "K0OLD"}, {"addr2", "ELSEWHERE"}}, "KEY1")));
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "K0OLD"}, {"addr2", "ELSEWHERE"}}, "KEY1")));
     w->ui->call->setText("k0old");
     w->ui->lookUpButton->click();
     QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Elsewhere"));
-    rig.http.on(Lookup, silence());
+    rig.http.on(Lookup, FakeHttp::silence());
     w->ui->search->setText("w9x");
     w->ui->call->setText("w9xyz");
     w->ui->name->setText("Somebody");
@@ -474,14 +450,14 @@ void TestQrz::redirects()
     FakeHttp other;
     QVERIFY(other.listen());
     const QByteArray port = QByteArray::number(other.port());
-    other.on("/", answer(QrzXml::session("FOREIGNKEY")));
+    other.on("/", FakeHttp::answer(QrzXml::session("FOREIGNKEY")));
     rig.w = rig.rt.start();
     rig.mark();
-    FakeHttp::Response moved = answer("");
+    FakeHttp::Response moved = FakeHttp::answer("");
     moved.status = 302;
     moved.location = location.replace("OTHER", port);
     rig.http.on(Login, moved);
-    rig.http.on("/moved/", answer(QrzXml::session("MOVEDKEY")));
+    rig.http.on("/moved/", FakeHttp::answer(QrzXml::session("MOVEDKEY")));
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
     rig.w->connectQRZ();
@@ -532,7 +508,7 @@ void TestQrz::oversizedReplies()
     // A well-formed record that would show, but for its size.
     Fields padded = fullRecord();
     padded.append({"bio", QByteArray(int(Net::ReplyLimitBytes) + 1000, 'x')});
-    FakeHttp::Response huge = answer(QrzXml::callsign(padded, "KEY2"));
+    FakeHttp::Response huge = FakeHttp::answer(QrzXml::callsign(padded, "KEY2"));
     huge.noLength = !announced;
     rig.http.on(Lookup, huge);
 
@@ -549,7 +525,7 @@ void TestQrz::oversizedReplies()
     // A reply just under the limit is an answer.
     rig.mark();
     padded.last().second.resize(int(Net::ReplyLimitBytes) - 2000);
-    FakeHttp::Response large = answer(QrzXml::callsign(padded, "KEY3"));
+    FakeHttp::Response large = FakeHttp::answer(QrzXml::callsign(padded, "KEY3"));
     large.noLength = !announced;
     rig.http.on(Lookup, large);
     w->ui->lookUpButton->click();
@@ -624,7 +600,7 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
     Rig rig;
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
-    rig.http.on(Lookup, answer(QrzXml::callsign(fullRecord(), "KEY2")));
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign(fullRecord(), "KEY2")));
     rig.contact()->phone->setText("(801) 555-1234");
     rig.contact()->call->setText("N0NE");
 
@@ -679,7 +655,7 @@ void TestQrz::lookUpRejectedCall()
     Rig rig;
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
-    rig.http.on(Lookup, answer(QrzXml::notFound("W9XYZ", "KEY1")));
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("W9XYZ", "KEY1")));
     w->ui->search->setText("w9xy");
     w->ui->call->setText("w9xyz");
     w->ui->name->setText("Old Name");
@@ -727,7 +703,7 @@ void TestQrz::contactLookUp()
     Fields fields = with(fullRecord(), "GMTOffset", gmtOffset);
     if (!withEmail)
         fields = without(fields, "email");
-    rig.http.on(Lookup, answer(QrzXml::callsign(fields, "KEY1")));
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign(fields, "KEY1")));
     w->stationUtcOffset = stationOffset;
     rig.contact()->email->setText("typed@example.org");
     rig.contact()->call->setText("w1aw");
@@ -777,7 +753,7 @@ void TestQrz::replyInPiecesGivesSameRecord()
     const QByteArray body = QrzXml::callsign(fullRecord(), "KEY1");
     QSignalSpy records(w->qrz, &QrzClient::callRecord);
 
-    rig.http.on(Lookup, answer(body));
+    rig.http.on(Lookup, FakeHttp::answer(body));
     rig.contact()->call->setText("W1AW");
     w->getContact();
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
@@ -787,7 +763,7 @@ void TestQrz::replyInPiecesGivesSameRecord()
     rig.contact()->fname->clear();
 
     // Cut inside a tag, inside a text and between elements.
-    FakeHttp::Response pieces = answer(body);
+    FakeHttp::Response pieces = FakeHttp::answer(body);
     pieces.cuts = {int(body.indexOf("<Call")) + 3, int(body.indexOf("SALT LAKE")) + 4, int(body.indexOf("<Session"))};
     pieces.pieceDelayMs = 40;
     rig.http.on(Lookup, pieces);
@@ -813,11 +789,11 @@ void TestQrz::repliesInFlightDoNotCross()
 
     // The login answers slowly, the look-up at once.
     const QByteArray loginBody = QrzXml::session("LOGINKEY", "Fri Mar 5 00:00:00 2027");
-    FakeHttp::Response slow = answer(loginBody);
+    FakeHttp::Response slow = FakeHttp::answer(loginBody);
     slow.cuts = {int(loginBody.size()) / 2};
     slow.pieceDelayMs = 300;
     rig.http.on(Login, slow);
-    rig.http.on(Lookup, answer(QrzXml::callsign(fullRecord(), "LOOKKEY")));
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign(fullRecord(), "LOOKKEY")));
 
     w->connectQRZ();
     QTRY_COMPARE(rig.http.requests.size(), 1);
@@ -842,7 +818,7 @@ void TestQrz::stationFetch()
     Ui::Station *dialog = rig.station();
     QCOMPARE(w->stationUtcOffset, -7);
 
-    rig.http.on(Lookup, answer(QrzXml::callsign({{"call", "k7abc"},
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "k7abc"},
                                                  {"fname", "JOE"},
                                                  {"state", "ut"},
                                                  {"lat", "40.7608"},
@@ -870,7 +846,7 @@ void TestQrz::stationFetch()
     QCOMPARE(column(w->fileDb, "SELECT utc FROM station"), QStringList{"-7"});
 
     // A call the service does not know.
-    rig.http.on(Lookup, answer(QrzXml::notFound("K7ABC", "KEY3")));
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("K7ABC", "KEY3")));
     emit w->stationDialog->getStationSig();
     QTRY_COMPARE(dialog->call->text(), QStringLiteral("None"));
     for (QLineEdit *field : {dialog->state, dialog->lat, dialog->lon, dialog->grid, dialog->utc, dialog->dst})
@@ -880,7 +856,7 @@ void TestQrz::stationFetch()
     // No answer: the dialog keeps what it shows.
     dialog->call->setText("K7ABC");
     dialog->utc->setText("-7");
-    rig.http.on(Lookup, answer("gone", 503));
+    rig.http.on(Lookup, FakeHttp::answer("gone", 503));
     rig.http.requests.clear();
     emit w->stationDialog->getStationSig();
     QTRY_COMPARE(rig.http.requests.size(), 1);
@@ -983,10 +959,10 @@ void TestQrz::rosterRun()
         file.write("\"Call\",\"First\"\n\"k1aaa\",\"Al\"\nW2BAD,Bo\n\"W3CCC\",\"Cy\"\n");
     }
     rig.http.on(Lookup + "KEY1;callsign=k1aaa",
-                answer(QrzXml::callsign({{"call", "K1AAA"}, {"fname", "AL"}, {"name", "ALPHA"}}, "KEY1")));
-    rig.http.on(Lookup + "KEY1;callsign=W2BAD", answer(QrzXml::notFound("W2BAD", "KEY1")));
+                FakeHttp::answer(QrzXml::callsign({{"call", "K1AAA"}, {"fname", "AL"}, {"name", "ALPHA"}}, "KEY1")));
+    rig.http.on(Lookup + "KEY1;callsign=W2BAD", FakeHttp::answer(QrzXml::notFound("W2BAD", "KEY1")));
     rig.http.on(Lookup + "KEY1;callsign=W3CCC",
-                answer(QrzXml::callsign({{"call", "W3CCC"},
+                FakeHttp::answer(QrzXml::callsign({{"call", "W3CCC"},
                                          {"fname", "CY"},
                                          {"name", "CHARLIE"},
                                          {"addr2", "OGDEN"},
@@ -1049,9 +1025,9 @@ void TestQrz::rosterRun()
         file.write("Call\nO'NEIL\n");
     }
     rig.http.on(Lookup + "KEY1;callsign=O'NEIL",
-                answer(QrzXml::callsign({{"call", "O'NEIL"}, {"name", "ONE"}}, "KEY1")));
+                FakeHttp::answer(QrzXml::callsign({{"call", "O'NEIL"}, {"name", "ONE"}}, "KEY1")));
     rig.http.on(Lookup + "KEY1;callsign=O%27NEIL",
-                answer(QrzXml::callsign({{"call", "O'NEIL"}, {"name", "ONE"}}, "KEY1")));
+                FakeHttp::answer(QrzXml::callsign({{"call", "O'NEIL"}, {"name", "ONE"}}, "KEY1")));
     for (int run = 0; run < 2; ++run) {
         rig.rt.prompter.paths = QStringList{list};
         w->ui->callsigns->clear();
@@ -1118,12 +1094,12 @@ void TestQrz::rosterRunSurvivesSilentAndTricklingServers()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("Call\nK1AAA\nW2MUTE\nW3SLOW\nW4DDD\n");
     }
-    rig.http.on(Lookup + "KEY1;callsign=K1AAA", answer(QrzXml::callsign({{"call", "K1AAA"}}, "KEY1")));
-    rig.http.on(Lookup + "KEY1;callsign=W2MUTE", silence());
+    rig.http.on(Lookup + "KEY1;callsign=K1AAA", FakeHttp::answer(QrzXml::callsign({{"call", "K1AAA"}}, "KEY1")));
+    rig.http.on(Lookup + "KEY1;callsign=W2MUTE", FakeHttp::silence());
     // A byte every 100 ms never trips the idle time-out.
     rig.http.on(Lookup + "KEY1;callsign=W3SLOW",
                 FakeHttp::trickling(QrzXml::callsign({{"call", "W3SLOW"}}, "KEY1"), 100));
-    rig.http.on(Lookup + "KEY1;callsign=W4DDD", answer(QrzXml::callsign({{"call", "W4DDD"}}, "KEY1")));
+    rig.http.on(Lookup + "KEY1;callsign=W4DDD", FakeHttp::answer(QrzXml::callsign({{"call", "W4DDD"}}, "KEY1")));
     rig.rt.prompter.paths = QStringList{list};
     w->on_actionQRZClubData_triggered();
 

@@ -11,21 +11,6 @@ namespace {
 const QByteArray Login = "/xml/current/?username=";
 const QByteArray Lookup = "/xml/current/?s=";
 
-FakeHttp::Response answer(const QByteArray &body, int status = 200)
-{
-    FakeHttp::Response response;
-    response.status = status;
-    response.body = body;
-    return response;
-}
-
-FakeHttp::Response silence()
-{
-    FakeHttp::Response response;
-    response.silent = true;
-    return response;
-}
-
 // Not even well-formed: the meta element is never closed.
 const QByteArray PortalPage = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head>"
                               "<body>Sign in to the hotel network</body></html>";
@@ -49,7 +34,7 @@ struct Rig {
     {
         QVERIFY(http.listen());
         client.setServer(http.base() + "/");
-        http.on(Login, answer(QrzXml::session("KEY1")));
+        http.on(Login, FakeHttp::answer(QrzXml::session("KEY1")));
     }
 
     bool logIn()
@@ -117,7 +102,7 @@ void TestQrzClient::login()
 
     Rig rig;
     QVERIFY(rig.logIn());
-    rig.http.on(Login, answer(body, status));
+    rig.http.on(Login, FakeHttp::answer(body, status));
     rig.http.requests.clear();
     QSignalSpy finished(&rig.client, &QrzClient::loginFinished);
     QSignalSpy subscriptions(&rig.client, &QrzClient::subscription);
@@ -188,7 +173,7 @@ void TestQrzClient::lookUp()
 
     Rig rig;
     QVERIFY(rig.logIn());
-    rig.http.on(Lookup, answer(body, status));
+    rig.http.on(Lookup, FakeHttp::answer(body, status));
     rig.http.requests.clear();
     QSignalSpy records(&rig.client, &QrzClient::callRecord);
     QSignalSpy failures(&rig.client, &QrzClient::lookUpFailed);
@@ -219,7 +204,7 @@ void TestQrzClient::stationLookUp()
     QSignalSpy records(&rig.client, &QrzClient::stationRecord);
     QSignalSpy failures(&rig.client, &QrzClient::failure);
 
-    rig.http.on(Lookup, answer(QrzXml::callsign({{"call", "k7abc"}, {"state", "ut"}, {"GMTOffset", "-7"}}, "KEY2")));
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "k7abc"}, {"state", "ut"}, {"GMTOffset", "-7"}}, "KEY2")));
     rig.client.lookUpStation("K7ABC");
     QVERIFY(records.wait());
     auto record = records.takeFirst().first().value<Qrz::StationRecord>();
@@ -228,14 +213,14 @@ void TestQrzClient::stationLookUp()
     QCOMPARE(record.utc, QStringLiteral("-7"));
     QCOMPARE(rig.client.sessionKey(), QStringLiteral("KEY2"));
 
-    rig.http.on(Lookup, answer(QrzXml::notFound("K7ABC", "KEY3")));
+    rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("K7ABC", "KEY3")));
     rig.client.lookUpStation("K7ABC");
     QVERIFY(records.wait());
     record = records.takeFirst().first().value<Qrz::StationRecord>();
     QCOMPARE(record.call, QStringLiteral("None"));
     QCOMPARE(rig.client.sessionKey(), QStringLiteral("KEY3"));
 
-    rig.http.on(Lookup, answer("gone", 503));
+    rig.http.on(Lookup, FakeHttp::answer("gone", 503));
     rig.client.lookUpStation("K7ABC");
     QVERIFY(failures.wait());
     QCOMPARE(texts(failures), QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
@@ -247,11 +232,11 @@ void TestQrzClient::batchRun()
     Rig rig;
     QVERIFY(rig.logIn());
     // The first answer renews the key; the later requests carry the new one.
-    rig.http.on(Lookup + "KEY1;callsign=K1AAA", answer(QrzXml::callsign({{"call", "k1aaa"}}, "KEY2")));
-    rig.http.on(Lookup + "KEY2;callsign=W2BAD", answer(QrzXml::notFound("W2BAD", "KEY2")));
-    rig.http.on(Lookup + "KEY2;callsign=W3ERR", answer("<html>Internal error</html>", 500));
-    rig.http.on(Lookup + "KEY2;callsign=W4PAGE", answer(PortalPage));
-    rig.http.on(Lookup + "KEY2;callsign=W5EEE", answer(QrzXml::callsign({{"call", "W5EEE"}}, "KEY2")));
+    rig.http.on(Lookup + "KEY1;callsign=K1AAA", FakeHttp::answer(QrzXml::callsign({{"call", "k1aaa"}}, "KEY2")));
+    rig.http.on(Lookup + "KEY2;callsign=W2BAD", FakeHttp::answer(QrzXml::notFound("W2BAD", "KEY2")));
+    rig.http.on(Lookup + "KEY2;callsign=W3ERR", FakeHttp::answer("<html>Internal error</html>", 500));
+    rig.http.on(Lookup + "KEY2;callsign=W4PAGE", FakeHttp::answer(PortalPage));
+    rig.http.on(Lookup + "KEY2;callsign=W5EEE", FakeHttp::answer(QrzXml::callsign({{"call", "W5EEE"}}, "KEY2")));
     rig.http.requests.clear();
 
     QSignalSpy records(&rig.client, &QrzClient::batchRecord);
@@ -321,7 +306,7 @@ void TestQrzClient::limitsHoldForEveryRequest()
     rig.client.setLimits({200, 500, Net::ReplyLimitBytes});
     // A byte every 50 ms never trips the idle limit; the whole would take seconds.
     const FakeHttp::Response response =
-        trickling ? FakeHttp::trickling(QrzXml::callsign({{"call", "W1AW"}}, "KEY2"), 50) : silence();
+        trickling ? FakeHttp::trickling(QrzXml::callsign({{"call", "W1AW"}}, "KEY2"), 50) : FakeHttp::silence();
     rig.http.on(Login, response);
     rig.http.on(Lookup, response);
 

@@ -27,15 +27,6 @@ void insert(const QSqlDatabase &db, const QString &table, const QVariantMap &row
     QVERIFY2(query.exec(), qPrintable(table));
 }
 
-QStringList column(const QSqlDatabase &db, const QString &sql)
-{
-    QStringList values;
-    QSqlQuery query(sql, db);
-    while (query.next())
-        values.append(query.value(0).toString());
-    return values;
-}
-
 QStringList texts(std::initializer_list<const QLineEdit *> fields)
 {
     QStringList values;

@@ -17,24 +17,6 @@ namespace {
 
 const QString writeFailed = QStringLiteral("Database Write Failed");
 
-QStringList column(const QSqlDatabase &db, const QString &sql)
-{
-    QStringList values;
-    QSqlQuery query(sql, db);
-    while (query.next())
-        values.append(query.value(0).toString());
-    return values;
-}
-
-bool run(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery query(db);
-    if (query.exec(sql))
-        return true;
-    qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
-    return false;
-}
-
 // A statement that fails as on a full disk or in low memory.
 bool failing(const QSqlDatabase &db, const QString &when, const QString &reason)
 {
