@@ -24,6 +24,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -148,6 +149,41 @@ QString peakResident()
             return QString::fromLatin1(line.mid(6).simplified());
     }
     return QStringLiteral("n/a");
+}
+
+// The longest time the window went without an event-loop turn while `work`
+// ran, started from the loop as a menu action is; `finished` tells when
+// work that goes on in slices or on another thread is done.
+double longestGap(const std::function<void()> &work, const std::function<bool()> &finished = {})
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    qint64 longest = 0;
+    const auto turn = [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    };
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, turn);
+    ticker.start();
+    bool started = false;
+    QTimer::singleShot(0, [&] {
+        work();
+        started = true;
+    });
+    while (!started || (finished && !finished()))
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+    turn();
+    return double(longest) / 1e6;
+}
+
+void recordGap(const QString &measure, const QString &size, double gapMs)
+{
+    record(measure + QStringLiteral(": longest event-loop gap"), size, summarise({gapMs}));
 }
 
 // ---------------------------------------------------------------- modal seam
@@ -551,6 +587,20 @@ void benchKeystroke(Runtime &rt, const QString &size)
         record(measure, size, value, &bare);
         record(measure + QStringLiteral(" against its SQL LIKE"), size, value, &sql);
     }
+
+    // The first keystroke after a new contact was stored takes it into the index.
+    int serial = 0;
+    const QString fragment = fragments.at(2);
+    const Stats afterWrite = repeat([&] { w.on_search_textEdited(fragment); }, 5, 51, budget, [&] {
+        w.on_search_textEdited(QString());
+        ContactRecord record;
+        record.call = QStringLiteral("ZZ%1").arg(serial++);
+        w.storage.saveContact(record);
+    });
+    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
+    w.on_search_textEdited(QString());
+    record(QStringLiteral("keystroke %1 chars, first after a contact was stored").arg(fragment.size()), size,
+           afterWrite);
 }
 
 void benchDisplay(Runtime &rt, const QString &size)
@@ -778,6 +828,7 @@ void benchReports(Runtime &rt, const QString &size)
                               {"report showRoster", &Trelvin::showRoster, w.rosterWindow, roster},
                               {"report showTrelvin (one net)", &Trelvin::showTrelvin, w.dateLogWindow, oneNight}};
     for (const Report &report : reports) {
+        recordGap(QString::fromLatin1(report.name), size, longestGap([&] { (w.*report.slot)(); }));
         const Stats value = repeat([&] { (w.*report.slot)(); }, 3, 51, budget);
         // The same text set into the same widget: its font and settings
         // decide how long the layout takes.
@@ -856,6 +907,10 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     QSqlQuery(w.fileDb).exec(QStringLiteral("DROP TABLE IF EXISTS contact_copy"));
     record(QStringLiteral("contacts CSV save"), size, save, &saveBase);
     record(QStringLiteral("contacts CSV load"), size, load, &loadBase);
+    rt.prompter.path = file;
+    recordGap(QStringLiteral("contacts CSV save"), size, longestGap([&] { w.on_actionSaveContacts_triggered(); }));
+    recordGap(QStringLiteral("contacts CSV load"), size, longestGap([&] { w.on_actionLoadContacts_triggered(); }));
+    rt.prompter.path.clear();
 }
 
 void benchRoster(Runtime &rt, const QString &size, int members)
@@ -864,6 +919,8 @@ void benchRoster(Runtime &rt, const QString &size, int members)
     const QString in = rt.scratch(QStringLiteral("Roster-big.csv"));
     const QString out = rt.scratch(QStringLiteral("Roster-saved.csv"));
     rt.writeRoster(in, members);
+    recordGap(QStringLiteral("roster load %1 members").arg(sizeLabel(members)), size,
+              longestGap([&] { w.loadRoster(in); }));
     const Stats load = repeat([&] { w.loadRoster(in); }, 3, 21, budget);
     const Stats save = repeat([&] { w.saveRoster(out); }, 3, 21, budget);
 

@@ -192,6 +192,10 @@ void CallIndex::finish()
             rows.push_back({ids[size_t(i)], call(i).toByteArray()});
         assign(std::move(rows));
     } else {
+        // Grown by doubling while read: the slack would cost a third more.
+        stored.squeeze();
+        starts.shrink_to_fit();
+        ids.shrink_to_fit();
         upper = hasLower(stored) ? folded(stored) : stored;
     }
     inOrder = true;
