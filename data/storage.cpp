@@ -423,8 +423,9 @@ struct Storage::CallSearch {
 
 namespace {
 
-// So many changed rows are read faster with the whole table.
-constexpr int ChangedRowsLimit = 50000;
+// Beyond so many changed rows (a roster run's worth) the table is read
+// again whole on the reader's thread rather than row by row at a keystroke.
+constexpr int ChangedRowsLimit = 10000;
 
 bool isContactTable(const char *table)
 {
@@ -443,7 +444,8 @@ void contactRowChanged(void *context, int, const char *, const char *table, sqli
         search->markStale();
 }
 
-int authorizeContactChange(void *context, int action, const char *first, const char *, const char *, const char *)
+int authorizeContactChange(void *context, int action, const char *first, const char *second, const char *,
+                           const char *)
 {
     auto *search = static_cast<Storage::CallSearch *>(context);
     switch (action) {
@@ -459,11 +461,15 @@ int authorizeContactChange(void *context, int action, const char *first, const c
         }
         return SQLITE_IGNORE;
     case SQLITE_DROP_TABLE:
+        // A dropped table: read whole.
         search->dropping = isContactTable(first);
-        [[fallthrough]];
+        if (search->dropping)
+            search->markStale();
+        return SQLITE_OK;
     case SQLITE_ALTER_TABLE:
-        // A loaded table renamed into place, or a dropped one: read whole.
-        search->markStale();
+        // A loaded table renamed into place, or the table renamed away.
+        if (second && std::strncmp(second, "contact", 7) == 0)
+            search->markStale();
         return SQLITE_OK;
     default:
         return SQLITE_OK;

@@ -766,6 +766,16 @@ void TestSearch::searchFollowsEveryWrite()
     same("emptied");
     QVERIFY(QSqlQuery(w->fileDb).exec("INSERT INTO contact (call) VALUES ('W2AB'), ('w2ab'), ('AA2Z')"));
     same("filled again");
+
+    // A contacts file loaded: a new table takes the old one's name.
+    const QString path = rt->dataPath() + "/Contacts-new.csv";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("header\n\"W1XYZ\"" + QByteArray(",").repeated(18) + "\n\"kw1q\"" + QByteArray(",").repeated(18) + "\n");
+    file.close();
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    same("loaded from a file");
 }
 
 QTEST_MAIN(TestSearch)
