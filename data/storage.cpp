@@ -336,6 +336,8 @@ struct Storage::CallSearch {
     CallIndex::Matches found;
     // The table's drop is being prepared.
     bool dropping = false;
+    // PRAGMA data_version when the read began.
+    qint64 dataVersion = -1;
 
     // The read in progress.
     std::thread reader;
@@ -554,6 +556,9 @@ Storage::Opening Storage::openContacts(const QString &path)
     callSearch->markStale();
     if (fileDb.isOpen() && Direct::handle(fileDb)) {
         watchContacts(fileDb, true);
+        Direct::Statement version(fileDb, "PRAGMA data_version");
+        if (version.next())
+            callSearch->dataVersion = version.integer(0);
         callSearch->startReading(fileDb.databaseName());
     }
     attachContacts();
@@ -1649,9 +1654,17 @@ bool Storage::callIndexReady()
     if (!fileDb.isOpen() || !Direct::handle(fileDb))
         return false;
     CallSearch &search = *callSearch;
+    // Another program's commit passes the hooks by; SQLite counts it. Not
+    // knowing whether there was one, the search reads the table.
+    Direct::Statement version(fileDb, "PRAGMA data_version");
+    if (!version.next())
+        return false;
+    if (version.integer(0) != search.dataVersion)
+        search.markStale();
     search.takeRead();
     if (search.stale) {
         search.ready = false;
+        search.dataVersion = version.integer(0);
         search.startReading(fileDb.databaseName());
         return false;
     }

@@ -767,6 +767,17 @@ void TestSearch::searchFollowsEveryWrite()
     QVERIFY(QSqlQuery(w->fileDb).exec("INSERT INTO contact (call) VALUES ('W2AB'), ('w2ab'), ('AA2Z')"));
     same("filled again");
 
+    // Another program's write passes this program's connections by.
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
+        other.setDatabaseName(w->fileDb.databaseName());
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec("INSERT INTO contact (call) VALUES ('W2ABX')"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("other program");
+    same("written by another program");
+
     // A contacts file loaded: a new table takes the old one's name.
     const QString path = rt->dataPath() + "/Contacts-new.csv";
     QFile file(path);
