@@ -136,19 +136,13 @@ void Trelvin::on_search_textEdited(QString arg1)
     clearCandidateList(ui->callsigns);
 
     // A blank typed after a call asks for that call alone, not for every
-    // longer call that contains it. What was typed is matched literally; an
-    // escape character costs every row about a tenth more, so only a text
-    // with a wildcard character in it is escaped.
+    // longer call that contains it.
     const QString trimmed = text.trimmed();
-    const bool escaped = trimmed.contains(QLatin1Char('%')) || trimmed.contains(QLatin1Char('_'));
-    const QString literal = escaped ? likeLiteral(trimmed) : trimmed;
-    const QString pattern = text == trimmed ? QLatin1Char('%') + literal + QLatin1Char('%') : literal;
-
     Storage::Found found;
     if (arg1.isEmpty())
         storage.clearCandidates();
     else
-        found = storage.findCandidates(pattern, escaped);
+        found = storage.findCandidates(trimmed, text != trimmed);
     candidateCount = found.count;
 
     if (!arg1.isEmpty())

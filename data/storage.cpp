@@ -3,16 +3,24 @@
 #include "app/constants.h"
 #include "checkin/netrules.h"
 #include "checkin/textrules.h"
+#include "data/callindex.h"
 #include "data/csv.h"
 #include "data/direct.h"
 #include "data/schema.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSet>
 #include <QVariant>
 
+#include <sqlite3.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <iterator>
+#include <thread>
 
 
 // Table definitions: Storage creates the tables and re-creates them on loads.
@@ -405,13 +413,188 @@ Result Result::failed(Failure failure, const QString &error)
 
 // ---- Opening and closing.
 
+// What the search keeps between keystrokes: the index, the rows written
+// since it was last brought up to date, and the candidates found. The index
+// is read whole on a thread of its own with its own connection, so that
+// neither start-up nor a keystroke waits for a million rows; until it is
+// there the search runs its LIKE.
+struct Storage::CallSearch {
+    CallIndex index;
+    bool ready = false;
+    // The index no longer stands for the table and is read again whole.
+    bool stale = true;
+    QSet<qint64> changed;
+    CallIndex::Matches found;
+    // The table's drop is being prepared.
+    bool dropping = false;
+    // PRAGMA data_version when the read began.
+    qint64 dataVersion = -1;
+
+    // The read in progress.
+    std::thread reader;
+    std::atomic<bool> readDone{false};
+    std::atomic<bool> readCancelled{false};
+    CallIndex readIndex;
+    bool readFailed = false;
+
+    ~CallSearch() { stopReading(); }
+
+    void markStale()
+    {
+        stale = true;
+        changed.clear();
+    }
+
+    void stopReading()
+    {
+        if (!reader.joinable())
+            return;
+        readCancelled = true;
+        reader.join();
+    }
+
+    void startReading(const QString &path)
+    {
+        stopReading();
+        // Changes from here on are read again once the whole read is in.
+        stale = false;
+        changed.clear();
+        readDone = false;
+        readCancelled = false;
+        readFailed = false;
+        reader = std::thread([this, file = path.toUtf8()] {
+            readFailed = !readAll(file);
+            readDone = true;
+        });
+    }
+
+    // On the reader's thread.
+    bool readAll(const QByteArray &file)
+    {
+        readIndex.clear();
+        sqlite3 *db = nullptr;
+        bool ok = sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr)
+                  == SQLITE_OK;
+        sqlite3_stmt *rows = nullptr;
+        if (ok) {
+            sqlite3_busy_timeout(db, Schema::BusyTimeoutMs);
+            // SQLite's order for the index on contact(call); NULL matches nothing.
+            ok = sqlite3_prepare_v2(db, "SELECT id, call FROM contact WHERE call IS NOT NULL ORDER BY call, id", -1,
+                                    &rows, nullptr)
+                 == SQLITE_OK;
+        }
+        int step = SQLITE_DONE;
+        while (ok && !readCancelled && (step = sqlite3_step(rows)) == SQLITE_ROW) {
+            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(rows, 1));
+            readIndex.add(QByteArrayView(text, sqlite3_column_bytes(rows, 1)), sqlite3_column_int64(rows, 0));
+        }
+        ok = ok && !readCancelled && step == SQLITE_DONE;
+        sqlite3_finalize(rows);
+        sqlite3_close(db);
+        if (ok)
+            readIndex.finish();
+        return ok;
+    }
+
+    // Takes over a finished read; false while there is none.
+    bool takeRead()
+    {
+        if (!reader.joinable() || !readDone)
+            return false;
+        reader.join();
+        if (readFailed || stale) {
+            readIndex.clear();
+            stale = true;
+            return false;
+        }
+        std::swap(index, readIndex);
+        readIndex.clear();
+        ready = true;
+        return true;
+    }
+};
+
+namespace {
+
+// Beyond so many changed rows (a roster run's worth) the table is read
+// again whole on the reader's thread rather than row by row at a keystroke.
+constexpr int ChangedRowsLimit = 10000;
+
+bool isContactTable(const char *table)
+{
+    return table && std::strcmp(table, "contact") == 0;
+}
+
+void contactRowChanged(void *context, int, const char *, const char *table, sqlite3_int64 rowid)
+{
+    if (!isContactTable(table))
+        return;
+    auto *search = static_cast<Storage::CallSearch *>(context);
+    if (search->stale)
+        return;
+    search->changed.insert(rowid);
+    if (search->changed.size() > ChangedRowsLimit)
+        search->markStale();
+}
+
+int authorizeContactChange(void *context, int action, const char *first, const char *second, const char *,
+                           const char *)
+{
+    auto *search = static_cast<Storage::CallSearch *>(context);
+    switch (action) {
+    case SQLITE_DELETE:
+        // Emptying a whole table skips the update hook unless told to go
+        // row by row; the drop of the table itself asks the same, and
+        // would not drop it then.
+        if (!isContactTable(first))
+            return SQLITE_OK;
+        if (search->dropping) {
+            search->dropping = false;
+            return SQLITE_OK;
+        }
+        return SQLITE_IGNORE;
+    case SQLITE_DROP_TABLE:
+        // A dropped table: read whole.
+        search->dropping = isContactTable(first);
+        if (search->dropping)
+            search->markStale();
+        return SQLITE_OK;
+    case SQLITE_ALTER_TABLE:
+        // A loaded table renamed into place, or the table renamed away.
+        if (second && std::strncmp(second, "contact", 7) == 0)
+            search->markStale();
+        return SQLITE_OK;
+    default:
+        return SQLITE_OK;
+    }
+}
+
+void contactsRolledBack(void *context)
+{
+    // A search inside the transaction may have read rows that are gone now.
+    static_cast<Storage::CallSearch *>(context)->markStale();
+}
+
+} // namespace
+
 Storage::Storage()
     : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::MemoryConnection))
     , fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::FileConnection))
+    , callSearch(std::make_unique<CallSearch>())
 {
 }
 
-Storage::~Storage() = default;
+Storage::~Storage()
+{
+    // The connections may outlive this object: their hooks must not.
+    for (const QSqlDatabase &db : {memoryDb, fileDb}) {
+        if (sqlite3 *handle = Direct::handle(db)) {
+            sqlite3_update_hook(handle, nullptr, nullptr);
+            sqlite3_set_authorizer(handle, nullptr, nullptr);
+            sqlite3_rollback_hook(handle, nullptr, nullptr);
+        }
+    }
+}
 
 Storage::Opening Storage::openContacts(const QString &path)
 {
@@ -482,6 +665,16 @@ Storage::Opening Storage::openContacts(const QString &path)
         opening.failure = fileDb.lastError().text();
     }
 
+    callSearch->stopReading();
+    callSearch->ready = false;
+    callSearch->markStale();
+    if (fileDb.isOpen() && Direct::handle(fileDb)) {
+        watchContacts(fileDb, true);
+        Direct::Statement version(fileDb, "PRAGMA data_version");
+        if (version.next())
+            callSearch->dataVersion = version.integer(0);
+        callSearch->startReading(fileDb.databaseName());
+    }
     attachContacts();
     return opening;
 }
@@ -544,6 +737,8 @@ void Storage::attachContacts()
     attach.prepare(QStringLiteral("ATTACH DATABASE ? AS contacts"));
     attach.addBindValue(fileDb.databaseName());
     attached = attach.exec();
+    if (attached)
+        watchContacts(memoryDb, false);
 }
 
 bool Storage::detachContacts()
@@ -555,6 +750,8 @@ bool Storage::detachContacts()
 
 void Storage::close()
 {
+    callSearch->stopReading();
+    callSearch->ready = false;
     memoryDb.close();
     fileDb.close();
     attached = false;
@@ -1464,108 +1661,82 @@ Storage::Loaded Storage::replaceTable(Table table, const LineSource &next)
 
 void Storage::clearCandidates()
 {
-    QSqlQuery candidates(memoryDb);
-    // Emptied rather than dropped and created again, which would change the
-    // schema and make SQLite prepare every statement anew; the ids start at
-    // 1 again either way.
-    if (!candidates.exec(QStringLiteral("DELETE FROM candidate")))
-        candidates.exec(QString::fromLatin1(Schema::CreateCandidate));
+    callSearch->found.clear();
 }
 
-Storage::Found Storage::findCandidates(const QString &pattern, bool escaped)
+Storage::Found Storage::findCandidates(const QString &fragment, bool whole)
 {
-    const QString matches = escaped ? QStringLiteral("call LIKE ? ESCAPE '\\'") : QStringLiteral("call LIKE ?");
-    // A short fragment can match a large share of the contacts, too many to
-    // pass one by one through the driver: with Contacts.db attached to the
-    // in-memory database the matches are copied inside SQLite, as one
-    // statement and its own transaction; the copy row by row needs one
-    // transaction around its inserts.
-    const bool inside = fileDb.isOpen() && attached;
-    if (!inside)
-        memoryDb.transaction();
     Found found;
-    {
-        clearCandidates();
-        QSqlQuery candidates(memoryDb);
-        if (inside) {
-            candidates.prepare("INSERT INTO candidate (id, call) SELECT NULL, call FROM contacts.contact WHERE "
-                               + matches);
-            candidates.addBindValue(pattern);
-            if (candidates.exec())
-                found.count = std::max(candidates.numRowsAffected(), 0);
-            else
-                found.result = Result::failed(Result::ReadFailed, candidates.lastError());
-        } else {
-            candidates.prepare(QStringLiteral("INSERT INTO candidate (id, call) VALUES (NULL, ?)"));
-            QSqlQuery hits(fileDb);
-            hits.setForwardOnly(true);
-            hits.prepare("SELECT call FROM contact WHERE " + matches);
-            hits.addBindValue(pattern);
-            if (hits.exec()) {
-                while (hits.next()) {
-                    candidates.addBindValue(hits.value(0));
-                    if (!candidates.exec()) {
-                        found.result = Result::failed(Result::ReadFailed, candidates.lastError());
-                        break;
-                    }
-                    ++found.count;
-                }
-            }
-            // Without a database the start-up box has said so already.
-            if (hits.lastError().isValid() && fileDb.isOpen())
-                found.result = Result::failed(Result::ReadFailed, hits.lastError());
-        }
+    CallIndex::Matches &matches = callSearch->found;
+    matches.clear();
+    // Without a database the start-up box has said so already.
+    if (!fileDb.isOpen())
+        return found;
+
+    if (callIndexReady()) {
+        callSearch->index.find(fragment.toUtf8(), whole, matches);
+        found.count = int(matches.size());
+        return found;
     }
-    if (!inside)
-        memoryDb.commit();
+    // Without SQLite's hooks nothing would keep the index current: the
+    // table is scanned as ever. An escape character costs every row about
+    // a tenth more, so only a text with a wildcard character is escaped.
+    const bool escaped = fragment.contains(QLatin1Char('%')) || fragment.contains(QLatin1Char('_'));
+    const QString literal = escaped ? likeLiteral(fragment) : fragment;
+    const QString pattern = whole ? literal : QLatin1Char('%') + literal + QLatin1Char('%');
+    Direct::Statement hits(fileDb, escaped ? "SELECT call FROM contact WHERE call LIKE ? ESCAPE '\\' ORDER BY call, id"
+                                           : "SELECT call FROM contact WHERE call LIKE ? ORDER BY call, id");
+    hits.bindString(1, pattern);
+    while (hits.next())
+        matches.append(hits.utf8(0));
+    if (!hits.ok() || hits.failed()) {
+        found.result = Result::failed(Result::ReadFailed, hits.error());
+        matches.clear();
+    }
+    found.count = int(matches.size());
     return found;
 }
 
 int Storage::candidateCount() const
 {
-    QSqlQuery count(memoryDb);
-    if (count.exec(QStringLiteral("SELECT COUNT(*) FROM candidate")) && count.next())
-        return count.value(0).toInt();
-    return 0;
+    return int(callSearch->found.size());
 }
 
 QList<Storage::Candidate> Storage::candidates(int afterId, int limit) const
 {
-    QList<Candidate> found;
-    QSqlQuery query(memoryDb);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id > ? ORDER BY id LIMIT ?"));
-    query.addBindValue(afterId);
-    query.addBindValue(limit);
-    if (query.exec()) {
-        while (query.next())
-            found.append({query.value(0).toInt(), text(query, 1)});
-    }
-    return found;
+    // A candidate's id is its place in the list, from 1.
+    const CallIndex::Matches &matches = callSearch->found;
+    QList<Candidate> list;
+    const qsizetype from = std::max(afterId, 0);
+    const qsizetype to = std::min(matches.size(), from + std::max(limit, 0));
+    list.reserve(std::max<qsizetype>(to - from, 0));
+    for (qsizetype i = from; i < to; ++i)
+        list.append({int(i + 1), QString::fromUtf8(matches.call(i))});
+    return list;
 }
 
 std::optional<Storage::Candidate> Storage::candidate(Seek seek, int from) const
 {
-    QSqlQuery query(memoryDb);
+    const CallIndex::Matches &matches = callSearch->found;
+    const qsizetype count = matches.size();
+    qsizetype id = 0;
     switch (seek) {
     case Seek::First:
-        query.prepare(QStringLiteral("SELECT id, call FROM candidate ORDER BY id LIMIT 1"));
+        id = 1;
         break;
     case Seek::Previous:
-        query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id < ? ORDER BY id DESC LIMIT 1"));
-        query.addBindValue(from);
+        id = std::min<qsizetype>(qsizetype(from) - 1, count);
         break;
     case Seek::Next:
-        query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id > ? ORDER BY id LIMIT 1"));
-        query.addBindValue(from);
+        id = std::max<qsizetype>(qsizetype(from) + 1, 1);
         break;
     case Seek::Last:
-        query.prepare(QStringLiteral("SELECT id, call FROM candidate ORDER BY id DESC LIMIT 1"));
+        id = count;
         break;
     }
-    if (!query.exec() || !query.next())
+    if (id < 1 || id > count)
         return std::nullopt;
-    return Candidate{query.value(0).toInt(), text(query, 1)};
+    return Candidate{int(id), QString::fromUtf8(matches.call(id - 1))};
 }
 
 // ---- Records of one net.
@@ -1606,4 +1777,83 @@ QList<Storage::LoggedCheckIn> Storage::netCheckIns(const QString &date, const QS
     if (query.lastError().isValid() && failure)
         *failure = Result::failed(Result::ReadFailed, query.lastError());
     return rows;
+}
+
+// ---- The search's index of call signs.
+
+void Storage::watchContacts(const QSqlDatabase &db, bool withRollback)
+{
+    sqlite3 *handle = Direct::handle(db);
+    if (!handle)
+        return;
+    sqlite3_update_hook(handle, contactRowChanged, callSearch.get());
+    sqlite3_set_authorizer(handle, authorizeContactChange, callSearch.get());
+    if (withRollback)
+        sqlite3_rollback_hook(handle, contactsRolledBack, callSearch.get());
+}
+
+bool Storage::callIndexReady()
+{
+    // The hooks that keep it current need the file's own SQLite handle.
+    if (!fileDb.isOpen() || !Direct::handle(fileDb))
+        return false;
+    CallSearch &search = *callSearch;
+    // Another program's commit passes the hooks by; SQLite counts it. Not
+    // knowing whether there was one, the search reads the table.
+    Direct::Statement version(fileDb, "PRAGMA data_version");
+    if (!version.next())
+        return false;
+    if (version.integer(0) != search.dataVersion)
+        search.markStale();
+    search.takeRead();
+    if (search.stale) {
+        search.ready = false;
+        search.dataVersion = version.integer(0);
+        search.startReading(fileDb.databaseName());
+        return false;
+    }
+    return search.ready && refreshCallIndex().ok();
+}
+
+bool Storage::waitForCallIndex()
+{
+    CallSearch &search = *callSearch;
+    for (int tries = 0; tries < 3; ++tries) {
+        while (search.reader.joinable() && !search.readDone)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (callIndexReady())
+            return true;
+    }
+    return false;
+}
+
+qsizetype Storage::callIndexBytes() const
+{
+    return callSearch->index.bytes();
+}
+
+void Storage::contactsReplaced()
+{
+    callSearch->markStale();
+}
+
+Result Storage::refreshCallIndex()
+{
+    CallSearch &search = *callSearch;
+    if (search.changed.isEmpty())
+        return Result();
+    const QList<qint64> ids(search.changed.begin(), search.changed.end());
+    std::vector<CallIndex::Row> rows;
+    Direct::Statement one(fileDb, "SELECT call FROM contact WHERE id = ? AND call IS NOT NULL");
+    for (const qint64 id : ids) {
+        one.bindInt(1, id);
+        if (one.next())
+            rows.push_back({id, one.utf8(0).toByteArray()});
+        if (!one.ok() || one.failed())
+            return Result::failed(Result::ReadFailed, one.error());
+        one.reset();
+    }
+    search.index.update(ids, std::move(rows));
+    search.changed.clear();
+    return Result();
 }

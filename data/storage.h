@@ -278,9 +278,10 @@ public:
         Result result;
     };
     void clearCandidates();
-    // The contacts whose call matches a LIKE pattern, with `escaped` when
-    // the pattern escapes its wildcards with '\'.
-    Found findCandidates(const QString &pattern, bool escaped);
+    // The contacts whose call contains `fragment`, or is `fragment` when
+    // `whole`, as LIKE matches them: ASCII letters in either case, every
+    // character literally. In the order of the index on contact(call).
+    Found findCandidates(const QString &fragment, bool whole);
     int candidateCount() const;
     // Up to `limit` candidates after `afterId`, in order.
     QList<Candidate> candidates(int afterId, int limit) const;
@@ -307,4 +308,26 @@ private:
     QSqlDatabase fileDb;
     bool attached = false;
     bool netDurable = false;
+
+    // ---- The search's index of call signs (data/callindex.h), kept
+    // current from SQLite's own hooks on both connections: whatever writes
+    // to `contact` marks the rows it changed, and the next search reads
+    // them again.
+public:
+    // Every call sign the search needs is in memory; false while the index
+    // is being read or cannot be used, and the search runs its LIKE instead.
+    bool callIndexReady();
+    // Waits for the index being read, for the benchmark and the tests.
+    bool waitForCallIndex();
+    // Bytes the index holds.
+    qsizetype callIndexBytes() const;
+    // Drops the index so that the next search reads the table whole: for
+    // writes made on another connection.
+    void contactsReplaced();
+    struct CallSearch;
+
+private:
+    void watchContacts(const QSqlDatabase &db, bool withRollback);
+    Result refreshCallIndex();
+    std::unique_ptr<CallSearch> callSearch;
 };
