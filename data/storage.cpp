@@ -600,6 +600,7 @@ Storage::Opening Storage::openContacts(const QString &path)
 {
     Opening opening;
     netDurable = false;
+    forgetStatements(fileDb);
     // Setting a new name on an open connection only takes effect after a reopen.
     if (fileDb.isOpen())
         fileDb.close();
@@ -681,6 +682,7 @@ Storage::Opening Storage::openContacts(const QString &path)
 
 bool Storage::openMemory()
 {
+    forgetStatements(memoryDb);
     memoryDb.setDatabaseName(QStringLiteral(":memory:"));
     if (!memoryDb.open())
         return false;
@@ -752,6 +754,8 @@ void Storage::close()
 {
     callSearch->stopReading();
     callSearch->ready = false;
+    forgetStatements(memoryDb);
+    forgetStatements(fileDb);
     memoryDb.close();
     fileDb.close();
     attached = false;
@@ -768,18 +772,16 @@ Storage::Snapshot::~Snapshot() = default;
 
 std::optional<ContactRecord> Storage::contactByCall(const QString &call, Result *failure) const
 {
-    QSqlQuery query(fileDb);
-    query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(Sql::ContactByCall));
-    query.addBindValue(call);
-    if (!query.exec()) {
+    const Reused query = reused(fileDb, Sql::ContactByCall);
+    query->addBindValue(call);
+    if (!query->exec()) {
         if (failure)
-            *failure = Result::failed(Result::ReadFailed, query.lastError());
+            *failure = Result::failed(Result::ReadFailed, query->lastError());
         return std::nullopt;
     }
-    if (!query.next())
+    if (!query->next())
         return std::nullopt;
-    return contactFrom(query);
+    return contactFrom(*query);
 }
 
 Result Storage::writeContact(bool known, const ContactRecord &record)
@@ -855,15 +857,15 @@ std::optional<StationRecord> Storage::station(Result *failure) const
 
 std::optional<Storage::StationPlace> Storage::stationPlace(Result *failure) const
 {
-    QSqlQuery query(fileDb);
-    if (!query.exec(QStringLiteral("SELECT lat, lon, state FROM station"))) {
+    const Reused query = reused(fileDb, "SELECT lat, lon, state FROM station");
+    if (!query->exec()) {
         if (failure)
-            *failure = Result::failed(Result::ReadFailed, query.lastError());
+            *failure = Result::failed(Result::ReadFailed, query->lastError());
         return std::nullopt;
     }
-    if (!query.next())
+    if (!query->next())
         return std::nullopt;
-    return StationPlace{text(query, 2), query.value(0).toDouble(), query.value(1).toDouble()};
+    return StationPlace{text(*query, 2), query->value(0).toDouble(), query->value(1).toDouble()};
 }
 
 Result Storage::saveStation(const StationRecord &station)
@@ -889,22 +891,20 @@ Result Storage::saveStation(const StationRecord &station)
 
 std::optional<Coordinates> Storage::stateCentre(const QString &state) const
 {
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT lat, lon FROM latlon WHERE st=?"));
-    query.addBindValue(state);
-    if (!query.exec() || !query.next())
+    const Reused query = reused(memoryDb, "SELECT lat, lon FROM latlon WHERE st=?");
+    query->addBindValue(state);
+    if (!query->exec() || !query->next())
         return std::nullopt;
-    return Coordinates{query.value(0).toDouble(), query.value(1).toDouble()};
+    return Coordinates{query->value(0).toDouble(), query->value(1).toDouble()};
 }
 
 // ---- The club roster.
 
 bool Storage::isMember(const QString &call) const
 {
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT id FROM mbr WHERE call = ?"));
-    query.addBindValue(call);
-    return query.exec() && query.next();
+    const Reused query = reused(memoryDb, "SELECT id FROM mbr WHERE call = ?");
+    query->addBindValue(call);
+    return query->exec() && query->next();
 }
 
 bool Storage::hasMembers() const
@@ -1103,25 +1103,23 @@ Result Storage::eachMemberLine(const std::function<void(const ContactLine &)> &l
 QList<Storage::ListedEntry> Storage::listedEntries() const
 {
     QList<ListedEntry> entries;
-    QSqlQuery query(fileDb);
-    query.setForwardOnly(true);
-    if (query.exec(QStringLiteral("SELECT id, status, call, name, relay FROM net ORDER BY id"))) {
-        while (query.next())
-            entries.append({query.value(0).toInt(), query.value(1).toInt(), text(query, 2), text(query, 3),
-                            text(query, 4)});
+    const Reused query = reused(fileDb, "SELECT id, status, call, name, relay FROM net ORDER BY id");
+    if (query->exec()) {
+        while (query->next())
+            entries.append({query->value(0).toInt(), query->value(1).toInt(), text(*query, 2), text(*query, 3),
+                            text(*query, 4)});
     }
     return entries;
 }
 
 std::optional<NetEntry> Storage::netEntryByCall(const QString &call) const
 {
-    QSqlQuery query(fileDb);
-    query.prepare(QStringLiteral("SELECT id, time, call, name, city, state, comment, conId, logId, status, relay "
-                                 "FROM net WHERE call = ?"));
-    query.addBindValue(call);
-    if (!query.exec() || !query.next())
+    const Reused query = reused(fileDb, "SELECT id, time, call, name, city, state, comment, conId, logId, status, "
+                                        "relay FROM net WHERE call = ?");
+    query->addBindValue(call);
+    if (!query->exec() || !query->next())
         return std::nullopt;
-    return netEntryFrom(query);
+    return netEntryFrom(*query);
 }
 
 std::optional<QString> Storage::netCall(int id) const
@@ -1160,12 +1158,11 @@ std::optional<int> Storage::netId(Seek seek, int from) const
 
 std::optional<int> Storage::netStatus(const QString &call) const
 {
-    QSqlQuery query(fileDb);
-    query.prepare(QStringLiteral("SELECT status FROM net WHERE call = ?"));
-    query.addBindValue(call);
-    if (!query.exec() || !query.next())
+    const Reused query = reused(fileDb, "SELECT status FROM net WHERE call = ?");
+    query->addBindValue(call);
+    if (!query->exec() || !query->next())
         return std::nullopt;
-    return query.value(0).toInt();
+    return query->value(0).toInt();
 }
 
 Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
@@ -1200,77 +1197,71 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
     const auto insertLog = [&]() -> bool {
         // A row for this call logged within the last hours and shown by no
         // entry of the net list is tonight's check-in from before a restart.
-        QSqlQuery earlier(fileDb);
-        earlier.setForwardOnly(true);
-        earlier.prepare(QStringLiteral("SELECT id, date, time FROM log WHERE call = ? AND date >= ? "
-                                       "ORDER BY date DESC, time DESC"));
-        earlier.addBindValue(call);
-        earlier.addBindValue(change.now.addSecs(-NetRules::SameNetSeconds).toString(QStringLiteral("yyMMdd")));
-        if (!earlier.exec())
-            return readFailed(earlier);
-        QSqlQuery linked(fileDb);
-        linked.prepare(QStringLiteral("SELECT id FROM net WHERE logId = ?"));
-        while (earlier.next()) {
-            if (!loggedWithin(text(earlier, 1), text(earlier, 2), change.now, NetRules::SameNetSeconds))
+        const Reused earlier = reused(fileDb, "SELECT id, date, time FROM log WHERE call = ? AND date >= ? "
+                                              "ORDER BY date DESC, time DESC");
+        earlier->addBindValue(call);
+        earlier->addBindValue(change.now.addSecs(-NetRules::SameNetSeconds).toString(QStringLiteral("yyMMdd")));
+        if (!earlier->exec())
+            return readFailed(*earlier);
+        while (earlier->next()) {
+            if (!loggedWithin(text(*earlier, 1), text(*earlier, 2), change.now, NetRules::SameNetSeconds))
                 continue;
-            linked.addBindValue(earlier.value(0).toInt());
-            if (!linked.exec())
-                return readFailed(linked);
-            if (linked.next())
+            const Reused linked = reused(fileDb, "SELECT id FROM net WHERE logId = ?");
+            linked->addBindValue(earlier->value(0).toInt());
+            if (!linked->exec())
+                return readFailed(*linked);
+            if (linked->next())
                 continue;
-            QSqlQuery update(fileDb);
-            update.prepare(QString::fromLatin1(Sql::UpdateLogEntry));
+            const Reused update = reused(fileDb, Sql::UpdateLogEntry);
             for (const QString &value : {letter(), call, change.name, change.relay, change.city, change.state,
                                          change.comment})
-                update.addBindValue(value);
-            update.addBindValue(earlier.value(0).toInt());
-            if (!write(update, Step::CheckIn))
+                update->addBindValue(value);
+            update->addBindValue(earlier->value(0).toInt());
+            if (!write(*update, Step::CheckIn))
                 return false;
-            out.logId = earlier.value(0).toInt();
-            out.adoptedAt = text(earlier, 2).left(5);
+            out.logId = earlier->value(0).toInt();
+            out.adoptedAt = text(*earlier, 2).left(5);
             return true;
         }
 
-        QSqlQuery insert(fileDb);
-        insert.prepare(QString::fromLatin1(Schema::InsertLog));
+        const Reused insert = reused(fileDb, Schema::InsertLog);
         for (const QString &value : {date, time, letter(), call, change.name, change.relay, change.city, change.state,
                                      change.comment})
-            insert.addBindValue(value);
-        if (!write(insert, Step::CheckIn))
+            insert->addBindValue(value);
+        if (!write(*insert, Step::CheckIn))
             return false;
-        out.logId = insert.lastInsertId().toInt();
+        out.logId = insert->lastInsertId().toInt();
         return true;
     };
 
     const auto store = [&]() -> bool {
         // A name typed for a known call replaces the stored one at once.
-        QSqlQuery contact(fileDb);
-        contact.prepare(QStringLiteral("SELECT id, name FROM contact WHERE call = ?"));
-        contact.addBindValue(call);
-        if (!contact.exec())
-            return readFailed(contact);
         std::optional<int> knownId;
-        if (contact.next()) {
-            knownId = contact.value(0).toInt();
-            if (text(contact, 1) != change.name) {
-                QSqlQuery update(fileDb);
-                update.prepare(QStringLiteral("UPDATE contact SET name = ? WHERE call = ?"));
-                update.addBindValue(change.name);
-                update.addBindValue(call);
-                if (!write(update, Step::NameChange))
-                    return false;
+        {
+            const Reused contact = reused(fileDb, "SELECT id, name FROM contact WHERE call = ?");
+            contact->addBindValue(call);
+            if (!contact->exec())
+                return readFailed(*contact);
+            if (contact->next()) {
+                knownId = contact->value(0).toInt();
+                if (text(*contact, 1) != change.name) {
+                    const Reused update = reused(fileDb, "UPDATE contact SET name = ? WHERE call = ?");
+                    update->addBindValue(change.name);
+                    update->addBindValue(call);
+                    if (!write(*update, Step::NameChange))
+                        return false;
+                }
             }
         }
 
         out.logId = 0;
         out.contactId = 0;
-        QSqlQuery net(fileDb);
         if (out.entryId != 0) {
-            net.prepare(QStringLiteral("SELECT logId, conId FROM net WHERE id = ?"));
-            net.addBindValue(out.entryId);
-            if (net.exec() && net.next()) {
-                out.logId = net.value(0).toInt();
-                out.contactId = net.value(1).toInt();
+            const Reused net = reused(fileDb, "SELECT logId, conId FROM net WHERE id = ?");
+            net->addBindValue(out.entryId);
+            if (net->exec() && net->next()) {
+                out.logId = net->value(0).toInt();
+                out.contactId = net->value(1).toInt();
             } else {
                 // The entry's row was taken out of the net meanwhile: start over
                 // from the call, as for a station not yet selected.
@@ -1278,13 +1269,13 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
             }
         }
         if (out.entryId == 0) {
-            net.prepare(QStringLiteral("SELECT id, logId, conId FROM net WHERE call = ?"));
-            net.addBindValue(call);
-            if (net.exec()) {
-                while (net.next()) {
-                    out.entryId = net.value(0).toInt();
-                    out.logId = net.value(1).toInt();
-                    out.contactId = net.value(2).toInt();
+            const Reused net = reused(fileDb, "SELECT id, logId, conId FROM net WHERE call = ?");
+            net->addBindValue(call);
+            if (net->exec()) {
+                while (net->next()) {
+                    out.entryId = net->value(0).toInt();
+                    out.logId = net->value(1).toInt();
+                    out.contactId = net->value(2).toInt();
                 }
             }
         }
@@ -1299,37 +1290,37 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
             if (knownId)
                 out.contactId = *knownId;
             if (out.contactId == 0) {
-                QSqlQuery insert(fileDb);
-                insert.prepare(QString::fromLatin1(Schema::InsertContact));
+                const Reused insert = reused(fileDb, Schema::InsertContact);
                 for (const QString &value : change.contact.values())
-                    insert.addBindValue(value);
-                if (!write(insert, Step::NewContact))
+                    insert->addBindValue(value);
+                if (!write(*insert, Step::NewContact))
                     return false;
-                out.contactId = insert.lastInsertId().toInt();
+                out.contactId = insert->lastInsertId().toInt();
             }
 
-            QSqlQuery insert(fileDb);
-            insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
-                                          "status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-            insert.addBindValue(out.adoptedAt.isEmpty() ? time.left(5) : out.adoptedAt);
-            insert.addBindValue(call);
-            insert.addBindValue(change.name);
-            insert.addBindValue(change.city);
-            insert.addBindValue(change.state);
-            insert.addBindValue(change.comment);
-            insert.addBindValue(out.contactId);
-            insert.addBindValue(out.logId);
-            insert.addBindValue(NetRules::initialStatus(change.key));
-            insert.addBindValue(change.relay);
-            insert.addBindValue(change.now.toString(Qt::ISODate));
-            if (!writeNet(insert))
+            const Reused insert = reused(fileDb, "INSERT INTO net (id, time, call, name, city, state, comment, conId, "
+                                                 "logId, status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                                 "?, ?)");
+            insert->addBindValue(out.adoptedAt.isEmpty() ? time.left(5) : out.adoptedAt);
+            insert->addBindValue(call);
+            insert->addBindValue(change.name);
+            insert->addBindValue(change.city);
+            insert->addBindValue(change.state);
+            insert->addBindValue(change.comment);
+            insert->addBindValue(out.contactId);
+            insert->addBindValue(out.logId);
+            insert->addBindValue(NetRules::initialStatus(change.key));
+            insert->addBindValue(change.relay);
+            insert->addBindValue(change.now.toString(Qt::ISODate));
+            if (!writeNet(*insert))
                 return false;
-            out.entryId = insert.lastInsertId().toInt();
+            out.entryId = insert->lastInsertId().toInt();
             return true;
         }
 
         // A station already in the net: its call may have been changed to
         // one that another entry or another contact already has.
+        QSqlQuery net(fileDb);
         net.prepare(QStringLiteral("SELECT id FROM net WHERE call = ?"));
         net.addBindValue(call);
         out.netDuplicate = net.exec() && net.next() && net.value(0).toInt() != out.entryId;
@@ -1494,6 +1485,49 @@ void Storage::inFile(Result &result, const std::function<bool()> &change)
     }
 }
 
+Storage::Reused::Reused(QSqlQuery *kept, bool *inUse, std::unique_ptr<QSqlQuery> fresh)
+    : query(kept ? kept : fresh.get())
+    , inUse(inUse)
+    , owned(std::move(fresh))
+{
+    if (inUse)
+        *inUse = true;
+}
+
+Storage::Reused::~Reused()
+{
+    query->finish();
+    if (inUse)
+        *inUse = false;
+}
+
+Storage::Reused Storage::reused(const QSqlDatabase &db, const char *sql) const
+{
+    Kept &kept = statements[{&db, sql}];
+    if (!kept.query) {
+        auto query = std::make_unique<QSqlQuery>(db);
+        query->setForwardOnly(true);
+        if (query->prepare(QString::fromUtf8(sql)))
+            kept.query = std::move(query);
+    }
+    if (kept.query && !kept.inUse)
+        return Reused(kept.query.get(), &kept.inUse, nullptr);
+    auto fresh = std::make_unique<QSqlQuery>(db);
+    fresh->setForwardOnly(true);
+    fresh->prepare(QString::fromUtf8(sql));
+    return Reused(nullptr, nullptr, std::move(fresh));
+}
+
+void Storage::forgetStatements(const QSqlDatabase &db)
+{
+    for (auto it = statements.begin(); it != statements.end();) {
+        if (it->first.first == &db && !it->second.inUse)
+            it = statements.erase(it);
+        else
+            ++it;
+    }
+}
+
 // ---- The log.
 
 Result Storage::deleteLogRow(qint64 id)
@@ -1509,33 +1543,31 @@ Result Storage::deleteLogRow(qint64 id)
 Storage::History Storage::history(const QString &call, const QString &today, Result *failure) const
 {
     History found;
-    QSqlQuery log(fileDb);
-    log.setForwardOnly(true);
-    log.prepare(QStringLiteral("SELECT id, date FROM log WHERE call = ?"));
-    log.addBindValue(call);
-    if (!log.exec()) {
+    const Reused log = reused(fileDb, "SELECT id, date FROM log WHERE call = ?");
+    log->addBindValue(call);
+    if (!log->exec()) {
         if (failure)
-            *failure = Result::failed(Result::ReadFailed, log.lastError());
+            *failure = Result::failed(Result::ReadFailed, log->lastError());
         return found;
     }
     QVariant lastId;
-    while (log.next()) {
+    while (log->next()) {
         ++found.checkIns;
-        lastId = log.value(0);
+        lastId = log->value(0);
         // Tonight's check-in counts, but "last" means before tonight.
-        const QString date = text(log, 1);
+        const QString date = text(*log, 1);
         if (date != today)
             found.lastDate = date;
     }
     if (found.checkIns == 0)
         return found;
-    QSqlQuery latest(fileDb);
-    latest.prepare(QString::fromLatin1(Sql::LogColumns) + QStringLiteral(" WHERE id = ?"));
-    latest.addBindValue(lastId);
-    if (latest.exec() && latest.next()) {
-        found.latest = LogRecord{latest.value(0).toLongLong(), text(latest, 1), text(latest, 2), text(latest, 3),
-                                 text(latest, 4), text(latest, 5), text(latest, 6), text(latest, 7),
-                                 text(latest, 8), text(latest, 9)};
+    static const QByteArray byId = QByteArray(Sql::LogColumns) + " WHERE id = ?";
+    const Reused latest = reused(fileDb, byId.constData());
+    latest->addBindValue(lastId);
+    if (latest->exec() && latest->next()) {
+        const QSqlQuery &row = *latest;
+        found.latest = LogRecord{row.value(0).toLongLong(), text(row, 1), text(row, 2), text(row, 3), text(row, 4),
+                                 text(row, 5), text(row, 6), text(row, 7), text(row, 8), text(row, 9)};
     }
     return found;
 }

@@ -5,10 +5,12 @@
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -304,10 +306,39 @@ private:
     // of it is kept. `change` fills `result` when it fails.
     void inFile(Result &result, const std::function<bool()> &change);
 
+    // A statement run at every key, prepared once per connection and kept:
+    // SQLite's parser costs more than such a statement's own work. It is
+    // reset when the holder goes, so that no read stays open into a commit.
+    // A statement already held (a nested use) or one that does not prepare
+    // is made afresh each time, as any other statement.
+    class Reused {
+    public:
+        Reused(QSqlQuery *kept, bool *inUse, std::unique_ptr<QSqlQuery> fresh);
+        ~Reused();
+        Reused(const Reused &) = delete;
+        Reused &operator=(const Reused &) = delete;
+        QSqlQuery *operator->() const { return query; }
+        QSqlQuery &operator*() const { return *query; }
+
+    private:
+        QSqlQuery *query;
+        bool *inUse;
+        std::unique_ptr<QSqlQuery> owned;
+    };
+    struct Kept {
+        std::unique_ptr<QSqlQuery> query;
+        bool inUse = false;
+    };
+    // `sql` is a literal: its address names the statement.
+    Reused reused(const QSqlDatabase &db, const char *sql) const;
+    // Before a connection closes or opens another file.
+    void forgetStatements(const QSqlDatabase &db);
+
     QSqlDatabase memoryDb;
     QSqlDatabase fileDb;
     bool attached = false;
     bool netDurable = false;
+    mutable std::map<std::pair<const void *, const char *>, Kept> statements;
 
     // ---- The search's index of call signs (data/callindex.h), kept
     // current from SQLite's own hooks on both connections: whatever writes
