@@ -226,8 +226,8 @@ void Trelvin::selectSearch()
     if (entryModified(ui))
         addContact(NetRules::StoreOnly);
     ui->search->clear();
+    // An empty search clears the contact shown as well.
     on_search_textEdited(ui->search->text());
-    displayContact(QString(), 0);
     ui->search->setFocus(Qt::OtherFocusReason);
 }
 
