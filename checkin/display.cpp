@@ -49,6 +49,13 @@ QString shownDate(const QString &stored)
 }
 
 // Centre of a state, when the state-centre table knows it.
+// Setting a palette costs a walk over the widget even when nothing changes.
+void setPaletteOf(QWidget *widget, const QPalette &palette)
+{
+    if (widget->palette() != palette || widget->palette().resolveMask() != palette.resolveMask())
+        widget->setPalette(palette);
+}
+
 void useStateCentre(const Storage &storage, const QString &state, double &lat, double &lon)
 {
     if (state.isEmpty())
@@ -65,8 +72,8 @@ void Trelvin::displayContact(QString call, int type)
 {
     const QString today = QDate::currentDate().toString(QStringLiteral("yyMMdd"));
     Ui::Contact *dialog = contactDialog->ui;
-    ui->name->setPalette(goodPalette);
-    dialog->fname->setPalette(goodPalette);
+    setPaletteOf(ui->name, goodPalette);
+    setPaletteOf(dialog->fname, goodPalette);
 
     if (type != 0) {
         // The look-ups below share one read lock on Contacts.db instead of
@@ -118,10 +125,10 @@ void Trelvin::displayContact(QString call, int type)
         }
 
         if (storage.isMember(call)) {
-            ui->member->setPalette(goodPalette);
+            setPaletteOf(ui->member, goodPalette);
             ui->member->setText(QStringLiteral("YES"));
         } else {
-            ui->member->setPalette(alertPalette);
+            setPaletteOf(ui->member, alertPalette);
             ui->member->setText(QStringLiteral("NO"));
         }
 
@@ -164,7 +171,7 @@ void Trelvin::displayContact(QString call, int type)
 
         ui->call->setText(searched);
         ui->name->clear();
-        ui->city->setPalette(goodPalette);
+        setPaletteOf(ui->city, goodPalette);
         ui->city->clear();
         // The relay stays: it belongs to the net entry, not to the station shown.
         for (QLineEdit *field : {ui->state, ui->member, ui->attend, ui->last, ui->qso, ui->bear, ui->revBear, ui->dist}) {

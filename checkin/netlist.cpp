@@ -224,8 +224,11 @@ void Trelvin::displayNet(int activeID)
     // last line when the list is shorter.
     if (n > 0) {
         const int line = qBound(1, activeID, n);
-        QTextCursor mark(list->document()->findBlockByNumber(line - 1));
-        list->setTextCursor(mark);
+        // Moving the cursor costs a repaint of both lines: only when it moves.
+        const QTextCursor at = list->textCursor();
+        const QTextBlock block = document->findBlockByNumber(line - 1);
+        if (at.hasSelection() || at.position() != block.position())
+            list->setTextCursor(QTextCursor(block));
         list->ensureCursorVisible();
     }
     ui->checks->setText(QString::number(checkedCount));

@@ -31,7 +31,8 @@ struct CandidateColours {
 
 int clearCandidateList(QTextEdit *list)
 {
-    list->clear();
+    if (!list->document()->isEmpty())
+        list->clear();
     return ++candidateListGeneration;
 }
 
