@@ -52,6 +52,12 @@ void ScriptedPrompter::exitProgram(int status)
     exits.append(status);
 }
 
+QString ScriptedPrompter::password(const QString &title, const QString &label)
+{
+    calls.append({Question, title, label, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok});
+    return passwords.isEmpty() ? QString() : passwords.takeFirst();
+}
+
 QStringList ScriptedPrompter::titles() const
 {
     QStringList result;

@@ -1,0 +1,183 @@
+#include "sync/clubsync.h"
+
+#include "sync/syncworker.h"
+
+#include <QAtomicInt>
+#include <QThread>
+
+ClubSync::ClubSync(Storage &storage, QObject *parent)
+    : QObject(parent)
+    , storage(storage)
+{
+    qRegisterMetaType<SyncChange>();
+    qRegisterMetaType<SyncNet>();
+    qRegisterMetaType<QList<SyncChange>>();
+    qRegisterMetaType<QList<SyncNet>>();
+}
+
+ClubSync::~ClubSync()
+{
+    stop();
+}
+
+void ClubSync::start(const QString &conninfo, const QString &password)
+{
+    stop();
+    static QAtomicInt count;
+    thread = new QThread(this);
+    worker = new SyncWorker(QStringLiteral("club-server-%1").arg(count.fetchAndAddRelaxed(1)));
+    worker->moveToThread(thread);
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(this, &ClubSync::startWorker, worker, &SyncWorker::start);
+    connect(this, &ClubSync::sendChanges, worker, &SyncWorker::send);
+    connect(this, &ClubSync::fetchNet, worker, &SyncWorker::fetchNet);
+    connect(this, &ClubSync::rewindWorker, worker, &SyncWorker::rewind);
+    connect(this, &ClubSync::stopWorker, worker, &SyncWorker::stop);
+    connect(worker, &SyncWorker::online, this, &ClubSync::workerOnline);
+    connect(worker, &SyncWorker::offline, this, &ClubSync::workerOffline);
+    connect(worker, &SyncWorker::sent, this, &ClubSync::changesSent);
+    connect(worker, &SyncWorker::received, this, &ClubSync::changesReceived);
+    connect(worker, &SyncWorker::netsOpen, this, &ClubSync::netsOpen);
+    connect(worker, &SyncWorker::netFetched, this, &ClubSync::netFetched);
+    thread->start();
+    inFlight = false;
+    wasOnline = false;
+    troubleShown = false;
+    waiting = storage.unsentCount();
+    setState(State::Connecting);
+    emit startWorker(conninfo, password, storage.syncWatermark());
+}
+
+void ClubSync::stop()
+{
+    if (thread) {
+        // The worker closes its connection on its own thread.
+        emit stopWorker();
+        thread->quit();
+        thread->wait();
+        delete thread;
+        thread = nullptr;
+        worker = nullptr;
+    }
+    inFlight = false;
+    setState(State::Off);
+}
+
+QString ClubSync::statusText() const
+{
+    switch (current) {
+    case State::Off:
+        return QString();
+    case State::Connecting:
+        return QStringLiteral("Club server: connecting");
+    case State::Online:
+        return waiting > 0 ? QStringLiteral("Club server: online, %1 changes to send").arg(waiting)
+                           : QStringLiteral("Club server: online");
+    case State::Offline:
+    case State::Refused:
+        break;
+    }
+    return waiting == 1 ? QStringLiteral("Club server: offline, 1 change waiting")
+                        : QStringLiteral("Club server: offline, %1 changes waiting").arg(waiting);
+}
+
+void ClubSync::setState(State state)
+{
+    current = state;
+    emit statusChanged(statusText());
+}
+
+void ClubSync::pump()
+{
+    if (!thread)
+        return;
+    waiting = storage.unsentCount();
+    if (current != State::Online || inFlight) {
+        emit statusChanged(statusText());
+        return;
+    }
+    const QList<SyncChange> changes = storage.unsentChanges(Batch);
+    if (!changes.isEmpty()) {
+        inFlight = true;
+        emit sendChanges(changes);
+    }
+    emit statusChanged(statusText());
+}
+
+void ClubSync::join(const SyncNet &net)
+{
+    const Storage::Result joined = storage.joinNet(net);
+    if (!joined.ok()) {
+        emit applyFailed(joined);
+        return;
+    }
+    emit fetchNet(net.id);
+}
+
+void ClubSync::workerOnline()
+{
+    inFlight = false;
+    wasOnline = true;
+    setState(State::Online);
+    pump();
+}
+
+void ClubSync::workerOffline(int kind, const QString &reason)
+{
+    inFlight = false;
+    waiting = storage.unsentCount();
+    setState(kind == 0 ? State::Offline : State::Refused);
+    emit trouble(kind, reason);
+}
+
+void ClubSync::changesSent(qint64 upTo)
+{
+    inFlight = false;
+    const Storage::Result marked = storage.markSent(upTo);
+    if (!marked.ok())
+        emit applyFailed(marked);
+    pump();
+}
+
+void ClubSync::changesReceived(const QList<SyncChange> &changes, qint64 last)
+{
+    bool changed = false;
+    const Storage::Result applied = storage.applyChanges(changes, last, &changed);
+    if (!applied.ok()) {
+        // Received again from the last change stored.
+        emit applyFailed(applied);
+        emit rewindWorker(storage.syncWatermark());
+        return;
+    }
+    if (changed)
+        emit listChanged();
+}
+
+void ClubSync::netsOpen(const QList<SyncNet> &nets)
+{
+    if (storage.sharedNet() || !storage.listedEntries().isEmpty())
+        return;
+    const QString client = storage.syncClient();
+    for (const SyncNet &net : nets) {
+        if (net.origin == client || offered.contains(net.id))
+            continue;
+        offered.insert(net.id);
+        emit netOffered(net);
+        return;
+    }
+}
+
+void ClubSync::netFetched(const QString &net, const QList<SyncChange> &changes)
+{
+    const std::optional<SyncNet> shared = storage.sharedNet();
+    if (!shared || shared->id != net)
+        return;
+    bool changed = false;
+    const Storage::Result applied = storage.applyChanges(changes, storage.syncWatermark(), &changed);
+    if (!applied.ok()) {
+        emit applyFailed(applied);
+        return;
+    }
+    if (changed)
+        emit listChanged();
+}
