@@ -18,6 +18,11 @@ ClubSync::ClubSync(Storage &storage, QObject *parent)
 ClubSync::~ClubSync()
 {
     stop();
+    // At the end of the program the workers' threads end before their objects go.
+    for (QThread *ending : findChildren<QThread *>()) {
+        ending->wait();
+        delete ending;
+    }
 }
 
 void ClubSync::start(const QString &conninfo, const QString &password)
@@ -51,11 +56,14 @@ void ClubSync::start(const QString &conninfo, const QString &password)
 void ClubSync::stop()
 {
     if (thread) {
-        // The worker closes its connection on its own thread.
-        emit stopWorker();
+        // Never waited for here: the worker may be inside a connection
+        // attempt of seconds. It closes its connection on its own thread,
+        // and the thread goes when it has finished.
+        disconnect(worker, nullptr, this, nullptr);
+        disconnect(this, nullptr, worker, nullptr);
+        QMetaObject::invokeMethod(worker, &SyncWorker::stop, Qt::QueuedConnection);
         thread->quit();
-        thread->wait();
-        delete thread;
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
         thread = nullptr;
         worker = nullptr;
     }

@@ -3,11 +3,14 @@
 
 #include "app/trelvin.h"
 #include "checkin/netrules.h"
+#include "dialogs/clubserver.h"
 #include "sync/clubsync.h"
 #include "sync/serverschema.h"
 #include "ui_trelvin.h"
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
@@ -70,6 +73,7 @@ private slots:
     void unreachableServerShowsOneBoxAndTheNetGoesOn();
     void passwordNeverReachesTheSettings();
     void offByDefault();
+    void dialogTestsTheConnection();
 
 private:
     Program start(const QString &conninfo, const QString &station = QString());
@@ -406,6 +410,29 @@ void TestClubServer::offByDefault()
              QStringList());
     // The action sits at the end of the Setup menu.
     QCOMPARE(a.w->ui->menuSetup->actions().last()->text(), QStringLiteral("Club Server..."));
+}
+
+void TestClubServer::dialogTestsTheConnection()
+{
+    Program a = start(QString());
+    a.w->openClubServer();
+    ClubServerDialog *dialog = a.w->clubServerDialog;
+    QVERIFY(dialog->isVisible());
+    dialog->connection->setText(server.conninfo(QStringLiteral("op1")));
+    dialog->testButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->result->text(),
+                              QStringLiteral("Connected: the club server's schema is version 1."), 10000);
+    dialog->connection->setText(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1")
+                                    .arg(PgServer::closedPort()));
+    dialog->testButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->result->text().startsWith(QLatin1String("Not connected: ")), 10000);
+    QVERIFY(dialog->testButton->isEnabled());
+    // Testing changed nothing: still no club server.
+    QCOMPARE(a.status(), QString());
+    dialog->connection->setText(server.conninfo(QStringLiteral("op1")));
+    dialog->saveButton->click();
+    QVERIFY(!dialog->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
 }
 
 QTEST_MAIN(TestClubServer)
