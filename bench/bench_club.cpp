@@ -3,8 +3,8 @@
 // the other, and how soon a backlog made while the server was down is sent
 // once it is back. Each beside a bare baseline of the same run: the same
 // round trip, or the same rows, straight through Qt's PostgreSQL driver.
-#include "pgserver.h"
-#include "testsupport.h"
+#include "tests/pgserver.h"
+#include "tests/testsupport.h"
 
 #include "app/trelvin.h"
 #include "sync/clubsync.h"
@@ -221,19 +221,25 @@ int main(int argc, char **argv)
         server.stop();
         waitFor([&] { return a->clubSync->state() == ClubSync::State::Offline; });
         for (int i = 0; i < backlog; ++i)
-            checkIn(a, QStringLiteral("KB%1B").arg(i, 4, 10, QLatin1Char('0')));
+            checkIn(a, QStringLiteral("KB%1").arg(i, 4, 10, QLatin1Char('0')));
         const int waiting = a->storage.unsentCount();
-        server.restart();
+        const QString restarted = server.restart();
+        if (!restarted.isEmpty()) {
+            std::fprintf(stderr, "the server did not start again: %s\n", qPrintable(restarted));
+            return 1;
+        }
         QElapsedTimer timer;
         timer.start();
         const double sent = waitFor([&] { return a->storage.unsentCount() == 0; }, 30000);
         const double sentMs = double(timer.nsecsElapsed()) / 1e6;
-        const double arrived = waitFor([&] { return listed(b, QStringLiteral("KB%1B").arg(backlog - 1, 4, 10,
+        const double arrived = waitFor([&] { return listed(b, QStringLiteral("KB%1").arg(backlog - 1, 4, 10,
                                                                                      QLatin1Char('0'))); },
                                        30000);
         const double arrivedMs = double(timer.nsecsElapsed()) / 1e6;
         if (sent < 0 || arrived < 0) {
-            std::fprintf(stderr, "the backlog was not sent\n");
+            std::fprintf(stderr, "the backlog was not sent (%.0f, %.0f ms): %s, %d waiting; the other: %s, %d listed\n", sent, arrived,
+                         qPrintable(a->clubSync->statusText()), a->storage.unsentCount(),
+                         qPrintable(b->clubSync->statusText()), int(b->storage.listedEntries().size()));
             return 1;
         }
         const Stats bareRows = bareBacklog(server, waiting);
