@@ -53,7 +53,9 @@ void Trelvin::readSettings()
     hamqth->setServer(settings.value(Trel::Key::HamQthServer, QStringLiteral("https://www.hamqth.com")).toString());
     hamqth->setCredentials(settings.value(Trel::Key::HamQthUser).toString(),
                            settings.value(Trel::Key::HamQthPassword).toString());
-    clubServer = settings.value(Trel::Key::ClubServer, QString()).toString();
+    // A password put into the string by hand serves this run and leaves the
+    // file at the next exit.
+    clubServer = withoutPassword(settings.value(Trel::Key::ClubServer, QString()).toString(), &clubPassword);
 
     if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
         resize(settings.value(Trel::Key::Size).toSize());

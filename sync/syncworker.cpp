@@ -3,6 +3,7 @@
 #include "sync/serverschema.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -240,12 +241,33 @@ void SyncWorker::send(const QList<SyncChange> &changes)
         return fail(lastError(query));
     QSqlQuery net(db);
     net.prepare(QStringLiteral("INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (?, ?::timestamptz, ?, ?) "
-                               "ON CONFLICT (id) DO NOTHING"));
+                               "ON CONFLICT (id) DO UPDATE SET started = EXCLUDED.started, ncs = EXCLUDED.ncs, "
+                               "origin = EXCLUDED.origin WHERE trelvin_net.ncs = ''"));
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral(
         "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, "
         "entered, logged, logdate, logtime, logstatus, made) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
         "?, ?::timestamptz) ON CONFLICT (id) DO NOTHING"));
+    // A server restored from a backup may lack a net it once took: its
+    // changes would never be stored. Such a net comes back bare.
+    QSqlQuery bare(db);
+    bare.prepare(QStringLiteral("INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (?, ?::timestamptz, '', ?) "
+                                "ON CONFLICT (id) DO NOTHING"));
+    QSet<QString> nets;
+    for (const SyncChange &change : changes) {
+        if (change.kind == QLatin1String("net"))
+            nets.insert(change.net);
+    }
+    for (const SyncChange &change : changes) {
+        if (nets.contains(change.net))
+            continue;
+        nets.insert(change.net);
+        bare.addBindValue(change.net);
+        bare.addBindValue(change.made);
+        bare.addBindValue(change.origin);
+        if (!bare.exec())
+            return fail(lastError(bare));
+    }
     for (const SyncChange &change : changes) {
         if (change.kind == QLatin1String("net")) {
             for (const QVariant &value : {QVariant(change.net), QVariant(change.made), QVariant(change.call),

@@ -314,7 +314,10 @@ void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
     QVERIFY(!prompter().titles().contains(QStringLiteral("Club Server")));
 
     QCOMPARE(server.restart(), QString());
-    QTRY_VERIFY_WITH_TIMEOUT(a.w->storage.unsentCount() == 0 && b.w->storage.unsentCount() == 0, 15000);
+    QTRY_VERIFY2_WITH_TIMEOUT(a.w->storage.unsentCount() == 0 && b.w->storage.unsentCount() == 0,
+                              qPrintable(a.status() + " / " + b.status() + "\n"
+                                         + a.rt->readData(QStringLiteral("errorLog.txt")).right(1500)),
+                              20000);
     QTRY_COMPARE_WITH_TIMEOUT(a.net().size(), 202, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(a.net(), b.net(), 10000);
     QCOMPARE(a.log(), b.log());
@@ -396,6 +399,15 @@ void TestClubServer::passwordNeverReachesTheSettings()
     const QByteArray settings = ini.readAll();
     QVERIFY(!settings.contains("third-secret"));
     QVERIFY2(settings.contains(server.conninfo(QStringLiteral("op3")).toUtf8()), settings.constData());
+
+    // One written into the file by hand is used, and gone after the run.
+    runtimes.clear();
+    Program b = start(server.conninfo(QStringLiteral("op3")) + QStringLiteral(" password=third-secret"));
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+    b.w->on_actionExit_triggered();
+    QFile again(b.rt->settingsFile());
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QVERIFY(!again.readAll().contains("third-secret"));
 }
 
 void TestClubServer::offByDefault()
