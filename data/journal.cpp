@@ -82,6 +82,30 @@ QStringList triggers()
     return {insert, update, remove};
 }
 
+// The columns of the journal's tables as made above: tables of another shape
+// (a newer program's) would make every change of the list fail.
+const char *const JournalColumns[][2] = {
+    {"journal", "seq id net origin oseq kind call status name city state comment relay entered logged logdate "
+                "logtime logstatus made sent"},
+    {"syncnet", "id started ncs origin"},
+    {"syncstate", "key value"},
+};
+
+QString shapeProblem(const QSqlDatabase &db)
+{
+    for (const auto &table : JournalColumns) {
+        QSqlQuery info(db);
+        if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table[0]))))
+            return info.lastError().text();
+        QStringList columns;
+        while (info.next())
+            columns.append(info.value(1).toString());
+        if (!columns.isEmpty() && columns.join(' ') != QLatin1String(table[1]))
+            return QStringLiteral("Table %1 of Contacts.db is not as this program makes it").arg(QLatin1String(table[0]));
+    }
+    return QString();
+}
+
 const char *const TriggerNames[] = {"journal_insert", "journal_update", "journal_delete"};
 
 bool exec(QSqlQuery &query, Result &result)
@@ -149,6 +173,9 @@ Result Storage::setJournal(bool on)
         journalling = false;
         return result;
     }
+    const QString shape = shapeProblem(fileDb);
+    if (!shape.isEmpty())
+        return Result::failed(Result::WriteFailed, shape);
     inFile(result, [&]() -> bool {
         for (const char *sql : JournalTables) {
             if (!exec(query, QString::fromLatin1(sql), result))

@@ -72,6 +72,7 @@ private slots:
     void wrongPasswordShowsOneBoxAndTheNetGoesOn();
     void unreachableServerShowsOneBoxAndTheNetGoesOn();
     void passwordNeverReachesTheSettings();
+    void netLostByTheServerComesBack();
     void offByDefault();
     void dialogTestsTheConnection();
 
@@ -410,6 +411,22 @@ void TestClubServer::passwordNeverReachesTheSettings()
     QVERIFY(!again.readAll().contains("third-secret"));
 }
 
+void TestClubServer::netLostByTheServerComesBack()
+{
+    Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.unsentCount(), 0, 5000);
+    // As a server restored from a backup older than the net.
+    QCOMPARE(server.admin(QStringLiteral("TRUNCATE trelvin_change, trelvin_net")), QString());
+    a.checkIn(QStringLiteral("K7BBB"), QStringLiteral("Bob"));
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.unsentCount(), 0, 5000);
+    QCOMPARE(server.admin("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE call = 'K7BBB') <> 1 OR "
+                          "(SELECT id FROM trelvin_net) <> '" + a.w->storage.sharedNet()->id
+                          + "' THEN RAISE 'lost'; END IF; END $$"),
+             QString());
+}
+
 void TestClubServer::offByDefault()
 {
     Program a = start(QString());
@@ -420,6 +437,13 @@ void TestClubServer::offByDefault()
     QCOMPARE(column(a.w->storage.contacts(),
                     QStringLiteral("SELECT name FROM sqlite_master WHERE name IN ('journal', 'syncnet', 'syncstate')")),
              QStringList());
+    // A journal table of another shape is left alone, and the net goes on
+    // without the club server.
+    QVERIFY(run(a.w->storage.contacts(), QStringLiteral("CREATE TABLE journal (id TEXT, payload BLOB)")));
+    QVERIFY(!a.w->storage.setJournal(true).ok());
+    QVERIFY(!a.w->storage.journalOn());
+    a.checkIn(QStringLiteral("K7BBB"), QStringLiteral("Bob"));
+    QCOMPARE(a.net().size(), 2);
     // The action sits at the end of the Setup menu.
     QCOMPARE(a.w->ui->menuSetup->actions().last()->text(), QStringLiteral("Club Server..."));
 }
