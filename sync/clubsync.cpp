@@ -4,6 +4,9 @@
 
 #include <QAtomicInt>
 #include <QThread>
+#include <QTimer>
+
+#include <algorithm>
 
 ClubSync::ClubSync(Storage &storage, QObject *parent)
     : QObject(parent)
@@ -68,6 +71,7 @@ void ClubSync::stop()
         worker = nullptr;
     }
     inFlight = false;
+    incoming.clear();
     setState(State::Off);
 }
 
@@ -147,18 +151,56 @@ void ClubSync::changesSent(qint64 upTo)
     pump();
 }
 
-void ClubSync::changesReceived(const QList<SyncChange> &changes, qint64 last)
+void ClubSync::changesReceived(const QList<SyncChange> &changes, qint64)
 {
+    queue(changes, true);
+}
+
+void ClubSync::queue(const QList<SyncChange> &changes, bool advance)
+{
+    for (const SyncChange &change : changes)
+        incoming.append({change, advance});
+    if (!sliceDue && !incoming.isEmpty()) {
+        sliceDue = true;
+        QTimer::singleShot(0, this, &ClubSync::applySlice);
+    }
+}
+
+void ClubSync::applySlice()
+{
+    sliceDue = false;
+    if (incoming.isEmpty())
+        return;
+    QList<SyncChange> slice;
+    qint64 watermark = storage.syncWatermark();
+    const int n = std::min<int>(ApplySlice, int(incoming.size()));
+    for (int i = 0; i < n; ++i) {
+        const Incoming &next = incoming.at(i);
+        slice.append(next.change);
+        if (next.advance)
+            watermark = std::max(watermark, next.change.seq);
+    }
+    incoming.remove(0, n);
     bool changed = false;
-    const Storage::Result applied = storage.applyChanges(changes, last, &changed);
+    const Storage::Result applied = storage.applyChanges(slice, watermark, &changed);
     if (!applied.ok()) {
         // Received again from the last change stored.
+        incoming.clear();
         emit applyFailed(applied);
         emit rewindWorker(storage.syncWatermark());
         return;
     }
-    if (changed)
+    listDirty = listDirty || changed;
+    if (!incoming.isEmpty()) {
+        sliceDue = true;
+        QTimer::singleShot(0, this, &ClubSync::applySlice);
+        return;
+    }
+    // The list is drawn once the backlog is in.
+    if (listDirty) {
+        listDirty = false;
         emit listChanged();
+    }
 }
 
 void ClubSync::netsOpen(const QList<SyncNet> &nets)
@@ -180,12 +222,6 @@ void ClubSync::netFetched(const QString &net, const QList<SyncChange> &changes)
     const std::optional<SyncNet> shared = storage.sharedNet();
     if (!shared || shared->id != net)
         return;
-    bool changed = false;
-    const Storage::Result applied = storage.applyChanges(changes, storage.syncWatermark(), &changed);
-    if (!applied.ok()) {
-        emit applyFailed(applied);
-        return;
-    }
-    if (changed)
-        emit listChanged();
+    // Every change of the net, some received before: the watermark stays.
+    queue(changes, false);
 }

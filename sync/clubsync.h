@@ -36,6 +36,9 @@ public:
 
     // The changes at most sent in one transaction.
     static constexpr int Batch = 1000;
+    // The other programs' changes applied in one transaction: a slice takes
+    // about 20 ms, so a backlog never holds the window long.
+    static constexpr int ApplySlice = 100;
 
 public slots:
     // Something was journalled: send it when the link is up.
@@ -67,6 +70,8 @@ private:
     void changesReceived(const QList<SyncChange> &changes, qint64 last);
     void netsOpen(const QList<SyncNet> &nets);
     void netFetched(const QString &net, const QList<SyncChange> &changes);
+    void queue(const QList<SyncChange> &changes, bool advance);
+    void applySlice();
 
     Storage &storage;
     QThread *thread = nullptr;
@@ -75,6 +80,14 @@ private:
     bool inFlight = false;
     bool wasOnline = false;
     int waiting = 0;
+    // Received, not yet applied; `advance`: the change moves the watermark.
+    struct Incoming {
+        SyncChange change;
+        bool advance = true;
+    };
+    QList<Incoming> incoming;
+    bool sliceDue = false;
+    bool listDirty = false;
     // Nets offered once this run.
     QSet<QString> offered;
 };

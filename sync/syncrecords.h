@@ -31,6 +31,7 @@ struct SyncChange {
     // changes of one entry: the later change wins.
     QString made;
     qint64 oseq = 0; // the change's place in its origin's journal
+    qint64 seq = 0;  // its place on the server, once there
 };
 
 // A net on the club server.

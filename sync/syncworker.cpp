@@ -28,6 +28,7 @@ SyncChange changeFrom(const QSqlQuery &query)
 {
     SyncChange change;
     const auto text = [&](int column) { return query.value(column).toString(); };
+    change.seq = query.value(0).toLongLong();
     change.id = text(1);
     change.net = text(2);
     change.origin = text(3);
