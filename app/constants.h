@@ -43,6 +43,8 @@ inline constexpr char NetFrequency[] = "NetFrequency";
 inline constexpr char HamQthServer[] = "HamQthServer";
 inline constexpr char HamQthUser[] = "HamQthUser";
 inline constexpr char HamQthPassword[] = "HamQthPassword";
+// A libpq connection string; empty: no club server.
+inline constexpr char ClubServer[] = "ClubServer";
 } // namespace Key
 
 inline constexpr char Yes[] = "Yes";

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 
 #include <cstdlib>
 
@@ -63,4 +65,12 @@ QString DialogPrompter::saveFileName(const QString &caption, const QString &dir,
 void DialogPrompter::exitProgram(int status)
 {
     std::exit(status);
+}
+
+QString DialogPrompter::password(const QString &title, const QString &label)
+{
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(QApplication::activeWindow(), title, label, QLineEdit::Password, QString(), &ok);
+    return ok ? text : QString();
 }

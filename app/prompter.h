@@ -20,6 +20,13 @@ public:
     virtual QString saveFileName(const QString &caption, const QString &dir, const QString &filter) = 0;
     // Ends the process at once; a scripted replacement records the call and returns.
     virtual void exitProgram(int status) = 0;
+    // A password typed hidden; empty when the operator cancels.
+    virtual QString password(const QString &title, const QString &label)
+    {
+        Q_UNUSED(title);
+        Q_UNUSED(label);
+        return QString();
+    }
 
     static Prompter *instance();
     // nullptr restores the real dialogs.
@@ -36,4 +43,5 @@ public:
     QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
     QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
     void exitProgram(int status) override;
+    QString password(const QString &title, const QString &label) override;
 };

@@ -53,6 +53,9 @@ void Trelvin::readSettings()
     hamqth->setServer(settings.value(Trel::Key::HamQthServer, QStringLiteral("https://www.hamqth.com")).toString());
     hamqth->setCredentials(settings.value(Trel::Key::HamQthUser).toString(),
                            settings.value(Trel::Key::HamQthPassword).toString());
+    // A password put into the string by hand serves this run and leaves the
+    // file at the next exit.
+    clubServer = withoutPassword(settings.value(Trel::Key::ClubServer, QString()).toString(), &clubPassword);
 
     if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
         resize(settings.value(Trel::Key::Size).toSize());
@@ -79,6 +82,9 @@ void Trelvin::writeSettings()
     settings.setValue(Trel::Key::HamQthServer, hamqth->server());
     settings.setValue(Trel::Key::HamQthUser, hamqth->user());
     settings.setValue(Trel::Key::HamQthPassword, hamqth->password());
+    // Written once there is one: without a club server the file stays as it was.
+    if (!clubServer.isEmpty() || settings.contains(Trel::Key::ClubServer))
+        settings.setValue(Trel::Key::ClubServer, clubServer);
     settings.endGroup();
 }
 

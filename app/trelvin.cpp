@@ -4,6 +4,8 @@
 #include "app/folders.h"
 #include "app/themes.h"
 #include "callbook/callbookimport.h"
+#include "dialogs/clubserver.h"
+#include "sync/clubsync.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "reports/seelogs.h"
@@ -92,6 +94,7 @@ Trelvin::Trelvin(QWidget *parent)
 
     createKeyBindings();
     createRecordTools();
+    createClubServer();
 
     setupDbMemory();
     initWindows();
@@ -109,6 +112,10 @@ Trelvin::~Trelvin()
 {
     if (qApp)
         qApp->removeEventFilter(this);
+    // Its thread ends before the storage it reports to goes.
+    storage.journalWritten = nullptr;
+    delete clubSync;
+    delete clubServerDialog;
     // The secondary windows have no parent; they go with the main window.
     delete aboutWindow;
     delete stationDialog;
@@ -218,6 +225,8 @@ void Trelvin::initWindows()
     }
 
     setStationDetails();
+    // After the net list of this data directory is settled (resumed or new).
+    startClubServer();
 }
 
 void Trelvin::sysclkTimeout()
@@ -266,6 +275,8 @@ void Trelvin::on_actionExit_triggered()
     // Members added during the net must outlive the run.
     saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
 
+    // Whatever is not sent yet stays in the journal for the next run.
+    clubSync->stop();
     closeNet();
     // An import still writing into the data directory stops first.
     if (callBookImport)

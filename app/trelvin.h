@@ -41,6 +41,9 @@ class Contact;
 class CsvWriter;
 class SeeLogs;
 class SeeFile;
+class ClubSync;
+class ClubServerDialog;
+struct SyncNet;
 
 namespace Ui {
 class Trelvin;
@@ -396,6 +399,30 @@ public:
     static constexpr int RefineDelayMs = 600;
     QTimer *refineTimer = nullptr;
     QString refineCall;
+
+    // The club server (sync/clubhub.cpp): settings group "Main", key
+    // "ClubServer", a libpq connection string; empty: none. The password
+    // is kept for this run only.
+    QString clubServer;
+    QString clubPassword;
+    bool clubPasswordAsked = false;
+    ClubSync *clubSync = nullptr;
+    QLabel *clubStatus = nullptr;
+    ClubServerDialog *clubServerDialog = nullptr;
+    void createClubServer();
+    // (Re)starts the link with the settings; stops it when there is none.
+    void startClubServer();
+    // Takes a password out of a connection string: it is kept for this run
+    // and never written to the settings.
+    static QString withoutPassword(const QString &conninfo, QString *password = nullptr);
+
+public slots:
+    void openClubServer();
+    void testClubServer(const QString &conninfo);
+    void saveClubServer(const QString &conninfo);
+    void showClubTrouble(int kind, const QString &reason);
+    void offerClubNet(const SyncNet &net);
+    void showClubChanges();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -31,8 +31,9 @@ void Trelvin::offerResume()
         activeID = storage.netMark().value_or(activeID);
         return;
     }
-    // The log keeps its rows; only the list starts anew.
-    stored(storage.clearNet(), QStringLiteral("Starting an empty net"));
+    // The log keeps its rows; only the list starts anew. A net shared with
+    // other programs goes on there.
+    stored(storage.leaveNet(), QStringLiteral("Starting an empty net"));
 }
 
 void Trelvin::markEntry(int id)
@@ -48,8 +49,9 @@ void Trelvin::markEntry(int id)
 void Trelvin::closeNet()
 {
     // The net has ended: the next start begins with an empty list. Were it
-    // kept, the next start would offer it as interrupted.
-    const Storage::Result cleared = storage.clearNet();
+    // kept, the next start would offer it as interrupted. A net shared with
+    // other programs goes on there.
+    const Storage::Result cleared = storage.leaveNet();
     if (!cleared.ok())
         writeError("Database write failed (Closing the net list): " + cleared.error);
 }

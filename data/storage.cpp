@@ -577,9 +577,21 @@ void contactsRolledBack(void *context)
 
 } // namespace
 
+namespace {
+// The connections' names; a second Storage in one process (two programs in
+// one test) gets names of its own.
+QString freeName(const char *name)
+{
+    QString free = QString::fromLatin1(name);
+    for (int n = 2; QSqlDatabase::contains(free); ++n)
+        free = QString::fromLatin1(name) + '-' + QString::number(n);
+    return free;
+}
+} // namespace
+
 Storage::Storage()
-    : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::MemoryConnection))
-    , fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Trel::FileConnection))
+    : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), freeName(Trel::MemoryConnection)))
+    , fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), freeName(Trel::FileConnection)))
     , callSearch(std::make_unique<CallSearch>())
 {
 }
@@ -601,6 +613,8 @@ Storage::Opening Storage::openContacts(const QString &path)
     Opening opening;
     netDurable = false;
     forgetStatements(fileDb);
+    // The journal's triggers belong to the connection that is closed here.
+    journalling = false;
     // Setting a new name on an open connection only takes effect after a reopen.
     if (fileDb.isOpen())
         fileDb.close();
@@ -1482,7 +1496,10 @@ void Storage::inFile(Result &result, const std::function<bool()> &change)
     if (!fileDb.commit()) {
         result = Result::failed(Result::WriteFailed, fileDb.lastError());
         fileDb.rollback();
+        return;
     }
+    if (journalling && journalWritten)
+        journalWritten();
 }
 
 Storage::Reused::Reused(QSqlQuery *kept, bool *inUse, std::unique_ptr<QSqlQuery> fresh)

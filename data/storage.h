@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/records.h"
+#include "sync/syncrecords.h"
 
 #include <QDateTime>
 #include <QList>
@@ -301,6 +302,34 @@ public:
     QList<LoggedCheckIn> netCheckIns(const QString &date, const QString &after, const QString &before,
                                      Result *failure = nullptr) const;
 
+    // ---- The club server's journal (data/journal.cpp).
+
+    // While on, every change of the net list is written to the journal in
+    // Contacts.db by triggers of this connection, in the change's own
+    // transaction; the first entry of a net starts a shared net. Off, the
+    // file is not touched. Reopening Contacts.db turns it off.
+    Result setJournal(bool on);
+    bool journalOn() const { return journalling; }
+    // Called after each transaction that may have journalled a change.
+    std::function<void()> journalWritten;
+    // This program's id on the club server, made once per Contacts.db.
+    QString syncClient() const;
+    // The shared net this list belongs to, if any.
+    std::optional<SyncNet> sharedNet() const;
+    Result joinNet(const SyncNet &net);
+    // Empties the list and leaves the shared net, without telling the other
+    // programs: the net goes on there.
+    Result leaveNet();
+    QList<SyncChange> unsentChanges(int limit) const;
+    int unsentCount() const;
+    Result markSent(qint64 upTo);
+    // The server's last change received.
+    qint64 syncWatermark() const;
+    // Stores other programs' changes in the journal and applies those of the
+    // shared net to the list and the log, one entry per call: an entry takes
+    // a change only when it is the latest of that entry. One transaction.
+    Result applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged = nullptr);
+
 private:
     // Runs `change` as one transaction on Contacts.db: after a failure none
     // of it is kept. `change` fills `result` when it fails.
@@ -338,6 +367,7 @@ private:
     QSqlDatabase fileDb;
     bool attached = false;
     bool netDurable = false;
+    bool journalling = false;
     mutable std::map<std::pair<const void *, const char *>, Kept> statements;
 
     // ---- The search's index of call signs (data/callindex.h), kept

@@ -62,6 +62,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its SQLite driver as a plugin and the forms need fonts with the
 # Windows families' widths; dpkg-shlibdeps sees neither.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, fonts-liberation2")
+# The club server is optional: without Qt's PostgreSQL driver it says so once.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -10,4 +10,21 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing "${TRELVIN_PACKAGES[@]}"
 build_trelvin Release
 
-QT_QPA_PLATFORM=offscreen "$TRELVIN_BUILD/bench/trelvin_bench" "$@"
+# The club server's figures come from a program of their own (two programs
+# on a throwaway PostgreSQL): `--only club` runs it alone, an `--only` list
+# without "club" leaves it out.
+run_main=1 run_club=1 club_args=() previous=""
+for arg in "$@"; do
+    if [ "$previous" = "--only" ]; then
+        [[ ",$arg," == *,club,* ]] || run_club=0
+        [ "$arg" != "club" ] || run_main=0
+    fi
+    [ "$arg" != "--quick" ] || club_args+=(--quick)
+    previous="$arg"
+done
+if [ "$run_main" = 1 ]; then
+    QT_QPA_PLATFORM=offscreen "$TRELVIN_BUILD/bench/trelvin_bench" "$@"
+fi
+if [ "$run_club" = 1 ]; then
+    QT_QPA_PLATFORM=offscreen "$TRELVIN_BUILD/bench/trelvin_bench_club" "${club_args[@]}"
+fi

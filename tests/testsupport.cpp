@@ -52,6 +52,12 @@ void ScriptedPrompter::exitProgram(int status)
     exits.append(status);
 }
 
+QString ScriptedPrompter::password(const QString &title, const QString &label)
+{
+    calls.append({Question, title, label, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok});
+    return passwords.isEmpty() ? QString() : passwords.takeFirst();
+}
+
 QStringList ScriptedPrompter::titles() const
 {
     QStringList result;
@@ -145,11 +151,13 @@ void Runtime::stop()
 {
     if (!window)
         return;
+    // A second program in the same test has connections of its own names.
+    const QStringList names{window->storage.memory().connectionName(), window->storage.contacts().connectionName()};
     window.reset();
     // The connections outlive the window's handles; drop them so the next
     // window starts from fresh databases.
-    QSqlDatabase::removeDatabase(Trel::MemoryConnection);
-    QSqlDatabase::removeDatabase(Trel::FileConnection);
+    for (const QString &name : names)
+        QSqlDatabase::removeDatabase(name);
 }
 
 QStringList column(const QSqlDatabase &db, const QString &sql)

@@ -32,6 +32,8 @@ public:
     QStringList paths;
     QStringList pathCaptions;
     QList<int> exits;
+    // Answers to password questions, which are recorded as Question calls.
+    QStringList passwords;
 
     QMessageBox::StandardButton message(Kind kind, const QString &title, const QString &text,
                                         QMessageBox::StandardButtons buttons,
@@ -40,6 +42,7 @@ public:
     QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
     QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
     void exitProgram(int status) override;
+    QString password(const QString &title, const QString &label) override;
 
     QStringList titles() const;
     void clear();

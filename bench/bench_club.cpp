@@ -1,0 +1,260 @@
+// The club server measured on a throwaway PostgreSQL on 127.0.0.1: two
+// programs in one process share a net; how soon a check-in on one shows on
+// the other, and how soon a backlog made while the server was down is sent
+// once it is back. Each beside a bare baseline of the same run: the same
+// round trip, or the same rows, straight through Qt's PostgreSQL driver.
+#include "tests/pgserver.h"
+#include "tests/testsupport.h"
+
+#include "app/trelvin.h"
+#include "sync/clubsync.h"
+#include "ui_trelvin.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Stats {
+    double median = 0;
+    double p95 = 0;
+    int runs = 0;
+};
+
+Stats summarise(std::vector<double> ms)
+{
+    Stats s;
+    s.runs = int(ms.size());
+    if (ms.empty())
+        return s;
+    std::sort(ms.begin(), ms.end());
+    const size_t n = ms.size();
+    s.median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
+    s.p95 = ms[std::min(n - 1, size_t(std::ceil(0.95 * double(n))) - 1)];
+    return s;
+}
+
+struct Line {
+    QString measure;
+    Stats value, baseline;
+};
+std::vector<Line> lines;
+
+void record(const QString &measure, const Stats &value, const Stats &baseline)
+{
+    lines.push_back({measure, value, baseline});
+    std::printf("{\"measure\":\"%s\",\"size\":\"club server\",\"median_ms\":%.3f,\"p95_ms\":%.3f,\"runs\":%d,"
+                "\"baseline_ms\":%.3f,\"ratio\":%.2f}\n",
+                qPrintable(measure), value.median, value.p95, value.runs, baseline.median,
+                baseline.median > 0 ? value.median / baseline.median : 0.0);
+    std::fflush(stdout);
+}
+
+// Runs the event loop until `done` or `limitMs`; the milliseconds it took, or -1.
+double waitFor(const std::function<bool()> &done, int limitMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs)
+            return -1;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+void checkIn(Trelvin *w, const QString &call)
+{
+    w->entryId = 0;
+    w->ui->call->setText(call);
+    w->ui->name->setText(QStringLiteral("Bench"));
+    w->ui->city->setText(QStringLiteral("Ogden"));
+    w->ui->state->setText(QStringLiteral("UT"));
+    w->ui->relay->clear();
+    w->ui->qso->clear();
+    w->on_qso_returnPressed();
+}
+
+bool listed(Trelvin *w, const QString &call)
+{
+    return w->storage.netEntryByCall(call).has_value();
+}
+
+// The bare round trip: an insert on one connection, its notification read
+// on another, both through Qt's driver.
+Stats bareNotify(PgServer &server, int runs)
+{
+    std::vector<double> ms;
+    {
+        QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bare-writer"));
+        QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bare-reader"));
+        for (QSqlDatabase *db : {&writer, &reader}) {
+            db->setConnectOptions(server.conninfo(QStringLiteral("op1")));
+            db->open();
+        }
+        QSqlQuery query(writer);
+        query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS bare (id serial, call text)"));
+        bool arrived = false;
+        reader.driver()->subscribeToNotification(QStringLiteral("bare"));
+        QObject::connect(reader.driver(), &QSqlDriver::notification, [&arrived] { arrived = true; });
+        QSqlQuery fetch(reader);
+        for (int i = 0; i < runs; ++i) {
+            arrived = false;
+            QElapsedTimer timer;
+            timer.start();
+            query.exec(QStringLiteral("INSERT INTO bare (call) VALUES ('W1AW'); NOTIFY bare"));
+            waitFor([&] { return arrived; });
+            fetch.exec(QStringLiteral("SELECT call FROM bare ORDER BY id DESC LIMIT 1"));
+            fetch.next();
+            ms.push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+        writer.close();
+        reader.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bare-writer"));
+    QSqlDatabase::removeDatabase(QStringLiteral("bare-reader"));
+    return summarise(ms);
+}
+
+// The bare backlog: the same number of rows inserted in one transaction.
+Stats bareBacklog(PgServer &server, int rows)
+{
+    Stats stats;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bare-backlog"));
+        db.setConnectOptions(server.conninfo(QStringLiteral("op1")));
+        db.open();
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS bare_rows (id text, call text, made timestamptz)"));
+        QElapsedTimer timer;
+        timer.start();
+        db.transaction();
+        query.prepare(QStringLiteral("INSERT INTO bare_rows (id, call, made) VALUES (?, ?, now())"));
+        for (int i = 0; i < rows; ++i) {
+            query.addBindValue(QString::number(i));
+            query.addBindValue(QStringLiteral("KB%1").arg(i));
+            query.exec();
+        }
+        db.commit();
+        stats = summarise({double(timer.nsecsElapsed()) / 1e6});
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bare-backlog"));
+    return stats;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+    const int visibilityRuns = quick ? 30 : 100;
+    const int backlog = 1000;
+
+    PgServer server;
+    const QString failure = server.start();
+    if (!failure.isEmpty()) {
+        std::fprintf(stderr, "no PostgreSQL server: %s\n", qPrintable(failure));
+        return 1;
+    }
+    QTemporaryDir home;
+    const QString passFile = home.path() + "/pgpass";
+    {
+        QFile file(passFile);
+        file.open(QIODevice::WriteOnly);
+        file.write(QStringLiteral("127.0.0.1:%1:*:op1:one\n127.0.0.1:%1:*:op2:two\n").arg(server.port()).toUtf8());
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+    qputenv("PGPASSFILE", passFile.toLocal8Bit());
+    server.resetDatabase();
+    server.addOperator(QStringLiteral("op1"), QStringLiteral("one"));
+    server.addOperator(QStringLiteral("op2"), QStringLiteral("two"));
+
+    {
+        Runtime rtA;
+        rtA.installInfo(QStringLiteral("State_Info.csv"));
+        rtA.addEmptyRoster();
+        writeMain(QStringLiteral("ClubServer"), server.conninfo(QStringLiteral("op1")));
+        writeMain(QStringLiteral("AutoUpdate"), false);
+        Trelvin *a = rtA.start();
+        waitFor([&] { return a->clubSync->state() == ClubSync::State::Online; });
+        checkIn(a, QStringLiteral("N7NCS"));
+        Runtime rtB;
+        rtB.installInfo(QStringLiteral("State_Info.csv"));
+        rtB.addEmptyRoster();
+        writeMain(QStringLiteral("ClubServer"), server.conninfo(QStringLiteral("op2")));
+        writeMain(QStringLiteral("AutoUpdate"), false);
+        Trelvin *b = rtB.start();
+        if (waitFor([&] { return listed(b, QStringLiteral("N7NCS")); }) < 0) {
+            std::fprintf(stderr, "the second program did not join the net\n");
+            return 1;
+        }
+
+        // A check-in on one, until the other's list holds it.
+        std::vector<double> visible;
+        for (int i = 0; i < visibilityRuns; ++i) {
+            const QString call = QStringLiteral("KV%1V").arg(i, 3, 10, QLatin1Char('0'));
+            QElapsedTimer timer;
+            timer.start();
+            checkIn(i % 2 ? b : a, call);
+            if (waitFor([&] { return listed(i % 2 ? a : b, call); }, 5000) < 0) {
+                std::fprintf(stderr, "%s never arrived\n", qPrintable(call));
+                return 1;
+            }
+            visible.push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+        const Stats bare = bareNotify(server, visibilityRuns);
+        record(QStringLiteral("club: check-in visible on the other program"), summarise(visible), bare);
+
+        // A backlog made while the server is down, sent after it is back.
+        server.stop();
+        waitFor([&] { return a->clubSync->state() == ClubSync::State::Offline; });
+        for (int i = 0; i < backlog; ++i)
+            checkIn(a, QStringLiteral("KB%1").arg(i, 4, 10, QLatin1Char('0')));
+        const int waiting = a->storage.unsentCount();
+        const QString restarted = server.restart();
+        if (!restarted.isEmpty()) {
+            std::fprintf(stderr, "the server did not start again: %s\n", qPrintable(restarted));
+            return 1;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const double sent = waitFor([&] { return a->storage.unsentCount() == 0; }, 30000);
+        const double sentMs = double(timer.nsecsElapsed()) / 1e6;
+        const double arrived = waitFor([&] { return listed(b, QStringLiteral("KB%1").arg(backlog - 1, 4, 10,
+                                                                                     QLatin1Char('0'))); },
+                                       30000);
+        const double arrivedMs = double(timer.nsecsElapsed()) / 1e6;
+        if (sent < 0 || arrived < 0) {
+            std::fprintf(stderr, "the backlog was not sent (%.0f, %.0f ms): %s, %d waiting; the other: %s, %d listed\n", sent, arrived,
+                         qPrintable(a->clubSync->statusText()), a->storage.unsentCount(),
+                         qPrintable(b->clubSync->statusText()), int(b->storage.listedEntries().size()));
+            return 1;
+        }
+        const Stats bareRows = bareBacklog(server, waiting);
+        record(QStringLiteral("club: backlog of %1 changes sent after reconnect").arg(waiting),
+               summarise({sentMs}), bareRows);
+        record(QStringLiteral("club: that backlog in the other program's list"), summarise({arrivedMs}), bareRows);
+        rtB.stop();
+        rtA.stop();
+    }
+    server.stop();
+
+    std::printf("\n| measure | median ms | p95 ms | runs | baseline ms | ratio |\n|---|---:|---:|---:|---:|---:|\n");
+    for (const Line &line : lines)
+        std::printf("| %s | %.1f | %.1f | %d | %.1f | %.1f |\n", qPrintable(line.measure), line.value.median,
+                    line.value.p95, line.value.runs, line.baseline.median,
+                    line.baseline.median > 0 ? line.value.median / line.baseline.median : 0.0);
+    return 0;
+}

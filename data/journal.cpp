@@ -1,0 +1,458 @@
+// Storage's share of the club server: the journal of the net list's changes
+// in Contacts.db, and the other programs' changes applied to the list.
+#include "data/storage.h"
+
+#include "checkin/netrules.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+using Result = Storage::Result;
+
+// Made in Contacts.db when the club server is first used; the file is left
+// as it is while it is not.
+const char *const JournalTables[] = {
+    "CREATE TABLE IF NOT EXISTS journal (seq INTEGER PRIMARY KEY NOT NULL, id TEXT NOT NULL UNIQUE, "
+    "net TEXT NOT NULL, origin TEXT NOT NULL, oseq INTEGER NOT NULL, kind TEXT NOT NULL, call TEXT NOT NULL, "
+    "status INT, name TEXT, city TEXT, state TEXT, comment TEXT, relay TEXT, entered TEXT, logged INT, "
+    "logdate TEXT, logtime TEXT, logstatus TEXT, made TEXT NOT NULL, sent INT NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS journal_entry ON journal (net, call, made)",
+    "CREATE INDEX IF NOT EXISTS journal_unsent ON journal (seq) WHERE sent = 0",
+    "CREATE TABLE IF NOT EXISTS syncnet (id TEXT NOT NULL, started TEXT NOT NULL, ncs TEXT, origin TEXT)",
+    "CREATE TABLE IF NOT EXISTS syncstate (key TEXT PRIMARY KEY NOT NULL, value TEXT)",
+    "INSERT OR IGNORE INTO syncstate (key, value) VALUES ('client', lower(hex(randomblob(16))))",
+    "INSERT OR IGNORE INTO syncstate (key, value) VALUES ('watermark', '0')",
+};
+
+// The triggers live on this connection only (TEMP): another program on the
+// same file, or this one without a club server, writes no journal. The
+// flag in syncquiet keeps the other programs' changes, applied here, and
+// the end of a run out of it.
+const char QuietTable[] = "CREATE TEMP TABLE IF NOT EXISTS syncquiet (quiet INT NOT NULL)";
+const char Now[] = "strftime('%Y-%m-%dT%H:%M:%fZ', 'now')";
+const char Uuid[] = "lower(hex(randomblob(16)))";
+const char Client[] = "(SELECT value FROM syncstate WHERE key = 'client')";
+// A row of this program is placed by its seq; oseq is the origin's place of another program's row.
+const char NextPlace[] = "0";
+const char Columns[] = "(id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, entered, "
+                       "logged, logdate, logtime, logstatus, made, sent)";
+
+// A journal row with the state of the entry `row` (NEW, OLD or a table's alias).
+QString entryRow(const QString &row, const QString &kind)
+{
+    return QStringLiteral("INSERT INTO journal %1 SELECT %2, s.id, %3, %4, '%5', %6.call, %6.status, %6.name, %6.city, "
+                          "%6.state, %6.comment, %6.relay, %6.time, l.id IS NOT NULL, l.date, l.time, l.status, %7, 0 "
+                          "FROM syncnet s LEFT JOIN log l ON l.id = %6.logId AND %6.logId <> 0;")
+        .arg(QLatin1String(Columns), QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace), kind,
+             row, QLatin1String(Now));
+}
+
+QStringList triggers()
+{
+    const QString loud = QStringLiteral("(SELECT quiet FROM syncquiet) = 0");
+    // The first entry stored outside a shared net starts one. An entry of
+    // a list begun before the club server was set up is sent once it changes.
+    const QString insert =
+        QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_insert AFTER INSERT ON net WHEN %1 BEGIN "
+                       "INSERT INTO syncnet (id, started, ncs, origin) SELECT %2, %3, "
+                       "COALESCE((SELECT call FROM station LIMIT 1), ''), %4 WHERE NOT EXISTS (SELECT 1 FROM syncnet); "
+                       "INSERT INTO journal %5 SELECT %2, s.id, %4, %6, 'net', s.ncs, 0, '', '', '', '', '', '', 0, "
+                       "'', '', '', s.started, 0 FROM syncnet s WHERE NOT EXISTS (SELECT 1 FROM journal j "
+                       "WHERE j.net = s.id); ")
+            .arg(loud, QLatin1String(Uuid), QLatin1String(Now), QLatin1String(Client), QLatin1String(Columns),
+                 QLatin1String(NextPlace))
+        + entryRow(QStringLiteral("NEW"), QStringLiteral("entry")) + QStringLiteral(" END");
+    const QString changed = QStringLiteral("(OLD.call IS NOT NEW.call OR OLD.status IS NOT NEW.status OR OLD.name IS NOT "
+                                           "NEW.name OR OLD.city IS NOT NEW.city OR OLD.state IS NOT NEW.state OR "
+                                           "OLD.comment IS NOT NEW.comment OR OLD.relay IS NOT NEW.relay OR OLD.logId "
+                                           "IS NOT NEW.logId OR OLD.time IS NOT NEW.time)");
+    // A call changed on an entry: the old call leaves the net.
+    const QString update =
+        QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_update AFTER UPDATE ON net WHEN %1 AND %2 BEGIN ")
+            .arg(loud, changed)
+        + entryRow(QStringLiteral("OLD"), QStringLiteral("remove"))
+              .replace(QLatin1String(" AND OLD.logId <> 0;"), QLatin1String(" AND OLD.logId <> 0 WHERE OLD.call IS NOT NEW.call;"))
+        + entryRow(QStringLiteral("NEW"), QStringLiteral("entry")) + QStringLiteral(" END");
+    const QString remove = QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_delete AFTER DELETE ON net WHEN %1 "
+                                          "BEGIN %2 END")
+                               .arg(loud, entryRow(QStringLiteral("OLD"), QStringLiteral("remove")));
+    return {insert, update, remove};
+}
+
+// The columns of the journal's tables as made above: tables of another shape
+// (a newer program's) would make every change of the list fail.
+const char *const JournalColumns[][2] = {
+    {"journal", "seq id net origin oseq kind call status name city state comment relay entered logged logdate "
+                "logtime logstatus made sent"},
+    {"syncnet", "id started ncs origin"},
+    {"syncstate", "key value"},
+};
+
+QString shapeProblem(const QSqlDatabase &db)
+{
+    for (const auto &table : JournalColumns) {
+        QSqlQuery info(db);
+        if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table[0]))))
+            return info.lastError().text();
+        QStringList columns;
+        while (info.next())
+            columns.append(info.value(1).toString());
+        if (!columns.isEmpty() && columns.join(' ') != QLatin1String(table[1]))
+            return QStringLiteral("Table %1 of Contacts.db is not as this program makes it").arg(QLatin1String(table[0]));
+    }
+    return QString();
+}
+
+const char *const TriggerNames[] = {"journal_insert", "journal_update", "journal_delete"};
+
+bool exec(QSqlQuery &query, Result &result)
+{
+    if (query.exec())
+        return true;
+    result = Result::failed(Result::WriteFailed, query.lastError());
+    return false;
+}
+
+bool exec(QSqlQuery &query, const QString &sql, Result &result)
+{
+    if (query.exec(sql))
+        return true;
+    result = Result::failed(Result::WriteFailed, query.lastError());
+    return false;
+}
+
+// (made, origin, oseq): the order of two changes of one entry.
+bool later(const QString &made, const QString &origin, qint64 oseq, const SyncChange &than)
+{
+    if (made != than.made)
+        return made > than.made;
+    if (origin != than.origin)
+        return origin > than.origin;
+    return oseq > than.oseq;
+}
+
+SyncChange changeFrom(const QSqlQuery &query)
+{
+    SyncChange change;
+    const auto text = [&](int column) { return query.value(column).toString(); };
+    change.oseq = query.value(0).toLongLong();
+    change.id = text(1);
+    change.net = text(2);
+    change.origin = text(3);
+    change.kind = text(4);
+    change.call = text(5);
+    change.status = query.value(6).toInt();
+    change.name = text(7);
+    change.city = text(8);
+    change.state = text(9);
+    change.comment = text(10);
+    change.relay = text(11);
+    change.time = text(12);
+    change.logged = query.value(13).toBool();
+    change.logDate = text(14);
+    change.logTime = text(15);
+    change.logStatus = text(16);
+    change.made = text(17);
+    return change;
+}
+
+} // namespace
+
+Result Storage::setJournal(bool on)
+{
+    Result result;
+    if (on == journalling || !fileDb.isOpen())
+        return result;
+    QSqlQuery query(fileDb);
+    if (!on) {
+        for (const char *name : TriggerNames)
+            query.exec(QStringLiteral("DROP TRIGGER IF EXISTS temp.") + QLatin1String(name));
+        journalling = false;
+        return result;
+    }
+    const QString shape = shapeProblem(fileDb);
+    if (!shape.isEmpty())
+        return Result::failed(Result::WriteFailed, shape);
+    inFile(result, [&]() -> bool {
+        for (const char *sql : JournalTables) {
+            if (!exec(query, QString::fromLatin1(sql), result))
+                return false;
+        }
+        if (!exec(query, QString::fromLatin1(QuietTable), result)
+            || !exec(query, QStringLiteral("DELETE FROM syncquiet"), result)
+            || !exec(query, QStringLiteral("INSERT INTO syncquiet (quiet) VALUES (0)"), result))
+            return false;
+        for (const QString &trigger : triggers()) {
+            if (!exec(query, trigger, result))
+                return false;
+        }
+        return true;
+    });
+    journalling = result.ok();
+    return result;
+}
+
+QString Storage::syncClient() const
+{
+    QSqlQuery query(fileDb);
+    if (!query.exec(QStringLiteral("SELECT value FROM syncstate WHERE key = 'client'")) || !query.next())
+        return QString();
+    return query.value(0).toString();
+}
+
+std::optional<SyncNet> Storage::sharedNet() const
+{
+    QSqlQuery query(fileDb);
+    if (!journalling || !query.exec(QStringLiteral("SELECT id, started, ncs, origin FROM syncnet LIMIT 1"))
+        || !query.next())
+        return std::nullopt;
+    SyncNet net;
+    net.id = query.value(0).toString();
+    net.started = query.value(1).toString();
+    net.ncs = query.value(2).toString();
+    net.origin = query.value(3).toString();
+    return net;
+}
+
+Result Storage::joinNet(const SyncNet &net)
+{
+    Result result;
+    inFile(result, [&]() -> bool {
+        QSqlQuery query(fileDb);
+        if (!exec(query, QStringLiteral("DELETE FROM syncnet"), result))
+            return false;
+        query.prepare(QStringLiteral("INSERT INTO syncnet (id, started, ncs, origin) VALUES (?, ?, ?, ?)"));
+        for (const QString &value : {net.id, net.started, net.ncs, net.origin})
+            query.addBindValue(value);
+        return exec(query, result);
+    });
+    return result;
+}
+
+Result Storage::leaveNet()
+{
+    if (!journalling)
+        return clearNet();
+    Result result;
+    inFile(result, [&]() -> bool {
+        QSqlQuery query(fileDb);
+        for (const char *sql : {"UPDATE syncquiet SET quiet = 1", "DELETE FROM net", "DELETE FROM netmark",
+                                "DELETE FROM syncnet", "UPDATE syncquiet SET quiet = 0"}) {
+            if (!exec(query, QString::fromLatin1(sql), result))
+                return false;
+        }
+        return true;
+    });
+    return result;
+}
+
+QList<SyncChange> Storage::unsentChanges(int limit) const
+{
+    QList<SyncChange> changes;
+    QSqlQuery query(fileDb);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT seq, id, net, origin, kind, call, status, name, city, state, comment, relay, "
+                                 "entered, logged, logdate, logtime, logstatus, made FROM journal WHERE sent = 0 "
+                                 "ORDER BY seq LIMIT ?"));
+    query.addBindValue(limit);
+    if (!journalling || !query.exec())
+        return changes;
+    while (query.next())
+        changes.append(changeFrom(query));
+    return changes;
+}
+
+int Storage::unsentCount() const
+{
+    QSqlQuery query(fileDb);
+    if (!journalling || !query.exec(QStringLiteral("SELECT COUNT(*) FROM journal WHERE sent = 0")) || !query.next())
+        return 0;
+    return query.value(0).toInt();
+}
+
+Result Storage::markSent(qint64 upTo)
+{
+    Result result;
+    QSqlQuery query(fileDb);
+    query.prepare(QStringLiteral("UPDATE journal SET sent = 1 WHERE sent = 0 AND seq <= ?"));
+    query.addBindValue(upTo);
+    exec(query, result);
+    return result;
+}
+
+qint64 Storage::syncWatermark() const
+{
+    QSqlQuery query(fileDb);
+    if (!journalling || !query.exec(QStringLiteral("SELECT value FROM syncstate WHERE key = 'watermark'"))
+        || !query.next())
+        return 0;
+    return query.value(0).toLongLong();
+}
+
+Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged)
+{
+    Result result;
+    if (listChanged)
+        *listChanged = false;
+    if (!journalling)
+        return result;
+    const QString client = syncClient();
+    const std::optional<SyncNet> net = sharedNet();
+    inFile(result, [&]() -> bool {
+        QSqlQuery query(fileDb);
+        if (!exec(query, QStringLiteral("UPDATE syncquiet SET quiet = 1"), result))
+            return false;
+        QSqlQuery keep(fileDb);
+        keep.prepare(QStringLiteral("INSERT OR IGNORE INTO journal (id, net, origin, oseq, kind, call, status, name, "
+                                    "city, state, comment, relay, entered, logged, logdate, logtime, logstatus, made, "
+                                    "sent) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+        QSqlQuery latest(fileDb);
+        latest.prepare(QStringLiteral("SELECT made, origin, CASE WHEN origin = ? THEN seq ELSE oseq END AS place "
+                                      "FROM journal WHERE net = ? AND call = ? AND kind IN ('entry', 'remove') "
+                                      "AND id <> ? ORDER BY made DESC, origin DESC, place DESC LIMIT 1"));
+        for (const SyncChange &change : changes) {
+            // This program's own changes are in the journal and the list already.
+            if (change.origin == client)
+                continue;
+            for (const QVariant &value :
+                 {QVariant(change.id), QVariant(change.net), QVariant(change.origin), QVariant(change.oseq),
+                  QVariant(change.kind), QVariant(change.call), QVariant(change.status), QVariant(change.name),
+                  QVariant(change.city), QVariant(change.state), QVariant(change.comment), QVariant(change.relay),
+                  QVariant(change.time), QVariant(int(change.logged)), QVariant(change.logDate),
+                  QVariant(change.logTime), QVariant(change.logStatus), QVariant(change.made)})
+                keep.addBindValue(value);
+            if (!exec(keep, result))
+                return false;
+            if (!net || change.net != net->id
+                || (change.kind != QLatin1String("entry") && change.kind != QLatin1String("remove")))
+                continue;
+            latest.addBindValue(client);
+            latest.addBindValue(change.net);
+            latest.addBindValue(change.call);
+            latest.addBindValue(change.id);
+            if (!latest.exec()) {
+                result = Result::failed(Result::ReadFailed, latest.lastError());
+                return false;
+            }
+            if (latest.next()
+                && later(latest.value(0).toString(), latest.value(1).toString(), latest.value(2).toLongLong(), change))
+                continue;
+            if (listChanged)
+                *listChanged = true;
+
+            // The entry as this list holds it: one per call.
+            QSqlQuery entry(fileDb);
+            entry.prepare(QStringLiteral("SELECT id, logId FROM net WHERE call = ? ORDER BY id LIMIT 1"));
+            entry.addBindValue(change.call);
+            if (!entry.exec()) {
+                result = Result::failed(Result::ReadFailed, entry.lastError());
+                return false;
+            }
+            const bool listed = entry.next();
+            const int entryId = listed ? entry.value(0).toInt() : 0;
+            int logId = listed ? entry.value(1).toInt() : 0;
+
+            QSqlQuery write(fileDb);
+            if (change.kind == QLatin1String("remove")) {
+                if (!listed)
+                    continue;
+                if (logId != 0) {
+                    write.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
+                    write.addBindValue(logId);
+                    if (!exec(write, result))
+                        return false;
+                }
+                write.prepare(QStringLiteral("DELETE FROM net WHERE id = ?"));
+                write.addBindValue(entryId);
+                if (!exec(write, result))
+                    return false;
+                continue;
+            }
+
+            // The check-in as the other program logged it.
+            const QString letter = change.logStatus.isEmpty() ? NetRules::logLetter(change.status) : change.logStatus;
+            if (change.logged && logId != 0) {
+                write.prepare(QStringLiteral("UPDATE log SET date = ?, time = ?, status = ?, call = ?, name = ?, "
+                                             "relay = ?, city = ?, state = ?, comment = ? WHERE id = ?"));
+            } else if (change.logged) {
+                write.prepare(QStringLiteral("INSERT INTO log (date, time, status, call, name, relay, city, state, "
+                                             "comment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            }
+            if (change.logged) {
+                for (const QString &value : {change.logDate, change.logTime, letter, change.call, change.name,
+                                             change.relay, change.city, change.state, change.comment})
+                    write.addBindValue(value);
+                if (logId != 0)
+                    write.addBindValue(logId);
+                if (!exec(write, result))
+                    return false;
+                if (logId == 0)
+                    logId = write.lastInsertId().toInt();
+            } else if (logId != 0) {
+                write.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
+                write.addBindValue(logId);
+                if (!exec(write, result))
+                    return false;
+                logId = 0;
+            }
+
+            if (listed) {
+                write.prepare(QStringLiteral("UPDATE net SET time = ?, name = ?, city = ?, state = ?, comment = ?, "
+                                             "status = ?, relay = ?, logId = ? WHERE id = ?"));
+                for (const QVariant &value : {QVariant(change.time), QVariant(change.name), QVariant(change.city),
+                                              QVariant(change.state), QVariant(change.comment),
+                                              QVariant(change.status), QVariant(change.relay), QVariant(logId),
+                                              QVariant(entryId)})
+                    write.addBindValue(value);
+                if (!exec(write, result))
+                    return false;
+                continue;
+            }
+            // A station new to this list: its contact row as a check-in here
+            // would make it, when the call is not known yet.
+            QSqlQuery contact(fileDb);
+            contact.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ? LIMIT 1"));
+            contact.addBindValue(change.call);
+            if (!contact.exec()) {
+                result = Result::failed(Result::ReadFailed, contact.lastError());
+                return false;
+            }
+            qint64 conId = 0;
+            if (contact.next()) {
+                conId = contact.value(0).toLongLong();
+            } else {
+                ContactRecord record;
+                record.call = change.call;
+                record.name = change.name;
+                record.city = change.city;
+                record.state = change.state;
+                if (!(result = writeContact(false, record)).ok())
+                    return false;
+                QSqlQuery id(fileDb);
+                if (!id.exec(QStringLiteral("SELECT last_insert_rowid()")) || !id.next()) {
+                    result = Result::failed(Result::ReadFailed, id.lastError());
+                    return false;
+                }
+                conId = id.value(0).toLongLong();
+            }
+            write.prepare(QStringLiteral("INSERT INTO net (time, call, name, city, state, comment, conId, logId, "
+                                         "status, relay, made) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            for (const QVariant &value :
+                 {QVariant(change.time), QVariant(change.call), QVariant(change.name), QVariant(change.city),
+                  QVariant(change.state), QVariant(change.comment), QVariant(conId), QVariant(logId),
+                  QVariant(change.status), QVariant(change.relay),
+                  QVariant(QDateTime::fromString(change.made, Qt::ISODateWithMs).toLocalTime().toString(Qt::ISODate))})
+                write.addBindValue(value);
+            if (!exec(write, result))
+                return false;
+        }
+        query.prepare(QStringLiteral("UPDATE syncstate SET value = ? WHERE key = 'watermark' AND CAST(value AS INTEGER) < ?"));
+        query.addBindValue(QString::number(watermark));
+        query.addBindValue(watermark);
+        return exec(query, result) && exec(query, QStringLiteral("UPDATE syncquiet SET quiet = 0"), result);
+    });
+    return result;
+}

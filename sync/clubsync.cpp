@@ -1,0 +1,227 @@
+#include "sync/clubsync.h"
+
+#include "sync/syncworker.h"
+
+#include <QAtomicInt>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+
+ClubSync::ClubSync(Storage &storage, QObject *parent)
+    : QObject(parent)
+    , storage(storage)
+{
+    qRegisterMetaType<SyncChange>();
+    qRegisterMetaType<SyncNet>();
+    qRegisterMetaType<QList<SyncChange>>();
+    qRegisterMetaType<QList<SyncNet>>();
+}
+
+ClubSync::~ClubSync()
+{
+    stop();
+    // At the end of the program the workers' threads end before their objects go.
+    for (QThread *ending : findChildren<QThread *>()) {
+        ending->wait();
+        delete ending;
+    }
+}
+
+void ClubSync::start(const QString &conninfo, const QString &password)
+{
+    stop();
+    static QAtomicInt count;
+    thread = new QThread(this);
+    worker = new SyncWorker(QStringLiteral("club-server-%1").arg(count.fetchAndAddRelaxed(1)));
+    worker->moveToThread(thread);
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(this, &ClubSync::startWorker, worker, &SyncWorker::start);
+    connect(this, &ClubSync::sendChanges, worker, &SyncWorker::send);
+    connect(this, &ClubSync::fetchNet, worker, &SyncWorker::fetchNet);
+    connect(this, &ClubSync::rewindWorker, worker, &SyncWorker::rewind);
+    connect(this, &ClubSync::stopWorker, worker, &SyncWorker::stop);
+    connect(worker, &SyncWorker::online, this, &ClubSync::workerOnline);
+    connect(worker, &SyncWorker::offline, this, &ClubSync::workerOffline);
+    connect(worker, &SyncWorker::sent, this, &ClubSync::changesSent);
+    connect(worker, &SyncWorker::received, this, &ClubSync::changesReceived);
+    connect(worker, &SyncWorker::netsOpen, this, &ClubSync::netsOpen);
+    connect(worker, &SyncWorker::netFetched, this, &ClubSync::netFetched);
+    thread->start();
+    inFlight = false;
+    wasOnline = false;
+    troubleShown = false;
+    waiting = storage.unsentCount();
+    setState(State::Connecting);
+    emit startWorker(conninfo, password, storage.syncWatermark());
+}
+
+void ClubSync::stop()
+{
+    if (thread) {
+        // Never waited for here: the worker may be inside a connection
+        // attempt of seconds. It closes its connection on its own thread,
+        // and the thread goes when it has finished.
+        disconnect(worker, nullptr, this, nullptr);
+        disconnect(this, nullptr, worker, nullptr);
+        QMetaObject::invokeMethod(worker, &SyncWorker::stop, Qt::QueuedConnection);
+        thread->quit();
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        thread = nullptr;
+        worker = nullptr;
+    }
+    inFlight = false;
+    incoming.clear();
+    setState(State::Off);
+}
+
+QString ClubSync::statusText() const
+{
+    switch (current) {
+    case State::Off:
+        return QString();
+    case State::Connecting:
+        return QStringLiteral("Club server: connecting");
+    case State::Online:
+        return waiting > 0 ? QStringLiteral("Club server: online, %1 changes to send").arg(waiting)
+                           : QStringLiteral("Club server: online");
+    case State::Offline:
+    case State::Refused:
+        break;
+    }
+    return waiting == 1 ? QStringLiteral("Club server: offline, 1 change waiting")
+                        : QStringLiteral("Club server: offline, %1 changes waiting").arg(waiting);
+}
+
+void ClubSync::setState(State state)
+{
+    current = state;
+    emit statusChanged(statusText());
+}
+
+void ClubSync::pump()
+{
+    if (!thread)
+        return;
+    waiting = storage.unsentCount();
+    if (current != State::Online || inFlight) {
+        emit statusChanged(statusText());
+        return;
+    }
+    const QList<SyncChange> changes = storage.unsentChanges(Batch);
+    if (!changes.isEmpty()) {
+        inFlight = true;
+        emit sendChanges(changes);
+    }
+    emit statusChanged(statusText());
+}
+
+void ClubSync::join(const SyncNet &net)
+{
+    const Storage::Result joined = storage.joinNet(net);
+    if (!joined.ok()) {
+        emit applyFailed(joined);
+        return;
+    }
+    emit fetchNet(net.id);
+}
+
+void ClubSync::workerOnline()
+{
+    inFlight = false;
+    wasOnline = true;
+    setState(State::Online);
+    pump();
+}
+
+void ClubSync::workerOffline(int kind, const QString &reason)
+{
+    inFlight = false;
+    waiting = storage.unsentCount();
+    setState(kind == 0 ? State::Offline : State::Refused);
+    emit trouble(kind, reason);
+}
+
+void ClubSync::changesSent(qint64 upTo)
+{
+    inFlight = false;
+    const Storage::Result marked = storage.markSent(upTo);
+    if (!marked.ok())
+        emit applyFailed(marked);
+    pump();
+}
+
+void ClubSync::changesReceived(const QList<SyncChange> &changes, qint64)
+{
+    queue(changes, true);
+}
+
+void ClubSync::queue(const QList<SyncChange> &changes, bool advance)
+{
+    for (const SyncChange &change : changes)
+        incoming.append({change, advance});
+    if (!sliceDue && !incoming.isEmpty()) {
+        sliceDue = true;
+        QTimer::singleShot(0, this, &ClubSync::applySlice);
+    }
+}
+
+void ClubSync::applySlice()
+{
+    sliceDue = false;
+    if (incoming.isEmpty())
+        return;
+    QList<SyncChange> slice;
+    qint64 watermark = storage.syncWatermark();
+    const int n = std::min<int>(ApplySlice, int(incoming.size()));
+    for (int i = 0; i < n; ++i) {
+        const Incoming &next = incoming.at(i);
+        slice.append(next.change);
+        if (next.advance)
+            watermark = std::max(watermark, next.change.seq);
+    }
+    incoming.remove(0, n);
+    bool changed = false;
+    const Storage::Result applied = storage.applyChanges(slice, watermark, &changed);
+    if (!applied.ok()) {
+        // Received again from the last change stored.
+        incoming.clear();
+        emit applyFailed(applied);
+        emit rewindWorker(storage.syncWatermark());
+        return;
+    }
+    listDirty = listDirty || changed;
+    if (!incoming.isEmpty()) {
+        sliceDue = true;
+        QTimer::singleShot(0, this, &ClubSync::applySlice);
+        return;
+    }
+    // The list is drawn once the backlog is in.
+    if (listDirty) {
+        listDirty = false;
+        emit listChanged();
+    }
+}
+
+void ClubSync::netsOpen(const QList<SyncNet> &nets)
+{
+    if (storage.sharedNet() || !storage.listedEntries().isEmpty())
+        return;
+    const QString client = storage.syncClient();
+    for (const SyncNet &net : nets) {
+        if (net.origin == client || offered.contains(net.id))
+            continue;
+        offered.insert(net.id);
+        emit netOffered(net);
+        return;
+    }
+}
+
+void ClubSync::netFetched(const QString &net, const QList<SyncChange> &changes)
+{
+    const std::optional<SyncNet> shared = storage.sharedNet();
+    if (!shared || shared->id != net)
+        return;
+    // Every change of the net, some received before: the watermark stays.
+    queue(changes, false);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "data/storage.h"
+#include "sync/syncrecords.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+class QThread;
+class SyncWorker;
+
+// The window's side of the club server: hands the journal's unsent changes
+// to the worker on its thread, applies what the worker receives through
+// Storage, and says how the link stands. Contacts.db is only ever touched
+// from the window's thread.
+class ClubSync : public QObject {
+    Q_OBJECT
+
+public:
+    enum class State { Off, Connecting, Online, Offline, Refused };
+
+    explicit ClubSync(Storage &storage, QObject *parent = nullptr);
+    ~ClubSync() override;
+
+    // (Re)starts the link with these settings; the journal must be on.
+    void start(const QString &conninfo, const QString &password);
+    void stop();
+    State state() const { return current; }
+    // Whether the link has come up since start().
+    bool everOnline() const { return wasOnline; }
+    // The hub's one box per start has been shown.
+    bool troubleShown = false;
+    // "Club server: ..." for the status bar; empty while off.
+    QString statusText() const;
+
+    // The changes at most sent in one transaction.
+    static constexpr int Batch = 1000;
+    // The other programs' changes applied in one transaction: a slice takes
+    // about 20 ms, so a backlog never holds the window long.
+    static constexpr int ApplySlice = 100;
+
+public slots:
+    // Something was journalled: send it when the link is up.
+    void pump();
+    // The operator joins a net another program started.
+    void join(const SyncNet &net);
+
+signals:
+    void statusChanged(const QString &text);
+    // The link failed (SyncWorker::Trouble); the hub decides on a box.
+    void trouble(int kind, const QString &reason);
+    void netOffered(const SyncNet &net);
+    // Other programs' changes changed the list.
+    void listChanged();
+    void applyFailed(const Storage::Result &result);
+
+    // To the worker.
+    void startWorker(const QString &conninfo, const QString &password, qint64 after);
+    void sendChanges(const QList<SyncChange> &changes);
+    void fetchNet(const QString &net);
+    void rewindWorker(qint64 after);
+    void stopWorker();
+
+private:
+    void setState(State state);
+    void workerOnline();
+    void workerOffline(int kind, const QString &reason);
+    void changesSent(qint64 upTo);
+    void changesReceived(const QList<SyncChange> &changes, qint64 last);
+    void netsOpen(const QList<SyncNet> &nets);
+    void netFetched(const QString &net, const QList<SyncChange> &changes);
+    void queue(const QList<SyncChange> &changes, bool advance);
+    void applySlice();
+
+    Storage &storage;
+    QThread *thread = nullptr;
+    SyncWorker *worker = nullptr;
+    State current = State::Off;
+    bool inFlight = false;
+    bool wasOnline = false;
+    int waiting = 0;
+    // Received, not yet applied; `advance`: the change moves the watermark.
+    struct Incoming {
+        SyncChange change;
+        bool advance = true;
+    };
+    QList<Incoming> incoming;
+    bool sliceDue = false;
+    bool listDirty = false;
+    // Nets offered once this run.
+    QSet<QString> offered;
+};

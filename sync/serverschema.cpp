@@ -1,0 +1,250 @@
+#include "sync/serverschema.h"
+
+#include <QList>
+#include <QPair>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+namespace ServerSchema {
+namespace {
+
+// Migration n brings the schema from version n-1 to n. Times are timestamptz,
+// written and read in UTC.
+const QList<QStringList> &migrations()
+{
+    static const QList<QStringList> all = {
+        {
+            QStringLiteral("CREATE TABLE trelvin_meta (key text PRIMARY KEY, value text NOT NULL)"),
+            QStringLiteral("CREATE TABLE trelvin_net (id text PRIMARY KEY CHECK (id ~ '^[0-9a-f]{32}$'), "
+                           "started timestamptz NOT NULL, ncs text NOT NULL, origin text NOT NULL, "
+                           "closed timestamptz)"),
+            QStringLiteral("CREATE TABLE trelvin_change (seq bigserial PRIMARY KEY, "
+                           "id text NOT NULL UNIQUE CHECK (id ~ '^[0-9a-f]{32}$'), "
+                           "net text NOT NULL REFERENCES trelvin_net (id), origin text NOT NULL, "
+                           "oseq bigint NOT NULL, kind text NOT NULL, call text NOT NULL, "
+                           "status integer NOT NULL, name text, city text, state text, comment text, relay text, "
+                           "entered text, logged boolean NOT NULL, logdate text, logtime text, logstatus text, "
+                           "made timestamptz NOT NULL, received timestamptz NOT NULL DEFAULT now())"),
+            QStringLiteral("CREATE INDEX trelvin_change_entry ON trelvin_change (net, call)"),
+            // One notification per statement: a backlog of a thousand changes
+            // wakes the other programs once.
+            QStringLiteral("CREATE FUNCTION trelvin_changed() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                           "BEGIN PERFORM pg_notify('trelvin', TG_TABLE_NAME); RETURN NULL; END $$"),
+            QStringLiteral("CREATE TRIGGER trelvin_change_notify AFTER INSERT ON trelvin_change "
+                           "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_changed()"),
+            QStringLiteral("CREATE TRIGGER trelvin_net_notify AFTER INSERT OR UPDATE ON trelvin_net "
+                           "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_changed()"),
+        },
+    };
+    return all;
+}
+
+// The columns and types of the current version, as information_schema names them.
+struct Table {
+    const char *name;
+    QList<QPair<const char *, const char *>> columns;
+};
+const QList<Table> &expectedTables()
+{
+    static const QList<Table> tables = {
+        {"trelvin_meta", {{"key", "text"}, {"value", "text"}}},
+        {"trelvin_net",
+         {{"id", "text"},
+          {"started", "timestamp with time zone"},
+          {"ncs", "text"},
+          {"origin", "text"},
+          {"closed", "timestamp with time zone"}}},
+        {"trelvin_change",
+         {{"seq", "bigint"},
+          {"id", "text"},
+          {"net", "text"},
+          {"origin", "text"},
+          {"oseq", "bigint"},
+          {"kind", "text"},
+          {"call", "text"},
+          {"status", "integer"},
+          {"name", "text"},
+          {"city", "text"},
+          {"state", "text"},
+          {"comment", "text"},
+          {"relay", "text"},
+          {"entered", "text"},
+          {"logged", "boolean"},
+          {"logdate", "text"},
+          {"logtime", "text"},
+          {"logstatus", "text"},
+          {"made", "timestamp with time zone"},
+          {"received", "timestamp with time zone"}}},
+    };
+    return tables;
+}
+
+// Any number, the same in every program: migrations wait for each other.
+const qint64 MigrationLock = 0x7472656c76696e;
+
+Outcome failed(const QString &problem, int version = 0, bool refused = false)
+{
+    Outcome outcome;
+    outcome.problem = problem;
+    outcome.version = version;
+    outcome.refused = refused;
+    return outcome;
+}
+
+
+QString driverText(const QSqlQuery &query)
+{
+    return query.lastError().text().trimmed();
+}
+
+// The version recorded, 0 for an empty database, -1 with `problem` set for
+// one this program cannot take.
+int recordedVersion(QSqlDatabase &db, QString &problem, bool &refused)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT to_regclass('trelvin_meta') IS NOT NULL, "
+                                   "to_regclass('trelvin_net') IS NOT NULL OR to_regclass('trelvin_change') IS NOT NULL"))
+        || !query.next()) {
+        problem = "The club server's schema could not be read: " + driverText(query);
+        return -1;
+    }
+    const bool meta = query.value(0).toBool();
+    const bool tables = query.value(1).toBool();
+    if (!meta) {
+        if (tables) {
+            refused = true;
+            problem = QStringLiteral("The club server's database holds Trelvin's tables without their version: "
+                                     "they were not made by Trelvin and are not used.");
+            return -1;
+        }
+        return 0;
+    }
+    if (!query.exec(QStringLiteral("SELECT value FROM trelvin_meta WHERE key = 'schema'"))) {
+        problem = "The club server's schema version could not be read: " + driverText(query);
+        return -1;
+    }
+    bool number = false;
+    const int version = query.next() ? query.value(0).toString().toInt(&number) : 0;
+    if (!number || version < 1) {
+        refused = true;
+        problem = QStringLiteral("The club server's schema version is not one Trelvin made; "
+                                 "its tables are not used.");
+        return -1;
+    }
+    return version;
+}
+
+// The tables as they stand, against those this version makes.
+QString tableProblem(QSqlDatabase &db, bool &refused)
+{
+    refused = true;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
+                                 "WHERE table_schema = current_schema() AND table_name = ? ORDER BY ordinal_position"));
+    for (const Table &table : expectedTables()) {
+        query.addBindValue(QString::fromLatin1(table.name));
+        if (!query.exec()) {
+            refused = false;
+            return "The club server's tables could not be read: " + driverText(query);
+        }
+        QStringList found, expected;
+        while (query.next())
+            found.append(query.value(0).toString() + ' ' + query.value(1).toString());
+        for (const auto &column : table.columns)
+            expected.append(QString::fromLatin1(column.first) + ' ' + QString::fromLatin1(column.second));
+        if (found != expected)
+            return QStringLiteral("The club server's table %1 is not as Trelvin makes it (found: %2); "
+                                  "it is not used.")
+                .arg(QString::fromLatin1(table.name), found.isEmpty() ? QStringLiteral("nothing") : found.join(", "));
+    }
+    // Without the notifying triggers nobody would see another's change.
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM pg_trigger t JOIN pg_class c ON c.oid = t.tgrelid "
+                                   "WHERE NOT t.tgisinternal AND c.relnamespace = to_regnamespace(current_schema()) "
+                                   "AND t.tgname IN ('trelvin_change_notify', 'trelvin_net_notify')"))
+        || !query.next()) {
+        refused = false;
+        return "The club server's triggers could not be read: " + driverText(query);
+    }
+    if (query.value(0).toInt() != 2)
+        return QStringLiteral("The club server's tables lack the triggers that tell the other programs of a "
+                              "change; they are not used.");
+    refused = false;
+    return QString();
+}
+
+} // namespace
+
+Outcome prepare(QSqlDatabase &db)
+{
+    int found = -1;
+    for (int step = 0;; ++step) {
+        if (!db.transaction())
+            return failed("The club server refused a transaction: " + db.lastError().text().trimmed());
+        QSqlQuery query(db);
+        const auto abandon = [&](const QString &problem, int version) {
+            db.rollback();
+            return failed(problem, version);
+        };
+        query.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(?)"));
+        query.addBindValue(MigrationLock);
+        if (!query.exec())
+            return abandon("The club server's schema could not be locked: " + driverText(query), 0);
+        QString problem;
+        bool refused = false;
+        const int version = recordedVersion(db, problem, refused);
+        if (step == 0)
+            found = version;
+        if (version < 0) {
+            db.rollback();
+            return failed(problem, 0, refused);
+        }
+        if (version > Version) {
+            db.rollback();
+            return failed(QStringLiteral("The club server's schema is version %1, newer than this Trelvin "
+                                          "knows (version %2). Update Trelvin on this computer to use it.")
+                               .arg(version)
+                              .arg(Version),
+                          version, true);
+        }
+        if (version == Version) {
+            db.rollback();
+            break;
+        }
+        // Made as the database's owner when this operator may act as it, so
+        // that every operator of the club may use what the first one made.
+        if (!query.exec(QStringLiteral("SELECT quote_ident(pg_get_userbyid(datdba)), "
+                                       "pg_has_role(current_user, datdba, 'MEMBER') AND current_user <> "
+                                       "pg_get_userbyid(datdba) FROM pg_database WHERE datname = current_database()"))
+            || !query.next())
+            return abandon("The club server's database owner could not be read: " + driverText(query), version);
+        if (query.value(1).toBool() && !query.exec("SET LOCAL ROLE " + query.value(0).toString()))
+            return abandon("The club server refused to act as the database's owner: " + driverText(query), version);
+        for (const QString &statement : migrations().at(version)) {
+            if (!query.exec(statement))
+                return abandon(QStringLiteral("The club server's schema could not be brought to version %1: %2")
+                                   .arg(version + 1)
+                                   .arg(driverText(query)),
+                               version);
+        }
+        query.prepare(QStringLiteral("INSERT INTO trelvin_meta (key, value) VALUES ('schema', ?) "
+                                     "ON CONFLICT (key) DO UPDATE SET value = EXCLUDED.value"));
+        query.addBindValue(QString::number(version + 1));
+        if (!query.exec())
+            return abandon("The club server's schema version could not be written: " + driverText(query), version);
+        if (!db.commit())
+            return failed("The club server's schema could not be committed: " + db.lastError().text().trimmed(),
+                          version);
+    }
+    bool refused = false;
+    const QString problem = tableProblem(db, refused);
+    if (!problem.isEmpty())
+        return failed(problem, found, refused);
+    Outcome outcome;
+    outcome.ok = true;
+    outcome.version = found;
+    return outcome;
+}
+
+} // namespace ServerSchema

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QtGlobal>
+
+// What travels between Contacts.db's journal and the club server: plain
+// values, so that the sync worker's thread and the window's share nothing.
+
+// One change of the shared net. An entry change carries the whole state of
+// the entry after the change, so that the latest change of an entry is all
+// a program needs to show it, in whatever order the changes arrive.
+struct SyncChange {
+    // Made by the program that made the change: a change sent twice is
+    // stored once.
+    QString id;
+    QString net;
+    QString origin; // the program that made it
+    // "net" (a net was started; call: its net control station), "entry",
+    // "remove" (the entry left the net) or "close" (the net has ended).
+    QString kind;
+    QString call;
+    int status = 0;
+    QString name, city, state, comment, relay;
+    QString time; // "hh:mm" the entry joined
+    // The entry's check-in as logged: "yyMMdd", "HH:mm:ss" and the letter.
+    bool logged = false;
+    QString logDate, logTime, logStatus;
+    // UTC, "yyyy-MM-ddTHH:mm:ss.zzzZ"; with origin and oseq it orders the
+    // changes of one entry: the later change wins.
+    QString made;
+    qint64 oseq = 0; // the change's place in its origin's journal
+    qint64 seq = 0;  // its place on the server, once there
+};
+
+// A net on the club server.
+struct SyncNet {
+    QString id;
+    QString started; // UTC, as SyncChange::made
+    QString ncs;
+    QString origin;
+    int stations = 0;
+};
+
+Q_DECLARE_METATYPE(SyncChange)
+Q_DECLARE_METATYPE(SyncNet)

@@ -1,0 +1,365 @@
+#include "sync/syncworker.h"
+
+#include "sync/serverschema.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QVariant>
+
+namespace {
+
+// How soon a lost link is tried again, and how often a quiet link is checked.
+const int RetryMs = 500;
+const int AliveMs = 1000;
+// A net whose last change is older than this is over: it is not offered.
+const int OpenNetHours = 3;
+
+const char ChangeColumns[] =
+    "SELECT seq, id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, entered, logged, "
+    "logdate, logtime, logstatus, to_char(made AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') "
+    "FROM trelvin_change ";
+const char MadeUtc[] = "to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
+
+SyncChange changeFrom(const QSqlQuery &query)
+{
+    SyncChange change;
+    const auto text = [&](int column) { return query.value(column).toString(); };
+    change.seq = query.value(0).toLongLong();
+    change.id = text(1);
+    change.net = text(2);
+    change.origin = text(3);
+    change.oseq = query.value(4).toLongLong();
+    change.kind = text(5);
+    change.call = text(6);
+    change.status = query.value(7).toInt();
+    change.name = text(8);
+    change.city = text(9);
+    change.state = text(10);
+    change.comment = text(11);
+    change.relay = text(12);
+    change.time = text(13);
+    change.logged = query.value(14).toBool();
+    change.logDate = text(15);
+    change.logTime = text(16);
+    change.logStatus = text(17);
+    change.made = text(18);
+    return change;
+}
+
+QString lastError(const QSqlQuery &query)
+{
+    return query.lastError().text().trimmed();
+}
+
+} // namespace
+
+SyncWorker::SyncWorker(const QString &connectionName)
+    : name(connectionName)
+{
+}
+
+SyncWorker::~SyncWorker()
+{
+    stop();
+}
+
+QString SyncWorker::connectionOptions(const QString &conninfo)
+{
+    QString options = conninfo.trimmed();
+    // A host that does not answer must not hold the worker for minutes.
+    if (!options.contains(QRegularExpression(QStringLiteral("(^|\\s)connect_timeout\\s*="))))
+        options += QStringLiteral(" connect_timeout=3");
+    if (!options.contains(QRegularExpression(QStringLiteral("(^|\\s)application_name\\s*="))))
+        options += QStringLiteral(" application_name=Trelvin");
+    return options;
+}
+
+bool SyncWorker::isPasswordFailure(const QString &error)
+{
+    return error.contains(QLatin1String("password authentication failed"))
+           || error.contains(QLatin1String("no password supplied"))
+           || error.contains(QLatin1String("password is required"));
+}
+
+QString SyncWorker::probe(const QString &conninfo, const QString &password, int *version)
+{
+    static QAtomicInt count;
+    const QString connection = QStringLiteral("club-probe-%1").arg(count.fetchAndAddRelaxed(1));
+    QString problem;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+        db.setConnectOptions(connectionOptions(conninfo));
+        db.setPassword(password);
+        if (!db.open()) {
+            problem = db.lastError().text().trimmed();
+        } else {
+            const ServerSchema::Outcome schema = ServerSchema::prepare(db);
+            if (!schema.ok)
+                problem = schema.problem;
+            else if (version)
+                *version = ServerSchema::Version;
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return problem;
+}
+
+void SyncWorker::start(const QString &info, const QString &pass, qint64 from)
+{
+    stop();
+    conninfo = info;
+    password = pass;
+    after = from;
+    stopped = false;
+    reported = false;
+    if (!retryTimer) {
+        retryTimer = new QTimer(this);
+        retryTimer->setSingleShot(true);
+        connect(retryTimer, &QTimer::timeout, this, &SyncWorker::connectNow);
+        aliveTimer = new QTimer(this);
+        aliveTimer->setInterval(AliveMs);
+        connect(aliveTimer, &QTimer::timeout, this, &SyncWorker::checkAlive);
+    }
+    connectNow();
+}
+
+void SyncWorker::stop()
+{
+    stopped = true;
+    connected = false;
+    if (retryTimer) {
+        retryTimer->stop();
+        aliveTimer->stop();
+    }
+    if (QSqlDatabase::contains(name)) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isOpen() && db.driver())
+                db.driver()->unsubscribeFromNotification(QString::fromLatin1(ServerSchema::Channel));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+void SyncWorker::connectNow()
+{
+    if (stopped)
+        return;
+    if (QSqlDatabase::contains(name))
+        QSqlDatabase::removeDatabase(name);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    db.setConnectOptions(connectionOptions(conninfo));
+    db.setPassword(password);
+    if (!db.open()) {
+        const QString error = db.lastError().text().trimmed();
+        if (isPasswordFailure(error)) {
+            // Trying again with the same password changes nothing.
+            stopped = true;
+            emit offline(Password, error);
+            return;
+        }
+        if (!reported)
+            emit offline(Unreachable, error);
+        reported = true;
+        retryTimer->start(RetryMs);
+        return;
+    }
+    const ServerSchema::Outcome schema = ServerSchema::prepare(db);
+    if (!schema.ok) {
+        db.close();
+        // A transient failure reads differently from a refused schema, but
+        // both leave the net here alone; only a refusal ends the attempts.
+        if (schema.refused) {
+            stopped = true;
+            emit offline(Schema, schema.problem);
+            return;
+        }
+        emit offline(Unreachable, schema.problem);
+        reported = true;
+        retryTimer->start(RetryMs);
+        return;
+    }
+    db.driver()->subscribeToNotification(QString::fromLatin1(ServerSchema::Channel));
+    connect(db.driver(), &QSqlDriver::notification, this, [this](const QString &channel) {
+        if (channel == QLatin1String(ServerSchema::Channel)) {
+            fetch();
+            listNets();
+        }
+    });
+    connected = true;
+    reported = false;
+    aliveTimer->start();
+    emit online(ServerSchema::Version);
+    fetch();
+    listNets();
+}
+
+void SyncWorker::lose(const QString &reason)
+{
+    if (!connected)
+        return;
+    connected = false;
+    aliveTimer->stop();
+    if (QSqlDatabase::contains(name)) {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    emit offline(Unreachable, reason);
+    reported = true;
+    retryTimer->start(RetryMs);
+}
+
+void SyncWorker::checkAlive()
+{
+    if (!connected)
+        return;
+    QSqlQuery query(QSqlDatabase::database(name, false));
+    if (!query.exec(QStringLiteral("SELECT 1")))
+        lose(lastError(query));
+}
+
+void SyncWorker::send(const QList<SyncChange> &changes)
+{
+    if (!connected || changes.isEmpty())
+        return;
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    const auto fail = [&](const QString &reason) {
+        db.rollback();
+        lose(reason);
+    };
+    if (!db.transaction())
+        return fail(db.lastError().text().trimmed());
+    QSqlQuery query(db);
+    // One writer at a time: the order of the changes' numbers is the order in
+    // which they become visible, so that a reader never skips one.
+    if (!query.exec(QStringLiteral("LOCK TABLE trelvin_change IN EXCLUSIVE MODE")))
+        return fail(lastError(query));
+    QSqlQuery net(db);
+    net.prepare(QStringLiteral("INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (?, ?::timestamptz, ?, ?) "
+                               "ON CONFLICT (id) DO UPDATE SET started = EXCLUDED.started, ncs = EXCLUDED.ncs, "
+                               "origin = EXCLUDED.origin WHERE trelvin_net.ncs = ''"));
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral(
+        "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, "
+        "entered, logged, logdate, logtime, logstatus, made) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+        "?, ?::timestamptz) ON CONFLICT (id) DO NOTHING"));
+    // A server restored from a backup may lack a net it once took: its
+    // changes would never be stored. Such a net comes back bare.
+    QSqlQuery bare(db);
+    bare.prepare(QStringLiteral("INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (?, ?::timestamptz, '', ?) "
+                                "ON CONFLICT (id) DO NOTHING"));
+    QSet<QString> nets;
+    for (const SyncChange &change : changes) {
+        if (change.kind == QLatin1String("net"))
+            nets.insert(change.net);
+    }
+    for (const SyncChange &change : changes) {
+        if (nets.contains(change.net))
+            continue;
+        nets.insert(change.net);
+        bare.addBindValue(change.net);
+        bare.addBindValue(change.made);
+        bare.addBindValue(change.origin);
+        if (!bare.exec())
+            return fail(lastError(bare));
+    }
+    for (const SyncChange &change : changes) {
+        if (change.kind == QLatin1String("net")) {
+            for (const QVariant &value : {QVariant(change.net), QVariant(change.made), QVariant(change.call),
+                                          QVariant(change.origin)})
+                net.addBindValue(value);
+            if (!net.exec())
+                return fail(lastError(net));
+        }
+        for (const QVariant &value :
+             {QVariant(change.id), QVariant(change.net), QVariant(change.origin), QVariant(change.oseq),
+              QVariant(change.kind), QVariant(change.call), QVariant(change.status), QVariant(change.name),
+              QVariant(change.city), QVariant(change.state), QVariant(change.comment), QVariant(change.relay),
+              QVariant(change.time), QVariant(change.logged), QVariant(change.logDate), QVariant(change.logTime),
+              QVariant(change.logStatus), QVariant(change.made)})
+            insert.addBindValue(value);
+        if (!insert.exec())
+            return fail(lastError(insert));
+    }
+    if (!db.commit())
+        return fail(db.lastError().text().trimmed());
+    emit sent(changes.last().oseq);
+}
+
+void SyncWorker::fetch()
+{
+    if (!connected)
+        return;
+    QSqlQuery query(QSqlDatabase::database(name, false));
+    query.setForwardOnly(true);
+    query.prepare(QString::fromLatin1(ChangeColumns) + QStringLiteral("WHERE seq > ? ORDER BY seq LIMIT 5000"));
+    for (;;) {
+        query.addBindValue(after);
+        if (!query.exec())
+            return lose(lastError(query));
+        QList<SyncChange> changes;
+        qint64 last = after;
+        while (query.next()) {
+            changes.append(changeFrom(query));
+            last = query.value(0).toLongLong();
+        }
+        if (changes.isEmpty())
+            return;
+        after = last;
+        emit received(changes, last);
+        if (changes.size() < 5000)
+            return;
+    }
+}
+
+void SyncWorker::rewind(qint64 from)
+{
+    after = from;
+    fetch();
+}
+
+void SyncWorker::fetchNet(const QString &net)
+{
+    if (!connected)
+        return;
+    QSqlQuery query(QSqlDatabase::database(name, false));
+    query.setForwardOnly(true);
+    query.prepare(QString::fromLatin1(ChangeColumns) + QStringLiteral("WHERE net = ? ORDER BY seq"));
+    query.addBindValue(net);
+    if (!query.exec())
+        return lose(lastError(query));
+    QList<SyncChange> changes;
+    while (query.next())
+        changes.append(changeFrom(query));
+    emit netFetched(net, changes);
+}
+
+void SyncWorker::listNets()
+{
+    if (!connected)
+        return;
+    // Stations: the calls whose latest change keeps them in the net.
+    QSqlQuery query(QSqlDatabase::database(name, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT n.id, %1, n.ncs, n.origin, (SELECT count(*) FROM (SELECT DISTINCT ON (call) "
+                                 "kind FROM trelvin_change c WHERE c.net = n.id AND c.kind IN ('entry', 'remove') "
+                                 "ORDER BY call, made DESC, origin DESC, oseq DESC) latest WHERE kind = 'entry') "
+                                 "FROM trelvin_net n WHERE n.closed IS NULL AND greatest(n.started, (SELECT max(made) "
+                                 "FROM trelvin_change c WHERE c.net = n.id)) > now() - make_interval(hours => ?) "
+                                 "ORDER BY n.started DESC")
+                      .arg(QString::fromLatin1(MadeUtc).arg(QStringLiteral("n.started"))));
+    query.addBindValue(OpenNetHours);
+    if (!query.exec())
+        return lose(lastError(query));
+    QList<SyncNet> nets;
+    while (query.next())
+        nets.append({query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
+                     query.value(3).toString(), query.value(4).toInt()});
+    emit netsOpen(nets);
+}
