@@ -6,6 +6,9 @@
 #include "callbook/callbookimport.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
+#include "jobs/background.h"
+#include "jobs/bulkjob.h"
+#include "reports/reportfill.h"
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
 #include "viewer/seefile.h"
@@ -26,6 +29,12 @@ Trelvin::Trelvin(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::Trelvin)
 {
     ui->setupUi(this);
+    bulkJob = new BulkJob(ui->statusbar, this);
+    fileWork = new BackgroundWork(this);
+    connect(fileWork, &BackgroundWork::progress, bulkJob, qOverload<int>(&BulkJob::setProgress));
+    reportFill = new ReportFill(bulkJob, this);
+    // A report asked for during another job is filled once that job ended.
+    connect(bulkJob, &BulkJob::ended, reportFill, &ReportFill::resume, Qt::QueuedConnection);
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
     lightPalette = QGuiApplication::palette();
@@ -266,8 +275,10 @@ void Trelvin::on_actionExit_triggered()
     // Members added during the net must outlive the run.
     saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
 
+    // Work still writing into the data directory stops first.
+    reportFill->stopAll();
+    fileWork->stop();
     closeNet();
-    // An import still writing into the data directory stops first.
     if (callBookImport)
         callBookImport->stop();
     storage.close();

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -33,6 +34,9 @@ class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
 class CallBookImport;
+class BackgroundWork;
+class BulkJob;
+class ReportFill;
 class HamQthClient;
 class QTimer;
 class Station;
@@ -364,12 +368,34 @@ public:
     // when the cause was logged already.
     void reportWriteFailure(const QString &operation, const QString &reason);
 
+    // The one bulk job at a time (jobs/jobhub.cpp): its status-bar bar and
+    // Cancel, and the work on files and whole tables that runs behind it.
+    BulkJob *bulkJob = nullptr;
+    BackgroundWork *fileWork = nullptr;
+    // Files and tables up to these sizes are handled at once: they take less
+    // than a frame. Larger ones go to a thread of their own.
+    static inline qint64 inlineFileBytes = 1'000'000;
+    static inline qint64 inlineRows = 10'000;
+    // Long reports are filled behind their first screen (reports/reportfill.h);
+    // up to this many lines, a report is shown whole at once.
+    ReportFill *reportFill = nullptr;
+    static inline qint64 inlineReportRows = 5'000;
+    // While a bulk job runs, a second is refused with a box that names the
+    // running one: true then.
+    bool refuseBulkJob();
+    bool beginBulkJob(const QString &name, const QString &message, const QString &cancelTip,
+                      const std::function<void()> &cancel, int maximum = 1000);
+    // Runs `body` as the bulk job `name` (on a thread when `onThread`), then
+    // `done` on the window's thread once the bar is gone. False, with the
+    // box, while another job runs.
+    bool runFileWork(const QString &name, const QString &message, const QString &cancelTip, bool onThread,
+                     const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
+                     const std::function<void()> &done);
+
     // The offline call book, read on the window's thread; an import writes
     // a new file on a thread of its own.
     CallBookStore callBook;
     CallBookImport *callBookImport = nullptr;
-    QProgressBar *callBookBar = nullptr;
-    QPushButton *callBookCancel = nullptr;
     // Shows the call book's record of `call` in the entry and the Contact
     // dialog (checkin/display.cpp); false when it holds none.
     bool showCallBookRecord(const QString &call);
@@ -411,7 +437,7 @@ private:
     bool saveRows(const QString &fileName, const QString &header,
                   const std::function<Storage::Result(CsvWriter &)> &rows);
     void saveTable(Storage::Table table, const QString &fileName);
-    bool loadTable(Storage::Table table, const QString &fileName);
+    void loadTable(Storage::Table table, const QString &fileName);
     // A look-up for the entry that brought no record: the notice in the city field.
     void showRejectedLookUp(const QString &notice);
 

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -45,6 +46,8 @@ public:
     struct Loaded {
         Result result;
         qint64 rows = 0;
+        // The load stopped when asked to; nothing of it was kept.
+        bool cancelled = false;
     };
 
     enum class Table { Contacts, Log };
@@ -298,6 +301,31 @@ public:
     QList<LoggedCheckIn> netCheckIns(const QString &date, const QString &after, const QString &before,
                                      Result *failure = nullptr) const;
 
+    // ---- Bulk work on a thread of its own.
+
+    // A Storage for a worker thread: connections of its own, named after
+    // `name` and removed with it. Create, open and use it on that thread.
+    explicit Storage(const QString &name);
+    // Opens Contacts.db at `path` beside the window's connection. A worker
+    // on a thread of its own waits for the window's writes, which are short,
+    // instead of failing; work run on the window's thread (`onThread` false)
+    // waits no longer than the window does.
+    Result openWorker(const QString &path, bool onThread);
+    // Fills the worker's roster with `calls`, for the roster report.
+    Result setMembers(const QStringList &calls);
+    // Replaces a table as replaceTable() does, but in slices of about
+    // `sliceMs`, each its own transaction, so that the window's writes wait
+    // a few milliseconds at most. The rows go into a new table that takes
+    // the old one's place in one short transaction at the end; the rows
+    // stored meanwhile by the window (check-ins, new contacts) are carried
+    // over. `between` runs after each slice; a set `cancel` ends the load
+    // with the old table as it was.
+    Loaded replaceTableInSlices(Table table, const LineSource &next, const std::atomic<bool> *cancel,
+                                const std::function<void()> &between, int sliceMs = 20);
+    // The roster's calls in the order they joined, and how many there are.
+    QStringList memberCalls() const;
+    qint64 memberCount() const;
+
 private:
     // Runs `change` as one transaction on Contacts.db: after a failure none
     // of it is kept. `change` fills `result` when it fails.
@@ -307,4 +335,6 @@ private:
     QSqlDatabase fileDb;
     bool attached = false;
     bool netDurable = false;
+    // A worker's connection names, removed with it.
+    QString workerName;
 };
