@@ -19,7 +19,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QNetworkAccessManager>
-#include <QProgressBar>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QTime>
@@ -35,6 +34,7 @@ Trelvin::Trelvin(QWidget *parent)
     reportFill = new ReportFill(bulkJob, this);
     // A report asked for during another job is filled once that job ended.
     connect(bulkJob, &BulkJob::ended, reportFill, &ReportFill::resume, Qt::QueuedConnection);
+    connect(bulkJob, &BulkJob::ended, this, [this] { statusTipsFilter = statusTips; });
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
     lightPalette = QGuiApplication::palette();
@@ -105,7 +105,6 @@ Trelvin::Trelvin(QWidget *parent)
     setupDbMemory();
     initWindows();
 
-    progressBar = new QProgressBar();
 
     qApp->installEventFilter(this);
 
@@ -128,7 +127,6 @@ Trelvin::~Trelvin()
     delete rosterWindow;
     delete contactsWindow;
     delete qsoWindow;
-    delete progressBar;
     delete ui;
 }
 

@@ -110,7 +110,6 @@ public:
     QTimer *clockTimer = nullptr;
     int clockInterval = 1000;
     QNetworkAccessManager *networkManager = nullptr;
-    QProgressBar *progressBar = nullptr;
 
     // Current entry and net.
     int activeID = 1;
@@ -293,6 +292,8 @@ public slots:
     QStringList readCallsignList();
     void showBatchProgress(int done);
     void finishBatch(int total);
+    // Cancel: the roster goes back to what it was before the run.
+    void cancelledBatch(int done);
 
     // Station and contact dialogs (dialogs/dialogactions.cpp).
     void on_actionStationDetails_triggered();
@@ -412,6 +413,8 @@ public:
     static constexpr int RefineDelayMs = 600;
     QTimer *refineTimer = nullptr;
     QString refineCall;
+    // The roster before the QRZ run, for its Cancel.
+    QStringList batchPreviousMembers;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -801,7 +801,7 @@ Storage::Loaded Storage::addMembers(const LineSource &next)
     return loaded;
 }
 
-Storage::Loaded Storage::loadRoster(const RosterSource &next)
+Storage::Loaded Storage::loadRoster(const RosterSource &next, const std::atomic<bool> *cancel)
 {
     // One transaction on each database for the whole file: fast, and a
     // failure part-way, or a file without members, leaves the roster and the
@@ -867,9 +867,11 @@ Storage::Loaded Storage::loadRoster(const RosterSource &next)
         }
     }
 
-    if (loaded.result.ok() && loaded.rows == 0) {
+    loaded.cancelled = loaded.result.ok() && cancel && cancel->load();
+    if (loaded.result.ok() && (loaded.rows == 0 || loaded.cancelled)) {
         fileDb.rollback();
         memoryDb.rollback();
+        loaded.rows = 0;
         return loaded;
     }
     if (loaded.result.ok() && fileDb.commit()) {

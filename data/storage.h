@@ -161,7 +161,8 @@ public:
     // data into the contacts, where an empty field never erases a stored
     // one. All or nothing: a failure or a file without members leaves the
     // roster and the contacts as they were.
-    Loaded loadRoster(const RosterSource &next);
+    // A set `cancel` ends the load with both as they were.
+    Loaded loadRoster(const RosterSource &next, const std::atomic<bool> *cancel = nullptr);
     // The members' contact rows in roster order (by suffix); the row's
     // columns after the first are the 19 of a roster file.
     Result eachMemberContact(const std::function<void(const StoredRow &)> &row) const;

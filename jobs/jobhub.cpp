@@ -29,6 +29,8 @@ bool Trelvin::beginBulkJob(const QString &name, const QString &message, const QS
 {
     if (refuseBulkJob())
         return false;
+    // The job's message stays in the status bar over the menus' tips.
+    statusTipsFilter = 0;
     return bulkJob->begin(name, message, cancelTip, cancel, maximum);
 }
 

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "jobs/bulkjob.h"
 #include "data/csv.h"
 #include "data/direct.h"
 #include "files/filewriting.h"
@@ -212,7 +213,7 @@ void TestFiles::rosterRoundTrip()
     QCOMPARE(contactRow(w, "W1AW"), obrien);
     QCOMPARE(contactRow(w, "K7ABC").at(6), QStringLiteral("Provo"));
     QVERIFY(rt->prompter.calls.isEmpty());
-    QVERIFY(!w->progressBar->isVisible());
+    QVERIFY(!w->bulkJob->bar()->isVisible());
     QCOMPARE(w->statusTipsFilter, w->statusTips);
 }
 
@@ -716,7 +717,7 @@ void TestFiles::failedRosterLoadKeepsMembers()
                  "Nothing was loaded from\n" + path + "\n\n" + reason + "\n\nThe club roster was left as it was.");
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
     QCOMPARE(tableRows(w->fileDb, "contact"), contacts);
-    QVERIFY(!w->progressBar->isVisible());
+    QVERIFY(!w->bulkJob->bar()->isVisible());
 
     // The members are still there to be written at exit.
     w->on_actionExit_triggered();
