@@ -28,6 +28,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -155,6 +156,41 @@ QString peakResident()
             return QString::fromLatin1(line.mid(6).simplified());
     }
     return QStringLiteral("n/a");
+}
+
+// The longest time the window went without an event-loop turn while `work`
+// ran, started from the loop as a menu action is; `finished` tells when
+// work that goes on in slices or on another thread is done.
+double longestGap(const std::function<void()> &work, const std::function<bool()> &finished = {})
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    qint64 longest = 0;
+    const auto turn = [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    };
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, turn);
+    ticker.start();
+    bool started = false;
+    QTimer::singleShot(0, [&] {
+        work();
+        started = true;
+    });
+    while (!started || (finished && !finished()))
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+    turn();
+    return double(longest) / 1e6;
+}
+
+void recordGap(const QString &measure, const QString &size, double gapMs)
+{
+    record(measure + QStringLiteral(": longest event-loop gap"), size, summarise({gapMs}));
 }
 
 // ---------------------------------------------------------------- modal seam

@@ -1731,8 +1731,9 @@ bool dropInSlices(const QSqlDatabase &db, const QByteArray &table, int sliceMs, 
 
 } // namespace
 
-Storage::Loaded Storage::replaceTableInSlices(Table table, const LineSource &next, const std::atomic<bool> *cancel,
-                                              const std::function<void()> &between, int sliceMs)
+Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next,
+                                              const std::atomic<bool> *cancel, const std::function<void()> &between,
+                                              int sliceMs)
 {
     const TableSpec &wanted = spec(table);
     const QByteArray name(wanted.table);
@@ -1758,7 +1759,6 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, const LineSource &nex
     // table's do not use: built at the end, they would hold the write lock
     // for a second on a million rows. The names stay after the swap; the
     // opening of the file accepts either.
-    qint64 lastOldId = 0;
     if (Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
         Direct::exec(fileDb, create.constData(), &failure);
         for (const char *index : wanted.indexes) {
@@ -1770,13 +1770,6 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, const LineSource &nex
             const QByteArray on = words.at(7).mid(name.size());
             const QByteArray free = schemaHas(fileDb, indexName) ? indexName + "_2" : indexName;
             Direct::exec(fileDb, ("CREATE INDEX " + free + " ON " + loading + on).constData(), &failure);
-        }
-        if (failure.isEmpty()) {
-            Direct::Statement last(fileDb, ("SELECT max(id) FROM " + name).constData());
-            if (last.next())
-                lastOldId = last.integer(0);
-            else if (last.failed())
-                failure = last.error();
         }
         if (failure.isEmpty())
             Direct::exec(fileDb, "COMMIT", &failure);
@@ -1866,5 +1859,11 @@ QStringList Storage::memberCalls() const
 qint64 Storage::memberCount() const
 {
     Direct::Statement query(memoryDb, "SELECT count(*) FROM mbr");
+    return query.next() ? query.integer(0) : 0;
+}
+
+qint64 Storage::lastRowId(Table table) const
+{
+    Direct::Statement query(fileDb, table == Table::Contacts ? "SELECT max(id) FROM contact" : "SELECT max(id) FROM log");
     return query.next() ? query.integer(0) : 0;
 }

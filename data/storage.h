@@ -319,10 +319,14 @@ public:
     // a few milliseconds at most. The rows go into a new table that takes
     // the old one's place in one short transaction at the end; the rows
     // stored meanwhile by the window (check-ins, new contacts) are carried
-    // over. `between` runs after each slice; a set `cancel` ends the load
-    // with the old table as it was.
-    Loaded replaceTableInSlices(Table table, const LineSource &next, const std::atomic<bool> *cancel,
-                                const std::function<void()> &between, int sliceMs = 20);
+    // over: those with an id above `lastOldId`, read by lastRowId() before
+    // the load began. `between` runs after each slice; a set `cancel` ends
+    // the load with the old table as it was.
+    Loaded replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next,
+                                const std::atomic<bool> *cancel, const std::function<void()> &between,
+                                int sliceMs = 20);
+    // The highest id in the table, 0 when it is empty.
+    qint64 lastRowId(Table table) const;
     // The roster's calls in the order they joined, and how many there are.
     QStringList memberCalls() const;
     qint64 memberCount() const;

@@ -178,6 +178,8 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
     const TableFile &spec = fileOf(table);
     const QString path = storage.contacts().databaseName();
     const bool onThread = QFileInfo(fileName).size() > inlineFileBytes;
+    // Rows stored from here on, by check-ins during the load, are kept.
+    const qint64 lastOldId = storage.lastRowId(table);
     auto outcome = std::make_shared<TableLoad>();
     const QString what = QString::fromLatin1(spec.what);
     // The file is read and stored on a connection of the worker's own, in
@@ -209,7 +211,7 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
             qint64 lineNumber = 1;
             input.skipLine();
             outcome->loaded = worker.replaceTableInSlices(
-                table,
+                table, lastOldId,
                 [&]() -> const CsvBytes * {
                     while (input.next()) {
                         ++lineNumber;
@@ -284,6 +286,8 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
 
 void Trelvin::on_actionSaveContacts_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString proposed = dataDir.path() + "/Contacts-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Contacts Database File"), proposed,
                                                             QString::fromLatin1(ContactsFilter));
@@ -293,6 +297,8 @@ void Trelvin::on_actionSaveContacts_triggered()
 
 void Trelvin::on_actionSaveTrelvin_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString proposed = dataDir.path() + "/Trelvin-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Net Log File"), proposed,
                                                             QString::fromLatin1(LogFilter));
@@ -302,6 +308,8 @@ void Trelvin::on_actionSaveTrelvin_triggered()
 
 void Trelvin::on_actionLoadContacts_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Contact Database File"),
                                                             dataDir.path(), QString::fromLatin1(ContactsFilter));
     if (name.isEmpty())
@@ -311,6 +319,8 @@ void Trelvin::on_actionLoadContacts_triggered()
 
 void Trelvin::on_actionLoadTrelvin_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Net Log File"), dataDir.path(),
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())

@@ -271,6 +271,8 @@ void Trelvin::saveRoster(QString fileName)
 
 void Trelvin::on_actionLoadRoster_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open ARC Roster File"), dataDir.path(),
                                                             QString::fromLatin1(RosterFilter));
     if (!name.isEmpty())
