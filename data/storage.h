@@ -315,8 +315,8 @@ public:
     // Fills the worker's roster with `calls`, for the roster report.
     Result setMembers(const QStringList &calls);
     // Replaces a table as replaceTable() does, but in slices of about
-    // `sliceMs`, each its own transaction, so that the window's writes wait
-    // a few milliseconds at most. The rows go into a new table that takes
+    // `sliceMs`, each its own transaction, so that a write of the window
+    // waits for one slice at most. The rows go into a new table that takes
     // the old one's place in one short transaction at the end; the rows
     // stored meanwhile by the window (check-ins, new contacts) are carried
     // over: those with an id above `lastOldId`, read by lastRowId() before
@@ -324,7 +324,7 @@ public:
     // the load with the old table as it was.
     Loaded replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next,
                                 const std::atomic<bool> *cancel, const std::function<void()> &between,
-                                int sliceMs = 20);
+                                int sliceMs = 50);
     // The highest id in the table, 0 when it is empty.
     qint64 lastRowId(Table table) const;
     // The roster's calls in the order they joined, and how many there are.

@@ -39,7 +39,20 @@ struct ReportFill::Running {
 ReportFill::ReportFill(BulkJob *bulkJob, QObject *parent)
     : QObject(parent)
     , job(bulkJob)
+    , appendTimer(new QTimer(this))
 {
+    // The chunks go in from a timer, not from the worker's posted events:
+    // Qt delivers every posted event in one pass, which would append all
+    // waiting chunks without a turn of the event loop between them.
+    appendTimer->setSingleShot(true);
+    appendTimer->setInterval(0);
+    connect(appendTimer, &QTimer::timeout, this, &ReportFill::takeChunks);
+}
+
+void ReportFill::wake()
+{
+    if (!appendTimer->isActive())
+        appendTimer->start();
 }
 
 ReportFill::~ReportFill()
@@ -124,7 +137,7 @@ void ReportFill::startNext()
         work->deleteLater();
         if (current && current->work == work) {
             current->work = nullptr;
-            takeChunks();
+            wake();
         }
     });
     const qint64 expected = qMax<qint64>(1, request.expectedLines);
@@ -142,7 +155,7 @@ void ReportFill::startNext()
                 }
                 text = QString();
                 if (self)
-                    QMetaObject::invokeMethod(self.data(), &ReportFill::takeChunks, Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(self.data(), &ReportFill::wake, Qt::QueuedConnection);
             };
             Storage reader(workerConnectionName());
             Storage::Result opened = reader.openWorker(path, true);
@@ -217,13 +230,7 @@ void ReportFill::takeChunks()
         if (chunk.isNull())
             return; // the worker posts again with the next chunk
         if (slice.elapsed() >= AppendSliceMs) {
-            if (!takeQueued) {
-                takeQueued = true;
-                QTimer::singleShot(0, this, [this] {
-                    takeQueued = false;
-                    takeChunks();
-                });
-            }
+            wake();
             return;
         }
     }
@@ -233,6 +240,7 @@ void ReportFill::finish(bool cancelled)
 {
     if (!current)
         return;
+
     std::unique_ptr<Running> ended = std::move(current);
     if (ended->work && ended->work->running())
         ended->work->cancel();

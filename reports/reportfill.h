@@ -10,6 +10,7 @@
 #include <optional>
 
 class BackgroundWork;
+class QTimer;
 class BulkJob;
 class SeeLogs;
 class Storage;
@@ -64,7 +65,7 @@ public:
 
     // Lines in the first chunk (a screen and more) and in each later one.
     static inline int firstLines = 120;
-    static inline int chunkLines = 2000;
+    static inline int chunkLines = 1000;
 
 signals:
     // The first chunk is on screen.
@@ -76,11 +77,12 @@ private:
     struct Inbox;
     struct Running;
     void startNext();
+    void wake();
     void takeChunks();
     void finish(bool cancelled);
 
     BulkJob *job;
     QList<Request> waiting;
     std::unique_ptr<Running> current;
-    bool takeQueued = false;
+    QTimer *appendTimer;
 };

@@ -296,7 +296,7 @@ void TestBulkJobs::chunkedReportsMatchWholeOnes()
         QCOMPARE(report.window->windowTitle(), title);
     }
     ReportFill::firstLines = 120;
-    ReportFill::chunkLines = 2000;
+    ReportFill::chunkLines = 1000;
 }
 
 void TestBulkJobs::reportWaitsForJob()
