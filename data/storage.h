@@ -317,7 +317,8 @@ public:
     // Replaces a table as replaceTable() does, but in slices of about
     // `sliceMs`, each its own transaction, so that a write of the window
     // waits for one slice at most. The rows go into a new table that takes
-    // the old one's place in one short transaction at the end; the rows
+    // the old one's place in one transaction at the end, which builds its
+    // indexes (a few seconds at a million rows); the rows
     // stored meanwhile by the window (check-ins, new contacts) are carried
     // over: those with an id above `lastOldId`, read by lastRowId() before
     // the load began. `between` runs after each slice; a set `cancel` ends

@@ -44,7 +44,7 @@ bool BulkJob::begin(const QString &name, const QString &message, const QString &
     status->addPermanentWidget(button);
     progress->show();
     button->show();
-    status->showMessage(message);
+    showMessage(message);
     return true;
 }
 
@@ -65,7 +65,7 @@ void BulkJob::setProgress(int value, const QString &message)
         return;
     progress->setValue(value);
     if (!cancelAsked)
-        status->showMessage(message);
+        showMessage(message);
 }
 
 void BulkJob::cancel()
@@ -74,7 +74,7 @@ void BulkJob::cancel()
         return;
     cancelAsked = true;
     button->setEnabled(false);
-    status->showMessage("Cancelling: " + current + "...");
+    showMessage("Cancelling: " + current + "...");
     // A job may end inside its cancel, which clears onCancel.
     const std::function<void()> stop = onCancel;
     if (stop)
@@ -90,8 +90,18 @@ void BulkJob::end()
     // removeWidget() leaves a widget that was never laid out shown.
     progress->hide();
     button->hide();
+    // The job's own words go with it; what the caller says next stays.
+    if (status->currentMessage() == shown)
+        status->clearMessage();
+    shown.clear();
     current.clear();
     onCancel = nullptr;
     cancelAsked = false;
     emit ended();
+}
+
+void BulkJob::showMessage(const QString &message)
+{
+    shown = message;
+    status->showMessage(message);
 }

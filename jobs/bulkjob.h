@@ -48,11 +48,14 @@ signals:
     void ended();
 
 private:
+    void showMessage(const QString &message);
+
     QStatusBar *status;
     // Owned by the status bar once shown, which may go first.
     QPointer<QProgressBar> progress;
     QPointer<QPushButton> button;
     QString current;
+    QString shown; // the message this job put in the status bar last
     std::function<void()> onCancel;
     bool cancelAsked = false;
 };
