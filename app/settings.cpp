@@ -127,6 +127,9 @@ bool Trelvin::setDatabaseDirectory(QDir dDir)
 
 void Trelvin::on_actionSet_Data_Directory_triggered()
 {
+    // A job still writing into the data directory would finish in the old one.
+    if (refuseBulkJob())
+        return;
     Prompter *prompter = Prompter::instance();
     QString answer;
     for (;;) {

@@ -8,6 +8,9 @@
 #include "sync/clubsync.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
+#include "jobs/background.h"
+#include "jobs/bulkjob.h"
+#include "reports/reportfill.h"
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
 #include "viewer/seefile.h"
@@ -18,7 +21,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QNetworkAccessManager>
-#include <QProgressBar>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QTime>
@@ -28,6 +30,13 @@ Trelvin::Trelvin(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::Trelvin)
 {
     ui->setupUi(this);
+    bulkJob = new BulkJob(ui->statusbar, this);
+    fileWork = new BackgroundWork(this);
+    connect(fileWork, &BackgroundWork::progress, bulkJob, qOverload<int>(&BulkJob::setProgress));
+    reportFill = new ReportFill(bulkJob, this);
+    // A report asked for during another job is filled once that job ended.
+    connect(bulkJob, &BulkJob::ended, reportFill, &ReportFill::resume, Qt::QueuedConnection);
+    connect(bulkJob, &BulkJob::ended, this, [this] { statusTipsFilter = statusTips; });
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
     lightPalette = QGuiApplication::palette();
@@ -99,7 +108,6 @@ Trelvin::Trelvin(QWidget *parent)
     setupDbMemory();
     initWindows();
 
-    progressBar = new QProgressBar();
 
     qApp->installEventFilter(this);
 
@@ -126,7 +134,6 @@ Trelvin::~Trelvin()
     delete rosterWindow;
     delete contactsWindow;
     delete qsoWindow;
-    delete progressBar;
     delete ui;
 }
 
@@ -277,8 +284,10 @@ void Trelvin::on_actionExit_triggered()
 
     // Whatever is not sent yet stays in the journal for the next run.
     clubSync->stop();
+    // Work still writing into the data directory stops first.
+    reportFill->stopAll();
+    fileWork->stop();
     closeNet();
-    // An import still writing into the data directory stops first.
     if (callBookImport)
         callBookImport->stop();
     storage.close();

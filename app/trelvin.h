@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTextCharFormat>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -34,6 +35,9 @@ class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
 class CallBookImport;
+class BackgroundWork;
+class BulkJob;
+class ReportFill;
 class HamQthClient;
 class QTimer;
 class Station;
@@ -110,7 +114,6 @@ public:
     QTimer *clockTimer = nullptr;
     int clockInterval = 1000;
     QNetworkAccessManager *networkManager = nullptr;
-    QProgressBar *progressBar = nullptr;
 
     // Current entry and net.
     int activeID = 1;
@@ -302,6 +305,8 @@ public slots:
     QStringList readCallsignList();
     void showBatchProgress(int done);
     void finishBatch(int total);
+    // Cancel: the roster goes back to what it was before the run.
+    void cancelledBatch(int done);
 
     // Station and contact dialogs (dialogs/dialogactions.cpp).
     void on_actionStationDetails_triggered();
@@ -377,12 +382,34 @@ public:
     // when the cause was logged already.
     void reportWriteFailure(const QString &operation, const QString &reason);
 
+    // The one bulk job at a time (jobs/jobhub.cpp): its status-bar bar and
+    // Cancel, and the work on files and whole tables that runs behind it.
+    BulkJob *bulkJob = nullptr;
+    BackgroundWork *fileWork = nullptr;
+    // Files and tables up to these sizes are handled at once: they take less
+    // than a frame. Larger ones go to a thread of their own.
+    static inline qint64 inlineFileBytes = 1'000'000;
+    static inline qint64 inlineRows = 10'000;
+    // Long reports are filled behind their first screen (reports/reportfill.h);
+    // up to this many lines, a report is shown whole at once.
+    ReportFill *reportFill = nullptr;
+    static inline qint64 inlineReportRows = 5'000;
+    // While a bulk job runs, a second is refused with a box that names the
+    // running one: true then.
+    bool refuseBulkJob();
+    bool beginBulkJob(const QString &name, const QString &message, const QString &cancelTip,
+                      const std::function<void()> &cancel, int maximum = 1000);
+    // Runs `body` as the bulk job `name` (on a thread when `onThread`), then
+    // `done` on the window's thread once the bar is gone. False, with the
+    // box, while another job runs.
+    bool runFileWork(const QString &name, const QString &message, const QString &cancelTip, bool onThread,
+                     const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
+                     const std::function<void()> &done);
+
     // The offline call book, read on the window's thread; an import writes
     // a new file on a thread of its own.
     CallBookStore callBook;
     CallBookImport *callBookImport = nullptr;
-    QProgressBar *callBookBar = nullptr;
-    QPushButton *callBookCancel = nullptr;
     // Shows the call book's record of `call` in the entry and the Contact
     // dialog (checkin/display.cpp); false when it holds none.
     bool showCallBookRecord(const QString &call);
@@ -399,6 +426,8 @@ public:
     static constexpr int RefineDelayMs = 600;
     QTimer *refineTimer = nullptr;
     QString refineCall;
+    // The roster before the QRZ run, for its Cancel.
+    QStringList batchPreviousMembers;
 
     // The club server (sync/clubhub.cpp): settings group "Main", key
     // "ClubServer", a libpq connection string; empty: none. The password
@@ -448,7 +477,7 @@ private:
     bool saveRows(const QString &fileName, const QString &header,
                   const std::function<Storage::Result(CsvWriter &)> &rows);
     void saveTable(Storage::Table table, const QString &fileName);
-    bool loadTable(Storage::Table table, const QString &fileName);
+    void loadTable(Storage::Table table, const QString &fileName);
     // A look-up for the entry that brought no record: the notice in the city field.
     void showRejectedLookUp(const QString &notice);
 

@@ -1,12 +1,11 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "callbook/callbookimport.h"
+#include "jobs/bulkjob.h"
 #include "ui_trelvin.h"
 
 #include <QFileInfo>
 #include <QLocale>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QStatusBar>
 
 // The hub's side of the offline call book: the import's file chooser,
@@ -56,32 +55,18 @@ void Trelvin::on_actionLoadFccCallBook_triggered()
         connect(callBookImport, &CallBookImport::progress, this, &Trelvin::showCallBookProgress);
         connect(callBookImport, &CallBookImport::finished, this, &Trelvin::finishCallBookImport);
     }
-    if (!callBookBar) {
-        callBookBar = new QProgressBar();
-        callBookBar->setRange(0, 1000);
-        callBookBar->setMaximumWidth(200);
-        callBookCancel = new QPushButton(QStringLiteral("Cancel"));
-        callBookCancel->setFocusPolicy(Qt::NoFocus);
-        callBookCancel->setStatusTip(QStringLiteral("Stop loading the FCC Call Book; the call book in use is kept"));
-        connect(callBookCancel, &QPushButton::clicked, this, &Trelvin::cancelCallBookImport);
-    }
+    if (!beginBulkJob(QStringLiteral("Loading the FCC Call Book"), QStringLiteral("Loading FCC Call Book..."),
+                      QStringLiteral("Stop loading the FCC Call Book; the call book in use is kept"),
+                      [this] { cancelCallBookImport(); }))
+        return;
 
     const QString zipCentres = infoDir.filePath(QString::fromLatin1(CallBook::ZipCentresFile));
     callBookImport->start({name, callBookPath(dataDir), QFileInfo::exists(zipCentres) ? zipCentres : QString()});
-    callBookBar->setValue(0);
-    ui->statusbar->addPermanentWidget(callBookBar);
-    ui->statusbar->addPermanentWidget(callBookCancel);
-    callBookBar->show();
-    callBookCancel->show();
-    callBookCancel->setEnabled(true);
-    ui->statusbar->showMessage(QStringLiteral("Loading FCC Call Book..."));
 }
 
 void Trelvin::showCallBookProgress(int permille, const QString &stage)
 {
-    if (callBookBar)
-        callBookBar->setValue(permille);
-    ui->statusbar->showMessage("Loading FCC Call Book: " + stage + "...");
+    bulkJob->setProgress(permille, "Loading FCC Call Book: " + stage + "...");
 }
 
 void Trelvin::cancelCallBookImport()
@@ -89,17 +74,14 @@ void Trelvin::cancelCallBookImport()
     if (!callBookImport || !callBookImport->running())
         return;
     callBookImport->cancel();
-    callBookCancel->setEnabled(false);
+    // The menu's way in ends here too: the button goes grey the same.
+    bulkJob->cancel();
     ui->statusbar->showMessage(QStringLiteral("Cancelling the FCC Call Book load..."));
 }
 
 void Trelvin::finishCallBookImport()
 {
-    ui->statusbar->removeWidget(callBookBar);
-    ui->statusbar->removeWidget(callBookCancel);
-    // removeWidget() leaves a widget that was never laid out shown.
-    callBookBar->hide();
-    callBookCancel->hide();
+    bulkJob->end();
 
     const CallBook::ImportOutcome &outcome = callBookImport->outcome();
     for (const QString &line : outcome.report.skipped)

@@ -8,6 +8,7 @@
 #include "data/direct.h"
 #include "data/schema.h"
 
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSet>
@@ -41,6 +42,10 @@ inline constexpr char CreateStation[] =
 // Look-ups by call sign must not scan whole tables.
 inline constexpr char IndexContactCall[] = "CREATE INDEX IF NOT EXISTS contact_call ON contact(call)";
 inline constexpr char IndexLogCall[] = "CREATE INDEX IF NOT EXISTS log_call ON log(call)";
+// The contacts report lists by suffix: read through this index, its first
+// screen comes without sorting the whole table first.
+inline constexpr char IndexContactSuffix[] = "CREATE INDEX IF NOT EXISTS contact_suffix ON "
+                                             "contact(substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2))";
 // The net-log report picks one day out of years of check-ins.
 inline constexpr char IndexLogDate[] = "CREATE INDEX IF NOT EXISTS log_date ON log(date)";
 
@@ -149,7 +154,7 @@ struct TableSpec {
 
 const TableSpec &spec(Storage::Table table)
 {
-    static const TableSpec contacts{"contact", Schema::CreateContact, {Schema::IndexContactCall},
+    static const TableSpec contacts{"contact", Schema::CreateContact, {Schema::IndexContactCall, Schema::IndexContactSuffix},
                                     Schema::InsertContact, Schema::ContactFields};
     static const TableSpec log{"log", Schema::CreateLog, {Schema::IndexLogCall, Schema::IndexLogDate},
                                Schema::InsertLog, Schema::LogFields};
@@ -606,6 +611,17 @@ Storage::~Storage()
             sqlite3_rollback_hook(handle, nullptr, nullptr);
         }
     }
+    if (workerName.isEmpty())
+        return;
+    forgetStatements(memoryDb);
+    forgetStatements(fileDb);
+    memoryDb.close();
+    fileDb.close();
+    // Qt removes a connection only when no handle to it is left.
+    memoryDb = QSqlDatabase();
+    fileDb = QSqlDatabase();
+    QSqlDatabase::removeDatabase(workerName + QStringLiteral("-memory"));
+    QSqlDatabase::removeDatabase(workerName + QStringLiteral("-file"));
 }
 
 Storage::Opening Storage::openContacts(const QString &path)
@@ -645,8 +661,20 @@ Storage::Opening Storage::openContacts(const QString &path)
             opening.failure = fileDb.lastError().text();
         QStringList statements;
         for (const char *statement : {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation,
-                                      Schema::IndexContactCall, Schema::IndexLogCall, Schema::IndexLogDate})
-            statements.append(QString::fromLatin1(statement));
+                                      Schema::IndexContactCall, Schema::IndexContactSuffix, Schema::IndexLogCall,
+                                      Schema::IndexLogDate}) {
+            // A table loaded beside the old one keeps its index under the
+            // second name (see replaceTableInSlices).
+            const QString sql = QString::fromLatin1(statement);
+            if (sql.startsWith(QLatin1String("CREATE INDEX"))) {
+                QSqlQuery second(fileDb);
+                second.prepare(QStringLiteral("SELECT 1 FROM sqlite_schema WHERE type = 'index' AND name = ?"));
+                second.addBindValue(sql.section(QLatin1Char(' '), 5, 5) + QLatin1String("_2"));
+                if (second.exec() && second.next())
+                    continue;
+            }
+            statements.append(sql);
+        }
         if (netDurable) {
             statements.append(QLatin1String("CREATE TABLE IF NOT EXISTS net ") + QLatin1String(Schema::NetColumns));
             statements.append(QLatin1String("CREATE TABLE IF NOT EXISTS netmark ")
@@ -984,7 +1012,7 @@ Storage::Loaded Storage::addMembers(const LineSource &next)
     return loaded;
 }
 
-Storage::Loaded Storage::loadRoster(const RosterSource &next)
+Storage::Loaded Storage::loadRoster(const RosterSource &next, const std::atomic<bool> *cancel)
 {
     // One transaction on each database for the whole file: fast, and a
     // failure part-way, or a file without members, leaves the roster and the
@@ -1050,9 +1078,11 @@ Storage::Loaded Storage::loadRoster(const RosterSource &next)
         }
     }
 
-    if (loaded.result.ok() && loaded.rows == 0) {
+    loaded.cancelled = loaded.result.ok() && cancel && cancel->load();
+    if (loaded.result.ok() && (loaded.rows == 0 || loaded.cancelled)) {
         fileDb.rollback();
         memoryDb.rollback();
+        loaded.rows = 0;
         return loaded;
     }
     if (loaded.result.ok() && fileDb.commit()) {
@@ -1905,4 +1935,239 @@ Result Storage::refreshCallIndex()
     search.index.update(ids, std::move(rows));
     search.changed.clear();
     return Result();
+}
+
+// ---- Bulk work on a thread of its own.
+
+Storage::Storage(const QString &name)
+    : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name + QStringLiteral("-memory")))
+    , fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name + QStringLiteral("-file")))
+    , callSearch(std::make_unique<CallSearch>())
+    , workerName(name)
+{
+}
+
+Result Storage::openWorker(const QString &path, bool onThread)
+{
+    // The window holds the write lock for one check-in at a time; a worker
+    // may wait for it far longer than the window ever waits.
+    fileDb.setConnectOptions(
+        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(onThread ? 30000 : Schema::BusyTimeoutMs));
+    fileDb.setDatabaseName(path);
+    if (!fileDb.open())
+        return Result::failed(Result::ReadFailed, fileDb.lastError());
+    QString failure;
+    // A load keeps its indexes up row by row: with their pages in memory
+    // (64 MB at most, for this connection only) that costs no reads.
+    if (!Direct::exec(fileDb, "PRAGMA secure_delete = FAST", &failure)
+        || !Direct::exec(fileDb, "PRAGMA synchronous = FULL", &failure)
+        || !Direct::exec(fileDb, "PRAGMA cache_size = -65536", &failure))
+        return Result::failed(Result::ReadFailed, failure);
+    memoryDb.setDatabaseName(QStringLiteral(":memory:"));
+    if (!memoryDb.open())
+        return Result::failed(Result::ReadFailed, memoryDb.lastError());
+    return Result();
+}
+
+Result Storage::setMembers(const QStringList &calls)
+{
+    QString failure;
+    if (!Direct::exec(memoryDb, "DROP TABLE IF EXISTS mbr", &failure)
+        || !Direct::exec(memoryDb, Schema::CreateMbr, &failure) || !Direct::exec(memoryDb, "BEGIN", &failure))
+        return Result::failed(Result::WriteFailed, failure);
+    {
+        Direct::Statement insert(memoryDb, Sql::InsertMember);
+        for (const QString &call : calls) {
+            insert.bindString(1, call);
+            if (!insert.run()) {
+                failure = insert.error();
+                break;
+            }
+        }
+    }
+    if (failure.isEmpty() && Direct::exec(memoryDb, "COMMIT", &failure))
+        return Result();
+    Direct::exec(memoryDb, "ROLLBACK");
+    return Result::failed(Result::WriteFailed, failure);
+}
+
+namespace {
+
+bool schemaHas(const QSqlDatabase &db, const QByteArray &name)
+{
+    Direct::Statement query(db, "SELECT 1 FROM sqlite_schema WHERE name = ?");
+    query.bindUtf8(1, name);
+    return query.next();
+}
+
+// Drops a table whose rows are no longer in use: its indexes first, each
+// in a transaction of its own, then the table. Dropping a million rows with
+// their indexes at once would hold the write lock longer than the window
+// waits for it; a part takes a fraction of that.
+bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failure)
+{
+    if (!schemaHas(db, table))
+        return true;
+    QList<QByteArray> indexes;
+    {
+        Direct::Statement query(db, "SELECT name FROM sqlite_schema WHERE type = 'index' AND tbl_name = ? "
+                                    "AND sql IS NOT NULL");
+        query.bindUtf8(1, table);
+        while (query.next())
+            indexes.append(query.utf8(0).toByteArray());
+    }
+    for (const QByteArray &index : std::as_const(indexes)) {
+        if (!Direct::exec(db, ("DROP INDEX IF EXISTS " + index).constData(), failure))
+            return false;
+    }
+    return Direct::exec(db, ("DROP TABLE IF EXISTS " + table).constData(), failure);
+}
+
+} // namespace
+
+Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next,
+                                              const std::atomic<bool> *cancel, const std::function<void()> &between,
+                                              int sliceMs)
+{
+    const TableSpec &wanted = spec(table);
+    const QByteArray name(wanted.table);
+    const QByteArray loading = name + "_loading";
+    const QByteArray replaced = name + "_replaced";
+    const QByteArray create = QByteArray(wanted.create).replace("IF NOT EXISTS " + name + " ", loading + " ");
+    const QByteArray insertSql = QByteArray(wanted.insert).replace("INTO " + name + " ", "INTO " + loading + " ");
+    // The columns after the id, as the insert names them.
+    const QByteArray insertText(wanted.insert);
+    const qsizetype open = insertText.indexOf("(id, ") + 5;
+    const QByteArray columns = insertText.mid(open, insertText.indexOf(')', open) - open);
+    const auto cancelled = [cancel] { return cancel && cancel->load(); };
+
+    Loaded loaded;
+    QString failure;
+    // What a crashed or cancelled load left behind goes first.
+    if (!dropInParts(fileDb, loading, &failure) || !dropInParts(fileDb, replaced, &failure)) {
+        loaded.result = Result::failed(Result::WriteFailed, failure);
+        return loaded;
+    }
+
+    // The new table, without indexes while its rows go in: kept up row by
+    // row, an index of random keys would be written out again with every
+    // slice.
+    if (Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
+        Direct::exec(fileDb, create.constData(), &failure);
+        if (failure.isEmpty())
+            Direct::exec(fileDb, "COMMIT", &failure);
+        if (!failure.isEmpty())
+            Direct::exec(fileDb, "ROLLBACK");
+    }
+
+    // The rows, a slice per transaction. Until the swap nothing of the load
+    // is in use, so its commits need not wait for the disk: a power cut
+    // loses at most the last slices of a table that the next load drops.
+    Direct::exec(fileDb, "PRAGMA synchronous = NORMAL");
+    bool more = failure.isEmpty();
+    QElapsedTimer slice;
+    while (more && failure.isEmpty() && !cancelled()) {
+        if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure))
+            break;
+        slice.start();
+        {
+            Direct::Statement insert(fileDb, insertSql.constData());
+            if (!insert.ok())
+                failure = insert.error();
+            while (failure.isEmpty() && slice.elapsed() < sliceMs) {
+                const CsvBytes *line = next();
+                if (!line) {
+                    more = false;
+                    break;
+                }
+                for (int k = 0; k < wanted.fields; ++k)
+                    bindField(insert, k + 1, *line, k);
+                if (!insert.run())
+                    failure = insert.error();
+                else
+                    ++loaded.rows;
+            }
+        }
+        if (failure.isEmpty())
+            Direct::exec(fileDb, "COMMIT", &failure);
+        if (!failure.isEmpty())
+            Direct::exec(fileDb, "ROLLBACK");
+        if (between)
+            between();
+    }
+    loaded.cancelled = failure.isEmpty() && more && cancelled();
+    if (!Direct::exec(fileDb, "PRAGMA synchronous = FULL", &failure))
+        loaded.rows = 0;
+
+    // The swap: the indexes are built, under names the old table's do not
+    // use (they stay after the swap; opening the file accepts either); the
+    // rows the window stored since the load began are carried over (for
+    // contacts, those whose call the file does not hold), then the new table
+    // takes the name. Building the indexes is most of this transaction: a
+    // fraction of a second up to 100,000 rows, a few seconds at a million,
+    // during which a write of the window may fail and says so.
+    bool swapped = false;
+    if (failure.isEmpty() && !loaded.cancelled && loaded.rows > 0
+        && Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
+        for (const char *index : wanted.indexes) {
+            if (!failure.isEmpty())
+                break;
+            // "CREATE INDEX IF NOT EXISTS <name> ON <table>(<column>)"
+            const QList<QByteArray> words = QByteArray(index).split(' ');
+            const QByteArray indexName = words.at(5);
+            const QByteArray on = words.at(7).mid(name.size());
+            const QByteArray free = schemaHas(fileDb, indexName) ? indexName + "_2" : indexName;
+            Direct::exec(fileDb, ("CREATE INDEX " + free + " ON " + loading + on).constData(), &failure);
+        }
+        QByteArray carry = "INSERT INTO " + loading + " (" + columns + ") SELECT " + columns + " FROM " + name
+                           + " WHERE id > ?";
+        if (table == Table::Contacts)
+            carry += " AND NOT EXISTS (SELECT 1 FROM " + loading + " AS loaded WHERE loaded.call = " + name + ".call)";
+        if (failure.isEmpty()) {
+            Direct::Statement carried(fileDb, carry.constData());
+            carried.bindInt(1, lastOldId);
+            if (!carried.run())
+                failure = carried.error();
+        }
+        if (failure.isEmpty() && Direct::exec(fileDb, ("ALTER TABLE " + name + " RENAME TO " + replaced).constData(),
+                                               &failure))
+            Direct::exec(fileDb, ("ALTER TABLE " + loading + " RENAME TO " + name).constData(), &failure);
+        if (failure.isEmpty())
+            swapped = Direct::exec(fileDb, "COMMIT", &failure);
+        if (!swapped)
+            Direct::exec(fileDb, "ROLLBACK");
+    }
+
+    // Whatever is not in use any more goes, a slice at a time; a failure
+    // here leaves only a table that the next load drops.
+    QString leftOver;
+    dropInParts(fileDb, swapped ? replaced : loading, &leftOver);
+    if (!failure.isEmpty()) {
+        loaded.rows = 0;
+        loaded.result = Result::failed(Result::WriteFailed, failure);
+    } else if (!swapped) {
+        loaded.rows = 0;
+    }
+    return loaded;
+}
+
+QStringList Storage::memberCalls() const
+{
+    QStringList calls;
+    Direct::Statement query(memoryDb, "SELECT call FROM mbr ORDER BY id");
+    while (query.next())
+        calls.append(query.string(0));
+    return calls;
+}
+
+qint64 Storage::memberCount() const
+{
+    Direct::Statement query(memoryDb, "SELECT count(*) FROM mbr");
+    return query.next() ? query.integer(0) : 0;
+}
+
+qint64 Storage::lastRowId(Table table) const
+{
+    Direct::Statement query(fileDb, table == Table::Contacts ? "SELECT max(id) FROM contact" : "SELECT max(id) FROM log");
+    return query.next() ? query.integer(0) : 0;
 }

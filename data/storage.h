@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -48,6 +49,8 @@ public:
     struct Loaded {
         Result result;
         qint64 rows = 0;
+        // The load stopped when asked to; nothing of it was kept.
+        bool cancelled = false;
     };
 
     enum class Table { Contacts, Log };
@@ -161,7 +164,8 @@ public:
     // data into the contacts, where an empty field never erases a stored
     // one. All or nothing: a failure or a file without members leaves the
     // roster and the contacts as they were.
-    Loaded loadRoster(const RosterSource &next);
+    // A set `cancel` ends the load with both as they were.
+    Loaded loadRoster(const RosterSource &next, const std::atomic<bool> *cancel = nullptr);
     // The members' contact rows in roster order (by suffix); the row's
     // columns after the first are the 19 of a roster file.
     Result eachMemberContact(const std::function<void(const StoredRow &)> &row) const;
@@ -330,6 +334,36 @@ public:
     // a change only when it is the latest of that entry. One transaction.
     Result applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged = nullptr);
 
+    // ---- Bulk work on a thread of its own.
+
+    // A Storage for a worker thread: connections of its own, named after
+    // `name` and removed with it. Create, open and use it on that thread.
+    explicit Storage(const QString &name);
+    // Opens Contacts.db at `path` beside the window's connection. A worker
+    // on a thread of its own waits for the window's writes, which are short,
+    // instead of failing; work run on the window's thread (`onThread` false)
+    // waits no longer than the window does.
+    Result openWorker(const QString &path, bool onThread);
+    // Fills the worker's roster with `calls`, for the roster report.
+    Result setMembers(const QStringList &calls);
+    // Replaces a table as replaceTable() does, but in slices of about
+    // `sliceMs`, each its own transaction, so that a write of the window
+    // waits for one slice at most. The rows go into a new table that takes
+    // the old one's place in one transaction at the end, which builds its
+    // indexes (a few seconds at a million rows); the rows
+    // stored meanwhile by the window (check-ins, new contacts) are carried
+    // over: those with an id above `lastOldId`, read by lastRowId() before
+    // the load began. `between` runs after each slice; a set `cancel` ends
+    // the load with the old table as it was.
+    Loaded replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next,
+                                const std::atomic<bool> *cancel, const std::function<void()> &between,
+                                int sliceMs = 50);
+    // The highest id in the table, 0 when it is empty.
+    qint64 lastRowId(Table table) const;
+    // The roster's calls in the order they joined, and how many there are.
+    QStringList memberCalls() const;
+    qint64 memberCount() const;
+
 private:
     // Runs `change` as one transaction on Contacts.db: after a failure none
     // of it is kept. `change` fills `result` when it fails.
@@ -391,4 +425,6 @@ private:
     void watchContacts(const QSqlDatabase &db, bool withRollback);
     Result refreshCallIndex();
     std::unique_ptr<CallSearch> callSearch;
+    // A worker's connection names, removed with it.
+    QString workerName;
 };

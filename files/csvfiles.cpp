@@ -4,9 +4,15 @@
 #include "data/schema.h"
 #include "files/csvinput.h"
 #include "files/filewriting.h"
+#include "jobs/background.h"
 #include "reports/seelogs.h"
+#include "ui_trelvin.h"
 
 #include <QDate>
+#include <QFileInfo>
+#include <QStatusBar>
+
+#include <memory>
 
 namespace {
 const char ContactsHeader[] = "\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\","
@@ -74,13 +80,70 @@ bool Trelvin::saveRows(const QString &fileName, const QString &header,
     return true;
 }
 
+namespace {
+// What a save on the worker came to.
+struct TableSave {
+    Storage::Result read;
+    bool written = false;
+    bool cancelled = false;
+    QString writeError;
+};
+} // namespace
+
 void Trelvin::saveTable(Storage::Table table, const QString &fileName)
 {
+    if (!storage.contactsOpen()) {
+        reportUnwritableFile(fileName,
+                             QStringLiteral("the contacts database is not open; the file was left as it was"));
+        return;
+    }
+    if (refuseBulkJob())
+        return;
     // The rows go out as UTF-8 straight from SQLite, in slices, so a table
-    // of a million rows never sits in memory as one text.
-    saveRows(fileName, QString::fromLatin1(fileOf(table).header), [this, table](CsvWriter &out) {
-        return storage.eachRow(table, [&out](const StoredRow &row) { out.appendRecord(row, 1); });
-    });
+    // of a million rows never sits in memory as one text. A big table is
+    // read on a connection of its own, from a snapshot of its own, while the
+    // window goes on; a cancelled save leaves the old file as it was.
+    const qint64 total = storage.rowCount(table);
+    const QString path = storage.contacts().databaseName();
+    const QString header = QString::fromLatin1(fileOf(table).header);
+    auto outcome = std::make_shared<TableSave>();
+    const QString what = table == Storage::Table::Contacts ? QStringLiteral("Saving the contacts")
+                                                           : QStringLiteral("Saving the net log");
+    const bool onThread = total > inlineRows;
+    runFileWork(
+        what, what + QStringLiteral("..."), QStringLiteral("Stop saving; the file is left as it was"), onThread,
+        [=](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+            Storage worker(workerConnectionName());
+            outcome->read = worker.openWorker(path, onThread);
+            if (!outcome->read.ok())
+                return;
+            CsvWriter out(fileName);
+            out.append(header);
+            qint64 done = 0;
+            outcome->read = worker.eachRow(table, [&](const StoredRow &row) {
+                if (cancelled.load(std::memory_order_relaxed))
+                    return;
+                out.appendRecord(row, 1);
+                if ((++done & 1023) == 0 && total > 0)
+                    progress(int(qMin<qint64>(1000, done * 1000 / total)));
+            });
+            outcome->cancelled = cancelled.load();
+            if (outcome->read.ok() && !outcome->cancelled) {
+                outcome->written = out.commit();
+                outcome->writeError = out.errorString();
+            }
+        },
+        [this, outcome, fileName, what] {
+            if (outcome->cancelled) {
+                ui->statusbar->showMessage(what + QStringLiteral(" cancelled; the file was left as it was."),
+                                           StatusMessageMs);
+            } else if (!outcome->read.ok()) {
+                reportUnwritableFile(fileName, "the contacts database could not be read (" + outcome->read.error
+                                                   + "); the file was left as it was");
+            } else if (!outcome->written) {
+                reportUnwritableFile(fileName, outcome->writeError);
+            }
+        });
 }
 
 void Trelvin::reportUnwritableFile(const QString &fileName, const QString &reason)
@@ -97,80 +160,134 @@ void Trelvin::reportNothingLoaded(const QString &fileName, const QString &reason
     writeError("Nothing was loaded from '" + fileName + "': " + reason);
 }
 
-bool Trelvin::loadTable(Storage::Table table, const QString &fileName)
-{
-    const TableFile &spec = fileOf(table);
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
-                                      QStringLiteral("The File you selected could not be Opened."));
-        writeError("File '" + fileName + "' Could not be Opened.");
-        return false;
-    }
-    // A file that is no text is refused before anything is written.
-    CsvInput input(file);
-    const FileText content = input.content();
-    if (content != FileText::Text) {
-        reportNothingLoaded(fileName, refusalReason(content), QString::fromLatin1(spec.kept));
-        return false;
-    }
-
-    // Every line of the right length is stored; a line of another length is
-    // skipped and logged.
+namespace {
+// What a load on the worker came to.
+struct TableLoad {
+    bool opened = false;
+    FileText content = FileText::Text;
     LineTally tally;
-    LineLog log([this](const QString &text) { writeError(text); }, fileName,
-                QStringLiteral("... and %1 more lines of '%2' were skipped"));
-    qint64 lineNumber = 1;
-    input.skipLine();
-    const Storage::Loaded loaded = storage.replaceTable(table, [&]() -> const CsvBytes * {
-        while (input.next()) {
-            ++lineNumber;
-            if (!input.isBlank()) {
-                ++tally.filled;
-                if (input.size() == spec.otherFields)
-                    ++tally.otherKind;
-            }
-            if (input.size() != spec.fields) {
-                log.skipped(QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
-                                .arg(fileName)
-                                .arg(lineNumber)
-                                .arg(input.size())
-                                .arg(spec.fields));
-                continue;
-            }
-            ++tally.taken;
-            if (input.converted())
-                log.converted(lineNumber);
-            return &input.fields();
-        }
-        return nullptr;
-    });
-    log.finish();
+    QStringList log;
+    Storage::Loaded loaded;
+};
+} // namespace
 
-    if (loaded.result.ok() && loaded.rows > 0)
-        return true;
-    if (loaded.result.ok()) {
-        const QString reason = tally.reason(QStringLiteral("This is a %1 (%2 fields a line); a %3 has %4.")
-                                                .arg(QLatin1String(spec.otherKind))
-                                                .arg(spec.otherFields)
-                                                .arg(QLatin1String(spec.kind))
-                                                .arg(spec.fields),
-                                            QStringLiteral("No line has the %1 fields of a %2.")
-                                                .arg(spec.fields)
-                                                .arg(QLatin1String(spec.kind)));
-        reportNothingLoaded(fileName, reason, QString::fromLatin1(spec.kept));
-        return false;
-    }
-    Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
-                                  QString::fromLatin1("The contacts database could not store this change:\n")
-                                      + spec.what + " from " + fileName + "\n\nThe previous rows were kept.");
-    writeError(QString::fromLatin1("Database write failed (") + spec.what + " from " + fileName
-               + "): " + loaded.result.error);
-    return false;
+void Trelvin::loadTable(Storage::Table table, const QString &fileName)
+{
+    if (refuseBulkJob())
+        return;
+    const TableFile &spec = fileOf(table);
+    const QString path = storage.contacts().databaseName();
+    const bool onThread = QFileInfo(fileName).size() > inlineFileBytes;
+    // Rows stored from here on, by check-ins during the load, are kept.
+    const qint64 lastOldId = storage.lastRowId(table);
+    auto outcome = std::make_shared<TableLoad>();
+    const QString what = QString::fromLatin1(spec.what);
+    // The file is read and stored on a connection of the worker's own, in
+    // slices of a few milliseconds: a check-in meanwhile waits for one slice
+    // at most and is kept, and Cancel leaves the old table whole.
+    runFileWork(
+        what, what + QStringLiteral("..."), "Stop loading; " + QString::fromLatin1(spec.kept).toLower(), onThread,
+        [=, &spec](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+            QFile file(fileName);
+            if (!file.open(QIODevice::ReadOnly))
+                return;
+            outcome->opened = true;
+            // A file that is no text is refused before anything is written.
+            CsvInput input(file);
+            outcome->content = input.content();
+            if (outcome->content != FileText::Text)
+                return;
+            Storage worker(workerConnectionName());
+            outcome->loaded.result = worker.openWorker(path, onThread);
+            if (!outcome->loaded.result.ok())
+                return;
+
+            // Every line of the right length is stored; a line of another
+            // length is skipped and logged.
+            LineTally &tally = outcome->tally;
+            LineLog log([outcome](const QString &text) { outcome->log.append(text); }, fileName,
+                        QStringLiteral("... and %1 more lines of '%2' were skipped"));
+            const qint64 size = qMax<qint64>(1, file.size());
+            qint64 lineNumber = 1;
+            input.skipLine();
+            outcome->loaded = worker.replaceTableInSlices(
+                table, lastOldId,
+                [&]() -> const CsvBytes * {
+                    while (input.next()) {
+                        ++lineNumber;
+                        if (!input.isBlank()) {
+                            ++tally.filled;
+                            if (input.size() == spec.otherFields)
+                                ++tally.otherKind;
+                        }
+                        if (input.size() != spec.fields) {
+                            log.skipped(
+                                QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
+                                    .arg(fileName)
+                                    .arg(lineNumber)
+                                    .arg(input.size())
+                                    .arg(spec.fields));
+                            continue;
+                        }
+                        ++tally.taken;
+                        if (input.converted())
+                            log.converted(lineNumber);
+                        return &input.fields();
+                    }
+                    return nullptr;
+                },
+                &cancelled, [&] { progress(int(input.position() * 1000 / size)); });
+            if (!outcome->loaded.cancelled)
+                log.finish();
+        },
+        [this, outcome, fileName, table, &spec] {
+            for (const QString &line : std::as_const(outcome->log))
+                writeError(line);
+            const Storage::Loaded &loaded = outcome->loaded;
+            if (!outcome->opened) {
+                Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
+                                              QStringLiteral("The File you selected could not be Opened."));
+                writeError("File '" + fileName + "' Could not be Opened.");
+                return;
+            }
+            if (outcome->content != FileText::Text) {
+                reportNothingLoaded(fileName, refusalReason(outcome->content), QString::fromLatin1(spec.kept));
+                return;
+            }
+            if (loaded.cancelled) {
+                ui->statusbar->showMessage(QString::fromLatin1(spec.what) + QStringLiteral(" cancelled. ")
+                                               + QString::fromLatin1(spec.kept),
+                                           StatusMessageMs);
+                return;
+            }
+            if (loaded.result.ok() && loaded.rows > 0) {
+                if (table == Storage::Table::Contacts && contactsWindow->isVisible())
+                    showContacts();
+                return;
+            }
+            if (loaded.result.ok()) {
+                const QString reason = outcome->tally.reason(
+                    QStringLiteral("This is a %1 (%2 fields a line); a %3 has %4.")
+                        .arg(QLatin1String(spec.otherKind))
+                        .arg(spec.otherFields)
+                        .arg(QLatin1String(spec.kind))
+                        .arg(spec.fields),
+                    QStringLiteral("No line has the %1 fields of a %2.").arg(spec.fields).arg(QLatin1String(spec.kind)));
+                reportNothingLoaded(fileName, reason, QString::fromLatin1(spec.kept));
+                return;
+            }
+            Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
+                                          QString::fromLatin1("The contacts database could not store this change:\n")
+                                              + spec.what + " from " + fileName + "\n\nThe previous rows were kept.");
+            writeError(QString::fromLatin1("Database write failed (") + spec.what + " from " + fileName
+                       + "): " + loaded.result.error);
+        });
 }
 
 void Trelvin::on_actionSaveContacts_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString proposed = dataDir.path() + "/Contacts-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Contacts Database File"), proposed,
                                                             QString::fromLatin1(ContactsFilter));
@@ -180,6 +297,8 @@ void Trelvin::on_actionSaveContacts_triggered()
 
 void Trelvin::on_actionSaveTrelvin_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString proposed = dataDir.path() + "/Trelvin-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Net Log File"), proposed,
                                                             QString::fromLatin1(LogFilter));
@@ -189,17 +308,19 @@ void Trelvin::on_actionSaveTrelvin_triggered()
 
 void Trelvin::on_actionLoadContacts_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Contact Database File"),
                                                             dataDir.path(), QString::fromLatin1(ContactsFilter));
     if (name.isEmpty())
         return;
     loadTable(Storage::Table::Contacts, name);
-    if (contactsWindow->isVisible())
-        showContacts();
 }
 
 void Trelvin::on_actionLoadTrelvin_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Net Log File"), dataDir.path(),
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())

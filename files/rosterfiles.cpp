@@ -5,17 +5,16 @@
 #include "data/schema.h"
 #include "files/csvinput.h"
 #include "files/filewriting.h"
+#include "jobs/background.h"
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
 
-#include <QCoreApplication>
 #include <QDate>
-#include <QElapsedTimer>
-#include <QProgressBar>
+#include <QFileInfo>
 #include <QStatusBar>
 
 #include <algorithm>
-#include <limits>
+#include <memory>
 
 namespace {
 const char RosterHeader[] = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
@@ -121,6 +120,16 @@ void Trelvin::loadMember(QString fileName)
         showRoster();
 }
 
+namespace {
+// What a roster load on the worker came to.
+struct RosterLoad {
+    LineTally tally;
+    QStringList log;
+    QStringList members;
+    Storage::Loaded loaded;
+};
+} // namespace
+
 void Trelvin::loadRoster(QString fileName)
 {
     if (fileName.isEmpty())
@@ -138,80 +147,113 @@ void Trelvin::loadRoster(QString fileName)
         reportNothingLoaded(fileName, refusalReason(content), QString::fromLatin1(RosterKept));
         return;
     }
+    file.close();
+    if (refuseBulkJob())
+        return;
 
-    ui->statusbar->addPermanentWidget(progressBar);
-    ui->statusbar->showMessage(QStringLiteral("Loading Club Roster Data..."));
-    progressBar->setValue(0);
-    progressBar->setMinimum(0);
-    progressBar->setMaximum(int(qMin<qint64>(file.size(), std::numeric_limits<int>::max())));
-    progressBar->show();
-    statusTipsFilter = 0;
-
-    // The roster and the contacts take the whole file or nothing of it.
-    LineTally tally;
-    LineLog log([this](const QString &text) { writeError(text); }, fileName,
-                QStringLiteral("... and %1 more lines of '%2' were skipped or kept without contact data"));
-    QElapsedTimer sinceRepaint;
-    sinceRepaint.start();
-    input.skipLine();
-    qint64 lineNumber = 1;
-    Storage::RosterLine line;
-    const Storage::Loaded loaded = storage.loadRoster([&]() -> const Storage::RosterLine * {
-        // Let the bar move during a long load, but take no keystrokes meanwhile.
-        if (sinceRepaint.elapsed() > 50) {
-            progressBar->setValue(int(qMin<qint64>(input.position(), progressBar->maximum())));
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            sinceRepaint.restart();
-        }
-        while (input.next()) {
-            ++lineNumber;
-            if (!countMember(input, tally)) {
-                if (!input.isBlank())
-                    log.skipped(QStringLiteral("Roster file '%1' line %2 has no call sign in its first field; the "
-                                               "line was skipped.")
-                                    .arg(fileName)
-                                    .arg(lineNumber));
-                continue;
+    // The contacts take the file's data on a connection of the worker's own,
+    // in one transaction, so that the roster and the contacts take the whole
+    // file or nothing of it; the roster in memory follows on the window's
+    // thread once that is stored.
+    const QString path = storage.contacts().databaseName();
+    const bool onThread = QFileInfo(fileName).size() > inlineFileBytes;
+    auto outcome = std::make_shared<RosterLoad>();
+    runFileWork(
+        QStringLiteral("Loading the club roster"), QStringLiteral("Loading Club Roster Data..."),
+        QStringLiteral("Stop loading the roster; the roster and the contacts are left as they were"), onThread,
+        [=](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+            QFile file(fileName);
+            if (!file.open(QIODevice::ReadOnly)) {
+                outcome->loaded.result = Storage::Result::failed(Storage::Result::ReadFailed, file.errorString());
+                return;
             }
-            if (input.converted())
-                log.converted(lineNumber);
-            line.fields = &input.fields();
-            line.withContact = input.size() == Schema::ContactFields;
-            line.phone = line.withContact ? digitsOnly(input.string(PhoneField)) : QString();
-            if (!line.withContact) {
-                log.skipped(QStringLiteral("Roster file '%1' line %2 has %3 fields instead of %4; its contact data "
-                                           "was not stored.")
-                                .arg(fileName)
-                                .arg(lineNumber)
-                                .arg(input.size())
-                                .arg(Schema::ContactFields));
+            Storage worker(workerConnectionName());
+            outcome->loaded.result = worker.openWorker(path, onThread);
+            if (!outcome->loaded.result.ok() || !(outcome->loaded.result = worker.createMemoryTables()).ok())
+                return;
+            CsvInput input(file);
+            const qint64 size = qMax<qint64>(1, file.size());
+            LineTally &tally = outcome->tally;
+            LineLog log([outcome](const QString &text) { outcome->log.append(text); }, fileName,
+                        QStringLiteral("... and %1 more lines of '%2' were skipped or kept without contact data"));
+            input.skipLine();
+            qint64 lineNumber = 1;
+            Storage::RosterLine line;
+            outcome->loaded = worker.loadRoster(
+                [&]() -> const Storage::RosterLine * {
+                    if (cancelled.load(std::memory_order_relaxed))
+                        return nullptr;
+                    progress(int(input.position() * 1000 / size));
+                    while (input.next()) {
+                        ++lineNumber;
+                        if (!countMember(input, tally)) {
+                            if (!input.isBlank())
+                                log.skipped(QStringLiteral("Roster file '%1' line %2 has no call sign in its first "
+                                                           "field; the line was skipped.")
+                                                .arg(fileName)
+                                                .arg(lineNumber));
+                            continue;
+                        }
+                        if (input.converted())
+                            log.converted(lineNumber);
+                        line.fields = &input.fields();
+                        line.withContact = input.size() == Schema::ContactFields;
+                        line.phone = line.withContact ? digitsOnly(input.string(PhoneField)) : QString();
+                        if (!line.withContact) {
+                            log.skipped(QStringLiteral("Roster file '%1' line %2 has %3 fields instead of %4; its "
+                                                       "contact data was not stored.")
+                                            .arg(fileName)
+                                            .arg(lineNumber)
+                                            .arg(input.size())
+                                            .arg(Schema::ContactFields));
+                        }
+                        return &line;
+                    }
+                    return nullptr;
+                },
+                &cancelled);
+            if (outcome->loaded.cancelled)
+                return;
+            log.finish();
+            if (outcome->loaded.result.ok())
+                outcome->members = worker.memberCalls();
+        },
+        [this, outcome, fileName] {
+            for (const QString &text : std::as_const(outcome->log))
+                writeError(text);
+            Storage::Loaded loaded = outcome->loaded;
+            if (loaded.cancelled) {
+                ui->statusbar->showMessage(QStringLiteral("Loading the club roster cancelled. ")
+                                               + QString::fromLatin1(RosterKept),
+                                           StatusMessageMs);
+                return;
             }
-            return &line;
-        }
-        return nullptr;
-    });
-    log.finish();
-    ui->statusbar->clearMessage();
-    ui->statusbar->removeWidget(progressBar);
-    statusTipsFilter = statusTips;
+            if (loaded.result.ok() && loaded.rows > 0) {
+                // The contacts are stored; the roster in memory follows.
+                const Storage::Result members = storage.setMembers(outcome->members);
+                if (!members.ok()) {
+                    loaded.result = members;
+                    loaded.result.fileStored = true;
+                }
+            }
+            if (loaded.result.ok() && loaded.rows == 0) {
+                reportNothingLoaded(fileName, noMemberReason(outcome->tally), QString::fromLatin1(RosterKept));
+            } else if (loaded.result.fileStored) {
+                stored(loaded.result, "Loading roster " + fileName);
+            } else if (!loaded.result.ok()) {
+                Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
+                                              "The contacts database could not store this change:\nLoading roster "
+                                                  + fileName + "\n\nThe stored contacts were left as they were.");
+                writeError("Database write failed (Loading roster " + fileName + "): " + loaded.result.error);
+            } else {
+                unreadRoster.clear();
+            }
 
-    if (loaded.result.ok() && loaded.rows == 0) {
-        reportNothingLoaded(fileName, noMemberReason(tally), QString::fromLatin1(RosterKept));
-    } else if (loaded.result.fileStored) {
-        stored(loaded.result, "Loading roster " + fileName);
-    } else if (!loaded.result.ok()) {
-        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
-                                      "The contacts database could not store this change:\nLoading roster " + fileName
-                                          + "\n\nThe stored contacts were left as they were.");
-        writeError("Database write failed (Loading roster " + fileName + "): " + loaded.result.error);
-    } else {
-        unreadRoster.clear();
-    }
-
-    if (rosterWindow->isVisible())
-        showRoster();
-    if (contactsWindow->isVisible())
-        showContacts();
+            if (rosterWindow->isVisible())
+                showRoster();
+            if (contactsWindow->isVisible())
+                showContacts();
+        });
 }
 
 void Trelvin::saveRoster(QString fileName)
@@ -229,6 +271,8 @@ void Trelvin::saveRoster(QString fileName)
 
 void Trelvin::on_actionLoadRoster_triggered()
 {
+    if (refuseBulkJob())
+        return;
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open ARC Roster File"), dataDir.path(),
                                                             QString::fromLatin1(RosterFilter));
     if (!name.isEmpty())

@@ -144,8 +144,19 @@ bool QrzClient::runBatch(const QStringList &calls)
     batch = calls;
     batchIndex = 0;
     batchActive = true;
+    batchStopping = false;
     nextBatchCall();
     return true;
+}
+
+void QrzClient::cancelBatch()
+{
+    if (!batchActive || batchStopping)
+        return;
+    batchStopping = true;
+    // The reply ends at once as aborted; its handler ends the run.
+    if (batchReply)
+        batchReply->abort();
 }
 
 void QrzClient::nextBatchCall()
@@ -164,8 +175,17 @@ void QrzClient::nextBatchCall()
     // One request at a time: the next goes out when this one has ended,
     // answered or not.
     QNetworkReply *reply = get(callQuery(call));
+    batchReply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply, call] {
         const Answer answer = take(reply);
+        if (batchStopping) {
+            const int done = batchIndex - 1;
+            batchActive = false;
+            batchStopping = false;
+            batch.clear();
+            emit batchCancelled(done);
+            return;
+        }
         if (answer.ok)
             takeBatchRecord(call, takeCallRecord(answer.body));
         else

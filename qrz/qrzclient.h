@@ -4,6 +4,7 @@
 #include "qrz/qrzrecord.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -51,6 +52,9 @@ public:
     // sent, while a run is going.
     bool runBatch(const QStringList &calls);
     bool batchRunning() const { return batchActive; }
+    // Stops the run: the answer on its way is dropped and no more requests
+    // go out; batchCancelled() follows.
+    void cancelBatch();
 
 signals:
     // A log-in request has ended; a failed request leaves the state as it was.
@@ -72,6 +76,8 @@ signals:
     // A record of the run, holding a call sign.
     void batchRecord(const Qrz::CallRecord &record);
     void batchFinished(int total);
+    // The run stopped when asked to, after `done` calls.
+    void batchCancelled(int done);
 
     // A line for the error log: a log-in, station look-up or call of the run
     // that failed.
@@ -98,4 +104,6 @@ private:
     QStringList batch;
     int batchIndex = 0;
     bool batchActive = false;
+    bool batchStopping = false;
+    QPointer<QNetworkReply> batchReply;
 };

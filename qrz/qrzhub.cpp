@@ -1,6 +1,7 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "jobs/bulkjob.h"
 #include "callbook/hamqthclient.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
@@ -66,6 +67,7 @@ void Trelvin::createQrzClient()
     connect(qrz, &QrzClient::batchProgress, this, &Trelvin::showBatchProgress);
     connect(qrz, &QrzClient::batchRecord, this, &Trelvin::storeRosterRecord);
     connect(qrz, &QrzClient::batchFinished, this, &Trelvin::finishBatch);
+    connect(qrz, &QrzClient::batchCancelled, this, &Trelvin::cancelledBatch);
     connect(qrz, &QrzClient::failure, this, &Trelvin::writeError);
 
     // HamQTH follows QRZ when QRZ is not connected or has no answer.
@@ -352,7 +354,7 @@ void Trelvin::on_actionQRZClubData_triggered()
     }
     // The action is off while a run goes; a second run would empty the
     // roster under the first.
-    if (qrz->batchRunning())
+    if (qrz->batchRunning() || refuseBulkJob())
         return;
     if (prompter->message(Prompter::Warning, QStringLiteral("Warning: Long Process Ahead"),
                           QStringLiteral("This Process can take a while.  Only do this as neccessary.\nDepending on "
@@ -361,6 +363,8 @@ void Trelvin::on_actionQRZClubData_triggered()
         != QMessageBox::Ok)
         return;
 
+    // What a cancelled run puts back.
+    batchPreviousMembers = storage.memberCalls();
     recreateMembers();
     const QStringList calls = readCallsignList();
     if (calls.isEmpty()) {
@@ -370,13 +374,9 @@ void Trelvin::on_actionQRZClubData_triggered()
         return;
     }
 
-    ui->statusbar->addPermanentWidget(progressBar);
-    ui->statusbar->showMessage(QStringLiteral("Extracting QRZ Member Data..."));
-    progressBar->setValue(0);
-    progressBar->setMinimum(0);
-    progressBar->setMaximum(int(calls.size()));
-    progressBar->show();
-    statusTipsFilter = 0;
+    beginBulkJob(QStringLiteral("The roster's QRZ run"), QStringLiteral("Extracting QRZ Member Data..."),
+                 QStringLiteral("Stop the QRZ run; the roster is put back as it was"), [this] { qrz->cancelBatch(); },
+                 int(calls.size()));
     ui->actionQRZClubData->setEnabled(false);
     qrz->runBatch(calls);
 }
@@ -411,15 +411,29 @@ QStringList Trelvin::readCallsignList()
 
 void Trelvin::showBatchProgress(int done)
 {
-    ui->statusbar->showMessage(QStringLiteral("Extracting QRZ Member Data..."));
-    progressBar->setValue(done);
+    bulkJob->setProgress(done, QStringLiteral("Extracting QRZ Member Data..."));
+}
+
+void Trelvin::cancelledBatch(int done)
+{
+    bulkJob->end();
+    ui->actionQRZClubData->setEnabled(true);
+    // The records already taken stay with their contacts: they are what QRZ
+    // holds, and the operator's own fields won over them.
+    stored(storage.setMembers(batchPreviousMembers), QStringLiteral("Restoring the club roster"));
+    batchPreviousMembers.clear();
+    ui->statusbar->showMessage(QStringLiteral("QRZ run cancelled after %1 calls; the roster was put back as it was.")
+                                   .arg(done),
+                               StatusMessageMs);
+    if (rosterWindow->isVisible())
+        showRoster();
 }
 
 void Trelvin::finishBatch(int total)
 {
+    bulkJob->end();
+    batchPreviousMembers.clear();
     ui->statusbar->clearMessage();
-    ui->statusbar->removeWidget(progressBar);
-    statusTipsFilter = statusTips;
     ui->callsigns->setText(QString::number(total));
     if (rosterWindow->isVisible())
         showRoster();

@@ -1,4 +1,5 @@
 #include "app/trelvin.h"
+#include "reports/reportfill.h"
 #include "reports/reportlines.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
@@ -130,41 +131,97 @@ void Trelvin::showTrelvin()
     writeReport(dateLogWindow, ReportLines::dateLogHeader(), report);
 }
 
+namespace {
+
+// A report of up to Trelvin::inlineReportRows lines is built and shown at
+// once, as it always was; a longer one is filled behind its first screen.
+// Both take their lines from the same `body`.
+void runReport(Trelvin &main, SeeLogs *window, const QString &name, const QString &header, qint64 rows,
+               qsizetype width, const ReportFill::Body &body, const std::function<void(qint64)> &titled,
+               bool readsRoster = false)
+{
+    if (rows <= Trelvin::inlineReportRows) {
+        main.reportFill->drop(window);
+        const Storage::Snapshot snapshot(main.storage);
+        QString &report = reportBuffer(rows, width);
+        const qint64 count = body(main.storage, report, {});
+        writeReport(window, header, report);
+        titled(count);
+        return;
+    }
+    ReportFill::Request request;
+    request.window = window;
+    request.name = name;
+    request.header = header;
+    request.contactsPath = main.storage.contacts().databaseName();
+    if (readsRoster)
+        request.members = main.storage.memberCalls();
+    request.expectedLines = rows;
+    request.body = body;
+    request.done = titled;
+    main.reportFill->request(request);
+}
+
+} // namespace
+
 void Trelvin::showDatabase()
 {
-    const Storage::Snapshot snapshot(storage);
-    QString &report = reportBuffer(storage.rowCount(Storage::Table::Log), ReportLines::WholeLogLineChars);
-    qint64 count = 0;
-    storage.eachLogRow([&](const LogRowView &row) {
-        ReportLines::appendWholeLogLine(report, row);
-        ++count;
-    });
-    writeReport(allLogWindow, ReportLines::wholeLogHeader(), report);
-    allLogWindow->setWindowTitle(QStringLiteral("Net Log Database with %1 logged Contacts").arg(count));
+    runReport(
+        *this, allLogWindow, QStringLiteral("the net log report"), ReportLines::wholeLogHeader(),
+        storage.rowCount(Storage::Table::Log), ReportLines::WholeLogLineChars,
+        [](const Storage &from, QString &report, const std::function<void()> &added) {
+            qint64 count = 0;
+            from.eachLogRow([&](const LogRowView &row) {
+                ReportLines::appendWholeLogLine(report, row);
+                ++count;
+                if (added)
+                    added();
+            });
+            return count;
+        },
+        [this](qint64 count) {
+            allLogWindow->setWindowTitle(QStringLiteral("Net Log Database with %1 logged Contacts").arg(count));
+        });
 }
 
 void Trelvin::showContacts()
 {
-    const Storage::Snapshot snapshot(storage);
-    QString &report = reportBuffer(storage.rowCount(Storage::Table::Contacts), ReportLines::ContactLineChars);
-    qint64 count = 0;
-    storage.eachContactLine([&](const Storage::ContactLine &line) {
-        ReportLines::appendContactLine(report, ++count, line.call, line.name, line.state, line.city);
-    });
-    writeReport(contactsWindow, ReportLines::contactsHeader(), report);
-    contactsWindow->setWindowTitle(QStringLiteral("Contacts Database with %1 Contacts").arg(count));
+    runReport(
+        *this, contactsWindow, QStringLiteral("the contacts report"), ReportLines::contactsHeader(),
+        storage.rowCount(Storage::Table::Contacts), ReportLines::ContactLineChars,
+        [](const Storage &from, QString &report, const std::function<void()> &added) {
+            qint64 count = 0;
+            from.eachContactLine([&](const Storage::ContactLine &line) {
+                ReportLines::appendContactLine(report, ++count, line.call, line.name, line.state, line.city);
+                if (added)
+                    added();
+            });
+            return count;
+        },
+        [this](qint64 count) {
+            contactsWindow->setWindowTitle(QStringLiteral("Contacts Database with %1 Contacts").arg(count));
+        });
 }
 
 void Trelvin::showRoster()
 {
-    QString &report = reportBuffer(0, 0);
-    qint64 count = 0;
     // A member without a contact record is left out and not counted.
-    storage.eachMemberLine([&](const Storage::ContactLine &line) {
-        ReportLines::appendContactLine(report, ++count, line.call, line.name, line.state, line.city);
-    });
-    writeReport(rosterWindow, ReportLines::rosterHeader(), report);
-    rosterWindow->setWindowTitle(club + QStringLiteral(" Club Roster with %1 Members").arg(count));
+    runReport(
+        *this, rosterWindow, QStringLiteral("the club roster report"), ReportLines::rosterHeader(),
+        storage.memberCount(), ReportLines::ContactLineChars,
+        [](const Storage &from, QString &report, const std::function<void()> &added) {
+            qint64 count = 0;
+            from.eachMemberLine([&](const Storage::ContactLine &line) {
+                ReportLines::appendContactLine(report, ++count, line.call, line.name, line.state, line.city);
+                if (added)
+                    added();
+            });
+            return count;
+        },
+        [this](qint64 count) {
+            rosterWindow->setWindowTitle(club + QStringLiteral(" Club Roster with %1 Members").arg(count));
+        },
+        true);
 }
 
 void Trelvin::showQsoHistory(QString call, int type)

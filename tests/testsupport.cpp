@@ -4,8 +4,12 @@
 #include "app/fonts.h"
 #include "app/trelvin.h"
 #include "data/direct.h"
+#include "jobs/bulkjob.h"
+#include "reports/reportfill.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFile>
 #include <QSettings>
 #include <QSqlDatabase>
@@ -176,4 +180,19 @@ bool run(const QSqlDatabase &db, const QString &sql)
         return true;
     qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
     return false;
+}
+
+bool waitForJobs(Trelvin *w, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (w->bulkJob->running() || !w->reportFill->idle()) {
+        if (waited.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    // What the last job posted on its way out.
+    QCoreApplication::processEvents();
+    return true;
 }

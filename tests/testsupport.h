@@ -87,3 +87,7 @@ private:
 QStringList column(const QSqlDatabase &db, const QString &sql);
 // Runs `sql` on `db`; a failure is logged with SQLite's text.
 bool run(const QSqlDatabase &db, const QString &sql);
+
+// Runs the event loop until `w` has no bulk job running and no report
+// waiting to be filled; false after `timeoutMs`.
+bool waitForJobs(Trelvin *w, int timeoutMs = 60000);

@@ -4,6 +4,7 @@
 #include "callbook/callbookimport.h"
 #include "callbook/fccfile.h"
 #include "data/callbookstore.h"
+#include "jobs/bulkjob.h"
 #include "dialogs/contact.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
@@ -362,8 +363,8 @@ void TestCallBook::loadFromMenuReplacesCallBook()
     rt.prompter.paths << source;
     w->ui->actionLoadFccCallBook->trigger();
     QCOMPARE(rt.prompter.pathCaptions, QStringList({"Open FCC Amateur Licence File"}));
-    QVERIFY(w->callBookBar->isVisibleTo(w->ui->statusbar));
-    QVERIFY(w->callBookCancel->isVisibleTo(w->ui->statusbar));
+    QVERIFY(w->bulkJob->bar()->isVisibleTo(w->ui->statusbar));
+    QVERIFY(w->bulkJob->cancelButton()->isVisibleTo(w->ui->statusbar));
     // The menu entry again while it runs asks whether to stop; No goes on.
     rt.prompter.answers << QMessageBox::No;
     w->ui->actionLoadFccCallBook->trigger();
@@ -372,7 +373,7 @@ void TestCallBook::loadFromMenuReplacesCallBook()
     QSignalSpy finished(w->callBookImport, &CallBookImport::finished);
     QVERIFY(finished.wait(10000));
 
-    QVERIFY(!w->callBookBar->isVisibleTo(w->ui->statusbar));
+    QVERIFY(!w->bulkJob->bar()->isVisibleTo(w->ui->statusbar));
     QCOMPARE(w->ui->statusbar->currentMessage(), "FCC Call Book loaded: 2 licences from l_amat.zip.");
     QVERIFY(rt.prompter.calls.isEmpty());
     QVERIFY(w->callBook.isOpen());

@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "jobs/bulkjob.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
@@ -975,7 +976,7 @@ void TestQrz::rosterRun()
     QVERIFY(member.exec("INSERT INTO mbr (id, call) VALUES (NULL, 'OLD1')"));
     rig.rt.prompter.paths = QStringList{list};
     int largestProgress = -1;
-    QObject::connect(w->progressBar, &QProgressBar::valueChanged, w,
+    QObject::connect(w->bulkJob->bar(), &QProgressBar::valueChanged, w,
                      [&](int value) { largestProgress = qMax(largestProgress, value); });
     w->ui->actionQRZClubData->trigger();
 
@@ -996,7 +997,7 @@ void TestQrz::rosterRun()
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
     QCOMPARE(rig.newLogLines(), QStringList{"Callsign List Error, Not found: W2BAD"});
     QCOMPARE(largestProgress, 2);
-    QVERIFY(!w->progressBar->isVisible());
+    QVERIFY(!w->bulkJob->bar()->isVisible());
     QCOMPARE(w->ui->statusbar->currentMessage(), QString());
     QCOMPARE(w->statusTipsFilter, w->statusTips);
     QVERIFY(w->ui->actionQRZClubData->isEnabled());
@@ -1065,7 +1066,7 @@ void TestQrz::rosterRunRefusals()
     rig.rt.prompter.paths = QStringList{list};
     w->on_actionQRZClubData_triggered();
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
-    QVERIFY(!w->progressBar->isVisible());
+    QVERIFY(!w->bulkJob->bar()->isVisible());
     QCOMPARE(w->statusTipsFilter, w->statusTips);
     QTest::qWait(50);
     QVERIFY(rig.http.requests.isEmpty());

@@ -1,0 +1,330 @@
+#include "testsupport.h"
+
+#include "app/trelvin.h"
+#include "data/csv.h"
+#include "jobs/bulkjob.h"
+#include "reports/reportfill.h"
+#include "reports/seelogs.h"
+#include "ui_seelogs.h"
+#include "ui_trelvin.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QStatusBar>
+#include <QtTest>
+
+// Long work behind the status bar's one bar and Cancel: refused while
+// another job runs, cancelled with the old data whole, check-ins during a
+// load kept, and long reports filled in chunks to the same text.
+class TestBulkJobs : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void secondJobRefused();
+    void cancelledLoadKeepsTable();
+    void writesDuringLoadAreKept();
+    void reloadKeepsOneIndexPerColumn();
+    void cancelledSaveKeepsFile();
+    void cancelledRosterLoadKeepsRoster();
+    void chunkedReportsMatchWholeOnes();
+    void reportWaitsForJob();
+
+private:
+    // A contacts file of `count` lines, calls CHK0..; bigger than the
+    // window does at once, so that it goes to a thread.
+    QString writeContacts(int count, const QString &name = QStringLiteral("Contacts-big.csv"));
+    void addContact(const QString &call, const QString &name = QString());
+
+    std::unique_ptr<Runtime> rt;
+    Trelvin *w = nullptr;
+};
+
+void TestBulkJobs::init()
+{
+    rt = std::make_unique<Runtime>();
+    rt->installInfo("State_Info.csv");
+    w = rt->start();
+    QVERIFY(w);
+    rt->prompter.clear();
+    // Everything goes to a thread, however small.
+    Trelvin::inlineFileBytes = 0;
+    Trelvin::inlineRows = 0;
+}
+
+void TestBulkJobs::cleanup()
+{
+    if (w)
+        QVERIFY(waitForJobs(w));
+    Trelvin::inlineFileBytes = 1'000'000;
+    Trelvin::inlineRows = 10'000;
+    Trelvin::inlineReportRows = 5'000;
+    rt.reset();
+    w = nullptr;
+}
+
+QString TestBulkJobs::writeContacts(int count, const QString &name)
+{
+    QByteArray text = "\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\",\"Country\","
+                      "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
+    for (int i = 0; i < count; ++i) {
+        QStringList fields{QStringLiteral("CHK%1").arg(i), QStringLiteral("Name %1").arg(i)};
+        while (fields.size() < 19)
+            fields.append(QStringLiteral("x"));
+        text += csvRecord(fields).toUtf8();
+    }
+    const QString path = rt->dataPath() + "/" + name;
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
+    return path;
+}
+
+void TestBulkJobs::addContact(const QString &call, const QString &name)
+{
+    QSqlQuery query(w->fileDb);
+    query.prepare("INSERT INTO contact (id, call, name) VALUES (NULL, ?, ?)");
+    query.addBindValue(call);
+    query.addBindValue(name);
+    QVERIFY(query.exec());
+}
+
+void TestBulkJobs::secondJobRefused()
+{
+    const QString path = writeContacts(20000);
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(w->bulkJob->running());
+    QVERIFY(w->bulkJob->bar()->isVisibleTo(w->ui->statusbar));
+    QVERIFY(w->bulkJob->cancelButton()->isVisibleTo(w->ui->statusbar));
+
+    // Saving, loading the net log or a roster: each refused with the same box,
+    // before any file is asked for.
+    const QString refusal = QStringLiteral("Loading contacts is still running.\nWait until it has ended, or stop it "
+                                           "with Cancel in the status bar.");
+    w->on_actionSaveContacts_triggered();
+    w->on_actionLoadTrelvin_triggered();
+    w->loadRoster(path);
+    QCOMPARE(rt->prompter.titles(), QStringList(3, QStringLiteral("Another Job Is Running")));
+    for (const auto &call : rt->prompter.calls)
+        QCOMPARE(call.text, refusal);
+    QCOMPARE(rt->prompter.pathCaptions.size(), 1);
+
+    QVERIFY(waitForJobs(w));
+    QVERIFY(!w->bulkJob->bar()->isVisibleTo(w->ui->statusbar));
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"20000"});
+    QCOMPARE(w->statusTipsFilter, w->statusTips);
+}
+
+void TestBulkJobs::cancelledLoadKeepsTable()
+{
+    addContact("W1AW", "Hiram");
+    addContact("K7ABC", "Ann");
+    const QStringList before = column(w->fileDb, "SELECT id || call || name FROM contact ORDER BY id");
+    const QStringList schema = column(w->fileDb, "SELECT name FROM sqlite_master ORDER BY name");
+
+    rt->prompter.paths = QStringList{writeContacts(50000)};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(w->bulkJob->running());
+    w->bulkJob->cancelButton()->click();
+    QVERIFY(!w->bulkJob->cancelButton()->isEnabled());
+    QVERIFY(waitForJobs(w));
+
+    QCOMPARE(column(w->fileDb, "SELECT id || call || name FROM contact ORDER BY id"), before);
+    QCOMPARE(column(w->fileDb, "SELECT name FROM sqlite_master ORDER BY name"), schema);
+    QCOMPARE(w->ui->statusbar->currentMessage(),
+             QStringLiteral("Loading contacts cancelled. The contacts were left as they were."));
+    QVERIFY(rt->prompter.calls.isEmpty());
+}
+
+void TestBulkJobs::writesDuringLoadAreKept()
+{
+    addContact("OLD1");
+    QVERIFY(run(w->fileDb, "INSERT INTO log (id, date, time, call) VALUES (NULL, '240105', '19:00:00', 'OLD1')"));
+    // The file also names a call the window stores meanwhile: the file's
+    // record wins, as it would after the load.
+    rt->prompter.paths = QStringList{writeContacts(30000)};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(w->bulkJob->running());
+    // The window's writes go through while the worker loads: each waits
+    // for one slice at most.
+    addContact("NEW1", "during");
+    addContact("CHK5", "during");
+    QVERIFY(waitForJobs(w));
+
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"30001"});
+    QCOMPARE(column(w->fileDb, "SELECT name FROM contact WHERE call = 'NEW1'"), QStringList{"during"});
+    QCOMPARE(column(w->fileDb, "SELECT name FROM contact WHERE call = 'CHK5'"), QStringList{"Name 5"});
+    QCOMPARE(column(w->fileDb, "SELECT call FROM contact WHERE call = 'OLD1'"), QStringList());
+
+    // The same for the net log: a check-in logged during its load stays.
+    QByteArray log = "\"Date\",\"Time\",\"S\",\"Station\",\"Operator\",\"Relay\",\"City\",\"St\",\"Comments\"\n";
+    for (int i = 0; i < 30000; ++i)
+        log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
+    const QString logPath = rt->dataPath() + "/Trelvin-big.csv";
+    QFile file(logPath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(log);
+    file.close();
+    rt->prompter.paths = QStringList{logPath};
+    w->on_actionLoadTrelvin_triggered();
+    QVERIFY(w->bulkJob->running());
+    QVERIFY(run(w->fileDb, "INSERT INTO log (id, date, time, call) VALUES (NULL, '261208', '19:30:00', 'NEW1')"));
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log"), QStringList{"30001"});
+    QCOMPARE(column(w->fileDb, "SELECT call FROM log WHERE date = '261208'"), QStringList{"NEW1"});
+    QVERIFY(rt->prompter.calls.isEmpty());
+}
+
+void TestBulkJobs::reloadKeepsOneIndexPerColumn()
+{
+    // Loads alternate the index names; a start-up after either finds its
+    // indexes and builds no second copy.
+    const QString path = writeContacts(100);
+    const QString indexes = "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'contact' ORDER BY name";
+    for (const QStringList &expected :
+         {QStringList{"contact_call_2", "contact_suffix_2"}, QStringList{"contact_call", "contact_suffix"}}) {
+        rt->prompter.paths = QStringList{path};
+        w->on_actionLoadContacts_triggered();
+        QVERIFY(waitForJobs(w));
+        QCOMPARE(column(w->fileDb, indexes), expected);
+    }
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    w = rt->start();
+    QVERIFY(w);
+    QCOMPARE(column(w->fileDb, indexes), (QStringList{"contact_call_2", "contact_suffix_2"}));
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"100"});
+}
+
+void TestBulkJobs::cancelledSaveKeepsFile()
+{
+    QVERIFY(run(w->fileDb, "BEGIN"));
+    for (int i = 0; i < 20000; ++i)
+        addContact(QStringLiteral("SAV%1").arg(i));
+    QVERIFY(run(w->fileDb, "COMMIT"));
+    const QString path = rt->dataPath() + "/Contacts-kept.csv";
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("the file as it was\n");
+    old.close();
+
+    rt->prompter.paths = QStringList{path};
+    w->on_actionSaveContacts_triggered();
+    QVERIFY(w->bulkJob->running());
+    w->bulkJob->cancelButton()->click();
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(rt->readData("Contacts-kept.csv"), QStringLiteral("the file as it was\n"));
+    QCOMPARE(w->ui->statusbar->currentMessage(),
+             QStringLiteral("Saving the contacts cancelled; the file was left as it was."));
+
+    // Not cancelled, the same save writes every row.
+    rt->prompter.paths = QStringList{path};
+    w->on_actionSaveContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(rt->readData("Contacts-kept.csv").count('\n'), 20001);
+    QVERIFY(rt->prompter.calls.isEmpty());
+}
+
+void TestBulkJobs::cancelledRosterLoadKeepsRoster()
+{
+    addContact("W1AW", "Hiram");
+    QVERIFY(run(w->memoryDb, "INSERT INTO mbr (id, call) VALUES (NULL, 'W1AW')"));
+    const QStringList contacts = column(w->fileDb, "SELECT id || call || name FROM contact ORDER BY id");
+    const QString path = writeContacts(30000, QStringLiteral("Roster-big.csv"));
+    w->loadRoster(path);
+    QVERIFY(w->bulkJob->running());
+    w->bulkJob->cancelButton()->click();
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"W1AW"});
+    QCOMPARE(column(w->fileDb, "SELECT id || call || name FROM contact ORDER BY id"), contacts);
+
+    w->loadRoster(path);
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(column(w->memoryDb, "SELECT count(*) FROM mbr"), QStringList{"30000"});
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id LIMIT 2"), (QStringList{"CHK0", "CHK1"}));
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"30001"});
+}
+
+void TestBulkJobs::chunkedReportsMatchWholeOnes()
+{
+    // Calls whose suffixes tie, names with a quote and a per cent, and
+    // non-ASCII text, over many chunks.
+    QVERIFY(run(w->fileDb, "BEGIN"));
+    for (int i = 0; i < 700; ++i) {
+        const QString n = QString::number(i % 50);
+        addContact(QStringLiteral("K%1AB").arg(i % 10) + n, i % 3 ? QStringLiteral("O'Brien %") : QStringLiteral("山田"));
+        QVERIFY(run(w->fileDb, QStringLiteral("INSERT INTO log (id, date, time, status, call, comment) VALUES "
+                                              "(NULL, '24%1', '19:%2:00', '-', 'W%3X', 'note %3')")
+                                   .arg(1000 + i % 13)
+                                   .arg(i % 60, 2, 10, QLatin1Char('0'))
+                                   .arg(i)));
+        if (i % 2)
+            QVERIFY(run(w->memoryDb, QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, 'K%1AB%2')")
+                                         .arg(i % 10)
+                                         .arg(n)));
+    }
+    QVERIFY(run(w->fileDb, "COMMIT"));
+    struct Report {
+        void (Trelvin::*show)();
+        SeeLogs *window;
+    };
+    for (const Report &report : {Report{&Trelvin::showContacts, w->contactsWindow},
+                                 Report{&Trelvin::showDatabase, w->allLogWindow},
+                                 Report{&Trelvin::showRoster, w->rosterWindow}}) {
+        Trelvin::inlineReportRows = 1'000'000;
+        (w->*report.show)();
+        const QString whole = report.window->ui->log->toPlainText();
+        const QString title = report.window->windowTitle();
+        QVERIFY(whole.count('\n') > 300);
+
+        report.window->ui->log->setPlainText(QStringLiteral("old"));
+        report.window->setWindowTitle(QString());
+        Trelvin::inlineReportRows = 0;
+        ReportFill::firstLines = 7;
+        ReportFill::chunkLines = 50;
+        QSignalSpy first(w->reportFill, &ReportFill::firstScreen);
+        (w->*report.show)();
+        QVERIFY(w->bulkJob->running());
+        QVERIFY(waitForJobs(w));
+        QCOMPARE(first.size(), 1);
+        QCOMPARE(report.window->ui->log->toPlainText(), whole);
+        QCOMPARE(report.window->windowTitle(), title);
+    }
+    ReportFill::firstLines = 120;
+    ReportFill::chunkLines = 1000;
+}
+
+void TestBulkJobs::reportWaitsForJob()
+{
+    for (int i = 0; i < 50; ++i)
+        addContact(QStringLiteral("REP%1").arg(i));
+    Trelvin::inlineReportRows = 0;
+    rt->prompter.paths = QStringList{writeContacts(20000)};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(w->bulkJob->running());
+    // Asked for during the load, the report is filled once the load ended,
+    // from the loaded table; no box.
+    w->on_actionShowContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 20000 Contacts"));
+
+    // A load asked for while a report fills takes over; the report is
+    // filled again after it.
+    w->on_actionShowContacts_triggered();
+    QVERIFY(w->reportFill->filling());
+    rt->prompter.paths = QStringList{writeContacts(300, QStringLiteral("Contacts-small.csv"))};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 300 Contacts"));
+    QCOMPARE(w->contactsWindow->ui->log->toPlainText().count('\n'), 299);
+}
+
+QTEST_MAIN(TestBulkJobs)
+#include "tst_bulkjobs.moc"
