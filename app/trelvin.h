@@ -13,6 +13,7 @@
 #include <QSslError>
 #include <QString>
 #include <QStringList>
+#include <QTextCharFormat>
 
 #include <functional>
 #include <optional>
@@ -117,6 +118,15 @@ public:
     int candidateCursor = 0;
     int candidateCount = 0;
     QString currentCall;
+    // The net list as last drawn, so that a key rewrites only the lines it
+    // changed; the character count tells whether the view still holds it.
+    struct DrawnLine {
+        QString text;
+        QTextCharFormat format;
+        bool operator==(const DrawnLine &other) const { return text == other.text && format == other.format; }
+    };
+    QList<DrawnLine> drawnNet;
+    int drawnNetChars = 0;
     int contactUtcOffset = 0;
     int stationUtcOffset = 0;
 

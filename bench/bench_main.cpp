@@ -28,11 +28,13 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
@@ -155,6 +157,41 @@ QString peakResident()
             return QString::fromLatin1(line.mid(6).simplified());
     }
     return QStringLiteral("n/a");
+}
+
+// The longest time the window went without an event-loop turn while `work`
+// ran, started from the loop as a menu action is; `finished` tells when
+// work that goes on in slices or on another thread is done.
+double longestGap(const std::function<void()> &work, const std::function<bool()> &finished = {})
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    qint64 longest = 0;
+    const auto turn = [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    };
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, turn);
+    ticker.start();
+    bool started = false;
+    QTimer::singleShot(0, [&] {
+        work();
+        started = true;
+    });
+    while (!started || (finished && !finished()))
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+    turn();
+    return double(longest) / 1e6;
+}
+
+void recordGap(const QString &measure, const QString &size, double gapMs)
+{
+    record(measure + QStringLiteral(": longest event-loop gap"), size, summarise({gapMs}));
 }
 
 // ---------------------------------------------------------------- modal seam
@@ -449,7 +486,7 @@ double budget = 3000; // ms per measure
 void benchKeystroke(Runtime &rt, const QString &size)
 {
     Trelvin &w = *rt.window;
-    // Fragments of a regular's call as an operator types them: 1, 2, 3, 5 characters.
+    // Fragments of a regular's call as an operator types them: 1 to 6 characters.
     QString model = rt.netCalls.value(rt.netCalls.size() / 2);
     for (const QString &call : std::as_const(rt.netCalls)) {
         if (call.size() == 6) {
@@ -457,11 +494,39 @@ void benchKeystroke(Runtime &rt, const QString &size)
             break;
         }
     }
-    const QList<QString> fragments{model.mid(2, 1), model.mid(2, 2), model.mid(2, 3), model.mid(1, 5)};
+    const QList<QString> fragments{model.mid(2, 1), model.mid(2, 2), model.mid(2, 3),
+                                   model.mid(1, 4), model.mid(1, 5), model.left(6)};
+
+    // The calls are read into memory on a thread of their own from start-up
+    // on; until then a keystroke runs the LIKE.
+    QElapsedTimer first;
+    first.start();
+    w.on_search_textEdited(fragments.first());
+    record(QStringLiteral("keystroke while the call index is read"), size,
+           summarise({double(first.nsecsElapsed()) / 1e6}));
+    w.on_search_textEdited(QString());
+    QElapsedTimer wait;
+    wait.start();
+    w.storage.waitForCallIndex();
+    record(QStringLiteral("call index read: rest of it after the first keystroke"), size,
+           summarise({double(wait.nsecsElapsed()) / 1e6}));
+    const qint64 indexBytes = w.storage.callIndexBytes();
+    std::printf("{\"measure\":\"call index\",\"size\":\"%s\",\"bytes\":%lld,\"bytes_per_contact\":%.1f}\n",
+                qPrintable(size), indexBytes, double(indexBytes) / std::max<qsizetype>(rt.calls.size(), 1));
+    results.push_back({QStringLiteral("call index: %1 bytes per contact")
+                           .arg(double(indexBytes) / std::max<qsizetype>(rt.calls.size(), 1), 0, 'f', 1),
+                       size, Stats{}, Stats{}, false});
 
     QTextEdit plain;
     plain.resize(w.ui->callsigns->size());
     plain.show();
+
+    // The limit: every call in one buffer, one memmem pass for the fragment.
+    QByteArray all;
+    for (const QString &call : std::as_const(rt.calls)) {
+        all += call.toLatin1();
+        all += '\n';
+    }
 
     for (const QString &fragment : fragments) {
         const auto clear = [&w] {
@@ -474,10 +539,37 @@ void benchKeystroke(Runtime &rt, const QString &size)
         const QString label = w.ui->lb_candidate->text();
         clear();
 
+        // The bare scan: the matches counted, the lines shown collected, one setPlainText.
+        const QByteArray needle = fragment.toLatin1();
+        const Stats bare = repeat(
+            [&] {
+                int count = 0;
+                QString text;
+                const char *data = all.constData();
+                const char *end = data + all.size();
+                const char *from = data;
+                while (const char *hit = static_cast<const char *>(
+                           memmem(from, size_t(end - from), needle.constData(), size_t(needle.size())))) {
+                    const char *start = hit;
+                    while (start > data && start[-1] != '\n')
+                        --start;
+                    const char *stop = static_cast<const char *>(std::memchr(hit, '\n', size_t(end - hit)));
+                    if (count < lines) {
+                        if (!text.isEmpty())
+                            text += QLatin1Char('\n');
+                        text += QLatin1String(start, stop - start);
+                    }
+                    ++count;
+                    from = stop + 1;
+                }
+                plain.setPlainText(text);
+            },
+            5, 101, budget);
+
         // The same LIKE over the same table, bare: the full scan that counts the
         // matches, the lines shown, one setPlainText.
         const QString pattern = QLatin1Char('%') + fragment + QLatin1Char('%');
-        const Stats base = repeat(
+        const Stats sql = repeat(
             [&] {
                 QSqlQuery count(w.fileDb);
                 count.prepare(QStringLiteral("SELECT COUNT(*) FROM contact WHERE call LIKE ?"));
@@ -499,8 +591,24 @@ void benchKeystroke(Runtime &rt, const QString &size)
                 plain.setPlainText(text);
             },
             5, 101, budget);
-        record(QStringLiteral("keystroke %1 chars (%2)").arg(fragment.size()).arg(label), size, value, &base);
+        const QString measure = QStringLiteral("keystroke %1 chars (%2)").arg(fragment.size()).arg(label);
+        record(measure, size, value, &bare);
+        record(measure + QStringLiteral(" against its SQL LIKE"), size, value, &sql);
     }
+
+    // The first keystroke after a new contact was stored takes it into the index.
+    int serial = 0;
+    const QString fragment = fragments.at(2);
+    const Stats afterWrite = repeat([&] { w.on_search_textEdited(fragment); }, 5, 51, budget, [&] {
+        w.on_search_textEdited(QString());
+        ContactRecord record;
+        record.call = QStringLiteral("ZZ%1").arg(serial++);
+        w.storage.saveContact(record);
+    });
+    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
+    w.on_search_textEdited(QString());
+    record(QStringLiteral("keystroke %1 chars, first after a contact was stored").arg(fragment.size()), size,
+           afterWrite);
 }
 
 void benchDisplay(Runtime &rt, const QString &size)
@@ -579,6 +687,32 @@ void benchCheckIn(Runtime &rt, const QString &size)
                                       prepareNew();
                                   });
 
+    // The same check-in's storage alone: what Storage does for the key,
+    // without the window's work around it (the list redrawn, the entry and
+    // the search cleared).
+    Storage::EntryChange change;
+    const auto prepareStore = [&] {
+        do
+            fresh = callSign(rng);
+        while (rt.known.contains(fresh));
+        rt.known.insert(fresh);
+        change.call = fresh;
+        change.name = QStringLiteral("Pat");
+        change.city = QStringLiteral("Tacoma");
+        change.state = QStringLiteral("WA");
+        change.now = QDateTime::currentDateTime();
+        change.key = 608;
+        change.entryId = 0;
+        change.contact = ContactRecord::fromValues({fresh, QStringLiteral("Pat"), QString(), QString(), QString(),
+                                                    QString(), QStringLiteral("Tacoma"), QStringLiteral("WA")});
+    };
+    emptyNet();
+    prepareStore();
+    const Stats storeValue = repeat([&] { w.storage.storeEntry(change); }, 10, 201, budget, [&] {
+        emptyNet();
+        prepareStore();
+    });
+
     // A known station shown first, as after a search.
     int next = 0;
     const auto prepareKnown = [&] {
@@ -644,6 +778,8 @@ void benchCheckIn(Runtime &rt, const QString &size)
     QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
     record(QStringLiteral("check-in addContact(608) new station"), size, newValue, &newBase);
     record(QStringLiteral("check-in new station vs its rows in one transaction"), size, newValue, &oneCommitBase);
+    record(QStringLiteral("check-in new station, its storage alone, vs its rows in one transaction"), size,
+           storeValue, &oneCommitBase);
     record(QStringLiteral("check-in addContact(608) known station"), size, knownValue, &knownBase);
 }
 
@@ -746,6 +882,7 @@ void benchReports(Runtime &rt, const QString &size)
                               {"report showRoster", &Trelvin::showRoster, w.rosterWindow, roster},
                               {"report showTrelvin (one net)", &Trelvin::showTrelvin, w.dateLogWindow, oneNight}};
     for (const Report &report : reports) {
+        recordGap(QString::fromLatin1(report.name), size, longestGap([&] { (w.*report.slot)(); }));
         const Stats value = repeat([&] { (w.*report.slot)(); }, 3, 51, budget);
         // The same text set into the same widget: its font and settings
         // decide how long the layout takes.
@@ -824,6 +961,10 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     QSqlQuery(w.fileDb).exec(QStringLiteral("DROP TABLE IF EXISTS contact_copy"));
     record(QStringLiteral("contacts CSV save"), size, save, &saveBase);
     record(QStringLiteral("contacts CSV load"), size, load, &loadBase);
+    rt.prompter.path = file;
+    recordGap(QStringLiteral("contacts CSV save"), size, longestGap([&] { w.on_actionSaveContacts_triggered(); }));
+    recordGap(QStringLiteral("contacts CSV load"), size, longestGap([&] { w.on_actionLoadContacts_triggered(); }));
+    rt.prompter.path.clear();
 }
 
 void benchRoster(Runtime &rt, const QString &size, int members)
@@ -832,6 +973,8 @@ void benchRoster(Runtime &rt, const QString &size, int members)
     const QString in = rt.scratch(QStringLiteral("Roster-big.csv"));
     const QString out = rt.scratch(QStringLiteral("Roster-saved.csv"));
     rt.writeRoster(in, members);
+    recordGap(QStringLiteral("roster load %1 members").arg(sizeLabel(members)), size,
+              longestGap([&] { w.loadRoster(in); }));
     const Stats load = repeat([&] { w.loadRoster(in); }, 3, 21, budget);
     const Stats save = repeat([&] { w.saveRoster(out); }, 3, 21, budget);
 

@@ -49,8 +49,17 @@ QString shownDate(const QString &stored)
 }
 
 // Centre of a state, when the state-centre table knows it.
+// Setting a palette costs a walk over the widget even when nothing changes.
+void setPaletteOf(QWidget *widget, const QPalette &palette)
+{
+    if (widget->palette() != palette || widget->palette().resolveMask() != palette.resolveMask())
+        widget->setPalette(palette);
+}
+
 void useStateCentre(const Storage &storage, const QString &state, double &lat, double &lon)
 {
+    if (state.isEmpty())
+        return;
     if (const std::optional<Coordinates> centre = storage.stateCentre(state)) {
         lat = centre->lat;
         lon = centre->lon;
@@ -63,8 +72,8 @@ void Trelvin::displayContact(QString call, int type)
 {
     const QString today = QDate::currentDate().toString(QStringLiteral("yyMMdd"));
     Ui::Contact *dialog = contactDialog->ui;
-    ui->name->setPalette(goodPalette);
-    dialog->fname->setPalette(goodPalette);
+    setPaletteOf(ui->name, goodPalette);
+    setPaletteOf(dialog->fname, goodPalette);
 
     if (type != 0) {
         // The look-ups below share one read lock on Contacts.db instead of
@@ -116,10 +125,10 @@ void Trelvin::displayContact(QString call, int type)
         }
 
         if (storage.isMember(call)) {
-            ui->member->setPalette(goodPalette);
+            setPaletteOf(ui->member, goodPalette);
             ui->member->setText(QStringLiteral("YES"));
         } else {
-            ui->member->setPalette(alertPalette);
+            setPaletteOf(ui->member, alertPalette);
             ui->member->setText(QStringLiteral("NO"));
         }
 
@@ -154,16 +163,21 @@ void Trelvin::displayContact(QString call, int type)
         for (QLineEdit *field :
              {dialog->fname, dialog->name, dialog->classlic, dialog->expire, dialog->addr, dialog->city, dialog->state,
               dialog->zip, dialog->country, dialog->email, dialog->phone, dialog->lat, dialog->lon, dialog->grid,
-              dialog->geoloc, dialog->utc, dialog->tzOffset, dialog->dst, dialog->born})
-            field->clear();
+              dialog->geoloc, dialog->utc, dialog->tzOffset, dialog->dst, dialog->born}) {
+            // Clearing an empty field still costs its signals.
+            if (!field->text().isEmpty())
+                field->clear();
+        }
 
         ui->call->setText(searched);
         ui->name->clear();
-        ui->city->setPalette(goodPalette);
+        setPaletteOf(ui->city, goodPalette);
         ui->city->clear();
         // The relay stays: it belongs to the net entry, not to the station shown.
-        for (QLineEdit *field : {ui->state, ui->member, ui->attend, ui->last, ui->qso, ui->bear, ui->revBear, ui->dist})
-            field->clear();
+        for (QLineEdit *field : {ui->state, ui->member, ui->attend, ui->last, ui->qso, ui->bear, ui->revBear, ui->dist}) {
+            if (!field->text().isEmpty())
+                field->clear();
+        }
     }
 
     if (qsoWindow->isVisible())
@@ -215,21 +229,6 @@ bool Trelvin::showCallBookRecord(const QString &call)
 
 void Trelvin::on_state_textChanged(QString state)
 {
-    // This station; a position outside the continental box is taken for a
-    // placeholder and replaced by the centre of the station's state.
-    double stationLat = 0;
-    double stationLon = 0;
-    Storage::Result read;
-    const std::optional<Storage::StationPlace> station = storage.stationPlace(&read);
-    if (!read.ok() && storage.contactsOpen())
-        reportReadFailure(QStringLiteral("Distance and bearing"), read);
-    if (station) {
-        stationLat = station->lat;
-        stationLon = station->lon;
-        if (!inContinent(stationLat, stationLon))
-            useStateCentre(storage, station->state, stationLat, stationLon);
-    }
-
     // The contact; its stored coordinates only count while the state typed
     // is still the one they belong to.
     const Ui::Contact *dialog = contactDialog->ui;
@@ -239,6 +238,24 @@ void Trelvin::on_state_textChanged(QString state)
     if (dialog->state->text().toUpper() != typed || std::fabs(contactLat) < NoContactCoordinate
         || std::fabs(contactLon) < NoContactCoordinate)
         useStateCentre(storage, typed, contactLat, contactLon);
+
+    // This station; a position outside the continental box is taken for a
+    // placeholder and replaced by the centre of the station's state. Not
+    // read when there is no contact to measure to, as after every check-in.
+    double stationLat = 0;
+    double stationLon = 0;
+    if (std::fabs(contactLat) > NoCoordinate && std::fabs(contactLon) > NoCoordinate) {
+        Storage::Result read;
+        const std::optional<Storage::StationPlace> station = storage.stationPlace(&read);
+        if (!read.ok() && storage.contactsOpen())
+            reportReadFailure(QStringLiteral("Distance and bearing"), read);
+        if (station) {
+            stationLat = station->lat;
+            stationLon = station->lon;
+            if (!inContinent(stationLat, stationLon))
+                useStateCentre(storage, station->state, stationLat, stationLon);
+        }
+    }
 
     if (std::fabs(stationLat) > NoCoordinate && std::fabs(stationLon) > NoCoordinate
         && std::fabs(contactLat) > NoCoordinate && std::fabs(contactLon) > NoCoordinate) {

@@ -152,17 +152,11 @@ void Trelvin::displayNet(int activeID)
         return orFallback(normalBackColor, base);
     };
 
-    list->clear();
-    // The list is redrawn whole on every change; an undo history of it
-    // would only grow.
-    list->document()->setUndoRedoEnabled(false);
-    QTextCursor cursor(list->document());
-    cursor.beginEditBlock();
-
     // Before any line sets a weight the list's own font applies.
     bool weightSet = false;
     int weight = QFont::Normal;
 
+    QList<DrawnLine> lines;
     int n = 0;
     int checkedCount = 0;
     for (const Storage::ListedEntry &entry : storage.listedEntries()) {
@@ -179,23 +173,62 @@ void Trelvin::displayNet(int activeID)
         if (weightSet)
             format.setFontWeight(weight);
 
-        const QString line = QStringLiteral("%1 %2 %3 %4 %5")
-                                 .arg(field(QString::number(n), 3), field(look.code, 2), field(entry.call, -6),
-                                      field(clipped(entry.name, 10), -10), field(entry.relay, -6));
-        if (n > 1)
-            cursor.insertBlock();
-        cursor.insertText(line, format);
+        lines.append({QStringLiteral("%1 %2 %3 %4 %5")
+                          .arg(field(QString::number(n), 3), field(look.code, 2), field(entry.call, -6),
+                               field(clipped(entry.name, 10), -10), field(entry.relay, -6)),
+                      format});
         if (entry.status & CheckedIn)
             ++checkedCount;
     }
+
+    // A key changes a line or two of a list of dozens: only those are
+    // rewritten, the rest of the view and its layout stay.
+    QTextDocument *document = list->document();
+    const qsizetype kept = std::min(drawnNet.size(), lines.size());
+    const bool whole = kept == 0 || document->blockCount() != drawnNet.size()
+                       || document->characterCount() != drawnNetChars;
+    if (whole) {
+        list->clear();
+        // An undo history of the list would only grow.
+        document->setUndoRedoEnabled(false);
+    }
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    if (!whole) {
+        for (qsizetype i = 0; i < kept; ++i) {
+            if (lines.at(i) == drawnNet.at(i))
+                continue;
+            const QTextBlock block = document->findBlockByNumber(int(i));
+            cursor.setPosition(block.position());
+            cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+            cursor.insertText(lines.at(i).text, lines.at(i).format);
+        }
+        if (lines.size() < drawnNet.size()) {
+            const QTextBlock last = document->findBlockByNumber(int(kept) - 1);
+            cursor.setPosition(last.position() + last.length() - 1);
+            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+        cursor.movePosition(QTextCursor::End);
+    }
+    for (qsizetype i = whole ? 0 : kept; i < lines.size(); ++i) {
+        if (i > 0)
+            cursor.insertBlock();
+        cursor.insertText(lines.at(i).text, lines.at(i).format);
+    }
     cursor.endEditBlock();
+    drawnNet = lines;
+    drawnNetChars = document->characterCount();
 
     // The marked line is the one numbered like the active row's id, or the
     // last line when the list is shorter.
     if (n > 0) {
         const int line = qBound(1, activeID, n);
-        QTextCursor mark(list->document()->findBlockByNumber(line - 1));
-        list->setTextCursor(mark);
+        // Moving the cursor costs a repaint of both lines: only when it moves.
+        const QTextCursor at = list->textCursor();
+        const QTextBlock block = document->findBlockByNumber(line - 1);
+        if (at.hasSelection() || at.position() != block.position())
+            list->setTextCursor(QTextCursor(block));
         list->ensureCursorVisible();
     }
     ui->checks->setText(QString::number(checkedCount));

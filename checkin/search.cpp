@@ -31,7 +31,8 @@ struct CandidateColours {
 
 int clearCandidateList(QTextEdit *list)
 {
-    list->clear();
+    if (!list->document()->isEmpty())
+        list->clear();
     return ++candidateListGeneration;
 }
 
@@ -136,19 +137,13 @@ void Trelvin::on_search_textEdited(QString arg1)
     clearCandidateList(ui->callsigns);
 
     // A blank typed after a call asks for that call alone, not for every
-    // longer call that contains it. What was typed is matched literally; an
-    // escape character costs every row about a tenth more, so only a text
-    // with a wildcard character in it is escaped.
+    // longer call that contains it.
     const QString trimmed = text.trimmed();
-    const bool escaped = trimmed.contains(QLatin1Char('%')) || trimmed.contains(QLatin1Char('_'));
-    const QString literal = escaped ? likeLiteral(trimmed) : trimmed;
-    const QString pattern = text == trimmed ? QLatin1Char('%') + literal + QLatin1Char('%') : literal;
-
     Storage::Found found;
     if (arg1.isEmpty())
         storage.clearCandidates();
     else
-        found = storage.findCandidates(pattern, escaped);
+        found = storage.findCandidates(trimmed, text != trimmed);
     candidateCount = found.count;
 
     if (!arg1.isEmpty())
@@ -232,8 +227,8 @@ void Trelvin::selectSearch()
     if (entryModified(ui))
         addContact(NetRules::StoreOnly);
     ui->search->clear();
+    // An empty search clears the contact shown as well.
     on_search_textEdited(ui->search->text());
-    displayContact(QString(), 0);
     ui->search->setFocus(Qt::OtherFocusReason);
 }
 

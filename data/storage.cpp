@@ -3,16 +3,24 @@
 #include "app/constants.h"
 #include "checkin/netrules.h"
 #include "checkin/textrules.h"
+#include "data/callindex.h"
 #include "data/csv.h"
 #include "data/direct.h"
 #include "data/schema.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSet>
 #include <QVariant>
 
+#include <sqlite3.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <iterator>
+#include <thread>
 
 
 // Table definitions: Storage creates the tables and re-creates them on loads.
@@ -405,6 +413,170 @@ Result Result::failed(Failure failure, const QString &error)
 
 // ---- Opening and closing.
 
+// What the search keeps between keystrokes: the index, the rows written
+// since it was last brought up to date, and the candidates found. The index
+// is read whole on a thread of its own with its own connection, so that
+// neither start-up nor a keystroke waits for a million rows; until it is
+// there the search runs its LIKE.
+struct Storage::CallSearch {
+    CallIndex index;
+    bool ready = false;
+    // The index no longer stands for the table and is read again whole.
+    bool stale = true;
+    QSet<qint64> changed;
+    CallIndex::Matches found;
+    // The table's drop is being prepared.
+    bool dropping = false;
+    // PRAGMA data_version when the read began.
+    qint64 dataVersion = -1;
+
+    // The read in progress.
+    std::thread reader;
+    std::atomic<bool> readDone{false};
+    std::atomic<bool> readCancelled{false};
+    CallIndex readIndex;
+    bool readFailed = false;
+
+    ~CallSearch() { stopReading(); }
+
+    void markStale()
+    {
+        stale = true;
+        changed.clear();
+    }
+
+    void stopReading()
+    {
+        if (!reader.joinable())
+            return;
+        readCancelled = true;
+        reader.join();
+    }
+
+    void startReading(const QString &path)
+    {
+        stopReading();
+        // Changes from here on are read again once the whole read is in.
+        stale = false;
+        changed.clear();
+        readDone = false;
+        readCancelled = false;
+        readFailed = false;
+        reader = std::thread([this, file = path.toUtf8()] {
+            readFailed = !readAll(file);
+            readDone = true;
+        });
+    }
+
+    // On the reader's thread.
+    bool readAll(const QByteArray &file)
+    {
+        readIndex.clear();
+        sqlite3 *db = nullptr;
+        bool ok = sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr)
+                  == SQLITE_OK;
+        sqlite3_stmt *rows = nullptr;
+        if (ok) {
+            sqlite3_busy_timeout(db, Schema::BusyTimeoutMs);
+            // SQLite's order for the index on contact(call); NULL matches nothing.
+            ok = sqlite3_prepare_v2(db, "SELECT id, call FROM contact WHERE call IS NOT NULL ORDER BY call, id", -1,
+                                    &rows, nullptr)
+                 == SQLITE_OK;
+        }
+        int step = SQLITE_DONE;
+        while (ok && !readCancelled && (step = sqlite3_step(rows)) == SQLITE_ROW) {
+            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(rows, 1));
+            readIndex.add(QByteArrayView(text, sqlite3_column_bytes(rows, 1)), sqlite3_column_int64(rows, 0));
+        }
+        ok = ok && !readCancelled && step == SQLITE_DONE;
+        sqlite3_finalize(rows);
+        sqlite3_close(db);
+        if (ok)
+            readIndex.finish();
+        return ok;
+    }
+
+    // Takes over a finished read; false while there is none.
+    bool takeRead()
+    {
+        if (!reader.joinable() || !readDone)
+            return false;
+        reader.join();
+        if (readFailed || stale) {
+            readIndex.clear();
+            stale = true;
+            return false;
+        }
+        std::swap(index, readIndex);
+        readIndex.clear();
+        ready = true;
+        return true;
+    }
+};
+
+namespace {
+
+// Beyond so many changed rows (a roster run's worth) the table is read
+// again whole on the reader's thread rather than row by row at a keystroke.
+constexpr int ChangedRowsLimit = 10000;
+
+bool isContactTable(const char *table)
+{
+    return table && std::strcmp(table, "contact") == 0;
+}
+
+void contactRowChanged(void *context, int, const char *, const char *table, sqlite3_int64 rowid)
+{
+    if (!isContactTable(table))
+        return;
+    auto *search = static_cast<Storage::CallSearch *>(context);
+    if (search->stale)
+        return;
+    search->changed.insert(rowid);
+    if (search->changed.size() > ChangedRowsLimit)
+        search->markStale();
+}
+
+int authorizeContactChange(void *context, int action, const char *first, const char *second, const char *,
+                           const char *)
+{
+    auto *search = static_cast<Storage::CallSearch *>(context);
+    switch (action) {
+    case SQLITE_DELETE:
+        // Emptying a whole table skips the update hook unless told to go
+        // row by row; the drop of the table itself asks the same, and
+        // would not drop it then.
+        if (!isContactTable(first))
+            return SQLITE_OK;
+        if (search->dropping) {
+            search->dropping = false;
+            return SQLITE_OK;
+        }
+        return SQLITE_IGNORE;
+    case SQLITE_DROP_TABLE:
+        // A dropped table: read whole.
+        search->dropping = isContactTable(first);
+        if (search->dropping)
+            search->markStale();
+        return SQLITE_OK;
+    case SQLITE_ALTER_TABLE:
+        // A loaded table renamed into place, or the table renamed away.
+        if (second && std::strncmp(second, "contact", 7) == 0)
+            search->markStale();
+        return SQLITE_OK;
+    default:
+        return SQLITE_OK;
+    }
+}
+
+void contactsRolledBack(void *context)
+{
+    // A search inside the transaction may have read rows that are gone now.
+    static_cast<Storage::CallSearch *>(context)->markStale();
+}
+
+} // namespace
+
 namespace {
 // The connections' names; a second Storage in one process (two programs in
 // one test) gets names of its own.
@@ -420,10 +592,21 @@ QString freeName(const char *name)
 Storage::Storage()
     : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), freeName(Trel::MemoryConnection)))
     , fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), freeName(Trel::FileConnection)))
+    , callSearch(std::make_unique<CallSearch>())
 {
 }
 
-Storage::~Storage() = default;
+Storage::~Storage()
+{
+    // The connections may outlive this object: their hooks must not.
+    for (const QSqlDatabase &db : {memoryDb, fileDb}) {
+        if (sqlite3 *handle = Direct::handle(db)) {
+            sqlite3_update_hook(handle, nullptr, nullptr);
+            sqlite3_set_authorizer(handle, nullptr, nullptr);
+            sqlite3_rollback_hook(handle, nullptr, nullptr);
+        }
+    }
+}
 
 Storage::Opening Storage::openContacts(const QString &path)
 {
@@ -431,6 +614,7 @@ Storage::Opening Storage::openContacts(const QString &path)
     netDurable = false;
     // The journal's triggers belong to the connection that is closed here.
     journalling = false;
+    forgetStatements(fileDb);
     // Setting a new name on an open connection only takes effect after a reopen.
     if (fileDb.isOpen())
         fileDb.close();
@@ -496,12 +680,23 @@ Storage::Opening Storage::openContacts(const QString &path)
         opening.failure = fileDb.lastError().text();
     }
 
+    callSearch->stopReading();
+    callSearch->ready = false;
+    callSearch->markStale();
+    if (fileDb.isOpen() && Direct::handle(fileDb)) {
+        watchContacts(fileDb, true);
+        Direct::Statement version(fileDb, "PRAGMA data_version");
+        if (version.next())
+            callSearch->dataVersion = version.integer(0);
+        callSearch->startReading(fileDb.databaseName());
+    }
     attachContacts();
     return opening;
 }
 
 bool Storage::openMemory()
 {
+    forgetStatements(memoryDb);
     memoryDb.setDatabaseName(QStringLiteral(":memory:"));
     if (!memoryDb.open())
         return false;
@@ -558,6 +753,8 @@ void Storage::attachContacts()
     attach.prepare(QStringLiteral("ATTACH DATABASE ? AS contacts"));
     attach.addBindValue(fileDb.databaseName());
     attached = attach.exec();
+    if (attached)
+        watchContacts(memoryDb, false);
 }
 
 bool Storage::detachContacts()
@@ -569,6 +766,10 @@ bool Storage::detachContacts()
 
 void Storage::close()
 {
+    callSearch->stopReading();
+    callSearch->ready = false;
+    forgetStatements(memoryDb);
+    forgetStatements(fileDb);
     memoryDb.close();
     fileDb.close();
     attached = false;
@@ -585,18 +786,16 @@ Storage::Snapshot::~Snapshot() = default;
 
 std::optional<ContactRecord> Storage::contactByCall(const QString &call, Result *failure) const
 {
-    QSqlQuery query(fileDb);
-    query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(Sql::ContactByCall));
-    query.addBindValue(call);
-    if (!query.exec()) {
+    const Reused query = reused(fileDb, Sql::ContactByCall);
+    query->addBindValue(call);
+    if (!query->exec()) {
         if (failure)
-            *failure = Result::failed(Result::ReadFailed, query.lastError());
+            *failure = Result::failed(Result::ReadFailed, query->lastError());
         return std::nullopt;
     }
-    if (!query.next())
+    if (!query->next())
         return std::nullopt;
-    return contactFrom(query);
+    return contactFrom(*query);
 }
 
 Result Storage::writeContact(bool known, const ContactRecord &record)
@@ -672,15 +871,15 @@ std::optional<StationRecord> Storage::station(Result *failure) const
 
 std::optional<Storage::StationPlace> Storage::stationPlace(Result *failure) const
 {
-    QSqlQuery query(fileDb);
-    if (!query.exec(QStringLiteral("SELECT lat, lon, state FROM station"))) {
+    const Reused query = reused(fileDb, "SELECT lat, lon, state FROM station");
+    if (!query->exec()) {
         if (failure)
-            *failure = Result::failed(Result::ReadFailed, query.lastError());
+            *failure = Result::failed(Result::ReadFailed, query->lastError());
         return std::nullopt;
     }
-    if (!query.next())
+    if (!query->next())
         return std::nullopt;
-    return StationPlace{text(query, 2), query.value(0).toDouble(), query.value(1).toDouble()};
+    return StationPlace{text(*query, 2), query->value(0).toDouble(), query->value(1).toDouble()};
 }
 
 Result Storage::saveStation(const StationRecord &station)
@@ -706,22 +905,20 @@ Result Storage::saveStation(const StationRecord &station)
 
 std::optional<Coordinates> Storage::stateCentre(const QString &state) const
 {
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT lat, lon FROM latlon WHERE st=?"));
-    query.addBindValue(state);
-    if (!query.exec() || !query.next())
+    const Reused query = reused(memoryDb, "SELECT lat, lon FROM latlon WHERE st=?");
+    query->addBindValue(state);
+    if (!query->exec() || !query->next())
         return std::nullopt;
-    return Coordinates{query.value(0).toDouble(), query.value(1).toDouble()};
+    return Coordinates{query->value(0).toDouble(), query->value(1).toDouble()};
 }
 
 // ---- The club roster.
 
 bool Storage::isMember(const QString &call) const
 {
-    QSqlQuery query(memoryDb);
-    query.prepare(QStringLiteral("SELECT id FROM mbr WHERE call = ?"));
-    query.addBindValue(call);
-    return query.exec() && query.next();
+    const Reused query = reused(memoryDb, "SELECT id FROM mbr WHERE call = ?");
+    query->addBindValue(call);
+    return query->exec() && query->next();
 }
 
 bool Storage::hasMembers() const
@@ -920,25 +1117,23 @@ Result Storage::eachMemberLine(const std::function<void(const ContactLine &)> &l
 QList<Storage::ListedEntry> Storage::listedEntries() const
 {
     QList<ListedEntry> entries;
-    QSqlQuery query(fileDb);
-    query.setForwardOnly(true);
-    if (query.exec(QStringLiteral("SELECT id, status, call, name, relay FROM net ORDER BY id"))) {
-        while (query.next())
-            entries.append({query.value(0).toInt(), query.value(1).toInt(), text(query, 2), text(query, 3),
-                            text(query, 4)});
+    const Reused query = reused(fileDb, "SELECT id, status, call, name, relay FROM net ORDER BY id");
+    if (query->exec()) {
+        while (query->next())
+            entries.append({query->value(0).toInt(), query->value(1).toInt(), text(*query, 2), text(*query, 3),
+                            text(*query, 4)});
     }
     return entries;
 }
 
 std::optional<NetEntry> Storage::netEntryByCall(const QString &call) const
 {
-    QSqlQuery query(fileDb);
-    query.prepare(QStringLiteral("SELECT id, time, call, name, city, state, comment, conId, logId, status, relay "
-                                 "FROM net WHERE call = ?"));
-    query.addBindValue(call);
-    if (!query.exec() || !query.next())
+    const Reused query = reused(fileDb, "SELECT id, time, call, name, city, state, comment, conId, logId, status, "
+                                        "relay FROM net WHERE call = ?");
+    query->addBindValue(call);
+    if (!query->exec() || !query->next())
         return std::nullopt;
-    return netEntryFrom(query);
+    return netEntryFrom(*query);
 }
 
 std::optional<QString> Storage::netCall(int id) const
@@ -977,12 +1172,11 @@ std::optional<int> Storage::netId(Seek seek, int from) const
 
 std::optional<int> Storage::netStatus(const QString &call) const
 {
-    QSqlQuery query(fileDb);
-    query.prepare(QStringLiteral("SELECT status FROM net WHERE call = ?"));
-    query.addBindValue(call);
-    if (!query.exec() || !query.next())
+    const Reused query = reused(fileDb, "SELECT status FROM net WHERE call = ?");
+    query->addBindValue(call);
+    if (!query->exec() || !query->next())
         return std::nullopt;
-    return query.value(0).toInt();
+    return query->value(0).toInt();
 }
 
 Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
@@ -1017,77 +1211,71 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
     const auto insertLog = [&]() -> bool {
         // A row for this call logged within the last hours and shown by no
         // entry of the net list is tonight's check-in from before a restart.
-        QSqlQuery earlier(fileDb);
-        earlier.setForwardOnly(true);
-        earlier.prepare(QStringLiteral("SELECT id, date, time FROM log WHERE call = ? AND date >= ? "
-                                       "ORDER BY date DESC, time DESC"));
-        earlier.addBindValue(call);
-        earlier.addBindValue(change.now.addSecs(-NetRules::SameNetSeconds).toString(QStringLiteral("yyMMdd")));
-        if (!earlier.exec())
-            return readFailed(earlier);
-        QSqlQuery linked(fileDb);
-        linked.prepare(QStringLiteral("SELECT id FROM net WHERE logId = ?"));
-        while (earlier.next()) {
-            if (!loggedWithin(text(earlier, 1), text(earlier, 2), change.now, NetRules::SameNetSeconds))
+        const Reused earlier = reused(fileDb, "SELECT id, date, time FROM log WHERE call = ? AND date >= ? "
+                                              "ORDER BY date DESC, time DESC");
+        earlier->addBindValue(call);
+        earlier->addBindValue(change.now.addSecs(-NetRules::SameNetSeconds).toString(QStringLiteral("yyMMdd")));
+        if (!earlier->exec())
+            return readFailed(*earlier);
+        while (earlier->next()) {
+            if (!loggedWithin(text(*earlier, 1), text(*earlier, 2), change.now, NetRules::SameNetSeconds))
                 continue;
-            linked.addBindValue(earlier.value(0).toInt());
-            if (!linked.exec())
-                return readFailed(linked);
-            if (linked.next())
+            const Reused linked = reused(fileDb, "SELECT id FROM net WHERE logId = ?");
+            linked->addBindValue(earlier->value(0).toInt());
+            if (!linked->exec())
+                return readFailed(*linked);
+            if (linked->next())
                 continue;
-            QSqlQuery update(fileDb);
-            update.prepare(QString::fromLatin1(Sql::UpdateLogEntry));
+            const Reused update = reused(fileDb, Sql::UpdateLogEntry);
             for (const QString &value : {letter(), call, change.name, change.relay, change.city, change.state,
                                          change.comment})
-                update.addBindValue(value);
-            update.addBindValue(earlier.value(0).toInt());
-            if (!write(update, Step::CheckIn))
+                update->addBindValue(value);
+            update->addBindValue(earlier->value(0).toInt());
+            if (!write(*update, Step::CheckIn))
                 return false;
-            out.logId = earlier.value(0).toInt();
-            out.adoptedAt = text(earlier, 2).left(5);
+            out.logId = earlier->value(0).toInt();
+            out.adoptedAt = text(*earlier, 2).left(5);
             return true;
         }
 
-        QSqlQuery insert(fileDb);
-        insert.prepare(QString::fromLatin1(Schema::InsertLog));
+        const Reused insert = reused(fileDb, Schema::InsertLog);
         for (const QString &value : {date, time, letter(), call, change.name, change.relay, change.city, change.state,
                                      change.comment})
-            insert.addBindValue(value);
-        if (!write(insert, Step::CheckIn))
+            insert->addBindValue(value);
+        if (!write(*insert, Step::CheckIn))
             return false;
-        out.logId = insert.lastInsertId().toInt();
+        out.logId = insert->lastInsertId().toInt();
         return true;
     };
 
     const auto store = [&]() -> bool {
         // A name typed for a known call replaces the stored one at once.
-        QSqlQuery contact(fileDb);
-        contact.prepare(QStringLiteral("SELECT id, name FROM contact WHERE call = ?"));
-        contact.addBindValue(call);
-        if (!contact.exec())
-            return readFailed(contact);
         std::optional<int> knownId;
-        if (contact.next()) {
-            knownId = contact.value(0).toInt();
-            if (text(contact, 1) != change.name) {
-                QSqlQuery update(fileDb);
-                update.prepare(QStringLiteral("UPDATE contact SET name = ? WHERE call = ?"));
-                update.addBindValue(change.name);
-                update.addBindValue(call);
-                if (!write(update, Step::NameChange))
-                    return false;
+        {
+            const Reused contact = reused(fileDb, "SELECT id, name FROM contact WHERE call = ?");
+            contact->addBindValue(call);
+            if (!contact->exec())
+                return readFailed(*contact);
+            if (contact->next()) {
+                knownId = contact->value(0).toInt();
+                if (text(*contact, 1) != change.name) {
+                    const Reused update = reused(fileDb, "UPDATE contact SET name = ? WHERE call = ?");
+                    update->addBindValue(change.name);
+                    update->addBindValue(call);
+                    if (!write(*update, Step::NameChange))
+                        return false;
+                }
             }
         }
 
         out.logId = 0;
         out.contactId = 0;
-        QSqlQuery net(fileDb);
         if (out.entryId != 0) {
-            net.prepare(QStringLiteral("SELECT logId, conId FROM net WHERE id = ?"));
-            net.addBindValue(out.entryId);
-            if (net.exec() && net.next()) {
-                out.logId = net.value(0).toInt();
-                out.contactId = net.value(1).toInt();
+            const Reused net = reused(fileDb, "SELECT logId, conId FROM net WHERE id = ?");
+            net->addBindValue(out.entryId);
+            if (net->exec() && net->next()) {
+                out.logId = net->value(0).toInt();
+                out.contactId = net->value(1).toInt();
             } else {
                 // The entry's row was taken out of the net meanwhile: start over
                 // from the call, as for a station not yet selected.
@@ -1095,13 +1283,13 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
             }
         }
         if (out.entryId == 0) {
-            net.prepare(QStringLiteral("SELECT id, logId, conId FROM net WHERE call = ?"));
-            net.addBindValue(call);
-            if (net.exec()) {
-                while (net.next()) {
-                    out.entryId = net.value(0).toInt();
-                    out.logId = net.value(1).toInt();
-                    out.contactId = net.value(2).toInt();
+            const Reused net = reused(fileDb, "SELECT id, logId, conId FROM net WHERE call = ?");
+            net->addBindValue(call);
+            if (net->exec()) {
+                while (net->next()) {
+                    out.entryId = net->value(0).toInt();
+                    out.logId = net->value(1).toInt();
+                    out.contactId = net->value(2).toInt();
                 }
             }
         }
@@ -1116,37 +1304,37 @@ Storage::EntryOutcome Storage::storeEntry(const EntryChange &change)
             if (knownId)
                 out.contactId = *knownId;
             if (out.contactId == 0) {
-                QSqlQuery insert(fileDb);
-                insert.prepare(QString::fromLatin1(Schema::InsertContact));
+                const Reused insert = reused(fileDb, Schema::InsertContact);
                 for (const QString &value : change.contact.values())
-                    insert.addBindValue(value);
-                if (!write(insert, Step::NewContact))
+                    insert->addBindValue(value);
+                if (!write(*insert, Step::NewContact))
                     return false;
-                out.contactId = insert.lastInsertId().toInt();
+                out.contactId = insert->lastInsertId().toInt();
             }
 
-            QSqlQuery insert(fileDb);
-            insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
-                                          "status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-            insert.addBindValue(out.adoptedAt.isEmpty() ? time.left(5) : out.adoptedAt);
-            insert.addBindValue(call);
-            insert.addBindValue(change.name);
-            insert.addBindValue(change.city);
-            insert.addBindValue(change.state);
-            insert.addBindValue(change.comment);
-            insert.addBindValue(out.contactId);
-            insert.addBindValue(out.logId);
-            insert.addBindValue(NetRules::initialStatus(change.key));
-            insert.addBindValue(change.relay);
-            insert.addBindValue(change.now.toString(Qt::ISODate));
-            if (!writeNet(insert))
+            const Reused insert = reused(fileDb, "INSERT INTO net (id, time, call, name, city, state, comment, conId, "
+                                                 "logId, status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                                 "?, ?)");
+            insert->addBindValue(out.adoptedAt.isEmpty() ? time.left(5) : out.adoptedAt);
+            insert->addBindValue(call);
+            insert->addBindValue(change.name);
+            insert->addBindValue(change.city);
+            insert->addBindValue(change.state);
+            insert->addBindValue(change.comment);
+            insert->addBindValue(out.contactId);
+            insert->addBindValue(out.logId);
+            insert->addBindValue(NetRules::initialStatus(change.key));
+            insert->addBindValue(change.relay);
+            insert->addBindValue(change.now.toString(Qt::ISODate));
+            if (!writeNet(*insert))
                 return false;
-            out.entryId = insert.lastInsertId().toInt();
+            out.entryId = insert->lastInsertId().toInt();
             return true;
         }
 
         // A station already in the net: its call may have been changed to
         // one that another entry or another contact already has.
+        QSqlQuery net(fileDb);
         net.prepare(QStringLiteral("SELECT id FROM net WHERE call = ?"));
         net.addBindValue(call);
         out.netDuplicate = net.exec() && net.next() && net.value(0).toInt() != out.entryId;
@@ -1314,6 +1502,49 @@ void Storage::inFile(Result &result, const std::function<bool()> &change)
         journalWritten();
 }
 
+Storage::Reused::Reused(QSqlQuery *kept, bool *inUse, std::unique_ptr<QSqlQuery> fresh)
+    : query(kept ? kept : fresh.get())
+    , inUse(inUse)
+    , owned(std::move(fresh))
+{
+    if (inUse)
+        *inUse = true;
+}
+
+Storage::Reused::~Reused()
+{
+    query->finish();
+    if (inUse)
+        *inUse = false;
+}
+
+Storage::Reused Storage::reused(const QSqlDatabase &db, const char *sql) const
+{
+    Kept &kept = statements[{&db, sql}];
+    if (!kept.query) {
+        auto query = std::make_unique<QSqlQuery>(db);
+        query->setForwardOnly(true);
+        if (query->prepare(QString::fromUtf8(sql)))
+            kept.query = std::move(query);
+    }
+    if (kept.query && !kept.inUse)
+        return Reused(kept.query.get(), &kept.inUse, nullptr);
+    auto fresh = std::make_unique<QSqlQuery>(db);
+    fresh->setForwardOnly(true);
+    fresh->prepare(QString::fromUtf8(sql));
+    return Reused(nullptr, nullptr, std::move(fresh));
+}
+
+void Storage::forgetStatements(const QSqlDatabase &db)
+{
+    for (auto it = statements.begin(); it != statements.end();) {
+        if (it->first.first == &db && !it->second.inUse)
+            it = statements.erase(it);
+        else
+            ++it;
+    }
+}
+
 // ---- The log.
 
 Result Storage::deleteLogRow(qint64 id)
@@ -1329,33 +1560,31 @@ Result Storage::deleteLogRow(qint64 id)
 Storage::History Storage::history(const QString &call, const QString &today, Result *failure) const
 {
     History found;
-    QSqlQuery log(fileDb);
-    log.setForwardOnly(true);
-    log.prepare(QStringLiteral("SELECT id, date FROM log WHERE call = ?"));
-    log.addBindValue(call);
-    if (!log.exec()) {
+    const Reused log = reused(fileDb, "SELECT id, date FROM log WHERE call = ?");
+    log->addBindValue(call);
+    if (!log->exec()) {
         if (failure)
-            *failure = Result::failed(Result::ReadFailed, log.lastError());
+            *failure = Result::failed(Result::ReadFailed, log->lastError());
         return found;
     }
     QVariant lastId;
-    while (log.next()) {
+    while (log->next()) {
         ++found.checkIns;
-        lastId = log.value(0);
+        lastId = log->value(0);
         // Tonight's check-in counts, but "last" means before tonight.
-        const QString date = text(log, 1);
+        const QString date = text(*log, 1);
         if (date != today)
             found.lastDate = date;
     }
     if (found.checkIns == 0)
         return found;
-    QSqlQuery latest(fileDb);
-    latest.prepare(QString::fromLatin1(Sql::LogColumns) + QStringLiteral(" WHERE id = ?"));
-    latest.addBindValue(lastId);
-    if (latest.exec() && latest.next()) {
-        found.latest = LogRecord{latest.value(0).toLongLong(), text(latest, 1), text(latest, 2), text(latest, 3),
-                                 text(latest, 4), text(latest, 5), text(latest, 6), text(latest, 7),
-                                 text(latest, 8), text(latest, 9)};
+    static const QByteArray byId = QByteArray(Sql::LogColumns) + " WHERE id = ?";
+    const Reused latest = reused(fileDb, byId.constData());
+    latest->addBindValue(lastId);
+    if (latest->exec() && latest->next()) {
+        const QSqlQuery &row = *latest;
+        found.latest = LogRecord{row.value(0).toLongLong(), text(row, 1), text(row, 2), text(row, 3), text(row, 4),
+                                 text(row, 5), text(row, 6), text(row, 7), text(row, 8), text(row, 9)};
     }
     return found;
 }
@@ -1481,108 +1710,82 @@ Storage::Loaded Storage::replaceTable(Table table, const LineSource &next)
 
 void Storage::clearCandidates()
 {
-    QSqlQuery candidates(memoryDb);
-    // Emptied rather than dropped and created again, which would change the
-    // schema and make SQLite prepare every statement anew; the ids start at
-    // 1 again either way.
-    if (!candidates.exec(QStringLiteral("DELETE FROM candidate")))
-        candidates.exec(QString::fromLatin1(Schema::CreateCandidate));
+    callSearch->found.clear();
 }
 
-Storage::Found Storage::findCandidates(const QString &pattern, bool escaped)
+Storage::Found Storage::findCandidates(const QString &fragment, bool whole)
 {
-    const QString matches = escaped ? QStringLiteral("call LIKE ? ESCAPE '\\'") : QStringLiteral("call LIKE ?");
-    // A short fragment can match a large share of the contacts, too many to
-    // pass one by one through the driver: with Contacts.db attached to the
-    // in-memory database the matches are copied inside SQLite, as one
-    // statement and its own transaction; the copy row by row needs one
-    // transaction around its inserts.
-    const bool inside = fileDb.isOpen() && attached;
-    if (!inside)
-        memoryDb.transaction();
     Found found;
-    {
-        clearCandidates();
-        QSqlQuery candidates(memoryDb);
-        if (inside) {
-            candidates.prepare("INSERT INTO candidate (id, call) SELECT NULL, call FROM contacts.contact WHERE "
-                               + matches);
-            candidates.addBindValue(pattern);
-            if (candidates.exec())
-                found.count = std::max(candidates.numRowsAffected(), 0);
-            else
-                found.result = Result::failed(Result::ReadFailed, candidates.lastError());
-        } else {
-            candidates.prepare(QStringLiteral("INSERT INTO candidate (id, call) VALUES (NULL, ?)"));
-            QSqlQuery hits(fileDb);
-            hits.setForwardOnly(true);
-            hits.prepare("SELECT call FROM contact WHERE " + matches);
-            hits.addBindValue(pattern);
-            if (hits.exec()) {
-                while (hits.next()) {
-                    candidates.addBindValue(hits.value(0));
-                    if (!candidates.exec()) {
-                        found.result = Result::failed(Result::ReadFailed, candidates.lastError());
-                        break;
-                    }
-                    ++found.count;
-                }
-            }
-            // Without a database the start-up box has said so already.
-            if (hits.lastError().isValid() && fileDb.isOpen())
-                found.result = Result::failed(Result::ReadFailed, hits.lastError());
-        }
+    CallIndex::Matches &matches = callSearch->found;
+    matches.clear();
+    // Without a database the start-up box has said so already.
+    if (!fileDb.isOpen())
+        return found;
+
+    if (callIndexReady()) {
+        callSearch->index.find(fragment.toUtf8(), whole, matches);
+        found.count = int(matches.size());
+        return found;
     }
-    if (!inside)
-        memoryDb.commit();
+    // Without SQLite's hooks nothing would keep the index current: the
+    // table is scanned as ever. An escape character costs every row about
+    // a tenth more, so only a text with a wildcard character is escaped.
+    const bool escaped = fragment.contains(QLatin1Char('%')) || fragment.contains(QLatin1Char('_'));
+    const QString literal = escaped ? likeLiteral(fragment) : fragment;
+    const QString pattern = whole ? literal : QLatin1Char('%') + literal + QLatin1Char('%');
+    Direct::Statement hits(fileDb, escaped ? "SELECT call FROM contact WHERE call LIKE ? ESCAPE '\\' ORDER BY call, id"
+                                           : "SELECT call FROM contact WHERE call LIKE ? ORDER BY call, id");
+    hits.bindString(1, pattern);
+    while (hits.next())
+        matches.append(hits.utf8(0));
+    if (!hits.ok() || hits.failed()) {
+        found.result = Result::failed(Result::ReadFailed, hits.error());
+        matches.clear();
+    }
+    found.count = int(matches.size());
     return found;
 }
 
 int Storage::candidateCount() const
 {
-    QSqlQuery count(memoryDb);
-    if (count.exec(QStringLiteral("SELECT COUNT(*) FROM candidate")) && count.next())
-        return count.value(0).toInt();
-    return 0;
+    return int(callSearch->found.size());
 }
 
 QList<Storage::Candidate> Storage::candidates(int afterId, int limit) const
 {
-    QList<Candidate> found;
-    QSqlQuery query(memoryDb);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id > ? ORDER BY id LIMIT ?"));
-    query.addBindValue(afterId);
-    query.addBindValue(limit);
-    if (query.exec()) {
-        while (query.next())
-            found.append({query.value(0).toInt(), text(query, 1)});
-    }
-    return found;
+    // A candidate's id is its place in the list, from 1.
+    const CallIndex::Matches &matches = callSearch->found;
+    QList<Candidate> list;
+    const qsizetype from = std::max(afterId, 0);
+    const qsizetype to = std::min(matches.size(), from + std::max(limit, 0));
+    list.reserve(std::max<qsizetype>(to - from, 0));
+    for (qsizetype i = from; i < to; ++i)
+        list.append({int(i + 1), QString::fromUtf8(matches.call(i))});
+    return list;
 }
 
 std::optional<Storage::Candidate> Storage::candidate(Seek seek, int from) const
 {
-    QSqlQuery query(memoryDb);
+    const CallIndex::Matches &matches = callSearch->found;
+    const qsizetype count = matches.size();
+    qsizetype id = 0;
     switch (seek) {
     case Seek::First:
-        query.prepare(QStringLiteral("SELECT id, call FROM candidate ORDER BY id LIMIT 1"));
+        id = 1;
         break;
     case Seek::Previous:
-        query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id < ? ORDER BY id DESC LIMIT 1"));
-        query.addBindValue(from);
+        id = std::min<qsizetype>(qsizetype(from) - 1, count);
         break;
     case Seek::Next:
-        query.prepare(QStringLiteral("SELECT id, call FROM candidate WHERE id > ? ORDER BY id LIMIT 1"));
-        query.addBindValue(from);
+        id = std::max<qsizetype>(qsizetype(from) + 1, 1);
         break;
     case Seek::Last:
-        query.prepare(QStringLiteral("SELECT id, call FROM candidate ORDER BY id DESC LIMIT 1"));
+        id = count;
         break;
     }
-    if (!query.exec() || !query.next())
+    if (id < 1 || id > count)
         return std::nullopt;
-    return Candidate{query.value(0).toInt(), text(query, 1)};
+    return Candidate{int(id), QString::fromUtf8(matches.call(id - 1))};
 }
 
 // ---- Records of one net.
@@ -1623,4 +1826,83 @@ QList<Storage::LoggedCheckIn> Storage::netCheckIns(const QString &date, const QS
     if (query.lastError().isValid() && failure)
         *failure = Result::failed(Result::ReadFailed, query.lastError());
     return rows;
+}
+
+// ---- The search's index of call signs.
+
+void Storage::watchContacts(const QSqlDatabase &db, bool withRollback)
+{
+    sqlite3 *handle = Direct::handle(db);
+    if (!handle)
+        return;
+    sqlite3_update_hook(handle, contactRowChanged, callSearch.get());
+    sqlite3_set_authorizer(handle, authorizeContactChange, callSearch.get());
+    if (withRollback)
+        sqlite3_rollback_hook(handle, contactsRolledBack, callSearch.get());
+}
+
+bool Storage::callIndexReady()
+{
+    // The hooks that keep it current need the file's own SQLite handle.
+    if (!fileDb.isOpen() || !Direct::handle(fileDb))
+        return false;
+    CallSearch &search = *callSearch;
+    // Another program's commit passes the hooks by; SQLite counts it. Not
+    // knowing whether there was one, the search reads the table.
+    Direct::Statement version(fileDb, "PRAGMA data_version");
+    if (!version.next())
+        return false;
+    if (version.integer(0) != search.dataVersion)
+        search.markStale();
+    search.takeRead();
+    if (search.stale) {
+        search.ready = false;
+        search.dataVersion = version.integer(0);
+        search.startReading(fileDb.databaseName());
+        return false;
+    }
+    return search.ready && refreshCallIndex().ok();
+}
+
+bool Storage::waitForCallIndex()
+{
+    CallSearch &search = *callSearch;
+    for (int tries = 0; tries < 3; ++tries) {
+        while (search.reader.joinable() && !search.readDone)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (callIndexReady())
+            return true;
+    }
+    return false;
+}
+
+qsizetype Storage::callIndexBytes() const
+{
+    return callSearch->index.bytes();
+}
+
+void Storage::contactsReplaced()
+{
+    callSearch->markStale();
+}
+
+Result Storage::refreshCallIndex()
+{
+    CallSearch &search = *callSearch;
+    if (search.changed.isEmpty())
+        return Result();
+    const QList<qint64> ids(search.changed.begin(), search.changed.end());
+    std::vector<CallIndex::Row> rows;
+    Direct::Statement one(fileDb, "SELECT call FROM contact WHERE id = ? AND call IS NOT NULL");
+    for (const qint64 id : ids) {
+        one.bindInt(1, id);
+        if (one.next())
+            rows.push_back({id, one.utf8(0).toByteArray()});
+        if (!one.ok() || one.failed())
+            return Result::failed(Result::ReadFailed, one.error());
+        one.reset();
+    }
+    search.index.update(ids, std::move(rows));
+    search.changed.clear();
+    return Result();
 }

@@ -6,10 +6,12 @@
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -279,9 +281,10 @@ public:
         Result result;
     };
     void clearCandidates();
-    // The contacts whose call matches a LIKE pattern, with `escaped` when
-    // the pattern escapes its wildcards with '\'.
-    Found findCandidates(const QString &pattern, bool escaped);
+    // The contacts whose call contains `fragment`, or is `fragment` when
+    // `whole`, as LIKE matches them: ASCII letters in either case, every
+    // character literally. In the order of the index on contact(call).
+    Found findCandidates(const QString &fragment, bool whole);
     int candidateCount() const;
     // Up to `limit` candidates after `afterId`, in order.
     QList<Candidate> candidates(int afterId, int limit) const;
@@ -332,9 +335,60 @@ private:
     // of it is kept. `change` fills `result` when it fails.
     void inFile(Result &result, const std::function<bool()> &change);
 
+    // A statement run at every key, prepared once per connection and kept:
+    // SQLite's parser costs more than such a statement's own work. It is
+    // reset when the holder goes, so that no read stays open into a commit.
+    // A statement already held (a nested use) or one that does not prepare
+    // is made afresh each time, as any other statement.
+    class Reused {
+    public:
+        Reused(QSqlQuery *kept, bool *inUse, std::unique_ptr<QSqlQuery> fresh);
+        ~Reused();
+        Reused(const Reused &) = delete;
+        Reused &operator=(const Reused &) = delete;
+        QSqlQuery *operator->() const { return query; }
+        QSqlQuery &operator*() const { return *query; }
+
+    private:
+        QSqlQuery *query;
+        bool *inUse;
+        std::unique_ptr<QSqlQuery> owned;
+    };
+    struct Kept {
+        std::unique_ptr<QSqlQuery> query;
+        bool inUse = false;
+    };
+    // `sql` is a literal: its address names the statement.
+    Reused reused(const QSqlDatabase &db, const char *sql) const;
+    // Before a connection closes or opens another file.
+    void forgetStatements(const QSqlDatabase &db);
+
     QSqlDatabase memoryDb;
     QSqlDatabase fileDb;
     bool attached = false;
     bool netDurable = false;
     bool journalling = false;
+    mutable std::map<std::pair<const void *, const char *>, Kept> statements;
+
+    // ---- The search's index of call signs (data/callindex.h), kept
+    // current from SQLite's own hooks on both connections: whatever writes
+    // to `contact` marks the rows it changed, and the next search reads
+    // them again.
+public:
+    // Every call sign the search needs is in memory; false while the index
+    // is being read or cannot be used, and the search runs its LIKE instead.
+    bool callIndexReady();
+    // Waits for the index being read, for the benchmark and the tests.
+    bool waitForCallIndex();
+    // Bytes the index holds.
+    qsizetype callIndexBytes() const;
+    // Drops the index so that the next search reads the table whole: for
+    // writes made on another connection.
+    void contactsReplaced();
+    struct CallSearch;
+
+private:
+    void watchContacts(const QSqlDatabase &db, bool withRollback);
+    Result refreshCallIndex();
+    std::unique_ptr<CallSearch> callSearch;
 };

@@ -61,6 +61,7 @@ private slots:
     void callChangeRefusedWhenTaken();
     void callChangeToFreeCallRenamesNetAndLog();
     void listLinesAndCount();
+    void listRedrawnInPartEqualsWhole();
     void stationTypeLetters_data();
     void stationTypeLetters();
     void typingRules();
@@ -558,6 +559,49 @@ void TestCheckin::enterWalksTheEntryFields()
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->relay));
     QVERIFY(ui->relay->text().isEmpty());
     QVERIFY(ui->relay->isModified());
+}
+
+void TestCheckin::listRedrawnInPartEqualsWhole()
+{
+    // The list as a key leaves it, line by line with its formats, against
+    // the same list drawn whole.
+    const auto same = [this](const char *step) {
+        const QString part = w->ui->checkins->document()->toHtml();
+        w->drawnNet.clear();
+        w->displayNet(w->activeID);
+        QVERIFY2(w->ui->checkins->document()->toHtml() == part, step);
+    };
+    const QStringList calls{"W1AW", "K1ABC", "N7NCS", "KD7RLY", "WB6ZZZ", "K7Q"};
+    for (const QString &call : calls) {
+        enter(call, "Op " + call);
+        w->on_qso_returnPressed();
+        same("new entry");
+    }
+    select("N7NCS");
+    w->on_NCSButton_clicked();
+    same("net control");
+    select("KD7RLY");
+    w->ui->relay->setText("K1ABC");
+    w->on_relayButton_clicked();
+    same("relay");
+    select("K1ABC");
+    w->on_trafficButton_clicked();
+    same("traffic");
+    w->nextContact();
+    w->nextContact();
+    same("mark moved");
+    w->ui->delCon->setText("K1ABC");
+    rt->prompter.answers = {QMessageBox::Yes};
+    w->delNet();
+    same("middle entry removed");
+    w->ui->delCon->setText("K7Q");
+    rt->prompter.answers = {QMessageBox::Yes};
+    w->delNet();
+    same("last entry removed");
+    w->checkedTextColor = QColor(Qt::darkGreen);
+    w->displayNet(w->activeID);
+    same("colour changed");
+    QCOMPARE(lines().size(), 4);
 }
 
 void TestCheckin::removeFromNet()

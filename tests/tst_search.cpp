@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
@@ -25,6 +26,15 @@ void insert(const QSqlDatabase &db, const QString &table, const QVariantMap &row
     for (const QVariant &value : row)
         query.addBindValue(value);
     QVERIFY2(query.exec(), qPrintable(table));
+}
+
+// The candidates the last search found, in their order.
+QStringList candidates(Trelvin *w)
+{
+    QStringList calls;
+    for (const Storage::Candidate &candidate : w->storage.candidates(0, INT_MAX))
+        calls.append(candidate.call);
+    return calls;
 }
 
 QStringList texts(std::initializer_list<const QLineEdit *> fields)
@@ -101,6 +111,7 @@ private slots:
     void distanceAndBearings();
     void quoteInCall();
     void searchSeesReplacedContacts();
+    void searchFollowsEveryWrite();
 
 private:
     void search(const QString &text);
@@ -200,7 +211,7 @@ void TestSearch::searchMatches()
         search(typed);
         QCOMPARE(ui->search->text(), typed.toUpper());
         QCOMPARE(ui->lb_candidate->text(), label);
-        const QStringList stored = column(w->memoryDb, "SELECT call FROM candidate ORDER BY id");
+        const QStringList stored = candidates(w);
         QCOMPARE(listLines(ui->callsigns), stored);
         QStringList sorted = stored;
         sorted.sort();
@@ -279,7 +290,7 @@ void TestSearch::enterAndEscapeInSearch()
     QCOMPARE(texts({ui->search, ui->call, ui->name, dlg->call}), QStringList(4, QString()));
     QCOMPARE(ui->lb_candidate->text(), QString("Candidates"));
     QCOMPARE(ui->callsigns->toPlainText(), QString());
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM candidate"), QStringList());
+    QCOMPARE(candidates(w), QStringList());
     QCOMPARE(w->candidateCount + w->candidateCursor, 0);
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->search));
     QCOMPARE(column(w->fileDb, "SELECT call FROM net"), QStringList());
@@ -417,7 +428,7 @@ void TestSearch::longListIsCompletedAfterTheKeystroke()
     QCOMPARE(listLines(ui->callsigns), calls.mid(0, 9));
     search("N");
     search("0");
-    const QStringList zeros = column(w->memoryDb, "SELECT call FROM candidate ORDER BY id");
+    const QStringList zeros = candidates(w);
     QVERIFY(zeros.size() > 1500);
     QTRY_VERIFY(ui->callsigns->document()->blockCount() >= zeros.size());
     QTest::qWait(100);
@@ -686,7 +697,87 @@ void TestSearch::searchSeesReplacedContacts()
     w->on_actionLoadContacts_triggered();
     search("W1");
     QCOMPARE(ui->lb_candidate->text(), QString("2 Match"));
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM candidate ORDER BY call"), (QStringList{"KW1Q", "W1XYZ"}));
+    QCOMPARE(candidates(w), (QStringList{"KW1Q", "W1XYZ"}));
+}
+
+void TestSearch::searchFollowsEveryWrite()
+{
+    // Whatever writes to the contact table, the next search lists what a
+    // LIKE over the table lists, in the order of its index on the call.
+    const auto same = [this](const char *step) {
+        // The index where SQLite gives this library's handle, the LIKE otherwise.
+        if (!qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"))
+            QVERIFY(w->storage.waitForCallIndex());
+        for (const char *typed : {"", "K", "W1", "1A", "AB", "w1aw", "%", "_", "K7ABC", "Ä", "ZZ"}) {
+            const QString fragment = QString::fromUtf8(typed);
+            for (bool whole : {false, true}) {
+                w->storage.findCandidates(fragment.toUpper(), whole);
+                QSqlQuery like(w->fileDb);
+                like.prepare("SELECT call FROM contact WHERE call LIKE ? ESCAPE '\\' ORDER BY call, id");
+                const QString literal = likeLiteral(fragment.toUpper());
+                like.addBindValue(whole ? literal : "%" + literal + "%");
+                QVERIFY(like.exec());
+                QStringList listed;
+                while (like.next())
+                    listed.append(like.value(0).toString());
+                QVERIFY2(candidates(w) == listed, qPrintable(QString("%1: '%2'%3: %4 instead of %5")
+                                                                  .arg(step, fragment, whole ? " alone" : "",
+                                                                       candidates(w).join(','), listed.join(','))));
+            }
+        }
+    };
+    // Lower case, the same call twice, wildcard characters, no call at all.
+    addContacts({"W1AW", "k7abc", "KD7ABC", "W1AW", "N_1%", "Wä1", "K7ABC"});
+    insert(w->fileDb, "contact", {{"name", "no call"}});
+    same("first search");
+
+    insert(w->fileDb, "contact", {{"call", "AB1C"}});
+    QSqlQuery(w->fileDb).exec("UPDATE contact SET call = 'ZZ9Z' WHERE call = 'KD7ABC'");
+    QSqlQuery(w->fileDb).exec("DELETE FROM contact WHERE call = 'W1AW' AND id = 1");
+    same("rows written on the file's connection");
+
+    ContactRecord record;
+    record.call = "W1AWX";
+    QVERIFY(w->storage.saveContact(record).ok());
+    QVERIFY(w->storage.deleteContact("k7abc").ok());
+    same("saved and removed");
+
+    QVERIFY(QSqlQuery(w->memoryDb).exec("INSERT INTO contacts.contact (call) VALUES ('KA1B')"));
+    same("written where the file is attached");
+
+    // Rows seen inside a transaction that is then rolled back are gone again.
+    QVERIFY(w->fileDb.transaction());
+    insert(w->fileDb, "contact", {{"call", "KX1ROLL"}});
+    same("inside a transaction");
+    QVERIFY(w->fileDb.rollback());
+    same("rolled back");
+
+    // A table emptied at once, then filled in one statement.
+    QVERIFY(QSqlQuery(w->fileDb).exec("DELETE FROM contact"));
+    same("emptied");
+    QVERIFY(QSqlQuery(w->fileDb).exec("INSERT INTO contact (call) VALUES ('W2AB'), ('w2ab'), ('AA2Z')"));
+    same("filled again");
+
+    // Another program's write passes this program's connections by.
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
+        other.setDatabaseName(w->fileDb.databaseName());
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec("INSERT INTO contact (call) VALUES ('W2ABX')"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("other program");
+    same("written by another program");
+
+    // A contacts file loaded: a new table takes the old one's name.
+    const QString path = rt->dataPath() + "/Contacts-new.csv";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("header\n\"W1XYZ\"" + QByteArray(",").repeated(18) + "\n\"kw1q\"" + QByteArray(",").repeated(18) + "\n");
+    file.close();
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    same("loaded from a file");
 }
 
 QTEST_MAIN(TestSearch)

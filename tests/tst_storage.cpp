@@ -170,6 +170,8 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
     // The file as it stays when it could not be switched to WAL mode: there
     // another program's write lock keeps every reader out.
     QVERIFY(w->storage.detachContacts());
+    // Out of WAL mode only once the search's reader has let go of the file.
+    w->storage.waitForCallIndex();
     QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
     w->attachContacts();
     QVERIFY(w->storage.contactsAttached());
@@ -390,6 +392,7 @@ void TestStorage::failuresComeBackAsValues()
     // read that fails says so instead of "not found", and the changes that
     // rest on it store nothing.
     QVERIFY(storage.detachContacts());
+    storage.waitForCallIndex();
     QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
     {
         OtherWriter other(contactsPath());
