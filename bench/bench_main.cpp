@@ -748,14 +748,23 @@ void benchCheckIn(Runtime &rt, const QString &size)
 
     // The rows a check-in stores, inserted bare, each statement on its own
     // or all in one transaction, as the check-in stores them.
-    int serial = 0;
+    // Calls drawn as the check-in's are: each row lands where the check-in's
+    // would in the indexes on call, not always on the same page.
+    QStringList bareCalls;
     const auto rows = [&](bool withContact) {
-        const QString call = QStringLiteral("ZZ%1").arg(serial++);
+        QString call;
+        do
+            call = callSign(rng);
+        while (rt.known.contains(call));
+        rt.known.insert(call);
+        bareCalls.append(call);
         QSqlQuery log(w.fileDb);
         log.prepare(QStringLiteral("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
                                    "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (const char *v : {"261207", "19:00:00", " ", "", "Pat", "", "Tacoma", "WA", ""})
-            log.addBindValue(QString::fromLatin1(v));
+        for (const QString &v : {QStringLiteral("261207"), QStringLiteral("19:00:00"), QStringLiteral(" "), call,
+                                 QStringLiteral("Pat"), QString(""), QStringLiteral("Tacoma"), QStringLiteral("WA"),
+                                 QString("")})
+            log.addBindValue(v);
         log.exec();
         if (withContact) {
             QSqlQuery contact(w.fileDb);
@@ -791,8 +800,16 @@ void benchCheckIn(Runtime &rt, const QString &size)
     const Stats newBase = repeat([&] { inserts(true); }, 10, 201, budget, emptyNet);
     const Stats oneCommitBase = repeat([&] { inserts(true, true); }, 10, 201, budget, emptyNet);
     const Stats knownBase = repeat([&] { inserts(false); }, 10, 201, budget, emptyNet);
-    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM log WHERE call = ''"));
-    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
+    w.fileDb.transaction();
+    for (const char *table : {"log", "contact"}) {
+        QSqlQuery remove(w.fileDb);
+        remove.prepare(QStringLiteral("DELETE FROM %1 WHERE call = ?").arg(QLatin1String(table)));
+        for (const QString &call : bareCalls) {
+            remove.addBindValue(call);
+            remove.exec();
+        }
+    }
+    w.fileDb.commit();
     record(QStringLiteral("check-in addContact(608) new station"), size, newValue, &newBase);
     record(QStringLiteral("check-in new station vs its rows in one transaction"), size, newValue, &oneCommitBase);
     record(QStringLiteral("check-in new station, its storage alone, vs its rows in one transaction"), size,
