@@ -134,28 +134,11 @@ bool later(const QString &made, const QString &origin, qint64 oseq, const SyncCh
     return oseq > than.oseq;
 }
 
+// The journal's own seq is the change's place in this program's journal.
 SyncChange changeFrom(const QSqlQuery &query)
 {
-    SyncChange change;
-    const auto text = [&](int column) { return query.value(column).toString(); };
+    SyncChange change = syncChangeFrom(query, 1);
     change.oseq = query.value(0).toLongLong();
-    change.id = text(1);
-    change.net = text(2);
-    change.origin = text(3);
-    change.kind = text(4);
-    change.call = text(5);
-    change.status = query.value(6).toInt();
-    change.name = text(7);
-    change.city = text(8);
-    change.state = text(9);
-    change.comment = text(10);
-    change.relay = text(11);
-    change.time = text(12);
-    change.logged = query.value(13).toBool();
-    change.logDate = text(14);
-    change.logTime = text(15);
-    change.logStatus = text(16);
-    change.made = text(17);
     return change;
 }
 

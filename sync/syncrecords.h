@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class QSqlQuery;
+
 // What travels between Contacts.db's journal and the club server: plain
 // values, so that the sync worker's thread and the window's share nothing.
 
@@ -33,6 +35,10 @@ struct SyncChange {
     qint64 oseq = 0; // the change's place in its origin's journal
     qint64 seq = 0;  // its place on the server, once there
 };
+
+// Reads a change's values from `row`, id to made in SyncChange's order
+// (oseq left out), starting at column `first`; seq and oseq are the caller's.
+SyncChange syncChangeFrom(const QSqlQuery &row, int first);
 
 // A net on the club server.
 struct SyncNet {

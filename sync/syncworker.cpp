@@ -19,34 +19,16 @@ const int AliveMs = 1000;
 const int OpenNetHours = 3;
 
 const char ChangeColumns[] =
-    "SELECT seq, id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, entered, logged, "
+    "SELECT seq, oseq, id, net, origin, kind, call, status, name, city, state, comment, relay, entered, logged, "
     "logdate, logtime, logstatus, to_char(made AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') "
     "FROM trelvin_change ";
 const char MadeUtc[] = "to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
 
 SyncChange changeFrom(const QSqlQuery &query)
 {
-    SyncChange change;
-    const auto text = [&](int column) { return query.value(column).toString(); };
+    SyncChange change = syncChangeFrom(query, 2);
     change.seq = query.value(0).toLongLong();
-    change.id = text(1);
-    change.net = text(2);
-    change.origin = text(3);
-    change.oseq = query.value(4).toLongLong();
-    change.kind = text(5);
-    change.call = text(6);
-    change.status = query.value(7).toInt();
-    change.name = text(8);
-    change.city = text(9);
-    change.state = text(10);
-    change.comment = text(11);
-    change.relay = text(12);
-    change.time = text(13);
-    change.logged = query.value(14).toBool();
-    change.logDate = text(15);
-    change.logTime = text(16);
-    change.logStatus = text(17);
-    change.made = text(18);
+    change.oseq = query.value(1).toLongLong();
     return change;
 }
 
