@@ -17,6 +17,8 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 
+#include "bench/benchstats.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -24,24 +26,8 @@
 
 namespace {
 
-struct Stats {
-    double median = 0;
-    double p95 = 0;
-    int runs = 0;
-};
-
-Stats summarise(std::vector<double> ms)
-{
-    Stats s;
-    s.runs = int(ms.size());
-    if (ms.empty())
-        return s;
-    std::sort(ms.begin(), ms.end());
-    const size_t n = ms.size();
-    s.median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
-    s.p95 = ms[std::min(n - 1, size_t(std::ceil(0.95 * double(n))) - 1)];
-    return s;
-}
+using BenchStats::Stats;
+using BenchStats::summarise;
 
 struct Line {
     QString measure;
@@ -52,9 +38,10 @@ std::vector<Line> lines;
 void record(const QString &measure, const Stats &value, const Stats &baseline)
 {
     lines.push_back({measure, value, baseline});
-    std::printf("{\"measure\":\"%s\",\"size\":\"club server\",\"median_ms\":%.3f,\"p95_ms\":%.3f,\"runs\":%d,"
+    const QByteArray p95 = value.p95 < 0 ? QByteArray("null") : QByteArray::number(value.p95, 'f', 3);
+    std::printf("{\"measure\":\"%s\",\"size\":\"club server\",\"median_ms\":%.3f,\"p95_ms\":%s,\"runs\":%d,"
                 "\"baseline_ms\":%.3f,\"ratio\":%.2f}\n",
-                qPrintable(measure), value.median, value.p95, value.runs, baseline.median,
+                qPrintable(measure), value.median, p95.constData(), value.runs, baseline.median,
                 baseline.median > 0 ? value.median / baseline.median : 0.0);
     std::fflush(stdout);
 }
@@ -253,8 +240,9 @@ int main(int argc, char **argv)
 
     std::printf("\n| measure | median ms | p95 ms | runs | baseline ms | ratio |\n|---|---:|---:|---:|---:|---:|\n");
     for (const Line &line : lines)
-        std::printf("| %s | %.1f | %.1f | %d | %.1f | %.1f |\n", qPrintable(line.measure), line.value.median,
-                    line.value.p95, line.value.runs, line.baseline.median,
+        std::printf("| %s | %.1f | %s | %d | %.1f | %.1f |\n", qPrintable(line.measure), line.value.median,
+                    line.value.p95 < 0 ? "" : qPrintable(QString::number(line.value.p95, 'f', 1)), line.value.runs,
+                    line.baseline.median,
                     line.baseline.median > 0 ? line.value.median / line.baseline.median : 0.0);
     return 0;
 }

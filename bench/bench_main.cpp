@@ -32,6 +32,8 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include "bench/benchstats.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -49,25 +51,8 @@ namespace {
 
 // ---------------------------------------------------------------- timing
 
-struct Stats {
-    double median = 0;
-    double p95 = -1; // -1: a single run, no percentile
-    int runs = 0;
-};
-
-Stats summarise(std::vector<double> ms)
-{
-    Stats s;
-    s.runs = int(ms.size());
-    if (ms.empty())
-        return s;
-    std::sort(ms.begin(), ms.end());
-    const size_t n = ms.size();
-    s.median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
-    if (n > 1)
-        s.p95 = ms[std::min(n - 1, size_t(std::ceil(0.95 * double(n))) - 1)];
-    return s;
-}
+using BenchStats::Stats;
+using BenchStats::summarise;
 
 // Repeats `work` until it ran at least `minRuns` times and the time budget is
 // spent (or `maxRuns` is reached); `between` runs untimed after each run.
