@@ -452,6 +452,7 @@ public slots:
     void showClubTrouble(int kind, const QString &reason);
     void offerClubNet(const SyncNet &net);
     void showClubChanges();
+    void showClubRosterChanges();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -3,7 +3,9 @@
 #include "data/storage.h"
 
 #include "checkin/netrules.h"
+#include "data/schema.h"
 
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -18,7 +20,7 @@ const char *const JournalTables[] = {
     "CREATE TABLE IF NOT EXISTS journal (seq INTEGER PRIMARY KEY NOT NULL, id TEXT NOT NULL UNIQUE, "
     "net TEXT NOT NULL, origin TEXT NOT NULL, oseq INTEGER NOT NULL, kind TEXT NOT NULL, call TEXT NOT NULL, "
     "status INT, name TEXT, city TEXT, state TEXT, comment TEXT, relay TEXT, entered TEXT, logged INT, "
-    "logdate TEXT, logtime TEXT, logstatus TEXT, made TEXT NOT NULL, sent INT NOT NULL)",
+    "logdate TEXT, logtime TEXT, logstatus TEXT, made TEXT NOT NULL, sent INT NOT NULL, data TEXT)",
     "CREATE INDEX IF NOT EXISTS journal_entry ON journal (net, call, made)",
     "CREATE INDEX IF NOT EXISTS journal_unsent ON journal (seq) WHERE sent = 0",
     "CREATE TABLE IF NOT EXISTS syncnet (id TEXT NOT NULL, started TEXT NOT NULL, ncs TEXT, origin TEXT)",
@@ -39,6 +41,12 @@ const char Client[] = "(SELECT value FROM syncstate WHERE key = 'client')";
 const char NextPlace[] = "0";
 const char Columns[] = "(id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, entered, "
                        "logged, logdate, logtime, logstatus, made, sent)";
+// The stored fields of a contact, as a contact change carries them.
+const char ContactFields[] = "call, name, last, class, expire, address, city, state, zip, country, email, phone, "
+                             "lat, lon, grid, source, utc, dst, born";
+// A journal row outside any net: everything a net entry has stays empty.
+const char OutsideNet[] = "INSERT INTO journal (id, net, origin, oseq, kind, call, status, name, city, state, comment, "
+                          "relay, entered, logged, logdate, logtime, logstatus, made, sent, data) ";
 
 // A journal row with the state of the entry `row` (NEW, OLD or a table's alias).
 QString entryRow(const QString &row, const QString &kind)
@@ -79,14 +87,47 @@ QStringList triggers()
     const QString remove = QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_delete AFTER DELETE ON net WHEN %1 "
                                           "BEGIN %2 END")
                                .arg(loud, entryRow(QStringLiteral("OLD"), QStringLiteral("remove")));
-    return {insert, update, remove};
+    // Contacts: their whole stored state travels, so the latest change of a
+    // call is all another program needs.
+    const auto contactRow = [](const QString &row, const QString &kind, const QString &condition) {
+        QStringList values;
+        for (const QString &field : QString::fromLatin1(ContactFields).split(QStringLiteral(", ")))
+            values.append(row + '.' + field);
+        const QString data = kind == QLatin1String("contact") ? "json_array(" + values.join(", ") + ')'
+                                                              : QStringLiteral("NULL");
+        return QStringLiteral("%1 SELECT %2, '', %3, %4, '%5', %6.call, 0, '', '', '', '', '', '', 0, '', '', '', "
+                              "%7, 0, %8 WHERE %9;")
+            .arg(QLatin1String(OutsideNet), QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace),
+                 kind, row, QLatin1String(Now), data, condition);
+    };
+    QStringList differs;
+    for (const QString &field : QString::fromLatin1(ContactFields).split(QStringLiteral(", ")))
+        differs.append(QStringLiteral("OLD.%1 IS NOT NEW.%1").arg(field));
+    const QString named = QStringLiteral("COALESCE(%1.call, '') <> ''");
+    const QString contactInsert =
+        QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_contact_insert AFTER INSERT ON contact WHEN %1 "
+                       "BEGIN %2 END")
+            .arg(loud, contactRow(QStringLiteral("NEW"), QStringLiteral("contact"), named.arg(QLatin1String("NEW"))));
+    // A call changed on a contact: the old call's contact is gone.
+    const QString contactUpdate =
+        QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_contact_update AFTER UPDATE ON contact WHEN %1 "
+                       "AND (%2) BEGIN %3 %4 END")
+            .arg(loud, differs.join(QLatin1String(" OR ")),
+                 contactRow(QStringLiteral("OLD"), QStringLiteral("uncontact"),
+                            named.arg(QLatin1String("OLD")) + QStringLiteral(" AND OLD.call IS NOT NEW.call")),
+                 contactRow(QStringLiteral("NEW"), QStringLiteral("contact"), named.arg(QLatin1String("NEW"))));
+    const QString contactDelete =
+        QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_contact_delete AFTER DELETE ON contact WHEN %1 "
+                       "BEGIN %2 END")
+            .arg(loud, contactRow(QStringLiteral("OLD"), QStringLiteral("uncontact"), named.arg(QLatin1String("OLD"))));
+    return {insert, update, remove, contactInsert, contactUpdate, contactDelete};
 }
 
 // The columns of the journal's tables as made above: tables of another shape
 // (a newer program's) would make every change of the list fail.
 const char *const JournalColumns[][2] = {
     {"journal", "seq id net origin oseq kind call status name city state comment relay entered logged logdate "
-                "logtime logstatus made sent"},
+                "logtime logstatus made sent data"},
     {"syncnet", "id started ncs origin"},
     {"syncstate", "key value"},
 };
@@ -100,13 +141,20 @@ QString shapeProblem(const QSqlDatabase &db)
         QStringList columns;
         while (info.next())
             columns.append(info.value(1).toString());
+        // The journal of the first club-server release lacks data: it gets it.
+        if (columns.join(' ') + QLatin1String(" data") == QLatin1String(table[1])) {
+            if (!info.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN data TEXT").arg(QLatin1String(table[0]))))
+                return info.lastError().text();
+            continue;
+        }
         if (!columns.isEmpty() && columns.join(' ') != QLatin1String(table[1]))
             return QStringLiteral("Table %1 of Contacts.db is not as this program makes it").arg(QLatin1String(table[0]));
     }
     return QString();
 }
 
-const char *const TriggerNames[] = {"journal_insert", "journal_update", "journal_delete"};
+const char *const TriggerNames[] = {"journal_insert",         "journal_update",         "journal_delete",
+                                     "journal_contact_insert", "journal_contact_update", "journal_contact_delete"};
 
 bool exec(QSqlQuery &query, Result &result)
 {
@@ -238,7 +286,7 @@ QList<SyncChange> Storage::unsentChanges(int limit) const
     QSqlQuery query(fileDb);
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT seq, id, net, origin, kind, call, status, name, city, state, comment, relay, "
-                                 "entered, logged, logdate, logtime, logstatus, made FROM journal WHERE sent = 0 "
+                                 "entered, logged, logdate, logtime, logstatus, made, data FROM journal WHERE sent = 0 "
                                  "ORDER BY seq LIMIT ?"));
     query.addBindValue(limit);
     if (!journalling || !query.exec())
@@ -275,11 +323,14 @@ qint64 Storage::syncWatermark() const
     return query.value(0).toLongLong();
 }
 
-Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged)
+Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged,
+                             bool *rosterChanged)
 {
     Result result;
     if (listChanged)
         *listChanged = false;
+    if (rosterChanged)
+        *rosterChanged = false;
     if (!journalling)
         return result;
     const QString client = syncClient();
@@ -291,7 +342,32 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
         QSqlQuery keep(fileDb);
         keep.prepare(QStringLiteral("INSERT OR IGNORE INTO journal (id, net, origin, oseq, kind, call, status, name, "
                                     "city, state, comment, relay, entered, logged, logdate, logtime, logstatus, made, "
-                                    "sent) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+                                    "data, sent) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+        // The latest change of a contact, or of a call's place on one club's roster.
+        QSqlQuery latestContact(fileDb);
+        latestContact.prepare(QStringLiteral("SELECT made, origin, CASE WHEN origin = ? THEN seq ELSE oseq END AS place "
+                                             "FROM journal WHERE net = '' AND call = ? AND kind IN ('contact', "
+                                             "'uncontact') AND id <> ? ORDER BY made DESC, origin DESC, place DESC "
+                                             "LIMIT 1"));
+        QSqlQuery latestMember(fileDb);
+        latestMember.prepare(QStringLiteral("SELECT made, origin, CASE WHEN origin = ? THEN seq ELSE oseq END AS place "
+                                            "FROM journal WHERE net = '' AND call = ? AND kind IN ('member', "
+                                            "'nonmember') AND data = ? AND id <> ? ORDER BY made DESC, origin DESC, "
+                                            "place DESC LIMIT 1"));
+        const QString rosterData = syncRosterData(rosterClub);
+        // False with `result` set when the read failed; `newer` when this
+        // program holds a later change than `change`.
+        const auto isOutdated = [&](QSqlQuery &latest, const SyncChange &change, bool &newer) {
+            if (!latest.exec()) {
+                result = Result::failed(Result::ReadFailed, latest.lastError());
+                return false;
+            }
+            newer = latest.next()
+                    && later(latest.value(0).toString(), latest.value(1).toString(), latest.value(2).toLongLong(),
+                             change);
+            latest.finish();
+            return true;
+        };
         QSqlQuery latest(fileDb);
         latest.prepare(QStringLiteral("SELECT made, origin, CASE WHEN origin = ? THEN seq ELSE oseq END AS place "
                                       "FROM journal WHERE net = ? AND call = ? AND kind IN ('entry', 'remove') "
@@ -301,14 +377,61 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
             if (change.origin == client)
                 continue;
             for (const QVariant &value :
-                 {QVariant(change.id), QVariant(change.net), QVariant(change.origin), QVariant(change.oseq),
+                 {QVariant(change.id), QVariant(change.net.isNull() ? QStringLiteral("") : change.net),
+                  QVariant(change.origin), QVariant(change.oseq),
                   QVariant(change.kind), QVariant(change.call), QVariant(change.status), QVariant(change.name),
                   QVariant(change.city), QVariant(change.state), QVariant(change.comment), QVariant(change.relay),
                   QVariant(change.time), QVariant(int(change.logged)), QVariant(change.logDate),
-                  QVariant(change.logTime), QVariant(change.logStatus), QVariant(change.made)})
+                  QVariant(change.logTime), QVariant(change.logStatus), QVariant(change.made),
+                  change.data.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(change.data)})
                 keep.addBindValue(value);
             if (!exec(keep, result))
                 return false;
+            if (change.kind == QLatin1String("contact") || change.kind == QLatin1String("uncontact")) {
+                for (const QString &value : {client, change.call, change.id})
+                    latestContact.addBindValue(value);
+                bool newer = false;
+                if (!isOutdated(latestContact, change, newer))
+                    return false;
+                if (newer)
+                    continue;
+                if (change.kind == QLatin1String("uncontact")) {
+                    if (!(result = removeContact(change.call)).ok())
+                        return false;
+                    continue;
+                }
+                QStringList fields;
+                // A contact this program cannot read stays as it is here.
+                if (!syncDataFields(change.data, Schema::ContactFields, fields) || fields.first() != change.call)
+                    continue;
+                Result read;
+                const bool known = contactByCall(change.call, &read).has_value();
+                if (!read.ok()) {
+                    result = read;
+                    return false;
+                }
+                if (!(result = writeContact(known, ContactRecord::fromValues(fields))).ok())
+                    return false;
+                continue;
+            }
+            if (change.kind == QLatin1String("member") || change.kind == QLatin1String("nonmember")) {
+                // Another club's roster is not this one's.
+                if (rosterClub.isEmpty() || change.data != rosterData)
+                    continue;
+                for (const QString &value : {client, change.call, rosterData, change.id})
+                    latestMember.addBindValue(value);
+                bool newer = false;
+                if (!isOutdated(latestMember, change, newer))
+                    return false;
+                const bool joins = change.kind == QLatin1String("member");
+                if (newer || isMember(change.call) == joins)
+                    continue;
+                if (!(result = joins ? insertMember(change.call) : deleteMember(change.call)).ok())
+                    return false;
+                if (rosterChanged)
+                    *rosterChanged = true;
+                continue;
+            }
             if (!net || change.net != net->id
                 || (change.kind != QLatin1String("entry") && change.kind != QLatin1String("remove")))
                 continue;
@@ -436,6 +559,51 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
         query.addBindValue(QString::number(watermark));
         query.addBindValue(watermark);
         return exec(query, result) && exec(query, QStringLiteral("UPDATE syncquiet SET quiet = 0"), result);
+    });
+    return result;
+}
+
+Result Storage::journalRoster(const QStringList &before)
+{
+    if (!journalling)
+        return Result();
+    const QStringList now = memberCalls();
+    const QSet<QString> was(before.cbegin(), before.cend());
+    const QSet<QString> is(now.cbegin(), now.cend());
+    QStringList joined, left;
+    for (const QString &call : now) {
+        if (!was.contains(call))
+            joined.append(call);
+    }
+    for (const QString &call : before) {
+        if (!is.contains(call))
+            left.append(call);
+    }
+    return journalMembers(joined, left);
+}
+
+Result Storage::journalMembers(const QStringList &joined, const QStringList &left)
+{
+    Result result;
+    if (!journalling || (joined.isEmpty() && left.isEmpty()))
+        return result;
+    inFile(result, [&]() -> bool {
+        QSqlQuery insert(fileDb);
+        insert.prepare(QLatin1String(OutsideNet)
+                       + QStringLiteral("VALUES (%1, '', %2, %3, ?, ?, 0, '', '', '', '', '', '', 0, '', '', '', %4, 0, ?)")
+                             .arg(QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace),
+                                  QLatin1String(Now)));
+        const QString data = syncRosterData(rosterClub);
+        for (const auto &[kind, calls] : {std::pair{"member", &joined}, std::pair{"nonmember", &left}}) {
+            for (const QString &call : *calls) {
+                insert.addBindValue(QString::fromLatin1(kind));
+                insert.addBindValue(call);
+                insert.addBindValue(data);
+                if (!exec(insert, result))
+                    return false;
+            }
+        }
+        return true;
     });
     return result;
 }

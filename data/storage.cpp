@@ -846,10 +846,21 @@ Result Storage::saveContact(const ContactRecord &record)
     // Unknown is not proven by a read that failed: a second row would follow.
     if (!read.ok())
         return read;
-    return writeContact(known, record);
+    const Result result = writeContact(known, record);
+    if (result.ok())
+        journalChanged();
+    return result;
 }
 
 Result Storage::deleteContact(const QString &call)
+{
+    const Result result = removeContact(call);
+    if (result.ok())
+        journalChanged();
+    return result;
+}
+
+Result Storage::removeContact(const QString &call)
 {
     QSqlQuery remove(fileDb);
     remove.prepare(QStringLiteral("DELETE FROM contact WHERE id = (SELECT id FROM contact WHERE call = ?)"));
@@ -859,9 +870,16 @@ Result Storage::deleteContact(const QString &call)
     return Result();
 }
 
+void Storage::journalChanged()
+{
+    if (journalling && journalWritten)
+        journalWritten();
+}
+
 Result Storage::storeLookedUpMember(ContactRecord record)
 {
-    Result result = addMember(record.call);
+    // The roster a batch run rebuilds is journalled whole at its end.
+    Result result = insertMember(record.call);
     if (!result.ok())
         return result;
     const std::optional<ContactRecord> stored = contactByCall(record.call, &result);
@@ -878,7 +896,10 @@ Result Storage::storeLookedUpMember(ContactRecord record)
                 record.*field = (*stored).*field;
         }
     }
-    return writeContact(stored.has_value(), record);
+    result = writeContact(stored.has_value(), record);
+    if (result.ok())
+        journalChanged();
+    return result;
 }
 
 // ---- This station.
@@ -957,6 +978,22 @@ bool Storage::hasMembers() const
 
 Result Storage::addMember(const QString &call)
 {
+    Result result = insertMember(call);
+    if (result.ok() && !(result = journalMembers({call}, {})).ok())
+        deleteMember(call);
+    return result;
+}
+
+Result Storage::removeMember(const QString &call)
+{
+    Result result = deleteMember(call);
+    if (result.ok() && !(result = journalMembers({}, {call})).ok())
+        insertMember(call);
+    return result;
+}
+
+Result Storage::insertMember(const QString &call)
+{
     QSqlQuery insert(memoryDb);
     insert.prepare(QString::fromLatin1(Sql::InsertMember));
     insert.addBindValue(call);
@@ -965,7 +1002,7 @@ Result Storage::addMember(const QString &call)
     return Result();
 }
 
-Result Storage::removeMember(const QString &call)
+Result Storage::deleteMember(const QString &call)
 {
     QSqlQuery remove(memoryDb);
     remove.prepare(QStringLiteral("DELETE FROM mbr WHERE call = ?"));

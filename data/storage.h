@@ -332,7 +332,14 @@ public:
     // Stores other programs' changes in the journal and applies those of the
     // shared net to the list and the log, one entry per call: an entry takes
     // a change only when it is the latest of that entry. One transaction.
-    Result applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged = nullptr);
+    // Contact and roster changes are applied whatever the net; a roster
+    // change only to the roster of the club set here.
+    Result applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged = nullptr,
+                        bool *rosterChanged = nullptr);
+    void setRosterClub(const QString &club) { rosterClub = club; }
+    // Journals how the roster differs from `before` (a roster loaded or
+    // rebuilt by the operator): one change per call that joined or left.
+    Result journalRoster(const QStringList &before);
 
     // ---- Bulk work on a thread of its own.
 
@@ -402,6 +409,14 @@ private:
     bool attached = false;
     bool netDurable = false;
     bool journalling = false;
+    QString rosterClub;
+    Result journalMembers(const QStringList &joined, const QStringList &left);
+    // The roster and contact rows alone, journalled by the caller if at all.
+    Result insertMember(const QString &call);
+    Result deleteMember(const QString &call);
+    Result removeContact(const QString &call);
+    // After a change made outside a transaction of inFile.
+    void journalChanged();
     mutable std::map<std::pair<const void *, const char *>, Kept> statements;
 
     // ---- The search's index of call signs (data/callindex.h), kept

@@ -79,6 +79,7 @@ bool countMember(const CsvInput &input, LineTally &tally)
 void Trelvin::loadMember(QString fileName)
 {
     // The roster in memory belongs to the club whose file this is, read or not.
+    storage.setRosterClub(club);
     recreateMembers();
     unreadRoster.clear();
 
@@ -229,8 +230,12 @@ void Trelvin::loadRoster(QString fileName)
                 return;
             }
             if (loaded.result.ok() && loaded.rows > 0) {
-                // The contacts are stored; the roster in memory follows.
-                const Storage::Result members = storage.setMembers(outcome->members);
+                // The contacts are stored; the roster in memory follows, and
+                // the club server hears of the members it gained or lost.
+                const QStringList before = storage.memberCalls();
+                Storage::Result members = storage.setMembers(outcome->members);
+                if (members.ok())
+                    members = storage.journalRoster(before);
                 if (!members.ok()) {
                     loaded.result = members;
                     loaded.result.fileStored = true;

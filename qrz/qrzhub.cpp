@@ -432,6 +432,7 @@ void Trelvin::cancelledBatch(int done)
 void Trelvin::finishBatch(int total)
 {
     bulkJob->end();
+    stored(storage.journalRoster(batchPreviousMembers), QStringLiteral("Journalling the club roster"));
     batchPreviousMembers.clear();
     ui->statusbar->clearMessage();
     ui->callsigns->setText(QString::number(total));

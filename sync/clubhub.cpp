@@ -37,6 +37,7 @@ void Trelvin::createClubServer()
     connect(clubSync, &ClubSync::trouble, this, &Trelvin::showClubTrouble);
     connect(clubSync, &ClubSync::netOffered, this, &Trelvin::offerClubNet);
     connect(clubSync, &ClubSync::listChanged, this, &Trelvin::showClubChanges);
+    connect(clubSync, &ClubSync::rosterChanged, this, &Trelvin::showClubRosterChanges);
     connect(clubSync, &ClubSync::applyFailed, this, [this](const Storage::Result &result) {
         writeError("Database write failed (Club server changes): " + result.error);
     });
@@ -203,4 +204,18 @@ void Trelvin::showClubChanges()
         showCurrentTrelvin();
     if (allLogWindow->isVisible())
         showDatabase();
+}
+
+void Trelvin::showClubRosterChanges()
+{
+    // Kept in the roster file at once, as the operator's own changes are.
+    saveClubRoster();
+    const QString call = ui->call->text().toUpper();
+    if (!call.isEmpty()) {
+        const bool member = storage.isMember(call);
+        ui->member->setPalette(member ? goodPalette : alertPalette);
+        ui->member->setText(member ? QStringLiteral("YES") : QStringLiteral("NO"));
+    }
+    if (rosterWindow->isVisible())
+        showRoster();
 }

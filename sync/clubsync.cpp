@@ -182,7 +182,8 @@ void ClubSync::applySlice()
     }
     incoming.remove(0, n);
     bool changed = false;
-    const Storage::Result applied = storage.applyChanges(slice, watermark, &changed);
+    bool roster = false;
+    const Storage::Result applied = storage.applyChanges(slice, watermark, &changed, &roster);
     if (!applied.ok()) {
         // Received again from the last change stored.
         incoming.clear();
@@ -191,6 +192,7 @@ void ClubSync::applySlice()
         return;
     }
     listDirty = listDirty || changed;
+    rosterDirty = rosterDirty || roster;
     if (!incoming.isEmpty()) {
         sliceDue = true;
         QTimer::singleShot(0, this, &ClubSync::applySlice);
@@ -200,6 +202,10 @@ void ClubSync::applySlice()
     if (listDirty) {
         listDirty = false;
         emit listChanged();
+    }
+    if (rosterDirty) {
+        rosterDirty = false;
+        emit rosterChanged();
     }
 }
 

@@ -53,6 +53,8 @@ signals:
     void netOffered(const SyncNet &net);
     // Other programs' changes changed the list.
     void listChanged();
+    // Other programs' changes changed this club's roster.
+    void rosterChanged();
     void applyFailed(const Storage::Result &result);
 
     // To the worker.
@@ -88,6 +90,7 @@ private:
     QList<Incoming> incoming;
     bool sliceDue = false;
     bool listDirty = false;
+    bool rosterDirty = false;
     // Nets offered once this run.
     QSet<QString> offered;
 };

@@ -37,6 +37,14 @@ const QList<QStringList> &migrations()
             QStringLiteral("CREATE TRIGGER trelvin_net_notify AFTER INSERT OR UPDATE ON trelvin_net "
                            "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_changed()"),
         },
+        // Contacts and the roster travel too: their changes belong to no net
+        // and carry their values in data.
+        {
+            QStringLiteral("ALTER TABLE trelvin_change ALTER COLUMN net DROP NOT NULL"),
+            QStringLiteral("ALTER TABLE trelvin_change ADD COLUMN data text"),
+            QStringLiteral("ALTER TABLE trelvin_change ADD CONSTRAINT trelvin_change_place CHECK "
+                           "((net IS NULL) = (kind IN ('contact', 'uncontact', 'member', 'nonmember')))"),
+        },
     };
     return all;
 }
@@ -76,7 +84,8 @@ const QList<Table> &expectedTables()
           {"logtime", "text"},
           {"logstatus", "text"},
           {"made", "timestamp with time zone"},
-          {"received", "timestamp with time zone"}}},
+          {"received", "timestamp with time zone"},
+          {"data", "text"}}},
     };
     return tables;
 }

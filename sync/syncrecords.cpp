@@ -1,5 +1,7 @@
 #include "sync/syncrecords.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -25,5 +27,26 @@ SyncChange syncChangeFrom(const QSqlQuery &row, int first)
     change.logTime = next().toString();
     change.logStatus = next().toString();
     change.made = next().toString();
+    change.data = next().toString();
     return change;
+}
+
+QString syncRosterData(const QString &club)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{club}).toJson(QJsonDocument::Compact));
+}
+
+bool syncDataFields(const QString &data, int count, QStringList &fields)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(data.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray() || document.array().size() != count)
+        return false;
+    fields.clear();
+    for (const QJsonValue &value : document.array()) {
+        if (!value.isString() && !value.isNull())
+            return false;
+        fields.append(value.toString());
+    }
+    return true;
 }

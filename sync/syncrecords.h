@@ -20,7 +20,10 @@ struct SyncChange {
     QString net;
     QString origin; // the program that made it
     // "net" (a net was started; call: its net control station), "entry",
-    // "remove" (the entry left the net) or "close" (the net has ended).
+    // "remove" (the entry left the net) or "close" (the net has ended); and,
+    // outside any net (net empty): "contact" (the contact of `call` as
+    // stored, in data), "uncontact" (it was deleted), "member" and
+    // "nonmember" (`call` joined or left the roster of the club in data).
     QString kind;
     QString call;
     int status = 0;
@@ -32,13 +35,23 @@ struct SyncChange {
     // UTC, "yyyy-MM-ddTHH:mm:ss.zzzZ"; with origin and oseq it orders the
     // changes of one entry: the later change wins.
     QString made;
+    // A JSON array: the contact's 19 stored fields, or the club's mnemonic.
+    QString data;
     qint64 oseq = 0; // the change's place in its origin's journal
     qint64 seq = 0;  // its place on the server, once there
 };
 
-// Reads a change's values from `row`, id to made in SyncChange's order
-// (oseq left out), starting at column `first`; seq and oseq are the caller's.
+// Reads a change's values from `row`, id to made and then data in
+// SyncChange's order (oseq left out), starting at column `first`; seq and
+// oseq are the caller's.
 SyncChange syncChangeFrom(const QSqlQuery &row, int first);
+
+// The data of a roster change: the same bytes for the same club on every
+// program, so that changes of one club's roster are found by it.
+QString syncRosterData(const QString &club);
+// The texts of a change's data array; false when it is no array of texts
+// (or nulls, read as empty) of that length.
+bool syncDataFields(const QString &data, int count, QStringList &fields);
 
 // A net on the club server.
 struct SyncNet {

@@ -20,7 +20,7 @@ const int OpenNetHours = 3;
 
 const char ChangeColumns[] =
     "SELECT seq, oseq, id, net, origin, kind, call, status, name, city, state, comment, relay, entered, logged, "
-    "logdate, logtime, logstatus, to_char(made AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') "
+    "logdate, logtime, logstatus, to_char(made AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), data "
     "FROM trelvin_change ";
 const char MadeUtc[] = "to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
 
@@ -229,8 +229,8 @@ void SyncWorker::send(const QList<SyncChange> &changes)
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral(
         "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, "
-        "entered, logged, logdate, logtime, logstatus, made) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-        "?, ?::timestamptz) ON CONFLICT (id) DO NOTHING"));
+        "entered, logged, logdate, logtime, logstatus, made, data) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+        "?, ?, ?, ?::timestamptz, ?) ON CONFLICT (id) DO NOTHING"));
     // A server restored from a backup may lack a net it once took: its
     // changes would never be stored. Such a net comes back bare.
     QSqlQuery bare(db);
@@ -242,7 +242,8 @@ void SyncWorker::send(const QList<SyncChange> &changes)
             nets.insert(change.net);
     }
     for (const SyncChange &change : changes) {
-        if (nets.contains(change.net))
+        // A contact or roster change belongs to no net.
+        if (change.net.isEmpty() || nets.contains(change.net))
             continue;
         nets.insert(change.net);
         bare.addBindValue(change.net);
@@ -259,12 +260,14 @@ void SyncWorker::send(const QList<SyncChange> &changes)
             if (!net.exec())
                 return fail(lastError(net));
         }
+        const QVariant none(QMetaType(QMetaType::QString));
         for (const QVariant &value :
-             {QVariant(change.id), QVariant(change.net), QVariant(change.origin), QVariant(change.oseq),
-              QVariant(change.kind), QVariant(change.call), QVariant(change.status), QVariant(change.name),
-              QVariant(change.city), QVariant(change.state), QVariant(change.comment), QVariant(change.relay),
-              QVariant(change.time), QVariant(change.logged), QVariant(change.logDate), QVariant(change.logTime),
-              QVariant(change.logStatus), QVariant(change.made)})
+             {QVariant(change.id), change.net.isEmpty() ? none : QVariant(change.net), QVariant(change.origin),
+              QVariant(change.oseq), QVariant(change.kind), QVariant(change.call), QVariant(change.status),
+              QVariant(change.name), QVariant(change.city), QVariant(change.state), QVariant(change.comment),
+              QVariant(change.relay), QVariant(change.time), QVariant(change.logged), QVariant(change.logDate),
+              QVariant(change.logTime), QVariant(change.logStatus), QVariant(change.made),
+              change.data.isEmpty() ? none : QVariant(change.data)})
             insert.addBindValue(value);
         if (!insert.exec())
             return fail(lastError(insert));

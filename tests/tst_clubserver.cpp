@@ -75,6 +75,9 @@ private slots:
     void netLostByTheServerComesBack();
     void offByDefault();
     void dialogTestsTheConnection();
+    void contactsAndRosterTravel();
+    void contactAndMemberChangedOnBothSidesWhileApart();
+    void journalOfAnOlderProgramIsUpgraded();
 
 private:
     Program start(const QString &conninfo, const QString &station = QString());
@@ -187,6 +190,33 @@ void TestClubServer::schemaIsMadeOnceAndUpgradedInOrder()
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("schema2"));
+
+    // A server left at the first version by an older program: brought up to
+    // date in order, its changes kept.
+    QCOMPARE(server.admin(QStringLiteral(
+                 "ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_place; "
+                 "ALTER TABLE trelvin_change DROP COLUMN data; ALTER TABLE trelvin_change ALTER COLUMN net SET NOT NULL; "
+                 "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, logged, made) VALUES "
+                 "(repeat('c', 32), repeat('a', 32), repeat('b', 32), 1, 'entry', 'W7OLD', 0, false, now()); "
+                 "UPDATE trelvin_meta SET value = '1' WHERE key = 'schema'")),
+             QString());
+    {
+        QSqlDatabase db = connectAs(QStringLiteral("op1"), QStringLiteral("schema3"));
+        const ServerSchema::Outcome upgraded = ServerSchema::prepare(db);
+        QVERIFY2(upgraded.ok, qPrintable(upgraded.problem));
+        QCOMPARE(upgraded.version, 1);
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("SELECT value FROM trelvin_meta WHERE key = 'schema'")) && query.next());
+        QCOMPARE(query.value(0).toString(), QString::number(ServerSchema::Version));
+        QVERIFY(query.exec(QStringLiteral("SELECT call FROM trelvin_change")) && query.next());
+        QCOMPARE(query.value(0).toString(), QStringLiteral("W7OLD"));
+        // A change outside a net carries no net; one of a net must.
+        QVERIFY(!query.exec(QStringLiteral("INSERT INTO trelvin_change (id, origin, oseq, kind, call, status, logged, "
+                                           "made) VALUES (repeat('d', 32), repeat('b', 32), 2, 'entry', 'K1X', 0, "
+                                           "false, now())")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("schema3"));
 }
 
 void TestClubServer::foreignOrNewerSchemaIsRefused_data()
@@ -194,7 +224,7 @@ void TestClubServer::foreignOrNewerSchemaIsRefused_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("message");
     QTest::newRow("newer") << "UPDATE trelvin_meta SET value = '99' WHERE key = 'schema'"
-                           << "The club server's schema is version 99, newer than this Trelvin knows (version 1). "
+                           << "The club server's schema is version 99, newer than this Trelvin knows (version 2). "
                               "Update Trelvin on this computer to use it.";
     QTest::newRow("garbage version") << "UPDATE trelvin_meta SET value = '1; DROP TABLE x' WHERE key = 'schema'"
                                      << "The club server's schema version is not one Trelvin made; its tables are "
@@ -236,7 +266,7 @@ void TestClubServer::foreignOrNewerSchemaIsRefused()
     QVERIFY(boxes.first().endsWith(QLatin1String("The net goes on on this computer without the club server.")));
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     QCOMPARE(a.net().size(), 1);
-    QCOMPARE(a.status(), QStringLiteral("Club server: offline, 2 changes waiting"));
+    QCOMPARE(a.status(), QStringLiteral("Club server: offline, 3 changes waiting"));
     if (QTest::currentDataTag() == QLatin1String("newer"))
         QCOMPARE(server.admin(QStringLiteral("DO $$ BEGIN IF (SELECT value FROM trelvin_meta) <> '99' THEN "
                                              "RAISE 'changed'; END IF; END $$")),
@@ -345,7 +375,7 @@ void TestClubServer::wrongPasswordShowsOneBoxAndTheNetGoesOn()
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     QCOMPARE(a.net().size(), 1);
     QCOMPARE(a.log().size(), 1);
-    QCOMPARE(a.status(), QStringLiteral("Club server: offline, 2 changes waiting"));
+    QCOMPARE(a.status(), QStringLiteral("Club server: offline, 3 changes waiting"));
     // The password is in neither the settings nor the error log.
     QVERIFY(!QString::fromUtf8(QFile(rt->settingsFile()).exists() ? [&] {
                 QFile f(rt->settingsFile());
@@ -378,7 +408,7 @@ void TestClubServer::unreachableServerShowsOneBoxAndTheNetGoesOn()
             QVERIFY2(call.text.startsWith(QLatin1String("The club server cannot be reached:\n")), qPrintable(call.text));
     }
     QCOMPARE(a.net().size(), 3);
-    QCOMPARE(a.status(), QStringLiteral("Club server: offline, 4 changes waiting"));
+    QCOMPARE(a.status(), QStringLiteral("Club server: offline, 7 changes waiting"));
 }
 
 void TestClubServer::passwordNeverReachesTheSettings()
@@ -421,7 +451,7 @@ void TestClubServer::netLostByTheServerComesBack()
     QCOMPARE(server.admin(QStringLiteral("TRUNCATE trelvin_change, trelvin_net")), QString());
     a.checkIn(QStringLiteral("K7BBB"), QStringLiteral("Bob"));
     QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.unsentCount(), 0, 5000);
-    QCOMPARE(server.admin("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE call = 'K7BBB') <> 1 OR "
+    QCOMPARE(server.admin("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE call = 'K7BBB' AND kind = 'entry') <> 1 OR "
                           "(SELECT id FROM trelvin_net) <> '" + a.w->storage.sharedNet()->id
                           + "' THEN RAISE 'lost'; END IF; END $$"),
              QString());
@@ -457,7 +487,7 @@ void TestClubServer::dialogTestsTheConnection()
     dialog->connection->setText(server.conninfo(QStringLiteral("op1")));
     dialog->testButton->click();
     QTRY_COMPARE_WITH_TIMEOUT(dialog->result->text(),
-                              QStringLiteral("Connected: the club server's schema is version 1."), 10000);
+                              QStringLiteral("Connected: the club server's schema is version 2."), 10000);
     dialog->connection->setText(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1")
                                     .arg(PgServer::closedPort()));
     dialog->testButton->click();
@@ -469,6 +499,166 @@ void TestClubServer::dialogTestsTheConnection()
     dialog->saveButton->click();
     QVERIFY(!dialog->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+}
+
+namespace {
+
+ContactRecord contact(const QString &call, const QString &name, const QString &city)
+{
+    ContactRecord record;
+    record.call = call;
+    record.name = name;
+    record.city = city;
+    record.state = QStringLiteral("UT");
+    record.email = QStringLiteral("%1@example.org").arg(call.toLower());
+    record.grid = QStringLiteral("DN41");
+    return record;
+}
+
+QString cityOf(const Program &p, const QString &call)
+{
+    const std::optional<ContactRecord> found = p.w->storage.contactByCall(call);
+    return found ? found->city : QStringLiteral("(none)");
+}
+
+} // namespace
+
+void TestClubServer::contactsAndRosterTravel()
+{
+    Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
+    Program b = start(server.conninfo(QStringLiteral("op2")));
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+
+    // A contact edited on one, outside any net, is the same on the other:
+    // every field, added, changed and deleted.
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Ogden")))
+                .ok());
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7EDIT")), QStringLiteral("Ogden"), 3000);
+    QCOMPARE(b.w->storage.contactByCall(QStringLiteral("W7EDIT"))->values(),
+             a.w->storage.contactByCall(QStringLiteral("W7EDIT"))->values());
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Provo")))
+                .ok());
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7EDIT")), QStringLiteral("Provo"), 3000);
+    QCOMPARE(column(b.w->storage.contacts(), QStringLiteral("SELECT count(*) FROM contact WHERE call = 'W7EDIT'")),
+             QStringList{QStringLiteral("1")});
+    QVERIFY(b.w->storage.deleteContact(QStringLiteral("W7EDIT")).ok());
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7EDIT")), QStringLiteral("(none)"), 3000);
+    // A station new to the net is a new contact on the other too, as it was
+    // stored here.
+    a.checkIn(QStringLiteral("K7NEW"), QStringLiteral("Nell"));
+    QTRY_VERIFY_WITH_TIMEOUT(b.w->storage.contactByCall(QStringLiteral("K7NEW")).has_value(), 3000);
+    QCOMPARE(b.w->storage.contactByCall(QStringLiteral("K7NEW"))->values(),
+             a.w->storage.contactByCall(QStringLiteral("K7NEW"))->values());
+    QCOMPARE(b.w->storage.contactByCall(QStringLiteral("K7NEW"))->name, QStringLiteral("Nell"));
+
+    // A member added or removed with the keys: on the other's roster and in
+    // its roster file at once, and the other's entry shows it.
+    b.w->ui->call->setText(QStringLiteral("K7NEW"));
+    b.w->ui->member->setText(QStringLiteral("NO"));
+    a.w->ui->call->setText(QStringLiteral("K7NEW"));
+    a.w->enableMemberStatus();
+    QTRY_VERIFY_WITH_TIMEOUT(b.w->storage.isMember(QStringLiteral("K7NEW")), 3000);
+    QCOMPARE(b.w->ui->member->text(), QStringLiteral("YES"));
+    QVERIFY(b.rt->readData(QStringLiteral("Roster-ARC.csv")).contains(QLatin1String("K7NEW")));
+    a.w->disableMemberStatus();
+    QTRY_VERIFY_WITH_TIMEOUT(!b.w->storage.isMember(QStringLiteral("K7NEW")), 3000);
+    QCOMPARE(b.w->ui->member->text(), QStringLiteral("NO"));
+    QTRY_VERIFY_WITH_TIMEOUT(!b.rt->readData(QStringLiteral("Roster-ARC.csv")).contains(QLatin1String("K7NEW")), 3000);
+
+    // A roster loaded whole: the members gained and lost travel, nothing else.
+    QVERIFY(a.w->storage.setMembers({QStringLiteral("W7ONE"), QStringLiteral("W7TWO")}).ok());
+    QVERIFY(a.w->storage.journalRoster({}).ok());
+    QTRY_VERIFY_WITH_TIMEOUT(b.w->storage.isMember(QStringLiteral("W7TWO")), 3000);
+    const QStringList before = a.w->storage.memberCalls();
+    QVERIFY(a.w->storage.setMembers({QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}).ok());
+    QVERIFY(a.w->storage.journalRoster(before).ok());
+    QTRY_VERIFY_WITH_TIMEOUT(b.w->storage.isMember(QStringLiteral("W7SIX")), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.w->storage.memberCalls(), (QStringList{QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}),
+                              3000);
+    QCOMPARE(server.admin(QStringLiteral("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE kind IN "
+                                         "('member', 'nonmember') AND call = 'W7TWO') <> 1 THEN RAISE 'resent'; "
+                                         "END IF; END $$")),
+             QString());
+
+    // Another club's roster is not this one's.
+    b.w->storage.setRosterClub(QStringLiteral("QCWA"));
+    a.w->ui->call->setText(QStringLiteral("W7ARC"));
+    a.w->enableMemberStatus();
+    a.w->ui->call->setText(QStringLiteral("W7LAST"));
+    a.w->enableMemberStatus();
+    QTRY_VERIFY_WITH_TIMEOUT(column(b.w->storage.contacts(), QStringLiteral("SELECT call FROM journal WHERE call = "
+                                                                             "'W7LAST'")).size() == 1, 3000);
+    QVERIFY(!b.w->storage.isMember(QStringLiteral("W7ARC")));
+}
+
+void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
+{
+    Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
+    Program b = start(server.conninfo(QStringLiteral("op2")));
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Ogden")))
+                .ok());
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7BOTH")), QStringLiteral("Ogden"), 3000);
+
+    server.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(a.status().startsWith(QLatin1String("Club server: offline")), 5000);
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Provo")))
+                .ok());
+    a.w->ui->call->setText(QStringLiteral("W7BOTH"));
+    a.w->enableMemberStatus();
+    QTest::qWait(5);
+    QVERIFY(b.w->storage.saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Logan")))
+                .ok());
+    // Added on one, then removed on the other: the later change wins.
+    b.w->storage.addMember(QStringLiteral("W7BOTH"));
+    QVERIFY(b.w->storage.removeMember(QStringLiteral("W7BOTH")).ok());
+    // A contact deleted on one while the other edits another.
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("K7GONE"), QStringLiteral("Gus"), QStringLiteral("Moab")))
+                .ok());
+
+    QCOMPARE(server.restart(), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(a.w->storage.unsentCount() == 0 && b.w->storage.unsentCount() == 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7BOTH")), QStringLiteral("Logan"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("K7GONE")), QStringLiteral("Moab"), 5000);
+    QCOMPARE(cityOf(b, QStringLiteral("W7BOTH")), QStringLiteral("Logan"));
+    QTRY_VERIFY_WITH_TIMEOUT(!a.w->storage.isMember(QStringLiteral("W7BOTH")), 5000);
+    QVERIFY(!b.w->storage.isMember(QStringLiteral("W7BOTH")));
+    // Both changes of the contact stay in each journal.
+    QCOMPARE(column(a.w->storage.contacts(), QStringLiteral("SELECT count(*) FROM journal WHERE call = 'W7BOTH' "
+                                                             "AND kind = 'contact'")),
+             QStringList{QStringLiteral("3")});
+}
+
+void TestClubServer::journalOfAnOlderProgramIsUpgraded()
+{
+    Program a = start(QString());
+    // The journal as the first release with a club server made it.
+    const QSqlDatabase db = a.w->storage.contacts();
+    QSqlQuery query(db);
+    QVERIFY(query.exec(QStringLiteral(
+        "CREATE TABLE journal (seq INTEGER PRIMARY KEY NOT NULL, id TEXT NOT NULL UNIQUE, net TEXT NOT NULL, "
+        "origin TEXT NOT NULL, oseq INTEGER NOT NULL, kind TEXT NOT NULL, call TEXT NOT NULL, status INT, name TEXT, "
+        "city TEXT, state TEXT, comment TEXT, relay TEXT, entered TEXT, logged INT, logdate TEXT, logtime TEXT, "
+        "logstatus TEXT, made TEXT NOT NULL, sent INT NOT NULL)")));
+    QVERIFY(query.exec(QStringLiteral("INSERT INTO journal (id, net, origin, oseq, kind, call, made, sent) VALUES "
+                                      "('x', 'n', 'o', 0, 'entry', 'W7OLD', '2026-01-01T00:00:00.000Z', 1)")));
+    QVERIFY(a.w->storage.setJournal(true).ok());
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
+                .ok());
+    const QList<SyncChange> unsent = a.w->storage.unsentChanges(10);
+    QCOMPARE(unsent.size(), 1);
+    QCOMPARE(unsent.first().kind, QStringLiteral("contact"));
+    QCOMPARE(unsent.first().net, QString());
+    QStringList fields;
+    QVERIFY(syncDataFields(unsent.first().data, 19, fields));
+    QCOMPARE(fields, contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")).values());
+    QCOMPARE(column(db, QStringLiteral("SELECT call FROM journal ORDER BY seq")),
+             (QStringList{QStringLiteral("W7OLD"), QStringLiteral("W7NEW")}));
+    // Unchanged values journal nothing.
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
+                .ok());
+    QCOMPARE(a.w->storage.unsentCount(), 1);
 }
 
 QTEST_MAIN(TestClubServer)
