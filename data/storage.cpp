@@ -2166,6 +2166,11 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
             if (!carried.run())
                 failure = carried.error();
         }
+        // The new table numbers its rows anew: tonight's net must point at
+        // its stations' rows there, or editing an entry would rewrite (or
+        // delete) another station's row.
+        if (failure.isEmpty() && schemaHas(fileDb, "net") && netTableProblem(fileDb).isEmpty())
+            repointNet(table, lastOldId, &failure);
         if (failure.isEmpty() && Direct::exec(fileDb, ("ALTER TABLE " + name + " RENAME TO " + replaced).constData(),
                                                &failure))
             Direct::exec(fileDb, ("ALTER TABLE " + loading + " RENAME TO " + name).constData(), &failure);
@@ -2186,6 +2191,35 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
         loaded.rows = 0;
     }
     return loaded;
+}
+
+void Storage::repointNet(Table table, qint64 lastOldId, QString *failure)
+{
+    if (table == Table::Contacts) {
+        // A contact the file does not hold is gone: its entry points nowhere.
+        Direct::exec(fileDb,
+                     "UPDATE net SET conId = COALESCE((SELECT min(n.id) FROM contact_loading AS n, contact AS o "
+                     "WHERE o.id = net.conId AND n.call = o.call), 0) WHERE conId <> 0",
+                     failure);
+        return;
+    }
+    // The check-ins of tonight's net stay whether or not the file holds them
+    // (those logged during the load are carried already).
+    Direct::Statement carry(fileDb, "INSERT INTO log_loading (date, time, status, call, name, relay, city, state, "
+                                    "comment) SELECT date, time, status, call, name, relay, city, state, comment "
+                                    "FROM log AS o WHERE o.id <= ? AND o.id IN (SELECT logId FROM net) AND NOT "
+                                    "EXISTS (SELECT 1 FROM log_loading AS n WHERE n.call IS o.call AND n.date IS "
+                                    "o.date AND n.time IS o.time)");
+    carry.bindInt(1, lastOldId);
+    if (!carry.run()) {
+        *failure = carry.error();
+        return;
+    }
+    Direct::exec(fileDb,
+                 "UPDATE net SET logId = COALESCE((SELECT max(n.id) FROM log_loading AS n, log AS o "
+                 "WHERE o.id = net.logId AND n.call IS o.call AND n.date IS o.date AND n.time IS o.time), 0) "
+                 "WHERE logId <> 0",
+                 failure);
 }
 
 QStringList Storage::memberCalls() const

@@ -411,6 +411,8 @@ private:
     bool journalling = false;
     QString rosterClub;
     Result journalMembers(const QStringList &joined, const QStringList &left);
+    // In a load's swap: tonight's entries follow their rows into the new table.
+    void repointNet(Table table, qint64 lastOldId, QString *failure);
     // The roster and contact rows alone, journalled by the caller if at all.
     Result insertMember(const QString &call);
     Result deleteMember(const QString &call);

@@ -8,6 +8,8 @@
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
 
+#include "data/storage.h"
+
 #include <QFile>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -32,6 +34,7 @@ private slots:
     void cancelledRosterLoadKeepsRoster();
     void chunkedReportsMatchWholeOnes();
     void reportWaitsForJob();
+    void netFollowsItsRowsThroughLoads();
 
 private:
     // A contacts file of `count` lines, calls CHK0..; bigger than the
@@ -324,6 +327,85 @@ void TestBulkJobs::reportWaitsForJob()
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 300 Contacts"));
     QCOMPARE(w->contactsWindow->ui->log->toPlainText().count('\n'), 299);
+}
+
+void TestBulkJobs::netFollowsItsRowsThroughLoads()
+{
+    const auto checkIn = [this](const QString &call, const QString &comment) {
+        w->entryId = 0;
+        w->ui->call->setText(call);
+        w->ui->name->setText(QStringLiteral("Op ") + call);
+        w->ui->city->setText(QStringLiteral("Ogden"));
+        w->ui->state->setText(QStringLiteral("UT"));
+        w->ui->relay->clear();
+        w->ui->qso->setText(comment);
+        w->on_qso_returnPressed();
+    };
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(run(w->fileDb, QStringLiteral("INSERT INTO log (id, date, time, call) VALUES (NULL, '240105', "
+                                              "'19:00:0%1', 'OLD%1')").arg(i)));
+    checkIn(QStringLiteral("W7AAA"), QString());
+    checkIn(QStringLiteral("K7BBB"), QString());
+    QCOMPARE(w->storage.listedEntries().size(), 2);
+
+    // A net log saved elsewhere: other rows first, then W7AAA's check-in as
+    // logged here; K7BBB's is not in it.
+    QByteArray log = "\"Date\",\"Time\",\"S\",\"Station\",\"Operator\",\"Relay\",\"City\",\"St\",\"Comments\"\n";
+    for (int i = 0; i < 50; ++i)
+        log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
+    const QStringList aaa =
+        column(w->fileDb, "SELECT date || '|' || time || '|' || status FROM log WHERE call = 'W7AAA'").first().split('|');
+    log += csvRecord({aaa.at(0), aaa.at(1), aaa.at(2), "W7AAA", "Op W7AAA", "", "Ogden", "UT", ""}).toUtf8();
+    const QString logPath = rt->dataPath() + "/Trelvin-other.csv";
+    QFile file(logPath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(log);
+    file.close();
+    rt->prompter.paths = QStringList{logPath};
+    w->on_actionLoadTrelvin_triggered();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+
+    // Each entry points at its own station's row, one row each; tonight's
+    // check-ins are kept though the file lacks one.
+    const QString linked = "SELECT net.call || '=' || log.call FROM net JOIN log ON log.id = net.logId ORDER BY net.call";
+    QCOMPARE(column(w->fileDb, linked), (QStringList{"K7BBB=K7BBB", "W7AAA=W7AAA"}));
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log"), QStringList{"52"});
+    // Editing and removing entries touch only their own rows.
+    checkIn(QStringLiteral("K7BBB"), QStringLiteral("has traffic"));
+    QCOMPARE(column(w->fileDb, "SELECT call FROM log WHERE comment = 'has traffic'"), QStringList{"K7BBB"});
+    const std::optional<NetEntry> aaaEntry = w->storage.netEntryByCall(QStringLiteral("W7AAA"));
+    QVERIFY(aaaEntry);
+    QVERIFY(w->storage.removeFromNet(*aaaEntry).ok());
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"50"});
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call = 'W7AAA'"), QStringList{"0"});
+
+    // Contacts: the entry of a station the file holds points at its new row;
+    // one the file lacks points nowhere, so that no other contact is renamed.
+    checkIn(QStringLiteral("W7CCC"), QString());
+    const QString contacts = rt->dataPath() + "/Contacts-other.csv";
+    QByteArray text = "\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\",\"Country\","
+                      "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
+    for (const QString &call : {QStringLiteral("N0ONE"), QStringLiteral("N0TWO"), QStringLiteral("N0SIX"),
+                                QStringLiteral("W7CCC")}) {
+        QStringList fields{call, QStringLiteral("File ") + call};
+        while (fields.size() < 19)
+            fields.append(QString());
+        text += csvRecord(fields).toUtf8();
+    }
+    QFile contactFile(contacts);
+    QVERIFY(contactFile.open(QIODevice::WriteOnly));
+    contactFile.write(text);
+    contactFile.close();
+    rt->prompter.paths = QStringList{contacts};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(column(w->fileDb, "SELECT net.call || '=' || COALESCE(contact.call, '-') FROM net LEFT JOIN contact ON "
+                               "contact.id = net.conId ORDER BY net.call"),
+             (QStringList{"K7BBB=-", "W7CCC=W7CCC"}));
+    checkIn(QStringLiteral("K7BBB"), QStringLiteral("again"));
+    QCOMPARE(column(w->fileDb, "SELECT name FROM contact ORDER BY call"),
+             (QStringList{"File N0ONE", "File N0SIX", "File N0TWO", "File W7CCC"}));
 }
 
 QTEST_MAIN(TestBulkJobs)
