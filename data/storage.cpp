@@ -1716,63 +1716,6 @@ Result Storage::eachRow(Table table, const std::function<void(const StoredRow &)
     return walked(query);
 }
 
-Storage::Loaded Storage::replaceTable(Table table, const LineSource &next)
-{
-    // The whole replacement is one transaction: an error part-way, or a file
-    // that gives no line, leaves the previous rows in place. The rows go into
-    // a new table that takes the old one's name at the end. Written into
-    // pages that held no data when the transaction began, they need no copy
-    // in the rollback journal; rows written over the pages of a table dropped
-    // first would, which doubles what reaches the disk.
-    const TableSpec &wanted = spec(table);
-    Loaded loaded;
-    QString failure;
-    if (!fileDb.transaction())
-        failure = fileDb.lastError().text();
-    const QByteArray name(wanted.table);
-    const QByteArray loading = name + "_loading";
-    const QByteArray create = QByteArray(wanted.create).replace("IF NOT EXISTS " + name + " ", loading + " ");
-    const QByteArray insertSql = QByteArray(wanted.insert).replace("INTO " + name + " ", "INTO " + loading + " ");
-    if (failure.isEmpty() && Direct::exec(fileDb, ("DROP TABLE IF EXISTS " + loading).constData(), &failure))
-        Direct::exec(fileDb, create.constData(), &failure);
-    if (failure.isEmpty()) {
-        Direct::Statement insert(fileDb, insertSql.constData());
-        if (!insert.ok())
-            failure = insert.error();
-        const Direct::Lock lock(fileDb);
-        while (failure.isEmpty()) {
-            const CsvBytes *line = next();
-            if (!line)
-                break;
-            for (int k = 0; k < wanted.fields; ++k)
-                bindField(insert, k + 1, *line, k);
-            if (!insert.run())
-                failure = insert.error();
-            else
-                ++loaded.rows;
-        }
-    }
-    if (failure.isEmpty() && loaded.rows == 0) {
-        fileDb.rollback();
-        return loaded;
-    }
-    if (failure.isEmpty() && Direct::exec(fileDb, ("DROP TABLE IF EXISTS " + name).constData(), &failure))
-        Direct::exec(fileDb, ("ALTER TABLE " + loading + " RENAME TO " + name).constData(), &failure);
-    // Indexes built once over the loaded rows cost far less than kept up row by row.
-    for (const char *index : wanted.indexes) {
-        if (failure.isEmpty())
-            Direct::exec(fileDb, index, &failure);
-    }
-    if (failure.isEmpty() && fileDb.commit())
-        return loaded;
-    if (failure.isEmpty())
-        failure = fileDb.lastError().text();
-    fileDb.rollback();
-    loaded.rows = 0;
-    loaded.result = Result::failed(Result::WriteFailed, failure);
-    return loaded;
-}
-
 // ---- The search's candidates.
 
 void Storage::clearCandidates()

@@ -270,9 +270,6 @@ public:
     // Every row of a table, in stored order; the columns after the id are
     // those of its CSV file.
     Result eachRow(Table table, const std::function<void(const StoredRow &)> &row) const;
-    // Replaces a table by the lines `next` hands over, in one transaction:
-    // a failure, or no line at all, leaves the previous rows in place.
-    Loaded replaceTable(Table table, const LineSource &next);
 
     // ---- The search's candidates.
 
@@ -353,7 +350,8 @@ public:
     Result openWorker(const QString &path, bool onThread);
     // Fills the worker's roster with `calls`, for the roster report.
     Result setMembers(const QStringList &calls);
-    // Replaces a table as replaceTable() does, but in slices of about
+    // Replaces a table by the lines `next` hands over (a failure, or no
+    // line at all, leaves the previous rows in place) in slices of about
     // `sliceMs`, each its own transaction, so that a write of the window
     // waits for one slice at most. The rows go into a new table that takes
     // the old one's place in one transaction at the end, which builds its
