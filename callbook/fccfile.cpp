@@ -8,7 +8,9 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <future>
 
 namespace Fcc {
 
@@ -95,6 +97,25 @@ public:
 
     bool readLines(const char *member, const LineHandler &line, QString *error) override
     {
+        // An archive handle serves one thread: each read has its own.
+        int code = 0;
+        zip_t *own = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+        if (!own) {
+            zip_error_t reason;
+            zip_error_init_with_code(&reason, code);
+            *error = QStringLiteral("%1 in %2 cannot be read: %3")
+                         .arg(QLatin1String(member), name(), QString::fromLocal8Bit(zip_error_strerror(&reason)));
+            zip_error_fini(&reason);
+            return false;
+        }
+        const bool ok = readLines(own, member, line, error);
+        zip_discard(own);
+        return ok;
+    }
+
+private:
+    bool readLines(zip_t *archive, const char *member, const LineHandler &line, QString *error) const
+    {
         const zip_int64_t index = zip_name_locate(archive, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
         if (index < 0) {
             *error = name() + " holds no " + member + ".";
@@ -130,7 +151,6 @@ public:
         return ok;
     }
 
-private:
     zip_t *archive;
     QString path;
 };
@@ -138,11 +158,11 @@ private:
 class FolderSource : public Source {
 public:
     explicit FolderSource(const QString &path)
-        : dir(path)
+        : path(QDir(path).path())
     {
     }
 
-    QString name() const override { return dir.path(); }
+    QString name() const override { return path; }
 
     qint64 size(const char *member) const override
     {
@@ -175,15 +195,17 @@ public:
     }
 
 private:
-    // The FCC spells the names in capitals; an unpacking tool may not.
+    // The FCC spells the names in capitals; an unpacking tool may not. A
+    // QDir of its own each time: members are read on two threads.
     QString find(const char *member) const
     {
+        const QDir dir(path);
         const QStringList found = dir.entryList({QLatin1String(member)}, QDir::Files | QDir::Readable,
                                                 QDir::Name | QDir::IgnoreCase);
         return found.isEmpty() ? QString() : dir.filePath(found.first());
     }
 
-    QDir dir;
+    QString path;
 };
 
 bool isUtf8(QByteArrayView bytes)
@@ -239,20 +261,96 @@ std::unique_ptr<Source> Source::open(const QString &path, QString *error)
     return std::make_unique<ZipSource>(archive, path);
 }
 
-void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields, int limit)
+namespace {
+
+// The pipe-separated fields of one line into `fields`, at most `limit` of
+// them (the rest of a longer line is not needed); how many there are.
+int splitFields(QByteArrayView line, QByteArrayView *fields, int limit)
 {
-    fields.clear();
-    qsizetype start = 0;
-    while (int(fields.size()) < limit) {
-        const qsizetype bar = line.indexOf('|', start);
-        if (bar < 0) {
-            fields.push_back(line.sliced(start));
-            return;
+    const char *at = line.data();
+    const char *const end = at + line.size();
+    int count = 0;
+    while (count < limit) {
+        const auto *bar = static_cast<const char *>(std::memchr(at, '|', size_t(end - at)));
+        if (!bar) {
+            fields[count++] = QByteArrayView(at, end - at);
+            break;
         }
-        fields.push_back(line.sliced(start, bar - start));
-        start = bar + 1;
+        fields[count++] = QByteArrayView(at, bar - at);
+        at = bar + 1;
+    }
+    return count;
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Plain digits are read here; anything else as Qt reads a number, which
+// decides what is one.
+bool systemIdOf(QByteArrayView field, qint64 &id)
+{
+    if (field.size() > 0 && field.size() <= 18) {
+        qint64 value = 0;
+        bool digits = true;
+        for (char c : field) {
+            if (!isDigit(c)) {
+                digits = false;
+                break;
+            }
+            value = value * 10 + (c - '0');
+        }
+        if (digits) {
+            id = value;
+            return true;
+        }
+    }
+    bool numeric = false;
+    id = field.toLongLong(&numeric);
+    return numeric;
+}
+
+// A part is stored as its field lengths (two bytes each) and then the bytes;
+// 0 when the store is full.
+quint32 keep(Arena &arena, const QByteArrayView *fields, const int *positions, int count)
+{
+    char lengths[2 * 8];
+    qsizetype total = 2 * count;
+    for (int i = 0; i < count; ++i) {
+        const qsizetype length = std::min<qsizetype>(fields[positions[i]].size(), 0xffff);
+        lengths[2 * i] = char(length & 0xff);
+        lengths[2 * i + 1] = char(length >> 8);
+        total += length;
+    }
+    quint32 offset = 0;
+    char *out = arena.room(total, offset);
+    if (!out)
+        return 0;
+    std::memcpy(out, lengths, size_t(2 * count));
+    out += 2 * count;
+    for (int i = 0; i < count; ++i) {
+        const QByteArrayView field = fields[positions[i]];
+        const size_t length = size_t(std::min<qsizetype>(field.size(), 0xffff));
+        if (length)
+            std::memcpy(out, field.data(), length);
+        out += length;
+    }
+    return offset;
+}
+
+// The `count` fields of the part at `base`.
+void unpack(const char *base, int count, QByteArrayView *fields)
+{
+    const char *bytes = base + 2 * count;
+    for (int i = 0; i < count; ++i) {
+        const int length = int(uchar(base[2 * i])) | (int(uchar(base[2 * i + 1])) << 8);
+        fields[i] = QByteArrayView(bytes, length);
+        bytes += length;
     }
 }
+
+} // namespace
 
 int zip5(QByteArrayView zip)
 {
@@ -275,12 +373,14 @@ QString text(QByteArrayView bytes)
 bool ZipCentres::load(const QString &path, QString *error)
 {
     centres.clear();
+    known = 0;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)
             *error = path + ": " + file.errorString();
         return false;
     }
+    centres.resize(100000);
     std::vector<QByteArrayView> fields;
     const QByteArray all = file.readAll();
     for (QByteArrayView line : all.split('\n')) {
@@ -297,19 +397,12 @@ bool ZipCentres::load(const QString &path, QString *error)
         bool latOk = false, lonOk = false;
         const double lat = fields[1].toDouble(&latOk);
         const double lon = fields[2].toDouble(&lonOk);
-        if (zip >= 0 && latOk && lonOk)
-            centres.insert(zip, {lat, lon});
+        if (zip >= 0 && latOk && lonOk) {
+            Centre &centre = centres[size_t(zip)];
+            known += centre.known ? 0 : 1;
+            centre = {lat, lon, true};
+        }
     }
-    return true;
-}
-
-bool ZipCentres::find(int zip, double &lat, double &lon) const
-{
-    const auto it = centres.constFind(zip);
-    if (it == centres.constEnd())
-        return false;
-    lat = it->first;
-    lon = it->second;
     return true;
 }
 
@@ -320,15 +413,76 @@ void Report::skip(const QString &line)
     ++skippedCount;
 }
 
-// One licence's parts, each an offset into the arena (0: none yet).
+void Report::append(const Report &later)
+{
+    for (const QString &line : later.skipped) {
+        if (skipped.size() >= MaxLogged)
+            break;
+        skipped.append(line);
+    }
+    skippedCount += later.skippedCount;
+}
+
+Arena::Arena() = default;
+Arena::~Arena() = default;
+
+char *Arena::room(qsizetype size, quint32 &offset)
+{
+    if (size > BlockSize)
+        return nullptr;
+    if (used + size > BlockSize) {
+        // Offsets are 32 bits: that many blocks at most.
+        if (blocks.size() >= (size_t(1) << (32 - Shift)))
+            return nullptr;
+        blocks.emplace_back(new char[size_t(BlockSize)]);
+        // Offset 0 means "none".
+        used = blocks.size() == 1 ? 1 : 0;
+    }
+    offset = quint32((blocks.size() - 1) << Shift) | quint32(used);
+    char *at = blocks.back().get() + used;
+    used += size;
+    return at;
+}
+
+void Arena::clear()
+{
+    if (blocks.size() > 1)
+        blocks.resize(1);
+    used = blocks.empty() ? BlockSize : 1;
+}
+
+// One licence's parts: HD and AM in the arena, EN in the names.
 struct Licences::Entry {
     qint64 systemId = 0;
+    qint64 hdLine = 0;
     quint32 hd = 0;
     quint32 en = 0;
     quint32 am = 0;
-    qint64 hdLine = 0;
     bool active = false;
     bool licensee = false; // the EN part is the licensee's own (type L)
+};
+
+// An EN record as read, to be joined once the header file is in.
+struct Licences::Part {
+    qint64 systemId;
+    quint32 offset;
+    bool licensee;
+};
+
+// One member being read, and what came of it.
+struct Licences::Member {
+    int kind = 0;
+    QString file;
+    const std::atomic<bool> *cancel = nullptr;
+    // Set when another member failed: this one need not go on.
+    const std::atomic<bool> *halt = nullptr;
+    // Called every few thousand lines on the reading thread.
+    std::function<void()> tick;
+    std::atomic<qint64> done{0};
+    Report report;
+    QString error;
+    bool stopped = false;
+    bool full = false;
 };
 
 namespace {
@@ -338,11 +492,7 @@ constexpr int EnKept[] = {En::First, En::Middle, En::Last, En::Street, En::City,
 constexpr int AmKept[] = {Am::Class, Am::Trustee, Am::Previous};
 } // namespace
 
-Licences::Licences()
-{
-    // Offset 0 means "none".
-    arena.append('\0');
-}
+Licences::Licences() = default;
 
 Licences::~Licences() = default;
 
@@ -386,43 +536,126 @@ int Licences::create(qint64 systemId)
     return index;
 }
 
-// A part is stored as its field lengths (two bytes each) and then the bytes.
-quint32 Licences::keep(const std::vector<QByteArrayView> &fields, const int *positions, int count)
-{
-    const quint32 offset = quint32(arena.size());
-    char lengths[2 * 8];
-    qsizetype total = 0;
-    for (int i = 0; i < count; ++i) {
-        const qsizetype length = std::min<qsizetype>(fields[size_t(positions[i])].size(), 0xffff);
-        lengths[2 * i] = char(length & 0xff);
-        lengths[2 * i + 1] = char(length >> 8);
-        total += length;
-    }
-    if (arena.capacity() < arena.size() + 2 * count + total)
-        arena.reserve(std::max<qsizetype>(arena.capacity() * 2, 1 << 20));
-    arena.append(lengths, 2 * count);
-    for (int i = 0; i < count; ++i)
-        arena.append(fields[size_t(positions[i])].data(), std::min<qsizetype>(fields[size_t(positions[i])].size(), 0xffff));
-    return offset;
-}
-
-void Licences::unpack(quint32 offset, int count, QByteArrayView *fields) const
-{
-    const char *base = arena.constData() + offset;
-    const char *bytes = base + 2 * count;
-    for (int i = 0; i < count; ++i) {
-        const int length = int(uchar(base[2 * i])) | (int(uchar(base[2 * i + 1])) << 8);
-        fields[i] = QByteArrayView(bytes, length);
-        bytes += length;
-    }
-}
-
 QByteArrayView Licences::callOf(const Entry &entry) const
 {
     // The call is the header's first field.
-    const char *base = arena.constData() + entry.hd;
+    const char *base = arena.at(entry.hd);
     const int length = int(uchar(base[0])) | (int(uchar(base[1])) << 8);
     return QByteArrayView(base + 6, length);
+}
+
+bool Licences::readMember(Source &source, int kind, Member &member, std::vector<Part> *parts)
+{
+    const char *name = Members[kind];
+    const char type[2] = {name[0], name[1]};
+    const int minimum = kind == 0 ? Hd::Fields : kind == 1 ? En::Fields : Am::Fields;
+    QByteArrayView fields[En::Fields];
+    qint64 done = 0;
+    const auto handler = [&](QByteArrayView line, qint64 number) {
+        done += line.size() + 1;
+        if (number % CheckEveryLines == 0) {
+            member.done.store(done, std::memory_order_relaxed);
+            if ((member.cancel && member.cancel->load(std::memory_order_relaxed))
+                || member.halt->load(std::memory_order_relaxed)) {
+                member.stopped = true;
+                return false;
+            }
+            if (member.tick)
+                member.tick();
+        }
+        if (line.isEmpty() || (isSpace(line.front()) && line.trimmed().isEmpty()))
+            return true;
+        const int count = splitFields(line, fields, minimum);
+        if (fields[0].size() != 2 || fields[0][0] != type[0] || fields[0][1] != type[1]) {
+            member.report.skip(QStringLiteral("%1 line %2: not a %3 record; skipped.")
+                                   .arg(member.file)
+                                   .arg(number)
+                                   .arg(QLatin1String(type, 2)));
+            return true;
+        }
+        if (count < minimum) {
+            member.report.skip(QStringLiteral("%1 line %2: %3 fields where a %4 record has at least %5; skipped.")
+                                   .arg(member.file)
+                                   .arg(number)
+                                   .arg(count)
+                                   .arg(QLatin1String(type, 2))
+                                   .arg(minimum));
+            return true;
+        }
+        qint64 systemId = 0;
+        if (!systemIdOf(fields[1], systemId)) {
+            member.report.skip(QStringLiteral("%1 line %2: the unique system identifier '%3' is no number; skipped.")
+                                   .arg(member.file)
+                                   .arg(number)
+                                   .arg(text(fields[1])));
+            return true;
+        }
+        if (kind == 1) {
+            // Joined later: the header file is read at the same time.
+            const quint32 offset = keep(names, fields, EnKept, 7);
+            if (offset == 0) {
+                member.full = true;
+                return false;
+            }
+            parts->push_back({systemId, offset, fields[En::EntityType] == "L"});
+            return true;
+        }
+        if (kind == 0) {
+            const quint32 offset = keep(arena, fields, HdKept, 3);
+            if (offset == 0) {
+                member.full = true;
+                return false;
+            }
+            int index = find(systemId);
+            if (index < 0)
+                index = create(systemId);
+            Entry &entry = entries[size_t(index)];
+            // A daily file's header replaces the licence: its other
+            // parts follow in the same file.
+            entry.hd = offset;
+            entry.hdLine = number;
+            entry.active = fields[Hd::Status] == "A";
+            entry.en = 0;
+            entry.am = 0;
+            entry.licensee = false;
+            return true;
+        }
+        const int index = find(systemId);
+        // A part of a licence that is not in the header file: nothing to join.
+        if (index < 0)
+            return true;
+        const quint32 offset = keep(arena, fields, AmKept, 3);
+        if (offset == 0) {
+            member.full = true;
+            return false;
+        }
+        entries[size_t(index)].am = offset;
+        return true;
+    };
+    QString error;
+    const bool read = source.readLines(name, handler, &error);
+    member.done.store(done, std::memory_order_relaxed);
+    if (member.full)
+        member.error = member.file + " is too large to be read.";
+    else if (!read && !member.stopped)
+        member.error = error;
+    return read;
+}
+
+void Licences::joinNames(const std::vector<Part> &parts)
+{
+    for (const Part &part : parts) {
+        const int index = find(part.systemId);
+        // A part of a licence that is not in the header file: nothing to join.
+        if (index < 0)
+            continue;
+        Entry &entry = entries[size_t(index)];
+        // The licensee's own record wins over a contact's.
+        if (entry.en == 0 || part.licensee || !entry.licensee) {
+            entry.en = part.offset;
+            entry.licensee = part.licensee;
+        }
+    }
 }
 
 bool Licences::read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel,
@@ -439,96 +672,52 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
         }
         total += size;
     }
+    // A header line has 58 bars at least: room for the entries at once
+    // spares copying them all as they grow (untouched room costs nothing).
+    entries.reserve(entries.size() + size_t(source.size(Members[0]) / 58 + 1));
 
-    qint64 doneBefore = 0;
-    qint64 done = 0;
-    std::vector<QByteArrayView> fields;
-    fields.reserve(64);
+    std::atomic<bool> halt{false};
+    Member members[3];
     for (int kind = 0; kind < 3; ++kind) {
-        const char *member = Members[kind];
-        const QByteArray type = QByteArray(member, 2);
-        const int minimum = kind == 0 ? Hd::Fields : kind == 1 ? En::Fields : Am::Fields;
-        const QString file = source.name() + " " + member;
-        bool stopped = false;
-        const auto handler = [&](QByteArrayView line, qint64 number) {
-            done += line.size() + 1;
-            if (number % CheckEveryLines == 0) {
-                if (cancel && cancel->load(std::memory_order_relaxed)) {
-                    stopped = true;
-                    return false;
-                }
-                if (progress)
-                    progress(doneBefore + done, total);
-            }
-            if (line.isEmpty() || line.trimmed().isEmpty())
-                return true;
-            splitFields(line, fields, minimum);
-            if (fields.front() != type) {
-                report.skip(QStringLiteral("%1 line %2: not a %3 record; skipped.")
-                                .arg(file)
-                                .arg(number)
-                                .arg(QLatin1String(type)));
-                return true;
-            }
-            if (int(fields.size()) < minimum) {
-                report.skip(QStringLiteral("%1 line %2: %3 fields where a %4 record has at least %5; skipped.")
-                                .arg(file)
-                                .arg(number)
-                                .arg(fields.size())
-                                .arg(QLatin1String(type))
-                                .arg(minimum));
-                return true;
-            }
-            bool numeric = false;
-            const qint64 systemId = fields[1].toLongLong(&numeric);
-            if (!numeric) {
-                report.skip(QStringLiteral("%1 line %2: the unique system identifier '%3' is no number; skipped.")
-                                .arg(file)
-                                .arg(number)
-                                .arg(text(fields[1])));
-                return true;
-            }
-            if (kind == 0) {
-                int index = find(systemId);
-                if (index < 0)
-                    index = create(systemId);
-                Entry &entry = entries[size_t(index)];
-                // A daily file's header replaces the licence: its other
-                // parts follow in the same file.
-                entry.hd = keep(fields, HdKept, 3);
-                entry.hdLine = number;
-                entry.active = fields[Hd::Status] == "A";
-                entry.en = 0;
-                entry.am = 0;
-                entry.licensee = false;
-                return true;
-            }
-            const int index = find(systemId);
-            // A part of a licence that is not in the header file: nothing to join.
-            if (index < 0)
-                return true;
-            Entry &entry = entries[size_t(index)];
-            if (kind == 1) {
-                // The licensee's own record wins over a contact's.
-                const bool licensee = fields[En::EntityType] == "L";
-                if (entry.en == 0 || licensee || !entry.licensee) {
-                    entry.en = keep(fields, EnKept, 7);
-                    entry.licensee = licensee;
-                }
-            } else {
-                entry.am = keep(fields, AmKept, 3);
-            }
-            return true;
-        };
-        QString readError;
-        if (!source.readLines(member, handler, &readError)) {
-            if (!stopped)
-                *error = readError;
+        members[kind].kind = kind;
+        members[kind].file = source.name() + " " + Members[kind];
+        members[kind].cancel = cancel;
+        members[kind].halt = &halt;
+    }
+    const auto tick = [&] {
+        if (progress)
+            progress(members[0].done.load(std::memory_order_relaxed) + members[1].done.load(std::memory_order_relaxed)
+                         + members[2].done.load(std::memory_order_relaxed),
+                     total);
+    };
+    members[0].tick = tick;
+    members[2].tick = tick;
+
+    // EN, the largest file, is read on a thread of its own while this one
+    // reads HD and then AM; its parts are joined when both are done, in the
+    // order they came, as if read after HD.
+    std::vector<Part> parts;
+    auto names = std::async(std::launch::async, [&] { return readMember(source, 1, members[1], &parts); });
+    const bool ok = readMember(source, 0, members[0], nullptr) && readMember(source, 2, members[2], nullptr);
+    if (!ok)
+        halt = true;
+    while (names.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+        tick();
+    const bool namesRead = names.get();
+
+    for (const Member &member : members)
+        report.append(member.report);
+    // The first member that failed, in the order of the files, tells why;
+    // one stopped by a cancel says nothing.
+    for (const Member &member : members) {
+        if (!member.error.isEmpty()) {
+            *error = member.error;
             return false;
         }
-        doneBefore += done;
-        done = 0;
     }
+    if (!ok || !namesRead)
+        return false;
+    joinNames(parts);
     if (progress)
         progress(total, total);
     return true;
@@ -536,8 +725,17 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
 
 qint64 Licences::prepare(Report &report)
 {
-    order.clear();
-    order.reserve(entries.size());
+    // Sorted by the call's first eight bytes as one number, then by the
+    // whole call and the system identifier: calls are short, and most are
+    // told apart without looking at them again.
+    struct Key {
+        quint64 prefix;
+        qint64 systemId;
+        int index;
+        int length;
+    };
+    std::vector<Key> keys;
+    keys.reserve(entries.size());
     for (int i = 0; i < int(entries.size()); ++i) {
         const Entry &entry = entries[size_t(i)];
         if (!entry.active || entry.hd == 0)
@@ -549,80 +747,70 @@ qint64 Licences::prepare(Report &report)
                             .arg(text(callOf(entry))));
             continue;
         }
-        if (callOf(entry).isEmpty())
+        const QByteArrayView call = callOf(entry);
+        if (call.isEmpty())
             continue;
-        order.push_back(i);
-    }
-    // Sorted by the call's first eight bytes as one number, then by the
-    // whole call and the system identifier: calls are short.
-    struct Key {
-        quint64 prefix;
-        int index;
-    };
-    std::vector<Key> keys;
-    keys.reserve(order.size());
-    for (int index : order) {
-        const QByteArrayView call = callOf(entries[size_t(index)]);
         quint64 prefix = 0;
-        for (int i = 0; i < 8; ++i)
-            prefix = (prefix << 8) | (i < call.size() ? uchar(call.at(i)) : 0);
-        keys.push_back({prefix, index});
+        for (int k = 0; k < 8; ++k)
+            prefix = (prefix << 8) | (k < call.size() ? uchar(call.at(k)) : 0);
+        keys.push_back({prefix, entry.systemId, i, int(call.size())});
     }
-    std::sort(keys.begin(), keys.end(), [this](const Key &a, const Key &b) {
+    // Calls of eight bytes or fewer with the same prefix differ only in
+    // trailing zero bytes, if at all: the shorter comes first.
+    const auto byCall = [this](const Key &a, const Key &b) {
         if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        const Entry &x = entries[size_t(a.index)];
-        const Entry &y = entries[size_t(b.index)];
-        const int byCall = compareBytes(callOf(x), callOf(y));
-        if (byCall != 0)
-            return byCall < 0;
-        return x.systemId < y.systemId;
+            return a.prefix < b.prefix ? -1 : 1;
+        if (a.length <= 8 && b.length <= 8)
+            return a.length - b.length;
+        return compareBytes(callOf(entries[size_t(a.index)]), callOf(entries[size_t(b.index)]));
+    };
+    std::sort(keys.begin(), keys.end(), [&byCall](const Key &a, const Key &b) {
+        const int call = byCall(a, b);
+        return call != 0 ? call < 0 : a.systemId < b.systemId;
     });
-    for (size_t i = 0; i < keys.size(); ++i)
-        order[i] = keys[i].index;
     // Of licences that share a call sign the last, the newest, stays.
-    std::vector<int> unique;
-    unique.reserve(order.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        if (i + 1 < order.size() && callOf(entries[size_t(order[i])]) == callOf(entries[size_t(order[i + 1])]))
+    order.clear();
+    order.reserve(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i + 1 < keys.size() && byCall(keys[i], keys[i + 1]) == 0)
             continue;
-        unique.push_back(order[i]);
+        order.push_back(keys[i].index);
     }
-    order.swap(unique);
     return qint64(order.size());
 }
 
-void Licences::row(qint64 i, const ZipCentres &zips, Row &row)
+void Licences::row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) const
 {
-    // Rows go out in call order, which is not the order of the arena: ask
-    // for the parts of the rows ahead while this one is written.
+    // Rows go out in call order, which is not the order of the parts: ask
+    // for the parts of the rows ahead while this one is made.
     const qint64 count = qint64(order.size());
     if (i + 32 < count)
         prefetch(&entries[size_t(order[size_t(i + 32)])]);
     if (i + 16 < count) {
         const Entry &ahead = entries[size_t(order[size_t(i + 16)])];
-        const char *base = arena.constData();
-        for (quint32 offset : {ahead.hd, ahead.en, ahead.am}) {
-            if (offset != 0) {
-                prefetch(base + offset);
-                prefetch(base + offset + 64);
+        const char *parts[] = {arena.at(ahead.hd), names.at(ahead.en), ahead.am ? arena.at(ahead.am) : nullptr};
+        for (const char *part : parts) {
+            if (part) {
+                prefetch(part);
+                prefetch(part + 64);
             }
         }
     }
     const Entry &entry = entries[size_t(order[size_t(i)])];
     QByteArrayView values[13];
-    unpack(entry.hd, 3, values);
-    unpack(entry.en, 7, values + 3);
+    unpack(arena.at(entry.hd), 3, values);
+    unpack(names.at(entry.en), 7, values + 3);
     if (entry.am != 0)
-        unpack(entry.am, 3, values + 10);
+        unpack(arena.at(entry.am), 3, values + 10);
     QByteArrayView *targets[13] = {&row.call,   &row.granted, &row.expires,      &row.first,   &row.middle,
                                    &row.last,   &row.street,  &row.city,         &row.state,   &row.zip,
                                    &row.licenceClass, &row.trustee, &row.previous};
+    quint32 unused = 0;
     for (int k = 0; k < 13; ++k) {
         QByteArrayView value = values[k];
         if ((k == 1 || k == 2) && value.size() == 10 && value.at(2) == '/' && value.at(5) == '/') {
             // mm/dd/yyyy as yyyy-mm-dd, the form the other look-ups give.
-            char *date = dates[k - 1];
+            char *date = scratch.room(10, unused);
             std::memcpy(date, value.data() + 6, 4);
             date[4] = '-';
             std::memcpy(date + 5, value.data(), 2);
@@ -630,8 +818,22 @@ void Licences::row(qint64 i, const ZipCentres &zips, Row &row)
             std::memcpy(date + 8, value.data() + 3, 2);
             value = QByteArrayView(date, 10);
         } else if (!isUtf8(value)) {
-            converted[k] = QString::fromLatin1(value).toUtf8();
-            value = converted[k];
+            // Latin-1: each byte above 0x7f is two bytes in UTF-8.
+            qsizetype size = value.size();
+            for (char c : value)
+                size += uchar(c) >= 0x80 ? 1 : 0;
+            char *out = scratch.room(size, unused);
+            const char *start = out;
+            for (char c : value) {
+                const uchar byte = uchar(c);
+                if (byte < 0x80) {
+                    *out++ = char(byte);
+                } else {
+                    *out++ = char(0xc0 | (byte >> 6));
+                    *out++ = char(0x80 | (byte & 0x3f));
+                }
+            }
+            value = QByteArrayView(start, size);
         }
         *targets[k] = value;
     }

@@ -52,14 +52,12 @@ public:
     virtual qint64 size(const char *member) const = 0;
     // Hands each line (without its line end, a trailing CR dropped) and its
     // number (from 1) to `line`, which returns false to stop. False and
-    // `error` when the member cannot be read to its end.
+    // `error` when the member cannot be read to its end. Different members
+    // may be read on different threads at the same time.
     using LineHandler = std::function<bool(QByteArrayView line, qint64 number)>;
     virtual bool readLines(const char *member, const LineHandler &line, QString *error) = 0;
 };
 
-// The pipe-separated fields of one line, at most `limit` of them: the rest
-// of a longer line is not needed.
-void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields, int limit = 1 << 30);
 
 // The first five digits of a ZIP code ("123456789", "12345-6789"), or -1.
 int zip5(QByteArrayView zip);
@@ -72,13 +70,26 @@ QString text(QByteArrayView bytes);
 class ZipCentres {
 public:
     bool load(const QString &path, QString *error = nullptr);
-    bool isEmpty() const { return centres.isEmpty(); }
-    qsizetype size() const { return centres.size(); }
-    // False when the code is unknown.
-    bool find(int zip, double &lat, double &lon) const;
+    bool isEmpty() const { return known == 0; }
+    qsizetype size() const { return known; }
+    // False when the code is unknown (or -1).
+    bool find(int zip, double &lat, double &lon) const
+    {
+        if (zip < 0 || size_t(zip) >= centres.size() || !centres[size_t(zip)].known)
+            return false;
+        lat = centres[size_t(zip)].lat;
+        lon = centres[size_t(zip)].lon;
+        return true;
+    }
 
 private:
-    QHash<int, std::pair<double, double>> centres;
+    // By the five digits: a look-up per row of an import is one read.
+    struct Centre {
+        double lat = 0, lon = 0;
+        bool known = false;
+    };
+    std::vector<Centre> centres;
+    qsizetype known = 0;
 };
 
 using Row = CallBookRow;
@@ -90,6 +101,32 @@ struct Report {
     QStringList skipped;
     qint64 skippedCount = 0;
     void skip(const QString &line);
+    // The lines `later` skipped, as if they had been skipped here after
+    // these.
+    void append(const Report &later);
+};
+
+// Bytes kept for as long as the store lives, at addresses that never move:
+// what is kept stays where it is while more is added.
+class Arena {
+public:
+    Arena();
+    ~Arena();
+    Arena(const Arena &) = delete;
+    Arena &operator=(const Arena &) = delete;
+
+    // Room for `size` bytes (at most BlockSize), and its offset (never 0,
+    // which means "none").
+    char *room(qsizetype size, quint32 &offset);
+    const char *at(quint32 offset) const { return blocks[offset >> Shift].get() + (offset & (BlockSize - 1)); }
+    void clear();
+
+    static constexpr int Shift = 24;
+    static constexpr qsizetype BlockSize = qsizetype(1) << Shift;
+
+private:
+    std::vector<std::unique_ptr<char[]>> blocks;
+    qsizetype used = BlockSize;
 };
 
 // The licences of a weekly file with the daily files on top, joined on the
@@ -113,18 +150,24 @@ public:
     qint64 prepare(Report &report);
     qint64 count() const { return qint64(order.size()); }
     // Row `i` of the prepared order, with its position from `zips` when the
-    // ZIP code is known there.
-    void row(qint64 i, const ZipCentres &zips, Row &row);
+    // ZIP code is known there. Text that is not in the file as it is given
+    // (dates turned round, Latin-1 made UTF-8) goes to `scratch`: the row
+    // points there until it is cleared. Rows may be made on another thread
+    // than the one that read, once read() and prepare() are done.
+    void row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) const;
 
 private:
     struct Entry;
-    struct Piece;
+    struct Part;
+    struct Member;
     // The entry of a system identifier, or -1.
     int find(qint64 systemId);
     int create(qint64 systemId);
-    quint32 keep(const std::vector<QByteArrayView> &fields, const int *positions, int count);
-    // The `count` fields of the part at `offset`.
-    void unpack(quint32 offset, int count, QByteArrayView *fields) const;
+    // Reads one member on the calling thread; EN parts go to `parts`, the
+    // others are joined at once.
+    bool readMember(Source &source, int kind, Member &member, std::vector<Part> *parts);
+    // The EN parts of one file, in the order they came.
+    void joinNames(const std::vector<Part> &parts);
     QByteArrayView callOf(const Entry &entry) const;
 
     std::vector<Entry> entries;
@@ -134,11 +177,10 @@ private:
     bool ascending = true;
     int cursor = 0;
     QHash<qint64, int> bySystemId;
-    QByteArray arena;
+    // HD and AM parts, and EN parts apart: the two are read at once.
+    Arena arena;
+    Arena names;
     std::vector<int> order;
-    // Scratch for the text of a row that was not UTF-8.
-    QByteArray converted[13];
-    char dates[2][10];
 };
 
 } // namespace Fcc
