@@ -12,6 +12,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -132,6 +134,7 @@ private slots:
     void dailyFilesApplyInOrder();
     void unpackedFolder();
     void cancelledImportWritesNothing();
+    void largeFileKeepsEveryLicence();
     void loadFromMenuReplacesCallBook();
     void failedLoadKeepsCallBook();
 
@@ -347,6 +350,113 @@ void TestCallBook::cancelledImportWritesNothing()
     QCOMPARE(writing.status, CallBook::ImportOutcome::Cancelled);
     QVERIFY(!QFile::exists(target + ".new"));
     QVERIFY(!seen.isEmpty());
+}
+
+void TestCallBook::largeFileKeepsEveryLicence()
+{
+    // Enough licences for the files to be read in several chunks and the
+    // rows written in several batches, with every kind of licence the join
+    // and the choice among shared calls meet, spread through the file.
+    struct Licence {
+        int id;
+        QByteArray call, status, first, city, zip, licenceClass;
+        int contact; // 0: none, 1: before the licensee's record, 2: after
+        bool named, amateur;
+    };
+    QList<Licence> licences;
+    QByteArrayList hds, ens, ams;
+    const QByteArrayList zipCodes = {"84101", "850011234", "99999", "1234"};
+    for (int i = 0; i < 20000; ++i) {
+        Licence l;
+        l.id = 5000 + i;
+        // Every seventh licence takes the call of the one before it.
+        l.call = i % 7 == 6 ? licences.last().call : "K" + QByteArray::number(i % 10) + QByteArray::number(i, 36).toUpper();
+        l.status = i % 11 == 3 ? "E" : "A";
+        l.first = i % 3 == 0 ? QByteArray("REN\xc9") : "NAME" + QByteArray::number(i);
+        l.city = "CITY" + QByteArray::number(i % 97);
+        l.zip = zipCodes.at(i % zipCodes.size());
+        l.licenceClass = i % 5 == 4 ? QByteArray() : QByteArray(1, "EGTA"[i % 4]);
+        l.contact = i % 13 == 0 ? 1 : i % 17 == 0 ? 2 : 0;
+        l.named = i % 19 != 18;
+        l.amateur = i % 5 != 4;
+        licences.append(l);
+        hds.append(hd(l.id, l.call, l.status, "01/0" + QByteArray::number(1 + i % 9) + "/2020", "12/31/2030"));
+        if (l.contact == 1)
+            ens.append(en(l.id, l.call, "CONTACT", "PERSON", "ELSEWHERE", "NV", "89501", "C"));
+        if (l.named)
+            ens.append(en(l.id, l.call, l.first, "LAST", l.city, "UT", l.zip));
+        if (l.contact == 2)
+            ens.append(en(l.id, l.call, "CONTACT", "PERSON", "ELSEWHERE", "NV", "89501", "C"));
+        if (l.amateur)
+            ams.append(am(l.id, l.call, l.licenceClass));
+    }
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, {{"HD.dat", lines(hds, "\r\n")}, {"EN.dat", lines(ens)}, {"AM.dat", lines(ams)}}));
+
+    // Of the active licences with an EN record, the newest per call; a
+    // contact's record stands in for a missing licensee's.
+    QMap<QByteArray, Licence> newest;
+    for (const Licence &l : licences) {
+        if (l.status == "A" && (l.named || l.contact))
+            newest.insert(l.call, l);
+    }
+    QStringList expected;
+    for (const Licence &l : newest) {
+        const bool placed = l.named && (l.zip.startsWith("84101") || l.zip.startsWith("85001"));
+        const QStringList name = l.named ? QStringList({Fcc::text(l.first), "Q", "LAST", "12 Main St",
+                                                        QString::fromLatin1(l.city), "UT", QString::fromLatin1(l.zip)})
+                                         : QStringList({"CONTACT", "Q", "PERSON", "12 Main St", "ELSEWHERE", "NV",
+                                                        "89501"});
+        expected.append((QStringList(QString::fromLatin1(l.call)) + name
+                         + QStringList({QString::fromLatin1(l.licenceClass),
+                                        "2020-01-0" + QString::number(1 + (l.id - 5000) % 9), "2030-12-31",
+                                        placed ? "placed" : "nowhere"}))
+                            .join('|'));
+    }
+
+    const QString target = dir.filePath("CallBook.db");
+    const CallBook::ImportOutcome outcome = import(source, target, zips);
+    QCOMPARE(outcome.status, CallBook::ImportOutcome::Done);
+    QCOMPARE(outcome.licences, expected.size());
+    const qint64 unnamed = std::count_if(licences.cbegin(), licences.cend(),
+                                         [](const Licence &l) { return l.status == "A" && !l.named && !l.contact; });
+    QCOMPARE(outcome.report.skippedCount, unnamed);
+    QCOMPARE(outcome.report.skipped.size(), Fcc::Report::MaxLogged);
+    QCOMPARE(outcome.report.skipped.first(), "HD.dat line 19: licence 5018 (K8I) has no EN record; skipped.");
+    QStringList written;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "large");
+        db.setDatabaseName(outcome.fresh);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec("SELECT call, first, middle, last, street, city, state, zip, class, granted, expires, "
+                           "lat IS NOT NULL FROM licence ORDER BY call"));
+        while (query.next()) {
+            QStringList values;
+            for (int c = 0; c < 11; ++c)
+                values.append(query.value(c).toString());
+            values.append(query.value(11).toBool() ? "placed" : "nowhere");
+            written.append(values.join('|'));
+        }
+    }
+    QSqlDatabase::removeDatabase("large");
+    QCOMPARE(written.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(written.at(i), expected.at(i));
+    QFile::remove(outcome.fresh);
+
+    // Cancelled while the files are read, and while the rows are written:
+    // the threads that help stop with the import, and no file stays.
+    for (const QString &when : {QStringLiteral("Reading"), QStringLiteral("Writing")}) {
+        std::atomic<bool> cancel{false};
+        const CallBook::ImportOutcome cancelled =
+            CallBook::runImport({source, target, zips}, &cancel, [&](int, const QString &stage) {
+                if (stage.startsWith(when))
+                    cancel = true;
+            });
+        QCOMPARE(cancelled.status, CallBook::ImportOutcome::Cancelled);
+        QVERIFY(!QFile::exists(target + ".new"));
+    }
 }
 
 void TestCallBook::loadFromMenuReplacesCallBook()
