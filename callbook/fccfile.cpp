@@ -7,8 +7,13 @@
 
 #include <zip.h>
 
+#if defined(Q_OS_LINUX)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 
@@ -267,19 +272,36 @@ namespace {
 // them (the rest of a longer line is not needed); how many there are.
 int splitFields(QByteArrayView line, QByteArrayView *fields, int limit)
 {
-    const char *at = line.data();
-    const char *const end = at + line.size();
+    // Fields are a few bytes long: a plain loop beats a call per field.
+    const char *start = line.data();
+    const char *at = start;
+    const char *const end = start + line.size();
     int count = 0;
-    while (count < limit) {
-        const auto *bar = static_cast<const char *>(std::memchr(at, '|', size_t(end - at)));
-        if (!bar) {
-            fields[count++] = QByteArrayView(at, end - at);
+    for (;;) {
+        while (at != end && *at != '|')
+            ++at;
+        fields[count++] = QByteArrayView(start, at - start);
+        if (at == end || count == limit)
             break;
-        }
-        fields[count++] = QByteArrayView(at, bar - at);
-        at = bar + 1;
+        start = ++at;
     }
     return count;
+}
+
+// Memory filled once in a long run: asks the system for large pages there,
+// which spares a page fault every 4 kB (a quarter of the time of a read).
+void adviseLargePages(const void *start, size_t size)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+    constexpr uintptr_t Large = uintptr_t(1) << 21;
+    const uintptr_t from = (uintptr_t(start) + Large - 1) & ~(Large - 1);
+    const uintptr_t to = (uintptr_t(start) + size) & ~(Large - 1);
+    if (to > from)
+        madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(start);
+    Q_UNUSED(size);
+#endif
 }
 
 bool isSpace(char c)
@@ -311,42 +333,39 @@ bool systemIdOf(QByteArrayView field, qint64 &id)
     return numeric;
 }
 
-// A part is stored as its field lengths (two bytes each) and then the bytes;
-// 0 when the store is full.
+// A part is the stretch of the line from its first field to its last, with
+// its length before it: one copy, split again when the row is made. 0 when
+// the store is full.
 quint32 keep(Arena &arena, const QByteArrayView *fields, const int *positions, int count)
 {
-    char lengths[2 * 8];
-    qsizetype total = 2 * count;
-    for (int i = 0; i < count; ++i) {
-        const qsizetype length = std::min<qsizetype>(fields[positions[i]].size(), 0xffff);
-        lengths[2 * i] = char(length & 0xff);
-        lengths[2 * i + 1] = char(length >> 8);
-        total += length;
-    }
+    const char *start = fields[positions[0]].data();
+    const QByteArrayView last = fields[positions[count - 1]];
+    const quint32 length = quint32(last.data() + last.size() - start);
     quint32 offset = 0;
-    char *out = arena.room(total, offset);
+    char *out = arena.room(qsizetype(sizeof length) + length, offset);
     if (!out)
         return 0;
-    std::memcpy(out, lengths, size_t(2 * count));
-    out += 2 * count;
-    for (int i = 0; i < count; ++i) {
-        const QByteArrayView field = fields[positions[i]];
-        const size_t length = size_t(std::min<qsizetype>(field.size(), 0xffff));
-        if (length)
-            std::memcpy(out, field.data(), length);
-        out += length;
-    }
+    std::memcpy(out, &length, sizeof length);
+    std::memcpy(out + sizeof length, start, length);
     return offset;
 }
 
-// The `count` fields of the part at `base`.
-void unpack(const char *base, int count, QByteArrayView *fields)
+QByteArrayView stretch(const char *base)
 {
-    const char *bytes = base + 2 * count;
+    quint32 length = 0;
+    std::memcpy(&length, base, sizeof length);
+    return QByteArrayView(base + sizeof length, qsizetype(length));
+}
+
+// The `count` fields at `positions` of the part at `base`, each cut to the
+// 65,535 bytes a field may have.
+void unpack(const char *base, const int *positions, int count, QByteArrayView *values)
+{
+    QByteArrayView fields[En::Fields];
+    splitFields(stretch(base), fields, positions[count - 1] - positions[0] + 1);
     for (int i = 0; i < count; ++i) {
-        const int length = int(uchar(base[2 * i])) | (int(uchar(base[2 * i + 1])) << 8);
-        fields[i] = QByteArrayView(bytes, length);
-        bytes += length;
+        const QByteArrayView field = fields[positions[i] - positions[0]];
+        values[i] = field.first(std::min<qsizetype>(field.size(), 0xffff));
     }
 }
 
@@ -426,6 +445,11 @@ void Report::append(const Report &later)
 Arena::Arena() = default;
 Arena::~Arena() = default;
 
+void Arena::Free::operator()(char *block) const
+{
+    std::free(block);
+}
+
 char *Arena::room(qsizetype size, quint32 &offset)
 {
     if (size > BlockSize)
@@ -434,7 +458,11 @@ char *Arena::room(qsizetype size, quint32 &offset)
         // Offsets are 32 bits: that many blocks at most.
         if (blocks.size() >= (size_t(1) << (32 - Shift)))
             return nullptr;
-        blocks.emplace_back(new char[size_t(BlockSize)]);
+        char *block = static_cast<char *>(std::aligned_alloc(size_t(1) << 21, size_t(BlockSize)));
+        if (!block)
+            return nullptr;
+        adviseLargePages(block, size_t(BlockSize));
+        blocks.emplace_back(block);
         // Offset 0 means "none".
         used = blocks.size() == 1 ? 1 : 0;
     }
@@ -539,9 +567,10 @@ int Licences::create(qint64 systemId)
 QByteArrayView Licences::callOf(const Entry &entry) const
 {
     // The call is the header's first field.
-    const char *base = arena.at(entry.hd);
-    const int length = int(uchar(base[0])) | (int(uchar(base[1])) << 8);
-    return QByteArrayView(base + 6, length);
+    const QByteArrayView part = stretch(arena.at(entry.hd));
+    const qsizetype bar = part.indexOf('|');
+    const QByteArrayView call = bar < 0 ? part : part.first(bar);
+    return call.first(std::min<qsizetype>(call.size(), 0xffff));
 }
 
 bool Licences::readMember(Source &source, int kind, Member &member, std::vector<Part> *parts)
@@ -675,6 +704,7 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
     // A header line has 58 bars at least: room for the entries at once
     // spares copying them all as they grow (untouched room costs nothing).
     entries.reserve(entries.size() + size_t(source.size(Members[0]) / 58 + 1));
+    adviseLargePages(entries.data(), entries.capacity() * sizeof(Entry));
 
     std::atomic<bool> halt{false};
     Member members[3];
@@ -697,6 +727,9 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
     // reads HD and then AM; its parts are joined when both are done, in the
     // order they came, as if read after HD.
     std::vector<Part> parts;
+    // An EN line has 18 bars at least.
+    parts.reserve(size_t(source.size(Members[1]) / 18 + 1));
+    adviseLargePages(parts.data(), parts.capacity() * sizeof(Part));
     auto names = std::async(std::launch::async, [&] { return readMember(source, 1, members[1], &parts); });
     const bool ok = readMember(source, 0, members[0], nullptr) && readMember(source, 2, members[2], nullptr);
     if (!ok)
@@ -798,10 +831,10 @@ void Licences::row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) c
     }
     const Entry &entry = entries[size_t(order[size_t(i)])];
     QByteArrayView values[13];
-    unpack(arena.at(entry.hd), 3, values);
-    unpack(names.at(entry.en), 7, values + 3);
+    unpack(arena.at(entry.hd), HdKept, 3, values);
+    unpack(names.at(entry.en), EnKept, 7, values + 3);
     if (entry.am != 0)
-        unpack(arena.at(entry.am), 3, values + 10);
+        unpack(arena.at(entry.am), AmKept, 3, values + 10);
     QByteArrayView *targets[13] = {&row.call,   &row.granted, &row.expires,      &row.first,   &row.middle,
                                    &row.last,   &row.street,  &row.city,         &row.state,   &row.zip,
                                    &row.licenceClass, &row.trustee, &row.previous};

@@ -125,7 +125,10 @@ public:
     static constexpr qsizetype BlockSize = qsizetype(1) << Shift;
 
 private:
-    std::vector<std::unique_ptr<char[]>> blocks;
+    struct Free {
+        void operator()(char *block) const;
+    };
+    std::vector<std::unique_ptr<char[], Free>> blocks;
     qsizetype used = BlockSize;
 };
 
