@@ -483,6 +483,9 @@ void Arena::clear()
 struct Licences::Entry {
     qint64 systemId = 0;
     qint64 hdLine = 0;
+    // The call's first eight bytes as one number, for the sort.
+    quint64 prefix = 0;
+    quint16 callLength = 0;
     quint32 hd = 0;
     quint32 en = 0;
     quint32 am = 0;
@@ -567,10 +570,7 @@ int Licences::create(qint64 systemId)
 QByteArrayView Licences::callOf(const Entry &entry) const
 {
     // The call is the header's first field.
-    const QByteArrayView part = stretch(arena.at(entry.hd));
-    const qsizetype bar = part.indexOf('|');
-    const QByteArrayView call = bar < 0 ? part : part.first(bar);
-    return call.first(std::min<qsizetype>(call.size(), 0xffff));
+    return stretch(arena.at(entry.hd)).first(entry.callLength);
 }
 
 bool Licences::readMember(Source &source, int kind, Member &member, std::vector<Part> *parts)
@@ -643,6 +643,11 @@ bool Licences::readMember(Source &source, int kind, Member &member, std::vector<
             // parts follow in the same file.
             entry.hd = offset;
             entry.hdLine = number;
+            const QByteArrayView call = fields[Hd::Call];
+            entry.callLength = quint16(std::min<qsizetype>(call.size(), 0xffff));
+            entry.prefix = 0;
+            for (int k = 0; k < 8; ++k)
+                entry.prefix = (entry.prefix << 8) | (k < call.size() ? uchar(call[k]) : 0);
             entry.active = fields[Hd::Status] == "A";
             entry.en = 0;
             entry.am = 0;
@@ -760,15 +765,14 @@ qint64 Licences::prepare(Report &report)
 {
     // Sorted by the call's first eight bytes as one number, then by the
     // whole call and the system identifier: calls are short, and most are
-    // told apart without looking at them again.
+    // told apart by the number alone.
     struct Key {
         quint64 prefix;
-        qint64 systemId;
-        int index;
-        int length;
+        qint64 index;
     };
     std::vector<Key> keys;
     keys.reserve(entries.size());
+    adviseLargePages(keys.data(), keys.capacity() * sizeof(Key));
     for (int i = 0; i < int(entries.size()); ++i) {
         const Entry &entry = entries[size_t(i)];
         if (!entry.active || entry.hd == 0)
@@ -780,34 +784,58 @@ qint64 Licences::prepare(Report &report)
                             .arg(text(callOf(entry))));
             continue;
         }
-        const QByteArrayView call = callOf(entry);
-        if (call.isEmpty())
+        if (entry.callLength == 0)
             continue;
-        quint64 prefix = 0;
-        for (int k = 0; k < 8; ++k)
-            prefix = (prefix << 8) | (k < call.size() ? uchar(call.at(k)) : 0);
-        keys.push_back({prefix, entry.systemId, i, int(call.size())});
+        keys.push_back({entry.prefix, i});
     }
     // Calls of eight bytes or fewer with the same prefix differ only in
     // trailing zero bytes, if at all: the shorter comes first.
     const auto byCall = [this](const Key &a, const Key &b) {
         if (a.prefix != b.prefix)
             return a.prefix < b.prefix ? -1 : 1;
-        if (a.length <= 8 && b.length <= 8)
-            return a.length - b.length;
-        return compareBytes(callOf(entries[size_t(a.index)]), callOf(entries[size_t(b.index)]));
+        const Entry &x = entries[size_t(a.index)];
+        const Entry &y = entries[size_t(b.index)];
+        if (x.callLength <= 8 && y.callLength <= 8)
+            return int(x.callLength) - int(y.callLength);
+        return compareBytes(callOf(x), callOf(y));
     };
-    std::sort(keys.begin(), keys.end(), [&byCall](const Key &a, const Key &b) {
+    // By the prefix a byte at a time from the last (each pass keeps the
+    // order of the one before), then each run with the same prefix, short
+    // as runs are, by the whole call and the identifier.
+    std::vector<Key> sorted(keys.size());
+    adviseLargePages(sorted.data(), sorted.size() * sizeof(Key));
+    for (int shift = 0; shift < 64; shift += 8) {
+        size_t counts[257] = {};
+        for (const Key &key : keys)
+            ++counts[((key.prefix >> shift) & 0xff) + 1];
+        // A byte all keys share (the padding of short calls) orders nothing.
+        if (std::any_of(std::begin(counts) + 1, std::end(counts), [&](size_t n) { return n == keys.size(); }))
+            continue;
+        for (int b = 0; b < 256; ++b)
+            counts[b + 1] += counts[b];
+        for (const Key &key : keys)
+            sorted[counts[(key.prefix >> shift) & 0xff]++] = key;
+        keys.swap(sorted);
+    }
+    const auto before = [&](const Key &a, const Key &b) {
         const int call = byCall(a, b);
-        return call != 0 ? call < 0 : a.systemId < b.systemId;
-    });
+        return call != 0 ? call < 0 : entries[size_t(a.index)].systemId < entries[size_t(b.index)].systemId;
+    };
+    for (size_t from = 0; from < keys.size();) {
+        size_t to = from + 1;
+        while (to < keys.size() && keys[to].prefix == keys[from].prefix)
+            ++to;
+        if (to - from > 1)
+            std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to), before);
+        from = to;
+    }
     // Of licences that share a call sign the last, the newest, stays.
     order.clear();
     order.reserve(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
         if (i + 1 < keys.size() && byCall(keys[i], keys[i + 1]) == 0)
             continue;
-        order.push_back(keys[i].index);
+        order.push_back(int(keys[i].index));
     }
     return qint64(order.size());
 }
