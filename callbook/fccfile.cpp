@@ -866,25 +866,42 @@ void Licences::row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) c
     QByteArrayView *targets[13] = {&row.call,   &row.granted, &row.expires,      &row.first,   &row.middle,
                                    &row.last,   &row.street,  &row.city,         &row.state,   &row.zip,
                                    &row.licenceClass, &row.trustee, &row.previous};
-    quint32 unused = 0;
+    // All the row's text goes to the scratch, one field after the other:
+    // the thread that writes the rows then reads them in one stream rather
+    // than from all over the parts, which it would wait for.
+    enum Form { AsIs, Date, Latin1 };
+    Form forms[13];
+    qsizetype total = 0;
     for (int k = 0; k < 13; ++k) {
-        QByteArrayView value = values[k];
+        const QByteArrayView value = values[k];
         if ((k == 1 || k == 2) && value.size() == 10 && value.at(2) == '/' && value.at(5) == '/') {
-            // mm/dd/yyyy as yyyy-mm-dd, the form the other look-ups give.
-            char *date = scratch.room(10, unused);
-            std::memcpy(date, value.data() + 6, 4);
-            date[4] = '-';
-            std::memcpy(date + 5, value.data(), 2);
-            date[7] = '-';
-            std::memcpy(date + 8, value.data() + 3, 2);
-            value = QByteArrayView(date, 10);
+            forms[k] = Date;
+            total += 10;
         } else if (!isUtf8(value)) {
             // Latin-1: each byte above 0x7f is two bytes in UTF-8.
-            qsizetype size = value.size();
+            forms[k] = Latin1;
+            total += value.size();
             for (char c : value)
-                size += uchar(c) >= 0x80 ? 1 : 0;
-            char *out = scratch.room(size, unused);
-            const char *start = out;
+                total += uchar(c) >= 0x80 ? 1 : 0;
+        } else {
+            forms[k] = AsIs;
+            total += value.size();
+        }
+    }
+    quint32 unused = 0;
+    char *out = scratch.room(total, unused);
+    for (int k = 0; k < 13; ++k) {
+        const QByteArrayView value = values[k];
+        const char *start = out;
+        if (forms[k] == Date) {
+            // mm/dd/yyyy as yyyy-mm-dd, the form the other look-ups give.
+            std::memcpy(out, value.data() + 6, 4);
+            out[4] = '-';
+            std::memcpy(out + 5, value.data(), 2);
+            out[7] = '-';
+            std::memcpy(out + 8, value.data() + 3, 2);
+            out += 10;
+        } else if (forms[k] == Latin1) {
             for (char c : value) {
                 const uchar byte = uchar(c);
                 if (byte < 0x80) {
@@ -894,9 +911,12 @@ void Licences::row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) c
                     *out++ = char(0x80 | (byte & 0x3f));
                 }
             }
-            value = QByteArrayView(start, size);
+        } else if (!value.isEmpty()) {
+            std::memcpy(out, value.data(), size_t(value.size()));
+            out += value.size();
         }
-        *targets[k] = value;
+        // A part the licence lacks stays a null view.
+        *targets[k] = value.isNull() ? QByteArrayView() : QByteArrayView(start, out - start);
     }
     row.hasPosition = zips.find(zip5(row.zip), row.lat, row.lon);
 }

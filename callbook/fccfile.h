@@ -153,10 +153,10 @@ public:
     qint64 prepare(Report &report);
     qint64 count() const { return qint64(order.size()); }
     // Row `i` of the prepared order, with its position from `zips` when the
-    // ZIP code is known there. Text that is not in the file as it is given
-    // (dates turned round, Latin-1 made UTF-8) goes to `scratch`: the row
-    // points there until it is cleared. Rows may be made on another thread
-    // than the one that read, once read() and prepare() are done.
+    // ZIP code is known there. The row's text (dates turned round, Latin-1
+    // made UTF-8) goes to `scratch`, field after field: the row points there
+    // until it is cleared. Rows may be made on another thread than the one
+    // that read, once read() and prepare() are done.
     void row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) const;
 
 private:
