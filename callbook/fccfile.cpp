@@ -15,7 +15,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
 #include <future>
+#include <mutex>
 
 namespace Fcc {
 
@@ -100,7 +103,7 @@ public:
         return (stat.valid & ZIP_STAT_SIZE) ? qint64(stat.size) : 0;
     }
 
-    bool readLines(const char *member, const LineHandler &line, QString *error) override
+    bool readBlocks(const char *member, const BlockHandler &block, QString *error) override
     {
         // An archive handle serves one thread: each read has its own.
         int code = 0;
@@ -113,13 +116,13 @@ public:
             zip_error_fini(&reason);
             return false;
         }
-        const bool ok = readLines(own, member, line, error);
+        const bool ok = readBlocks(own, member, block, error);
         zip_discard(own);
         return ok;
     }
 
 private:
-    bool readLines(zip_t *archive, const char *member, const LineHandler &line, QString *error) const
+    bool readBlocks(zip_t *archive, const char *member, const BlockHandler &block, QString *error) const
     {
         const zip_int64_t index = zip_name_locate(archive, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
         if (index < 0) {
@@ -133,7 +136,6 @@ private:
             return false;
         }
         QByteArray buffer(ChunkBytes, Qt::Uninitialized);
-        LineCutter cutter(line);
         bool ok = true;
         for (;;) {
             const zip_int64_t got = zip_fread(file, buffer.data(), zip_uint64_t(buffer.size()));
@@ -143,11 +145,9 @@ private:
                 ok = false;
                 break;
             }
-            if (got == 0) {
-                ok = cutter.finish();
+            if (got == 0)
                 break;
-            }
-            if (!cutter.feed(buffer.constData(), got)) {
+            if (!block(buffer.constData(), got)) {
                 ok = false;
                 break;
             }
@@ -175,7 +175,7 @@ public:
         return path.isEmpty() ? -1 : QFileInfo(path).size();
     }
 
-    bool readLines(const char *member, const LineHandler &line, QString *error) override
+    bool readBlocks(const char *member, const BlockHandler &block, QString *error) override
     {
         const QString path = find(member);
         QFile file(path);
@@ -185,7 +185,6 @@ public:
             return false;
         }
         QByteArray buffer(ChunkBytes, Qt::Uninitialized);
-        LineCutter cutter(line);
         for (;;) {
             const qint64 got = file.read(buffer.data(), buffer.size());
             if (got < 0) {
@@ -193,8 +192,8 @@ public:
                 return false;
             }
             if (got == 0)
-                return cutter.finish();
-            if (!cutter.feed(buffer.constData(), got))
+                return true;
+            if (!block(buffer.constData(), got))
                 return false;
         }
     }
@@ -248,6 +247,13 @@ bool isDigit(char c)
 }
 
 } // namespace
+
+bool Source::readLines(const char *member, const LineHandler &line, QString *error)
+{
+    LineCutter cutter(line);
+    return readBlocks(member, [&cutter](const char *data, qint64 size) { return cutter.feed(data, size); }, error)
+           && cutter.finish();
+}
 
 std::unique_ptr<Source> Source::open(const QString &path, QString *error)
 {
@@ -442,7 +448,11 @@ void Report::append(const Report &later)
     skippedCount += later.skippedCount;
 }
 
-Arena::Arena() = default;
+Arena::Arena(int tag)
+    : tag(quint32(tag) << 31)
+{
+}
+
 Arena::~Arena() = default;
 
 void Arena::Free::operator()(char *block) const
@@ -455,8 +465,8 @@ char *Arena::room(qsizetype size, quint32 &offset)
     if (size > BlockSize)
         return nullptr;
     if (used + size > BlockSize) {
-        // Offsets are 32 bits: that many blocks at most.
-        if (blocks.size() >= (size_t(1) << (32 - Shift)))
+        // Offsets are 31 bits and the store's tag.
+        if (blocks.size() >= (size_t(1) << (31 - Shift)))
             return nullptr;
         char *block = static_cast<char *>(std::aligned_alloc(size_t(1) << 21, size_t(BlockSize)));
         if (!block)
@@ -466,7 +476,7 @@ char *Arena::room(qsizetype size, quint32 &offset)
         // Offset 0 means "none".
         used = blocks.size() == 1 ? 1 : 0;
     }
-    offset = quint32((blocks.size() - 1) << Shift) | quint32(used);
+    offset = tag | quint32((blocks.size() - 1) << Shift) | quint32(used);
     char *at = blocks.back().get() + used;
     used += size;
     return at;
@@ -502,7 +512,6 @@ struct Licences::Part {
 
 // One member being read, and what came of it.
 struct Licences::Member {
-    int kind = 0;
     QString file;
     const std::atomic<bool> *cancel = nullptr;
     // Set when another member failed: this one need not go on.
@@ -512,8 +521,8 @@ struct Licences::Member {
     std::atomic<qint64> done{0};
     Report report;
     QString error;
-    bool stopped = false;
-    bool full = false;
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> full{false};
 };
 
 namespace {
@@ -573,62 +582,72 @@ QByteArrayView Licences::callOf(const Entry &entry) const
     return stretch(arena.at(entry.hd)).first(entry.callLength);
 }
 
-bool Licences::readMember(Source &source, int kind, Member &member, std::vector<Part> *parts)
+namespace {
+
+// Whether `line` is a record of member `kind` with its system identifier;
+// a line that is not is reported (unless it is blank) and left out.
+bool record(int kind, QByteArrayView line, qint64 number, const QString &file, QByteArrayView *fields,
+            Report &report, qint64 &systemId)
 {
-    const char *name = Members[kind];
-    const char type[2] = {name[0], name[1]};
+    if (line.isEmpty() || (isSpace(line.front()) && line.trimmed().isEmpty()))
+        return false;
+    const char *type = Members[kind];
     const int minimum = kind == 0 ? Hd::Fields : kind == 1 ? En::Fields : Am::Fields;
+    const int count = splitFields(line, fields, minimum);
+    if (fields[0].size() != 2 || fields[0][0] != type[0] || fields[0][1] != type[1]) {
+        report.skip(QStringLiteral("%1 line %2: not a %3 record; skipped.")
+                        .arg(file)
+                        .arg(number)
+                        .arg(QLatin1String(type, 2)));
+        return false;
+    }
+    if (count < minimum) {
+        report.skip(QStringLiteral("%1 line %2: %3 fields where a %4 record has at least %5; skipped.")
+                        .arg(file)
+                        .arg(number)
+                        .arg(count)
+                        .arg(QLatin1String(type, 2))
+                        .arg(minimum));
+        return false;
+    }
+    if (!systemIdOf(fields[1], systemId)) {
+        report.skip(QStringLiteral("%1 line %2: the unique system identifier '%3' is no number; skipped.")
+                        .arg(file)
+                        .arg(number)
+                        .arg(text(fields[1])));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool Licences::shouldStop(Member &member) const
+{
+    if ((member.cancel && member.cancel->load(std::memory_order_relaxed))
+        || member.halt->load(std::memory_order_relaxed)) {
+        member.stopped = true;
+        return true;
+    }
+    return false;
+}
+
+bool Licences::readMember(Source &source, int kind, Member &member)
+{
     QByteArrayView fields[En::Fields];
     qint64 done = 0;
     const auto handler = [&](QByteArrayView line, qint64 number) {
         done += line.size() + 1;
         if (number % CheckEveryLines == 0) {
             member.done.store(done, std::memory_order_relaxed);
-            if ((member.cancel && member.cancel->load(std::memory_order_relaxed))
-                || member.halt->load(std::memory_order_relaxed)) {
-                member.stopped = true;
+            if (shouldStop(member))
                 return false;
-            }
             if (member.tick)
                 member.tick();
         }
-        if (line.isEmpty() || (isSpace(line.front()) && line.trimmed().isEmpty()))
-            return true;
-        const int count = splitFields(line, fields, minimum);
-        if (fields[0].size() != 2 || fields[0][0] != type[0] || fields[0][1] != type[1]) {
-            member.report.skip(QStringLiteral("%1 line %2: not a %3 record; skipped.")
-                                   .arg(member.file)
-                                   .arg(number)
-                                   .arg(QLatin1String(type, 2)));
-            return true;
-        }
-        if (count < minimum) {
-            member.report.skip(QStringLiteral("%1 line %2: %3 fields where a %4 record has at least %5; skipped.")
-                                   .arg(member.file)
-                                   .arg(number)
-                                   .arg(count)
-                                   .arg(QLatin1String(type, 2))
-                                   .arg(minimum));
-            return true;
-        }
         qint64 systemId = 0;
-        if (!systemIdOf(fields[1], systemId)) {
-            member.report.skip(QStringLiteral("%1 line %2: the unique system identifier '%3' is no number; skipped.")
-                                   .arg(member.file)
-                                   .arg(number)
-                                   .arg(text(fields[1])));
+        if (!record(kind, line, number, member.file, fields, member.report, systemId))
             return true;
-        }
-        if (kind == 1) {
-            // Joined later: the header file is read at the same time.
-            const quint32 offset = keep(names, fields, EnKept, 7);
-            if (offset == 0) {
-                member.full = true;
-                return false;
-            }
-            parts->push_back({systemId, offset, fields[En::EntityType] == "L"});
-            return true;
-        }
         if (kind == 0) {
             const quint32 offset = keep(arena, fields, HdKept, 3);
             if (offset == 0) {
@@ -667,7 +686,7 @@ bool Licences::readMember(Source &source, int kind, Member &member, std::vector<
         return true;
     };
     QString error;
-    const bool read = source.readLines(name, handler, &error);
+    const bool read = source.readLines(Members[kind], handler, &error);
     member.done.store(done, std::memory_order_relaxed);
     if (member.full)
         member.error = member.file + " is too large to be read.";
@@ -676,18 +695,164 @@ bool Licences::readMember(Source &source, int kind, Member &member, std::vector<
     return read;
 }
 
-void Licences::joinNames(const std::vector<Part> &parts)
+// EN is cut into chunks of whole lines on the thread that unpacks it; each
+// chunk is split into fields by whichever thread is free, into the names
+// store of that thread, and the parts are joined in the order of the file.
+struct Licences::NameChunk {
+    QByteArray bytes;
+    qint64 firstLine = 0;
+    std::vector<Part> parts;
+    Report report;
+};
+
+struct Licences::NameChunks {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<NameChunk> chunks; // a deque: a chunk stays where it is as more come
+    size_t next = 0;              // the first chunk no thread has taken
+    bool cut = false;             // every chunk is in
+    bool failed = false;          // the unpacking stopped early
+};
+
+bool Licences::parseNames(NameChunk &chunk, int store, Member &member)
 {
-    for (const Part &part : parts) {
-        const int index = find(part.systemId);
-        // A part of a licence that is not in the header file: nothing to join.
-        if (index < 0)
+    Arena &into = names[store];
+    QByteArrayView fields[En::Fields];
+    const char *at = chunk.bytes.constData();
+    const char *const end = at + chunk.bytes.size();
+    chunk.parts.reserve(size_t(chunk.bytes.size() / 64 + 1));
+    qint64 number = chunk.firstLine;
+    for (; at < end; ++number) {
+        const auto *newline = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+        QByteArrayView line(at, (newline ? newline : end) - at);
+        at = newline ? newline + 1 : end;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (number % CheckEveryLines == 0 && shouldStop(member))
+            return false;
+        qint64 systemId = 0;
+        if (!record(1, line, number, member.file, fields, chunk.report, systemId))
             continue;
-        Entry &entry = entries[size_t(index)];
-        // The licensee's own record wins over a contact's.
-        if (entry.en == 0 || part.licensee || !entry.licensee) {
-            entry.en = part.offset;
-            entry.licensee = part.licensee;
+        const quint32 offset = keep(into, fields, EnKept, 7);
+        if (offset == 0) {
+            member.full = true;
+            return false;
+        }
+        chunk.parts.push_back({systemId, offset, fields[En::EntityType] == "L"});
+    }
+    chunk.bytes = QByteArray();
+    return true;
+}
+
+Licences::Split Licences::parseNextNames(NameChunks &chunks, int store, Member &member,
+                                         const std::function<void()> &waiting)
+{
+    NameChunk *chunk = nullptr;
+    {
+        std::unique_lock<std::mutex> lock(chunks.mutex);
+        while (chunks.next == chunks.chunks.size() && !chunks.cut && !chunks.failed) {
+            if (!waiting)
+                return Split::NoneYet;
+            lock.unlock();
+            waiting();
+            lock.lock();
+            if (chunks.next == chunks.chunks.size() && !chunks.cut && !chunks.failed)
+                chunks.changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        if (chunks.failed)
+            return Split::Failed;
+        if (chunks.next == chunks.chunks.size())
+            return Split::AllDone;
+        chunk = &chunks.chunks[chunks.next++];
+    }
+    if (!parseNames(*chunk, store, member)) {
+        const std::lock_guard<std::mutex> lock(chunks.mutex);
+        chunks.failed = true;
+        chunks.changed.notify_all();
+        return Split::Failed;
+    }
+    return Split::Done;
+}
+
+bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
+{
+    // A few chunks may wait; beyond that this thread splits them itself.
+    constexpr size_t MostWaiting = 16;
+    QByteArray carry;
+    qint64 lines = 0;
+    const auto deliver = [&](QByteArray bytes) {
+        NameChunk chunk;
+        chunk.firstLine = lines + 1;
+        lines += std::count(bytes.cbegin(), bytes.cend(), '\n');
+        chunk.bytes = std::move(bytes);
+        {
+            const std::lock_guard<std::mutex> lock(chunks.mutex);
+            chunks.chunks.push_back(std::move(chunk));
+        }
+        chunks.changed.notify_all();
+    };
+    const auto waiting = [&] {
+        const std::lock_guard<std::mutex> lock(chunks.mutex);
+        return chunks.chunks.size() - chunks.next;
+    };
+    qint64 done = 0;
+    QString error;
+    const bool read = source.readBlocks(Members[1], [&](const char *data, qint64 size) {
+        done += size;
+        member.done.store(done, std::memory_order_relaxed);
+        if (shouldStop(member))
+            return false;
+        const char *last = data + size - 1;
+        while (last >= data && *last != '\n')
+            --last;
+        if (last < data) {
+            carry.append(data, size);
+            return true;
+        }
+        QByteArray bytes;
+        bytes.reserve(carry.size() + (last + 1 - data));
+        bytes.append(carry).append(data, last + 1 - data);
+        carry = QByteArray(last + 1, data + size - (last + 1));
+        deliver(std::move(bytes));
+        while (waiting() > MostWaiting) {
+            const Split split = parseNextNames(chunks, 0, member, {});
+            if (split == Split::Failed)
+                return false;
+            if (split != Split::Done)
+                break;
+        }
+        return true;
+    }, &error);
+    if (read && !carry.isEmpty())
+        deliver(std::move(carry));
+    {
+        const std::lock_guard<std::mutex> lock(chunks.mutex);
+        chunks.cut = true;
+        chunks.failed = chunks.failed || !read;
+    }
+    chunks.changed.notify_all();
+    if (!read && !member.stopped && !member.full)
+        member.error = error;
+    // Then it splits what is left, as the other thread does.
+    while (parseNextNames(chunks, 0, member, {}) == Split::Done) {
+    }
+    return read;
+}
+
+void Licences::joinNames(const NameChunks &chunks)
+{
+    for (const NameChunk &chunk : chunks.chunks) {
+        for (const Part &part : chunk.parts) {
+            const int index = find(part.systemId);
+            // A part of a licence that is not in the header file: nothing to join.
+            if (index < 0)
+                continue;
+            Entry &entry = entries[size_t(index)];
+            // The licensee's own record wins over a contact's.
+            if (entry.en == 0 || part.licensee || !entry.licensee) {
+                entry.en = part.offset;
+                entry.licensee = part.licensee;
+            }
         }
     }
 }
@@ -714,7 +879,6 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
     std::atomic<bool> halt{false};
     Member members[3];
     for (int kind = 0; kind < 3; ++kind) {
-        members[kind].kind = kind;
         members[kind].file = source.name() + " " + Members[kind];
         members[kind].cancel = cancel;
         members[kind].halt = &halt;
@@ -728,20 +892,25 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
     members[0].tick = tick;
     members[2].tick = tick;
 
-    // EN, the largest file, is read on a thread of its own while this one
-    // reads HD and then AM; its parts are joined when both are done, in the
-    // order they came, as if read after HD.
-    std::vector<Part> parts;
-    // An EN line has 18 bars at least.
-    parts.reserve(size_t(source.size(Members[1]) / 18 + 1));
-    adviseLargePages(parts.data(), parts.capacity() * sizeof(Part));
-    auto names = std::async(std::launch::async, [&] { return readMember(source, 1, members[1], &parts); });
-    const bool ok = readMember(source, 0, members[0], nullptr) && readMember(source, 2, members[2], nullptr);
-    if (!ok)
+    // EN, the largest file, is unpacked on a thread of its own while this
+    // one reads HD and then AM, and then helps to split EN; its parts are
+    // joined when all is read, in the order they came, as if read after HD.
+    NameChunks chunks;
+    auto unpacked = std::async(std::launch::async, [&] { return readNames(source, members[1], chunks); });
+    const bool ok = readMember(source, 0, members[0]) && readMember(source, 2, members[2]);
+    if (!ok) {
         halt = true;
-    while (names.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+    } else {
+        while (parseNextNames(chunks, 1, members[1], tick) == Split::Done)
+            tick();
+    }
+    while (unpacked.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
         tick();
-    const bool namesRead = names.get();
+    const bool namesRead = unpacked.get() && !chunks.failed;
+    if (members[1].full && members[1].error.isEmpty())
+        members[1].error = members[1].file + " is too large to be read.";
+    for (const NameChunk &chunk : chunks.chunks)
+        members[1].report.append(chunk.report);
 
     for (const Member &member : members)
         report.append(member.report);
@@ -755,7 +924,7 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
     }
     if (!ok || !namesRead)
         return false;
-    joinNames(parts);
+    joinNames(chunks);
     if (progress)
         progress(total, total);
     return true;
@@ -849,7 +1018,7 @@ void Licences::row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) c
         prefetch(&entries[size_t(order[size_t(i + 32)])]);
     if (i + 16 < count) {
         const Entry &ahead = entries[size_t(order[size_t(i + 16)])];
-        const char *parts[] = {arena.at(ahead.hd), names.at(ahead.en), ahead.am ? arena.at(ahead.am) : nullptr};
+        const char *parts[] = {arena.at(ahead.hd), nameAt(ahead.en), ahead.am ? arena.at(ahead.am) : nullptr};
         for (const char *part : parts) {
             if (part) {
                 prefetch(part);
@@ -860,7 +1029,7 @@ void Licences::row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) c
     const Entry &entry = entries[size_t(order[size_t(i)])];
     QByteArrayView values[13];
     unpack(arena.at(entry.hd), HdKept, 3, values);
-    unpack(names.at(entry.en), EnKept, 7, values + 3);
+    unpack(nameAt(entry.en), EnKept, 7, values + 3);
     if (entry.am != 0)
         unpack(arena.at(entry.am), AmKept, 3, values + 10);
     QByteArrayView *targets[13] = {&row.call,   &row.granted, &row.expires,      &row.first,   &row.middle,

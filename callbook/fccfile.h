@@ -50,12 +50,15 @@ public:
     virtual QString name() const = 0;
     // The member's unpacked size, -1 when it is missing.
     virtual qint64 size(const char *member) const = 0;
-    // Hands each line (without its line end, a trailing CR dropped) and its
-    // number (from 1) to `line`, which returns false to stop. False and
-    // `error` when the member cannot be read to its end. Different members
-    // may be read on different threads at the same time.
+    // Hands the member's bytes to `block` as they come, which returns false
+    // to stop. False and `error` when the member cannot be read to its end.
+    // Different members may be read on different threads at the same time.
+    using BlockHandler = std::function<bool(const char *data, qint64 size)>;
+    virtual bool readBlocks(const char *member, const BlockHandler &block, QString *error) = 0;
+    // The same line by line: each line (without its line end, a trailing CR
+    // dropped) and its number (from 1).
     using LineHandler = std::function<bool(QByteArrayView line, qint64 number)>;
-    virtual bool readLines(const char *member, const LineHandler &line, QString *error) = 0;
+    bool readLines(const char *member, const LineHandler &line, QString *error);
 };
 
 
@@ -110,7 +113,9 @@ struct Report {
 // what is kept stays where it is while more is added.
 class Arena {
 public:
-    Arena();
+    // The tag (0 or 1) is the top bit of every offset, which tells two
+    // stores apart.
+    explicit Arena(int tag = 0);
     ~Arena();
     Arena(const Arena &) = delete;
     Arena &operator=(const Arena &) = delete;
@@ -118,7 +123,10 @@ public:
     // Room for `size` bytes (at most BlockSize), and its offset (never 0,
     // which means "none").
     char *room(qsizetype size, quint32 &offset);
-    const char *at(quint32 offset) const { return blocks[offset >> Shift].get() + (offset & (BlockSize - 1)); }
+    const char *at(quint32 offset) const
+    {
+        return blocks[(offset & 0x7fffffff) >> Shift].get() + (offset & (BlockSize - 1));
+    }
     void clear();
 
     static constexpr int Shift = 24;
@@ -130,6 +138,7 @@ private:
     };
     std::vector<std::unique_ptr<char[], Free>> blocks;
     qsizetype used = BlockSize;
+    quint32 tag;
 };
 
 // The licences of a weekly file with the daily files on top, joined on the
@@ -163,14 +172,26 @@ private:
     struct Entry;
     struct Part;
     struct Member;
+    struct NameChunk;
+    struct NameChunks;
     // The entry of a system identifier, or -1.
     int find(qint64 systemId);
     int create(qint64 systemId);
-    // Reads one member on the calling thread; EN parts go to `parts`, the
-    // others are joined at once.
-    bool readMember(Source &source, int kind, Member &member, std::vector<Part> *parts);
+    // True when the read is cancelled, or halted by the other thread.
+    bool shouldStop(Member &member) const;
+    // Reads HD or AM on the calling thread, joined at once.
+    bool readMember(Source &source, int kind, Member &member);
+    // Unpacks EN into chunks of lines, and helps to split them.
+    bool readNames(Source &source, Member &member, NameChunks &chunks);
+    // Splits the next chunk waiting into names store `store`. Without
+    // `waiting` it does not wait for one to come; with it, it calls it now
+    // and then while it waits.
+    enum class Split { Done, NoneYet, AllDone, Failed };
+    Split parseNextNames(NameChunks &chunks, int store, Member &member, const std::function<void()> &waiting);
+    bool parseNames(NameChunk &chunk, int store, Member &member);
     // The EN parts of one file, in the order they came.
-    void joinNames(const std::vector<Part> &parts);
+    void joinNames(const NameChunks &chunks);
+    const char *nameAt(quint32 offset) const { return names[offset >> 31].at(offset); }
     QByteArrayView callOf(const Entry &entry) const;
 
     std::vector<Entry> entries;
@@ -180,9 +201,10 @@ private:
     bool ascending = true;
     int cursor = 0;
     QHash<qint64, int> bySystemId;
-    // HD and AM parts, and EN parts apart: the two are read at once.
+    // HD and AM parts, and EN parts apart, one store per thread that
+    // splits them: the files are read at once.
     Arena arena;
-    Arena names;
+    Arena names[2] = {Arena(0), Arena(1)};
     std::vector<int> order;
 };
 
