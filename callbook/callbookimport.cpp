@@ -82,7 +82,7 @@ public:
 private:
     struct Batch {
         std::vector<CallBookRow> rows;
-        Fcc::Arena scratch; // the rows' text that is not in the licences as it is
+        Fcc::Arena scratch; // the rows' text, one field after the other
     };
     static constexpr qint64 BatchRows = 4096;
 

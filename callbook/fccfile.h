@@ -61,7 +61,6 @@ public:
     bool readLines(const char *member, const LineHandler &line, QString *error);
 };
 
-
 // The first five digits of a ZIP code ("123456789", "12345-6789"), or -1.
 int zip5(QByteArrayView zip);
 
