@@ -193,9 +193,10 @@ ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *c
             outcome.error = error;
             return outcome;
         }
-        const bool read = licences.read(*source, outcome.report, &error, cancel, [&](qint64 done, qint64 total) {
-            report(from + int(total > 0 ? (to - from) * done / total : 0), stage);
-        });
+        const bool read = licences.read(
+            *source, outcome.report, &error, cancel,
+            [&](qint64 done, qint64 total) { report(from + int(total > 0 ? (to - from) * done / total : 0), stage); },
+            i + 1 == files.size());
         if (!read) {
             if (isCancelled() || error.isEmpty()) {
                 outcome.status = ImportOutcome::Cancelled;

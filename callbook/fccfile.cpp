@@ -777,7 +777,7 @@ Licences::Split Licences::parseNextNames(NameChunks &chunks, int store, Member &
 bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
 {
     // A few chunks may wait; beyond that this thread splits them itself.
-    constexpr size_t MostWaiting = 16;
+    constexpr size_t MostWaiting = 32;
     QByteArray carry;
     qint64 lines = 0;
     const auto deliver = [&](QByteArray bytes) {
@@ -858,9 +858,10 @@ void Licences::joinNames(const NameChunks &chunks)
 }
 
 bool Licences::read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel,
-                    const Progress &progress)
+                    const Progress &progress, bool sortNow)
 {
     error->clear();
+    sortedNow = false;
     qint64 total = 0;
     for (const char *member : Members) {
         const qint64 size = source.size(member);
@@ -901,6 +902,10 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
     if (!ok) {
         halt = true;
     } else {
+        // The headers are all in: the sort needs nothing more, and EN takes
+        // longer to unpack than HD and AM together.
+        if (sortNow)
+            sortCalls();
         while (parseNextNames(chunks, 1, members[1], tick) == Split::Done)
             tick();
     }
@@ -930,49 +935,38 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
     return true;
 }
 
-qint64 Licences::prepare(Report &report)
+int Licences::compareCalls(const Key &a, const Key &b) const
+{
+    if (a.prefix != b.prefix)
+        return a.prefix < b.prefix ? -1 : 1;
+    // Calls of eight bytes or fewer with the same prefix differ only in
+    // trailing zero bytes, if at all: the shorter comes first.
+    const Entry &x = entries[size_t(a.index)];
+    const Entry &y = entries[size_t(b.index)];
+    if (x.callLength <= 8 && y.callLength <= 8)
+        return int(x.callLength) - int(y.callLength);
+    return compareBytes(callOf(x), callOf(y));
+}
+
+void Licences::sortCalls()
 {
     // Sorted by the call's first eight bytes as one number, then by the
     // whole call and the system identifier: calls are short, and most are
     // told apart by the number alone.
-    struct Key {
-        quint64 prefix;
-        qint64 index;
-    };
-    std::vector<Key> keys;
+    std::vector<Key> &keys = sorted;
+    keys.clear();
     keys.reserve(entries.size());
     adviseLargePages(keys.data(), keys.capacity() * sizeof(Key));
     for (int i = 0; i < int(entries.size()); ++i) {
         const Entry &entry = entries[size_t(i)];
-        if (!entry.active || entry.hd == 0)
-            continue;
-        if (entry.en == 0) {
-            report.skip(QStringLiteral("HD.dat line %1: licence %2 (%3) has no EN record; skipped.")
-                            .arg(entry.hdLine)
-                            .arg(entry.systemId)
-                            .arg(text(callOf(entry))));
-            continue;
-        }
-        if (entry.callLength == 0)
-            continue;
-        keys.push_back({entry.prefix, i});
+        if (entry.active && entry.hd != 0 && entry.callLength != 0)
+            keys.push_back({entry.prefix, i});
     }
-    // Calls of eight bytes or fewer with the same prefix differ only in
-    // trailing zero bytes, if at all: the shorter comes first.
-    const auto byCall = [this](const Key &a, const Key &b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix ? -1 : 1;
-        const Entry &x = entries[size_t(a.index)];
-        const Entry &y = entries[size_t(b.index)];
-        if (x.callLength <= 8 && y.callLength <= 8)
-            return int(x.callLength) - int(y.callLength);
-        return compareBytes(callOf(x), callOf(y));
-    };
     // By the prefix a byte at a time from the last (each pass keeps the
     // order of the one before), then each run with the same prefix, short
     // as runs are, by the whole call and the identifier.
-    std::vector<Key> sorted(keys.size());
-    adviseLargePages(sorted.data(), sorted.size() * sizeof(Key));
+    std::vector<Key> pass(keys.size());
+    adviseLargePages(pass.data(), pass.size() * sizeof(Key));
     for (int shift = 0; shift < 64; shift += 8) {
         size_t counts[257] = {};
         for (const Key &key : keys)
@@ -983,11 +977,11 @@ qint64 Licences::prepare(Report &report)
         for (int b = 0; b < 256; ++b)
             counts[b + 1] += counts[b];
         for (const Key &key : keys)
-            sorted[counts[(key.prefix >> shift) & 0xff]++] = key;
-        keys.swap(sorted);
+            pass[counts[(key.prefix >> shift) & 0xff]++] = key;
+        keys.swap(pass);
     }
-    const auto before = [&](const Key &a, const Key &b) {
-        const int call = byCall(a, b);
+    const auto before = [this](const Key &a, const Key &b) {
+        const int call = compareCalls(a, b);
         return call != 0 ? call < 0 : entries[size_t(a.index)].systemId < entries[size_t(b.index)].systemId;
     };
     for (size_t from = 0; from < keys.size();) {
@@ -998,14 +992,34 @@ qint64 Licences::prepare(Report &report)
             std::sort(keys.begin() + qsizetype(from), keys.begin() + qsizetype(to), before);
         from = to;
     }
-    // Of licences that share a call sign the last, the newest, stays.
+    sortedNow = true;
+}
+
+qint64 Licences::prepare(Report &report)
+{
+    for (const Entry &entry : entries) {
+        if (entry.active && entry.hd != 0 && entry.en == 0)
+            report.skip(QStringLiteral("HD.dat line %1: licence %2 (%3) has no EN record; skipped.")
+                            .arg(entry.hdLine)
+                            .arg(entry.systemId)
+                            .arg(text(callOf(entry))));
+    }
+    if (!sortedNow)
+        sortCalls();
+    // Only licences with a licensee's part, and of those that share a call
+    // sign the last, the newest.
+    std::vector<Key> &keys = sorted;
+    keys.erase(std::remove_if(keys.begin(), keys.end(), [this](const Key &key) { return entries[size_t(key.index)].en == 0; }),
+               keys.end());
     order.clear();
     order.reserve(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
-        if (i + 1 < keys.size() && byCall(keys[i], keys[i + 1]) == 0)
+        if (i + 1 < keys.size() && compareCalls(keys[i], keys[i + 1]) == 0)
             continue;
         order.push_back(int(keys[i].index));
     }
+    sorted = std::vector<Key>();
+    sortedNow = false;
     return qint64(order.size());
 }
 

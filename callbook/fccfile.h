@@ -151,9 +151,11 @@ public:
     using Progress = std::function<void(qint64 done, qint64 total)>;
     // Reads the three files of `source`; a daily file replaces the parts of
     // the licences it names. False and `error` when the source lacks a file
-    // or cannot be read; `cancel` stops the read (false, empty error).
+    // or cannot be read; `cancel` stops the read (false, empty error). For
+    // the last source, `sortNow` sorts the calls while EN is still being
+    // unpacked, which spares prepare() the time.
     bool read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel = nullptr,
-              const Progress &progress = Progress());
+              const Progress &progress = Progress(), bool sortNow = false);
 
     // The active licences with a licensee, by call sign; a licence in HD
     // without EN is reported and left out. When two active licences share
@@ -192,6 +194,16 @@ private:
     void joinNames(const NameChunks &chunks);
     const char *nameAt(quint32 offset) const { return names[offset >> 31].at(offset); }
     QByteArrayView callOf(const Entry &entry) const;
+    // The active licences with a call, by call and system identifier, into
+    // `sorted`: only the header is needed.
+    void sortCalls();
+    // Whether c1 < c2 (-1), c1 = c2 (0) or c1 > c2 (1) for the calls of two
+    // sorted keys.
+    struct Key {
+        quint64 prefix;
+        qint64 index;
+    };
+    int compareCalls(const Key &a, const Key &b) const;
 
     std::vector<Entry> entries;
     // The FCC writes each file in the order of the system identifiers: while
@@ -204,6 +216,8 @@ private:
     // splits them: the files are read at once.
     Arena arena;
     Arena names[2] = {Arena(0), Arena(1)};
+    std::vector<Key> sorted;
+    bool sortedNow = false; // `sorted` holds all entries as they are
     std::vector<int> order;
 };
 
