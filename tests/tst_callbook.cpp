@@ -62,7 +62,7 @@ QByteArray lines(const QByteArrayList &records, const QByteArray &end = "\n")
     return records.join(end) + end;
 }
 
-bool writeZip(const QString &path, const QMap<QByteArray, QByteArray> &members)
+bool writeZip(const QString &path, const QMap<QByteArray, QByteArray> &members, zip_int32_t method = ZIP_CM_DEFAULT)
 {
     QFile::remove(path);
     int error = 0;
@@ -74,8 +74,10 @@ bool writeZip(const QString &path, const QMap<QByteArray, QByteArray> &members)
         char *copy = static_cast<char *>(malloc(size_t(it.value().size())));
         memcpy(copy, it.value().constData(), size_t(it.value().size()));
         zip_source_t *source = zip_source_buffer(archive, copy, zip_uint64_t(it.value().size()), 1);
-        if (!source || zip_file_add(archive, it.key().constData(), source, ZIP_FL_OVERWRITE) < 0) {
-            zip_source_free(source);
+        const zip_int64_t index = source ? zip_file_add(archive, it.key().constData(), source, ZIP_FL_OVERWRITE) : -1;
+        if (index < 0 || zip_set_file_compression(archive, zip_uint64_t(index), method, 0) < 0) {
+            if (index < 0)
+                zip_source_free(source);
             zip_discard(archive);
             return false;
         }
@@ -135,6 +137,7 @@ private slots:
     void unpackedFolder();
     void cancelledImportWritesNothing();
     void largeFileKeepsEveryLicence();
+    void storedAndDamagedMembers();
     void loadFromMenuReplacesCallBook();
     void failedLoadKeepsCallBook();
 
@@ -457,6 +460,36 @@ void TestCallBook::largeFileKeepsEveryLicence()
         QCOMPARE(cancelled.status, CallBook::ImportOutcome::Cancelled);
         QVERIFY(!QFile::exists(target + ".new"));
     }
+}
+
+void TestCallBook::storedAndDamagedMembers()
+{
+    // Members stored as they are, not deflated, load the same.
+    const QString source = dir.filePath("l_amat.zip");
+    const QString target = dir.filePath("CallBook.db");
+    QVERIFY(writeZip(source, weekly(), ZIP_CM_STORE));
+    const CallBook::ImportOutcome stored = import(source, target);
+    QCOMPARE(stored.status, CallBook::ImportOutcome::Done);
+    QCOMPARE(stored.licences, 2);
+    QFile::remove(stored.fresh);
+
+    // Deflated bytes altered in the middle of EN.dat (between the small AM
+    // and HD): the import fails, says so, and leaves no file.
+    QMap<QByteArray, QByteArray> members = weekly();
+    QByteArrayList names;
+    for (int i = 0; i < 3000; ++i)
+        names.append(en(1000 + i, "K" + QByteArray::number(i, 36).toUpper(), "N" + QByteArray::number(i * 7919 % 10007),
+                        "L" + QByteArray::number(i * 104729 % 99991), "C" + QByteArray::number(i % 211), "UT"));
+    members["EN.dat"] = lines(names);
+    QVERIFY(writeZip(source, members));
+    QByteArray bytes = readFile(source);
+    for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i)
+        bytes[i] = char(bytes[i] ^ 0x5a);
+    QVERIFY(writeFile(source, bytes));
+    const CallBook::ImportOutcome damaged = import(source, target);
+    QCOMPARE(damaged.status, CallBook::ImportOutcome::Failed);
+    QVERIFY2(damaged.error.startsWith("EN.dat in l_amat.zip is damaged: "), qPrintable(damaged.error));
+    QVERIFY(!QFile::exists(target + ".new"));
 }
 
 void TestCallBook::loadFromMenuReplacesCallBook()
