@@ -7,6 +7,10 @@
 
 #include <zip.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #ifdef TRELVIN_HAVE_ISAL
 #include <isa-l/igzip_lib.h>
 #include <zlib.h> // the codes libzip words its errors with
@@ -363,11 +367,27 @@ namespace {
 // them (the rest of a longer line is not needed); how many there are.
 int splitFields(QByteArrayView line, QByteArrayView *fields, int limit)
 {
-    // Fields are a few bytes long: a plain loop beats a call per field.
     const char *start = line.data();
     const char *at = start;
     const char *const end = start + line.size();
     int count = 0;
+#ifdef __SSE2__
+    // Sixteen bytes at a time: the bars among them come as bits.
+    const __m128i bar = _mm_set1_epi8('|');
+    for (; end - at >= 16; at += 16) {
+        unsigned bars = unsigned(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(at)), bar)));
+        while (bars) {
+            const char *found = at + qCountTrailingZeroBits(bars);
+            fields[count++] = QByteArrayView(start, found - start);
+            if (count == limit)
+                return count;
+            start = found + 1;
+            bars &= bars - 1;
+        }
+    }
+#endif
+    // Fields are a few bytes long: a plain loop beats a call per field.
     for (;;) {
         while (at != end && *at != '|')
             ++at;
