@@ -466,20 +466,47 @@ bool systemIdOf(QByteArrayView field, qint64 &id)
     return numeric;
 }
 
-// A part is the stretch of the line from its first field to its last, with
-// its length before it: one copy, split again when the row is made. 0 when
-// the store is full.
-quint32 keep(Arena &arena, const QByteArrayView *fields, const int *positions, int count)
+// A part is kept as stretches of its line, each from one kept field to a
+// later one, with its length before it: a copy per stretch, split again when
+// the row is made. Fields far apart go to stretches of their own, so that
+// what lies between (EN's telephone and e-mail) is not kept.
+struct Stretches {
+    int first[8];
+    int last[8];
+    int count = 0;
+    Stretches(const int *positions, int kept)
+    {
+        for (int i = 0; i < kept; ++i) {
+            if (count > 0 && positions[i] - last[count - 1] <= 3) {
+                last[count - 1] = positions[i];
+            } else {
+                first[count] = last[count] = positions[i];
+                ++count;
+            }
+        }
+    }
+};
+
+// 0 when the store is full.
+quint32 keep(Arena &arena, const QByteArrayView *fields, const int *positions, int kept)
 {
-    const char *start = fields[positions[0]].data();
-    const QByteArrayView last = fields[positions[count - 1]];
-    const quint32 length = quint32(last.data() + last.size() - start);
+    const Stretches stretches(positions, kept);
+    quint32 lengths[8];
+    qsizetype total = 0;
+    for (int r = 0; r < stretches.count; ++r) {
+        const QByteArrayView last = fields[stretches.last[r]];
+        lengths[r] = quint32(last.data() + last.size() - fields[stretches.first[r]].data());
+        total += qsizetype(sizeof(quint32)) + lengths[r];
+    }
     quint32 offset = 0;
-    char *out = arena.room(qsizetype(sizeof length) + length, offset);
+    char *out = arena.room(total, offset);
     if (!out)
         return 0;
-    std::memcpy(out, &length, sizeof length);
-    std::memcpy(out + sizeof length, start, length);
+    for (int r = 0; r < stretches.count; ++r) {
+        std::memcpy(out, &lengths[r], sizeof(quint32));
+        std::memcpy(out + sizeof(quint32), fields[stretches.first[r]].data(), lengths[r]);
+        out += sizeof(quint32) + lengths[r];
+    }
     return offset;
 }
 
@@ -490,14 +517,19 @@ QByteArrayView stretch(const char *base)
     return QByteArrayView(base + sizeof length, qsizetype(length));
 }
 
-// The `count` fields at `positions` of the part at `base`, each cut to the
+// The `kept` fields at `positions` of the part at `base`, each cut to the
 // 65,535 bytes a field may have.
-void unpack(const char *base, const int *positions, int count, QByteArrayView *values)
+void unpack(const char *base, const int *positions, int kept, QByteArrayView *values)
 {
+    const Stretches stretches(positions, kept);
     QByteArrayView fields[En::Fields];
-    splitFields(stretch(base), fields, positions[count - 1] - positions[0] + 1);
-    for (int i = 0; i < count; ++i) {
-        const QByteArrayView field = fields[positions[i] - positions[0]];
+    for (int r = 0; r < stretches.count; ++r) {
+        const QByteArrayView part = stretch(base);
+        splitFields(part, fields + stretches.first[r], stretches.last[r] - stretches.first[r] + 1);
+        base = part.data() + part.size();
+    }
+    for (int i = 0; i < kept; ++i) {
+        const QByteArrayView field = fields[positions[i]];
         values[i] = field.first(std::min<qsizetype>(field.size(), 0xffff));
     }
 }
