@@ -9,6 +9,10 @@
 #include <QThread>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace CallBook {
 
@@ -27,6 +31,105 @@ QDateTime modified(const QString &path)
     }
     return info.lastModified();
 }
+
+// The rows of the call book made on a thread of their own, a few batches
+// ahead of the thread that writes them: SQLite then has one core to itself.
+class RowFeed {
+public:
+    RowFeed(const Fcc::Licences &licences, const Fcc::ZipCentres &zips)
+        : licences(licences), zips(zips)
+    {
+        for (Batch &batch : batches)
+            empty.push_back(&batch);
+        maker = std::thread([this] { make(); });
+    }
+    ~RowFeed()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+        maker.join();
+    }
+    RowFeed(const RowFeed &) = delete;
+    RowFeed &operator=(const RowFeed &) = delete;
+
+    // The next row, or false after the last.
+    bool next(CallBookRow &row)
+    {
+        if (current && taken < current->rows.size()) {
+            row = current->rows[taken++];
+            return true;
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        if (current) {
+            empty.push_back(current);
+            current = nullptr;
+            changed.notify_all();
+        }
+        changed.wait(lock, [this] { return !ready.empty() || made; });
+        if (ready.empty())
+            return false;
+        current = ready.front();
+        ready.pop_front();
+        lock.unlock();
+        taken = 0;
+        row = current->rows[taken++];
+        return true;
+    }
+
+private:
+    struct Batch {
+        std::vector<CallBookRow> rows;
+        Fcc::Arena scratch; // the rows' text, one field after the other
+    };
+    static constexpr qint64 BatchRows = 4096;
+
+    void make()
+    {
+        const qint64 count = licences.count();
+        for (qint64 first = 0; first < count; first += BatchRows) {
+            Batch *batch = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [this] { return !empty.empty() || stopping; });
+                if (stopping)
+                    return;
+                batch = empty.front();
+                empty.pop_front();
+            }
+            const qint64 size = std::min(BatchRows, count - first);
+            batch->rows.resize(size_t(size));
+            batch->scratch.clear();
+            for (qint64 i = 0; i < size; ++i)
+                licences.row(first + i, zips, batch->rows[size_t(i)], batch->scratch);
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                ready.push_back(batch);
+            }
+            changed.notify_all();
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            made = true;
+        }
+        changed.notify_all();
+    }
+
+    const Fcc::Licences &licences;
+    const Fcc::ZipCentres &zips;
+    Batch batches[4];
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Batch *> empty;
+    std::deque<Batch *> ready;
+    bool made = false;
+    bool stopping = false;
+    Batch *current = nullptr; // the batch being written, of the writing thread alone
+    size_t taken = 0;
+    std::thread maker;
+};
 
 } // namespace
 
@@ -90,9 +193,10 @@ ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *c
             outcome.error = error;
             return outcome;
         }
-        const bool read = licences.read(*source, outcome.report, &error, cancel, [&](qint64 done, qint64 total) {
-            report(from + int(total > 0 ? (to - from) * done / total : 0), stage);
-        });
+        const bool read = licences.read(
+            *source, outcome.report, &error, cancel,
+            [&](qint64 done, qint64 total) { report(from + int(total > 0 ? (to - from) * done / total : 0), stage); },
+            i + 1 == files.size());
         if (!read) {
             if (isCancelled() || error.isEmpty()) {
                 outcome.status = ImportOutcome::Cancelled;
@@ -119,17 +223,13 @@ ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *c
     const QString stage = "Writing " + QFileInfo(request.target).fileName();
     report(ReadShare, stage);
     outcome.fresh = request.target + ".new";
-    qint64 next = 0;
-    const Storage::Result written = CallBookStore::write(
-        outcome.fresh, outcome.files.join(QStringLiteral(", ")),
-        [&](CallBookRow &row) {
-            if (next >= rows)
-                return false;
-            licences.row(next++, zips, row);
-            return true;
-        },
-        cancel,
-        [&](qint64 done) { report(ReadShare + int((1000 - ReadShare) * done / rows), stage); });
+    Storage::Result written;
+    {
+        RowFeed feed(licences, zips);
+        written = CallBookStore::write(
+            outcome.fresh, outcome.files.join(QStringLiteral(", ")), [&feed](CallBookRow &row) { return feed.next(row); },
+            cancel, [&](qint64 done) { report(ReadShare + int((1000 - ReadShare) * done / rows), stage); });
+    }
     if (isCancelled()) {
         // Cancelled after the last row was written: the file goes all the same.
         QFile::remove(outcome.fresh);

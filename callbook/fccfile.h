@@ -50,16 +50,16 @@ public:
     virtual QString name() const = 0;
     // The member's unpacked size, -1 when it is missing.
     virtual qint64 size(const char *member) const = 0;
-    // Hands each line (without its line end, a trailing CR dropped) and its
-    // number (from 1) to `line`, which returns false to stop. False and
-    // `error` when the member cannot be read to its end.
+    // Hands the member's bytes to `block` as they come, which returns false
+    // to stop. False and `error` when the member cannot be read to its end.
+    // Different members may be read on different threads at the same time.
+    using BlockHandler = std::function<bool(const char *data, qint64 size)>;
+    virtual bool readBlocks(const char *member, const BlockHandler &block, QString *error) = 0;
+    // The same line by line: each line (without its line end, a trailing CR
+    // dropped) and its number (from 1).
     using LineHandler = std::function<bool(QByteArrayView line, qint64 number)>;
-    virtual bool readLines(const char *member, const LineHandler &line, QString *error) = 0;
+    bool readLines(const char *member, const LineHandler &line, QString *error);
 };
-
-// The pipe-separated fields of one line, at most `limit` of them: the rest
-// of a longer line is not needed.
-void splitFields(QByteArrayView line, std::vector<QByteArrayView> &fields, int limit = 1 << 30);
 
 // The first five digits of a ZIP code ("123456789", "12345-6789"), or -1.
 int zip5(QByteArrayView zip);
@@ -72,13 +72,26 @@ QString text(QByteArrayView bytes);
 class ZipCentres {
 public:
     bool load(const QString &path, QString *error = nullptr);
-    bool isEmpty() const { return centres.isEmpty(); }
-    qsizetype size() const { return centres.size(); }
-    // False when the code is unknown.
-    bool find(int zip, double &lat, double &lon) const;
+    bool isEmpty() const { return known == 0; }
+    qsizetype size() const { return known; }
+    // False when the code is unknown (or -1).
+    bool find(int zip, double &lat, double &lon) const
+    {
+        if (zip < 0 || size_t(zip) >= centres.size() || !centres[size_t(zip)].known)
+            return false;
+        lat = centres[size_t(zip)].lat;
+        lon = centres[size_t(zip)].lon;
+        return true;
+    }
 
 private:
-    QHash<int, std::pair<double, double>> centres;
+    // By the five digits: a look-up per row of an import is one read.
+    struct Centre {
+        double lat = 0, lon = 0;
+        bool known = false;
+    };
+    std::vector<Centre> centres;
+    qsizetype known = 0;
 };
 
 using Row = CallBookRow;
@@ -90,6 +103,41 @@ struct Report {
     QStringList skipped;
     qint64 skippedCount = 0;
     void skip(const QString &line);
+    // The lines `later` skipped, as if they had been skipped here after
+    // these.
+    void append(const Report &later);
+};
+
+// Bytes kept for as long as the store lives, at addresses that never move:
+// what is kept stays where it is while more is added.
+class Arena {
+public:
+    // The tag (0 or 1) is the top bit of every offset, which tells two
+    // stores apart.
+    explicit Arena(int tag = 0);
+    ~Arena();
+    Arena(const Arena &) = delete;
+    Arena &operator=(const Arena &) = delete;
+
+    // Room for `size` bytes (at most BlockSize), and its offset (never 0,
+    // which means "none").
+    char *room(qsizetype size, quint32 &offset);
+    const char *at(quint32 offset) const
+    {
+        return blocks[(offset & 0x7fffffff) >> Shift].get() + (offset & (BlockSize - 1));
+    }
+    void clear();
+
+    static constexpr int Shift = 24;
+    static constexpr qsizetype BlockSize = qsizetype(1) << Shift;
+
+private:
+    struct Free {
+        void operator()(char *block) const;
+    };
+    std::vector<std::unique_ptr<char[], Free>> blocks;
+    qsizetype used = BlockSize;
+    quint32 tag;
 };
 
 // The licences of a weekly file with the daily files on top, joined on the
@@ -103,9 +151,11 @@ public:
     using Progress = std::function<void(qint64 done, qint64 total)>;
     // Reads the three files of `source`; a daily file replaces the parts of
     // the licences it names. False and `error` when the source lacks a file
-    // or cannot be read; `cancel` stops the read (false, empty error).
+    // or cannot be read; `cancel` stops the read (false, empty error). For
+    // the last source, `sortNow` sorts the calls while EN is still being
+    // unpacked, which spares prepare() the time.
     bool read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel = nullptr,
-              const Progress &progress = Progress());
+              const Progress &progress = Progress(), bool sortNow = false);
 
     // The active licences with a licensee, by call sign; a licence in HD
     // without EN is reported and left out. When two active licences share
@@ -113,19 +163,47 @@ public:
     qint64 prepare(Report &report);
     qint64 count() const { return qint64(order.size()); }
     // Row `i` of the prepared order, with its position from `zips` when the
-    // ZIP code is known there.
-    void row(qint64 i, const ZipCentres &zips, Row &row);
+    // ZIP code is known there. The row's text (dates turned round, Latin-1
+    // made UTF-8) goes to `scratch`, field after field: the row points there
+    // until it is cleared. Rows may be made on another thread than the one
+    // that read, once read() and prepare() are done.
+    void row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) const;
 
 private:
     struct Entry;
-    struct Piece;
+    struct Part;
+    struct Member;
+    struct NameChunk;
+    struct NameChunks;
     // The entry of a system identifier, or -1.
     int find(qint64 systemId);
     int create(qint64 systemId);
-    quint32 keep(const std::vector<QByteArrayView> &fields, const int *positions, int count);
-    // The `count` fields of the part at `offset`.
-    void unpack(quint32 offset, int count, QByteArrayView *fields) const;
+    // True when the read is cancelled, or halted by the other thread.
+    bool shouldStop(Member &member) const;
+    // Reads HD or AM on the calling thread, joined at once.
+    bool readMember(Source &source, int kind, Member &member);
+    // Unpacks EN into chunks of lines, and helps to split them.
+    bool readNames(Source &source, Member &member, NameChunks &chunks);
+    // Splits the next chunk waiting into names store `store`. Without
+    // `waiting` it does not wait for one to come; with it, it calls it now
+    // and then while it waits.
+    enum class Split { Done, NoneYet, AllDone, Failed };
+    Split parseNextNames(NameChunks &chunks, int store, Member &member, const std::function<void()> &waiting);
+    bool parseNames(NameChunk &chunk, int store, Member &member);
+    // The EN parts of one file, in the order they came.
+    void joinNames(const NameChunks &chunks);
+    const char *nameAt(quint32 offset) const { return names[offset >> 31].at(offset); }
     QByteArrayView callOf(const Entry &entry) const;
+    // The active licences with a call, by call and system identifier, into
+    // `sorted`: only the header is needed.
+    void sortCalls();
+    // Whether c1 < c2 (-1), c1 = c2 (0) or c1 > c2 (1) for the calls of two
+    // sorted keys.
+    struct Key {
+        quint64 prefix;
+        qint64 index;
+    };
+    int compareCalls(const Key &a, const Key &b) const;
 
     std::vector<Entry> entries;
     // The FCC writes each file in the order of the system identifiers: while
@@ -134,11 +212,13 @@ private:
     bool ascending = true;
     int cursor = 0;
     QHash<qint64, int> bySystemId;
-    QByteArray arena;
+    // HD and AM parts, and EN parts apart, one store per thread that
+    // splits them: the files are read at once.
+    Arena arena;
+    Arena names[2] = {Arena(0), Arena(1)};
+    std::vector<Key> sorted;
+    bool sortedNow = false; // `sorted` holds all entries as they are
     std::vector<int> order;
-    // Scratch for the text of a row that was not UTF-8.
-    QByteArray converted[13];
-    char dates[2][10];
 };
 
 } // namespace Fcc

@@ -16,6 +16,10 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using Result = Storage::Result;
 
@@ -35,6 +39,44 @@ inline constexpr char SelectLicence[] =
 
 // Rows between two looks at the cancel flag and two progress reports.
 constexpr qint64 RowsPerCheck = 8192;
+
+// Asks the system to start writing what SQLite has handed it of a file
+// being filled, while SQLite goes on: the sync at the end then waits for
+// the last part only, not for the whole file.
+class EarlyWriteBack {
+public:
+    explicit EarlyWriteBack(const QString &path)
+    {
+#ifdef Q_OS_LINUX
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+#else
+        Q_UNUSED(path);
+#endif
+    }
+    ~EarlyWriteBack()
+    {
+#ifdef Q_OS_LINUX
+        if (fd >= 0)
+            ::close(fd);
+#endif
+    }
+    EarlyWriteBack(const EarlyWriteBack &) = delete;
+    EarlyWriteBack &operator=(const EarlyWriteBack &) = delete;
+
+    void start()
+    {
+#ifdef Q_OS_LINUX
+        if (fd >= 0)
+            sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+    }
+
+private:
+    int fd = -1;
+};
+
+// Rows between two requests to start writing the file out.
+constexpr qint64 RowsPerWriteBack = 65536;
 
 QString uniqueName(const char *kind)
 {
@@ -158,6 +200,7 @@ Result CallBookStore::write(const QString &path, const QString &source, const Ro
                 result = Result::failed(Result::WriteFailed, failure);
             if (ready) {
                 Direct::Lock lock(db);
+                EarlyWriteBack writeBack(path);
                 Direct::Statement insert(db, InsertLicence);
                 if (!insert.ok())
                     result = Result::failed(Result::WriteFailed, insert.error());
@@ -181,7 +224,9 @@ Result CallBookStore::write(const QString &path, const QString &source, const Ro
                         result = Result::failed(Result::WriteFailed, insert.error());
                         break;
                     }
-                    if (++written % RowsPerCheck == 0) {
+                    if (++written % RowsPerWriteBack == 0)
+                        writeBack.start();
+                    if (written % RowsPerCheck == 0) {
                         if (cancel && cancel->load(std::memory_order_relaxed)) {
                             cancelled = true;
                             break;

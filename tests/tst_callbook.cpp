@@ -12,6 +12,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -60,7 +62,7 @@ QByteArray lines(const QByteArrayList &records, const QByteArray &end = "\n")
     return records.join(end) + end;
 }
 
-bool writeZip(const QString &path, const QMap<QByteArray, QByteArray> &members)
+bool writeZip(const QString &path, const QMap<QByteArray, QByteArray> &members, zip_int32_t method = ZIP_CM_DEFAULT)
 {
     QFile::remove(path);
     int error = 0;
@@ -72,8 +74,10 @@ bool writeZip(const QString &path, const QMap<QByteArray, QByteArray> &members)
         char *copy = static_cast<char *>(malloc(size_t(it.value().size())));
         memcpy(copy, it.value().constData(), size_t(it.value().size()));
         zip_source_t *source = zip_source_buffer(archive, copy, zip_uint64_t(it.value().size()), 1);
-        if (!source || zip_file_add(archive, it.key().constData(), source, ZIP_FL_OVERWRITE) < 0) {
-            zip_source_free(source);
+        const zip_int64_t index = source ? zip_file_add(archive, it.key().constData(), source, ZIP_FL_OVERWRITE) : -1;
+        if (index < 0 || zip_set_file_compression(archive, zip_uint64_t(index), method, 0) < 0) {
+            if (index < 0)
+                zip_source_free(source);
             zip_discard(archive);
             return false;
         }
@@ -132,6 +136,8 @@ private slots:
     void dailyFilesApplyInOrder();
     void unpackedFolder();
     void cancelledImportWritesNothing();
+    void largeFileKeepsEveryLicence();
+    void storedAndDamagedMembers();
     void loadFromMenuReplacesCallBook();
     void failedLoadKeepsCallBook();
 
@@ -347,6 +353,143 @@ void TestCallBook::cancelledImportWritesNothing()
     QCOMPARE(writing.status, CallBook::ImportOutcome::Cancelled);
     QVERIFY(!QFile::exists(target + ".new"));
     QVERIFY(!seen.isEmpty());
+}
+
+void TestCallBook::largeFileKeepsEveryLicence()
+{
+    // Enough licences for the files to be read in several chunks and the
+    // rows written in several batches, with every kind of licence the join
+    // and the choice among shared calls meet, spread through the file.
+    struct Licence {
+        int id;
+        QByteArray call, status, first, city, zip, licenceClass;
+        int contact; // 0: none, 1: before the licensee's record, 2: after
+        bool named, amateur;
+    };
+    QList<Licence> licences;
+    QByteArrayList hds, ens, ams;
+    const QByteArrayList zipCodes = {"84101", "850011234", "99999", "1234"};
+    for (int i = 0; i < 20000; ++i) {
+        Licence l;
+        l.id = 5000 + i;
+        // Every seventh licence takes the call of the one before it.
+        l.call = i % 7 == 6 ? licences.last().call : "K" + QByteArray::number(i % 10) + QByteArray::number(i, 36).toUpper();
+        l.status = i % 11 == 3 ? "E" : "A";
+        l.first = i % 3 == 0 ? QByteArray("REN\xc9") : "NAME" + QByteArray::number(i);
+        l.city = "CITY" + QByteArray::number(i % 97);
+        l.zip = zipCodes.at(i % zipCodes.size());
+        l.licenceClass = i % 5 == 4 ? QByteArray() : QByteArray(1, "EGTA"[i % 4]);
+        l.contact = i % 13 == 0 ? 1 : i % 17 == 0 ? 2 : 0;
+        l.named = i % 19 != 18;
+        l.amateur = i % 5 != 4;
+        licences.append(l);
+        hds.append(hd(l.id, l.call, l.status, "01/0" + QByteArray::number(1 + i % 9) + "/2020", "12/31/2030"));
+        if (l.contact == 1)
+            ens.append(en(l.id, l.call, "CONTACT", "PERSON", "ELSEWHERE", "NV", "89501", "C"));
+        if (l.named)
+            ens.append(en(l.id, l.call, l.first, "LAST", l.city, "UT", l.zip));
+        if (l.contact == 2)
+            ens.append(en(l.id, l.call, "CONTACT", "PERSON", "ELSEWHERE", "NV", "89501", "C"));
+        if (l.amateur)
+            ams.append(am(l.id, l.call, l.licenceClass));
+    }
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, {{"HD.dat", lines(hds, "\r\n")}, {"EN.dat", lines(ens)}, {"AM.dat", lines(ams)}}));
+
+    // Of the active licences with an EN record, the newest per call; a
+    // contact's record stands in for a missing licensee's.
+    QMap<QByteArray, Licence> newest;
+    for (const Licence &l : licences) {
+        if (l.status == "A" && (l.named || l.contact))
+            newest.insert(l.call, l);
+    }
+    QStringList expected;
+    for (const Licence &l : newest) {
+        const bool placed = l.named && (l.zip.startsWith("84101") || l.zip.startsWith("85001"));
+        const QStringList name = l.named ? QStringList({Fcc::text(l.first), "Q", "LAST", "12 Main St",
+                                                        QString::fromLatin1(l.city), "UT", QString::fromLatin1(l.zip)})
+                                         : QStringList({"CONTACT", "Q", "PERSON", "12 Main St", "ELSEWHERE", "NV",
+                                                        "89501"});
+        expected.append((QStringList(QString::fromLatin1(l.call)) + name
+                         + QStringList({QString::fromLatin1(l.licenceClass),
+                                        "2020-01-0" + QString::number(1 + (l.id - 5000) % 9), "2030-12-31",
+                                        placed ? "placed" : "nowhere"}))
+                            .join('|'));
+    }
+
+    const QString target = dir.filePath("CallBook.db");
+    const CallBook::ImportOutcome outcome = import(source, target, zips);
+    QCOMPARE(outcome.status, CallBook::ImportOutcome::Done);
+    QCOMPARE(outcome.licences, expected.size());
+    const qint64 unnamed = std::count_if(licences.cbegin(), licences.cend(),
+                                         [](const Licence &l) { return l.status == "A" && !l.named && !l.contact; });
+    QCOMPARE(outcome.report.skippedCount, unnamed);
+    QCOMPARE(outcome.report.skipped.size(), Fcc::Report::MaxLogged);
+    QCOMPARE(outcome.report.skipped.first(), "HD.dat line 19: licence 5018 (K8I) has no EN record; skipped.");
+    QStringList written;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "large");
+        db.setDatabaseName(outcome.fresh);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec("SELECT call, first, middle, last, street, city, state, zip, class, granted, expires, "
+                           "lat IS NOT NULL FROM licence ORDER BY call"));
+        while (query.next()) {
+            QStringList values;
+            for (int c = 0; c < 11; ++c)
+                values.append(query.value(c).toString());
+            values.append(query.value(11).toBool() ? "placed" : "nowhere");
+            written.append(values.join('|'));
+        }
+    }
+    QSqlDatabase::removeDatabase("large");
+    QCOMPARE(written.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(written.at(i), expected.at(i));
+    QFile::remove(outcome.fresh);
+
+    // Cancelled while the files are read, and while the rows are written:
+    // the threads that help stop with the import, and no file stays.
+    for (const QString &when : {QStringLiteral("Reading"), QStringLiteral("Writing")}) {
+        std::atomic<bool> cancel{false};
+        const CallBook::ImportOutcome cancelled =
+            CallBook::runImport({source, target, zips}, &cancel, [&](int, const QString &stage) {
+                if (stage.startsWith(when))
+                    cancel = true;
+            });
+        QCOMPARE(cancelled.status, CallBook::ImportOutcome::Cancelled);
+        QVERIFY(!QFile::exists(target + ".new"));
+    }
+}
+
+void TestCallBook::storedAndDamagedMembers()
+{
+    // Members stored as they are, not deflated, load the same.
+    const QString source = dir.filePath("l_amat.zip");
+    const QString target = dir.filePath("CallBook.db");
+    QVERIFY(writeZip(source, weekly(), ZIP_CM_STORE));
+    const CallBook::ImportOutcome stored = import(source, target);
+    QCOMPARE(stored.status, CallBook::ImportOutcome::Done);
+    QCOMPARE(stored.licences, 2);
+    QFile::remove(stored.fresh);
+
+    // Deflated bytes altered in the middle of EN.dat (between the small AM
+    // and HD): the import fails, says so, and leaves no file.
+    QMap<QByteArray, QByteArray> members = weekly();
+    QByteArrayList names;
+    for (int i = 0; i < 3000; ++i)
+        names.append(en(1000 + i, "K" + QByteArray::number(i, 36).toUpper(), "N" + QByteArray::number(i * 7919 % 10007),
+                        "L" + QByteArray::number(i * 104729 % 99991), "C" + QByteArray::number(i % 211), "UT"));
+    members["EN.dat"] = lines(names);
+    QVERIFY(writeZip(source, members));
+    QByteArray bytes = readFile(source);
+    for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i)
+        bytes[i] = char(bytes[i] ^ 0x5a);
+    QVERIFY(writeFile(source, bytes));
+    const CallBook::ImportOutcome damaged = import(source, target);
+    QCOMPARE(damaged.status, CallBook::ImportOutcome::Failed);
+    QVERIFY2(damaged.error.startsWith("EN.dat in l_amat.zip is damaged: "), qPrintable(damaged.error));
+    QVERIFY(!QFile::exists(target + ".new"));
 }
 
 void TestCallBook::loadFromMenuReplacesCallBook()
