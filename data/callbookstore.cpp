@@ -42,7 +42,10 @@ constexpr qint64 RowsPerCheck = 8192;
 
 // Asks the system to start writing what SQLite has handed it of a file
 // being filled, while SQLite goes on: the sync at the end then waits for
-// the last part only, not for the whole file.
+// the last part only, not for the whole file. Closing this second
+// descriptor drops the process's POSIX locks on the file; that is harmless
+// only because the file is the import's own new one, which nothing else
+// opens until it is renamed into place.
 class EarlyWriteBack {
 public:
     explicit EarlyWriteBack(const QString &path)
