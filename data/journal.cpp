@@ -357,7 +357,7 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
         const QString rosterData = syncRosterData(rosterClub);
         // False with `result` set when the read failed; `newer` when this
         // program holds a later change than `change`.
-        const auto isOutdated = [&](QSqlQuery &latest, const SyncChange &change, bool &newer) {
+        const auto readLatest = [&](QSqlQuery &latest, const SyncChange &change, bool &newer) {
             if (!latest.exec()) {
                 result = Result::failed(Result::ReadFailed, latest.lastError());
                 return false;
@@ -391,7 +391,7 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
                 for (const QString &value : {client, change.call, change.id})
                     latestContact.addBindValue(value);
                 bool newer = false;
-                if (!isOutdated(latestContact, change, newer))
+                if (!readLatest(latestContact, change, newer))
                     return false;
                 if (newer)
                     continue;
@@ -421,7 +421,7 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
                 for (const QString &value : {client, change.call, rosterData, change.id})
                     latestMember.addBindValue(value);
                 bool newer = false;
-                if (!isOutdated(latestMember, change, newer))
+                if (!readLatest(latestMember, change, newer))
                     return false;
                 const bool joins = change.kind == QLatin1String("member");
                 if (newer || isMember(change.call) == joins)
@@ -439,12 +439,10 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
             latest.addBindValue(change.net);
             latest.addBindValue(change.call);
             latest.addBindValue(change.id);
-            if (!latest.exec()) {
-                result = Result::failed(Result::ReadFailed, latest.lastError());
+            bool newer = false;
+            if (!readLatest(latest, change, newer))
                 return false;
-            }
-            if (latest.next()
-                && later(latest.value(0).toString(), latest.value(1).toString(), latest.value(2).toLongLong(), change))
+            if (newer)
                 continue;
             if (listChanged)
                 *listChanged = true;
