@@ -6,6 +6,7 @@
 #include "data/direct.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
+#include "ui_trelvin.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -195,4 +196,16 @@ bool waitForJobs(Trelvin *w, int timeoutMs)
     // What the last job posted on its way out.
     QCoreApplication::processEvents();
     return true;
+}
+
+void fillEntry(Trelvin *w, const QString &call, const QString &name, const QString &city, const QString &qso)
+{
+    w->entryId = 0;
+    Ui::Trelvin *ui = w->ui;
+    ui->call->setText(call);
+    ui->name->setText(name);
+    ui->city->setText(city);
+    ui->state->setText(QStringLiteral("UT"));
+    ui->relay->clear();
+    ui->qso->setText(qso);
 }

@@ -88,6 +88,10 @@ QStringList column(const QSqlDatabase &db, const QString &sql);
 // Runs `sql` on `db`; a failure is logged with SQLite's text.
 bool run(const QSqlDatabase &db, const QString &sql);
 
+// Fills the entry as the operator would type a station, relay cleared, for
+// a new entry (entryId 0); the caller presses the key.
+void fillEntry(Trelvin *w, const QString &call, const QString &name, const QString &city, const QString &qso);
+
 // Runs the event loop until `w` has no bulk job running and no report
 // waiting to be filled; false after `timeoutMs`.
 bool waitForJobs(Trelvin *w, int timeoutMs = 60000);

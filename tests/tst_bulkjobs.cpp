@@ -40,6 +40,9 @@ private:
     // A contacts file of `count` lines, calls CHK0..; bigger than the
     // window does at once, so that it goes to a thread.
     QString writeContacts(int count, const QString &name = QStringLiteral("Contacts-big.csv"));
+    // A net-log file: its header, then `rows`.
+    QString writeLog(const QByteArray &rows, const QString &name);
+    QString writeData(const QString &name, const QByteArray &bytes);
     void addContact(const QString &call, const QString &name = QString());
 
     std::unique_ptr<Runtime> rt;
@@ -69,21 +72,37 @@ void TestBulkJobs::cleanup()
     w = nullptr;
 }
 
+namespace {
+const char ContactsHeader[] = "\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\","
+                              "\"Country\",\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\","
+                              "\"Born\"\n";
+} // namespace
+
+QString TestBulkJobs::writeData(const QString &name, const QByteArray &bytes)
+{
+    const QString path = rt->dataPath() + "/" + name;
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return path;
+}
+
 QString TestBulkJobs::writeContacts(int count, const QString &name)
 {
-    QByteArray text = "\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\",\"Country\","
-                      "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
+    QByteArray text = ContactsHeader;
     for (int i = 0; i < count; ++i) {
         QStringList fields{QStringLiteral("CHK%1").arg(i), QStringLiteral("Name %1").arg(i)};
         while (fields.size() < 19)
             fields.append(QStringLiteral("x"));
         text += csvRecord(fields).toUtf8();
     }
-    const QString path = rt->dataPath() + "/" + name;
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(text);
-    return path;
+    return writeData(name, text);
+}
+
+QString TestBulkJobs::writeLog(const QByteArray &rows, const QString &name)
+{
+    return writeData(name, "\"Date\",\"Time\",\"S\",\"Station\",\"Operator\",\"Relay\",\"City\",\"St\",\"Comments\"\n"
+                               + rows);
 }
 
 void TestBulkJobs::addContact(const QString &call, const QString &name)
@@ -164,15 +183,10 @@ void TestBulkJobs::writesDuringLoadAreKept()
     QCOMPARE(column(w->fileDb, "SELECT call FROM contact WHERE call = 'OLD1'"), QStringList());
 
     // The same for the net log: a check-in logged during its load stays.
-    QByteArray log = "\"Date\",\"Time\",\"S\",\"Station\",\"Operator\",\"Relay\",\"City\",\"St\",\"Comments\"\n";
+    QByteArray log;
     for (int i = 0; i < 30000; ++i)
         log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
-    const QString logPath = rt->dataPath() + "/Trelvin-big.csv";
-    QFile file(logPath);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(log);
-    file.close();
-    rt->prompter.paths = QStringList{logPath};
+    rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-big.csv"))};
     w->on_actionLoadTrelvin_triggered();
     QVERIFY(w->bulkJob->running());
     QVERIFY(run(w->fileDb, "INSERT INTO log (id, date, time, call) VALUES (NULL, '261208', '19:30:00', 'NEW1')"));
@@ -332,13 +346,7 @@ void TestBulkJobs::reportWaitsForJob()
 void TestBulkJobs::netFollowsItsRowsThroughLoads()
 {
     const auto checkIn = [this](const QString &call, const QString &comment) {
-        w->entryId = 0;
-        w->ui->call->setText(call);
-        w->ui->name->setText(QStringLiteral("Op ") + call);
-        w->ui->city->setText(QStringLiteral("Ogden"));
-        w->ui->state->setText(QStringLiteral("UT"));
-        w->ui->relay->clear();
-        w->ui->qso->setText(comment);
+        fillEntry(w, call, QStringLiteral("Op ") + call, QStringLiteral("Ogden"), comment);
         w->on_qso_returnPressed();
     };
     for (int i = 0; i < 5; ++i)
@@ -350,18 +358,13 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
 
     // A net log saved elsewhere: other rows first, then W7AAA's check-in as
     // logged here; K7BBB's is not in it.
-    QByteArray log = "\"Date\",\"Time\",\"S\",\"Station\",\"Operator\",\"Relay\",\"City\",\"St\",\"Comments\"\n";
+    QByteArray log;
     for (int i = 0; i < 50; ++i)
         log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
     const QStringList aaa =
         column(w->fileDb, "SELECT date || '|' || time || '|' || status FROM log WHERE call = 'W7AAA'").first().split('|');
     log += csvRecord({aaa.at(0), aaa.at(1), aaa.at(2), "W7AAA", "Op W7AAA", "", "Ogden", "UT", ""}).toUtf8();
-    const QString logPath = rt->dataPath() + "/Trelvin-other.csv";
-    QFile file(logPath);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(log);
-    file.close();
-    rt->prompter.paths = QStringList{logPath};
+    rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-other.csv"))};
     w->on_actionLoadTrelvin_triggered();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
@@ -383,9 +386,7 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     // Contacts: the entry of a station the file holds points at its new row;
     // one the file lacks points nowhere, so that no other contact is renamed.
     checkIn(QStringLiteral("W7CCC"), QString());
-    const QString contacts = rt->dataPath() + "/Contacts-other.csv";
-    QByteArray text = "\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\",\"Country\","
-                      "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
+    QByteArray text = ContactsHeader;
     for (const QString &call : {QStringLiteral("N0ONE"), QStringLiteral("N0TWO"), QStringLiteral("N0SIX"),
                                 QStringLiteral("W7CCC")}) {
         QStringList fields{call, QStringLiteral("File ") + call};
@@ -393,11 +394,7 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
             fields.append(QString());
         text += csvRecord(fields).toUtf8();
     }
-    QFile contactFile(contacts);
-    QVERIFY(contactFile.open(QIODevice::WriteOnly));
-    contactFile.write(text);
-    contactFile.close();
-    rt->prompter.paths = QStringList{contacts};
+    rt->prompter.paths = QStringList{writeData(QStringLiteral("Contacts-other.csv"), text)};
     w->on_actionLoadContacts_triggered();
     QVERIFY(waitForJobs(w));
     QCOMPARE(column(w->fileDb, "SELECT net.call || '=' || COALESCE(contact.call, '-') FROM net LEFT JOIN contact ON "

@@ -24,14 +24,7 @@ struct Program {
 
     void checkIn(const QString &call, const QString &name, const QString &comment = QString())
     {
-        w->entryId = 0;
-        Ui::Trelvin *ui = w->ui;
-        ui->call->setText(call);
-        ui->name->setText(name);
-        ui->city->setText(QStringLiteral("Ogden"));
-        ui->state->setText(QStringLiteral("UT"));
-        ui->relay->clear();
-        ui->qso->setText(comment);
+        fillEntry(w, call, name, QStringLiteral("Ogden"), comment);
         w->on_qso_returnPressed();
     }
     QStringList net() const

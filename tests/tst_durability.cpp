@@ -96,14 +96,7 @@ void TestDurability::cleanup()
 
 void TestDurability::enter(const QString &call, const QString &name, const QString &qso)
 {
-    w->entryId = 0;
-    Ui::Trelvin *ui = w->ui;
-    ui->call->setText(call);
-    ui->name->setText(name);
-    ui->city->setText(QStringLiteral("Provo"));
-    ui->state->setText(QStringLiteral("UT"));
-    ui->qso->setText(qso);
-    ui->relay->clear();
+    fillEntry(w, call, name, QStringLiteral("Provo"), qso);
 }
 
 void TestDurability::select(const QString &call)
