@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
+#include <QValidator>
 
 #include <algorithm>
 #include <cmath>
@@ -58,7 +59,72 @@ QString clipped(const QString &text, int maxLength)
 
 void setClipped(QLineEdit *field, const QString &text)
 {
-    field->setText(clipped(text, field->maxLength()));
+    field->setText(clipped(text, characterLimit(field)));
+}
+
+namespace {
+
+const char LimitProperty[] = "trelvinCharacterLimit";
+// A line edit's own default: no limit of ours.
+const int Unlimited = 32767;
+
+// Runs after every change of the text with the whole text and the cursor:
+// the part just typed or pasted ends at the cursor, so that is where the
+// excess is cut, as the line edit itself would cut it.
+class WholeCharacterLimit : public QValidator {
+public:
+    WholeCharacterLimit(int limit, QObject *parent)
+        : QValidator(parent), limit(limit)
+    {
+    }
+
+    State validate(QString &input, int &pos) const override
+    {
+        if (input.size() <= limit)
+            return Acceptable;
+        pos = std::clamp(pos, 0, int(input.size()));
+        const QString tail = input.mid(pos);
+        if (tail.size() >= limit) {
+            input = clipped(input, limit);
+            pos = std::min(pos, int(input.size()));
+            return Acceptable;
+        }
+        const QString head = clipped(input.left(pos), limit - int(tail.size()));
+        input = head + tail;
+        pos = int(head.size());
+        return Acceptable;
+    }
+
+private:
+    const int limit;
+};
+
+} // namespace
+
+void keepWholeCharacters(QLineEdit *field)
+{
+    if (field->property(LimitProperty).isValid())
+        return;
+    const int limit = field->maxLength();
+    if (limit >= Unlimited)
+        return;
+    field->setProperty(LimitProperty, limit);
+    field->setValidator(new WholeCharacterLimit(limit, field));
+    // The validator cuts now; the line edit must no longer cut first.
+    field->setMaxLength(Unlimited);
+}
+
+void keepWholeCharacters(QWidget *form)
+{
+    const auto fields = form->findChildren<QLineEdit *>();
+    for (QLineEdit *field : fields)
+        keepWholeCharacters(field);
+}
+
+int characterLimit(const QLineEdit *field)
+{
+    const QVariant limit = field->property(LimitProperty);
+    return limit.isValid() ? limit.toInt() : field->maxLength();
 }
 
 bool loggedWithin(const QString &date, const QString &time, const QDateTime &now, int seconds)

@@ -4,6 +4,7 @@
 
 class QDateTime;
 class QLineEdit;
+class QWidget;
 
 // First character and every character after a blank upper case, all others
 // lower case: "mc donald" -> "Mc Donald", "ANN-MARIE" -> "Ann-marie".
@@ -29,6 +30,17 @@ QString clipped(const QString &text, int maxLength);
 // Stored or looked-up text into a field with a maximum length, which would
 // otherwise cut it in the middle of a character.
 void setClipped(QLineEdit *field, const QString &text);
+
+// A line edit cuts typed, pasted or dropped text at its maximum length in
+// UTF-16 units, which can leave half an emoji that is then stored as bytes
+// that are not UTF-8. After this the field keeps the same limit but cuts on
+// whole characters, whichever way the text enters (setText included).
+void keepWholeCharacters(QLineEdit *field);
+// The same for every line edit with a maximum length below `form`.
+void keepWholeCharacters(QWidget *form);
+// The most UTF-16 units the field takes: its maximum length, or the limit
+// that keepWholeCharacters() took over from it.
+int characterLimit(const QLineEdit *field);
 
 // Whether a log row stored with the local date "yyMMdd" and time "HH:mm:ss"
 // was logged at most `seconds` before `now`, and not after it.

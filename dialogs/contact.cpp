@@ -3,6 +3,7 @@
 
 #include "app/constants.h"
 #include "app/windowsettings.h"
+#include "checkin/textrules.h"
 
 #include <QCloseEvent>
 #include <QKeySequence>
@@ -13,6 +14,7 @@ Contact::Contact(QWidget *parent)
     , ui(new Ui::Contact)
 {
     ui->setupUi(this);
+    keepWholeCharacters(this);
 
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated,
             this, &Contact::toMainWindow);

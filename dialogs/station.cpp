@@ -3,6 +3,7 @@
 
 #include "app/constants.h"
 #include "app/windowsettings.h"
+#include "checkin/textrules.h"
 
 #include <QCloseEvent>
 #include <QKeySequence>
@@ -71,6 +72,7 @@ Station::Station(QWidget *parent)
     , ui(new Ui::Station)
 {
     ui->setupUi(this);
+    keepWholeCharacters(this);
 
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated,
             this, &Station::toMainWindow);

@@ -1,5 +1,7 @@
 #include "records/netdetails.h"
 
+#include "checkin/textrules.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -43,6 +45,7 @@ NetDetails::NetDetails(QWidget *parent)
     fill(modeBox, Modes, std::size(Modes));
     frequencyEdit = new QLineEdit(this);
     frequencyEdit->setMaxLength(12);
+    keepWholeCharacters(frequencyEdit);
     frequencyEdit->setPlaceholderText(QStringLiteral("MHz, e.g. 146.520"));
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

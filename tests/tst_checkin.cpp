@@ -1,11 +1,14 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QStringDecoder>
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -72,6 +75,9 @@ private slots:
     void saveContactInsertsThenUpdates();
     void failedWritesAreReportedAndNotShown();
     void listWithoutThemeUsesPalette();
+    void pasteCutsOnWholeCharacters_data();
+    void pasteCutsOnWholeCharacters();
+    void checkInStoresWholeCharacters();
 
 private:
     // A station typed into an empty entry, as after Esc.
@@ -856,6 +862,127 @@ void TestCheckin::listWithoutThemeUsesPalette()
     const QTextCharFormat format = lineFormat(w->ui->checkins, 0);
     QCOMPARE(format.foreground().color(), w->ui->checkins->palette().color(QPalette::Text));
     QCOMPARE(format.background().color(), w->ui->checkins->palette().color(QPalette::Base));
+}
+
+namespace {
+
+// Every line edit of the main window and its dialogs that has a limit.
+QList<QLineEdit *> limitedFields(QWidget *window)
+{
+    QList<QWidget *> forms{window};
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == QLatin1String("Contact") || top->objectName() == QLatin1String("Station"))
+            forms.append(top);
+    }
+    QList<QLineEdit *> fields;
+    for (QWidget *form : forms) {
+        for (QLineEdit *field : form->findChildren<QLineEdit *>()) {
+            if (characterLimit(field) < 32767)
+                fields.append(field);
+        }
+    }
+    return fields;
+}
+
+// Whether the bytes are UTF-8 throughout: a lone surrogate stored as
+// "ED A0 BD" is not.
+bool isUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(bytes);
+    return !decoder.hasError() && text.toUtf8() == bytes;
+}
+
+} // namespace
+
+void TestCheckin::pasteCutsOnWholeCharacters_data()
+{
+    QTest::addColumn<QString>("tail");
+    QTest::addColumn<int>("letters");
+    QTest::addColumn<bool>("fits");
+    const QString grin = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString thumbsUpMedium = QString::fromUtf8("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD");
+    // One letter short of the limit: the character after it cannot fit whole.
+    QTest::newRow("emoji over the limit") << grin << 1 << false;
+    QTest::newRow("skin-toned emoji over the limit") << thumbsUpMedium << 1 << false;
+    QTest::newRow("skin-toned emoji half over") << thumbsUpMedium << 3 << false;
+    QTest::newRow("letter and combining accent") << QStringLiteral("e\u0301") << 1 << false;
+    QTest::newRow("emoji that fits exactly") << grin << 2 << true;
+}
+
+void TestCheckin::pasteCutsOnWholeCharacters()
+{
+    QFETCH(QString, tail);
+    QFETCH(int, letters);
+    QFETCH(bool, fits);
+    const QList<QLineEdit *> fields = limitedFields(w);
+    QVERIFY(fields.size() > 40);
+    for (QLineEdit *field : fields) {
+        const int limit = characterLimit(field);
+        const QString name = field->window()->objectName() + "/" + field->objectName();
+        if (limit < letters + 1)
+            continue;
+        const QString pasted = QString(limit - letters, QLatin1Char('7')) + tail;
+        field->clear();
+        if (field->isReadOnly() || !field->isEnabled()) {
+            field->setText(pasted);
+        } else {
+            QApplication::clipboard()->setText(pasted);
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+        }
+        const QString kept = field->text();
+        QVERIFY2(kept.size() <= limit, qPrintable(name));
+        QVERIFY2(isUtf8(kept.toUtf8()) && QString::fromUtf8(kept.toUtf8()) == kept, qPrintable(name));
+        if (field->echoMode() != QLineEdit::Normal)
+            continue;
+        const QString whole = QString(limit - letters, QLatin1Char('7'));
+        QVERIFY2(kept == (fits ? whole + tail : whole), qPrintable(name + ": " + kept));
+    }
+
+    // Typed into the middle of a full field, the excess of the paste goes, not the end.
+    QLineEdit *name = w->findChild<QLineEdit *>("name");
+    name->setText(QStringLiteral("Abcdefghijklmn"));
+    name->setCursorPosition(3);
+    QApplication::clipboard()->setText(QStringLiteral("XY") + tail);
+    name->setFocus();
+    QTest::keyClick(name, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(name->text(), QStringLiteral("Abcxdefghijklmn"));
+}
+
+void TestCheckin::checkInStoresWholeCharacters()
+{
+    const QString grin = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString thumbsUpMedium = QString::fromUtf8("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD");
+    QLineEdit *call = w->findChild<QLineEdit *>("call");
+    QLineEdit *name = w->findChild<QLineEdit *>("name");
+    QLineEdit *city = w->findChild<QLineEdit *>("city");
+    QLineEdit *qso = w->findChild<QLineEdit *>("qso");
+    call->setFocus();
+    QTest::keyClicks(call, "w1aw");
+    const auto paste = [](QLineEdit *field, const QString &text) {
+        field->clear();
+        QApplication::clipboard()->setText(text);
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    };
+    paste(name, QString(characterLimit(name) - 1, QLatin1Char('a')) + grin);
+    paste(city, QString(characterLimit(city) - 1, QLatin1Char('b')) + thumbsUpMedium);
+    paste(qso, QString(characterLimit(qso) - 1, QLatin1Char('c')) + grin);
+    QTest::keyClick(qso, Qt::Key_F8);
+    // The key clicks the button with a short animation.
+    QTRY_COMPARE(count(w->fileDb, "net"), 1);
+
+    for (const QString &table : {QStringLiteral("log"), QStringLiteral("net")}) {
+        const QList<Row> stored =
+            rows(w->fileDb, "SELECT hex(name) AS n, hex(city) AS c, hex(comment) AS q FROM " + table);
+        QCOMPARE(stored.size(), 1);
+        for (const QString &column : {QStringLiteral("n"), QStringLiteral("c"), QStringLiteral("q")}) {
+            const QByteArray bytes = QByteArray::fromHex(stored.first()[column].toByteArray());
+            QVERIFY2(isUtf8(bytes), qPrintable(table + "." + column + ": " + bytes.toHex(' ')));
+            QVERIFY2(!bytes.isEmpty() && !bytes.contains("\xF0"), qPrintable(table + "." + column));
+        }
+    }
 }
 
 QTEST_MAIN(TestCheckin)
