@@ -1,14 +1,11 @@
 #include "app/datalock.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 
 namespace {
 const QString LockFile = QStringLiteral("Trelvin.lock");
-// A lock file names its owner within moments of being made; one that still
-// does not after this long was cut short (e.g. by a power loss).
-const qint64 UnreadableLockSecs = 10;
 } // namespace
 
 QString DataLock::lockFileName(const QString &dir)
@@ -31,14 +28,22 @@ DataLock::Outcome DataLock::take(const QString &dir)
     next->setStaleLockTime(0);
     bool taken = next->tryLock(0);
     if (!taken && next->error() == QLockFile::LockFailedError) {
-        // Without an owner to ask, such a file would block every start.
+        const QFileInfo file(lockFileName(dir));
+        if (file.exists() && !file.isFile()) {
+            release();
+            return Blocked;
+        }
+        // The lock file's own check already took over a dead process's lock
+        // on this host. A file that names nobody (left empty by a power loss,
+        // or garbled) or another host cannot be checked and would block every
+        // start. Removing it is refused while a live copy holds it: a copy
+        // locks the file before it writes its name into it.
         qint64 pid = 0;
         QString host;
         QString application;
-        const QFileInfo file(lockFileName(dir));
-        if (!next->getLockInfo(&pid, &host, &application)
-            && file.lastModified().secsTo(QDateTime::currentDateTime()) >= UnreadableLockSecs
-            && next->removeStaleLockFile())
+        const bool named = next->getLockInfo(&pid, &host, &application);
+        const bool elsewhere = named && !host.isEmpty() && host != QSysInfo::machineHostName();
+        if ((!named || elsewhere) && next->removeStaleLockFile())
             taken = next->tryLock(0);
         if (!taken && next->error() == QLockFile::LockFailedError)
             return InUse;

@@ -7,14 +7,16 @@
 
 // Keeps a second copy of the program off a data directory in use: both
 // would rewrite the same roster, database and settings, and the copy that
-// exits last would undo the other's work. A lock left by a copy that was
-// killed belongs to a dead process and is taken over.
+// exits last would undo the other's work. Only a lock that names a live copy
+// of this program on this host counts: one left by a killed copy, an empty or
+// garbled file, or one naming another host is stale and taken over at once.
 class DataLock {
 public:
     enum Outcome {
         Held,   // this copy now holds the directory
         InUse,  // another running copy holds it; the lock held before is kept
         Failed, // no lock could be made (e.g. a read-only directory); none is held
+        Blocked, // something that is not a lock file (a directory) is in its place; none is held
     };
 
     // Takes the lock of `dir`, giving up the one held before unless the

@@ -119,6 +119,16 @@ bool Trelvin::setDatabaseDirectory(QDir dDir)
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                       "File " + errorLogFile.fileName() + "\nCould not be Opened.\n");
     }
+    if (lock == DataLock::Blocked) {
+        const QString path = DataLock::lockFileName(dataDir.path());
+        Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("Trelvin Lock File Blocked"),
+            "'" + path + "'\nis not a file, so Trelvin cannot mark the data directory as in use, "
+                "and a second copy of Trelvin would not be stopped.\n\nRemove '" + path
+                + "' (after checking that nothing in it is needed); Trelvin makes its lock file at the next start."
+                  "\n\nThis copy goes on without the lock.");
+        writeError("'" + path + "' is not a file: the data directory is not locked against a second copy.");
+    }
     if (lock == DataLock::Failed)
         writeError("Cannot create '" + DataLock::lockFileName(dataDir.path())
                    + "': a second copy of Trelvin on this data directory would not be stopped.");

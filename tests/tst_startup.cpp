@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QSqlQuery>
 #include <QStatusTipEvent>
+#include <QSysInfo>
 #include <QtTest>
 
 #include <cstdio>
@@ -138,6 +139,8 @@ private slots:
     void dataDirectoryInUseIsRefused();
     void unreadableLockFile_data();
     void unreadableLockFile();
+    void liveLockIsKeptWhateverItHolds();
+    void lockPathThatIsADirectory();
     void closeRunsExitSequence();
     void fileExitRunsExitSequenceOnce();
     void statusTipsFilter();
@@ -596,19 +599,26 @@ void TestStartup::unreadableLockFile_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("ageSecs");
-    QTest::addColumn<bool>("taken");
     // Left empty by a power loss right after it was made.
-    QTest::newRow("empty, an hour old") << QByteArray() << 3600 << true;
-    QTest::newRow("garbage, an hour old") << QByteArray("\x01\x02 not a lock\n") << 3600 << true;
-    // Another copy may be between making the file and writing its owner.
-    QTest::newRow("empty, just made") << QByteArray() << 0 << false;
+    QTest::newRow("empty, an hour old") << QByteArray() << 3600;
+    QTest::newRow("garbage, an hour old") << QByteArray("\x01\x02 not a lock\n") << 3600;
+    // A copy that is making its lock holds it before it writes its name, so
+    // a fresh file nobody holds is no start in progress.
+    QTest::newRow("empty, just made") << QByteArray() << 0;
+    QTest::newRow("garbage, just made") << QByteArray("garbage") << 0;
+    // Nobody on this host can tell whether a copy there still runs.
+    QTest::newRow("another host, just made") << QByteArray("4242\nTrelvin\nsome-other-shack-pc\n") << 0;
+    // A live process that is not Trelvin.
+    QTest::newRow("a live process of another program")
+        << QByteArray(QByteArray::number(QCoreApplication::applicationPid()) + "\nnot-trelvin\n"
+                      + QSysInfo::machineHostName().toUtf8() + "\n")
+        << 0;
 }
 
 void TestStartup::unreadableLockFile()
 {
     QFETCH(QByteArray, content);
     QFETCH(int, ageSecs);
-    QFETCH(bool, taken);
     QTemporaryDir dir;
     QFile file(DataLock::lockFileName(dir.path()));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -618,11 +628,56 @@ void TestStartup::unreadableLockFile()
     file.close();
 
     DataLock lock;
-    QCOMPARE(lock.take(dir.path()), taken ? DataLock::Held : DataLock::InUse);
-    if (taken) {
-        OtherCopy other(dir.path());
-        QCOMPARE(other.outcome(), QStringLiteral("in use"));
+    QCOMPARE(lock.take(dir.path()), DataLock::Held);
+    OtherCopy other(dir.path());
+    QCOMPARE(other.outcome(), QStringLiteral("in use"));
+}
+
+void TestStartup::liveLockIsKeptWhateverItHolds()
+{
+    // A running copy whose lock file was garbled afterwards still holds it.
+    QTemporaryDir dir;
+    OtherCopy other(dir.path());
+    QCOMPARE(other.outcome(), QStringLiteral("held"));
+    QFile file(DataLock::lockFileName(dir.path()));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("garbage");
+    file.close();
+    DataLock lock;
+    QCOMPARE(lock.take(dir.path()), DataLock::InUse);
+    QVERIFY(QFile::exists(DataLock::lockFileName(dir.path())));
+}
+
+void TestStartup::lockPathThatIsADirectory()
+{
+    Runtime rt;
+    rt.addEmptyRoster();
+    const QString path = DataLock::lockFileName(rt.dataPath());
+    QVERIFY(QDir().mkpath(path));
+    Trelvin *w = rt.start();
+    QVERIFY(w);
+    const QString text = "'" + path + "'\nis not a file, so Trelvin cannot mark the data directory as in use, "
+                         "and a second copy of Trelvin would not be stopped.\n\nRemove '" + path
+                         + "' (after checking that nothing in it is needed); Trelvin makes its lock file at the "
+                           "next start.\n\nThis copy goes on without the lock.";
+    bool shown = false;
+    for (const ScriptedPrompter::Call &call : rt.prompter.calls) {
+        if (call.title == QLatin1String("Trelvin Lock File Blocked")) {
+            QCOMPARE(call.text, text);
+            shown = true;
+        }
     }
+    QVERIFY2(shown, qPrintable(rt.prompter.titles().join(", ")));
+    QVERIFY(!rt.prompter.titles().contains("Trelvin Already Running"));
+    QVERIFY(rt.prompter.exits.isEmpty());
+    QVERIFY(rt.readData("errorLog.txt").contains("is not a file: the data directory is not locked"));
+    // Once it is gone the next start locks as usual.
+    rt.stop();
+    QVERIFY(QDir(path).removeRecursively());
+    rt.prompter.clear();
+    rt.start();
+    QVERIFY(!rt.prompter.titles().contains("Trelvin Lock File Blocked"));
+    QVERIFY(QFileInfo(path).isFile());
 }
 
 void TestStartup::closeRunsExitSequence()
