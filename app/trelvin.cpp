@@ -4,6 +4,7 @@
 #include "app/folders.h"
 #include "app/themes.h"
 #include "callbook/callbookimport.h"
+#include "checkin/textrules.h"
 #include "dialogs/clubserver.h"
 #include "sync/clubsync.h"
 #include "dialogs/contact.h"
@@ -20,6 +21,7 @@
 #include <QDate>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMenu>
 #include <QNetworkAccessManager>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -30,6 +32,7 @@ Trelvin::Trelvin(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::Trelvin)
 {
     ui->setupUi(this);
+    keepWholeCharacters(this);
     bulkJob = new BulkJob(ui->statusbar, this);
     fileWork = new BackgroundWork(this);
     connect(fileWork, &BackgroundWork::progress, bulkJob, qOverload<int>(&BulkJob::setProgress));
@@ -104,6 +107,7 @@ Trelvin::Trelvin(QWidget *parent)
     createKeyBindings();
     createRecordTools();
     createClubServer();
+    returnFocusAfterMenus();
 
     setupDbMemory();
     initWindows();
@@ -114,6 +118,34 @@ Trelvin::Trelvin(QWidget *parent)
     ui->search->setFocus(Qt::OtherFocusReason);
     clockTimer->start(clockInterval);
     connectQRZ();
+}
+
+void Trelvin::returnFocusAfterMenus()
+{
+    // Queued: it runs once the action's slot and any box it raised are done,
+    // so a slot that puts the focus somewhere on purpose keeps it there.
+    const auto menus = ui->menubar->findChildren<QMenu *>();
+    for (const QMenu *menu : menus) {
+        const auto actions = menu->actions();
+        for (QAction *action : actions) {
+            if (!action->isSeparator() && !action->menu())
+                connect(action, &QAction::triggered, this, &Trelvin::returnFocus, Qt::QueuedConnection);
+        }
+    }
+    connect(bulkJob, &BulkJob::ended, this, &Trelvin::returnFocus, Qt::QueuedConnection);
+}
+
+void Trelvin::returnFocus()
+{
+    if (exitDone || !isVisible())
+        return;
+    const QWidget *focus = focusWidget();
+    const QList<const QWidget *> entry{ui->search, ui->call, ui->name, ui->city, ui->state, ui->qso, ui->relay};
+    if (focus && entry.contains(focus) && focus->isEnabled() && focus->isVisible())
+        return;
+    // A window the action opened keeps the keyboard: this only marks where
+    // it lands when the operator comes back.
+    ui->search->setFocus(Qt::OtherFocusReason);
 }
 
 Trelvin::~Trelvin()

@@ -482,6 +482,12 @@ private:
     // A look-up for the entry that brought no record: the notice in the city field.
     void showRejectedLookUp(const QString &notice);
 
+    // After a menu action or a job, and the boxes they raised: the keyboard
+    // goes back where the operator types next. An entry field keeps it;
+    // anything else (nothing, the net list, a button) gives it to Call Search.
+    void returnFocus();
+    void returnFocusAfterMenus();
+
     bool startupAborted = false;
     // Set once the exit sequence has run: ending the event loop closes the
     // window, which must not save into the closed databases again.
