@@ -65,6 +65,11 @@ bool Trelvin::saveRows(const QString &fileName, const QString &header,
                              QStringLiteral("the contacts database is not open; the file was left as it was"));
         return false;
     }
+    const QString refused = unsaveableTarget(fileName);
+    if (!refused.isEmpty()) {
+        reportUnwritableFile(fileName, refused);
+        return false;
+    }
     CsvWriter out(fileName);
     out.append(header);
     const Storage::Result read = rows(out);
@@ -95,6 +100,11 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
     if (!storage.contactsOpen()) {
         reportUnwritableFile(fileName,
                              QStringLiteral("the contacts database is not open; the file was left as it was"));
+        return;
+    }
+    const QString refused = unsaveableTarget(fileName);
+    if (!refused.isEmpty()) {
+        reportUnwritableFile(fileName, refused);
         return;
     }
     if (refuseBulkJob())

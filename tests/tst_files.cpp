@@ -15,8 +15,7 @@
 #include <QSqlRecord>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 const QString rosterHeader = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
@@ -102,30 +101,6 @@ QByteArray randomBytes(int size, quint32 seed)
     return bytes;
 }
 
-// Lets no file of this process grow past `bytes` while it lives, as a full
-// file system does; the signal that would end the process is ignored.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &previous);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = previous;
-        limit.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    bool active = false;
-
-private:
-    rlimit previous{};
-    void (*previousHandler)(int) = nullptr;
-};
-
 const QByteArray logLine = "\"261207\",\"19:06:00\",\"-\",\"K7ABC\",\"Ann\",\"\",\"Provo\",\"UT\",\"\"\n";
 
 const QStringList obrien{"W1AW", "Pat \"Bud\"", "O'Brien, Jr", "Extra", "2030-01-01", "1 Main St", "Zoë Springs",
@@ -162,6 +137,7 @@ private slots:
     void unreadableRosterAtStartIsKept_data();
     void unreadableRosterAtStartIsKept();
     void closedDatabaseKeepsFiles();
+    void specialFileIsNotReplaced();
     void fullFileSystemKeepsOldFile();
 
 private:
@@ -805,6 +781,39 @@ void TestFiles::closedDatabaseKeepsFiles()
     QVERIFY(rt->readData("errorLog.txt")
                 .contains("File '" + path + "' Could not be Opened. (the contacts database is not open; the file "
                                             "was left as it was)\n"));
+}
+
+void TestFiles::specialFileIsNotReplaced()
+{
+    addContact(w, obrien);
+    addMember(w, "W1AW");
+    QVERIFY(QSqlQuery(w->fileDb).exec("INSERT INTO log VALUES (NULL, '261207', '19:01:02', 'T', 'W1AW', 'Pat', '', "
+                                      "'Newington', 'CT', '')"));
+    const QString fifo = rt->dataPath() + "/Roster-PIPE.csv";
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QDir data(rt->dataPath());
+    const auto entries = [&data] { return data.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot); };
+    const QStringList before = entries();
+
+    w->saveRoster(fifo);
+    rt->prompter.paths = QStringList{fifo, fifo, fifo};
+    w->on_actionSaveRoster_triggered();
+    w->on_actionSaveContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    w->on_actionSaveTrelvin_triggered();
+    QVERIFY(waitForJobs(w));
+
+    QCOMPARE(rt->prompter.titles(), QStringList(4, "Can't Open File"));
+    for (const auto &call : std::as_const(rt->prompter.calls))
+        QCOMPARE(call.text, QStringLiteral("The File to write could not be Opened."));
+    struct stat status {};
+    QCOMPARE(::lstat(QFile::encodeName(fifo).constData(), &status), 0);
+    QVERIFY(S_ISFIFO(status.st_mode));
+    QCOMPARE(entries(), before);
+    const QString log = rt->readData("errorLog.txt");
+    QCOMPARE(log.count("File '" + fifo + "' Could not be Opened. (it is not a regular file; it was left as it "
+                                         "is)\n"),
+             4);
 }
 
 void TestFiles::fullFileSystemKeepsOldFile()
