@@ -130,6 +130,7 @@ private slots:
     void clubSwitch();
     void nothingLoadedKeepsTable_data();
     void nothingLoadedKeepsTable();
+    void linesWithoutCallAreSkipped();
     void lineLogIsCapped();
     void latin1LinesAreConverted();
     void failedRosterLoadKeepsMembers_data();
@@ -520,6 +521,20 @@ void TestFiles::nothingLoadedKeepsTable_data()
         row("lines of another length") << contacts << QByteArray("header\n\"a\",\"b\"\n\"c\"\n")
                                        << (contacts ? "No line has the 19 fields of a contacts file."
                                                     : "No line has the 9 fields of a net-log file.");
+        // Lines of the right length, but the call empty or blank.
+        QByteArray noCall = "header\n";
+        for (const char *call : std::initializer_list<const char *>{"", "  ", nullptr}) {
+            QStringList values = contacts ? obrien : splitCsvLine(QString::fromUtf8(logLine).trimmed());
+            values[contacts ? 0 : 3] = QString::fromLatin1(call);
+            QByteArray line = csvRecord(values).toUtf8();
+            if (!call) // no quotes at all: a null field
+                line.replace(contacts ? QByteArray("\"\",") : QByteArray(",\"\",\"Ann\""),
+                             contacts ? QByteArray(",") : QByteArray(",,\"Ann\""));
+            noCall += line;
+        }
+        row("lines without a call sign") << contacts << noCall
+                                         << (contacts ? "No line of 19 fields has a call sign."
+                                                      : "No line of 9 fields has a call sign.");
         // Both loads go through the same checks; the rest once (the
         // classification itself is tested in tst_csv).
         if (!contacts)
@@ -575,6 +590,36 @@ void TestFiles::nothingLoadedKeepsTable()
     QCOMPARE(column(w->fileDb, schema), tables);
     const QString log = rt->readData("errorLog.txt");
     QVERIFY2(log.contains("Nothing was loaded from '" + path + "': " + reason + "\n"), qPrintable(log));
+}
+
+void TestFiles::linesWithoutCallAreSkipped()
+{
+    QStringList anon = obrien;
+    anon[0] = "";
+    const QString path = rt->dataPath() + "/Contacts-anon.csv";
+    writeFile(path, "header\n" + csvRecord(obrien).toUtf8() + csvRecord(anon).toUtf8()
+                        + csvRecord({"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "", "", "", "", "",
+                                     "", "", ""})
+                              .toUtf8());
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(column(w->fileDb, "SELECT call FROM contact ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+    QString log = rt->readData("errorLog.txt");
+    QVERIFY2(log.contains("File '" + path + "' line 3 has no call sign; the line was skipped.\n"), qPrintable(log));
+
+    // The net log's call is its fourth field.
+    const QString logPath = rt->dataPath() + "/Trelvin-anon.csv";
+    writeFile(logPath, "header\n" + QByteArray(logLine).replace("\"K7ABC\"", "\"\"") + logLine);
+    rt->prompter.paths = QStringList{logPath};
+    w->on_actionLoadTrelvin_triggered();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(column(w->fileDb, "SELECT call FROM log ORDER BY id"), QStringList{"K7ABC"});
+    log = rt->readData("errorLog.txt");
+    QVERIFY2(log.contains("File '" + logPath + "' line 2 has no call sign; the line was skipped.\n"),
+             qPrintable(log));
 }
 
 void TestFiles::lineLogIsCapped()
