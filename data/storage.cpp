@@ -965,7 +965,8 @@ std::optional<Coordinates> Storage::stateCentre(const QString &state) const
 
 bool Storage::isMember(const QString &call) const
 {
-    const Reused query = reused(memoryDb, "SELECT id FROM mbr WHERE call = ?");
+    // One member per call, whatever its case.
+    const Reused query = reused(memoryDb, "SELECT id FROM mbr WHERE call = ? COLLATE NOCASE");
     query->addBindValue(call);
     return query->exec() && query->next();
 }
@@ -1005,7 +1006,7 @@ Result Storage::insertMember(const QString &call)
 Result Storage::deleteMember(const QString &call)
 {
     QSqlQuery remove(memoryDb);
-    remove.prepare(QStringLiteral("DELETE FROM mbr WHERE call = ?"));
+    remove.prepare(QStringLiteral("DELETE FROM mbr WHERE call = ? COLLATE NOCASE"));
     remove.addBindValue(call);
     if (!remove.exec())
         return Result::failed(Result::WriteFailed, remove.lastError());

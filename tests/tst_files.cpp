@@ -131,6 +131,7 @@ private slots:
     void nothingLoadedKeepsTable_data();
     void nothingLoadedKeepsTable();
     void linesWithoutCallAreSkipped();
+    void repeatedCallsMakeOneMember();
     void lineLogIsCapped();
     void latin1LinesAreConverted();
     void failedRosterLoadKeepsMembers_data();
@@ -620,6 +621,50 @@ void TestFiles::linesWithoutCallAreSkipped()
     log = rt->readData("errorLog.txt");
     QVERIFY2(log.contains("File '" + logPath + "' line 2 has no call sign; the line was skipped.\n"),
              qPrintable(log));
+}
+
+void TestFiles::repeatedCallsMakeOneMember()
+{
+    addContact(w, obrien);
+    QStringList lower = obrien;
+    lower[0] = "w1aw";
+    lower[1] = "Lower";
+    const QByteArray k7abc = csvRecord({"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "", "", "", "",
+                                        "", "", "", ""})
+                                 .toUtf8();
+    const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8().repeated(5)
+                              + csvRecord(lower).toUtf8() + k7abc + "\"n0low\"\n\"K7ABC\"\n";
+    const QString path = rt->dataPath() + "/Roster-TWICE.csv";
+    writeFile(path, roster);
+    w->loadRoster(path);
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
+    // A repeat is skipped whole: its data does not overwrite the first line's.
+    QCOMPARE(contactRow(w, "W1AW"), obrien);
+    const QString repeats = "Roster file '" + path + "' names a call sign again on 6 lines; they were skipped.\n";
+    QVERIFY2(rt->readData("errorLog.txt").contains(repeats), qPrintable(rt->readData("errorLog.txt")));
+
+    // The roster read at start and on a change of club the same way.
+    QVERIFY(QFile::resize(rt->dataPath() + "/errorLog.txt", 0));
+    w->loadMember(path);
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
+    QVERIFY2(rt->readData("errorLog.txt").contains(repeats), qPrintable(rt->readData("errorLog.txt")));
+
+    // Nor does the membership key add a member again in other case.
+    w->ui->call->setText("N0LOW");
+    w->enableMemberStatus();
+    QCOMPARE(column(w->memoryDb, "SELECT COUNT(*) FROM mbr"), QStringList{"3"});
+    w->disableMemberStatus();
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+
+    // Hundreds of thousands of lines of one call make one member.
+    writeFile(path, rosterHeader.toUtf8() + QByteArray("\"K7ONE\"\n").repeated(300000));
+    w->loadRoster(path);
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"K7ONE"});
+    QVERIFY(rt->readData("errorLog.txt")
+                .contains("Roster file '" + path + "' names a call sign again on 299999 lines; they were skipped.\n"));
 }
 
 void TestFiles::lineLogIsCapped()
