@@ -878,8 +878,9 @@ void Storage::journalChanged()
 
 Result Storage::storeLookedUpMember(ContactRecord record)
 {
-    // The roster a batch run rebuilds is journalled whole at its end.
-    Result result = insertMember(record.call);
+    // The roster a batch run rebuilds is journalled whole at its end. Two
+    // calls of the list may come back from QRZ as one: one member still.
+    Result result = isMember(record.call) ? Result() : insertMember(record.call);
     if (!result.ok())
         return result;
     const std::optional<ContactRecord> stored = contactByCall(record.call, &result);
