@@ -311,8 +311,15 @@ void Trelvin::on_actionExit_triggered()
 
     writeSettings();
 
-    // Members added during the net must outlive the run.
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+    // Members added during the net must outlive the run. Without the
+    // database there is nothing to write them from; the operator was told
+    // at start, so this goes to the log and exit does not wait on a box.
+    const QString roster = dataDir.path() + "/Roster-" + club + ".csv";
+    if (storage.contactsOpen())
+        saveRoster(roster);
+    else
+        writeError("Roster file '" + roster
+                   + "' was not written at exit: the contacts database is not open; the file was left as it was.");
 
     // Whatever is not sent yet stays in the journal for the next run.
     clubSync->stop();

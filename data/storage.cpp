@@ -878,8 +878,9 @@ void Storage::journalChanged()
 
 Result Storage::storeLookedUpMember(ContactRecord record)
 {
-    // The roster a batch run rebuilds is journalled whole at its end.
-    Result result = insertMember(record.call);
+    // The roster a batch run rebuilds is journalled whole at its end. Two
+    // calls of the list may come back from QRZ as one: one member still.
+    Result result = isMember(record.call) ? Result() : insertMember(record.call);
     if (!result.ok())
         return result;
     const std::optional<ContactRecord> stored = contactByCall(record.call, &result);
@@ -965,7 +966,8 @@ std::optional<Coordinates> Storage::stateCentre(const QString &state) const
 
 bool Storage::isMember(const QString &call) const
 {
-    const Reused query = reused(memoryDb, "SELECT id FROM mbr WHERE call = ?");
+    // One member per call, whatever its case.
+    const Reused query = reused(memoryDb, "SELECT id FROM mbr WHERE call = ? COLLATE NOCASE");
     query->addBindValue(call);
     return query->exec() && query->next();
 }
@@ -1005,7 +1007,7 @@ Result Storage::insertMember(const QString &call)
 Result Storage::deleteMember(const QString &call)
 {
     QSqlQuery remove(memoryDb);
-    remove.prepare(QStringLiteral("DELETE FROM mbr WHERE call = ?"));
+    remove.prepare(QStringLiteral("DELETE FROM mbr WHERE call = ? COLLATE NOCASE"));
     remove.addBindValue(call);
     if (!remove.exec())
         return Result::failed(Result::WriteFailed, remove.lastError());

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -25,6 +26,7 @@ const char LogFilter[] = "Trelvin Files (Trelvin*.csv);;All Files (*.*)";
 struct TableFile {
     const char *header;
     int fields;
+    int callField; // a line without a call there means nothing and is skipped
     const char *what;
     // For the box when a file gives nothing: what this file is, what a file
     // of the other kind is and how many fields its lines have, what was kept.
@@ -36,6 +38,7 @@ struct TableFile {
 
 const TableFile ContactsFile{ContactsHeader,
                              Schema::ContactFields,
+                             0,
                              "Loading contacts",
                              "contacts file",
                              "net-log file",
@@ -43,6 +46,7 @@ const TableFile ContactsFile{ContactsHeader,
                              "The contacts were left as they were."};
 const TableFile LogFile{LogHeader,
                         Schema::LogFields,
+                        3,
                         "Loading the net log",
                         "net-log file",
                         "contacts or roster file",
@@ -52,6 +56,11 @@ const TableFile LogFile{LogHeader,
 const TableFile &fileOf(Storage::Table table)
 {
     return table == Storage::Table::Contacts ? ContactsFile : LogFile;
+}
+
+bool isBlank(QByteArrayView field)
+{
+    return std::all_of(field.begin(), field.end(), [](char ch) { return ch == ' ' || ch == '\t'; });
 }
 } // namespace
 
@@ -63,6 +72,11 @@ bool Trelvin::saveRows(const QString &fileName, const QString &header,
     if (!storage.contactsOpen()) {
         reportUnwritableFile(fileName,
                              QStringLiteral("the contacts database is not open; the file was left as it was"));
+        return false;
+    }
+    const QString refused = unsaveableTarget(fileName);
+    if (!refused.isEmpty()) {
+        reportUnwritableFile(fileName, refused);
         return false;
     }
     CsvWriter out(fileName);
@@ -95,6 +109,11 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
     if (!storage.contactsOpen()) {
         reportUnwritableFile(fileName,
                              QStringLiteral("the contacts database is not open; the file was left as it was"));
+        return;
+    }
+    const QString refused = unsaveableTarget(fileName);
+    if (!refused.isEmpty()) {
+        reportUnwritableFile(fileName, refused);
         return;
     }
     if (refuseBulkJob())
@@ -166,6 +185,7 @@ struct TableLoad {
     bool opened = false;
     FileText content = FileText::Text;
     LineTally tally;
+    qint64 withoutCall = 0; // lines of the right length skipped for an empty call
     QStringList log;
     Storage::Loaded loaded;
 };
@@ -229,6 +249,13 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
                                     .arg(spec.fields));
                             continue;
                         }
+                        if (isBlank(input.utf8(spec.callField))) {
+                            ++outcome->withoutCall;
+                            log.skipped(QStringLiteral("File '%1' line %2 has no call sign; the line was skipped.")
+                                            .arg(fileName)
+                                            .arg(lineNumber));
+                            continue;
+                        }
                         ++tally.taken;
                         if (input.converted())
                             log.converted(lineNumber);
@@ -272,7 +299,9 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
                         .arg(spec.otherFields)
                         .arg(QLatin1String(spec.kind))
                         .arg(spec.fields),
-                    QStringLiteral("No line has the %1 fields of a %2.").arg(spec.fields).arg(QLatin1String(spec.kind)));
+                    outcome->withoutCall > 0
+                        ? QStringLiteral("No line of %1 fields has a call sign.").arg(spec.fields)
+                        : QStringLiteral("No line has the %1 fields of a %2.").arg(spec.fields).arg(QLatin1String(spec.kind)));
                 reportNothingLoaded(fileName, reason, QString::fromLatin1(spec.kept));
                 return;
             }

@@ -2,6 +2,7 @@
 
 #include "data/records.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -11,9 +12,53 @@ namespace {
 constexpr qsizetype SliceBytes = 1 << 20;
 }
 
+QString unsaveableTarget(const QString &fileName)
+{
+    // Links are followed, as QSaveFile follows them.
+    const QFileInfo target(fileName);
+    if (!target.exists() || target.isFile())
+        return QString();
+    return QStringLiteral("it is not a regular file; it was left as it is");
+}
+
+bool writeWholeFile(const QString &fileName, QByteArrayView bytes, QString &error)
+{
+    error = unsaveableTarget(fileName);
+    if (!error.isEmpty())
+        return false;
+    // Unbuffered, so that a failed write shows here and not unseen in
+    // commit() (see CsvWriter).
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        error = file.errorString();
+        return false;
+    }
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.data() + done, bytes.size() - done);
+        if (written <= 0) {
+            error = file.errorString();
+            file.cancelWriting();
+            file.commit();
+            return false;
+        }
+        done += qsizetype(written);
+    }
+    if (!file.commit() || file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
 CsvWriter::CsvWriter(const QString &fileName)
     : file(fileName)
 {
+    failure = unsaveableTarget(fileName);
+    if (!failure.isEmpty()) {
+        failed = true;
+        return;
+    }
     // Unbuffered: the slices below are the buffer. A write that only lands in
     // QFileDevice's own buffer fails unseen when that goes out at commit(),
     // and Qt 6.4 then still replaces the old file.

@@ -7,6 +7,16 @@
 
 class StoredRow;
 
+// Why nothing may be saved to `fileName`, or an empty text when a save may
+// go there. A name that stands for anything but a regular file (a device, a
+// FIFO, a socket, a directory) is never replaced: a file renamed over it
+// would take its place, for root even over /dev/full.
+QString unsaveableTarget(const QString &fileName);
+
+// Writes `bytes` as the whole file, or leaves the old one as it was; false
+// with the reason in `error` when any write failed.
+bool writeWholeFile(const QString &fileName, QByteArrayView bytes, QString &error);
+
 // A CSV file written record by record in csvRecord's form, through a
 // temporary file that replaces the old one only when every byte was written:
 // a failed write never leaves a half file behind. The text goes out in

@@ -11,6 +11,7 @@
 
 #include <QDate>
 #include <QFileInfo>
+#include <QSet>
 #include <QStatusBar>
 
 #include <algorithm>
@@ -61,6 +62,36 @@ QString noMemberReason(const LineTally &tally)
                         QStringLiteral("No line starts with a call sign."));
 }
 
+// The call signs one roster file named so far, compared as the roster
+// compares them (ASCII letters without case): a call listed again makes no
+// second member, however often it comes.
+class NamedCalls {
+public:
+    // True when `call` was named before; the line is then skipped.
+    bool repeated(QByteArrayView call)
+    {
+        QByteArray key = call.toByteArray().toUpper();
+        if (seen.contains(key)) {
+            ++repeats;
+            return true;
+        }
+        seen.insert(std::move(key));
+        return false;
+    }
+    // The error-log line that counts the repeats; empty when there were none.
+    QString summary(const QString &fileName) const
+    {
+        return repeats == 0 ? QString()
+                            : QStringLiteral("Roster file '%1' names a call sign again on %2 lines; they were skipped.")
+                                  .arg(fileName)
+                                  .arg(repeats);
+    }
+
+private:
+    QSet<QByteArray> seen;
+    qint64 repeats = 0;
+};
+
 // Counts a roster line into `tally`; true when it names a member.
 bool countMember(const CsvInput &input, LineTally &tally)
 {
@@ -88,16 +119,19 @@ void Trelvin::loadMember(QString fileName)
         CsvInput input(file);
         const FileText content = input.content();
         LineTally tally;
+        NamedCalls named;
         Storage::Result added;
         if (content == FileText::Text) {
             input.skipLine();
             added = storage.addMembers([&]() -> const CsvBytes * {
                 while (input.next()) {
-                    if (countMember(input, tally))
+                    if (countMember(input, tally) && !named.repeated(input.utf8(0)))
                         return &input.fields();
                 }
                 return nullptr;
             }).result;
+            if (added.ok() && !named.summary(fileName).isEmpty())
+                writeError(named.summary(fileName));
         }
         if (!added.ok()) {
             // Members missing from memory would be missing from the file
@@ -179,6 +213,7 @@ void Trelvin::loadRoster(QString fileName)
                         QStringLiteral("... and %1 more lines of '%2' were skipped or kept without contact data"));
             input.skipLine();
             qint64 lineNumber = 1;
+            NamedCalls named;
             Storage::RosterLine line;
             outcome->loaded = worker.loadRoster(
                 [&]() -> const Storage::RosterLine * {
@@ -195,6 +230,8 @@ void Trelvin::loadRoster(QString fileName)
                                                 .arg(lineNumber));
                             continue;
                         }
+                        if (named.repeated(input.utf8(0)))
+                            continue;
                         if (input.converted())
                             log.converted(lineNumber);
                         line.fields = &input.fields();
@@ -216,6 +253,8 @@ void Trelvin::loadRoster(QString fileName)
             if (outcome->loaded.cancelled)
                 return;
             log.finish();
+            if (!named.summary(fileName).isEmpty())
+                outcome->log.append(named.summary(fileName));
             if (outcome->loaded.result.ok())
                 outcome->members = worker.memberCalls();
         },

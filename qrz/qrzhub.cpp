@@ -14,6 +14,7 @@
 
 #include <QFile>
 #include <QProgressBar>
+#include <QSet>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -398,14 +399,28 @@ QStringList Trelvin::readCallsignList()
     }
 
     QStringList calls;
+    // A call listed again, in any case, would be asked for and made a member twice.
+    QSet<QString> named;
+    qint64 repeats = 0;
     file.readLine();
     QList<QString> fields;
     while (!file.atEnd()) {
         processLine(file, fields);
         // A blank line names no station; asking QRZ for it only costs a request.
-        if (!fields.isEmpty() && !fields.first().isEmpty())
-            calls.append(fields.first());
+        if (fields.isEmpty() || fields.first().isEmpty())
+            continue;
+        const QString key = fields.first().toUpper();
+        if (named.contains(key)) {
+            ++repeats;
+            continue;
+        }
+        named.insert(key);
+        calls.append(fields.first());
     }
+    if (repeats > 0)
+        writeError(QStringLiteral("Callsign list '%1' names a call sign again on %2 lines; they were skipped.")
+                       .arg(name)
+                       .arg(repeats));
     return calls;
 }
 

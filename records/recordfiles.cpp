@@ -1,6 +1,7 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "files/filewriting.h"
 #include "checkin/netrules.h"
 #include "records/adif.h"
 #include "records/ics309.h"
@@ -9,8 +10,8 @@
 #include "reports/reportlines.h"
 #include "ui_trelvin.h"
 
+#include <QBuffer>
 #include <QLabel>
-#include <QSaveFile>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -18,17 +19,6 @@
 namespace {
 const char AdifFilter[] = "ADIF Files (*.adi);;All Files (*.*)";
 const char PdfFilter[] = "PDF Files (*.pdf);;All Files (*.*)";
-
-// Writes a whole file or leaves the old one as it was.
-bool writeWhole(const QString &fileName, const QByteArray &bytes, QString &error)
-{
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
 } // namespace
 
 void Trelvin::createRecordTools()
@@ -228,7 +218,7 @@ void Trelvin::on_actionSaveNetAdif_triggered()
     for (const QString &note : written.notes)
         writeError("ADIF is ASCII only: " + note + " in '" + name + "'.");
     QString error;
-    if (!writeWhole(name, written.text, error)) {
+    if (!writeWholeFile(name, written.text, error)) {
         reportUnwritableFile(name, error);
         return;
     }
@@ -253,19 +243,26 @@ void Trelvin::on_actionSaveIcs309_triggered()
         csvName.chop(4);
     csvName += QStringLiteral(".csv");
 
-    QSaveFile pdf(name);
-    if (!pdf.open(QIODevice::WriteOnly)) {
-        reportUnwritableFile(name, pdf.errorString());
-        return;
+    // Neither file is written when either name is refused.
+    for (const QString &target : {name, csvName}) {
+        const QString refused = unsaveableTarget(target);
+        if (!refused.isEmpty()) {
+            reportUnwritableFile(target, refused);
+            return;
+        }
     }
+    // Drawn in memory first: the PDF writer does not look at what its
+    // writes return, so a short write to the file would pass unseen.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
     const int pages = Ics309::writePdf(form, &pdf);
-    if (pages == 0 || !pdf.commit()) {
-        pdf.cancelWriting();
-        reportUnwritableFile(name, pdf.errorString());
+    pdf.close();
+    QString error = pages == 0 ? QStringLiteral("the form could not be drawn") : QString();
+    if (pages == 0 || !writeWholeFile(name, pdf.data(), error)) {
+        reportUnwritableFile(name, error);
         return;
     }
-    QString error;
-    if (!writeWhole(csvName, Ics309::csv(form), error)) {
+    if (!writeWholeFile(csvName, Ics309::csv(form), error)) {
         reportUnwritableFile(csvName, error);
         return;
     }

@@ -18,6 +18,8 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 
+#include <csignal>
+
 QMessageBox::StandardButton ScriptedPrompter::message(Kind kind, const QString &title, const QString &text,
                                                       QMessageBox::StandardButtons buttons,
                                                       QMessageBox::StandardButton defaultButton)
@@ -208,4 +210,19 @@ void fillEntry(Trelvin *w, const QString &call, const QString &name, const QStri
     ui->state->setText(QStringLiteral("UT"));
     ui->relay->clear();
     ui->qso->setText(qso);
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    getrlimit(RLIMIT_FSIZE, &previous);
+    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = previous;
+    limit.rlim_cur = bytes;
+    active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
 }

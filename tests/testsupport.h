@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
 class QSqlDatabase;
 
 class Trelvin;
@@ -95,3 +97,16 @@ void fillEntry(Trelvin *w, const QString &call, const QString &name, const QStri
 // Runs the event loop until `w` has no bulk job running and no report
 // waiting to be filled; false after `timeoutMs`.
 bool waitForJobs(Trelvin *w, int timeoutMs = 60000);
+
+// Lets no file of this process grow past `bytes` while it lives, as a full
+// file system does; the signal that would end the process is ignored.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    bool active = false;
+
+private:
+    rlimit previous{};
+    void (*previousHandler)(int) = nullptr;
+};

@@ -15,8 +15,7 @@
 #include <QSqlRecord>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 const QString rosterHeader = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
@@ -102,30 +101,6 @@ QByteArray randomBytes(int size, quint32 seed)
     return bytes;
 }
 
-// Lets no file of this process grow past `bytes` while it lives, as a full
-// file system does; the signal that would end the process is ignored.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &previous);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = previous;
-        limit.rlim_cur = bytes;
-        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    bool active = false;
-
-private:
-    rlimit previous{};
-    void (*previousHandler)(int) = nullptr;
-};
-
 const QByteArray logLine = "\"261207\",\"19:06:00\",\"-\",\"K7ABC\",\"Ann\",\"\",\"Provo\",\"UT\",\"\"\n";
 
 const QStringList obrien{"W1AW", "Pat \"Bud\"", "O'Brien, Jr", "Extra", "2030-01-01", "1 Main St", "Zoë Springs",
@@ -155,6 +130,8 @@ private slots:
     void clubSwitch();
     void nothingLoadedKeepsTable_data();
     void nothingLoadedKeepsTable();
+    void linesWithoutCallAreSkipped();
+    void repeatedCallsMakeOneMember();
     void lineLogIsCapped();
     void latin1LinesAreConverted();
     void failedRosterLoadKeepsMembers_data();
@@ -162,6 +139,7 @@ private slots:
     void unreadableRosterAtStartIsKept_data();
     void unreadableRosterAtStartIsKept();
     void closedDatabaseKeepsFiles();
+    void specialFileIsNotReplaced();
     void fullFileSystemKeepsOldFile();
 
 private:
@@ -544,6 +522,20 @@ void TestFiles::nothingLoadedKeepsTable_data()
         row("lines of another length") << contacts << QByteArray("header\n\"a\",\"b\"\n\"c\"\n")
                                        << (contacts ? "No line has the 19 fields of a contacts file."
                                                     : "No line has the 9 fields of a net-log file.");
+        // Lines of the right length, but the call empty or blank.
+        QByteArray noCall = "header\n";
+        for (const char *call : std::initializer_list<const char *>{"", "  ", nullptr}) {
+            QStringList values = contacts ? obrien : splitCsvLine(QString::fromUtf8(logLine).trimmed());
+            values[contacts ? 0 : 3] = QString::fromLatin1(call);
+            QByteArray line = csvRecord(values).toUtf8();
+            if (!call) // no quotes at all: a null field
+                line.replace(contacts ? QByteArray("\"\",") : QByteArray(",\"\",\"Ann\""),
+                             contacts ? QByteArray(",") : QByteArray(",,\"Ann\""));
+            noCall += line;
+        }
+        row("lines without a call sign") << contacts << noCall
+                                         << (contacts ? "No line of 19 fields has a call sign."
+                                                      : "No line of 9 fields has a call sign.");
         // Both loads go through the same checks; the rest once (the
         // classification itself is tested in tst_csv).
         if (!contacts)
@@ -599,6 +591,80 @@ void TestFiles::nothingLoadedKeepsTable()
     QCOMPARE(column(w->fileDb, schema), tables);
     const QString log = rt->readData("errorLog.txt");
     QVERIFY2(log.contains("Nothing was loaded from '" + path + "': " + reason + "\n"), qPrintable(log));
+}
+
+void TestFiles::linesWithoutCallAreSkipped()
+{
+    QStringList anon = obrien;
+    anon[0] = "";
+    const QString path = rt->dataPath() + "/Contacts-anon.csv";
+    writeFile(path, "header\n" + csvRecord(obrien).toUtf8() + csvRecord(anon).toUtf8()
+                        + csvRecord({"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "", "", "", "", "",
+                                     "", "", ""})
+                              .toUtf8());
+    rt->prompter.paths = QStringList{path};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(column(w->fileDb, "SELECT call FROM contact ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+    QString log = rt->readData("errorLog.txt");
+    QVERIFY2(log.contains("File '" + path + "' line 3 has no call sign; the line was skipped.\n"), qPrintable(log));
+
+    // The net log's call is its fourth field.
+    const QString logPath = rt->dataPath() + "/Trelvin-anon.csv";
+    writeFile(logPath, "header\n" + QByteArray(logLine).replace("\"K7ABC\"", "\"\"") + logLine);
+    rt->prompter.paths = QStringList{logPath};
+    w->on_actionLoadTrelvin_triggered();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(column(w->fileDb, "SELECT call FROM log ORDER BY id"), QStringList{"K7ABC"});
+    log = rt->readData("errorLog.txt");
+    QVERIFY2(log.contains("File '" + logPath + "' line 2 has no call sign; the line was skipped.\n"),
+             qPrintable(log));
+}
+
+void TestFiles::repeatedCallsMakeOneMember()
+{
+    addContact(w, obrien);
+    QStringList lower = obrien;
+    lower[0] = "w1aw";
+    lower[1] = "Lower";
+    const QByteArray k7abc = csvRecord({"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "", "", "", "",
+                                        "", "", "", ""})
+                                 .toUtf8();
+    const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8().repeated(5)
+                              + csvRecord(lower).toUtf8() + k7abc + "\"n0low\"\n\"K7ABC\"\n";
+    const QString path = rt->dataPath() + "/Roster-TWICE.csv";
+    writeFile(path, roster);
+    w->loadRoster(path);
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
+    // A repeat is skipped whole: its data does not overwrite the first line's.
+    QCOMPARE(contactRow(w, "W1AW"), obrien);
+    const QString repeats = "Roster file '" + path + "' names a call sign again on 6 lines; they were skipped.\n";
+    QVERIFY2(rt->readData("errorLog.txt").contains(repeats), qPrintable(rt->readData("errorLog.txt")));
+
+    // The roster read at start and on a change of club the same way.
+    QVERIFY(QFile::resize(rt->dataPath() + "/errorLog.txt", 0));
+    w->loadMember(path);
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
+    QVERIFY2(rt->readData("errorLog.txt").contains(repeats), qPrintable(rt->readData("errorLog.txt")));
+
+    // Nor does the membership key add a member again in other case.
+    w->ui->call->setText("N0LOW");
+    w->enableMemberStatus();
+    QCOMPARE(column(w->memoryDb, "SELECT COUNT(*) FROM mbr"), QStringList{"3"});
+    w->disableMemberStatus();
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+
+    // Hundreds of thousands of lines of one call make one member.
+    writeFile(path, rosterHeader.toUtf8() + QByteArray("\"K7ONE\"\n").repeated(300000));
+    w->loadRoster(path);
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"K7ONE"});
+    QVERIFY(rt->readData("errorLog.txt")
+                .contains("Roster file '" + path + "' names a call sign again on 299999 lines; they were skipped.\n"));
 }
 
 void TestFiles::lineLogIsCapped()
@@ -798,13 +864,47 @@ void TestFiles::closedDatabaseKeepsFiles()
                 .contains("File '" + log + "' Could not be Opened. (the contacts database is not open; the file "
                                            "was left as it was)\n"));
 
+    // At exit the operator knows already: a line in the log, no box.
     rt->prompter.clear();
     w->on_actionExit_triggered();
     QCOMPARE(fileBytes(path), roster);
-    QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
+    QCOMPARE(rt->prompter.titles(), QStringList{});
     QVERIFY(rt->readData("errorLog.txt")
-                .contains("File '" + path + "' Could not be Opened. (the contacts database is not open; the file "
-                                            "was left as it was)\n"));
+                .contains("Roster file '" + path + "' was not written at exit: the contacts database is not open; "
+                                                   "the file was left as it was.\n"));
+}
+
+void TestFiles::specialFileIsNotReplaced()
+{
+    addContact(w, obrien);
+    addMember(w, "W1AW");
+    QVERIFY(QSqlQuery(w->fileDb).exec("INSERT INTO log VALUES (NULL, '261207', '19:01:02', 'T', 'W1AW', 'Pat', '', "
+                                      "'Newington', 'CT', '')"));
+    const QString fifo = rt->dataPath() + "/Roster-PIPE.csv";
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QDir data(rt->dataPath());
+    const auto entries = [&data] { return data.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot); };
+    const QStringList before = entries();
+
+    w->saveRoster(fifo);
+    rt->prompter.paths = QStringList{fifo, fifo, fifo};
+    w->on_actionSaveRoster_triggered();
+    w->on_actionSaveContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    w->on_actionSaveTrelvin_triggered();
+    QVERIFY(waitForJobs(w));
+
+    QCOMPARE(rt->prompter.titles(), QStringList(4, "Can't Open File"));
+    for (const auto &call : std::as_const(rt->prompter.calls))
+        QCOMPARE(call.text, QStringLiteral("The File to write could not be Opened."));
+    struct stat status {};
+    QCOMPARE(::lstat(QFile::encodeName(fifo).constData(), &status), 0);
+    QVERIFY(S_ISFIFO(status.st_mode));
+    QCOMPARE(entries(), before);
+    const QString log = rt->readData("errorLog.txt");
+    QCOMPARE(log.count("File '" + fifo + "' Could not be Opened. (it is not a regular file; it was left as it "
+                                         "is)\n"),
+             4);
 }
 
 void TestFiles::fullFileSystemKeepsOldFile()

@@ -179,6 +179,7 @@ private slots:
     void stationSave();
 
     void rosterRun();
+    void rosterRunAsksOncePerCall();
     void rosterRunRefusals();
     void rosterRunSurvivesSilentAndTricklingServers();
 };
@@ -1039,6 +1040,33 @@ void TestQrz::rosterRun()
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"O'NEIL"});
     QCOMPARE(column(w->fileDb, "SELECT last FROM contact WHERE call = 'O''NEIL'"), QStringList{"One"});
     QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM contact"), QStringList{"3"});
+}
+
+void TestQrz::rosterRunAsksOncePerCall()
+{
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    const QString list = rig.rt.dataPath() + "/Callsigns-ARC.csv";
+    {
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Call\nK1AAA\nk1aaa\nW3CCC\nK1AAA\nW3CCC/P\n");
+    }
+    rig.http.on(Lookup + "KEY1;callsign=K1AAA",
+                FakeHttp::answer(QrzXml::callsign({{"call", "K1AAA"}, {"name", "ALPHA"}}, "KEY1")));
+    // QRZ answers for the portable call with the home call.
+    for (const QByteArray asked : {"W3CCC", "W3CCC/P", "W3CCC%2FP"})
+        rig.http.on(Lookup + "KEY1;callsign=" + asked,
+                    FakeHttp::answer(QrzXml::callsign({{"call", "W3CCC"}, {"name", "CHARLIE"}}, "KEY1")));
+    rig.mark();
+    rig.rt.prompter.paths = QStringList{list};
+    w->on_actionQRZClubData_triggered();
+    QTRY_COMPARE(w->ui->callsigns->toPlainText(), QStringLiteral("3"));
+    QCOMPARE(rig.http.requests.size(), 3);
+    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
+    QCOMPARE(rig.newLogLines(),
+             QStringList{"Callsign list '" + list + "' names a call sign again on 2 lines; they were skipped."});
 }
 
 void TestQrz::rosterRunRefusals()

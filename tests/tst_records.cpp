@@ -18,6 +18,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <ctime>
 
 namespace {
@@ -371,6 +373,28 @@ void TestRecords::adifExportOfTheSelectedNet()
     QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File"}));
     QVERIFY(rt.readData("errorLog.txt").contains("File '" + rt.path() + "/no/such/dir/net.adi' Could not be Opened."));
 
+    // Nor is a device or a FIFO replaced by a file, nor a failed write taken for done.
+    const QString fifo = rt.dataPath() + "/pipe.adi";
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QByteArray old = readFile(target);
+    rt.prompter.clear();
+    rt.prompter.paths << fifo << target;
+    w->on_actionSaveNetAdif_triggered();
+    QVERIFY(rt.readData("errorLog.txt").contains("File '" + fifo + "' Could not be Opened. (it is not a regular file"));
+    // The error log must stay below the limit to take the report.
+    QVERIFY(QFile::resize(rt.dataPath() + "/errorLog.txt", 0));
+    {
+        const FileSizeLimit limit(old.size() / 2);
+        QVERIFY(limit.active);
+        w->on_actionSaveNetAdif_triggered();
+    }
+    QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File", "Can't Open File"}));
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    QCOMPARE(readFile(target), old);
+    QVERIFY2(rt.readData("errorLog.txt").contains("File '" + target + "' Could not be Opened. (File too large)"),
+             qPrintable(rt.readData("errorLog.txt")));
+    QCOMPARE(QDir(rt.dataPath()).entryList({"*.adi"}, QDir::AllEntries | QDir::System), QStringList({"net.adi", "pipe.adi"}));
+
     // The proposed name: club and date of the selection.
     QCOMPARE(NetRecords::fileBaseName("ARC", 24, 1, 5), QStringLiteral("Net-ARC-20240105"));
 }
@@ -429,6 +453,27 @@ void TestRecords::ics309OfSixtyStations()
     QCOMPARE(csv[0], QByteArray("\"Time (UTC)\",\"From\",\"To\",\"Subject\""));
     QCOMPARE(csv[1], QByteArray("\"03:00\",\"W0NCS\",\"W0NCS\",\"Net control: net opens\""));
     QCOMPARE(csv[60], QByteArray("\"03:30\",\"K9ABH\",\"W0NCS\",\"Check-in: last one in\""));
+
+    // The PDF and the rows beside it: neither replaces a FIFO, nor is either
+    // written when the other cannot be.
+    const QString fifo = rt.dataPath() + "/pipe.csv";
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    rt.prompter.clear();
+    rt.prompter.paths << rt.dataPath() + "/pipe.pdf";
+    w->on_actionSaveIcs309_triggered();
+    QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File"}));
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    QVERIFY(!QFileInfo::exists(rt.dataPath() + "/pipe.pdf"));
+    const QByteArray pdf = readFile(target);
+    rt.prompter.clear();
+    rt.prompter.paths << target;
+    {
+        const FileSizeLimit limit(1000);
+        QVERIFY(limit.active);
+        w->on_actionSaveIcs309_triggered();
+    }
+    QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File"}));
+    QCOMPARE(readFile(target), pdf);
 }
 
 void TestRecords::idReminderInTheWindow()

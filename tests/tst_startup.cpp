@@ -370,6 +370,17 @@ void TestStartup::unusableDatabaseIsReportedAndKept()
     QVERIFY2(log.contains("not a database"), qPrintable(log));
     QVERIFY(!w->fileDb.isOpen());
 
+    // The roster cannot be written without the database; the operator was
+    // told at start, so exit says it in the log alone and does not wait.
+    rt.prompter.clear();
+    w->on_actionExit_triggered();
+    QCOMPARE(rt.prompter.titles(), QStringList());
+    QVERIFY2(rt.readData("errorLog.txt")
+                 .contains("Roster file '" + rt.dataPath()
+                           + "/Roster-ARC.csv' was not written at exit: the contacts database is not open; the file "
+                             "was left as it was.\n"),
+             qPrintable(rt.readData("errorLog.txt")));
+
     rt.stop();
     QFile file(rt.dataPath() + "/Contacts.db");
     QVERIFY(file.open(QIODevice::ReadOnly));
