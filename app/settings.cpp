@@ -51,12 +51,11 @@ void Trelvin::readSettings()
     updateServer = settings.value(Trel::Key::UpdateServer, QString()).toString();
     readRecordSettings(settings);
     hamqth->setServer(settings.value(Trel::Key::HamQthServer, QStringLiteral("https://www.hamqth.com")).toString());
-    // A password here is an older copy's, or one no keyring took: the
-    // keyring is offered it again.
+    // A password here is an older copy's, or one no keyring took: once the
+    // data directory is ours, the keyring is offered it again.
     hamqth->setCredentials(settings.value(Trel::Key::HamQthUser).toString(),
                            settings.value(Trel::Key::HamQthPassword).toString());
     hamQthPasswordInFile = !hamqth->password().isEmpty();
-    fetchHamQthPassword();
     // A password put into the string by hand serves this run and leaves the
     // file at the next exit.
     clubServer = withoutPassword(settings.value(Trel::Key::ClubServer, QString()).toString(), &clubPassword);

@@ -62,6 +62,7 @@ Trelvin::Trelvin(QWidget *parent)
     setDatabaseDirectory(dataDir);
     if (startupAborted)
         return;
+    fetchHamQthPassword();
 
     clockInterval = 1000;
     clockTimer = new QTimer(this);

@@ -84,6 +84,9 @@ void Trelvin::fetchHamQthPassword()
 
 void Trelvin::passwordRead(const QString &key, const QString &secret, int outcome, const QString &reason)
 {
+    // An answer that comes after the exit sequence finds the files closed.
+    if (exitDone)
+        return;
     if (outcome == SecretStore::NoKeyring)
         writeError("The keyring did not answer (" + reason + "); the password of " + key.section(':', 0, 0).toUpper()
                    + " is not known.");
@@ -111,6 +114,8 @@ void Trelvin::passwordRead(const QString &key, const QString &secret, int outcom
 
 void Trelvin::passwordWritten(const QString &key, const QString &secret, int outcome, const QString &reason)
 {
+    if (exitDone)
+        return;
     const bool kept = outcome == SecretStore::Done;
     if (key.startsWith(QrzPrefix)) {
         const std::optional<StationRecord> station = storage.station();
