@@ -51,8 +51,11 @@ void Trelvin::readSettings()
     updateServer = settings.value(Trel::Key::UpdateServer, QString()).toString();
     readRecordSettings(settings);
     hamqth->setServer(settings.value(Trel::Key::HamQthServer, QStringLiteral("https://www.hamqth.com")).toString());
+    // A password here is an older copy's, or one no keyring took: once the
+    // data directory is ours, the keyring is offered it again.
     hamqth->setCredentials(settings.value(Trel::Key::HamQthUser).toString(),
                            settings.value(Trel::Key::HamQthPassword).toString());
+    hamQthPasswordInFile = !hamqth->password().isEmpty();
     // A password put into the string by hand serves this run and leaves the
     // file at the next exit.
     clubServer = withoutPassword(settings.value(Trel::Key::ClubServer, QString()).toString(), &clubPassword);
@@ -81,7 +84,7 @@ void Trelvin::writeSettings()
     writeRecordSettings(settings);
     settings.setValue(Trel::Key::HamQthServer, hamqth->server());
     settings.setValue(Trel::Key::HamQthUser, hamqth->user());
-    settings.setValue(Trel::Key::HamQthPassword, hamqth->password());
+    settings.setValue(Trel::Key::HamQthPassword, hamQthPasswordInFile ? hamqth->password() : QString());
     // Written once there is one: without a club server the file stays as it was.
     if (!clubServer.isEmpty() || settings.contains(Trel::Key::ClubServer))
         settings.setValue(Trel::Key::ClubServer, clubServer);

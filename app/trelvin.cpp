@@ -57,6 +57,7 @@ Trelvin::Trelvin(QWidget *parent)
     // The settings give the QRZ client its server.
     networkManager = new QNetworkAccessManager(this);
     createQrzClient();
+    createSecretStore();
     readSettings();
     // A system-wide install keeps the operator's data in the home folder and
     // makes it on first start; a data directory chosen elsewhere is never made.
@@ -64,6 +65,7 @@ Trelvin::Trelvin(QWidget *parent)
     setDatabaseDirectory(dataDir);
     if (startupAborted)
         return;
+    fetchHamQthPassword();
 
     clockInterval = 1000;
     clockTimer = new QTimer(this);
@@ -117,7 +119,11 @@ Trelvin::Trelvin(QWidget *parent)
 
     ui->search->setFocus(Qt::OtherFocusReason);
     clockTimer->start(clockInterval);
-    connectQRZ();
+    // A password still to come from the keyring logs in when it comes.
+    if (qrzPasswordPending)
+        qrzLoginOnPassword = true;
+    else
+        connectQRZ();
 }
 
 void Trelvin::returnFocusAfterMenus()

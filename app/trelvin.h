@@ -47,6 +47,7 @@ class SeeLogs;
 class SeeFile;
 class ClubSync;
 class ClubServerDialog;
+class SecretStore;
 struct SyncNet;
 
 namespace Ui {
@@ -429,6 +430,30 @@ public:
     // The roster before the QRZ run, for its Cancel.
     QStringList batchPreviousMembers;
 
+    // The QRZ and HamQTH passwords (secrets/secrethub.cpp): in the keyring;
+    // where none answers, in Contacts.db and the settings as before, the
+    // files readable by their owner only.
+    SecretStore *secrets = nullptr;
+    void createSecretStore();
+    static QString qrzSecretKey(const QString &call);
+    static QString hamQthSecretKey(const QString &user);
+    // Asks the keyring for the password of this station's call, or hands it
+    // the one the file still holds.
+    void fetchQrzPassword(const StationRecord &station);
+    void fetchHamQthPassword();
+    // The keys asked for last, and whether their answer is still to come.
+    QString qrzPasswordKey;
+    QString hamQthPasswordKey;
+    bool qrzPasswordPending = false;
+    bool hamQthPasswordPending = false;
+    // The start-up's QRZ log-in waits for the keyring's answer.
+    bool qrzLoginOnPassword = false;
+    // The HamQTH password is written to the settings at exit only when no
+    // keyring took it.
+    bool hamQthPasswordInFile = false;
+    bool passwordsInFilesNoted = false;
+    void keepPasswordsInFiles(const QString &reason);
+
     // The club server (sync/clubhub.cpp): settings group "Main", key
     // "ClubServer", a libpq connection string; empty: none. The password
     // is kept for this run only.
@@ -446,6 +471,9 @@ public:
     static QString withoutPassword(const QString &conninfo, QString *password = nullptr);
 
 public slots:
+    // `outcome` is a SecretStore::Outcome.
+    void passwordRead(const QString &key, const QString &secret, int outcome, const QString &reason);
+    void passwordWritten(const QString &key, const QString &secret, int outcome, const QString &reason);
     void openClubServer();
     void testClubServer(const QString &conninfo);
     void saveClubServer(const QString &conninfo);

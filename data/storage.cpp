@@ -953,6 +953,24 @@ Result Storage::saveStation(const StationRecord &station)
     return Result();
 }
 
+Result Storage::setStationPassword(const QString &passwd)
+{
+    QSqlQuery write(fileDb);
+    write.prepare(QStringLiteral("UPDATE station SET passwd=?"));
+    // Blank, as the form always stored an empty field, never NULL.
+    write.addBindValue(passwd.isEmpty() ? QStringLiteral("") : passwd);
+    if (!write.exec())
+        return Result::failed(Result::WriteFailed, write.lastError());
+    if (passwd.isEmpty()) {
+        // secure_delete zeroed the old value in its page; the log still
+        // holds the page as it was until it is checkpointed and cut. A
+        // reader in the way leaves that for SQLite's next checkpoint.
+        QSqlQuery checkpoint(fileDb);
+        checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    }
+    return Result();
+}
+
 std::optional<Coordinates> Storage::stateCentre(const QString &state) const
 {
     const Reused query = reused(memoryDb, "SELECT lat, lon FROM latlon WHERE st=?");

@@ -138,6 +138,10 @@ public:
     std::optional<StationPlace> stationPlace(Result *failure = nullptr) const;
     // The table holds one row: it is rewritten whole.
     Result saveStation(const StationRecord &station);
+    // The stored QRZ password alone. An emptied one leaves no copy in the
+    // file's free space or its write-ahead log, where a reader of the file
+    // would still find it.
+    Result setStationPassword(const QString &passwd);
     std::optional<Coordinates> stateCentre(const QString &state) const;
 
     // ---- The club roster.

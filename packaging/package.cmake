@@ -63,7 +63,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Windows families' widths; dpkg-shlibdeps sees neither.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, fonts-liberation2")
 # The club server is optional: without Qt's PostgreSQL driver it says so once.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
+# QtKeychain reaches the Secret Service through libsecret, which it loads at
+# run time; without it the passwords stay in the files, readable by their
+# owner only.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql, libsecret-1-0")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

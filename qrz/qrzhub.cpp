@@ -8,6 +8,7 @@
 #include "dialogs/station.h"
 #include "qrz/qrzclient.h"
 #include "reports/seelogs.h"
+#include "secrets/secretstore.h"
 #include "ui_contact.h"
 #include "ui_station.h"
 #include "ui_trelvin.h"
@@ -313,17 +314,36 @@ void Trelvin::saveStation()
             dialog->lon->setText(coordinateText(centre->lon));
         }
     }
-    stored(storage.saveStation({dialog->call->text().toUpper(), dialog->pwd->text(), state, dialog->lat->text(),
+    // The password goes to the keyring; the row keeps it only when no
+    // keyring takes it (passwordWritten).
+    const QString call = dialog->call->text().toUpper();
+    const std::optional<StationRecord> before = storage.station();
+    stored(storage.saveStation({call, before ? before->passwd : QStringLiteral(""), state, dialog->lat->text(),
                                 dialog->lon->text(), dialog->grid->text(), dialog->utc->text(),
                                 dialog->dst->text()}),
            QStringLiteral("Saving station details"));
+    // An empty field while the keyring has not answered yet is no change.
+    if (!(qrzPasswordPending && dialog->pwd->text().isEmpty() && qrzSecretKey(call) == qrzPasswordKey)) {
+        qrzPasswordPending = false;
+        qrzPasswordKey = qrzSecretKey(call);
+        secrets->write(qrzPasswordKey, dialog->pwd->text());
+    }
     // The HamQTH account is the operator's, not the station's: it is kept
     // with the settings, at once.
-    hamqth->setCredentials(dialog->hamqthUser->text().trimmed(), dialog->hamqthPwd->text());
+    const QString hamQthUser = dialog->hamqthUser->text().trimmed();
+    QString hamQthPassword = dialog->hamqthPwd->text();
+    const bool hamQthWaits = hamQthPasswordPending && hamQthPassword.isEmpty() && hamQthUser == hamqth->user();
+    if (hamQthWaits)
+        hamQthPassword = hamqth->password();
+    hamqth->setCredentials(hamQthUser, hamQthPassword);
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
     settings.beginGroup(Trel::Group::Main);
     settings.setValue(Trel::Key::HamQthUser, hamqth->user());
-    settings.setValue(Trel::Key::HamQthPassword, hamqth->password());
+    if (!hamQthWaits) {
+        hamQthPasswordPending = false;
+        hamQthPasswordKey = hamQthSecretKey(hamQthUser);
+        secrets->write(hamQthPasswordKey, hamQthPassword);
+    }
 }
 
 void Trelvin::setStationDetails()
@@ -337,6 +357,7 @@ void Trelvin::setStationDetails()
     if (!station) {
         for (QLineEdit *field : fields)
             field->clear();
+        fetchQrzPassword({});
         return;
     }
     const QStringList row{station->call, station->passwd, station->state, station->lat,
@@ -344,6 +365,7 @@ void Trelvin::setStationDetails()
     for (int i = 0; i < fields.size(); ++i)
         setClipped(fields.at(i), row.value(i));
     stationUtcOffset = dialog->utc->text().toInt();
+    fetchQrzPassword(*station);
 }
 
 void Trelvin::on_actionQRZClubData_triggered()

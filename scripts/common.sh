@@ -10,8 +10,13 @@ TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
 # libqt6sql6-psql: Qt's PostgreSQL driver, with which the program talks to a club server.
 # postgresql-15: the throwaway server the club-server tests and the benchmark start
 #   (initdb, pg_ctl); util-linux gives them setpriv to run it unprivileged as root.
+# qtkeychain-qt6-dev: keeps the QRZ and HamQTH passwords in the desktop's keyring.
+# libsecret-1-0: the Secret Service client QtKeychain loads at run time.
+# gnome-keyring, dbus: the Secret Service and session bus that tst_secrets_keyring
+#   starts (dbus-run-session) so that it never touches the operator's keyring.
 TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev
-    fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux)
+    fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

@@ -6,6 +6,7 @@
 #include "data/direct.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
+#include "secrets/secretstore.h"
 #include "ui_trelvin.h"
 
 #include <QCoreApplication>
@@ -106,6 +107,12 @@ Runtime::Runtime()
         settings.setValue(QStringLiteral("Main/QrzServer"), QStringLiteral("http://127.0.0.1:9"));
         settings.setValue(QStringLiteral("Main/HamQthServer"), QStringLiteral("http://127.0.0.1:9"));
     }
+    // Never the operator's keyring entries. Outside the keyring session of
+    // tests/keyring-session.sh no keyring answers: a session bus that is
+    // not there, as on a machine without a desktop.
+    SecretStore::service = QStringLiteral("Trelvin-test");
+    if (!qEnvironmentVariableIsSet("TRELVIN_TEST_KEYRING"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName("unix:path=" + root.path() + "/no-session-bus"));
     previousDir = QDir::currentPath();
     QDir::setCurrent(root.path() + "/bin");
     Prompter::setInstance(&prompter);
