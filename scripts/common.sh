@@ -10,8 +10,9 @@ TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
 # libqt6sql6-psql: Qt's PostgreSQL driver, with which the program talks to a club server.
 # postgresql-15: the throwaway server the club-server tests and the benchmark start
 #   (initdb, pg_ctl); util-linux gives them setpriv to run it unprivileged as root.
+# openssl: the certificates of the club-server tests' TLS server.
 TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev
-    fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux)
+    fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux openssl)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
