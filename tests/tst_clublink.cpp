@@ -2,6 +2,8 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "callbook/callbookimport.h"
+#include "data/callbookstore.h"
 #include "data/storage.h"
 #include "dialogs/clubserver.h"
 #include "jobs/bulkjob.h"
@@ -24,6 +26,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+
+#include <zip.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -147,6 +151,47 @@ QString makeCertificates(const QString &dir, const QString &ca)
     return failure;
 }
 
+// An FCC weekly file of `count` licences in its layout: HD, EN and AM lines.
+bool writeLicences(const QString &path, int count)
+{
+    const auto line = [](const char *type, int fields, const QMap<int, QByteArray> &values) {
+        QByteArrayList parts(fields);
+        parts[0] = type;
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            parts[it.key()] = it.value();
+        return parts.join('|') + '\n';
+    };
+    QByteArray hd, en, am;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray id = QByteArray::number(1000 + i);
+        const QByteArray call = "K" + QByteArray::number(i % 10) + QByteArray::number(i, 36).toUpper();
+        hd += line("HD", 59, {{1, id}, {4, call}, {5, "A"}, {6, "HA"}, {7, "03/15/2021"}, {8, "03/15/2031"}});
+        en += line("EN", 30, {{1, id}, {4, call}, {5, "L"}, {8, "ANN"}, {10, "LEE"}, {16, "OGDEN"}, {17, "UT"},
+                              {18, "84401"}});
+        am += line("AM", 18, {{1, id}, {4, call}, {5, "E"}});
+    }
+    int error = 0;
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive)
+        return false;
+    for (const auto &[name, bytes] : {std::pair{"HD.dat", hd}, std::pair{"EN.dat", en}, std::pair{"AM.dat", am}}) {
+        void *copy = malloc(size_t(bytes.size()));
+        memcpy(copy, bytes.constData(), size_t(bytes.size()));
+        zip_source_t *source = zip_source_buffer(archive, copy, zip_uint64_t(bytes.size()), 1);
+        if (!source || zip_file_add(archive, name, source, ZIP_FL_OVERWRITE) < 0) {
+            zip_discard(archive);
+            return false;
+        }
+    }
+    return zip_close(archive) == 0;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 struct Program {
     Runtime *rt = nullptr;
     Trelvin *w = nullptr;
@@ -179,11 +224,13 @@ private slots:
     void unencryptedLinkOffThisComputerIsRefused();
     void encryptedLinkVerifiedWithItsCertificate();
     void dialogBuildsTheString();
+    void exitWithASilentLinkEndsAtOnce_data();
     void exitWithASilentLinkEndsAtOnce();
     void cancelledReportStopsReading();
 
 private:
-    Program start(const QString &conninfo);
+    // `before` prepares the runtime folder before the window starts.
+    Program start(const QString &conninfo, const std::function<void(Runtime &)> &before = {});
     QString conninfo(const PgServer &at, const QString &host, const QString &more = QString()) const;
 
     PgServer plain;
@@ -228,6 +275,8 @@ void TestClubLink::initTestCase()
 
 void TestClubLink::init()
 {
+    if (QTest::currentTestFunction() == QByteArray("linkRules"))
+        return;
     for (PgServer *server : {&plain, &tls})
         QCOMPARE(server->resetDatabase(), QString());
 }
@@ -244,13 +293,15 @@ QString TestClubLink::conninfo(const PgServer &at, const QString &host, const QS
     return QStringLiteral("host=%1 port=%2 dbname=trelvin user=op1 %3").arg(host).arg(at.port()).arg(more).trimmed();
 }
 
-Program TestClubLink::start(const QString &info)
+Program TestClubLink::start(const QString &info, const std::function<void(Runtime &)> &before)
 {
     runtimes.push_back(std::make_unique<Runtime>());
     Program program;
     program.rt = runtimes.back().get();
     program.rt->installInfo(QStringLiteral("State_Info.csv"));
     program.rt->addEmptyRoster();
+    if (before)
+        before(*program.rt);
     if (!info.isEmpty())
         writeMain(QStringLiteral("ClubServer"), info);
     program.w = program.rt->start();
@@ -485,10 +536,37 @@ void TestClubLink::dialogBuildsTheString()
     QCOMPARE(a.link(), QStringLiteral("encrypted"));
 }
 
+void TestClubLink::exitWithASilentLinkEndsAtOnce_data()
+{
+    QTest::addColumn<bool>("import");
+    QTest::newRow("report filling") << false;
+    QTest::newRow("call book import running") << true;
+}
+
 void TestClubLink::exitWithASilentLinkEndsAtOnce()
 {
+    QFETCH(bool, import);
     Proxy proxy(plain.port());
-    Program a = start(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1").arg(proxy.port()));
+    // A call book in use, and a far bigger file to import over it.
+    QTemporaryDir files;
+    const QString small = files.filePath(QStringLiteral("small/l_amat.zip"));
+    const QString big = files.filePath(QStringLiteral("l_amat.zip"));
+    QVERIFY(QDir(files.path()).mkdir(QStringLiteral("small")));
+    QVERIFY(writeLicences(small, 50));
+    if (import)
+        QVERIFY(writeLicences(big, 100000));
+    QString callBook;
+    QByteArray inUse;
+    Program a = start(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1").arg(proxy.port()),
+                      [&](Runtime &rt) {
+                          callBook = rt.dataPath() + "/" + QLatin1String(CallBook::FileName);
+                          const CallBook::ImportOutcome made = CallBook::runImport({small, callBook, QString()});
+                          if (made.status == CallBook::ImportOutcome::Done)
+                              CallBookStore::replace(made.fresh, callBook);
+                          inUse = fileBytes(callBook);
+                      });
+    QVERIFY(!inUse.isEmpty());
+    QVERIFY(QFile::exists(callBook));
     QTRY_VERIFY2_WITH_TIMEOUT(a.status() == QStringLiteral("Club server: online"), qPrintable(a.rt->readData(QStringLiteral("errorLog.txt"))), 10000);
     fillEntry(a.w, QStringLiteral("W7AAA"), QStringLiteral("Ann"), QStringLiteral("Ogden"), QString());
     a.w->on_qso_returnPressed();
@@ -515,6 +593,14 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
     a.w->on_actionShowTrelvin_triggered();
     QVERIFY(first.wait(10000));
     QVERIFY(a.w->reportFill->filling());
+    if (import) {
+        // It takes the status bar's job; the report waits for it.
+        a.rt->prompter.paths << big;
+        a.w->on_actionLoadFccCallBook_triggered();
+        QVERIFY(a.w->callBookImport && a.w->callBookImport->running());
+        QTest::qWait(300);
+        QVERIFY(a.w->callBookImport->running());
+    }
 
     QElapsedTimer clock;
     clock.start();
@@ -539,6 +625,9 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("after-exit"));
+    // The call book in use is whole, and no half-made one is left.
+    QCOMPARE(fileBytes(callBook), inUse);
+    QVERIFY(!QFile::exists(callBook + ".new"));
     // The stuck call returns once the link really ends.
     proxy.close();
     QTest::qWait(200);
