@@ -1,9 +1,13 @@
 #include "app/constants.h"
 #include "app/fonts.h"
 #include "app/trelvin.h"
+#include "sync/clubsync.h"
 
 #include <QApplication>
 #include <QStyleFactory>
+
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
@@ -15,7 +19,18 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("trelvin"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     substituteFormFonts();
-    Trelvin window;
-    window.show();
-    return QApplication::exec();
+    int status = 0;
+    {
+        Trelvin window;
+        window.show();
+        status = QApplication::exec();
+    }
+    // A club-server thread stuck on a link that went silent cannot be
+    // joined; everything is written and closed by now, so the process ends
+    // without the teardown that would pull its connection from under it.
+    if (ClubSync::threadsLeft() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

@@ -462,6 +462,8 @@ public:
     bool clubPasswordAsked = false;
     ClubSync *clubSync = nullptr;
     QLabel *clubStatus = nullptr;
+    // "encrypted" or "not encrypted" beside it while online.
+    QLabel *clubLink = nullptr;
     ClubServerDialog *clubServerDialog = nullptr;
     void createClubServer();
     // (Re)starts the link with the settings; stops it when there is none.

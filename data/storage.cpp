@@ -1178,7 +1178,7 @@ Result Storage::eachContactLine(const std::function<void(const ContactLine &)> &
 {
     const QByteArray sql = QByteArray("SELECT id, call, name, city, state FROM contact ") + Sql::BySuffix;
     Direct::Statement query(fileDb, sql.constData());
-    while (query.next())
+    while (!stopped() && query.next())
         line({query.utf8(1), query.utf8(2), query.utf8(3), query.utf8(4)});
     return walked(query);
 }
@@ -1189,7 +1189,7 @@ Result Storage::eachMemberLine(const std::function<void(const ContactLine &)> &l
     const Direct::ReadTransaction snapshot(fileDb);
     Direct::Statement members(memoryDb, (QByteArray("SELECT call FROM mbr ") + Sql::BySuffix).constData());
     Direct::Statement contact(fileDb, "SELECT call, name, city, state FROM contact WHERE call=?");
-    while (members.next()) {
+    while (!stopped() && members.next()) {
         contact.bindColumnText(1, members, 0);
         // A member without a contact record is left out.
         if (contact.next())
@@ -1701,7 +1701,7 @@ Result Storage::eachLogRow(const std::function<void(const LogRowView &)> &row) c
 {
     Direct::Statement query(fileDb, "SELECT * FROM log ORDER BY date desc, time desc");
     const LogColumns columns(query);
-    while (query.next())
+    while (!stopped() && query.next())
         row(columns.read(query));
     return walked(query);
 }
@@ -1716,7 +1716,7 @@ Result Storage::eachLogRowOfDay(const QString &date, const QString &after, const
     query.bindString(2, after);
     query.bindString(3, before);
     const LogColumns columns(query);
-    while (query.next())
+    while (!stopped() && query.next())
         row(columns.read(query));
     return walked(query);
 }
@@ -1967,6 +1967,23 @@ Result Storage::openWorker(const QString &path, bool onThread)
     if (!memoryDb.open())
         return Result::failed(Result::ReadFailed, memoryDb.lastError());
     return Result();
+}
+
+namespace {
+int readStopped(void *flag)
+{
+    return static_cast<const std::atomic<bool> *>(flag)->load(std::memory_order_relaxed) ? 1 : 0;
+}
+} // namespace
+
+void Storage::stopReadingWhen(const std::atomic<bool> *flag)
+{
+    readStop = flag;
+    // Without the handle (Qt's own SQLite) the loops still stop between rows.
+    for (const QSqlDatabase &db : {fileDb, memoryDb}) {
+        if (sqlite3 *handle = Direct::handle(db))
+            sqlite3_progress_handler(handle, 1000, flag ? readStopped : nullptr, const_cast<std::atomic<bool> *>(flag));
+    }
 }
 
 Result Storage::setMembers(const QStringList &calls)

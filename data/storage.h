@@ -352,6 +352,9 @@ public:
     // instead of failing; work run on the window's thread (`onThread` false)
     // waits no longer than the window does.
     Result openWorker(const QString &path, bool onThread);
+    // A worker's reads over whole tables stop as soon as `*flag` is set
+    // (a sort inside SQLite included), as if the table ended there.
+    void stopReadingWhen(const std::atomic<bool> *flag);
     // Fills the worker's roster with `calls`, for the roster report.
     Result setMembers(const QStringList &calls);
     // Replaces a table by the lines `next` hands over (a failure, or no
@@ -408,6 +411,8 @@ private:
 
     QSqlDatabase memoryDb;
     QSqlDatabase fileDb;
+    const std::atomic<bool> *readStop = nullptr;
+    bool stopped() const { return readStop && readStop->load(std::memory_order_relaxed); }
     bool attached = false;
     bool netDurable = false;
     bool journalling = false;

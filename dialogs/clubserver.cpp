@@ -1,6 +1,13 @@
 #include "dialogs/clubserver.h"
 
+#include "app/prompter.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,15 +18,83 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
 {
     setWindowTitle(QStringLiteral("Club Server"));
     auto *layout = new QVBoxLayout(this);
-    auto *label = new QLabel(QStringLiteral("PostgreSQL connection (empty: no club server), for example\n"
-                                            "host=club.example.org dbname=trelvin user=n7ncs sslmode=require\n"
+    auto *label = new QLabel(QStringLiteral("The club's PostgreSQL server (all empty: no club server).\n"
                                             "The password comes from ~/.pgpass or is asked once per run."),
                              this);
     layout->addWidget(label);
-    connection = new QLineEdit(this);
+
+    auto *form = new QFormLayout;
+    const auto field = [this, form](const char *name, const QString &caption, const QString &placeholder) {
+        auto *edit = new QLineEdit(this);
+        edit->setObjectName(QLatin1String(name));
+        edit->setPlaceholderText(placeholder);
+        form->addRow(caption, edit);
+        connect(edit, &QLineEdit::textEdited, this, &ClubServerDialog::fieldsEdited);
+        return edit;
+    };
+    host = field("clubHost", QStringLiteral("&Host:"), QStringLiteral("club.example.org"));
+    port = field("clubPort", QStringLiteral("&Port:"), QStringLiteral("5432"));
+    port->setValidator(new QIntValidator(1, 65535, port));
+    database = field("clubDatabase", QStringLiteral("&Database:"), QStringLiteral("trelvin"));
+    user = field("clubUser", QStringLiteral("&User:"), QStringLiteral("n7ncs"));
+
+    tls = new QComboBox(this);
+    tls->setObjectName(QStringLiteral("clubTls"));
+    tls->addItems({QStringLiteral("Off"), QStringLiteral("Required"), QStringLiteral("Verify the server")});
+    tls->setStatusTip(QStringLiteral("Off: only on a network you trust. Verify the server: its certificate must be "
+                                     "signed by the CA file."));
+    form->addRow(QStringLiteral("&TLS:"), tls);
+    connect(tls, &QComboBox::currentIndexChanged, this, [this] {
+        if (following)
+            return;
+        tlsNamed = true;
+        fieldsEdited();
+    });
+
+    auto *caRow = new QHBoxLayout;
+    caFile = new QLineEdit(this);
+    caFile->setObjectName(QStringLiteral("clubCaFile"));
+    caFile->setPlaceholderText(QStringLiteral("the CA certificate that signed the server's"));
+    connect(caFile, &QLineEdit::textEdited, this, &ClubServerDialog::fieldsEdited);
+    caBrowse = new QPushButton(QStringLiteral("&Browse..."), this);
+    caBrowse->setObjectName(QStringLiteral("clubCaBrowse"));
+    connect(caBrowse, &QPushButton::clicked, this, &ClubServerDialog::browseCaFile);
+    caRow->addWidget(caFile);
+    caRow->addWidget(caBrowse);
+    form->addRow(QStringLiteral("&CA file:"), caRow);
+    layout->addLayout(form);
+
+    // The raw string, for settings the fields do not cover.
+    advanced = new QPushButton(QStringLiteral("&Advanced"), this);
+    advanced->setObjectName(QStringLiteral("clubAdvanced"));
+    advanced->setCheckable(true);
+    advanced->setAutoDefault(false);
+    auto *advancedRow = new QHBoxLayout;
+    advancedRow->addWidget(advanced);
+    advancedRow->addStretch();
+    layout->addLayout(advancedRow);
+    advancedPart = new QWidget(this);
+    advancedPart->setObjectName(QStringLiteral("clubAdvancedPart"));
+    auto *advancedLayout = new QVBoxLayout(advancedPart);
+    advancedLayout->setContentsMargins(0, 0, 0, 0);
+    advancedLayout->addWidget(new QLabel(QStringLiteral("PostgreSQL connection string (libpq), for example\n"
+                                                        "host=club.example.org dbname=trelvin user=n7ncs "
+                                                        "sslmode=require"),
+                                         advancedPart));
+    connection = new QLineEdit(advancedPart);
     connection->setObjectName(QStringLiteral("clubConnection"));
     connection->setMinimumWidth(460);
-    layout->addWidget(connection);
+    advancedLayout->addWidget(connection);
+    advancedPart->hide();
+    layout->addWidget(advancedPart);
+    connect(advanced, &QPushButton::toggled, this, [this](bool shown) {
+        advancedPart->setVisible(shown);
+        if (shown)
+            connection->setFocus(Qt::OtherFocusReason);
+        adjustSize();
+    });
+    connect(connection, &QLineEdit::textChanged, this, &ClubServerDialog::showFields);
+
     result = new QLabel(this);
     result->setObjectName(QStringLiteral("clubResult"));
     result->setWordWrap(true);
@@ -37,9 +112,75 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
     connect(testButton, &QPushButton::clicked, this, [this] { emit testSig(connection->text().trimmed()); });
     connect(saveButton, &QPushButton::clicked, this, [this] { emit saveSig(connection->text().trimmed()); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    showFields(QString());
+    // The title in full, with room for the frame's buttons.
+    setMinimumWidth(std::max(minimumSizeHint().width(), fontMetrics().horizontalAdvance(windowTitle()) * 2 + 160));
 }
 
 void ClubServerDialog::showResult(const QString &text)
 {
     result->setText(text);
+}
+
+void ClubServerDialog::fieldsEdited()
+{
+    if (following)
+        return;
+    following = true;
+    ClubLink::Fields fields;
+    fields.host = host->text();
+    fields.port = port->text();
+    fields.dbname = database->text();
+    fields.user = user->text();
+    fields.tls = ClubLink::Tls(std::max(0, tls->currentIndex()));
+    fields.caFile = caFile->text();
+    fields.tlsNamed = tlsNamed;
+    connection->setText(ClubLink::withFields(connection->text(), fields));
+    // Unchosen, the TLS shown is the one the host gets.
+    if (!tlsNamed)
+        tls->setCurrentIndex(int(ClubLink::fields(connection->text()).tls));
+    enableCaFile();
+    following = false;
+}
+
+void ClubServerDialog::showFields(const QString &conninfo)
+{
+    if (following)
+        return;
+    following = true;
+    const ClubLink::Fields fields = ClubLink::fields(conninfo);
+    host->setText(fields.host);
+    port->setText(fields.port);
+    database->setText(fields.dbname);
+    user->setText(fields.user);
+    tls->setCurrentIndex(int(fields.tls));
+    tlsNamed = fields.tlsNamed;
+    caFile->setText(fields.caFile);
+    enableCaFile();
+    following = false;
+}
+
+void ClubServerDialog::enableCaFile()
+{
+    // Browsing for a CA file chooses "Verify the server"; typed, it counts there only.
+    caFile->setEnabled(tls->currentIndex() == int(ClubLink::Tls::Verify));
+}
+
+void ClubServerDialog::browseCaFile()
+{
+    const QString current = caFile->text().trimmed();
+    const QString path = Prompter::instance()->openFileName(
+        QStringLiteral("Open the Club Server's CA Certificate"),
+        current.isEmpty() ? QDir::homePath() : QFileInfo(current).absolutePath(),
+        QStringLiteral("Certificates (*.crt *.pem *.cer);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    caFile->setText(path);
+    tlsNamed = true;
+    following = true;
+    tls->setCurrentIndex(int(ClubLink::Tls::Verify));
+    following = false;
+    fieldsEdited();
+    caFile->setFocus(Qt::OtherFocusReason);
 }

@@ -1,21 +1,39 @@
 #pragma once
 
+#include "sync/clublink.h"
+
 #include <QDialog>
 #include <QString>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QWidget;
 
-// Setup > Club Server...: the libpq connection string of the club's
-// PostgreSQL server, with a test of it. The main window does the testing
-// and the storing; the dialog only edits and asks by signals.
+// Setup > Club Server...: the club's PostgreSQL server in fields of their own
+// (host, port, database, user, TLS and its CA file), the libpq connection
+// string they make under "Advanced", and a test of it. The string and the
+// fields follow each other: an edit of either shows in the other. The main
+// window does the testing and the storing; the dialog only edits and asks
+// by signals.
 class ClubServerDialog : public QDialog {
     Q_OBJECT
 
 public:
     explicit ClubServerDialog(QWidget *parent = nullptr);
 
+    QLineEdit *host = nullptr;
+    QLineEdit *port = nullptr;
+    QLineEdit *database = nullptr;
+    QLineEdit *user = nullptr;
+    // In the order of ClubLink::Tls.
+    QComboBox *tls = nullptr;
+    QLineEdit *caFile = nullptr;
+    QPushButton *caBrowse = nullptr;
+    QPushButton *advanced = nullptr;
+    QWidget *advancedPart = nullptr;
+    // The whole connection string.
     QLineEdit *connection = nullptr;
     QLabel *result = nullptr;
     QPushButton *testButton = nullptr;
@@ -26,4 +44,15 @@ public:
 signals:
     void testSig(const QString &conninfo);
     void saveSig(const QString &conninfo);
+
+private:
+    void fieldsEdited();
+    void showFields(const QString &conninfo);
+    void browseCaFile();
+    void enableCaFile();
+
+    // Set while one side is written from the other.
+    bool following = false;
+    // The TLS was chosen, or named in the string: written as it is.
+    bool tlsNamed = false;
 };

@@ -159,6 +159,8 @@ void ReportFill::startNext()
             };
             Storage reader(workerConnectionName());
             Storage::Result opened = reader.openWorker(path, true);
+            // A cancelled fill stops reading at once: the exit waits for it.
+            reader.stopReadingWhen(&cancelled);
             if (opened.ok() && members)
                 opened = reader.setMembers(*members);
             // A file that cannot be read gives an empty report, as a failed
@@ -178,7 +180,6 @@ void ReportFill::startNext()
                     return;
                 inChunk = 0;
                 limit = chunkLines;
-                // A cancelled fill reads on to its end but hands nothing over.
                 if (cancelled.load(std::memory_order_relaxed)) {
                     text.resize(0);
                     return;
@@ -186,6 +187,9 @@ void ReportFill::startNext()
                 post(text, false, 0);
                 progress(int(qMin<qint64>(1000, lines * 1000 / expected)));
             });
+            // Cut short: nothing more is handed over.
+            if (cancelled.load(std::memory_order_relaxed))
+                return;
             post(text, true, count);
         },
         true);

@@ -14,9 +14,10 @@ TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
 # libsecret-1-0: the Secret Service client QtKeychain loads at run time.
 # gnome-keyring, dbus: the Secret Service and session bus that tst_secrets_keyring
 #   starts (dbus-run-session) so that it never touches the operator's keyring.
+# openssl: the certificates of the club-server tests' TLS server.
 TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev
     fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux
-    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus)
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus openssl)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

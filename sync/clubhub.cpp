@@ -11,11 +11,9 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
-#include <QThread>
 
 #include "app/constants.h"
 
@@ -30,9 +28,17 @@ void Trelvin::createClubServer()
     clubStatus->setObjectName(QStringLiteral("clubStatus"));
     clubStatus->hide();
     statusBar()->addPermanentWidget(clubStatus);
+    clubLink = new QLabel(this);
+    clubLink->setObjectName(QStringLiteral("clubLink"));
+    clubLink->hide();
+    statusBar()->addPermanentWidget(clubLink);
     connect(clubSync, &ClubSync::statusChanged, this, [this](const QString &text) {
         clubStatus->setText(text);
         clubStatus->setVisible(!text.isEmpty());
+        const QString link = clubSync->linkText();
+        clubLink->setText(link);
+        clubLink->setStatusTip(link.isEmpty() ? QString() : "The link to the club server is " + link + ".");
+        clubLink->setVisible(!link.isEmpty());
     });
     connect(clubSync, &ClubSync::trouble, this, &Trelvin::showClubTrouble);
     connect(clubSync, &ClubSync::netOffered, this, &Trelvin::offerClubNet);
@@ -52,6 +58,10 @@ void Trelvin::createClubServer()
 
     clubServerDialog = new ClubServerDialog();
     connect(clubServerDialog, &ClubServerDialog::testSig, this, &Trelvin::testClubServer);
+    connect(clubSync, &ClubSync::tested, clubServerDialog, [this](const QString &text) {
+        clubServerDialog->showResult(text);
+        clubServerDialog->testButton->setEnabled(true);
+    });
     connect(clubServerDialog, &ClubServerDialog::saveSig, this, &Trelvin::saveClubServer);
 }
 
@@ -90,12 +100,19 @@ void Trelvin::startClubServer()
 
 void Trelvin::openClubServer()
 {
-    clubServerDialog->connection->setText(clubServer);
-    clubServerDialog->showResult(QString());
-    clubServerDialog->show();
-    clubServerDialog->raise();
-    clubServerDialog->activateWindow();
-    clubServerDialog->connection->setFocus(Qt::OtherFocusReason);
+    ClubServerDialog *dialog = clubServerDialog;
+    // An older setting is one string: the fields are read out of it.
+    dialog->connection->setText(clubServer);
+    dialog->showResult(QString());
+    dialog->adjustSize();
+    // Over the window the operator works in, not wherever the desktop puts it.
+    QRect place(QPoint(0, 0), dialog->size());
+    place.moveCenter(frameGeometry().center());
+    dialog->move(place.topLeft());
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    dialog->host->setFocus(Qt::OtherFocusReason);
 }
 
 void Trelvin::testClubServer(const QString &conninfo)
@@ -108,23 +125,7 @@ void Trelvin::testClubServer(const QString &conninfo)
     }
     clubServerDialog->showResult(QStringLiteral("Testing..."));
     clubServerDialog->testButton->setEnabled(false);
-    // The attempt may take seconds: on a thread of its own, never the window's.
-    QPointer<ClubServerDialog> dialog = clubServerDialog;
-    QThread *probe = QThread::create([dialog, options, password] {
-        int version = 0;
-        const QString problem = SyncWorker::probe(options, password, &version);
-        const QString text = problem.isEmpty()
-                                 ? QStringLiteral("Connected: the club server's schema is version %1.").arg(version)
-                                 : "Not connected: " + problem;
-        QMetaObject::invokeMethod(qApp, [dialog, text] {
-            if (!dialog)
-                return;
-            dialog->showResult(text);
-            dialog->testButton->setEnabled(true);
-        });
-    });
-    connect(probe, &QThread::finished, probe, &QObject::deleteLater);
-    probe->start();
+    clubSync->test(options, password);
 }
 
 void Trelvin::saveClubServer(const QString &conninfo)

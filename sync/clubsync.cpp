@@ -3,10 +3,12 @@
 #include "sync/syncworker.h"
 
 #include <QAtomicInt>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 ClubSync::ClubSync(Storage &storage, QObject *parent)
     : QObject(parent)
@@ -18,13 +20,31 @@ ClubSync::ClubSync(Storage &storage, QObject *parent)
     qRegisterMetaType<QList<SyncNet>>();
 }
 
+namespace {
+QAtomicInt leftRunning;
+} // namespace
+
+int ClubSync::threadsLeft()
+{
+    return leftRunning.loadRelaxed();
+}
+
 ClubSync::~ClubSync()
 {
     stop();
-    // At the end of the program the workers' threads end before their objects go.
+    // The workers' threads end before their objects go, unless one is stuck
+    // in a call on a link that went silent: the end does not wait on it.
+    // Its connection is its own and nothing on it writes local data; the
+    // changes it was sending stay unsent in the journal.
+    const QDeadlineTimer deadline(endWaitMs);
     for (QThread *ending : findChildren<QThread *>()) {
-        ending->wait();
-        delete ending;
+        if (ending->wait(deadline)) {
+            delete ending;
+            continue;
+        }
+        disconnect(ending, nullptr, this, nullptr);
+        ending->setParent(nullptr);
+        leftRunning.ref();
     }
 }
 
@@ -93,6 +113,36 @@ QString ClubSync::statusText() const
                         : QStringLiteral("Club server: offline, %1 changes waiting").arg(waiting);
 }
 
+QString ClubSync::linkText() const
+{
+    if (current != State::Online)
+        return QString();
+    return encrypted ? QStringLiteral("encrypted") : QStringLiteral("not encrypted");
+}
+
+void ClubSync::test(const QString &conninfo, const QString &password)
+{
+    // The attempt may take seconds: on a thread of its own, owned here so
+    // that the end of the program waits for it as for the worker.
+    const auto text = std::make_shared<QString>();
+    QThread *probe = QThread::create([text, conninfo, password] {
+        int version = 0;
+        bool secure = false;
+        const QString problem = SyncWorker::probe(conninfo, password, &version, &secure);
+        *text = problem.isEmpty() ? QStringLiteral("Connected: the club server's schema is version %1.\n"
+                                                   "The link is %2.")
+                                        .arg(version)
+                                        .arg(secure ? QStringLiteral("encrypted") : QStringLiteral("not encrypted"))
+                                  : "Not connected: " + problem;
+    });
+    probe->setParent(this);
+    connect(probe, &QThread::finished, this, [this, probe, text] {
+        emit tested(*text);
+        probe->deleteLater();
+    });
+    probe->start();
+}
+
 void ClubSync::setState(State state)
 {
     current = state;
@@ -126,8 +176,9 @@ void ClubSync::join(const SyncNet &net)
     emit fetchNet(net.id);
 }
 
-void ClubSync::workerOnline()
+void ClubSync::workerOnline(int, bool secure)
 {
+    encrypted = secure;
     inFlight = false;
     wasOnline = true;
     setState(State::Online);

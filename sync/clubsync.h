@@ -33,6 +33,17 @@ public:
     bool troubleShown = false;
     // "Club server: ..." for the status bar; empty while off.
     QString statusText() const;
+    // "encrypted" or "not encrypted" while online; else empty.
+    QString linkText() const;
+
+    // One test of a connection on a thread of its own; tested() comes with
+    // the dialog's words for the outcome.
+    void test(const QString &conninfo, const QString &password);
+    // Threads stuck in a network call at the end, left to the end of the
+    // process: nothing on them writes local data.
+    static int threadsLeft();
+    // How long the end waits for the link's threads.
+    static inline int endWaitMs = 1000;
 
     // The changes at most sent in one transaction.
     static constexpr int Batch = 1000;
@@ -48,6 +59,7 @@ public slots:
 
 signals:
     void statusChanged(const QString &text);
+    void tested(const QString &text);
     // The link failed (SyncWorker::Trouble); the hub decides on a box.
     void trouble(int kind, const QString &reason);
     void netOffered(const SyncNet &net);
@@ -66,7 +78,7 @@ signals:
 
 private:
     void setState(State state);
-    void workerOnline();
+    void workerOnline(int version, bool encrypted);
     void workerOffline(int kind, const QString &reason);
     void changesSent(qint64 upTo);
     void changesReceived(const QList<SyncChange> &changes, qint64 last);
@@ -81,6 +93,7 @@ private:
     State current = State::Off;
     bool inFlight = false;
     bool wasOnline = false;
+    bool encrypted = false;
     int waiting = 0;
     // Received, not yet applied; `advance`: the change moves the watermark.
     struct Incoming {

@@ -1,8 +1,8 @@
 #include "sync/syncworker.h"
 
+#include "sync/clublink.h"
 #include "sync/serverschema.h"
 
-#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -37,6 +37,39 @@ QString lastError(const QSqlQuery &query)
     return query.lastError().text().trimmed();
 }
 
+struct Opened {
+    QString problem; // empty: open and usable
+    int trouble = SyncWorker::Unreachable;
+    bool encrypted = false;
+};
+
+// Opens `db` under the link's rules; a link that must be encrypted and is
+// not is closed before anything is sent on it.
+Opened openLink(QSqlDatabase &db, const QString &conninfo, const QString &password)
+{
+    const ClubLink::Plan plan = ClubLink::plan(conninfo);
+    if (!plan.error.isEmpty())
+        return {plan.error, SyncWorker::Unreadable};
+    db.setConnectOptions(plan.options);
+    db.setPassword(password);
+    if (!db.open()) {
+        const QString error = db.lastError().text().trimmed();
+        if (ClubLink::isTlsRefusal(error))
+            return {SyncWorker::unencryptedText(), SyncWorker::Unencrypted};
+        return {error, SyncWorker::isPasswordFailure(error) ? SyncWorker::Password : SyncWorker::Unreachable};
+    }
+    Opened opened;
+    QSqlQuery query(db);
+    opened.encrypted = query.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()"))
+                       && query.next() && query.value(0).toBool();
+    query.finish();
+    if (plan.mustEncrypt && !opened.encrypted) {
+        db.close();
+        return {SyncWorker::unencryptedText(), SyncWorker::Unencrypted};
+    }
+    return opened;
+}
+
 } // namespace
 
 SyncWorker::SyncWorker(const QString &connectionName)
@@ -51,13 +84,14 @@ SyncWorker::~SyncWorker()
 
 QString SyncWorker::connectionOptions(const QString &conninfo)
 {
-    QString options = conninfo.trimmed();
-    // A host that does not answer must not hold the worker for minutes.
-    if (!options.contains(QRegularExpression(QStringLiteral("(^|\\s)connect_timeout\\s*="))))
-        options += QStringLiteral(" connect_timeout=3");
-    if (!options.contains(QRegularExpression(QStringLiteral("(^|\\s)application_name\\s*="))))
-        options += QStringLiteral(" application_name=Trelvin");
-    return options;
+    return ClubLink::plan(conninfo).options;
+}
+
+QString SyncWorker::unencryptedText()
+{
+    return QStringLiteral("The club server offers no encrypted link (TLS), and Trelvin sends the net to another "
+                          "computer only encrypted. Turn TLS on at the server, or set TLS to \"Off\" in Setup > "
+                          "Club Server... on a network you trust.");
 }
 
 bool SyncWorker::isPasswordFailure(const QString &error)
@@ -67,23 +101,24 @@ bool SyncWorker::isPasswordFailure(const QString &error)
            || error.contains(QLatin1String("password is required"));
 }
 
-QString SyncWorker::probe(const QString &conninfo, const QString &password, int *version)
+QString SyncWorker::probe(const QString &conninfo, const QString &password, int *version, bool *encrypted)
 {
     static QAtomicInt count;
     const QString connection = QStringLiteral("club-probe-%1").arg(count.fetchAndAddRelaxed(1));
     QString problem;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-        db.setConnectOptions(connectionOptions(conninfo));
-        db.setPassword(password);
-        if (!db.open()) {
-            problem = db.lastError().text().trimmed();
+        const Opened opened = openLink(db, conninfo, password);
+        if (!opened.problem.isEmpty()) {
+            problem = opened.problem;
         } else {
             const ServerSchema::Outcome schema = ServerSchema::prepare(db);
             if (!schema.ok)
                 problem = schema.problem;
             else if (version)
                 *version = ServerSchema::Version;
+            if (encrypted)
+                *encrypted = opened.encrypted;
             db.close();
         }
     }
@@ -136,14 +171,13 @@ void SyncWorker::connectNow()
     if (QSqlDatabase::contains(name))
         QSqlDatabase::removeDatabase(name);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-    db.setConnectOptions(connectionOptions(conninfo));
-    db.setPassword(password);
-    if (!db.open()) {
-        const QString error = db.lastError().text().trimmed();
-        if (isPasswordFailure(error)) {
-            // Trying again with the same password changes nothing.
+    const Opened opened = openLink(db, conninfo, password);
+    if (!opened.problem.isEmpty()) {
+        const QString &error = opened.problem;
+        if (opened.trouble != Unreachable) {
+            // Trying again with the same password or settings changes nothing.
             stopped = true;
-            emit offline(Password, error);
+            emit offline(opened.trouble, error);
             return;
         }
         if (!reported)
@@ -177,7 +211,7 @@ void SyncWorker::connectNow()
     connected = true;
     reported = false;
     aliveTimer->start();
-    emit online(ServerSchema::Version);
+    emit online(ServerSchema::Version, opened.encrypted);
     fetch();
     listNets();
 }

@@ -16,17 +16,21 @@ class SyncWorker : public QObject {
     Q_OBJECT
 
 public:
-    enum Trouble { Unreachable, Password, Schema };
+    // Unencrypted: a link off this computer that could not be encrypted;
+    // Unreadable: a connection string libpq's rules cannot read.
+    enum Trouble { Unreachable, Password, Schema, Unencrypted, Unreadable };
 
     explicit SyncWorker(const QString &connectionName);
     ~SyncWorker() override;
 
-    // The libpq connection string, with a time limit for the connection
-    // attempt unless it names one.
+    // The libpq connection string as opened (ClubLink::plan).
     static QString connectionOptions(const QString &conninfo);
     // One blocking attempt on a connection made and dropped here; empty
     // when the server answered and its schema is usable.
-    static QString probe(const QString &conninfo, const QString &password, int *version = nullptr);
+    static QString probe(const QString &conninfo, const QString &password, int *version = nullptr,
+                         bool *encrypted = nullptr);
+    // The words for a link off this computer that the server would not encrypt.
+    static QString unencryptedText();
     static bool isPasswordFailure(const QString &error);
 
 public slots:
@@ -40,7 +44,7 @@ public slots:
     void stop();
 
 signals:
-    void online(int version);
+    void online(int version, bool encrypted);
     void offline(int trouble, const QString &reason);
     // The changes up to this journal place are on the server.
     void sent(qint64 upTo);

@@ -33,6 +33,12 @@ QString serverBin()
 
 PgServer::PgServer() = default;
 
+void PgServer::setTls(const QString &certificate, const QString &key)
+{
+    tlsCertificate = certificate;
+    tlsKey = key;
+}
+
 PgServer::~PgServer()
 {
     stop();
@@ -117,6 +123,27 @@ QString PgServer::start()
               "local all all scram-sha-256\n"
               "host all all 127.0.0.1/32 scram-sha-256\n");
     hba.close();
+    if (!tlsCertificate.isEmpty()) {
+        // The server insists on a key file only its own user can read.
+        for (const auto &[from, to] : {std::pair{tlsCertificate, QStringLiteral("server.crt")},
+                                       std::pair{tlsKey, QStringLiteral("server.key")}}) {
+            const QString target = data + "/" + to;
+            QFile::remove(target);
+            if (!QFile::copy(from, target))
+                return "The TLS file " + from + " cannot be copied";
+            QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+            if (asNobody) {
+                QProcess chown;
+                chown.start(QStringLiteral("chown"), {QStringLiteral("nobody:nogroup"), target});
+                if (!chown.waitForFinished() || chown.exitCode() != 0)
+                    return QStringLiteral("chown of the server's TLS files failed");
+            }
+        }
+        QFile conf(data + "/postgresql.conf");
+        if (!conf.open(QIODevice::Append))
+            return QStringLiteral("postgresql.conf cannot be written");
+        conf.write("ssl = on\nssl_cert_file = 'server.crt'\nssl_key_file = 'server.key'\n");
+    }
     serverPort = closedPort();
     return restart();
 }

@@ -20,6 +20,9 @@ public:
     PgServer(const PgServer &) = delete;
     PgServer &operator=(const PgServer &) = delete;
 
+    // Before start(): the server offers TLS with this certificate and key
+    // (PEM files, copied into its directory).
+    void setTls(const QString &certificate, const QString &key);
     // Empty when the server runs; else why not (missing binaries included).
     QString start();
     void stop();
@@ -52,4 +55,6 @@ private:
     int serverPort = 0;
     bool up = false;
     bool asNobody = false;
+    QString tlsCertificate;
+    QString tlsKey;
 };
