@@ -206,7 +206,9 @@ private:
 #endif
         // No more than the directory said: a member that goes on is damaged,
         // not read to whatever end it has.
-        const qint64 declared = statted && (stat.valid & ZIP_STAT_SIZE) ? qint64(std::min<zip_uint64_t>(stat.size, zip_uint64_t(MaxMemberBytes))) : MaxMemberBytes;
+        const qint64 declared = statted && (stat.valid & ZIP_STAT_SIZE)
+                                    ? qint64(std::min(stat.size, zip_uint64_t(MaxMemberBytes)))
+                                    : MaxMemberBytes;
         qint64 unpacked = 0;
         zip_file_t *file = zip_fopen_index(archive, zip_uint64_t(index), 0);
         if (!file) {
