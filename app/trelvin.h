@@ -288,10 +288,11 @@ public slots:
     void getContact();
     // `use` tells whether the main window's entry takes the record too.
     void showCallRecord(const Qrz::CallRecord &record, int use);
-    void showLookUpFailure(const QString &text, int use);
+    // `unreadable`: a reply came that is not the service's (a portal's page).
+    void showLookUpFailure(const QString &text, int use, bool unreadable = false);
     // QRZ's answers, handed on to HamQTH when QRZ has none and HamQTH is set up.
     void qrzRecordArrived(const Qrz::CallRecord &record, int use);
-    void qrzLookUpFailed(const QString &text, int use);
+    void qrzLookUpFailed(const QString &text, int use, bool unreadable);
     // The network look-up that follows a call book record, once the search
     // has stayed on its call for a moment.
     void refineLookUp();

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QStringDecoder>
 
 #include <zip.h>
@@ -28,6 +29,7 @@
 #include <condition_variable>
 #include <deque>
 #include <future>
+#include <limits>
 #include <mutex>
 
 namespace Fcc {
@@ -40,17 +42,26 @@ constexpr qint64 ChunkBytes = 1 << 20;
 // How often a long read looks at the cancel flag and reports progress.
 constexpr qint64 CheckEveryLines = 4096;
 
-// Cuts a stream of chunks into lines; a line may span chunks.
+// Cuts a stream of chunks into lines; a line may span chunks. A line past
+// MaxLineBytes is reported by its number and skipped up to its end as the
+// chunks pass: at most that much of a line is ever held.
 class LineCutter {
 public:
-    explicit LineCutter(const Source::LineHandler &handler)
-        : handler(handler)
+    LineCutter(const Source::LineHandler &handler, const Source::LongLineHandler &tooLong)
+        : handler(handler), tooLong(tooLong)
     {
     }
-    // False when the handler asked to stop.
+    // False when a handler asked to stop.
     bool feed(const char *data, qint64 size)
     {
         qint64 start = 0;
+        if (skipping) {
+            const void *found = std::memchr(data, '\n', size_t(size));
+            if (!found)
+                return true;
+            skipping = false;
+            start = static_cast<const char *>(found) - data + 1;
+        }
         for (;;) {
             const void *found = std::memchr(data + start, '\n', size_t(size - start));
             if (!found)
@@ -67,6 +78,12 @@ public:
             if (!go)
                 return false;
             start = end + 1;
+        }
+        // The line goes on in the next chunk; room for its CR.
+        if (pending.size() + (size - start) > MaxLineBytes + 1) {
+            pending.clear();
+            skipping = true;
+            return tooLong(++number);
         }
         pending.append(data + start, size - start);
         return true;
@@ -85,13 +102,37 @@ private:
     {
         if (line.endsWith('\r'))
             line.chop(1);
+        if (line.size() > MaxLineBytes)
+            return tooLong(++number);
         return handler(line, ++number);
     }
 
-    const Source::LineHandler &handler;
+    const Source::LineHandler handler;
+    const Source::LongLineHandler tooLong;
     QByteArray pending;
     qint64 number = 0;
+    bool skipping = false; // inside a long line, up to its end
 };
+
+QString byteCount(qint64 bytes)
+{
+    return QLocale(QLocale::English).toString(bytes);
+}
+
+// Why a member of `size` bytes, `packed` in the archive (-1 for a folder's
+// file), is no FCC file; empty when it may be one.
+QString implausibleSize(const QString &file, qint64 size, qint64 packed)
+{
+    const bool tooLarge = size > MaxMemberBytes;
+    if (packed < 0)
+        return tooLarge ? file + " is " + byteCount(size)
+                              + " bytes, more than any FCC file (at most 2 GiB); it was not read."
+                        : QString();
+    if (!tooLarge && (size <= RatioCheckedFrom || size / MaxPackRatio <= packed))
+        return QString();
+    return file + " would unpack to " + byteCount(size) + " bytes from " + byteCount(packed)
+           + ", which no FCC file does (at most 2 GiB, and at most 100 times its packed size); it was not read.";
+}
 
 class ZipSource : public Source {
 public:
@@ -111,6 +152,21 @@ public:
         if (index < 0 || zip_stat_index(archive, zip_uint64_t(index), 0, &stat) != 0)
             return -1;
         return (stat.valid & ZIP_STAT_SIZE) ? qint64(stat.size) : 0;
+    }
+
+    QString implausible(const char *member) const override
+    {
+        const zip_int64_t index = zip_name_locate(archive, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        constexpr zip_uint64_t Sizes = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE;
+        if (index < 0 || zip_stat_index(archive, zip_uint64_t(index), 0, &stat) != 0 || (stat.valid & Sizes) != Sizes)
+            return QString();
+        // Sizes past what a qint64 holds are past the bound all the same.
+        constexpr zip_uint64_t Most = zip_uint64_t(std::numeric_limits<qint64>::max());
+        const qint64 size = qint64(std::min(stat.size, Most));
+        const qint64 packed = qint64(std::min(stat.comp_size, Most));
+        return implausibleSize(QLatin1String(member) + " in " + name(), size, packed);
     }
 
     bool readBlocks(const char *member, const BlockHandler &block, QString *error) override
@@ -139,14 +195,21 @@ private:
             *error = name() + " holds no " + member + ".";
             return false;
         }
-#ifdef TRELVIN_HAVE_ISAL
         zip_stat_t stat;
         zip_stat_init(&stat);
+        const bool statted = zip_stat_index(archive, zip_uint64_t(index), 0, &stat) == 0;
+#ifdef TRELVIN_HAVE_ISAL
         constexpr zip_uint64_t Needed = ZIP_STAT_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-        if (zip_stat_index(archive, zip_uint64_t(index), 0, &stat) == 0 && (stat.valid & Needed) == Needed
-            && stat.comp_method == ZIP_CM_DEFLATE && stat.encryption_method == ZIP_EM_NONE)
+        if (statted && (stat.valid & Needed) == Needed && stat.comp_method == ZIP_CM_DEFLATE
+            && stat.encryption_method == ZIP_EM_NONE)
             return readDeflated(archive, zip_uint64_t(index), stat, member, block, error);
 #endif
+        // No more than the directory said: a member that goes on is damaged,
+        // not read to whatever end it has.
+        const qint64 declared = statted && (stat.valid & ZIP_STAT_SIZE)
+                                    ? qint64(std::min(stat.size, zip_uint64_t(MaxMemberBytes)))
+                                    : MaxMemberBytes;
+        qint64 unpacked = 0;
         zip_file_t *file = zip_fopen_index(archive, zip_uint64_t(index), 0);
         if (!file) {
             *error = QStringLiteral("%1 in %2 cannot be read: %3")
@@ -165,6 +228,12 @@ private:
             }
             if (got == 0)
                 break;
+            unpacked += got;
+            if (unpacked > declared) {
+                *error = overrun(member, declared);
+                ok = false;
+                break;
+            }
             if (!block(buffer.constData(), got)) {
                 ok = false;
                 break;
@@ -172,6 +241,12 @@ private:
         }
         zip_fclose(file);
         return ok;
+    }
+
+    QString overrun(const char *member, qint64 declared) const
+    {
+        return QStringLiteral("%1 in %2 is damaged: it unpacks to more than the %3 bytes the archive gives.")
+            .arg(QLatin1String(member), name(), byteCount(declared));
     }
 
 #ifdef TRELVIN_HAVE_ISAL
@@ -203,6 +278,7 @@ private:
         state->crc_flag = ISAL_GZIP_NO_HDR; // the CRC of the unpacked bytes, as a ZIP archive holds it
         bool ended = false;
         bool ok = true;
+        qint64 unpacked = 0;
         while (state->block_state != ISAL_BLOCK_FINISH) {
             if (state->avail_in == 0 && !ended) {
                 const zip_int64_t got = zip_fread(file, in.data(), zip_uint64_t(in.size()));
@@ -222,6 +298,12 @@ private:
             const qint64 made = out.size() - qint64(state->avail_out);
             if (result < 0) {
                 damagedBy(ZIP_ER_ZLIB, Z_DATA_ERROR);
+                ok = false;
+                break;
+            }
+            unpacked += made;
+            if (unpacked > qint64(stat.size)) {
+                *error = overrun(member, qint64(stat.size));
                 ok = false;
                 break;
             }
@@ -262,6 +344,12 @@ public:
     {
         const QString path = find(member);
         return path.isEmpty() ? -1 : QFileInfo(path).size();
+    }
+
+    QString implausible(const char *member) const override
+    {
+        const QString path = find(member);
+        return path.isEmpty() ? QString() : implausibleSize(path, QFileInfo(path).size(), -1);
     }
 
     bool readBlocks(const char *member, const BlockHandler &block, QString *error) override
@@ -337,9 +425,9 @@ bool isDigit(char c)
 
 } // namespace
 
-bool Source::readLines(const char *member, const LineHandler &line, QString *error)
+bool Source::readLines(const char *member, const LineHandler &line, const LongLineHandler &tooLong, QString *error)
 {
-    LineCutter cutter(line);
+    LineCutter cutter(line, tooLong);
     return readBlocks(member, [&cutter](const char *data, qint64 size) { return cutter.feed(data, size); }, error)
            && cutter.finish();
 }
@@ -627,6 +715,10 @@ char *Arena::room(qsizetype size, quint32 &offset)
         // Offsets are 31 bits and the store's tag.
         if (blocks.size() >= (size_t(1) << (31 - Shift)))
             return nullptr;
+        if (charged && charged->fetch_sub(BlockSize, std::memory_order_relaxed) < BlockSize) {
+            charged->fetch_add(BlockSize, std::memory_order_relaxed);
+            return nullptr;
+        }
         char *block = static_cast<char *>(std::aligned_alloc(size_t(1) << 21, size_t(BlockSize)));
         if (!block)
             return nullptr;
@@ -643,8 +735,11 @@ char *Arena::room(qsizetype size, quint32 &offset)
 
 void Arena::clear()
 {
-    if (blocks.size() > 1)
+    if (blocks.size() > 1) {
+        if (charged)
+            charged->fetch_add(BlockSize * qint64(blocks.size() - 1), std::memory_order_relaxed);
         blocks.resize(1);
+    }
     used = blocks.empty() ? BlockSize : 1;
 }
 
@@ -691,7 +786,30 @@ constexpr int EnKept[] = {En::First, En::Middle, En::Last, En::Street, En::City,
 constexpr int AmKept[] = {Am::Class, Am::Trustee, Am::Previous};
 } // namespace
 
-Licences::Licences() = default;
+namespace {
+// An entry's share of the budget: itself and, later, its two sort keys;
+// and what its place in the hash takes when a file is out of order.
+constexpr qint64 EntryCharge = 80;
+constexpr qint64 HashCharge = 32;
+// Entries are charged this many at a time.
+constexpr int EntriesCharged = 1 << 16;
+} // namespace
+
+Licences::Licences()
+{
+    arena.chargeTo(&budget);
+    names[0].chargeTo(&budget);
+    names[1].chargeTo(&budget);
+}
+
+bool Licences::charge(qint64 bytes)
+{
+    if (budget.fetch_sub(bytes, std::memory_order_relaxed) < bytes) {
+        budget.fetch_add(bytes, std::memory_order_relaxed);
+        return false;
+    }
+    return true;
+}
 
 Licences::~Licences() = default;
 
@@ -721,7 +839,12 @@ int Licences::find(qint64 systemId)
 int Licences::create(qint64 systemId)
 {
     const int index = int(entries.size());
+    if (index % EntriesCharged == 0 && !charge(EntriesCharged * (EntryCharge + (ascending ? 0 : HashCharge))))
+        return -1;
     if (ascending && index > 0 && systemId <= entries.back().systemId) {
+        // The entries charged so far, and those up to the next charge.
+        if (!charge((index / EntriesCharged + 1) * EntriesCharged * HashCharge))
+            return -1;
         ascending = false;
         bySystemId.reserve(qsizetype(entries.size()) * 2);
         for (int i = 0; i < index; ++i)
@@ -742,6 +865,11 @@ QByteArrayView Licences::callOf(const Entry &entry) const
 }
 
 namespace {
+
+QString longLine(const QString &file, qint64 number)
+{
+    return QStringLiteral("%1 line %2: longer than %3 bytes; skipped.").arg(file).arg(number).arg(MaxLineBytes);
+}
 
 // Whether `line` is a record of member `kind` with its system identifier;
 // a line that is not is reported (unless it is blank) and left out.
@@ -794,16 +922,7 @@ bool Licences::shouldStop(Member &member) const
 bool Licences::readMember(Source &source, int kind, Member &member)
 {
     QByteArrayView fields[En::Fields];
-    qint64 done = 0;
     const auto handler = [&](QByteArrayView line, qint64 number) {
-        done += line.size() + 1;
-        if (number % CheckEveryLines == 0) {
-            member.done.store(done, std::memory_order_relaxed);
-            if (shouldStop(member))
-                return false;
-            if (member.tick)
-                member.tick();
-        }
         qint64 systemId = 0;
         if (!record(kind, line, number, member.file, fields, member.report, systemId))
             return true;
@@ -816,6 +935,10 @@ bool Licences::readMember(Source &source, int kind, Member &member)
             int index = find(systemId);
             if (index < 0)
                 index = create(systemId);
+            if (index < 0) {
+                member.full = true;
+                return false;
+            }
             Entry &entry = entries[size_t(index)];
             // A daily file's header replaces the licence: its other
             // parts follow in the same file.
@@ -844,9 +967,24 @@ bool Licences::readMember(Source &source, int kind, Member &member)
         entries[size_t(index)].am = offset;
         return true;
     };
+    const auto tooLong = [&](qint64 number) {
+        member.report.skip(longLine(member.file, number));
+        return true;
+    };
+    // The cancel and the progress are looked at a chunk at a time, which a
+    // long line skipped does not hold up.
+    LineCutter cutter(handler, tooLong);
+    qint64 done = 0;
     QString error;
-    const bool read = source.readLines(Members[kind], handler, &error);
-    member.done.store(done, std::memory_order_relaxed);
+    const bool read = source.readBlocks(Members[kind], [&](const char *data, qint64 size) {
+        done += size;
+        member.done.store(done, std::memory_order_relaxed);
+        if (shouldStop(member))
+            return false;
+        if (member.tick)
+            member.tick();
+        return cutter.feed(data, size);
+    }, &error) && cutter.finish();
     if (member.full)
         member.error = member.file + " is too large to be read.";
     else if (!read && !member.stopped)
@@ -889,6 +1027,10 @@ bool Licences::parseNames(NameChunk &chunk, int store, Member &member)
             line.chop(1);
         if (number % CheckEveryLines == 0 && shouldStop(member))
             return false;
+        if (line.size() > MaxLineBytes) {
+            chunk.report.skip(longLine(member.file, number));
+            continue;
+        }
         qint64 systemId = 0;
         if (!record(1, line, number, member.file, fields, chunk.report, systemId))
             continue;
@@ -900,6 +1042,10 @@ bool Licences::parseNames(NameChunk &chunk, int store, Member &member)
         chunk.parts.push_back({systemId, offset, fields[En::EntityType] == "L"});
     }
     chunk.bytes = QByteArray();
+    if (!charge(qint64(chunk.parts.size() * sizeof(Part)))) {
+        member.full = true;
+        return false;
+    }
     return true;
 }
 
@@ -950,6 +1096,21 @@ bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
         }
         chunks.changed.notify_all();
     };
+    // A line too long to be a record is skipped up to its end as the
+    // chunks pass; a chunk of its own, without bytes, reports it in order.
+    bool skipping = false;
+    const auto skipLong = [&] {
+        NameChunk chunk;
+        chunk.firstLine = ++lines;
+        chunk.report.skip(longLine(member.file, lines));
+        {
+            const std::lock_guard<std::mutex> lock(chunks.mutex);
+            chunks.chunks.push_back(std::move(chunk));
+        }
+        chunks.changed.notify_all();
+        carry.clear();
+        skipping = true;
+    };
     const auto waiting = [&] {
         const std::lock_guard<std::mutex> lock(chunks.mutex);
         return chunks.chunks.size() - chunks.next;
@@ -961,18 +1122,36 @@ bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
         member.done.store(done, std::memory_order_relaxed);
         if (shouldStop(member))
             return false;
-        const char *last = data + size - 1;
+        const char *const end = data + size;
+        if (skipping) {
+            const auto *newline = static_cast<const char *>(std::memchr(data, '\n', size_t(size)));
+            if (!newline)
+                return true;
+            skipping = false;
+            data = newline + 1;
+        }
+        const char *last = end - 1;
         while (last >= data && *last != '\n')
             --last;
+        // What follows the last line end, and room for a CR.
+        const qint64 rest = end - (last + 1);
         if (last < data) {
-            carry.append(data, size);
+            if (carry.size() + rest > MaxLineBytes + 1)
+                skipLong();
+            else
+                carry.append(data, rest);
             return true;
         }
         QByteArray bytes;
         bytes.reserve(carry.size() + (last + 1 - data));
         bytes.append(carry).append(data, last + 1 - data);
-        carry = QByteArray(last + 1, data + size - (last + 1));
+        if (rest > MaxLineBytes + 1)
+            carry.clear();
+        else
+            carry = QByteArray(last + 1, rest);
         deliver(std::move(bytes));
+        if (rest > MaxLineBytes + 1)
+            skipLong();
         while (waiting() > MostWaiting) {
             const Split split = parseNextNames(chunks, 0, member, {});
             if (split == Split::Failed)
@@ -1031,9 +1210,18 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
         }
         total += size;
     }
+    for (const char *member : Members) {
+        const QString refused = source.implausible(member);
+        if (!refused.isEmpty()) {
+            *error = refused;
+            return false;
+        }
+    }
     // A header line has 58 bars at least: room for the entries at once
     // spares copying them all as they grow (untouched room costs nothing).
-    entries.reserve(entries.size() + size_t(source.size(Members[0]) / 58 + 1));
+    // (No more than the budget allows, whatever the header file's size.)
+    entries.reserve(entries.size()
+                    + size_t(std::min(source.size(Members[0]) / 58 + 1, MemoryBudgetBytes / EntryCharge)));
     adviseLargePages(entries.data(), entries.capacity() * sizeof(Entry));
 
     std::atomic<bool> halt{false};

@@ -39,6 +39,27 @@ inline constexpr int Fields = 16;
 // The three files the call book needs, in the order they are read.
 inline const char *const Members[] = {"HD.dat", "EN.dat", "AM.dat"};
 
+// A record of the FCC's files is a few hundred bytes: a longer line is no
+// record, and is skipped as it streams past rather than held whole.
+inline constexpr qint64 MaxLineBytes = 4096;
+
+// What a member of a real FCC file can be, checked from the archive's
+// directory before a byte is unpacked. The largest, EN.dat, unpacks to some
+// hundreds of megabytes, and the FCC's text packs by well under 20 to 1: a
+// member said to unpack to more than 2 GiB, or (past 16 MiB) to more than
+// 100 times its packed size, is a bomb, not a licence file. A member that
+// unpacks to more than its directory said is damaged.
+inline constexpr qint64 MaxMemberBytes = qint64(2) << 30;
+inline constexpr qint64 MaxPackRatio = 100;
+inline constexpr qint64 RatioCheckedFrom = qint64(16) << 20;
+
+// What the licences read may hold in memory (the parts kept, the entries
+// and their sort keys): twice what a weekly file of 1.5 million licences
+// needs (some 360 MB).
+// A file that needs more is refused as too large, so that no archive, however
+// many short records it packs, takes the machine's memory.
+inline constexpr qint64 MemoryBudgetBytes = qint64(768) << 20;
+
 // One archive or folder, read member by member, line by line.
 class Source {
 public:
@@ -50,15 +71,21 @@ public:
     virtual QString name() const = 0;
     // The member's unpacked size, -1 when it is missing.
     virtual qint64 size(const char *member) const = 0;
+    // Why the member cannot be an FCC file by its size alone (or its packed
+    // size), before it is unpacked; empty when it can.
+    virtual QString implausible(const char *member) const = 0;
     // Hands the member's bytes to `block` as they come, which returns false
     // to stop. False and `error` when the member cannot be read to its end.
     // Different members may be read on different threads at the same time.
     using BlockHandler = std::function<bool(const char *data, qint64 size)>;
     virtual bool readBlocks(const char *member, const BlockHandler &block, QString *error) = 0;
     // The same line by line: each line (without its line end, a trailing CR
-    // dropped) and its number (from 1).
+    // dropped) and its number (from 1). A line longer than MaxLineBytes goes
+    // to `tooLong` with its number instead, never held whole; it too returns
+    // false to stop.
     using LineHandler = std::function<bool(QByteArrayView line, qint64 number)>;
-    bool readLines(const char *member, const LineHandler &line, QString *error);
+    using LongLineHandler = std::function<bool(qint64 number)>;
+    bool readLines(const char *member, const LineHandler &line, const LongLineHandler &tooLong, QString *error);
 };
 
 // The first five digits of a ZIP code ("123456789", "12345-6789"), or -1.
@@ -122,6 +149,9 @@ public:
     // Room for `size` bytes (at most BlockSize), and its offset (never 0,
     // which means "none").
     char *room(qsizetype size, quint32 &offset);
+    // Each block taken from here on is charged to `budget` (bytes left);
+    // room() fails when it would go below zero.
+    void chargeTo(std::atomic<qint64> *budget) { charged = budget; }
     const char *at(quint32 offset) const
     {
         return blocks[(offset & 0x7fffffff) >> Shift].get() + (offset & (BlockSize - 1));
@@ -138,6 +168,7 @@ private:
     std::vector<std::unique_ptr<char[], Free>> blocks;
     qsizetype used = BlockSize;
     quint32 tag;
+    std::atomic<qint64> *charged = nullptr;
 };
 
 // The licences of a weekly file with the daily files on top, joined on the
@@ -177,7 +208,10 @@ private:
     struct NameChunks;
     // The entry of a system identifier, or -1.
     int find(qint64 systemId);
+    // -1 when the memory budget is spent.
     int create(qint64 systemId);
+    // Takes `bytes` from the budget; false (and nothing taken) when it is spent.
+    bool charge(qint64 bytes);
     // True when the read is cancelled, or halted by the other thread.
     bool shouldStop(Member &member) const;
     // Reads HD or AM on the calling thread, joined at once.
@@ -217,6 +251,9 @@ private:
     Arena arena;
     Arena names[2] = {Arena(0), Arena(1)};
     std::vector<Key> sorted;
+    // What the licences may still take: the parts' stores, the entries and
+    // their sort keys, the EN parts waiting to be joined.
+    std::atomic<qint64> budget{MemoryBudgetBytes};
     bool sortedNow = false; // `sorted` holds all entries as they are
     std::vector<int> order;
 };

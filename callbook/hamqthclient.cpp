@@ -15,19 +15,21 @@ QString clean(const QString &text)
     return removeNuls(text.trimmed());
 }
 
+const QString Root = QStringLiteral("HamQTH");
+const QString Service = QStringLiteral("HamQTH");
+
 } // namespace
 
 Session parseSession(const QByteArray &body)
 {
     Session session;
     bool wellFormed = false;
+    QString root;
     const QList<Qrz::Element> elements =
-        Qrz::readElements(body, {QStringLiteral("session_id"), QStringLiteral("error")}, &wellFormed);
-    if (!wellFormed || !body.contains("<HamQTH")) {
-        session.failure = body.trimmed().isEmpty() ? QStringLiteral("The reply was empty.")
-                                                   : QStringLiteral("The reply is not HamQTH XML data.");
+        Qrz::readElements(body, {QStringLiteral("session_id"), QStringLiteral("error")}, &wellFormed, &root);
+    session.failure = Qrz::notServiceXml(body, wellFormed, root, Root, Service);
+    if (!session.failure.isEmpty())
         return session;
-    }
     for (const Qrz::Element &element : elements) {
         if (element.name == QLatin1String("session_id"))
             session.id = clean(element.text);
@@ -47,12 +49,11 @@ Qrz::CallRecord parseSearch(const QByteArray &body, QString *failure)
     Qrz::CallRecord record;
     failure->clear();
     bool wellFormed = false;
-    const QList<Qrz::Element> elements = Qrz::readElements(body, names, &wellFormed);
-    if (!wellFormed || !body.contains("<HamQTH")) {
-        *failure = body.trimmed().isEmpty() ? QStringLiteral("The reply was empty.")
-                                            : QStringLiteral("The reply is not HamQTH XML data.");
+    QString root;
+    const QList<Qrz::Element> elements = Qrz::readElements(body, names, &wellFormed, &root);
+    *failure = Qrz::notServiceXml(body, wellFormed, root, Root, Service);
+    if (!failure->isEmpty())
         return record;
-    }
     QString nick, qth, country, adrName, adrCountry;
     for (const Qrz::Element &element : elements) {
         const QString &name = element.name;
@@ -199,7 +200,7 @@ void HamQthClient::login()
         }
         const HamQth::Session answer = HamQth::parseSession(body);
         if (!answer.failure.isEmpty()) {
-            failAll("HamQTH login failed: " + answer.failure);
+            failAll("HamQTH login failed: " + answer.failure, true);
             return;
         }
         if (answer.id.isEmpty()) {
@@ -214,12 +215,12 @@ void HamQthClient::login()
     });
 }
 
-void HamQthClient::failAll(const QString &text)
+void HamQthClient::failAll(const QString &text, bool unreadable)
 {
     const QList<Pending> failed = waiting;
     waiting.clear();
     for (const Pending &pending : failed)
-        emit lookUpFailed(text + " (look-up of " + pending.call + ")", pending.tag);
+        emit lookUpFailed(text + " (look-up of " + pending.call + ")", pending.tag, unreadable);
 }
 
 void HamQthClient::search(const Pending &pending)
@@ -234,8 +235,10 @@ void HamQthClient::search(const Pending &pending)
             return;
         }
         const Qrz::CallRecord record = HamQth::parseSearch(body, &failure);
+        // Not the service's answer (a portal's page, a reply without a
+        // record): nothing was learnt of the call.
         if (!failure.isEmpty()) {
-            emit lookUpFailed("HamQTH look-up of " + pending.call + " failed: " + failure, pending.tag);
+            emit lookUpFailed("HamQTH look-up of " + pending.call + " failed: " + failure, pending.tag, true);
             return;
         }
         // An expired session: log in once more and ask again, once.

@@ -60,7 +60,8 @@ public:
 
 signals:
     void callRecord(const Qrz::CallRecord &record, int tag);
-    void lookUpFailed(const QString &text, int tag);
+    // `unreadable`: a reply came, but not the service's (a portal's page).
+    void lookUpFailed(const QString &text, int tag, bool unreadable = false);
 
 private:
     struct Pending {
@@ -71,7 +72,7 @@ private:
     QUrl url(const QString &query) const;
     void login();
     void search(const Pending &pending);
-    void failAll(const QString &text);
+    void failAll(const QString &text, bool unreadable = false);
 
     QNetworkAccessManager *manager;
     QString serverBase;

@@ -113,10 +113,16 @@ void QrzClient::lookUp(const QString &call, int tag)
     QNetworkReply *reply = get(callQuery(call));
     connect(reply, &QNetworkReply::finished, this, [this, reply, call, tag] {
         const Answer answer = take(reply);
-        if (answer.ok)
-            emit callRecord(takeCallRecord(answer.body), tag);
-        else
+        if (!answer.ok) {
             emit lookUpFailed("QRZ look-up of " + call + " failed: " + answer.failure, tag);
+            return;
+        }
+        const Qrz::CallRecord record = takeCallRecord(answer.body);
+        // Not the service's answer: no record, blank or not, comes of it.
+        if (!record.failure.isEmpty())
+            emit lookUpFailed("QRZ look-up of " + call + " failed: " + record.failure, tag, true);
+        else
+            emit callRecord(record, tag);
     });
 }
 
@@ -130,6 +136,10 @@ void QrzClient::lookUpStation(const QString &call)
             return;
         }
         const Qrz::StationRecord record = Qrz::parseStationRecord(answer.body);
+        if (!record.failure.isEmpty()) {
+            emit failure("QRZ look-up of this station " + call + " failed: " + record.failure);
+            return;
+        }
         if (record.hasKey)
             key = record.key;
         emit stationRecord(record);

@@ -68,7 +68,8 @@ signals:
     // `error` set.
     void callRecord(const Qrz::CallRecord &record, int tag);
     // lookUp() brought no answer; `text` is the line for the error log.
-    void lookUpFailed(const QString &text, int tag);
+    // `unreadable`: a reply came, but not the service's (a portal's page).
+    void lookUpFailed(const QString &text, int tag, bool unreadable = false);
     void stationRecord(const Qrz::StationRecord &record);
 
     // `done` of `total` calls of the run are answered; sent before each request.

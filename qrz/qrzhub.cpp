@@ -192,14 +192,14 @@ void Trelvin::qrzRecordArrived(const Qrz::CallRecord &record, int use)
     showCallRecord(record, use);
 }
 
-void Trelvin::qrzLookUpFailed(const QString &text, int use)
+void Trelvin::qrzLookUpFailed(const QString &text, int use, bool unreadable)
 {
     if (hamqth->isConfigured() && lookUpCalls.contains(use)) {
         writeError(text + "; asking HamQTH.");
         hamqth->lookUp(lookUpCalls.value(use), use);
         return;
     }
-    showLookUpFailure(text, use);
+    showLookUpFailure(text, use, unreadable);
 }
 
 void Trelvin::showCallRecord(const Qrz::CallRecord &record, int use)
@@ -255,11 +255,19 @@ void Trelvin::showCallRecord(const Qrz::CallRecord &record, int use)
     on_state_textChanged(ui->state->text());
 }
 
-void Trelvin::showLookUpFailure(const QString &text, int use)
+void Trelvin::showLookUpFailure(const QString &text, int use, bool unreadable)
 {
     // A refinement leaves the call book's record; the reason is logged.
     if (use == ForRefinement) {
         writeError(text);
+        return;
+    }
+    // Something answered in the service's place (a captive portal's or a
+    // proxy's page): nothing was learnt of the call, so the forms stay as
+    // they are, and the operator reads why where the eye goes.
+    if (unreadable) {
+        writeError(text);
+        ui->statusbar->showMessage(text, StatusMessageMs);
         return;
     }
     // The Contact dialog keeps what it shows.

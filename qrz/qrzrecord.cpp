@@ -6,16 +6,22 @@
 
 namespace Qrz {
 
-QList<Element> readElements(const QByteArray &body, const QStringList &wanted, bool *wellFormed)
+QList<Element> readElements(const QByteArray &body, const QStringList &wanted, bool *wellFormed, QString *root)
 {
     QList<Element> found;
     QXmlStreamReader xml(body);
+    if (root)
+        root->clear();
+    bool first = true;
     // atEnd() also turns true at the first error.
     while (!xml.atEnd()) {
         xml.readNext();
         if (!xml.isStartElement())
             continue;
         const QString name = xml.name().toString();
+        if (first && root)
+            *root = name;
+        first = false;
         if (!wanted.contains(name))
             continue;
         const QString text = xml.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
@@ -28,23 +34,35 @@ QList<Element> readElements(const QByteArray &body, const QStringList &wanted, b
     return found;
 }
 
+QString notServiceXml(const QByteArray &body, bool wellFormed, const QString &root, const QString &expected,
+                      const QString &service)
+{
+    if (body.trimmed().isEmpty())
+        return QStringLiteral("The reply was empty.");
+    // A page well-formed as XHTML is still no answer of the service.
+    if (!wellFormed || root != expected)
+        return "The reply is not " + service + " XML data.";
+    return QString();
+}
+
+namespace {
+const QString Root = QStringLiteral("QRZDatabase");
+const QString Service = QStringLiteral("QRZ");
+} // namespace
+
 LoginReply parseLogin(const QByteArray &body)
 {
     LoginReply reply;
-    if (body.trimmed().isEmpty()) {
-        reply.failure = QStringLiteral("The reply was empty.");
-        return reply;
-    }
     bool wellFormed = false;
-    const QList<Element> elements =
-        readElements(body, {QStringLiteral("Key"), QStringLiteral("SubExp"), QStringLiteral("Error")}, &wellFormed);
-    if (!wellFormed) {
-        reply.failure = QStringLiteral("The reply is not QRZ XML data.");
+    QString root;
+    const QList<Element> elements = readElements(
+        body, {QStringLiteral("Key"), QStringLiteral("SubExp"), QStringLiteral("Error")}, &wellFormed, &root);
+    reply.failure = notServiceXml(body, wellFormed, root, Root, Service);
+    if (!reply.failure.isEmpty())
         return reply;
-    }
     for (const Element &element : elements) {
         if (element.name == QLatin1String("Key")) {
-            reply.key = element.text;
+            reply.key = element.text.trimmed();
         } else if (element.name == QLatin1String("SubExp")) {
             reply.subExp = element.text;
             reply.hasSubExp = true;
@@ -86,7 +104,13 @@ CallRecord parseCallRecord(const QByteArray &body)
                                    "state",   "zip",   "country", "email", "lat",  "lon",   "grid",
                                    "geoloc",  "GMTOffset", "DST", "born", "Key",   "Error"};
     CallRecord record;
-    for (const Element &element : readElements(body, names)) {
+    bool wellFormed = false;
+    QString root;
+    const QList<Element> elements = readElements(body, names, &wellFormed, &root);
+    record.failure = notServiceXml(body, wellFormed, root, Root, Service);
+    if (!record.failure.isEmpty())
+        return record;
+    for (const Element &element : elements) {
         const QString &name = element.name;
         const QString &text = element.text;
         if (name == QLatin1String("call"))
@@ -127,8 +151,10 @@ CallRecord parseCallRecord(const QByteArray &body)
         else if (name == QLatin1String("born"))
             record.born = removeNuls(text);
         else if (name == QLatin1String("Key")) {
-            record.key = text;
-            record.hasKey = true;
+            if (!text.trimmed().isEmpty()) {
+                record.key = text.trimmed();
+                record.hasKey = true;
+            }
         } else if (name == QLatin1String("Error")) {
             record.error = removeNuls(text);
             record.hasError = true;
@@ -151,6 +177,7 @@ StationRecord parseStationRecord(const QByteArray &body)
     record.dst = call.dst;
     record.key = call.key;
     record.hasKey = call.hasKey;
+    record.failure = call.failure;
     return record;
 }
 

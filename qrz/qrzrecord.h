@@ -18,8 +18,15 @@ struct Element {
 // The elements named in `wanted`, in document order, wherever they stand and
 // whatever their namespace. Reading stops at the first malformed spot (an
 // element inside a wanted one counts as malformed); what came before stays.
-// `wellFormed`, when given, tells whether the body was read to its end.
-QList<Element> readElements(const QByteArray &body, const QStringList &wanted, bool *wellFormed = nullptr);
+// `wellFormed`, when given, tells whether the body was read to its end, and
+// `root` the local name of its document element.
+QList<Element> readElements(const QByteArray &body, const QStringList &wanted, bool *wellFormed = nullptr,
+                            QString *root = nullptr);
+
+// Why `body` is not a whole XML document whose root is `root` (the service's
+// own), in words for the error log; empty when it is one.
+QString notServiceXml(const QByteArray &body, bool wellFormed, const QString &root, const QString &expected,
+                      const QString &service);
 
 // What a login reply says. Only a whole document of the service that holds a
 // key is a log-in: a portal page or a cut reply is not.
@@ -58,8 +65,11 @@ struct CallRecord {
     QString born;
     QString error;
     bool hasError = false;  // an Error element, even an empty one
+    // Why the reply is no answer of the service (a portal's page, a cut or
+    // empty reply); nothing else is set then.
+    QString failure;
 
-    // A reply may renew the session key.
+    // A reply may renew the session key; a key of blanks is none.
     QString key;
     bool hasKey = false;
 };
@@ -78,6 +88,7 @@ struct StationRecord {
 
     QString key;
     bool hasKey = false;
+    QString failure; // as a call record's
 };
 
 // A rejected call shows as the call "None".

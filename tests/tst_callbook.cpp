@@ -9,6 +9,7 @@
 #include "ui_contact.h"
 #include "ui_trelvin.h"
 
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -97,6 +98,42 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The packed size of `member` as the archive's directory gives it, or -1.
+qint64 packedSize(const QString &path, const char *member)
+{
+    zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, nullptr);
+    if (!archive)
+        return -1;
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    const bool found = zip_stat(archive, member, 0, &stat) == 0 && (stat.valid & ZIP_STAT_COMP_SIZE);
+    zip_discard(archive);
+    return found ? qint64(stat.comp_size) : -1;
+}
+
+// The archive with `member`'s unpacked size in its local header and in the
+// directory set to `size`, as a crafted archive would say it.
+bool declareSize(const QString &path, const QByteArray &member, quint32 size)
+{
+    QByteArray bytes = readFile(path);
+    int patched = 0;
+    const auto put = [&](qsizetype at) {
+        for (int k = 0; k < 4; ++k)
+            bytes[at + k] = char((size >> (8 * k)) & 0xff);
+        ++patched;
+    };
+    const auto u16 = [&](qsizetype at) { return int(uchar(bytes[at])) | int(uchar(bytes[at + 1])) << 8; };
+    for (qsizetype at = bytes.indexOf("PK\x03\x04"); at >= 0; at = bytes.indexOf("PK\x03\x04", at + 4)) {
+        if (bytes.mid(at + 30, u16(at + 26)) == member)
+            put(at + 22);
+    }
+    for (qsizetype at = bytes.indexOf("PK\x01\x02"); at >= 0; at = bytes.indexOf("PK\x01\x02", at + 4)) {
+        if (bytes.mid(at + 46, u16(at + 28)) == member)
+            put(at + 24);
+    }
+    return patched == 2 && writeFile(path, bytes);
+}
+
 // A weekly file with two current licences, a cancelled one that had the
 // same call as one of them, and an expired one.
 QMap<QByteArray, QByteArray> weekly()
@@ -138,6 +175,8 @@ private slots:
     void cancelledImportWritesNothing();
     void largeFileKeepsEveryLicence();
     void storedAndDamagedMembers();
+    void longLinesSkippedAsTheyPass();
+    void bombsRefusedFromTheDirectory();
     void loadFromMenuReplacesCallBook();
     void failedLoadKeepsCallBook();
 
@@ -490,6 +529,87 @@ void TestCallBook::storedAndDamagedMembers()
     QCOMPARE(damaged.status, CallBook::ImportOutcome::Failed);
     QVERIFY2(damaged.error.startsWith("EN.dat in l_amat.zip is damaged: "), qPrintable(damaged.error));
     QVERIFY(!QFile::exists(target + ".new"));
+}
+
+void TestCallBook::longLinesSkippedAsTheyPass()
+{
+    // A line of 3 MB runs over several of the chunks a member is read in;
+    // one of 5 kB lies within one. Each is a record but for its length, so
+    // that taken whole it would come through.
+    const QByteArray huge(3 << 20, 'x');
+    const QByteArray long5k(5000, 'y');
+    QMap<QByteArray, QByteArray> members = weekly();
+    members["HD.dat"] = lines({hd(100, "K1ABC"), hd(103, "K9LONG") + "|" + huge, hd(101, "W7XYZ"),
+                               hd(104, "K9MID") + "|" + long5k, hd(105, "K9END")});
+    members["EN.dat"] = lines({en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT"),
+                               en(103, "K9LONG", "LONG", "LINE", "NOWHERE", "UT"),
+                               en(105, "K9END", "EVE", "END", "MOAB", "UT") + "|" + huge,
+                               en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ"),
+                               en(104, "K9MID", "MID", "LINE", "NOWHERE", "UT") + "|" + long5k,
+                               en(105, "K9END", "EVE", "END", "PROVO", "UT")});
+    members["AM.dat"] = lines({am(100, "K1ABC", "E") + "|" + huge, am(101, "W7XYZ", "G"), am(105, "K9END", "T")});
+    const QString source = dir.filePath("l_amat.zip");
+    QVERIFY(writeZip(source, members));
+    const QString target = dir.filePath("CallBook.db");
+    const CallBook::ImportOutcome outcome = import(source, target);
+    QCOMPARE(outcome.status, CallBook::ImportOutcome::Done);
+    QCOMPARE(outcome.report.skipped, QStringList({"l_amat.zip HD.dat line 2: longer than 4096 bytes; skipped.",
+                                                  "l_amat.zip HD.dat line 4: longer than 4096 bytes; skipped.",
+                                                  "l_amat.zip EN.dat line 3: longer than 4096 bytes; skipped.",
+                                                  "l_amat.zip EN.dat line 5: longer than 4096 bytes; skipped.",
+                                                  "l_amat.zip AM.dat line 1: longer than 4096 bytes; skipped."}));
+    QCOMPARE(outcome.report.skippedCount, 5);
+    QCOMPARE(outcome.licences, 3);
+    QVERIFY(CallBookStore::replace(outcome.fresh, target).ok());
+    QCOMPARE(lookUp(target, "K1ABC")->city, "OGDEN");
+    QCOMPARE(lookUp(target, "K1ABC")->licenceClass, QString());
+    QCOMPARE(lookUp(target, "W7XYZ")->licenceClass, "G");
+    // The line after a long one is read from its start.
+    QCOMPARE(lookUp(target, "K9END")->city, "PROVO");
+    QVERIFY(!lookUp(target, "K9LONG"));
+    QVERIFY(!lookUp(target, "K9MID"));
+}
+
+void TestCallBook::bombsRefusedFromTheDirectory()
+{
+    const QString source = dir.filePath("l_amat.zip");
+    const QString target = dir.filePath("CallBook.db");
+    QVERIFY(writeZip(source, weekly()));
+    const CallBook::ImportOutcome first = import(source, target);
+    QVERIFY(CallBookStore::replace(first.fresh, target).ok());
+    const QByteArray before = readFile(target);
+    const auto refused = [&](const QString &message) {
+        const CallBook::ImportOutcome outcome = import(source, target);
+        QCOMPARE(outcome.status, CallBook::ImportOutcome::Failed);
+        QCOMPARE(outcome.error, message);
+        QVERIFY(!QFile::exists(target + ".new"));
+        QCOMPARE(readFile(target), before);
+    };
+
+    // 32 MiB of one byte without a line feed packs into some kilobytes.
+    QMap<QByteArray, QByteArray> members = weekly();
+    members["EN.dat"] += QByteArray(32 << 20, 'A');
+    QVERIFY(writeZip(source, members));
+    const qint64 packed = packedSize(source, "EN.dat");
+    QVERIFY(packed > 0 && packed < 1 << 20);
+    refused("EN.dat in l_amat.zip would unpack to "
+            + QLocale(QLocale::English).toString(members["EN.dat"].size()) + " bytes from "
+            + QLocale(QLocale::English).toString(packed)
+            + ", which no FCC file does (at most 2 GiB, and at most 100 times its packed size); it was not read.");
+
+    // A directory that claims nearly 4 GB for a small member.
+    QVERIFY(writeZip(source, weekly()));
+    QVERIFY(declareSize(source, "HD.dat", 0xf0000000u));
+    refused("HD.dat in l_amat.zip would unpack to 4,026,531,840 bytes from "
+            + QLocale(QLocale::English).toString(packedSize(source, "HD.dat"))
+            + ", which no FCC file does (at most 2 GiB, and at most 100 times its packed size); it was not read.");
+
+    // One that claims less than the member holds: the unpacking stops there.
+    for (const zip_int32_t method : {ZIP_CM_DEFLATE, ZIP_CM_STORE}) {
+        QVERIFY(writeZip(source, weekly(), method));
+        QVERIFY(declareSize(source, "AM.dat", 40));
+        refused("AM.dat in l_amat.zip is damaged: it unpacks to more than the 40 bytes the archive gives.");
+    }
 }
 
 void TestCallBook::loadFromMenuReplacesCallBook()

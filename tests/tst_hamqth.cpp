@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
 
@@ -101,6 +102,7 @@ private slots:
     void refusedAnswers();
     void callBookFillsSearchAndHamQthRefines();
     void lookUpKeyFallsBackToHamQth();
+    void pageInsteadOfAnswerLeavesEntry();
 };
 
 void TestHamQth::lookUpReusesSession()
@@ -172,6 +174,9 @@ void TestHamQth::refusedAnswers_data()
     QTest::newRow("portal page instead")
         << session("SID1") << QByteArray("<html><body>Sign in</body></html>") << QString()
         << "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
+    QTest::newRow("page that names the service")
+        << session("SID1") << QByteArray("<html><!-- <HamQTH> --><body><callsign>w7fcc</callsign></body></html>")
+        << QString() << "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
     QTest::newRow("wrong password")
         << sessionError("Wrong user name or password") << QByteArray() << QString()
         << "HamQTH login failed: Wrong user name or password (look-up of W7FCC)";
@@ -292,6 +297,34 @@ void TestHamQth::lookUpKeyFallsBackToHamQth()
     QVERIFY(rt.prompter.calls.isEmpty());
     QCOMPARE(QStringList({ui->call->text(), ui->name->text(), ui->city->text(), ui->state->text()}),
              QStringList({"K2NEW", "Ed", "Buffalo", "UT"}));
+}
+
+void TestHamQth::pageInsteadOfAnswerLeavesEntry()
+{
+    FakeHttp http;
+    QVERIFY(http.listen());
+    http.on(Login, FakeHttp::answer(session("SID1")));
+    http.on(searchTarget("SID1"), FakeHttp::answer("<html><body>Sign in to the hotel network</body></html>"));
+    Runtime rt;
+    QVERIFY(rt.installInfo("State_Info.csv"));
+    Trelvin *w = rt.start();
+    QVERIFY(w->started());
+    rt.prompter.clear();
+    w->hamqth->setServer(http.base());
+    w->hamqth->setCredentials("k7abc", "secret");
+    Ui::Trelvin *ui = w->ui;
+    ui->call->setText("W7FCC");
+    ui->name->setText("Doris");
+    ui->city->setText("Salt Lake City");
+    ui->state->setText("UT");
+
+    w->on_lookUpButton_clicked();
+    const QString text = "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
+    QTRY_COMPARE(ui->statusbar->currentMessage(), text);
+    QVERIFY(rt.readData("errorLog.txt").contains(text));
+    QCOMPARE(QStringList({ui->call->text(), ui->name->text(), ui->city->text(), ui->state->text()}),
+             QStringList({"W7FCC", "Doris", "Salt Lake City", "UT"}));
+    QVERIFY(rt.prompter.calls.isEmpty());
 }
 
 QTEST_MAIN(TestHamQth)

@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QSettings>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QtTest>
 
 namespace {
@@ -172,6 +173,8 @@ private slots:
     void recordCleanUp();
     void lookUpFillsMainWindowAndDialog();
     void lookUpRejectedCall();
+    void lookUpAnsweredByAnotherPage_data();
+    void lookUpAnsweredByAnotherPage();
     void contactLookUp_data();
     void contactLookUp();
     void notConnectedSendsNothing();
@@ -679,6 +682,59 @@ void TestQrz::lookUpRejectedCall()
     w->ui->lookUpButton->click();
     QTest::qWait(50);
     QVERIFY(rig.http.requests.isEmpty());
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
+}
+
+void TestQrz::lookUpAnsweredByAnotherPage_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("why");
+    const QString notXml = "The reply is not QRZ XML data.";
+    QTest::newRow("portal page") << QByteArray("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head>"
+                                               "<body>Sign in to the hotel network</body></html>")
+                                 << notXml;
+    QTest::newRow("well-formed XHTML")
+        << QByteArray("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>Proxy error</p></body></html>") << notXml;
+    QTest::newRow("empty body") << QByteArray("") << "The reply was empty.";
+}
+
+void TestQrz::lookUpAnsweredByAnotherPage()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, why);
+
+    Rig rig;
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    rig.http.on(Lookup, FakeHttp::answer(body));
+    // The entry as the search left it, and a dialog with a record in it.
+    w->ui->search->setText("w9x");
+    w->ui->call->setText("W9XYZ");
+    w->ui->name->setText("Somebody");
+    w->ui->city->setText("Ogden");
+    w->ui->state->setText("UT");
+    rig.contact()->call->setText("W9XYZ");
+    rig.contact()->fname->setText("Mary");
+    rig.contact()->city->setText("Ogden");
+
+    const QString text = "QRZ look-up of W9XYZ failed: " + why;
+    w->ui->lookUpButton->click();
+    QTRY_COMPARE(w->ui->statusbar->currentMessage(), text);
+    QCOMPARE(rig.newLogLines(), QStringList{text});
+    QCOMPARE(QStringList({w->ui->call->text(), w->ui->name->text(), w->ui->city->text(), w->ui->state->text()}),
+             QStringList({"W9XYZ", "Somebody", "Ogden", "UT"}));
+    QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
+    QCOMPARE(QStringList({rig.contact()->fname->text(), rig.contact()->city->text()}), QStringList({"Mary", "Ogden"}));
+    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY1"));
+
+    // Get Contact in the dialog: the dialog keeps its record, and says why.
+    rig.mark();
+    w->ui->statusbar->clearMessage();
+    emit w->contactDialog->getContactSig();
+    QTRY_COMPARE(w->ui->statusbar->currentMessage(), text);
+    QCOMPARE(rig.newLogLines(), QStringList{text});
+    QCOMPARE(QStringList({rig.contact()->call->text(), rig.contact()->fname->text(), rig.contact()->city->text()}),
+             QStringList({"W9XYZ", "Mary", "Ogden"}));
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 }
 

@@ -88,6 +88,11 @@ void TestQrzClient::login_data()
                                  << QStringList{"QRZ login failed: The reply is not QRZ XML data."};
     QTest::newRow("no key") << 200 << QrzXml::session("", "") << false << "KEY1" << QStringList() << QStringList()
                             << QStringList{"QRZ login failed: The reply holds no session key."};
+    QTest::newRow("key of blanks") << 200 << QrzXml::session("  \n ", "") << false << "KEY1" << QStringList()
+                                   << QStringList() << QStringList{"QRZ login failed: The reply holds no session key."};
+    QTest::newRow("XHTML page") << 200 << QByteArray("<html><body><p>Key</p><Key>PORTAL</Key></body></html>") << false
+                                << "KEY1" << QStringList() << QStringList()
+                                << QStringList{"QRZ login failed: The reply is not QRZ XML data."};
 }
 
 void TestQrzClient::login()
@@ -160,6 +165,16 @@ void TestQrzClient::lookUp_data()
                                      << "";
     QTest::newRow("no answer") << 503 << QByteArray("gone") << "" << "" << "KEY1"
                                << "QRZ look-up of W9XYZ failed: The server answered HTTP 503 Error";
+    // A 200 that is not the service's XML brings no record, not a blank one.
+    QTest::newRow("portal page") << 200 << PortalPage << "" << "" << "KEY1"
+                                 << "QRZ look-up of W9XYZ failed: The reply is not QRZ XML data.";
+    QTest::newRow("XHTML page") << 200 << QByteArray("<html><head><title>Proxy</title></head><body/></html>") << ""
+                                << "" << "KEY1" << "QRZ look-up of W9XYZ failed: The reply is not QRZ XML data.";
+    QTest::newRow("empty reply") << 200 << QByteArray() << "" << "" << "KEY1"
+                                 << "QRZ look-up of W9XYZ failed: The reply was empty.";
+    // A key of blanks renews nothing.
+    QTest::newRow("blank key") << 200 << QrzXml::callsign({{"call", "w9xyz"}, {"addr2", "OGDEN"}}, " \t ") << "W9XYZ"
+                               << "" << "KEY1" << "";
 }
 
 void TestQrzClient::lookUp()
@@ -194,6 +209,8 @@ void TestQrzClient::lookUp()
     } else {
         QCOMPARE(failures.first().at(0).toString(), failure);
         QCOMPARE(failures.first().at(1).toInt(), 7);
+        // A reply that came is told from one that did not.
+        QCOMPARE(failures.first().at(2).toBool(), status == 200);
     }
 }
 
@@ -225,6 +242,14 @@ void TestQrzClient::stationLookUp()
     QVERIFY(failures.wait());
     QCOMPARE(texts(failures), QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
     QVERIFY(records.isEmpty());
+
+    // A portal's page does not blank the station's details.
+    rig.http.on(Lookup, FakeHttp::answer(PortalPage));
+    rig.client.lookUpStation("K7ABC");
+    QVERIFY(failures.wait());
+    QCOMPARE(texts(failures).last(), "QRZ look-up of this station K7ABC failed: The reply is not QRZ XML data.");
+    QVERIFY(records.isEmpty());
+    QCOMPARE(rig.client.sessionKey(), QStringLiteral("KEY3"));
 }
 
 void TestQrzClient::batchRun()
