@@ -108,6 +108,10 @@ void ClubSync::pump()
         emit statusChanged(statusText());
         return;
     }
+    // Marking changes writes Contacts.db, which calls this again.
+    if (pumping)
+        return;
+    pumping = true;
     for (;;) {
         QList<SyncChange> changes = storage.unsentChanges(Batch);
         if (changes.isEmpty())
@@ -141,6 +145,7 @@ void ClubSync::pump()
         emit sendChanges(fit);
         break;
     }
+    pumping = false;
     emit statusChanged(statusText());
 }
 

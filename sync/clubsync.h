@@ -102,6 +102,7 @@ private:
     // The journal place up to which the batch in flight reaches, changes
     // that were not sent included.
     qint64 batchEnd = 0;
+    bool pumping = false;
     QSet<QString> skipped;
     int skippedUnlogged = 0;
 };

@@ -76,6 +76,7 @@ private slots:
     void badRowsAreRefusedByTheServerAndSkippedByThePrograms();
     void theServersOrderDecidesNotTheClocks();
     void membersMayOnlyAddToTheJournal();
+    void aChangeTheServerWouldRefuseHoldsNothingBack();
 
 private:
     Program start(const QString &conninfo, const QString &station = QString());
@@ -890,6 +891,32 @@ void TestClubServer::membersMayOnlyAddToTheJournal()
         owner.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("owner"));
+}
+
+void TestClubServer::aChangeTheServerWouldRefuseHoldsNothingBack()
+{
+    Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
+    Program b = start(server.conninfo(QStringLiteral("mem1")));
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+    // A contact as a file may have stored it: a tab in the name, a long city.
+    ContactRecord tabbed = contact(QStringLiteral("W7TAB"), QStringLiteral("Tab\tby"), QStringLiteral("Ogden"));
+    QVERIFY(a.w->storage.saveContact(tabbed).ok());
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7LONG"), QStringLiteral("Lu"),
+                                             QStringLiteral("Llanfairpwllgwyngyllgogerychwyrndrobwll")))
+                .ok());
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7NEXT"), QStringLiteral("Ned"), QStringLiteral("Provo")))
+                .ok());
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7NEXT")), QStringLiteral("Provo"), 5000);
+    QCOMPARE(cityOf(b, QStringLiteral("W7LONG")), QStringLiteral("Llanfairpwllgwyngyllgogerychwy"));
+    QCOMPARE(cityOf(b, QStringLiteral("W7TAB")), QStringLiteral("(none)"));
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.unsentCount(), 0, 3000);
+    QCOMPARE(a.rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: a change made here was not sent: ")),
+             1);
+    // It is older than any change from the server: the next one from B applies here.
+    QVERIFY(b.w->storage.saveContact(contact(QStringLiteral("W7TAB"), QStringLiteral("Tabby"), QStringLiteral("Moab")))
+                .ok());
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7TAB")), QStringLiteral("Moab"), 5000);
 }
 
 QTEST_MAIN(TestClubServer)
