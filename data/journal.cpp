@@ -28,13 +28,27 @@ const char *const JournalTables[] = {
     "INSERT OR IGNORE INTO syncstate (key, value) VALUES ('client', lower(hex(randomblob(16))))",
     "INSERT OR IGNORE INTO syncstate (key, value) VALUES ('watermark', '0')",
 };
+// The server's place (seq) of each change it holds, in a table of its own
+// so that older programs still read the journal. A change of this program
+// without a place has not come back from the server yet.
+const char PlaceTable[] = "CREATE TABLE IF NOT EXISTS syncplace (id TEXT PRIMARY KEY NOT NULL, seq INTEGER NOT NULL)";
+// Changes journalled before places were kept are older than any to come.
+const char PlacesBefore[] = "INSERT OR IGNORE INTO syncplace (id, seq) SELECT id, 0 FROM journal WHERE sent = 1 "
+                            "OR origin <> (SELECT value FROM syncstate WHERE key = 'client')";
+// The latest place among the changes that match the WHERE clause that follows;
+// the first value bound is this program's id.
+const char LatestPlace[] = "SELECT max(CASE WHEN p.seq IS NOT NULL THEN p.seq WHEN j.origin = ? "
+                           "THEN 9223372036854775807 ELSE 0 END) FROM journal j LEFT JOIN syncplace p ON p.id = j.id "
+                           "WHERE ";
 
 // The triggers live on this connection only (TEMP): another program on the
 // same file, or this one without a club server, writes no journal. The
 // flag in syncquiet keeps the other programs' changes, applied here, and
 // the end of a run out of it.
-const char QuietTable[] = "CREATE TEMP TABLE IF NOT EXISTS syncquiet (quiet INT NOT NULL)";
-const char Now[] = "strftime('%Y-%m-%dT%H:%M:%fZ', 'now')";
+// Its shift moves the journal's clock for the tests.
+const char QuietTable[] =
+    "CREATE TEMP TABLE IF NOT EXISTS syncquiet (quiet INT NOT NULL, shift TEXT NOT NULL DEFAULT '+0 seconds')";
+const char Now[] = "strftime('%Y-%m-%dT%H:%M:%fZ', 'now', (SELECT shift FROM syncquiet))";
 const char Uuid[] = "lower(hex(randomblob(16)))";
 const char Client[] = "(SELECT value FROM syncstate WHERE key = 'client')";
 // A row of this program is placed by its seq; oseq is the origin's place of another program's row.
@@ -172,16 +186,6 @@ bool exec(QSqlQuery &query, const QString &sql, Result &result)
     return false;
 }
 
-// (made, origin, oseq): the order of two changes of one entry.
-bool later(const QString &made, const QString &origin, qint64 oseq, const SyncChange &than)
-{
-    if (made != than.made)
-        return made > than.made;
-    if (origin != than.origin)
-        return origin > than.origin;
-    return oseq > than.oseq;
-}
-
 // The journal's own seq is the change's place in this program's journal.
 SyncChange changeFrom(const QSqlQuery &query)
 {
@@ -208,10 +212,18 @@ Result Storage::setJournal(bool on)
     if (!shape.isEmpty())
         return Result::failed(Result::WriteFailed, shape);
     inFile(result, [&]() -> bool {
+        if (!exec(query, QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'syncplace'"),
+                  result))
+            return false;
+        const bool placed = query.next();
+        query.finish();
         for (const char *sql : JournalTables) {
             if (!exec(query, QString::fromLatin1(sql), result))
                 return false;
         }
+        if (!exec(query, QString::fromLatin1(PlaceTable), result)
+            || (!placed && !exec(query, QString::fromLatin1(PlacesBefore), result)))
+            return false;
         if (!exec(query, QString::fromLatin1(QuietTable), result)
             || !exec(query, QStringLiteral("DELETE FROM syncquiet"), result)
             || !exec(query, QStringLiteral("INSERT INTO syncquiet (quiet) VALUES (0)"), result))
@@ -314,6 +326,34 @@ Result Storage::markSent(qint64 upTo)
     return result;
 }
 
+Result Storage::markUnsendable(const QStringList &ids)
+{
+    Result result;
+    if (ids.isEmpty())
+        return result;
+    inFile(result, [&]() -> bool {
+        QSqlQuery query(fileDb);
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO syncplace (id, seq) VALUES (?, 0)"));
+        for (const QString &id : ids) {
+            query.addBindValue(id);
+            if (!exec(query, result))
+                return false;
+        }
+        return true;
+    });
+    return result;
+}
+
+Result Storage::setJournalClock(qint64 shiftSeconds)
+{
+    Result result;
+    QSqlQuery query(fileDb);
+    query.prepare(QStringLiteral("UPDATE syncquiet SET shift = ?"));
+    query.addBindValue(QStringLiteral("%1%2 seconds").arg(shiftSeconds < 0 ? "" : "+").arg(shiftSeconds));
+    exec(query, result);
+    return result;
+}
+
 qint64 Storage::syncWatermark() const
 {
     QSqlQuery query(fileDb);
@@ -343,17 +383,19 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
         keep.prepare(QStringLiteral("INSERT OR IGNORE INTO journal (id, net, origin, oseq, kind, call, status, name, "
                                     "city, state, comment, relay, entered, logged, logdate, logtime, logstatus, made, "
                                     "data, sent) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+        // The server's place of each change, this program's included: its
+        // own changes become comparable as they come back.
+        QSqlQuery place(fileDb);
+        place.prepare(QStringLiteral("INSERT OR REPLACE INTO syncplace (id, seq) VALUES (?, ?)"));
         // The latest change of a contact, or of a call's place on one club's roster.
         QSqlQuery latestContact(fileDb);
-        latestContact.prepare(QStringLiteral("SELECT made, origin, CASE WHEN origin = ? THEN seq ELSE oseq END AS place "
-                                             "FROM journal WHERE net = '' AND call = ? AND kind IN ('contact', "
-                                             "'uncontact') AND id <> ? ORDER BY made DESC, origin DESC, place DESC "
-                                             "LIMIT 1"));
+        latestContact.prepare(QLatin1String(LatestPlace)
+                              + QStringLiteral("j.net = '' AND j.call = ? AND j.kind IN ('contact', 'uncontact') "
+                                               "AND j.id <> ?"));
         QSqlQuery latestMember(fileDb);
-        latestMember.prepare(QStringLiteral("SELECT made, origin, CASE WHEN origin = ? THEN seq ELSE oseq END AS place "
-                                            "FROM journal WHERE net = '' AND call = ? AND kind IN ('member', "
-                                            "'nonmember') AND data = ? AND id <> ? ORDER BY made DESC, origin DESC, "
-                                            "place DESC LIMIT 1"));
+        latestMember.prepare(QLatin1String(LatestPlace)
+                             + QStringLiteral("j.net = '' AND j.call = ? AND j.kind IN ('member', 'nonmember') "
+                                              "AND j.data = ? AND j.id <> ?"));
         const QString rosterData = syncRosterData(rosterClub);
         // False with `result` set when the read failed; `newer` when this
         // program holds a later change than `change`.
@@ -362,17 +404,18 @@ Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark,
                 result = Result::failed(Result::ReadFailed, latest.lastError());
                 return false;
             }
-            newer = latest.next()
-                    && later(latest.value(0).toString(), latest.value(1).toString(), latest.value(2).toLongLong(),
-                             change);
+            newer = latest.next() && !latest.value(0).isNull() && latest.value(0).toLongLong() > change.seq;
             latest.finish();
             return true;
         };
         QSqlQuery latest(fileDb);
-        latest.prepare(QStringLiteral("SELECT made, origin, CASE WHEN origin = ? THEN seq ELSE oseq END AS place "
-                                      "FROM journal WHERE net = ? AND call = ? AND kind IN ('entry', 'remove') "
-                                      "AND id <> ? ORDER BY made DESC, origin DESC, place DESC LIMIT 1"));
+        latest.prepare(QLatin1String(LatestPlace)
+                       + QStringLiteral("j.net = ? AND j.call = ? AND j.kind IN ('entry', 'remove') AND j.id <> ?"));
         for (const SyncChange &change : changes) {
+            place.addBindValue(change.id);
+            place.addBindValue(change.seq);
+            if (!exec(place, result))
+                return false;
             // This program's own changes are in the journal and the list already.
             if (change.origin == client)
                 continue;

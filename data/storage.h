@@ -328,11 +328,18 @@ public:
     QList<SyncChange> unsentChanges(int limit) const;
     int unsentCount() const;
     Result markSent(qint64 upTo);
+    // This program's changes that the server would refuse: never sent, and
+    // older than any change the server holds.
+    Result markUnsendable(const QStringList &ids);
+    // Shifts the clock that dates journalled changes (the tests' fake clock).
+    Result setJournalClock(qint64 shiftSeconds);
     // The server's last change received.
     qint64 syncWatermark() const;
     // Stores other programs' changes in the journal and applies those of the
     // shared net to the list and the log, one entry per call: an entry takes
-    // a change only when it is the latest of that entry. One transaction.
+    // a change only when it is the latest of that entry in the server's order
+    // (its seq; a change of this program not yet back from the server is
+    // later than all). One transaction.
     // Contact and roster changes are applied whatever the net; a roster
     // change only to the roster of the club set here.
     Result applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged = nullptr,

@@ -47,6 +47,7 @@ void Trelvin::createClubServer()
     connect(clubSync, &ClubSync::applyFailed, this, [this](const Storage::Result &result) {
         writeError("Database write failed (Club server changes): " + result.error);
     });
+    connect(clubSync, &ClubSync::changeSkipped, this, [this](const QString &text) { writeError(text); });
     // Every transaction that journalled a change: off it goes.
     storage.journalWritten = [this] { clubSync->pump(); };
 

@@ -158,12 +158,57 @@ void ClubSync::pump()
         emit statusChanged(statusText());
         return;
     }
-    const QList<SyncChange> changes = storage.unsentChanges(Batch);
-    if (!changes.isEmpty()) {
+    // Marking changes writes Contacts.db, which calls this again.
+    if (pumping)
+        return;
+    pumping = true;
+    for (;;) {
+        QList<SyncChange> changes = storage.unsentChanges(Batch);
+        if (changes.isEmpty())
+            break;
+        const qint64 end = changes.last().oseq;
+        // What the server would refuse would hold back everything after it.
+        QList<SyncChange> fit;
+        QStringList unsendable;
+        for (SyncChange &change : changes) {
+            const QString problem = syncCheck(change);
+            if (problem.isEmpty()) {
+                fit.append(change);
+                continue;
+            }
+            unsendable.append(change.id);
+            skip(QLatin1String("out ") + change.id, "Club server: a change made here was not sent: " + problem + '.');
+        }
+        Storage::Result marked = storage.markUnsendable(unsendable);
+        if (marked.ok() && fit.isEmpty())
+            marked = storage.markSent(end);
+        if (!marked.ok()) {
+            emit applyFailed(marked);
+            break;
+        }
+        if (fit.isEmpty()) {
+            waiting = storage.unsentCount();
+            continue;
+        }
+        batchEnd = end;
         inFlight = true;
-        emit sendChanges(changes);
+        emit sendChanges(fit);
+        break;
     }
+    pumping = false;
     emit statusChanged(statusText());
+}
+
+void ClubSync::skip(const QString &key, const QString &text)
+{
+    if (skipped.contains(key))
+        return;
+    if (skipped.size() >= 100) {
+        ++skippedUnlogged;
+        return;
+    }
+    skipped.insert(key);
+    emit changeSkipped(text);
 }
 
 void ClubSync::join(const SyncNet &net)
@@ -196,7 +241,7 @@ void ClubSync::workerOffline(int kind, const QString &reason)
 void ClubSync::changesSent(qint64 upTo)
 {
     inFlight = false;
-    const Storage::Result marked = storage.markSent(upTo);
+    const Storage::Result marked = storage.markSent(std::max(upTo, batchEnd));
     if (!marked.ok())
         emit applyFailed(marked);
     pump();
@@ -209,8 +254,17 @@ void ClubSync::changesReceived(const QList<SyncChange> &changes, qint64)
 
 void ClubSync::queue(const QList<SyncChange> &changes, bool advance)
 {
-    for (const SyncChange &change : changes)
-        incoming.append({change, advance});
+    for (SyncChange change : changes) {
+        const QString problem = syncCheck(change);
+        if (problem.isEmpty()) {
+            incoming.append({change, advance});
+            continue;
+        }
+        skip(QString::number(change.seq),
+             QStringLiteral("Club server: change %1 was skipped: %2.").arg(change.seq).arg(problem));
+        // Never applied, but passed over in order: the watermark moves beyond it.
+        incoming.append({change, advance, false});
+    }
     if (!sliceDue && !incoming.isEmpty()) {
         sliceDue = true;
         QTimer::singleShot(0, this, &ClubSync::applySlice);
@@ -227,7 +281,8 @@ void ClubSync::applySlice()
     const int n = std::min<int>(ApplySlice, int(incoming.size()));
     for (int i = 0; i < n; ++i) {
         const Incoming &next = incoming.at(i);
-        slice.append(next.change);
+        if (next.usable)
+            slice.append(next.change);
         if (next.advance)
             watermark = std::max(watermark, next.change.seq);
     }
@@ -249,6 +304,10 @@ void ClubSync::applySlice()
         QTimer::singleShot(0, this, &ClubSync::applySlice);
         return;
     }
+    if (skippedUnlogged > 0) {
+        emit changeSkipped(QStringLiteral("Club server: %1 more changes were skipped.").arg(skippedUnlogged));
+        skippedUnlogged = 0;
+    }
     // The list is drawn once the backlog is in.
     if (listDirty) {
         listDirty = false;
@@ -266,7 +325,7 @@ void ClubSync::netsOpen(const QList<SyncNet> &nets)
         return;
     const QString client = storage.syncClient();
     for (const SyncNet &net : nets) {
-        if (net.origin == client || offered.contains(net.id))
+        if (net.origin == client || offered.contains(net.id) || !syncNetUsable(net))
             continue;
         offered.insert(net.id);
         emit netOffered(net);

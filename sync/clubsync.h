@@ -68,6 +68,8 @@ signals:
     // Other programs' changes changed this club's roster.
     void rosterChanged();
     void applyFailed(const Storage::Result &result);
+    // A change was not used: for the error log.
+    void changeSkipped(const QString &text);
 
     // To the worker.
     void startWorker(const QString &conninfo, const QString &password, qint64 after);
@@ -86,6 +88,8 @@ private:
     void netFetched(const QString &net, const QList<SyncChange> &changes);
     void queue(const QList<SyncChange> &changes, bool advance);
     void applySlice();
+    // Logs a change not used; each once, the first hundred of a run, then a count.
+    void skip(const QString &key, const QString &text);
 
     Storage &storage;
     QThread *thread = nullptr;
@@ -99,6 +103,8 @@ private:
     struct Incoming {
         SyncChange change;
         bool advance = true;
+        // False for a change that failed the checks: only passed over.
+        bool usable = true;
     };
     QList<Incoming> incoming;
     bool sliceDue = false;
@@ -106,4 +112,10 @@ private:
     bool rosterDirty = false;
     // Nets offered once this run.
     QSet<QString> offered;
+    // The journal place up to which the batch in flight reaches, changes
+    // that were not sent included.
+    qint64 batchEnd = 0;
+    bool pumping = false;
+    QSet<QString> skipped;
+    int skippedUnlogged = 0;
 };

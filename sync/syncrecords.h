@@ -53,6 +53,28 @@ QString syncRosterData(const QString &club);
 // (or nulls, read as empty) of that length.
 bool syncDataFields(const QString &data, int count, QStringList &fields);
 
+// The limits a change must keep on every program and on the server, whose
+// CHECK constraints hold the same numbers.
+namespace SyncLimits {
+inline constexpr int Call = 16;     // a call sign: letters, digits and '/'
+inline constexpr int Name = 15;     // the entry's fields, as the main form's
+inline constexpr int City = 20;
+inline constexpr int State = 2;
+inline constexpr int Comment = 128;
+inline constexpr int Club = 8;
+inline constexpr int Status = 1023; // every bit a key word may leave
+// A text longer than this (in characters) is no program's: the row is refused.
+inline constexpr int Text = 256;
+// The bytes of a contact's data on the server.
+inline constexpr int Data = 8192;
+} // namespace SyncLimits
+
+// Checks a change as a file's line is checked: ids, kind, call sign and
+// dates of the right shape, numbers in range; texts beyond a field's length
+// are cut on whole characters. Empty when the change may be used; else why
+// not, without the offending value (it may be huge or hold line feeds).
+QString syncCheck(SyncChange &change);
+
 // A net on the club server.
 struct SyncNet {
     QString id;
@@ -61,6 +83,10 @@ struct SyncNet {
     QString origin;
     int stations = 0;
 };
+
+// Whether a net another program offers has a net's id, a program's and a
+// call sign (or none) for its net control station.
+bool syncNetUsable(const SyncNet &net);
 
 Q_DECLARE_METATYPE(SyncChange)
 Q_DECLARE_METATYPE(SyncNet)

@@ -18,9 +18,14 @@ const int AliveMs = 1000;
 // A net whose last change is older than this is over: it is not offered.
 const int OpenNetHours = 3;
 
+// Texts are read one character beyond what a program ever writes, and the
+// data one byte-sized character beyond its limit, so that a row written by
+// anything else is seen to be too long without being read whole.
 const char ChangeColumns[] =
-    "SELECT seq, oseq, id, net, origin, kind, call, status, name, city, state, comment, relay, entered, logged, "
-    "logdate, logtime, logstatus, to_char(made AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), data "
+    "SELECT seq, oseq, left(id, 33), left(net, 33), left(origin, 33), left(kind, 16), left(call, 257), status, "
+    "left(name, 257), left(city, 257), left(state, 257), left(comment, 257), left(relay, 257), left(entered, 257), "
+    "logged, left(logdate, 257), left(logtime, 257), left(logstatus, 257), "
+    "to_char(made AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), left(data, 8193) "
     "FROM trelvin_change ";
 const char MadeUtc[] = "to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
 
@@ -251,15 +256,12 @@ void SyncWorker::send(const QList<SyncChange> &changes)
     };
     if (!db.transaction())
         return fail(db.lastError().text().trimmed());
-    QSqlQuery query(db);
-    // One writer at a time: the order of the changes' numbers is the order in
-    // which they become visible, so that a reader never skips one.
-    if (!query.exec(QStringLiteral("LOCK TABLE trelvin_change IN EXCLUSIVE MODE")))
-        return fail(lastError(query));
+    // The server's trigger lets one writer at a time number its changes: the
+    // order of the numbers is the order in which they become visible, so that
+    // a reader never skips one. Nets are written by the server's functions,
+    // as the table's owner.
     QSqlQuery net(db);
-    net.prepare(QStringLiteral("INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (?, ?::timestamptz, ?, ?) "
-                               "ON CONFLICT (id) DO UPDATE SET started = EXCLUDED.started, ncs = EXCLUDED.ncs, "
-                               "origin = EXCLUDED.origin WHERE trelvin_net.ncs = ''"));
+    net.prepare(QStringLiteral("SELECT trelvin_net_open(?, ?::timestamptz, ?, ?)"));
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral(
         "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, "
@@ -268,8 +270,7 @@ void SyncWorker::send(const QList<SyncChange> &changes)
     // A server restored from a backup may lack a net it once took: its
     // changes would never be stored. Such a net comes back bare.
     QSqlQuery bare(db);
-    bare.prepare(QStringLiteral("INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (?, ?::timestamptz, '', ?) "
-                                "ON CONFLICT (id) DO NOTHING"));
+    bare.prepare(QStringLiteral("SELECT trelvin_net_keep(?, ?::timestamptz, ?)"));
     QSet<QString> nets;
     for (const SyncChange &change : changes) {
         if (change.kind == QLatin1String("net"))
@@ -363,14 +364,16 @@ void SyncWorker::listNets()
 {
     if (!connected)
         return;
-    // Stations: the calls whose latest change keeps them in the net.
+    // Stations: the calls whose latest change, in the server's order, keeps
+    // them in the net. Open: a net the server heard of lately by its own
+    // clock; a client's clock may be anything.
     QSqlQuery query(QSqlDatabase::database(name, false));
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT n.id, %1, n.ncs, n.origin, (SELECT count(*) FROM (SELECT DISTINCT ON (call) "
+    query.prepare(QStringLiteral("SELECT left(n.id, 33), %1, left(n.ncs, 17), left(n.origin, 33), (SELECT count(*) FROM (SELECT DISTINCT ON (call) "
                                  "kind FROM trelvin_change c WHERE c.net = n.id AND c.kind IN ('entry', 'remove') "
-                                 "ORDER BY call, made DESC, origin DESC, oseq DESC) latest WHERE kind = 'entry') "
-                                 "FROM trelvin_net n WHERE n.closed IS NULL AND greatest(n.started, (SELECT max(made) "
-                                 "FROM trelvin_change c WHERE c.net = n.id)) > now() - make_interval(hours => ?) "
+                                 "ORDER BY call, seq DESC) latest WHERE kind = 'entry') "
+                                 "FROM trelvin_net n WHERE n.closed IS NULL AND (SELECT max(received) "
+                                 "FROM trelvin_change c WHERE c.net = n.id) > now() - make_interval(hours => ?) "
                                  "ORDER BY n.started DESC")
                       .arg(QString::fromLatin1(MadeUtc).arg(QStringLiteral("n.started"))));
     query.addBindValue(OpenNetHours);

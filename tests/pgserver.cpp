@@ -203,7 +203,9 @@ QString PgServer::resetDatabase(const QString &db)
     QString failure = admin("DROP DATABASE IF EXISTS " + db + " WITH (FORCE)", QStringLiteral("postgres"));
     if (failure.isEmpty())
         failure = admin(QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'club') "
-                                       "THEN CREATE ROLE club NOLOGIN; END IF; END $$"),
+                                       "THEN CREATE ROLE club NOLOGIN; END IF; IF NOT EXISTS (SELECT 1 FROM "
+                                       "pg_roles WHERE rolname = 'trelvin_member') THEN CREATE ROLE trelvin_member "
+                                       "NOLOGIN; END IF; END $$"),
                         QStringLiteral("postgres"));
     if (failure.isEmpty())
         failure = admin("CREATE DATABASE " + db + " OWNER club", QStringLiteral("postgres"));
@@ -214,6 +216,16 @@ QString PgServer::addOperator(const QString &user, const QString &password)
 {
     return admin(QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '%1') THEN "
                                 "CREATE ROLE %1 LOGIN PASSWORD '%2' IN ROLE club; END IF; END $$")
+                     .arg(user, password),
+                 QStringLiteral("postgres"));
+}
+
+QString PgServer::addMember(const QString &user, const QString &password)
+{
+    return admin(QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'trelvin_member') "
+                                "THEN CREATE ROLE trelvin_member NOLOGIN; END IF; IF NOT EXISTS (SELECT 1 FROM pg_roles "
+                                "WHERE rolname = '%1') THEN CREATE ROLE %1 LOGIN PASSWORD '%2' IN ROLE trelvin_member; "
+                                "END IF; END $$")
                      .arg(user, password),
                  QStringLiteral("postgres"));
 }

@@ -41,7 +41,11 @@ public:
     // A login role with a password, member of the club's group role, and the
     // club's database owned by that group, made on first use.
     QString addOperator(const QString &user, const QString &password);
-    // Drops and re-creates the club's database, empty.
+    // A login role with a password in the club members' group role
+    // (trelvin_member): the rights the server's schema grants, no more.
+    QString addMember(const QString &user, const QString &password);
+    // Drops and re-creates the club's database, empty; the members' group
+    // role is made as the administrator makes it before the first start.
     QString resetDatabase(const QString &db = QStringLiteral("trelvin"));
 
     // A free port of 127.0.0.1 where nothing listens.

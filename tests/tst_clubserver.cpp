@@ -8,6 +8,8 @@
 #include "sync/serverschema.h"
 #include "ui_trelvin.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -71,6 +73,10 @@ private slots:
     void contactsAndRosterTravel();
     void contactAndMemberChangedOnBothSidesWhileApart();
     void journalOfAnOlderProgramIsUpgraded();
+    void badRowsAreRefusedByTheServerAndSkippedByThePrograms();
+    void theServersOrderDecidesNotTheClocks();
+    void membersMayOnlyAddToTheJournal();
+    void aChangeTheServerWouldRefuseHoldsNothingBack();
 
 private:
     Program start(const QString &conninfo, const QString &station = QString());
@@ -93,7 +99,8 @@ void TestClubServer::initTestCase()
     const QString passFile = home.path() + "/pgpass";
     QFile file(passFile);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("127.0.0.1:%1:*:op1:first-secret\n127.0.0.1:%1:*:op2:second-secret\n")
+    file.write(QStringLiteral("127.0.0.1:%1:*:op1:first-secret\n127.0.0.1:%1:*:op2:second-secret\n"
+                              "127.0.0.1:%1:*:mem1:member-secret\n")
                    .arg(server.port())
                    .toUtf8());
     file.close();
@@ -103,6 +110,8 @@ void TestClubServer::initTestCase()
     for (const auto &[user, password] : {std::pair{"op1", "first-secret"}, std::pair{"op2", "second-secret"},
                                          std::pair{"op3", "third-secret"}})
         QCOMPARE(server.addOperator(QLatin1String(user), QLatin1String(password)), QString());
+    // A club member as the set-up makes one: not the tables' owner.
+    QCOMPARE(server.addMember(QStringLiteral("mem1"), QStringLiteral("member-secret")), QString());
 }
 
 void TestClubServer::cleanupTestCase()
@@ -185,12 +194,18 @@ void TestClubServer::schemaIsMadeOnceAndUpgradedInOrder()
     QSqlDatabase::removeDatabase(QStringLiteral("schema2"));
 
     // A server left at the first version by an older program: brought up to
-    // date in order, its changes kept.
+    // date in order, its changes kept, even those the later checks refuse.
     QCOMPARE(server.admin(QStringLiteral(
+                 "DROP TRIGGER trelvin_change_stamp ON trelvin_change; DROP TRIGGER trelvin_change_kept ON "
+                 "trelvin_change; DROP TRIGGER trelvin_net_kept ON trelvin_net; DROP FUNCTION trelvin_change_stamp(), "
+                 "trelvin_owner_only(), trelvin_net_open(text, timestamptz, text, text), trelvin_net_keep(text, "
+                 "timestamptz, text); ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_values, DROP COLUMN "
+                 "writer; ALTER TABLE trelvin_net DROP CONSTRAINT trelvin_net_values; "
                  "ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_place; "
                  "ALTER TABLE trelvin_change DROP COLUMN data; ALTER TABLE trelvin_change ALTER COLUMN net SET NOT NULL; "
                  "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, logged, made) VALUES "
-                 "(repeat('c', 32), repeat('a', 32), repeat('b', 32), 1, 'entry', 'W7OLD', 0, false, now()); "
+                 "(repeat('c', 32), repeat('a', 32), repeat('b', 32), 1, 'entry', 'W7OLD', 0, false, now()), "
+                 "(repeat('f', 32), repeat('a', 32), repeat('b', 32), 2, 'entry', repeat('W', 300), 0, false, now()); "
                  "UPDATE trelvin_meta SET value = '1' WHERE key = 'schema'")),
              QString());
     {
@@ -201,7 +216,7 @@ void TestClubServer::schemaIsMadeOnceAndUpgradedInOrder()
         QSqlQuery query(db);
         QVERIFY(query.exec(QStringLiteral("SELECT value FROM trelvin_meta WHERE key = 'schema'")) && query.next());
         QCOMPARE(query.value(0).toString(), QString::number(ServerSchema::Version));
-        QVERIFY(query.exec(QStringLiteral("SELECT call FROM trelvin_change")) && query.next());
+        QVERIFY(query.exec(QStringLiteral("SELECT call FROM trelvin_change ORDER BY seq")) && query.next());
         QCOMPARE(query.value(0).toString(), QStringLiteral("W7OLD"));
         // A change outside a net carries no net; one of a net must.
         QVERIFY(!query.exec(QStringLiteral("INSERT INTO trelvin_change (id, origin, oseq, kind, call, status, logged, "
@@ -217,7 +232,7 @@ void TestClubServer::foreignOrNewerSchemaIsRefused_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("message");
     QTest::newRow("newer") << "UPDATE trelvin_meta SET value = '99' WHERE key = 'schema'"
-                           << "The club server's schema is version 99, newer than this Trelvin knows (version 2). "
+                           << "The club server's schema is version 99, newer than this Trelvin knows (version 3). "
                               "Update Trelvin on this computer to use it.";
     QTest::newRow("garbage version") << "UPDATE trelvin_meta SET value = '1; DROP TABLE x' WHERE key = 'schema'"
                                      << "The club server's schema version is not one Trelvin made; its tables are "
@@ -337,7 +352,11 @@ void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
     // No box for a link that drops mid-net: the status bar says it.
     QVERIFY(!prompter().titles().contains(QStringLiteral("Club Server")));
 
+    // B's backlog reaches the server after A's: its changes are the later.
+    b.w->clubSync->stop();
     QCOMPARE(server.restart(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.unsentCount(), 0, 20000);
+    b.w->startClubServer();
     QTRY_VERIFY2_WITH_TIMEOUT(a.w->storage.unsentCount() == 0 && b.w->storage.unsentCount() == 0,
                               qPrintable(a.status() + " / " + b.status() + "\n"
                                          + a.rt->readData(QStringLiteral("errorLog.txt")).right(1500)),
@@ -346,7 +365,7 @@ void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
     QTRY_COMPARE_WITH_TIMEOUT(a.net(), b.net(), 10000);
     QCOMPARE(a.log(), b.log());
     QCOMPARE(a.log().size(), 202);
-    // The later change of the doubly checked-in station won on both.
+    // The change that reached the server later won on both.
     const QStringList same = a.net().filter(QStringLiteral("N7SAME"));
     QCOMPARE(same.size(), 1);
     QVERIFY2(same.first().endsWith(QLatin1String("|second|1")), qPrintable(same.first()));
@@ -480,7 +499,8 @@ void TestClubServer::dialogTestsTheConnection()
     dialog->connection->setText(server.conninfo(QStringLiteral("op1")));
     dialog->testButton->click();
     QTRY_COMPARE_WITH_TIMEOUT(dialog->result->text(),
-                              QStringLiteral("Connected: the club server's schema is version 2.\n"
+                              QStringLiteral("Connected: the club server's schema is version 3.
+"
                                              "The link is not encrypted."),
                               10000);
     dialog->connection->setText(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1")
@@ -612,7 +632,11 @@ void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
     QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("K7GONE"), QStringLiteral("Gus"), QStringLiteral("Moab")))
                 .ok());
 
+    // B's changes reach the server after A's: they are the later.
+    b.w->clubSync->stop();
     QCOMPARE(server.restart(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.unsentCount(), 0, 20000);
+    b.w->startClubServer();
     QTRY_VERIFY_WITH_TIMEOUT(a.w->storage.unsentCount() == 0 && b.w->storage.unsentCount() == 0, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7BOTH")), QStringLiteral("Logan"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("K7GONE")), QStringLiteral("Moab"), 5000);
@@ -654,6 +678,248 @@ void TestClubServer::journalOfAnOlderProgramIsUpgraded()
     QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
                 .ok());
     QCOMPARE(a.w->storage.unsentCount(), 1);
+}
+
+namespace {
+
+QString contactData(const QString &call, const QString &city)
+{
+    QJsonArray fields;
+    ContactRecord record;
+    record.call = call;
+    record.name = QStringLiteral("Bo");
+    record.city = city;
+    for (const QString &value : record.values())
+        fields.append(value);
+    return QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+namespace {
+
+// A change written into the server's table by another client than a program.
+bool insertChange(QSqlDatabase &db, const QString &net, const QString &call, const QString &name, int status = 32,
+                  const QString &logDate = QStringLiteral("261209"), const QString &kind = QStringLiteral("entry"),
+                  const QString &data = QString(), const QString &made = QStringLiteral("2026-12-09T02:00:00Z"))
+{
+    static int count = 0;
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, name, city, "
+                                 "state, comment, relay, entered, logged, logdate, logtime, logstatus, made, data) "
+                                 "VALUES (md5(?), ?, repeat('e', 32), ?, ?, ?, ?, ?, 'Moab', 'UT', '', '', '19:00', "
+                                 "true, ?, '19:00:00', '-', ?::timestamptz, ?)"));
+    const QVariant none(QMetaType(QMetaType::QString));
+    for (const QVariant &value : {QVariant(QStringLiteral("third %1 %2").arg(++count).arg(call.left(20))),
+                                  net.isEmpty() ? none : QVariant(net), QVariant(count), QVariant(kind),
+                                  QVariant(call), QVariant(status), QVariant(name), QVariant(logDate), QVariant(made),
+                                  data.isEmpty() ? none : QVariant(data)})
+        query.addBindValue(value);
+    const bool ok = query.exec();
+    if (!ok)
+        qInfo() << "refused:" << query.lastError().text().left(200);
+    return ok;
+}
+
+} // namespace
+
+void TestClubServer::badRowsAreRefusedByTheServerAndSkippedByThePrograms()
+{
+    Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
+    Program b = start(server.conninfo(QStringLiteral("mem1")));
+    QTRY_COMPARE_WITH_TIMEOUT(b.net(), a.net(), 10000);
+    const QString net = a.w->storage.sharedNet()->id;
+
+    // What a third client logged in as a member tried: each refused by the server.
+    struct Bad {
+        QString call, name;
+        int status;
+        QString logDate, kind, data;
+    };
+    const QString big = contactData(QStringLiteral("W7BIG"), QString(1024 * 1024, QLatin1Char('z')));
+    const QList<Bad> bad = {
+        {QStringLiteral("W7NAME"), QString(1024 * 1024, QLatin1Char('n')), 32, QStringLiteral("261209"),
+         QStringLiteral("entry"), QString()},
+        {QString(300, QLatin1Char('W')), QStringLiteral("Long"), 32, QStringLiteral("261209"), QStringLiteral("entry"),
+         QString()},
+        {QStringLiteral("W7\nLF"), QStringLiteral("Feed"), 32, QStringLiteral("261209"), QStringLiteral("entry"),
+         QString()},
+        {QStringLiteral("W7STAT"), QStringLiteral("Stat"), 2147483647, QStringLiteral("261209"),
+         QStringLiteral("entry"), QString()},
+        {QStringLiteral("W7DATE"), QStringLiteral("Date"), 32, QStringLiteral("not-a-date"), QStringLiteral("entry"),
+         QString()},
+        {QStringLiteral("W7BIG"), QString(), 0, QString(), QStringLiteral("contact"), big},
+    };
+    {
+        QSqlDatabase third = connectAs(QStringLiteral("mem1"), QStringLiteral("third"));
+        QVERIFY2(third.isOpen(), qPrintable(third.lastError().text()));
+        for (const Bad &row : bad)
+            QVERIFY(!insertChange(third, row.kind == QLatin1String("entry") ? net : QString(), row.call, row.name,
+                                  row.status, row.logDate, row.kind, row.data));
+        third.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("third"));
+
+    // Rows an older server took: every program skips them, each once.
+    QCOMPARE(server.admin(QStringLiteral("ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_values")), QString());
+    {
+        QSqlDatabase third = connectAs(QStringLiteral("admin"), QStringLiteral("third"));
+        for (const Bad &row : bad)
+            QVERIFY(insertChange(third, row.kind == QLatin1String("entry") ? net : QString(), row.call, row.name,
+                                 row.status, row.logDate, row.kind, row.data));
+        QVERIFY(insertChange(third, net, QStringLiteral("W7GOOD"), QStringLiteral("Gil")));
+        third.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("third"));
+    for (const Program *p : {&a, &b}) {
+        QTRY_VERIFY_WITH_TIMEOUT(p->net().join(' ').contains(QLatin1String("W7GOOD|Gil|")), 10000);
+        QCOMPARE(p->net().size(), 2);
+        QCOMPARE(p->log().size(), 2);
+        QVERIFY(!p->w->storage.contactByCall(QStringLiteral("W7BIG")).has_value());
+        QCOMPARE(column(p->w->storage.contacts(), QStringLiteral("SELECT count(*) FROM journal WHERE call IN "
+                                                                 "('W7NAME', 'W7STAT', 'W7DATE', 'W7BIG')")),
+                 QStringList{QStringLiteral("0")});
+        QCOMPARE(p->w->ui->checkins->toPlainText().split(QLatin1Char('\n')).filter(QStringLiteral("W7")).size(), 2);
+        QCOMPARE(p->rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: change ")),
+                 bad.size());
+    }
+    // Read again (after a failed apply): not logged again.
+    emit a.w->clubSync->rewindWorker(0);
+    QTest::qWait(500);
+    QCOMPARE(a.rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: change ")), bad.size());
+    QCOMPARE(a.net(), b.net());
+}
+
+void TestClubServer::theServersOrderDecidesNotTheClocks()
+{
+    Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    // A's clock an hour ahead of B's.
+    QVERIFY(a.w->storage.setJournalClock(3600).ok());
+    a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
+    Program b = start(server.conninfo(QStringLiteral("mem1")));
+    QTRY_COMPARE_WITH_TIMEOUT(b.net(), a.net(), 10000);
+
+    // B's later change, dated an hour before A's.
+    b.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Bea"));
+    QTRY_VERIFY_WITH_TIMEOUT(a.net().join(' ').contains(QLatin1String("W7AAA|Bea|")), 5000);
+    QCOMPARE(a.net(), b.net());
+    QCOMPARE(a.log(), b.log());
+
+    // A change dated 9999-12-31 is one change among others, in its place.
+    {
+        QSqlDatabase third = connectAs(QStringLiteral("mem1"), QStringLiteral("third"));
+        QVERIFY(insertChange(third, a.w->storage.sharedNet()->id, QStringLiteral("W7AAA"), QStringLiteral("Pin"), 32,
+                             QStringLiteral("261209"), QStringLiteral("entry"), QString(),
+                             QStringLiteral("9999-12-31T23:59:59Z")));
+        third.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("third"));
+    QTRY_VERIFY_WITH_TIMEOUT(a.net().join(' ').contains(QLatin1String("W7AAA|Pin|")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.net().join(' ').contains(QLatin1String("W7AAA|Pin|")), 5000);
+    b.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Cal"));
+    QTRY_VERIFY_WITH_TIMEOUT(a.net().join(' ').contains(QLatin1String("W7AAA|Cal|")), 5000);
+    a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Dee"));
+    QTRY_VERIFY_WITH_TIMEOUT(b.net().join(' ').contains(QLatin1String("W7AAA|Dee|")), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.net(), b.net(), 3000);
+    QCOMPARE(a.log(), b.log());
+    // The client's time is kept for the log's own times and for display.
+    const QStringList made = column(a.w->storage.contacts(),
+                                    QStringLiteral("SELECT made FROM journal WHERE call = 'W7AAA' ORDER BY made DESC"));
+    QCOMPARE(made.first(), QStringLiteral("9999-12-31T23:59:59.000Z"));
+}
+
+void TestClubServer::membersMayOnlyAddToTheJournal()
+{
+    {
+        QSqlDatabase owner = connectAs(QStringLiteral("op1"), QStringLiteral("owner"));
+        QVERIFY(ServerSchema::prepare(owner).ok);
+        owner.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("owner"));
+    const QString net(32, QLatin1Char('a'));
+    {
+        QSqlDatabase member = connectAs(QStringLiteral("mem1"), QStringLiteral("member"));
+        const ServerSchema::Outcome schema = ServerSchema::prepare(member);
+        QVERIFY2(schema.ok, qPrintable(schema.problem));
+        QSqlQuery query(member);
+        // Nets through the program's functions only.
+        QVERIFY2(query.exec(QStringLiteral("SELECT trelvin_net_open('%1', now(), 'N7NCS', repeat('b', 32))").arg(net)),
+                 qPrintable(query.lastError().text()));
+        for (const QString &sql :
+             {QStringLiteral("INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (repeat('c', 32), now(), '', "
+                             "repeat('b', 32))"),
+              QStringLiteral("UPDATE trelvin_net SET ncs = 'K7X'"), QStringLiteral("DELETE FROM trelvin_net")})
+            QVERIFY2(!query.exec(sql), qPrintable(sql));
+        // The server numbers, dates and signs a change, whatever was sent.
+        QVERIFY2(query.exec(QStringLiteral(
+                     "INSERT INTO trelvin_change (seq, id, net, origin, oseq, kind, call, status, logged, made, "
+                     "received, writer) VALUES (4000000000, repeat('d', 32), '%1', repeat('b', 32), 1, 'entry', "
+                     "'W7AAA', 0, false, '9999-12-31', '2000-01-01', 'op1')")
+                                .arg(net)),
+                 qPrintable(query.lastError().text()));
+        QVERIFY(query.exec(QStringLiteral("SELECT seq, writer, received > now() - interval '1 minute' FROM "
+                                          "trelvin_change")));
+        QVERIFY(query.next());
+        QVERIFY(query.value(0).toLongLong() < 1000);
+        QCOMPARE(query.value(1).toString(), QStringLiteral("mem1"));
+        QVERIFY(query.value(2).toBool());
+        // Never rewritten by a member: not by rights, and not when rights were
+        // granted by mistake.
+        const QStringList rewrites = {QStringLiteral("UPDATE trelvin_change SET name = 'gone'"),
+                                      QStringLiteral("DELETE FROM trelvin_change"),
+                                      QStringLiteral("TRUNCATE trelvin_change")};
+        for (const QString &sql : rewrites)
+            QVERIFY2(!query.exec(sql), qPrintable(sql));
+        QCOMPARE(server.admin(QStringLiteral("GRANT UPDATE, DELETE, TRUNCATE ON trelvin_change TO mem1")), QString());
+        for (const QString &sql : rewrites) {
+            QVERIFY2(!query.exec(sql), qPrintable(sql));
+            QVERIFY2(query.lastError().text().contains(QLatin1String("owner")), qPrintable(query.lastError().text()));
+        }
+        QVERIFY(!query.exec(QStringLiteral("DROP TRIGGER trelvin_change_kept ON trelvin_change")));
+        member.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("member"));
+    QCOMPARE(server.admin(QStringLiteral("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE name IS NULL) <> 1 "
+                                         "OR (SELECT ncs FROM trelvin_net) <> 'N7NCS' THEN RAISE 'changed'; END IF; "
+                                         "END $$")),
+             QString());
+    // The owner may.
+    {
+        QSqlDatabase owner = connectAs(QStringLiteral("op1"), QStringLiteral("owner"));
+        QSqlQuery query(owner);
+        QVERIFY2(query.exec(QStringLiteral("UPDATE trelvin_net SET closed = now()")), qPrintable(query.lastError().text()));
+        owner.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("owner"));
+}
+
+void TestClubServer::aChangeTheServerWouldRefuseHoldsNothingBack()
+{
+    Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
+    Program b = start(server.conninfo(QStringLiteral("mem1")));
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+    // A contact as a file may have stored it: a tab in the name, a long city.
+    ContactRecord tabbed = contact(QStringLiteral("W7TAB"), QStringLiteral("Tab\tby"), QStringLiteral("Ogden"));
+    QVERIFY(a.w->storage.saveContact(tabbed).ok());
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7LONG"), QStringLiteral("Lu"),
+                                             QStringLiteral("Llanfairpwllgwyngyllgogerychwyrndrobwll")))
+                .ok());
+    QVERIFY(a.w->storage.saveContact(contact(QStringLiteral("W7NEXT"), QStringLiteral("Ned"), QStringLiteral("Provo")))
+                .ok());
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7NEXT")), QStringLiteral("Provo"), 5000);
+    QCOMPARE(cityOf(b, QStringLiteral("W7LONG")), QStringLiteral("Llanfairpwllgwyngyllgogerychwy"));
+    QCOMPARE(cityOf(b, QStringLiteral("W7TAB")), QStringLiteral("(none)"));
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.unsentCount(), 0, 3000);
+    QCOMPARE(a.rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: a change made here was not sent: ")),
+             1);
+    // It is older than any change from the server: the next one from B applies here.
+    QVERIFY(b.w->storage.saveContact(contact(QStringLiteral("W7TAB"), QStringLiteral("Tabby"), QStringLiteral("Moab")))
+                .ok());
+    QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7TAB")), QStringLiteral("Moab"), 5000);
 }
 
 QTEST_MAIN(TestClubServer)
