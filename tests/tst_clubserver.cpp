@@ -499,8 +499,7 @@ void TestClubServer::dialogTestsTheConnection()
     dialog->connection->setText(server.conninfo(QStringLiteral("op1")));
     dialog->testButton->click();
     QTRY_COMPARE_WITH_TIMEOUT(dialog->result->text(),
-                              QStringLiteral("Connected: the club server's schema is version 3.
-"
+                              QStringLiteral("Connected: the club server's schema is version 3.\n"
                                              "The link is not encrypted."),
                               10000);
     dialog->connection->setText(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1")
