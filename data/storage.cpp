@@ -169,9 +169,10 @@ int windowWalWritten(void *, sqlite3 *db, const char *name, int frames)
     return SQLITE_OK;
 }
 
-// While a load builds an index that cannot give way (see buildIndex), the
-// window waits for it instead of refusing the change.
-std::atomic<bool> buildHoldsLock{false};
+// While a load holds the write lock for work that cannot give way (an
+// index build that gave way often enough, see runGivingWay, or a roster
+// load), the window waits for it instead of refusing the change.
+std::atomic<bool> loadHoldsLock{false};
 
 bool schemaHas(const QSqlDatabase &db, const QByteArray &name);
 // Drops a table a slice at a time (see its definition).
@@ -186,7 +187,7 @@ int windowBusy(void *, int count)
     const qint64 now = steadyNs();
     if (count == 0)
         started = now;
-    const qint64 limitMs = buildHoldsLock.load() ? 60'000 : Schema::BusyTimeoutMs;
+    const qint64 limitMs = loadHoldsLock.load() ? 60'000 : Schema::BusyTimeoutMs;
     if (now - started >= limitMs * 1'000'000)
         return 0;
     windowTriedAt.store(now);
@@ -1140,11 +1141,18 @@ Storage::Loaded Storage::loadRoster(const RosterSource &next, const std::atomic<
         loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
         return loaded;
     }
-    if (!fileDb.transaction()) {
+    // The write lock at once: a transaction that read first would fail when
+    // the window wrote meanwhile.
+    QString failure;
+    if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
         memoryDb.rollback();
-        loaded.result = Result::failed(Result::WriteFailed, fileDb.lastError());
+        loaded.result = Result::failed(Result::WriteFailed, failure);
         return loaded;
     }
+    struct Holding {
+        Holding() { loadHoldsLock = true; }
+        ~Holding() { loadHoldsLock = false; }
+    } holding;
     loaded.result = clearMembers();
     if (loaded.result.ok()) {
         Direct::Statement member(memoryDb, Sql::InsertMember);
@@ -2090,7 +2098,7 @@ bool runGivingWay(const QSqlDatabase &db, const QByteArray &sql, const std::atom
             return false;
         watch.since = steadyNs();
         if (last)
-            buildHoldsLock = true;
+            loadHoldsLock = true;
         else
             sqlite3_progress_handler(handle, 1000, stop, &watch);
         bool done = Direct::exec(db, sql.constData(), failure);
@@ -2098,7 +2106,7 @@ bool runGivingWay(const QSqlDatabase &db, const QByteArray &sql, const std::atom
         if (handle)
             sqlite3_progress_handler(handle, 0, nullptr, nullptr);
         done = done && Direct::exec(db, "COMMIT", failure);
-        buildHoldsLock = false;
+        loadHoldsLock = false;
         if (done)
             return true;
         Direct::exec(db, "ROLLBACK");
