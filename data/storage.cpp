@@ -2230,11 +2230,13 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
         if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure))
             break;
         slice.start();
+        // The window trying for the lock ends the slice at the next row.
+        const qint64 sliceStarted = steadyNs();
         {
             Direct::Statement insert(fileDb, insertSql.constData());
             if (!insert.ok())
                 failure = insert.error();
-            while (failure.isEmpty() && slice.elapsed() < sliceMs) {
+            while (failure.isEmpty() && slice.elapsed() < sliceMs && windowTriedAt.load() < sliceStarted) {
                 const CsvBytes *line = next();
                 if (!line) {
                     more = false;
