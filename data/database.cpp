@@ -24,6 +24,9 @@ void Trelvin::setupDbFile()
     const Storage::Opening opening = storage.openContacts(path);
     if (!opening.warning.isEmpty())
         writeError(opening.warning);
+    for (const QString &table : opening.dropped)
+        writeError("Contacts database '" + path + "': table '" + table
+                   + "', left by a load that did not end, was dropped.");
     if (opening.ok()) {
         if (!opening.netProblem.isEmpty()) {
             prompter->message(Prompter::Warning, QStringLiteral("Net List Not Kept"),

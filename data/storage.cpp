@@ -143,6 +143,70 @@ const char StationRow[] = "SELECT call, passwd, state, lat, lon, grid, utc, dst 
 const char BySuffix[] = "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)";
 } // namespace Sql
 
+// The window's writes go before a load's next slice. While the window waits
+// for the write lock on Contacts.db, its busy handler marks the time of each
+// try; a load that has just committed a slice holds back until the window
+// has stopped trying (it has the lock, or gave up), instead of taking the
+// lock again at once and leaving the window to its next try a slice later.
+std::atomic<qint64> windowTriedAt{0}; // steady clock, ns; 0 before any try
+
+qint64 steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// While a load runs, the window's commits leave copying the write-ahead log
+// into the database to the load's commits: a checkpoint of what a slice
+// wrote costs the window's thread tens of milliseconds and a sync.
+std::atomic<int> loadsRunning{0};
+
+int windowWalWritten(void *, sqlite3 *db, const char *name, int frames)
+{
+    // SQLite's own rule otherwise: a passive checkpoint from 1,000 pages on.
+    if (frames >= 1000 && loadsRunning.load() == 0)
+        sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    return SQLITE_OK;
+}
+
+// While a load holds the write lock for work that cannot give way (an
+// index build that gave way often enough, see runGivingWay, or a roster
+// load), the window waits for it instead of refusing the change.
+std::atomic<bool> loadHoldsLock{false};
+
+bool schemaHas(const QSqlDatabase &db, const QByteArray &name);
+// Drops a table a slice at a time (see its definition).
+bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failure, int sliceMs = 50);
+
+// The window's busy handler: tries again every half millisecond (SQLite's
+// own handler backs off to 100 ms between tries) for `BusyTimeoutMs`.
+int windowBusy(void *, int count)
+{
+    // One wait at a time per thread.
+    thread_local qint64 started = 0;
+    const qint64 now = steadyNs();
+    if (count == 0)
+        started = now;
+    const qint64 limitMs = loadHoldsLock.load() ? 60'000 : Schema::BusyTimeoutMs;
+    if (now - started >= limitMs * 1'000'000)
+        return 0;
+    windowTriedAt.store(now);
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    return 1;
+}
+
+// A load's pause after a slice: while the window has tried for the lock in
+// the last `QuietMs`, it has not had its turn yet, or may come back for the
+// next transaction of the same key (a check-in is a few). A second at most,
+// whatever the window does.
+void letWindowWrite()
+{
+    constexpr qint64 QuietNs = 20'000'000;
+    const qint64 giveUp = steadyNs() + 1'000'000'000;
+    for (qint64 now = steadyNs(); now - windowTriedAt.load() < QuietNs && now < giveUp; now = steadyNs())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 // How each stored table is replaced by a file's lines.
 struct TableSpec {
     const char *table;
@@ -698,10 +762,28 @@ Storage::Opening Storage::openContacts(const QString &path)
                     opening.failure = query.lastError().text();
             }
         }
+        // A load that was killed part-way left its new table (or the old one
+        // it replaced) behind: nothing reads it, and it would keep its space
+        // in the file for good.
+        for (const char *table : {"contact_loading", "contact_replaced", "log_loading", "log_replaced"}) {
+            if (!opening.ok() || !schemaHas(fileDb, table))
+                continue;
+            QString failure;
+            if (dropInParts(fileDb, table, &failure, 1000))
+                opening.dropped.append(QString::fromLatin1(table));
+            else
+                opening.failure = failure;
+        }
         // Start-up waited as long as Qt's default for a lock; from here on a
         // statement fails fast instead of freezing the window.
         if (opening.ok() && !query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(Schema::BusyTimeoutMs)))
             opening.failure = query.lastError().text();
+        if (opening.ok()) {
+            if (sqlite3 *handle = Direct::handle(fileDb)) {
+                sqlite3_busy_handler(handle, windowBusy, nullptr);
+                sqlite3_wal_hook(handle, windowWalWritten, nullptr);
+            }
+        }
         if (!opening.ok())
             fileDb.close();
     } else {
@@ -1079,11 +1161,18 @@ Storage::Loaded Storage::loadRoster(const RosterSource &next, const std::atomic<
         loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
         return loaded;
     }
-    if (!fileDb.transaction()) {
+    // The write lock at once: a transaction that read first would fail when
+    // the window wrote meanwhile.
+    QString failure;
+    if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
         memoryDb.rollback();
-        loaded.result = Result::failed(Result::WriteFailed, fileDb.lastError());
+        loaded.result = Result::failed(Result::WriteFailed, failure);
         return loaded;
     }
+    struct Holding {
+        Holding() { loadHoldsLock = true; }
+        ~Holding() { loadHoldsLock = false; }
+    } holding;
     loaded.result = clearMembers();
     if (loaded.result.ok()) {
         Direct::Statement member(memoryDb, Sql::InsertMember);
@@ -1571,8 +1660,12 @@ Result Storage::setNetMark(int active)
 
 void Storage::inFile(Result &result, const std::function<bool()> &change)
 {
-    if (!fileDb.transaction()) {
-        result = Result::failed(Result::WriteFailed, fileDb.lastError());
+    // The write lock is taken at once, where the busy handler waits for a
+    // load's slice: a transaction that read first and then wrote would fail
+    // at once when a slice held the lock, or had committed since the read.
+    QString failure;
+    if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
+        result = Result::failed(Result::WriteFailed, failure);
         return;
     }
     // `change` has said what failed.
@@ -2017,11 +2110,57 @@ bool schemaHas(const QSqlDatabase &db, const QByteArray &name)
     return query.next();
 }
 
+// Runs `sql` as a transaction of its own, which gives way to the window:
+// when the window tries for the write lock meanwhile, the statement is
+// stopped and rolled back, the window writes, and it runs again. After
+// `attempts` tries it runs to its end and the window waits for it rather
+// than fail: a load under check-ins every few hundred milliseconds still
+// ends. Without SQLite's own handle it simply runs.
+bool runGivingWay(const QSqlDatabase &db, const QByteArray &sql, const std::atomic<bool> *cancel, QString *failure,
+                  int attempts = 5)
+{
+    sqlite3 *handle = Direct::handle(db);
+    struct Watch {
+        qint64 since = 0;
+        const std::atomic<bool> *cancel = nullptr;
+    } watch{0, cancel};
+    const auto stop = [](void *context) -> int {
+        const auto *w = static_cast<const Watch *>(context);
+        return windowTriedAt.load() > w->since || (w->cancel && w->cancel->load()) ? 1 : 0;
+    };
+    for (int attempt = 1;; ++attempt) {
+        letWindowWrite();
+        const bool last = !handle || attempt >= attempts;
+        if (!Direct::exec(db, "BEGIN IMMEDIATE", failure))
+            return false;
+        watch.since = steadyNs();
+        if (last)
+            loadHoldsLock = true;
+        else
+            sqlite3_progress_handler(handle, 1000, stop, &watch);
+        bool done = Direct::exec(db, sql.constData(), failure);
+        const bool stopped = !done && handle && sqlite3_errcode(handle) == SQLITE_INTERRUPT;
+        if (handle)
+            sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+        done = done && Direct::exec(db, "COMMIT", failure);
+        loadHoldsLock = false;
+        if (done)
+            return true;
+        Direct::exec(db, "ROLLBACK");
+        if (!stopped)
+            return false;
+        failure->clear();
+        // Stopped for Cancel: the caller sees the flag.
+        if (cancel && cancel->load())
+            return false;
+    }
+}
+
 // Drops a table whose rows are no longer in use: its indexes first, each
-// in a transaction of its own, then the table. Dropping a million rows with
-// their indexes at once would hold the write lock longer than the window
-// waits for it; a part takes a fraction of that.
-bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failure)
+// in a transaction of its own, then its rows in slices of `sliceMs`, then
+// the empty table. Dropping a million rows at once would hold the write
+// lock for most of a second.
+bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failure, int sliceMs)
 {
     if (!schemaHas(db, table))
         return true;
@@ -2034,9 +2173,43 @@ bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failu
             indexes.append(query.utf8(0).toByteArray());
     }
     for (const QByteArray &index : std::as_const(indexes)) {
+        letWindowWrite();
         if (!Direct::exec(db, ("DROP INDEX IF EXISTS " + index).constData(), failure))
             return false;
     }
+    qint64 last = 0;
+    {
+        Direct::Statement top(db, ("SELECT max(rowid) FROM " + table).constData());
+        if (top.next())
+            last = top.integer(0);
+    }
+    // Rows by rowid ranges, a few thousand at a time, as many as fit a slice.
+    const QByteArray remove = "DELETE FROM " + table + " WHERE rowid <= ?";
+    constexpr qint64 Step = 4000;
+    qint64 done = 0;
+    QElapsedTimer slice;
+    while (done < last) {
+        letWindowWrite();
+        if (!Direct::exec(db, "BEGIN IMMEDIATE", failure))
+            return false;
+        slice.start();
+        bool ok = true;
+        {
+            Direct::Statement rows(db, remove.constData());
+            while (ok && done < last && slice.elapsed() < sliceMs) {
+                done = std::min(last, done + Step);
+                rows.bindInt(1, done);
+                ok = rows.run();
+                if (!ok)
+                    *failure = rows.error();
+            }
+        }
+        if (!ok || !Direct::exec(db, "COMMIT", failure)) {
+            Direct::exec(db, "ROLLBACK");
+            return false;
+        }
+    }
+    letWindowWrite();
     return Direct::exec(db, ("DROP TABLE IF EXISTS " + table).constData(), failure);
 }
 
@@ -2057,11 +2230,16 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
     const qsizetype open = insertText.indexOf("(id, ") + 5;
     const QByteArray columns = insertText.mid(open, insertText.indexOf(')', open) - open);
     const auto cancelled = [cancel] { return cancel && cancel->load(); };
+    // The window's commits leave the checkpoints to this load meanwhile.
+    struct Running {
+        Running() { ++loadsRunning; }
+        ~Running() { --loadsRunning; }
+    } running;
 
     Loaded loaded;
     QString failure;
     // What a crashed or cancelled load left behind goes first.
-    if (!dropInParts(fileDb, loading, &failure) || !dropInParts(fileDb, replaced, &failure)) {
+    if (!dropInParts(fileDb, loading, &failure, sliceMs) || !dropInParts(fileDb, replaced, &failure, sliceMs)) {
         loaded.result = Result::failed(Result::WriteFailed, failure);
         return loaded;
     }
@@ -2080,18 +2258,22 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
     // The rows, a slice per transaction. Until the swap nothing of the load
     // is in use, so its commits need not wait for the disk: a power cut
     // loses at most the last slices of a table that the next load drops.
+    // After each slice the window has its turn first, if it waits for one.
     Direct::exec(fileDb, "PRAGMA synchronous = NORMAL");
     bool more = failure.isEmpty();
     QElapsedTimer slice;
     while (more && failure.isEmpty() && !cancelled()) {
+        letWindowWrite();
         if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure))
             break;
         slice.start();
+        // The window trying for the lock ends the slice at the next row.
+        const qint64 sliceStarted = steadyNs();
         {
             Direct::Statement insert(fileDb, insertSql.constData());
             if (!insert.ok())
                 failure = insert.error();
-            while (failure.isEmpty() && slice.elapsed() < sliceMs) {
+            while (failure.isEmpty() && slice.elapsed() < sliceMs && windowTriedAt.load() < sliceStarted) {
                 const CsvBytes *line = next();
                 if (!line) {
                     more = false;
@@ -2113,34 +2295,37 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
             between();
     }
     loaded.cancelled = failure.isEmpty() && more && cancelled();
+
+    // The indexes, each in a transaction of its own that gives way to the
+    // window (a few seconds each at a million rows), under names the old
+    // table's do not use (they stay after the swap; opening the file
+    // accepts either).
+    const bool keep = failure.isEmpty() && !loaded.cancelled && loaded.rows > 0;
+    for (const char *index : wanted.indexes) {
+        if (!keep || !failure.isEmpty() || cancelled())
+            break;
+        // "CREATE INDEX IF NOT EXISTS <name> ON <table>(<column>)"
+        const QList<QByteArray> words = QByteArray(index).split(' ');
+        const QByteArray indexName = words.at(5);
+        const QByteArray on = words.at(7).mid(name.size());
+        const QByteArray free = schemaHas(fileDb, indexName) ? indexName + "_2" : indexName;
+        runGivingWay(fileDb, "CREATE INDEX " + free + " ON " + loading + on, cancel, &failure);
+    }
+    loaded.cancelled = loaded.cancelled || (failure.isEmpty() && cancelled());
     if (!Direct::exec(fileDb, "PRAGMA synchronous = FULL", &failure))
         loaded.rows = 0;
 
-    // The swap: the indexes are built, under names the old table's do not
-    // use (they stay after the swap; opening the file accepts either); the
-    // rows the window stored since the load began are carried over (for
-    // contacts, those whose call the file does not hold), then the new table
-    // takes the name. Building the indexes is most of this transaction: a
-    // fraction of a second up to 100,000 rows, a few seconds at a million,
-    // during which a write of the window may fail and says so.
+    // The swap, short now that the indexes stand: the rows the window
+    // stored since the load began are carried over (for contacts, those
+    // whose call the file does not hold), then the new table takes the name.
     bool swapped = false;
-    if (failure.isEmpty() && !loaded.cancelled && loaded.rows > 0
-        && Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
-        for (const char *index : wanted.indexes) {
-            if (!failure.isEmpty())
-                break;
-            // "CREATE INDEX IF NOT EXISTS <name> ON <table>(<column>)"
-            const QList<QByteArray> words = QByteArray(index).split(' ');
-            const QByteArray indexName = words.at(5);
-            const QByteArray on = words.at(7).mid(name.size());
-            const QByteArray free = schemaHas(fileDb, indexName) ? indexName + "_2" : indexName;
-            Direct::exec(fileDb, ("CREATE INDEX " + free + " ON " + loading + on).constData(), &failure);
-        }
+    letWindowWrite();
+    if (keep && failure.isEmpty() && !loaded.cancelled && Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
         QByteArray carry = "INSERT INTO " + loading + " (" + columns + ") SELECT " + columns + " FROM " + name
                            + " WHERE id > ?";
         if (table == Table::Contacts)
             carry += " AND NOT EXISTS (SELECT 1 FROM " + loading + " AS loaded WHERE loaded.call = " + name + ".call)";
-        if (failure.isEmpty()) {
+        {
             Direct::Statement carried(fileDb, carry.constData());
             carried.bindInt(1, lastOldId);
             if (!carried.run())
@@ -2161,11 +2346,12 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
     }
 
     // Whatever is not in use any more goes, a slice at a time; a failure
-    // here leaves only a table that the next load drops.
+    // here leaves only a table that the next load, or the next start, drops.
     QString leftOver;
-    dropInParts(fileDb, swapped ? replaced : loading, &leftOver);
+    dropInParts(fileDb, swapped ? replaced : loading, &leftOver, sliceMs);
     if (!failure.isEmpty()) {
         loaded.rows = 0;
+        loaded.cancelled = false;
         loaded.result = Result::failed(Result::WriteFailed, failure);
     } else if (!swapped) {
         loaded.rows = 0;

@@ -77,6 +77,8 @@ public:
         // Why the file's net tables cannot be used; the net is then kept for
         // this run only, and the file's tables stay untouched.
         QString netProblem;
+        // Tables a load killed part-way had left, dropped now.
+        QStringList dropped;
         bool ok() const { return failure.isEmpty() && missing.isEmpty(); }
     };
     // (Re)opens Contacts.db at `path`, creates what it lacks and attaches it

@@ -35,6 +35,8 @@ private slots:
     void chunkedReportsMatchWholeOnes();
     void reportWaitsForJob();
     void netFollowsItsRowsThroughLoads();
+    void checkInsDuringLoadsAreStored();
+    void leftoverStagingTablesDropped();
 
 private:
     // A contacts file of `count` lines, calls CHK0..; bigger than the
@@ -403,6 +405,106 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     checkIn(QStringLiteral("K7BBB"), QStringLiteral("again"));
     QCOMPARE(column(w->fileDb, "SELECT name FROM contact ORDER BY call"),
              (QStringList{"File N0ONE", "File N0SIX", "File N0TWO", "File W7CCC"}));
+}
+
+void TestBulkJobs::checkInsDuringLoadsAreStored()
+{
+    // Twenty check-ins of new stations spread over each load: most while the
+    // rows go in, the last ones once the bar is full (the indexes are built
+    // and the tables swapped). The window never refuses one, and each is in
+    // the log, the net and the contacts after the load.
+    QStringList calls;
+    const auto checkInsDuring = [&](char series) {
+        QVERIFY(w->bulkJob->running());
+        int made = 0;
+        while (made < 20 && w->bulkJob->running()) {
+            const int value = w->bulkJob->bar()->value();
+            if (made < 14 ? value >= (made + 1) * 60 : value >= 990) {
+                const QString call = QStringLiteral("W7%1%2%3").arg(QChar(series)).arg(QChar('A' + made / 26)).arg(
+                    QChar('A' + made % 26));
+                fillEntry(w, call, QStringLiteral("Op ") + call, QStringLiteral("Ogden"), QString());
+                w->on_qso_returnPressed();
+                calls.append(call);
+                ++made;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(made < 14 ? 1 : 15);
+        }
+        // Fewer only when the load ended first: not a failure of the load.
+        QVERIFY2(made >= 14, qPrintable(QStringLiteral("%1 check-ins during the load").arg(made)));
+        QVERIFY(waitForJobs(w, 110000));
+        QCOMPARE(rt->prompter.titles(), QStringList());
+    };
+    // Every call, once, in the table.
+    const auto allIn = [&](const QString &table) {
+        QStringList found;
+        for (const QString &call : std::as_const(calls))
+            found += column(w->fileDb, QStringLiteral("SELECT call FROM %1 WHERE call = '%2'").arg(table, call));
+        QCOMPARE(found, calls);
+    };
+
+    rt->prompter.paths = QStringList{writeContacts(150000)};
+    w->on_actionLoadContacts_triggered();
+    checkInsDuring('C');
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact WHERE call LIKE 'CHK%'"), QStringList{"150000"});
+    allIn(QStringLiteral("contact"));
+    allIn(QStringLiteral("log"));
+    allIn(QStringLiteral("net"));
+
+    QByteArray log;
+    for (int i = 0; i < 100000; ++i)
+        log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
+    rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-big.csv"))};
+    w->on_actionLoadTrelvin_triggered();
+    checkInsDuring('L');
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"100000"});
+    allIn(QStringLiteral("contact"));
+    allIn(QStringLiteral("log"));
+    allIn(QStringLiteral("net"));
+    // Each entry points at its own station's rows.
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM net JOIN log ON log.id = net.logId AND log.call = net.call "
+                               "JOIN contact ON contact.id = net.conId AND contact.call = net.call"),
+             QStringList{QString::number(calls.size())});
+}
+
+void TestBulkJobs::leftoverStagingTablesDropped()
+{
+    // A load killed part-way: its new table, with rows and an index, stays
+    // in the file beside the old one's leftover.
+    const QString path = rt->dataPath() + "/Contacts.db";
+    addContact("W1AW", "Hiram");
+    QVERIFY(run(w->fileDb, "CREATE TABLE contact_loading AS SELECT * FROM contact"));
+    QVERIFY(run(w->fileDb, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                           "INSERT INTO contact_loading (call) SELECT 'K' || i FROM n"));
+    QVERIFY(run(w->fileDb, "CREATE INDEX contact_call_2 ON contact_loading(call)"));
+    QVERIFY(run(w->fileDb, "CREATE TABLE log_replaced AS SELECT * FROM log"));
+    rt->stop();
+    w = nullptr;
+
+    QFile::remove(rt->dataPath() + "/errorLog.txt");
+    w = rt->start();
+    QVERIFY(w);
+    QCOMPARE(column(w->fileDb, "SELECT name FROM sqlite_schema WHERE name LIKE '%loading%' OR name LIKE "
+                               "'%replaced%' OR name = 'contact_call_2'"),
+             QStringList());
+    QCOMPARE(column(w->fileDb, "SELECT name FROM contact"), QStringList{"Hiram"});
+    const QString errors = rt->readData(QStringLiteral("errorLog.txt"));
+    QVERIFY2(errors.contains("Contacts database '" + path
+                             + "': table 'contact_loading', left by a load that did not end, was dropped."),
+             qPrintable(errors));
+    QVERIFY(errors.contains("table 'log_replaced', left by a load that did not end, was dropped."));
+    // The index the dropped table had leaves the name free for the next load.
+    rt->prompter.paths = QStringList{writeContacts(100)};
+    w->on_actionLoadContacts_triggered();
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"100"});
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' "
+                               "AND sql IS NOT NULL"),
+             QStringList{"2"});
 }
 
 QTEST_MAIN(TestBulkJobs)
