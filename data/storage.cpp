@@ -187,7 +187,10 @@ int windowBusy(void *, int count)
     const qint64 now = steadyNs();
     if (count == 0)
         started = now;
-    const qint64 limitMs = loadHoldsLock.load() ? 60'000 : Schema::BusyTimeoutMs;
+    // While a load runs, a change waits for the lock rather than being
+    // refused: the load gives way at its next row or slice, and a check-in
+    // stored late is better than one the operator must give again.
+    const qint64 limitMs = loadHoldsLock.load() || loadsRunning.load() > 0 ? 60'000 : Schema::BusyTimeoutMs;
     if (now - started >= limitMs * 1'000'000)
         return 0;
     windowTriedAt.store(now);
