@@ -489,6 +489,28 @@ private:
 
 double budget = 3000; // ms per measure
 
+// A call no contact and no earlier check-in of the run has.
+QString unknownCall(Runtime &rt, std::mt19937 &rng)
+{
+    QString call;
+    do
+        call = callSign(rng);
+    while (rt.known.contains(call));
+    rt.known.insert(call);
+    return call;
+}
+
+// A station never heard before, typed into the entry.
+void typeNewStation(Runtime &rt, Trelvin &w, std::mt19937 &rng)
+{
+    w.displayContact(QString(), 0);
+    w.entryId = 0;
+    w.ui->call->setText(unknownCall(rt, rng));
+    w.ui->name->setText(QStringLiteral("Pat"));
+    w.ui->city->setText(QStringLiteral("Tacoma"));
+    w.ui->state->setText(QStringLiteral("WA"));
+}
+
 void benchKeystroke(Runtime &rt, const QString &size)
 {
     Trelvin &w = *rt.window;
@@ -672,20 +694,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
     const auto emptyNet = [&w] { QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net")); };
     emptyNet();
 
-    // A station never heard before, typed into the entry.
-    QString fresh;
-    const auto prepareNew = [&] {
-        do
-            fresh = callSign(rng);
-        while (rt.known.contains(fresh));
-        rt.known.insert(fresh);
-        w.displayContact(QString(), 0);
-        w.entryId = 0;
-        w.ui->call->setText(fresh);
-        w.ui->name->setText(QStringLiteral("Pat"));
-        w.ui->city->setText(QStringLiteral("Tacoma"));
-        w.ui->state->setText(QStringLiteral("WA"));
-    };
+    const auto prepareNew = [&] { typeNewStation(rt, w, rng); };
     prepareNew();
     const Stats newValue = repeat([&] { w.addContact(608); },
                                   10, 201, budget, [&] {
@@ -698,10 +707,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
     // the search cleared).
     Storage::EntryChange change;
     const auto prepareStore = [&] {
-        do
-            fresh = callSign(rng);
-        while (rt.known.contains(fresh));
-        rt.known.insert(fresh);
+        const QString fresh = unknownCall(rt, rng);
         change.call = fresh;
         change.name = QStringLiteral("Pat");
         change.city = QStringLiteral("Tacoma");
@@ -1027,17 +1033,7 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     while (!jobsDone(w)) {
         if (since.elapsed() >= 300) {
             since.restart();
-            QString fresh;
-            do
-                fresh = callSign(rng);
-            while (rt.known.contains(fresh));
-            rt.known.insert(fresh);
-            w.displayContact(QString(), 0);
-            w.entryId = 0;
-            w.ui->call->setText(fresh);
-            w.ui->name->setText(QStringLiteral("Pat"));
-            w.ui->city->setText(QStringLiteral("Tacoma"));
-            w.ui->state->setText(QStringLiteral("WA"));
+            typeNewStation(rt, w, rng);
             QElapsedTimer t;
             t.start();
             w.addContact(608);
