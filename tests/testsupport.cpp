@@ -4,6 +4,7 @@
 #include "app/fonts.h"
 #include "app/trelvin.h"
 #include "data/direct.h"
+#include "data/records.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
 #include "secrets/secretstore.h"
@@ -13,6 +14,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -232,4 +235,16 @@ FileSizeLimit::~FileSizeLimit()
 {
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
+}
+
+QString contactData(const QString &call, const QString &city)
+{
+    QJsonArray fields;
+    ContactRecord record;
+    record.call = call;
+    record.name = QStringLiteral("Bo");
+    record.city = city;
+    for (const QString &value : record.values())
+        fields.append(value);
+    return QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact));
 }

@@ -98,6 +98,10 @@ void fillEntry(Trelvin *w, const QString &call, const QString &name, const QStri
 // waiting to be filled; false after `timeoutMs`.
 bool waitForJobs(Trelvin *w, int timeoutMs = 60000);
 
+// A contact's values as a club-server change carries them (a JSON array):
+// the call, the name "Bo" and the city.
+QString contactData(const QString &call, const QString &city);
+
 // Lets no file of this process grow past `bytes` while it lives, as a full
 // file system does; the signal that would end the process is ignored.
 class FileSizeLimit {

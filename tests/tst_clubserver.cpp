@@ -8,8 +8,6 @@
 #include "sync/serverschema.h"
 #include "ui_trelvin.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -678,22 +676,6 @@ void TestClubServer::journalOfAnOlderProgramIsUpgraded()
                 .ok());
     QCOMPARE(a.w->storage.unsentCount(), 1);
 }
-
-namespace {
-
-QString contactData(const QString &call, const QString &city)
-{
-    QJsonArray fields;
-    ContactRecord record;
-    record.call = call;
-    record.name = QStringLiteral("Bo");
-    record.city = city;
-    for (const QString &value : record.values())
-        fields.append(value);
-    return QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact));
-}
-
-} // namespace
 
 namespace {
 

@@ -1,9 +1,9 @@
+#include "testsupport.h"
+
 #include "checkin/netrules.h"
 #include "data/records.h"
 #include "sync/syncrecords.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QtTest>
 
 // The checks every change from or to the club server passes.
@@ -40,18 +40,6 @@ SyncChange goodEntry()
     change.oseq = 3;
     change.seq = 5;
     return change;
-}
-
-QString contactData(const QString &call, const QString &city)
-{
-    QJsonArray fields;
-    ContactRecord record;
-    record.call = call;
-    record.name = QStringLiteral("Bo");
-    record.city = city;
-    for (const QString &value : record.values())
-        fields.append(value);
-    return QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact));
 }
 
 // The change's field by its column name on the server.
