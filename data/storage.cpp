@@ -169,11 +169,6 @@ int windowWalWritten(void *, sqlite3 *db, const char *name, int frames)
     return SQLITE_OK;
 }
 
-// While a load holds the write lock for work that cannot give way (an
-// index build that gave way often enough, see runGivingWay, or a roster
-// load), the window waits for it instead of refusing the change.
-std::atomic<bool> loadHoldsLock{false};
-
 bool schemaHas(const QSqlDatabase &db, const QByteArray &name);
 // Drops a table a slice at a time (see its definition).
 bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failure, int sliceMs = 50);
@@ -190,7 +185,7 @@ int windowBusy(void *, int count)
     // While a load runs, a change waits for the lock rather than being
     // refused: the load gives way at its next row or slice, and a check-in
     // stored late is better than one the operator must give again.
-    const qint64 limitMs = loadHoldsLock.load() || loadsRunning.load() > 0 ? 60'000 : Schema::BusyTimeoutMs;
+    const qint64 limitMs = loadsRunning.load() > 0 ? 60'000 : Schema::BusyTimeoutMs;
     if (now - started >= limitMs * 1'000'000)
         return 0;
     windowTriedAt.store(now);
@@ -208,6 +203,19 @@ void letWindowWrite()
     const qint64 giveUp = steadyNs() + 1'000'000'000;
     for (qint64 now = steadyNs(); now - windowTriedAt.load() < QuietNs && now < giveUp; now = steadyNs())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// The cache of a load's connection while it builds an index, in KiB.
+// SQLite sorts the keys in runs as large as the cache, each run in one step
+// that nothing interrupts: at 64 MB a step of 700 ms at a million calls, at
+// 2 MB 20 ms; the many small runs are merged faster, too.
+constexpr int IndexCacheKiB = 2000;
+// Its cache otherwise: the roster load keeps the indexes up row by row.
+constexpr int WorkerCacheKiB = 65536;
+
+QByteArray cacheSizePragma(int kib)
+{
+    return "PRAGMA cache_size = -" + QByteArray::number(kib);
 }
 
 // How each stored table is replaced by a file's lines.
@@ -1154,99 +1162,145 @@ Storage::Loaded Storage::addMembers(const LineSource &next)
     return loaded;
 }
 
+namespace {
+// A roster line as read, with its phone number's digits beside the field.
+const char CreateRosterLine[] =
+    "CREATE TEMP TABLE roster_line (f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, "
+    "f17, f18, phone)";
+const char InsertRosterLine[] =
+    "INSERT INTO temp.roster_line VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+const char RosterLines[] = "SELECT f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, f17, "
+                           "f18, phone FROM temp.roster_line ORDER BY rowid";
+} // namespace
+
 Storage::Loaded Storage::loadRoster(const RosterSource &next, const std::atomic<bool> *cancel)
 {
-    // One transaction on each database for the whole file: fast, and a
-    // failure part-way, or a file without members, leaves the roster and the
-    // stored contacts as they were.
+    // The file is read without holding the contacts' write lock; its
+    // contact data then goes in in one transaction that gives way to the
+    // window. The roster and the contacts take the whole file or nothing of
+    // it, and a check-in never waits behind the load.
+    struct Running {
+        Running() { ++loadsRunning; }
+        ~Running() { --loadsRunning; }
+    } running;
     Loaded loaded;
     if (!memoryDb.transaction()) {
         loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
         return loaded;
     }
-    // The write lock at once: a transaction that read first would fail when
-    // the window wrote meanwhile.
-    QString failure;
-    if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure)) {
-        memoryDb.rollback();
-        loaded.result = Result::failed(Result::WriteFailed, failure);
-        return loaded;
-    }
-    struct Holding {
-        Holding() { loadHoldsLock = true; }
-        ~Holding() { loadHoldsLock = false; }
-    } holding;
-    loaded.result = clearMembers();
-    if (loaded.result.ok()) {
-        Direct::Statement member(memoryDb, Sql::InsertMember);
-        Direct::Statement find(fileDb, Sql::ContactByCall);
-        Direct::Statement update(fileDb, Sql::UpdateContactById);
-        Direct::Statement insert(fileDb, Schema::InsertContact);
-        const auto failed = [&loaded](const Direct::Statement &statement) {
-            loaded.result = Result::failed(Result::WriteFailed, statement.error());
-        };
-        while (loaded.result.ok()) {
-            const RosterLine *line = next();
-            if (!line)
-                break;
-            ++loaded.rows;
-            const CsvBytes &fields = *line->fields;
-            bindField(member, 1, fields, 0);
-            if (!member.run()) {
-                failed(member);
-                break;
-            }
-            if (!line->withContact)
-                continue;
-            bindField(find, 1, fields, 0);
-            if (find.next()) {
-                // An empty field never erases what is stored.
-                for (int k = 1; k < Schema::ContactFields; ++k) {
-                    if (fields.at(k).isEmpty())
-                        update.bindColumnText(k, find, k + 1);
-                    else if (k == PhoneField)
-                        update.bindString(k, line->phone);
-                    else
-                        bindField(update, k, fields, k);
-                }
-                update.bindInt(Schema::ContactFields, find.integer(0));
-                find.reset();
-                if (!update.run())
-                    failed(update);
-            } else {
-                find.reset();
-                for (int k = 0; k < Schema::ContactFields; ++k) {
-                    if (k == PhoneField)
-                        insert.bindString(k + 1, line->phone);
-                    else
-                        bindField(insert, k + 1, fields, k);
-                }
-                if (!insert.run())
-                    failed(insert);
-            }
-        }
-    }
-
-    loaded.cancelled = loaded.result.ok() && cancel && cancel->load();
+    loaded = readRoster(next, cancel);
+    if (loaded.result.ok() && loaded.rows > 0 && !loaded.cancelled)
+        loaded.result = mergeRosterContacts(cancel, &loaded.cancelled);
+    Direct::exec(fileDb, "DROP TABLE IF EXISTS temp.roster_line");
     if (loaded.result.ok() && (loaded.rows == 0 || loaded.cancelled)) {
-        fileDb.rollback();
         memoryDb.rollback();
         loaded.rows = 0;
         return loaded;
     }
-    if (loaded.result.ok() && fileDb.commit()) {
-        if (!memoryDb.commit()) {
-            loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
-            loaded.result.fileStored = true;
-            memoryDb.rollback();
-        }
+    if (loaded.result.ok() && !memoryDb.commit()) {
+        // The contacts are stored; the members in memory are not.
+        loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
+        loaded.result.fileStored = true;
+    }
+    if (!loaded.result.ok())
+        memoryDb.rollback();
+    return loaded;
+}
+
+Storage::Loaded Storage::readRoster(const RosterSource &next, const std::atomic<bool> *cancel)
+{
+    Loaded loaded;
+    QString failure;
+    if (!Direct::exec(fileDb, "DROP TABLE IF EXISTS temp.roster_line", &failure)
+        || !Direct::exec(fileDb, CreateRosterLine, &failure)) {
+        loaded.result = Result::failed(Result::WriteFailed, failure);
         return loaded;
     }
-    if (loaded.result.ok())
-        loaded.result = Result::failed(Result::WriteFailed, fileDb.lastError());
-    fileDb.rollback();
-    memoryDb.rollback();
+    loaded.result = clearMembers();
+    if (!loaded.result.ok())
+        return loaded;
+    Direct::Statement member(memoryDb, Sql::InsertMember);
+    Direct::Statement keep(fileDb, InsertRosterLine);
+    while (const RosterLine *line = next()) {
+        ++loaded.rows;
+        const CsvBytes &fields = *line->fields;
+        bindField(member, 1, fields, 0);
+        Direct::Statement *failed = member.run() ? nullptr : &member;
+        if (!failed && line->withContact) {
+            for (int k = 0; k < Schema::ContactFields; ++k)
+                bindField(keep, k + 1, fields, k);
+            keep.bindString(Schema::ContactFields + 1, line->phone);
+            if (!keep.run())
+                failed = &keep;
+        }
+        if (failed) {
+            loaded.result = Result::failed(Result::WriteFailed, failed->error());
+            loaded.rows = 0;
+            return loaded;
+        }
+    }
+    loaded.cancelled = cancel && cancel->load();
     return loaded;
+}
+
+Result Storage::mergeRosterContacts(const std::atomic<bool> *cancel, bool *cancelled)
+{
+    QString failure;
+    for (;;) {
+        letWindowWrite();
+        // The write lock at once: a transaction that read first would fail
+        // when the window wrote meanwhile.
+        if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure))
+            return Result::failed(Result::WriteFailed, failure);
+        const qint64 since = steadyNs();
+        bool stopped = false;
+        {
+            Direct::Statement lines(fileDb, RosterLines);
+            Direct::Statement find(fileDb, Sql::ContactByCall);
+            Direct::Statement update(fileDb, Sql::UpdateContactById);
+            Direct::Statement insert(fileDb, Schema::InsertContact);
+            const int phone = Schema::ContactFields;
+            while (failure.isEmpty() && lines.next()) {
+                // The window wants the lock, or the operator stopped the load.
+                if (windowTriedAt.load() > since || (cancel && cancel->load())) {
+                    stopped = true;
+                    break;
+                }
+                find.bindColumnText(1, lines, 0);
+                Direct::Statement *done = nullptr;
+                if (find.next()) {
+                    // An empty field never erases what is stored.
+                    for (int k = 1; k < Schema::ContactFields; ++k) {
+                        if (lines.isNull(k) || lines.utf8(k).isEmpty())
+                            update.bindColumnText(k, find, k + 1);
+                        else
+                            update.bindColumnText(k, lines, k == PhoneField ? phone : k);
+                    }
+                    update.bindInt(Schema::ContactFields, find.integer(0));
+                    find.reset();
+                    done = &update;
+                } else {
+                    find.reset();
+                    for (int k = 0; k < Schema::ContactFields; ++k)
+                        insert.bindColumnText(k + 1, lines, k == PhoneField ? phone : k);
+                    done = &insert;
+                }
+                if (!done->run())
+                    failure = done->error();
+            }
+            if (failure.isEmpty() && lines.failed())
+                failure = lines.error();
+        }
+            if (failure.isEmpty() && !stopped && Direct::exec(fileDb, "COMMIT", &failure))
+            return Result();
+        Direct::exec(fileDb, "ROLLBACK");
+        if (!failure.isEmpty())
+            return Result::failed(Result::WriteFailed, failure);
+        if (cancel && cancel->load()) {
+            *cancelled = true;
+            return Result();
+        }
+    }
 }
 
 Result Storage::eachMemberContact(const std::function<void(const StoredRow &)> &row) const
@@ -2057,7 +2111,7 @@ Result Storage::openWorker(const QString &path, bool onThread)
     // (64 MB at most, for this connection only) that costs no reads.
     if (!Direct::exec(fileDb, "PRAGMA secure_delete = FAST", &failure)
         || !Direct::exec(fileDb, "PRAGMA synchronous = FULL", &failure)
-        || !Direct::exec(fileDb, "PRAGMA cache_size = -65536", &failure))
+        || !Direct::exec(fileDb, cacheSizePragma(WorkerCacheKiB).constData(), &failure))
         return Result::failed(Result::ReadFailed, failure);
     memoryDb.setDatabaseName(QStringLiteral(":memory:"));
     if (!memoryDb.open())
@@ -2115,12 +2169,13 @@ bool schemaHas(const QSqlDatabase &db, const QByteArray &name)
 
 // Runs `sql` as a transaction of its own, which gives way to the window:
 // when the window tries for the write lock meanwhile, the statement is
-// stopped and rolled back, the window writes, and it runs again. After
-// `attempts` tries it runs to its end and the window waits for it rather
-// than fail: a load under check-ins every few hundred milliseconds still
-// ends. Without SQLite's own handle it simply runs.
-bool runGivingWay(const QSqlDatabase &db, const QByteArray &sql, const std::atomic<bool> *cancel, QString *failure,
-                  int attempts = 5)
+// stopped and rolled back, the window writes, and it runs again, as often
+// as that happens. A check-in never waits behind it for more than the
+// stretch between two looks at the window (see IndexCacheKiB); the load
+// ends once the window leaves it the time the statement takes (an index of
+// a million calls: under a second). Without SQLite's own handle it simply
+// runs.
+bool runGivingWay(const QSqlDatabase &db, const QByteArray &sql, const std::atomic<bool> *cancel, QString *failure)
 {
     sqlite3 *handle = Direct::handle(db);
     struct Watch {
@@ -2131,22 +2186,18 @@ bool runGivingWay(const QSqlDatabase &db, const QByteArray &sql, const std::atom
         const auto *w = static_cast<const Watch *>(context);
         return windowTriedAt.load() > w->since || (w->cancel && w->cancel->load()) ? 1 : 0;
     };
-    for (int attempt = 1;; ++attempt) {
+    for (;;) {
         letWindowWrite();
-        const bool last = !handle || attempt >= attempts;
         if (!Direct::exec(db, "BEGIN IMMEDIATE", failure))
             return false;
         watch.since = steadyNs();
-        if (last)
-            loadHoldsLock = true;
-        else
+        if (handle)
             sqlite3_progress_handler(handle, 1000, stop, &watch);
         bool done = Direct::exec(db, sql.constData(), failure);
         const bool stopped = !done && handle && sqlite3_errcode(handle) == SQLITE_INTERRUPT;
         if (handle)
             sqlite3_progress_handler(handle, 0, nullptr, nullptr);
         done = done && Direct::exec(db, "COMMIT", failure);
-        loadHoldsLock = false;
         if (done)
             return true;
         Direct::exec(db, "ROLLBACK");
@@ -2304,6 +2355,7 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
     // table's do not use (they stay after the swap; opening the file
     // accepts either).
     const bool keep = failure.isEmpty() && !loaded.cancelled && loaded.rows > 0;
+    Direct::exec(fileDb, cacheSizePragma(IndexCacheKiB).constData());
     for (const char *index : wanted.indexes) {
         if (!keep || !failure.isEmpty() || cancelled())
             break;
@@ -2315,6 +2367,7 @@ Storage::Loaded Storage::replaceTableInSlices(Table table, qint64 lastOldId, con
         runGivingWay(fileDb, "CREATE INDEX " + free + " ON " + loading + on, cancel, &failure);
     }
     loaded.cancelled = loaded.cancelled || (failure.isEmpty() && cancelled());
+    Direct::exec(fileDb, cacheSizePragma(WorkerCacheKiB).constData());
     if (!Direct::exec(fileDb, "PRAGMA synchronous = FULL", &failure))
         loaded.rows = 0;
 

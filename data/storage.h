@@ -429,6 +429,10 @@ private:
     Result journalMembers(const QStringList &joined, const QStringList &left);
     // In a load's swap: tonight's entries follow their rows into the new table.
     void repointNet(Table table, qint64 lastOldId, QString *failure);
+    // A roster load's two steps: the file into the members and a table of
+    // the connection's own, then its contact data into the contacts.
+    Loaded readRoster(const RosterSource &next, const std::atomic<bool> *cancel);
+    Result mergeRosterContacts(const std::atomic<bool> *cancel, bool *cancelled);
     // The roster and contact rows alone, journalled by the caller if at all.
     Result insertMember(const QString &call);
     Result deleteMember(const QString &call);
