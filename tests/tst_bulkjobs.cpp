@@ -443,25 +443,25 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
         QCOMPARE(found, calls);
     };
 
-    rt->prompter.paths = QStringList{writeContacts(150000)};
+    rt->prompter.paths = QStringList{writeContacts(1000000)};
     w->on_actionLoadContacts_triggered();
     checkInsDuring('C');
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact WHERE call LIKE 'CHK%'"), QStringList{"150000"});
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact WHERE call LIKE 'CHK%'"), QStringList{"1000000"});
     allIn(QStringLiteral("contact"));
     allIn(QStringLiteral("log"));
     allIn(QStringLiteral("net"));
 
     QByteArray log;
-    for (int i = 0; i < 100000; ++i)
+    for (int i = 0; i < 300000; ++i)
         log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
     rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-big.csv"))};
     w->on_actionLoadTrelvin_triggered();
     checkInsDuring('L');
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"100000"});
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"300000"});
     allIn(QStringLiteral("contact"));
     allIn(QStringLiteral("log"));
     allIn(QStringLiteral("net"));
@@ -469,6 +469,28 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
     QCOMPARE(column(w->fileDb, "SELECT count(*) FROM net JOIN log ON log.id = net.logId AND log.call = net.call "
                                "JOIN contact ON contact.id = net.conId AND contact.call = net.call"),
              QStringList{QString::number(calls.size())});
+
+    // A roster whose contact data rewrites 20,000 stored contacts: its
+    // transaction gives way to each check-in and runs again, and ends with
+    // the whole file stored beside them.
+    QByteArray roster = ContactsHeader;
+    for (int i = 0; i < 20000; ++i) {
+        QStringList fields{QStringLiteral("CHK%1").arg(i * 48), QStringLiteral("Member %1").arg(i)};
+        while (fields.size() < 19)
+            fields.append(QString());
+        roster += csvRecord(fields).toUtf8();
+    }
+    w->loadRoster(writeData(QStringLiteral("Roster-big.csv"), roster));
+    checkInsDuring('R');
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(column(w->memoryDb, "SELECT count(*) FROM mbr"), QStringList{"20000"});
+    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact WHERE name LIKE 'Member %' AND city = 'x'"),
+             QStringList{"20000"});
+    QCOMPARE(column(w->fileDb, "SELECT name FROM contact WHERE call = 'CHK959952'"), QStringList{"Member 19999"});
+    allIn(QStringLiteral("contact"));
+    allIn(QStringLiteral("log"));
+    allIn(QStringLiteral("net"));
 }
 
 void TestBulkJobs::leftoverStagingTablesDropped()
