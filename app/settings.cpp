@@ -151,7 +151,7 @@ void Trelvin::on_actionSet_Data_Directory_triggered()
             return;
         if (answer == dataDir.path()) {
             prompter->message(Prompter::Information, QStringLiteral("Same Trelvin Data Directory"),
-                              QStringLiteral("You have not change the Trelvin Data Directory."));
+                              QStringLiteral("You have not changed the Trelvin Data Directory."));
             break;
         }
         const auto reply = prompter->message(Prompter::Question, QStringLiteral("New Trelvin Data Directory!"),

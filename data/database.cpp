@@ -69,7 +69,7 @@ void Trelvin::setupDbMemory()
     QFile file(infoDir.path() + "/" + Trel::StateCentres);
     if (!file.open(QIODevice::ReadOnly)) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Cannot open State_Info.csv file"),
-                                      "Unable to open State_Info.csv fileThis file needs to be in your '"
+                                      "Unable to open State_Info.csv file.\nThis file needs to be in your '"
                                           + infoDir.path() + "' directory.");
         writeError("Unable to open '" + infoDir.path() + "/State_Info.csv' file.");
         return;

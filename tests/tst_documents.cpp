@@ -5,6 +5,7 @@
 #include "ui_trelvin.h"
 #include "viewer/seefile.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
 
@@ -23,6 +24,7 @@ private slots:
     void errorLogViewFollowsNewLines();
     void documentReopensAtNextStart();
     void preambleOfTheClub();
+    void guidesNameThisVersion();
 
 private:
     std::unique_ptr<Runtime> rt;
@@ -150,6 +152,28 @@ void TestDocuments::preambleOfTheClub()
     QVERIFY(w->preambleWindow->isVisible());
     QCOMPARE(w->preambleWindow->windowTitle(), QStringLiteral("ARC Net Control Station's Script"));
     QVERIFY(!w->preambleWindow->ui->text->toPlainText().isEmpty());
+}
+
+// The guide, the key list and the change log the About menu shows are
+// shipped with the program: a release that changes its version without them
+// shows the operator another release's documents.
+void TestDocuments::guidesNameThisVersion()
+{
+    const auto firstLine = [](const QString &name) {
+        QFile file(QStringLiteral(TRELVIN_SOURCE_DIR "/info/") + name);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
+    };
+    QCOMPARE(firstLine("README.txt"), QStringLiteral("TRELVIN " TRELVIN_VERSION " - NET LOGGING FOR AMATEUR RADIO CLUBS"));
+    QCOMPARE(firstLine("SHORTCUTS.txt"), QStringLiteral("TRELVIN " TRELVIN_VERSION " - KEYBOARD SHORTCUT KEYS"));
+
+    // The newest entry of the change log comes first.
+    QFile log(QStringLiteral(TRELVIN_SOURCE_DIR "/info/CHANGELOG.txt"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList entries = QString::fromUtf8(log.readAll())
+                                    .split(QLatin1Char('\n'))
+                                    .filter(QRegularExpression(QStringLiteral("^Trelvin \\d")));
+    QVERIFY(!entries.isEmpty());
+    QVERIFY2(entries.first().startsWith(QStringLiteral("Trelvin " TRELVIN_VERSION " - ")), qPrintable(entries.first()));
 }
 
 QTEST_MAIN(TestDocuments)

@@ -172,7 +172,7 @@ void TestStartup::firstStartCreatesDatabaseAndUsesDefaults()
     QCOMPARE(tableNames(rt.dataPath() + "/Contacts.db"), (QStringList{"contact", "log", "net", "netmark", "station"}));
     QCOMPARE(rowCount(w->fileDb, "contact"), 0);
 
-    QCOMPARE(w->windowTitle(), QStringLiteral("Net Logging for Amateur Radio Clubs: Trelvin V2.7.3"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Net Logging for Amateur Radio Clubs: Trelvin V2.8.0"));
     QCOMPARE(w->size(), QSize(632, 360));
     QCOMPARE(w->theme, QStringLiteral("dark"));
     QCOMPARE(w->club, QStringLiteral("ARC"));
@@ -428,7 +428,7 @@ void TestStartup::missingStateCentresFileIsReported()
     for (const auto &call : rt.prompter.calls) {
         if (call.title == "Cannot open State_Info.csv file") {
             QCOMPARE(call.kind, Prompter::Critical);
-            QCOMPARE(call.text, "Unable to open State_Info.csv fileThis file needs to be in your '" + rt.infoPath()
+            QCOMPARE(call.text, "Unable to open State_Info.csv file.\nThis file needs to be in your '" + rt.infoPath()
                                     + "' directory.");
         }
     }
@@ -508,7 +508,7 @@ void TestStartup::changingDataDirectory()
     rt.prompter.paths = QStringList{other};
     w->on_actionSet_Data_Directory_triggered();
     QCOMPARE(rt.prompter.titles(), QStringList{"Same Trelvin Data Directory"});
-    QCOMPARE(rt.prompter.calls.first().text, QStringLiteral("You have not change the Trelvin Data Directory."));
+    QCOMPARE(rt.prompter.calls.first().text, QStringLiteral("You have not changed the Trelvin Data Directory."));
     QCOMPARE(rt.prompter.calls.first().kind, Prompter::Information);
     QVERIFY(w->fileDb.isOpen());
 

@@ -139,19 +139,24 @@ void TestUpdates::versionOutcomes_data()
     const QString upToDate = "Trelvin is Up to Date";
     const QString prerelease = "Trelvin is Prerelease";
     const QString newer = "New Trelvin Version Available!";
-    QTest::newRow("same, by hand") << QByteArray("Trelvin-2.7.3\n") << false << "Trelvin-2.7.3" << upToDate << true;
-    QTest::newRow("same, at start-up") << QByteArray("Trelvin-2.7.3\n") << true << "Trelvin-2.7.3" << "" << true;
-    QTest::newRow("older patch") << QByteArray("Trelvin-2.7.2") << false << "Trelvin-2.7.2" << prerelease << true;
+    // The program's own version is the one the build was made with.
+    const QByteArray same = QByteArrayLiteral("Trelvin-" TRELVIN_VERSION);
+    QTest::newRow("same, by hand") << same + "\n" << false << QString::fromLatin1(same) << upToDate << true;
+    QTest::newRow("same, at start-up") << same + "\n" << true << QString::fromLatin1(same) << "" << true;
+    QTest::newRow("older minor, higher patch")
+        << QByteArray("Trelvin-2.7.10") << false << "Trelvin-2.7.10" << prerelease << true;
     QTest::newRow("older major") << QByteArray("Trelvin-1.9.9") << false << "Trelvin-1.9.9" << prerelease << true;
     QTest::newRow("two numbers") << QByteArray("Trelvin-2.7") << false << "Trelvin-2.7" << prerelease << true;
     QTest::newRow("older at start-up") << QByteArray("Trelvin-1.0.0") << true << "Trelvin-1.0.0" << "" << true;
     QTest::newRow("newer minor, at start-up")
-        << QByteArray("Trelvin-2.8.0") << true << "Trelvin-2.8.0" << newer << true;
+        << QByteArray("Trelvin-2.9.0") << true << "Trelvin-2.9.0" << newer << true;
     QTest::newRow("newer major") << QByteArray("Trelvin-3.0.0") << false << "Trelvin-3.0.0" << newer << true;
-    QTest::newRow("newer patch, two digits") << QByteArray("Trelvin-2.7.10") << false << "Trelvin-2.7.10" << newer
+    QTest::newRow("newer patch, two digits") << QByteArray("Trelvin-2.8.10") << false << "Trelvin-2.8.10" << newer
+                                             << true;
+    QTest::newRow("newer minor, two digits") << QByteArray("Trelvin-2.10.0") << false << "Trelvin-2.10.0" << newer
                                              << true;
     QTest::newRow("first line, trimmed")
-        << QByteArray("  Trelvin-2.7.3 \r\nTrelvin-9.9.9\n") << false << "Trelvin-2.7.3" << upToDate << true;
+        << "  " + same + " \r\nTrelvin-9.9.9\n" << false << QString::fromLatin1(same) << upToDate << true;
     QTest::newRow("other product") << QByteArray("Othername-9.9.9") << false << "Othername-9.9.9" << "" << false;
     QTest::newRow("product word in lower case")
         << QByteArray("trelvin-9.0.0") << true << "trelvin-9.0.0" << "" << false;
@@ -186,7 +191,7 @@ void TestUpdates::versionOutcomes()
     } else if (box == "Trelvin is Prerelease") {
         QCOMPARE(rig.rt.prompter.calls.first().kind, Prompter::Information);
         QCOMPARE(rig.rt.prompter.calls.first().text,
-                 QStringLiteral("You are using a prerelease version: Trelvin V2.7.3\nPlease report any problems or "
+                 QStringLiteral("You are using a prerelease version: Trelvin V" TRELVIN_VERSION "\nPlease report any problems or "
                                 "comments to trelvin-maintainer@example.org"));
     } else if (!box.isEmpty()) {
         const auto &question = rig.rt.prompter.calls.first();
@@ -272,7 +277,7 @@ void TestUpdates::downloadSaved()
     QByteArray installer;
     for (int i = 0; i < 1500000; ++i)
         installer.append(char(i * 7 % 256));
-    const QString target = downloads() + "/Trelvin-2.8.0" + Suffix;
+    const QString target = downloads() + "/Trelvin-2.9.0" + Suffix;
     QVERIFY(QDir().mkpath(downloads()));
     {
         QFile old(target);
@@ -280,7 +285,7 @@ void TestUpdates::downloadSaved()
         old.write("an older download");
     }
 
-    rig.http.on(VersionPath, answer("Trelvin-2.8.0\n"));
+    rig.http.on(VersionPath, answer("Trelvin-2.9.0\n"));
     FakeHttp::Response slow = answer(installer);
     slow.cuts = {1000, 100000, 1200000};
     rig.http.on(InstallerDir, slow);
@@ -288,13 +293,13 @@ void TestUpdates::downloadSaved()
 
     QTRY_COMPARE(rig.rt.prompter.titles(),
                  (QStringList{"New Trelvin Version Available!", "Trelvin Program Downloaded"}));
-    QCOMPARE(rig.http.requestsTo(InstallerDir), QList<QByteArray>{InstallerDir + "Trelvin-2.8.0" + Suffix.toUtf8()});
+    QCOMPARE(rig.http.requestsTo(InstallerDir), QList<QByteArray>{InstallerDir + "Trelvin-2.9.0" + Suffix.toUtf8()});
     const auto &done = rig.rt.prompter.calls.last();
     QCOMPARE(done.kind, Prompter::Information);
-    QCOMPARE(done.text, QStringLiteral("The latest program version: Trelvin-2.8.0\n has been downloaded to your "
+    QCOMPARE(done.text, QStringLiteral("The latest program version: Trelvin-2.9.0\n has been downloaded to your "
                                        "download folder.\nPlease install the program from your download folder."));
     QCOMPARE(readFile(target), installer);
-    QCOMPARE(QDir(downloads()).entryList(QDir::Files), QStringList{"Trelvin-2.8.0" + Suffix});
+    QCOMPARE(QDir(downloads()).entryList(QDir::Files), QStringList{"Trelvin-2.9.0" + Suffix});
     // The login is retried once the download is done, not before.
     QTRY_COMPARE(rig.logins(), 2);
     QVERIFY(rig.http.requests.lastIndexOf(rig.http.requestsTo(Login).last())
