@@ -1,4 +1,5 @@
 #include "app/constants.h"
+#include "app/logging.h"
 #include "app/trelvin.h"
 #include "viewer/seefile.h"
 
@@ -10,6 +11,8 @@ void Trelvin::writeError(QString message)
     line += '\n';
     // Flushed at once so the line survives an abnormal end of the program.
     const bool written = errorLogFile.write(line) == line.size() && errorLogFile.flush();
+    // The same line for a developer watching the console.
+    qCInfo(lcApp).noquote() << "error log:" << message;
 
     if (!aboutWindow || !aboutWindow->isVisible() || aboutWindow->content != QLatin1String(Trel::Content::ErrorLog))
         return;
