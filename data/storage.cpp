@@ -1163,40 +1163,109 @@ Storage::Loaded Storage::addMembers(const LineSource &next)
 }
 
 namespace {
-// A roster line as read, with its phone number's digits beside the field.
+// A roster line kept for a second run, with its phone number's digits
+// beside the field.
 const char CreateRosterLine[] =
-    "CREATE TEMP TABLE roster_line (f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, "
+    "CREATE TABLE roster_line (f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, "
     "f17, f18, phone)";
 const char InsertRosterLine[] =
-    "INSERT INTO temp.roster_line VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "INSERT INTO roster_line VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 const char RosterLines[] = "SELECT f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, f17, "
-                           "f18, phone FROM temp.roster_line ORDER BY rowid";
+                           "f18, phone FROM roster_line ORDER BY rowid";
+
+// A roster line's fields as the merge reads them: from the file, or kept.
+struct FileFields {
+    const CsvBytes &fields;
+    const QString &phone;
+    bool empty(int k) const { return fields.at(k).isEmpty(); }
+    void bind(Direct::Statement &statement, int index, int k) const
+    {
+        if (k == PhoneField)
+            statement.bindString(index, phone);
+        else
+            bindField(statement, index, fields, k);
+    }
+};
+struct KeptFields {
+    const Direct::Statement &row;
+    bool empty(int k) const { return row.isNull(k) || row.utf8(k).isEmpty(); }
+    void bind(Direct::Statement &statement, int index, int k) const
+    {
+        statement.bindColumnText(index, row, k == PhoneField ? Schema::ContactFields : k);
+    }
+};
+
+// The statements that merge a roster line's contact data into the contacts.
+struct RosterMerge {
+    explicit RosterMerge(const QSqlDatabase &db)
+        : find(db, Sql::ContactByCall)
+        , update(db, Sql::UpdateContactById)
+        , insert(db, Schema::InsertContact)
+    {
+    }
+    // Updates the contact of the line's call, where an empty field never
+    // erases a stored one, or adds it.
+    template <typename Fields>
+    bool merge(const Fields &line, QString *failure)
+    {
+        line.bind(find, 1, 0);
+        Direct::Statement *done = &insert;
+        if (find.next()) {
+            for (int k = 1; k < Schema::ContactFields; ++k) {
+                if (line.empty(k))
+                    update.bindColumnText(k, find, k + 1);
+                else
+                    line.bind(update, k, k);
+            }
+            update.bindInt(Schema::ContactFields, find.integer(0));
+            done = &update;
+        } else {
+            for (int k = 0; k < Schema::ContactFields; ++k)
+                line.bind(insert, k + 1, k);
+        }
+        find.reset();
+        if (done->run())
+            return true;
+        *failure = done->error();
+        return false;
+    }
+    Direct::Statement find;
+    Direct::Statement update;
+    Direct::Statement insert;
+};
 } // namespace
 
 Storage::Loaded Storage::loadRoster(const RosterSource &next, const std::atomic<bool> *cancel)
 {
-    // The file is read without holding the contacts' write lock; its
-    // contact data then goes in in one transaction that gives way to the
-    // window. The roster and the contacts take the whole file or nothing of
-    // it, and a check-in never waits behind the load.
+    // The roster and the contacts take the whole file or nothing of it: the
+    // contacts in one transaction, the members after it. That transaction
+    // gives way to the window: stopped when the window tries for the write
+    // lock, it is rolled back and run again from the lines kept meanwhile.
     struct Running {
         Running() { ++loadsRunning; }
         ~Running() { --loadsRunning; }
     } running;
     Loaded loaded;
+    QString failure;
     if (!memoryDb.transaction()) {
         loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
         return loaded;
     }
-    loaded = readRoster(next, cancel);
-    if (loaded.result.ok() && loaded.rows > 0 && !loaded.cancelled)
+    if (!Direct::exec(memoryDb, CreateRosterLine, &failure)) {
+        memoryDb.rollback();
+        loaded.result = Result::failed(Result::WriteFailed, failure);
+        return loaded;
+    }
+    bool stopped = false;
+    loaded = readRoster(next, cancel, &stopped);
+    if (loaded.result.ok() && stopped && !loaded.cancelled && loaded.rows > 0)
         loaded.result = mergeRosterContacts(cancel, &loaded.cancelled);
-    Direct::exec(fileDb, "DROP TABLE IF EXISTS temp.roster_line");
     if (loaded.result.ok() && (loaded.rows == 0 || loaded.cancelled)) {
         memoryDb.rollback();
         loaded.rows = 0;
         return loaded;
     }
+    Direct::exec(memoryDb, "DROP TABLE IF EXISTS roster_line");
     if (loaded.result.ok() && !memoryDb.commit()) {
         // The contacts are stored; the members in memory are not.
         loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
@@ -1207,39 +1276,62 @@ Storage::Loaded Storage::loadRoster(const RosterSource &next, const std::atomic<
     return loaded;
 }
 
-Storage::Loaded Storage::readRoster(const RosterSource &next, const std::atomic<bool> *cancel)
+Storage::Loaded Storage::readRoster(const RosterSource &next, const std::atomic<bool> *cancel, bool *stopped)
 {
+    // The first run merges each line as it is read, inside the write
+    // transaction: as fast as a load can be when the window leaves it alone.
     Loaded loaded;
     QString failure;
-    if (!Direct::exec(fileDb, "DROP TABLE IF EXISTS temp.roster_line", &failure)
-        || !Direct::exec(fileDb, CreateRosterLine, &failure)) {
-        loaded.result = Result::failed(Result::WriteFailed, failure);
-        return loaded;
-    }
     loaded.result = clearMembers();
     if (!loaded.result.ok())
         return loaded;
-    Direct::Statement member(memoryDb, Sql::InsertMember);
-    Direct::Statement keep(fileDb, InsertRosterLine);
-    while (const RosterLine *line = next()) {
-        ++loaded.rows;
-        const CsvBytes &fields = *line->fields;
-        bindField(member, 1, fields, 0);
-        Direct::Statement *failed = member.run() ? nullptr : &member;
-        if (!failed && line->withContact) {
+    letWindowWrite();
+    bool merging = Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure);
+    const qint64 since = steadyNs();
+    {
+        Direct::Statement member(memoryDb, Sql::InsertMember);
+        Direct::Statement keep(memoryDb, InsertRosterLine);
+        RosterMerge merge(fileDb);
+        while (failure.isEmpty()) {
+            const RosterLine *line = next();
+            if (!line)
+                break;
+            ++loaded.rows;
+            const CsvBytes &fields = *line->fields;
+            bindField(member, 1, fields, 0);
+            if (!member.run()) {
+                failure = member.error();
+                break;
+            }
+            if (!line->withContact)
+                continue;
             for (int k = 0; k < Schema::ContactFields; ++k)
                 bindField(keep, k + 1, fields, k);
             keep.bindString(Schema::ContactFields + 1, line->phone);
-            if (!keep.run())
-                failed = &keep;
-        }
-        if (failed) {
-            loaded.result = Result::failed(Result::WriteFailed, failed->error());
-            loaded.rows = 0;
-            return loaded;
+            if (!keep.run()) {
+                failure = keep.error();
+                break;
+            }
+            // The window wants the lock: the rest is read without it.
+            if (merging && windowTriedAt.load() > since) {
+                merging = false;
+                *stopped = true;
+                Direct::exec(fileDb, "ROLLBACK");
+            }
+            if (merging)
+                merge.merge(FileFields{fields, line->phone}, &failure);
         }
     }
-    loaded.cancelled = cancel && cancel->load();
+    loaded.cancelled = failure.isEmpty() && cancel && cancel->load();
+    if (merging && failure.isEmpty() && !loaded.cancelled && loaded.rows > 0
+        && !Direct::exec(fileDb, "COMMIT", &failure))
+        failure += QStringLiteral(" (committing the roster's contacts)");
+    if (merging && !(failure.isEmpty() && !loaded.cancelled && loaded.rows > 0))
+        Direct::exec(fileDb, "ROLLBACK");
+    if (!failure.isEmpty()) {
+        loaded.result = Result::failed(Result::WriteFailed, failure);
+        loaded.rows = 0;
+    }
     return loaded;
 }
 
@@ -1248,50 +1340,25 @@ Result Storage::mergeRosterContacts(const std::atomic<bool> *cancel, bool *cance
     QString failure;
     for (;;) {
         letWindowWrite();
-        // The write lock at once: a transaction that read first would fail
-        // when the window wrote meanwhile.
         if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure))
             return Result::failed(Result::WriteFailed, failure);
         const qint64 since = steadyNs();
         bool stopped = false;
         {
-            Direct::Statement lines(fileDb, RosterLines);
-            Direct::Statement find(fileDb, Sql::ContactByCall);
-            Direct::Statement update(fileDb, Sql::UpdateContactById);
-            Direct::Statement insert(fileDb, Schema::InsertContact);
-            const int phone = Schema::ContactFields;
+            Direct::Statement lines(memoryDb, RosterLines);
+            RosterMerge merge(fileDb);
             while (failure.isEmpty() && lines.next()) {
                 // The window wants the lock, or the operator stopped the load.
                 if (windowTriedAt.load() > since || (cancel && cancel->load())) {
                     stopped = true;
                     break;
                 }
-                find.bindColumnText(1, lines, 0);
-                Direct::Statement *done = nullptr;
-                if (find.next()) {
-                    // An empty field never erases what is stored.
-                    for (int k = 1; k < Schema::ContactFields; ++k) {
-                        if (lines.isNull(k) || lines.utf8(k).isEmpty())
-                            update.bindColumnText(k, find, k + 1);
-                        else
-                            update.bindColumnText(k, lines, k == PhoneField ? phone : k);
-                    }
-                    update.bindInt(Schema::ContactFields, find.integer(0));
-                    find.reset();
-                    done = &update;
-                } else {
-                    find.reset();
-                    for (int k = 0; k < Schema::ContactFields; ++k)
-                        insert.bindColumnText(k + 1, lines, k == PhoneField ? phone : k);
-                    done = &insert;
-                }
-                if (!done->run())
-                    failure = done->error();
+                merge.merge(KeptFields{lines}, &failure);
             }
             if (failure.isEmpty() && lines.failed())
                 failure = lines.error();
         }
-            if (failure.isEmpty() && !stopped && Direct::exec(fileDb, "COMMIT", &failure))
+        if (failure.isEmpty() && !stopped && Direct::exec(fileDb, "COMMIT", &failure))
             return Result();
         Direct::exec(fileDb, "ROLLBACK");
         if (!failure.isEmpty())

@@ -429,9 +429,10 @@ private:
     Result journalMembers(const QStringList &joined, const QStringList &left);
     // In a load's swap: tonight's entries follow their rows into the new table.
     void repointNet(Table table, qint64 lastOldId, QString *failure);
-    // A roster load's two steps: the file into the members and a table of
-    // the connection's own, then its contact data into the contacts.
-    Loaded readRoster(const RosterSource &next, const std::atomic<bool> *cancel);
+    // A roster load's two steps: the file into the members (its contact
+    // data merged at once unless the window wants the lock: `stopped`), and
+    // when stopped, the lines kept meanwhile merged again.
+    Loaded readRoster(const RosterSource &next, const std::atomic<bool> *cancel, bool *stopped);
     Result mergeRosterContacts(const std::atomic<bool> *cancel, bool *cancelled);
     // The roster and contact rows alone, journalled by the caller if at all.
     Result insertMember(const QString &call);
