@@ -1,7 +1,7 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
-#include "callbook/hamqthclient.h"
+#include "lookup/hamqthclient.h"
 #include "ui_trelvin.h"
 
 #include <QSettings>

@@ -22,7 +22,7 @@
 #include "app/datalock.h"
 #include "data/callbookstore.h"
 #include "data/storage.h"
-#include "qrz/qrzclient.h"
+#include "lookup/qrzclient.h"
 #include "records/idreminder.h"
 #include "records/netrecord.h"
 
@@ -416,7 +416,7 @@ public:
     // dialog (checkin/display.cpp); false when it holds none.
     bool showCallBookRecord(const QString &call);
 
-    // HamQTH, behind QRZ (callbook/hamqthclient.h).
+    // HamQTH, behind QRZ (lookup/hamqthclient.h).
     HamQthClient *hamqth = nullptr;
     // A look-up by QRZ, or by HamQTH when QRZ is not connected; false when
     // neither is set up. `use` as for showCallRecord().

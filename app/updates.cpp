@@ -2,7 +2,7 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "dialogs/station.h"
-#include "qrz/netreply.h"
+#include "net/netreply.h"
 #include "ui_station.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
-#include "qrz/qrzrecord.h"
+#include "lookup/qrzrecord.h"
 #include "reports/seelogs.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"

@@ -1,6 +1,6 @@
 #include "app/constants.h"
 #include "app/trelvin.h"
-#include "callbook/hamqthclient.h"
+#include "lookup/hamqthclient.h"
 #include "checkin/textrules.h"
 #include "dialogs/station.h"
 #include "secrets/secretstore.h"

@@ -2,7 +2,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
-#include "callbook/hamqthclient.h"
+#include "lookup/hamqthclient.h"
 #include "data/callbookstore.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"

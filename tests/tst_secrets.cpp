@@ -1,6 +1,6 @@
 #include "app/constants.h"
 #include "app/trelvin.h"
-#include "callbook/hamqthclient.h"
+#include "lookup/hamqthclient.h"
 #include "dialogs/station.h"
 #include "fakehttp.h"
 #include "secrets/secretstore.h"
