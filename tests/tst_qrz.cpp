@@ -176,6 +176,8 @@ private slots:
     void recordCleanUp();
     void lookUpFillsMainWindowAndDialog();
     void lookUpRejectedCall();
+    void lookUpFallsBackToHamQth_data();
+    void lookUpFallsBackToHamQth();
     void lookUpAnsweredByAnotherPage_data();
     void lookUpAnsweredByAnotherPage();
     void contactLookUp_data();
@@ -660,6 +662,55 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
 
     // Nothing is stored by a look-up.
     QCOMPARE(column(w->fileDb, "SELECT call FROM contact"), QStringList());
+}
+
+// QRZ first; a call it does not give, or a look-up it does not answer,
+// goes to HamQTH when the operator has an account there.
+void TestQrz::lookUpFallsBackToHamQth_data()
+{
+    QTest::addColumn<QByteArray>("qrzBody");
+    QTest::addColumn<int>("qrzStatus");
+    QTest::addColumn<QString>("logStart");
+
+    QTest::newRow("not found") << QrzXml::notFound("W9XYZ", "KEY1") << 200
+                               << "QRZ look-up of W9XYZ: Not found: W9XYZ; asking HamQTH.";
+    QTest::newRow("no answer") << QByteArray("busy") << 503
+                               << "QRZ look-up of W9XYZ failed: The server answered HTTP 503";
+}
+
+void TestQrz::lookUpFallsBackToHamQth()
+{
+    QFETCH(QByteArray, qrzBody);
+    QFETCH(int, qrzStatus);
+    QFETCH(QString, logStart);
+
+    Rig rig;
+    writeMain("HamQthServer", rig.http.base());
+    writeMain("HamQthUser", "k7abc");
+    writeMain("HamQthPassword", "secret");
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    rig.http.on(Lookup, FakeHttp::answer(qrzBody, qrzStatus));
+    rig.http.on("/xml.php?u=", FakeHttp::answer("<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" "
+                                               "xmlns=\"https://www.hamqth.com\"><session><session_id>SID1"
+                                               "</session_id></session></HamQTH>"));
+    rig.http.on("/xml.php?id=SID1&callsign=",
+                FakeHttp::answer("<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" xmlns=\"https://www.hamqth.com\">"
+                                 "<search><callsign>w9xyz</callsign><nick>Ed</nick><adr_city>OGDEN</adr_city>"
+                                 "<us_state>ut</us_state></search></HamQTH>"));
+    w->ui->call->setText("w9xyz");
+    w->ui->lookUpButton->click();
+
+    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Ogden"));
+    QCOMPARE(QStringList({w->ui->call->text(), w->ui->name->text(), w->ui->state->text()}),
+             QStringList({"W9XYZ", "Ed", "UT"}));
+    QCOMPARE(rig.http.requestsTo(Lookup).size(), 1);
+    QCOMPARE(rig.http.requestsTo("/xml.php?id=SID1&callsign=W9XYZ").size(), 1);
+    const QStringList lines = rig.newLogLines();
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith(logStart) && lines.first().endsWith("; asking HamQTH."),
+             qPrintable(lines.first()));
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
 }
 
 void TestQrz::lookUpRejectedCall()
