@@ -785,7 +785,7 @@ void TestQrz::lookUpAnsweredByAnotherPage()
     // Get Contact in the dialog: the dialog keeps its record, and says why.
     rig.mark();
     w->ui->statusbar->clearMessage();
-    emit w->contactDialog->getContactSig();
+    rig.contact()->getContact->click();
     QTRY_COMPARE(w->ui->statusbar->currentMessage(), text);
     QCOMPARE(rig.newLogLines(), QStringList{text});
     QCOMPARE(QStringList({rig.contact()->call->text(), rig.contact()->fname->text(), rig.contact()->city->text()}),
@@ -825,7 +825,7 @@ void TestQrz::contactLookUp()
     rig.contact()->email->setText("typed@example.org");
     rig.contact()->call->setText("w1aw");
 
-    emit w->contactDialog->getContactSig();
+    rig.contact()->getContact->click();
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
     QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?s=KEY1;callsign=W1AW"});
     QCOMPARE(rig.contact()->tzOffset->text(), tzOffset);
@@ -847,7 +847,7 @@ void TestQrz::notConnectedSendsNothing()
     w->ui->lookUpButton->click();
     rig.contact()->call->setText("W1AW");
     rig.contact()->getContact->click();
-    emit w->stationDialog->getStationSig();
+    rig.station()->getStation->click();
     w->ui->actionQRZClubData->trigger();
 
     QCOMPARE(rig.rt.prompter.titles(), QStringList(4, "Not Connected to QRZ Database"));
@@ -946,7 +946,7 @@ void TestQrz::stationFetch()
     dialog->call->setText("k7abc");
     dialog->pwd->setText("unchanged");
     dialog->utc->setText("");
-    emit w->stationDialog->getStationSig();
+    rig.station()->getStation->click();
     QTRY_COMPARE(dialog->state->text(), QStringLiteral("UT"));
     QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?s=KEY1;callsign=K7ABC"});
     QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
@@ -963,7 +963,7 @@ void TestQrz::stationFetch()
 
     // A call the service does not know.
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("K7ABC", "KEY3")));
-    emit w->stationDialog->getStationSig();
+    rig.station()->getStation->click();
     QTRY_COMPARE(dialog->call->text(), QStringLiteral("None"));
     for (QLineEdit *field : {dialog->state, dialog->lat, dialog->lon, dialog->grid, dialog->utc, dialog->dst})
         QCOMPARE(field->text(), QString());
@@ -974,7 +974,7 @@ void TestQrz::stationFetch()
     dialog->utc->setText("-7");
     rig.http.on(Lookup, FakeHttp::answer("gone", 503));
     rig.http.requests.clear();
-    emit w->stationDialog->getStationSig();
+    rig.station()->getStation->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
     QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
@@ -1007,7 +1007,7 @@ void TestQrz::stationSave()
     dialog->grid->setText("DN40");
     dialog->utc->setText("abc");
     dialog->dst->setText("N");
-    emit w->stationDialog->saveStationSig();
+    rig.station()->saveStation->click();
     // Without a keyring the row keeps the password, once the keyring failed to answer.
     QTRY_COMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{"Pa ss"});
 
@@ -1032,19 +1032,19 @@ void TestQrz::stationSave()
     dialog->lat->setText("61.2");
     dialog->lon->setText("-149.9");
     dialog->utc->setText("-9");
-    emit w->stationDialog->saveStationSig();
+    rig.station()->saveStation->click();
     QCOMPARE(column(w->fileDb, "SELECT lat || ',' || lon || ',' || state || ',' || utc FROM station"),
              QStringList{"61.2,-149.9,ZZ,-9"});
 
     // A state the table does not know leaves empty coordinates empty.
     dialog->state->setText("QQ");
     dialog->lat->clear();
-    emit w->stationDialog->saveStationSig();
+    rig.station()->saveStation->click();
     QCOMPARE(column(w->fileDb, "SELECT lat || ',' || lon FROM station"), QStringList{",-149.9"});
 
     // The next start shows the saved row and takes its offset.
     dialog->utc->setText("-9");
-    emit w->stationDialog->saveStationSig();
+    rig.station()->saveStation->click();
     w->on_actionExit_triggered();
     rig.rt.stop();
     rig.rt.prompter.clear();
