@@ -1,7 +1,7 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
-#include "callbook/hamqthclient.h"
+#include "lookup/lookupcontroller.h"
 #include "ui_trelvin.h"
 
 #include <QSettings>
@@ -46,16 +46,8 @@ void Trelvin::readSettings()
 
     theme = settings.value(Trel::Key::Theme, Trel::ThemeDark).toString();
     club = settings.value(Trel::Key::Club, Trel::DefaultClub).toString();
-    // Credentials go to the QRZ service, so the default is encrypted.
-    qrz->setServer(settings.value(Trel::Key::QrzServer, QStringLiteral("https://xmldata.qrz.com")).toString());
     updateServer = settings.value(Trel::Key::UpdateServer, QString()).toString();
     readRecordSettings(settings);
-    hamqth->setServer(settings.value(Trel::Key::HamQthServer, QStringLiteral("https://www.hamqth.com")).toString());
-    // A password here is an older copy's, or one no keyring took: once the
-    // data directory is ours, the keyring is offered it again.
-    hamqth->setCredentials(settings.value(Trel::Key::HamQthUser).toString(),
-                           settings.value(Trel::Key::HamQthPassword).toString());
-    hamQthPasswordInFile = !hamqth->password().isEmpty();
     // A password put into the string by hand serves this run and leaves the
     // file at the next exit.
     clubServer = withoutPassword(settings.value(Trel::Key::ClubServer, QString()).toString(), &clubPassword);
@@ -79,12 +71,11 @@ void Trelvin::writeSettings()
     settings.setValue(Trel::Key::AutoUpdate, autoUpdate);
     settings.setValue(Trel::Key::Theme, theme);
     settings.setValue(Trel::Key::Club, club);
-    settings.setValue(Trel::Key::QrzServer, qrz->server());
     settings.setValue(Trel::Key::UpdateServer, updateServer);
     writeRecordSettings(settings);
-    settings.setValue(Trel::Key::HamQthServer, hamqth->server());
-    settings.setValue(Trel::Key::HamQthUser, hamqth->user());
-    settings.setValue(Trel::Key::HamQthPassword, hamQthPasswordInFile ? hamqth->password() : QString());
+    // The look-ups' servers and HamQTH account; none after a start that stopped early.
+    if (lookups)
+        lookups->writeSettings(settings);
     // Written once there is one: without a club server the file stays as it was.
     if (!clubServer.isEmpty() || settings.contains(Trel::Key::ClubServer))
         settings.setValue(Trel::Key::ClubServer, clubServer);

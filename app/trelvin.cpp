@@ -11,6 +11,8 @@
 #include "dialogs/station.h"
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
+#include "lookup/lookupcontroller.h"
+#include "secrets/secretstore.h"
 #include "reports/reportfill.h"
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
@@ -54,10 +56,7 @@ Trelvin::Trelvin(QWidget *parent)
     dataDir = QDir(folders.dataDir);
     infoDir = QDir(folders.infoDir);
 
-    // The settings give the QRZ client its server.
     networkManager = new QNetworkAccessManager(this);
-    createQrzClient();
-    createSecretStore();
     readSettings();
     // A system-wide install keeps the operator's data in the home folder and
     // makes it on first start; a data directory chosen elsewhere is never made.
@@ -65,7 +64,6 @@ Trelvin::Trelvin(QWidget *parent)
     setDatabaseDirectory(dataDir);
     if (startupAborted)
         return;
-    fetchHamQthPassword();
 
     clockInterval = 1000;
     clockTimer = new QTimer(this);
@@ -93,7 +91,6 @@ Trelvin::Trelvin(QWidget *parent)
         window->setWindowIcon(icon);
 
     connect(contactDialog, &Contact::escapeSig, this, &Trelvin::backHome);
-    connect(contactDialog, &Contact::getContactSig, this, &Trelvin::getContact);
     connect(contactDialog, &Contact::saveContactSig, this, &Trelvin::saveContact);
     connect(aboutWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
     connect(aboutWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
@@ -102,9 +99,7 @@ Trelvin::Trelvin(QWidget *parent)
     for (SeeLogs *report : {rosterWindow, allLogWindow, contactsWindow, dateLogWindow, qsoWindow})
         connect(report, &SeeLogs::escapeSig, this, &Trelvin::backHome);
     connect(stationDialog, &Station::escapeSig, this, &Trelvin::backHome);
-    connect(stationDialog, &Station::connectSig, this, &Trelvin::connectQRZ);
-    connect(stationDialog, &Station::getStationSig, this, &Trelvin::getStation);
-    connect(stationDialog, &Station::saveStationSig, this, &Trelvin::saveStation);
+    createLookups();
 
     createKeyBindings();
     createRecordTools();
@@ -119,11 +114,56 @@ Trelvin::Trelvin(QWidget *parent)
 
     ui->search->setFocus(Qt::OtherFocusReason);
     clockTimer->start(clockInterval);
-    // A password still to come from the keyring logs in when it comes.
-    if (qrzPasswordPending)
-        qrzLoginOnPassword = true;
-    else
-        connectQRZ();
+    lookups->loginAtStart();
+}
+
+void Trelvin::createLookups()
+{
+    LookupController::Widgets widgets;
+    widgets.search = ui->search;
+    widgets.call = ui->call;
+    widgets.name = ui->name;
+    widgets.city = ui->city;
+    widgets.state = ui->state;
+    widgets.callsigns = ui->callsigns;
+    widgets.rosterRun = ui->actionQRZClubData;
+    widgets.statusBar = ui->statusbar;
+    widgets.station = stationDialog;
+    widgets.contact = contactDialog;
+    LookupController::Host host;
+    host.stored = [this](const Storage::Result &result, const QString &operation) {
+        return stored(result, operation);
+    };
+    host.refuseBulkJob = [this] { return refuseBulkJob(); };
+    host.beginBulkJob = [this](const QString &name, const QString &message, const QString &cancelTip,
+                               const std::function<void()> &cancel, int maximum) {
+        return beginBulkJob(name, message, cancelTip, cancel, maximum);
+    };
+    host.recreateMembers = [this] { recreateMembers(); };
+    host.goodPalette = [this] { return goodPalette; };
+    host.alertPalette = [this] { return alertPalette; };
+    host.dataDir = [this] { return dataDir.path(); };
+    lookups = new LookupController(widgets, storage, bulkJob, networkManager, new SecretStore(this), host, this);
+    lookups->setObjectName(QStringLiteral("lookups"));
+    lookups->readSettings();
+    lookups->fetchHamQthPassword();
+
+    connect(lookups, &LookupController::errorLine, this, &Trelvin::writeError);
+    connect(lookups, &LookupController::entryStateShown, this, &Trelvin::on_state_textChanged);
+    connect(lookups, &LookupController::rosterChanged, this, [this] {
+        if (rosterWindow->isVisible())
+            showRoster();
+    });
+    connect(lookups, &LookupController::contactsChanged, this, [this] {
+        if (contactsWindow->isVisible())
+            showContacts();
+    });
+    connect(ui->lookUpButton, &QPushButton::clicked, lookups, &LookupController::lookUpEntry);
+    connect(ui->actionQRZClubData, &QAction::triggered, lookups, &LookupController::runRoster);
+    connect(contactDialog, &Contact::getContactSig, lookups, &LookupController::getContact);
+    connect(stationDialog, &Station::connectSig, lookups, &LookupController::connectQrz);
+    connect(stationDialog, &Station::getStationSig, lookups, &LookupController::getStation);
+    connect(stationDialog, &Station::saveStationSig, lookups, &LookupController::saveStation);
 }
 
 void Trelvin::returnFocusAfterMenus()
@@ -269,7 +309,7 @@ void Trelvin::initWindows()
         on_actionShow_QSO_History_Log_triggered();
     }
 
-    setStationDetails();
+    lookups->showStationDetails();
     // After the net list of this data directory is settled (resumed or new).
     startClubServer();
 }
@@ -305,6 +345,7 @@ void Trelvin::on_actionExit_triggered()
     if (exitDone)
         return;
     exitDone = true;
+    lookups->stop();
     aboutWindow->writeSettings(Trel::Group::About, aboutWindow->content, aboutWindow->isVisible());
     rosterWindow->writeSettings(Trel::Group::Roster, Trel::Normal, rosterWindow->isVisible());
     allLogWindow->writeSettings(Trel::Group::AllLog, Trel::Normal, allLogWindow->isVisible());

@@ -22,7 +22,6 @@
 #include "app/datalock.h"
 #include "data/callbookstore.h"
 #include "data/storage.h"
-#include "qrz/qrzclient.h"
 #include "records/idreminder.h"
 #include "records/netrecord.h"
 
@@ -38,7 +37,7 @@ class CallBookImport;
 class BackgroundWork;
 class BulkJob;
 class ReportFill;
-class HamQthClient;
+class LookupController;
 class QTimer;
 class Station;
 class Contact;
@@ -47,7 +46,6 @@ class SeeLogs;
 class SeeFile;
 class ClubSync;
 class ClubServerDialog;
-class SecretStore;
 struct SyncNet;
 
 namespace Ui {
@@ -55,7 +53,7 @@ class Trelvin;
 }
 
 // The main window and hub of the program. Its slots are split by area into
-// app/, data/, checkin/, qrz/, dialogs/, files/, reports/ and viewer/.
+// app/, data/, checkin/, lookup/, dialogs/, files/, reports/ and viewer/.
 class Trelvin : public QMainWindow {
     Q_OBJECT
 
@@ -131,8 +129,6 @@ public:
     };
     QList<DrawnLine> drawnNet;
     int drawnNetChars = 0;
-    int contactUtcOffset = 0;
-    int stationUtcOffset = 0;
 
     // Net-log report selection.
     int logMonth = 0;
@@ -141,15 +137,6 @@ public:
     QString logDateText;
     QString logBeginTime;
     QString logEndTime;
-
-    // QRZ session (qrz/qrzhub.cpp): the client holds the key, the
-    // credentials, the server's address and the limits of its requests.
-    QrzClient *qrz = nullptr;
-    // Creates the client and connects its answers to the slots below; before
-    // the settings are read, which give it its server.
-    void createQrzClient();
-    // A record of the roster run into mbr and contact.
-    void storeRosterRecord(const Qrz::CallRecord &record);
 
     // Update check.
     QString updateServer;  // base address; empty: no update server configured
@@ -213,8 +200,6 @@ public slots:
     void getVersionFinished(QNetworkReply *reply);
     void downloadFinished(QNetworkReply *reply);
     void sslErrors(const QList<QSslError> &errors);
-    // Logs in again when the Station dialog holds call and password.
-    void retryQRZ();
 
     // Databases (data/database.cpp).
     void setupDbFile();
@@ -278,37 +263,6 @@ public slots:
     void enableMemberStatus();
     void disableMemberStatus();
     void on_club_returnPressed();
-
-    // QRZ client (qrz/qrzhub.cpp): the forms' side of log-in and look-ups.
-    void connectQRZ();
-    void showLoginRefused(const QString &serviceError);
-    void showSubscription(const QString &subExp);
-    void displayConnectStatus();
-    void on_lookUpButton_clicked();
-    void getContact();
-    // `use` tells whether the main window's entry takes the record too.
-    void showCallRecord(const Qrz::CallRecord &record, int use);
-    // `unreadable`: a reply came that is not the service's (a portal's page).
-    void showLookUpFailure(const QString &text, int use, bool unreadable = false);
-    // QRZ's answers, handed on to HamQTH when QRZ has none and HamQTH is set up.
-    void qrzRecordArrived(const Qrz::CallRecord &record, int use);
-    void qrzLookUpFailed(const QString &text, int use, bool unreadable);
-    // The network look-up that follows a call book record, once the search
-    // has stayed on its call for a moment.
-    void refineLookUp();
-    void getStation();
-    void showStationRecord(const Qrz::StationRecord &record);
-    void saveStation();
-    void setStationDetails();
-
-    // Roster QRZ batch run (qrz/qrzhub.cpp).
-    void on_actionQRZClubData_triggered();
-    // The calls of a list file the operator picks; empty when none is read.
-    QStringList readCallsignList();
-    void showBatchProgress(int done);
-    void finishBatch(int total);
-    // Cancel: the roster goes back to what it was before the run.
-    void cancelledBatch(int done);
 
     // Station and contact dialogs (dialogs/dialogactions.cpp).
     void on_actionStationDetails_triggered();
@@ -416,45 +370,6 @@ public:
     // dialog (checkin/display.cpp); false when it holds none.
     bool showCallBookRecord(const QString &call);
 
-    // HamQTH, behind QRZ (callbook/hamqthclient.h).
-    HamQthClient *hamqth = nullptr;
-    // A look-up by QRZ, or by HamQTH when QRZ is not connected; false when
-    // neither is set up. `use` as for showCallRecord().
-    bool startLookUp(const QString &call, int use);
-    // The call each kind of look-up asked for last.
-    QHash<int, QString> lookUpCalls;
-    // The search waits this long on a call book record before asking the
-    // network, so that a call typed on does not cost a look-up per key.
-    static constexpr int RefineDelayMs = 600;
-    QTimer *refineTimer = nullptr;
-    QString refineCall;
-    // The roster before the QRZ run, for its Cancel.
-    QStringList batchPreviousMembers;
-
-    // The QRZ and HamQTH passwords (secrets/secrethub.cpp): in the keyring;
-    // where none answers, in Contacts.db and the settings as before, the
-    // files readable by their owner only.
-    SecretStore *secrets = nullptr;
-    void createSecretStore();
-    static QString qrzSecretKey(const QString &call);
-    static QString hamQthSecretKey(const QString &user);
-    // Asks the keyring for the password of this station's call, or hands it
-    // the one the file still holds.
-    void fetchQrzPassword(const StationRecord &station);
-    void fetchHamQthPassword();
-    // The keys asked for last, and whether their answer is still to come.
-    QString qrzPasswordKey;
-    QString hamQthPasswordKey;
-    bool qrzPasswordPending = false;
-    bool hamQthPasswordPending = false;
-    // The start-up's QRZ log-in waits for the keyring's answer.
-    bool qrzLoginOnPassword = false;
-    // The HamQTH password is written to the settings at exit only when no
-    // keyring took it.
-    bool hamQthPasswordInFile = false;
-    bool passwordsInFilesNoted = false;
-    void keepPasswordsInFiles(const QString &reason);
-
     // The club server (sync/clubhub.cpp): settings group "Main", key
     // "ClubServer", a libpq connection string; empty: none. The password
     // is kept for this run only.
@@ -474,9 +389,6 @@ public:
     static QString withoutPassword(const QString &conninfo, QString *password = nullptr);
 
 public slots:
-    // `outcome` is a SecretStore::Outcome.
-    void passwordRead(const QString &key, const QString &secret, int outcome, const QString &reason);
-    void passwordWritten(const QString &key, const QString &secret, int outcome, const QString &reason);
     void openClubServer();
     void testClubServer(const QString &conninfo);
     void saveClubServer(const QString &conninfo);
@@ -510,14 +422,17 @@ private:
                   const std::function<Storage::Result(CsvWriter &)> &rows);
     void saveTable(Storage::Table table, const QString &fileName);
     void loadTable(Storage::Table table, const QString &fileName);
-    // A look-up for the entry that brought no record: the notice in the city field.
-    void showRejectedLookUp(const QString &notice);
 
     // After a menu action or a job, and the boxes they raised: the keyboard
     // goes back where the operator types next. An entry field keeps it;
     // anything else (nothing, the net list, a button) gives it to Call Search.
     void returnFocus();
     void returnFocusAfterMenus();
+
+    // The look-ups (lookup/): QRZ, HamQTH, the station record and its
+    // passwords, the roster's QRZ run.
+    LookupController *lookups = nullptr;
+    void createLookups();
 
     bool startupAborted = false;
     // Set once the exit sequence has run: ending the event loop closes the

@@ -1,9 +1,8 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
-#include "dialogs/station.h"
-#include "qrz/netreply.h"
-#include "ui_station.h"
+#include "net/netreply.h"
+#include "lookup/lookupcontroller.h"
 
 #include <QDir>
 #include <QNetworkReply>
@@ -103,7 +102,8 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
         prompter->message(Prompter::Critical, QStringLiteral("Download Failed"),
                           "Download of Trelvin current version number failed.\n" + failure);
         writeError("Download Version Failed: " + failure);
-        retryQRZ();
+        if (lookups)
+            lookups->retryLogin();
         return;
     }
 
@@ -129,7 +129,8 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
                                       + "\nPlease report any problems or comments to " + QLatin1String(Maintainer));
             manualCheck = false;
         }
-        retryQRZ();
+        if (lookups)
+            lookups->retryLogin();
         return;
     }
 
@@ -140,7 +141,8 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
             + latestVersion,
         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes) {
-        retryQRZ();
+        if (lookups)
+            lookups->retryLogin();
         return;
     }
 
@@ -192,14 +194,7 @@ void Trelvin::downloadFinished(QNetworkReply *reply)
         }
     }
     reply->deleteLater();
-    retryQRZ();
-}
-
-void Trelvin::retryQRZ()
-{
-    // The check can end before the windows exist.
-    if (!stationDialog)
-        return;
-    if (!stationDialog->ui->call->text().isEmpty() && !stationDialog->ui->pwd->text().isEmpty())
-        connectQRZ();
+    // The look-ups can be missing only after a start that stopped early.
+    if (lookups)
+        lookups->retryLogin();
 }

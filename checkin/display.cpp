@@ -2,7 +2,7 @@
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
-#include "qrz/qrzrecord.h"
+#include "lookup/lookupcontroller.h"
 #include "reports/seelogs.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
@@ -106,8 +106,8 @@ void Trelvin::displayContact(QString call, int type)
             setClipped(dialog->dst, contact->dst);
             setClipped(dialog->born, contact->born);
 
-            contactUtcOffset = dialog->utc->text().toInt();
-            dialog->tzOffset->setText(QString::number(contactUtcOffset - stationUtcOffset));
+            const int contactOffset = dialog->utc->text().toInt();
+            dialog->tzOffset->setText(QString::number(contactOffset - lookups->stationUtcOffset()));
 
             setClipped(ui->call, contact->call);
             setClipped(ui->name, contact->name);

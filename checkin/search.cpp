@@ -1,6 +1,7 @@
 #include "app/trelvin.h"
 #include "checkin/netrules.h"
 #include "checkin/textrules.h"
+#include "lookup/lookupcontroller.h"
 #include "ui_trelvin.h"
 
 #include <QScrollBar>
@@ -130,8 +131,7 @@ void Trelvin::on_search_textEdited(QString arg1)
 
     entryId = 0;
     candidateCount = 0;
-    refineTimer->stop();
-    refineCall.clear();
+    lookups->cancelRefinement();
     candidateCursor = 0;
     ui->lb_candidate->setText(QStringLiteral("Candidates"));
     clearCandidateList(ui->callsigns);
@@ -169,8 +169,7 @@ void Trelvin::on_search_textEdited(QString arg1)
     // A call that no contact has may be in the offline call book; a network
     // look-up refines it once the search stays on it.
     if (candidateCount == 0 && found.result.ok() && !trimmed.isEmpty() && showCallBookRecord(trimmed)) {
-        refineCall = trimmed;
-        refineTimer->start();
+        lookups->refineSoon(trimmed);
     }
 }
 

@@ -2,7 +2,8 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
-#include "callbook/hamqthclient.h"
+#include "lookup/hamqthclient.h"
+#include "lookup/lookupcontroller.h"
 #include "data/callbookstore.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
@@ -19,6 +20,11 @@
 #include <QtTest>
 
 namespace {
+
+LookupController *lookups(Trelvin *w)
+{
+    return w->findChild<LookupController *>();
+}
 
 const QByteArray Login = "/xml.php?u=";
 
@@ -233,13 +239,13 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
                           dialog->geoloc->text()}),
              QStringList({"Field", "General", "2031-03-15", "9 Canyon Rd", "84101", "40.7560", "-111.9000",
                           "FCC"}));
-    QVERIFY(w->refineTimer->isActive());
+    QVERIFY(lookups(w)->refinementPending());
     QVERIFY(http.requests.isEmpty());
 
     // A fragment typed on drops the pending look-up.
     ui->search->setText("W7FC");
     w->on_search_textEdited("W7FC");
-    QVERIFY(!w->refineTimer->isActive());
+    QVERIFY(!lookups(w)->refinementPending());
     QCOMPARE(ui->name->text(), QString());
 
     // The operator corrects the name before HamQTH answers; the answer
@@ -248,7 +254,7 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     w->on_search_textEdited("W7FCC");
     QTest::keyClicks(ui->name, " mae");
     QCOMPARE(ui->name->text(), "Doris Mae");
-    QSignalSpy records(w->hamqth, &HamQthClient::callRecord);
+    QSignalSpy records(lookups(w)->hamQthClient(), &HamQthClient::callRecord);
     QVERIFY(records.wait(3000));
     QCOMPARE(http.requestsTo(searchTarget("SID1")).size(), 1);
     QCOMPARE(QStringList({ui->name->text(), ui->city->text(), dialog->city->text(), dialog->geoloc->text(),
@@ -279,20 +285,20 @@ void TestHamQth::lookUpKeyFallsBackToHamQth()
 
     // Neither service: the QRZ notice as before.
     ui->call->setText("K2NEW");
-    w->on_lookUpButton_clicked();
+    ui->lookUpButton->click();
     QCOMPARE(rt.prompter.titles(), QStringList({"Not Connected to QRZ Database"}));
 
     // With a HamQTH account from the Station dialog, F5 asks HamQTH.
-    w->hamqth->setServer(http.base());
+    lookups(w)->hamQthClient()->setServer(http.base());
     w->stationDialog->ui->hamqthUser->setText("k7abc");
     w->stationDialog->ui->hamqthPwd->setText("secret");
-    w->saveStation();
-    QCOMPARE(w->hamqth->user(), "k7abc");
+    w->stationDialog->ui->saveStation->click();
+    QCOMPARE(lookups(w)->hamQthClient()->user(), "k7abc");
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/HamQthUser").toString(), "k7abc");
     rt.prompter.clear();
-    QSignalSpy records(w->hamqth, &HamQthClient::callRecord);
-    w->on_lookUpButton_clicked();
+    QSignalSpy records(lookups(w)->hamQthClient(), &HamQthClient::callRecord);
+    ui->lookUpButton->click();
     QVERIFY(records.wait());
     QVERIFY(rt.prompter.calls.isEmpty());
     QCOMPARE(QStringList({ui->call->text(), ui->name->text(), ui->city->text(), ui->state->text()}),
@@ -310,15 +316,15 @@ void TestHamQth::pageInsteadOfAnswerLeavesEntry()
     Trelvin *w = rt.start();
     QVERIFY(w->started());
     rt.prompter.clear();
-    w->hamqth->setServer(http.base());
-    w->hamqth->setCredentials("k7abc", "secret");
+    lookups(w)->hamQthClient()->setServer(http.base());
+    lookups(w)->hamQthClient()->setCredentials("k7abc", "secret");
     Ui::Trelvin *ui = w->ui;
     ui->call->setText("W7FCC");
     ui->name->setText("Doris");
     ui->city->setText("Salt Lake City");
     ui->state->setText("UT");
 
-    w->on_lookUpButton_clicked();
+    ui->lookUpButton->click();
     const QString text = "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
     QTRY_COMPARE(ui->statusbar->currentMessage(), text);
     QVERIFY(rt.readData("errorLog.txt").contains(text));

@@ -6,9 +6,10 @@
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
-#include "qrz/netreply.h"
-#include "qrz/qrzclient.h"
-#include "qrz/qrzrecord.h"
+#include "net/netreply.h"
+#include "lookup/lookupcontroller.h"
+#include "lookup/qrzclient.h"
+#include "lookup/qrzrecord.h"
 #include "ui_contact.h"
 #include "ui_station.h"
 #include "ui_trelvin.h"
@@ -115,6 +116,8 @@ struct Rig {
 
     Ui::Station *station() const { return w->stationDialog->ui; }
     Ui::Contact *contact() const { return w->contactDialog->ui; }
+    LookupController *lookups() const { return w->findChild<LookupController *>(); }
+    QrzClient *qrz() const { return lookups()->qrzClient(); }
 
     QStringList logLines() const
     {
@@ -173,6 +176,8 @@ private slots:
     void recordCleanUp();
     void lookUpFillsMainWindowAndDialog();
     void lookUpRejectedCall();
+    void lookUpFallsBackToHamQth_data();
+    void lookUpFallsBackToHamQth();
     void lookUpAnsweredByAnotherPage_data();
     void lookUpAnsweredByAnotherPage();
     void contactLookUp_data();
@@ -255,27 +260,27 @@ void TestQrz::loginOutcomes()
     rig.w = rig.rt.start();
     // The key of an earlier session, ended for want of a password.
     rig.http.on(Login, FakeHttp::answer(QrzXml::session("OLDKEY")));
-    QVERIFY(rig.w->qrz->login("K7ABC", "secret"));
-    QTRY_COMPARE(rig.w->qrz->sessionKey(), QStringLiteral("OLDKEY"));
-    QVERIFY(!rig.w->qrz->login("K7ABC", ""));
+    QVERIFY(rig.qrz()->login("K7ABC", "secret"));
+    QTRY_COMPARE(rig.qrz()->sessionKey(), QStringLiteral("OLDKEY"));
+    QVERIFY(!rig.qrz()->login("K7ABC", ""));
     rig.station()->expire->clear();
     rig.mark();
     rig.http.on(Login, FakeHttp::answer(body, status));
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
 
-    rig.w->connectQRZ();
+    rig.station()->connectQRZ->click();
     // Every outcome but success leaves a log line; success leaves the key.
-    QTRY_VERIFY(!rig.newLogLines().isEmpty() || rig.w->qrz->sessionKey() != "OLDKEY");
+    QTRY_VERIFY(!rig.newLogLines().isEmpty() || rig.qrz()->sessionKey() != "OLDKEY");
     QCOMPARE(rig.http.requests.size(), 1);
     QCOMPARE(rig.station()->connectStatus->text(), connectStatus);
     QCOMPARE(rig.newLogLines(), log);
 
-    QCOMPARE(rig.w->qrz->isConnected(), connectStatus == "Connected");
+    QCOMPARE(rig.qrz()->isConnected(), connectStatus == "Connected");
     QCOMPARE(rig.station()->connectStatus->palette().color(QPalette::Text),
              (connectStatus == "Connected" ? rig.w->goodPalette : rig.w->alertPalette).color(QPalette::Text));
     QCOMPARE(rig.station()->expire->text(), expire);
-    QCOMPARE(rig.w->qrz->sessionKey(), key);
+    QCOMPARE(rig.qrz()->sessionKey(), key);
     QCOMPARE(rig.rt.prompter.titles(), boxes);
     for (const auto &box : rig.rt.prompter.calls) {
         QCOMPARE(box.kind, Prompter::Warning);
@@ -299,7 +304,7 @@ void TestQrz::loginSendsCredentialsEncoded()
     rig.mark();
     rig.station()->call->setText("k7abc");
     rig.station()->pwd->setText("a&b;c#d+e f");
-    rig.w->connectQRZ();
+    rig.station()->connectQRZ->click();
     QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
 
     QCOMPARE(rig.http.requests.size(), 1);
@@ -332,13 +337,13 @@ void TestQrz::missingCredentials()
     // After a good login, an emptied password ends the session without asking.
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
-    rig.w->connectQRZ();
-    QTRY_VERIFY(rig.w->qrz->isConnected());
+    rig.station()->connectQRZ->click();
+    QTRY_VERIFY(rig.qrz()->isConnected());
     QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
     rig.mark();
     rig.station()->pwd->clear();
-    rig.w->connectQRZ();
-    QVERIFY(!rig.w->qrz->isConnected());
+    rig.station()->connectQRZ->click();
+    QVERIFY(!rig.qrz()->isConnected());
     QCOMPARE(rig.rt.prompter.titles(), QStringList{"QRZ XML Database Connection "});
     QCOMPARE(rig.newLogLines(), QStringList{"Station Call or QRZ Passwd is missing."});
     QTest::qWait(50);
@@ -357,7 +362,7 @@ void TestQrz::noNetworkAtStartup()
                  (QStringList{"QRZ login failed: Connection refused", "QRZ Login Error or No Internet Connection."}));
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.rt.prompter.calls.isEmpty());
-    QVERIFY(!rig.w->qrz->isConnected());
+    QVERIFY(!rig.qrz()->isConnected());
 }
 
 void TestQrz::silentServerEndsAsFailure()
@@ -366,7 +371,7 @@ void TestQrz::silentServerEndsAsFailure()
     rig.w = rig.rt.start();
     rig.mark();
     Trelvin *w = rig.w;
-    setTimeLimits(w->qrz, 300, Net::ReplyLimits.totalMs);
+    setTimeLimits(rig.qrz(), 300, Net::ReplyLimits.totalMs);
     rig.http.on(Login, FakeHttp::silence());
     rig.http.on(Lookup, FakeHttp::silence());
 
@@ -374,7 +379,7 @@ void TestQrz::silentServerEndsAsFailure()
     clock.start();
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
-    w->connectQRZ();
+    rig.station()->connectQRZ->click();
     QTRY_COMPARE_WITH_TIMEOUT(rig.newLogLines(),
                               (QStringList{"QRZ login failed: The server did not answer in time.",
                                            "QRZ Login Error or No Internet Connection."}),
@@ -386,7 +391,7 @@ void TestQrz::silentServerEndsAsFailure()
 
     // A silent look-up ends in the window, not with the previous station.
     rig.http.on(Login, FakeHttp::answer(QrzXml::session("KEY1")));
-    w->connectQRZ();
+    rig.station()->connectQRZ->click();
     QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "K0OLD"}, {"addr2", "ELSEWHERE"}}, "KEY1")));
     w->ui->call->setText("k0old");
@@ -405,7 +410,7 @@ void TestQrz::silentServerEndsAsFailure()
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 
     // Closing down with a request still in flight is quiet.
-    setTimeLimits(w->qrz, Net::ReplyLimits.idleMs, Net::ReplyLimits.totalMs);
+    setTimeLimits(rig.qrz(), Net::ReplyLimits.idleMs, Net::ReplyLimits.totalMs);
     rig.mark();
     w->ui->lookUpButton->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
@@ -419,17 +424,17 @@ void TestQrz::tricklingLoginEnds()
     Rig rig;
     rig.w = rig.rt.start();
     rig.mark();
-    setTimeLimits(rig.w->qrz, Net::ReplyLimits.idleMs, 400);
+    setTimeLimits(rig.qrz(), Net::ReplyLimits.idleMs, 400);
     // Each byte comes well within the idle time-out; the whole would take 30 s.
     rig.http.on(Login, FakeHttp::trickling(QrzXml::session("SLOWKEY"), 100));
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
-    rig.w->connectQRZ();
+    rig.station()->connectQRZ->click();
 
     QTRY_COMPARE(rig.newLogLines(), (QStringList{"QRZ login failed: The server did not finish its answer in time.",
                                                  "QRZ Login Error or No Internet Connection."}));
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
-    QVERIFY(rig.w->qrz->sessionKey().isEmpty());
+    QVERIFY(rig.qrz()->sessionKey().isEmpty());
     QTRY_VERIFY(rig.w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 }
 
@@ -468,11 +473,11 @@ void TestQrz::redirects()
     rig.http.on("/moved/", FakeHttp::answer(QrzXml::session("MOVEDKEY")));
     rig.station()->call->setText("K7ABC");
     rig.station()->pwd->setText("secret");
-    rig.w->connectQRZ();
+    rig.station()->connectQRZ->click();
 
-    QTRY_VERIFY(!rig.newLogLines().isEmpty() || !rig.w->qrz->sessionKey().isEmpty());
-    QCOMPARE(rig.w->qrz->sessionKey(), key);
-    QCOMPARE(rig.w->qrz->isConnected(), !key.isEmpty());
+    QTRY_VERIFY(!rig.newLogLines().isEmpty() || !rig.qrz()->sessionKey().isEmpty());
+    QCOMPARE(rig.qrz()->sessionKey(), key);
+    QCOMPARE(rig.qrz()->isConnected(), !key.isEmpty());
     for (QString &line : log)
         line.replace("OTHER", port);
     QCOMPARE(rig.newLogLines(), log);
@@ -526,7 +531,7 @@ void TestQrz::oversizedReplies()
     QTRY_COMPARE(w->ui->city->text(), QStringLiteral("No answer from QRZ"));
     QCOMPARE(rig.newLogLines(),
              QStringList{"QRZ look-up of W1AW failed: The server's reply is larger than 1 MB; it was not read."});
-    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY1"));
+    QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
     QCOMPARE(rig.contact()->fname->text(), QString());
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 
@@ -538,7 +543,7 @@ void TestQrz::oversizedReplies()
     rig.http.on(Lookup, large);
     w->ui->lookUpButton->click();
     QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Salt Lake City"));
-    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY3"));
+    QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY3"));
     QVERIFY(rig.newLogLines().isEmpty());
 }
 
@@ -550,12 +555,12 @@ void TestQrz::serverSettings()
         settings.remove("Main/QrzServer");
     }
     rig.w = rig.rt.start();
-    QCOMPARE(rig.w->qrz->server(), QStringLiteral("https://xmldata.qrz.com"));
+    QCOMPARE(rig.qrz()->server(), QStringLiteral("https://xmldata.qrz.com"));
     QCOMPARE(rig.w->updateServer, QString());
-    QCOMPARE(rig.w->qrz->url("s=K;callsign=W1AW").toString(),
+    QCOMPARE(rig.qrz()->url("s=K;callsign=W1AW").toString(),
              QStringLiteral("https://xmldata.qrz.com/xml/current/?s=K;callsign=W1AW"));
 
-    rig.w->qrz->setServer("http://127.0.0.1:9/");
+    rig.qrz()->setServer("http://127.0.0.1:9/");
     rig.w->updateServer = "https://updates.example.org";
     rig.w->on_actionExit_triggered();
     QSettings settings(rig.rt.settingsFile(), QSettings::IniFormat);
@@ -564,7 +569,7 @@ void TestQrz::serverSettings()
     rig.rt.stop();
     rig.w = rig.rt.start();
     // A trailing slash does not double the one of the path.
-    QCOMPARE(rig.w->qrz->url("s=K").toString(), QStringLiteral("http://127.0.0.1:9/xml/current/?s=K"));
+    QCOMPARE(rig.qrz()->url("s=K").toString(), QStringLiteral("http://127.0.0.1:9/xml/current/?s=K"));
     QCOMPARE(rig.w->updateServer, QStringLiteral("https://updates.example.org"));
 }
 
@@ -619,7 +624,7 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
 
     QCOMPARE(rig.http.requests.size(), 1);
     QCOMPARE(rig.http.requests.first(), QByteArray("/xml/current/?s=KEY1;callsign=W1AW"));
-    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY2"));
+    QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY2"));
     QCOMPARE(w->ui->call->text(), QStringLiteral("W1AW"));
     QCOMPARE(w->ui->name->text(), QStringLiteral("Mary"));
     QCOMPARE(w->ui->state->text(), QStringLiteral("UT"));
@@ -651,11 +656,61 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
     QCOMPARE(dialog->tzOffset->text(), QStringLiteral(" 2"));
     QCOMPARE(dialog->dst->text(), QStringLiteral("Y"));
     QCOMPARE(dialog->born->text(), QStringLiteral("1960"));
-    QCOMPARE(w->contactUtcOffset, -5);
+    // The contact's own offset, as the time difference was reckoned from it.
+    QCOMPARE(dialog->tzOffset->text().toInt() + rig.lookups()->stationUtcOffset(), -5);
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 
     // Nothing is stored by a look-up.
     QCOMPARE(column(w->fileDb, "SELECT call FROM contact"), QStringList());
+}
+
+// QRZ first; a call it does not give, or a look-up it does not answer,
+// goes to HamQTH when the operator has an account there.
+void TestQrz::lookUpFallsBackToHamQth_data()
+{
+    QTest::addColumn<QByteArray>("qrzBody");
+    QTest::addColumn<int>("qrzStatus");
+    QTest::addColumn<QString>("logStart");
+
+    QTest::newRow("not found") << QrzXml::notFound("W9XYZ", "KEY1") << 200
+                               << "QRZ look-up of W9XYZ: Not found: W9XYZ; asking HamQTH.";
+    QTest::newRow("no answer") << QByteArray("busy") << 503
+                               << "QRZ look-up of W9XYZ failed: The server answered HTTP 503";
+}
+
+void TestQrz::lookUpFallsBackToHamQth()
+{
+    QFETCH(QByteArray, qrzBody);
+    QFETCH(int, qrzStatus);
+    QFETCH(QString, logStart);
+
+    Rig rig;
+    writeMain("HamQthServer", rig.http.base());
+    writeMain("HamQthUser", "k7abc");
+    writeMain("HamQthPassword", "secret");
+    QVERIFY(rig.startLoggedIn());
+    Trelvin *w = rig.w;
+    rig.http.on(Lookup, FakeHttp::answer(qrzBody, qrzStatus));
+    rig.http.on("/xml.php?u=", FakeHttp::answer("<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" "
+                                               "xmlns=\"https://www.hamqth.com\"><session><session_id>SID1"
+                                               "</session_id></session></HamQTH>"));
+    rig.http.on("/xml.php?id=SID1&callsign=",
+                FakeHttp::answer("<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" xmlns=\"https://www.hamqth.com\">"
+                                 "<search><callsign>w9xyz</callsign><nick>Ed</nick><adr_city>OGDEN</adr_city>"
+                                 "<us_state>ut</us_state></search></HamQTH>"));
+    w->ui->call->setText("w9xyz");
+    w->ui->lookUpButton->click();
+
+    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Ogden"));
+    QCOMPARE(QStringList({w->ui->call->text(), w->ui->name->text(), w->ui->state->text()}),
+             QStringList({"W9XYZ", "Ed", "UT"}));
+    QCOMPARE(rig.http.requestsTo(Lookup).size(), 1);
+    QCOMPARE(rig.http.requestsTo("/xml.php?id=SID1&callsign=W9XYZ").size(), 1);
+    const QStringList lines = rig.newLogLines();
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith(logStart) && lines.first().endsWith("; asking HamQTH."),
+             qPrintable(lines.first()));
+    QVERIFY(rig.rt.prompter.calls.isEmpty());
 }
 
 void TestQrz::lookUpRejectedCall()
@@ -725,12 +780,12 @@ void TestQrz::lookUpAnsweredByAnotherPage()
              QStringList({"W9XYZ", "Somebody", "Ogden", "UT"}));
     QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
     QCOMPARE(QStringList({rig.contact()->fname->text(), rig.contact()->city->text()}), QStringList({"Mary", "Ogden"}));
-    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY1"));
+    QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
 
     // Get Contact in the dialog: the dialog keeps its record, and says why.
     rig.mark();
     w->ui->statusbar->clearMessage();
-    emit w->contactDialog->getContactSig();
+    rig.contact()->getContact->click();
     QTRY_COMPARE(w->ui->statusbar->currentMessage(), text);
     QCOMPARE(rig.newLogLines(), QStringList{text});
     QCOMPARE(QStringList({rig.contact()->call->text(), rig.contact()->fname->text(), rig.contact()->city->text()}),
@@ -759,17 +814,18 @@ void TestQrz::contactLookUp()
     QFETCH(bool, withEmail);
 
     Rig rig;
-    QVERIFY(rig.startLoggedIn());
+    // The station's offset comes from its stored row.
+    QVERIFY(rig.startLoggedIn({"K7ABC", "secret", "CO", "40.0", "-105.0", "DN70ma", QString::number(stationOffset), "Y"}));
+    QCOMPARE(rig.lookups()->stationUtcOffset(), stationOffset);
     Trelvin *w = rig.w;
     Fields fields = with(fullRecord(), "GMTOffset", gmtOffset);
     if (!withEmail)
         fields = without(fields, "email");
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign(fields, "KEY1")));
-    w->stationUtcOffset = stationOffset;
     rig.contact()->email->setText("typed@example.org");
     rig.contact()->call->setText("w1aw");
 
-    emit w->contactDialog->getContactSig();
+    rig.contact()->getContact->click();
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
     QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?s=KEY1;callsign=W1AW"});
     QCOMPARE(rig.contact()->tzOffset->text(), tzOffset);
@@ -790,9 +846,9 @@ void TestQrz::notConnectedSendsNothing()
     w->ui->call->setText("W1AW");
     w->ui->lookUpButton->click();
     rig.contact()->call->setText("W1AW");
-    w->getContact();
-    emit w->stationDialog->getStationSig();
-    w->on_actionQRZClubData_triggered();
+    rig.contact()->getContact->click();
+    rig.station()->getStation->click();
+    w->ui->actionQRZClubData->trigger();
 
     QCOMPARE(rig.rt.prompter.titles(), QStringList(4, "Not Connected to QRZ Database"));
     for (const auto &box : rig.rt.prompter.calls) {
@@ -810,13 +866,12 @@ void TestQrz::replyInPiecesGivesSameRecord()
 {
     Rig rig;
     QVERIFY(rig.startLoggedIn());
-    Trelvin *w = rig.w;
     const QByteArray body = QrzXml::callsign(fullRecord(), "KEY1");
-    QSignalSpy records(w->qrz, &QrzClient::callRecord);
+    QSignalSpy records(rig.qrz(), &QrzClient::callRecord);
 
     rig.http.on(Lookup, FakeHttp::answer(body));
     rig.contact()->call->setText("W1AW");
-    w->getContact();
+    rig.contact()->getContact->click();
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
     QCOMPARE(records.size(), 1);
     const auto whole = records.takeFirst().first().value<Qrz::CallRecord>();
@@ -828,7 +883,7 @@ void TestQrz::replyInPiecesGivesSameRecord()
     pieces.cuts = {int(body.indexOf("<Call")) + 3, int(body.indexOf("SALT LAKE")) + 4, int(body.indexOf("<Session"))};
     pieces.pieceDelayMs = 40;
     rig.http.on(Lookup, pieces);
-    w->getContact();
+    rig.contact()->getContact->click();
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
     QCOMPARE(records.size(), 1);
     const auto split = records.takeFirst().first().value<Qrz::CallRecord>();
@@ -856,14 +911,14 @@ void TestQrz::repliesInFlightDoNotCross()
     rig.http.on(Login, slow);
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign(fullRecord(), "LOOKKEY")));
 
-    w->connectQRZ();
+    rig.station()->connectQRZ->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
     rig.contact()->call->setText("W1AW");
-    w->getContact();
+    rig.contact()->getContact->click();
 
     QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
     QTRY_COMPARE(rig.station()->expire->text(), QStringLiteral("Mar 5, 2027"));
-    QCOMPARE(rig.w->qrz->sessionKey(), QStringLiteral("LOGINKEY"));
+    QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("LOGINKEY"));
     QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
     QCOMPARE(rig.contact()->city->text(), QStringLiteral("Salt Lake City"));
     QVERIFY(rig.newLogLines().isEmpty());
@@ -877,7 +932,7 @@ void TestQrz::stationFetch()
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
     Ui::Station *dialog = rig.station();
-    QCOMPARE(w->stationUtcOffset, -7);
+    QCOMPARE(rig.lookups()->stationUtcOffset(), -7);
 
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "k7abc"},
                                                  {"fname", "JOE"},
@@ -891,7 +946,7 @@ void TestQrz::stationFetch()
     dialog->call->setText("k7abc");
     dialog->pwd->setText("unchanged");
     dialog->utc->setText("");
-    emit w->stationDialog->getStationSig();
+    rig.station()->getStation->click();
     QTRY_COMPARE(dialog->state->text(), QStringLiteral("UT"));
     QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?s=KEY1;callsign=K7ABC"});
     QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
@@ -901,25 +956,25 @@ void TestQrz::stationFetch()
     QCOMPARE(dialog->utc->text(), QStringLiteral("-6"));
     QCOMPARE(dialog->dst->text(), QStringLiteral("Y"));
     QCOMPARE(dialog->pwd->text(), QStringLiteral("unchanged"));
-    QCOMPARE(w->stationUtcOffset, -6);
-    QCOMPARE(w->qrz->sessionKey(), QStringLiteral("KEY3"));
+    QCOMPARE(rig.lookups()->stationUtcOffset(), -6);
+    QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY3"));
     // Fetched data reaches the table only when saved.
     QCOMPARE(column(w->fileDb, "SELECT utc FROM station"), QStringList{"-7"});
 
     // A call the service does not know.
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("K7ABC", "KEY3")));
-    emit w->stationDialog->getStationSig();
+    rig.station()->getStation->click();
     QTRY_COMPARE(dialog->call->text(), QStringLiteral("None"));
     for (QLineEdit *field : {dialog->state, dialog->lat, dialog->lon, dialog->grid, dialog->utc, dialog->dst})
         QCOMPARE(field->text(), QString());
-    QCOMPARE(w->stationUtcOffset, 0);
+    QCOMPARE(rig.lookups()->stationUtcOffset(), 0);
 
     // No answer: the dialog keeps what it shows.
     dialog->call->setText("K7ABC");
     dialog->utc->setText("-7");
     rig.http.on(Lookup, FakeHttp::answer("gone", 503));
     rig.http.requests.clear();
-    emit w->stationDialog->getStationSig();
+    rig.station()->getStation->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
     QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
@@ -952,7 +1007,7 @@ void TestQrz::stationSave()
     dialog->grid->setText("DN40");
     dialog->utc->setText("abc");
     dialog->dst->setText("N");
-    emit w->stationDialog->saveStationSig();
+    rig.station()->saveStation->click();
     // Without a keyring the row keeps the password, once the keyring failed to answer.
     QTRY_COMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{"Pa ss"});
 
@@ -970,26 +1025,26 @@ void TestQrz::stationSave()
     QCOMPARE(rows.value(4).toString(), dialog->lon->text());
     QVERIFY(!rows.next());
     // Saving does not move the offset in use.
-    QCOMPARE(w->stationUtcOffset, 0);
+    QCOMPARE(rig.lookups()->stationUtcOffset(), 0);
 
     // The second save rewrites the one row; full coordinates are kept whatever the state.
     dialog->state->setText("ZZ");
     dialog->lat->setText("61.2");
     dialog->lon->setText("-149.9");
     dialog->utc->setText("-9");
-    emit w->stationDialog->saveStationSig();
+    rig.station()->saveStation->click();
     QCOMPARE(column(w->fileDb, "SELECT lat || ',' || lon || ',' || state || ',' || utc FROM station"),
              QStringList{"61.2,-149.9,ZZ,-9"});
 
     // A state the table does not know leaves empty coordinates empty.
     dialog->state->setText("QQ");
     dialog->lat->clear();
-    emit w->stationDialog->saveStationSig();
+    rig.station()->saveStation->click();
     QCOMPARE(column(w->fileDb, "SELECT lat || ',' || lon FROM station"), QStringList{",-149.9"});
 
     // The next start shows the saved row and takes its offset.
     dialog->utc->setText("-9");
-    emit w->stationDialog->saveStationSig();
+    rig.station()->saveStation->click();
     w->on_actionExit_triggered();
     rig.rt.stop();
     rig.rt.prompter.clear();
@@ -998,7 +1053,7 @@ void TestQrz::stationSave()
     QCOMPARE(rig.station()->pwd->text(), QStringLiteral("Pa ss"));
     QCOMPARE(rig.station()->state->text(), QStringLiteral("QQ"));
     QCOMPARE(rig.station()->lon->text(), QStringLiteral("-149.9"));
-    QCOMPARE(rig.w->stationUtcOffset, -9);
+    QCOMPARE(rig.lookups()->stationUtcOffset(), -9);
     // With call and password stored the start-up logs in instead of asking.
     QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
     QVERIFY(!rig.rt.prompter.titles().contains("QRZ XML Database Connection "));
@@ -1094,7 +1149,7 @@ void TestQrz::rosterRun()
     for (int run = 0; run < 2; ++run) {
         rig.rt.prompter.paths = QStringList{list};
         w->ui->callsigns->clear();
-        w->on_actionQRZClubData_triggered();
+        w->ui->actionQRZClubData->trigger();
         QTRY_COMPARE(w->ui->callsigns->toPlainText(), QStringLiteral("1"));
     }
     QCOMPARE(rig.newLogLines(), QStringList());
@@ -1122,7 +1177,7 @@ void TestQrz::rosterRunAsksOncePerCall()
                     FakeHttp::answer(QrzXml::callsign({{"call", "W3CCC"}, {"name", "CHARLIE"}}, "KEY1")));
     rig.mark();
     rig.rt.prompter.paths = QStringList{list};
-    w->on_actionQRZClubData_triggered();
+    w->ui->actionQRZClubData->trigger();
     QTRY_COMPARE(w->ui->callsigns->toPlainText(), QStringLiteral("3"));
     QCOMPARE(rig.http.requests.size(), 3);
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
@@ -1140,7 +1195,7 @@ void TestQrz::rosterRunRefusals()
 
     // Cancel at the warning changes nothing.
     rig.rt.prompter.answers = {QMessageBox::Cancel};
-    w->on_actionQRZClubData_triggered();
+    w->ui->actionQRZClubData->trigger();
     QCOMPARE(rig.rt.prompter.pathCaptions, QStringList());
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"KEEP1"});
 
@@ -1153,7 +1208,7 @@ void TestQrz::rosterRunRefusals()
     }
     rig.mark();
     rig.rt.prompter.paths = QStringList{list};
-    w->on_actionQRZClubData_triggered();
+    w->ui->actionQRZClubData->trigger();
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
     QVERIFY(!w->bulkJob->bar()->isVisible());
     QCOMPARE(w->statusTipsFilter, w->statusTips);
@@ -1164,7 +1219,7 @@ void TestQrz::rosterRunRefusals()
     rig.mark();
     const QString missing = rig.rt.dataPath() + "/Callsigns-NONE.csv";
     rig.rt.prompter.paths = QStringList{missing};
-    w->on_actionQRZClubData_triggered();
+    w->ui->actionQRZClubData->trigger();
     QCOMPARE(rig.rt.prompter.titles(), (QStringList{"Warning: Long Process Ahead", "Can't Open File"}));
     QCOMPARE(rig.rt.prompter.calls.last().kind, Prompter::Critical);
     QCOMPARE(rig.rt.prompter.calls.last().text, QStringLiteral("The File you selected could not be Opened."));
@@ -1177,7 +1232,7 @@ void TestQrz::rosterRunSurvivesSilentAndTricklingServers()
     Rig rig;
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
-    setTimeLimits(w->qrz, 300, 600);
+    setTimeLimits(rig.qrz(), 300, 600);
     const QString list = rig.rt.dataPath() + "/Callsigns-ARC.csv";
     {
         QFile file(list);
@@ -1191,7 +1246,7 @@ void TestQrz::rosterRunSurvivesSilentAndTricklingServers()
                 FakeHttp::trickling(QrzXml::callsign({{"call", "W3SLOW"}}, "KEY1"), 100));
     rig.http.on(Lookup + "KEY1;callsign=W4DDD", FakeHttp::answer(QrzXml::callsign({{"call", "W4DDD"}}, "KEY1")));
     rig.rt.prompter.paths = QStringList{list};
-    w->on_actionQRZClubData_triggered();
+    w->ui->actionQRZClubData->trigger();
 
     QTRY_COMPARE_WITH_TIMEOUT(w->ui->callsigns->toPlainText(), QStringLiteral("4"), 4000);
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W4DDD"}));

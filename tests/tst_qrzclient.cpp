@@ -1,6 +1,6 @@
 #include "fakehttp.h"
 
-#include "qrz/qrzclient.h"
+#include "lookup/qrzclient.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>

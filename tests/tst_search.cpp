@@ -3,6 +3,7 @@
 #include "app/trelvin.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
+#include "lookup/lookupcontroller.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
 
@@ -512,7 +513,11 @@ void TestSearch::contactRecordAndMembership()
     insert(w->fileDb, "contact", {{"call", "K7NOPH"}, {"phone", ""}});
     insert(w->memoryDb, "mbr", {{"call", "K7ABC"}});
     setStation(40.23, -112.66, "UT");
-    w->stationUtcOffset = -5;
+    // The station's offset as the Station dialog takes it from the stored row.
+    QSqlQuery(w->fileDb).exec("UPDATE station SET utc = '-5'");
+    LookupController *lookups = w->findChild<LookupController *>();
+    lookups->showStationDetails();
+    QCOMPARE(lookups->stationUtcOffset(), -5);
     ui->attend->setText("9");
     ui->last->setText("01/01/20");
     ui->qso->setText("old");
@@ -527,7 +532,8 @@ void TestSearch::contactRecordAndMembership()
              (QStringList{"K7ABC", "Alice", "Smith", "E", "2031-05-01", "1 Main St", "Provo", "UT", "84601", "USA",
                           "k@example.org", "(801) 555-1234", "40.23", "-111.66", "DN40bf", "user", "-7", "-2", "Y",
                           "1970"}));
-    QCOMPARE(w->contactUtcOffset, -7);
+    // The contact's own offset, as the time difference was reckoned from it.
+    QCOMPARE(dlg->tzOffset->text().toInt() + lookups->stationUtcOffset(), -7);
     QCOMPARE(textColour(ui->name), green);
     QVERIFY(!ui->name->isModified());
     // The bearing comes from the record's own coordinates: due east.

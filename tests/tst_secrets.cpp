@@ -1,6 +1,7 @@
 #include "app/constants.h"
 #include "app/trelvin.h"
-#include "callbook/hamqthclient.h"
+#include "lookup/hamqthclient.h"
+#include "lookup/lookupcontroller.h"
 #include "dialogs/station.h"
 #include "fakehttp.h"
 #include "secrets/secretstore.h"
@@ -20,6 +21,11 @@
 // files as before, closed to others, where none does.
 
 namespace {
+
+HamQthClient *hamQth(Trelvin *w)
+{
+    return w->findChild<LookupController *>()->hamQthClient();
+}
 
 const QByteArray Login = "/xml/current/?username=";
 const QString QrzPassword = QStringLiteral("qrz-Secret-1");
@@ -168,8 +174,8 @@ void TestSecrets::olderFilesMoveIntoKeyring()
     w = rig.rt.start();
     QTRY_COMPARE(loginPasswords(rig.http), QStringList{QrzPassword});
     QCOMPARE(rig.station(w)->pwd->text(), QrzPassword);
-    QTRY_VERIFY(w->hamqth->isConfigured());
-    QCOMPARE(w->hamqth->password(), HamQthPassword);
+    QTRY_VERIFY(hamQth(w)->isConfigured());
+    QCOMPARE(hamQth(w)->password(), HamQthPassword);
     QCOMPARE(rig.station(w)->hamqthPwd->text(), HamQthPassword);
     QVERIFY(rig.rt.prompter.calls.isEmpty());
     QVERIFY(unencryptedLines(rig.rt).isEmpty());
@@ -186,16 +192,16 @@ void TestSecrets::savedPasswordsGoToKeyring()
     dialog->pwd->setText("typed-qrz");
     dialog->hamqthUser->setText("w7new");
     dialog->hamqthPwd->setText("typed-hamqth");
-    emit w->stationDialog->saveStationSig();
+    w->stationDialog->ui->saveStation->click();
     QCOMPARE(column(w->fileDb, "SELECT call || '|' || passwd FROM station"), QStringList{"W7NEW|"});
     QCOMPARE(iniPassword(rig.rt), QString());
     QTRY_COMPARE(keyring("qrz:W7NEW"), QStringLiteral("typed-qrz"));
     QTRY_COMPARE(keyring("hamqth:w7new"), QStringLiteral("typed-hamqth"));
-    QVERIFY(w->hamqth->isConfigured());
+    QVERIFY(hamQth(w)->isConfigured());
 
     // An emptied password leaves the keyring too.
     dialog->pwd->clear();
-    emit w->stationDialog->saveStationSig();
+    w->stationDialog->ui->saveStation->click();
     SecretStore::Outcome outcome = SecretStore::Done;
     QTRY_COMPARE((keyring("qrz:W7NEW", &outcome), outcome), SecretStore::NotFound);
     QCOMPARE(keyring("hamqth:w7new"), QStringLiteral("typed-hamqth"));
@@ -219,7 +225,7 @@ void TestSecrets::withoutKeyringFilesKeepThem()
     QTRY_COMPARE(unencryptedLines(rig.rt).size(), 1);
     QCOMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{QrzPassword});
     QCOMPARE(iniPassword(rig.rt), HamQthPassword);
-    QVERIFY(w->hamqth->isConfigured());
+    QVERIFY(hamQth(w)->isConfigured());
     QCOMPARE(QFileInfo(rig.rt.dataPath()).permissions(), ownerOnly(true));
     for (const QString &file : {rig.rt.dataPath() + "/Contacts.db", rig.rt.dataPath() + "/errorLog.txt",
                                 rig.rt.settingsFile()})
@@ -229,7 +235,7 @@ void TestSecrets::withoutKeyringFilesKeepThem()
     Ui::Station *dialog = rig.station(w);
     dialog->pwd->setText("qrz-Secret-3");
     dialog->hamqthPwd->setText("hamqth-Secret-4");
-    emit w->stationDialog->saveStationSig();
+    w->stationDialog->ui->saveStation->click();
     QTRY_COMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{"qrz-Secret-3"});
     QTRY_COMPARE(iniPassword(rig.rt), QStringLiteral("hamqth-Secret-4"));
     w->on_actionExit_triggered();
@@ -242,12 +248,12 @@ void TestSecrets::withoutKeyringFilesKeepThem()
     w = rig.rt.start();
     QCOMPARE(rig.station(w)->pwd->text(), QStringLiteral("qrz-Secret-3"));
     QTRY_COMPARE(loginPasswords(rig.http), QStringList{"qrz-Secret-3"});
-    QCOMPARE(w->hamqth->password(), QStringLiteral("hamqth-Secret-4"));
+    QCOMPARE(hamQth(w)->password(), QStringLiteral("hamqth-Secret-4"));
     QVERIFY(unencryptedLines(rig.rt).first().contains(rig.rt.dataPath() + "/Contacts.db"));
 
     // A window closed before the keyring answered leaves nothing that the
     // answer could call into.
-    emit w->stationDialog->saveStationSig();
+    w->stationDialog->ui->saveStation->click();
     // The job is under way once the event loop ran.
     QCoreApplication::processEvents();
     rig.rt.stop();

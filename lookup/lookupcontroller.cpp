@@ -1,28 +1,32 @@
+#include "lookup/lookupcontroller.h"
+
 #include "app/constants.h"
+#include "app/logging.h"
 #include "app/prompter.h"
-#include "app/trelvin.h"
-#include "jobs/bulkjob.h"
-#include "callbook/hamqthclient.h"
 #include "checkin/textrules.h"
+#include "data/csv.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
-#include "qrz/qrzclient.h"
-#include "reports/seelogs.h"
+#include "jobs/bulkjob.h"
+#include "lookup/hamqthclient.h"
+#include "lookup/qrzclient.h"
 #include "secrets/secretstore.h"
 #include "ui_contact.h"
 #include "ui_station.h"
-#include "ui_trelvin.h"
 
+#include <QAction>
 #include <QFile>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QSet>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QTimer>
 
-// The hub's side of the QRZ client: it reads the forms, starts the client's
-// requests and shows what comes back.
+// The forms' side of the QRZ and HamQTH clients: it reads the forms, starts
+// the clients' requests and shows what comes back.
 
 namespace {
 
@@ -36,6 +40,9 @@ QString coordinateText(double value)
 // What a call look-up is for: the Contact dialog always takes the record.
 // A refinement follows the offline call book's record of a call the
 // operator searched for; it fails quietly.
+// As long as the window's other status-bar notes.
+constexpr int StatusMessageMs = 15000;
+
 enum LookUpUse { ForContactDialog = 0, ForMainWindowToo = 1, ForRefinement = 2 };
 
 // A looked-up value into a field, unless the operator typed there: a
@@ -57,59 +64,122 @@ void warnNotConnected()
 
 } // namespace
 
-void Trelvin::createQrzClient()
+LookupController::LookupController(const Widgets &widgets, Storage &store, BulkJob *job,
+                                   QNetworkAccessManager *network, SecretStore *secretStore, Host hooks,
+                                   QObject *parent)
+    : QObject(parent), w(widgets), storage(store), bulkJob(job), secrets(secretStore), host(std::move(hooks))
 {
-    qrz = new QrzClient(networkManager, this);
-    connect(qrz, &QrzClient::loginFinished, this, &Trelvin::displayConnectStatus);
-    connect(qrz, &QrzClient::loginRefused, this, &Trelvin::showLoginRefused);
-    connect(qrz, &QrzClient::subscription, this, &Trelvin::showSubscription);
-    connect(qrz, &QrzClient::callRecord, this, &Trelvin::qrzRecordArrived);
-    connect(qrz, &QrzClient::lookUpFailed, this, &Trelvin::qrzLookUpFailed);
-    connect(qrz, &QrzClient::stationRecord, this, &Trelvin::showStationRecord);
-    connect(qrz, &QrzClient::batchProgress, this, &Trelvin::showBatchProgress);
-    connect(qrz, &QrzClient::batchRecord, this, &Trelvin::storeRosterRecord);
-    connect(qrz, &QrzClient::batchFinished, this, &Trelvin::finishBatch);
-    connect(qrz, &QrzClient::batchCancelled, this, &Trelvin::cancelledBatch);
-    connect(qrz, &QrzClient::failure, this, &Trelvin::writeError);
+    qrz = new QrzClient(network, this);
+    connect(qrz, &QrzClient::loginFinished, this, &LookupController::displayConnectStatus);
+    connect(qrz, &QrzClient::loginRefused, this, &LookupController::showLoginRefused);
+    connect(qrz, &QrzClient::subscription, this, &LookupController::showSubscription);
+    connect(qrz, &QrzClient::callRecord, this, &LookupController::qrzRecordArrived);
+    connect(qrz, &QrzClient::lookUpFailed, this, &LookupController::qrzLookUpFailed);
+    connect(qrz, &QrzClient::stationRecord, this, &LookupController::showStationRecord);
+    connect(qrz, &QrzClient::batchProgress, this, &LookupController::showBatchProgress);
+    connect(qrz, &QrzClient::batchRecord, this, &LookupController::storeRosterRecord);
+    connect(qrz, &QrzClient::batchFinished, this, &LookupController::finishBatch);
+    connect(qrz, &QrzClient::batchCancelled, this, &LookupController::cancelledBatch);
+    connect(qrz, &QrzClient::failure, this, &LookupController::errorLine);
 
     // HamQTH follows QRZ when QRZ is not connected or has no answer.
-    hamqth = new HamQthClient(networkManager, this);
-    connect(hamqth, &HamQthClient::callRecord, this, &Trelvin::showCallRecord);
-    connect(hamqth, &HamQthClient::lookUpFailed, this, &Trelvin::showLookUpFailure);
+    hamqth = new HamQthClient(network, this);
+    connect(hamqth, &HamQthClient::callRecord, this, [this](const Qrz::CallRecord &record, int use) {
+        qCDebug(lcLookup) << "HamQTH answered for" << record.call << "use" << use << record.error;
+        showCallRecord(record, use);
+    });
+    connect(hamqth, &HamQthClient::lookUpFailed, this, &LookupController::showLookUpFailure);
     refineTimer = new QTimer(this);
     refineTimer->setSingleShot(true);
     refineTimer->setInterval(RefineDelayMs);
-    connect(refineTimer, &QTimer::timeout, this, &Trelvin::refineLookUp);
+    connect(refineTimer, &QTimer::timeout, this, &LookupController::refineLookUp);
+
+    connect(secrets, &SecretStore::readFinished, this, &LookupController::passwordRead);
+    connect(secrets, &SecretStore::writeFinished, this, &LookupController::passwordWritten);
 }
 
-void Trelvin::connectQRZ()
+void LookupController::readSettings()
 {
-    if (!qrz->login(stationDialog->ui->call->text().toUpper(), stationDialog->ui->pwd->text())) {
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.beginGroup(Trel::Group::Main);
+    // Credentials go to the QRZ service, so the default is encrypted.
+    qrz->setServer(settings.value(Trel::Key::QrzServer, QStringLiteral("https://xmldata.qrz.com")).toString());
+    hamqth->setServer(settings.value(Trel::Key::HamQthServer, QStringLiteral("https://www.hamqth.com")).toString());
+    // A password here is an older copy's, or one no keyring took: once the
+    // data directory is ours, the keyring is offered it again.
+    hamqth->setCredentials(settings.value(Trel::Key::HamQthUser).toString(),
+                           settings.value(Trel::Key::HamQthPassword).toString());
+    hamQthPasswordInFile = !hamqth->password().isEmpty();
+}
+
+void LookupController::writeSettings(QSettings &settings) const
+{
+    settings.setValue(Trel::Key::QrzServer, qrz->server());
+    settings.setValue(Trel::Key::HamQthServer, hamqth->server());
+    settings.setValue(Trel::Key::HamQthUser, hamqth->user());
+    settings.setValue(Trel::Key::HamQthPassword, hamQthPasswordInFile ? hamqth->password() : QString());
+}
+
+void LookupController::refineSoon(const QString &call)
+{
+    refineCall = call;
+    refineTimer->start();
+}
+
+void LookupController::cancelRefinement()
+{
+    refineTimer->stop();
+    refineCall.clear();
+}
+
+bool LookupController::refinementPending() const
+{
+    return refineTimer->isActive();
+}
+
+void LookupController::loginAtStart()
+{
+    // A password still to come from the keyring logs in when it comes.
+    if (qrzPasswordPending)
+        qrzLoginOnPassword = true;
+    else
+        connectQrz();
+}
+
+void LookupController::retryLogin()
+{
+    if (!w.station->ui->call->text().isEmpty() && !w.station->ui->pwd->text().isEmpty())
+        connectQrz();
+}
+
+void LookupController::connectQrz()
+{
+    if (!qrz->login(w.station->ui->call->text().toUpper(), w.station->ui->pwd->text())) {
         Prompter::instance()->message(Prompter::Information, QStringLiteral("QRZ XML Database Connection "),
                                       QStringLiteral("Connection to the QRZ XML Database\nrequires your Station Call "
                                                      "and QRZ Passwd.\nPlease enter Call and/or QRZ Passwd in\n"
                                                      "'Setup->Station Details'\nand then Click on 'Connect QRZ'."));
-        writeError(QStringLiteral("Station Call or QRZ Passwd is missing."));
+        emit errorLine(QStringLiteral("Station Call or QRZ Passwd is missing."));
     }
 }
 
-void Trelvin::showLoginRefused(const QString &serviceError)
+void LookupController::showLoginRefused(const QString &serviceError)
 {
     Prompter::instance()->message(Prompter::Warning, QStringLiteral("QRZ Login Error"),
                                   "Error: " + serviceError
                                       + ".\nWhere:\n   Username is the 'Station' Call.\n   Password is "
                                         "your QRZ Passwd\nData entered with the 'Station Details' menu "
                                         "item.\nPlease correct entries and try again.");
-    writeError(QStringLiteral("Station Call or QRZ Passwd error connecting to QRZ database."));
+    emit errorLine(QStringLiteral("Station Call or QRZ Passwd error connecting to QRZ database."));
 }
 
-void Trelvin::showSubscription(const QString &subExp)
+void LookupController::showSubscription(const QString &subExp)
 {
     if (subExp != QLatin1String("non-subscriber")) {
-        stationDialog->ui->expire->setText(Qrz::subscriptionExpiry(subExp));
+        w.station->ui->expire->setText(Qrz::subscriptionExpiry(subExp));
         return;
     }
-    stationDialog->ui->expire->setText(QStringLiteral("Unsubscribed"));
+    w.station->ui->expire->setText(QStringLiteral("Unsubscribed"));
     Prompter::instance()->message(
         Prompter::Warning, QStringLiteral("Non QRZ XML Data Subscriber"),
         QStringLiteral("Warning: You are a Non-Subscriber to the QRZ XML Data.\nA subscription is "
@@ -117,37 +187,39 @@ void Trelvin::showSubscription(const QString &subExp)
                        "City, & State data\nand are limited to 100 Call Record retrievals a day.\n"));
 }
 
-void Trelvin::displayConnectStatus()
+void LookupController::displayConnectStatus()
 {
-    QLineEdit *status = stationDialog->ui->connectStatus;
+    QLineEdit *status = w.station->ui->connectStatus;
     if (qrz->isConnected()) {
-        status->setPalette(goodPalette);
+        status->setPalette(host.goodPalette());
         status->setText(QStringLiteral("Connected"));
     } else {
-        status->setPalette(alertPalette);
+        status->setPalette(host.alertPalette());
         status->setText(QStringLiteral("Disconnected"));
-        writeError(QStringLiteral("QRZ Login Error or No Internet Connection."));
+        emit errorLine(QStringLiteral("QRZ Login Error or No Internet Connection."));
     }
 }
 
 // QRZ first where the operator has it; HamQTH when QRZ is not connected.
-bool Trelvin::startLookUp(const QString &call, int use)
+bool LookupController::startLookUp(const QString &call, int use)
 {
     lookUpCalls.insert(use, call);
     if (qrz->isConnected()) {
+        qCDebug(lcLookup) << "look-up of" << call << "sent to QRZ, use" << use;
         qrz->lookUp(call, use);
         return true;
     }
     if (hamqth->isConfigured()) {
+        qCDebug(lcLookup) << "look-up of" << call << "sent to HamQTH, use" << use;
         hamqth->lookUp(call, use);
         return true;
     }
     return false;
 }
 
-void Trelvin::on_lookUpButton_clicked()
+void LookupController::lookUpEntry()
 {
-    const QString call = ui->call->text().toUpper();
+    const QString call = w.call->text().toUpper();
     if (!qrz->isConnected() && !hamqth->isConfigured()) {
         warnNotConnected();
         return;
@@ -157,12 +229,12 @@ void Trelvin::on_lookUpButton_clicked()
     startLookUp(call, ForMainWindowToo);
 }
 
-void Trelvin::getContact()
+void LookupController::getContact()
 {
-    const QString call = contactDialog->ui->call->text().toUpper();
+    const QString call = w.contact->ui->call->text().toUpper();
     if (!qrz->isConnected() && !hamqth->isConfigured()) {
         warnNotConnected();
-        writeError(QStringLiteral("Not connected to QRZ Database."));
+        emit errorLine(QStringLiteral("Not connected to QRZ Database."));
         return;
     }
     if (call.isEmpty())
@@ -170,46 +242,49 @@ void Trelvin::getContact()
     startLookUp(call, ForContactDialog);
 }
 
-void Trelvin::refineLookUp()
+void LookupController::refineLookUp()
 {
     const QString call = refineCall;
     refineCall.clear();
     // The operator has moved on to another station.
-    if (call.isEmpty() || ui->call->text().trimmed().toUpper() != call)
+    if (call.isEmpty() || w.call->text().trimmed().toUpper() != call)
         return;
     startLookUp(call, ForRefinement);
 }
 
-void Trelvin::qrzRecordArrived(const Qrz::CallRecord &record, int use)
+void LookupController::qrzRecordArrived(const Qrz::CallRecord &record, int use)
 {
     // A call QRZ does not give (unknown there, or the daily limit reached)
     // is asked of HamQTH next, when the operator has an account there.
+    qCDebug(lcLookup) << "QRZ answered for" << record.call << "use" << use << record.error;
     if (!record.error.isEmpty() && hamqth->isConfigured() && lookUpCalls.contains(use)) {
-        writeError("QRZ look-up of " + lookUpCalls.value(use) + ": " + record.error + "; asking HamQTH.");
+        qCDebug(lcLookup) << "falling back to HamQTH for" << lookUpCalls.value(use);
+        emit errorLine("QRZ look-up of " + lookUpCalls.value(use) + ": " + record.error + "; asking HamQTH.");
         hamqth->lookUp(lookUpCalls.value(use), use);
         return;
     }
     showCallRecord(record, use);
 }
 
-void Trelvin::qrzLookUpFailed(const QString &text, int use, bool unreadable)
+void LookupController::qrzLookUpFailed(const QString &text, int use, bool unreadable)
 {
     if (hamqth->isConfigured() && lookUpCalls.contains(use)) {
-        writeError(text + "; asking HamQTH.");
+        qCDebug(lcLookup) << "QRZ failed, falling back to HamQTH for" << lookUpCalls.value(use);
+        emit errorLine(text + "; asking HamQTH.");
         hamqth->lookUp(lookUpCalls.value(use), use);
         return;
     }
     showLookUpFailure(text, use, unreadable);
 }
 
-void Trelvin::showCallRecord(const Qrz::CallRecord &record, int use)
+void LookupController::showCallRecord(const Qrz::CallRecord &record, int use)
 {
-    Ui::Contact *dialog = contactDialog->ui;
+    Ui::Contact *dialog = w.contact->ui;
     if (use == ForRefinement) {
         // Only a record of the station still shown refines it; a call the
         // service does not know leaves the call book's record as it is.
         if (!record.error.isEmpty() || record.call.isEmpty()
-            || ui->call->text().trimmed().toUpper() != record.call
+            || w.call->text().trimmed().toUpper() != record.call
             || dialog->call->text().trimmed().toUpper() != record.call)
             return;
     }
@@ -233,8 +308,8 @@ void Trelvin::showCallRecord(const Qrz::CallRecord &record, int use)
         offer(dialog->geoloc, record.source);
     }
     offer(dialog->utc, record.utc);
-    contactUtcOffset = dialog->utc->text().toInt();
-    dialog->tzOffset->setText(QStringLiteral("%1").arg(contactUtcOffset - stationUtcOffset, 2));
+    const int contactOffset = dialog->utc->text().toInt();
+    dialog->tzOffset->setText(QStringLiteral("%1").arg(contactOffset - stationOffset, 2));
     offer(dialog->dst, record.dst);
     offer(dialog->born, record.born);
 
@@ -244,30 +319,30 @@ void Trelvin::showCallRecord(const Qrz::CallRecord &record, int use)
         showRejectedLookUp(record.error);
         return;
     }
-    ui->city->setPalette(goodPalette);
-    setClipped(ui->call, record.call);
-    offer(ui->name, record.fname);
-    offer(ui->city, record.city);
+    w.city->setPalette(host.goodPalette());
+    setClipped(w.call, record.call);
+    offer(w.name, record.fname);
+    offer(w.city, record.city);
     {
-        const QSignalBlocker blocker(ui->state);
-        offer(ui->state, record.state);
+        const QSignalBlocker blocker(w.state);
+        offer(w.state, record.state);
     }
-    on_state_textChanged(ui->state->text());
+    emit entryStateShown(w.state->text());
 }
 
-void Trelvin::showLookUpFailure(const QString &text, int use, bool unreadable)
+void LookupController::showLookUpFailure(const QString &text, int use, bool unreadable)
 {
     // A refinement leaves the call book's record; the reason is logged.
     if (use == ForRefinement) {
-        writeError(text);
+        emit errorLine(text);
         return;
     }
     // Something answered in the service's place (a captive portal's or a
     // proxy's page): nothing was learnt of the call, so the forms stay as
     // they are, and the operator reads why where the eye goes.
     if (unreadable) {
-        writeError(text);
-        ui->statusbar->showMessage(text, StatusMessageMs);
+        emit errorLine(text);
+        w.statusBar->showMessage(text, StatusMessageMs);
         return;
     }
     // The Contact dialog keeps what it shows.
@@ -276,31 +351,31 @@ void Trelvin::showLookUpFailure(const QString &text, int use, bool unreadable)
     // A failed request shows like a rejected call: the record of an earlier
     // look-up must not pass for this one. The short field takes a short
     // notice; the reason goes to the error log.
-    writeError(text);
+    emit errorLine(text);
     showRejectedLookUp(QStringLiteral("No answer from QRZ"));
 }
 
-void Trelvin::showRejectedLookUp(const QString &notice)
+void LookupController::showRejectedLookUp(const QString &notice)
 {
-    ui->city->setPalette(alertPalette);
-    ui->call->setText(ui->search->text().toUpper());
-    ui->name->clear();
-    setClipped(ui->city, notice);
-    ui->state->clear();
+    w.city->setPalette(host.alertPalette());
+    w.call->setText(w.search->text().toUpper());
+    w.name->clear();
+    setClipped(w.city, notice);
+    w.state->clear();
 }
 
-void Trelvin::getStation()
+void LookupController::getStation()
 {
     if (!qrz->isConnected()) {
         warnNotConnected();
         return;
     }
-    qrz->lookUpStation(stationDialog->ui->call->text().toUpper());
+    qrz->lookUpStation(w.station->ui->call->text().toUpper());
 }
 
-void Trelvin::showStationRecord(const Qrz::StationRecord &record)
+void LookupController::showStationRecord(const Qrz::StationRecord &record)
 {
-    Ui::Station *dialog = stationDialog->ui;
+    Ui::Station *dialog = w.station->ui;
     setClipped(dialog->call, record.call);
     setClipped(dialog->state, record.state);
     setClipped(dialog->lat, record.lat);
@@ -308,12 +383,12 @@ void Trelvin::showStationRecord(const Qrz::StationRecord &record)
     setClipped(dialog->grid, record.grid);
     setClipped(dialog->utc, record.utc);
     setClipped(dialog->dst, record.dst);
-    stationUtcOffset = dialog->utc->text().toInt();
+    stationOffset = dialog->utc->text().toInt();
 }
 
-void Trelvin::saveStation()
+void LookupController::saveStation()
 {
-    Ui::Station *dialog = stationDialog->ui;
+    Ui::Station *dialog = w.station->ui;
     const QString state = dialog->state->text().toUpper();
     // Without a position the centre of the state stands in for it.
     if ((dialog->lat->text().isEmpty() || dialog->lon->text().isEmpty()) && !state.isEmpty()) {
@@ -326,7 +401,7 @@ void Trelvin::saveStation()
     // keyring takes it (passwordWritten).
     const QString call = dialog->call->text().toUpper();
     const std::optional<StationRecord> before = storage.station();
-    stored(storage.saveStation({call, before ? before->passwd : QStringLiteral(""), state, dialog->lat->text(),
+    host.stored(storage.saveStation({call, before ? before->passwd : QStringLiteral(""), state, dialog->lat->text(),
                                 dialog->lon->text(), dialog->grid->text(), dialog->utc->text(),
                                 dialog->dst->text()}),
            QStringLiteral("Saving station details"));
@@ -354,9 +429,9 @@ void Trelvin::saveStation()
     }
 }
 
-void Trelvin::setStationDetails()
+void LookupController::showStationDetails()
 {
-    Ui::Station *dialog = stationDialog->ui;
+    Ui::Station *dialog = w.station->ui;
     setClipped(dialog->hamqthUser, hamqth->user());
     setClipped(dialog->hamqthPwd, hamqth->password());
     const QList<QLineEdit *> fields{dialog->call, dialog->pwd, dialog->state, dialog->lat,
@@ -372,11 +447,11 @@ void Trelvin::setStationDetails()
                           station->lon,  station->grid,   station->utc,   station->dst};
     for (int i = 0; i < fields.size(); ++i)
         setClipped(fields.at(i), row.value(i));
-    stationUtcOffset = dialog->utc->text().toInt();
+    stationOffset = dialog->utc->text().toInt();
     fetchQrzPassword(*station);
 }
 
-void Trelvin::on_actionQRZClubData_triggered()
+void LookupController::runRoster()
 {
     Prompter *prompter = Prompter::instance();
     if (!qrz->isConnected()) {
@@ -385,7 +460,7 @@ void Trelvin::on_actionQRZClubData_triggered()
     }
     // The action is off while a run goes; a second run would empty the
     // roster under the first.
-    if (qrz->batchRunning() || refuseBulkJob())
+    if (qrz->batchRunning() || host.refuseBulkJob())
         return;
     if (prompter->message(Prompter::Warning, QStringLiteral("Warning: Long Process Ahead"),
                           QStringLiteral("This Process can take a while.  Only do this as neccessary.\nDepending on "
@@ -396,26 +471,25 @@ void Trelvin::on_actionQRZClubData_triggered()
 
     // What a cancelled run puts back.
     batchPreviousMembers = storage.memberCalls();
-    recreateMembers();
+    host.recreateMembers();
     const QStringList calls = readCallsignList();
     if (calls.isEmpty()) {
         // The roster is empty now; an open roster report must not show the old one.
-        if (rosterWindow->isVisible())
-            showRoster();
+        emit rosterChanged();
         return;
     }
 
-    beginBulkJob(QStringLiteral("The roster's QRZ run"), QStringLiteral("Extracting QRZ Member Data..."),
+    host.beginBulkJob(QStringLiteral("The roster's QRZ run"), QStringLiteral("Extracting QRZ Member Data..."),
                  QStringLiteral("Stop the QRZ run; the roster is put back as it was"), [this] { qrz->cancelBatch(); },
                  int(calls.size()));
-    ui->actionQRZClubData->setEnabled(false);
+    w.rosterRun->setEnabled(false);
     qrz->runBatch(calls);
 }
 
-QStringList Trelvin::readCallsignList()
+QStringList LookupController::readCallsignList()
 {
     Prompter *prompter = Prompter::instance();
-    const QString name = prompter->openFileName(QStringLiteral("Open Member Callsign List File"), dataDir.path(),
+    const QString name = prompter->openFileName(QStringLiteral("Open Member Callsign List File"), host.dataDir(),
                                                 QStringLiteral("Calls (Roster*.csv Callsign*.csv);;All Files (*.*)"));
     if (name.isEmpty())
         return {};
@@ -424,7 +498,7 @@ QStringList Trelvin::readCallsignList()
     if (!file.open(QIODevice::ReadOnly)) {
         prompter->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                           QStringLiteral("The File you selected could not be Opened."));
-        writeError("File '" + name + "' Could not be Opened.");
+        emit errorLine("File '" + name + "' Could not be Opened.");
         return {};
     }
 
@@ -435,7 +509,7 @@ QStringList Trelvin::readCallsignList()
     file.readLine();
     QList<QString> fields;
     while (!file.atEnd()) {
-        processLine(file, fields);
+        fields = splitCsvLine(QString::fromUtf8(file.readLine()));
         // A blank line names no station; asking QRZ for it only costs a request.
         if (fields.isEmpty() || fields.first().isEmpty())
             continue;
@@ -448,47 +522,44 @@ QStringList Trelvin::readCallsignList()
         calls.append(fields.first());
     }
     if (repeats > 0)
-        writeError(QStringLiteral("Callsign list '%1' names a call sign again on %2 lines; they were skipped.")
+        emit errorLine(QStringLiteral("Callsign list '%1' names a call sign again on %2 lines; they were skipped.")
                        .arg(name)
                        .arg(repeats));
     return calls;
 }
 
-void Trelvin::showBatchProgress(int done)
+void LookupController::showBatchProgress(int done)
 {
     bulkJob->setProgress(done, QStringLiteral("Extracting QRZ Member Data..."));
 }
 
-void Trelvin::cancelledBatch(int done)
+void LookupController::cancelledBatch(int done)
 {
     bulkJob->end();
-    ui->actionQRZClubData->setEnabled(true);
+    w.rosterRun->setEnabled(true);
     // The records already taken stay with their contacts: they are what QRZ
     // holds, and the operator's own fields won over them.
-    stored(storage.setMembers(batchPreviousMembers), QStringLiteral("Restoring the club roster"));
+    host.stored(storage.setMembers(batchPreviousMembers), QStringLiteral("Restoring the club roster"));
     batchPreviousMembers.clear();
-    ui->statusbar->showMessage(QStringLiteral("QRZ run cancelled after %1 calls; the roster was put back as it was.")
+    w.statusBar->showMessage(QStringLiteral("QRZ run cancelled after %1 calls; the roster was put back as it was.")
                                    .arg(done),
                                StatusMessageMs);
-    if (rosterWindow->isVisible())
-        showRoster();
+    emit rosterChanged();
 }
 
-void Trelvin::finishBatch(int total)
+void LookupController::finishBatch(int total)
 {
     bulkJob->end();
-    stored(storage.journalRoster(batchPreviousMembers), QStringLiteral("Journalling the club roster"));
+    host.stored(storage.journalRoster(batchPreviousMembers), QStringLiteral("Journalling the club roster"));
     batchPreviousMembers.clear();
-    ui->statusbar->clearMessage();
-    ui->callsigns->setText(QString::number(total));
-    if (rosterWindow->isVisible())
-        showRoster();
-    if (contactsWindow->isVisible())
-        showContacts();
-    ui->actionQRZClubData->setEnabled(true);
+    w.statusBar->clearMessage();
+    w.callsigns->setText(QString::number(total));
+    emit rosterChanged();
+    emit contactsChanged();
+    w.rosterRun->setEnabled(true);
 }
 
-void Trelvin::storeRosterRecord(const Qrz::CallRecord &record)
+void LookupController::storeRosterRecord(const Qrz::CallRecord &record)
 {
     // The roster holds the call as QRZ spells it; what the operator stored
     // wins over QRZ field by field, the licence data always comes from QRZ.
@@ -512,5 +583,5 @@ void Trelvin::storeRosterRecord(const Qrz::CallRecord &record)
     contact.utc = record.utc;
     contact.dst = record.dst;
     contact.born = record.born;
-    stored(storage.storeLookedUpMember(contact), "Storing QRZ data of " + record.call);
+    host.stored(storage.storeLookedUpMember(contact), "Storing QRZ data of " + record.call);
 }

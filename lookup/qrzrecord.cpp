@@ -1,4 +1,4 @@
-#include "qrz/qrzrecord.h"
+#include "lookup/qrzrecord.h"
 
 #include "checkin/textrules.h"
 

@@ -1,14 +1,16 @@
+#include "lookup/lookupcontroller.h"
+
 #include "app/constants.h"
-#include "app/trelvin.h"
-#include "callbook/hamqthclient.h"
 #include "checkin/textrules.h"
 #include "dialogs/station.h"
+#include "lookup/hamqthclient.h"
 #include "secrets/secretstore.h"
 #include "ui_station.h"
 
+#include <QLineEdit>
 #include <QSettings>
 
-// The hub's side of the keyring: the QRZ password (kept by Contacts.db's
+// The look-ups' side of the keyring: the QRZ password (kept by Contacts.db's
 // station row before) and the HamQTH password (kept by the settings before)
 // go to the keyring; where no keyring answers, they stay where they were,
 // in files only their owner may read.
@@ -33,24 +35,17 @@ void setHamQthFilePassword(const QString &password)
 
 } // namespace
 
-QString Trelvin::qrzSecretKey(const QString &call)
+QString LookupController::qrzSecretKey(const QString &call)
 {
     return QrzPrefix + call.toUpper();
 }
 
-QString Trelvin::hamQthSecretKey(const QString &user)
+QString LookupController::hamQthSecretKey(const QString &user)
 {
     return HamQthPrefix + user.toLower();
 }
 
-void Trelvin::createSecretStore()
-{
-    secrets = new SecretStore(this);
-    connect(secrets, &SecretStore::readFinished, this, &Trelvin::passwordRead);
-    connect(secrets, &SecretStore::writeFinished, this, &Trelvin::passwordWritten);
-}
-
-void Trelvin::fetchQrzPassword(const StationRecord &station)
+void LookupController::fetchQrzPassword(const StationRecord &station)
 {
     qrzPasswordKey.clear();
     qrzPasswordPending = false;
@@ -67,7 +62,7 @@ void Trelvin::fetchQrzPassword(const StationRecord &station)
     secrets->read(qrzPasswordKey);
 }
 
-void Trelvin::fetchHamQthPassword()
+void LookupController::fetchHamQthPassword()
 {
     hamQthPasswordKey.clear();
     hamQthPasswordPending = false;
@@ -82,39 +77,39 @@ void Trelvin::fetchHamQthPassword()
     secrets->read(hamQthPasswordKey);
 }
 
-void Trelvin::passwordRead(const QString &key, const QString &secret, int outcome, const QString &reason)
+void LookupController::passwordRead(const QString &key, const QString &secret, int outcome, const QString &reason)
 {
     // An answer that comes after the exit sequence finds the files closed.
-    if (exitDone)
+    if (stopped)
         return;
     if (outcome == SecretStore::NoKeyring)
-        writeError("The keyring did not answer (" + reason + "); the password of " + key.section(':', 0, 0).toUpper()
+        emit errorLine("The keyring did not answer (" + reason + "); the password of " + key.section(':', 0, 0).toUpper()
                    + " is not known.");
     if (key == qrzPasswordKey && qrzPasswordPending) {
         qrzPasswordPending = false;
-        QLineEdit *field = stationDialog->ui->pwd;
+        QLineEdit *field = w.station->ui->pwd;
         // What the operator typed meanwhile wins.
         if (outcome == SecretStore::Done && field->text().isEmpty() && !field->isModified())
             setClipped(field, secret);
         if (qrzLoginOnPassword) {
             qrzLoginOnPassword = false;
-            connectQRZ();
+            connectQrz();
         }
     }
     if (key == hamQthPasswordKey && hamQthPasswordPending) {
         hamQthPasswordPending = false;
         if (outcome == SecretStore::Done && hamqth->password().isEmpty()) {
             hamqth->setCredentials(hamqth->user(), secret);
-            QLineEdit *field = stationDialog ? stationDialog->ui->hamqthPwd : nullptr;
+            QLineEdit *field = w.station ? w.station->ui->hamqthPwd : nullptr;
             if (field && field->text().isEmpty() && !field->isModified())
                 setClipped(field, secret);
         }
     }
 }
 
-void Trelvin::passwordWritten(const QString &key, const QString &secret, int outcome, const QString &reason)
+void LookupController::passwordWritten(const QString &key, const QString &secret, int outcome, const QString &reason)
 {
-    if (exitDone)
+    if (stopped)
         return;
     const bool kept = outcome == SecretStore::Done;
     if (key.startsWith(QrzPrefix)) {
@@ -122,7 +117,7 @@ void Trelvin::passwordWritten(const QString &key, const QString &secret, int out
         const QString inFile = station ? station->passwd : QString();
         const QString wanted = kept ? QString() : secret;
         if (station && inFile != wanted)
-            stored(storage.setStationPassword(wanted), QStringLiteral("Saving the QRZ password"));
+            host.stored(storage.setStationPassword(wanted), QStringLiteral("Saving the QRZ password"));
     } else if (key.startsWith(HamQthPrefix)) {
         hamQthPasswordInFile = !kept && !secret.isEmpty();
         setHamQthFilePassword(kept ? QString() : secret);
@@ -131,14 +126,14 @@ void Trelvin::passwordWritten(const QString &key, const QString &secret, int out
         keepPasswordsInFiles(reason);
 }
 
-void Trelvin::keepPasswordsInFiles(const QString &reason)
+void LookupController::keepPasswordsInFiles(const QString &reason)
 {
     const QString settingsFile = mainSettings().fileName();
-    for (const QString &path : Secrets::restrictToOwner(dataDir.path(), settingsFile))
-        writeError("Cannot make '" + path + "' readable by its owner only.");
+    for (const QString &path : Secrets::restrictToOwner(host.dataDir(), settingsFile))
+        emit errorLine("Cannot make '" + path + "' readable by its owner only.");
     if (passwordsInFilesNoted)
         return;
     passwordsInFilesNoted = true;
-    writeError("No keyring answered (" + reason + "): the passwords are stored unencrypted in '" + dataDir.path()
+    emit errorLine("No keyring answered (" + reason + "): the passwords are stored unencrypted in '" + host.dataDir()
                + "/" + Trel::ContactsDb + "' and '" + settingsFile + "', readable by their owner only.");
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "qrz/netreply.h"
-#include "qrz/qrzrecord.h"
+#include "net/netreply.h"
+#include "lookup/qrzrecord.h"
 
 #include <QObject>
 #include <QPointer>

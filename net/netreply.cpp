@@ -1,4 +1,4 @@
-#include "qrz/netreply.h"
+#include "net/netreply.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -1,4 +1,4 @@
-#include "callbook/hamqthclient.h"
+#include "lookup/hamqthclient.h"
 
 #include "checkin/textrules.h"
 

@@ -1,4 +1,4 @@
-#include "qrz/qrzclient.h"
+#include "lookup/qrzclient.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
