@@ -36,6 +36,7 @@ class QProgressBar;
 class QPushButton;
 class CallBookImport;
 class BackgroundWork;
+class JobRunner;
 class BulkJob;
 class ReportFill;
 class HamQthClient;
@@ -387,6 +388,8 @@ public:
     // The one bulk job at a time (jobs/jobhub.cpp): its status-bar bar and
     // Cancel, and the work on files and whole tables that runs behind it.
     BulkJob *bulkJob = nullptr;
+    // Every worker thread of the program starts, stops and is joined here.
+    JobRunner *jobRunner = nullptr;
     BackgroundWork *fileWork = nullptr;
     // Files and tables up to these sizes are handled at once: they take less
     // than a frame. Larger ones go to a thread of their own.

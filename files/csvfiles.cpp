@@ -131,7 +131,8 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
     const bool onThread = total > inlineRows;
     runFileWork(
         what, what + QStringLiteral("..."), QStringLiteral("Stop saving; the file is left as it was"), onThread,
-        [=](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+        [outcome, path, onThread, fileName, header, table, total](const std::atomic<bool> &cancelled,
+                                                                  const std::function<void(int)> &progress) {
             Storage worker(workerConnectionName());
             outcome->read = worker.openWorker(path, onThread);
             if (!outcome->read.ok())
@@ -207,7 +208,9 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
     // at most and is kept, and Cancel leaves the old table whole.
     runFileWork(
         what, what + QStringLiteral("..."), "Stop loading; " + QString::fromLatin1(spec.kept).toLower(), onThread,
-        [=, &spec](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+        // `spec` is one of the static table descriptions.
+        [outcome, fileName, path, onThread, table, lastOldId, &spec](const std::atomic<bool> &cancelled,
+                                                                     const std::function<void(int)> &progress) {
             QFile file(fileName);
             if (!file.open(QIODevice::ReadOnly))
                 return;
@@ -234,6 +237,9 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
                 table, lastOldId,
                 [&]() -> const CsvBytes * {
                     while (input.next()) {
+                        // A long run of skipped lines stops on Cancel too.
+                        if (cancelled.load(std::memory_order_relaxed))
+                            return nullptr;
                         ++lineNumber;
                         if (!input.isBlank()) {
                             ++tally.filled;

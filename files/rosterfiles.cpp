@@ -196,7 +196,8 @@ void Trelvin::loadRoster(QString fileName)
     runFileWork(
         QStringLiteral("Loading the club roster"), QStringLiteral("Loading Club Roster Data..."),
         QStringLiteral("Stop loading the roster; the roster and the contacts are left as they were"), onThread,
-        [=](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+        [outcome, fileName, path, onThread](const std::atomic<bool> &cancelled,
+                                            const std::function<void(int)> &progress) {
             QFile file(fileName);
             if (!file.open(QIODevice::ReadOnly)) {
                 outcome->loaded.result = Storage::Result::failed(Storage::Result::ReadFailed, file.errorString());
@@ -221,6 +222,9 @@ void Trelvin::loadRoster(QString fileName)
                         return nullptr;
                     progress(int(input.position() * 1000 / size));
                     while (input.next()) {
+                        // A long run of skipped lines stops on Cancel too.
+                        if (cancelled.load(std::memory_order_relaxed))
+                            return nullptr;
                         ++lineNumber;
                         if (!countMember(input, tally)) {
                             if (!input.isBlank())

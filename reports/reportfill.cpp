@@ -1,8 +1,10 @@
 #include "reports/reportfill.h"
 
+#include "app/logging.h"
 #include "data/storage.h"
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
+#include "jobs/jobrunner.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 
@@ -36,9 +38,10 @@ struct ReportFill::Running {
     qint64 linesShown = 0;
 };
 
-ReportFill::ReportFill(BulkJob *bulkJob, QObject *parent)
+ReportFill::ReportFill(BulkJob *bulkJob, JobRunner *jobRunner, QObject *parent)
     : QObject(parent)
     , job(bulkJob)
+    , runner(jobRunner)
     , appendTimer(new QTimer(this))
 {
     // The chunks go in from a timer, not from the worker's posted events:
@@ -130,7 +133,7 @@ void ReportFill::startNext()
     const std::optional<QStringList> members = request.members;
     const Body body = request.body;
     const QPointer<ReportFill> self(this);
-    current->work = new BackgroundWork(this);
+    current->work = new BackgroundWork(runner, this);
     BackgroundWork *work = current->work;
     connect(work, &BackgroundWork::progress, job, qOverload<int>(&BulkJob::setProgress));
     connect(work, &BackgroundWork::finished, this, [this, work] {
@@ -141,8 +144,12 @@ void ReportFill::startNext()
         }
     });
     const qint64 expected = qMax<qint64>(1, request.expectedLines);
+    const int first = firstLines;
+    const int later = chunkLines;
+    qCDebug(lcReports) << "filling" << request.name << "of about" << request.expectedLines << "lines";
     work->start(
-        [=](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+        [inbox, path, members, body, self, expected, first, later](const std::atomic<bool> &cancelled,
+                                                                    const std::function<void(int)> &progress) {
             const auto post = [&](QString &text, bool last, qint64 count) {
                 {
                     QMutexLocker lock(&inbox->mutex);
@@ -173,13 +180,13 @@ void ReportFill::startNext()
             QString text;
             qint64 lines = 0;
             qint64 inChunk = 0;
-            qint64 limit = firstLines;
+            qint64 limit = first;
             const qint64 count = body(reader, text, [&] {
                 ++lines;
                 if (++inChunk < limit)
                     return;
                 inChunk = 0;
-                limit = chunkLines;
+                limit = later;
                 if (cancelled.load(std::memory_order_relaxed)) {
                     text.resize(0);
                     return;
@@ -192,7 +199,7 @@ void ReportFill::startNext()
                 return;
             post(text, true, count);
         },
-        true);
+        true, request.name);
 }
 
 void ReportFill::takeChunks()

@@ -23,7 +23,7 @@ const QString BoxTitle = QStringLiteral("Club Server");
 
 void Trelvin::createClubServer()
 {
-    clubSync = new ClubSync(storage, this);
+    clubSync = new ClubSync(storage, jobRunner, this);
     clubStatus = new QLabel(this);
     clubStatus->setObjectName(QStringLiteral("clubStatus"));
     clubStatus->hide();
