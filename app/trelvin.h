@@ -242,7 +242,8 @@ public slots:
 
     // Net list, roles and check-in (checkin/netlist.cpp).
     void addContact(int type);
-    void displayNet(int activeID);
+    // Draws the net list with the line of entry `marked` marked.
+    void displayNet(int marked);
     // At start-up: the Resume Net question when the last run left its net
     // list behind (checkin/resume.cpp).
     void offerResume();

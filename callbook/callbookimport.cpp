@@ -36,11 +36,14 @@ QDateTime modified(const QString &path)
 // ahead of the thread that writes them: SQLite then has one core to itself.
 class RowFeed {
 public:
-    RowFeed(const Fcc::Licences &licences, const Fcc::ZipCentres &zips)
-        : licences(licences), zips(zips)
+    RowFeed(const Fcc::Licences &from, const Fcc::ZipCentres &centres)
+        : licences(from), zips(centres)
     {
         for (Batch &batch : batches)
             empty.push_back(&batch);
+        // A helper of the import's own thread, not a job: it works only on
+        // this feed, and the destructor stops and joins it, so `this`
+        // outlives it.
         maker = std::thread([this] { make(); });
     }
     ~RowFeed()

@@ -170,19 +170,20 @@ void Trelvin::loadRoster(QString fileName)
     if (fileName.isEmpty())
         return;
 
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reportUnreadableRoster(fileName);
-        return;
+    FileText content = FileText::Text;
+    {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            reportUnreadableRoster(fileName);
+            return;
+        }
+        // The members are replaced only by a file that gives at least one.
+        content = CsvInput(file).content();
     }
-    // The members are replaced only by a file that gives at least one.
-    CsvInput input(file);
-    const FileText content = input.content();
     if (content != FileText::Text) {
         reportNothingLoaded(fileName, refusalReason(content), QString::fromLatin1(RosterKept));
         return;
     }
-    file.close();
     if (refuseBulkJob())
         return;
 
