@@ -292,7 +292,8 @@ bool CallBookImport::start(const CallBook::ImportRequest &request)
             result = *outcome;
             pending.reset();
             qCDebug(lcCallbook).nospace() << "import ended: status " << int(result.status) << ", "
-                                          << result.licences << " licences, " << result.error;
+                                          << result.licences << " licences, " << result.report.skippedCount
+                                          << " lines skipped " << result.error;
             emit finished();
         });
     return true;

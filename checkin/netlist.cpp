@@ -1,3 +1,4 @@
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "checkin/netrules.h"
@@ -91,6 +92,8 @@ void Trelvin::addContact(int type)
         break;
     }
     const bool done = stored(outcome.result, operation);
+    qCDebug(lcCheckin).nospace() << "key " << type << " on " << call << ": entry " << outcome.entryId
+                                 << (done ? "" : " not stored");
     if (done) {
         entryId = outcome.entryId;
         noteNetKey(type, call);

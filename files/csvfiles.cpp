@@ -1,3 +1,4 @@
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "data/csv.h"
@@ -100,6 +101,7 @@ struct TableSave {
     Storage::Result read;
     bool written = false;
     bool cancelled = false;
+    qint64 rows = 0;
     QString writeError;
 };
 } // namespace
@@ -148,12 +150,15 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
                     progress(int(qMin<qint64>(1000, done * 1000 / total)));
             });
             outcome->cancelled = cancelled.load();
+            outcome->rows = done;
             if (outcome->read.ok() && !outcome->cancelled) {
                 outcome->written = out.commit();
                 outcome->writeError = out.errorString();
             }
         },
         [this, outcome, fileName, what] {
+            qCDebug(lcFiles).nospace() << what << " to " << fileName << ": " << outcome->rows << " rows, written "
+                                       << outcome->written << (outcome->cancelled ? " (cancelled)" : "");
             if (outcome->cancelled) {
                 ui->statusbar->showMessage(what + QStringLiteral(" cancelled; the file was left as it was."),
                                            StatusMessageMs);
@@ -277,6 +282,9 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
             for (const QString &line : std::as_const(outcome->log))
                 writeError(line);
             const Storage::Loaded &loaded = outcome->loaded;
+            qCDebug(lcFiles).nospace() << spec.what << " from " << fileName << ": " << loaded.rows << " rows of "
+                                       << outcome->tally.filled << " lines, " << outcome->withoutCall
+                                       << " without a call" << (loaded.cancelled ? " (cancelled)" : "");
             if (!outcome->opened) {
                 Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                               QStringLiteral("The File you selected could not be Opened."));

@@ -1,3 +1,4 @@
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "checkin/textrules.h"
@@ -267,6 +268,8 @@ void Trelvin::loadRoster(QString fileName)
             for (const QString &text : std::as_const(outcome->log))
                 writeError(text);
             Storage::Loaded loaded = outcome->loaded;
+            qCDebug(lcFiles).nospace() << "roster from " << fileName << ": " << outcome->members.size() << " members of "
+                                       << outcome->tally.filled << " lines" << (loaded.cancelled ? " (cancelled)" : "");
             if (loaded.cancelled) {
                 ui->statusbar->showMessage(QStringLiteral("Loading the club roster cancelled. ")
                                                + QString::fromLatin1(RosterKept),

@@ -36,6 +36,7 @@ struct ReportFill::Running {
     BackgroundWork *work = nullptr;
     qint64 chunksShown = 0;
     qint64 linesShown = 0;
+    QElapsedTimer clock; // for the developers' log
 };
 
 ReportFill::ReportFill(BulkJob *bulkJob, JobRunner *jobRunner, QObject *parent)
@@ -117,6 +118,7 @@ void ReportFill::startNext()
         return;
     current = std::make_unique<Running>();
     current->request = waiting.takeFirst();
+    current->clock.start();
     const Request &request = current->request;
     job->begin(request.name, "Filling " + request.name + "...", QStringLiteral("Stop filling the report"),
                [this] { finish(true); });
@@ -225,6 +227,8 @@ void ReportFill::takeChunks()
                 log->setUndoRedoEnabled(false);
                 log->setPlainText(chunk);
                 log->moveCursor(QTextCursor::Start);
+                qCDebug(lcReports).nospace() << current->request.name << ": first screen after "
+                                             << current->clock.elapsed() << " ms";
                 emit firstScreen(current->request.window);
             } else {
                 QTextCursor end(log->document());
@@ -256,6 +260,8 @@ void ReportFill::finish(bool cancelled)
     if (ended->work && ended->work->running())
         ended->work->cancel();
     SeeLogs *window = ended->request.window;
+    qCDebug(lcReports).nospace() << ended->request.name << ": " << ended->chunksShown << " chunks shown in "
+                                 << ended->clock.elapsed() << " ms" << (cancelled ? " (stopped)" : "");
     if (!cancelled) {
         if (ended->chunksShown == 0) {
             // No line at all: the window is emptied as a report of nothing is.

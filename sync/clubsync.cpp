@@ -133,6 +133,8 @@ void ClubSync::test(const QString &conninfo, const QString &password)
 
 void ClubSync::setState(State state)
 {
+    if (state != current)
+        qCDebug(lcSync) << "link state" << int(current) << "->" << int(state);
     current = state;
     emit statusChanged(statusText());
 }
@@ -180,6 +182,7 @@ void ClubSync::pump()
         }
         batchEnd = end;
         inFlight = true;
+        qCDebug(lcSync) << "sending" << fit.size() << "changes, up to" << end;
         emit sendChanges(fit);
         break;
     }
@@ -223,6 +226,7 @@ void ClubSync::workerOffline(int kind, const QString &reason)
     inFlight = false;
     waiting = storage.unsentCount();
     setState(kind == 0 ? State::Offline : State::Refused);
+    qCDebug(lcSync) << "offline:" << reason;
     emit trouble(kind, reason);
 }
 
@@ -285,6 +289,7 @@ void ClubSync::applySlice()
         emit rewindWorker(storage.syncWatermark());
         return;
     }
+    qCDebug(lcSync) << "applied" << slice.size() << "changes," << incoming.size() << "waiting";
     listDirty = listDirty || changed;
     rosterDirty = rosterDirty || roster;
     if (!incoming.isEmpty()) {
