@@ -291,7 +291,7 @@ bool CallBookImport::start(const CallBook::ImportRequest &request)
             job = 0;
             result = *outcome;
             pending.reset();
-            qCDebug(lcCallbook).nospace() << "import ended: status " << int(result.status) << ", "
+            qCDebug(lcCallbook).noquote().nospace() << "import ended: status " << int(result.status) << ", "
                                           << result.licences << " licences, " << result.report.skippedCount
                                           << " lines skipped " << result.error;
             emit finished();

@@ -92,7 +92,7 @@ void Trelvin::addContact(int type)
         break;
     }
     const bool done = stored(outcome.result, operation);
-    qCDebug(lcCheckin).nospace() << "key " << type << " on " << call << ": entry " << outcome.entryId
+    qCDebug(lcCheckin).noquote().nospace() << "key " << type << " on " << call << ": entry " << outcome.entryId
                                  << (done ? "" : " not stored");
     if (done) {
         entryId = outcome.entryId;

@@ -157,7 +157,8 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
             }
         },
         [this, outcome, fileName, what] {
-            qCDebug(lcFiles).nospace() << what << " to " << fileName << ": " << outcome->rows << " rows, written "
+            qCDebug(lcFiles).noquote().nospace() << what << " to " << fileName << ": " << outcome->rows
+                                                 << " rows, written "
                                        << outcome->written << (outcome->cancelled ? " (cancelled)" : "");
             if (outcome->cancelled) {
                 ui->statusbar->showMessage(what + QStringLiteral(" cancelled; the file was left as it was."),
@@ -282,7 +283,8 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
             for (const QString &line : std::as_const(outcome->log))
                 writeError(line);
             const Storage::Loaded &loaded = outcome->loaded;
-            qCDebug(lcFiles).nospace() << spec.what << " from " << fileName << ": " << loaded.rows << " rows of "
+            qCDebug(lcFiles).noquote().nospace() << spec.what << " from " << fileName << ": " << loaded.rows
+                                                 << " rows of "
                                        << outcome->tally.filled << " lines, " << outcome->withoutCall
                                        << " without a call" << (loaded.cancelled ? " (cancelled)" : "");
             if (!outcome->opened) {

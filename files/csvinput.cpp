@@ -120,7 +120,7 @@ void LineLog::converted(qint64 lineNumber)
 
 void LineLog::finish()
 {
-    qCDebug(lcFiles).nospace() << file << ": " << skippedLines << " lines skipped, " << convertedLines
+    qCDebug(lcFiles).noquote().nospace() << file << ": " << skippedLines << " lines skipped, " << convertedLines
                                << " read as Windows-1252";
     if (skippedLines > LoggedLines)
         write(summary.arg(skippedLines - LoggedLines).arg(file));

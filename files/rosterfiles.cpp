@@ -268,7 +268,8 @@ void Trelvin::loadRoster(QString fileName)
             for (const QString &text : std::as_const(outcome->log))
                 writeError(text);
             Storage::Loaded loaded = outcome->loaded;
-            qCDebug(lcFiles).nospace() << "roster from " << fileName << ": " << outcome->members.size() << " members of "
+            qCDebug(lcFiles).noquote().nospace() << "roster from " << fileName << ": " << outcome->members.size()
+                                                 << " members of "
                                        << outcome->tally.filled << " lines" << (loaded.cancelled ? " (cancelled)" : "");
             if (loaded.cancelled) {
                 ui->statusbar->showMessage(QStringLiteral("Loading the club roster cancelled. ")

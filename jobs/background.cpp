@@ -37,7 +37,7 @@ bool BackgroundWork::start(const Body &body, bool onThread, const QString &name)
         QElapsedTimer clock;
         clock.start();
         body(stopAsked, report);
-        qCDebug(lcJobs).nospace() << "ended inline: " << name << " after " << clock.elapsed() << " ms"
+        qCDebug(lcJobs).noquote().nospace() << "ended inline: " << name << " after " << clock.elapsed() << " ms"
                                   << (stopAsked.load() ? " (cancelled)" : "");
         busy = false;
         emit finished();

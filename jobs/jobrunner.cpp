@@ -67,7 +67,7 @@ JobRunner::Id JobRunner::add(Job job)
     // Queued: finished() comes from the ending thread itself.
     connect(job.thread, &QThread::finished, this, [this, id] { reap(id); }, Qt::QueuedConnection);
     job.clock.start();
-    qCDebug(lcJobs) << "started:" << job.name;
+    qCDebug(lcJobs).noquote() << "started:" << job.name;
     jobs.insert(id, std::move(job));
     return id;
 }
@@ -81,7 +81,7 @@ void JobRunner::reap(Id id)
     jobs.erase(found);
     job.thread->wait();
     delete job.thread;
-    qCDebug(lcJobs).nospace() << "ended: " << job.name << " after " << job.clock.elapsed() << " ms"
+    qCDebug(lcJobs).noquote().nospace() << "ended: " << job.name << " after " << job.clock.elapsed() << " ms"
                               << (job.cancelled->load() ? " (cancelled)" : "");
     if (job.ended && (!job.owned || job.owner))
         job.ended();
@@ -93,7 +93,8 @@ void JobRunner::cancel(Id id)
     if (found == jobs.end())
         return;
     if (!found->cancelled->exchange(true))
-        qCDebug(lcJobs).nospace() << "cancelling: " << found->name << " after " << found->clock.elapsed() << " ms";
+        qCDebug(lcJobs).noquote().nospace() << "cancelling: " << found->name << " after " << found->clock.elapsed()
+                                            << " ms";
     found->thread->quit();
 }
 
@@ -120,7 +121,7 @@ void JobRunner::stopOwnedBy(const QObject *owner)
         const bool joined = job.ending == Ending::Join ? job.thread->wait() : job.thread->wait(deadline);
         if (joined) {
             delete job.thread;
-            qCDebug(lcJobs).nospace() << "ended: " << job.name << " after " << job.clock.elapsed()
+            qCDebug(lcJobs).noquote().nospace() << "ended: " << job.name << " after " << job.clock.elapsed()
                                       << " ms (stopped)";
             continue;
         }
@@ -128,7 +129,8 @@ void JobRunner::stopOwnedBy(const QObject *owner)
         // nothing of ours, so the process may end around it.
         disconnect(job.thread, nullptr, this, nullptr);
         leftRunning.ref();
-        qCWarning(lcJobs).nospace() << "left running: " << job.name << " after " << job.clock.elapsed() << " ms";
+        qCWarning(lcJobs).noquote().nospace() << "left running: " << job.name << " after " << job.clock.elapsed()
+                                              << " ms";
     }
 }
 

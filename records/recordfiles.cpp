@@ -223,7 +223,8 @@ void Trelvin::on_actionSaveNetAdif_triggered()
         reportUnwritableFile(name, error);
         return;
     }
-    qCDebug(lcRecords).nospace() << "ADIF: " << qsos.size() << " of " << net->checkIns.size() << " check-ins, "
+    qCDebug(lcRecords).noquote().nospace() << "ADIF: " << qsos.size() << " of " << net->checkIns.size()
+                                           << " check-ins, "
                                  << written.notes.size() << " notes, to " << name;
     statusBar()->showMessage(QStringLiteral("%1 check-ins written to %2").arg(qsos.size()).arg(name), StatusMessageMs);
 }
@@ -269,7 +270,8 @@ void Trelvin::on_actionSaveIcs309_triggered()
         reportUnwritableFile(csvName, error);
         return;
     }
-    qCDebug(lcRecords).nospace() << "ICS-309: " << form.rows.size() << " rows on " << pages << " pages, to " << name;
+    qCDebug(lcRecords).noquote().nospace() << "ICS-309: " << form.rows.size() << " rows on " << pages << " pages, to "
+                                           << name;
     statusBar()->showMessage(QStringLiteral("ICS-309 of %1 check-ins on %2 pages written to %3")
                                  .arg(form.rows.size())
                                  .arg(pages)

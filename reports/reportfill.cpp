@@ -148,7 +148,7 @@ void ReportFill::startNext()
     const qint64 expected = qMax<qint64>(1, request.expectedLines);
     const int first = firstLines;
     const int later = chunkLines;
-    qCDebug(lcReports) << "filling" << request.name << "of about" << request.expectedLines << "lines";
+    qCDebug(lcReports).noquote() << "filling" << request.name << "of about" << request.expectedLines << "lines";
     work->start(
         [inbox, path, members, body, self, expected, first, later](const std::atomic<bool> &cancelled,
                                                                     const std::function<void(int)> &progress) {
@@ -227,7 +227,7 @@ void ReportFill::takeChunks()
                 log->setUndoRedoEnabled(false);
                 log->setPlainText(chunk);
                 log->moveCursor(QTextCursor::Start);
-                qCDebug(lcReports).nospace() << current->request.name << ": first screen after "
+                qCDebug(lcReports).noquote().nospace() << current->request.name << ": first screen after "
                                              << current->clock.elapsed() << " ms";
                 emit firstScreen(current->request.window);
             } else {
@@ -260,7 +260,7 @@ void ReportFill::finish(bool cancelled)
     if (ended->work && ended->work->running())
         ended->work->cancel();
     SeeLogs *window = ended->request.window;
-    qCDebug(lcReports).nospace() << ended->request.name << ": " << ended->chunksShown << " chunks shown in "
+    qCDebug(lcReports).noquote().nospace() << ended->request.name << ": " << ended->chunksShown << " chunks shown in "
                                  << ended->clock.elapsed() << " ms" << (cancelled ? " (stopped)" : "");
     if (!cancelled) {
         if (ended->chunksShown == 0) {

@@ -226,7 +226,7 @@ void ClubSync::workerOffline(int kind, const QString &reason)
     inFlight = false;
     waiting = storage.unsentCount();
     setState(kind == 0 ? State::Offline : State::Refused);
-    qCDebug(lcSync) << "offline:" << reason;
+    qCDebug(lcSync).noquote() << "offline:" << reason;
     emit trouble(kind, reason);
 }
 
