@@ -15,7 +15,7 @@
 // runner: file loads and saves, report fills, the call-book import, the
 // club server's link and its connection test. It starts them, asks them to
 // stop, and joins them, so that nothing still runs when the data it works
-// on is closed.
+// on is closed. It is used from the thread it lives on (the window's).
 class JobRunner : public QObject {
     Q_OBJECT
 
