@@ -1,7 +1,7 @@
 #include "app/constants.h"
 #include "app/fonts.h"
 #include "app/trelvin.h"
-#include "sync/clubsync.h"
+#include "jobs/jobrunner.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -28,7 +28,7 @@ int main(int argc, char *argv[])
     // A club-server thread stuck on a link that went silent cannot be
     // joined; everything is written and closed by now, so the process ends
     // without the teardown that would pull its connection from under it.
-    if (ClubSync::threadsLeft() > 0) {
+    if (JobRunner::threadsLeft() > 0) {
         std::fflush(nullptr);
         std::_Exit(status);
     }

@@ -11,6 +11,7 @@
 #include "dialogs/station.h"
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
+#include "jobs/jobrunner.h"
 #include "lookup/lookupcontroller.h"
 #include "secrets/secretstore.h"
 #include "reports/reportfill.h"
@@ -36,9 +37,10 @@ Trelvin::Trelvin(QWidget *parent)
     ui->setupUi(this);
     keepWholeCharacters(this);
     bulkJob = new BulkJob(ui->statusbar, this);
-    fileWork = new BackgroundWork(this);
+    jobRunner = new JobRunner(this);
+    fileWork = new BackgroundWork(jobRunner, this);
     connect(fileWork, &BackgroundWork::progress, bulkJob, qOverload<int>(&BulkJob::setProgress));
-    reportFill = new ReportFill(bulkJob, this);
+    reportFill = new ReportFill(bulkJob, jobRunner, this);
     // A report asked for during another job is filled once that job ended.
     connect(bulkJob, &BulkJob::ended, reportFill, &ReportFill::resume, Qt::QueuedConnection);
     connect(bulkJob, &BulkJob::ended, this, [this] { statusTipsFilter = statusTips; });
@@ -201,6 +203,9 @@ Trelvin::~Trelvin()
     // Its thread ends before the storage it reports to goes.
     storage.journalWritten = nullptr;
     delete clubSync;
+    // Every other worker ends before the storage and the windows it works
+    // for go.
+    jobRunner->stopAll();
     delete clubServerDialog;
     // The secondary windows have no parent; they go with the main window.
     delete aboutWindow;

@@ -35,6 +35,7 @@ class QProgressBar;
 class QPushButton;
 class CallBookImport;
 class BackgroundWork;
+class JobRunner;
 class BulkJob;
 class ReportFill;
 class LookupController;
@@ -226,7 +227,8 @@ public slots:
 
     // Net list, roles and check-in (checkin/netlist.cpp).
     void addContact(int type);
-    void displayNet(int activeID);
+    // Draws the net list with the line of entry `marked` marked.
+    void displayNet(int marked);
     // At start-up: the Resume Net question when the last run left its net
     // list behind (checkin/resume.cpp).
     void offerResume();
@@ -341,6 +343,8 @@ public:
     // The one bulk job at a time (jobs/jobhub.cpp): its status-bar bar and
     // Cancel, and the work on files and whole tables that runs behind it.
     BulkJob *bulkJob = nullptr;
+    // Every worker thread of the program starts, stops and is joined here.
+    JobRunner *jobRunner = nullptr;
     BackgroundWork *fileWork = nullptr;
     // Files and tables up to these sizes are handled at once: they take less
     // than a frame. Larger ones go to a thread of their own.

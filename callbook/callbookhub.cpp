@@ -51,7 +51,7 @@ void Trelvin::on_actionLoadFccCallBook_triggered()
         name = QFileInfo(name).absolutePath();
 
     if (!callBookImport) {
-        callBookImport = new CallBookImport(this);
+        callBookImport = new CallBookImport(jobRunner, this);
         connect(callBookImport, &CallBookImport::progress, this, &Trelvin::showCallBookProgress);
         connect(callBookImport, &CallBookImport::finished, this, &Trelvin::finishCallBookImport);
     }

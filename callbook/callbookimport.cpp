@@ -1,12 +1,12 @@
 #include "callbook/callbookimport.h"
 
+#include "app/logging.h"
 #include "data/callbookstore.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 #include <algorithm>
 #include <condition_variable>
@@ -36,11 +36,14 @@ QDateTime modified(const QString &path)
 // ahead of the thread that writes them: SQLite then has one core to itself.
 class RowFeed {
 public:
-    RowFeed(const Fcc::Licences &licences, const Fcc::ZipCentres &zips)
-        : licences(licences), zips(zips)
+    RowFeed(const Fcc::Licences &from, const Fcc::ZipCentres &centres)
+        : licences(from), zips(centres)
     {
         for (Batch &batch : batches)
             empty.push_back(&batch);
+        // A helper of the import's own thread, not a job: it works only on
+        // this feed, and the destructor stops and joins it, so `this`
+        // outlives it.
         maker = std::thread([this] { make(); });
     }
     ~RowFeed()
@@ -249,51 +252,61 @@ ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *c
 
 } // namespace CallBook
 
-CallBookImport::CallBookImport(QObject *parent)
+CallBookImport::CallBookImport(JobRunner *jobRunner, QObject *parent)
     : QObject(parent)
+    , runner(jobRunner)
 {
 }
 
 CallBookImport::~CallBookImport()
 {
-    if (thread) {
-        cancelled = true;
-        thread->wait();
-        delete thread;
-        // The file it may have finished is not going to be used.
-        if (!result.fresh.isEmpty())
-            QFile::remove(result.fresh);
-    }
+    if (!job)
+        return;
+    // Joined here, or by the runner should it have gone first.
+    if (runner)
+        runner->stopOwnedBy(this);
+    // The file it may have finished is not going to be used.
+    if (pending && !pending->fresh.isEmpty())
+        QFile::remove(pending->fresh);
 }
 
 bool CallBookImport::start(const CallBook::ImportRequest &request)
 {
-    if (thread)
+    if (job || !runner)
         return false;
-    cancelled = false;
     result = CallBook::ImportOutcome();
-    thread = QThread::create([this, request] {
-        result = CallBook::runImport(request, &cancelled,
-                                     [this](int permille, const QString &stage) { emit progress(permille, stage); });
-    });
-    connect(thread, &QThread::finished, this, [this] {
-        thread->deleteLater();
-        thread = nullptr;
-        emit finished();
-    });
-    thread->start(QThread::LowPriority);
+    pending = std::make_shared<CallBook::ImportOutcome>();
+    const std::shared_ptr<CallBook::ImportOutcome> outcome = pending;
+    qCDebug(lcCallbook) << "import from" << request.source << "into" << request.target;
+    // `this` goes to the thread for the progress signal: the destructor
+    // joins the thread before the object goes.
+    job = runner->start(
+        QStringLiteral("the call-book import"), this,
+        [this, request, outcome](const std::atomic<bool> &cancelled) {
+            *outcome = CallBook::runImport(request, &cancelled, [this](int permille, const QString &stage) {
+                emit progress(permille, stage);
+            });
+        },
+        [this, outcome] {
+            job = 0;
+            result = *outcome;
+            pending.reset();
+            qCDebug(lcCallbook).noquote().nospace() << "import ended: status " << int(result.status) << ", "
+                                          << result.licences << " licences, " << result.report.skippedCount
+                                          << " lines skipped " << result.error;
+            emit finished();
+        });
     return true;
 }
 
 void CallBookImport::cancel()
 {
-    cancelled = true;
+    if (job && runner)
+        runner->cancel(job);
 }
 
 void CallBookImport::stop()
 {
-    if (!thread)
-        return;
-    cancelled = true;
-    thread->wait();
+    if (job && runner)
+        runner->stop(job);
 }

@@ -2,6 +2,7 @@
 
 #include "callbook/fccfile.h"
 #include "data/storage.h"
+#include "jobs/jobrunner.h"
 
 #include <QObject>
 #include <QString>
@@ -9,8 +10,7 @@
 
 #include <atomic>
 #include <functional>
-
-class QThread;
+#include <memory>
 
 namespace CallBook {
 
@@ -57,7 +57,8 @@ class CallBookImport : public QObject {
     Q_OBJECT
 
 public:
-    explicit CallBookImport(QObject *parent = nullptr);
+    // The thread comes from `runner`.
+    explicit CallBookImport(JobRunner *runner, QObject *parent = nullptr);
     // Cancels a running import and waits for its thread.
     ~CallBookImport() override;
 
@@ -67,7 +68,7 @@ public:
     // Cancels a running import and waits until its thread has let go of
     // its files; finished() still comes.
     void stop();
-    bool running() const { return thread != nullptr; }
+    bool running() const { return job != 0; }
     // What the last import came to; valid once finished() came.
     const CallBook::ImportOutcome &outcome() const { return result; }
 
@@ -76,7 +77,9 @@ signals:
     void finished();
 
 private:
-    QThread *thread = nullptr;
-    std::atomic<bool> cancelled{false};
+    QPointer<JobRunner> runner;
+    JobRunner::Id job = 0;
+    // Written by the running import alone; taken over once it has ended.
+    std::shared_ptr<CallBook::ImportOutcome> pending;
     CallBook::ImportOutcome result;
 };

@@ -47,8 +47,8 @@ constexpr qint64 CheckEveryLines = 4096;
 // chunks pass: at most that much of a line is ever held.
 class LineCutter {
 public:
-    LineCutter(const Source::LineHandler &handler, const Source::LongLineHandler &tooLong)
-        : handler(handler), tooLong(tooLong)
+    LineCutter(const Source::LineHandler &onLine, const Source::LongLineHandler &onTooLong)
+        : handler(onLine), tooLong(onTooLong)
     {
     }
     // False when a handler asked to stop.
@@ -136,31 +136,31 @@ QString implausibleSize(const QString &file, qint64 size, qint64 packed)
 
 class ZipSource : public Source {
 public:
-    ZipSource(zip_t *archive, const QString &path)
-        : archive(archive), path(path)
+    ZipSource(zip_t *opened, const QString &file)
+        : handle(opened), zipPath(file)
     {
     }
-    ~ZipSource() override { zip_discard(archive); }
+    ~ZipSource() override { zip_discard(handle); }
 
-    QString name() const override { return QFileInfo(path).fileName(); }
+    QString name() const override { return QFileInfo(zipPath).fileName(); }
 
     qint64 size(const char *member) const override
     {
-        const zip_int64_t index = zip_name_locate(archive, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
+        const zip_int64_t index = zip_name_locate(handle, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
         zip_stat_t stat;
         zip_stat_init(&stat);
-        if (index < 0 || zip_stat_index(archive, zip_uint64_t(index), 0, &stat) != 0)
+        if (index < 0 || zip_stat_index(handle, zip_uint64_t(index), 0, &stat) != 0)
             return -1;
         return (stat.valid & ZIP_STAT_SIZE) ? qint64(stat.size) : 0;
     }
 
     QString implausible(const char *member) const override
     {
-        const zip_int64_t index = zip_name_locate(archive, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
+        const zip_int64_t index = zip_name_locate(handle, member, ZIP_FL_NOCASE | ZIP_FL_NODIR);
         zip_stat_t stat;
         zip_stat_init(&stat);
         constexpr zip_uint64_t Sizes = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE;
-        if (index < 0 || zip_stat_index(archive, zip_uint64_t(index), 0, &stat) != 0 || (stat.valid & Sizes) != Sizes)
+        if (index < 0 || zip_stat_index(handle, zip_uint64_t(index), 0, &stat) != 0 || (stat.valid & Sizes) != Sizes)
             return QString();
         // Sizes past what a qint64 holds are past the bound all the same.
         constexpr zip_uint64_t Most = zip_uint64_t(std::numeric_limits<qint64>::max());
@@ -173,7 +173,7 @@ public:
     {
         // An archive handle serves one thread: each read has its own.
         int code = 0;
-        zip_t *own = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+        zip_t *own = zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY, &code);
         if (!own) {
             zip_error_t reason;
             zip_error_init_with_code(&reason, code);
@@ -327,18 +327,18 @@ private:
     }
 #endif
 
-    zip_t *archive;
-    QString path;
+    zip_t *handle;
+    QString zipPath;
 };
 
 class FolderSource : public Source {
 public:
-    explicit FolderSource(const QString &path)
-        : path(QDir(path).path())
+    explicit FolderSource(const QString &where)
+        : folder(QDir(where).path())
     {
     }
 
-    QString name() const override { return path; }
+    QString name() const override { return folder; }
 
     qint64 size(const char *member) const override
     {
@@ -380,13 +380,13 @@ private:
     // QDir of its own each time: members are read on two threads.
     QString find(const char *member) const
     {
-        const QDir dir(path);
+        const QDir dir(folder);
         const QStringList found = dir.entryList({QLatin1String(member)}, QDir::Files | QDir::Readable,
                                                 QDir::Name | QDir::IgnoreCase);
         return found.isEmpty() ? QString() : dir.filePath(found.first());
     }
 
-    QString path;
+    QString folder;
 };
 
 bool isUtf8(QByteArrayView bytes)
@@ -695,8 +695,8 @@ void Report::append(const Report &later)
     skippedCount += later.skippedCount;
 }
 
-Arena::Arena(int tag)
-    : tag(quint32(tag) << 31)
+Arena::Arena(int mark)
+    : tag(quint32(mark) << 31)
 {
 }
 

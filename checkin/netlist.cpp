@@ -1,3 +1,4 @@
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "checkin/netrules.h"
@@ -91,6 +92,8 @@ void Trelvin::addContact(int type)
         break;
     }
     const bool done = stored(outcome.result, operation);
+    qCDebug(lcCheckin).noquote().nospace() << "key " << type << " on " << call << ": entry " << outcome.entryId
+                                 << (done ? "" : " not stored");
     if (done) {
         entryId = outcome.entryId;
         noteNetKey(type, call);
@@ -117,7 +120,7 @@ void Trelvin::addContact(int type)
     }
 }
 
-void Trelvin::displayNet(int activeID)
+void Trelvin::displayNet(int marked)
 {
     QTextEdit *list = ui->checkins;
     const QPalette palette = list->palette();
@@ -161,7 +164,7 @@ void Trelvin::displayNet(int activeID)
     int checkedCount = 0;
     for (const Storage::ListedEntry &entry : storage.listedEntries()) {
         ++n;
-        const Line look = netLine(entry.status, entry.id == activeID);
+        const Line look = netLine(entry.status, entry.id == marked);
         if (look.weight != Weight::Unchanged) {
             weightSet = true;
             weight = look.weight == Weight::Bold ? QFont::Bold : QFont::Normal;
@@ -223,7 +226,7 @@ void Trelvin::displayNet(int activeID)
     // The marked line is the one numbered like the active row's id, or the
     // last line when the list is shorter.
     if (n > 0) {
-        const int line = qBound(1, activeID, n);
+        const int line = qBound(1, marked, n);
         // Moving the cursor costs a repaint of both lines: only when it moves.
         const QTextCursor at = list->textCursor();
         const QTextBlock block = document->findBlockByNumber(line - 1);

@@ -42,8 +42,16 @@ Transition afterKey(int status, int key);
 QString logLetter(int status);
 
 // Colour roles of a net line; the theme gives each its colour.
+// GCC takes these scoped names (Ink::Ncs) for hiding the bits above.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+#endif
 enum class Ink { Normal, Ncs, Relay, RelayChecked, Checked };
 enum class Paper { Normal, Ncs, Relay, Active };
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 // A weight once set stays for the lines that follow until another line
 // sets one.
 enum class Weight { Unchanged, Bold, Normal };

@@ -1,3 +1,4 @@
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 
@@ -27,6 +28,7 @@ void Trelvin::offerResume()
                          + first + "\n\nResume that net?";
     const QMessageBox::StandardButton answer = Prompter::instance()->message(
         Prompter::Question, QStringLiteral("Resume Net"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    qCDebug(lcCheckin) << "interrupted net of" << net->stations << "stations, resumed:" << (answer == QMessageBox::Yes);
     if (answer == QMessageBox::Yes) {
         activeID = storage.netMark().value_or(activeID);
         return;
@@ -52,6 +54,7 @@ void Trelvin::closeNet()
     // kept, the next start would offer it as interrupted. A net shared with
     // other programs goes on there.
     const Storage::Result cleared = storage.leaveNet();
+    qCDebug(lcCheckin) << "net closed, list cleared:" << cleared.ok();
     if (!cleared.ok())
         writeError("Database write failed (Closing the net list): " + cleared.error);
 }

@@ -73,8 +73,8 @@ const int Unlimited = 32767;
 // excess is cut, as the line edit itself would cut it.
 class WholeCharacterLimit : public QValidator {
 public:
-    WholeCharacterLimit(int limit, QObject *parent)
-        : QValidator(parent), limit(limit)
+    WholeCharacterLimit(int most, QObject *parent)
+        : QValidator(parent), limit(most)
     {
     }
 

@@ -1,3 +1,4 @@
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "data/csv.h"
@@ -100,6 +101,7 @@ struct TableSave {
     Storage::Result read;
     bool written = false;
     bool cancelled = false;
+    qint64 rows = 0;
     QString writeError;
 };
 } // namespace
@@ -131,7 +133,8 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
     const bool onThread = total > inlineRows;
     runFileWork(
         what, what + QStringLiteral("..."), QStringLiteral("Stop saving; the file is left as it was"), onThread,
-        [=](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+        [outcome, path, onThread, fileName, header, table, total](const std::atomic<bool> &cancelled,
+                                                                  const std::function<void(int)> &progress) {
             Storage worker(workerConnectionName());
             outcome->read = worker.openWorker(path, onThread);
             if (!outcome->read.ok())
@@ -147,12 +150,16 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
                     progress(int(qMin<qint64>(1000, done * 1000 / total)));
             });
             outcome->cancelled = cancelled.load();
+            outcome->rows = done;
             if (outcome->read.ok() && !outcome->cancelled) {
                 outcome->written = out.commit();
                 outcome->writeError = out.errorString();
             }
         },
         [this, outcome, fileName, what] {
+            qCDebug(lcFiles).noquote().nospace() << what << " to " << fileName << ": " << outcome->rows
+                                                 << " rows, written "
+                                       << outcome->written << (outcome->cancelled ? " (cancelled)" : "");
             if (outcome->cancelled) {
                 ui->statusbar->showMessage(what + QStringLiteral(" cancelled; the file was left as it was."),
                                            StatusMessageMs);
@@ -207,7 +214,9 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
     // at most and is kept, and Cancel leaves the old table whole.
     runFileWork(
         what, what + QStringLiteral("..."), "Stop loading; " + QString::fromLatin1(spec.kept).toLower(), onThread,
-        [=, &spec](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+        // `spec` is one of the static table descriptions.
+        [outcome, fileName, path, onThread, table, lastOldId, &spec](const std::atomic<bool> &cancelled,
+                                                                     const std::function<void(int)> &progress) {
             QFile file(fileName);
             if (!file.open(QIODevice::ReadOnly))
                 return;
@@ -234,6 +243,9 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
                 table, lastOldId,
                 [&]() -> const CsvBytes * {
                     while (input.next()) {
+                        // A long run of skipped lines stops on Cancel too.
+                        if (cancelled.load(std::memory_order_relaxed))
+                            return nullptr;
                         ++lineNumber;
                         if (!input.isBlank()) {
                             ++tally.filled;
@@ -271,6 +283,10 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
             for (const QString &line : std::as_const(outcome->log))
                 writeError(line);
             const Storage::Loaded &loaded = outcome->loaded;
+            qCDebug(lcFiles).noquote().nospace() << spec.what << " from " << fileName << ": " << loaded.rows
+                                                 << " rows of "
+                                       << outcome->tally.filled << " lines, " << outcome->withoutCall
+                                       << " without a call" << (loaded.cancelled ? " (cancelled)" : "");
             if (!outcome->opened) {
                 Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
                                               QStringLiteral("The File you selected could not be Opened."));

@@ -1,5 +1,7 @@
 #include "files/csvinput.h"
 
+#include "app/logging.h"
+
 namespace {
 constexpr qsizetype SliceBytes = 1 << 20;
 constexpr qint64 LoggedLines = 100;
@@ -118,6 +120,8 @@ void LineLog::converted(qint64 lineNumber)
 
 void LineLog::finish()
 {
+    qCDebug(lcFiles).noquote().nospace() << file << ": " << skippedLines << " lines skipped, " << convertedLines
+                               << " read as Windows-1252";
     if (skippedLines > LoggedLines)
         write(summary.arg(skippedLines - LoggedLines).arg(file));
     if (convertedLines > LoggedLines)

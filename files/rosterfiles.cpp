@@ -1,3 +1,4 @@
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "checkin/textrules.h"
@@ -170,19 +171,20 @@ void Trelvin::loadRoster(QString fileName)
     if (fileName.isEmpty())
         return;
 
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reportUnreadableRoster(fileName);
-        return;
+    FileText content = FileText::Text;
+    {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            reportUnreadableRoster(fileName);
+            return;
+        }
+        // The members are replaced only by a file that gives at least one.
+        content = CsvInput(file).content();
     }
-    // The members are replaced only by a file that gives at least one.
-    CsvInput input(file);
-    const FileText content = input.content();
     if (content != FileText::Text) {
         reportNothingLoaded(fileName, refusalReason(content), QString::fromLatin1(RosterKept));
         return;
     }
-    file.close();
     if (refuseBulkJob())
         return;
 
@@ -196,7 +198,8 @@ void Trelvin::loadRoster(QString fileName)
     runFileWork(
         QStringLiteral("Loading the club roster"), QStringLiteral("Loading Club Roster Data..."),
         QStringLiteral("Stop loading the roster; the roster and the contacts are left as they were"), onThread,
-        [=](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+        [outcome, fileName, path, onThread](const std::atomic<bool> &cancelled,
+                                            const std::function<void(int)> &progress) {
             QFile file(fileName);
             if (!file.open(QIODevice::ReadOnly)) {
                 outcome->loaded.result = Storage::Result::failed(Storage::Result::ReadFailed, file.errorString());
@@ -221,6 +224,9 @@ void Trelvin::loadRoster(QString fileName)
                         return nullptr;
                     progress(int(input.position() * 1000 / size));
                     while (input.next()) {
+                        // A long run of skipped lines stops on Cancel too.
+                        if (cancelled.load(std::memory_order_relaxed))
+                            return nullptr;
                         ++lineNumber;
                         if (!countMember(input, tally)) {
                             if (!input.isBlank())
@@ -262,6 +268,9 @@ void Trelvin::loadRoster(QString fileName)
             for (const QString &text : std::as_const(outcome->log))
                 writeError(text);
             Storage::Loaded loaded = outcome->loaded;
+            qCDebug(lcFiles).noquote().nospace() << "roster from " << fileName << ": " << outcome->members.size()
+                                                 << " members of "
+                                       << outcome->tally.filled << " lines" << (loaded.cancelled ? " (cancelled)" : "");
             if (loaded.cancelled) {
                 ui->statusbar->showMessage(QStringLiteral("Loading the club roster cancelled. ")
                                                + QString::fromLatin1(RosterKept),

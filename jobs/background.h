@@ -1,12 +1,13 @@
 #pragma once
 
+#include "jobs/jobrunner.h"
+
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
 #include <functional>
-
-class QThread;
 
 // One piece of bulk work, on a thread of its own or, when it is small
 // enough to end within a frame, at once on the calling thread: the same code
@@ -19,14 +20,15 @@ class BackgroundWork : public QObject {
 public:
     using Body = std::function<void(const std::atomic<bool> &cancelled, const std::function<void(int)> &progress)>;
 
-    explicit BackgroundWork(QObject *parent = nullptr);
+    // The thread comes from `runner`.
+    explicit BackgroundWork(JobRunner *runner, QObject *parent = nullptr);
     // Cancels running work and waits for its thread.
     ~BackgroundWork() override;
 
     // False while work runs. Inline work has ended, and finished() has come,
-    // when this returns.
-    bool start(const Body &body, bool onThread);
-    void cancel() { stopAsked = true; }
+    // when this returns. `name` is for the developers' log.
+    bool start(const Body &body, bool onThread, const QString &name = QStringLiteral("background work"));
+    void cancel();
     // Cancels and waits until the thread has ended; finished() still comes.
     void stop();
     bool running() const { return busy; }
@@ -36,8 +38,9 @@ signals:
     void finished();
 
 private:
-    QThread *thread = nullptr;
-    std::atomic<bool> stopAsked{false};
+    QPointer<JobRunner> runner;
+    JobRunner::Id job = 0;
+    std::atomic<bool> stopAsked{false}; // inline work's
     std::atomic<int> reported{-1};
     bool busy = false;
 };

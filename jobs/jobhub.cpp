@@ -50,6 +50,6 @@ bool Trelvin::runFileWork(const QString &name, const QString &message, const QSt
                 done();
         },
         Qt::SingleShotConnection);
-    fileWork->start(body, onThread);
+    fileWork->start(body, onThread, name);
     return true;
 }

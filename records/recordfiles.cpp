@@ -1,4 +1,5 @@
 #include "app/constants.h"
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "files/filewriting.h"
@@ -222,6 +223,9 @@ void Trelvin::on_actionSaveNetAdif_triggered()
         reportUnwritableFile(name, error);
         return;
     }
+    qCDebug(lcRecords).noquote().nospace() << "ADIF: " << qsos.size() << " of " << net->checkIns.size()
+                                           << " check-ins, "
+                                 << written.notes.size() << " notes, to " << name;
     statusBar()->showMessage(QStringLiteral("%1 check-ins written to %2").arg(qsos.size()).arg(name), StatusMessageMs);
 }
 
@@ -266,6 +270,8 @@ void Trelvin::on_actionSaveIcs309_triggered()
         reportUnwritableFile(csvName, error);
         return;
     }
+    qCDebug(lcRecords).noquote().nospace() << "ICS-309: " << form.rows.size() << " rows on " << pages << " pages, to "
+                                           << name;
     statusBar()->showMessage(QStringLiteral("ICS-309 of %1 check-ins on %2 pages written to %3")
                                  .arg(form.rows.size())
                                  .arg(pages)

@@ -1,8 +1,10 @@
 #include "reports/reportfill.h"
 
+#include "app/logging.h"
 #include "data/storage.h"
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
+#include "jobs/jobrunner.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 
@@ -34,11 +36,13 @@ struct ReportFill::Running {
     BackgroundWork *work = nullptr;
     qint64 chunksShown = 0;
     qint64 linesShown = 0;
+    QElapsedTimer clock; // for the developers' log
 };
 
-ReportFill::ReportFill(BulkJob *bulkJob, QObject *parent)
+ReportFill::ReportFill(BulkJob *bulkJob, JobRunner *jobRunner, QObject *parent)
     : QObject(parent)
     , job(bulkJob)
+    , runner(jobRunner)
     , appendTimer(new QTimer(this))
 {
     // The chunks go in from a timer, not from the worker's posted events:
@@ -114,6 +118,7 @@ void ReportFill::startNext()
         return;
     current = std::make_unique<Running>();
     current->request = waiting.takeFirst();
+    current->clock.start();
     const Request &request = current->request;
     job->begin(request.name, "Filling " + request.name + "...", QStringLiteral("Stop filling the report"),
                [this] { finish(true); });
@@ -130,7 +135,7 @@ void ReportFill::startNext()
     const std::optional<QStringList> members = request.members;
     const Body body = request.body;
     const QPointer<ReportFill> self(this);
-    current->work = new BackgroundWork(this);
+    current->work = new BackgroundWork(runner, this);
     BackgroundWork *work = current->work;
     connect(work, &BackgroundWork::progress, job, qOverload<int>(&BulkJob::setProgress));
     connect(work, &BackgroundWork::finished, this, [this, work] {
@@ -141,8 +146,12 @@ void ReportFill::startNext()
         }
     });
     const qint64 expected = qMax<qint64>(1, request.expectedLines);
+    const int first = firstLines;
+    const int later = chunkLines;
+    qCDebug(lcReports).noquote() << "filling" << request.name << "of about" << request.expectedLines << "lines";
     work->start(
-        [=](const std::atomic<bool> &cancelled, const std::function<void(int)> &progress) {
+        [inbox, path, members, body, self, expected, first, later](const std::atomic<bool> &cancelled,
+                                                                    const std::function<void(int)> &progress) {
             const auto post = [&](QString &text, bool last, qint64 count) {
                 {
                     QMutexLocker lock(&inbox->mutex);
@@ -173,13 +182,13 @@ void ReportFill::startNext()
             QString text;
             qint64 lines = 0;
             qint64 inChunk = 0;
-            qint64 limit = firstLines;
+            qint64 limit = first;
             const qint64 count = body(reader, text, [&] {
                 ++lines;
                 if (++inChunk < limit)
                     return;
                 inChunk = 0;
-                limit = chunkLines;
+                limit = later;
                 if (cancelled.load(std::memory_order_relaxed)) {
                     text.resize(0);
                     return;
@@ -192,7 +201,7 @@ void ReportFill::startNext()
                 return;
             post(text, true, count);
         },
-        true);
+        true, request.name);
 }
 
 void ReportFill::takeChunks()
@@ -218,6 +227,8 @@ void ReportFill::takeChunks()
                 log->setUndoRedoEnabled(false);
                 log->setPlainText(chunk);
                 log->moveCursor(QTextCursor::Start);
+                qCDebug(lcReports).noquote().nospace() << current->request.name << ": first screen after "
+                                             << current->clock.elapsed() << " ms";
                 emit firstScreen(current->request.window);
             } else {
                 QTextCursor end(log->document());
@@ -249,6 +260,8 @@ void ReportFill::finish(bool cancelled)
     if (ended->work && ended->work->running())
         ended->work->cancel();
     SeeLogs *window = ended->request.window;
+    qCDebug(lcReports).noquote().nospace() << ended->request.name << ": " << ended->chunksShown << " chunks shown in "
+                                 << ended->clock.elapsed() << " ms" << (cancelled ? " (stopped)" : "");
     if (!cancelled) {
         if (ended->chunksShown == 0) {
             // No line at all: the window is emptied as a report of nothing is.

@@ -10,6 +10,7 @@
 #include <optional>
 
 class BackgroundWork;
+class JobRunner;
 class QTimer;
 class BulkJob;
 class SeeLogs;
@@ -43,7 +44,7 @@ public:
         std::function<void(qint64 count)> done;
     };
 
-    ReportFill(BulkJob *job, QObject *parent = nullptr);
+    ReportFill(BulkJob *job, JobRunner *runner, QObject *parent = nullptr);
     // Cancels the fills and waits for their threads.
     ~ReportFill() override;
 
@@ -82,6 +83,7 @@ private:
     void finish(bool cancelled);
 
     BulkJob *job;
+    JobRunner *runner;
     QList<Request> waiting;
     std::unique_ptr<Running> current;
     QTimer *appendTimer;

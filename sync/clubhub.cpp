@@ -1,5 +1,6 @@
 // The main window's side of the club server: the setting, the dialog, the
 // status-bar field and the boxes. The work is ClubSync's and Storage's.
+#include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "dialogs/clubserver.h"
@@ -23,7 +24,7 @@ const QString BoxTitle = QStringLiteral("Club Server");
 
 void Trelvin::createClubServer()
 {
-    clubSync = new ClubSync(storage, this);
+    clubSync = new ClubSync(storage, jobRunner, this);
     clubStatus = new QLabel(this);
     clubStatus->setObjectName(QStringLiteral("clubStatus"));
     clubStatus->hide();
@@ -88,6 +89,7 @@ void Trelvin::startClubServer()
 {
     clubSync->stop();
     if (clubServer.trimmed().isEmpty()) {
+        qCDebug(lcSync) << "no club server: the journal is off";
         storage.setJournal(false);
         return;
     }
@@ -96,6 +98,8 @@ void Trelvin::startClubServer()
         reportWriteFailure(QStringLiteral("Starting the club server's journal"), journal.error);
         return;
     }
+    // The connection string may hold a password: it is not logged.
+    qCDebug(lcSync) << "starting the club server link," << storage.unsentCount() << "changes unsent";
     clubSync->start(clubServer, clubPassword);
 }
 

@@ -1,32 +1,24 @@
 #include "sync/clubsync.h"
 
+#include "app/logging.h"
 #include "sync/syncworker.h"
 
 #include <QAtomicInt>
-#include <QDeadlineTimer>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <memory>
 
-ClubSync::ClubSync(Storage &storage, QObject *parent)
+ClubSync::ClubSync(Storage &store, JobRunner *jobRunner, QObject *parent)
     : QObject(parent)
-    , storage(storage)
+    , storage(store)
+    , runner(jobRunner)
 {
     qRegisterMetaType<SyncChange>();
     qRegisterMetaType<SyncNet>();
     qRegisterMetaType<QList<SyncChange>>();
     qRegisterMetaType<QList<SyncNet>>();
-}
-
-namespace {
-QAtomicInt leftRunning;
-} // namespace
-
-int ClubSync::threadsLeft()
-{
-    return leftRunning.loadRelaxed();
 }
 
 ClubSync::~ClubSync()
@@ -36,23 +28,18 @@ ClubSync::~ClubSync()
     // in a call on a link that went silent: the end does not wait on it.
     // Its connection is its own and nothing on it writes local data; the
     // changes it was sending stay unsent in the journal.
-    const QDeadlineTimer deadline(endWaitMs);
-    for (QThread *ending : findChildren<QThread *>()) {
-        if (ending->wait(deadline)) {
-            delete ending;
-            continue;
-        }
-        disconnect(ending, nullptr, this, nullptr);
-        ending->setParent(nullptr);
-        leftRunning.ref();
-    }
+    if (runner)
+        runner->stopOwnedBy(this);
 }
 
 void ClubSync::start(const QString &conninfo, const QString &password)
 {
     stop();
+    if (!runner)
+        return;
     static QAtomicInt count;
-    thread = new QThread(this);
+    thread = runner->startLoop(QStringLiteral("the club server link"), this, &threadJob,
+                               JobRunner::Ending::MayBeLeft);
     worker = new SyncWorker(QStringLiteral("club-server-%1").arg(count.fetchAndAddRelaxed(1)));
     worker->moveToThread(thread);
     connect(thread, &QThread::finished, worker, &QObject::deleteLater);
@@ -67,7 +54,6 @@ void ClubSync::start(const QString &conninfo, const QString &password)
     connect(worker, &SyncWorker::received, this, &ClubSync::changesReceived);
     connect(worker, &SyncWorker::netsOpen, this, &ClubSync::netsOpen);
     connect(worker, &SyncWorker::netFetched, this, &ClubSync::netFetched);
-    thread->start();
     inFlight = false;
     wasOnline = false;
     troubleShown = false;
@@ -85,9 +71,10 @@ void ClubSync::stop()
         disconnect(worker, nullptr, this, nullptr);
         disconnect(this, nullptr, worker, nullptr);
         QMetaObject::invokeMethod(worker, &SyncWorker::stop, Qt::QueuedConnection);
-        thread->quit();
-        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        if (runner)
+            runner->cancel(threadJob);
         thread = nullptr;
+        threadJob = 0;
         worker = nullptr;
     }
     inFlight = false;
@@ -122,29 +109,32 @@ QString ClubSync::linkText() const
 
 void ClubSync::test(const QString &conninfo, const QString &password)
 {
-    // The attempt may take seconds: on a thread of its own, owned here so
-    // that the end of the program waits for it as for the worker.
+    if (!runner)
+        return;
+    // The attempt may take seconds and cannot be interrupted: the end waits
+    // for it as for the worker, then leaves it. It touches nothing of ours,
+    // only its own copies and the text it hands back.
     const auto text = std::make_shared<QString>();
-    QThread *probe = QThread::create([text, conninfo, password] {
-        int version = 0;
-        bool secure = false;
-        const QString problem = SyncWorker::probe(conninfo, password, &version, &secure);
-        *text = problem.isEmpty() ? QStringLiteral("Connected: the club server's schema is version %1.\n"
-                                                   "The link is %2.")
-                                        .arg(version)
-                                        .arg(secure ? QStringLiteral("encrypted") : QStringLiteral("not encrypted"))
-                                  : "Not connected: " + problem;
-    });
-    probe->setParent(this);
-    connect(probe, &QThread::finished, this, [this, probe, text] {
-        emit tested(*text);
-        probe->deleteLater();
-    });
-    probe->start();
+    qCDebug(lcSync) << "testing a connection";
+    runner->start(
+        QStringLiteral("the club server connection test"), this,
+        [text, conninfo, password](const std::atomic<bool> &) {
+            int version = 0;
+            bool secure = false;
+            const QString problem = SyncWorker::probe(conninfo, password, &version, &secure);
+            *text = problem.isEmpty() ? QStringLiteral("Connected: the club server's schema is version %1.\n"
+                                                       "The link is %2.")
+                                            .arg(version)
+                                            .arg(secure ? QStringLiteral("encrypted") : QStringLiteral("not encrypted"))
+                                      : "Not connected: " + problem;
+        },
+        [this, text] { emit tested(*text); }, QThread::InheritPriority, JobRunner::Ending::MayBeLeft);
 }
 
 void ClubSync::setState(State state)
 {
+    if (state != current)
+        qCDebug(lcSync) << "link state" << int(current) << "->" << int(state);
     current = state;
     emit statusChanged(statusText());
 }
@@ -192,6 +182,7 @@ void ClubSync::pump()
         }
         batchEnd = end;
         inFlight = true;
+        qCDebug(lcSync) << "sending" << fit.size() << "changes, up to" << end;
         emit sendChanges(fit);
         break;
     }
@@ -235,6 +226,7 @@ void ClubSync::workerOffline(int kind, const QString &reason)
     inFlight = false;
     waiting = storage.unsentCount();
     setState(kind == 0 ? State::Offline : State::Refused);
+    qCDebug(lcSync).noquote() << "offline:" << reason;
     emit trouble(kind, reason);
 }
 
@@ -297,6 +289,7 @@ void ClubSync::applySlice()
         emit rewindWorker(storage.syncWatermark());
         return;
     }
+    qCDebug(lcSync) << "applied" << slice.size() << "changes," << incoming.size() << "waiting";
     listDirty = listDirty || changed;
     rosterDirty = rosterDirty || roster;
     if (!incoming.isEmpty()) {

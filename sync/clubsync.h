@@ -1,9 +1,11 @@
 #pragma once
 
 #include "data/storage.h"
+#include "jobs/jobrunner.h"
 #include "sync/syncrecords.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 
@@ -20,7 +22,8 @@ class ClubSync : public QObject {
 public:
     enum class State { Off, Connecting, Online, Offline, Refused };
 
-    explicit ClubSync(Storage &storage, QObject *parent = nullptr);
+    // The link's threads come from `runner`.
+    ClubSync(Storage &storage, JobRunner *runner, QObject *parent = nullptr);
     ~ClubSync() override;
 
     // (Re)starts the link with these settings; the journal must be on.
@@ -39,11 +42,6 @@ public:
     // One test of a connection on a thread of its own; tested() comes with
     // the dialog's words for the outcome.
     void test(const QString &conninfo, const QString &password);
-    // Threads stuck in a network call at the end, left to the end of the
-    // process: nothing on them writes local data.
-    static int threadsLeft();
-    // How long the end waits for the link's threads.
-    static inline int endWaitMs = 1000;
 
     // The changes at most sent in one transaction.
     static constexpr int Batch = 1000;
@@ -92,7 +90,10 @@ private:
     void skip(const QString &key, const QString &text);
 
     Storage &storage;
+    QPointer<JobRunner> runner;
+    // The worker's thread, the runner's; null while off.
     QThread *thread = nullptr;
+    JobRunner::Id threadJob = 0;
     SyncWorker *worker = nullptr;
     State current = State::Off;
     bool inFlight = false;

@@ -40,8 +40,8 @@ namespace {
 // vanished without a word.
 class Proxy : public QObject {
 public:
-    explicit Proxy(int target)
-        : target(target)
+    explicit Proxy(int port)
+        : target(port)
     {
         server.listen(QHostAddress::LocalHost, 0);
         connect(&server, &QTcpServer::newConnection, this, [this] {
