@@ -325,8 +325,8 @@ void Trelvin::saveStation()
     // The password goes to the keyring; the row keeps it only when no
     // keyring takes it (passwordWritten).
     const QString call = dialog->call->text().toUpper();
-    const std::optional<StationRecord> before = storage.station();
-    stored(storage.saveStation({call, before ? before->passwd : QStringLiteral(""), state, dialog->lat->text(),
+    const std::optional<StationRecord> before = storage.contacts().station();
+    stored(storage.contacts().saveStation({call, before ? before->passwd : QStringLiteral(""), state, dialog->lat->text(),
                                 dialog->lon->text(), dialog->grid->text(), dialog->utc->text(),
                                 dialog->dst->text()}),
            QStringLiteral("Saving station details"));
@@ -361,7 +361,7 @@ void Trelvin::setStationDetails()
     setClipped(dialog->hamqthPwd, hamqth->password());
     const QList<QLineEdit *> fields{dialog->call, dialog->pwd, dialog->state, dialog->lat,
                                     dialog->lon,  dialog->grid, dialog->utc,  dialog->dst};
-    const std::optional<StationRecord> station = storage.station();
+    const std::optional<StationRecord> station = storage.contacts().station();
     if (!station) {
         for (QLineEdit *field : fields)
             field->clear();
@@ -395,7 +395,7 @@ void Trelvin::on_actionQRZClubData_triggered()
         return;
 
     // What a cancelled run puts back.
-    batchPreviousMembers = storage.memberCalls();
+    batchPreviousMembers = storage.roster().memberCalls();
     recreateMembers();
     const QStringList calls = readCallsignList();
     if (calls.isEmpty()) {
@@ -465,7 +465,7 @@ void Trelvin::cancelledBatch(int done)
     ui->actionQRZClubData->setEnabled(true);
     // The records already taken stay with their contacts: they are what QRZ
     // holds, and the operator's own fields won over them.
-    stored(storage.setMembers(batchPreviousMembers), QStringLiteral("Restoring the club roster"));
+    stored(storage.roster().setMembers(batchPreviousMembers), QStringLiteral("Restoring the club roster"));
     batchPreviousMembers.clear();
     ui->statusbar->showMessage(QStringLiteral("QRZ run cancelled after %1 calls; the roster was put back as it was.")
                                    .arg(done),
@@ -477,7 +477,7 @@ void Trelvin::cancelledBatch(int done)
 void Trelvin::finishBatch(int total)
 {
     bulkJob->end();
-    stored(storage.journalRoster(batchPreviousMembers), QStringLiteral("Journalling the club roster"));
+    stored(storage.journal().journalRoster(batchPreviousMembers), QStringLiteral("Journalling the club roster"));
     batchPreviousMembers.clear();
     ui->statusbar->clearMessage();
     ui->callsigns->setText(QString::number(total));
@@ -512,5 +512,5 @@ void Trelvin::storeRosterRecord(const Qrz::CallRecord &record)
     contact.utc = record.utc;
     contact.dst = record.dst;
     contact.born = record.born;
-    stored(storage.storeLookedUpMember(contact), "Storing QRZ data of " + record.call);
+    stored(storage.roster().storeLookedUpMember(contact), "Storing QRZ data of " + record.call);
 }

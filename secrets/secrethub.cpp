@@ -118,11 +118,11 @@ void Trelvin::passwordWritten(const QString &key, const QString &secret, int out
         return;
     const bool kept = outcome == SecretStore::Done;
     if (key.startsWith(QrzPrefix)) {
-        const std::optional<StationRecord> station = storage.station();
+        const std::optional<StationRecord> station = storage.contacts().station();
         const QString inFile = station ? station->passwd : QString();
         const QString wanted = kept ? QString() : secret;
         if (station && inFile != wanted)
-            stored(storage.setStationPassword(wanted), QStringLiteral("Saving the QRZ password"));
+            stored(storage.contacts().setStationPassword(wanted), QStringLiteral("Saving the QRZ password"));
     } else if (key.startsWith(HamQthPrefix)) {
         hamQthPasswordInFile = !kept && !secret.isEmpty();
         setHamQthFilePassword(kept ? QString() : secret);
