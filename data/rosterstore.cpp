@@ -1,6 +1,7 @@
 #include "data/rosterstore.h"
 
 #include "app/constants.h"
+#include "app/logging.h"
 #include "checkin/netrules.h"
 #include "checkin/textrules.h"
 #include "data/callindex.h"
@@ -170,9 +171,14 @@ Storage::Loaded RosterStore::loadRoster(const RosterSource &next, const std::ato
         loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
         return loaded;
     }
+    QElapsedTimer phase;
+    phase.start();
     loaded = readRoster(next, cancel);
+    const qint64 readMs = phase.restart();
     if (loaded.result.ok() && loaded.rows > 0 && !loaded.cancelled)
         loaded.result = mergeRosterContacts(cancel, &loaded.cancelled);
+    qCDebug(lcStorage) << "Roster load:" << loaded.rows << "members read in" << readMs << "ms, contacts merged in"
+                       << phase.elapsed() << "ms" << (loaded.cancelled ? "(cancelled)" : "") << loaded.result.error;
     Direct::exec(fileDb, "DROP TABLE IF EXISTS temp.roster_line");
     if (loaded.result.ok() && (loaded.rows == 0 || loaded.cancelled)) {
         memoryDb.rollback();

@@ -515,6 +515,7 @@ void Storage::inFile(Result &result, const std::function<bool()> &change)
     }
     // `change` has said what failed.
     if (!change()) {
+        qCDebug(lcStorage) << "Change rolled back:" << result.error;
         fileDb.rollback();
         return;
     }

@@ -1,5 +1,7 @@
 #include "sync/serverschema.h"
 
+#include "app/logging.h"
+
 #include <QList>
 #include <QPair>
 #include <QSqlError>
@@ -311,6 +313,7 @@ Outcome prepare(QSqlDatabase &db)
             return abandon("The club server's database owner could not be read: " + driverText(query), version);
         if (query.value(1).toBool() && !query.exec("SET LOCAL ROLE " + query.value(0).toString()))
             return abandon("The club server refused to act as the database's owner: " + driverText(query), version);
+        qCInfo(lcSync) << "Club server schema: migrating from version" << version << "to" << version + 1;
         for (const QString &statement : migrations().at(version)) {
             if (!query.exec(statement))
                 return abandon(QStringLiteral("The club server's schema could not be brought to version %1: %2")
