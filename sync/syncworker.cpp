@@ -1,7 +1,7 @@
 #include "sync/syncworker.h"
 
 #include "sync/clublink.h"
-#include "sync/serverschema.h"
+#include "data/serverschema.h"
 
 #include <QSet>
 #include <QSqlDriver>

@@ -11,7 +11,7 @@
 #include "reports/seelogs.h"
 #include "sync/clublink.h"
 #include "sync/clubsync.h"
-#include "sync/serverschema.h"
+#include "data/serverschema.h"
 #include "sync/syncworker.h"
 #include "ui_trelvin.h"
 
@@ -40,8 +40,8 @@ namespace {
 // vanished without a word.
 class Proxy : public QObject {
 public:
-    explicit Proxy(int target)
-        : target(target)
+    explicit Proxy(int port)
+        : target(port)
     {
         server.listen(QHostAddress::LocalHost, 0);
         connect(&server, &QTcpServer::newConnection, this, [this] {

@@ -5,7 +5,7 @@
 #include "checkin/netrules.h"
 #include "dialogs/clubserver.h"
 #include "sync/clubsync.h"
-#include "sync/serverschema.h"
+#include "data/serverschema.h"
 #include "ui_trelvin.h"
 
 #include <QLabel>

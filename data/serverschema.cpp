@@ -1,4 +1,4 @@
-#include "sync/serverschema.h"
+#include "data/serverschema.h"
 
 #include "app/logging.h"
 
@@ -12,121 +12,142 @@
 namespace ServerSchema {
 namespace {
 
+// Version 3's second half: the server's own numbering, the owner's rights,
+// and what the members may do.
+QStringList migrationTo3Rights()
+{
+    return {
+        // The server numbers the changes in the order they arrive, one
+        // writer at a time so that the numbers become visible in order,
+        // and records who wrote each and when; nothing a client sends
+        // for these counts.
+        QStringLiteral("CREATE FUNCTION trelvin_change_stamp() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                       "PERFORM pg_advisory_xact_lock(8388065562924318834); "
+                       "NEW.seq := nextval(pg_get_serial_sequence('trelvin_change', 'seq')); "
+                       "NEW.writer := current_user; NEW.received := statement_timestamp(); RETURN NEW; END $$"),
+        QStringLiteral("CREATE TRIGGER trelvin_change_stamp BEFORE INSERT ON trelvin_change "
+                       "FOR EACH ROW EXECUTE FUNCTION trelvin_change_stamp()"),
+        // Only the owner rewrites: a member's rights may be granted wrongly.
+        QStringLiteral("CREATE FUNCTION trelvin_owner_only() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                       "IF NOT pg_has_role(current_user, (SELECT relowner FROM pg_class WHERE oid = TG_RELID), "
+                       "'MEMBER') THEN RAISE EXCEPTION '% on % is the owner''s only, not %''s', TG_OP, "
+                       "TG_TABLE_NAME, current_user USING ERRCODE = 'insufficient_privilege'; END IF; "
+                       "RETURN NULL; END $$"),
+        QStringLiteral("CREATE TRIGGER trelvin_change_kept BEFORE UPDATE OR DELETE OR TRUNCATE ON trelvin_change "
+                       "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_owner_only()"),
+        QStringLiteral("CREATE TRIGGER trelvin_net_kept BEFORE INSERT OR UPDATE OR DELETE OR TRUNCATE ON "
+                       "trelvin_net FOR EACH STATEMENT EXECUTE FUNCTION trelvin_owner_only()"),
+        // The net table changes through these, as its owner.
+        QStringLiteral("CREATE FUNCTION trelvin_net_open(net text, started timestamptz, ncs text, origin text) "
+                       "RETURNS void LANGUAGE sql SECURITY DEFINER AS $$ INSERT INTO trelvin_net "
+                       "(id, started, ncs, origin) VALUES (net, started, ncs, origin) ON CONFLICT (id) DO UPDATE "
+                       "SET started = EXCLUDED.started, ncs = EXCLUDED.ncs, origin = EXCLUDED.origin "
+                       "WHERE trelvin_net.ncs = '' $$"),
+        QStringLiteral("CREATE FUNCTION trelvin_net_keep(net text, started timestamptz, origin text) "
+                       "RETURNS void LANGUAGE sql SECURITY DEFINER AS $$ INSERT INTO trelvin_net "
+                       "(id, started, ncs, origin) VALUES (net, started, '', origin) ON CONFLICT (id) DO NOTHING $$"),
+        QStringLiteral("REVOKE ALL ON trelvin_meta, trelvin_net, trelvin_change FROM PUBLIC"),
+        QStringLiteral("REVOKE ALL ON FUNCTION trelvin_net_open(text, timestamptz, text, text), "
+                       "trelvin_net_keep(text, timestamptz, text) FROM PUBLIC"),
+        QStringLiteral("GRANT SELECT ON trelvin_meta, trelvin_net TO trelvin_member"),
+        QStringLiteral("GRANT SELECT, INSERT ON trelvin_change TO trelvin_member"),
+        QStringLiteral("GRANT EXECUTE ON FUNCTION trelvin_net_open(text, timestamptz, text, text), "
+                       "trelvin_net_keep(text, timestamptz, text) TO trelvin_member"),
+        // Names that depend on the schema the tables are in; a function
+        // run as the owner looks nowhere else.
+        QStringLiteral("DO $$ BEGIN "
+                       "EXECUTE format('GRANT USAGE ON SCHEMA %I TO trelvin_member', current_schema()); "
+                       "EXECUTE format('GRANT USAGE ON SEQUENCE %s TO trelvin_member', "
+                       "pg_get_serial_sequence('trelvin_change', 'seq')); "
+                       "EXECUTE format('ALTER FUNCTION trelvin_net_open(text, timestamptz, text, text) "
+                       "SET search_path = %I, pg_temp', current_schema()); "
+                       "EXECUTE format('ALTER FUNCTION trelvin_net_keep(text, timestamptz, text) "
+                       "SET search_path = %I, pg_temp', current_schema()); END $$"),
+    };
+}
+
+// The first tables: nets and their changes, with a notification per
+// statement.
+QStringList migrationTo1()
+{
+    return {
+        QStringLiteral("CREATE TABLE trelvin_meta (key text PRIMARY KEY, value text NOT NULL)"),
+        QStringLiteral("CREATE TABLE trelvin_net (id text PRIMARY KEY CHECK (id ~ '^[0-9a-f]{32}$'), "
+                       "started timestamptz NOT NULL, ncs text NOT NULL, origin text NOT NULL, "
+                       "closed timestamptz)"),
+        QStringLiteral("CREATE TABLE trelvin_change (seq bigserial PRIMARY KEY, "
+                       "id text NOT NULL UNIQUE CHECK (id ~ '^[0-9a-f]{32}$'), "
+                       "net text NOT NULL REFERENCES trelvin_net (id), origin text NOT NULL, "
+                       "oseq bigint NOT NULL, kind text NOT NULL, call text NOT NULL, "
+                       "status integer NOT NULL, name text, city text, state text, comment text, relay text, "
+                       "entered text, logged boolean NOT NULL, logdate text, logtime text, logstatus text, "
+                       "made timestamptz NOT NULL, received timestamptz NOT NULL DEFAULT now())"),
+        QStringLiteral("CREATE INDEX trelvin_change_entry ON trelvin_change (net, call)"),
+        // One notification per statement: a backlog of a thousand changes
+        // wakes the other programs once.
+        QStringLiteral("CREATE FUNCTION trelvin_changed() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                       "BEGIN PERFORM pg_notify('trelvin', TG_TABLE_NAME); RETURN NULL; END $$"),
+        QStringLiteral("CREATE TRIGGER trelvin_change_notify AFTER INSERT ON trelvin_change "
+                       "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_changed()"),
+        QStringLiteral("CREATE TRIGGER trelvin_net_notify AFTER INSERT OR UPDATE ON trelvin_net "
+                       "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_changed()"),
+    };
+}
+
+// Contacts and the roster travel too: their changes belong to no net
+// and carry their values in data.
+QStringList migrationTo2()
+{
+    return {
+        QStringLiteral("ALTER TABLE trelvin_change ALTER COLUMN net DROP NOT NULL"),
+        QStringLiteral("ALTER TABLE trelvin_change ADD COLUMN data text"),
+        QStringLiteral("ALTER TABLE trelvin_change ADD CONSTRAINT trelvin_change_place CHECK "
+                       "((net IS NULL) = (kind IN ('contact', 'uncontact', 'member', 'nonmember')))"),
+    };
+}
+
+// The server keeps the club's rules: the limits every program checks,
+// an order of its own, and a journal that members may add to and read
+// but never rewrite. Rows of older programs stay as they are
+// (NOT VALID); the programs check every row they read.
+QStringList migrationTo3()
+{
+    return QStringList{
+        QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'trelvin_member') THEN "
+                       "BEGIN CREATE ROLE trelvin_member NOLOGIN; EXCEPTION WHEN insufficient_privilege THEN "
+                       "RAISE EXCEPTION 'the club members'' role trelvin_member does not exist and % may not make "
+                       "it; the server''s administrator makes it with: CREATE ROLE trelvin_member NOLOGIN', "
+                       "current_user; END; END IF; END $$"),
+        QStringLiteral("ALTER TABLE trelvin_change ADD COLUMN writer text"),
+        QStringLiteral("ALTER TABLE trelvin_change ALTER COLUMN writer SET DEFAULT current_user"),
+        QStringLiteral(
+            "ALTER TABLE trelvin_change ADD CONSTRAINT trelvin_change_values CHECK ("
+            "kind IN ('net', 'entry', 'remove', 'close', 'contact', 'uncontact', 'member', 'nonmember') "
+            "AND origin ~ '^[0-9a-f]{32}$' AND oseq >= 0 "
+            "AND char_length(call) <= 16 AND call ~ '^[A-Za-z0-9/]*$' AND (call <> '' OR kind IN ('net', 'close')) "
+            "AND status BETWEEN 0 AND 1023 "
+            "AND char_length(coalesce(name, '')) <= 15 AND char_length(coalesce(city, '')) <= 20 "
+            "AND char_length(coalesce(state, '')) <= 2 AND char_length(coalesce(comment, '')) <= 128 "
+            "AND coalesce(name, '') || coalesce(city, '') || coalesce(state, '') || coalesce(comment, '') "
+            "!~ '[\x01-\x1f\x7f]' "
+            "AND coalesce(relay, '') ~ '^[A-Za-z0-9/]{0,16}$' "
+            "AND coalesce(entered, '') ~ '^(([01][0-9]|2[0-3]):[0-5][0-9])?$' "
+            "AND coalesce(logdate, '') ~ '^([0-9]{2}(0[1-9]|1[0-2])(0[1-9]|[12][0-9]|3[01]))?$' "
+            "AND coalesce(logtime, '') ~ '^(([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9])?$' "
+            "AND coalesce(logstatus, '') ~ '^[RTMSN-]?$' AND isfinite(made) "
+            "AND octet_length(coalesce(data, '')) <= 8192 "
+            "AND (data IS NULL OR kind IN ('contact', 'member', 'nonmember'))) NOT VALID"),
+        QStringLiteral("ALTER TABLE trelvin_net ADD CONSTRAINT trelvin_net_values CHECK ("
+                       "char_length(ncs) <= 16 AND ncs ~ '^[A-Za-z0-9/]*$' AND origin ~ '^[0-9a-f]{32}$' "
+                       "AND isfinite(started)) NOT VALID"),
+    } + migrationTo3Rights();
+}
+
 // Migration n brings the schema from version n-1 to n. Times are timestamptz,
 // written and read in UTC.
 const QList<QStringList> &migrations()
 {
-    static const QList<QStringList> all = {
-        {
-            QStringLiteral("CREATE TABLE trelvin_meta (key text PRIMARY KEY, value text NOT NULL)"),
-            QStringLiteral("CREATE TABLE trelvin_net (id text PRIMARY KEY CHECK (id ~ '^[0-9a-f]{32}$'), "
-                           "started timestamptz NOT NULL, ncs text NOT NULL, origin text NOT NULL, "
-                           "closed timestamptz)"),
-            QStringLiteral("CREATE TABLE trelvin_change (seq bigserial PRIMARY KEY, "
-                           "id text NOT NULL UNIQUE CHECK (id ~ '^[0-9a-f]{32}$'), "
-                           "net text NOT NULL REFERENCES trelvin_net (id), origin text NOT NULL, "
-                           "oseq bigint NOT NULL, kind text NOT NULL, call text NOT NULL, "
-                           "status integer NOT NULL, name text, city text, state text, comment text, relay text, "
-                           "entered text, logged boolean NOT NULL, logdate text, logtime text, logstatus text, "
-                           "made timestamptz NOT NULL, received timestamptz NOT NULL DEFAULT now())"),
-            QStringLiteral("CREATE INDEX trelvin_change_entry ON trelvin_change (net, call)"),
-            // One notification per statement: a backlog of a thousand changes
-            // wakes the other programs once.
-            QStringLiteral("CREATE FUNCTION trelvin_changed() RETURNS trigger LANGUAGE plpgsql AS $$ "
-                           "BEGIN PERFORM pg_notify('trelvin', TG_TABLE_NAME); RETURN NULL; END $$"),
-            QStringLiteral("CREATE TRIGGER trelvin_change_notify AFTER INSERT ON trelvin_change "
-                           "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_changed()"),
-            QStringLiteral("CREATE TRIGGER trelvin_net_notify AFTER INSERT OR UPDATE ON trelvin_net "
-                           "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_changed()"),
-        },
-        // Contacts and the roster travel too: their changes belong to no net
-        // and carry their values in data.
-        {
-            QStringLiteral("ALTER TABLE trelvin_change ALTER COLUMN net DROP NOT NULL"),
-            QStringLiteral("ALTER TABLE trelvin_change ADD COLUMN data text"),
-            QStringLiteral("ALTER TABLE trelvin_change ADD CONSTRAINT trelvin_change_place CHECK "
-                           "((net IS NULL) = (kind IN ('contact', 'uncontact', 'member', 'nonmember')))"),
-        },
-        // The server keeps the club's rules: the limits every program checks,
-        // an order of its own, and a journal that members may add to and read
-        // but never rewrite. Rows of older programs stay as they are
-        // (NOT VALID); the programs check every row they read.
-        {
-            QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'trelvin_member') THEN "
-                           "BEGIN CREATE ROLE trelvin_member NOLOGIN; EXCEPTION WHEN insufficient_privilege THEN "
-                           "RAISE EXCEPTION 'the club members'' role trelvin_member does not exist and % may not make "
-                           "it; the server''s administrator makes it with: CREATE ROLE trelvin_member NOLOGIN', "
-                           "current_user; END; END IF; END $$"),
-            QStringLiteral("ALTER TABLE trelvin_change ADD COLUMN writer text"),
-            QStringLiteral("ALTER TABLE trelvin_change ALTER COLUMN writer SET DEFAULT current_user"),
-            QStringLiteral(
-                "ALTER TABLE trelvin_change ADD CONSTRAINT trelvin_change_values CHECK ("
-                "kind IN ('net', 'entry', 'remove', 'close', 'contact', 'uncontact', 'member', 'nonmember') "
-                "AND origin ~ '^[0-9a-f]{32}$' AND oseq >= 0 "
-                "AND char_length(call) <= 16 AND call ~ '^[A-Za-z0-9/]*$' AND (call <> '' OR kind IN ('net', 'close')) "
-                "AND status BETWEEN 0 AND 1023 "
-                "AND char_length(coalesce(name, '')) <= 15 AND char_length(coalesce(city, '')) <= 20 "
-                "AND char_length(coalesce(state, '')) <= 2 AND char_length(coalesce(comment, '')) <= 128 "
-                "AND coalesce(name, '') || coalesce(city, '') || coalesce(state, '') || coalesce(comment, '') "
-                "!~ '[\x01-\x1f\x7f]' "
-                "AND coalesce(relay, '') ~ '^[A-Za-z0-9/]{0,16}$' "
-                "AND coalesce(entered, '') ~ '^(([01][0-9]|2[0-3]):[0-5][0-9])?$' "
-                "AND coalesce(logdate, '') ~ '^([0-9]{2}(0[1-9]|1[0-2])(0[1-9]|[12][0-9]|3[01]))?$' "
-                "AND coalesce(logtime, '') ~ '^(([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9])?$' "
-                "AND coalesce(logstatus, '') ~ '^[RTMSN-]?$' AND isfinite(made) "
-                "AND octet_length(coalesce(data, '')) <= 8192 "
-                "AND (data IS NULL OR kind IN ('contact', 'member', 'nonmember'))) NOT VALID"),
-            QStringLiteral("ALTER TABLE trelvin_net ADD CONSTRAINT trelvin_net_values CHECK ("
-                           "char_length(ncs) <= 16 AND ncs ~ '^[A-Za-z0-9/]*$' AND origin ~ '^[0-9a-f]{32}$' "
-                           "AND isfinite(started)) NOT VALID"),
-            // The server numbers the changes in the order they arrive, one
-            // writer at a time so that the numbers become visible in order,
-            // and records who wrote each and when; nothing a client sends
-            // for these counts.
-            QStringLiteral("CREATE FUNCTION trelvin_change_stamp() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-                           "PERFORM pg_advisory_xact_lock(8388065562924318834); "
-                           "NEW.seq := nextval(pg_get_serial_sequence('trelvin_change', 'seq')); "
-                           "NEW.writer := current_user; NEW.received := statement_timestamp(); RETURN NEW; END $$"),
-            QStringLiteral("CREATE TRIGGER trelvin_change_stamp BEFORE INSERT ON trelvin_change "
-                           "FOR EACH ROW EXECUTE FUNCTION trelvin_change_stamp()"),
-            // Only the owner rewrites: a member's rights may be granted wrongly.
-            QStringLiteral("CREATE FUNCTION trelvin_owner_only() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-                           "IF NOT pg_has_role(current_user, (SELECT relowner FROM pg_class WHERE oid = TG_RELID), "
-                           "'MEMBER') THEN RAISE EXCEPTION '% on % is the owner''s only, not %''s', TG_OP, "
-                           "TG_TABLE_NAME, current_user USING ERRCODE = 'insufficient_privilege'; END IF; "
-                           "RETURN NULL; END $$"),
-            QStringLiteral("CREATE TRIGGER trelvin_change_kept BEFORE UPDATE OR DELETE OR TRUNCATE ON trelvin_change "
-                           "FOR EACH STATEMENT EXECUTE FUNCTION trelvin_owner_only()"),
-            QStringLiteral("CREATE TRIGGER trelvin_net_kept BEFORE INSERT OR UPDATE OR DELETE OR TRUNCATE ON "
-                           "trelvin_net FOR EACH STATEMENT EXECUTE FUNCTION trelvin_owner_only()"),
-            // The net table changes through these, as its owner.
-            QStringLiteral("CREATE FUNCTION trelvin_net_open(net text, started timestamptz, ncs text, origin text) "
-                           "RETURNS void LANGUAGE sql SECURITY DEFINER AS $$ INSERT INTO trelvin_net "
-                           "(id, started, ncs, origin) VALUES (net, started, ncs, origin) ON CONFLICT (id) DO UPDATE "
-                           "SET started = EXCLUDED.started, ncs = EXCLUDED.ncs, origin = EXCLUDED.origin "
-                           "WHERE trelvin_net.ncs = '' $$"),
-            QStringLiteral("CREATE FUNCTION trelvin_net_keep(net text, started timestamptz, origin text) "
-                           "RETURNS void LANGUAGE sql SECURITY DEFINER AS $$ INSERT INTO trelvin_net "
-                           "(id, started, ncs, origin) VALUES (net, started, '', origin) ON CONFLICT (id) DO NOTHING $$"),
-            QStringLiteral("REVOKE ALL ON trelvin_meta, trelvin_net, trelvin_change FROM PUBLIC"),
-            QStringLiteral("REVOKE ALL ON FUNCTION trelvin_net_open(text, timestamptz, text, text), "
-                           "trelvin_net_keep(text, timestamptz, text) FROM PUBLIC"),
-            QStringLiteral("GRANT SELECT ON trelvin_meta, trelvin_net TO trelvin_member"),
-            QStringLiteral("GRANT SELECT, INSERT ON trelvin_change TO trelvin_member"),
-            QStringLiteral("GRANT EXECUTE ON FUNCTION trelvin_net_open(text, timestamptz, text, text), "
-                           "trelvin_net_keep(text, timestamptz, text) TO trelvin_member"),
-            // Names that depend on the schema the tables are in; a function
-            // run as the owner looks nowhere else.
-            QStringLiteral("DO $$ BEGIN "
-                           "EXECUTE format('GRANT USAGE ON SCHEMA %I TO trelvin_member', current_schema()); "
-                           "EXECUTE format('GRANT USAGE ON SEQUENCE %s TO trelvin_member', "
-                           "pg_get_serial_sequence('trelvin_change', 'seq')); "
-                           "EXECUTE format('ALTER FUNCTION trelvin_net_open(text, timestamptz, text, text) "
-                           "SET search_path = %I, pg_temp', current_schema()); "
-                           "EXECUTE format('ALTER FUNCTION trelvin_net_keep(text, timestamptz, text) "
-                           "SET search_path = %I, pg_temp', current_schema()); END $$"),
-        },
-    };
+    static const QList<QStringList> all = {migrationTo1(), migrationTo2(), migrationTo3()};
     return all;
 }
 
