@@ -73,7 +73,7 @@ public:
     Storage storage;
     // Handles to Storage's two connections.
     QSqlDatabase memoryDb = storage.memory();
-    QSqlDatabase fileDb = storage.contacts();
+    QSqlDatabase fileDb = storage.contactsDb();
 
     // Themes.
     QPalette lightPalette;
@@ -202,7 +202,7 @@ public slots:
     void downloadFinished(QNetworkReply *reply);
     void sslErrors(const QList<QSslError> &errors);
 
-    // Databases (data/database.cpp).
+    // Databases (app/opendatabase.cpp).
     void setupDbFile();
     void setupDbMemory();
     // (Re-)attaches Contacts.db to the in-memory database after it was opened.
@@ -326,7 +326,7 @@ public slots:
     void finishCallBookImport();
 
 public:
-    // Storage failures and notes (data/database.cpp); the log lines name the
+    // Storage failures and notes (app/opendatabase.cpp); the log lines name the
     // operation and the driver's text. Status-bar notes last this long.
     static constexpr int StatusMessageMs = 15000;
     // The one answer to a change that Storage could not store: the "Database

@@ -172,10 +172,10 @@ void Trelvin::downloadFinished(QNetworkReply *reply)
             prompter->message(Prompter::Critical, QStringLiteral("Can't Open File for Writing"),
                               "File " + path + "\nCould not be Opened for writing.\n");
         } else {
-            const QByteArray data = reply->readAll();
+            const QByteArray package = reply->readAll();
             // commit() alone may report success when only the last buffered
             // write failed: flush and check before and after it.
-            bool written = file.write(data) == data.size() && file.flush() && file.error() == QFileDevice::NoError;
+            bool written = file.write(package) == package.size() && file.flush() && file.error() == QFileDevice::NoError;
             QString why = file.errorString();
             if (written) {
                 written = file.commit() && file.error() == QFileDevice::NoError;

@@ -30,6 +30,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 
 #include "bench/benchstats.h"
@@ -48,6 +49,19 @@
 #include <zip.h>
 
 namespace {
+
+// Waits until the search's index of call signs has been read (the tests
+// have the same in tests/testsupport.cpp).
+bool waitForCallIndex(Storage &storage)
+{
+    for (int tries = 0; tries < 3; ++tries) {
+        while (storage.contacts().callIndexReading())
+            QThread::msleep(1);
+        if (storage.contacts().callIndexReady())
+            return true;
+    }
+    return false;
+}
 
 // ---------------------------------------------------------------- timing
 
@@ -535,10 +549,10 @@ void benchKeystroke(Runtime &rt, const QString &size)
     w.on_search_textEdited(QString());
     QElapsedTimer wait;
     wait.start();
-    w.storage.waitForCallIndex();
+    waitForCallIndex(w.storage);
     record(QStringLiteral("call index read: rest of it after the first keystroke"), size,
            summarise({double(wait.nsecsElapsed()) / 1e6}));
-    const qint64 indexBytes = w.storage.callIndexBytes();
+    const qint64 indexBytes = w.storage.contacts().callIndexBytes();
     std::printf("{\"measure\":\"call index\",\"size\":\"%s\",\"bytes\":%lld,\"bytes_per_contact\":%.1f}\n",
                 qPrintable(size), indexBytes, double(indexBytes) / std::max<qsizetype>(rt.calls.size(), 1));
     results.push_back({QStringLiteral("call index: %1 bytes per contact")
@@ -631,7 +645,7 @@ void benchKeystroke(Runtime &rt, const QString &size)
         w.on_search_textEdited(QString());
         ContactRecord record;
         record.call = QStringLiteral("ZZ%1").arg(serial++);
-        w.storage.saveContact(record);
+        w.storage.contacts().saveContact(record);
     });
     QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
     w.on_search_textEdited(QString());
@@ -705,7 +719,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
     // The same check-in's storage alone: what Storage does for the key,
     // without the window's work around it (the list redrawn, the entry and
     // the search cleared).
-    Storage::EntryChange change;
+    NetLogStore::EntryChange change;
     const auto prepareStore = [&] {
         const QString fresh = unknownCall(rt, rng);
         change.call = fresh;
@@ -720,7 +734,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
     };
     emptyNet();
     prepareStore();
-    const Stats storeValue = repeat([&] { w.storage.storeEntry(change); }, 10, 201, budget, [&] {
+    const Stats storeValue = repeat([&] { w.storage.netLog().storeEntry(change); }, 10, 201, budget, [&] {
         emptyNet();
         prepareStore();
     });

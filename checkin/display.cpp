@@ -80,7 +80,7 @@ void Trelvin::displayContact(QString call, int type)
         // taking it statement by statement.
         const Storage::Snapshot snapshot(storage);
         Storage::Result read;
-        const std::optional<ContactRecord> contact = storage.contactByCall(call, &read);
+        const std::optional<ContactRecord> contact = storage.contacts().contactByCall(call, &read);
         // After one failed read the others would wait on the same lock.
         bool readable = read.ok();
         if (!readable && storage.contactsOpen())
@@ -124,7 +124,7 @@ void Trelvin::displayContact(QString call, int type)
             ui->qso->clear();
         }
 
-        if (storage.isMember(call)) {
+        if (storage.roster().isMember(call)) {
             setPaletteOf(ui->member, goodPalette);
             ui->member->setText(QStringLiteral("YES"));
         } else {
@@ -133,7 +133,7 @@ void Trelvin::displayContact(QString call, int type)
         }
 
         if (readable) {
-            const Storage::History history = storage.history(call, today, &read);
+            const NetLogStore::History history = storage.netLog().history(call, today, &read);
             readable = read.ok();
             if (!readable)
                 reportReadFailure("Check-in history of " + call, read);
@@ -150,7 +150,7 @@ void Trelvin::displayContact(QString call, int type)
             }
         }
 
-        if (const std::optional<NetEntry> entry = storage.netEntryByCall(call)) {
+        if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(call)) {
             setClipped(ui->name, entry->name);
             setClipped(ui->city, entry->city);
             setClipped(ui->state, entry->state);
@@ -246,7 +246,7 @@ void Trelvin::on_state_textChanged(QString state)
     double stationLon = 0;
     if (std::fabs(contactLat) > NoCoordinate && std::fabs(contactLon) > NoCoordinate) {
         Storage::Result read;
-        const std::optional<Storage::StationPlace> station = storage.stationPlace(&read);
+        const std::optional<ContactStore::StationPlace> station = storage.contacts().stationPlace(&read);
         if (!read.ok() && storage.contactsOpen())
             reportReadFailure(QStringLiteral("Distance and bearing"), read);
         if (station) {

@@ -74,10 +74,10 @@ void Trelvin::on_city_textEdited(QString arg1)
 void Trelvin::delNet()
 {
     const QString call = ui->delCon->text().toUpper();
-    if (const std::optional<NetEntry> entry = storage.netEntryByCall(call)) {
+    if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(call)) {
         if (confirmed(QStringLiteral("Deleting Contact from Net Log"),
                       "Are you sure you want to delete '" + call + "' from the Net Log?")
-            && stored(storage.removeFromNet(*entry), "Removal of the check-in of " + call + " from the log")) {
+            && stored(storage.netLog().removeFromNet(*entry), "Removal of the check-in of " + call + " from the log")) {
             // The entry must not keep pointing at a row that is gone.
             if (entryId == entry->id)
                 entryId = 0;
@@ -107,7 +107,7 @@ void Trelvin::delCon()
     const QString call = ui->delCon->text().toUpper();
     if (confirmed(QStringLiteral("Deleting Contact from Contacts Database"),
                   "Are you sure you want to delete '" + call + "' from the Contacts Database?"))
-        stored(storage.deleteContact(call), "Deletion of contact " + call);
+        stored(storage.contacts().deleteContact(call), "Deletion of contact " + call);
 
     if (contactsWindow->isVisible())
         showContacts();
@@ -120,7 +120,7 @@ void Trelvin::on_delRecBut_clicked()
                   "Are you sure you want to permanently delete Record '" + ui->delRec->text() + "' from the Log?")) {
         // Not a number (or too large for one) means record 0, which no row has.
         const int record = ui->delRec->text().toInt(nullptr, 10);
-        stored(storage.deleteLogRow(record), "Deletion of log record " + QString::number(record));
+        stored(storage.netLog().deleteLogRow(record), "Deletion of log record " + QString::number(record));
     }
 
     if (allLogWindow->isVisible())

@@ -8,7 +8,7 @@ void Trelvin::enableMemberStatus()
     if (call.isEmpty())
         return;
     // Shown as a member only once the roster holds the call.
-    if (!storage.isMember(call) && stored(storage.addMember(call), "Adding " + call + " to the club roster")) {
+    if (!storage.roster().isMember(call) && stored(storage.roster().addMember(call), "Adding " + call + " to the club roster")) {
         ui->member->setPalette(goodPalette);
         ui->member->setText(QStringLiteral("YES"));
         saveClubRoster();
@@ -22,7 +22,7 @@ void Trelvin::disableMemberStatus()
     const QString call = ui->call->text().toUpper();
     if (call.isEmpty())
         return;
-    if (storage.isMember(call) && stored(storage.removeMember(call), "Removing " + call + " from the club roster")) {
+    if (storage.roster().isMember(call) && stored(storage.roster().removeMember(call), "Removing " + call + " from the club roster")) {
         ui->member->setPalette(alertPalette);
         ui->member->setText(QStringLiteral("NO"));
         saveClubRoster();

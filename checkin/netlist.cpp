@@ -34,7 +34,7 @@ QColor orFallback(const QColor &colour, const QColor &fallback)
 
 void Trelvin::addContact(int type)
 {
-    Storage::EntryChange change;
+    NetLogStore::EntryChange change;
     change.call = ui->call->text().toUpper();
     change.relay = ui->relay->text().toUpper();
     change.name = ui->name->text();
@@ -53,7 +53,7 @@ void Trelvin::addContact(int type)
          digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(), dlg->grid->text(), dlg->geoloc->text(),
          dlg->utc->text(), dlg->dst->text(), dlg->born->text()});
 
-    const Storage::EntryOutcome outcome = storage.storeEntry(change);
+    const NetLogStore::EntryOutcome outcome = storage.netLog().storeEntry(change);
 
     const QString &call = change.call;
     if (outcome.netDuplicate) {
@@ -72,22 +72,22 @@ void Trelvin::addContact(int type)
     // What the box names: the part that failed, or this key as a whole.
     QString operation;
     switch (outcome.failedStep) {
-    case Storage::EntryOutcome::Entry:
+    case NetLogStore::EntryOutcome::Entry:
         operation = ((type & CheckedIn) ? "Check-in of " : "Entry of ") + call;
         break;
-    case Storage::EntryOutcome::CheckIn:
+    case NetLogStore::EntryOutcome::CheckIn:
         operation = "Check-in of " + call;
         break;
-    case Storage::EntryOutcome::NameChange:
+    case NetLogStore::EntryOutcome::NameChange:
         operation = "Name change of " + call;
         break;
-    case Storage::EntryOutcome::NewContact:
+    case NetLogStore::EntryOutcome::NewContact:
         operation = "New contact " + call;
         break;
-    case Storage::EntryOutcome::Withdrawal:
+    case NetLogStore::EntryOutcome::Withdrawal:
         operation = "Withdrawal of the check-in of " + call;
         break;
-    case Storage::EntryOutcome::LogUpdate:
+    case NetLogStore::EntryOutcome::LogUpdate:
         operation = "Update of the check-in of " + call;
         break;
     }
@@ -162,7 +162,7 @@ void Trelvin::displayNet(int marked)
     QList<DrawnLine> lines;
     int n = 0;
     int checkedCount = 0;
-    for (const Storage::ListedEntry &entry : storage.listedEntries()) {
+    for (const NetLogStore::ListedEntry &entry : storage.netLog().listedEntries()) {
         ++n;
         const Line look = netLine(entry.status, entry.id == marked);
         if (look.weight != Weight::Unchanged) {
@@ -239,7 +239,7 @@ void Trelvin::displayNet(int marked)
 
 QString Trelvin::stationType(QString call)
 {
-    return logLetter(storage.netStatus(call).value_or(0));
+    return logLetter(storage.netLog().netStatus(call).value_or(0));
 }
 
 void Trelvin::on_relayButton_clicked()

@@ -10,7 +10,7 @@
 void Trelvin::offerResume()
 {
     Storage::Result read;
-    const std::optional<Storage::InterruptedNet> net = storage.interruptedNet(&read);
+    const std::optional<NetLogStore::InterruptedNet> net = storage.netLog().interruptedNet(&read);
     if (!read.ok()) {
         reportReadFailure(QStringLiteral("Resuming the interrupted net"), read);
         return;
@@ -30,12 +30,12 @@ void Trelvin::offerResume()
         Prompter::Question, QStringLiteral("Resume Net"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     qCDebug(lcCheckin) << "interrupted net of" << net->stations << "stations, resumed:" << (answer == QMessageBox::Yes);
     if (answer == QMessageBox::Yes) {
-        activeID = storage.netMark().value_or(activeID);
+        activeID = storage.netLog().netMark().value_or(activeID);
         return;
     }
     // The log keeps its rows; only the list starts anew. A net shared with
     // other programs goes on there.
-    stored(storage.leaveNet(), QStringLiteral("Starting an empty net"));
+    stored(storage.journal().leaveNet(), QStringLiteral("Starting an empty net"));
 }
 
 void Trelvin::markEntry(int id)
@@ -43,7 +43,7 @@ void Trelvin::markEntry(int id)
     activeID = id;
     // The mark is restored with the net after a crash; it is worth a log
     // line when it cannot be stored, not a box on every arrow key.
-    const Storage::Result result = storage.setNetMark(id);
+    const Storage::Result result = storage.netLog().setNetMark(id);
     if (!result.ok())
         writeError("Database write failed (Marking net entry " + QString::number(id) + "): " + result.error);
 }
@@ -53,7 +53,7 @@ void Trelvin::closeNet()
     // The net has ended: the next start begins with an empty list. Were it
     // kept, the next start would offer it as interrupted. A net shared with
     // other programs goes on there.
-    const Storage::Result cleared = storage.leaveNet();
+    const Storage::Result cleared = storage.journal().leaveNet();
     qCDebug(lcCheckin) << "net closed, list cleared:" << cleared.ok();
     if (!cleared.ok())
         writeError("Database write failed (Closing the net list): " + cleared.error);

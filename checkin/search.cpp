@@ -50,7 +50,7 @@ int appendCandidates(QTextEdit *list, const Storage &storage, const CandidateCol
     };
     QList<Run> runs;
     int lastId = afterId;
-    for (const Storage::Candidate &candidate : storage.candidates(afterId, limit)) {
+    for (const ContactStore::Candidate &candidate : storage.contacts().candidates(afterId, limit)) {
         lastId = candidate.id;
         const bool highlighted = lastId == colours.highlightedId;
         if (runs.isEmpty() || runs.last().highlighted != highlighted)
@@ -106,13 +106,13 @@ void step(Trelvin &w, Storage::Seek seek)
     if (w.candidateCount <= 1) {
         if (entryModified(w.ui))
             w.addContact(NetRules::StoreOnly);
-        if (const std::optional<int> id = w.storage.netId(seek, w.activeID))
+        if (const std::optional<int> id = w.storage.netLog().netId(seek, w.activeID))
             w.markEntry(*id);
         // Also without a row, so that the first or last entry is shown again.
         w.selectContact(w.activeID);
     }
     if (w.candidateCount >= 2) {
-        if (const std::optional<Storage::Candidate> candidate = w.storage.candidate(seek, w.candidateCursor)) {
+        if (const std::optional<ContactStore::Candidate> candidate = w.storage.contacts().candidate(seek, w.candidateCursor)) {
             w.candidateCursor = candidate->id;
             w.displayContact(candidate->call, 2);
             w.displayCandidates();
@@ -139,11 +139,11 @@ void Trelvin::on_search_textEdited(QString arg1)
     // A blank typed after a call asks for that call alone, not for every
     // longer call that contains it.
     const QString trimmed = text.trimmed();
-    Storage::Found found;
+    ContactStore::Found found;
     if (arg1.isEmpty())
-        storage.clearCandidates();
+        storage.contacts().clearCandidates();
     else
-        found = storage.findCandidates(trimmed, text != trimmed);
+        found = storage.contacts().findCandidates(trimmed, text != trimmed);
     candidateCount = found.count;
 
     if (!arg1.isEmpty())
@@ -155,11 +155,11 @@ void Trelvin::on_search_textEdited(QString arg1)
     }
 
     if (candidateCount == 1) {
-        const std::optional<Storage::Candidate> only = storage.candidate(Storage::Seek::Last);
+        const std::optional<ContactStore::Candidate> only = storage.contacts().candidate(Storage::Seek::Last);
         const QString onlyCall = only ? only->call : QString();
         displayContact(onlyCall, 2);
         currentCall = onlyCall;
-        if (const std::optional<NetEntry> entry = storage.netEntryByCall(onlyCall))
+        if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(onlyCall))
             entryId = entry->id;
     } else {
         displayContact(QString(), 0);
@@ -185,7 +185,7 @@ void Trelvin::displayCandidates()
     QTextEdit *list = ui->callsigns;
     const int generation = clearCandidateList(list);
 
-    const int lines = storage.candidateCount();
+    const int lines = storage.contacts().candidateCount();
 
     // The view opens about six lines above the highlighted candidate: the
     // cursor goes that far up from the last line, and the list scrolls up
@@ -253,7 +253,7 @@ void Trelvin::endContact()
 
 void Trelvin::selectContact(int id)
 {
-    const std::optional<QString> call = storage.netCall(id);
+    const std::optional<QString> call = storage.netLog().netCall(id);
     if (!call)
         return;
     entryId = id;

@@ -86,6 +86,67 @@ QString uniqueName(const char *kind)
     return QLatin1String(kind) + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+// The licences and the notes into the open, empty file, in the transaction
+// begun; `cancelled` when `cancel` was set on the way.
+Result writeRows(const QSqlDatabase &db, const QString &path, const QString &source,
+                 const CallBookStore::RowSource &next, const std::atomic<bool> *cancel,
+                 const CallBookStore::Progress &progress, bool &cancelled)
+{
+    Result result;
+    Direct::Lock lock(db);
+    EarlyWriteBack writeBack(path);
+    Direct::Statement insert(db, InsertLicence);
+    if (!insert.ok())
+        result = Result::failed(Result::WriteFailed, insert.error());
+    CallBookRow row;
+    qint64 written = 0;
+    while (result.ok() && next(row)) {
+        const QByteArrayView texts[13] = {row.call,   row.first,        row.middle,  row.last,
+                                          row.street, row.city,         row.state,   row.zip,
+                                          row.licenceClass, row.granted, row.expires, row.previous,
+                                          row.trustee};
+        for (int i = 0; i < 13; ++i)
+            insert.bindUtf8Static(i + 1, texts[i]);
+        if (row.hasPosition) {
+            insert.bindDouble(14, row.lat);
+            insert.bindDouble(15, row.lon);
+        } else {
+            insert.bindNull(14);
+            insert.bindNull(15);
+        }
+        if (!insert.run()) {
+            result = Result::failed(Result::WriteFailed, insert.error());
+            break;
+        }
+        if (++written % RowsPerWriteBack == 0)
+            writeBack.start();
+        if (written % RowsPerCheck == 0) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                cancelled = true;
+                break;
+            }
+            if (progress)
+                progress(written);
+        }
+    }
+    if (result.ok() && !cancelled) {
+        Direct::Statement note(db, "INSERT INTO notes (name, value) VALUES (?, ?)");
+        const QString notes[][2] = {
+            {QStringLiteral("source"), source},
+            {QStringLiteral("written"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+            {QStringLiteral("licences"), QString::number(written)}};
+        for (const auto &pair : notes) {
+            note.bindString(1, pair[0]);
+            note.bindString(2, pair[1]);
+            if (!note.run())
+                result = Result::failed(Result::WriteFailed, note.error());
+        }
+        if (progress)
+            progress(written);
+    }
+    return result;
+}
+
 } // namespace
 
 CallBookStore::CallBookStore()
@@ -201,59 +262,8 @@ Result CallBookStore::write(const QString &path, const QString &source, const Ro
                                && Direct::exec(db, "BEGIN", &failure);
             if (!ready)
                 result = Result::failed(Result::WriteFailed, failure);
-            if (ready) {
-                Direct::Lock lock(db);
-                EarlyWriteBack writeBack(path);
-                Direct::Statement insert(db, InsertLicence);
-                if (!insert.ok())
-                    result = Result::failed(Result::WriteFailed, insert.error());
-                CallBookRow row;
-                qint64 written = 0;
-                while (result.ok() && next(row)) {
-                    const QByteArrayView texts[13] = {row.call,   row.first,        row.middle,  row.last,
-                                                      row.street, row.city,         row.state,   row.zip,
-                                                      row.licenceClass, row.granted, row.expires, row.previous,
-                                                      row.trustee};
-                    for (int i = 0; i < 13; ++i)
-                        insert.bindUtf8Static(i + 1, texts[i]);
-                    if (row.hasPosition) {
-                        insert.bindDouble(14, row.lat);
-                        insert.bindDouble(15, row.lon);
-                    } else {
-                        insert.bindNull(14);
-                        insert.bindNull(15);
-                    }
-                    if (!insert.run()) {
-                        result = Result::failed(Result::WriteFailed, insert.error());
-                        break;
-                    }
-                    if (++written % RowsPerWriteBack == 0)
-                        writeBack.start();
-                    if (written % RowsPerCheck == 0) {
-                        if (cancel && cancel->load(std::memory_order_relaxed)) {
-                            cancelled = true;
-                            break;
-                        }
-                        if (progress)
-                            progress(written);
-                    }
-                }
-                if (result.ok() && !cancelled) {
-                    Direct::Statement note(db, "INSERT INTO notes (name, value) VALUES (?, ?)");
-                    const QString notes[][2] = {
-                        {QStringLiteral("source"), source},
-                        {QStringLiteral("written"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-                        {QStringLiteral("licences"), QString::number(written)}};
-                    for (const auto &pair : notes) {
-                        note.bindString(1, pair[0]);
-                        note.bindString(2, pair[1]);
-                        if (!note.run())
-                            result = Result::failed(Result::WriteFailed, note.error());
-                    }
-                    if (progress)
-                        progress(written);
-                }
-            }
+            if (ready)
+                result = writeRows(db, path, source, next, cancel, progress, cancelled);
             if (ready && result.ok() && !cancelled) {
                 if (!Direct::exec(db, "COMMIT", &failure))
                     result = Result::failed(Result::WriteFailed, failure);

@@ -85,16 +85,10 @@ void CallIndex::assign(std::vector<Row> rows)
     upper = hasLower(stored) ? folded(stored) : stored;
 }
 
-void CallIndex::update(const QList<qint64> &changed, std::vector<Row> rows)
+// Where the old versions lie: one pass over the ids, most of them outside
+// the range of those changed (a new contact has the highest).
+std::vector<size_t> CallIndex::positionsOf(const std::vector<qint64> &gone) const
 {
-    if (changed.isEmpty())
-        return;
-    sortRows(rows);
-    std::vector<qint64> gone(changed.begin(), changed.end());
-    std::sort(gone.begin(), gone.end());
-
-    // Where the old versions lie: one pass over the ids, most of them
-    // outside the range of those changed (a new contact has the highest).
     const qint64 low = gone.front();
     const qint64 high = gone.back();
     std::vector<size_t> removed;
@@ -104,7 +98,13 @@ void CallIndex::update(const QList<qint64> &changed, std::vector<Row> rows)
         if (id >= low && id <= high && std::binary_search(gone.begin(), gone.end(), id))
             removed.push_back(i);
     }
-    // Where the new versions go, among the old.
+    return removed;
+}
+
+// Where the new versions go, among the old.
+std::vector<size_t> CallIndex::placesFor(const std::vector<Row> &rows) const
+{
+    const size_t count = ids.size();
     std::vector<size_t> inserted;
     inserted.reserve(rows.size());
     for (const Row &row : rows) {
@@ -118,6 +118,20 @@ void CallIndex::update(const QList<qint64> &changed, std::vector<Row> rows)
         }
         inserted.push_back(lo);
     }
+    return inserted;
+}
+
+void CallIndex::update(const QList<qint64> &changed, std::vector<Row> rows)
+{
+    if (changed.isEmpty())
+        return;
+    sortRows(rows);
+    std::vector<qint64> gone(changed.begin(), changed.end());
+    std::sort(gone.begin(), gone.end());
+
+    const size_t count = ids.size();
+    const std::vector<size_t> removed = positionsOf(gone);
+    const std::vector<size_t> inserted = placesFor(rows);
 
     // The new layout, copied in blocks between the changes.
     const bool bothShared = upper.isSharedWith(stored);

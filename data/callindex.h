@@ -65,6 +65,10 @@ public:
 
 private:
     void append(QByteArrayView call, qint64 id);
+    // update's two searches: the positions of the ids that changed, and
+    // where each new row goes among the present ones.
+    std::vector<size_t> positionsOf(const std::vector<qint64> &gone) const;
+    std::vector<size_t> placesFor(const std::vector<Row> &rows) const;
 
     // Calls as stored and with ASCII letters upper case, each buffer laid
     // out as "\0" call "\0" call ... "\0"; the two share their data when no

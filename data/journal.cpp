@@ -1,6 +1,6 @@
-// Storage's share of the club server: the journal of the net list's changes
+// The club server's share of Contacts.db: the journal of the net list's changes
 // in Contacts.db, and the other programs' changes applied to the list.
-#include "data/storage.h"
+#include "data/journalstore.h"
 
 #include "checkin/netrules.h"
 #include "data/schema.h"
@@ -196,16 +196,23 @@ SyncChange changeFrom(const QSqlQuery &query)
 
 } // namespace
 
-Result Storage::setJournal(bool on)
+JournalStore::JournalStore(Storage &storage)
+    : StorageFamily(storage)
+{
+}
+
+JournalStore::~JournalStore() = default;
+
+Result JournalStore::setJournal(bool on)
 {
     Result result;
-    if (on == journalling || !fileDb.isOpen())
+    if (on == owner.journalling || !fileDb.isOpen())
         return result;
     QSqlQuery query(fileDb);
     if (!on) {
         for (const char *name : TriggerNames)
             query.exec(QStringLiteral("DROP TRIGGER IF EXISTS temp.") + QLatin1String(name));
-        journalling = false;
+        owner.journalling = false;
         return result;
     }
     const QString shape = shapeProblem(fileDb);
@@ -234,11 +241,11 @@ Result Storage::setJournal(bool on)
         }
         return true;
     });
-    journalling = result.ok();
+    owner.journalling = result.ok();
     return result;
 }
 
-QString Storage::syncClient() const
+QString JournalStore::syncClient() const
 {
     QSqlQuery query(fileDb);
     if (!query.exec(QStringLiteral("SELECT value FROM syncstate WHERE key = 'client'")) || !query.next())
@@ -246,10 +253,10 @@ QString Storage::syncClient() const
     return query.value(0).toString();
 }
 
-std::optional<SyncNet> Storage::sharedNet() const
+std::optional<SyncNet> JournalStore::sharedNet() const
 {
     QSqlQuery query(fileDb);
-    if (!journalling || !query.exec(QStringLiteral("SELECT id, started, ncs, origin FROM syncnet LIMIT 1"))
+    if (!owner.journalling || !query.exec(QStringLiteral("SELECT id, started, ncs, origin FROM syncnet LIMIT 1"))
         || !query.next())
         return std::nullopt;
     SyncNet net;
@@ -260,7 +267,7 @@ std::optional<SyncNet> Storage::sharedNet() const
     return net;
 }
 
-Result Storage::joinNet(const SyncNet &net)
+Result JournalStore::joinNet(const SyncNet &net)
 {
     Result result;
     inFile(result, [&]() -> bool {
@@ -275,10 +282,10 @@ Result Storage::joinNet(const SyncNet &net)
     return result;
 }
 
-Result Storage::leaveNet()
+Result JournalStore::leaveNet()
 {
-    if (!journalling)
-        return clearNet();
+    if (!owner.journalling)
+        return owner.netLog().clearNet();
     Result result;
     inFile(result, [&]() -> bool {
         QSqlQuery query(fileDb);
@@ -292,7 +299,7 @@ Result Storage::leaveNet()
     return result;
 }
 
-QList<SyncChange> Storage::unsentChanges(int limit) const
+QList<SyncChange> JournalStore::unsentChanges(int limit) const
 {
     QList<SyncChange> changes;
     QSqlQuery query(fileDb);
@@ -301,22 +308,22 @@ QList<SyncChange> Storage::unsentChanges(int limit) const
                                  "entered, logged, logdate, logtime, logstatus, made, data FROM journal WHERE sent = 0 "
                                  "ORDER BY seq LIMIT ?"));
     query.addBindValue(limit);
-    if (!journalling || !query.exec())
+    if (!owner.journalling || !query.exec())
         return changes;
     while (query.next())
         changes.append(changeFrom(query));
     return changes;
 }
 
-int Storage::unsentCount() const
+int JournalStore::unsentCount() const
 {
     QSqlQuery query(fileDb);
-    if (!journalling || !query.exec(QStringLiteral("SELECT COUNT(*) FROM journal WHERE sent = 0")) || !query.next())
+    if (!owner.journalling || !query.exec(QStringLiteral("SELECT COUNT(*) FROM journal WHERE sent = 0")) || !query.next())
         return 0;
     return query.value(0).toInt();
 }
 
-Result Storage::markSent(qint64 upTo)
+Result JournalStore::markSent(qint64 upTo)
 {
     Result result;
     QSqlQuery query(fileDb);
@@ -326,7 +333,7 @@ Result Storage::markSent(qint64 upTo)
     return result;
 }
 
-Result Storage::markUnsendable(const QStringList &ids)
+Result JournalStore::markUnsendable(const QStringList &ids)
 {
     Result result;
     if (ids.isEmpty())
@@ -344,7 +351,7 @@ Result Storage::markUnsendable(const QStringList &ids)
     return result;
 }
 
-Result Storage::setJournalClock(qint64 shiftSeconds)
+Result JournalStore::setJournalClock(qint64 shiftSeconds)
 {
     Result result;
     QSqlQuery query(fileDb);
@@ -354,261 +361,306 @@ Result Storage::setJournalClock(qint64 shiftSeconds)
     return result;
 }
 
-qint64 Storage::syncWatermark() const
+qint64 JournalStore::syncWatermark() const
 {
     QSqlQuery query(fileDb);
-    if (!journalling || !query.exec(QStringLiteral("SELECT value FROM syncstate WHERE key = 'watermark'"))
+    if (!owner.journalling || !query.exec(QStringLiteral("SELECT value FROM syncstate WHERE key = 'watermark'"))
         || !query.next())
         return 0;
     return query.value(0).toLongLong();
 }
 
-Result Storage::applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged,
-                             bool *rosterChanged)
+// One run of applyChanges: its statements, prepared once for all the
+// changes, and what the changes touched.
+struct JournalStore::Applying {
+    Applying(const QSqlDatabase &db, Result &failure)
+        : result(failure)
+        , keep(db)
+        , place(db)
+        , latestContact(db)
+        , latestMember(db)
+        , latestEntry(db)
+    {
+    }
+
+    // False with `result` set when the read failed; `newer` when this
+    // program holds a later change than `change`.
+    bool readLatest(QSqlQuery &latest, const SyncChange &change, bool &newer)
+    {
+        if (!latest.exec()) {
+            result = Result::failed(Result::ReadFailed, latest.lastError());
+            return false;
+        }
+        newer = latest.next() && !latest.value(0).isNull() && latest.value(0).toLongLong() > change.seq;
+        latest.finish();
+        return true;
+    }
+
+    Result &result;
+    QString client;
+    std::optional<SyncNet> net;
+    QString rosterData;
+    QSqlQuery keep, place, latestContact, latestMember, latestEntry;
+    bool listChanged = false;
+    bool rosterChanged = false;
+};
+
+Result JournalStore::applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged,
+                                  bool *rosterChanged)
 {
     Result result;
     if (listChanged)
         *listChanged = false;
     if (rosterChanged)
         *rosterChanged = false;
-    if (!journalling)
+    if (!owner.journalling)
         return result;
-    const QString client = syncClient();
-    const std::optional<SyncNet> net = sharedNet();
-    inFile(result, [&]() -> bool {
-        QSqlQuery query(fileDb);
-        if (!exec(query, QStringLiteral("UPDATE syncquiet SET quiet = 1"), result))
-            return false;
-        QSqlQuery keep(fileDb);
-        keep.prepare(QStringLiteral("INSERT OR IGNORE INTO journal (id, net, origin, oseq, kind, call, status, name, "
-                                    "city, state, comment, relay, entered, logged, logdate, logtime, logstatus, made, "
-                                    "data, sent) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
-        // The server's place of each change, this program's included: its
-        // own changes become comparable as they come back.
-        QSqlQuery place(fileDb);
-        place.prepare(QStringLiteral("INSERT OR REPLACE INTO syncplace (id, seq) VALUES (?, ?)"));
-        // The latest change of a contact, or of a call's place on one club's roster.
-        QSqlQuery latestContact(fileDb);
-        latestContact.prepare(QLatin1String(LatestPlace)
-                              + QStringLiteral("j.net = '' AND j.call = ? AND j.kind IN ('contact', 'uncontact') "
-                                               "AND j.id <> ?"));
-        QSqlQuery latestMember(fileDb);
-        latestMember.prepare(QLatin1String(LatestPlace)
-                             + QStringLiteral("j.net = '' AND j.call = ? AND j.kind IN ('member', 'nonmember') "
-                                              "AND j.data = ? AND j.id <> ?"));
-        const QString rosterData = syncRosterData(rosterClub);
-        // False with `result` set when the read failed; `newer` when this
-        // program holds a later change than `change`.
-        const auto readLatest = [&](QSqlQuery &latest, const SyncChange &change, bool &newer) {
-            if (!latest.exec()) {
-                result = Result::failed(Result::ReadFailed, latest.lastError());
-                return false;
-            }
-            newer = latest.next() && !latest.value(0).isNull() && latest.value(0).toLongLong() > change.seq;
-            latest.finish();
-            return true;
-        };
-        QSqlQuery latest(fileDb);
-        latest.prepare(QLatin1String(LatestPlace)
-                       + QStringLiteral("j.net = ? AND j.call = ? AND j.kind IN ('entry', 'remove') AND j.id <> ?"));
-        for (const SyncChange &change : changes) {
-            place.addBindValue(change.id);
-            place.addBindValue(change.seq);
-            if (!exec(place, result))
-                return false;
-            // This program's own changes are in the journal and the list already.
-            if (change.origin == client)
-                continue;
-            for (const QVariant &value :
-                 {QVariant(change.id), QVariant(change.net.isNull() ? QStringLiteral("") : change.net),
-                  QVariant(change.origin), QVariant(change.oseq),
-                  QVariant(change.kind), QVariant(change.call), QVariant(change.status), QVariant(change.name),
-                  QVariant(change.city), QVariant(change.state), QVariant(change.comment), QVariant(change.relay),
-                  QVariant(change.time), QVariant(int(change.logged)), QVariant(change.logDate),
-                  QVariant(change.logTime), QVariant(change.logStatus), QVariant(change.made),
-                  change.data.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(change.data)})
-                keep.addBindValue(value);
-            if (!exec(keep, result))
-                return false;
-            if (change.kind == QLatin1String("contact") || change.kind == QLatin1String("uncontact")) {
-                for (const QString &value : {client, change.call, change.id})
-                    latestContact.addBindValue(value);
-                bool newer = false;
-                if (!readLatest(latestContact, change, newer))
-                    return false;
-                if (newer)
-                    continue;
-                if (change.kind == QLatin1String("uncontact")) {
-                    if (!(result = removeContact(change.call)).ok())
-                        return false;
-                    continue;
-                }
-                QStringList fields;
-                // A contact this program cannot read stays as it is here.
-                if (!syncDataFields(change.data, Schema::ContactFields, fields) || fields.first() != change.call)
-                    continue;
-                Result read;
-                const bool known = contactByCall(change.call, &read).has_value();
-                if (!read.ok()) {
-                    result = read;
-                    return false;
-                }
-                if (!(result = writeContact(known, ContactRecord::fromValues(fields))).ok())
-                    return false;
-                continue;
-            }
-            if (change.kind == QLatin1String("member") || change.kind == QLatin1String("nonmember")) {
-                // Another club's roster is not this one's.
-                if (rosterClub.isEmpty() || change.data != rosterData)
-                    continue;
-                for (const QString &value : {client, change.call, rosterData, change.id})
-                    latestMember.addBindValue(value);
-                bool newer = false;
-                if (!readLatest(latestMember, change, newer))
-                    return false;
-                const bool joins = change.kind == QLatin1String("member");
-                if (newer || isMember(change.call) == joins)
-                    continue;
-                if (!(result = joins ? insertMember(change.call) : deleteMember(change.call)).ok())
-                    return false;
-                if (rosterChanged)
-                    *rosterChanged = true;
-                continue;
-            }
-            if (!net || change.net != net->id
-                || (change.kind != QLatin1String("entry") && change.kind != QLatin1String("remove")))
-                continue;
-            latest.addBindValue(client);
-            latest.addBindValue(change.net);
-            latest.addBindValue(change.call);
-            latest.addBindValue(change.id);
-            bool newer = false;
-            if (!readLatest(latest, change, newer))
-                return false;
-            if (newer)
-                continue;
-            if (listChanged)
-                *listChanged = true;
-
-            // The entry as this list holds it: one per call.
-            QSqlQuery entry(fileDb);
-            entry.prepare(QStringLiteral("SELECT id, logId FROM net WHERE call = ? ORDER BY id LIMIT 1"));
-            entry.addBindValue(change.call);
-            if (!entry.exec()) {
-                result = Result::failed(Result::ReadFailed, entry.lastError());
-                return false;
-            }
-            const bool listed = entry.next();
-            const int entryId = listed ? entry.value(0).toInt() : 0;
-            int logId = listed ? entry.value(1).toInt() : 0;
-
-            QSqlQuery write(fileDb);
-            if (change.kind == QLatin1String("remove")) {
-                if (!listed)
-                    continue;
-                if (logId != 0) {
-                    write.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
-                    write.addBindValue(logId);
-                    if (!exec(write, result))
-                        return false;
-                }
-                write.prepare(QStringLiteral("DELETE FROM net WHERE id = ?"));
-                write.addBindValue(entryId);
-                if (!exec(write, result))
-                    return false;
-                continue;
-            }
-
-            // The check-in as the other program logged it.
-            const QString letter = change.logStatus.isEmpty() ? NetRules::logLetter(change.status) : change.logStatus;
-            if (change.logged && logId != 0) {
-                write.prepare(QStringLiteral("UPDATE log SET date = ?, time = ?, status = ?, call = ?, name = ?, "
-                                             "relay = ?, city = ?, state = ?, comment = ? WHERE id = ?"));
-            } else if (change.logged) {
-                write.prepare(QStringLiteral("INSERT INTO log (date, time, status, call, name, relay, city, state, "
-                                             "comment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-            }
-            if (change.logged) {
-                for (const QString &value : {change.logDate, change.logTime, letter, change.call, change.name,
-                                             change.relay, change.city, change.state, change.comment})
-                    write.addBindValue(value);
-                if (logId != 0)
-                    write.addBindValue(logId);
-                if (!exec(write, result))
-                    return false;
-                if (logId == 0)
-                    logId = write.lastInsertId().toInt();
-            } else if (logId != 0) {
-                write.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
-                write.addBindValue(logId);
-                if (!exec(write, result))
-                    return false;
-                logId = 0;
-            }
-
-            if (listed) {
-                write.prepare(QStringLiteral("UPDATE net SET time = ?, name = ?, city = ?, state = ?, comment = ?, "
-                                             "status = ?, relay = ?, logId = ? WHERE id = ?"));
-                for (const QVariant &value : {QVariant(change.time), QVariant(change.name), QVariant(change.city),
-                                              QVariant(change.state), QVariant(change.comment),
-                                              QVariant(change.status), QVariant(change.relay), QVariant(logId),
-                                              QVariant(entryId)})
-                    write.addBindValue(value);
-                if (!exec(write, result))
-                    return false;
-                continue;
-            }
-            // A station new to this list: its contact row as a check-in here
-            // would make it, when the call is not known yet.
-            QSqlQuery contact(fileDb);
-            contact.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ? LIMIT 1"));
-            contact.addBindValue(change.call);
-            if (!contact.exec()) {
-                result = Result::failed(Result::ReadFailed, contact.lastError());
-                return false;
-            }
-            qint64 conId = 0;
-            if (contact.next()) {
-                conId = contact.value(0).toLongLong();
-            } else {
-                ContactRecord record;
-                record.call = change.call;
-                record.name = change.name;
-                record.city = change.city;
-                record.state = change.state;
-                if (!(result = writeContact(false, record)).ok())
-                    return false;
-                QSqlQuery id(fileDb);
-                if (!id.exec(QStringLiteral("SELECT last_insert_rowid()")) || !id.next()) {
-                    result = Result::failed(Result::ReadFailed, id.lastError());
-                    return false;
-                }
-                conId = id.value(0).toLongLong();
-            }
-            write.prepare(QStringLiteral("INSERT INTO net (time, call, name, city, state, comment, conId, logId, "
-                                         "status, relay, made) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-            for (const QVariant &value :
-                 {QVariant(change.time), QVariant(change.call), QVariant(change.name), QVariant(change.city),
-                  QVariant(change.state), QVariant(change.comment), QVariant(conId), QVariant(logId),
-                  QVariant(change.status), QVariant(change.relay),
-                  QVariant(QDateTime::fromString(change.made, Qt::ISODateWithMs).toLocalTime().toString(Qt::ISODate))})
-                write.addBindValue(value);
-            if (!exec(write, result))
-                return false;
-        }
-        query.prepare(QStringLiteral("UPDATE syncstate SET value = ? WHERE key = 'watermark' AND CAST(value AS INTEGER) < ?"));
-        query.addBindValue(QString::number(watermark));
-        query.addBindValue(watermark);
-        return exec(query, result) && exec(query, QStringLiteral("UPDATE syncquiet SET quiet = 0"), result);
-    });
+    Applying applying(fileDb, result);
+    applying.client = syncClient();
+    applying.net = sharedNet();
+    inFile(result, [&]() -> bool { return applyAll(applying, changes, watermark); });
+    if (listChanged)
+        *listChanged = applying.listChanged;
+    if (rosterChanged)
+        *rosterChanged = applying.rosterChanged;
     return result;
 }
 
-Result Storage::journalRoster(const QStringList &before)
+bool JournalStore::applyAll(Applying &a, const QList<SyncChange> &changes, qint64 watermark)
 {
-    if (!journalling)
+    QSqlQuery query(fileDb);
+    if (!exec(query, QStringLiteral("UPDATE syncquiet SET quiet = 1"), a.result))
+        return false;
+    a.keep.prepare(QStringLiteral("INSERT OR IGNORE INTO journal (id, net, origin, oseq, kind, call, status, name, "
+                                  "city, state, comment, relay, entered, logged, logdate, logtime, logstatus, made, "
+                                  "data, sent) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 1)"));
+    // The server's place of each change, this program's included: its
+    // own changes become comparable as they come back.
+    a.place.prepare(QStringLiteral("INSERT OR REPLACE INTO syncplace (id, seq) VALUES (?, ?)"));
+    // The latest change of a contact, or of a call's place on one club's roster.
+    a.latestContact.prepare(QLatin1String(LatestPlace)
+                            + QStringLiteral("j.net = '' AND j.call = ? AND j.kind IN ('contact', 'uncontact') "
+                                             "AND j.id <> ?"));
+    a.latestMember.prepare(QLatin1String(LatestPlace)
+                           + QStringLiteral("j.net = '' AND j.call = ? AND j.kind IN ('member', 'nonmember') "
+                                            "AND j.data = ? AND j.id <> ?"));
+    a.rosterData = syncRosterData(rosterClub);
+    a.latestEntry.prepare(QLatin1String(LatestPlace)
+                          + QStringLiteral("j.net = ? AND j.call = ? AND j.kind IN ('entry', 'remove') AND j.id <> ?"));
+    for (const SyncChange &change : changes) {
+        if (!applyChange(a, change))
+            return false;
+    }
+    query.prepare(QStringLiteral("UPDATE syncstate SET value = ? WHERE key = 'watermark' AND CAST(value AS INTEGER) < ?"));
+    query.addBindValue(QString::number(watermark));
+    query.addBindValue(watermark);
+    return exec(query, a.result) && exec(query, QStringLiteral("UPDATE syncquiet SET quiet = 0"), a.result);
+}
+
+bool JournalStore::applyChange(Applying &a, const SyncChange &change)
+{
+    a.place.addBindValue(change.id);
+    a.place.addBindValue(change.seq);
+    if (!exec(a.place, a.result))
+        return false;
+    // This program's own changes are in the journal and the list already.
+    if (change.origin == a.client)
+        return true;
+    for (const QVariant &value :
+         {QVariant(change.id), QVariant(change.net.isNull() ? QStringLiteral("") : change.net),
+          QVariant(change.origin), QVariant(change.oseq),
+          QVariant(change.kind), QVariant(change.call), QVariant(change.status), QVariant(change.name),
+          QVariant(change.city), QVariant(change.state), QVariant(change.comment), QVariant(change.relay),
+          QVariant(change.time), QVariant(int(change.logged)), QVariant(change.logDate),
+          QVariant(change.logTime), QVariant(change.logStatus), QVariant(change.made),
+          change.data.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(change.data)})
+        a.keep.addBindValue(value);
+    if (!exec(a.keep, a.result))
+        return false;
+    if (change.kind == QLatin1String("contact") || change.kind == QLatin1String("uncontact"))
+        return applyContact(a, change);
+    if (change.kind == QLatin1String("member") || change.kind == QLatin1String("nonmember"))
+        return applyMember(a, change);
+    if (!a.net || change.net != a.net->id
+        || (change.kind != QLatin1String("entry") && change.kind != QLatin1String("remove")))
+        return true;
+    return applyEntry(a, change);
+}
+
+bool JournalStore::applyContact(Applying &a, const SyncChange &change)
+{
+    for (const QString &value : {a.client, change.call, change.id})
+        a.latestContact.addBindValue(value);
+    bool newer = false;
+    if (!a.readLatest(a.latestContact, change, newer))
+        return false;
+    if (newer)
+        return true;
+    if (change.kind == QLatin1String("uncontact"))
+        return (a.result = owner.contacts().removeContact(change.call)).ok();
+    QStringList fields;
+    // A contact this program cannot read stays as it is here.
+    if (!syncDataFields(change.data, Schema::ContactFields, fields) || fields.first() != change.call)
+        return true;
+    Result read;
+    const bool known = owner.contacts().contactByCall(change.call, &read).has_value();
+    if (!read.ok()) {
+        a.result = read;
+        return false;
+    }
+    return (a.result = owner.contacts().writeContact(known, ContactRecord::fromValues(fields))).ok();
+}
+
+bool JournalStore::applyMember(Applying &a, const SyncChange &change)
+{
+    // Another club's roster is not this one's.
+    if (rosterClub.isEmpty() || change.data != a.rosterData)
+        return true;
+    for (const QString &value : {a.client, change.call, a.rosterData, change.id})
+        a.latestMember.addBindValue(value);
+    bool newer = false;
+    if (!a.readLatest(a.latestMember, change, newer))
+        return false;
+    const bool joins = change.kind == QLatin1String("member");
+    if (newer || owner.roster().isMember(change.call) == joins)
+        return true;
+    RosterStore &roster = owner.roster();
+    if (!(a.result = joins ? roster.insertMember(change.call) : roster.deleteMember(change.call)).ok())
+        return false;
+    a.rosterChanged = true;
+    return true;
+}
+
+bool JournalStore::applyEntry(Applying &a, const SyncChange &change)
+{
+    a.latestEntry.addBindValue(a.client);
+    a.latestEntry.addBindValue(change.net);
+    a.latestEntry.addBindValue(change.call);
+    a.latestEntry.addBindValue(change.id);
+    bool newer = false;
+    if (!a.readLatest(a.latestEntry, change, newer))
+        return false;
+    if (newer)
+        return true;
+    a.listChanged = true;
+
+    // The entry as this list holds it: one per call.
+    QSqlQuery entry(fileDb);
+    entry.prepare(QStringLiteral("SELECT id, logId FROM net WHERE call = ? ORDER BY id LIMIT 1"));
+    entry.addBindValue(change.call);
+    if (!entry.exec()) {
+        a.result = Result::failed(Result::ReadFailed, entry.lastError());
+        return false;
+    }
+    const bool listed = entry.next();
+    const int entryId = listed ? entry.value(0).toInt() : 0;
+    int logId = listed ? entry.value(1).toInt() : 0;
+
+    QSqlQuery write(fileDb);
+    if (change.kind == QLatin1String("remove")) {
+        if (!listed)
+            return true;
+        if (logId != 0) {
+            write.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
+            write.addBindValue(logId);
+            if (!exec(write, a.result))
+                return false;
+        }
+        write.prepare(QStringLiteral("DELETE FROM net WHERE id = ?"));
+        write.addBindValue(entryId);
+        return exec(write, a.result);
+    }
+    if (!applyEntryLog(a, change, logId))
+        return false;
+    if (!listed)
+        return addEntry(a, change, logId);
+    write.prepare(QStringLiteral("UPDATE net SET time = ?, name = ?, city = ?, state = ?, comment = ?, "
+                                 "status = ?, relay = ?, logId = ? WHERE id = ?"));
+    for (const QVariant &value : {QVariant(change.time), QVariant(change.name), QVariant(change.city),
+                                  QVariant(change.state), QVariant(change.comment), QVariant(change.status),
+                                  QVariant(change.relay), QVariant(logId), QVariant(entryId)})
+        write.addBindValue(value);
+    return exec(write, a.result);
+}
+
+bool JournalStore::applyEntryLog(Applying &a, const SyncChange &change, int &logId)
+{
+    // The check-in as the other program logged it.
+    QSqlQuery write(fileDb);
+    const QString letter = change.logStatus.isEmpty() ? NetRules::logLetter(change.status) : change.logStatus;
+    if (change.logged && logId != 0) {
+        write.prepare(QStringLiteral("UPDATE log SET date = ?, time = ?, status = ?, call = ?, name = ?, "
+                                     "relay = ?, city = ?, state = ?, comment = ? WHERE id = ?"));
+    } else if (change.logged) {
+        write.prepare(QStringLiteral("INSERT INTO log (date, time, status, call, name, relay, city, state, "
+                                     "comment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    }
+    if (change.logged) {
+        for (const QString &value : {change.logDate, change.logTime, letter, change.call, change.name,
+                                     change.relay, change.city, change.state, change.comment})
+            write.addBindValue(value);
+        if (logId != 0)
+            write.addBindValue(logId);
+        if (!exec(write, a.result))
+            return false;
+        if (logId == 0)
+            logId = write.lastInsertId().toInt();
+    } else if (logId != 0) {
+        write.prepare(QStringLiteral("DELETE FROM log WHERE id = ?"));
+        write.addBindValue(logId);
+        if (!exec(write, a.result))
+            return false;
+        logId = 0;
+    }
+    return true;
+}
+
+bool JournalStore::addEntry(Applying &a, const SyncChange &change, int logId)
+{
+    // A station new to this list: its contact row as a check-in here
+    // would make it, when the call is not known yet.
+    QSqlQuery contact(fileDb);
+    contact.prepare(QStringLiteral("SELECT id FROM contact WHERE call = ? LIMIT 1"));
+    contact.addBindValue(change.call);
+    if (!contact.exec()) {
+        a.result = Result::failed(Result::ReadFailed, contact.lastError());
+        return false;
+    }
+    qint64 conId = 0;
+    if (contact.next()) {
+        conId = contact.value(0).toLongLong();
+    } else {
+        ContactRecord record;
+        record.call = change.call;
+        record.name = change.name;
+        record.city = change.city;
+        record.state = change.state;
+        if (!(a.result = owner.contacts().writeContact(false, record)).ok())
+            return false;
+        QSqlQuery id(fileDb);
+        if (!id.exec(QStringLiteral("SELECT last_insert_rowid()")) || !id.next()) {
+            a.result = Result::failed(Result::ReadFailed, id.lastError());
+            return false;
+        }
+        conId = id.value(0).toLongLong();
+    }
+    QSqlQuery write(fileDb);
+    write.prepare(QStringLiteral("INSERT INTO net (time, call, name, city, state, comment, conId, logId, "
+                                 "status, relay, made) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (const QVariant &value :
+         {QVariant(change.time), QVariant(change.call), QVariant(change.name), QVariant(change.city),
+          QVariant(change.state), QVariant(change.comment), QVariant(conId), QVariant(logId),
+          QVariant(change.status), QVariant(change.relay),
+          QVariant(QDateTime::fromString(change.made, Qt::ISODateWithMs).toLocalTime().toString(Qt::ISODate))})
+        write.addBindValue(value);
+    return exec(write, a.result);
+}
+
+Result JournalStore::journalRoster(const QStringList &before)
+{
+    if (!owner.journalling)
         return Result();
-    const QStringList now = memberCalls();
+    const QStringList now = owner.roster().memberCalls();
     const QSet<QString> was(before.cbegin(), before.cend());
     const QSet<QString> is(now.cbegin(), now.cend());
     QStringList joined, left;
@@ -623,10 +675,10 @@ Result Storage::journalRoster(const QStringList &before)
     return journalMembers(joined, left);
 }
 
-Result Storage::journalMembers(const QStringList &joined, const QStringList &left)
+Result JournalStore::journalMembers(const QStringList &joined, const QStringList &left)
 {
     Result result;
-    if (!journalling || (joined.isEmpty() && left.isEmpty()))
+    if (!owner.journalling || (joined.isEmpty() && left.isEmpty()))
         return result;
     inFile(result, [&]() -> bool {
         QSqlQuery insert(fileDb);

@@ -68,8 +68,8 @@ struct LogRowView {
 // copy whole tables: its columns as UTF-8 views, valid until the next row.
 class StoredRow {
 public:
-    explicit StoredRow(const Direct::Statement &statement)
-        : statement(statement)
+    explicit StoredRow(const Direct::Statement &row)
+        : statement(row)
     {
     }
     int columns() const;

@@ -18,16 +18,21 @@
 
 class CsvBytes;
 class QSqlError;
+class ContactStore;
+class NetLogStore;
+class RosterStore;
+class JournalStore;
 
 namespace Direct {
 class ReadTransaction;
 }
 
 // Contacts.db (with tonight's net list) and the in-memory database (the club
-// roster, the search's candidates, the state centres), and every statement
-// the program runs on them. Methods take and give plain values; a failure
-// comes back as a value with the driver's text, and nothing here shows a
-// box or writes the error log.
+// roster, the search's candidates, the state centres). Storage opens the
+// connections and holds the families of tables that run the statements on
+// them: contacts(), netLog(), roster(), journal(). Methods take and give
+// plain values; a failure comes back as a value with the driver's text, and
+// nothing here shows a box or writes the error log.
 class Storage {
 public:
     // How a change or a read ended.
@@ -55,15 +60,31 @@ public:
 
     enum class Table { Contacts, Log };
     enum class Seek { First, Previous, Next, Last };
+    // Call, name, city and state of a contact, as the reports list them.
+    struct ContactLine {
+        QByteArrayView call, name, city, state;
+    };
+    // Gives the next line of a file, or nullptr at its end.
+    using LineSource = std::function<const CsvBytes *()>;
 
     Storage();
     ~Storage();
     Storage(const Storage &) = delete;
     Storage &operator=(const Storage &) = delete;
 
+    // The families of tables.
+    ContactStore &contacts() { return *contactStore; }
+    const ContactStore &contacts() const { return *contactStore; }
+    NetLogStore &netLog() { return *netLogStore; }
+    const NetLogStore &netLog() const { return *netLogStore; }
+    RosterStore &roster() { return *rosterStore; }
+    const RosterStore &roster() const { return *rosterStore; }
+    JournalStore &journal() { return *journalStore; }
+    const JournalStore &journal() const { return *journalStore; }
+
     // The two connections, for the hub's handles and the tests.
     QSqlDatabase memory() const { return memoryDb; }
-    QSqlDatabase contacts() const { return fileDb; }
+    QSqlDatabase contactsDb() const { return fileDb; }
     bool contactsOpen() const { return fileDb.isOpen(); }
 
     // ---- Opening and closing.
@@ -113,243 +134,15 @@ public:
         std::unique_ptr<Direct::ReadTransaction> transaction;
     };
 
-    // ---- Contacts.
-
-    std::optional<ContactRecord> contactByCall(const QString &call, Result *failure = nullptr) const;
-    // Writes the record over the row with its call when `known`, else adds it.
-    Result writeContact(bool known, const ContactRecord &record);
-    // One row per call sign: a known call is rewritten in place.
-    Result saveContact(const ContactRecord &record);
-    // The first row with this call, if there is one.
-    Result deleteContact(const QString &call);
-    // The roster run's share of a looked-up call sign: it joins the roster,
-    // and its record is stored; what the operator stored wins field by
-    // field, except the licence data.
-    Result storeLookedUpMember(ContactRecord record);
-
-    // ---- This station.
-
-    std::optional<StationRecord> station(Result *failure = nullptr) const;
-    // Where this station is, as stored; read on every station shown, so
-    // without the rest of the record.
-    struct StationPlace {
-        QString state;
-        double lat = 0;
-        double lon = 0;
-    };
-    std::optional<StationPlace> stationPlace(Result *failure = nullptr) const;
-    // The table holds one row: it is rewritten whole.
-    Result saveStation(const StationRecord &station);
-    // The stored QRZ password alone. An emptied one leaves no copy in the
-    // file's free space or its write-ahead log, where a reader of the file
-    // would still find it.
-    Result setStationPassword(const QString &passwd);
+    // Where a state's centre is, from the state-centre file.
     std::optional<Coordinates> stateCentre(const QString &state) const;
-
-    // ---- The club roster.
-
-    bool isMember(const QString &call) const;
-    bool hasMembers() const;
-    Result addMember(const QString &call);
-    Result removeMember(const QString &call);
-    Result clearMembers();
-    // Gives the next line of a file, or nullptr at its end.
-    using LineSource = std::function<const CsvBytes *()>;
-    // Adds the members named by the lines' first fields in one transaction:
-    // none is kept when none came or one could not be stored.
-    Loaded addMembers(const LineSource &next);
-    // One member line of a roster file: its contact data when the line holds
-    // a whole record, with the phone as stored (digits only).
-    struct RosterLine {
-        const CsvBytes *fields = nullptr;
-        bool withContact = false;
-        QString phone;
-    };
-    using RosterSource = std::function<const RosterLine *()>;
-    // Replaces the roster by the lines' members and merges their contact
-    // data into the contacts, where an empty field never erases a stored
-    // one. All or nothing: a failure or a file without members leaves the
-    // roster and the contacts as they were.
-    // A set `cancel` ends the load with both as they were.
-    Loaded loadRoster(const RosterSource &next, const std::atomic<bool> *cancel = nullptr);
-    // The members' contact rows in roster order (by suffix); the row's
-    // columns after the first are the 19 of a roster file.
-    Result eachMemberContact(const std::function<void(const StoredRow &)> &row) const;
-
-    // Call, name, city and state of a contact, as the reports list them.
-    struct ContactLine {
-        QByteArrayView call, name, city, state;
-    };
-    // Every contact, by suffix.
-    Result eachContactLine(const std::function<void(const ContactLine &)> &line) const;
-    // The roster's members that have a contact row, by suffix.
-    Result eachMemberLine(const std::function<void(const ContactLine &)> &line) const;
-
-    // ---- Tonight's net list.
-
-    // What the net list shows of an entry; drawn on every key, so without
-    // the rest of the entry.
-    struct ListedEntry {
-        int id = 0;
-        int status = 0;
-        QString call, name, relay;
-    };
-    // Every entry, in the order they joined.
-    QList<ListedEntry> listedEntries() const;
-    std::optional<NetEntry> netEntryByCall(const QString &call) const;
-    std::optional<QString> netCall(int id) const;
-    // The entry at the start or end of the list, or next to `from`.
-    std::optional<int> netId(Seek seek, int from = 0) const;
-
-    // One key on the entry: what the operator typed, which key, and the
-    // contact record to store for a call not yet known.
-    struct EntryChange {
-        QString call, relay, name, city, state, comment;
-        QDateTime now;
-        int key = 0;
-        int entryId = 0; // the entry shown; 0 for none
-        ContactRecord contact;
-    };
-    struct EntryOutcome {
-        Result result;
-        // The part of the change that failed.
-        enum Step { Entry, CheckIn, NameChange, NewContact, Withdrawal, LogUpdate };
-        Step failedStep = Entry;
-        int entryId = 0;
-        int logId = 0;
-        int contactId = 0;
-        // Set when the check-in took over a row logged before a restart:
-        // the "hh:mm" of that row.
-        QString adoptedAt;
-        // The call was changed to one that another entry or another contact has.
-        bool netDuplicate = false;
-        bool contactDuplicate = false;
-    };
-    // Stores the key's change, the net list's part with the log's and the
-    // contact's, as one transaction: a failure part-way leaves all as it was.
-    EntryOutcome storeEntry(const EntryChange &change);
-    // Takes the entry out of the net with tonight's log row, all or nothing.
-    Result removeFromNet(const NetEntry &entry);
-    // The status of the first entry with this call.
-    std::optional<int> netStatus(const QString &call) const;
 
     // The net list is kept in Contacts.db, unless its tables there could not
     // be used (see Opening::netProblem).
     bool netKept() const { return netDurable; }
-    // A net list left in the file by a run that ended without emptying it.
-    struct InterruptedNet {
-        int stations = 0;
-        QDateTime firstEntry;
-    };
-    std::optional<InterruptedNet> interruptedNet(Result *failure = nullptr) const;
-    // Empties the net list and its mark, as at the end of a net.
-    Result clearNet();
-    // The entry the list marks, as last stored.
-    std::optional<int> netMark() const;
-    Result setNetMark(int active);
 
-    // ---- The log.
-
-    Result deleteLogRow(qint64 id);
-    // A station's check-ins: how many, the stored date of the last before
-    // `today`, and the row logged last.
-    struct History {
-        int checkIns = 0;
-        std::optional<QString> lastDate;
-        std::optional<LogRecord> latest;
-    };
-    History history(const QString &call, const QString &today, Result *failure = nullptr) const;
-    struct QsoLine {
-        QString date, comment;
-    };
-    // A station's last comments, newest first.
-    QList<QsoLine> qsoHistory(const QString &call) const;
-    qint64 rowCount(Table table) const;
-    // The whole log, newest first.
-    Result eachLogRow(const std::function<void(const LogRowView &)> &row) const;
-    // One day's rows ("yyMMdd") between two times, latest first.
-    Result eachLogRowOfDay(const QString &date, const QString &after, const QString &before,
-                           const std::function<void(const LogRowView &)> &row) const;
-
-    // ---- Whole tables as files.
-
-    // Every row of a table, in stored order; the columns after the id are
-    // those of its CSV file.
-    Result eachRow(Table table, const std::function<void(const StoredRow &)> &row) const;
-
-    // ---- The search's candidates.
-
-    struct Candidate {
-        int id = 0;
-        QString call;
-    };
-    struct Found {
-        int count = 0;
-        Result result;
-    };
-    void clearCandidates();
-    // The contacts whose call contains `fragment`, or is `fragment` when
-    // `whole`, as LIKE matches them: ASCII letters in either case, every
-    // character literally. In the order of the index on contact(call).
-    Found findCandidates(const QString &fragment, bool whole);
-    int candidateCount() const;
-    // Up to `limit` candidates after `afterId`, in order.
-    QList<Candidate> candidates(int afterId, int limit) const;
-    std::optional<Candidate> candidate(Seek seek, int from = 0) const;
-
-    // ---- Records of one net (ADIF and ICS-309 exports).
-
-    // A check-in with the grid of its station's contact row, when known.
-    struct LoggedCheckIn {
-        LogRecord log;
-        QString grid;
-    };
-    // One day's check-ins ("yyMMdd") between two times, the same rows as
-    // eachLogRowOfDay, in the order they were logged.
-    QList<LoggedCheckIn> netCheckIns(const QString &date, const QString &after, const QString &before,
-                                     Result *failure = nullptr) const;
-
-    // ---- The club server's journal (data/journal.cpp).
-
-    // While on, every change of the net list is written to the journal in
-    // Contacts.db by triggers of this connection, in the change's own
-    // transaction; the first entry of a net starts a shared net. Off, the
-    // file is not touched. Reopening Contacts.db turns it off.
-    Result setJournal(bool on);
-    bool journalOn() const { return journalling; }
     // Called after each transaction that may have journalled a change.
     std::function<void()> journalWritten;
-    // This program's id on the club server, made once per Contacts.db.
-    QString syncClient() const;
-    // The shared net this list belongs to, if any.
-    std::optional<SyncNet> sharedNet() const;
-    Result joinNet(const SyncNet &net);
-    // Empties the list and leaves the shared net, without telling the other
-    // programs: the net goes on there.
-    Result leaveNet();
-    QList<SyncChange> unsentChanges(int limit) const;
-    int unsentCount() const;
-    Result markSent(qint64 upTo);
-    // This program's changes that the server would refuse: never sent, and
-    // older than any change the server holds.
-    Result markUnsendable(const QStringList &ids);
-    // Shifts the clock that dates journalled changes (the tests' fake clock).
-    Result setJournalClock(qint64 shiftSeconds);
-    // The server's last change received.
-    qint64 syncWatermark() const;
-    // Stores other programs' changes in the journal and applies those of the
-    // shared net to the list and the log, one entry per call: an entry takes
-    // a change only when it is the latest of that entry in the server's order
-    // (its seq; a change of this program not yet back from the server is
-    // later than all). One transaction.
-    // Contact and roster changes are applied whatever the net; a roster
-    // change only to the roster of the club set here.
-    Result applyChanges(const QList<SyncChange> &changes, qint64 watermark, bool *listChanged = nullptr,
-                        bool *rosterChanged = nullptr);
-    void setRosterClub(const QString &club) { rosterClub = club; }
-    // Journals how the roster differs from `before` (a roster loaded or
-    // rebuilt by the operator): one change per call that joined or left.
-    Result journalRoster(const QStringList &before);
 
     // ---- Bulk work on a thread of its own.
 
@@ -364,28 +157,20 @@ public:
     // A worker's reads over whole tables stop as soon as `*flag` is set
     // (a sort inside SQLite included), as if the table ended there.
     void stopReadingWhen(const std::atomic<bool> *flag);
-    // Fills the worker's roster with `calls`, for the roster report.
-    Result setMembers(const QStringList &calls);
-    // Replaces a table by the lines `next` hands over (a failure, or no
-    // line at all, leaves the previous rows in place) in slices of about
-    // `sliceMs`, each its own transaction, so that a write of the window
-    // waits for one slice at most. The rows go into a new table that takes
-    // the old one's place in one transaction at the end, which builds its
-    // indexes (a few seconds at a million rows); the rows
-    // stored meanwhile by the window (check-ins, new contacts) are carried
-    // over: those with an id above `lastOldId`, read by lastRowId() before
-    // the load began. `between` runs after each slice; a set `cancel` ends
-    // the load with the old table as it was.
-    Loaded replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next,
-                                const std::atomic<bool> *cancel, const std::function<void()> &between,
-                                int sliceMs = 50);
-    // The highest id in the table, 0 when it is empty.
-    qint64 lastRowId(Table table) const;
-    // The roster's calls in the order they joined, and how many there are.
-    QStringList memberCalls() const;
-    qint64 memberCount() const;
 
 private:
+    friend class StorageFamily;
+    friend class ContactStore;
+    friend class NetLogStore;
+    friend class RosterStore;
+    friend class JournalStore;
+
+    // The steps of openContacts on the opened file; each leaves its failure
+    // in `opening` and does nothing after one.
+    void checkFile(Opening &opening, QSqlQuery &query);
+    void createTables(Opening &opening, QSqlQuery &query);
+    void readyForWindow(Opening &opening, QSqlQuery &query);
+
     // Runs `change` as one transaction on Contacts.db: after a failure none
     // of it is kept. `change` fills `result` when it fails.
     void inFile(Result &result, const std::function<bool()> &change);
@@ -397,7 +182,7 @@ private:
     // is made afresh each time, as any other statement.
     class Reused {
     public:
-        Reused(QSqlQuery *kept, bool *inUse, std::unique_ptr<QSqlQuery> fresh);
+        Reused(QSqlQuery *kept, bool *keptInUse, std::unique_ptr<QSqlQuery> fresh);
         ~Reused();
         Reused(const Reused &) = delete;
         Reused &operator=(const Reused &) = delete;
@@ -424,45 +209,50 @@ private:
     bool stopped() const { return readStop && readStop->load(std::memory_order_relaxed); }
     bool attached = false;
     bool netDurable = false;
+    // The journal's triggers are on (JournalStore::setJournal).
     bool journalling = false;
-    QString rosterClub;
-    Result journalMembers(const QStringList &joined, const QStringList &left);
-    // In a load's swap: tonight's entries follow their rows into the new table.
-    void repointNet(Table table, qint64 lastOldId, QString *failure);
-    // A roster load's two steps: the file into the members (its contact
-    // data merged at once unless the window wants the lock: `stopped`), and
-    // when stopped, the lines kept meanwhile merged again.
-    Loaded readRoster(const RosterSource &next, const std::atomic<bool> *cancel, bool *stopped);
-    Result mergeRosterContacts(const std::atomic<bool> *cancel, bool *cancelled);
-    // The roster and contact rows alone, journalled by the caller if at all.
-    Result insertMember(const QString &call);
-    Result deleteMember(const QString &call);
-    Result removeContact(const QString &call);
     // After a change made outside a transaction of inFile.
     void journalChanged();
     mutable std::map<std::pair<const void *, const char *>, Kept> statements;
-
-    // ---- The search's index of call signs (data/callindex.h), kept
-    // current from SQLite's own hooks on both connections: whatever writes
-    // to `contact` marks the rows it changed, and the next search reads
-    // them again.
-public:
-    // Every call sign the search needs is in memory; false while the index
-    // is being read or cannot be used, and the search runs its LIKE instead.
-    bool callIndexReady();
-    // Waits for the index being read, for the benchmark and the tests.
-    bool waitForCallIndex();
-    // Bytes the index holds.
-    qsizetype callIndexBytes() const;
-    // Drops the index so that the next search reads the table whole: for
-    // writes made on another connection.
-    void contactsReplaced();
-    struct CallSearch;
-
-private:
-    void watchContacts(const QSqlDatabase &db, bool withRollback);
-    Result refreshCallIndex();
-    std::unique_ptr<CallSearch> callSearch;
     // A worker's connection names, removed with it.
     QString workerName;
+
+    std::unique_ptr<ContactStore> contactStore;
+    std::unique_ptr<NetLogStore> netLogStore;
+    std::unique_ptr<RosterStore> rosterStore;
+    std::unique_ptr<JournalStore> journalStore;
 };
+
+// What every family of tables works on: the connections, the kept
+// statements and the transactions of the Storage that holds it.
+class StorageFamily {
+public:
+    using Result = Storage::Result;
+    using Loaded = Storage::Loaded;
+    using Table = Storage::Table;
+    using Seek = Storage::Seek;
+    using LineSource = Storage::LineSource;
+    using ContactLine = Storage::ContactLine;
+
+protected:
+    explicit StorageFamily(Storage &storage)
+        : owner(storage)
+        , memoryDb(storage.memoryDb)
+        , fileDb(storage.fileDb)
+    {
+    }
+    using Reused = Storage::Reused;
+    Reused reused(const QSqlDatabase &db, const char *sql) const { return owner.reused(db, sql); }
+    void inFile(Result &result, const std::function<bool()> &change) { owner.inFile(result, change); }
+    bool stopped() const { return owner.stopped(); }
+    void journalChanged() { owner.journalChanged(); }
+
+    Storage &owner;
+    QSqlDatabase &memoryDb;
+    QSqlDatabase &fileDb;
+};
+
+#include "data/contactstore.h"
+#include "data/journalstore.h"
+#include "data/netlogstore.h"
+#include "data/rosterstore.h"

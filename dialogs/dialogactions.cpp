@@ -34,7 +34,7 @@ void Trelvin::saveContact()
     const QString call = dlg->call->text().toUpper();
     // One row per call sign: a known call is rewritten in place. The phone
     // is shown formatted but kept as its digits alone.
-    stored(storage.saveContact(ContactRecord::fromValues(
+    stored(storage.contacts().saveContact(ContactRecord::fromValues(
                {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(),
                 dlg->addr->text(), dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(),
                 dlg->email->text(), digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(),

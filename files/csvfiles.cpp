@@ -124,8 +124,8 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
     // of a million rows never sits in memory as one text. A big table is
     // read on a connection of its own, from a snapshot of its own, while the
     // window goes on; a cancelled save leaves the old file as it was.
-    const qint64 total = storage.rowCount(table);
-    const QString path = storage.contacts().databaseName();
+    const qint64 total = storage.contacts().rowCount(table);
+    const QString path = storage.contactsDb().databaseName();
     const QString header = QString::fromLatin1(fileOf(table).header);
     auto outcome = std::make_shared<TableSave>();
     const QString what = table == Storage::Table::Contacts ? QStringLiteral("Saving the contacts")
@@ -142,7 +142,7 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
             CsvWriter out(fileName);
             out.append(header);
             qint64 done = 0;
-            outcome->read = worker.eachRow(table, [&](const StoredRow &row) {
+            outcome->read = worker.contacts().eachRow(table, [&](const StoredRow &row) {
                 if (cancelled.load(std::memory_order_relaxed))
                     return;
                 out.appendRecord(row, 1);
@@ -203,10 +203,10 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
     if (refuseBulkJob())
         return;
     const TableFile &spec = fileOf(table);
-    const QString path = storage.contacts().databaseName();
+    const QString path = storage.contactsDb().databaseName();
     const bool onThread = QFileInfo(fileName).size() > inlineFileBytes;
     // Rows stored from here on, by check-ins during the load, are kept.
-    const qint64 lastOldId = storage.lastRowId(table);
+    const qint64 lastOldId = storage.contacts().lastRowId(table);
     auto outcome = std::make_shared<TableLoad>();
     const QString what = QString::fromLatin1(spec.what);
     // The file is read and stored on a connection of the worker's own, in
@@ -239,7 +239,7 @@ void Trelvin::loadTable(Storage::Table table, const QString &fileName)
             const qint64 size = qMax<qint64>(1, file.size());
             qint64 lineNumber = 1;
             input.skipLine();
-            outcome->loaded = worker.replaceTableInSlices(
+            outcome->loaded = worker.contacts().replaceTableInSlices(
                 table, lastOldId,
                 [&]() -> const CsvBytes * {
                     while (input.next()) {

@@ -27,7 +27,7 @@ const int PhoneField = 11;
 
 void Trelvin::recreateMembers()
 {
-    stored(storage.clearMembers(), QStringLiteral("Emptying the club roster"));
+    stored(storage.roster().clearMembers(), QStringLiteral("Emptying the club roster"));
 }
 
 void Trelvin::reportUnreadableRoster(const QString &fileName)
@@ -111,7 +111,7 @@ bool countMember(const CsvInput &input, LineTally &tally)
 void Trelvin::loadMember(QString fileName)
 {
     // The roster in memory belongs to the club whose file this is, read or not.
-    storage.setRosterClub(club);
+    storage.journal().setRosterClub(club);
     recreateMembers();
     unreadRoster.clear();
 
@@ -124,7 +124,7 @@ void Trelvin::loadMember(QString fileName)
         Storage::Result added;
         if (content == FileText::Text) {
             input.skipLine();
-            added = storage.addMembers([&]() -> const CsvBytes * {
+            added = storage.roster().addMembers([&]() -> const CsvBytes * {
                 while (input.next()) {
                     if (countMember(input, tally) && !named.repeated(input.utf8(0)))
                         return &input.fields();
@@ -192,7 +192,7 @@ void Trelvin::loadRoster(QString fileName)
     // in one transaction, so that the roster and the contacts take the whole
     // file or nothing of it; the roster in memory follows on the window's
     // thread once that is stored.
-    const QString path = storage.contacts().databaseName();
+    const QString path = storage.contactsDb().databaseName();
     const bool onThread = QFileInfo(fileName).size() > inlineFileBytes;
     auto outcome = std::make_shared<RosterLoad>();
     runFileWork(
@@ -217,9 +217,9 @@ void Trelvin::loadRoster(QString fileName)
             input.skipLine();
             qint64 lineNumber = 1;
             NamedCalls named;
-            Storage::RosterLine line;
-            outcome->loaded = worker.loadRoster(
-                [&]() -> const Storage::RosterLine * {
+            RosterStore::RosterLine line;
+            outcome->loaded = worker.roster().loadRoster(
+                [&]() -> const RosterStore::RosterLine * {
                     if (cancelled.load(std::memory_order_relaxed))
                         return nullptr;
                     progress(int(input.position() * 1000 / size));
@@ -262,7 +262,7 @@ void Trelvin::loadRoster(QString fileName)
             if (!named.summary(fileName).isEmpty())
                 outcome->log.append(named.summary(fileName));
             if (outcome->loaded.result.ok())
-                outcome->members = worker.memberCalls();
+                outcome->members = worker.roster().memberCalls();
         },
         [this, outcome, fileName] {
             for (const QString &text : std::as_const(outcome->log))
@@ -280,10 +280,10 @@ void Trelvin::loadRoster(QString fileName)
             if (loaded.result.ok() && loaded.rows > 0) {
                 // The contacts are stored; the roster in memory follows, and
                 // the club server hears of the members it gained or lost.
-                const QStringList before = storage.memberCalls();
-                Storage::Result members = storage.setMembers(outcome->members);
+                const QStringList before = storage.roster().memberCalls();
+                Storage::Result members = storage.roster().setMembers(outcome->members);
                 if (members.ok())
-                    members = storage.journalRoster(before);
+                    members = storage.journal().journalRoster(before);
                 if (!members.ok()) {
                     loaded.result = members;
                     loaded.result.fileStored = true;
@@ -312,13 +312,13 @@ void Trelvin::loadRoster(QString fileName)
 void Trelvin::saveRoster(QString fileName)
 {
     // Nor is a roster file that could not be read replaced by an empty roster.
-    if (storage.contactsOpen() && fileName == unreadRoster && !storage.hasMembers()) {
+    if (storage.contactsOpen() && fileName == unreadRoster && !storage.roster().hasMembers()) {
         writeError("Roster file '" + fileName + "' was left as it was: it could not be read and the roster is empty.");
         return;
     }
     // The file holds the members' contact data, in roster order.
     saveRows(fileName, QString::fromLatin1(RosterHeader), [this](CsvWriter &out) {
-        return storage.eachMemberContact([&out](const StoredRow &row) { out.appendRecord(row, 1); });
+        return storage.roster().eachMemberContact([&out](const StoredRow &row) { out.appendRecord(row, 1); });
     });
 }
 

@@ -400,8 +400,8 @@ void LookupController::saveStation()
     // The password goes to the keyring; the row keeps it only when no
     // keyring takes it (passwordWritten).
     const QString call = dialog->call->text().toUpper();
-    const std::optional<StationRecord> before = storage.station();
-    host.stored(storage.saveStation({call, before ? before->passwd : QStringLiteral(""), state, dialog->lat->text(),
+    const std::optional<StationRecord> before = storage.contacts().station();
+    host.stored(storage.contacts().saveStation({call, before ? before->passwd : QStringLiteral(""), state, dialog->lat->text(),
                                 dialog->lon->text(), dialog->grid->text(), dialog->utc->text(),
                                 dialog->dst->text()}),
            QStringLiteral("Saving station details"));
@@ -436,7 +436,7 @@ void LookupController::showStationDetails()
     setClipped(dialog->hamqthPwd, hamqth->password());
     const QList<QLineEdit *> fields{dialog->call, dialog->pwd, dialog->state, dialog->lat,
                                     dialog->lon,  dialog->grid, dialog->utc,  dialog->dst};
-    const std::optional<StationRecord> station = storage.station();
+    const std::optional<StationRecord> station = storage.contacts().station();
     if (!station) {
         for (QLineEdit *field : fields)
             field->clear();
@@ -470,7 +470,7 @@ void LookupController::runRoster()
         return;
 
     // What a cancelled run puts back.
-    batchPreviousMembers = storage.memberCalls();
+    batchPreviousMembers = storage.roster().memberCalls();
     host.recreateMembers();
     const QStringList calls = readCallsignList();
     if (calls.isEmpty()) {
@@ -539,7 +539,7 @@ void LookupController::cancelledBatch(int done)
     w.rosterRun->setEnabled(true);
     // The records already taken stay with their contacts: they are what QRZ
     // holds, and the operator's own fields won over them.
-    host.stored(storage.setMembers(batchPreviousMembers), QStringLiteral("Restoring the club roster"));
+    host.stored(storage.roster().setMembers(batchPreviousMembers), QStringLiteral("Restoring the club roster"));
     batchPreviousMembers.clear();
     w.statusBar->showMessage(QStringLiteral("QRZ run cancelled after %1 calls; the roster was put back as it was.")
                                    .arg(done),
@@ -550,7 +550,7 @@ void LookupController::cancelledBatch(int done)
 void LookupController::finishBatch(int total)
 {
     bulkJob->end();
-    host.stored(storage.journalRoster(batchPreviousMembers), QStringLiteral("Journalling the club roster"));
+    host.stored(storage.journal().journalRoster(batchPreviousMembers), QStringLiteral("Journalling the club roster"));
     batchPreviousMembers.clear();
     w.statusBar->clearMessage();
     w.callsigns->setText(QString::number(total));
@@ -583,5 +583,5 @@ void LookupController::storeRosterRecord(const Qrz::CallRecord &record)
     contact.utc = record.utc;
     contact.dst = record.dst;
     contact.born = record.born;
-    host.stored(storage.storeLookedUpMember(contact), "Storing QRZ data of " + record.call);
+    host.stored(storage.roster().storeLookedUpMember(contact), "Storing QRZ data of " + record.call);
 }

@@ -113,11 +113,11 @@ void LookupController::passwordWritten(const QString &key, const QString &secret
         return;
     const bool kept = outcome == SecretStore::Done;
     if (key.startsWith(QrzPrefix)) {
-        const std::optional<StationRecord> station = storage.station();
+        const std::optional<StationRecord> station = storage.contacts().station();
         const QString inFile = station ? station->passwd : QString();
         const QString wanted = kept ? QString() : secret;
         if (station && inFile != wanted)
-            host.stored(storage.setStationPassword(wanted), QStringLiteral("Saving the QRZ password"));
+            host.stored(storage.contacts().setStationPassword(wanted), QStringLiteral("Saving the QRZ password"));
     } else if (key.startsWith(HamQthPrefix)) {
         hamQthPasswordInFile = !kept && !secret.isEmpty();
         setHamQthFilePassword(kept ? QString() : secret);

@@ -62,7 +62,7 @@ void Trelvin::updateIdReminder()
     if (!idStatus)
         return;
     const QDateTime now = clockNow();
-    idReminder.netChanged(storage.netId(Storage::Seek::First).has_value(), now);
+    idReminder.netChanged(storage.netLog().netId(Storage::Seek::First).has_value(), now);
     const bool showing = idReminderOn && idReminder.running();
     const bool due = showing && idReminder.due(now);
     if (showing) {
@@ -98,7 +98,7 @@ void Trelvin::noteNetKey(int type, const QString &call)
     using namespace NetRules;
     if (!(type & (Ncs | CheckedIn)) || call.isEmpty())
         return;
-    const std::optional<int> status = storage.netStatus(call);
+    const std::optional<int> status = storage.netLog().netStatus(call);
     // Net control giving its call: F7 marks it, or it checks in again.
     if (status && (*status & Ncs) && ((type & Ncs) || (*status & CheckedIn)))
         identify();
@@ -142,8 +142,8 @@ std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
     const int month = ui->month->value();
     const int day = ui->day->value();
     Storage::Result failure;
-    const QList<Storage::LoggedCheckIn> rows =
-        storage.netCheckIns(ReportLines::datePattern(year, month, day), *begin + QStringLiteral(":00"),
+    const QList<NetLogStore::LoggedCheckIn> rows =
+        storage.netLog().netCheckIns(ReportLines::datePattern(year, month, day), *begin + QStringLiteral(":00"),
                             *end + QStringLiteral(":00"), &failure);
     if (!failure.ok()) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Read Failed"),
@@ -161,12 +161,12 @@ std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
 
     NetRecord net;
     net.club = club;
-    if (const std::optional<StationRecord> station = storage.station())
+    if (const std::optional<StationRecord> station = storage.contacts().station())
         net.stationCall = station->call.toUpper();
     net.band = netBand;
     net.mode = netMode;
     net.frequency = netFrequency;
-    for (const Storage::LoggedCheckIn &row : rows) {
+    for (const NetLogStore::LoggedCheckIn &row : rows) {
         NetCheckIn checkIn;
         checkIn.date = row.log.date;
         checkIn.time = row.log.time;

@@ -171,7 +171,7 @@ void ReportFill::startNext()
             // A cancelled fill stops reading at once: the exit waits for it.
             reader.stopReadingWhen(&cancelled);
             if (opened.ok() && members)
-                opened = reader.setMembers(*members);
+                opened = reader.roster().setMembers(*members);
             // A file that cannot be read gives an empty report, as a failed
             // read in one go does.
             if (!opened.ok()) {

@@ -121,7 +121,7 @@ void Trelvin::showTrelvin()
     // kept until it is known; a second query just to count them would cost
     // more than the copies.
     QList<StoredLogRow> rows;
-    storage.eachLogRowOfDay(ReportLines::datePattern(logYear, logMonth, logDay), logBeginTime, logEndTime,
+    storage.netLog().eachLogRowOfDay(ReportLines::datePattern(logYear, logMonth, logDay), logBeginTime, logEndTime,
                             [&rows](const LogRowView &row) { rows.append(StoredLogRow(row)); });
 
     QString &report = reportBuffer(rows.size(), ReportLines::DateLogLineChars);
@@ -153,9 +153,9 @@ void runReport(Trelvin &main, SeeLogs *window, const QString &name, const QStrin
     request.window = window;
     request.name = name;
     request.header = header;
-    request.contactsPath = main.storage.contacts().databaseName();
+    request.contactsPath = main.storage.contactsDb().databaseName();
     if (readsRoster)
-        request.members = main.storage.memberCalls();
+        request.members = main.storage.roster().memberCalls();
     request.expectedLines = rows;
     request.body = body;
     request.done = titled;
@@ -168,10 +168,10 @@ void Trelvin::showDatabase()
 {
     runReport(
         *this, allLogWindow, QStringLiteral("the net log report"), ReportLines::wholeLogHeader(),
-        storage.rowCount(Storage::Table::Log), ReportLines::WholeLogLineChars,
+        storage.contacts().rowCount(Storage::Table::Log), ReportLines::WholeLogLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
-            from.eachLogRow([&](const LogRowView &row) {
+            from.netLog().eachLogRow([&](const LogRowView &row) {
                 ReportLines::appendWholeLogLine(report, row);
                 ++count;
                 if (added)
@@ -188,10 +188,10 @@ void Trelvin::showContacts()
 {
     runReport(
         *this, contactsWindow, QStringLiteral("the contacts report"), ReportLines::contactsHeader(),
-        storage.rowCount(Storage::Table::Contacts), ReportLines::ContactLineChars,
+        storage.contacts().rowCount(Storage::Table::Contacts), ReportLines::ContactLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
-            from.eachContactLine([&](const Storage::ContactLine &line) {
+            from.contacts().eachContactLine([&](const Storage::ContactLine &line) {
                 ReportLines::appendContactLine(report, ++count, line.call, line.name, line.state, line.city);
                 if (added)
                     added();
@@ -208,10 +208,10 @@ void Trelvin::showRoster()
     // A member without a contact record is left out and not counted.
     runReport(
         *this, rosterWindow, QStringLiteral("the club roster report"), ReportLines::rosterHeader(),
-        storage.memberCount(), ReportLines::ContactLineChars,
+        storage.roster().memberCount(), ReportLines::ContactLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
-            from.eachMemberLine([&](const Storage::ContactLine &line) {
+            from.roster().eachMemberLine([&](const Storage::ContactLine &line) {
                 ReportLines::appendContactLine(report, ++count, line.call, line.name, line.state, line.city);
                 if (added)
                     added();
@@ -231,7 +231,7 @@ void Trelvin::showQsoHistory(QString call, int type)
         qsoWindow->setWindowTitle(QStringLiteral("QSO History"));
     } else {
         qsoWindow->setWindowTitle(QStringLiteral("QSO History for ") + call);
-        for (const Storage::QsoLine &line : storage.qsoHistory(call))
+        for (const NetLogStore::QsoLine &line : storage.netLog().qsoHistory(call))
             ReportLines::appendQsoLine(report, line.date, line.comment);
     }
     writeReport(qsoWindow, ReportLines::qsoHeader(), report);

@@ -90,16 +90,16 @@ void Trelvin::startClubServer()
     clubSync->stop();
     if (clubServer.trimmed().isEmpty()) {
         qCDebug(lcSync) << "no club server: the journal is off";
-        storage.setJournal(false);
+        storage.journal().setJournal(false);
         return;
     }
-    const Storage::Result journal = storage.setJournal(true);
+    const Storage::Result journal = storage.journal().setJournal(true);
     if (!journal.ok()) {
         reportWriteFailure(QStringLiteral("Starting the club server's journal"), journal.error);
         return;
     }
     // The connection string may hold a password: it is not logged.
-    qCDebug(lcSync) << "starting the club server link," << storage.unsentCount() << "changes unsent";
+    qCDebug(lcSync) << "starting the club server link," << storage.journal().unsentCount() << "changes unsent";
     clubSync->start(clubServer, clubPassword);
 }
 
@@ -199,7 +199,7 @@ void Trelvin::offerClubNet(const SyncNet &net)
         Prompter::Question, QStringLiteral("Join Club Net"), text, QMessageBox::Yes | QMessageBox::No,
         QMessageBox::Yes);
     // The list may have been started here while the box was open.
-    if (answer == QMessageBox::Yes && !storage.sharedNet() && storage.listedEntries().isEmpty())
+    if (answer == QMessageBox::Yes && !storage.journal().sharedNet() && storage.netLog().listedEntries().isEmpty())
         clubSync->join(net);
 }
 
@@ -218,7 +218,7 @@ void Trelvin::showClubRosterChanges()
     saveClubRoster();
     const QString call = ui->call->text().toUpper();
     if (!call.isEmpty()) {
-        const bool member = storage.isMember(call);
+        const bool member = storage.roster().isMember(call);
         ui->member->setPalette(member ? goodPalette : alertPalette);
         ui->member->setText(member ? QStringLiteral("YES") : QStringLiteral("NO"));
     }

@@ -57,9 +57,9 @@ void ClubSync::start(const QString &conninfo, const QString &password)
     inFlight = false;
     wasOnline = false;
     troubleShown = false;
-    waiting = storage.unsentCount();
+    waiting = storage.journal().unsentCount();
     setState(State::Connecting);
-    emit startWorker(conninfo, password, storage.syncWatermark());
+    emit startWorker(conninfo, password, storage.journal().syncWatermark());
 }
 
 void ClubSync::stop()
@@ -143,7 +143,7 @@ void ClubSync::pump()
 {
     if (!thread)
         return;
-    waiting = storage.unsentCount();
+    waiting = storage.journal().unsentCount();
     if (current != State::Online || inFlight) {
         emit statusChanged(statusText());
         return;
@@ -153,7 +153,7 @@ void ClubSync::pump()
         return;
     pumping = true;
     for (;;) {
-        QList<SyncChange> changes = storage.unsentChanges(Batch);
+        QList<SyncChange> changes = storage.journal().unsentChanges(Batch);
         if (changes.isEmpty())
             break;
         const qint64 end = changes.last().oseq;
@@ -169,15 +169,15 @@ void ClubSync::pump()
             unsendable.append(change.id);
             skip(QLatin1String("out ") + change.id, "Club server: a change made here was not sent: " + problem + '.');
         }
-        Storage::Result marked = storage.markUnsendable(unsendable);
+        Storage::Result marked = storage.journal().markUnsendable(unsendable);
         if (marked.ok() && fit.isEmpty())
-            marked = storage.markSent(end);
+            marked = storage.journal().markSent(end);
         if (!marked.ok()) {
             emit applyFailed(marked);
             break;
         }
         if (fit.isEmpty()) {
-            waiting = storage.unsentCount();
+            waiting = storage.journal().unsentCount();
             continue;
         }
         batchEnd = end;
@@ -204,7 +204,7 @@ void ClubSync::skip(const QString &key, const QString &text)
 
 void ClubSync::join(const SyncNet &net)
 {
-    const Storage::Result joined = storage.joinNet(net);
+    const Storage::Result joined = storage.journal().joinNet(net);
     if (!joined.ok()) {
         emit applyFailed(joined);
         return;
@@ -224,7 +224,7 @@ void ClubSync::workerOnline(int, bool secure)
 void ClubSync::workerOffline(int kind, const QString &reason)
 {
     inFlight = false;
-    waiting = storage.unsentCount();
+    waiting = storage.journal().unsentCount();
     setState(kind == 0 ? State::Offline : State::Refused);
     qCDebug(lcSync).noquote() << "offline:" << reason;
     emit trouble(kind, reason);
@@ -233,7 +233,7 @@ void ClubSync::workerOffline(int kind, const QString &reason)
 void ClubSync::changesSent(qint64 upTo)
 {
     inFlight = false;
-    const Storage::Result marked = storage.markSent(std::max(upTo, batchEnd));
+    const Storage::Result marked = storage.journal().markSent(std::max(upTo, batchEnd));
     if (!marked.ok())
         emit applyFailed(marked);
     pump();
@@ -269,7 +269,7 @@ void ClubSync::applySlice()
     if (incoming.isEmpty())
         return;
     QList<SyncChange> slice;
-    qint64 watermark = storage.syncWatermark();
+    qint64 watermark = storage.journal().syncWatermark();
     const int n = std::min<int>(ApplySlice, int(incoming.size()));
     for (int i = 0; i < n; ++i) {
         const Incoming &next = incoming.at(i);
@@ -281,12 +281,12 @@ void ClubSync::applySlice()
     incoming.remove(0, n);
     bool changed = false;
     bool roster = false;
-    const Storage::Result applied = storage.applyChanges(slice, watermark, &changed, &roster);
+    const Storage::Result applied = storage.journal().applyChanges(slice, watermark, &changed, &roster);
     if (!applied.ok()) {
         // Received again from the last change stored.
         incoming.clear();
         emit applyFailed(applied);
-        emit rewindWorker(storage.syncWatermark());
+        emit rewindWorker(storage.journal().syncWatermark());
         return;
     }
     qCDebug(lcSync) << "applied" << slice.size() << "changes," << incoming.size() << "waiting";
@@ -314,9 +314,9 @@ void ClubSync::applySlice()
 
 void ClubSync::netsOpen(const QList<SyncNet> &nets)
 {
-    if (storage.sharedNet() || !storage.listedEntries().isEmpty())
+    if (storage.journal().sharedNet() || !storage.netLog().listedEntries().isEmpty())
         return;
-    const QString client = storage.syncClient();
+    const QString client = storage.journal().syncClient();
     for (const SyncNet &net : nets) {
         if (net.origin == client || offered.contains(net.id) || !syncNetUsable(net))
             continue;
@@ -328,7 +328,7 @@ void ClubSync::netsOpen(const QList<SyncNet> &nets)
 
 void ClubSync::netFetched(const QString &net, const QList<SyncChange> &changes)
 {
-    const std::optional<SyncNet> shared = storage.sharedNet();
+    const std::optional<SyncNet> shared = storage.journal().sharedNet();
     if (!shared || shared->id != net)
         return;
     // Every change of the net, some received before: the watermark stays.

@@ -1,14 +1,12 @@
 #include "sync/syncworker.h"
 
 #include "sync/clublink.h"
-#include "sync/serverschema.h"
+#include "data/serverschema.h"
+#include "data/serverstore.h"
 
-#include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlQuery>
 #include <QTimer>
-#include <QVariant>
 
 namespace {
 
@@ -17,30 +15,6 @@ const int RetryMs = 500;
 const int AliveMs = 1000;
 // A net whose last change is older than this is over: it is not offered.
 const int OpenNetHours = 3;
-
-// Texts are read one character beyond what a program ever writes, and the
-// data one byte-sized character beyond its limit, so that a row written by
-// anything else is seen to be too long without being read whole.
-const char ChangeColumns[] =
-    "SELECT seq, oseq, left(id, 33), left(net, 33), left(origin, 33), left(kind, 16), left(call, 257), status, "
-    "left(name, 257), left(city, 257), left(state, 257), left(comment, 257), left(relay, 257), left(entered, 257), "
-    "logged, left(logdate, 257), left(logtime, 257), left(logstatus, 257), "
-    "to_char(made AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), left(data, 8193) "
-    "FROM trelvin_change ";
-const char MadeUtc[] = "to_char(%1 AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
-
-SyncChange changeFrom(const QSqlQuery &query)
-{
-    SyncChange change = syncChangeFrom(query, 2);
-    change.seq = query.value(0).toLongLong();
-    change.oseq = query.value(1).toLongLong();
-    return change;
-}
-
-QString lastError(const QSqlQuery &query)
-{
-    return query.lastError().text().trimmed();
-}
 
 struct Opened {
     QString problem; // empty: open and usable
@@ -64,10 +38,7 @@ Opened openLink(QSqlDatabase &db, const QString &conninfo, const QString &passwo
         return {error, SyncWorker::isPasswordFailure(error) ? SyncWorker::Password : SyncWorker::Unreachable};
     }
     Opened opened;
-    QSqlQuery query(db);
-    opened.encrypted = query.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()"))
-                       && query.next() && query.value(0).toBool();
-    query.finish();
+    opened.encrypted = ServerStore::encrypted(db);
     if (plan.mustEncrypt && !opened.encrypted) {
         db.close();
         return {SyncWorker::unencryptedText(), SyncWorker::Unencrypted};
@@ -240,9 +211,9 @@ void SyncWorker::checkAlive()
 {
     if (!connected)
         return;
-    QSqlQuery query(QSqlDatabase::database(name, false));
-    if (!query.exec(QStringLiteral("SELECT 1")))
-        lose(lastError(query));
+    QString failure;
+    if (!ServerStore::ping(QSqlDatabase::database(name, false), &failure))
+        lose(failure);
 }
 
 void SyncWorker::send(const QList<SyncChange> &changes)
@@ -250,65 +221,9 @@ void SyncWorker::send(const QList<SyncChange> &changes)
     if (!connected || changes.isEmpty())
         return;
     QSqlDatabase db = QSqlDatabase::database(name, false);
-    const auto fail = [&](const QString &reason) {
-        db.rollback();
-        lose(reason);
-    };
-    if (!db.transaction())
-        return fail(db.lastError().text().trimmed());
-    // The server's trigger lets one writer at a time number its changes: the
-    // order of the numbers is the order in which they become visible, so that
-    // a reader never skips one. Nets are written by the server's functions,
-    // as the table's owner.
-    QSqlQuery net(db);
-    net.prepare(QStringLiteral("SELECT trelvin_net_open(?, ?::timestamptz, ?, ?)"));
-    QSqlQuery insert(db);
-    insert.prepare(QStringLiteral(
-        "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, name, city, state, comment, relay, "
-        "entered, logged, logdate, logtime, logstatus, made, data) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-        "?, ?, ?, ?::timestamptz, ?) ON CONFLICT (id) DO NOTHING"));
-    // A server restored from a backup may lack a net it once took: its
-    // changes would never be stored. Such a net comes back bare.
-    QSqlQuery bare(db);
-    bare.prepare(QStringLiteral("SELECT trelvin_net_keep(?, ?::timestamptz, ?)"));
-    QSet<QString> nets;
-    for (const SyncChange &change : changes) {
-        if (change.kind == QLatin1String("net"))
-            nets.insert(change.net);
-    }
-    for (const SyncChange &change : changes) {
-        // A contact or roster change belongs to no net.
-        if (change.net.isEmpty() || nets.contains(change.net))
-            continue;
-        nets.insert(change.net);
-        bare.addBindValue(change.net);
-        bare.addBindValue(change.made);
-        bare.addBindValue(change.origin);
-        if (!bare.exec())
-            return fail(lastError(bare));
-    }
-    for (const SyncChange &change : changes) {
-        if (change.kind == QLatin1String("net")) {
-            for (const QVariant &value : {QVariant(change.net), QVariant(change.made), QVariant(change.call),
-                                          QVariant(change.origin)})
-                net.addBindValue(value);
-            if (!net.exec())
-                return fail(lastError(net));
-        }
-        const QVariant none(QMetaType(QMetaType::QString));
-        for (const QVariant &value :
-             {QVariant(change.id), change.net.isEmpty() ? none : QVariant(change.net), QVariant(change.origin),
-              QVariant(change.oseq), QVariant(change.kind), QVariant(change.call), QVariant(change.status),
-              QVariant(change.name), QVariant(change.city), QVariant(change.state), QVariant(change.comment),
-              QVariant(change.relay), QVariant(change.time), QVariant(change.logged), QVariant(change.logDate),
-              QVariant(change.logTime), QVariant(change.logStatus), QVariant(change.made),
-              change.data.isEmpty() ? none : QVariant(change.data)})
-            insert.addBindValue(value);
-        if (!insert.exec())
-            return fail(lastError(insert));
-    }
-    if (!db.commit())
-        return fail(db.lastError().text().trimmed());
+    QString failure;
+    if (!ServerStore::send(db, changes, &failure))
+        return lose(failure);
     emit sent(changes.last().oseq);
 }
 
@@ -316,24 +231,18 @@ void SyncWorker::fetch()
 {
     if (!connected)
         return;
-    QSqlQuery query(QSqlDatabase::database(name, false));
-    query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(ChangeColumns) + QStringLiteral("WHERE seq > ? ORDER BY seq LIMIT 5000"));
+    const QSqlDatabase db = QSqlDatabase::database(name, false);
+    constexpr int Batch = 5000;
     for (;;) {
-        query.addBindValue(after);
-        if (!query.exec())
-            return lose(lastError(query));
         QList<SyncChange> changes;
-        qint64 last = after;
-        while (query.next()) {
-            changes.append(changeFrom(query));
-            last = query.value(0).toLongLong();
-        }
+        QString failure;
+        if (!ServerStore::changesAfter(db, after, Batch, changes, &failure))
+            return lose(failure);
         if (changes.isEmpty())
             return;
-        after = last;
-        emit received(changes, last);
-        if (changes.size() < 5000)
+        after = changes.last().seq;
+        emit received(changes, after);
+        if (changes.size() < Batch)
             return;
     }
 }
@@ -348,15 +257,10 @@ void SyncWorker::fetchNet(const QString &net)
 {
     if (!connected)
         return;
-    QSqlQuery query(QSqlDatabase::database(name, false));
-    query.setForwardOnly(true);
-    query.prepare(QString::fromLatin1(ChangeColumns) + QStringLiteral("WHERE net = ? ORDER BY seq"));
-    query.addBindValue(net);
-    if (!query.exec())
-        return lose(lastError(query));
     QList<SyncChange> changes;
-    while (query.next())
-        changes.append(changeFrom(query));
+    QString failure;
+    if (!ServerStore::netChanges(QSqlDatabase::database(name, false), net, changes, &failure))
+        return lose(failure);
     emit netFetched(net, changes);
 }
 
@@ -364,24 +268,9 @@ void SyncWorker::listNets()
 {
     if (!connected)
         return;
-    // Stations: the calls whose latest change, in the server's order, keeps
-    // them in the net. Open: a net the server heard of lately by its own
-    // clock; a client's clock may be anything.
-    QSqlQuery query(QSqlDatabase::database(name, false));
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT left(n.id, 33), %1, left(n.ncs, 17), left(n.origin, 33), (SELECT count(*) FROM (SELECT DISTINCT ON (call) "
-                                 "kind FROM trelvin_change c WHERE c.net = n.id AND c.kind IN ('entry', 'remove') "
-                                 "ORDER BY call, seq DESC) latest WHERE kind = 'entry') "
-                                 "FROM trelvin_net n WHERE n.closed IS NULL AND (SELECT max(received) "
-                                 "FROM trelvin_change c WHERE c.net = n.id) > now() - make_interval(hours => ?) "
-                                 "ORDER BY n.started DESC")
-                      .arg(QString::fromLatin1(MadeUtc).arg(QStringLiteral("n.started"))));
-    query.addBindValue(OpenNetHours);
-    if (!query.exec())
-        return lose(lastError(query));
     QList<SyncNet> nets;
-    while (query.next())
-        nets.append({query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
-                     query.value(3).toString(), query.value(4).toInt()});
+    QString failure;
+    if (!ServerStore::openNets(QSqlDatabase::database(name, false), OpenNetHours, nets, &failure))
+        return lose(failure);
     emit netsOpen(nets);
 }

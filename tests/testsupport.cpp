@@ -169,7 +169,7 @@ void Runtime::stop()
     if (!window)
         return;
     // A second program in the same test has connections of its own names.
-    const QStringList names{window->storage.memory().connectionName(), window->storage.contacts().connectionName()};
+    const QStringList names{window->storage.memory().connectionName(), window->storage.contactsDb().connectionName()};
     window.reset();
     // The connections outlive the window's handles; drop them so the next
     // window starts from fresh databases.
@@ -208,6 +208,17 @@ bool waitForJobs(Trelvin *w, int timeoutMs)
     // What the last job posted on its way out.
     QCoreApplication::processEvents();
     return true;
+}
+
+bool waitForCallIndex(Storage &storage)
+{
+    for (int tries = 0; tries < 3; ++tries) {
+        while (storage.contacts().callIndexReading())
+            QThread::msleep(1);
+        if (storage.contacts().callIndexReady())
+            return true;
+    }
+    return false;
 }
 
 void fillEntry(Trelvin *w, const QString &call, const QString &name, const QString &city, const QString &qso)

@@ -13,6 +13,8 @@
 
 #include <sys/resource.h>
 
+class Storage;
+
 class QSqlDatabase;
 
 class Trelvin;
@@ -97,6 +99,10 @@ void fillEntry(Trelvin *w, const QString &call, const QString &name, const QStri
 // Runs the event loop until `w` has no bulk job running and no report
 // waiting to be filled; false after `timeoutMs`.
 bool waitForJobs(Trelvin *w, int timeoutMs = 60000);
+
+// Waits until the search's index of call signs has been read and can
+// serve; false when it could not be read (three tries).
+bool waitForCallIndex(Storage &storage);
 
 // A contact's values as a club-server change carries them (a JSON array):
 // the call, the name "Bo" and the city.

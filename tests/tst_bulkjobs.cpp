@@ -356,7 +356,7 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
                                               "'19:00:0%1', 'OLD%1')").arg(i)));
     checkIn(QStringLiteral("W7AAA"), QString());
     checkIn(QStringLiteral("K7BBB"), QString());
-    QCOMPARE(w->storage.listedEntries().size(), 2);
+    QCOMPARE(w->storage.netLog().listedEntries().size(), 2);
 
     // A net log saved elsewhere: other rows first, then W7AAA's check-in as
     // logged here; K7BBB's is not in it.
@@ -379,9 +379,9 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     // Editing and removing entries touch only their own rows.
     checkIn(QStringLiteral("K7BBB"), QStringLiteral("has traffic"));
     QCOMPARE(column(w->fileDb, "SELECT call FROM log WHERE comment = 'has traffic'"), QStringList{"K7BBB"});
-    const std::optional<NetEntry> aaaEntry = w->storage.netEntryByCall(QStringLiteral("W7AAA"));
+    const std::optional<NetEntry> aaaEntry = w->storage.netLog().netEntryByCall(QStringLiteral("W7AAA"));
     QVERIFY(aaaEntry);
-    QVERIFY(w->storage.removeFromNet(*aaaEntry).ok());
+    QVERIFY(w->storage.netLog().removeFromNet(*aaaEntry).ok());
     QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"50"});
     QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call = 'W7AAA'"), QStringList{"0"});
 

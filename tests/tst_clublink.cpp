@@ -11,7 +11,7 @@
 #include "reports/seelogs.h"
 #include "sync/clublink.h"
 #include "sync/clubsync.h"
-#include "sync/serverschema.h"
+#include "data/serverschema.h"
 #include "sync/syncworker.h"
 #include "ui_trelvin.h"
 
@@ -570,7 +570,7 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
     QTRY_VERIFY2_WITH_TIMEOUT(a.status() == QStringLiteral("Club server: online"), qPrintable(a.rt->readData(QStringLiteral("errorLog.txt"))), 10000);
     fillEntry(a.w, QStringLiteral("W7AAA"), QStringLiteral("Ann"), QStringLiteral("Ogden"), QString());
     a.w->on_qso_returnPressed();
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.unsentCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.journal().unsentCount(), 0, 5000);
 
     // A long log, filled into its report behind the first screen.
     QVERIFY(run(a.w->fileDb, QStringLiteral("BEGIN")));
@@ -586,7 +586,7 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
     QTest::qWait(1500);
     fillEntry(a.w, QStringLiteral("K7LATE"), QStringLiteral("Lee"), QStringLiteral("Provo"), QString());
     a.w->on_qso_returnPressed();
-    QVERIFY(a.w->storage.unsentCount() > 0);
+    QVERIFY(a.w->storage.journal().unsentCount() > 0);
 
     Trelvin::inlineReportRows = 0;
     QSignalSpy first(a.w->reportFill, &ReportFill::firstScreen);
@@ -644,11 +644,11 @@ void TestClubLink::cancelledReportStopsReading()
     ReportFill::Request request;
     request.window = a.w->allLogWindow;
     request.name = QStringLiteral("the net log report");
-    request.contactsPath = a.w->storage.contacts().databaseName();
+    request.contactsPath = a.w->storage.contactsDb().databaseName();
     request.expectedLines = 200000;
     request.body = [visited](const Storage &from, QString &text, const std::function<void()> &added) {
         qint64 count = 0;
-        from.eachLogRow([&](const LogRowView &row) {
+        from.netLog().eachLogRow([&](const LogRowView &row) {
             text += QString::fromUtf8(row.call.toByteArray()) + QLatin1Char('\n');
             if (++*visited % 100 == 0)
                 QThread::usleep(500);

@@ -101,7 +101,7 @@ void TestDurability::enter(const QString &call, const QString &name, const QStri
 
 void TestDurability::select(const QString &call)
 {
-    const std::optional<NetEntry> entry = w->storage.netEntryByCall(call);
+    const std::optional<NetEntry> entry = w->storage.netLog().netEntryByCall(call);
     QVERIFY2(entry, qPrintable(call));
     enter(call, entry->name, entry->comment);
     w->entryId = entry->id;

@@ -263,7 +263,7 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
 
     // Stored with Enter: the new contact keeps the call book's data.
     w->on_search_returnPressed();
-    QSqlQuery query(w->storage.contacts());
+    QSqlQuery query(w->storage.contactsDb());
     QVERIFY(query.exec("SELECT name, last, source FROM contact WHERE call = 'W7FCC'") && query.next());
     QCOMPARE(query.value(0).toString(), "Doris Mae");
     QCOMPARE(query.value(1).toString(), "Example");

@@ -33,7 +33,7 @@ void insert(const QSqlDatabase &db, const QString &table, const QVariantMap &row
 QStringList candidates(Trelvin *w)
 {
     QStringList calls;
-    for (const Storage::Candidate &candidate : w->storage.candidates(0, INT_MAX))
+    for (const ContactStore::Candidate &candidate : w->storage.contacts().candidates(0, INT_MAX))
         calls.append(candidate.call);
     return calls;
 }
@@ -713,11 +713,11 @@ void TestSearch::searchFollowsEveryWrite()
     const auto same = [this](const char *step) {
         // The index where SQLite gives this library's handle, the LIKE otherwise.
         if (!qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"))
-            QVERIFY(w->storage.waitForCallIndex());
+            QVERIFY(waitForCallIndex(w->storage));
         for (const char *typed : {"", "K", "W1", "1A", "AB", "w1aw", "%", "_", "K7ABC", "Ä", "ZZ"}) {
             const QString fragment = QString::fromUtf8(typed);
             for (bool whole : {false, true}) {
-                w->storage.findCandidates(fragment.toUpper(), whole);
+                w->storage.contacts().findCandidates(fragment.toUpper(), whole);
                 QSqlQuery like(w->fileDb);
                 like.prepare("SELECT call FROM contact WHERE call LIKE ? ESCAPE '\\' ORDER BY call, id");
                 const QString literal = likeLiteral(fragment.toUpper());
@@ -744,8 +744,8 @@ void TestSearch::searchFollowsEveryWrite()
 
     ContactRecord record;
     record.call = "W1AWX";
-    QVERIFY(w->storage.saveContact(record).ok());
-    QVERIFY(w->storage.deleteContact("k7abc").ok());
+    QVERIFY(w->storage.contacts().saveContact(record).ok());
+    QVERIFY(w->storage.contacts().deleteContact("k7abc").ok());
     same("saved and removed");
 
     QVERIFY(QSqlQuery(w->memoryDb).exec("INSERT INTO contacts.contact (call) VALUES ('KA1B')"));

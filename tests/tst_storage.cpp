@@ -171,7 +171,7 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
     // another program's write lock keeps every reader out.
     QVERIFY(w->storage.detachContacts());
     // Out of WAL mode only once the search's reader has let go of the file.
-    w->storage.waitForCallIndex();
+    waitForCallIndex(w->storage);
     QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
     w->attachContacts();
     QVERIFY(w->storage.contactsAttached());
@@ -381,7 +381,7 @@ void TestStorage::failuresComeBackAsValues()
     Storage &storage = w->storage;
     QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
     const QString logBefore = rt->readData("errorLog.txt");
-    Storage::EntryChange change;
+    NetLogStore::EntryChange change;
     change.call = "K7ABC";
     change.name = "Alice";
     change.now = QDateTime::currentDateTime();
@@ -392,34 +392,34 @@ void TestStorage::failuresComeBackAsValues()
     // read that fails says so instead of "not found", and the changes that
     // rest on it store nothing.
     QVERIFY(storage.detachContacts());
-    storage.waitForCallIndex();
+    waitForCallIndex(storage);
     QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
     {
         OtherWriter other(contactsPath());
         QVERIFY(other.locked);
         Storage::Result read;
-        QVERIFY(!storage.contactByCall("W1AW", &read));
+        QVERIFY(!storage.contacts().contactByCall("W1AW", &read));
         QCOMPARE(read.failure, Storage::Result::ReadFailed);
         QCOMPARE(read.shortError, QString("database is locked"));
         QVERIFY2(read.error.startsWith("database is locked"), qPrintable(read.error));
         const ContactRecord renamed = ContactRecord::fromValues({"W1AW", "Hiram Percy"});
-        QCOMPARE(storage.saveContact(renamed).failure, Storage::Result::ReadFailed);
+        QCOMPARE(storage.contacts().saveContact(renamed).failure, Storage::Result::ReadFailed);
         // A check-in takes the write lock first, and fails there.
-        const Storage::EntryOutcome locked = storage.storeEntry(change);
+        const NetLogStore::EntryOutcome locked = storage.netLog().storeEntry(change);
         QCOMPARE(locked.result.failure, Storage::Result::WriteFailed);
         QCOMPARE(locked.result.shortError, QString("database is locked"));
     }
-    QCOMPARE(storage.contactByCall("W1AW")->name, QString("Hiram"));
+    QCOMPARE(storage.contacts().contactByCall("W1AW")->name, QString("Hiram"));
 
     // A write names the step that failed, with the driver's text; neither
     // database keeps any of the change.
     QVERIFY(failing(w->fileDb, "BEFORE INSERT ON log", "disk is full"));
-    const Storage::EntryOutcome outcome = storage.storeEntry(change);
+    const NetLogStore::EntryOutcome outcome = storage.netLog().storeEntry(change);
     QCOMPARE(outcome.result.failure, Storage::Result::WriteFailed);
-    QCOMPARE(outcome.failedStep, Storage::EntryOutcome::CheckIn);
+    QCOMPARE(outcome.failedStep, NetLogStore::EntryOutcome::CheckIn);
     QVERIFY2(outcome.result.error.contains("disk is full"), qPrintable(outcome.result.error));
     QCOMPARE(net(), QStringList());
-    QVERIFY(!storage.contactByCall("K7ABC"));
+    QVERIFY(!storage.contacts().contactByCall("K7ABC"));
 
     // None of it reached the operator: that is the hub's part.
     QCOMPARE(rt->prompter.calls.size(), 0);
@@ -434,33 +434,33 @@ void TestStorage::lookedUpMemberKeepsWhatWasStored()
     const QStringList looked{"W1AW", "Percy", "Maxim", "E",     "2030-01-01", "225 Main St", "Hartford",
                              "CT",   "06111", "USA",   "w1aw@example.org", "8605940200", "41.71", "-72.72",
                              "FN31pr", "user", "-5",   "Y",     "1866"};
-    QVERIFY(storage.storeLookedUpMember(ContactRecord::fromValues(looked)).ok());
+    QVERIFY(storage.roster().storeLookedUpMember(ContactRecord::fromValues(looked)).ok());
 
     // The operator's name and city stay; the licence data and what was
     // empty come from the look-up. One row, and the call joins the roster.
     QStringList expected = looked;
     expected[1] = "Hiram";
     expected[6] = "Newington";
-    QCOMPARE(storage.contactByCall("W1AW")->values(), expected);
+    QCOMPARE(storage.contacts().contactByCall("W1AW")->values(), expected);
     QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM contact"), QStringList{"1"});
-    QVERIFY(storage.isMember("W1AW"));
+    QVERIFY(storage.roster().isMember("W1AW"));
 
     QStringList fresh = looked;
     fresh[0] = "K7ABC";
-    QVERIFY(storage.storeLookedUpMember(ContactRecord::fromValues(fresh)).ok());
-    QCOMPARE(storage.contactByCall("K7ABC")->values(), fresh);
+    QVERIFY(storage.roster().storeLookedUpMember(ContactRecord::fromValues(fresh)).ok());
+    QCOMPARE(storage.contacts().contactByCall("K7ABC")->values(), fresh);
     QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
 }
 
 void TestStorage::stationIsOneRowRewrittenWhole()
 {
     Storage &storage = w->storage;
-    QVERIFY(!storage.station());
-    QVERIFY(storage.saveStation({"W7NCS", "secret", "WA", "47.6", "-122.3", "CN87", "-8", "Y"}).ok());
-    QVERIFY(storage.saveStation({"K7NEW", "", "UT", "", "", "", "-7", "N"}).ok());
+    QVERIFY(!storage.contacts().station());
+    QVERIFY(storage.contacts().saveStation({"W7NCS", "secret", "WA", "47.6", "-122.3", "CN87", "-8", "Y"}).ok());
+    QVERIFY(storage.contacts().saveStation({"K7NEW", "", "UT", "", "", "", "-7", "N"}).ok());
     QCOMPARE(column(w->fileDb, "SELECT call || passwd || state || lat || utc || dst FROM station"),
              QStringList{"K7NEWUT-7N"});
-    const std::optional<StationRecord> station = storage.station();
+    const std::optional<StationRecord> station = storage.contacts().station();
     QVERIFY(station);
     QCOMPARE((QStringList{station->call, station->passwd, station->state, station->utc}),
              (QStringList{"K7NEW", "", "UT", "-7"}));
