@@ -141,8 +141,8 @@ bool take(QNetworkReply *reply, QByteArray &body, QString &failure)
 
 } // namespace
 
-HamQthClient::HamQthClient(QNetworkAccessManager *manager, QObject *parent)
-    : QObject(parent), manager(manager)
+HamQthClient::HamQthClient(QNetworkAccessManager *network, QObject *parent)
+    : QObject(parent), manager(network)
 {
 }
 

@@ -41,7 +41,7 @@ class HamQthClient : public QObject {
     Q_OBJECT
 
 public:
-    explicit HamQthClient(QNetworkAccessManager *manager, QObject *parent = nullptr);
+    explicit HamQthClient(QNetworkAccessManager *network, QObject *parent = nullptr);
 
     QString server() const { return serverBase; }
     void setServer(const QString &base) { serverBase = base; }

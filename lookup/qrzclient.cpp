@@ -34,8 +34,8 @@ Answer take(QNetworkReply *reply)
 
 } // namespace
 
-QrzClient::QrzClient(QNetworkAccessManager *manager, QObject *parent)
-    : QObject(parent), manager(manager)
+QrzClient::QrzClient(QNetworkAccessManager *network, QObject *parent)
+    : QObject(parent), manager(network)
 {
 }
 

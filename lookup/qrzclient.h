@@ -20,7 +20,7 @@ class QrzClient : public QObject {
     Q_OBJECT
 
 public:
-    explicit QrzClient(QNetworkAccessManager *manager, QObject *parent = nullptr);
+    explicit QrzClient(QNetworkAccessManager *network, QObject *parent = nullptr);
 
     // Base address of the service, without the path of its requests.
     QString server() const { return serverBase; }
