@@ -61,7 +61,10 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
     connect(caBrowse, &QPushButton::clicked, this, &ClubServerDialog::browseCaFile);
     caRow->addWidget(caFile);
     caRow->addWidget(caBrowse);
-    form->addRow(QStringLiteral("&CA file:"), caRow);
+    // A label of its own, so that Alt+C reaches the field.
+    auto *caLabel = new QLabel(QStringLiteral("&CA file:"), this);
+    caLabel->setBuddy(caFile);
+    form->addRow(caLabel, caRow);
     layout->addLayout(form);
 
     // The raw string, for settings the fields do not cover.
@@ -100,7 +103,8 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
     result->setWordWrap(true);
     layout->addWidget(result);
     auto *buttons = new QHBoxLayout;
-    testButton = new QPushButton(QStringLiteral("&Test"), this);
+    // Alt+T is the TLS choice's.
+    testButton = new QPushButton(QStringLiteral("T&est"), this);
     saveButton = new QPushButton(QStringLiteral("&Save"), this);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
     saveButton->setDefault(true);

@@ -15,11 +15,13 @@
 #include "sync/syncworker.h"
 #include "ui_trelvin.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -458,6 +460,21 @@ void TestClubLink::dialogBuildsTheString()
     auto *browse = dialog->findChild<QPushButton *>(QStringLiteral("clubCaBrowse"));
     auto *advanced = dialog->findChild<QPushButton *>(QStringLiteral("clubAdvanced"));
     QVERIFY(host && port && database && user && caFile && raw && tlsBox && browse && advanced);
+    // Each Alt key of the window reaches one field or button.
+    QStringList letters;
+    for (const QLabel *label : dialog->findChildren<QLabel *>()) {
+        const qsizetype amp = label->text().indexOf(QLatin1Char('&'));
+        if (amp < 0)
+            continue;
+        QVERIFY2(label->buddy(), qPrintable(label->text()));
+        letters.append(label->text().mid(amp + 1, 1).toLower());
+    }
+    for (const QAbstractButton *button : dialog->findChildren<QAbstractButton *>()) {
+        const qsizetype amp = button->text().indexOf(QLatin1Char('&'));
+        if (amp >= 0)
+            letters.append(button->text().mid(amp + 1, 1).toLower());
+    }
+    QCOMPARE(QSet<QString>(letters.begin(), letters.end()).size(), letters.size());
     QCOMPARE(host->text(), QStringLiteral("old.example.org"));
     QCOMPARE(port->text(), QStringLiteral("5433"));
     QCOMPARE(database->text(), QStringLiteral("club"));
