@@ -67,10 +67,14 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-    Ui::Trelvin *ui = nullptr;
+    // Both databases and every statement on them.
+    Storage &store() { return storage; }
 
-    // Both databases and every statement on them (data/storage.cpp).
+private:
+    Ui::Trelvin *ui = nullptr;
     Storage storage;
+
+public:
     // Handles to Storage's two connections.
     QSqlDatabase memoryDb = storage.memory();
     QSqlDatabase fileDb = storage.contactsDb();
@@ -411,6 +415,9 @@ private:
     void writeRecordSettings(QSettings &settings);
     QString proposedNetFile(const QString &suffix) const;
     void createKeyBindings();
+    // One arrow or page key: the net list while there is at most one
+    // candidate, the candidates otherwise.
+    void step(Storage::Seek seek);
     void recreateMembers();
     // A CSV file that could not be written whole: box and log line, with the
     // system's reason when there is one.

@@ -62,18 +62,18 @@ double waitFor(const std::function<bool()> &done, int limitMs = 10000)
 void checkIn(Trelvin *w, const QString &call)
 {
     w->entryId = 0;
-    w->ui->call->setText(call);
-    w->ui->name->setText(QStringLiteral("Bench"));
-    w->ui->city->setText(QStringLiteral("Ogden"));
-    w->ui->state->setText(QStringLiteral("UT"));
-    w->ui->relay->clear();
-    w->ui->qso->clear();
+    FORM(w, call)->setText(call);
+    FORM(w, name)->setText(QStringLiteral("Bench"));
+    FORM(w, city)->setText(QStringLiteral("Ogden"));
+    FORM(w, state)->setText(QStringLiteral("UT"));
+    FORM(w, relay)->clear();
+    FORM(w, qso)->clear();
     w->on_qso_returnPressed();
 }
 
 bool listed(Trelvin *w, const QString &call)
 {
-    return w->storage.netLog().netEntryByCall(call).has_value();
+    return storeOf(w).netLog().netEntryByCall(call).has_value();
 }
 
 // The bare round trip: an insert on one connection, its notification read
@@ -210,11 +210,11 @@ int main(int argc, char **argv)
         // Check-ins of new stations until that many changes wait: each is an
         // entry and a contact.
         QString last;
-        for (int i = 0; a->storage.journal().unsentCount() < backlog; ++i) {
+        for (int i = 0; storeOf(a).journal().unsentCount() < backlog; ++i) {
             last = QStringLiteral("KB%1").arg(i, 4, 10, QLatin1Char('0'));
             checkIn(a, last);
         }
-        const int waiting = a->storage.journal().unsentCount();
+        const int waiting = storeOf(a).journal().unsentCount();
         const QString restarted = server.restart();
         if (!restarted.isEmpty()) {
             std::fprintf(stderr, "the server did not start again: %s\n", qPrintable(restarted));
@@ -222,14 +222,14 @@ int main(int argc, char **argv)
         }
         QElapsedTimer timer;
         timer.start();
-        const double sent = waitFor([&] { return a->storage.journal().unsentCount() == 0; }, 30000);
+        const double sent = waitFor([&] { return storeOf(a).journal().unsentCount() == 0; }, 30000);
         const double sentMs = double(timer.nsecsElapsed()) / 1e6;
         const double arrived = waitFor([&] { return listed(b, last); }, 30000);
         const double arrivedMs = double(timer.nsecsElapsed()) / 1e6;
         if (sent < 0 || arrived < 0) {
             std::fprintf(stderr, "the backlog was not sent (%.0f, %.0f ms): %s, %d waiting; the other: %s, %d listed\n", sent, arrived,
-                         qPrintable(a->clubSync->statusText()), a->storage.journal().unsentCount(),
-                         qPrintable(b->clubSync->statusText()), int(b->storage.netLog().listedEntries().size()));
+                         qPrintable(a->clubSync->statusText()), storeOf(a).journal().unsentCount(),
+                         qPrintable(b->clubSync->statusText()), int(storeOf(b).netLog().listedEntries().size()));
             return 1;
         }
         const Stats bareRows = bareBacklog(server, waiting);

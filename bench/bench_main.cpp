@@ -4,6 +4,7 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "formaccess.h"
 #include "callbook/callbookimport.h"
 #include "data/callbookstore.h"
 #include "data/csv.h"
@@ -199,7 +200,7 @@ void recordGap(const QString &measure, const QString &size, double gapMs)
 // slices is done.
 bool jobsDone(const Trelvin &w)
 {
-    return !w.bulkJob->running() && w.reportFill->idle();
+    return !bulkJobOf(&w)->running() && reportFillOf(&w)->idle();
 }
 
 // Runs the event loop until jobsDone(): a timed run includes the whole job.
@@ -519,10 +520,10 @@ void typeNewStation(Runtime &rt, Trelvin &w, std::mt19937 &rng)
 {
     w.displayContact(QString(), 0);
     w.entryId = 0;
-    w.ui->call->setText(unknownCall(rt, rng));
-    w.ui->name->setText(QStringLiteral("Pat"));
-    w.ui->city->setText(QStringLiteral("Tacoma"));
-    w.ui->state->setText(QStringLiteral("WA"));
+    FORM(&w, call)->setText(unknownCall(rt, rng));
+    FORM(&w, name)->setText(QStringLiteral("Pat"));
+    FORM(&w, city)->setText(QStringLiteral("Tacoma"));
+    FORM(&w, state)->setText(QStringLiteral("WA"));
 }
 
 void benchKeystroke(Runtime &rt, const QString &size)
@@ -549,10 +550,10 @@ void benchKeystroke(Runtime &rt, const QString &size)
     w.on_search_textEdited(QString());
     QElapsedTimer wait;
     wait.start();
-    waitForCallIndex(w.storage);
+    waitForCallIndex(storeOf(&w));
     record(QStringLiteral("call index read: rest of it after the first keystroke"), size,
            summarise({double(wait.nsecsElapsed()) / 1e6}));
-    const qint64 indexBytes = w.storage.contacts().callIndexBytes();
+    const qint64 indexBytes = storeOf(&w).contacts().callIndexBytes();
     std::printf("{\"measure\":\"call index\",\"size\":\"%s\",\"bytes\":%lld,\"bytes_per_contact\":%.1f}\n",
                 qPrintable(size), indexBytes, double(indexBytes) / std::max<qsizetype>(rt.calls.size(), 1));
     results.push_back({QStringLiteral("call index: %1 bytes per contact")
@@ -560,7 +561,7 @@ void benchKeystroke(Runtime &rt, const QString &size)
                        size, Stats{}, Stats{}, false});
 
     QTextEdit plain;
-    plain.resize(w.ui->callsigns->size());
+    plain.resize(FORM(&w, callsigns)->size());
     plain.show();
 
     // The limit: every call in one buffer, one memmem pass for the fragment.
@@ -577,8 +578,8 @@ void benchKeystroke(Runtime &rt, const QString &size)
         };
         const Stats value = repeat([&] { w.on_search_textEdited(fragment); }, 5, 101, budget, clear);
         w.on_search_textEdited(fragment);
-        const int lines = w.ui->callsigns->document()->blockCount();
-        const QString label = w.ui->lb_candidate->text();
+        const int lines = FORM(&w, callsigns)->document()->blockCount();
+        const QString label = FORM(&w, lb_candidate)->text();
         clear();
 
         // The bare scan: the matches counted, the lines shown collected, one setPlainText.
@@ -613,12 +614,12 @@ void benchKeystroke(Runtime &rt, const QString &size)
         const QString pattern = QLatin1Char('%') + fragment + QLatin1Char('%');
         const Stats sql = repeat(
             [&] {
-                QSqlQuery count(w.fileDb);
+                QSqlQuery count(fileDb(&w));
                 count.prepare(QStringLiteral("SELECT COUNT(*) FROM contact WHERE call LIKE ?"));
                 count.addBindValue(pattern);
                 count.exec();
                 count.next();
-                QSqlQuery shown(w.fileDb);
+                QSqlQuery shown(fileDb(&w));
                 shown.setForwardOnly(true);
                 shown.prepare(QStringLiteral("SELECT call FROM contact WHERE call LIKE ? LIMIT ?"));
                 shown.addBindValue(pattern);
@@ -645,9 +646,9 @@ void benchKeystroke(Runtime &rt, const QString &size)
         w.on_search_textEdited(QString());
         ContactRecord record;
         record.call = QStringLiteral("ZZ%1").arg(serial++);
-        w.storage.contacts().saveContact(record);
+        storeOf(&w).contacts().saveContact(record);
     });
-    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
+    QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
     w.on_search_textEdited(QString());
     record(QStringLiteral("keystroke %1 chars, first after a contact was stored").arg(fragment.size()), size,
            afterWrite);
@@ -664,18 +665,18 @@ void benchDisplay(Runtime &rt, const QString &size)
     const Stats base = repeat(
         [&] {
             const QString &call = calls[turn++ % 2];
-            QSqlQuery q(w.fileDb);
+            QSqlQuery q(fileDb(&w));
             q.setForwardOnly(true);
             q.prepare(QStringLiteral("SELECT * FROM contact WHERE call = ?"));
             q.addBindValue(call);
             q.exec();
             q.next();
-            QSqlQuery m(w.memoryDb);
+            QSqlQuery m(memoryDb(&w));
             m.prepare(QStringLiteral("SELECT * FROM mbr WHERE call = ?"));
             m.addBindValue(call);
             m.exec();
             m.next();
-            QSqlQuery log(w.fileDb);
+            QSqlQuery log(fileDb(&w));
             log.setForwardOnly(true);
             log.prepare(QStringLiteral("SELECT * FROM log WHERE call = ?"));
             log.addBindValue(call);
@@ -683,17 +684,17 @@ void benchDisplay(Runtime &rt, const QString &size)
             QVariant last;
             while (log.next())
                 last = log.value(0);
-            QSqlQuery latest(w.fileDb);
+            QSqlQuery latest(fileDb(&w));
             latest.prepare(QStringLiteral("SELECT * FROM log WHERE id = ?"));
             latest.addBindValue(last);
             latest.exec();
             latest.next();
-            QSqlQuery net(w.fileDb);
+            QSqlQuery net(fileDb(&w));
             net.prepare(QStringLiteral("SELECT * FROM net WHERE call = ?"));
             net.addBindValue(call);
             net.exec();
             net.next();
-            QSqlQuery station(w.fileDb);
+            QSqlQuery station(fileDb(&w));
             station.exec(QStringLiteral("SELECT lat, lon, state FROM station"));
             station.next();
         },
@@ -705,7 +706,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
 {
     Trelvin &w = *rt.window;
     std::mt19937 rng(99);
-    const auto emptyNet = [&w] { QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net")); };
+    const auto emptyNet = [&w] { QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net")); };
     emptyNet();
 
     const auto prepareNew = [&] { typeNewStation(rt, w, rng); };
@@ -734,7 +735,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
     };
     emptyNet();
     prepareStore();
-    const Stats storeValue = repeat([&] { w.storage.netLog().storeEntry(change); }, 10, 201, budget, [&] {
+    const Stats storeValue = repeat([&] { storeOf(&w).netLog().storeEntry(change); }, 10, 201, budget, [&] {
         emptyNet();
         prepareStore();
     });
@@ -767,7 +768,7 @@ void benchCheckIn(Runtime &rt, const QString &size)
         while (rt.known.contains(call));
         rt.known.insert(call);
         bareCalls.append(call);
-        QSqlQuery log(w.fileDb);
+        QSqlQuery log(fileDb(&w));
         log.prepare(QStringLiteral("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
                                    "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QString &v : {QStringLiteral("261207"), QStringLiteral("19:00:00"), QStringLiteral(" "), call,
@@ -776,14 +777,14 @@ void benchCheckIn(Runtime &rt, const QString &size)
             log.addBindValue(v);
         log.exec();
         if (withContact) {
-            QSqlQuery contact(w.fileDb);
+            QSqlQuery contact(fileDb(&w));
             contact.prepare(QStringLiteral("INSERT INTO contact (id, call, name, state) VALUES (NULL, ?, ?, ?)"));
             contact.addBindValue(call);
             contact.addBindValue(QStringLiteral("Pat"));
             contact.addBindValue(QStringLiteral("WA"));
             contact.exec();
         }
-        QSqlQuery net(w.fileDb);
+        QSqlQuery net(fileDb(&w));
         net.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, status, "
                                    "relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant &v : {QVariant(QStringLiteral("19:00")), QVariant(call), QVariant(QStringLiteral("Pat")),
@@ -799,26 +800,26 @@ void benchCheckIn(Runtime &rt, const QString &size)
             return;
         }
         // The statements are gone before the commit, as in the check-in.
-        w.fileDb.transaction();
+        fileDb(&w).transaction();
         rows(withContact);
-        if (!w.fileDb.commit()) {
-            std::fprintf(stderr, "commit failed: %s\n", qPrintable(w.fileDb.lastError().text()));
-            w.fileDb.rollback();
+        if (!fileDb(&w).commit()) {
+            std::fprintf(stderr, "commit failed: %s\n", qPrintable(fileDb(&w).lastError().text()));
+            fileDb(&w).rollback();
         }
     };
     const Stats newBase = repeat([&] { inserts(true); }, 10, 201, budget, emptyNet);
     const Stats oneCommitBase = repeat([&] { inserts(true, true); }, 10, 201, budget, emptyNet);
     const Stats knownBase = repeat([&] { inserts(false); }, 10, 201, budget, emptyNet);
-    w.fileDb.transaction();
+    fileDb(&w).transaction();
     for (const char *table : {"log", "contact"}) {
-        QSqlQuery remove(w.fileDb);
+        QSqlQuery remove(fileDb(&w));
         remove.prepare(QStringLiteral("DELETE FROM %1 WHERE call = ?").arg(QLatin1String(table)));
         for (const QString &call : bareCalls) {
             remove.addBindValue(call);
             remove.exec();
         }
     }
-    w.fileDb.commit();
+    fileDb(&w).commit();
     record(QStringLiteral("check-in addContact(608) new station"), size, newValue, &newBase);
     record(QStringLiteral("check-in new station vs its rows in one transaction"), size, newValue, &oneCommitBase);
     record(QStringLiteral("check-in new station, its storage alone, vs its rows in one transaction"), size,
@@ -830,9 +831,9 @@ void benchNet(Runtime &rt)
 {
     Trelvin &w = *rt.window;
     for (int stations : {100, 300}) {
-        QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net"));
-        w.fileDb.transaction();
-        QSqlQuery insert(w.fileDb);
+        QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
+        fileDb(&w).transaction();
+        QSqlQuery insert(fileDb(&w));
         insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
                                       "status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (int i = 0; i < stations; ++i) {
@@ -851,17 +852,17 @@ void benchNet(Runtime &rt)
             insert.addBindValue(QStringLiteral("2026-12-07T19:00:00"));
             insert.exec();
         }
-        w.fileDb.commit();
+        fileDb(&w).commit();
         const int active = stations / 2;
         const Stats value = repeat([&] { w.displayNet(active); }, 10, 201, budget);
-        const QString html = w.ui->checkins->toHtml();
+        const QString html = FORM(&w, checkins)->toHtml();
         QTextEdit other;
-        other.resize(w.ui->checkins->size());
+        other.resize(FORM(&w, checkins)->size());
         other.show();
         const Stats base = repeat([&] { other.setHtml(html); }, 10, 201, budget);
         record(QStringLiteral("displayNet"), QString::number(stations) + " stations", value, &base);
     }
-    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net"));
+    QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
 }
 
 void benchReports(Runtime &rt, const QString &size)
@@ -881,23 +882,23 @@ void benchReports(Runtime &rt, const QString &size)
     };
     const std::function<void()> wholeLog = [&] {
         qint64 chars = 0;
-        Direct::Statement q(w.fileDb, "SELECT * FROM log ORDER BY date desc, time desc");
+        Direct::Statement q(fileDb(&w), "SELECT * FROM log ORDER BY date desc, time desc");
         while (q.next())
             touch(q, chars);
     };
     const std::function<void()> contacts = [&] {
         qint64 chars = 0;
-        Direct::Statement q(w.fileDb, "SELECT id, call, name, city, state FROM contact "
+        Direct::Statement q(fileDb(&w), "SELECT id, call, name, city, state FROM contact "
                                       "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
         while (q.next())
             touch(q, chars);
     };
     const std::function<void()> roster = [&] {
         qint64 chars = 0;
-        const Direct::ReadTransaction snapshot(w.fileDb);
-        Direct::Statement members(w.memoryDb,
+        const Direct::ReadTransaction snapshot(fileDb(&w));
+        Direct::Statement members(memoryDb(&w),
                                   "SELECT call FROM mbr ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
-        Direct::Statement contact(w.fileDb, "SELECT call, name, city, state FROM contact WHERE call=?");
+        Direct::Statement contact(fileDb(&w), "SELECT call, name, city, state FROM contact WHERE call=?");
         while (members.next()) {
             contact.bindColumnText(1, members, 0);
             if (contact.next())
@@ -907,7 +908,7 @@ void benchReports(Runtime &rt, const QString &size)
     };
     const std::function<void()> oneNight = [&] {
         qint64 chars = 0;
-        Direct::Statement q(w.fileDb, "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
+        Direct::Statement q(fileDb(&w), "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
         q.bindUtf8(1, day);
         q.bindString(2, w.logBeginTime);
         q.bindString(3, w.logEndTime);
@@ -933,11 +934,11 @@ void benchReports(Runtime &rt, const QString &size)
         for (int run = 0; run < 5; ++run) {
             bool shown = false;
             const QMetaObject::Connection first =
-                QObject::connect(w.reportFill, &ReportFill::firstScreen, [&] { shown = true; });
+                QObject::connect(reportFillOf(&w), &ReportFill::firstScreen, [&] { shown = true; });
             QElapsedTimer t;
             t.start();
             (w.*report.slot)();
-            if (w.reportFill->idle())
+            if (reportFillOf(&w)->idle())
                 shown = true;
             while (!shown)
                 QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
@@ -967,7 +968,7 @@ void recordCheckInsDuring(Runtime &rt, Trelvin &w, const QString &job, const QSt
                           const std::function<void()> &start)
 {
     finishJobs(w);
-    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net"));
+    QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
     std::mt19937 rng(300);
     std::vector<double> waits;
     rt.prompter.writeFailures = 0;
@@ -996,7 +997,7 @@ void recordCheckInsDuring(Runtime &rt, Trelvin &w, const QString &job, const QSt
     std::printf("{\"measure\":\"check-ins refused during a %s\",\"size\":\"%s\",\"value\":\"%s\"}\n",
                 qPrintable(job), qPrintable(size), qPrintable(refused));
     std::fflush(stdout);
-    QSqlQuery(w.fileDb).exec(QStringLiteral("DELETE FROM net"));
+    QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
 }
 
 void benchContactsCsv(Runtime &rt, const QString &size)
@@ -1013,7 +1014,7 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     rt.prompter.path.clear();
 
     // The physical floor: SQLite itself, no Qt layer, no file.
-    const QSqlDatabase &db = w.fileDb;
+    const QSqlDatabase &db = fileDb(&w);
     const Stats saveBase = repeat(
         [&] {
             Direct::exec(db, "BEGIN");
@@ -1066,7 +1067,7 @@ void benchContactsCsv(Runtime &rt, const QString &size)
         // Dropped between the runs, so that each run writes into free pages
         // as the loader does.
         3, 21, budget, [&] { Direct::exec(db, "DROP TABLE IF EXISTS contact_copy"); });
-    QSqlQuery(w.fileDb).exec(QStringLiteral("DROP TABLE IF EXISTS contact_copy"));
+    QSqlQuery(fileDb(&w)).exec(QStringLiteral("DROP TABLE IF EXISTS contact_copy"));
     record(QStringLiteral("contacts CSV save"), size, save, &saveBase);
     record(QStringLiteral("contacts CSV load"), size, load, &loadBase);
     rt.prompter.path = file;
@@ -1099,7 +1100,7 @@ void benchRoster(Runtime &rt, const QString &size, int members)
         while (!file.atEnd())
             rows.append(splitCsvLine(QString::fromUtf8(file.readLine())));
     }
-    const QSqlDatabase &db = w.fileDb;
+    const QSqlDatabase &db = fileDb(&w);
     const Stats loadBase = repeat(
         [&] {
             Direct::exec(db, "BEGIN");

@@ -99,28 +99,28 @@ bool entryModified(const Ui::Trelvin *ui)
            || ui->relay->isModified();
 }
 
+} // namespace
+
 // One arrow or page key: the net list while there is at most one candidate,
 // the candidates otherwise.
-void step(Trelvin &w, Storage::Seek seek)
+void Trelvin::step(Storage::Seek seek)
 {
-    if (w.candidateCount <= 1) {
-        if (entryModified(w.ui))
-            w.addContact(NetRules::StoreOnly);
-        if (const std::optional<int> id = w.storage.netLog().netId(seek, w.activeID))
-            w.markEntry(*id);
+    if (candidateCount <= 1) {
+        if (entryModified(ui))
+            addContact(NetRules::StoreOnly);
+        if (const std::optional<int> id = storage.netLog().netId(seek, activeID))
+            markEntry(*id);
         // Also without a row, so that the first or last entry is shown again.
-        w.selectContact(w.activeID);
+        selectContact(activeID);
     }
-    if (w.candidateCount >= 2) {
-        if (const std::optional<ContactStore::Candidate> candidate = w.storage.contacts().candidate(seek, w.candidateCursor)) {
-            w.candidateCursor = candidate->id;
-            w.displayContact(candidate->call, 2);
-            w.displayCandidates();
+    if (candidateCount >= 2) {
+        if (const std::optional<ContactStore::Candidate> candidate = storage.contacts().candidate(seek, candidateCursor)) {
+            candidateCursor = candidate->id;
+            displayContact(candidate->call, 2);
+            displayCandidates();
         }
     }
 }
-
-} // namespace
 
 void Trelvin::on_search_textEdited(QString arg1)
 {
@@ -233,22 +233,22 @@ void Trelvin::selectSearch()
 
 void Trelvin::topContact()
 {
-    step(*this, Storage::Seek::First);
+    step(Storage::Seek::First);
 }
 
 void Trelvin::previousContact()
 {
-    step(*this, Storage::Seek::Previous);
+    step(Storage::Seek::Previous);
 }
 
 void Trelvin::nextContact()
 {
-    step(*this, Storage::Seek::Next);
+    step(Storage::Seek::Next);
 }
 
 void Trelvin::endContact()
 {
-    step(*this, Storage::Seek::Last);
+    step(Storage::Seek::Last);
 }
 
 void Trelvin::selectContact(int id)

@@ -73,12 +73,12 @@ void writeReport(SeeLogs *window, const QString &header, QString &report)
 }
 
 // Shows a report window in front; the keyboard stays with the search.
-void present(Trelvin &main, SeeLogs *window)
+void present(QWidget *search, SeeLogs *window)
 {
     window->show();
     window->raise();
-    main.activateWindow();
-    main.ui->search->setFocus(Qt::OtherFocusReason);
+    search->activateWindow();
+    search->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace
@@ -136,15 +136,15 @@ namespace {
 // A report of up to Trelvin::inlineReportRows lines is built and shown at
 // once, as it always was; a longer one is filled behind its first screen.
 // Both take their lines from the same `body`.
-void runReport(Trelvin &main, SeeLogs *window, const QString &name, const QString &header, qint64 rows,
+void runReport(Storage &storage, ReportFill *fill, SeeLogs *window, const QString &name, const QString &header, qint64 rows,
                qsizetype width, const ReportFill::Body &body, const std::function<void(qint64)> &titled,
                bool readsRoster = false)
 {
     if (rows <= Trelvin::inlineReportRows) {
-        main.reportFill->drop(window);
-        const Storage::Snapshot snapshot(main.storage);
+        fill->drop(window);
+        const Storage::Snapshot snapshot(storage);
         QString &report = reportBuffer(rows, width);
-        const qint64 count = body(main.storage, report, {});
+        const qint64 count = body(storage, report, {});
         writeReport(window, header, report);
         titled(count);
         return;
@@ -153,21 +153,20 @@ void runReport(Trelvin &main, SeeLogs *window, const QString &name, const QStrin
     request.window = window;
     request.name = name;
     request.header = header;
-    request.contactsPath = main.storage.contactsDb().databaseName();
+    request.contactsPath = storage.contactsDb().databaseName();
     if (readsRoster)
-        request.members = main.storage.roster().memberCalls();
+        request.members = storage.roster().memberCalls();
     request.expectedLines = rows;
     request.body = body;
     request.done = titled;
-    main.reportFill->request(request);
+    fill->request(request);
 }
 
 } // namespace
 
 void Trelvin::showDatabase()
 {
-    runReport(
-        *this, allLogWindow, QStringLiteral("the net log report"), ReportLines::wholeLogHeader(),
+    runReport(storage, reportFill, allLogWindow, QStringLiteral("the net log report"), ReportLines::wholeLogHeader(),
         storage.contacts().rowCount(Storage::Table::Log), ReportLines::WholeLogLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -186,8 +185,7 @@ void Trelvin::showDatabase()
 
 void Trelvin::showContacts()
 {
-    runReport(
-        *this, contactsWindow, QStringLiteral("the contacts report"), ReportLines::contactsHeader(),
+    runReport(storage, reportFill, contactsWindow, QStringLiteral("the contacts report"), ReportLines::contactsHeader(),
         storage.contacts().rowCount(Storage::Table::Contacts), ReportLines::ContactLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -206,8 +204,7 @@ void Trelvin::showContacts()
 void Trelvin::showRoster()
 {
     // A member without a contact record is left out and not counted.
-    runReport(
-        *this, rosterWindow, QStringLiteral("the club roster report"), ReportLines::rosterHeader(),
+    runReport(storage, reportFill, rosterWindow, QStringLiteral("the club roster report"), ReportLines::rosterHeader(),
         storage.roster().memberCount(), ReportLines::ContactLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -246,28 +243,28 @@ void Trelvin::on_actionShow_Net_Log_Select_triggered()
     dateLogWindow->setWindowTitle(QStringLiteral("Net Check-In Log for Date: ") + logDateText
                                   + QStringLiteral(" and Time: ") + logBeginTime + QStringLiteral(" through ")
                                   + logEndTime);
-    present(*this, dateLogWindow);
+    present(ui->search, dateLogWindow);
 }
 
 void Trelvin::on_actionShowTrelvin_triggered()
 {
     allLogWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     showDatabase();
-    present(*this, allLogWindow);
+    present(ui->search, allLogWindow);
 }
 
 void Trelvin::on_actionShowContacts_triggered()
 {
     contactsWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     showContacts();
-    present(*this, contactsWindow);
+    present(ui->search, contactsWindow);
 }
 
 void Trelvin::on_actionShowClubRoster_triggered()
 {
     rosterWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     showRoster();
-    present(*this, rosterWindow);
+    present(ui->search, rosterWindow);
 }
 
 void Trelvin::on_actionShow_QSO_History_Log_triggered()
@@ -277,5 +274,5 @@ void Trelvin::on_actionShow_QSO_History_Log_triggered()
     // the window showed stays.
     if (!ui->call->text().isEmpty())
         showQsoHistory(ui->call->text(), 2);
-    present(*this, qsoWindow);
+    present(ui->search, qsoWindow);
 }

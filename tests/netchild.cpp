@@ -36,7 +36,7 @@ struct Entry {
 QList<Entry> entries(const Trelvin &w)
 {
     QList<Entry> found;
-    QSqlQuery query(w.fileDb);
+    QSqlQuery query(fileDb(&w));
     query.exec(QStringLiteral("SELECT id, call, name, city, state, comment, relay FROM net ORDER BY id"));
     while (query.next())
         found.append({query.value(0).toInt(), query.value(1).toString(), query.value(2).toString(),
@@ -49,7 +49,7 @@ QList<Entry> entries(const Trelvin &w)
 QString state(const Trelvin &w)
 {
     QStringList rows;
-    QSqlQuery query(w.fileDb);
+    QSqlQuery query(fileDb(&w));
     query.exec(QStringLiteral("SELECT id, call, name, city, state, comment, logId, status, relay, time, made FROM net "
                               "ORDER BY id"));
     while (query.next()) {
@@ -59,21 +59,20 @@ QString state(const Trelvin &w)
         rows.append(values.join(QLatin1Char('|')));
     }
     return QString::number(w.activeID) + QLatin1Char('\t')
-           + w.ui->checkins->toPlainText().replace(QLatin1Char('\n'), QLatin1Char('/')) + QLatin1Char('\t')
+           + FORM(&w, checkins)->toPlainText().replace(QLatin1Char('\n'), QLatin1Char('/')) + QLatin1Char('\t')
            + rows.join(QLatin1Char('\t'));
 }
 
 void fill(Trelvin &w, const Entry &entry, int id)
 {
-    Ui::Trelvin *ui = w.ui;
     w.entryId = id;
-    ui->call->setText(entry.call);
-    ui->name->setText(entry.name);
-    ui->city->setText(entry.city);
-    ui->state->setText(entry.state);
-    ui->qso->setText(entry.comment);
-    ui->relay->setText(entry.relay);
-    for (QLineEdit *field : {ui->call, ui->name, ui->city, ui->state, ui->qso, ui->relay})
+    FORM(&w, call)->setText(entry.call);
+    FORM(&w, name)->setText(entry.name);
+    FORM(&w, city)->setText(entry.city);
+    FORM(&w, state)->setText(entry.state);
+    FORM(&w, qso)->setText(entry.comment);
+    FORM(&w, relay)->setText(entry.relay);
+    for (QLineEdit *field : {FORM(&w, call), FORM(&w, name), FORM(&w, city), FORM(&w, state), FORM(&w, qso), FORM(&w, relay)})
         field->setModified(id == 0);
 }
 
@@ -143,11 +142,11 @@ int main(int argc, char *argv[])
             changed.comment = QStringLiteral("note %1").arg(step);
             changed.relay = pick(2) ? QStringLiteral("W7RLY") : QString();
             fill(w, changed, target->id);
-            w.ui->qso->setModified(true);
+            FORM(&w, qso)->setModified(true);
             w.on_qso_returnPressed();
         } else if (action == 5) {
             say(QStringLiteral("DOING\t%1\tentry\t%2").arg(step).arg(target->id));
-            w.ui->delCon->setText(target->call);
+            FORM(&w, delCon)->setText(target->call);
             w.delNet();
         } else {
             say(QStringLiteral("DOING\t%1\tmark\t0").arg(step));

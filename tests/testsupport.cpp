@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <QFile>
+#include <QMenu>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSettings>
@@ -169,7 +170,7 @@ void Runtime::stop()
     if (!window)
         return;
     // A second program in the same test has connections of its own names.
-    const QStringList names{window->storage.memory().connectionName(), window->storage.contactsDb().connectionName()};
+    const QStringList names{storeOf(window.get()).memory().connectionName(), storeOf(window.get()).contactsDb().connectionName()};
     window.reset();
     // The connections outlive the window's handles; drop them so the next
     // window starts from fresh databases.
@@ -199,7 +200,7 @@ bool waitForJobs(Trelvin *w, int timeoutMs)
 {
     QElapsedTimer waited;
     waited.start();
-    while (w->bulkJob->running() || !w->reportFill->idle()) {
+    while (bulkJobOf(w)->running() || !reportFillOf(w)->idle()) {
         if (waited.elapsed() > timeoutMs)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -224,13 +225,12 @@ bool waitForCallIndex(Storage &storage)
 void fillEntry(Trelvin *w, const QString &call, const QString &name, const QString &city, const QString &qso)
 {
     w->entryId = 0;
-    Ui::Trelvin *ui = w->ui;
-    ui->call->setText(call);
-    ui->name->setText(name);
-    ui->city->setText(city);
-    ui->state->setText(QStringLiteral("UT"));
-    ui->relay->clear();
-    ui->qso->setText(qso);
+    FORM(w, call)->setText(call);
+    FORM(w, name)->setText(name);
+    FORM(w, city)->setText(city);
+    FORM(w, state)->setText(QStringLiteral("UT"));
+    FORM(w, relay)->clear();
+    FORM(w, qso)->setText(qso);
 }
 
 FileSizeLimit::FileSizeLimit(rlim_t bytes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/prompter.h"
+#include "formaccess.h"
 
 #include <QDir>
 #include <QList>

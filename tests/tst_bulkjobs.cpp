@@ -109,7 +109,7 @@ QString TestBulkJobs::writeLog(const QByteArray &rows, const QString &name)
 
 void TestBulkJobs::addContact(const QString &call, const QString &name)
 {
-    QSqlQuery query(w->fileDb);
+    QSqlQuery query(fileDb(w));
     query.prepare("INSERT INTO contact (id, call, name) VALUES (NULL, ?, ?)");
     query.addBindValue(call);
     query.addBindValue(name);
@@ -121,9 +121,9 @@ void TestBulkJobs::secondJobRefused()
     const QString path = writeContacts(20000);
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadContacts_triggered();
-    QVERIFY(w->bulkJob->running());
-    QVERIFY(w->bulkJob->bar()->isVisibleTo(w->ui->statusbar));
-    QVERIFY(w->bulkJob->cancelButton()->isVisibleTo(w->ui->statusbar));
+    QVERIFY(bulkJobOf(w)->running());
+    QVERIFY(bulkJobOf(w)->bar()->isVisibleTo(FORM(w, statusbar)));
+    QVERIFY(bulkJobOf(w)->cancelButton()->isVisibleTo(FORM(w, statusbar)));
 
     // Saving, loading the net log or a roster: each refused with the same box,
     // before any file is asked for.
@@ -138,8 +138,8 @@ void TestBulkJobs::secondJobRefused()
     QCOMPARE(rt->prompter.pathCaptions.size(), 1);
 
     QVERIFY(waitForJobs(w));
-    QVERIFY(!w->bulkJob->bar()->isVisibleTo(w->ui->statusbar));
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"20000"});
+    QVERIFY(!bulkJobOf(w)->bar()->isVisibleTo(FORM(w, statusbar)));
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"20000"});
     QCOMPARE(w->statusTipsFilter, w->statusTips);
 }
 
@@ -147,19 +147,19 @@ void TestBulkJobs::cancelledLoadKeepsTable()
 {
     addContact("W1AW", "Hiram");
     addContact("K7ABC", "Ann");
-    const QStringList before = column(w->fileDb, "SELECT id || call || name FROM contact ORDER BY id");
-    const QStringList schema = column(w->fileDb, "SELECT name FROM sqlite_master ORDER BY name");
+    const QStringList before = column(fileDb(w), "SELECT id || call || name FROM contact ORDER BY id");
+    const QStringList schema = column(fileDb(w), "SELECT name FROM sqlite_master ORDER BY name");
 
     rt->prompter.paths = QStringList{writeContacts(50000)};
     w->on_actionLoadContacts_triggered();
-    QVERIFY(w->bulkJob->running());
-    w->bulkJob->cancelButton()->click();
-    QVERIFY(!w->bulkJob->cancelButton()->isEnabled());
+    QVERIFY(bulkJobOf(w)->running());
+    bulkJobOf(w)->cancelButton()->click();
+    QVERIFY(!bulkJobOf(w)->cancelButton()->isEnabled());
     QVERIFY(waitForJobs(w));
 
-    QCOMPARE(column(w->fileDb, "SELECT id || call || name FROM contact ORDER BY id"), before);
-    QCOMPARE(column(w->fileDb, "SELECT name FROM sqlite_master ORDER BY name"), schema);
-    QCOMPARE(w->ui->statusbar->currentMessage(),
+    QCOMPARE(column(fileDb(w), "SELECT id || call || name FROM contact ORDER BY id"), before);
+    QCOMPARE(column(fileDb(w), "SELECT name FROM sqlite_master ORDER BY name"), schema);
+    QCOMPARE(FORM(w, statusbar)->currentMessage(),
              QStringLiteral("Loading contacts cancelled. The contacts were left as they were."));
     QVERIFY(rt->prompter.calls.isEmpty());
 }
@@ -167,22 +167,22 @@ void TestBulkJobs::cancelledLoadKeepsTable()
 void TestBulkJobs::writesDuringLoadAreKept()
 {
     addContact("OLD1");
-    QVERIFY(run(w->fileDb, "INSERT INTO log (id, date, time, call) VALUES (NULL, '240105', '19:00:00', 'OLD1')"));
+    QVERIFY(run(fileDb(w), "INSERT INTO log (id, date, time, call) VALUES (NULL, '240105', '19:00:00', 'OLD1')"));
     // The file also names a call the window stores meanwhile: the file's
     // record wins, as it would after the load.
     rt->prompter.paths = QStringList{writeContacts(30000)};
     w->on_actionLoadContacts_triggered();
-    QVERIFY(w->bulkJob->running());
+    QVERIFY(bulkJobOf(w)->running());
     // The window's writes go through while the worker loads: each waits
     // for one slice at most.
     addContact("NEW1", "during");
     addContact("CHK5", "during");
     QVERIFY(waitForJobs(w));
 
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"30001"});
-    QCOMPARE(column(w->fileDb, "SELECT name FROM contact WHERE call = 'NEW1'"), QStringList{"during"});
-    QCOMPARE(column(w->fileDb, "SELECT name FROM contact WHERE call = 'CHK5'"), QStringList{"Name 5"});
-    QCOMPARE(column(w->fileDb, "SELECT call FROM contact WHERE call = 'OLD1'"), QStringList());
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"30001"});
+    QCOMPARE(column(fileDb(w), "SELECT name FROM contact WHERE call = 'NEW1'"), QStringList{"during"});
+    QCOMPARE(column(fileDb(w), "SELECT name FROM contact WHERE call = 'CHK5'"), QStringList{"Name 5"});
+    QCOMPARE(column(fileDb(w), "SELECT call FROM contact WHERE call = 'OLD1'"), QStringList());
 
     // The same for the net log: a check-in logged during its load stays.
     QByteArray log;
@@ -190,11 +190,11 @@ void TestBulkJobs::writesDuringLoadAreKept()
         log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
     rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-big.csv"))};
     w->on_actionLoadTrelvin_triggered();
-    QVERIFY(w->bulkJob->running());
-    QVERIFY(run(w->fileDb, "INSERT INTO log (id, date, time, call) VALUES (NULL, '261208', '19:30:00', 'NEW1')"));
+    QVERIFY(bulkJobOf(w)->running());
+    QVERIFY(run(fileDb(w), "INSERT INTO log (id, date, time, call) VALUES (NULL, '261208', '19:30:00', 'NEW1')"));
     QVERIFY(waitForJobs(w));
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log"), QStringList{"30001"});
-    QCOMPARE(column(w->fileDb, "SELECT call FROM log WHERE date = '261208'"), QStringList{"NEW1"});
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM log"), QStringList{"30001"});
+    QCOMPARE(column(fileDb(w), "SELECT call FROM log WHERE date = '261208'"), QStringList{"NEW1"});
     QVERIFY(rt->prompter.calls.isEmpty());
 }
 
@@ -209,23 +209,23 @@ void TestBulkJobs::reloadKeepsOneIndexPerColumn()
         rt->prompter.paths = QStringList{path};
         w->on_actionLoadContacts_triggered();
         QVERIFY(waitForJobs(w));
-        QCOMPARE(column(w->fileDb, indexes), expected);
+        QCOMPARE(column(fileDb(w), indexes), expected);
     }
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadContacts_triggered();
     QVERIFY(waitForJobs(w));
     w = rt->start();
     QVERIFY(w);
-    QCOMPARE(column(w->fileDb, indexes), (QStringList{"contact_call_2", "contact_suffix_2"}));
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"100"});
+    QCOMPARE(column(fileDb(w), indexes), (QStringList{"contact_call_2", "contact_suffix_2"}));
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"100"});
 }
 
 void TestBulkJobs::cancelledSaveKeepsFile()
 {
-    QVERIFY(run(w->fileDb, "BEGIN"));
+    QVERIFY(run(fileDb(w), "BEGIN"));
     for (int i = 0; i < 20000; ++i)
         addContact(QStringLiteral("SAV%1").arg(i));
-    QVERIFY(run(w->fileDb, "COMMIT"));
+    QVERIFY(run(fileDb(w), "COMMIT"));
     const QString path = rt->dataPath() + "/Contacts-kept.csv";
     QFile old(path);
     QVERIFY(old.open(QIODevice::WriteOnly));
@@ -234,11 +234,11 @@ void TestBulkJobs::cancelledSaveKeepsFile()
 
     rt->prompter.paths = QStringList{path};
     w->on_actionSaveContacts_triggered();
-    QVERIFY(w->bulkJob->running());
-    w->bulkJob->cancelButton()->click();
+    QVERIFY(bulkJobOf(w)->running());
+    bulkJobOf(w)->cancelButton()->click();
     QVERIFY(waitForJobs(w));
     QCOMPARE(rt->readData("Contacts-kept.csv"), QStringLiteral("the file as it was\n"));
-    QCOMPARE(w->ui->statusbar->currentMessage(),
+    QCOMPARE(FORM(w, statusbar)->currentMessage(),
              QStringLiteral("Saving the contacts cancelled; the file was left as it was."));
 
     // Not cancelled, the same save writes every row.
@@ -252,42 +252,42 @@ void TestBulkJobs::cancelledSaveKeepsFile()
 void TestBulkJobs::cancelledRosterLoadKeepsRoster()
 {
     addContact("W1AW", "Hiram");
-    QVERIFY(run(w->memoryDb, "INSERT INTO mbr (id, call) VALUES (NULL, 'W1AW')"));
-    const QStringList contacts = column(w->fileDb, "SELECT id || call || name FROM contact ORDER BY id");
+    QVERIFY(run(memoryDb(w), "INSERT INTO mbr (id, call) VALUES (NULL, 'W1AW')"));
+    const QStringList contacts = column(fileDb(w), "SELECT id || call || name FROM contact ORDER BY id");
     const QString path = writeContacts(30000, QStringLiteral("Roster-big.csv"));
     w->loadRoster(path);
-    QVERIFY(w->bulkJob->running());
-    w->bulkJob->cancelButton()->click();
+    QVERIFY(bulkJobOf(w)->running());
+    bulkJobOf(w)->cancelButton()->click();
     QVERIFY(waitForJobs(w));
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"W1AW"});
-    QCOMPARE(column(w->fileDb, "SELECT id || call || name FROM contact ORDER BY id"), contacts);
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"W1AW"});
+    QCOMPARE(column(fileDb(w), "SELECT id || call || name FROM contact ORDER BY id"), contacts);
 
     w->loadRoster(path);
     QVERIFY(waitForJobs(w));
-    QCOMPARE(column(w->memoryDb, "SELECT count(*) FROM mbr"), QStringList{"30000"});
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id LIMIT 2"), (QStringList{"CHK0", "CHK1"}));
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"30001"});
+    QCOMPARE(column(memoryDb(w), "SELECT count(*) FROM mbr"), QStringList{"30000"});
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id LIMIT 2"), (QStringList{"CHK0", "CHK1"}));
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"30001"});
 }
 
 void TestBulkJobs::chunkedReportsMatchWholeOnes()
 {
     // Calls whose suffixes tie, names with a quote and a per cent, and
     // non-ASCII text, over many chunks.
-    QVERIFY(run(w->fileDb, "BEGIN"));
+    QVERIFY(run(fileDb(w), "BEGIN"));
     for (int i = 0; i < 700; ++i) {
         const QString n = QString::number(i % 50);
         addContact(QStringLiteral("K%1AB").arg(i % 10) + n, i % 3 ? QStringLiteral("O'Brien %") : QStringLiteral("山田"));
-        QVERIFY(run(w->fileDb, QStringLiteral("INSERT INTO log (id, date, time, status, call, comment) VALUES "
+        QVERIFY(run(fileDb(w), QStringLiteral("INSERT INTO log (id, date, time, status, call, comment) VALUES "
                                               "(NULL, '24%1', '19:%2:00', '-', 'W%3X', 'note %3')")
                                    .arg(1000 + i % 13)
                                    .arg(i % 60, 2, 10, QLatin1Char('0'))
                                    .arg(i)));
         if (i % 2)
-            QVERIFY(run(w->memoryDb, QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, 'K%1AB%2')")
+            QVERIFY(run(memoryDb(w), QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, 'K%1AB%2')")
                                          .arg(i % 10)
                                          .arg(n)));
     }
-    QVERIFY(run(w->fileDb, "COMMIT"));
+    QVERIFY(run(fileDb(w), "COMMIT"));
     struct Report {
         void (Trelvin::*show)();
         SeeLogs *window;
@@ -306,9 +306,9 @@ void TestBulkJobs::chunkedReportsMatchWholeOnes()
         Trelvin::inlineReportRows = 0;
         ReportFill::firstLines = 7;
         ReportFill::chunkLines = 50;
-        QSignalSpy first(w->reportFill, &ReportFill::firstScreen);
+        QSignalSpy first(reportFillOf(w), &ReportFill::firstScreen);
         (w->*report.show)();
-        QVERIFY(w->bulkJob->running());
+        QVERIFY(bulkJobOf(w)->running());
         QVERIFY(waitForJobs(w));
         QCOMPARE(first.size(), 1);
         QCOMPARE(report.window->ui->log->toPlainText(), whole);
@@ -325,7 +325,7 @@ void TestBulkJobs::reportWaitsForJob()
     Trelvin::inlineReportRows = 0;
     rt->prompter.paths = QStringList{writeContacts(20000)};
     w->on_actionLoadContacts_triggered();
-    QVERIFY(w->bulkJob->running());
+    QVERIFY(bulkJobOf(w)->running());
     // Asked for during the load, the report is filled once the load ended,
     // from the loaded table; no box.
     w->on_actionShowContacts_triggered();
@@ -336,7 +336,7 @@ void TestBulkJobs::reportWaitsForJob()
     // A load asked for while a report fills takes over; the report is
     // filled again after it.
     w->on_actionShowContacts_triggered();
-    QVERIFY(w->reportFill->filling());
+    QVERIFY(reportFillOf(w)->filling());
     rt->prompter.paths = QStringList{writeContacts(300, QStringLiteral("Contacts-small.csv"))};
     w->on_actionLoadContacts_triggered();
     QVERIFY(waitForJobs(w));
@@ -352,11 +352,11 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
         w->on_qso_returnPressed();
     };
     for (int i = 0; i < 5; ++i)
-        QVERIFY(run(w->fileDb, QStringLiteral("INSERT INTO log (id, date, time, call) VALUES (NULL, '240105', "
+        QVERIFY(run(fileDb(w), QStringLiteral("INSERT INTO log (id, date, time, call) VALUES (NULL, '240105', "
                                               "'19:00:0%1', 'OLD%1')").arg(i)));
     checkIn(QStringLiteral("W7AAA"), QString());
     checkIn(QStringLiteral("K7BBB"), QString());
-    QCOMPARE(w->storage.netLog().listedEntries().size(), 2);
+    QCOMPARE(storeOf(w).netLog().listedEntries().size(), 2);
 
     // A net log saved elsewhere: other rows first, then W7AAA's check-in as
     // logged here; K7BBB's is not in it.
@@ -364,7 +364,7 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     for (int i = 0; i < 50; ++i)
         log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
     const QStringList aaa =
-        column(w->fileDb, "SELECT date || '|' || time || '|' || status FROM log WHERE call = 'W7AAA'").first().split('|');
+        column(fileDb(w), "SELECT date || '|' || time || '|' || status FROM log WHERE call = 'W7AAA'").first().split('|');
     log += csvRecord({aaa.at(0), aaa.at(1), aaa.at(2), "W7AAA", "Op W7AAA", "", "Ogden", "UT", ""}).toUtf8();
     rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-other.csv"))};
     w->on_actionLoadTrelvin_triggered();
@@ -374,16 +374,16 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     // Each entry points at its own station's row, one row each; tonight's
     // check-ins are kept though the file lacks one.
     const QString linked = "SELECT net.call || '=' || log.call FROM net JOIN log ON log.id = net.logId ORDER BY net.call";
-    QCOMPARE(column(w->fileDb, linked), (QStringList{"K7BBB=K7BBB", "W7AAA=W7AAA"}));
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log"), QStringList{"52"});
+    QCOMPARE(column(fileDb(w), linked), (QStringList{"K7BBB=K7BBB", "W7AAA=W7AAA"}));
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM log"), QStringList{"52"});
     // Editing and removing entries touch only their own rows.
     checkIn(QStringLiteral("K7BBB"), QStringLiteral("has traffic"));
-    QCOMPARE(column(w->fileDb, "SELECT call FROM log WHERE comment = 'has traffic'"), QStringList{"K7BBB"});
-    const std::optional<NetEntry> aaaEntry = w->storage.netLog().netEntryByCall(QStringLiteral("W7AAA"));
+    QCOMPARE(column(fileDb(w), "SELECT call FROM log WHERE comment = 'has traffic'"), QStringList{"K7BBB"});
+    const std::optional<NetEntry> aaaEntry = storeOf(w).netLog().netEntryByCall(QStringLiteral("W7AAA"));
     QVERIFY(aaaEntry);
-    QVERIFY(w->storage.netLog().removeFromNet(*aaaEntry).ok());
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"50"});
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call = 'W7AAA'"), QStringList{"0"});
+    QVERIFY(storeOf(w).netLog().removeFromNet(*aaaEntry).ok());
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"50"});
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM log WHERE call = 'W7AAA'"), QStringList{"0"});
 
     // Contacts: the entry of a station the file holds points at its new row;
     // one the file lacks points nowhere, so that no other contact is renamed.
@@ -399,11 +399,11 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     rt->prompter.paths = QStringList{writeData(QStringLiteral("Contacts-other.csv"), text)};
     w->on_actionLoadContacts_triggered();
     QVERIFY(waitForJobs(w));
-    QCOMPARE(column(w->fileDb, "SELECT net.call || '=' || COALESCE(contact.call, '-') FROM net LEFT JOIN contact ON "
+    QCOMPARE(column(fileDb(w), "SELECT net.call || '=' || COALESCE(contact.call, '-') FROM net LEFT JOIN contact ON "
                                "contact.id = net.conId ORDER BY net.call"),
              (QStringList{"K7BBB=-", "W7CCC=W7CCC"}));
     checkIn(QStringLiteral("K7BBB"), QStringLiteral("again"));
-    QCOMPARE(column(w->fileDb, "SELECT name FROM contact ORDER BY call"),
+    QCOMPARE(column(fileDb(w), "SELECT name FROM contact ORDER BY call"),
              (QStringList{"File N0ONE", "File N0SIX", "File N0TWO", "File W7CCC"}));
 }
 
@@ -415,10 +415,10 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
     // the log, the net and the contacts after the load.
     QStringList calls;
     const auto checkInsDuring = [&](char series) {
-        QVERIFY(w->bulkJob->running());
+        QVERIFY(bulkJobOf(w)->running());
         int made = 0;
-        while (made < 20 && w->bulkJob->running()) {
-            const int value = w->bulkJob->bar()->value();
+        while (made < 20 && bulkJobOf(w)->running()) {
+            const int value = bulkJobOf(w)->bar()->value();
             if (made < 14 ? value >= (made + 1) * 60 : value >= 990) {
                 const QString call = QStringLiteral("W7%1%2%3").arg(QChar(series)).arg(QChar('A' + made / 26)).arg(
                     QChar('A' + made % 26));
@@ -439,7 +439,7 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
     const auto allIn = [&](const QString &table) {
         QStringList found;
         for (const QString &call : std::as_const(calls))
-            found += column(w->fileDb, QStringLiteral("SELECT call FROM %1 WHERE call = '%2'").arg(table, call));
+            found += column(fileDb(w), QStringLiteral("SELECT call FROM %1 WHERE call = '%2'").arg(table, call));
         QCOMPARE(found, calls);
     };
 
@@ -448,7 +448,7 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
     checkInsDuring('C');
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact WHERE call LIKE 'CHK%'"), QStringList{"1000000"});
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact WHERE call LIKE 'CHK%'"), QStringList{"1000000"});
     allIn(QStringLiteral("contact"));
     allIn(QStringLiteral("log"));
     allIn(QStringLiteral("net"));
@@ -461,12 +461,12 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
     checkInsDuring('L');
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"300000"});
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"300000"});
     allIn(QStringLiteral("contact"));
     allIn(QStringLiteral("log"));
     allIn(QStringLiteral("net"));
     // Each entry points at its own station's rows.
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM net JOIN log ON log.id = net.logId AND log.call = net.call "
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM net JOIN log ON log.id = net.logId AND log.call = net.call "
                                "JOIN contact ON contact.id = net.conId AND contact.call = net.call"),
              QStringList{QString::number(calls.size())});
 
@@ -484,10 +484,10 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
     checkInsDuring('R');
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(column(w->memoryDb, "SELECT count(*) FROM mbr"), QStringList{"20000"});
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact WHERE name LIKE 'Member %' AND city = 'x'"),
+    QCOMPARE(column(memoryDb(w), "SELECT count(*) FROM mbr"), QStringList{"20000"});
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact WHERE name LIKE 'Member %' AND city = 'x'"),
              QStringList{"20000"});
-    QCOMPARE(column(w->fileDb, "SELECT name FROM contact WHERE call = 'CHK959952'"), QStringList{"Member 19999"});
+    QCOMPARE(column(fileDb(w), "SELECT name FROM contact WHERE call = 'CHK959952'"), QStringList{"Member 19999"});
     allIn(QStringLiteral("contact"));
     allIn(QStringLiteral("log"));
     allIn(QStringLiteral("net"));
@@ -499,21 +499,21 @@ void TestBulkJobs::leftoverStagingTablesDropped()
     // in the file beside the old one's leftover.
     const QString path = rt->dataPath() + "/Contacts.db";
     addContact("W1AW", "Hiram");
-    QVERIFY(run(w->fileDb, "CREATE TABLE contact_loading AS SELECT * FROM contact"));
-    QVERIFY(run(w->fileDb, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+    QVERIFY(run(fileDb(w), "CREATE TABLE contact_loading AS SELECT * FROM contact"));
+    QVERIFY(run(fileDb(w), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
                            "INSERT INTO contact_loading (call) SELECT 'K' || i FROM n"));
-    QVERIFY(run(w->fileDb, "CREATE INDEX contact_call_2 ON contact_loading(call)"));
-    QVERIFY(run(w->fileDb, "CREATE TABLE log_replaced AS SELECT * FROM log"));
+    QVERIFY(run(fileDb(w), "CREATE INDEX contact_call_2 ON contact_loading(call)"));
+    QVERIFY(run(fileDb(w), "CREATE TABLE log_replaced AS SELECT * FROM log"));
     rt->stop();
     w = nullptr;
 
     QFile::remove(rt->dataPath() + "/errorLog.txt");
     w = rt->start();
     QVERIFY(w);
-    QCOMPARE(column(w->fileDb, "SELECT name FROM sqlite_schema WHERE name LIKE '%loading%' OR name LIKE "
+    QCOMPARE(column(fileDb(w), "SELECT name FROM sqlite_schema WHERE name LIKE '%loading%' OR name LIKE "
                                "'%replaced%' OR name = 'contact_call_2'"),
              QStringList());
-    QCOMPARE(column(w->fileDb, "SELECT name FROM contact"), QStringList{"Hiram"});
+    QCOMPARE(column(fileDb(w), "SELECT name FROM contact"), QStringList{"Hiram"});
     const QString errors = rt->readData(QStringLiteral("errorLog.txt"));
     QVERIFY2(errors.contains("Contacts database '" + path
                              + "': table 'contact_loading', left by a load that did not end, was dropped."),
@@ -523,8 +523,8 @@ void TestBulkJobs::leftoverStagingTablesDropped()
     rt->prompter.paths = QStringList{writeContacts(100)};
     w->on_actionLoadContacts_triggered();
     QVERIFY(waitForJobs(w));
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM contact"), QStringList{"100"});
-    QCOMPARE(column(w->fileDb, "SELECT count(*) FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' "
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"100"});
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' "
                                "AND sql IS NOT NULL"),
              QStringList{"2"});
 }

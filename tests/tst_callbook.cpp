@@ -624,20 +624,20 @@ void TestCallBook::loadFromMenuReplacesCallBook()
     const QString source = dir.filePath("l_amat.zip");
     QVERIFY(writeZip(source, weekly()));
     rt.prompter.paths << source;
-    w->ui->actionLoadFccCallBook->trigger();
+    FORM(w, actionLoadFccCallBook)->trigger();
     QCOMPARE(rt.prompter.pathCaptions, QStringList({"Open FCC Amateur Licence File"}));
-    QVERIFY(w->bulkJob->bar()->isVisibleTo(w->ui->statusbar));
-    QVERIFY(w->bulkJob->cancelButton()->isVisibleTo(w->ui->statusbar));
+    QVERIFY(bulkJobOf(w)->bar()->isVisibleTo(FORM(w, statusbar)));
+    QVERIFY(bulkJobOf(w)->cancelButton()->isVisibleTo(FORM(w, statusbar)));
     // The menu entry again while it runs asks whether to stop; No goes on.
     rt.prompter.answers << QMessageBox::No;
-    w->ui->actionLoadFccCallBook->trigger();
+    FORM(w, actionLoadFccCallBook)->trigger();
     QCOMPARE(rt.prompter.titles(), QStringList({"FCC Call Book Loading"}));
     rt.prompter.clear();
     QSignalSpy finished(w->callBookImport, &CallBookImport::finished);
     QVERIFY(finished.wait(10000));
 
-    QVERIFY(!w->bulkJob->bar()->isVisibleTo(w->ui->statusbar));
-    QCOMPARE(w->ui->statusbar->currentMessage(), "FCC Call Book loaded: 2 licences from l_amat.zip.");
+    QVERIFY(!bulkJobOf(w)->bar()->isVisibleTo(FORM(w, statusbar)));
+    QCOMPARE(FORM(w, statusbar)->currentMessage(), "FCC Call Book loaded: 2 licences from l_amat.zip.");
     QVERIFY(rt.prompter.calls.isEmpty());
     QVERIFY(w->callBook.isOpen());
     QCOMPARE(w->callBook.count(), 2);

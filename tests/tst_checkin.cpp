@@ -115,14 +115,13 @@ void TestCheckin::enter(const QString &call, const QString &name, const QString 
                         const QString &qso)
 {
     w->entryId = 0;
-    Ui::Trelvin *ui = w->ui;
-    ui->call->setText(call);
-    ui->name->setText(name);
-    ui->city->setText(city);
-    ui->state->setText(state);
-    ui->qso->setText(qso);
-    ui->relay->clear();
-    for (QLineEdit *field : {ui->call, ui->name, ui->city, ui->state, ui->qso})
+    FORM(w, call)->setText(call);
+    FORM(w, name)->setText(name);
+    FORM(w, city)->setText(city);
+    FORM(w, state)->setText(state);
+    FORM(w, qso)->setText(qso);
+    FORM(w, relay)->clear();
+    for (QLineEdit *field : {FORM(w, call), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, qso)})
         field->setModified(true);
 }
 
@@ -131,19 +130,18 @@ void TestCheckin::select(const QString &call)
     const Row row = netRow(call);
     QVERIFY2(!row.isEmpty(), qPrintable(call));
     w->entryId = row["id"].toInt();
-    Ui::Trelvin *ui = w->ui;
-    ui->call->setText(call);
-    ui->name->setText(row["name"].toString());
-    ui->city->setText(row["city"].toString());
-    ui->state->setText(row["state"].toString());
-    ui->qso->setText(row["comment"].toString());
-    ui->relay->setText(row["relay"].toString());
-    (ui->name->text().isEmpty() ? ui->call : ui->qso)->setFocus();
+    FORM(w, call)->setText(call);
+    FORM(w, name)->setText(row["name"].toString());
+    FORM(w, city)->setText(row["city"].toString());
+    FORM(w, state)->setText(row["state"].toString());
+    FORM(w, qso)->setText(row["comment"].toString());
+    FORM(w, relay)->setText(row["relay"].toString());
+    (FORM(w, name)->text().isEmpty() ? FORM(w, call) : FORM(w, qso))->setFocus();
 }
 
 Row TestCheckin::netRow(const QString &call)
 {
-    QSqlQuery query(w->fileDb);
+    QSqlQuery query(fileDb(w));
     query.prepare("SELECT * FROM net WHERE call = ?");
     query.addBindValue(call);
     Row row;
@@ -156,7 +154,7 @@ Row TestCheckin::netRow(const QString &call)
 
 QStringList TestCheckin::lines() const
 {
-    const QString text = w->ui->checkins->toPlainText();
+    const QString text = FORM(w, checkins)->toPlainText();
     return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
@@ -182,11 +180,11 @@ void TestCheckin::newStationChecksInWithItsThreeRows()
     dlg->born->setText("1866");
 
     enter("w1aw", "Hiram", "Hartford", "ct", "First net");
-    w->ui->relay->setText("k1abc");
+    FORM(w, relay)->setText("k1abc");
     const QDate today = QDate::currentDate();
     w->on_qso_returnPressed();
 
-    const QList<Row> logs = rows(w->fileDb, "SELECT * FROM log");
+    const QList<Row> logs = rows(fileDb(w), "SELECT * FROM log");
     QCOMPARE(logs.size(), 1);
     const Row log = logs.first();
     QCOMPARE(log["date"].toString(), today.toString("yyMMdd"));
@@ -200,7 +198,7 @@ void TestCheckin::newStationChecksInWithItsThreeRows()
     QCOMPARE(log["comment"].toString(), QString("First net"));
 
     // Dialog fields, but the name and state the operator typed.
-    const QList<Row> contacts = rows(w->fileDb, "SELECT * FROM contact");
+    const QList<Row> contacts = rows(fileDb(w), "SELECT * FROM contact");
     QCOMPARE(contacts.size(), 1);
     const Row c = contacts.first();
     const QStringList expected{"W1AW", "Hiram", "Maxim", "E", "2030-01-01", "225 Main St", "Newington", "CT",
@@ -221,32 +219,32 @@ void TestCheckin::newStationChecksInWithItsThreeRows()
     QCOMPARE(net["state"].toString(), QString("CT"));
 
     QCOMPARE(lines(), QStringList{"  1 -C W1AW   Hiram      K1ABC "});
-    QCOMPARE(w->ui->checks->text(), QString("1"));
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w->ui->search));
+    QCOMPARE(FORM(w, checks)->text(), QString("1"));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, search)));
 
     // A known station joining the net keeps its contact row.
-    QSqlQuery known(w->fileDb);
+    QSqlQuery known(fileDb(w));
     QVERIFY(known.exec("INSERT INTO contact (id, call, name, last) VALUES (NULL, 'N0XYZ', 'Zed', 'Known')"));
     const int knownId = known.lastInsertId().toInt();
     enter("N0XYZ", "Zed");
     w->on_qso_returnPressed();
-    QCOMPARE(count(w->fileDb, "contact"), 2);
+    QCOMPARE(count(fileDb(w), "contact"), 2);
     QCOMPARE(netRow("N0XYZ")["conId"].toInt(), knownId);
-    QCOMPARE(w->ui->checks->text(), QString("2"));
+    QCOMPARE(FORM(w, checks)->text(), QString("2"));
 }
 
 void TestCheckin::roleKeysToggleCodesAndLogLetters()
 {
-    w->ui->qso->setFocus();
+    FORM(w, qso)->setFocus();
     enter("K1ABC", "Ann");
     w->on_trafficButton_clicked();
     QCOMPARE(netRow("K1ABC")["status"].toInt(), 2);
     QCOMPARE(lines(), QStringList{"  1 T- K1ABC  Ann              "});
-    QCOMPARE(count(w->fileDb, "log"), 0);
-    QCOMPARE(count(w->fileDb, "contact"), 1);
-    QCOMPARE(w->ui->checks->text(), QString("0"));
+    QCOMPARE(count(fileDb(w), "log"), 0);
+    QCOMPARE(count(fileDb(w), "contact"), 1);
+    QCOMPARE(FORM(w, checks)->text(), QString("0"));
     // Outside the search box the entry stays for further keys.
-    QCOMPARE(w->ui->call->text(), QString("K1ABC"));
+    QCOMPARE(FORM(w, call)->text(), QString("K1ABC"));
 
     w->on_trafficButton_clicked();
     QCOMPARE(lines().first().mid(4, 2), QString("--"));
@@ -256,39 +254,39 @@ void TestCheckin::roleKeysToggleCodesAndLogLetters()
     w->on_qso_returnPressed();
     select("K1ABC");
     QCOMPARE(lines().first().mid(4, 2), QString("TC"));
-    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("T"));
+    QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("T"));
 
     // The lowest role bit names the log letter: relay before traffic.
-    w->ui->qso->setFocus();
+    FORM(w, qso)->setFocus();
     w->on_relayButton_clicked();
     QCOMPARE(lines().first().mid(4, 2), QString("RC"));
-    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("R"));
+    QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("R"));
     w->on_relayButton_clicked();
     w->on_mobileButton_clicked();
     w->on_trafficButton_clicked();
     QCOMPARE(lines().first().mid(4, 2), QString("MC"));
-    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("M"));
+    QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("M"));
     w->on_shortButton_clicked();
     QCOMPARE(lines().first().mid(4, 2), QString("MC"));
     w->on_mobileButton_clicked();
     QCOMPARE(lines().first().mid(4, 2), QString("SC"));
     w->on_NCSButton_clicked();
     QCOMPARE(lines().first().mid(4, 2), QString("NC"));
-    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("S"));
-    QCOMPARE(count(w->fileDb, "log"), 1);
+    QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("S"));
+    QCOMPARE(count(fileDb(w), "log"), 1);
     QCOMPARE(netRow("K1ABC")["status"].toInt() & 63, 8 | 16 | 32);
 }
 
 void TestCheckin::roleKeyFromSearchBoxClearsEntry()
 {
     enter("K1ABC", "Ann");
-    w->ui->search->setFocus();
+    FORM(w, search)->setFocus();
     w->on_trafficButton_clicked();
     // Stored with the search-box bit, shown as traffic all the same.
     QCOMPARE(netRow("K1ABC")["status"].toInt(), 66);
     QCOMPARE(lines().first().mid(4, 2), QString("T-"));
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w->ui->search));
-    QVERIFY(w->ui->call->text().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, search)));
+    QVERIFY(FORM(w, call)->text().isEmpty());
 }
 
 void TestCheckin::checkInToggleWithdrawsAndRestores()
@@ -301,21 +299,21 @@ void TestCheckin::checkInToggleWithdrawsAndRestores()
 
     select("W1AW");
     w->on_logContactButton_clicked();
-    QCOMPARE(rows(w->fileDb, "SELECT call FROM log WHERE call = 'W1AW'").size(), 0);
-    QCOMPARE(count(w->fileDb, "log"), 1);
+    QCOMPARE(rows(fileDb(w), "SELECT call FROM log WHERE call = 'W1AW'").size(), 0);
+    QCOMPARE(count(fileDb(w), "log"), 1);
     QCOMPARE(netRow("W1AW")["logId"].toInt(), 0);
     QCOMPARE(netRow("W1AW")["status"].toInt() & 32, 0);
     QCOMPARE(lines().first().mid(4, 2), QString("--"));
-    QCOMPARE(w->ui->checks->text(), QString("1"));
+    QCOMPARE(FORM(w, checks)->text(), QString("1"));
 
     select("W1AW");
     w->on_logContactButton_clicked();
-    const QList<Row> logs = rows(w->fileDb, "SELECT id FROM log WHERE call = 'W1AW'");
+    const QList<Row> logs = rows(fileDb(w), "SELECT id FROM log WHERE call = 'W1AW'");
     QCOMPARE(logs.size(), 1);
     QVERIFY(logs.first()["id"].toInt() > netRow("K1ABC")["logId"].toInt());
     QCOMPARE(netRow("W1AW")["logId"].toInt(), logs.first()["id"].toInt());
     QCOMPARE(lines().first().mid(4, 2), QString("-C"));
-    QCOMPARE(w->ui->checks->text(), QString("2"));
+    QCOMPARE(FORM(w, checks)->text(), QString("2"));
 }
 
 void TestCheckin::enterInCommentRewritesTheCheckIn()
@@ -325,12 +323,12 @@ void TestCheckin::enterInCommentRewritesTheCheckIn()
     const int logId = netRow("W1AW")["logId"].toInt();
 
     select("W1AW");
-    w->ui->qso->setText("second");
-    w->ui->city->setText("Newington");
-    w->ui->relay->setText("k1abc");
+    FORM(w, qso)->setText("second");
+    FORM(w, city)->setText("Newington");
+    FORM(w, relay)->setText("k1abc");
     w->on_qso_returnPressed();
 
-    const QList<Row> logs = rows(w->fileDb, "SELECT * FROM log");
+    const QList<Row> logs = rows(fileDb(w), "SELECT * FROM log");
     QCOMPARE(logs.size(), 1);
     QCOMPARE(logs.first()["id"].toInt(), logId);
     QCOMPARE(logs.first()["comment"].toString(), QString("second"));
@@ -362,13 +360,13 @@ void TestCheckin::listColoursAndWeights()
     w->activeID = netRow("G1G")["id"].toInt();
     w->displayNet(w->activeID);
 
-    QTextEdit *list = w->ui->checkins;
+    QTextEdit *list = FORM(w, checkins);
     QCOMPARE(lines().size(), 7);
     QStringList codes;
     for (const QString &line : lines())
         codes.append(line.mid(4, 2));
     QCOMPARE(codes, (QStringList{"--", "R-", "NC", "RC", "--", "-C", "--"}));
-    QCOMPARE(w->ui->checks->text(), QString("3"));
+    QCOMPARE(FORM(w, checks)->text(), QString("3"));
 
     const auto fore = [&](int line) { return lineFormat(list, line).foreground().color(); };
     const auto back = [&](int line) { return lineFormat(list, line).background().color(); };
@@ -413,17 +411,17 @@ void TestCheckin::callChangeRefusedWhenTaken()
     w->addContact(128);
     {
         // N0XYZ stays known but leaves the net.
-        QSqlQuery remove(w->fileDb);
+        QSqlQuery remove(fileDb(w));
         QVERIFY(remove.exec("DELETE FROM net WHERE call = 'N0XYZ'"));
     }
-    const QList<Row> netBefore = rows(w->fileDb, "SELECT * FROM net");
-    const QList<Row> logBefore = rows(w->fileDb, "SELECT * FROM log");
+    const QList<Row> netBefore = rows(fileDb(w), "SELECT * FROM net");
+    const QList<Row> logBefore = rows(fileDb(w), "SELECT * FROM log");
     rt->prompter.clear();
 
     select("K1ABC");
-    w->ui->call->setText("W1AW");
-    w->ui->name->setText("Changed");
-    w->ui->qso->setText("renamed");
+    FORM(w, call)->setText("W1AW");
+    FORM(w, name)->setText("Changed");
+    FORM(w, qso)->setText("renamed");
     w->addContact(128);
 
     QCOMPARE(rt->prompter.titles(),
@@ -436,21 +434,21 @@ void TestCheckin::callChangeRefusedWhenTaken()
     const QString errors = rt->readData("errorLog.txt");
     QVERIFY(errors.contains(" Attempt to change Net Check-In Callsign to 'W1AW'.\n"));
     QVERIFY(errors.contains(" Attempt to change Contact Callsign to 'W1AW'.\n"));
-    QCOMPARE(rows(w->fileDb, "SELECT * FROM net"), netBefore);
-    QCOMPARE(rows(w->fileDb, "SELECT * FROM log"), logBefore);
+    QCOMPARE(rows(fileDb(w), "SELECT * FROM net"), netBefore);
+    QCOMPARE(rows(fileDb(w), "SELECT * FROM log"), logBefore);
     // The typed name reached the contact of the typed call before the refusal.
-    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact WHERE call = 'W1AW'").first()["name"].toString(),
+    QCOMPARE(rows(fileDb(w), "SELECT name FROM contact WHERE call = 'W1AW'").first()["name"].toString(),
              QString("Changed"));
-    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact WHERE call = 'K1ABC'").first()["name"].toString(),
+    QCOMPARE(rows(fileDb(w), "SELECT name FROM contact WHERE call = 'K1ABC'").first()["name"].toString(),
              QString("Ann"));
 
     // Known as a contact only.
     rt->prompter.clear();
     select("K1ABC");
-    w->ui->call->setText("N0XYZ");
+    FORM(w, call)->setText("N0XYZ");
     w->addContact(128);
     QCOMPARE(rt->prompter.titles(), QStringList{"Error: Callsign Exists in Contact Database"});
-    QCOMPARE(rows(w->fileDb, "SELECT * FROM net"), netBefore);
+    QCOMPARE(rows(fileDb(w), "SELECT * FROM net"), netBefore);
 }
 
 void TestCheckin::callChangeToFreeCallRenamesNetAndLog()
@@ -458,19 +456,19 @@ void TestCheckin::callChangeToFreeCallRenamesNetAndLog()
     enter("K1ABC", "Ann");
     w->on_qso_returnPressed();
     select("K1ABC");
-    w->ui->call->setText("K1ABD");
+    FORM(w, call)->setText("K1ABD");
     w->addContact(128);
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(rows(w->fileDb, "SELECT call FROM net").first()["call"].toString(), QString("K1ABD"));
-    QCOMPARE(rows(w->fileDb, "SELECT call FROM log").first()["call"].toString(), QString("K1ABD"));
-    QCOMPARE(rows(w->fileDb, "SELECT call FROM contact").first()["call"].toString(), QString("K1ABC"));
+    QCOMPARE(rows(fileDb(w), "SELECT call FROM net").first()["call"].toString(), QString("K1ABD"));
+    QCOMPARE(rows(fileDb(w), "SELECT call FROM log").first()["call"].toString(), QString("K1ABD"));
+    QCOMPARE(rows(fileDb(w), "SELECT call FROM contact").first()["call"].toString(), QString("K1ABC"));
 }
 
 void TestCheckin::listLinesAndCount()
 {
     w->displayNet(w->activeID);
     QVERIFY(lines().isEmpty());
-    QCOMPARE(w->ui->checks->text(), QString("0"));
+    QCOMPARE(FORM(w, checks)->text(), QString("0"));
 
     enter("W1AW", "Christopher");
     w->on_qso_returnPressed();
@@ -481,20 +479,20 @@ void TestCheckin::listLinesAndCount()
     QCOMPARE(lines(), (QStringList{"  1 -C W1AW   Christophe       ", "  2 -- K1A    Bo               ",
                                    "  3 -C KA1ABC Ann              "}));
     QCOMPARE(netRow("W1AW")["name"].toString(), QString("Christopher"));
-    QCOMPARE(w->ui->checks->text(), QString("2"));
+    QCOMPARE(FORM(w, checks)->text(), QString("2"));
 
     // The list numbers the rows afresh around a gap in the ids.
-    w->ui->delCon->setText("k1a");
+    FORM(w, delCon)->setText("k1a");
     w->delNet();
     QCOMPARE(lines(), (QStringList{"  1 -C W1AW   Christophe       ", "  2 -C KA1ABC Ann              "}));
     QCOMPARE(netRow("KA1ABC")["id"].toInt(), 3);
 
-    w->ui->delCon->setText("W1AW");
+    FORM(w, delCon)->setText("W1AW");
     w->delNet();
-    w->ui->delCon->setText("KA1ABC");
+    FORM(w, delCon)->setText("KA1ABC");
     w->delNet();
     QVERIFY(lines().isEmpty());
-    QCOMPARE(w->ui->checks->text(), QString("0"));
+    QCOMPARE(FORM(w, checks)->text(), QString("0"));
 }
 
 void TestCheckin::stationTypeLetters_data()
@@ -515,7 +513,7 @@ void TestCheckin::stationTypeLetters()
     QFETCH(int, status);
     QFETCH(QString, letter);
     QCOMPARE(w->stationType("W1AW"), QString("-"));
-    QSqlQuery insert(w->fileDb);
+    QSqlQuery insert(fileDb(w));
     insert.prepare("INSERT INTO net (id, call, status) VALUES (NULL, 'W1AW', ?)");
     insert.addBindValue(status);
     QVERIFY(insert.exec());
@@ -524,47 +522,45 @@ void TestCheckin::stationTypeLetters()
 
 void TestCheckin::typingRules()
 {
-    Ui::Trelvin *ui = w->ui;
-    QTest::keyClicks(ui->call, "w1aw");
-    QCOMPARE(ui->call->text(), QString("W1AW"));
-    QCOMPARE(ui->call->cursorPosition(), 4);
-    QVERIFY(ui->call->isModified());
-    ui->call->setCursorPosition(2);
-    QTest::keyClicks(ui->call, "x");
-    QCOMPARE(ui->call->text(), QString("W1XAW"));
-    QCOMPARE(ui->call->cursorPosition(), 3);
+    QTest::keyClicks(FORM(w, call), "w1aw");
+    QCOMPARE(FORM(w, call)->text(), QString("W1AW"));
+    QCOMPARE(FORM(w, call)->cursorPosition(), 4);
+    QVERIFY(FORM(w, call)->isModified());
+    FORM(w, call)->setCursorPosition(2);
+    QTest::keyClicks(FORM(w, call), "x");
+    QCOMPARE(FORM(w, call)->text(), QString("W1XAW"));
+    QCOMPARE(FORM(w, call)->cursorPosition(), 3);
 
-    QTest::keyClicks(ui->city, "new YORK");
-    QCOMPARE(ui->city->text(), QString("New York"));
-    QVERIFY(ui->city->isModified());
-    QTest::keyClicks(ui->name, "ANN-MARIE mc d");
-    QCOMPARE(ui->name->text(), QString("Ann-marie Mc D"));
-    QTest::keyClicks(ui->state, "ct");
-    QCOMPARE(ui->state->text(), QString("CT"));
-    QVERIFY(ui->state->isModified());
-    QTest::keyClicks(ui->relay, "k1abc");
-    QCOMPARE(ui->relay->text(), QString("K1ABC"));
-    QVERIFY(ui->relay->isModified());
+    QTest::keyClicks(FORM(w, city), "new YORK");
+    QCOMPARE(FORM(w, city)->text(), QString("New York"));
+    QVERIFY(FORM(w, city)->isModified());
+    QTest::keyClicks(FORM(w, name), "ANN-MARIE mc d");
+    QCOMPARE(FORM(w, name)->text(), QString("Ann-marie Mc D"));
+    QTest::keyClicks(FORM(w, state), "ct");
+    QCOMPARE(FORM(w, state)->text(), QString("CT"));
+    QVERIFY(FORM(w, state)->isModified());
+    QTest::keyClicks(FORM(w, relay), "k1abc");
+    QCOMPARE(FORM(w, relay)->text(), QString("K1ABC"));
+    QVERIFY(FORM(w, relay)->isModified());
 }
 
 void TestCheckin::enterWalksTheEntryFields()
 {
-    Ui::Trelvin *ui = w->ui;
-    ui->call->setFocus();
+    FORM(w, call)->setFocus();
     QStringList visited;
-    for (QLineEdit *field : {ui->call, ui->name, ui->city, ui->state}) {
+    for (QLineEdit *field : {FORM(w, call), FORM(w, name), FORM(w, city), FORM(w, state)}) {
         QTest::keyClick(field, Qt::Key_Return);
         visited.append(QApplication::focusWidget()->objectName());
     }
     QCOMPARE(visited, (QStringList{"name", "city", "state", "qso"}));
-    QCOMPARE(count(w->fileDb, "net"), 0);
+    QCOMPARE(count(fileDb(w), "net"), 0);
 
     // F4 readies the relay field for a new call that the next store keeps.
-    ui->relay->setText("OLD");
+    FORM(w, relay)->setText("OLD");
     w->on_relayViaButton_clicked();
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->relay));
-    QVERIFY(ui->relay->text().isEmpty());
-    QVERIFY(ui->relay->isModified());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, relay)));
+    QVERIFY(FORM(w, relay)->text().isEmpty());
+    QVERIFY(FORM(w, relay)->isModified());
 }
 
 void TestCheckin::listRedrawnInPartEqualsWhole()
@@ -572,10 +568,10 @@ void TestCheckin::listRedrawnInPartEqualsWhole()
     // The list as a key leaves it, line by line with its formats, against
     // the same list drawn whole.
     const auto same = [this](const char *step) {
-        const QString part = w->ui->checkins->document()->toHtml();
+        const QString part = FORM(w, checkins)->document()->toHtml();
         w->drawnNet.clear();
         w->displayNet(w->activeID);
-        QVERIFY2(w->ui->checkins->document()->toHtml() == part, step);
+        QVERIFY2(FORM(w, checkins)->document()->toHtml() == part, step);
     };
     const QStringList calls{"W1AW", "K1ABC", "N7NCS", "KD7RLY", "WB6ZZZ", "K7Q"};
     for (const QString &call : calls) {
@@ -587,7 +583,7 @@ void TestCheckin::listRedrawnInPartEqualsWhole()
     w->on_NCSButton_clicked();
     same("net control");
     select("KD7RLY");
-    w->ui->relay->setText("K1ABC");
+    FORM(w, relay)->setText("K1ABC");
     w->on_relayButton_clicked();
     same("relay");
     select("K1ABC");
@@ -596,11 +592,11 @@ void TestCheckin::listRedrawnInPartEqualsWhole()
     w->nextContact();
     w->nextContact();
     same("mark moved");
-    w->ui->delCon->setText("K1ABC");
+    FORM(w, delCon)->setText("K1ABC");
     rt->prompter.answers = {QMessageBox::Yes};
     w->delNet();
     same("middle entry removed");
-    w->ui->delCon->setText("K7Q");
+    FORM(w, delCon)->setText("K7Q");
     rt->prompter.answers = {QMessageBox::Yes};
     w->delNet();
     same("last entry removed");
@@ -619,7 +615,7 @@ void TestCheckin::removeFromNet()
     rt->prompter.clear();
 
     // Not in the net.
-    w->ui->delCon->setText("n0xyz");
+    FORM(w, delCon)->setText("n0xyz");
     w->delNet();
     QCOMPARE(rt->prompter.calls.size(), 1);
     QCOMPARE(rt->prompter.calls[0].kind, Prompter::Warning);
@@ -631,36 +627,36 @@ void TestCheckin::removeFromNet()
     // Answered No.
     rt->prompter.clear();
     rt->prompter.answers = {QMessageBox::No};
-    w->ui->delCon->setText("W1AW");
+    FORM(w, delCon)->setText("W1AW");
     w->delNet();
     QCOMPARE(rt->prompter.calls.size(), 1);
     QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Contact from Net Log"));
     QCOMPARE(rt->prompter.calls[0].text, QString("Are you sure you want to delete 'W1AW' from the Net Log?"));
     QCOMPARE(rt->prompter.calls[0].buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(rt->prompter.calls[0].defaultButton, QMessageBox::Yes);
-    QCOMPARE(count(w->fileDb, "net"), 2);
-    QCOMPARE(count(w->fileDb, "log"), 2);
+    QCOMPARE(count(fileDb(w), "net"), 2);
+    QCOMPARE(count(fileDb(w), "log"), 2);
 
     // Yes: tonight's check-in goes with it; the entry showing it is cleared.
     select("W1AW");
-    w->ui->delCon->setText("w1aw");
+    FORM(w, delCon)->setText("w1aw");
     w->delNet();
-    QCOMPARE(count(w->fileDb, "net"), 1);
-    QCOMPARE(rows(w->fileDb, "SELECT call FROM log").first()["call"].toString(), QString("K1ABC"));
+    QCOMPARE(count(fileDb(w), "net"), 1);
+    QCOMPARE(rows(fileDb(w), "SELECT call FROM log").first()["call"].toString(), QString("K1ABC"));
     QCOMPARE(lines(), QStringList{"  1 -C K1ABC  Ann              "});
-    QCOMPARE(w->ui->checks->text(), QString("1"));
-    QVERIFY(w->ui->call->text().isEmpty());
-    QVERIFY(w->ui->name->text().isEmpty());
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w->ui->search));
-    QCOMPARE(count(w->fileDb, "contact"), 2);
+    QCOMPARE(FORM(w, checks)->text(), QString("1"));
+    QVERIFY(FORM(w, call)->text().isEmpty());
+    QVERIFY(FORM(w, name)->text().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, search)));
+    QCOMPARE(count(fileDb(w), "contact"), 2);
 
     // The entry no longer points at the removed row: storing it again adds
     // the station anew.
     QCOMPARE(w->entryId, 0);
-    w->ui->call->setText("W1AW");
-    w->ui->name->setText("Hiram");
+    FORM(w, call)->setText("W1AW");
+    FORM(w, name)->setText("Hiram");
     w->addContact(128);
-    QCOMPARE(count(w->fileDb, "net"), 2);
+    QCOMPARE(count(fileDb(w), "net"), 2);
 }
 
 void TestCheckin::deleteContactAndRecord()
@@ -671,38 +667,38 @@ void TestCheckin::deleteContactAndRecord()
     rt->prompter.clear();
 
     rt->prompter.answers = {QMessageBox::No};
-    w->ui->delCon->setText("w1aw");
+    FORM(w, delCon)->setText("w1aw");
     w->delCon();
     QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Contact from Contacts Database"));
     QCOMPARE(rt->prompter.calls[0].text,
              QString("Are you sure you want to delete 'W1AW' from the Contacts Database?"));
     QCOMPARE(rt->prompter.calls[0].kind, Prompter::Warning);
-    QCOMPARE(count(w->fileDb, "contact"), 1);
+    QCOMPARE(count(fileDb(w), "contact"), 1);
 
     w->delCon();
-    QCOMPARE(count(w->fileDb, "contact"), 0);
-    QCOMPARE(count(w->fileDb, "log"), 1);
-    QCOMPARE(count(w->fileDb, "net"), 1);
+    QCOMPARE(count(fileDb(w), "contact"), 0);
+    QCOMPARE(count(fileDb(w), "log"), 1);
+    QCOMPARE(count(fileDb(w), "net"), 1);
     // Nothing left to delete: asked, but silent.
     rt->prompter.clear();
     w->delCon();
     QCOMPARE(rt->prompter.calls.size(), 1);
 
     rt->prompter.clear();
-    w->ui->delRec->setText("x7");
+    FORM(w, delRec)->setText("x7");
     w->on_delRecBut_clicked();
     QCOMPARE(rt->prompter.calls.size(), 1);
     QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Record from Log"));
     QCOMPARE(rt->prompter.calls[0].text,
              QString("Are you sure you want to permanently delete Record 'x7' from the Log?"));
-    QCOMPARE(count(w->fileDb, "log"), 1);
+    QCOMPARE(count(fileDb(w), "log"), 1);
 
     rt->prompter.answers = {QMessageBox::No};
-    w->ui->delRec->setText(QString::number(logId));
+    FORM(w, delRec)->setText(QString::number(logId));
     w->on_delRecBut_clicked();
-    QCOMPARE(count(w->fileDb, "log"), 1);
+    QCOMPARE(count(fileDb(w), "log"), 1);
     w->on_delRecBut_clicked();
-    QCOMPARE(count(w->fileDb, "log"), 0);
+    QCOMPARE(count(fileDb(w), "log"), 0);
 }
 
 void TestCheckin::quotesAreOrdinaryText()
@@ -710,31 +706,31 @@ void TestCheckin::quotesAreOrdinaryText()
     enter("K1'Q", "O'Brien", "Coeur d'Alene", "ID", "it's me");
     w->on_qso_returnPressed();
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact WHERE call = 'K1''Q'").first()["name"].toString(),
+    QCOMPARE(rows(fileDb(w), "SELECT name FROM contact WHERE call = 'K1''Q'").first()["name"].toString(),
              QString("O'Brien"));
-    QCOMPARE(rows(w->fileDb, "SELECT comment FROM log").first()["comment"].toString(), QString("it's me"));
+    QCOMPARE(rows(fileDb(w), "SELECT comment FROM log").first()["comment"].toString(), QString("it's me"));
 
     // Found again by its call: a role, a new name, no duplicate row.
     select("K1'Q");
-    w->ui->name->setText("O'Neil");
+    FORM(w, name)->setText("O'Neil");
     w->on_trafficButton_clicked();
     QCOMPARE(w->stationType("K1'Q"), QString("T"));
-    QCOMPARE(count(w->fileDb, "net"), 1);
-    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact").first()["name"].toString(), QString("O'Neil"));
-    QCOMPARE(rows(w->fileDb, "SELECT status FROM log").first()["status"].toString(), QString("T"));
+    QCOMPARE(count(fileDb(w), "net"), 1);
+    QCOMPARE(rows(fileDb(w), "SELECT name FROM contact").first()["name"].toString(), QString("O'Neil"));
+    QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("T"));
 
     w->contactDialog->ui->call->setText("K1'Q");
     w->contactDialog->ui->fname->setText("O'Hara");
     w->saveContact();
-    QCOMPARE(count(w->fileDb, "contact"), 1);
-    QCOMPARE(rows(w->fileDb, "SELECT name FROM contact").first()["name"].toString(), QString("O'Hara"));
+    QCOMPARE(count(fileDb(w), "contact"), 1);
+    QCOMPARE(rows(fileDb(w), "SELECT name FROM contact").first()["name"].toString(), QString("O'Hara"));
 
-    w->ui->delCon->setText("K1'Q");
+    FORM(w, delCon)->setText("K1'Q");
     w->delNet();
-    QCOMPARE(count(w->fileDb, "net"), 0);
-    QCOMPARE(count(w->fileDb, "log"), 0);
+    QCOMPARE(count(fileDb(w), "net"), 0);
+    QCOMPARE(count(fileDb(w), "log"), 0);
     w->delCon();
-    QCOMPARE(count(w->fileDb, "contact"), 0);
+    QCOMPARE(count(fileDb(w), "contact"), 0);
 }
 
 void TestCheckin::saveContactInsertsThenUpdates()
@@ -747,7 +743,7 @@ void TestCheckin::saveContactInsertsThenUpdates()
     dlg->phone->setText("(860) 594-0200");
     dlg->born->setText("1866");
     w->saveContact();
-    QList<Row> contacts = rows(w->fileDb, "SELECT * FROM contact");
+    QList<Row> contacts = rows(fileDb(w), "SELECT * FROM contact");
     QCOMPARE(contacts.size(), 1);
     QCOMPARE(contacts[0]["call"].toString(), QString("W1AW"));
     QCOMPARE(contacts[0]["name"].toString(), QString("Hiram"));
@@ -760,7 +756,7 @@ void TestCheckin::saveContactInsertsThenUpdates()
     dlg->fname->setText("Hiram Percy");
     dlg->phone->setText("n/a");
     w->saveContact();
-    contacts = rows(w->fileDb, "SELECT * FROM contact");
+    contacts = rows(fileDb(w), "SELECT * FROM contact");
     QCOMPARE(contacts.size(), 1);
     QCOMPARE(contacts[0]["id"].toInt(), id);
     QCOMPARE(contacts[0]["name"].toString(), QString("Hiram Percy"));
@@ -768,7 +764,7 @@ void TestCheckin::saveContactInsertsThenUpdates()
 
     dlg->call->setText("K1ABC");
     w->saveContact();
-    QCOMPARE(count(w->fileDb, "contact"), 2);
+    QCOMPARE(count(fileDb(w), "contact"), 2);
     QVERIFY(rt->prompter.calls.isEmpty());
 }
 
@@ -776,7 +772,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
 {
     enter("K1ABC", "Ann");
     w->on_qso_returnPressed();
-    QSqlQuery pragma(w->fileDb);
+    QSqlQuery pragma(fileDb(w));
     QVERIFY(pragma.exec("PRAGMA query_only = ON"));
     rt->prompter.clear();
 
@@ -790,9 +786,9 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     QVERIFY2(rt->readData("errorLog.txt").contains("readonly"), qPrintable(rt->readData("errorLog.txt")));
     QVERIFY(netRow("W1AW").isEmpty());
     QCOMPARE(lines().size(), 1);
-    QCOMPARE(w->ui->checks->text(), QString("1"));
+    QCOMPARE(FORM(w, checks)->text(), QString("1"));
     // Kept for another try.
-    QCOMPARE(w->ui->call->text(), QString("W1AW"));
+    QCOMPARE(FORM(w, call)->text(), QString("W1AW"));
 
     // Withdrawing a check-in that cannot be deleted keeps it.
     rt->prompter.clear();
@@ -812,7 +808,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
 
     // Nor is a removal that left the log row behind.
     rt->prompter.clear();
-    w->ui->delCon->setText("K1ABC");
+    FORM(w, delCon)->setText("K1ABC");
     w->delNet();
     QCOMPARE(rt->prompter.titles(), (QStringList{"Deleting Contact from Net Log", "Database Write Failed"}));
     QCOMPARE(lines().size(), 1);
@@ -828,7 +824,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
     QCOMPARE(netRow("N0XYZ")["status"].toInt() & 32, 0);
     QCOMPARE(netRow("N0XYZ")["logId"].toInt(), 0);
-    QCOMPARE(w->ui->checks->text(), QString("1"));
+    QCOMPARE(FORM(w, checks)->text(), QString("1"));
 
     rt->prompter.clear();
     w->contactDialog->ui->call->setText("N0NEW");
@@ -840,14 +836,14 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     // taken back rather than left without its net row.
     QVERIFY(pragma.exec("PRAGMA query_only = OFF"));
     QVERIFY(pragma.exec("CREATE TRIGGER full BEFORE INSERT ON contact BEGIN SELECT RAISE(ABORT, 'disk is full'); END"));
-    const int logsBefore = count(w->fileDb, "log");
+    const int logsBefore = count(fileDb(w), "log");
     rt->prompter.clear();
     enter("W2XX", "Wes");
     w->on_qso_returnPressed();
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
     QVERIFY(rt->prompter.calls[0].text.contains("W2XX"));
     QVERIFY(rt->readData("errorLog.txt").contains("disk is full"));
-    QCOMPARE(count(w->fileDb, "log"), logsBefore);
+    QCOMPARE(count(fileDb(w), "log"), logsBefore);
     QVERIFY(netRow("W2XX").isEmpty());
 }
 
@@ -859,9 +855,9 @@ void TestCheckin::listWithoutThemeUsesPalette()
         *colour = QColor();
     enter("W1AW");
     w->addContact(128);
-    const QTextCharFormat format = lineFormat(w->ui->checkins, 0);
-    QCOMPARE(format.foreground().color(), w->ui->checkins->palette().color(QPalette::Text));
-    QCOMPARE(format.background().color(), w->ui->checkins->palette().color(QPalette::Base));
+    const QTextCharFormat format = lineFormat(FORM(w, checkins), 0);
+    QCOMPARE(format.foreground().color(), FORM(w, checkins)->palette().color(QPalette::Text));
+    QCOMPARE(format.background().color(), FORM(w, checkins)->palette().color(QPalette::Base));
 }
 
 namespace {
@@ -971,11 +967,11 @@ void TestCheckin::checkInStoresWholeCharacters()
     paste(qso, QString(characterLimit(qso) - 1, QLatin1Char('c')) + grin);
     QTest::keyClick(qso, Qt::Key_F8);
     // The key clicks the button with a short animation.
-    QTRY_COMPARE(count(w->fileDb, "net"), 1);
+    QTRY_COMPARE(count(fileDb(w), "net"), 1);
 
     for (const QString &table : {QStringLiteral("log"), QStringLiteral("net")}) {
         const QList<Row> stored =
-            rows(w->fileDb, "SELECT hex(name) AS n, hex(city) AS c, hex(comment) AS q FROM " + table);
+            rows(fileDb(w), "SELECT hex(name) AS n, hex(city) AS c, hex(comment) AS q FROM " + table);
         QCOMPARE(stored.size(), 1);
         for (const QString &column : {QStringLiteral("n"), QStringLiteral("c"), QStringLiteral("q")}) {
             const QByteArray bytes = QByteArray::fromHex(stored.first()[column].toByteArray());

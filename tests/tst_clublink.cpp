@@ -587,29 +587,29 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
     QTRY_VERIFY2_WITH_TIMEOUT(a.status() == QStringLiteral("Club server: online"), qPrintable(a.rt->readData(QStringLiteral("errorLog.txt"))), 10000);
     fillEntry(a.w, QStringLiteral("W7AAA"), QStringLiteral("Ann"), QStringLiteral("Ogden"), QString());
     a.w->on_qso_returnPressed();
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.journal().unsentCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
 
     // A long log, filled into its report behind the first screen.
-    QVERIFY(run(a.w->fileDb, QStringLiteral("BEGIN")));
-    QVERIFY(run(a.w->fileDb,
+    QVERIFY(run(fileDb(a.w), QStringLiteral("BEGIN")));
+    QVERIFY(run(fileDb(a.w),
                 QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
                                "INSERT INTO log (id, date, time, status, call, name, city, state, comment) SELECT "
                                "NULL, '2401' || printf('%02d', 1 + i % 28), printf('%02d:%02d:%02d', i % 24, i % 60, "
                                "i % 59), '-', 'K' || i, 'Name ' || i, 'Ogden', 'UT', 'comment ' || i FROM n")));
-    QVERIFY(run(a.w->fileDb, QStringLiteral("COMMIT")));
+    QVERIFY(run(fileDb(a.w), QStringLiteral("COMMIT")));
 
     // The far end goes silent; the worker is caught in a call on it.
     proxy.goSilent();
     QTest::qWait(1500);
     fillEntry(a.w, QStringLiteral("K7LATE"), QStringLiteral("Lee"), QStringLiteral("Provo"), QString());
     a.w->on_qso_returnPressed();
-    QVERIFY(a.w->storage.journal().unsentCount() > 0);
+    QVERIFY(storeOf(a.w).journal().unsentCount() > 0);
 
     Trelvin::inlineReportRows = 0;
-    QSignalSpy first(a.w->reportFill, &ReportFill::firstScreen);
+    QSignalSpy first(reportFillOf(a.w), &ReportFill::firstScreen);
     a.w->on_actionShowTrelvin_triggered();
     QVERIFY(first.wait(10000));
-    QVERIFY(a.w->reportFill->filling());
+    QVERIFY(reportFillOf(a.w)->filling());
     if (import) {
         // It takes the status bar's job; the report waits for it.
         a.rt->prompter.paths << big;
@@ -622,7 +622,7 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
     clock.start();
     {
         const Watchdog watchdog(20, "File > Exit");
-        a.w->ui->actionExit->trigger();
+        FORM(a.w, actionExit)->trigger();
         a.rt->stop();
     }
     const qint64 took = clock.elapsed();
@@ -652,7 +652,7 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
 void TestClubLink::cancelledReportStopsReading()
 {
     Program a = start(QString());
-    QVERIFY(run(a.w->fileDb,
+    QVERIFY(run(fileDb(a.w),
                 QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200000) "
                                "INSERT INTO log (id, date, time, call) SELECT NULL, '240101', "
                                "printf('%02d:%02d:%02d', i % 24, i % 60, i % 59), 'K' || i FROM n")));
@@ -661,7 +661,7 @@ void TestClubLink::cancelledReportStopsReading()
     ReportFill::Request request;
     request.window = a.w->allLogWindow;
     request.name = QStringLiteral("the net log report");
-    request.contactsPath = a.w->storage.contactsDb().databaseName();
+    request.contactsPath = storeOf(a.w).contactsDb().databaseName();
     request.expectedLines = 200000;
     request.body = [visited](const Storage &from, QString &text, const std::function<void()> &added) {
         qint64 count = 0;
@@ -674,16 +674,16 @@ void TestClubLink::cancelledReportStopsReading()
         });
         return count;
     };
-    QSignalSpy first(a.w->reportFill, &ReportFill::firstScreen);
-    a.w->reportFill->request(request);
+    QSignalSpy first(reportFillOf(a.w), &ReportFill::firstScreen);
+    reportFillOf(a.w)->request(request);
     QVERIFY(first.wait(10000));
     QElapsedTimer clock;
     clock.start();
-    a.w->reportFill->stopAll();
+    reportFillOf(a.w)->stopAll();
     const qint64 at = *visited;
     QVERIFY2(at < 100000, qPrintable(QString::number(at)));
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!a.w->bulkJob->running());
+    QVERIFY(!bulkJobOf(a.w)->running());
 }
 
 QTEST_MAIN(TestClubLink)

@@ -29,7 +29,7 @@ struct Program {
     }
     QStringList net() const
     {
-        QStringList lines = column(w->storage.contactsDb(),
+        QStringList lines = column(storeOf(w).contactsDb(),
                                    QStringLiteral("SELECT call || '|' || name || '|' || status || '|' || comment || '|' "
                                                   "|| (logId <> 0) FROM net"));
         lines.sort();
@@ -37,7 +37,7 @@ struct Program {
     }
     QStringList log() const
     {
-        QStringList lines = column(w->storage.contactsDb(),
+        QStringList lines = column(storeOf(w).contactsDb(),
                                    QStringLiteral("SELECT date || '|' || time || '|' || status || '|' || call || '|' "
                                                   "|| name || '|' || comment FROM log"));
         lines.sort();
@@ -145,7 +145,7 @@ Program TestClubServer::start(const QString &conninfo, const QString &station)
     if (!station.isEmpty()) {
         StationRecord record;
         record.call = station;
-        program.w->storage.contacts().saveStation(record);
+        storeOf(program.w).contacts().saveStation(record);
     }
     return program;
 }
@@ -285,12 +285,12 @@ void TestClubServer::twoProgramsShareOneNet()
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     a.checkIn(QStringLiteral("K7BBB"), QStringLiteral("Bob"), QStringLiteral("mobile"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.journal().unsentCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
 
     // The second program is offered the net in progress and joins it.
     Program b = start(server.conninfo(QStringLiteral("op2")));
     QTRY_VERIFY_WITH_TIMEOUT(prompter().titles().contains(QStringLiteral("Join Club Net")), 10000);
-    const std::optional<SyncNet> shared = a.w->storage.journal().sharedNet();
+    const std::optional<SyncNet> shared = storeOf(a.w).journal().sharedNet();
     QVERIFY(shared);
     const QString started = QDateTime::fromString(shared->started, Qt::ISODateWithMs).toUTC().toString("yyyy-MM-dd HH:mm");
     for (const ScriptedPrompter::Call &call : prompter().calls) {
@@ -300,20 +300,20 @@ void TestClubServer::twoProgramsShareOneNet()
     }
     QTRY_COMPARE_WITH_TIMEOUT(b.net(), a.net(), 5000);
     QCOMPARE(b.log(), a.log());
-    QCOMPARE(b.w->storage.journal().sharedNet()->id, shared->id);
-    QVERIFY(b.w->ui->checkins->toPlainText().contains(QLatin1String("K7BBB")));
+    QCOMPARE(storeOf(b.w).journal().sharedNet()->id, shared->id);
+    QVERIFY(FORM(b.w, checkins)->toPlainText().contains(QLatin1String("K7BBB")));
 
     // Each sees the other's check-in, pushed by the server.
     b.checkIn(QStringLiteral("AC7CCC"), QStringLiteral("Cy"));
     QTRY_VERIFY_WITH_TIMEOUT(a.net().join(' ').contains(QLatin1String("AC7CCC|Cy")), 3000);
-    QVERIFY(a.w->ui->checkins->toPlainText().contains(QLatin1String("AC7CCC")));
+    QVERIFY(FORM(a.w, checkins)->toPlainText().contains(QLatin1String("AC7CCC")));
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"), QStringLiteral("has traffic"));
     QTRY_VERIFY_WITH_TIMEOUT(b.net().join(' ').contains(QLatin1String("W7AAA|Ann|")) &&
                                  b.net().join(' ').contains(QLatin1String("has traffic")), 3000);
     // A removal on one is a removal on both.
-    const std::optional<NetEntry> bob = b.w->storage.netLog().netEntryByCall(QStringLiteral("K7BBB"));
+    const std::optional<NetEntry> bob = storeOf(b.w).netLog().netEntryByCall(QStringLiteral("K7BBB"));
     QVERIFY(bob);
-    QVERIFY(b.w->storage.netLog().removeFromNet(*bob).ok());
+    QVERIFY(storeOf(b.w).netLog().removeFromNet(*bob).ok());
     QTRY_COMPARE_WITH_TIMEOUT(a.net().size(), 2, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(a.net(), b.net(), 3000);
     QCOMPARE(a.log(), b.log());
@@ -345,17 +345,17 @@ void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
     QCOMPARE(a.net().size(), 102);
     QCOMPARE(b.net().size(), 102);
     QTRY_VERIFY_WITH_TIMEOUT(a.status().startsWith(QLatin1String("Club server: offline, ")), 5000);
-    QCOMPARE(a.status(), QStringLiteral("Club server: offline, %1 changes waiting").arg(a.w->storage.journal().unsentCount()));
-    QVERIFY(a.w->storage.journal().unsentCount() >= 101);
+    QCOMPARE(a.status(), QStringLiteral("Club server: offline, %1 changes waiting").arg(storeOf(a.w).journal().unsentCount()));
+    QVERIFY(storeOf(a.w).journal().unsentCount() >= 101);
     // No box for a link that drops mid-net: the status bar says it.
     QVERIFY(!prompter().titles().contains(QStringLiteral("Club Server")));
 
     // B's backlog reaches the server after A's: its changes are the later.
     b.w->clubSync->stop();
     QCOMPARE(server.restart(), QString());
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.journal().unsentCount(), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 20000);
     b.w->startClubServer();
-    QTRY_VERIFY2_WITH_TIMEOUT(a.w->storage.journal().unsentCount() == 0 && b.w->storage.journal().unsentCount() == 0,
+    QTRY_VERIFY2_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount() == 0 && storeOf(b.w).journal().unsentCount() == 0,
                               qPrintable(a.status() + " / " + b.status() + "\n"
                                          + a.rt->readData(QStringLiteral("errorLog.txt")).right(1500)),
                               20000);
@@ -401,7 +401,7 @@ void TestClubServer::wrongPasswordShowsOneBoxAndTheNetGoesOn()
     a.w->clubPasswordAsked = false;
     a.w->startClubServer();
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
-    QCOMPARE(a.w->storage.journal().unsentCount(), 0);
+    QCOMPARE(storeOf(a.w).journal().unsentCount(), 0);
 }
 
 void TestClubServer::unreachableServerShowsOneBoxAndTheNetGoesOn()
@@ -456,13 +456,13 @@ void TestClubServer::netLostByTheServerComesBack()
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.journal().unsentCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
     // As a server restored from a backup older than the net.
     QCOMPARE(server.admin(QStringLiteral("TRUNCATE trelvin_change, trelvin_net")), QString());
     a.checkIn(QStringLiteral("K7BBB"), QStringLiteral("Bob"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.journal().unsentCount(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
     QCOMPARE(server.admin("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE call = 'K7BBB' AND kind = 'entry') <> 1 OR "
-                          "(SELECT id FROM trelvin_net) <> '" + a.w->storage.journal().sharedNet()->id
+                          "(SELECT id FROM trelvin_net) <> '" + storeOf(a.w).journal().sharedNet()->id
                           + "' THEN RAISE 'lost'; END IF; END $$"),
              QString());
 }
@@ -472,20 +472,20 @@ void TestClubServer::offByDefault()
     Program a = start(QString());
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     QCOMPARE(a.status(), QString());
-    QVERIFY(!a.w->storage.journal().journalOn());
+    QVERIFY(!storeOf(a.w).journal().journalOn());
     // Contacts.db gets no table of the club server's.
-    QCOMPARE(column(a.w->storage.contactsDb(),
+    QCOMPARE(column(storeOf(a.w).contactsDb(),
                     QStringLiteral("SELECT name FROM sqlite_master WHERE name IN ('journal', 'syncnet', 'syncstate')")),
              QStringList());
     // A journal table of another shape is left alone, and the net goes on
     // without the club server.
-    QVERIFY(run(a.w->storage.contactsDb(), QStringLiteral("CREATE TABLE journal (id TEXT, payload BLOB)")));
-    QVERIFY(!a.w->storage.journal().setJournal(true).ok());
-    QVERIFY(!a.w->storage.journal().journalOn());
+    QVERIFY(run(storeOf(a.w).contactsDb(), QStringLiteral("CREATE TABLE journal (id TEXT, payload BLOB)")));
+    QVERIFY(!storeOf(a.w).journal().setJournal(true).ok());
+    QVERIFY(!storeOf(a.w).journal().journalOn());
     a.checkIn(QStringLiteral("K7BBB"), QStringLiteral("Bob"));
     QCOMPARE(a.net().size(), 2);
     // The action sits at the end of the Setup menu.
-    QCOMPARE(a.w->ui->menuSetup->actions().last()->text(), QStringLiteral("Club Server..."));
+    QCOMPARE(FORM(a.w, menuSetup)->actions().last()->text(), QStringLiteral("Club Server..."));
 }
 
 void TestClubServer::dialogTestsTheConnection()
@@ -529,7 +529,7 @@ ContactRecord contact(const QString &call, const QString &name, const QString &c
 
 QString cityOf(const Program &p, const QString &call)
 {
-    const std::optional<ContactRecord> found = p.w->storage.contacts().contactByCall(call);
+    const std::optional<ContactRecord> found = storeOf(p.w).contacts().contactByCall(call);
     return found ? found->city : QStringLiteral("(none)");
 }
 
@@ -544,49 +544,49 @@ void TestClubServer::contactsAndRosterTravel()
 
     // A contact edited on one, outside any net, is the same on the other:
     // every field, added, changed and deleted.
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Ogden")))
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Ogden")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7EDIT")), QStringLiteral("Ogden"), 3000);
-    QCOMPARE(b.w->storage.contacts().contactByCall(QStringLiteral("W7EDIT"))->values(),
-             a.w->storage.contacts().contactByCall(QStringLiteral("W7EDIT"))->values());
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Provo")))
+    QCOMPARE(storeOf(b.w).contacts().contactByCall(QStringLiteral("W7EDIT"))->values(),
+             storeOf(a.w).contacts().contactByCall(QStringLiteral("W7EDIT"))->values());
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Provo")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7EDIT")), QStringLiteral("Provo"), 3000);
-    QCOMPARE(column(b.w->storage.contactsDb(), QStringLiteral("SELECT count(*) FROM contact WHERE call = 'W7EDIT'")),
+    QCOMPARE(column(storeOf(b.w).contactsDb(), QStringLiteral("SELECT count(*) FROM contact WHERE call = 'W7EDIT'")),
              QStringList{QStringLiteral("1")});
-    QVERIFY(b.w->storage.contacts().deleteContact(QStringLiteral("W7EDIT")).ok());
+    QVERIFY(storeOf(b.w).contacts().deleteContact(QStringLiteral("W7EDIT")).ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7EDIT")), QStringLiteral("(none)"), 3000);
     // A station new to the net is a new contact on the other too, as it was
     // stored here.
     a.checkIn(QStringLiteral("K7NEW"), QStringLiteral("Nell"));
-    QTRY_VERIFY_WITH_TIMEOUT(b.w->storage.contacts().contactByCall(QStringLiteral("K7NEW")).has_value(), 3000);
-    QCOMPARE(b.w->storage.contacts().contactByCall(QStringLiteral("K7NEW"))->values(),
-             a.w->storage.contacts().contactByCall(QStringLiteral("K7NEW"))->values());
-    QCOMPARE(b.w->storage.contacts().contactByCall(QStringLiteral("K7NEW"))->name, QStringLiteral("Nell"));
+    QTRY_VERIFY_WITH_TIMEOUT(storeOf(b.w).contacts().contactByCall(QStringLiteral("K7NEW")).has_value(), 3000);
+    QCOMPARE(storeOf(b.w).contacts().contactByCall(QStringLiteral("K7NEW"))->values(),
+             storeOf(a.w).contacts().contactByCall(QStringLiteral("K7NEW"))->values());
+    QCOMPARE(storeOf(b.w).contacts().contactByCall(QStringLiteral("K7NEW"))->name, QStringLiteral("Nell"));
 
     // A member added or removed with the keys: on the other's roster and in
     // its roster file at once, and the other's entry shows it.
-    b.w->ui->call->setText(QStringLiteral("K7NEW"));
-    b.w->ui->member->setText(QStringLiteral("NO"));
-    a.w->ui->call->setText(QStringLiteral("K7NEW"));
+    FORM(b.w, call)->setText(QStringLiteral("K7NEW"));
+    FORM(b.w, member)->setText(QStringLiteral("NO"));
+    FORM(a.w, call)->setText(QStringLiteral("K7NEW"));
     a.w->enableMemberStatus();
-    QTRY_VERIFY_WITH_TIMEOUT(b.w->storage.roster().isMember(QStringLiteral("K7NEW")), 3000);
-    QCOMPARE(b.w->ui->member->text(), QStringLiteral("YES"));
+    QTRY_VERIFY_WITH_TIMEOUT(storeOf(b.w).roster().isMember(QStringLiteral("K7NEW")), 3000);
+    QCOMPARE(FORM(b.w, member)->text(), QStringLiteral("YES"));
     QVERIFY(b.rt->readData(QStringLiteral("Roster-ARC.csv")).contains(QLatin1String("K7NEW")));
     a.w->disableMemberStatus();
-    QTRY_VERIFY_WITH_TIMEOUT(!b.w->storage.roster().isMember(QStringLiteral("K7NEW")), 3000);
-    QCOMPARE(b.w->ui->member->text(), QStringLiteral("NO"));
+    QTRY_VERIFY_WITH_TIMEOUT(!storeOf(b.w).roster().isMember(QStringLiteral("K7NEW")), 3000);
+    QCOMPARE(FORM(b.w, member)->text(), QStringLiteral("NO"));
     QTRY_VERIFY_WITH_TIMEOUT(!b.rt->readData(QStringLiteral("Roster-ARC.csv")).contains(QLatin1String("K7NEW")), 3000);
 
     // A roster loaded whole: the members gained and lost travel, nothing else.
-    QVERIFY(a.w->storage.roster().setMembers({QStringLiteral("W7ONE"), QStringLiteral("W7TWO")}).ok());
-    QVERIFY(a.w->storage.journal().journalRoster({}).ok());
-    QTRY_VERIFY_WITH_TIMEOUT(b.w->storage.roster().isMember(QStringLiteral("W7TWO")), 3000);
-    const QStringList before = a.w->storage.roster().memberCalls();
-    QVERIFY(a.w->storage.roster().setMembers({QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}).ok());
-    QVERIFY(a.w->storage.journal().journalRoster(before).ok());
-    QTRY_VERIFY_WITH_TIMEOUT(b.w->storage.roster().isMember(QStringLiteral("W7SIX")), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.w->storage.roster().memberCalls(), (QStringList{QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}),
+    QVERIFY(storeOf(a.w).roster().setMembers({QStringLiteral("W7ONE"), QStringLiteral("W7TWO")}).ok());
+    QVERIFY(storeOf(a.w).journal().journalRoster({}).ok());
+    QTRY_VERIFY_WITH_TIMEOUT(storeOf(b.w).roster().isMember(QStringLiteral("W7TWO")), 3000);
+    const QStringList before = storeOf(a.w).roster().memberCalls();
+    QVERIFY(storeOf(a.w).roster().setMembers({QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}).ok());
+    QVERIFY(storeOf(a.w).journal().journalRoster(before).ok());
+    QTRY_VERIFY_WITH_TIMEOUT(storeOf(b.w).roster().isMember(QStringLiteral("W7SIX")), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(b.w).roster().memberCalls(), (QStringList{QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}),
                               3000);
     QCOMPARE(server.admin(QStringLiteral("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE kind IN "
                                          "('member', 'nonmember') AND call = 'W7TWO') <> 1 THEN RAISE 'resent'; "
@@ -594,14 +594,14 @@ void TestClubServer::contactsAndRosterTravel()
              QString());
 
     // Another club's roster is not this one's.
-    b.w->storage.journal().setRosterClub(QStringLiteral("QCWA"));
-    a.w->ui->call->setText(QStringLiteral("W7ARC"));
+    storeOf(b.w).journal().setRosterClub(QStringLiteral("QCWA"));
+    FORM(a.w, call)->setText(QStringLiteral("W7ARC"));
     a.w->enableMemberStatus();
-    a.w->ui->call->setText(QStringLiteral("W7LAST"));
+    FORM(a.w, call)->setText(QStringLiteral("W7LAST"));
     a.w->enableMemberStatus();
-    QTRY_VERIFY_WITH_TIMEOUT(column(b.w->storage.contactsDb(), QStringLiteral("SELECT call FROM journal WHERE call = "
+    QTRY_VERIFY_WITH_TIMEOUT(column(storeOf(b.w).contactsDb(), QStringLiteral("SELECT call FROM journal WHERE call = "
                                                                              "'W7LAST'")).size() == 1, 3000);
-    QVERIFY(!b.w->storage.roster().isMember(QStringLiteral("W7ARC")));
+    QVERIFY(!storeOf(b.w).roster().isMember(QStringLiteral("W7ARC")));
 }
 
 void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
@@ -609,39 +609,39 @@ void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
     Program b = start(server.conninfo(QStringLiteral("op2")));
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Ogden")))
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Ogden")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7BOTH")), QStringLiteral("Ogden"), 3000);
 
     server.stop();
     QTRY_VERIFY_WITH_TIMEOUT(a.status().startsWith(QLatin1String("Club server: offline")), 5000);
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Provo")))
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Provo")))
                 .ok());
-    a.w->ui->call->setText(QStringLiteral("W7BOTH"));
+    FORM(a.w, call)->setText(QStringLiteral("W7BOTH"));
     a.w->enableMemberStatus();
     QTest::qWait(5);
-    QVERIFY(b.w->storage.contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Logan")))
+    QVERIFY(storeOf(b.w).contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Logan")))
                 .ok());
     // Added on one, then removed on the other: the later change wins.
-    b.w->storage.roster().addMember(QStringLiteral("W7BOTH"));
-    QVERIFY(b.w->storage.roster().removeMember(QStringLiteral("W7BOTH")).ok());
+    storeOf(b.w).roster().addMember(QStringLiteral("W7BOTH"));
+    QVERIFY(storeOf(b.w).roster().removeMember(QStringLiteral("W7BOTH")).ok());
     // A contact deleted on one while the other edits another.
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("K7GONE"), QStringLiteral("Gus"), QStringLiteral("Moab")))
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("K7GONE"), QStringLiteral("Gus"), QStringLiteral("Moab")))
                 .ok());
 
     // B's changes reach the server after A's: they are the later.
     b.w->clubSync->stop();
     QCOMPARE(server.restart(), QString());
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.journal().unsentCount(), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 20000);
     b.w->startClubServer();
-    QTRY_VERIFY_WITH_TIMEOUT(a.w->storage.journal().unsentCount() == 0 && b.w->storage.journal().unsentCount() == 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount() == 0 && storeOf(b.w).journal().unsentCount() == 0, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7BOTH")), QStringLiteral("Logan"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("K7GONE")), QStringLiteral("Moab"), 5000);
     QCOMPARE(cityOf(b, QStringLiteral("W7BOTH")), QStringLiteral("Logan"));
-    QTRY_VERIFY_WITH_TIMEOUT(!a.w->storage.roster().isMember(QStringLiteral("W7BOTH")), 5000);
-    QVERIFY(!b.w->storage.roster().isMember(QStringLiteral("W7BOTH")));
+    QTRY_VERIFY_WITH_TIMEOUT(!storeOf(a.w).roster().isMember(QStringLiteral("W7BOTH")), 5000);
+    QVERIFY(!storeOf(b.w).roster().isMember(QStringLiteral("W7BOTH")));
     // Both changes of the contact stay in each journal.
-    QCOMPARE(column(a.w->storage.contactsDb(), QStringLiteral("SELECT count(*) FROM journal WHERE call = 'W7BOTH' "
+    QCOMPARE(column(storeOf(a.w).contactsDb(), QStringLiteral("SELECT count(*) FROM journal WHERE call = 'W7BOTH' "
                                                              "AND kind = 'contact'")),
              QStringList{QStringLiteral("3")});
 }
@@ -650,7 +650,7 @@ void TestClubServer::journalOfAnOlderProgramIsUpgraded()
 {
     Program a = start(QString());
     // The journal as the first release with a club server made it.
-    const QSqlDatabase db = a.w->storage.contactsDb();
+    const QSqlDatabase db = storeOf(a.w).contactsDb();
     QSqlQuery query(db);
     QVERIFY(query.exec(QStringLiteral(
         "CREATE TABLE journal (seq INTEGER PRIMARY KEY NOT NULL, id TEXT NOT NULL UNIQUE, net TEXT NOT NULL, "
@@ -659,10 +659,10 @@ void TestClubServer::journalOfAnOlderProgramIsUpgraded()
         "logstatus TEXT, made TEXT NOT NULL, sent INT NOT NULL)")));
     QVERIFY(query.exec(QStringLiteral("INSERT INTO journal (id, net, origin, oseq, kind, call, made, sent) VALUES "
                                       "('x', 'n', 'o', 0, 'entry', 'W7OLD', '2026-01-01T00:00:00.000Z', 1)")));
-    QVERIFY(a.w->storage.journal().setJournal(true).ok());
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
+    QVERIFY(storeOf(a.w).journal().setJournal(true).ok());
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
                 .ok());
-    const QList<SyncChange> unsent = a.w->storage.journal().unsentChanges(10);
+    const QList<SyncChange> unsent = storeOf(a.w).journal().unsentChanges(10);
     QCOMPARE(unsent.size(), 1);
     QCOMPARE(unsent.first().kind, QStringLiteral("contact"));
     QCOMPARE(unsent.first().net, QString());
@@ -672,9 +672,9 @@ void TestClubServer::journalOfAnOlderProgramIsUpgraded()
     QCOMPARE(column(db, QStringLiteral("SELECT call FROM journal ORDER BY seq")),
              (QStringList{QStringLiteral("W7OLD"), QStringLiteral("W7NEW")}));
     // Unchanged values journal nothing.
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
                 .ok());
-    QCOMPARE(a.w->storage.journal().unsentCount(), 1);
+    QCOMPARE(storeOf(a.w).journal().unsentCount(), 1);
 }
 
 namespace {
@@ -711,7 +711,7 @@ void TestClubServer::badRowsAreRefusedByTheServerAndSkippedByThePrograms()
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     Program b = start(server.conninfo(QStringLiteral("mem1")));
     QTRY_COMPARE_WITH_TIMEOUT(b.net(), a.net(), 10000);
-    const QString net = a.w->storage.journal().sharedNet()->id;
+    const QString net = storeOf(a.w).journal().sharedNet()->id;
 
     // What a third client logged in as a member tried: each refused by the server.
     struct Bad {
@@ -758,11 +758,11 @@ void TestClubServer::badRowsAreRefusedByTheServerAndSkippedByThePrograms()
         QTRY_VERIFY_WITH_TIMEOUT(p->net().join(' ').contains(QLatin1String("W7GOOD|Gil|")), 10000);
         QCOMPARE(p->net().size(), 2);
         QCOMPARE(p->log().size(), 2);
-        QVERIFY(!p->w->storage.contacts().contactByCall(QStringLiteral("W7BIG")).has_value());
-        QCOMPARE(column(p->w->storage.contactsDb(), QStringLiteral("SELECT count(*) FROM journal WHERE call IN "
+        QVERIFY(!storeOf(p->w).contacts().contactByCall(QStringLiteral("W7BIG")).has_value());
+        QCOMPARE(column(storeOf(p->w).contactsDb(), QStringLiteral("SELECT count(*) FROM journal WHERE call IN "
                                                                  "('W7NAME', 'W7STAT', 'W7DATE', 'W7BIG')")),
                  QStringList{QStringLiteral("0")});
-        QCOMPARE(p->w->ui->checkins->toPlainText().split(QLatin1Char('\n')).filter(QStringLiteral("W7")).size(), 2);
+        QCOMPARE(FORM(p->w, checkins)->toPlainText().split(QLatin1Char('\n')).filter(QStringLiteral("W7")).size(), 2);
         QCOMPARE(p->rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: change ")),
                  bad.size());
     }
@@ -778,7 +778,7 @@ void TestClubServer::theServersOrderDecidesNotTheClocks()
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
     // A's clock an hour ahead of B's.
-    QVERIFY(a.w->storage.journal().setJournalClock(3600).ok());
+    QVERIFY(storeOf(a.w).journal().setJournalClock(3600).ok());
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     Program b = start(server.conninfo(QStringLiteral("mem1")));
     QTRY_COMPARE_WITH_TIMEOUT(b.net(), a.net(), 10000);
@@ -792,7 +792,7 @@ void TestClubServer::theServersOrderDecidesNotTheClocks()
     // A change dated 9999-12-31 is one change among others, in its place.
     {
         QSqlDatabase third = connectAs(QStringLiteral("mem1"), QStringLiteral("third"));
-        QVERIFY(insertChange(third, a.w->storage.journal().sharedNet()->id, QStringLiteral("W7AAA"), QStringLiteral("Pin"), 32,
+        QVERIFY(insertChange(third, storeOf(a.w).journal().sharedNet()->id, QStringLiteral("W7AAA"), QStringLiteral("Pin"), 32,
                              QStringLiteral("261209"), QStringLiteral("entry"), QString(),
                              QStringLiteral("9999-12-31T23:59:59Z")));
         third.close();
@@ -807,7 +807,7 @@ void TestClubServer::theServersOrderDecidesNotTheClocks()
     QTRY_COMPARE_WITH_TIMEOUT(a.net(), b.net(), 3000);
     QCOMPARE(a.log(), b.log());
     // The client's time is kept for the log's own times and for display.
-    const QStringList made = column(a.w->storage.contactsDb(),
+    const QStringList made = column(storeOf(a.w).contactsDb(),
                                     QStringLiteral("SELECT made FROM journal WHERE call = 'W7AAA' ORDER BY made DESC"));
     QCOMPARE(made.first(), QStringLiteral("9999-12-31T23:59:59.000Z"));
 }
@@ -885,20 +885,20 @@ void TestClubServer::aChangeTheServerWouldRefuseHoldsNothingBack()
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
     // A contact as a file may have stored it: a tab in the name, a long city.
     ContactRecord tabbed = contact(QStringLiteral("W7TAB"), QStringLiteral("Tab\tby"), QStringLiteral("Ogden"));
-    QVERIFY(a.w->storage.contacts().saveContact(tabbed).ok());
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("W7LONG"), QStringLiteral("Lu"),
+    QVERIFY(storeOf(a.w).contacts().saveContact(tabbed).ok());
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7LONG"), QStringLiteral("Lu"),
                                              QStringLiteral("Llanfairpwllgwyngyllgogerychwyrndrobwll")))
                 .ok());
-    QVERIFY(a.w->storage.contacts().saveContact(contact(QStringLiteral("W7NEXT"), QStringLiteral("Ned"), QStringLiteral("Provo")))
+    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7NEXT"), QStringLiteral("Ned"), QStringLiteral("Provo")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7NEXT")), QStringLiteral("Provo"), 5000);
     QCOMPARE(cityOf(b, QStringLiteral("W7LONG")), QStringLiteral("Llanfairpwllgwyngyllgogerychwy"));
     QCOMPARE(cityOf(b, QStringLiteral("W7TAB")), QStringLiteral("(none)"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->storage.journal().unsentCount(), 0, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 3000);
     QCOMPARE(a.rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: a change made here was not sent: ")),
              1);
     // It is older than any change from the server: the next one from B applies here.
-    QVERIFY(b.w->storage.contacts().saveContact(contact(QStringLiteral("W7TAB"), QStringLiteral("Tabby"), QStringLiteral("Moab")))
+    QVERIFY(storeOf(b.w).contacts().saveContact(contact(QStringLiteral("W7TAB"), QStringLiteral("Tabby"), QStringLiteral("Moab")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7TAB")), QStringLiteral("Moab"), 5000);
 }

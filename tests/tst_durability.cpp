@@ -101,11 +101,11 @@ void TestDurability::enter(const QString &call, const QString &name, const QStri
 
 void TestDurability::select(const QString &call)
 {
-    const std::optional<NetEntry> entry = w->storage.netLog().netEntryByCall(call);
+    const std::optional<NetEntry> entry = storeOf(w).netLog().netEntryByCall(call);
     QVERIFY2(entry, qPrintable(call));
     enter(call, entry->name, entry->comment);
     w->entryId = entry->id;
-    w->ui->relay->setText(entry->relay);
+    FORM(w, relay)->setText(entry->relay);
 }
 
 void TestDurability::killedNetIsResumedWhole()
@@ -117,21 +117,21 @@ void TestDurability::killedNetIsResumedWhole()
     enter("K7ABC", "Alice");
     w->on_trafficButton_clicked();
     enter("N0XYZ", "Zed", "via the repeater");
-    w->ui->relay->setText("W7RLY");
+    FORM(w, relay)->setText("W7RLY");
     w->on_qso_returnPressed();
     enter("KD7GONE", "Gus");
     w->on_qso_returnPressed();
-    w->ui->delCon->setText("KD7GONE");
+    FORM(w, delCon)->setText("KD7GONE");
     w->delNet();
     w->nextContact();
     w->nextContact();
     const int mark = w->activeID;
     QVERIFY(mark > 1);
-    const QStringList net = column(w->fileDb, WholeNet);
+    const QStringList net = column(fileDb(w), WholeNet);
     QCOMPARE(net.size(), 3);
-    const QString shown = w->ui->checkins->toPlainText();
-    const QStringList log = column(w->fileDb, "SELECT id || call FROM log ORDER BY id");
-    const QString first = column(w->fileDb, "SELECT made FROM net ORDER BY id LIMIT 1").value(0);
+    const QString shown = FORM(w, checkins)->toPlainText();
+    const QStringList log = column(fileDb(w), "SELECT id || call FROM log ORDER BY id");
+    const QString first = column(fileDb(w), "SELECT made FROM net ORDER BY id LIMIT 1").value(0);
 
     // Killed: the window goes without its exit sequence.
     rt->prompter.clear();
@@ -145,12 +145,12 @@ void TestDurability::killedNetIsResumedWhole()
     QCOMPARE(question.text, "The last run ended without closing its net, which held 3 stations. Its first entry was made on "
                                 + made.toString("yyyy-MM-dd") + " at " + made.toString("HH:mm")
                                 + ".\n\nResume that net?");
-    QCOMPARE(column(w->fileDb, WholeNet), net);
+    QCOMPARE(column(fileDb(w), WholeNet), net);
     QCOMPARE(w->activeID, mark);
-    QCOMPARE(w->ui->checkins->toPlainText(), shown);
-    QCOMPARE(w->ui->checkins->textCursor().blockNumber(), mark - 1);
-    QCOMPARE(w->ui->checks->text(), QString("2"));
-    QCOMPARE(column(w->fileDb, "SELECT id || call FROM log ORDER BY id"), log);
+    QCOMPARE(FORM(w, checkins)->toPlainText(), shown);
+    QCOMPARE(FORM(w, checkins)->textCursor().blockNumber(), mark - 1);
+    QCOMPARE(FORM(w, checks)->text(), QString("2"));
+    QCOMPARE(column(fileDb(w), "SELECT id || call FROM log ORDER BY id"), log);
 
     // The net goes on: the traffic station checks in on its own entry and
     // row of the log, a newcomer takes the next number.
@@ -159,12 +159,12 @@ void TestDurability::killedNetIsResumedWhole()
     enter("WB7NEW", "Nell");
     w->on_qso_returnPressed();
     QCOMPARE(boxes(), QStringList{"Resume Net"});
-    QCOMPARE(column(w->fileDb, "SELECT call FROM net ORDER BY id"),
+    QCOMPARE(column(fileDb(w), "SELECT call FROM net ORDER BY id"),
              (QStringList{"W1AW", "K7ABC", "N0XYZ", "WB7NEW"}));
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log"), QStringList{"4"});
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM net n JOIN log l ON l.id = n.logId AND l.call = n.call"),
+    QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM log"), QStringList{"4"});
+    QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM net n JOIN log l ON l.id = n.logId AND l.call = n.call"),
              QStringList{"4"});
-    QCOMPARE(w->ui->checks->text(), QString("4"));
+    QCOMPARE(FORM(w, checks)->text(), QString("4"));
 }
 
 void TestDurability::declinedOrClosedNetStartsEmpty()
@@ -173,16 +173,16 @@ void TestDurability::declinedOrClosedNetStartsEmpty()
     w->on_qso_returnPressed();
     enter("K7ABC", "Alice");
     w->on_trafficButton_clicked();
-    const QStringList log = column(w->fileDb, "SELECT id || call || status FROM log");
+    const QStringList log = column(fileDb(w), "SELECT id || call || status FROM log");
 
     // No: an empty list; the log keeps the check-in, which a new F8 takes over.
     rt->prompter.answers = {QMessageBox::No};
     w = rt->start();
     QCOMPARE(boxes(), QStringList{"Resume Net"});
     QVERIFY(call("Resume Net").text.contains("which held 2 stations."));
-    QCOMPARE(column(w->fileDb, WholeNet), QStringList());
-    QCOMPARE(w->ui->checkins->toPlainText(), QString());
-    QCOMPARE(column(w->fileDb, "SELECT id || call || status FROM log"), log);
+    QCOMPARE(column(fileDb(w), WholeNet), QStringList());
+    QCOMPARE(FORM(w, checkins)->toPlainText(), QString());
+    QCOMPARE(column(fileDb(w), "SELECT id || call || status FROM log"), log);
 
     // Nor is anything offered once the list was emptied.
     rt->prompter.clear();
@@ -196,8 +196,8 @@ void TestDurability::declinedOrClosedNetStartsEmpty()
     rt->prompter.clear();
     w = rt->start();
     QCOMPARE(boxes(), QStringList());
-    QCOMPARE(column(w->fileDb, WholeNet), QStringList());
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log"), QStringList{"2"});
+    QCOMPARE(column(fileDb(w), WholeNet), QStringList());
+    QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM log"), QStringList{"2"});
 }
 
 void TestDurability::foreignNetTableIsLeftAlone_data()
@@ -256,7 +256,7 @@ void TestDurability::foreignNetTableIsLeftAlone()
     QCOMPARE(boxes(), QStringList{"Net List Not Kept"});
     QVERIFY2(call("Net List Not Kept").text.contains(named), qPrintable(call("Net List Not Kept").text));
     QVERIFY(rt->readData("errorLog.txt").contains("cannot be used: " + named));
-    QVERIFY(!w->storage.netKept());
+    QVERIFY(!storeOf(w).netKept());
 
     // The net runs for this run, the file's table is not touched by it.
     rt->prompter.clear();
@@ -264,8 +264,8 @@ void TestDurability::foreignNetTableIsLeftAlone()
     w->on_qso_returnPressed();
     w->nextContact();
     QCOMPARE(boxes(), QStringList());
-    QCOMPARE(w->ui->checkins->toPlainText().count('\n'), 0);
-    QVERIFY(w->ui->checkins->toPlainText().contains("W1AW"));
+    QCOMPARE(FORM(w, checkins)->toPlainText().count('\n'), 0);
+    QVERIFY(FORM(w, checkins)->toPlainText().contains("W1AW"));
     w->on_actionExit_triggered();
     rt->prompter.clear();
     w = rt->start();
@@ -295,10 +295,10 @@ void TestDurability::failedWriteKeepsTheListAndRecovers()
     if (full) {
         // The file may not grow, and the rows added last take the room left
         // on its pages, as on a disk that filled up during the net.
-        QVERIFY(run(w->fileDb, "PRAGMA max_page_count = " + column(w->fileDb, "PRAGMA page_count").value(0)));
+        QVERIFY(run(fileDb(w), "PRAGMA max_page_count = " + column(fileDb(w), "PRAGMA page_count").value(0)));
         for (const char *table : {"log", "contact", "net"}) {
             for (int size : {1000, 100, 10, 1}) {
-                QSqlQuery fill(w->fileDb);
+                QSqlQuery fill(fileDb(w));
                 fill.prepare(QStringLiteral("INSERT INTO %1 (call, name) VALUES ('FILL', ?)").arg(table));
                 fill.addBindValue(QString(size, QLatin1Char('x')));
                 while (fill.exec()) {
@@ -308,52 +308,52 @@ void TestDurability::failedWriteKeepsTheListAndRecovers()
         }
         w->displayNet(w->activeID);
     } else {
-        QVERIFY(run(w->fileDb, "PRAGMA query_only = ON"));
+        QVERIFY(run(fileDb(w), "PRAGMA query_only = ON"));
     }
-    const QStringList net = column(w->fileDb, WholeNet);
-    const QString shown = w->ui->checkins->toPlainText();
-    const QStringList log = column(w->fileDb, "SELECT id || call || status || comment FROM log");
+    const QStringList net = column(fileDb(w), WholeNet);
+    const QString shown = FORM(w, checkins)->toPlainText();
+    const QStringList log = column(fileDb(w), "SELECT id || call || status || comment FROM log");
     const QString longComment(120, QLatin1Char('x'));
 
     // Every kind of key fails whole: a newcomer, a check-in of a listed
     // station, a role, a comment, a removal.
     const QList<std::function<void()>> keys = {
         [&] { enter("N0XYZ", "Zed", longComment); w->on_qso_returnPressed(); },
-        [&] { select("K7ABC"); w->ui->qso->setText(longComment); w->on_logContactButton_clicked(); },
-        [&] { select("W1AW"); w->ui->qso->setText(longComment); w->on_relayButton_clicked(); },
-        [&] { select("W1AW"); w->ui->qso->setText(longComment); w->on_qso_returnPressed(); },
+        [&] { select("K7ABC"); FORM(w, qso)->setText(longComment); w->on_logContactButton_clicked(); },
+        [&] { select("W1AW"); FORM(w, qso)->setText(longComment); w->on_relayButton_clicked(); },
+        [&] { select("W1AW"); FORM(w, qso)->setText(longComment); w->on_qso_returnPressed(); },
     };
     for (int k = 0; k < keys.size(); ++k) {
         rt->prompter.clear();
         keys[k]();
         QVERIFY2(boxes() == QStringList{"Database Write Failed"}, qPrintable(QString::number(k)));
-        QCOMPARE(column(w->fileDb, WholeNet), net);
-        QCOMPARE(w->ui->checkins->toPlainText(), shown);
-        QCOMPARE(column(w->fileDb, "SELECT id || call || status || comment FROM log"), log);
+        QCOMPARE(column(fileDb(w), WholeNet), net);
+        QCOMPARE(FORM(w, checkins)->toPlainText(), shown);
+        QCOMPARE(column(fileDb(w), "SELECT id || call || status || comment FROM log"), log);
     }
     QVERIFY2(rt->readData("errorLog.txt").contains(reason), qPrintable(rt->readData("errorLog.txt")));
     if (!full) {
         rt->prompter.clear();
-        w->ui->delCon->setText("W1AW");
+        FORM(w, delCon)->setText("W1AW");
         w->delNet();
         QCOMPARE(boxes(), (QStringList{"Deleting Contact from Net Log", "Database Write Failed"}));
-        QCOMPARE(column(w->fileDb, WholeNet), net);
+        QCOMPARE(column(fileDb(w), WholeNet), net);
     }
 
     // Space again: the same key goes through, without a restart.
     if (full) {
         for (const char *table : {"log", "contact", "net"})
-            QVERIFY(run(w->fileDb, QStringLiteral("DELETE FROM %1 WHERE call = 'FILL'").arg(table)));
-        QVERIFY(run(w->fileDb, "PRAGMA max_page_count = 1073741823"));
+            QVERIFY(run(fileDb(w), QStringLiteral("DELETE FROM %1 WHERE call = 'FILL'").arg(table)));
+        QVERIFY(run(fileDb(w), "PRAGMA max_page_count = 1073741823"));
     } else {
-        QVERIFY(run(w->fileDb, "PRAGMA query_only = OFF"));
+        QVERIFY(run(fileDb(w), "PRAGMA query_only = OFF"));
     }
     rt->prompter.clear();
     keys[0]();
     QCOMPARE(boxes(), QStringList());
-    QCOMPARE(column(w->fileDb, "SELECT call FROM net ORDER BY id"), (QStringList{"W1AW", "K7ABC", "N0XYZ"}));
-    QCOMPARE(column(w->fileDb, "SELECT call FROM log ORDER BY id"), (QStringList{"W1AW", "N0XYZ"}));
-    QCOMPARE(w->ui->checkins->toPlainText().count('\n'), 2);
+    QCOMPARE(column(fileDb(w), "SELECT call FROM net ORDER BY id"), (QStringList{"W1AW", "K7ABC", "N0XYZ"}));
+    QCOMPARE(column(fileDb(w), "SELECT call FROM log ORDER BY id"), (QStringList{"W1AW", "N0XYZ"}));
+    QCOMPARE(FORM(w, checkins)->toPlainText().count('\n'), 2);
 }
 
 void TestDurability::memberChangesReachTheRosterFileAtOnce()
@@ -361,7 +361,7 @@ void TestDurability::memberChangesReachTheRosterFileAtOnce()
     const QString roster = rt->dataPath() + "/Roster-ARC.csv";
     enter("W1AW", "Hiram");
     w->on_qso_returnPressed();
-    w->ui->call->setText("W1AW");
+    FORM(w, call)->setText("W1AW");
     w->enableMemberStatus();
     QVERIFY2(rt->readData("Roster-ARC.csv").contains("\"W1AW\",\"Hiram\""), qPrintable(rt->readData("Roster-ARC.csv")));
     w->disableMemberStatus();

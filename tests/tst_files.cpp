@@ -23,7 +23,7 @@ const QString rosterHeader = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\
 
 void addContact(Trelvin *w, const QStringList &values)
 {
-    QSqlQuery q(w->fileDb);
+    QSqlQuery q(fileDb(w));
     q.prepare("INSERT INTO contact (id, call, name, last, class, expire, address, city, state, zip, country, email, "
               "phone, lat, lon, grid, source, utc, dst, born) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
               "?, ?, ?, ?, ?)");
@@ -34,7 +34,7 @@ void addContact(Trelvin *w, const QStringList &values)
 
 void addMember(Trelvin *w, const QString &call)
 {
-    QSqlQuery q(w->memoryDb);
+    QSqlQuery q(memoryDb(w));
     q.prepare("INSERT INTO mbr (id, call) VALUES (NULL, ?)");
     q.addBindValue(call);
     QVERIFY(q.exec());
@@ -42,7 +42,7 @@ void addMember(Trelvin *w, const QString &call)
 
 QStringList contactRow(Trelvin *w, const QString &call)
 {
-    QSqlQuery q(w->fileDb);
+    QSqlQuery q(fileDb(w));
     q.prepare("SELECT * FROM contact WHERE call = ?");
     q.addBindValue(call);
     QStringList values;
@@ -185,13 +185,13 @@ void TestFiles::rosterRoundTrip()
              "\"K7ABC\",\"Ann\",\"\",\"\",\"\",\"\",\"Provo\",\"UT\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\n"
                  + csvRecord(obrien));
 
-    QSqlQuery(w->fileDb).exec("DELETE FROM contact");
+    QSqlQuery(fileDb(w)).exec("DELETE FROM contact");
     w->loadRoster(path);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K7ABC", "W1AW"}));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"K7ABC", "W1AW"}));
     QCOMPARE(contactRow(w, "W1AW"), obrien);
     QCOMPARE(contactRow(w, "K7ABC").at(6), QStringLiteral("Provo"));
     QVERIFY(rt->prompter.calls.isEmpty());
-    QVERIFY(!w->bulkJob->bar()->isVisible());
+    QVERIFY(!bulkJobOf(w)->bar()->isVisible());
     QCOMPARE(w->statusTipsFilter, w->statusTips);
 }
 
@@ -216,7 +216,7 @@ void TestFiles::rosterLoadMergesFieldByField()
     QCOMPARE(fresh.at(11), QStringLiteral("8015550000"));
     QCOMPARE(contactRow(w, "K7END").at(6), QStringLiteral("Moab"));  // last line without line feed
     QVERIFY(contactRow(w, "N0SHORT").isEmpty());
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"),
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"),
              (QStringList{"W1AW", "K7NEW", "N0SHORT", "K7END"}));
     QVERIFY2(rt->readData("errorLog.txt").contains("line 4 has 3 fields"), qPrintable(rt->readData("errorLog.txt")));
 
@@ -224,7 +224,7 @@ void TestFiles::rosterLoadMergesFieldByField()
     writeFile(path, rosterHeader.toUtf8());
     w->loadRoster(path);
     QCOMPARE(rt->prompter.titles(), QStringList{"Nothing Loaded"});
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"),
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"),
              (QStringList{"W1AW", "K7NEW", "N0SHORT", "K7END"}));
     QCOMPARE(contactRow(w, "W1AW").at(1), QStringLiteral("Hi"));
 }
@@ -243,7 +243,7 @@ void TestFiles::missingRosterIsReported()
                    "program terminates),\n 3. Use Menu Item: 'Setup->Roster QRZ Data'\n    to read "
                    "'Callsigns-{club}.csv' file and\n    retrieve data from the QRZ database.");
     QVERIFY(rt->readData("errorLog.txt").endsWith(" File '" + path + "' Could not be Opened.\n"));
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
 }
 
 void TestFiles::failedWriteKeepsOldFile()
@@ -270,7 +270,7 @@ void TestFiles::failedWriteKeepsOldFile()
 void TestFiles::contactsRoundTrip()
 {
     addContact(w, {"K7ABC", "Ann"});
-    QSqlQuery(w->fileDb).exec("DELETE FROM contact");
+    QSqlQuery(fileDb(w)).exec("DELETE FROM contact");
     addContact(w, obrien);
     addContact(w, {"JA1XYZ", "Hiro", "山田", "", "", "", "東京"});
     addContact(w, {"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "(801) 555-1234"});
@@ -285,12 +285,12 @@ void TestFiles::contactsRoundTrip()
                             "\"Born\"\n"));
     QCOMPARE(text.count('\n'), 4);
 
-    QSqlQuery(w->fileDb).exec("DELETE FROM contact");
+    QSqlQuery(fileDb(w)).exec("DELETE FROM contact");
     addContact(w, {"GONE"});
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadContacts_triggered();
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(column(w->fileDb, "SELECT id || call FROM contact ORDER BY id"),
+    QCOMPARE(column(fileDb(w), "SELECT id || call FROM contact ORDER BY id"),
              (QStringList{"1W1AW", "2JA1XYZ", "3K7ABC"}));
     QCOMPARE(contactRow(w, "W1AW"), obrien);
     QCOMPARE(contactRow(w, "JA1XYZ").at(2), QStringLiteral("山田"));
@@ -298,14 +298,14 @@ void TestFiles::contactsRoundTrip()
     QCOMPARE(contactRow(w, "K7ABC").at(11), QStringLiteral("(801) 555-1234"));
     // The re-created table keeps its look-up index; nothing of the loading is left.
     // Built with the rows beside the old table, the indexes take their second names.
-    QCOMPARE(column(w->fileDb, "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='contact' ORDER BY name"),
+    QCOMPARE(column(fileDb(w), "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='contact' ORDER BY name"),
              (QStringList{"contact_call_2", "contact_suffix_2"}));
-    QCOMPARE(column(w->fileDb, "SELECT name FROM sqlite_master WHERE name LIKE '%loading%'"), QStringList{});
+    QCOMPARE(column(fileDb(w), "SELECT name FROM sqlite_master WHERE name LIKE '%loading%'"), QStringList{});
 }
 
 void TestFiles::netLogRoundTripAndShortLine()
 {
-    QSqlQuery q(w->fileDb);
+    QSqlQuery q(fileDb(w));
     QVERIFY(q.exec("INSERT INTO log VALUES (NULL, '261207', '19:01:02', 'T', 'W1AW', 'Pat', '', 'Newington', 'CT', "
                    "'Has \"traffic\", two items')"));
     const QString path = rt->dataPath() + "/Trelvin-test.csv";
@@ -321,18 +321,18 @@ void TestFiles::netLogRoundTripAndShortLine()
     writeFile(path, text.toUtf8());
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadTrelvin_triggered();
-    QCOMPARE(column(w->fileDb, "SELECT call FROM log ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
-    QCOMPARE(column(w->fileDb, "SELECT comment FROM log WHERE id = 1"),
+    QCOMPARE(column(fileDb(w), "SELECT call FROM log ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+    QCOMPARE(column(fileDb(w), "SELECT comment FROM log WHERE id = 1"),
              QStringList{"Has \"traffic\", two items"});
     QVERIFY2(rt->readData("errorLog.txt").contains("line 3 has 2 fields"), qPrintable(rt->readData("errorLog.txt")));
-    QCOMPARE(column(w->fileDb, "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='log' ORDER BY name"),
+    QCOMPARE(column(fileDb(w), "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='log' ORDER BY name"),
              (QStringList{"log_call_2", "log_date_2"}));
 
     // A header alone loads nothing and keeps the log.
     writeFile(path, "\"Date\"\n");
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadTrelvin_triggered();
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log"), QStringList{"2"});
+    QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM log"), QStringList{"2"});
 }
 
 void TestFiles::failedLoadKeepsRows()
@@ -355,7 +355,7 @@ void TestFiles::failedLoadKeepsRows()
     rt->prompter.clear();
     {
         QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other-program");
-        other.setDatabaseName(w->fileDb.databaseName());
+        other.setDatabaseName(fileDb(w).databaseName());
         QVERIFY(other.open());
         QVERIFY(run(other, "BEGIN IMMEDIATE"));
         rt->prompter.paths = QStringList{path};
@@ -366,7 +366,7 @@ void TestFiles::failedLoadKeepsRows()
     }
     QSqlDatabase::removeDatabase("other-program");
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
-    QCOMPARE(column(w->fileDb, "SELECT call FROM contact"), QStringList{"W1AW"});
+    QCOMPARE(column(fileDb(w), "SELECT call FROM contact"), QStringList{"W1AW"});
     QVERIFY(rt->readData("errorLog.txt").contains("Database write failed (Loading contacts from " + path + ")"));
 }
 
@@ -380,7 +380,7 @@ void TestFiles::loadKeepsNullEmptyAndBadBytes()
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadContacts_triggered();
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(column(w->fileDb, "SELECT typeof(name) || typeof(last) || class || typeof(born) FROM contact "
+    QCOMPARE(column(fileDb(w), "SELECT typeof(name) || typeof(last) || class || typeof(born) FROM contact "
                                "WHERE call = 'K7ABC'"),
              QStringList{"nulltextEnull"});
     QCOMPARE(contactRow(w, "K7BAD").mid(0, 3), (QStringList{"K7BAD", "Ma\u00ffx", "\u00e2\u201a\u00ac"}));
@@ -391,8 +391,8 @@ void TestFiles::bulkWayFollowsTheLibrary()
     // Here Qt's driver runs on the SQLite this program links, so the bulk
     // statements use its handle, unless a test run asks for the Qt way.
     const bool qtOnly = qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY");
-    QCOMPARE(Direct::handle(w->fileDb) != nullptr, !qtOnly);
-    QCOMPARE(Direct::handle(w->memoryDb) != nullptr, !qtOnly);
+    QCOMPARE(Direct::handle(fileDb(w)) != nullptr, !qtOnly);
+    QCOMPARE(Direct::handle(memoryDb(w)) != nullptr, !qtOnly);
     QVERIFY(!Direct::handle(QSqlDatabase()));
 }
 
@@ -440,7 +440,7 @@ void TestFiles::cancelledDialogsDoNothing()
              (QStringList{"Open Contact Database File", "Open Net Log File", "Save Contacts Database File",
                           "Save Net Log File", "Open ARC Roster File", "Save Current ARC Roster File"}));
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(column(w->fileDb, "SELECT call FROM contact"), QStringList{"W1AW"});
+    QCOMPARE(column(fileDb(w), "SELECT call FROM contact"), QStringList{"W1AW"});
     QCOMPARE(QDir(rt->dataPath()).entryList(QStringList{"*.csv"}), QStringList());
 }
 
@@ -449,25 +449,25 @@ void TestFiles::membershipKeys()
     // No call: nothing at all.
     w->enableMemberStatus();
     w->disableMemberStatus();
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
 
-    w->ui->call->setText("o'br");
+    FORM(w, call)->setText("o'br");
     w->enableMemberStatus();
     w->enableMemberStatus();
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"O'BR"});
-    QCOMPARE(w->ui->member->text(), QStringLiteral("YES"));
-    QCOMPARE(w->ui->member->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"O'BR"});
+    QCOMPARE(FORM(w, member)->text(), QStringLiteral("YES"));
+    QCOMPARE(FORM(w, member)->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
 
-    w->ui->call->setText("K7ABC");
-    w->ui->member->setText("?");
+    FORM(w, call)->setText("K7ABC");
+    FORM(w, member)->setText("?");
     w->disableMemberStatus();  // not a member: no change
-    QCOMPARE(w->ui->member->text(), QStringLiteral("?"));
+    QCOMPARE(FORM(w, member)->text(), QStringLiteral("?"));
 
-    w->ui->call->setText("O'BR");
+    FORM(w, call)->setText("O'BR");
     w->disableMemberStatus();
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
-    QCOMPARE(w->ui->member->text(), QStringLiteral("NO"));
-    QCOMPARE(w->ui->member->palette().color(QPalette::Text), QColor(255, 0, 0));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
+    QCOMPARE(FORM(w, member)->text(), QStringLiteral("NO"));
+    QCOMPARE(FORM(w, member)->palette().color(QPalette::Text), QColor(255, 0, 0));
 }
 
 void TestFiles::clubSwitch()
@@ -478,23 +478,23 @@ void TestFiles::clubSwitch()
     QVERIFY(QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/PREAMBLE-ARC.txt"),
                         rt->dataPath() + "/PREAMBLE-ARC.txt"));
 
-    w->ui->club->setText("qrp");
+    FORM(w, club)->setText("qrp");
     w->on_club_returnPressed();
     QCOMPARE(w->club, QStringLiteral("QRP"));
-    QCOMPARE(w->ui->club->text(), QStringLiteral("QRP"));
+    QCOMPARE(FORM(w, club)->text(), QStringLiteral("QRP"));
     QCOMPARE(readFile(rt->dataPath() + "/Roster-ARC.csv"), rosterHeader + csvRecord(obrien));
     // The new club has no roster yet.
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
     QVERIFY(w->preambleWindow->isVisible());
     QCOMPARE(w->preambleWindow->windowTitle(), QStringLiteral("QRP Net Control Station's Script"));
 
     // Back to ARC: its roster comes back.
     rt->prompter.clear();
-    w->ui->club->setText("arc");
+    FORM(w, club)->setText("arc");
     w->on_club_returnPressed();
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"W1AW"});
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"W1AW"});
     QCOMPARE(readFile(rt->dataPath() + "/Roster-QRP.csv"), rosterHeader);
 }
 
@@ -562,15 +562,15 @@ void TestFiles::nothingLoadedKeepsTable()
     addContact(w, obrien);
     addContact(w, {"K7ABC", "Ann", "", "", "", "", "Provo", "UT"});
     addContact(w, {"N0ONE"});
-    QSqlQuery q(w->fileDb);
+    QSqlQuery q(fileDb(w));
     QVERIFY(q.exec("INSERT INTO log VALUES (NULL, '261207', '19:01:02', 'T', 'W1AW', 'Pat', '', 'Newington', 'CT', "
                    "'')"));
     QVERIFY(q.exec("INSERT INTO log VALUES (NULL, '261207', '19:02:00', '-', 'K7ABC', 'Ann', '', 'Provo', 'UT', "
                    "NULL)"));
-    const QStringList contactRows = tableRows(w->fileDb, "contact");
-    const QStringList logRows = tableRows(w->fileDb, "log");
+    const QStringList contactRows = tableRows(fileDb(w), "contact");
+    const QStringList logRows = tableRows(fileDb(w), "log");
     const QString schema = "SELECT type || name || tbl_name FROM sqlite_master ORDER BY name";
-    const QStringList tables = column(w->fileDb, schema);
+    const QStringList tables = column(fileDb(w), schema);
 
     const QString path = rt->dataPath() + "/Load-this.csv";
     writeFile(path, bytes);
@@ -586,9 +586,9 @@ void TestFiles::nothingLoadedKeepsTable()
     QCOMPARE(rt->prompter.calls.first().text,
              "Nothing was loaded from\n" + path + "\n\n" + reason + "\n\n"
                  + (contacts ? "The contacts were left as they were." : "The net log was left as it was."));
-    QCOMPARE(tableRows(w->fileDb, "contact"), contactRows);
-    QCOMPARE(tableRows(w->fileDb, "log"), logRows);
-    QCOMPARE(column(w->fileDb, schema), tables);
+    QCOMPARE(tableRows(fileDb(w), "contact"), contactRows);
+    QCOMPARE(tableRows(fileDb(w), "log"), logRows);
+    QCOMPARE(column(fileDb(w), schema), tables);
     const QString log = rt->readData("errorLog.txt");
     QVERIFY2(log.contains("Nothing was loaded from '" + path + "': " + reason + "\n"), qPrintable(log));
 }
@@ -606,7 +606,7 @@ void TestFiles::linesWithoutCallAreSkipped()
     w->on_actionLoadContacts_triggered();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(column(w->fileDb, "SELECT call FROM contact ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+    QCOMPARE(column(fileDb(w), "SELECT call FROM contact ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
     QString log = rt->readData("errorLog.txt");
     QVERIFY2(log.contains("File '" + path + "' line 3 has no call sign; the line was skipped.\n"), qPrintable(log));
 
@@ -617,7 +617,7 @@ void TestFiles::linesWithoutCallAreSkipped()
     w->on_actionLoadTrelvin_triggered();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(column(w->fileDb, "SELECT call FROM log ORDER BY id"), QStringList{"K7ABC"});
+    QCOMPARE(column(fileDb(w), "SELECT call FROM log ORDER BY id"), QStringList{"K7ABC"});
     log = rt->readData("errorLog.txt");
     QVERIFY2(log.contains("File '" + logPath + "' line 2 has no call sign; the line was skipped.\n"),
              qPrintable(log));
@@ -639,7 +639,7 @@ void TestFiles::repeatedCallsMakeOneMember()
     w->loadRoster(path);
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
     // A repeat is skipped whole: its data does not overwrite the first line's.
     QCOMPARE(contactRow(w, "W1AW"), obrien);
     const QString repeats = "Roster file '" + path + "' names a call sign again on 6 lines; they were skipped.\n";
@@ -648,21 +648,21 @@ void TestFiles::repeatedCallsMakeOneMember()
     // The roster read at start and on a change of club the same way.
     QVERIFY(QFile::resize(rt->dataPath() + "/errorLog.txt", 0));
     w->loadMember(path);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
     QVERIFY2(rt->readData("errorLog.txt").contains(repeats), qPrintable(rt->readData("errorLog.txt")));
 
     // Nor does the membership key add a member again in other case.
-    w->ui->call->setText("N0LOW");
+    FORM(w, call)->setText("N0LOW");
     w->enableMemberStatus();
-    QCOMPARE(column(w->memoryDb, "SELECT COUNT(*) FROM mbr"), QStringList{"3"});
+    QCOMPARE(column(memoryDb(w), "SELECT COUNT(*) FROM mbr"), QStringList{"3"});
     w->disableMemberStatus();
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
 
     // Hundreds of thousands of lines of one call make one member.
     writeFile(path, rosterHeader.toUtf8() + QByteArray("\"K7ONE\"\n").repeated(300000));
     w->loadRoster(path);
     QVERIFY(waitForJobs(w));
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"K7ONE"});
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"K7ONE"});
     QVERIFY(rt->readData("errorLog.txt")
                 .contains("Roster file '" + path + "' names a call sign again on 299999 lines; they were skipped.\n"));
 }
@@ -691,7 +691,7 @@ void TestFiles::lineLogIsCapped()
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadContacts_triggered();
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM contact WHERE name = 'Zoë'"), QStringList{"130"});
+    QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM contact WHERE name = 'Zoë'"), QStringList{"130"});
     lines = rt->readData("errorLog.txt").split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.filter(" is not UTF-8; it was read as Windows-1252 (Latin-1).").size(), 100);
     QVERIFY(lines.last().endsWith("... and 30 more lines of '" + path + "' were read as Windows-1252"));
@@ -726,14 +726,14 @@ void TestFiles::latin1LinesAreConverted()
               "header\n\"261207\",\"19:06:00\",\"-\",\"PY2ABC\",\"Zo\xeb\",\"\",\"S\xe3o Paulo\",\"SP\",\"\"\n");
     rt->prompter.paths = QStringList{logPath};
     w->on_actionLoadTrelvin_triggered();
-    QCOMPARE(column(w->fileDb, "SELECT name || '/' || city FROM log"), QStringList{"Zoë/São Paulo"});
+    QCOMPARE(column(fileDb(w), "SELECT name || '/' || city FROM log"), QStringList{"Zoë/São Paulo"});
 
-    QSqlQuery(w->fileDb).exec("DELETE FROM contact");
+    QSqlQuery(fileDb(w)).exec("DELETE FROM contact");
     const QString rosterPath = rt->dataPath() + "/Roster-LATIN.csv";
     writeFile(rosterPath,
               rosterHeader.toUtf8() + csvRecord(sao).toUtf8().replace("São", "S\xe3o").replace("“", "\x93"));
     w->loadRoster(rosterPath);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"PY2ABC"});
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"PY2ABC"});
     QCOMPARE(contactRow(w, "PY2ABC").at(6), QStringLiteral("São Paulo"));
     log = rt->readData("errorLog.txt");
     QVERIFY(log.contains("File '" + rosterPath + "' line 2 is not UTF-8; it was read as Windows-1252 (Latin-1).\n"));
@@ -770,7 +770,7 @@ void TestFiles::failedRosterLoadKeepsMembers()
     addContact(w, {"K7ABC", "Ann", "", "", "", "", "Provo", "UT"});
     addMember(w, "W1AW");
     addMember(w, "K7ABC");
-    const QStringList contacts = tableRows(w->fileDb, "contact");
+    const QStringList contacts = tableRows(fileDb(w), "contact");
     const QString path = rt->dataPath() + "/Roster-OTHER.csv";
     if (!bytes.isNull())
         writeFile(path, bytes);
@@ -781,9 +781,9 @@ void TestFiles::failedRosterLoadKeepsMembers()
     if (!reason.isEmpty())
         QCOMPARE(rt->prompter.calls.first().text,
                  "Nothing was loaded from\n" + path + "\n\n" + reason + "\n\nThe club roster was left as it was.");
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
-    QCOMPARE(tableRows(w->fileDb, "contact"), contacts);
-    QVERIFY(!w->bulkJob->bar()->isVisible());
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+    QCOMPARE(tableRows(fileDb(w), "contact"), contacts);
+    QVERIFY(!bulkJobOf(w)->bar()->isVisible());
 
     // The members are still there to be written at exit.
     w->on_actionExit_triggered();
@@ -816,7 +816,7 @@ void TestFiles::unreadableRosterAtStartIsKept()
     w = rt->start();
     QVERIFY(!rt->prompter.titles().contains("Nothing Loaded"));
     QVERIFY(!rt->prompter.titles().contains("Can't Open File"));
-    QCOMPARE(column(w->memoryDb, "SELECT COUNT(*) FROM mbr"), QStringList{"0"});
+    QCOMPARE(column(memoryDb(w), "SELECT COUNT(*) FROM mbr"), QStringList{"0"});
     QVERIFY(rt->readData("errorLog.txt")
                 .contains("Roster file '" + path + "' gave no member: " + reason
                           + " The roster is empty; the file is left as it is.\n"));
@@ -831,7 +831,7 @@ void TestFiles::unreadableRosterAtStartIsKept()
     // ...but members added during the net are written.
     w = rt->start();
     addContact(w, obrien);
-    w->ui->call->setText("W1AW");
+    FORM(w, call)->setText("W1AW");
     w->enableMemberStatus();
     w->on_actionExit_triggered();
     QCOMPARE(readFile(path), rosterHeader + csvRecord(obrien));
@@ -845,8 +845,8 @@ void TestFiles::closedDatabaseKeepsFiles()
     rt->stop();
     writeFile(rt->dataPath() + "/Contacts.db", "operator notes, not a database\n");
     w = rt->start();
-    QVERIFY(!w->fileDb.isOpen());
-    QCOMPARE(column(w->memoryDb, "SELECT COUNT(*) FROM mbr"), QStringList{"2"});
+    QVERIFY(!fileDb(w).isOpen());
+    QCOMPARE(column(memoryDb(w), "SELECT COUNT(*) FROM mbr"), QStringList{"2"});
     rt->prompter.clear();
 
     // Nor do a contacts file and a net-log file lose their rows to it.
@@ -878,7 +878,7 @@ void TestFiles::specialFileIsNotReplaced()
 {
     addContact(w, obrien);
     addMember(w, "W1AW");
-    QVERIFY(QSqlQuery(w->fileDb).exec("INSERT INTO log VALUES (NULL, '261207', '19:01:02', 'T', 'W1AW', 'Pat', '', "
+    QVERIFY(QSqlQuery(fileDb(w)).exec("INSERT INTO log VALUES (NULL, '261207', '19:01:02', 'T', 'W1AW', 'Pat', '', "
                                       "'Newington', 'CT', '')"));
     const QString fifo = rt->dataPath() + "/Roster-PIPE.csv";
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -911,14 +911,14 @@ void TestFiles::fullFileSystemKeepsOldFile()
 {
     // A few kilobytes stay in QFileDevice's buffer until the file is closed;
     // a failure there must still count.
-    w->fileDb.transaction();
+    fileDb(w).transaction();
     for (int i = 0; i < 60; ++i) {
         QStringList values = obrien;
         values[0] = "K" + QString::number(i) + "ABC";
         addContact(w, values);
         addMember(w, values[0]);
     }
-    w->fileDb.commit();
+    fileDb(w).commit();
     const QString roster = rt->dataPath() + "/Roster-FULL.csv";
     const QString contacts = rt->dataPath() + "/Contacts-FULL.csv";
     writeFile(roster, "old roster\n");

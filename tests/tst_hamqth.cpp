@@ -225,14 +225,13 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     writeMain("HamQthPassword", "secret");
     Trelvin *w = rt.start();
     QVERIFY(w->started());
-    Ui::Trelvin *ui = w->ui;
     Ui::Contact *dialog = w->contactDialog->ui;
 
     // A call without a contact: the call book answers at once.
-    ui->search->setText("W7FCC");
+    FORM(w, search)->setText("W7FCC");
     w->on_search_textEdited("W7FCC");
-    QCOMPARE(ui->lb_candidate->text(), "No Match");
-    QCOMPARE(QStringList({ui->call->text(), ui->name->text(), ui->city->text(), ui->state->text()}),
+    QCOMPARE(FORM(w, lb_candidate)->text(), "No Match");
+    QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W7FCC", "Doris", "Salt Lake City", "UT"}));
     QCOMPARE(QStringList({dialog->name->text(), dialog->classlic->text(), dialog->expire->text(),
                           dialog->addr->text(), dialog->zip->text(), dialog->lat->text(), dialog->lon->text(),
@@ -243,27 +242,27 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     QVERIFY(http.requests.isEmpty());
 
     // A fragment typed on drops the pending look-up.
-    ui->search->setText("W7FC");
+    FORM(w, search)->setText("W7FC");
     w->on_search_textEdited("W7FC");
     QVERIFY(!lookups(w)->refinementPending());
-    QCOMPARE(ui->name->text(), QString());
+    QCOMPARE(FORM(w, name)->text(), QString());
 
     // The operator corrects the name before HamQTH answers; the answer
     // refines the rest but leaves what was typed.
-    ui->search->setText("W7FCC");
+    FORM(w, search)->setText("W7FCC");
     w->on_search_textEdited("W7FCC");
-    QTest::keyClicks(ui->name, " mae");
-    QCOMPARE(ui->name->text(), "Doris Mae");
+    QTest::keyClicks(FORM(w, name), " mae");
+    QCOMPARE(FORM(w, name)->text(), "Doris Mae");
     QSignalSpy records(lookups(w)->hamQthClient(), &HamQthClient::callRecord);
     QVERIFY(records.wait(3000));
     QCOMPARE(http.requestsTo(searchTarget("SID1")).size(), 1);
-    QCOMPARE(QStringList({ui->name->text(), ui->city->text(), dialog->city->text(), dialog->geoloc->text(),
+    QCOMPARE(QStringList({FORM(w, name)->text(), FORM(w, city)->text(), dialog->city->text(), dialog->geoloc->text(),
                           dialog->lat->text()}),
              QStringList({"Doris Mae", "Ogden", "Ogden", "HamQTH", "40.77"}));
 
     // Stored with Enter: the new contact keeps the call book's data.
     w->on_search_returnPressed();
-    QSqlQuery query(w->storage.contactsDb());
+    QSqlQuery query(storeOf(w).contactsDb());
     QVERIFY(query.exec("SELECT name, last, source FROM contact WHERE call = 'W7FCC'") && query.next());
     QCOMPARE(query.value(0).toString(), "Doris Mae");
     QCOMPARE(query.value(1).toString(), "Example");
@@ -281,11 +280,10 @@ void TestHamQth::lookUpKeyFallsBackToHamQth()
     Trelvin *w = rt.start();
     QVERIFY(w->started());
     rt.prompter.clear();
-    Ui::Trelvin *ui = w->ui;
 
     // Neither service: the QRZ notice as before.
-    ui->call->setText("K2NEW");
-    ui->lookUpButton->click();
+    FORM(w, call)->setText("K2NEW");
+    FORM(w, lookUpButton)->click();
     QCOMPARE(rt.prompter.titles(), QStringList({"Not Connected to QRZ Database"}));
 
     // With a HamQTH account from the Station dialog, F5 asks HamQTH.
@@ -298,10 +296,10 @@ void TestHamQth::lookUpKeyFallsBackToHamQth()
     QCOMPARE(settings.value("Main/HamQthUser").toString(), "k7abc");
     rt.prompter.clear();
     QSignalSpy records(lookups(w)->hamQthClient(), &HamQthClient::callRecord);
-    ui->lookUpButton->click();
+    FORM(w, lookUpButton)->click();
     QVERIFY(records.wait());
     QVERIFY(rt.prompter.calls.isEmpty());
-    QCOMPARE(QStringList({ui->call->text(), ui->name->text(), ui->city->text(), ui->state->text()}),
+    QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"K2NEW", "Ed", "Buffalo", "UT"}));
 }
 
@@ -318,17 +316,16 @@ void TestHamQth::pageInsteadOfAnswerLeavesEntry()
     rt.prompter.clear();
     lookups(w)->hamQthClient()->setServer(http.base());
     lookups(w)->hamQthClient()->setCredentials("k7abc", "secret");
-    Ui::Trelvin *ui = w->ui;
-    ui->call->setText("W7FCC");
-    ui->name->setText("Doris");
-    ui->city->setText("Salt Lake City");
-    ui->state->setText("UT");
+    FORM(w, call)->setText("W7FCC");
+    FORM(w, name)->setText("Doris");
+    FORM(w, city)->setText("Salt Lake City");
+    FORM(w, state)->setText("UT");
 
-    ui->lookUpButton->click();
+    FORM(w, lookUpButton)->click();
     const QString text = "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
-    QTRY_COMPARE(ui->statusbar->currentMessage(), text);
+    QTRY_COMPARE(FORM(w, statusbar)->currentMessage(), text);
     QVERIFY(rt.readData("errorLog.txt").contains(text));
-    QCOMPARE(QStringList({ui->call->text(), ui->name->text(), ui->city->text(), ui->state->text()}),
+    QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W7FCC", "Doris", "Salt Lake City", "UT"}));
     QVERIFY(rt.prompter.calls.isEmpty());
 }

@@ -75,8 +75,8 @@ void TestKeys::windowShortcuts()
     QVERIFY(found);
     QCOMPARE(found->context(), Qt::WindowShortcut);
     QSignalSpy spy(found, &QShortcut::activated);
-    w->ui->search->setFocus();
-    QTest::keySequence(w->ui->search, key);
+    FORM(w, search)->setFocus();
+    QTest::keySequence(FORM(w, search), key);
     QCOMPARE(spy.count(), 1);
 }
 
@@ -101,24 +101,24 @@ void TestKeys::functionKeysClickTheirButtons()
     auto *button = w->findChild<QPushButton *>(buttonName);
     QVERIFY(button);
     QSignalSpy spy(button, &QPushButton::clicked);
-    QTest::keyClick(w->ui->search, Qt::Key(key));
+    QTest::keyClick(FORM(w, search), Qt::Key(key));
     // A button's own shortcut clicks it with a short animation.
     QTRY_COMPARE(spy.count(), 1);
     // The F9 named in two tips is not bound.
-    QTest::keyClick(w->ui->search, Qt::Key_F9);
+    QTest::keyClick(FORM(w, search), Qt::Key_F9);
     QTest::qWait(150);
     QCOMPARE(spy.count(), 1);
 }
 
 void TestKeys::menuKeysOpenDialogs()
 {
-    QTest::keyClick(w->ui->search, Qt::Key_S, Qt::AltModifier);
+    QTest::keyClick(FORM(w, search), Qt::Key_S, Qt::AltModifier);
     QVERIFY(w->stationDialog->isVisible());
     QCOMPARE(w->stationDialog->windowTitle(), QStringLiteral("Alt+S: Station Details"));
 
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w));
-    QTest::keyClick(w->ui->search, Qt::Key_C, Qt::AltModifier);
+    QTest::keyClick(FORM(w, search), Qt::Key_C, Qt::AltModifier);
     QVERIFY(w->contactDialog->isVisible());
     QCOMPARE(w->contactDialog->windowTitle(), QStringLiteral("Alt+C: Contact Details"));
 
@@ -158,16 +158,16 @@ void TestKeys::lineEditLimits()
 
 void TestKeys::readOnlyAndUnfocusableFields()
 {
-    for (QLineEdit *edit : {w->ui->attend, w->ui->last, w->ui->dist, w->ui->bear, w->ui->revBear})
+    for (QLineEdit *edit : {FORM(w, attend), FORM(w, last), FORM(w, dist), FORM(w, bear), FORM(w, revBear)})
         QVERIFY2(edit->isReadOnly(), qPrintable(edit->objectName()));
-    for (QWidget *field : {static_cast<QWidget *>(w->ui->relay), static_cast<QWidget *>(w->ui->member),
-                           static_cast<QWidget *>(w->ui->callsigns), static_cast<QWidget *>(w->ui->checkins)})
+    for (QWidget *field : {static_cast<QWidget *>(FORM(w, relay)), static_cast<QWidget *>(FORM(w, member)),
+                           static_cast<QWidget *>(FORM(w, callsigns)), static_cast<QWidget *>(FORM(w, checkins))})
         QCOMPARE(field->focusPolicy(), Qt::NoFocus);
 }
 
 void TestKeys::tabOrder()
 {
-    w->ui->call->setFocus();
+    FORM(w, call)->setFocus();
     QStringList visited{QApplication::focusWidget()->objectName()};
     for (int i = 0; i < 4; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

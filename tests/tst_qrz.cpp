@@ -394,25 +394,25 @@ void TestQrz::silentServerEndsAsFailure()
     rig.station()->connectQRZ->click();
     QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "K0OLD"}, {"addr2", "ELSEWHERE"}}, "KEY1")));
-    w->ui->call->setText("k0old");
-    w->ui->lookUpButton->click();
-    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Elsewhere"));
+    FORM(w, call)->setText("k0old");
+    FORM(w, lookUpButton)->click();
+    QTRY_COMPARE(FORM(w, city)->text(), QStringLiteral("Elsewhere"));
     rig.http.on(Lookup, FakeHttp::silence());
-    w->ui->search->setText("w9x");
-    w->ui->call->setText("w9xyz");
-    w->ui->name->setText("Somebody");
-    w->ui->lookUpButton->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w->ui->city->text(), QStringLiteral("No answer from QRZ"), 3000);
+    FORM(w, search)->setText("w9x");
+    FORM(w, call)->setText("w9xyz");
+    FORM(w, name)->setText("Somebody");
+    FORM(w, lookUpButton)->click();
+    QTRY_COMPARE_WITH_TIMEOUT(FORM(w, city)->text(), QStringLiteral("No answer from QRZ"), 3000);
     QCOMPARE(rig.newLogLines().last(), QStringLiteral("QRZ look-up of W9XYZ failed: The server did not answer in time."));
-    QCOMPARE(w->ui->call->text(), QStringLiteral("W9X"));
-    QCOMPARE(w->ui->name->text(), QString());
-    QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, call)->text(), QStringLiteral("W9X"));
+    QCOMPARE(FORM(w, name)->text(), QString());
+    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 
     // Closing down with a request still in flight is quiet.
     setTimeLimits(rig.qrz(), Net::ReplyLimits.idleMs, Net::ReplyLimits.totalMs);
     rig.mark();
-    w->ui->lookUpButton->click();
+    FORM(w, lookUpButton)->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
     rig.rt.stop();
     QTest::qWait(50);
@@ -525,10 +525,10 @@ void TestQrz::oversizedReplies()
     huge.noLength = !announced;
     rig.http.on(Lookup, huge);
 
-    w->ui->search->setText("w1a");
-    w->ui->call->setText("w1aw");
-    w->ui->lookUpButton->click();
-    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("No answer from QRZ"));
+    FORM(w, search)->setText("w1a");
+    FORM(w, call)->setText("w1aw");
+    FORM(w, lookUpButton)->click();
+    QTRY_COMPARE(FORM(w, city)->text(), QStringLiteral("No answer from QRZ"));
     QCOMPARE(rig.newLogLines(),
              QStringList{"QRZ look-up of W1AW failed: The server's reply is larger than 1 MB; it was not read."});
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
@@ -541,8 +541,8 @@ void TestQrz::oversizedReplies()
     FakeHttp::Response large = FakeHttp::answer(QrzXml::callsign(padded, "KEY3"));
     large.noLength = !announced;
     rig.http.on(Lookup, large);
-    w->ui->lookUpButton->click();
-    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Salt Lake City"));
+    FORM(w, lookUpButton)->click();
+    QTRY_COMPARE(FORM(w, city)->text(), QStringLiteral("Salt Lake City"));
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY3"));
     QVERIFY(rig.newLogLines().isEmpty());
 }
@@ -617,22 +617,22 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
     rig.contact()->phone->setText("(801) 555-1234");
     rig.contact()->call->setText("N0NE");
 
-    w->ui->search->setText("w1a");
-    w->ui->call->setText("w1aw");
-    w->ui->lookUpButton->click();
-    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Salt Lake City"));
+    FORM(w, search)->setText("w1a");
+    FORM(w, call)->setText("w1aw");
+    FORM(w, lookUpButton)->click();
+    QTRY_COMPARE(FORM(w, city)->text(), QStringLiteral("Salt Lake City"));
 
     QCOMPARE(rig.http.requests.size(), 1);
     QCOMPARE(rig.http.requests.first(), QByteArray("/xml/current/?s=KEY1;callsign=W1AW"));
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY2"));
-    QCOMPARE(w->ui->call->text(), QStringLiteral("W1AW"));
-    QCOMPARE(w->ui->name->text(), QStringLiteral("Mary"));
-    QCOMPARE(w->ui->state->text(), QStringLiteral("UT"));
-    QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, call)->text(), QStringLiteral("W1AW"));
+    QCOMPARE(FORM(w, name)->text(), QStringLiteral("Mary"));
+    QCOMPARE(FORM(w, state)->text(), QStringLiteral("UT"));
+    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
     // The bearing uses the coordinates just fetched.
     const BearingDistance expected = greatCircle(40.0, -105.0, 40.7608, -111.891);
-    QCOMPARE(w->ui->dist->text(), QStringLiteral("%1").arg(expected.distance, 6));
-    QCOMPARE(w->ui->bear->text(), QStringLiteral("%1").arg(expected.bearing, 3));
+    QCOMPARE(FORM(w, dist)->text(), QStringLiteral("%1").arg(expected.distance, 6));
+    QCOMPARE(FORM(w, bear)->text(), QStringLiteral("%1").arg(expected.bearing, 3));
 
     // The dialog gets the whole record but keeps its call and phone.
     Ui::Contact *dialog = rig.contact();
@@ -661,7 +661,7 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 
     // Nothing is stored by a look-up.
-    QCOMPARE(column(w->fileDb, "SELECT call FROM contact"), QStringList());
+    QCOMPARE(column(fileDb(w), "SELECT call FROM contact"), QStringList());
 }
 
 // QRZ first; a call it does not give, or a look-up it does not answer,
@@ -698,11 +698,11 @@ void TestQrz::lookUpFallsBackToHamQth()
                 FakeHttp::answer("<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" xmlns=\"https://www.hamqth.com\">"
                                  "<search><callsign>w9xyz</callsign><nick>Ed</nick><adr_city>OGDEN</adr_city>"
                                  "<us_state>ut</us_state></search></HamQTH>"));
-    w->ui->call->setText("w9xyz");
-    w->ui->lookUpButton->click();
+    FORM(w, call)->setText("w9xyz");
+    FORM(w, lookUpButton)->click();
 
-    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Ogden"));
-    QCOMPARE(QStringList({w->ui->call->text(), w->ui->name->text(), w->ui->state->text()}),
+    QTRY_COMPARE(FORM(w, city)->text(), QStringLiteral("Ogden"));
+    QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, state)->text()}),
              QStringList({"W9XYZ", "Ed", "UT"}));
     QCOMPARE(rig.http.requestsTo(Lookup).size(), 1);
     QCOMPARE(rig.http.requestsTo("/xml.php?id=SID1&callsign=W9XYZ").size(), 1);
@@ -719,22 +719,22 @@ void TestQrz::lookUpRejectedCall()
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("W9XYZ", "KEY1")));
-    w->ui->search->setText("w9xy");
-    w->ui->call->setText("w9xyz");
-    w->ui->name->setText("Old Name");
-    w->ui->state->setText("UT");
-    w->ui->lookUpButton->click();
-    QTRY_COMPARE(w->ui->city->text(), QStringLiteral("Not found: W9XYZ"));
-    QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
-    QCOMPARE(w->ui->call->text(), QStringLiteral("W9XY"));
-    QCOMPARE(w->ui->name->text(), QString());
-    QCOMPARE(w->ui->state->text(), QString());
+    FORM(w, search)->setText("w9xy");
+    FORM(w, call)->setText("w9xyz");
+    FORM(w, name)->setText("Old Name");
+    FORM(w, state)->setText("UT");
+    FORM(w, lookUpButton)->click();
+    QTRY_COMPARE(FORM(w, city)->text(), QStringLiteral("Not found: W9XYZ"));
+    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, call)->text(), QStringLiteral("W9XY"));
+    QCOMPARE(FORM(w, name)->text(), QString());
+    QCOMPARE(FORM(w, state)->text(), QString());
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 
     // An empty call sends nothing at all.
     rig.mark();
-    w->ui->call->clear();
-    w->ui->lookUpButton->click();
+    FORM(w, call)->clear();
+    FORM(w, lookUpButton)->click();
     QTest::qWait(50);
     QVERIFY(rig.http.requests.isEmpty());
     QVERIFY(rig.rt.prompter.calls.isEmpty());
@@ -763,30 +763,30 @@ void TestQrz::lookUpAnsweredByAnotherPage()
     Trelvin *w = rig.w;
     rig.http.on(Lookup, FakeHttp::answer(body));
     // The entry as the search left it, and a dialog with a record in it.
-    w->ui->search->setText("w9x");
-    w->ui->call->setText("W9XYZ");
-    w->ui->name->setText("Somebody");
-    w->ui->city->setText("Ogden");
-    w->ui->state->setText("UT");
+    FORM(w, search)->setText("w9x");
+    FORM(w, call)->setText("W9XYZ");
+    FORM(w, name)->setText("Somebody");
+    FORM(w, city)->setText("Ogden");
+    FORM(w, state)->setText("UT");
     rig.contact()->call->setText("W9XYZ");
     rig.contact()->fname->setText("Mary");
     rig.contact()->city->setText("Ogden");
 
     const QString text = "QRZ look-up of W9XYZ failed: " + why;
-    w->ui->lookUpButton->click();
-    QTRY_COMPARE(w->ui->statusbar->currentMessage(), text);
+    FORM(w, lookUpButton)->click();
+    QTRY_COMPARE(FORM(w, statusbar)->currentMessage(), text);
     QCOMPARE(rig.newLogLines(), QStringList{text});
-    QCOMPARE(QStringList({w->ui->call->text(), w->ui->name->text(), w->ui->city->text(), w->ui->state->text()}),
+    QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W9XYZ", "Somebody", "Ogden", "UT"}));
-    QCOMPARE(w->ui->city->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
     QCOMPARE(QStringList({rig.contact()->fname->text(), rig.contact()->city->text()}), QStringList({"Mary", "Ogden"}));
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
 
     // Get Contact in the dialog: the dialog keeps its record, and says why.
     rig.mark();
-    w->ui->statusbar->clearMessage();
+    FORM(w, statusbar)->clearMessage();
     rig.contact()->getContact->click();
-    QTRY_COMPARE(w->ui->statusbar->currentMessage(), text);
+    QTRY_COMPARE(FORM(w, statusbar)->currentMessage(), text);
     QCOMPARE(rig.newLogLines(), QStringList{text});
     QCOMPARE(QStringList({rig.contact()->call->text(), rig.contact()->fname->text(), rig.contact()->city->text()}),
              QStringList({"W9XYZ", "Mary", "Ogden"}));
@@ -831,7 +831,7 @@ void TestQrz::contactLookUp()
     QCOMPARE(rig.contact()->tzOffset->text(), tzOffset);
     QCOMPARE(rig.contact()->email->text(), withEmail ? QStringLiteral("mary@example.org") : "typed@example.org");
     // The main window is not touched by a dialog look-up.
-    QCOMPARE(w->ui->city->text(), QString());
+    QCOMPARE(FORM(w, city)->text(), QString());
 }
 
 void TestQrz::notConnectedSendsNothing()
@@ -843,12 +843,12 @@ void TestQrz::notConnectedSendsNothing()
     const QString text = "Please Enter QRZ Username and Password.\nWhere:\n   Username is the 'Station' Callsign.\n   "
                          "Password is your QRZ Password\nData is entered in the 'Station Details' menu item.\n";
 
-    w->ui->call->setText("W1AW");
-    w->ui->lookUpButton->click();
+    FORM(w, call)->setText("W1AW");
+    FORM(w, lookUpButton)->click();
     rig.contact()->call->setText("W1AW");
     rig.contact()->getContact->click();
     rig.station()->getStation->click();
-    w->ui->actionQRZClubData->trigger();
+    FORM(w, actionQRZClubData)->trigger();
 
     QCOMPARE(rig.rt.prompter.titles(), QStringList(4, "Not Connected to QRZ Database"));
     for (const auto &box : rig.rt.prompter.calls) {
@@ -959,7 +959,7 @@ void TestQrz::stationFetch()
     QCOMPARE(rig.lookups()->stationUtcOffset(), -6);
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY3"));
     // Fetched data reaches the table only when saved.
-    QCOMPARE(column(w->fileDb, "SELECT utc FROM station"), QStringList{"-7"});
+    QCOMPARE(column(fileDb(w), "SELECT utc FROM station"), QStringList{"-7"});
 
     // A call the service does not know.
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("K7ABC", "KEY3")));
@@ -994,7 +994,7 @@ void TestQrz::stationSave()
                              dialog->utc, dialog->dst})
         QCOMPARE(field->text(), QString());
 
-    QSqlQuery centre("SELECT lat, lon FROM latlon WHERE st = 'UT'", w->memoryDb);
+    QSqlQuery centre("SELECT lat, lon FROM latlon WHERE st = 'UT'", memoryDb(w));
     QVERIFY(centre.next());
     const double utLat = centre.value(0).toDouble();
     const double utLon = centre.value(1).toDouble();
@@ -1009,14 +1009,14 @@ void TestQrz::stationSave()
     dialog->dst->setText("N");
     rig.station()->saveStation->click();
     // Without a keyring the row keeps the password, once the keyring failed to answer.
-    QTRY_COMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{"Pa ss"});
+    QTRY_COMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{"Pa ss"});
 
     // Both coordinates come from the centre of the state, as numbers close
     // to the table's.
     QVERIFY(qAbs(dialog->lat->text().toDouble() - utLat) < 1e-4);
     QVERIFY(qAbs(dialog->lon->text().toDouble() - utLon) < 1e-4);
     QCOMPARE(dialog->grid->text(), QStringLiteral("DN40"));
-    QSqlQuery rows("SELECT call, passwd, state, lat, lon, grid, utc, dst FROM station", w->fileDb);
+    QSqlQuery rows("SELECT call, passwd, state, lat, lon, grid, utc, dst FROM station", fileDb(w));
     QVERIFY(rows.next());
     QCOMPARE(rows.value(0).toString(), QStringLiteral("K7ABC"));
     QCOMPARE(rows.value(1).toString(), QStringLiteral("Pa ss"));
@@ -1033,14 +1033,14 @@ void TestQrz::stationSave()
     dialog->lon->setText("-149.9");
     dialog->utc->setText("-9");
     rig.station()->saveStation->click();
-    QCOMPARE(column(w->fileDb, "SELECT lat || ',' || lon || ',' || state || ',' || utc FROM station"),
+    QCOMPARE(column(fileDb(w), "SELECT lat || ',' || lon || ',' || state || ',' || utc FROM station"),
              QStringList{"61.2,-149.9,ZZ,-9"});
 
     // A state the table does not know leaves empty coordinates empty.
     dialog->state->setText("QQ");
     dialog->lat->clear();
     rig.station()->saveStation->click();
-    QCOMPARE(column(w->fileDb, "SELECT lat || ',' || lon FROM station"), QStringList{",-149.9"});
+    QCOMPARE(column(fileDb(w), "SELECT lat || ',' || lon FROM station"), QStringList{",-149.9"});
 
     // The next start shows the saved row and takes its offset.
     dialog->utc->setText("-9");
@@ -1066,7 +1066,7 @@ void TestQrz::rosterRun()
     Trelvin *w = rig.w;
 
     // Known already: what is stored wins, field by field.
-    QSqlQuery seed(w->fileDb);
+    QSqlQuery seed(fileDb(w));
     QVERIFY(seed.exec("INSERT INTO contact (id, call, name, last, class, city, email, phone) "
                       "VALUES (NULL, 'W3CCC', 'Stored', 'Oldlast', 'Novice', NULL, '', '8015551234')"));
 
@@ -1089,13 +1089,13 @@ void TestQrz::rosterRun()
                                          {"email", "cy@example.org"}},
                                         "KEY1")));
 
-    QSqlQuery member(w->memoryDb);
+    QSqlQuery member(memoryDb(w));
     QVERIFY(member.exec("INSERT INTO mbr (id, call) VALUES (NULL, 'OLD1')"));
     rig.rt.prompter.paths = QStringList{list};
     int largestProgress = -1;
-    QObject::connect(w->bulkJob->bar(), &QProgressBar::valueChanged, w,
+    QObject::connect(bulkJobOf(w)->bar(), &QProgressBar::valueChanged, w,
                      [&](int value) { largestProgress = qMax(largestProgress, value); });
-    w->ui->actionQRZClubData->trigger();
+    FORM(w, actionQRZClubData)->trigger();
 
     const auto &warning = rig.rt.prompter.calls.first();
     QCOMPARE(warning.kind, Prompter::Warning);
@@ -1105,22 +1105,22 @@ void TestQrz::rosterRun()
     QCOMPARE(warning.buttons, QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(rig.rt.prompter.pathCaptions, QStringList{"Open Member Callsign List File"});
     QCOMPARE(w->statusTipsFilter, 0);
-    QVERIFY(!w->ui->actionQRZClubData->isEnabled());
+    QVERIFY(!FORM(w, actionQRZClubData)->isEnabled());
 
-    QTRY_COMPARE(w->ui->callsigns->toPlainText(), QStringLiteral("3"));
+    QTRY_COMPARE(FORM(w, callsigns)->toPlainText(), QStringLiteral("3"));
     QCOMPARE(rig.http.requests,
              (QList<QByteArray>{"/xml/current/?s=KEY1;callsign=k1aaa", "/xml/current/?s=KEY1;callsign=W2BAD",
                                 "/xml/current/?s=KEY1;callsign=W3CCC"}));
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
     QCOMPARE(rig.newLogLines(), QStringList{"Callsign List Error, Not found: W2BAD"});
     QCOMPARE(largestProgress, 2);
-    QVERIFY(!w->bulkJob->bar()->isVisible());
-    QCOMPARE(w->ui->statusbar->currentMessage(), QString());
+    QVERIFY(!bulkJobOf(w)->bar()->isVisible());
+    QCOMPARE(FORM(w, statusbar)->currentMessage(), QString());
     QCOMPARE(w->statusTipsFilter, w->statusTips);
-    QVERIFY(w->ui->actionQRZClubData->isEnabled());
+    QVERIFY(FORM(w, actionQRZClubData)->isEnabled());
     QCOMPARE(rig.rt.prompter.calls.size(), 1);
 
-    QSqlQuery row("SELECT name, last, class, expire, city, email, phone FROM contact WHERE call = 'W3CCC'", w->fileDb);
+    QSqlQuery row("SELECT name, last, class, expire, city, email, phone FROM contact WHERE call = 'W3CCC'", fileDb(w));
     QVERIFY(row.next());
     QCOMPARE(row.value(0).toString(), QStringLiteral("Stored"));
     QCOMPARE(row.value(1).toString(), QStringLiteral("Charlie"));
@@ -1130,9 +1130,9 @@ void TestQrz::rosterRun()
     QCOMPARE(row.value(5).toString(), QStringLiteral("cy@example.org"));
     QCOMPARE(row.value(6).toString(), QStringLiteral("8015551234"));
     QVERIFY(!row.next());
-    QCOMPARE(column(w->fileDb, "SELECT call || ':' || name || ':' || last FROM contact WHERE call <> 'W3CCC'"),
+    QCOMPARE(column(fileDb(w), "SELECT call || ':' || name || ':' || last FROM contact WHERE call <> 'W3CCC'"),
              QStringList{"K1AAA:Al:Alpha"});
-    QCOMPARE(column(w->fileDb, "SELECT call FROM contact WHERE call = 'W2BAD'"), QStringList());
+    QCOMPARE(column(fileDb(w), "SELECT call FROM contact WHERE call = 'W2BAD'"), QStringList());
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 
     // A quote in a call sign is data, not SQL: stored once, then updated in place.
@@ -1148,14 +1148,14 @@ void TestQrz::rosterRun()
                 FakeHttp::answer(QrzXml::callsign({{"call", "O'NEIL"}, {"name", "ONE"}}, "KEY1")));
     for (int run = 0; run < 2; ++run) {
         rig.rt.prompter.paths = QStringList{list};
-        w->ui->callsigns->clear();
-        w->ui->actionQRZClubData->trigger();
-        QTRY_COMPARE(w->ui->callsigns->toPlainText(), QStringLiteral("1"));
+        FORM(w, callsigns)->clear();
+        FORM(w, actionQRZClubData)->trigger();
+        QTRY_COMPARE(FORM(w, callsigns)->toPlainText(), QStringLiteral("1"));
     }
     QCOMPARE(rig.newLogLines(), QStringList());
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"O'NEIL"});
-    QCOMPARE(column(w->fileDb, "SELECT last FROM contact WHERE call = 'O''NEIL'"), QStringList{"One"});
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM contact"), QStringList{"3"});
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"O'NEIL"});
+    QCOMPARE(column(fileDb(w), "SELECT last FROM contact WHERE call = 'O''NEIL'"), QStringList{"One"});
+    QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM contact"), QStringList{"3"});
 }
 
 void TestQrz::rosterRunAsksOncePerCall()
@@ -1177,10 +1177,10 @@ void TestQrz::rosterRunAsksOncePerCall()
                     FakeHttp::answer(QrzXml::callsign({{"call", "W3CCC"}, {"name", "CHARLIE"}}, "KEY1")));
     rig.mark();
     rig.rt.prompter.paths = QStringList{list};
-    w->ui->actionQRZClubData->trigger();
-    QTRY_COMPARE(w->ui->callsigns->toPlainText(), QStringLiteral("3"));
+    FORM(w, actionQRZClubData)->trigger();
+    QTRY_COMPARE(FORM(w, callsigns)->toPlainText(), QStringLiteral("3"));
     QCOMPARE(rig.http.requests.size(), 3);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W3CCC"}));
     QCOMPARE(rig.newLogLines(),
              QStringList{"Callsign list '" + list + "' names a call sign again on 2 lines; they were skipped."});
 }
@@ -1190,14 +1190,14 @@ void TestQrz::rosterRunRefusals()
     Rig rig;
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
-    QSqlQuery member(w->memoryDb);
+    QSqlQuery member(memoryDb(w));
     QVERIFY(member.exec("INSERT INTO mbr (id, call) VALUES (NULL, 'KEEP1')"));
 
     // Cancel at the warning changes nothing.
     rig.rt.prompter.answers = {QMessageBox::Cancel};
-    w->ui->actionQRZClubData->trigger();
+    FORM(w, actionQRZClubData)->trigger();
     QCOMPARE(rig.rt.prompter.pathCaptions, QStringList());
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"KEEP1"});
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"KEEP1"});
 
     // A list with its header alone: the roster is gone and nothing is asked.
     const QString list = rig.rt.dataPath() + "/Callsigns-ARC.csv";
@@ -1208,9 +1208,9 @@ void TestQrz::rosterRunRefusals()
     }
     rig.mark();
     rig.rt.prompter.paths = QStringList{list};
-    w->ui->actionQRZClubData->trigger();
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList());
-    QVERIFY(!w->bulkJob->bar()->isVisible());
+    FORM(w, actionQRZClubData)->trigger();
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
+    QVERIFY(!bulkJobOf(w)->bar()->isVisible());
     QCOMPARE(w->statusTipsFilter, w->statusTips);
     QTest::qWait(50);
     QVERIFY(rig.http.requests.isEmpty());
@@ -1219,7 +1219,7 @@ void TestQrz::rosterRunRefusals()
     rig.mark();
     const QString missing = rig.rt.dataPath() + "/Callsigns-NONE.csv";
     rig.rt.prompter.paths = QStringList{missing};
-    w->ui->actionQRZClubData->trigger();
+    FORM(w, actionQRZClubData)->trigger();
     QCOMPARE(rig.rt.prompter.titles(), (QStringList{"Warning: Long Process Ahead", "Can't Open File"}));
     QCOMPARE(rig.rt.prompter.calls.last().kind, Prompter::Critical);
     QCOMPARE(rig.rt.prompter.calls.last().text, QStringLiteral("The File you selected could not be Opened."));
@@ -1246,14 +1246,14 @@ void TestQrz::rosterRunSurvivesSilentAndTricklingServers()
                 FakeHttp::trickling(QrzXml::callsign({{"call", "W3SLOW"}}, "KEY1"), 100));
     rig.http.on(Lookup + "KEY1;callsign=W4DDD", FakeHttp::answer(QrzXml::callsign({{"call", "W4DDD"}}, "KEY1")));
     rig.rt.prompter.paths = QStringList{list};
-    w->ui->actionQRZClubData->trigger();
+    FORM(w, actionQRZClubData)->trigger();
 
-    QTRY_COMPARE_WITH_TIMEOUT(w->ui->callsigns->toPlainText(), QStringLiteral("4"), 4000);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W4DDD"}));
+    QTRY_COMPARE_WITH_TIMEOUT(FORM(w, callsigns)->toPlainText(), QStringLiteral("4"), 4000);
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"K1AAA", "W4DDD"}));
     QCOMPARE(rig.newLogLines(), (QStringList{"Callsign List Error, W2MUTE: The server did not answer in time.",
                                              "Callsign List Error, W3SLOW: The server did not finish its answer in "
                                              "time."}));
-    QVERIFY(w->ui->actionQRZClubData->isEnabled());
+    QVERIFY(FORM(w, actionQRZClubData)->isEnabled());
 }
 
 QTEST_MAIN(TestQrz)

@@ -84,7 +84,7 @@ void addLog(Trelvin *w, const QString &date, const QString &time, const QString 
             const QString &name, const QString &city = QString(), const QString &state = QString(),
             const QString &comment = QString())
 {
-    QSqlQuery query(w->fileDb);
+    QSqlQuery query(fileDb(w));
     query.prepare("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
                   "VALUES (NULL, ?, ?, ?, ?, ?, '', ?, ?, ?)");
     for (const QString &value : {date, time, status, call, name, city, state, comment})
@@ -94,17 +94,17 @@ void addLog(Trelvin *w, const QString &date, const QString &time, const QString 
 
 void exec(Trelvin *w, const QString &sql)
 {
-    QSqlQuery query(w->fileDb);
+    QSqlQuery query(fileDb(w));
     QVERIFY2(query.exec(sql), qPrintable(query.lastError().text()));
 }
 
 void selectNet(Trelvin *w, int month, int day, int year, const QString &begin, const QString &end)
 {
-    w->ui->month->setValue(month);
-    w->ui->day->setValue(day);
-    w->ui->year->setValue(year);
-    w->ui->beginTime->setText(begin);
-    w->ui->endTime->setText(end);
+    FORM(w, month)->setValue(month);
+    FORM(w, day)->setValue(day);
+    FORM(w, year)->setValue(year);
+    FORM(w, beginTime)->setText(begin);
+    FORM(w, endTime)->setText(end);
 }
 
 QByteArray readFile(const QString &path)
@@ -316,7 +316,7 @@ void TestRecords::emptyNetWritesNothing()
 
     // A time the selection refuses says so too.
     rt.prompter.clear();
-    w->ui->endTime->setText("25:00");
+    FORM(w, endTime)->setText("25:00");
     w->on_actionSaveNetAdif_triggered();
     QCOMPARE(rt.prompter.titles(), QStringList({"Net Not Selected"}));
 }
@@ -489,11 +489,11 @@ void TestRecords::idReminderInTheWindow()
     // An empty net shows no clock.
     w->sysclkTimeout();
     QVERIFY(w->idStatus->isHidden());
-    QCOMPARE(w->ui->time->text(), QStringLiteral("20:00:00"));
-    QCOMPARE(w->ui->utcTime->text(), QStringLiteral("03:00:00 UTC"));
-    QVERIFY(w->ui->time->statusTip().contains("03:00:00 UTC (2024-01-06)"));
+    QCOMPARE(FORM(w, time)->text(), QStringLiteral("20:00:00"));
+    QCOMPARE(FORM(w, utcTime)->text(), QStringLiteral("03:00:00 UTC"));
+    QVERIFY(FORM(w, time)->statusTip().contains("03:00:00 UTC (2024-01-06)"));
 
-    w->ui->call->setText("K7ABC");
+    FORM(w, call)->setText("K7ABC");
     w->on_logContactButton_clicked();
     w->sysclkTimeout();
     QVERIFY(!w->idStatus->isHidden());
@@ -502,40 +502,40 @@ void TestRecords::idReminderInTheWindow()
     now = now.addSecs(9 * 60 + 59);
     w->sysclkTimeout();
     QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 9 min ago"));
-    QVERIFY(w->ui->time->palette().color(QPalette::Text) != alert);
+    QVERIFY(FORM(w, time)->palette().color(QPalette::Text) != alert);
 
     now = now.addSecs(1);
     w->sysclkTimeout();
     QCOMPARE(w->idStatus->text(), QStringLiteral("Identify: 10 minutes since your last ID"));
-    QCOMPARE(w->ui->time->palette().color(QPalette::Text), alert);
+    QCOMPARE(FORM(w, time)->palette().color(QPalette::Text), alert);
 
     // Ctrl+I: identified, and the clock field is back to its colour.
     w->identify();
     QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
-    QVERIFY(w->ui->time->palette().color(QPalette::Text) != alert);
+    QVERIFY(FORM(w, time)->palette().color(QPalette::Text) != alert);
 
     // Net control marked with F7 identifies too.
     now = now.addSecs(11 * 60);
     w->sysclkTimeout();
-    QCOMPARE(w->ui->time->palette().color(QPalette::Text), alert);
-    w->ui->call->setText("W0NCS");
-    w->ui->search->setFocus();
+    QCOMPARE(FORM(w, time)->palette().color(QPalette::Text), alert);
+    FORM(w, call)->setText("W0NCS");
+    FORM(w, search)->setFocus();
     w->on_NCSButton_clicked();
     QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
     // ... and so does its check-in later on.
     now = now.addSecs(12 * 60);
     w->sysclkTimeout();
     QVERIFY(w->idStatus->text().startsWith("Identify: 12"));
-    w->ui->call->setText("W0NCS");
+    FORM(w, call)->setText("W0NCS");
     w->on_logContactButton_clicked();
     QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
 
     // Switched off: no clock, no alert.
     now = now.addSecs(15 * 60);
-    w->ui->actionIdReminder->setChecked(false);
+    FORM(w, actionIdReminder)->setChecked(false);
     w->sysclkTimeout();
     QVERIFY(w->idStatus->isHidden());
-    QVERIFY(w->ui->time->palette().color(QPalette::Text) != alert);
+    QVERIFY(FORM(w, time)->palette().color(QPalette::Text) != alert);
     // Nothing of it ever asked the operator anything.
     QVERIFY2(rt.prompter.calls.isEmpty(), qPrintable(rt.prompter.titles().join(", ")));
 }
@@ -552,7 +552,7 @@ void TestRecords::netDetailsAndSettings()
     writeMain("NetBand", "40m");
     Trelvin *w = rt.start();
     QVERIFY(!w->idReminderOn);
-    QVERIFY(!w->ui->actionIdReminder->isChecked());
+    QVERIFY(!FORM(w, actionIdReminder)->isChecked());
     QCOMPARE(w->netBand, QStringLiteral("40m"));
 
     w->on_actionNetDetails_triggered();
@@ -562,7 +562,7 @@ void TestRecords::netDetailsAndSettings()
     w->netDetailsDialog->accept();
     QCOMPARE(w->netMode, QStringLiteral("SSB"));
     QCOMPARE(w->netFrequency, QStringLiteral("7.245"));
-    w->ui->actionIdReminder->setChecked(true);
+    FORM(w, actionIdReminder)->setChecked(true);
     w->writeSettings();
 
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);

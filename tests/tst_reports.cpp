@@ -30,7 +30,7 @@ void addLog(Trelvin *w, const QString &date, const QString &time, const QString 
             const QString &name = QString(), const QString &relay = QString(), const QString &city = QString(),
             const QString &state = QString(), const QString &comment = QString())
 {
-    QSqlQuery query(w->fileDb);
+    QSqlQuery query(fileDb(w));
     query.prepare("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
                   "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     for (const QString &value : {date, time, status, call, name, relay, city, state, comment})
@@ -40,7 +40,7 @@ void addLog(Trelvin *w, const QString &date, const QString &time, const QString 
 
 void addContact(Trelvin *w, const QString &call, const QString &name, const QString &city, const QString &state)
 {
-    QSqlQuery query(w->fileDb);
+    QSqlQuery query(fileDb(w));
     query.prepare("INSERT INTO contact (id, call, name, city, state) VALUES (NULL, ?, ?, ?, ?)");
     for (const QString &value : {call, name, city, state})
         query.addBindValue(value);
@@ -49,7 +49,7 @@ void addContact(Trelvin *w, const QString &call, const QString &name, const QStr
 
 void setMembers(Trelvin *w, const QStringList &calls)
 {
-    QSqlQuery query(w->memoryDb);
+    QSqlQuery query(memoryDb(w));
     QVERIFY(query.exec("DELETE FROM mbr"));
     for (const QString &call : calls) {
         query.prepare("INSERT INTO mbr (id, call) VALUES (NULL, ?)");
@@ -60,11 +60,11 @@ void setMembers(Trelvin *w, const QStringList &calls)
 
 void selectDay(Trelvin *w, int month, int day, int year, const QString &begin, const QString &end)
 {
-    w->ui->month->setValue(month);
-    w->ui->day->setValue(day);
-    w->ui->year->setValue(year);
-    w->ui->beginTime->setText(begin);
-    w->ui->endTime->setText(end);
+    FORM(w, month)->setValue(month);
+    FORM(w, day)->setValue(day);
+    FORM(w, year)->setValue(year);
+    FORM(w, beginTime)->setText(begin);
+    FORM(w, endTime)->setText(end);
 }
 
 // The check-ins of 5 January 2024 and a few look-alike dates around it.
@@ -240,7 +240,7 @@ void TestReports::dateLogListsOneDay()
     QCOMPARE(w->dateLogWindow->ui->log->textCursor().position(), 0);
 
     // Running again replaces the lines rather than adding to them.
-    w->ui->endTime->setText("11:00");
+    FORM(w, endTime)->setText("11:00");
     w->showCurrentTrelvin();
     const QStringList again = reportLines(w->dateLogWindow);
     QCOMPARE(again.size(), 4);
@@ -307,13 +307,13 @@ void TestReports::refusedTime()
     selectDay(w, 1, 6, 24, inBegin ? typed : "08:00", inBegin ? "10:00" : typed);
     w->on_actionShow_Net_Log_Select_triggered();
 
-    QLineEdit *refused = inBegin ? w->ui->beginTime : w->ui->endTime;
+    QLineEdit *refused = inBegin ? FORM(w, beginTime) : FORM(w, endTime);
     QCOMPARE(refused->text(), QStringLiteral("ERR"));
     QCOMPARE(refused->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
     QVERIFY(w->alertPalette.color(QPalette::Text) != w->infoPalette.color(QPalette::Text));
     if (!inBegin) {
-        QCOMPARE(w->ui->beginTime->text(), QStringLiteral("08:00"));
-        QCOMPARE(w->ui->beginTime->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
+        QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("08:00"));
+        QCOMPARE(FORM(w, beginTime)->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
     }
     QCOMPARE(w->dateLogWindow->ui->log->toPlainText(), before);
     QCOMPARE(w->dateLogWindow->windowTitle(), title);
@@ -327,9 +327,9 @@ void TestReports::unpaddedTimeIsWrittenBack()
     w->dateLogWindow->ui->log->setPlainText("stale");
     selectDay(w, 12, 25, 23, "7:5", "9:0");
     w->on_actionShow_Net_Log_Select_triggered();
-    QCOMPARE(w->ui->beginTime->text(), QStringLiteral("7:5"));
-    QCOMPARE(w->ui->endTime->text(), QStringLiteral("9:0"));
-    QCOMPARE(w->ui->endTime->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("7:5"));
+    QCOMPARE(FORM(w, endTime)->text(), QStringLiteral("9:0"));
+    QCOMPARE(FORM(w, endTime)->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
     QCOMPARE(w->dateLogWindow->windowTitle(),
              QStringLiteral("Net Check-In Log for Date: 12/25/23 and Time: 7:5:00 through 9:0:00"));
     // The report ran (and found nothing), replacing the old text.
@@ -497,7 +497,7 @@ void TestReports::menuActions()
     setMembers(w, {"K7ABC"});
     w->club = QStringLiteral("ARC");
     selectDay(w, 1, 5, 24, "00:00", "23:59");
-    w->ui->call->setText("K7ABC");
+    FORM(w, call)->setText("K7ABC");
 
     const QMap<QString, std::pair<SeeLogs *, std::function<void()>>> actions{
         {"select", {w->dateLogWindow, [w] { w->on_actionShow_Net_Log_Select_triggered(); }}},
@@ -509,7 +509,7 @@ void TestReports::menuActions()
     SeeLogs *report = actions.value(action).first;
     QVERIFY(!report->isVisible());
     w->show();
-    w->ui->call->setFocus(Qt::OtherFocusReason);
+    FORM(w, call)->setFocus(Qt::OtherFocusReason);
 
     actions.value(action).second();
 
@@ -525,7 +525,7 @@ void TestReports::menuActions()
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
     QCOMPARE(reportLines(report).size(), 1);
-    QCOMPARE(w->focusWidget(), w->ui->search);
+    QCOMPARE(w->focusWidget(), FORM(w, search));
 }
 
 void TestReports::qsoActionWithoutCallKeepsContent()
@@ -538,12 +538,12 @@ void TestReports::qsoActionWithoutCallKeepsContent()
     const QString lines = w->qsoWindow->ui->log->toPlainText();
     QVERIFY(!lines.isEmpty());
 
-    w->ui->call->clear();
+    FORM(w, call)->clear();
     w->on_actionShow_QSO_History_Log_triggered();
     QVERIFY(w->qsoWindow->isVisible());
     QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History for K7ABC"));
     QCOMPARE(w->qsoWindow->ui->log->toPlainText(), lines);
-    QCOMPARE(w->focusWidget(), w->ui->search);
+    QCOMPARE(w->focusWidget(), FORM(w, search));
 }
 
 QTEST_MAIN(TestReports)

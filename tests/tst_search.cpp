@@ -33,7 +33,7 @@ void insert(const QSqlDatabase &db, const QString &table, const QVariantMap &row
 QStringList candidates(Trelvin *w)
 {
     QStringList calls;
-    for (const ContactStore::Candidate &candidate : w->storage.contacts().candidates(0, INT_MAX))
+    for (const ContactStore::Candidate &candidate : storeOf(w).contacts().candidates(0, INT_MAX))
         calls.append(candidate.call);
     return calls;
 }
@@ -122,7 +122,6 @@ private:
 
     std::unique_ptr<Runtime> rt;
     Trelvin *w = nullptr;
-    Ui::Trelvin *ui = nullptr;
     Ui::Contact *dlg = nullptr;
 };
 
@@ -134,7 +133,6 @@ void TestSearch::init()
         QSettings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin").setValue("Main/Theme", "none");
     w = rt->start();
     QVERIFY(w->started());
-    ui = w->ui;
     dlg = w->contactDialog->ui;
     w->show();
     w->activateWindow();
@@ -148,30 +146,30 @@ void TestSearch::cleanup()
 
 void TestSearch::search(const QString &text)
 {
-    ui->search->setText(text);
+    FORM(w, search)->setText(text);
     w->on_search_textEdited(text);
 }
 
 void TestSearch::addContacts(const QStringList &calls)
 {
-    w->fileDb.transaction();
+    fileDb(w).transaction();
     for (const QString &call : calls)
-        insert(w->fileDb, "contact", {{"call", call}, {"name", "Name " + call}});
-    w->fileDb.commit();
+        insert(fileDb(w), "contact", {{"call", call}, {"name", "Name " + call}});
+    fileDb(w).commit();
 }
 
 void TestSearch::addNet(int id, const QString &call, const QString &name)
 {
     // Linked to the contact record, as the check-in leaves a net row.
-    const QStringList conId = column(w->fileDb, "SELECT id FROM contact WHERE call = '" + call + "'");
-    insert(w->fileDb, "net", {{"id", id}, {"call", call}, {"name", name}, {"status", 0},
+    const QStringList conId = column(fileDb(w), "SELECT id FROM contact WHERE call = '" + call + "'");
+    insert(fileDb(w), "net", {{"id", id}, {"call", call}, {"name", name}, {"status", 0},
                                 {"conId", conId.value(0, "0").toInt()}});
 }
 
 void TestSearch::setStation(double lat, double lon, const QString &state)
 {
-    QSqlQuery(w->fileDb).exec("DELETE FROM station");
-    insert(w->fileDb, "station",
+    QSqlQuery(fileDb(w)).exec("DELETE FROM station");
+    insert(fileDb(w), "station",
            {{"call", "W7ST"}, {"state", state}, {"lat", QString::number(lat)}, {"lon", QString::number(lon)}});
 }
 
@@ -208,103 +206,103 @@ void TestSearch::searchMatches()
     // attachment of Contacts.db the rows are copied one by one, same result.
     for (bool attachable : {true, false}) {
         if (!attachable)
-            QVERIFY(w->storage.detachContacts());
+            QVERIFY(storeOf(w).detachContacts());
         search(typed);
-        QCOMPARE(ui->search->text(), typed.toUpper());
-        QCOMPARE(ui->lb_candidate->text(), label);
+        QCOMPARE(FORM(w, search)->text(), typed.toUpper());
+        QCOMPARE(FORM(w, lb_candidate)->text(), label);
         const QStringList stored = candidates(w);
-        QCOMPARE(listLines(ui->callsigns), stored);
+        QCOMPARE(listLines(FORM(w, callsigns)), stored);
         QStringList sorted = stored;
         sorted.sort();
         QCOMPARE(sorted, listed);
         QCOMPARE(w->candidateCount, listed.size());
         QCOMPARE(w->currentCall, listed.size() == 1 ? listed.first() : QString());
-        QCOMPARE(ui->name->text(), listed.size() == 1 ? "Name " + listed.first() : QString());
+        QCOMPARE(FORM(w, name)->text(), listed.size() == 1 ? "Name " + listed.first() : QString());
     }
 }
 
 void TestSearch::singleMatchFillsEntryUntilTheSearchMovesOn()
 {
-    insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}});
-    insert(w->fileDb, "contact", {{"call", "KD7ABC"}, {"name", "Dee"}});
+    insert(fileDb(w), "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}});
+    insert(fileDb(w), "contact", {{"call", "KD7ABC"}, {"name", "Dee"}});
     addNet(1, "KD7ABC", "Dee");
     addNet(4, "K7ABC", "Alice");
 
     // Typed in lower case in the middle of the text: upper case, cursor kept.
-    ui->search->setFocus();
-    QTest::keyClicks(ui->search, "k7a");
+    FORM(w, search)->setFocus();
+    QTest::keyClicks(FORM(w, search), "k7a");
     QCOMPARE(w->currentCall, QString("K7ABC"));
     QCOMPARE(w->entryId, 4);
-    QCOMPARE(texts({ui->call, ui->name, dlg->city}), (QStringList{"K7ABC", "Alice", "Provo"}));
-    ui->search->setCursorPosition(1);
-    QTest::keyClick(ui->search, Qt::Key_D);
-    QCOMPARE(ui->search->text(), QString("KD7A"));
-    QCOMPARE(ui->search->cursorPosition(), 2);
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), dlg->city}), (QStringList{"K7ABC", "Alice", "Provo"}));
+    FORM(w, search)->setCursorPosition(1);
+    QTest::keyClick(FORM(w, search), Qt::Key_D);
+    QCOMPARE(FORM(w, search)->text(), QString("KD7A"));
+    QCOMPARE(FORM(w, search)->cursorPosition(), 2);
     QCOMPARE(w->entryId, 1);
 
     search("7A");
-    QCOMPARE(ui->lb_candidate->text(), QString("2 Match"));
+    QCOMPARE(FORM(w, lb_candidate)->text(), QString("2 Match"));
     QCOMPARE(w->currentCall, QString());
     QCOMPARE(w->entryId, 0);
-    QCOMPARE(texts({ui->call, ui->name, dlg->call, dlg->city}), (QStringList{"7A", "", "7A", ""}));
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), dlg->call, dlg->city}), (QStringList{"7A", "", "7A", ""}));
 
-    insert(w->fileDb, "contact", {{"call", "W1NEW"}});
+    insert(fileDb(w), "contact", {{"call", "W1NEW"}});
     search("W1N");
     QCOMPARE(w->currentCall, QString("W1NEW"));
     QCOMPARE(w->entryId, 0); // not in the net
 
-    ui->relay->setText("W7RL");
+    FORM(w, relay)->setText("W7RL");
     search("");
-    QCOMPARE(ui->lb_candidate->text(), QString("Candidates"));
-    QCOMPARE(ui->callsigns->toPlainText(), QString());
+    QCOMPARE(FORM(w, lb_candidate)->text(), QString("Candidates"));
+    QCOMPARE(FORM(w, callsigns)->toPlainText(), QString());
     QCOMPARE(w->currentCall, QString());
-    QCOMPARE(texts({ui->call, ui->relay}), (QStringList{"", "W7RL"}));
+    QCOMPARE(texts({FORM(w, call), FORM(w, relay)}), (QStringList{"", "W7RL"}));
 }
 
 void TestSearch::enterAndEscapeInSearch()
 {
     // Enter: an empty call takes the trimmed search, or the one match.
-    ui->search->setText(" k7a ");
+    FORM(w, search)->setText(" k7a ");
     w->candidateCount = 2;
     w->on_search_returnPressed();
-    QCOMPARE(ui->call->text(), QString("K7A"));
-    QCOMPARE(ui->search->text(), QString());
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->search));
-    ui->call->clear();
-    ui->search->setText("k7a");
+    QCOMPARE(FORM(w, call)->text(), QString("K7A"));
+    QCOMPARE(FORM(w, search)->text(), QString());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, search)));
+    FORM(w, call)->clear();
+    FORM(w, search)->setText("k7a");
     w->candidateCount = 1;
     w->currentCall = "K7ABC";
     w->on_search_returnPressed();
-    QCOMPARE(ui->call->text(), QString("K7ABC"));
-    ui->search->setText("k7a");
-    ui->call->setText("W1AW");
+    QCOMPARE(FORM(w, call)->text(), QString("K7ABC"));
+    FORM(w, search)->setText("k7a");
+    FORM(w, call)->setText("W1AW");
     w->on_search_returnPressed();
-    QCOMPARE(ui->call->text(), QString("W1AW"));
+    QCOMPARE(FORM(w, call)->text(), QString("W1AW"));
 
     // Esc with nothing edited starts over and stores nothing.
-    QSqlQuery(w->fileDb).exec("DELETE FROM net");
+    QSqlQuery(fileDb(w)).exec("DELETE FROM net");
     addContacts({"K1AA", "K1AB", "K1AC"});
     search("K1A");
     press(w, "D");
-    ui->call->setFocus();
+    FORM(w, call)->setFocus();
     w->selectSearch();
-    QCOMPARE(texts({ui->search, ui->call, ui->name, dlg->call}), QStringList(4, QString()));
-    QCOMPARE(ui->lb_candidate->text(), QString("Candidates"));
-    QCOMPARE(ui->callsigns->toPlainText(), QString());
+    QCOMPARE(texts({FORM(w, search), FORM(w, call), FORM(w, name), dlg->call}), QStringList(4, QString()));
+    QCOMPARE(FORM(w, lb_candidate)->text(), QString("Candidates"));
+    QCOMPARE(FORM(w, callsigns)->toPlainText(), QString());
     QCOMPARE(candidates(w), QStringList());
     QCOMPARE(w->candidateCount + w->candidateCursor, 0);
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui->search));
-    QCOMPARE(column(w->fileDb, "SELECT call FROM net"), QStringList());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, search)));
+    QCOMPARE(column(fileDb(w), "SELECT call FROM net"), QStringList());
 }
 
 void TestSearch::enterAfterSingleMatchPutsStationIntoNet()
 {
     // Needs the check-in logic: Enter stores the station found, not the fragment.
-    insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}});
+    insert(fileDb(w), "contact", {{"call", "K7ABC"}, {"name", "Alice"}});
     search("7AB");
     w->on_search_returnPressed();
-    QCOMPARE(column(w->fileDb, "SELECT call || ' ' || name FROM net"), QStringList{"K7ABC Alice"});
-    QCOMPARE(column(w->fileDb, "SELECT call FROM log"), QStringList());
+    QCOMPARE(column(fileDb(w), "SELECT call || ' ' || name FROM net"), QStringList{"K7ABC Alice"});
+    QCOMPARE(column(fileDb(w), "SELECT call FROM log"), QStringList());
 }
 
 void TestSearch::candidateSteps_data()
@@ -336,26 +334,26 @@ void TestSearch::candidateSteps()
     search("K1A");
     press(w, keys.left(keys.size() - 1));
     // An edit made before a step between candidates is not stored.
-    ui->name->setText("Changed");
-    ui->name->setModified(true);
+    FORM(w, name)->setText("Changed");
+    FORM(w, name)->setModified(true);
     press(w, keys.right(1));
 
     QCOMPARE(w->candidateCursor, cursor);
-    QCOMPARE(ui->lb_candidate->text(), QString("10 Match"));
+    QCOMPARE(FORM(w, lb_candidate)->text(), QString("10 Match"));
     if (cursor)
-        QCOMPARE(ui->call->text(), calls.at(cursor - 1));
-    QCOMPARE(ui->name->text(), moved ? "Name " + calls.at(cursor - 1) : QString("Changed"));
-    QCOMPARE(listLines(ui->callsigns), calls);
+        QCOMPARE(FORM(w, call)->text(), calls.at(cursor - 1));
+    QCOMPARE(FORM(w, name)->text(), moved ? "Name " + calls.at(cursor - 1) : QString("Changed"));
+    QCOMPARE(listLines(FORM(w, callsigns)), calls);
     for (int line = 0; line < calls.size(); ++line)
-        QCOMPARE(lineColour(ui->callsigns, line), line + 1 == cursor ? green : blue);
-    QCOMPARE(column(w->fileDb, "SELECT call FROM net"), QStringList{"W7NET"});
-    QCOMPARE(column(w->fileDb, "SELECT call FROM contact WHERE name = 'Changed'"), QStringList());
+        QCOMPARE(lineColour(FORM(w, callsigns), line), line + 1 == cursor ? green : blue);
+    QCOMPARE(column(fileDb(w), "SELECT call FROM net"), QStringList{"W7NET"});
+    QCOMPARE(column(fileDb(w), "SELECT call FROM contact WHERE name = 'Changed'"), QStringList());
     QCOMPARE(w->activeID, 1);
 
     // A theme switch redraws the list in its colours.
     w->on_actionLightTheme_triggered();
-    QCOMPARE(listLines(ui->callsigns), calls);
-    QCOMPARE(lineColour(ui->callsigns, 0), cursor == 1 ? QColor(0, 128, 0) : QColor(0, 0, 255));
+    QCOMPARE(listLines(FORM(w, callsigns)), calls);
+    QCOMPARE(lineColour(FORM(w, callsigns), 0), cursor == 1 ? QColor(0, 128, 0) : QColor(0, 0, 255));
 }
 
 void TestSearch::candidateListWithoutTheme()
@@ -364,9 +362,9 @@ void TestSearch::candidateListWithoutTheme()
     addContacts({"K1AA", "K1AB", "K1AC"});
     search("K1A");
     press(w, "D");
-    QCOMPARE(listLines(ui->callsigns), (QStringList{"K1AA", "K1AB", "K1AC"}));
+    QCOMPARE(listLines(FORM(w, callsigns)), (QStringList{"K1AA", "K1AB", "K1AC"}));
     for (int line = 0; line < 3; ++line)
-        QCOMPARE(lineColour(ui->callsigns, line), QColor());
+        QCOMPARE(lineColour(FORM(w, callsigns), line), QColor());
 }
 
 void TestSearch::candidateViewKeepsSixLinesAbove_data()
@@ -394,7 +392,7 @@ void TestSearch::candidateViewKeepsSixLinesAbove()
     w->candidateCursor = cursor;
     w->displayCandidates();
 
-    QTextEdit *list = ui->callsigns;
+    QTextEdit *list = FORM(w, callsigns);
     const int height = list->viewport()->height();
     QCOMPARE(list->textCursor().blockNumber(), cursorLine);
     if (firstVisible >= 0)
@@ -417,29 +415,29 @@ void TestSearch::longListIsCompletedAfterTheKeystroke()
     addContacts(calls);
 
     search("N");
-    QCOMPARE(ui->lb_candidate->text(), QString("3000 Match"));
-    QTRY_COMPARE(ui->callsigns->document()->blockCount(), 3000);
-    QCOMPARE(listLines(ui->callsigns), calls);
+    QCOMPARE(FORM(w, lb_candidate)->text(), QString("3000 Match"));
+    QTRY_COMPARE(FORM(w, callsigns)->document()->blockCount(), 3000);
+    QCOMPARE(listLines(FORM(w, callsigns)), calls);
 
     // A keystroke while a long list is being drawn replaces it for good,
     // whether the new list is short or long itself.
     search("N");
     search("N000");
     QTest::qWait(100);
-    QCOMPARE(listLines(ui->callsigns), calls.mid(0, 9));
+    QCOMPARE(listLines(FORM(w, callsigns)), calls.mid(0, 9));
     search("N");
     search("0");
     const QStringList zeros = candidates(w);
     QVERIFY(zeros.size() > 1500);
-    QTRY_VERIFY(ui->callsigns->document()->blockCount() >= zeros.size());
+    QTRY_VERIFY(FORM(w, callsigns)->document()->blockCount() >= zeros.size());
     QTest::qWait(100);
-    QCOMPARE(listLines(ui->callsigns), zeros);
+    QCOMPARE(listLines(FORM(w, callsigns)), zeros);
 
     search("N");
     press(w, "B");
-    QCOMPARE(ui->call->text(), QString("N3000"));
-    QCOMPARE(ui->callsigns->textCursor().blockNumber(), 2993);
-    QCOMPARE(lineColour(ui->callsigns, 2999), green);
+    QCOMPARE(FORM(w, call)->text(), QString("N3000"));
+    QCOMPARE(FORM(w, callsigns)->textCursor().blockNumber(), 2993);
+    QCOMPARE(lineColour(FORM(w, callsigns), 2999), green);
 }
 
 void TestSearch::netSteps_data()
@@ -465,66 +463,66 @@ void TestSearch::netSteps()
     QFETCH(QString, keys);
     QFETCH(int, active);
     QFETCH(QString, call);
-    insert(w->fileDb, "contact", {{"call", "K7AA"}, {"name", "Al"}});
-    insert(w->fileDb, "contact", {{"call", "K7BB"}, {"name", ""}});
-    insert(w->fileDb, "contact", {{"call", "K7CC"}, {"name", "Cy"}});
+    insert(fileDb(w), "contact", {{"call", "K7AA"}, {"name", "Al"}});
+    insert(fileDb(w), "contact", {{"call", "K7BB"}, {"name", ""}});
+    insert(fileDb(w), "contact", {{"call", "K7CC"}, {"name", "Cy"}});
     addNet(2, "K7AA", "Al");
     addNet(5, "K7BB", "");
     addNet(9, "K7CC", "Cy");
     this->search(search);
-    ui->search->setFocus();
+    FORM(w, search)->setFocus();
     press(w, keys);
 
     QCOMPARE(w->activeID, active);
     QCOMPARE(w->entryId, call.isEmpty() ? 0 : active);
-    QCOMPARE(texts({ui->call, ui->delCon}), (QStringList{call, call}));
+    QCOMPARE(texts({FORM(w, call), FORM(w, delCon)}), (QStringList{call, call}));
     QCOMPARE(w->candidateCursor, 0);
     // Ready for a comment when the station has a name, else for its details.
-    QWidget *focus = call.isEmpty() ? ui->search : call == "K7BB" ? ui->call : ui->qso;
+    QWidget *focus = call.isEmpty() ? FORM(w, search) : call == "K7BB" ? FORM(w, call) : FORM(w, qso);
     QCOMPARE(QApplication::focusWidget(), focus);
 }
 
 void TestSearch::pendingEditsAreStoredBeforeNetStepAndEscape()
 {
     // Needs the check-in logic: addContact(128) stores what was edited.
-    insert(w->fileDb, "contact", {{"call", "K7AA"}, {"name", "Al"}});
-    insert(w->fileDb, "contact", {{"call", "K7BB"}, {"name", "Bo"}});
+    insert(fileDb(w), "contact", {{"call", "K7AA"}, {"name", "Al"}});
+    insert(fileDb(w), "contact", {{"call", "K7BB"}, {"name", "Bo"}});
     addNet(1, "K7AA", "Al");
     addNet(2, "K7BB", "Bo");
     press(w, "T");
-    ui->qso->setText("portable");
-    ui->qso->setModified(true);
+    FORM(w, qso)->setText("portable");
+    FORM(w, qso)->setModified(true);
     press(w, "D");
-    QCOMPARE(column(w->fileDb, "SELECT comment FROM net WHERE id = 1"), QStringList{"portable"});
-    ui->city->setText("Moab");
-    ui->city->setModified(true);
+    QCOMPARE(column(fileDb(w), "SELECT comment FROM net WHERE id = 1"), QStringList{"portable"});
+    FORM(w, city)->setText("Moab");
+    FORM(w, city)->setModified(true);
     w->selectSearch();
-    QCOMPARE(column(w->fileDb, "SELECT city FROM net WHERE id = 2"), QStringList{"Moab"});
-    QCOMPARE(ui->call->text(), QString());
+    QCOMPARE(column(fileDb(w), "SELECT city FROM net WHERE id = 2"), QStringList{"Moab"});
+    QCOMPARE(FORM(w, call)->text(), QString());
 }
 
 void TestSearch::contactRecordAndMembership()
 {
-    insert(w->fileDb, "contact",
+    insert(fileDb(w), "contact",
            {{"call", "K7ABC"}, {"name", "Alice"}, {"last", "Smith"}, {"class", "E"}, {"expire", "2031-05-01"},
             {"address", "1 Main St"}, {"city", "Provo"}, {"state", "UT"}, {"zip", "84601"}, {"country", "USA"},
             {"email", "k@example.org"}, {"phone", "8015551234"}, {"lat", "40.23"}, {"lon", "-111.66"},
             {"grid", "DN40bf"}, {"source", "user"}, {"utc", "-7"}, {"dst", "Y"}, {"born", "1970"}});
-    insert(w->fileDb, "contact", {{"call", "K7NOPH"}, {"phone", ""}});
-    insert(w->memoryDb, "mbr", {{"call", "K7ABC"}});
+    insert(fileDb(w), "contact", {{"call", "K7NOPH"}, {"phone", ""}});
+    insert(memoryDb(w), "mbr", {{"call", "K7ABC"}});
     setStation(40.23, -112.66, "UT");
     // The station's offset as the Station dialog takes it from the stored row.
-    QSqlQuery(w->fileDb).exec("UPDATE station SET utc = '-5'");
+    QSqlQuery(fileDb(w)).exec("UPDATE station SET utc = '-5'");
     LookupController *lookups = w->findChild<LookupController *>();
     lookups->showStationDetails();
     QCOMPARE(lookups->stationUtcOffset(), -5);
-    ui->attend->setText("9");
-    ui->last->setText("01/01/20");
-    ui->qso->setText("old");
-    ui->name->setPalette(w->alertPalette);
+    FORM(w, attend)->setText("9");
+    FORM(w, last)->setText("01/01/20");
+    FORM(w, qso)->setText("old");
+    FORM(w, name)->setPalette(w->alertPalette);
 
     w->displayContact("K7ABC", 2);
-    QCOMPARE(texts({ui->call, ui->name, ui->city, ui->state, ui->attend, ui->last, ui->qso}),
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, attend), FORM(w, last), FORM(w, qso)}),
              (QStringList{"K7ABC", "Alice", "Provo", "UT", "", "", ""}));
     QCOMPARE(texts({dlg->call, dlg->fname, dlg->name, dlg->classlic, dlg->expire, dlg->addr, dlg->city, dlg->state,
                     dlg->zip, dlg->country, dlg->email, dlg->phone, dlg->lat, dlg->lon, dlg->grid, dlg->geoloc,
@@ -534,21 +532,21 @@ void TestSearch::contactRecordAndMembership()
                           "1970"}));
     // The contact's own offset, as the time difference was reckoned from it.
     QCOMPARE(dlg->tzOffset->text().toInt() + lookups->stationUtcOffset(), -7);
-    QCOMPARE(textColour(ui->name), green);
-    QVERIFY(!ui->name->isModified());
+    QCOMPARE(textColour(FORM(w, name)), green);
+    QVERIFY(!FORM(w, name)->isModified());
     // The bearing comes from the record's own coordinates: due east.
-    QCOMPARE(ui->bear->text(), QString(" 90"));
-    QCOMPARE(ui->member->text(), QString("YES"));
-    QCOMPARE(textColour(ui->member), green);
+    QCOMPARE(FORM(w, bear)->text(), QString(" 90"));
+    QCOMPARE(FORM(w, member)->text(), QString("YES"));
+    QCOMPARE(textColour(FORM(w, member)), green);
 
     w->displayContact("K7NOPH", 2);
     QCOMPARE(dlg->phone->text(), QString());
-    QCOMPARE(ui->member->text(), QString("NO"));
-    QCOMPARE(textColour(ui->member), red);
+    QCOMPARE(FORM(w, member)->text(), QString("NO"));
+    QCOMPARE(textColour(FORM(w, member)), red);
 
     // A call without a record leaves the record's fields as they were.
     w->displayContact("K7NONE", 2);
-    QCOMPARE(texts({ui->call, dlg->call}), (QStringList{"K7NOPH", "K7NOPH"}));
+    QCOMPARE(texts({FORM(w, call), dlg->call}), (QStringList{"K7NOPH", "K7NOPH"}));
 }
 
 void TestSearch::checkInHistory_data()
@@ -570,45 +568,45 @@ void TestSearch::checkInHistory()
     QFETCH(QStringList, dates);
     QFETCH(QString, attend);
     QFETCH(QString, last);
-    insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"}});
-    insert(w->fileDb, "log", {{"call", "K7XYZ"}, {"date", "240101"}});
+    insert(fileDb(w), "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"}});
+    insert(fileDb(w), "log", {{"call", "K7XYZ"}, {"date", "240101"}});
     for (int i = 0; i < dates.size(); ++i)
-        insert(w->fileDb, "log", {{"call", "K7ABC"}, {"date", dates.at(i)}, {"name", QString("Name%1").arg(i)},
+        insert(fileDb(w), "log", {{"call", "K7ABC"}, {"date", dates.at(i)}, {"name", QString("Name%1").arg(i)},
                                   {"city", QString("City%1").arg(i)}, {"state", i % 2 ? "ID" : "NV"}});
     w->displayContact("K7ABC", 2);
     // The last row logged is fresher than the contact record.
     const int n = dates.size() - 1;
-    QCOMPARE(texts({ui->attend, ui->last, ui->name, ui->city, ui->state, dlg->fname}),
+    QCOMPARE(texts({FORM(w, attend), FORM(w, last), FORM(w, name), FORM(w, city), FORM(w, state), dlg->fname}),
              (QStringList{attend, last, QString("Name%1").arg(n), QString("City%1").arg(n), n % 2 ? "ID" : "NV",
                           "Alice"}));
 }
 
 void TestSearch::netRowThenClearing()
 {
-    insert(w->fileDb, "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"},
+    insert(fileDb(w), "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"},
                                   {"lat", "40.23"}, {"lon", "-111.66"}, {"utc", "-7"}, {"phone", "8015551234"}});
-    insert(w->fileDb, "log", {{"call", "K7ABC"}, {"date", "240105"}, {"name", "Al"}, {"city", "Orem"}});
-    insert(w->fileDb, "net", {{"call", "K7ABC"}, {"name", "Ally"}, {"city", "Lehi"}, {"state", "ID"},
+    insert(fileDb(w), "log", {{"call", "K7ABC"}, {"date", "240105"}, {"name", "Al"}, {"city", "Orem"}});
+    insert(fileDb(w), "net", {{"call", "K7ABC"}, {"name", "Ally"}, {"city", "Lehi"}, {"state", "ID"},
                                 {"comment", "mobile tonight"}, {"relay", "W7RL"}, {"status", 0}});
     setStation(40.76, -111.89, "UT");
     w->displayContact("K7ABC", 2);
-    QCOMPARE(texts({ui->name, ui->city, ui->state, ui->qso, ui->relay, ui->attend, ui->last}),
+    QCOMPARE(texts({FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, qso), FORM(w, relay), FORM(w, attend), FORM(w, last)}),
              (QStringList{"Ally", "Lehi", "ID", "mobile tonight", "W7RL", "1", "01/05/24"}));
-    QVERIFY(!ui->dist->text().isEmpty());
+    QVERIFY(!FORM(w, dist)->text().isEmpty());
 
     // Type 0 clears the entry and the dialog; the relay stays.
-    ui->search->setText("k7");
-    ui->member->setText("YES");
-    ui->city->setPalette(w->alertPalette);
+    FORM(w, search)->setText("k7");
+    FORM(w, member)->setText("YES");
+    FORM(w, city)->setPalette(w->alertPalette);
     w->displayContact("", 0);
-    QCOMPARE(texts({dlg->call, ui->call, ui->relay}), (QStringList{"K7", "K7", "W7RL"}));
+    QCOMPARE(texts({dlg->call, FORM(w, call), FORM(w, relay)}), (QStringList{"K7", "K7", "W7RL"}));
     for (const QLineEdit *field :
          {dlg->fname, dlg->name, dlg->classlic, dlg->expire, dlg->addr, dlg->city, dlg->state, dlg->zip, dlg->country,
           dlg->email, dlg->phone, dlg->lat, dlg->lon, dlg->grid, dlg->geoloc, dlg->utc, dlg->tzOffset, dlg->dst,
-          dlg->born, ui->name, ui->city, ui->state, ui->member, ui->attend, ui->last, ui->qso, ui->bear, ui->revBear,
-          ui->dist})
+          dlg->born, FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, member), FORM(w, attend), FORM(w, last), FORM(w, qso), FORM(w, bear), FORM(w, revBear),
+          FORM(w, dist)})
         QVERIFY2(field->text().isEmpty(), qPrintable(field->objectName()));
-    QCOMPARE(textColour(ui->city), green);
+    QCOMPARE(textColour(FORM(w, city)), green);
 }
 
 void TestSearch::distanceAndBearings_data()
@@ -652,37 +650,37 @@ void TestSearch::distanceAndBearings()
     dlg->lat->setText(c.at(0));
     dlg->lon->setText(c.at(1));
     dlg->state->setText(c.at(2));
-    for (QLineEdit *field : {ui->dist, ui->bear, ui->revBear})
+    for (QLineEdit *field : {FORM(w, dist), FORM(w, bear), FORM(w, revBear)})
         field->setText("stale");
 
     w->on_state_textChanged(typed);
-    QCOMPARE(texts({ui->dist, ui->bear, ui->revBear}), shown);
+    QCOMPARE(texts({FORM(w, dist), FORM(w, bear), FORM(w, revBear)}), shown);
     // Editing the field recomputes as well.
-    ui->state->setText("X");
-    ui->dist->clear();
-    ui->state->setText(typed);
-    QCOMPARE(ui->dist->text(), shown.first());
+    FORM(w, state)->setText("X");
+    FORM(w, dist)->clear();
+    FORM(w, state)->setText(typed);
+    QCOMPARE(FORM(w, dist)->text(), shown.first());
 }
 
 void TestSearch::quoteInCall()
 {
-    insert(w->fileDb, "contact", {{"call", "O'BR"}, {"name", "Brian"}, {"state", "UT"}});
-    insert(w->fileDb, "contact", {{"call", "K7ABC"}});
-    insert(w->fileDb, "log", {{"call", "O'BR"}, {"date", "240105"}, {"name", "Brian"}});
-    insert(w->memoryDb, "mbr", {{"call", "O'BR"}});
-    insert(w->fileDb, "net", {{"id", 3}, {"call", "O'BR"}, {"name", "Bri"}, {"comment", "it's me"}});
+    insert(fileDb(w), "contact", {{"call", "O'BR"}, {"name", "Brian"}, {"state", "UT"}});
+    insert(fileDb(w), "contact", {{"call", "K7ABC"}});
+    insert(fileDb(w), "log", {{"call", "O'BR"}, {"date", "240105"}, {"name", "Brian"}});
+    insert(memoryDb(w), "mbr", {{"call", "O'BR"}});
+    insert(fileDb(w), "net", {{"id", 3}, {"call", "O'BR"}, {"name", "Bri"}, {"comment", "it's me"}});
 
     search("o'b");
     QCOMPARE(w->currentCall, QString("O'BR"));
     QCOMPARE(w->entryId, 3);
-    QCOMPARE(texts({ui->call, ui->name, ui->member, ui->attend, ui->qso}),
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), FORM(w, member), FORM(w, attend), FORM(w, qso)}),
              (QStringList{"O'BR", "Bri", "YES", "1", "it's me"}));
     search("O'BR ");
     QCOMPARE(w->currentCall, QString("O'BR"));
     search("'");
-    QCOMPARE(ui->lb_candidate->text(), QString("1 Match"));
+    QCOMPARE(FORM(w, lb_candidate)->text(), QString("1 Match"));
     w->on_state_textChanged("O'");
-    QCOMPARE(ui->dist->text(), QString());
+    QCOMPARE(FORM(w, dist)->text(), QString());
 }
 
 void TestSearch::searchSeesReplacedContacts()
@@ -691,7 +689,7 @@ void TestSearch::searchSeesReplacedContacts()
     // in between replaces the table under it, and the next keystroke sees it.
     addContacts({"W1AW", "K7ABC"});
     search("W1");
-    QCOMPARE(ui->lb_candidate->text(), QString("1 Match"));
+    QCOMPARE(FORM(w, lb_candidate)->text(), QString("1 Match"));
 
     const QString path = rt->dataPath() + "/Contacts-new.csv";
     QFile file(path);
@@ -702,7 +700,7 @@ void TestSearch::searchSeesReplacedContacts()
     rt->prompter.paths = QStringList{path};
     w->on_actionLoadContacts_triggered();
     search("W1");
-    QCOMPARE(ui->lb_candidate->text(), QString("2 Match"));
+    QCOMPARE(FORM(w, lb_candidate)->text(), QString("2 Match"));
     QCOMPARE(candidates(w), (QStringList{"KW1Q", "W1XYZ"}));
 }
 
@@ -713,12 +711,12 @@ void TestSearch::searchFollowsEveryWrite()
     const auto same = [this](const char *step) {
         // The index where SQLite gives this library's handle, the LIKE otherwise.
         if (!qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"))
-            QVERIFY(waitForCallIndex(w->storage));
+            QVERIFY(waitForCallIndex(storeOf(w)));
         for (const char *typed : {"", "K", "W1", "1A", "AB", "w1aw", "%", "_", "K7ABC", "Ä", "ZZ"}) {
             const QString fragment = QString::fromUtf8(typed);
             for (bool whole : {false, true}) {
-                w->storage.contacts().findCandidates(fragment.toUpper(), whole);
-                QSqlQuery like(w->fileDb);
+                storeOf(w).contacts().findCandidates(fragment.toUpper(), whole);
+                QSqlQuery like(fileDb(w));
                 like.prepare("SELECT call FROM contact WHERE call LIKE ? ESCAPE '\\' ORDER BY call, id");
                 const QString literal = likeLiteral(fragment.toUpper());
                 like.addBindValue(whole ? literal : "%" + literal + "%");
@@ -734,40 +732,40 @@ void TestSearch::searchFollowsEveryWrite()
     };
     // Lower case, the same call twice, wildcard characters, no call at all.
     addContacts({"W1AW", "k7abc", "KD7ABC", "W1AW", "N_1%", "Wä1", "K7ABC"});
-    insert(w->fileDb, "contact", {{"name", "no call"}});
+    insert(fileDb(w), "contact", {{"name", "no call"}});
     same("first search");
 
-    insert(w->fileDb, "contact", {{"call", "AB1C"}});
-    QSqlQuery(w->fileDb).exec("UPDATE contact SET call = 'ZZ9Z' WHERE call = 'KD7ABC'");
-    QSqlQuery(w->fileDb).exec("DELETE FROM contact WHERE call = 'W1AW' AND id = 1");
+    insert(fileDb(w), "contact", {{"call", "AB1C"}});
+    QSqlQuery(fileDb(w)).exec("UPDATE contact SET call = 'ZZ9Z' WHERE call = 'KD7ABC'");
+    QSqlQuery(fileDb(w)).exec("DELETE FROM contact WHERE call = 'W1AW' AND id = 1");
     same("rows written on the file's connection");
 
     ContactRecord record;
     record.call = "W1AWX";
-    QVERIFY(w->storage.contacts().saveContact(record).ok());
-    QVERIFY(w->storage.contacts().deleteContact("k7abc").ok());
+    QVERIFY(storeOf(w).contacts().saveContact(record).ok());
+    QVERIFY(storeOf(w).contacts().deleteContact("k7abc").ok());
     same("saved and removed");
 
-    QVERIFY(QSqlQuery(w->memoryDb).exec("INSERT INTO contacts.contact (call) VALUES ('KA1B')"));
+    QVERIFY(QSqlQuery(memoryDb(w)).exec("INSERT INTO contacts.contact (call) VALUES ('KA1B')"));
     same("written where the file is attached");
 
     // Rows seen inside a transaction that is then rolled back are gone again.
-    QVERIFY(w->fileDb.transaction());
-    insert(w->fileDb, "contact", {{"call", "KX1ROLL"}});
+    QVERIFY(fileDb(w).transaction());
+    insert(fileDb(w), "contact", {{"call", "KX1ROLL"}});
     same("inside a transaction");
-    QVERIFY(w->fileDb.rollback());
+    QVERIFY(fileDb(w).rollback());
     same("rolled back");
 
     // A table emptied at once, then filled in one statement.
-    QVERIFY(QSqlQuery(w->fileDb).exec("DELETE FROM contact"));
+    QVERIFY(QSqlQuery(fileDb(w)).exec("DELETE FROM contact"));
     same("emptied");
-    QVERIFY(QSqlQuery(w->fileDb).exec("INSERT INTO contact (call) VALUES ('W2AB'), ('w2ab'), ('AA2Z')"));
+    QVERIFY(QSqlQuery(fileDb(w)).exec("INSERT INTO contact (call) VALUES ('W2AB'), ('w2ab'), ('AA2Z')"));
     same("filled again");
 
     // Another program's write passes this program's connections by.
     {
         QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
-        other.setDatabaseName(w->fileDb.databaseName());
+        other.setDatabaseName(fileDb(w).databaseName());
         QVERIFY(other.open());
         QVERIFY(QSqlQuery(other).exec("INSERT INTO contact (call) VALUES ('W2ABX')"));
         other.close();

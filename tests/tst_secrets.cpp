@@ -152,12 +152,12 @@ void TestSecrets::olderFilesMoveIntoKeyring()
     // The start-up logs in with the file's password while the keyring takes
     // both; the files keep blanks, in the columns older copies read.
     QTRY_COMPARE(loginPasswords(rig.http), QStringList{QrzPassword});
-    QTRY_COMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{""});
+    QTRY_COMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{""});
     QTRY_COMPARE(iniPassword(rig.rt), QString());
     QCOMPARE(keyring("qrz:K7ABC"), QrzPassword);
     QCOMPARE(keyring("hamqth:k7abc"), HamQthPassword);
-    QCOMPARE(column(w->fileDb, "SELECT name FROM pragma_table_info('station')"), StationColumns);
-    QCOMPARE(column(w->fileDb, "SELECT call || state FROM station"), QStringList{"K7ABCUT"});
+    QCOMPARE(column(fileDb(w), "SELECT name FROM pragma_table_info('station')"), StationColumns);
+    QCOMPARE(column(fileDb(w), "SELECT call || state FROM station"), QStringList{"K7ABCUT"});
     // Nothing of it is left in the database file or its log.
     for (const QString name : {"Contacts.db", "Contacts.db-wal"}) {
         QFile file(rig.rt.dataPath() + "/" + name);
@@ -193,7 +193,7 @@ void TestSecrets::savedPasswordsGoToKeyring()
     dialog->hamqthUser->setText("w7new");
     dialog->hamqthPwd->setText("typed-hamqth");
     w->stationDialog->ui->saveStation->click();
-    QCOMPARE(column(w->fileDb, "SELECT call || '|' || passwd FROM station"), QStringList{"W7NEW|"});
+    QCOMPARE(column(fileDb(w), "SELECT call || '|' || passwd FROM station"), QStringList{"W7NEW|"});
     QCOMPARE(iniPassword(rig.rt), QString());
     QTRY_COMPARE(keyring("qrz:W7NEW"), QStringLiteral("typed-qrz"));
     QTRY_COMPARE(keyring("hamqth:w7new"), QStringLiteral("typed-hamqth"));
@@ -205,7 +205,7 @@ void TestSecrets::savedPasswordsGoToKeyring()
     SecretStore::Outcome outcome = SecretStore::Done;
     QTRY_COMPARE((keyring("qrz:W7NEW", &outcome), outcome), SecretStore::NotFound);
     QCOMPARE(keyring("hamqth:w7new"), QStringLiteral("typed-hamqth"));
-    QCOMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{""});
+    QCOMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{""});
     w->on_actionExit_triggered();
     QCOMPARE(iniPassword(rig.rt), QString());
     QVERIFY(unencryptedLines(rig.rt).isEmpty());
@@ -223,7 +223,7 @@ void TestSecrets::withoutKeyringFilesKeepThem()
 
     // Where they were, closed to everyone else, and said once.
     QTRY_COMPARE(unencryptedLines(rig.rt).size(), 1);
-    QCOMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{QrzPassword});
+    QCOMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{QrzPassword});
     QCOMPARE(iniPassword(rig.rt), HamQthPassword);
     QVERIFY(hamQth(w)->isConfigured());
     QCOMPARE(QFileInfo(rig.rt.dataPath()).permissions(), ownerOnly(true));
@@ -236,7 +236,7 @@ void TestSecrets::withoutKeyringFilesKeepThem()
     dialog->pwd->setText("qrz-Secret-3");
     dialog->hamqthPwd->setText("hamqth-Secret-4");
     w->stationDialog->ui->saveStation->click();
-    QTRY_COMPARE(column(w->fileDb, "SELECT passwd FROM station"), QStringList{"qrz-Secret-3"});
+    QTRY_COMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{"qrz-Secret-3"});
     QTRY_COMPARE(iniPassword(rig.rt), QStringLiteral("hamqth-Secret-4"));
     w->on_actionExit_triggered();
     QCOMPARE(iniPassword(rig.rt), QStringLiteral("hamqth-Secret-4"));

@@ -170,36 +170,36 @@ void TestStartup::firstStartCreatesDatabaseAndUsesDefaults()
     QVERIFY2(line.match(firstLine).hasMatch(), qPrintable(rt.readData("errorLog.txt")));
 
     QCOMPARE(tableNames(rt.dataPath() + "/Contacts.db"), (QStringList{"contact", "log", "net", "netmark", "station"}));
-    QCOMPARE(rowCount(w->fileDb, "contact"), 0);
+    QCOMPARE(rowCount(fileDb(w), "contact"), 0);
 
     QCOMPARE(w->windowTitle(), QStringLiteral("Net Logging for Amateur Radio Clubs: Trelvin V2.8.0"));
     QCOMPARE(w->size(), QSize(632, 360));
     QCOMPARE(w->theme, QStringLiteral("dark"));
     QCOMPARE(w->club, QStringLiteral("ARC"));
-    QCOMPARE(w->ui->club->text(), QStringLiteral("ARC"));
+    QCOMPARE(FORM(w, club)->text(), QStringLiteral("ARC"));
     QCOMPARE(w->statusTips, 1);
-    QVERIFY(w->ui->actionStatusTips->isChecked());
+    QVERIFY(FORM(w, actionStatusTips)->isChecked());
     QVERIFY(w->autoUpdate);
-    QVERIFY(w->ui->actionAuto_Update_Check->isChecked());
+    QVERIFY(FORM(w, actionAuto_Update_Check)->isChecked());
     QCOMPARE(w->palette(), w->darkPalette);
     QCOMPARE(w->dataDir.path(), rt.dataPath());
     QCOMPARE(w->infoDir.path(), rt.infoPath());
 
     // The net-log selection starts at today, from now to the end of the day.
     const QDate today = QDate::currentDate();
-    QCOMPARE(w->ui->year->value(), today.year() % 100);
-    QCOMPARE(w->ui->month->value(), today.month());
-    QCOMPARE(w->ui->day->value(), today.day());
-    QCOMPARE(w->ui->endTime->text(), QStringLiteral("23:59"));
-    QVERIFY(QRegularExpression("^\\d\\d:\\d\\d$").match(w->ui->beginTime->text()).hasMatch());
+    QCOMPARE(FORM(w, year)->value(), today.year() % 100);
+    QCOMPARE(FORM(w, month)->value(), today.month());
+    QCOMPARE(FORM(w, day)->value(), today.day());
+    QCOMPARE(FORM(w, endTime)->text(), QStringLiteral("23:59"));
+    QVERIFY(QRegularExpression("^\\d\\d:\\d\\d$").match(FORM(w, beginTime)->text()).hasMatch());
 
     // Every data line of the shipped state-centre file is loaded.
     QFile states(rt.infoPath() + "/State_Info.csv");
     QVERIFY(states.open(QIODevice::ReadOnly));
     const int dataLines = QString::fromUtf8(states.readAll()).trimmed().split('\n').size() - 1;
     QCOMPARE(dataLines, 56);
-    QCOMPARE(rowCount(w->memoryDb, "latlon"), dataLines);
-    QSqlQuery query(w->memoryDb);
+    QCOMPARE(rowCount(memoryDb(w), "latlon"), dataLines);
+    QSqlQuery query(memoryDb(w));
     for (const char *state : {"UT", "DC", "PR", "VI", "GU", "AS", "MP", "AK", "HI"}) {
         query.prepare("SELECT lat, lon FROM latlon WHERE st = ?");
         query.addBindValue(QString::fromLatin1(state));
@@ -207,9 +207,9 @@ void TestStartup::firstStartCreatesDatabaseAndUsesDefaults()
         QVERIFY2(query.next(), state);
         QVERIFY(query.value(0).toDouble() != 0.0);
     }
-    QCOMPARE(rowCount(w->memoryDb, "net"), 0);
-    QCOMPARE(rowCount(w->memoryDb, "mbr"), 0);
-    QCOMPARE(rowCount(w->memoryDb, "candidate"), 0);
+    QCOMPARE(rowCount(memoryDb(w), "net"), 0);
+    QCOMPARE(rowCount(memoryDb(w), "mbr"), 0);
+    QCOMPARE(rowCount(memoryDb(w), "candidate"), 0);
 }
 
 void TestStartup::secondStartKeepsDatabaseQuiet()
@@ -217,7 +217,7 @@ void TestStartup::secondStartKeepsDatabaseQuiet()
     Runtime rt;
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
-    QSqlQuery insert(w->fileDb);
+    QSqlQuery insert(fileDb(w));
     QVERIFY(insert.exec("INSERT INTO contact (id, call, name) VALUES (NULL, 'W1AW', 'Hiram')"));
     w->on_actionExit_triggered();  // leaves the club's roster file behind
     rt.stop();
@@ -228,7 +228,7 @@ void TestStartup::secondStartKeepsDatabaseQuiet()
     QCOMPARE(rt.prompter.titles(), QStringList{qrzBox});
     QCOMPARE(rt.readData("errorLog.txt").mid(logBefore.size()).section(' ', 2),
              QStringLiteral("Station Call or QRZ Passwd is missing.\n"));
-    QSqlQuery query("SELECT call, name FROM contact", w->fileDb);
+    QSqlQuery query("SELECT call, name FROM contact", fileDb(w));
     QVERIFY(query.next());
     QCOMPARE(query.value(0).toString(), QStringLiteral("W1AW"));
     QCOMPARE(query.value(1).toString(), QStringLiteral("Hiram"));
@@ -244,8 +244,8 @@ void TestStartup::settingsRoundTrip()
     w->move(30, 40);
     w->on_actionLightTheme_triggered();
     w->club = "QRP";
-    w->ui->actionStatusTips->setChecked(false);
-    w->ui->actionAuto_Update_Check->setChecked(false);
+    FORM(w, actionStatusTips)->setChecked(false);
+    FORM(w, actionAuto_Update_Check)->setChecked(false);
     w->on_actionAuto_Update_Check_triggered();
     QCOMPARE(w->statusTips, 0);
     w->on_actionExit_triggered();
@@ -270,12 +270,12 @@ void TestStartup::settingsRoundTrip()
     QCOMPARE(w->size(), QSize(700, 420));
     QCOMPARE(w->theme, QStringLiteral("light"));
     QCOMPARE(w->club, QStringLiteral("QRP"));
-    QCOMPARE(w->ui->club->text(), QStringLiteral("QRP"));
+    QCOMPARE(FORM(w, club)->text(), QStringLiteral("QRP"));
     QCOMPARE(w->statusTips, 0);
     QCOMPARE(w->statusTipsFilter, 0);
-    QVERIFY(!w->ui->actionStatusTips->isChecked());
+    QVERIFY(!FORM(w, actionStatusTips)->isChecked());
     QVERIFY(!w->autoUpdate);
-    QVERIFY(!w->ui->actionAuto_Update_Check->isChecked());
+    QVERIFY(!FORM(w, actionAuto_Update_Check)->isChecked());
     QCOMPARE(w->palette(), w->lightPalette);
 }
 
@@ -368,7 +368,7 @@ void TestStartup::unusableDatabaseIsReportedAndKept()
     const QString log = rt.readData("errorLog.txt");
     QVERIFY2(log.contains("Unable to establish a File database connection."), qPrintable(log));
     QVERIFY2(log.contains("not a database"), qPrintable(log));
-    QVERIFY(!w->fileDb.isOpen());
+    QVERIFY(!fileDb(w).isOpen());
 
     // The roster cannot be written without the database; the operator was
     // told at start, so exit says it in the log alone and does not wait.
@@ -396,7 +396,7 @@ void TestStartup::stateCentresLoaderSkipsShortLines()
         file.write("State,Latitude,Longitude\r\nUT,39.3210,-111.0937\r\nXX,12\r\n\r\nNV,38.8026,-116.4194");
     }
     Trelvin *w = rt.start();
-    QSqlQuery query("SELECT st, lat, lon FROM latlon ORDER BY id", w->memoryDb);
+    QSqlQuery query("SELECT st, lat, lon FROM latlon ORDER BY id", memoryDb(w));
     QVERIFY(query.next());
     QCOMPARE(query.value(0).toString(), QStringLiteral("UT"));
     QCOMPARE(query.value(1).toDouble(), double(39.3210f));
@@ -414,7 +414,7 @@ void TestStartup::stateCentresLoaderSkipsShortLines()
     rt.prompter.clear();
     rt.addEmptyRoster();
     w = rt.start();
-    QCOMPARE(rowCount(w->memoryDb, "latlon"), 0);
+    QCOMPARE(rowCount(memoryDb(w), "latlon"), 0);
     QCOMPARE(rt.prompter.titles(), QStringList{qrzBox});
 }
 
@@ -433,7 +433,7 @@ void TestStartup::missingStateCentresFileIsReported()
         }
     }
     QVERIFY(rt.readData("errorLog.txt").contains("Unable to open '" + rt.infoPath() + "/State_Info.csv' file.\n"));
-    QCOMPARE(rowCount(w->memoryDb, "latlon"), 0);
+    QCOMPARE(rowCount(memoryDb(w), "latlon"), 0);
 }
 
 void TestStartup::errorLogLines()
@@ -494,8 +494,8 @@ void TestStartup::changingDataDirectory()
     QCOMPARE(rt.prompter.calls.at(2).title, QStringLiteral("New Contacts Database"));
     QCOMPARE(w->dataDir.path(), other);
     QVERIFY(QFile::exists(other + "/Contacts.db"));
-    QCOMPARE(w->fileDb.databaseName(), other + "/Contacts.db");
-    QVERIFY(w->fileDb.isOpen());
+    QCOMPARE(fileDb(w).databaseName(), other + "/Contacts.db");
+    QVERIFY(fileDb(w).isOpen());
 
     w->writeError("after the move");
     QFile newLog(other + "/errorLog.txt");
@@ -510,7 +510,7 @@ void TestStartup::changingDataDirectory()
     QCOMPARE(rt.prompter.titles(), QStringList{"Same Trelvin Data Directory"});
     QCOMPARE(rt.prompter.calls.first().text, QStringLiteral("You have not changed the Trelvin Data Directory."));
     QCOMPARE(rt.prompter.calls.first().kind, Prompter::Information);
-    QVERIFY(w->fileDb.isOpen());
+    QVERIFY(fileDb(w).isOpen());
 
     // The new path reaches the settings at exit.
     w->on_actionExit_triggered();
@@ -523,7 +523,7 @@ void TestStartup::secondCopyChangesNothing()
     Runtime rt;
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
-    QSqlQuery insert(w->fileDb);
+    QSqlQuery insert(fileDb(w));
     QVERIFY(insert.exec("INSERT INTO contact (id, call, name) VALUES (NULL, 'W1AW', 'Hiram')"));
     w->on_actionExit_triggered();
     rt.stop();
@@ -594,8 +594,8 @@ void TestStartup::dataDirectoryInUseIsRefused()
     QCOMPARE(rt.prompter.calls.at(1).text, inUse(other, QCoreApplication::applicationPid(),
                                                  "The data directory stays\n'" + rt.dataPath() + "'."));
     QCOMPARE(w->dataDir.path(), rt.dataPath());
-    QCOMPARE(w->fileDb.databaseName(), rt.dataPath() + "/Contacts.db");
-    QVERIFY(w->fileDb.isOpen());
+    QCOMPARE(fileDb(w).databaseName(), rt.dataPath() + "/Contacts.db");
+    QVERIFY(fileDb(w).isOpen());
     QCOMPARE(w->errorLogFile.fileName(), rt.dataPath() + "/errorLog.txt");
     QVERIFY(!QFile::exists(other + "/Contacts.db"));
     // The directory in use is still this copy's.
@@ -706,8 +706,8 @@ void TestStartup::closeRunsExitSequence()
     Trelvin *w = rt.start();
     w->show();
     QVERIFY(w->close());
-    QVERIFY(!w->fileDb.isOpen());
-    QVERIFY(!w->memoryDb.isOpen());
+    QVERIFY(!fileDb(w).isOpen());
+    QVERIFY(!memoryDb(w).isOpen());
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/Exist").toString(), QStringLiteral("Yes"));
     QCOMPARE(settings.value("Station/Exist").toString(), QStringLiteral("Yes"));
@@ -737,20 +737,20 @@ void TestStartup::statusTipsFilter()
     w->show();
 
     QStatusTipEvent tip(QStringLiteral("a tip"));
-    QApplication::sendEvent(w->ui->search, &tip);
-    QCOMPARE(w->ui->statusbar->currentMessage(), QStringLiteral("a tip"));
+    QApplication::sendEvent(FORM(w, search), &tip);
+    QCOMPARE(FORM(w, statusbar)->currentMessage(), QStringLiteral("a tip"));
 
-    w->ui->statusbar->clearMessage();
-    w->ui->actionStatusTips->setChecked(false);
+    FORM(w, statusbar)->clearMessage();
+    FORM(w, actionStatusTips)->setChecked(false);
     QCOMPARE(w->statusTipsFilter, 0);
     QStatusTipEvent hidden(QStringLiteral("hidden tip"));
-    QApplication::sendEvent(w->ui->search, &hidden);
-    QCOMPARE(w->ui->statusbar->currentMessage(), QString());
+    QApplication::sendEvent(FORM(w, search), &hidden);
+    QCOMPARE(FORM(w, statusbar)->currentMessage(), QString());
 
-    w->ui->actionStatusTips->setChecked(true);
+    FORM(w, actionStatusTips)->setChecked(true);
     QStatusTipEvent again(QStringLiteral("back again"));
-    QApplication::sendEvent(w->ui->call, &again);
-    QCOMPARE(w->ui->statusbar->currentMessage(), QStringLiteral("back again"));
+    QApplication::sendEvent(FORM(w, call), &again);
+    QCOMPARE(FORM(w, statusbar)->currentMessage(), QStringLiteral("back again"));
 }
 
 void TestStartup::clockShowsLocalTime()
@@ -760,10 +760,10 @@ void TestStartup::clockShowsLocalTime()
     Trelvin *w = rt.start();
     QCOMPARE(w->clockTimer->interval(), 1000);
     QVERIFY(w->clockTimer->isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(w->ui->time->text() != QStringLiteral("23:59:59")
+    QTRY_VERIFY_WITH_TIMEOUT(FORM(w, time)->text() != QStringLiteral("23:59:59")
                                  || QTime::currentTime().toString("hh:mm:ss") == "23:59:59",
                              3000);
-    const QTime shown = QTime::fromString(w->ui->time->text(), "hh:mm:ss");
+    const QTime shown = QTime::fromString(FORM(w, time)->text(), "hh:mm:ss");
     QVERIFY(shown.isValid());
     QVERIFY(qAbs(shown.secsTo(QTime::currentTime())) <= 2);
 }

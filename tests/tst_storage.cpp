@@ -92,7 +92,7 @@ void TestStorage::init()
     QVERIFY(rt->installInfo("State_Info.csv"));
     w = rt->start();
     QVERIFY(w->started());
-    QVERIFY(w->fileDb.isOpen());
+    QVERIFY(fileDb(w).isOpen());
     rt->prompter.clear();
 }
 
@@ -105,35 +105,34 @@ void TestStorage::cleanup()
 void TestStorage::enter(const QString &call, const QString &name, const QString &qso)
 {
     w->entryId = 0;
-    Ui::Trelvin *ui = w->ui;
-    ui->call->setText(call);
-    ui->name->setText(name);
-    ui->city->clear();
-    ui->state->clear();
-    ui->qso->setText(qso);
-    ui->relay->clear();
+    FORM(w, call)->setText(call);
+    FORM(w, name)->setText(name);
+    FORM(w, city)->clear();
+    FORM(w, state)->clear();
+    FORM(w, qso)->setText(qso);
+    FORM(w, relay)->clear();
 }
 
 // Each entry of the net list with everything the check-in keeps about it.
 QStringList TestStorage::net() const
 {
-    return column(w->fileDb, "SELECT id || ' ' || call || ' ' || name || ' ' || comment || ' ' || status || ' ' "
+    return column(fileDb(w), "SELECT id || ' ' || call || ' ' || name || ' ' || comment || ' ' || status || ' ' "
                                "|| logId || ' ' || conId FROM net ORDER BY id");
 }
 
 void TestStorage::readsGoOnWhileAnotherProgramWrites()
 {
-    QCOMPARE(column(w->fileDb, "PRAGMA journal_mode"), QStringList{"wal"});
-    QCOMPARE(column(w->fileDb, "PRAGMA synchronous"), QStringList{"2"});
+    QCOMPARE(column(fileDb(w), "PRAGMA journal_mode"), QStringList{"wal"});
+    QCOMPARE(column(fileDb(w), "PRAGMA synchronous"), QStringList{"2"});
     // A write may wait a moment for another program, a keystroke never seconds.
-    QVERIFY(column(w->fileDb, "PRAGMA busy_timeout").value(0).toInt() <= 250);
-    QVERIFY(column(w->memoryDb, "PRAGMA busy_timeout").value(0).toInt() <= 250);
+    QVERIFY(column(fileDb(w), "PRAGMA busy_timeout").value(0).toInt() <= 250);
+    QVERIFY(column(memoryDb(w), "PRAGMA busy_timeout").value(0).toInt() <= 250);
 
-    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
+    QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
     enter("K7ABC", "Alice", "first");
     w->on_qso_returnPressed();
     const QStringList before = net();
-    const QStringList logBefore = column(w->fileDb, "SELECT id || call || comment FROM log");
+    const QStringList logBefore = column(fileDb(w), "SELECT id || call || comment FROM log");
     rt->prompter.clear();
 
     OtherWriter other(contactsPath());
@@ -142,18 +141,18 @@ void TestStorage::readsGoOnWhileAnotherProgramWrites()
     // Both ways of searching read on.
     for (bool attached : {true, false}) {
         if (!attached)
-            QVERIFY(w->storage.detachContacts());
-        w->ui->search->setText("W1A");
+            QVERIFY(storeOf(w).detachContacts());
+        FORM(w, search)->setText("W1A");
         w->on_search_textEdited("W1A");
-        QCOMPARE(w->ui->lb_candidate->text(), QString("1 Match"));
-        QCOMPARE(w->ui->name->text(), QString("Hiram"));
+        QCOMPARE(FORM(w, lb_candidate)->text(), QString("1 Match"));
+        QCOMPARE(FORM(w, name)->text(), QString("Hiram"));
     }
 
     // A new station and a change to one in the net: refused whole, once each.
     enter("N0XYZ", "Zed");
     w->on_qso_returnPressed();
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
-    QCOMPARE(w->ui->call->text(), QString("N0XYZ"));
+    QCOMPARE(FORM(w, call)->text(), QString("N0XYZ"));
     rt->prompter.clear();
     enter("K7ABC", "Alice", "second");
     w->entryId = 1;
@@ -161,31 +160,31 @@ void TestStorage::readsGoOnWhileAnotherProgramWrites()
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY2(rt->readData("errorLog.txt").contains("database is locked"), qPrintable(rt->readData("errorLog.txt")));
     QCOMPARE(net(), before);
-    QCOMPARE(column(w->fileDb, "SELECT id || call || comment FROM log"), logBefore);
+    QCOMPARE(column(fileDb(w), "SELECT id || call || comment FROM log"), logBefore);
 }
 
 void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
 {
-    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
+    QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
     // The file as it stays when it could not be switched to WAL mode: there
     // another program's write lock keeps every reader out.
-    QVERIFY(w->storage.detachContacts());
+    QVERIFY(storeOf(w).detachContacts());
     // Out of WAL mode only once the search's reader has let go of the file.
-    waitForCallIndex(w->storage);
-    QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
+    waitForCallIndex(storeOf(w));
+    QCOMPARE(column(fileDb(w), "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
     w->attachContacts();
-    QVERIFY(w->storage.contactsAttached());
+    QVERIFY(storeOf(w).contactsAttached());
 
     OtherWriter other(contactsPath());
     QVERIFY(other.locked);
 
     for (bool attached : {true, false}) {
         if (!attached)
-            QVERIFY(w->storage.detachContacts());
+            QVERIFY(storeOf(w).detachContacts());
         w->statusBar()->clearMessage();
-        w->ui->search->setText("W1AW");
+        FORM(w, search)->setText("W1AW");
         w->on_search_textEdited("W1AW");
-        QCOMPARE(w->ui->lb_candidate->text(), QString("Failed"));
+        QCOMPARE(FORM(w, lb_candidate)->text(), QString("Failed"));
         QVERIFY2(status().startsWith("Search for 'W1AW': the contacts database could not be read"),
                  qPrintable(status()));
         QVERIFY2(status().contains("database is locked"), qPrintable(status()));
@@ -203,7 +202,7 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
     w->on_qso_returnPressed();
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QCOMPARE(net(), QStringList());
-    QCOMPARE(w->ui->call->text(), QString("W1AW"));
+    QCOMPARE(FORM(w, call)->text(), QString("W1AW"));
 }
 
 void TestStorage::checkInIsAllOrNothing()
@@ -211,14 +210,14 @@ void TestStorage::checkInIsAllOrNothing()
     enter("K7ABC", "Alice", "first");
     w->on_qso_returnPressed();
     const QStringList before = net();
-    const auto logRows = [this] { return column(w->fileDb, "SELECT id || call || name || comment FROM log"); };
-    const auto contacts = [this] { return column(w->fileDb, "SELECT id || call || name FROM contact"); };
+    const auto logRows = [this] { return column(fileDb(w), "SELECT id || call || name || comment FROM log"); };
+    const auto contacts = [this] { return column(fileDb(w), "SELECT id || call || name FROM contact"); };
     const QStringList logBefore = logRows();
 
     // The disk fills after the log took the check-in: its row must not stay
     // behind, even where deleting it would fail as well.
-    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON contact", "disk is full"));
-    QVERIFY(run(w->fileDb, "CREATE TRIGGER stuck BEFORE DELETE ON log BEGIN SELECT RAISE(ABORT, 'disk is full'); END"));
+    QVERIFY(failing(fileDb(w), "BEFORE INSERT ON contact", "disk is full"));
+    QVERIFY(run(fileDb(w), "CREATE TRIGGER stuck BEFORE DELETE ON log BEGIN SELECT RAISE(ABORT, 'disk is full'); END"));
     rt->prompter.clear();
     enter("W1AW", "Hiram");
     w->on_qso_returnPressed();
@@ -227,12 +226,12 @@ void TestStorage::checkInIsAllOrNothing()
     QCOMPARE(logRows(), logBefore);
     QCOMPARE(net(), before);
     QCOMPARE(w->entryId, 0);
-    QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
-    QVERIFY(run(w->fileDb, "DROP TRIGGER stuck"));
+    QVERIFY(run(fileDb(w), "DROP TRIGGER failing"));
+    QVERIFY(run(fileDb(w), "DROP TRIGGER stuck"));
 
     // A known station whose name changes: the name goes with the check-in.
-    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON log", "disk is full"));
-    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('N0XYZ', 'Zed')"));
+    QVERIFY(failing(fileDb(w), "BEFORE INSERT ON log", "disk is full"));
+    QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name) VALUES ('N0XYZ', 'Zed')"));
     const QStringList contactsKnown = contacts();
     rt->prompter.clear();
     enter("N0XYZ", "Zedediah");
@@ -240,10 +239,10 @@ void TestStorage::checkInIsAllOrNothing()
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QCOMPARE(contacts(), contactsKnown);
     QCOMPARE(net(), before);
-    QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
+    QVERIFY(run(fileDb(w), "DROP TRIGGER failing"));
 
     // The net list refuses its part: the file keeps nothing of the key either.
-    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON net", "disk is full"));
+    QVERIFY(failing(fileDb(w), "BEFORE INSERT ON net", "disk is full"));
     rt->prompter.clear();
     enter("W1AW", "Hiram");
     w->on_qso_returnPressed();
@@ -253,10 +252,10 @@ void TestStorage::checkInIsAllOrNothing()
     QCOMPARE(logRows(), logBefore);
     QCOMPARE(contacts(), contactsKnown);
     QCOMPARE(net(), before);
-    QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
+    QVERIFY(run(fileDb(w), "DROP TRIGGER failing"));
 
     // A comment that the list cannot show is not logged either.
-    QVERIFY(failing(w->fileDb, "BEFORE UPDATE ON net", "disk is full"));
+    QVERIFY(failing(fileDb(w), "BEFORE UPDATE ON net", "disk is full"));
     rt->prompter.clear();
     enter("K7ABC", "Alice", "second");
     w->entryId = 1;
@@ -272,12 +271,12 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
     w->on_qso_returnPressed();
     enter("K7ABC", "Alice");
     w->on_qso_returnPressed();
-    const QStringList logged = column(w->fileDb, "SELECT id FROM log WHERE call = 'W1AW'");
+    const QStringList logged = column(fileDb(w), "SELECT id FROM log WHERE call = 'W1AW'");
     QCOMPARE(logged.size(), 1);
-    const QString at = column(w->fileDb, "SELECT substr(time, 1, 5) FROM log WHERE call = 'W1AW'").value(0);
+    const QString at = column(fileDb(w), "SELECT substr(time, 1, 5) FROM log WHERE call = 'W1AW'").value(0);
     // A check-in from last week stays history.
     const QString lastWeek = QDateTime::currentDateTime().addDays(-7).toString("yyMMdd");
-    QVERIFY(run(w->fileDb,
+    QVERIFY(run(fileDb(w),
                 "INSERT INTO log (date, time, status, call) VALUES ('" + lastWeek + "', '20:00:00', '-', 'N0XYZ')"));
 
     // The program restarts mid-net and the operator starts a new list: the
@@ -286,34 +285,34 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
     w = rt->start();
     rt->prompter.clear();
     enter("W1AW", "Hiram", "again");
-    w->ui->relay->setText("K1RL");
+    FORM(w, relay)->setText("K1RL");
     w->on_qso_returnPressed();
     QCOMPARE(rt->prompter.calls.size(), 0);
-    QCOMPARE(column(w->fileDb, "SELECT id || ' ' || comment || ' ' || relay FROM log WHERE call = 'W1AW'"),
+    QCOMPARE(column(fileDb(w), "SELECT id || ' ' || comment || ' ' || relay FROM log WHERE call = 'W1AW'"),
              QStringList{logged.first() + " again K1RL"});
-    QCOMPARE(column(w->fileDb, "SELECT logId || ' ' || (status & 32) || ' ' || time FROM net WHERE call = 'W1AW'"),
+    QCOMPARE(column(fileDb(w), "SELECT logId || ' ' || (status & 32) || ' ' || time FROM net WHERE call = 'W1AW'"),
              QStringList{logged.first() + " 32 " + at});
     QCOMPARE(status(), "W1AW was already checked in at " + at + "; no second check-in was logged.");
-    QCOMPARE(w->ui->checks->text(), QString("1"));
+    QCOMPARE(FORM(w, checks)->text(), QString("1"));
 
     // Older than tonight: a check-in of its own.
     enter("N0XYZ", "Zed");
     w->on_qso_returnPressed();
-    QCOMPARE(column(w->fileDb, "SELECT date FROM log WHERE call = 'N0XYZ' ORDER BY id").size(), 2);
+    QCOMPARE(column(fileDb(w), "SELECT date FROM log WHERE call = 'N0XYZ' ORDER BY id").size(), 2);
 
     // Within the new list the keys act as before: F8 withdraws the row taken over.
     enter("W1AW", "Hiram", "again");
-    w->entryId = column(w->fileDb, "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
+    w->entryId = column(fileDb(w), "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
     w->on_logContactButton_clicked();
-    QCOMPARE(column(w->fileDb, "SELECT id FROM log WHERE call = 'W1AW'"), QStringList());
+    QCOMPARE(column(fileDb(w), "SELECT id FROM log WHERE call = 'W1AW'"), QStringList());
     // Put into the list first and checked in after: the same rule.
     enter("K7ABC", "Alice");
     w->addContact(128);
-    w->entryId = column(w->fileDb, "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
+    w->entryId = column(fileDb(w), "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
     w->on_logContactButton_clicked();
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM log WHERE call = 'K7ABC'"), QStringList{"1"});
-    QCOMPARE(column(w->fileDb, "SELECT logId FROM net WHERE call = 'K7ABC'"),
-             column(w->fileDb, "SELECT id FROM log WHERE call = 'K7ABC'"));
+    QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM log WHERE call = 'K7ABC'"), QStringList{"1"});
+    QCOMPARE(column(fileDb(w), "SELECT logId FROM net WHERE call = 'K7ABC'"),
+             column(fileDb(w), "SELECT id FROM log WHERE call = 'K7ABC'"));
 }
 
 void TestStorage::tablesLackingColumnsAreNamedAndKept()
@@ -349,7 +348,7 @@ void TestStorage::tablesLackingColumnsAreNamedAndKept()
     const QString log = rt->readData("errorLog.txt");
     QVERIFY2(log.contains("Table 'contact' lacks the columns: dst, born. Table 'station' lacks the columns: passwd."),
              qPrintable(log));
-    QVERIFY(!w->fileDb.isOpen());
+    QVERIFY(!fileDb(w).isOpen());
     rt->stop();
     QCOMPARE(fileBytes(contactsPath()), before);
     QVERIFY(!QFile::exists(contactsPath() + "-wal"));
@@ -360,17 +359,17 @@ void TestStorage::storedTextIsCutOnWholeCharacters()
     // The name field takes 15 UTF-16 units: 14 letters and an emoji of two.
     const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
     const QString name = "Maximilianusss" + smile;
-    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', '" + name + "')"));
+    QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name) VALUES ('W1AW', '" + name + "')"));
     w->displayContact("W1AW", 2);
-    QCOMPARE(w->ui->name->text(), QString("Maximilianusss"));
+    QCOMPARE(FORM(w, name)->text(), QString("Maximilianusss"));
     QVERIFY(w->contactDialog->ui->fname->text().isValidUtf16());
     w->on_qso_returnPressed();
-    QCOMPARE(column(w->fileDb, "SELECT name FROM log"), QStringList{"Maximilianusss"});
+    QCOMPARE(column(fileDb(w), "SELECT name FROM log"), QStringList{"Maximilianusss"});
 
     // The net list shows ten units of a name.
     enter("K7ABC", "Ann-Marie" + smile);
     w->addContact(128);
-    const QStringList lines = w->ui->checkins->toPlainText().split('\n');
+    const QStringList lines = FORM(w, checkins)->toPlainText().split('\n');
     QCOMPARE(lines.size(), 2);
     QVERIFY(lines.last().isValidUtf16());
     QVERIFY2(lines.last().contains(" Ann-Marie  "), qPrintable(lines.last()));
@@ -378,8 +377,8 @@ void TestStorage::storedTextIsCutOnWholeCharacters()
 
 void TestStorage::failuresComeBackAsValues()
 {
-    Storage &storage = w->storage;
-    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
+    Storage &storage = storeOf(w);
+    QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
     const QString logBefore = rt->readData("errorLog.txt");
     NetLogStore::EntryChange change;
     change.call = "K7ABC";
@@ -393,7 +392,7 @@ void TestStorage::failuresComeBackAsValues()
     // rest on it store nothing.
     QVERIFY(storage.detachContacts());
     waitForCallIndex(storage);
-    QCOMPARE(column(w->fileDb, "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
+    QCOMPARE(column(fileDb(w), "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
     {
         OtherWriter other(contactsPath());
         QVERIFY(other.locked);
@@ -413,7 +412,7 @@ void TestStorage::failuresComeBackAsValues()
 
     // A write names the step that failed, with the driver's text; neither
     // database keeps any of the change.
-    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON log", "disk is full"));
+    QVERIFY(failing(fileDb(w), "BEFORE INSERT ON log", "disk is full"));
     const NetLogStore::EntryOutcome outcome = storage.netLog().storeEntry(change);
     QCOMPARE(outcome.result.failure, Storage::Result::WriteFailed);
     QCOMPARE(outcome.failedStep, NetLogStore::EntryOutcome::CheckIn);
@@ -428,8 +427,8 @@ void TestStorage::failuresComeBackAsValues()
 
 void TestStorage::lookedUpMemberKeepsWhatWasStored()
 {
-    Storage &storage = w->storage;
-    QVERIFY(run(w->fileDb, "INSERT INTO contact (call, name, last, class, city, phone) "
+    Storage &storage = storeOf(w);
+    QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name, last, class, city, phone) "
                            "VALUES ('W1AW', 'Hiram', 'Old', 'N', 'Newington', '')"));
     const QStringList looked{"W1AW", "Percy", "Maxim", "E",     "2030-01-01", "225 Main St", "Hartford",
                              "CT",   "06111", "USA",   "w1aw@example.org", "8605940200", "41.71", "-72.72",
@@ -442,23 +441,23 @@ void TestStorage::lookedUpMemberKeepsWhatWasStored()
     expected[1] = "Hiram";
     expected[6] = "Newington";
     QCOMPARE(storage.contacts().contactByCall("W1AW")->values(), expected);
-    QCOMPARE(column(w->fileDb, "SELECT COUNT(*) FROM contact"), QStringList{"1"});
+    QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM contact"), QStringList{"1"});
     QVERIFY(storage.roster().isMember("W1AW"));
 
     QStringList fresh = looked;
     fresh[0] = "K7ABC";
     QVERIFY(storage.roster().storeLookedUpMember(ContactRecord::fromValues(fresh)).ok());
     QCOMPARE(storage.contacts().contactByCall("K7ABC")->values(), fresh);
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
 }
 
 void TestStorage::stationIsOneRowRewrittenWhole()
 {
-    Storage &storage = w->storage;
+    Storage &storage = storeOf(w);
     QVERIFY(!storage.contacts().station());
     QVERIFY(storage.contacts().saveStation({"W7NCS", "secret", "WA", "47.6", "-122.3", "CN87", "-8", "Y"}).ok());
     QVERIFY(storage.contacts().saveStation({"K7NEW", "", "UT", "", "", "", "-7", "N"}).ok());
-    QCOMPARE(column(w->fileDb, "SELECT call || passwd || state || lat || utc || dst FROM station"),
+    QCOMPARE(column(fileDb(w), "SELECT call || passwd || state || lat || utc || dst FROM station"),
              QStringList{"K7NEWUT-7N"});
     const std::optional<StationRecord> station = storage.contacts().station();
     QVERIFY(station);
@@ -473,34 +472,34 @@ void TestStorage::stationIsOneRowRewrittenWhole()
 void TestStorage::memoryWritesAreCheckedLikeFileWrites()
 {
     // Ctrl+: the roster refuses the call, which is then not shown as a member.
-    QVERIFY(failing(w->memoryDb, "BEFORE INSERT ON mbr", "out of memory"));
-    w->ui->call->setText("W1AW");
-    w->ui->member->setText("NO");
+    QVERIFY(failing(memoryDb(w), "BEFORE INSERT ON mbr", "out of memory"));
+    FORM(w, call)->setText("W1AW");
+    FORM(w, member)->setText("NO");
     w->enableMemberStatus();
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY(rt->prompter.calls.first().text.contains("\nAdding W1AW to the club roster\n"));
     QVERIFY(rt->readData("errorLog.txt")
                 .contains("Database write failed (Adding W1AW to the club roster): out of memory"));
-    QCOMPARE(w->ui->member->text(), QString("NO"));
-    QVERIFY(run(w->memoryDb, "DROP TRIGGER failing"));
+    QCOMPARE(FORM(w, member)->text(), QString("NO"));
+    QVERIFY(run(memoryDb(w), "DROP TRIGGER failing"));
 
     // F11: the list refuses the removal, and tonight's log row stays with it.
     enter("K7ABC", "Alice");
     w->on_qso_returnPressed();
     const QStringList before = net();
-    const QStringList logBefore = column(w->fileDb, "SELECT id || call FROM log");
-    QVERIFY(failing(w->fileDb, "BEFORE DELETE ON net", "disk is full"));
+    const QStringList logBefore = column(fileDb(w), "SELECT id || call FROM log");
+    QVERIFY(failing(fileDb(w), "BEFORE DELETE ON net", "disk is full"));
     rt->prompter.clear();
-    w->ui->delCon->setText("K7ABC");
+    FORM(w, delCon)->setText("K7ABC");
     w->delNet();
     QCOMPARE(rt->prompter.titles(), (QStringList{"Deleting Contact from Net Log", writeFailed}));
     QCOMPARE(net(), before);
-    QCOMPARE(column(w->fileDb, "SELECT id || call FROM log"), logBefore);
-    QVERIFY(run(w->fileDb, "DROP TRIGGER failing"));
+    QCOMPARE(column(fileDb(w), "SELECT id || call FROM log"), logBefore);
+    QVERIFY(run(fileDb(w), "DROP TRIGGER failing"));
 
     // A roster file whose contacts cannot be stored leaves the roster as it
     // was too, rather than the members read before the failure.
-    QVERIFY(run(w->memoryDb, "INSERT INTO mbr (call) VALUES ('W1AW')"));
+    QVERIFY(run(memoryDb(w), "INSERT INTO mbr (call) VALUES ('W1AW')"));
     const QString path = rt->dataPath() + "/Roster-NEW.csv";
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -511,12 +510,12 @@ void TestStorage::memoryWritesAreCheckedLikeFileWrites()
         file.write(csvRecord(line).toUtf8());
     }
     file.close();
-    QVERIFY(failing(w->fileDb, "BEFORE INSERT ON contact", "disk is full"));
+    QVERIFY(failing(fileDb(w), "BEFORE INSERT ON contact", "disk is full"));
     rt->prompter.clear();
     w->loadRoster(path);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY(rt->prompter.calls.first().text.contains("Loading roster " + path));
-    QCOMPARE(column(w->memoryDb, "SELECT call FROM mbr"), QStringList{"W1AW"});
+    QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"W1AW"});
 }
 
 QTEST_MAIN(TestStorage)

@@ -50,25 +50,25 @@ void TestThemes::darkThemeColours()
 
     // Theme palette on every window, field palettes on their fields.
     QCOMPARE(w->palette(), dark);
-    QCOMPARE(w->ui->checkinBox->palette(), dark);
+    QCOMPARE(FORM(w, checkinBox)->palette(), dark);
     QCOMPARE(w->allLogWindow->palette(), dark);
     QCOMPARE(w->stationDialog->palette(), dark);
-    QCOMPARE(text(w->ui->search), QColor(0, 192, 0));
-    QCOMPARE(text(w->ui->callsigns), QColor(0, 192, 0));
-    QCOMPARE(text(w->ui->relay), QColor(255, 0, 0));
-    QCOMPARE(text(w->ui->delCon), QColor(255, 0, 0));
-    QCOMPARE(text(w->ui->checks), QColor(128, 192, 255));
-    QCOMPARE(text(w->ui->beginTime), QColor(128, 192, 255));
-    QCOMPARE(text(w->ui->month), QColor(Qt::white));
-    QCOMPARE(button(w->ui->relayButton), QColor(80, 0, 0));
-    QCOMPARE(button(w->ui->trafficButton), QColor(0, 64, 0));
-    QCOMPARE(button(w->ui->logContactButton), QColor(0, 0, 128));
-    QCOMPARE(button(w->ui->NCSButton), QColor(53, 53, 53));
+    QCOMPARE(text(FORM(w, search)), QColor(0, 192, 0));
+    QCOMPARE(text(FORM(w, callsigns)), QColor(0, 192, 0));
+    QCOMPARE(text(FORM(w, relay)), QColor(255, 0, 0));
+    QCOMPARE(text(FORM(w, delCon)), QColor(255, 0, 0));
+    QCOMPARE(text(FORM(w, checks)), QColor(128, 192, 255));
+    QCOMPARE(text(FORM(w, beginTime)), QColor(128, 192, 255));
+    QCOMPARE(text(FORM(w, month)), QColor(Qt::white));
+    QCOMPARE(button(FORM(w, relayButton)), QColor(80, 0, 0));
+    QCOMPARE(button(FORM(w, trafficButton)), QColor(0, 64, 0));
+    QCOMPARE(button(FORM(w, logContactButton)), QColor(0, 0, 128));
+    QCOMPARE(button(FORM(w, NCSButton)), QColor(53, 53, 53));
     QCOMPARE(text(w->stationDialog->ui->pwd), QColor(0, 192, 0));
     QCOMPARE(text(w->stationDialog->ui->expire), QColor(128, 192, 255));
     QCOMPARE(text(w->contactDialog->ui->tzOffset), QColor(0, 192, 0));
     // A field palette sets one role and inherits the rest from the theme.
-    QCOMPARE(w->ui->search->palette().color(QPalette::Base), QColor(Qt::black));
+    QCOMPARE(FORM(w, search)->palette().color(QPalette::Base), QColor(Qt::black));
 
     QCOMPARE(w->normalTextColor, QColor(0, 192, 0));
     QCOMPARE(w->normalBackColor, QColor(Qt::black));
@@ -93,12 +93,12 @@ void TestThemes::lightThemeColours()
     QCOMPARE(w->stationDialog->palette(), w->lightPalette);
     QCOMPARE(w->qsoWindow->palette(), w->lightPalette);
     QCOMPARE(w->aboutWindow->palette(), w->lightPalette);
-    QCOMPARE(text(w->ui->name), QColor(0, 128, 0));
-    QCOMPARE(text(w->ui->revBear), QColor(255, 0, 0));
-    QCOMPARE(text(w->ui->attend), QColor(0, 0, 255));
-    QCOMPARE(button(w->ui->delRecBut), QColor(255, 128, 128));
-    QCOMPARE(button(w->ui->lookUpButton), QColor(0, 255, 0));
-    QCOMPARE(button(w->ui->logContactButton), QColor(128, 192, 255));
+    QCOMPARE(text(FORM(w, name)), QColor(0, 128, 0));
+    QCOMPARE(text(FORM(w, revBear)), QColor(255, 0, 0));
+    QCOMPARE(text(FORM(w, attend)), QColor(0, 0, 255));
+    QCOMPARE(button(FORM(w, delRecBut)), QColor(255, 128, 128));
+    QCOMPARE(button(FORM(w, lookUpButton)), QColor(0, 255, 0));
+    QCOMPARE(button(FORM(w, logContactButton)), QColor(128, 192, 255));
     QCOMPARE(text(w->stationDialog->ui->call), QColor(0, 128, 0));
     QCOMPARE(text(w->contactDialog->ui->email), QColor(0, 128, 0));
 
@@ -114,19 +114,19 @@ void TestThemes::lightThemeColours()
     w->on_actionDarkTheme_triggered();
     QCOMPARE(w->theme, QStringLiteral("dark"));
     QCOMPARE(w->stationDialog->palette(), w->darkPalette);
-    QCOMPARE(text(w->ui->name), QColor(0, 192, 0));
+    QCOMPARE(text(FORM(w, name)), QColor(0, 192, 0));
 }
 
 void TestThemes::alertFieldReturnsAfterSwitch()
 {
     Runtime rt;
     Trelvin *w = rt.start();
-    w->ui->member->setPalette(w->alertPalette);
-    w->ui->beginTime->setPalette(w->alertPalette);
-    QCOMPARE(text(w->ui->member), QColor(255, 0, 0));
+    FORM(w, member)->setPalette(w->alertPalette);
+    FORM(w, beginTime)->setPalette(w->alertPalette);
+    QCOMPARE(text(FORM(w, member)), QColor(255, 0, 0));
     w->on_actionLightTheme_triggered();
-    QCOMPARE(text(w->ui->member), QColor(0, 128, 0));
-    QCOMPARE(text(w->ui->beginTime), QColor(0, 0, 255));
+    QCOMPARE(text(FORM(w, member)), QColor(0, 128, 0));
+    QCOMPARE(text(FORM(w, beginTime)), QColor(0, 0, 255));
 }
 
 void TestThemes::unknownThemeAppliesNone()
@@ -141,7 +141,7 @@ void TestThemes::unknownThemeAppliesNone()
     QCOMPARE(w->palette(), QGuiApplication::palette());
     QVERIFY(!w->normalTextColor.isValid());
     QVERIFY(!w->checkedTextColor.isValid());
-    QCOMPARE(w->ui->search->palette().resolveMask(), QPalette().resolveMask());
+    QCOMPARE(FORM(w, search)->palette().resolveMask(), QPalette().resolveMask());
     // The theme stays as it was read, so it is written back unchanged.
     w->on_actionExit_triggered();
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);

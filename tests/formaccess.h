@@ -1,0 +1,36 @@
+#pragma once
+
+// How tests and the benchmark reach the main window: its form by object
+// name, its storage through its public accessor, its jobs through its tree.
+
+#include <type_traits>
+
+class BulkJob;
+class QObject;
+class QSqlDatabase;
+class ReportFill;
+class Storage;
+class Trelvin;
+struct QMetaObject;
+
+// A part of a window's form by its object name, as the operator reaches it:
+// the window's own widgets, menus and actions, not those of the dialogs and
+// windows it owns. The test run ends when there is none.
+QObject *formPart(const QObject *window, const char *name, const QMetaObject &type);
+template <typename T>
+T formPart(const QObject *window, const char *name)
+{
+    return static_cast<T>(formPart(window, name, std::remove_pointer_t<T>::staticMetaObject));
+}
+// FORM(w, search): the main window's field `search`, typed as in its form.
+#define FORM(window, name) formPart<decltype(Ui::Trelvin::name)>((window), #name)
+// The same for a dialog or window of another form: PART(dialog, Ui::Station, call).
+#define PART(window, form, name) formPart<decltype(form::name)>((window), #name)
+
+// The window's storage and its two connections, the bulk job's bar and the
+// report filler, as the window's tree holds them.
+Storage &storeOf(const Trelvin *w);
+QSqlDatabase fileDb(const Trelvin *w);
+QSqlDatabase memoryDb(const Trelvin *w);
+BulkJob *bulkJobOf(const Trelvin *w);
+ReportFill *reportFillOf(const Trelvin *w);
