@@ -11,6 +11,7 @@
 #include "ui_trelvin.h"
 
 #include <QApplication>
+#include <QTest>
 #include <QElapsedTimer>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -68,7 +69,7 @@ void checkIn(Trelvin *w, const QString &call)
     FORM(w, state)->setText(QStringLiteral("UT"));
     FORM(w, relay)->clear();
     FORM(w, qso)->clear();
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
 }
 
 bool listed(Trelvin *w, const QString &call)

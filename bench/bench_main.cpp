@@ -18,6 +18,7 @@
 #include "viewer/seefile.h"
 
 #include <QApplication>
+#include <QTest>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -1005,12 +1006,12 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     Trelvin &w = *rt.window;
     const QString file = rt.scratch(QStringLiteral("Contacts-bench.csv"));
     rt.prompter.path = file;
-    const Stats save = repeat([&] { w.on_actionSaveContacts_triggered(); finishJobs(w); }, 3, 21, budget);
-    const Stats load = repeat([&] { w.on_actionLoadContacts_triggered(); finishJobs(w); }, 3, 21, budget);
+    const Stats save = repeat([&] { FORM(&w, actionSaveContacts)->trigger(); finishJobs(w); }, 3, 21, budget);
+    const Stats load = repeat([&] { FORM(&w, actionLoadContacts)->trigger(); finishJobs(w); }, 3, 21, budget);
     recordGap(QStringLiteral("contacts CSV save"), size,
-              longestGap([&] { w.on_actionSaveContacts_triggered(); }, [&] { return jobsDone(w); }));
+              longestGap([&] { FORM(&w, actionSaveContacts)->trigger(); }, [&] { return jobsDone(w); }));
     recordGap(QStringLiteral("contacts CSV load"), size,
-              longestGap([&] { w.on_actionLoadContacts_triggered(); }, [&] { return jobsDone(w); }));
+              longestGap([&] { FORM(&w, actionLoadContacts)->trigger(); }, [&] { return jobsDone(w); }));
     rt.prompter.path.clear();
 
     // The physical floor: SQLite itself, no Qt layer, no file.
@@ -1071,11 +1072,11 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     record(QStringLiteral("contacts CSV save"), size, save, &saveBase);
     record(QStringLiteral("contacts CSV load"), size, load, &loadBase);
     rt.prompter.path = file;
-    recordGap(QStringLiteral("contacts CSV save"), size, longestGap([&] { w.on_actionSaveContacts_triggered(); }));
-    recordGap(QStringLiteral("contacts CSV load"), size, longestGap([&] { w.on_actionLoadContacts_triggered(); }));
+    recordGap(QStringLiteral("contacts CSV save"), size, longestGap([&] { FORM(&w, actionSaveContacts)->trigger(); }));
+    recordGap(QStringLiteral("contacts CSV load"), size, longestGap([&] { FORM(&w, actionLoadContacts)->trigger(); }));
 
     recordCheckInsDuring(rt, w, QStringLiteral("contacts CSV load"), size, load.median,
-                         [&] { w.on_actionLoadContacts_triggered(); });
+                         [&] { FORM(&w, actionLoadContacts)->trigger(); });
     rt.prompter.path.clear();
 }
 
@@ -1155,7 +1156,7 @@ void benchErrorLog(Runtime &rt, const QString &size)
             w.writeError(QStringLiteral("Line %1 of 'net.csv' skipped: wrong number of fields").arg(i));
     };
     const Stats closed = repeat(lines, 3, 11, budget);
-    w.on_actionShow_Error_Log_triggered();
+    FORM(&w, actionShow_Error_Log)->trigger();
     const Stats open = repeat(lines, 3, 11, budget);
     w.aboutWindow->hide();
     record(QStringLiteral("error log: 2,000 lines, window open"), size, open, &closed);
@@ -1186,7 +1187,7 @@ void benchErrorLog(Runtime &rt, const QString &size)
     bare.hide();
     const Stats show = repeat(
         [&w] {
-            w.on_actionShow_Error_Log_triggered();
+            FORM(&w, actionShow_Error_Log)->trigger();
             QCoreApplication::processEvents();
         },
         3, 11, budget, [&w] { w.aboutWindow->hide(); });

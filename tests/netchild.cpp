@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTest>
 
 #include <cstdio>
 #include <random>
@@ -107,9 +108,8 @@ int main(int argc, char *argv[])
     const auto pick = [&rng](int n) { return int(std::uniform_int_distribution<int>(0, n - 1)(rng)); };
     const char *const names[] = {"Ann", "Bob", "Cy", "Dee", "Ed"};
     const char *const cities[] = {"Provo", "Ogden", "Moab", "Lehi"};
-    void (Trelvin::*const roleKeys[])() = {&Trelvin::on_trafficButton_clicked, &Trelvin::on_relayButton_clicked,
-                                           &Trelvin::on_mobileButton_clicked, &Trelvin::on_shortButton_clicked,
-                                           &Trelvin::on_NCSButton_clicked, &Trelvin::on_logContactButton_clicked};
+    QPushButton *const roleKeys[] = {FORM(&w, trafficButton), FORM(&w, relayButton), FORM(&w, mobileButton),
+                                     FORM(&w, shortButton),   FORM(&w, NCSButton),   FORM(&w, logContactButton)};
 
     for (int step = 1;; ++step) {
         const QList<Entry> net = entries(w);
@@ -129,13 +129,13 @@ int main(int argc, char *argv[])
             say(QStringLiteral("DOING\t%1\tnew\t%2").arg(step).arg(fresh.call));
             fill(w, fresh, 0);
             if (action == 0)
-                w.on_qso_returnPressed();
+                QTest::keyClick(FORM(&w, qso), Qt::Key_Return);
             else
-                w.on_trafficButton_clicked();
+                FORM(&w, trafficButton)->click();
         } else if (action == 2 || action == 3) {
             say(QStringLiteral("DOING\t%1\tentry\t%2").arg(step).arg(target->id));
             fill(w, *target, target->id);
-            (w.*roleKeys[pick(6)])();
+            roleKeys[pick(6)]->click();
         } else if (action == 4) {
             say(QStringLiteral("DOING\t%1\tentry\t%2").arg(step).arg(target->id));
             Entry changed = *target;
@@ -143,7 +143,7 @@ int main(int argc, char *argv[])
             changed.relay = pick(2) ? QStringLiteral("W7RLY") : QString();
             fill(w, changed, target->id);
             FORM(&w, qso)->setModified(true);
-            w.on_qso_returnPressed();
+            QTest::keyClick(FORM(&w, qso), Qt::Key_Return);
         } else if (action == 5) {
             say(QStringLiteral("DOING\t%1\tentry\t%2").arg(step).arg(target->id));
             FORM(&w, delCon)->setText(target->call);

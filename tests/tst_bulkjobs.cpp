@@ -120,7 +120,7 @@ void TestBulkJobs::secondJobRefused()
 {
     const QString path = writeContacts(20000);
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(bulkJobOf(w)->running());
     QVERIFY(bulkJobOf(w)->bar()->isVisibleTo(FORM(w, statusbar)));
     QVERIFY(bulkJobOf(w)->cancelButton()->isVisibleTo(FORM(w, statusbar)));
@@ -129,8 +129,8 @@ void TestBulkJobs::secondJobRefused()
     // before any file is asked for.
     const QString refusal = QStringLiteral("Loading contacts is still running.\nWait until it has ended, or stop it "
                                            "with Cancel in the status bar.");
-    w->on_actionSaveContacts_triggered();
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionSaveContacts)->trigger();
+    FORM(w, actionLoadTrelvin)->trigger();
     w->loadRoster(path);
     QCOMPARE(rt->prompter.titles(), QStringList(3, QStringLiteral("Another Job Is Running")));
     for (const auto &call : rt->prompter.calls)
@@ -151,7 +151,7 @@ void TestBulkJobs::cancelledLoadKeepsTable()
     const QStringList schema = column(fileDb(w), "SELECT name FROM sqlite_master ORDER BY name");
 
     rt->prompter.paths = QStringList{writeContacts(50000)};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(bulkJobOf(w)->running());
     bulkJobOf(w)->cancelButton()->click();
     QVERIFY(!bulkJobOf(w)->cancelButton()->isEnabled());
@@ -171,7 +171,7 @@ void TestBulkJobs::writesDuringLoadAreKept()
     // The file also names a call the window stores meanwhile: the file's
     // record wins, as it would after the load.
     rt->prompter.paths = QStringList{writeContacts(30000)};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(bulkJobOf(w)->running());
     // The window's writes go through while the worker loads: each waits
     // for one slice at most.
@@ -189,7 +189,7 @@ void TestBulkJobs::writesDuringLoadAreKept()
     for (int i = 0; i < 30000; ++i)
         log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
     rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-big.csv"))};
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionLoadTrelvin)->trigger();
     QVERIFY(bulkJobOf(w)->running());
     QVERIFY(run(fileDb(w), "INSERT INTO log (id, date, time, call) VALUES (NULL, '261208', '19:30:00', 'NEW1')"));
     QVERIFY(waitForJobs(w));
@@ -207,12 +207,12 @@ void TestBulkJobs::reloadKeepsOneIndexPerColumn()
     for (const QStringList &expected :
          {QStringList{"contact_call_2", "contact_suffix_2"}, QStringList{"contact_call", "contact_suffix"}}) {
         rt->prompter.paths = QStringList{path};
-        w->on_actionLoadContacts_triggered();
+        FORM(w, actionLoadContacts)->trigger();
         QVERIFY(waitForJobs(w));
         QCOMPARE(column(fileDb(w), indexes), expected);
     }
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(waitForJobs(w));
     w = rt->start();
     QVERIFY(w);
@@ -233,7 +233,7 @@ void TestBulkJobs::cancelledSaveKeepsFile()
     old.close();
 
     rt->prompter.paths = QStringList{path};
-    w->on_actionSaveContacts_triggered();
+    FORM(w, actionSaveContacts)->trigger();
     QVERIFY(bulkJobOf(w)->running());
     bulkJobOf(w)->cancelButton()->click();
     QVERIFY(waitForJobs(w));
@@ -243,7 +243,7 @@ void TestBulkJobs::cancelledSaveKeepsFile()
 
     // Not cancelled, the same save writes every row.
     rt->prompter.paths = QStringList{path};
-    w->on_actionSaveContacts_triggered();
+    FORM(w, actionSaveContacts)->trigger();
     QVERIFY(waitForJobs(w));
     QCOMPARE(rt->readData("Contacts-kept.csv").count('\n'), 20001);
     QVERIFY(rt->prompter.calls.isEmpty());
@@ -324,21 +324,21 @@ void TestBulkJobs::reportWaitsForJob()
         addContact(QStringLiteral("REP%1").arg(i));
     Trelvin::inlineReportRows = 0;
     rt->prompter.paths = QStringList{writeContacts(20000)};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(bulkJobOf(w)->running());
     // Asked for during the load, the report is filled once the load ended,
     // from the loaded table; no box.
-    w->on_actionShowContacts_triggered();
+    FORM(w, actionShowContacts)->trigger();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 20000 Contacts"));
 
     // A load asked for while a report fills takes over; the report is
     // filled again after it.
-    w->on_actionShowContacts_triggered();
+    FORM(w, actionShowContacts)->trigger();
     QVERIFY(reportFillOf(w)->filling());
     rt->prompter.paths = QStringList{writeContacts(300, QStringLiteral("Contacts-small.csv"))};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 300 Contacts"));
@@ -349,7 +349,7 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
 {
     const auto checkIn = [this](const QString &call, const QString &comment) {
         fillEntry(w, call, QStringLiteral("Op ") + call, QStringLiteral("Ogden"), comment);
-        w->on_qso_returnPressed();
+        QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     };
     for (int i = 0; i < 5; ++i)
         QVERIFY(run(fileDb(w), QStringLiteral("INSERT INTO log (id, date, time, call) VALUES (NULL, '240105', "
@@ -367,7 +367,7 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
         column(fileDb(w), "SELECT date || '|' || time || '|' || status FROM log WHERE call = 'W7AAA'").first().split('|');
     log += csvRecord({aaa.at(0), aaa.at(1), aaa.at(2), "W7AAA", "Op W7AAA", "", "Ogden", "UT", ""}).toUtf8();
     rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-other.csv"))};
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionLoadTrelvin)->trigger();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
 
@@ -397,7 +397,7 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
         text += csvRecord(fields).toUtf8();
     }
     rt->prompter.paths = QStringList{writeData(QStringLiteral("Contacts-other.csv"), text)};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(waitForJobs(w));
     QCOMPARE(column(fileDb(w), "SELECT net.call || '=' || COALESCE(contact.call, '-') FROM net LEFT JOIN contact ON "
                                "contact.id = net.conId ORDER BY net.call"),
@@ -423,7 +423,7 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
                 const QString call = QStringLiteral("W7%1%2%3").arg(QChar(series)).arg(QChar('A' + made / 26)).arg(
                     QChar('A' + made % 26));
                 fillEntry(w, call, QStringLiteral("Op ") + call, QStringLiteral("Ogden"), QString());
-                w->on_qso_returnPressed();
+                QTest::keyClick(FORM(w, qso), Qt::Key_Return);
                 calls.append(call);
                 ++made;
             }
@@ -444,7 +444,7 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
     };
 
     rt->prompter.paths = QStringList{writeContacts(1000000)};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     checkInsDuring('C');
     if (QTest::currentTestFailed())
         return;
@@ -457,7 +457,7 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
     for (int i = 0; i < 300000; ++i)
         log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
     rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-big.csv"))};
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionLoadTrelvin)->trigger();
     checkInsDuring('L');
     if (QTest::currentTestFailed())
         return;
@@ -521,7 +521,7 @@ void TestBulkJobs::leftoverStagingTablesDropped()
     QVERIFY(errors.contains("table 'log_replaced', left by a load that did not end, was dropped."));
     // The index the dropped table had leaves the name free for the next load.
     rt->prompter.paths = QStringList{writeContacts(100)};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(waitForJobs(w));
     QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"100"});
     QCOMPARE(column(fileDb(w), "SELECT count(*) FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' "

@@ -649,7 +649,7 @@ void TestCallBook::loadFromMenuReplacesCallBook()
     members["HD.dat"] = lines({hd(101, "W7XYZ")});
     QVERIFY(writeZip(source, members));
     rt.prompter.paths << source;
-    w->on_actionLoadFccCallBook_triggered();
+    FORM(w, actionLoadFccCallBook)->trigger();
     QVERIFY(finished.wait(10000));
     QCOMPARE(w->callBook.count(), 1);
     QVERIFY(!w->callBook.byCall("K1ABC"));
@@ -675,7 +675,7 @@ void TestCallBook::failedLoadKeepsCallBook()
     const QByteArray whole = readFile(source);
     QVERIFY(writeFile(source, whole.left(whole.size() / 2)));
     rt.prompter.paths << source;
-    w->on_actionLoadFccCallBook_triggered();
+    FORM(w, actionLoadFccCallBook)->trigger();
     QSignalSpy finished(w->callBookImport, &CallBookImport::finished);
     QVERIFY(finished.wait(10000));
     QCOMPARE(rt.prompter.titles(), QStringList({"FCC Call Book Not Loaded"}));

@@ -182,7 +182,7 @@ void TestCheckin::newStationChecksInWithItsThreeRows()
     enter("w1aw", "Hiram", "Hartford", "ct", "First net");
     FORM(w, relay)->setText("k1abc");
     const QDate today = QDate::currentDate();
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
 
     const QList<Row> logs = rows(fileDb(w), "SELECT * FROM log");
     QCOMPARE(logs.size(), 1);
@@ -227,7 +227,7 @@ void TestCheckin::newStationChecksInWithItsThreeRows()
     QVERIFY(known.exec("INSERT INTO contact (id, call, name, last) VALUES (NULL, 'N0XYZ', 'Zed', 'Known')"));
     const int knownId = known.lastInsertId().toInt();
     enter("N0XYZ", "Zed");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(count(fileDb(w), "contact"), 2);
     QCOMPARE(netRow("N0XYZ")["conId"].toInt(), knownId);
     QCOMPARE(FORM(w, checks)->text(), QString("2"));
@@ -237,7 +237,7 @@ void TestCheckin::roleKeysToggleCodesAndLogLetters()
 {
     FORM(w, qso)->setFocus();
     enter("K1ABC", "Ann");
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     QCOMPARE(netRow("K1ABC")["status"].toInt(), 2);
     QCOMPARE(lines(), QStringList{"  1 T- K1ABC  Ann              "});
     QCOMPARE(count(fileDb(w), "log"), 0);
@@ -246,31 +246,31 @@ void TestCheckin::roleKeysToggleCodesAndLogLetters()
     // Outside the search box the entry stays for further keys.
     QCOMPARE(FORM(w, call)->text(), QString("K1ABC"));
 
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     QCOMPARE(lines().first().mid(4, 2), QString("--"));
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     QCOMPARE(lines().first().mid(4, 2), QString("T-"));
 
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     select("K1ABC");
     QCOMPARE(lines().first().mid(4, 2), QString("TC"));
     QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("T"));
 
     // The lowest role bit names the log letter: relay before traffic.
     FORM(w, qso)->setFocus();
-    w->on_relayButton_clicked();
+    FORM(w, relayButton)->click();
     QCOMPARE(lines().first().mid(4, 2), QString("RC"));
     QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("R"));
-    w->on_relayButton_clicked();
-    w->on_mobileButton_clicked();
-    w->on_trafficButton_clicked();
+    FORM(w, relayButton)->click();
+    FORM(w, mobileButton)->click();
+    FORM(w, trafficButton)->click();
     QCOMPARE(lines().first().mid(4, 2), QString("MC"));
     QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("M"));
-    w->on_shortButton_clicked();
+    FORM(w, shortButton)->click();
     QCOMPARE(lines().first().mid(4, 2), QString("MC"));
-    w->on_mobileButton_clicked();
+    FORM(w, mobileButton)->click();
     QCOMPARE(lines().first().mid(4, 2), QString("SC"));
-    w->on_NCSButton_clicked();
+    FORM(w, NCSButton)->click();
     QCOMPARE(lines().first().mid(4, 2), QString("NC"));
     QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("S"));
     QCOMPARE(count(fileDb(w), "log"), 1);
@@ -281,7 +281,7 @@ void TestCheckin::roleKeyFromSearchBoxClearsEntry()
 {
     enter("K1ABC", "Ann");
     FORM(w, search)->setFocus();
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     // Stored with the search-box bit, shown as traffic all the same.
     QCOMPARE(netRow("K1ABC")["status"].toInt(), 66);
     QCOMPARE(lines().first().mid(4, 2), QString("T-"));
@@ -292,13 +292,13 @@ void TestCheckin::roleKeyFromSearchBoxClearsEntry()
 void TestCheckin::checkInToggleWithdrawsAndRestores()
 {
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QVERIFY(netRow("W1AW")["logId"].toInt() != 0);
     enter("K1ABC", "Ann");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
 
     select("W1AW");
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     QCOMPARE(rows(fileDb(w), "SELECT call FROM log WHERE call = 'W1AW'").size(), 0);
     QCOMPARE(count(fileDb(w), "log"), 1);
     QCOMPARE(netRow("W1AW")["logId"].toInt(), 0);
@@ -307,7 +307,7 @@ void TestCheckin::checkInToggleWithdrawsAndRestores()
     QCOMPARE(FORM(w, checks)->text(), QString("1"));
 
     select("W1AW");
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     const QList<Row> logs = rows(fileDb(w), "SELECT id FROM log WHERE call = 'W1AW'");
     QCOMPARE(logs.size(), 1);
     QVERIFY(logs.first()["id"].toInt() > netRow("K1ABC")["logId"].toInt());
@@ -319,14 +319,14 @@ void TestCheckin::checkInToggleWithdrawsAndRestores()
 void TestCheckin::enterInCommentRewritesTheCheckIn()
 {
     enter("W1AW", "Hiram", "Hartford", "CT", "first");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     const int logId = netRow("W1AW")["logId"].toInt();
 
     select("W1AW");
     FORM(w, qso)->setText("second");
     FORM(w, city)->setText("Newington");
     FORM(w, relay)->setText("k1abc");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
 
     const QList<Row> logs = rows(fileDb(w), "SELECT * FROM log");
     QCOMPARE(logs.size(), 1);
@@ -347,16 +347,16 @@ void TestCheckin::listColoursAndWeights()
         w->addContact(128);
     }
     select("B1B");
-    w->on_relayButton_clicked();
-    w->on_NCSButton_clicked();
+    FORM(w, relayButton)->click();
+    FORM(w, NCSButton)->click();
     select("C1C");
-    w->on_NCSButton_clicked();
-    w->on_qso_returnPressed();
+    FORM(w, NCSButton)->click();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     select("D1D");
-    w->on_relayButton_clicked();
-    w->on_qso_returnPressed();
+    FORM(w, relayButton)->click();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     select("F1F");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     w->activeID = netRow("G1G")["id"].toInt();
     w->displayNet(w->activeID);
 
@@ -404,9 +404,9 @@ void TestCheckin::listColoursAndWeights()
 void TestCheckin::callChangeRefusedWhenTaken()
 {
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("K1ABC", "Ann");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("N0XYZ", "Zed");
     w->addContact(128);
     {
@@ -454,7 +454,7 @@ void TestCheckin::callChangeRefusedWhenTaken()
 void TestCheckin::callChangeToFreeCallRenamesNetAndLog()
 {
     enter("K1ABC", "Ann");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     select("K1ABC");
     FORM(w, call)->setText("K1ABD");
     w->addContact(128);
@@ -471,11 +471,11 @@ void TestCheckin::listLinesAndCount()
     QCOMPARE(FORM(w, checks)->text(), QString("0"));
 
     enter("W1AW", "Christopher");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("K1A", "Bo");
     w->addContact(128);
     enter("KA1ABC", "Ann");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(lines(), (QStringList{"  1 -C W1AW   Christophe       ", "  2 -- K1A    Bo               ",
                                    "  3 -C KA1ABC Ann              "}));
     QCOMPARE(netRow("W1AW")["name"].toString(), QString("Christopher"));
@@ -557,7 +557,7 @@ void TestCheckin::enterWalksTheEntryFields()
 
     // F4 readies the relay field for a new call that the next store keeps.
     FORM(w, relay)->setText("OLD");
-    w->on_relayViaButton_clicked();
+    FORM(w, relayViaButton)->click();
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, relay)));
     QVERIFY(FORM(w, relay)->text().isEmpty());
     QVERIFY(FORM(w, relay)->isModified());
@@ -576,18 +576,18 @@ void TestCheckin::listRedrawnInPartEqualsWhole()
     const QStringList calls{"W1AW", "K1ABC", "N7NCS", "KD7RLY", "WB6ZZZ", "K7Q"};
     for (const QString &call : calls) {
         enter(call, "Op " + call);
-        w->on_qso_returnPressed();
+        QTest::keyClick(FORM(w, qso), Qt::Key_Return);
         same("new entry");
     }
     select("N7NCS");
-    w->on_NCSButton_clicked();
+    FORM(w, NCSButton)->click();
     same("net control");
     select("KD7RLY");
     FORM(w, relay)->setText("K1ABC");
-    w->on_relayButton_clicked();
+    FORM(w, relayButton)->click();
     same("relay");
     select("K1ABC");
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     same("traffic");
     w->nextContact();
     w->nextContact();
@@ -609,9 +609,9 @@ void TestCheckin::listRedrawnInPartEqualsWhole()
 void TestCheckin::removeFromNet()
 {
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("K1ABC", "Ann");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     rt->prompter.clear();
 
     // Not in the net.
@@ -662,7 +662,7 @@ void TestCheckin::removeFromNet()
 void TestCheckin::deleteContactAndRecord()
 {
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     const int logId = netRow("W1AW")["logId"].toInt();
     rt->prompter.clear();
 
@@ -686,7 +686,7 @@ void TestCheckin::deleteContactAndRecord()
 
     rt->prompter.clear();
     FORM(w, delRec)->setText("x7");
-    w->on_delRecBut_clicked();
+    FORM(w, delRecBut)->click();
     QCOMPARE(rt->prompter.calls.size(), 1);
     QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Record from Log"));
     QCOMPARE(rt->prompter.calls[0].text,
@@ -695,16 +695,16 @@ void TestCheckin::deleteContactAndRecord()
 
     rt->prompter.answers = {QMessageBox::No};
     FORM(w, delRec)->setText(QString::number(logId));
-    w->on_delRecBut_clicked();
+    FORM(w, delRecBut)->click();
     QCOMPARE(count(fileDb(w), "log"), 1);
-    w->on_delRecBut_clicked();
+    FORM(w, delRecBut)->click();
     QCOMPARE(count(fileDb(w), "log"), 0);
 }
 
 void TestCheckin::quotesAreOrdinaryText()
 {
     enter("K1'Q", "O'Brien", "Coeur d'Alene", "ID", "it's me");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(rows(fileDb(w), "SELECT name FROM contact WHERE call = 'K1''Q'").first()["name"].toString(),
              QString("O'Brien"));
@@ -713,7 +713,7 @@ void TestCheckin::quotesAreOrdinaryText()
     // Found again by its call: a role, a new name, no duplicate row.
     select("K1'Q");
     FORM(w, name)->setText("O'Neil");
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     QCOMPARE(w->stationType("K1'Q"), QString("T"));
     QCOMPARE(count(fileDb(w), "net"), 1);
     QCOMPARE(rows(fileDb(w), "SELECT name FROM contact").first()["name"].toString(), QString("O'Neil"));
@@ -771,14 +771,14 @@ void TestCheckin::saveContactInsertsThenUpdates()
 void TestCheckin::failedWritesAreReportedAndNotShown()
 {
     enter("K1ABC", "Ann");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QSqlQuery pragma(fileDb(w));
     QVERIFY(pragma.exec("PRAGMA query_only = ON"));
     rt->prompter.clear();
 
     // A new station: nothing stored, nothing shown as checked in.
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.calls.size(), 1);
     QCOMPARE(rt->prompter.calls[0].kind, Prompter::Critical);
     QCOMPARE(rt->prompter.calls[0].title, QString("Database Write Failed"));
@@ -793,7 +793,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     // Withdrawing a check-in that cannot be deleted keeps it.
     rt->prompter.clear();
     select("K1ABC");
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
     QVERIFY(netRow("K1ABC")["status"].toInt() & 32);
     QVERIFY(netRow("K1ABC")["logId"].toInt() != 0);
@@ -802,7 +802,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     // A role the log cannot take is not shown either.
     rt->prompter.clear();
     select("K1ABC");
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     QCOMPARE(rt->prompter.calls.size(), 1);
     QCOMPARE(lines().first().mid(4, 2), QString("-C"));
 
@@ -820,7 +820,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     QVERIFY(pragma.exec("PRAGMA query_only = ON"));
     rt->prompter.clear();
     select("N0XYZ");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
     QCOMPARE(netRow("N0XYZ")["status"].toInt() & 32, 0);
     QCOMPARE(netRow("N0XYZ")["logId"].toInt(), 0);
@@ -839,7 +839,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     const int logsBefore = count(fileDb(w), "log");
     rt->prompter.clear();
     enter("W2XX", "Wes");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
     QVERIFY(rt->prompter.calls[0].text.contains("W2XX"));
     QVERIFY(rt->readData("errorLog.txt").contains("disk is full"));

@@ -586,7 +586,7 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
     QVERIFY(QFile::exists(callBook));
     QTRY_VERIFY2_WITH_TIMEOUT(a.status() == QStringLiteral("Club server: online"), qPrintable(a.rt->readData(QStringLiteral("errorLog.txt"))), 10000);
     fillEntry(a.w, QStringLiteral("W7AAA"), QStringLiteral("Ann"), QStringLiteral("Ogden"), QString());
-    a.w->on_qso_returnPressed();
+    QTest::keyClick(FORM(a.w, qso), Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
 
     // A long log, filled into its report behind the first screen.
@@ -602,18 +602,18 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
     proxy.goSilent();
     QTest::qWait(1500);
     fillEntry(a.w, QStringLiteral("K7LATE"), QStringLiteral("Lee"), QStringLiteral("Provo"), QString());
-    a.w->on_qso_returnPressed();
+    QTest::keyClick(FORM(a.w, qso), Qt::Key_Return);
     QVERIFY(storeOf(a.w).journal().unsentCount() > 0);
 
     Trelvin::inlineReportRows = 0;
     QSignalSpy first(reportFillOf(a.w), &ReportFill::firstScreen);
-    a.w->on_actionShowTrelvin_triggered();
+    FORM(a.w, actionShowTrelvin)->trigger();
     QVERIFY(first.wait(10000));
     QVERIFY(reportFillOf(a.w)->filling());
     if (import) {
         // It takes the status bar's job; the report waits for it.
         a.rt->prompter.paths << big;
-        a.w->on_actionLoadFccCallBook_triggered();
+        FORM(a.w, actionLoadFccCallBook)->trigger();
         // A quiet machine imports a small file in a blink: exit comes at once.
         QVERIFY(a.w->callBookImport && a.w->callBookImport->running());
     }

@@ -25,7 +25,7 @@ struct Program {
     void checkIn(const QString &call, const QString &name, const QString &comment = QString())
     {
         fillEntry(w, call, name, QStringLiteral("Ogden"), comment);
-        w->on_qso_returnPressed();
+        QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     }
     QStringList net() const
     {
@@ -445,7 +445,7 @@ void TestClubServer::passwordNeverReachesTheSettings()
     runtimes.clear();
     Program b = start(server.conninfo(QStringLiteral("op3")) + QStringLiteral(" password=third-secret"));
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
-    b.w->on_actionExit_triggered();
+    FORM(b.w, actionExit)->trigger();
     QFile again(b.rt->settingsFile());
     QVERIFY(again.open(QIODevice::ReadOnly));
     QVERIFY(!again.readAll().contains("third-secret"));

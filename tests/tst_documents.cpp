@@ -86,7 +86,7 @@ void TestDocuments::documentsOpen()
 void TestDocuments::missingDocumentReachesErrorLog()
 {
     QFile::remove(rt->infoPath() + "/COPYING");
-    w->on_actionLicense_triggered();
+    FORM(w, actionLicense)->trigger();
     QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
     QCOMPARE(rt->prompter.calls.first().kind, Prompter::Critical);
     QCOMPARE(rt->prompter.calls.first().text,
@@ -96,7 +96,7 @@ void TestDocuments::missingDocumentReachesErrorLog()
 
     // The preamble's failure goes to the error log through its own window.
     rt->prompter.clear();
-    w->on_actionPreamble_triggered();
+    FORM(w, actionPreamble)->trigger();
     QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
     QVERIFY(!w->preambleWindow->isVisible());
     QVERIFY(rt->readData("errorLog.txt").endsWith(" File '" + rt->dataPath()
@@ -108,7 +108,7 @@ void TestDocuments::missingErrorLogIsNotLogged()
     // With the log closed and gone, the failure must not write a new one.
     w->errorLogFile.close();
     QFile::remove(rt->dataPath() + "/errorLog.txt");
-    w->on_actionShow_Error_Log_triggered();
+    FORM(w, actionShow_Error_Log)->trigger();
     QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
     QCOMPARE(rt->prompter.calls.first().text, "File '" + rt->dataPath() + "/errorLog.txt' not Found.\n");
     QVERIFY(!QFile::exists(rt->dataPath() + "/errorLog.txt"));
@@ -116,7 +116,7 @@ void TestDocuments::missingErrorLogIsNotLogged()
 
 void TestDocuments::errorLogViewFollowsNewLines()
 {
-    w->on_actionShow_Error_Log_triggered();
+    FORM(w, actionShow_Error_Log)->trigger();
     QVERIFY(w->aboutWindow->isVisible());
     w->writeError("a brand new problem");
     QVERIFY(w->aboutWindow->ui->text->toPlainText().contains("a brand new problem"));
@@ -124,8 +124,8 @@ void TestDocuments::errorLogViewFollowsNewLines()
 
 void TestDocuments::documentReopensAtNextStart()
 {
-    w->on_actionShortcut_Keys_triggered();
-    w->on_actionExit_triggered();
+    FORM(w, actionShortcut_Keys)->trigger();
+    FORM(w, actionExit)->trigger();
     {
         QSettings settings(rt->settingsFile(), QSettings::IniFormat);
         QCOMPARE(settings.value("About/Content").toString(), QStringLiteral("Shortcuts"));
@@ -138,7 +138,7 @@ void TestDocuments::documentReopensAtNextStart()
 
     // Closed at exit: stays closed.
     w->aboutWindow->close();
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     w = rt->start();
     QVERIFY(!w->aboutWindow->isVisible());
 }
@@ -147,7 +147,7 @@ void TestDocuments::preambleOfTheClub()
 {
     QVERIFY(QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/PREAMBLE-ARC.txt"),
                         rt->dataPath() + "/PREAMBLE-ARC.txt"));
-    w->on_actionPreamble_triggered();
+    FORM(w, actionPreamble)->trigger();
     QVERIFY(rt->prompter.calls.isEmpty());
     QVERIFY(w->preambleWindow->isVisible());
     QCOMPARE(w->preambleWindow->windowTitle(), QStringLiteral("ARC Net Control Station's Script"));

@@ -113,14 +113,14 @@ void TestDurability::killedNetIsResumedWhole()
     // The evening so far: an F8 check-in, a station given traffic and not
     // yet logged, a relay, a comment, a removal and the mark moved.
     enter("W1AW", "Hiram");
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     enter("K7ABC", "Alice");
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     enter("N0XYZ", "Zed", "via the repeater");
     FORM(w, relay)->setText("W7RLY");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("KD7GONE", "Gus");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     FORM(w, delCon)->setText("KD7GONE");
     w->delNet();
     w->nextContact();
@@ -155,9 +155,9 @@ void TestDurability::killedNetIsResumedWhole()
     // The net goes on: the traffic station checks in on its own entry and
     // row of the log, a newcomer takes the next number.
     select("K7ABC");
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     enter("WB7NEW", "Nell");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(boxes(), QStringList{"Resume Net"});
     QCOMPARE(column(fileDb(w), "SELECT call FROM net ORDER BY id"),
              (QStringList{"W1AW", "K7ABC", "N0XYZ", "WB7NEW"}));
@@ -170,9 +170,9 @@ void TestDurability::killedNetIsResumedWhole()
 void TestDurability::declinedOrClosedNetStartsEmpty()
 {
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("K7ABC", "Alice");
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     const QStringList log = column(fileDb(w), "SELECT id || call || status FROM log");
 
     // No: an empty list; the log keeps the check-in, which a new F8 takes over.
@@ -191,8 +191,8 @@ void TestDurability::declinedOrClosedNetStartsEmpty()
 
     // File > Exit ends the net: the next start begins empty, unasked.
     enter("N0XYZ", "Zed");
-    w->on_qso_returnPressed();
-    w->on_actionExit_triggered();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
+    FORM(w, actionExit)->trigger();
     rt->prompter.clear();
     w = rt->start();
     QCOMPARE(boxes(), QStringList());
@@ -261,12 +261,12 @@ void TestDurability::foreignNetTableIsLeftAlone()
     // The net runs for this run, the file's table is not touched by it.
     rt->prompter.clear();
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     w->nextContact();
     QCOMPARE(boxes(), QStringList());
     QCOMPARE(FORM(w, checkins)->toPlainText().count('\n'), 0);
     QVERIFY(FORM(w, checkins)->toPlainText().contains("W1AW"));
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     rt->prompter.clear();
     w = rt->start();
     QCOMPARE(boxes(), QStringList{"Net List Not Kept"});
@@ -289,9 +289,9 @@ void TestDurability::failedWriteKeepsTheListAndRecovers()
     QFETCH(bool, full);
     QFETCH(QString, reason);
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("K7ABC", "Alice");
-    w->on_trafficButton_clicked();
+    FORM(w, trafficButton)->click();
     if (full) {
         // The file may not grow, and the rows added last take the room left
         // on its pages, as on a disk that filled up during the net.
@@ -318,10 +318,10 @@ void TestDurability::failedWriteKeepsTheListAndRecovers()
     // Every kind of key fails whole: a newcomer, a check-in of a listed
     // station, a role, a comment, a removal.
     const QList<std::function<void()>> keys = {
-        [&] { enter("N0XYZ", "Zed", longComment); w->on_qso_returnPressed(); },
-        [&] { select("K7ABC"); FORM(w, qso)->setText(longComment); w->on_logContactButton_clicked(); },
-        [&] { select("W1AW"); FORM(w, qso)->setText(longComment); w->on_relayButton_clicked(); },
-        [&] { select("W1AW"); FORM(w, qso)->setText(longComment); w->on_qso_returnPressed(); },
+        [&] { enter("N0XYZ", "Zed", longComment); QTest::keyClick(FORM(w, qso), Qt::Key_Return); },
+        [&] { select("K7ABC"); FORM(w, qso)->setText(longComment); FORM(w, logContactButton)->click(); },
+        [&] { select("W1AW"); FORM(w, qso)->setText(longComment); FORM(w, relayButton)->click(); },
+        [&] { select("W1AW"); FORM(w, qso)->setText(longComment); QTest::keyClick(FORM(w, qso), Qt::Key_Return); },
     };
     for (int k = 0; k < keys.size(); ++k) {
         rt->prompter.clear();
@@ -360,7 +360,7 @@ void TestDurability::memberChangesReachTheRosterFileAtOnce()
 {
     const QString roster = rt->dataPath() + "/Roster-ARC.csv";
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     FORM(w, call)->setText("W1AW");
     w->enableMemberStatus();
     QVERIFY2(rt->readData("Roster-ARC.csv").contains("\"W1AW\",\"Hiram\""), qPrintable(rt->readData("Roster-ARC.csv")));

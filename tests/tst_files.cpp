@@ -262,7 +262,7 @@ void TestFiles::failedWriteKeepsOldFile()
 
     rt->prompter.clear();
     rt->prompter.paths = QStringList{path};
-    w->on_actionSaveContacts_triggered();
+    FORM(w, actionSaveContacts)->trigger();
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
     QCOMPARE(readFile(path), QStringLiteral("old roster\n"));
 }
@@ -277,7 +277,7 @@ void TestFiles::contactsRoundTrip()
 
     const QString path = rt->dataPath() + "/Contacts-test.csv";
     rt->prompter.paths = QStringList{path};
-    w->on_actionSaveContacts_triggered();
+    FORM(w, actionSaveContacts)->trigger();
     QCOMPARE(rt->prompter.pathCaptions, QStringList{"Save Contacts Database File"});
     const QString text = readFile(path);
     QVERIFY(text.startsWith("\"Call\",\"Name\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"ZIP\","
@@ -288,7 +288,7 @@ void TestFiles::contactsRoundTrip()
     QSqlQuery(fileDb(w)).exec("DELETE FROM contact");
     addContact(w, {"GONE"});
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(fileDb(w), "SELECT id || call FROM contact ORDER BY id"),
              (QStringList{"1W1AW", "2JA1XYZ", "3K7ABC"}));
@@ -310,7 +310,7 @@ void TestFiles::netLogRoundTripAndShortLine()
                    "'Has \"traffic\", two items')"));
     const QString path = rt->dataPath() + "/Trelvin-test.csv";
     rt->prompter.paths = QStringList{path};
-    w->on_actionSaveTrelvin_triggered();
+    FORM(w, actionSaveTrelvin)->trigger();
     QCOMPARE(readFile(path), QStringLiteral("\"Date\",\"Time\",\"S\",\"Station\",\"Operator\",\"Relay\",\"City\",\"St\","
                                             "\"Comments\"\n\"261207\",\"19:01:02\",\"T\",\"W1AW\",\"Pat\",\"\","
                                             "\"Newington\",\"CT\",\"Has \"\"traffic\"\", two items\"\n"));
@@ -320,7 +320,7 @@ void TestFiles::netLogRoundTripAndShortLine()
     text += "\"261207\",\"19:05\"\n\"261207\",\"19:06:00\",\"-\",\"K7ABC\",\"Ann\",\"\",\"Provo\",\"UT\",\"\"\n";
     writeFile(path, text.toUtf8());
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionLoadTrelvin)->trigger();
     QCOMPARE(column(fileDb(w), "SELECT call FROM log ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
     QCOMPARE(column(fileDb(w), "SELECT comment FROM log WHERE id = 1"),
              QStringList{"Has \"traffic\", two items"});
@@ -331,7 +331,7 @@ void TestFiles::netLogRoundTripAndShortLine()
     // A header alone loads nothing and keeps the log.
     writeFile(path, "\"Date\"\n");
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionLoadTrelvin)->trigger();
     QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM log"), QStringList{"2"});
 }
 
@@ -345,7 +345,7 @@ void TestFiles::failedLoadKeepsRows()
 
     // Unreadable file: box, log line, table untouched.
     rt->prompter.paths = QStringList{rt->dataPath() + "/missing.csv"};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
     QCOMPARE(rt->prompter.calls.first().text, QStringLiteral("The File you selected could not be Opened."));
     QVERIFY(rt->readData("errorLog.txt").endsWith("File '" + rt->dataPath() + "/missing.csv' Could not be Opened.\n"));
@@ -359,7 +359,7 @@ void TestFiles::failedLoadKeepsRows()
         QVERIFY(other.open());
         QVERIFY(run(other, "BEGIN IMMEDIATE"));
         rt->prompter.paths = QStringList{path};
-        w->on_actionLoadContacts_triggered();
+        FORM(w, actionLoadContacts)->trigger();
         QVERIFY(waitForJobs(w));
         run(other, "ROLLBACK");
         other.close();
@@ -378,7 +378,7 @@ void TestFiles::loadKeepsNullEmptyAndBadBytes()
     const QString path = rt->dataPath() + "/Contacts-null.csv";
     writeFile(path, "header\n\"K7ABC\",,\"\",\"E\"" + QByteArray(",").repeated(15) + "\n" + bad);
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(fileDb(w), "SELECT typeof(name) || typeof(last) || class || typeof(born) FROM contact "
                                "WHERE call = 'K7ABC'"),
@@ -430,12 +430,12 @@ void TestFiles::writerMatchesCsvRecord()
 void TestFiles::cancelledDialogsDoNothing()
 {
     addContact(w, obrien);
-    w->on_actionLoadContacts_triggered();
-    w->on_actionLoadTrelvin_triggered();
-    w->on_actionSaveContacts_triggered();
-    w->on_actionSaveTrelvin_triggered();
-    w->on_actionLoadRoster_triggered();
-    w->on_actionSaveRoster_triggered();
+    FORM(w, actionLoadContacts)->trigger();
+    FORM(w, actionLoadTrelvin)->trigger();
+    FORM(w, actionSaveContacts)->trigger();
+    FORM(w, actionSaveTrelvin)->trigger();
+    FORM(w, actionLoadRoster)->trigger();
+    FORM(w, actionSaveRoster)->trigger();
     QCOMPARE(rt->prompter.pathCaptions,
              (QStringList{"Open Contact Database File", "Open Net Log File", "Save Contacts Database File",
                           "Save Net Log File", "Open ARC Roster File", "Save Current ARC Roster File"}));
@@ -479,7 +479,7 @@ void TestFiles::clubSwitch()
                         rt->dataPath() + "/PREAMBLE-ARC.txt"));
 
     FORM(w, club)->setText("qrp");
-    w->on_club_returnPressed();
+    QTest::keyClick(FORM(w, club), Qt::Key_Return);
     QCOMPARE(w->club, QStringLiteral("QRP"));
     QCOMPARE(FORM(w, club)->text(), QStringLiteral("QRP"));
     QCOMPARE(readFile(rt->dataPath() + "/Roster-ARC.csv"), rosterHeader + csvRecord(obrien));
@@ -492,7 +492,7 @@ void TestFiles::clubSwitch()
     // Back to ARC: its roster comes back.
     rt->prompter.clear();
     FORM(w, club)->setText("arc");
-    w->on_club_returnPressed();
+    QTest::keyClick(FORM(w, club), Qt::Key_Return);
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"W1AW"});
     QCOMPARE(readFile(rt->dataPath() + "/Roster-QRP.csv"), rosterHeader);
@@ -576,9 +576,9 @@ void TestFiles::nothingLoadedKeepsTable()
     writeFile(path, bytes);
     rt->prompter.paths = QStringList{path};
     if (contacts)
-        w->on_actionLoadContacts_triggered();
+        FORM(w, actionLoadContacts)->trigger();
     else
-        w->on_actionLoadTrelvin_triggered();
+        FORM(w, actionLoadTrelvin)->trigger();
     QVERIFY(waitForJobs(w));
 
     QCOMPARE(rt->prompter.titles(), QStringList{"Nothing Loaded"});
@@ -603,7 +603,7 @@ void TestFiles::linesWithoutCallAreSkipped()
                                      "", "", ""})
                               .toUtf8());
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(fileDb(w), "SELECT call FROM contact ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
@@ -614,7 +614,7 @@ void TestFiles::linesWithoutCallAreSkipped()
     const QString logPath = rt->dataPath() + "/Trelvin-anon.csv";
     writeFile(logPath, "header\n" + QByteArray(logLine).replace("\"K7ABC\"", "\"\"") + logLine);
     rt->prompter.paths = QStringList{logPath};
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionLoadTrelvin)->trigger();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(fileDb(w), "SELECT call FROM log ORDER BY id"), QStringList{"K7ABC"});
@@ -674,7 +674,7 @@ void TestFiles::lineLogIsCapped()
     const QString path = rt->dataPath() + "/Contacts-export.csv";
     writeFile(path, "header\n" + csvRecord(obrien).toUtf8().repeated(250));
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionLoadTrelvin)->trigger();
     QStringList lines = rt->readData("errorLog.txt").split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.filter(" has 19 fields instead of 9; the line was skipped.").size(), 100);
     QVERIFY(lines.filter("line 101 has").size() == 1 && lines.filter("line 102 has").isEmpty());
@@ -689,7 +689,7 @@ void TestFiles::lineLogIsCapped()
     writeFile(path, latin);
     rt->prompter.clear();
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM contact WHERE name = 'Zoë'"), QStringList{"130"});
     lines = rt->readData("errorLog.txt").split('\n', Qt::SkipEmptyParts);
@@ -711,7 +711,7 @@ void TestFiles::latin1LinesAreConverted()
     const QString path = rt->dataPath() + "/Contacts-latin.csv";
     writeFile(path, "header\n" + csvRecord(obrien).toUtf8() + latin);
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(contactRow(w, "W1AW"), obrien);
     QCOMPARE(contactRow(w, "PY2ABC"), sao);
@@ -725,7 +725,7 @@ void TestFiles::latin1LinesAreConverted()
     writeFile(logPath,
               "header\n\"261207\",\"19:06:00\",\"-\",\"PY2ABC\",\"Zo\xeb\",\"\",\"S\xe3o Paulo\",\"SP\",\"\"\n");
     rt->prompter.paths = QStringList{logPath};
-    w->on_actionLoadTrelvin_triggered();
+    FORM(w, actionLoadTrelvin)->trigger();
     QCOMPARE(column(fileDb(w), "SELECT name || '/' || city FROM log"), QStringList{"Zoë/São Paulo"});
 
     QSqlQuery(fileDb(w)).exec("DELETE FROM contact");
@@ -775,7 +775,7 @@ void TestFiles::failedRosterLoadKeepsMembers()
     if (!bytes.isNull())
         writeFile(path, bytes);
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadRoster_triggered();
+    FORM(w, actionLoadRoster)->trigger();
 
     QCOMPARE(rt->prompter.titles(), QStringList{title});
     if (!reason.isEmpty())
@@ -786,7 +786,7 @@ void TestFiles::failedRosterLoadKeepsMembers()
     QVERIFY(!bulkJobOf(w)->bar()->isVisible());
 
     // The members are still there to be written at exit.
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     const QString saved = readFile(rt->dataPath() + "/Roster-ARC.csv");
     QCOMPARE(saved.count('\n'), 3);
     QVERIFY(saved.endsWith(csvRecord(obrien)));
@@ -822,7 +822,7 @@ void TestFiles::unreadableRosterAtStartIsKept()
                           + " The roster is empty; the file is left as it is.\n"));
 
     // An empty roster does not overwrite the file at exit...
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QCOMPARE(fileBytes(path), bytes);
     QVERIFY(rt->readData("errorLog.txt")
                 .contains("Roster file '" + path + "' was left as it was: it could not be read and the roster is "
@@ -833,7 +833,7 @@ void TestFiles::unreadableRosterAtStartIsKept()
     addContact(w, obrien);
     FORM(w, call)->setText("W1AW");
     w->enableMemberStatus();
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QCOMPARE(readFile(path), rosterHeader + csvRecord(obrien));
 }
 
@@ -855,8 +855,8 @@ void TestFiles::closedDatabaseKeepsFiles()
     writeFile(contacts, "contacts kept\n");
     writeFile(log, "log kept\n");
     rt->prompter.paths = QStringList{contacts, log};
-    w->on_actionSaveContacts_triggered();
-    w->on_actionSaveTrelvin_triggered();
+    FORM(w, actionSaveContacts)->trigger();
+    FORM(w, actionSaveTrelvin)->trigger();
     QCOMPARE(fileBytes(contacts), QByteArray("contacts kept\n"));
     QCOMPARE(fileBytes(log), QByteArray("log kept\n"));
     QCOMPARE(rt->prompter.titles(), (QStringList{"Can't Open File", "Can't Open File"}));
@@ -866,7 +866,7 @@ void TestFiles::closedDatabaseKeepsFiles()
 
     // At exit the operator knows already: a line in the log, no box.
     rt->prompter.clear();
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QCOMPARE(fileBytes(path), roster);
     QCOMPARE(rt->prompter.titles(), QStringList{});
     QVERIFY(rt->readData("errorLog.txt")
@@ -888,10 +888,10 @@ void TestFiles::specialFileIsNotReplaced()
 
     w->saveRoster(fifo);
     rt->prompter.paths = QStringList{fifo, fifo, fifo};
-    w->on_actionSaveRoster_triggered();
-    w->on_actionSaveContacts_triggered();
+    FORM(w, actionSaveRoster)->trigger();
+    FORM(w, actionSaveContacts)->trigger();
     QVERIFY(waitForJobs(w));
-    w->on_actionSaveTrelvin_triggered();
+    FORM(w, actionSaveTrelvin)->trigger();
     QVERIFY(waitForJobs(w));
 
     QCOMPARE(rt->prompter.titles(), QStringList(4, "Can't Open File"));
@@ -930,7 +930,7 @@ void TestFiles::fullFileSystemKeepsOldFile()
         QVERIFY(limit.active);
         w->saveRoster(roster);
         rt->prompter.paths = QStringList{contacts};
-        w->on_actionSaveContacts_triggered();
+        FORM(w, actionSaveContacts)->trigger();
     }
     QCOMPARE(rt->prompter.titles(), (QStringList{"Can't Open File", "Can't Open File"}));
     QCOMPARE(fileBytes(roster), QByteArray("old roster\n"));

@@ -261,7 +261,7 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
              QStringList({"Doris Mae", "Ogden", "Ogden", "HamQTH", "40.77"}));
 
     // Stored with Enter: the new contact keeps the call book's data.
-    w->on_search_returnPressed();
+    QTest::keyClick(FORM(w, search), Qt::Key_Return);
     QSqlQuery query(storeOf(w).contactsDb());
     QVERIFY(query.exec("SELECT name, last, source FROM contact WHERE call = 'W7FCC'") && query.next());
     QCOMPARE(query.value(0).toString(), "Doris Mae");

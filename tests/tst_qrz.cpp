@@ -562,7 +562,7 @@ void TestQrz::serverSettings()
 
     rig.qrz()->setServer("http://127.0.0.1:9/");
     rig.w->updateServer = "https://updates.example.org";
-    rig.w->on_actionExit_triggered();
+    FORM(rig.w, actionExit)->trigger();
     QSettings settings(rig.rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/QrzServer").toString(), QStringLiteral("http://127.0.0.1:9/"));
     QCOMPARE(settings.value("Main/UpdateServer").toString(), QStringLiteral("https://updates.example.org"));
@@ -1045,7 +1045,7 @@ void TestQrz::stationSave()
     // The next start shows the saved row and takes its offset.
     dialog->utc->setText("-9");
     rig.station()->saveStation->click();
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     rig.rt.stop();
     rig.rt.prompter.clear();
     rig.w = rig.rt.start();

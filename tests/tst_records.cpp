@@ -302,8 +302,8 @@ void TestRecords::emptyNetWritesNothing()
     rt.prompter.clear();
     rt.prompter.paths << rt.dataPath() + "/never.adi" << rt.dataPath() + "/never.pdf";
 
-    w->on_actionSaveNetAdif_triggered();
-    w->on_actionSaveIcs309_triggered();
+    FORM(w, actionSaveNetAdif)->trigger();
+    FORM(w, actionSaveIcs309)->trigger();
 
     QCOMPARE(rt.prompter.titles(), QStringList({"Empty Net", "Empty Net"}));
     QCOMPARE(rt.prompter.calls[0].text,
@@ -317,7 +317,7 @@ void TestRecords::emptyNetWritesNothing()
     // A time the selection refuses says so too.
     rt.prompter.clear();
     FORM(w, endTime)->setText("25:00");
-    w->on_actionSaveNetAdif_triggered();
+    FORM(w, actionSaveNetAdif)->trigger();
     QCOMPARE(rt.prompter.titles(), QStringList({"Net Not Selected"}));
 }
 
@@ -338,7 +338,7 @@ void TestRecords::adifExportOfTheSelectedNet()
     const QString target = rt.dataPath() + "/net.adi";
     rt.prompter.paths << target;
 
-    w->on_actionSaveNetAdif_triggered();
+    FORM(w, actionSaveNetAdif)->trigger();
 
     QVERIFY2(rt.prompter.calls.isEmpty(), qPrintable(rt.prompter.titles().join(", ")));
     QCOMPARE(rt.prompter.pathCaptions, QStringList({"Save Net ADIF File"}));
@@ -369,7 +369,7 @@ void TestRecords::adifExportOfTheSelectedNet()
     // A file that cannot be written is reported, not taken for done.
     rt.prompter.clear();
     rt.prompter.paths << rt.path() + "/no/such/dir/net.adi";
-    w->on_actionSaveNetAdif_triggered();
+    FORM(w, actionSaveNetAdif)->trigger();
     QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File"}));
     QVERIFY(rt.readData("errorLog.txt").contains("File '" + rt.path() + "/no/such/dir/net.adi' Could not be Opened."));
 
@@ -379,14 +379,14 @@ void TestRecords::adifExportOfTheSelectedNet()
     const QByteArray old = readFile(target);
     rt.prompter.clear();
     rt.prompter.paths << fifo << target;
-    w->on_actionSaveNetAdif_triggered();
+    FORM(w, actionSaveNetAdif)->trigger();
     QVERIFY(rt.readData("errorLog.txt").contains("File '" + fifo + "' Could not be Opened. (it is not a regular file"));
     // The error log must stay below the limit to take the report.
     QVERIFY(QFile::resize(rt.dataPath() + "/errorLog.txt", 0));
     {
         const FileSizeLimit limit(old.size() / 2);
         QVERIFY(limit.active);
-        w->on_actionSaveNetAdif_triggered();
+        FORM(w, actionSaveNetAdif)->trigger();
     }
     QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File", "Can't Open File"}));
     QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
@@ -418,7 +418,7 @@ void TestRecords::ics309OfSixtyStations()
     const QString target = rt.dataPath() + "/net309.pdf";
     rt.prompter.paths << target;
 
-    w->on_actionSaveIcs309_triggered();
+    FORM(w, actionSaveIcs309)->trigger();
     QVERIFY2(rt.prompter.calls.isEmpty(), qPrintable(rt.prompter.titles().join(", ")));
     QVERIFY(QFile::exists(target));
 
@@ -460,7 +460,7 @@ void TestRecords::ics309OfSixtyStations()
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     rt.prompter.clear();
     rt.prompter.paths << rt.dataPath() + "/pipe.pdf";
-    w->on_actionSaveIcs309_triggered();
+    FORM(w, actionSaveIcs309)->trigger();
     QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File"}));
     QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
     QVERIFY(!QFileInfo::exists(rt.dataPath() + "/pipe.pdf"));
@@ -470,7 +470,7 @@ void TestRecords::ics309OfSixtyStations()
     {
         const FileSizeLimit limit(1000);
         QVERIFY(limit.active);
-        w->on_actionSaveIcs309_triggered();
+        FORM(w, actionSaveIcs309)->trigger();
     }
     QCOMPARE(rt.prompter.titles(), QStringList({"Can't Open File"}));
     QCOMPARE(readFile(target), pdf);
@@ -494,7 +494,7 @@ void TestRecords::idReminderInTheWindow()
     QVERIFY(FORM(w, time)->statusTip().contains("03:00:00 UTC (2024-01-06)"));
 
     FORM(w, call)->setText("K7ABC");
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     w->sysclkTimeout();
     QVERIFY(!w->idStatus->isHidden());
     QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
@@ -520,14 +520,14 @@ void TestRecords::idReminderInTheWindow()
     QCOMPARE(FORM(w, time)->palette().color(QPalette::Text), alert);
     FORM(w, call)->setText("W0NCS");
     FORM(w, search)->setFocus();
-    w->on_NCSButton_clicked();
+    FORM(w, NCSButton)->click();
     QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
     // ... and so does its check-in later on.
     now = now.addSecs(12 * 60);
     w->sysclkTimeout();
     QVERIFY(w->idStatus->text().startsWith("Identify: 12"));
     FORM(w, call)->setText("W0NCS");
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
 
     // Switched off: no clock, no alert.
@@ -555,7 +555,7 @@ void TestRecords::netDetailsAndSettings()
     QVERIFY(!FORM(w, actionIdReminder)->isChecked());
     QCOMPARE(w->netBand, QStringLiteral("40m"));
 
-    w->on_actionNetDetails_triggered();
+    FORM(w, actionNetDetails)->trigger();
     QCOMPARE(w->netDetailsDialog->bandBox->currentText(), QStringLiteral("40m"));
     w->netDetailsDialog->modeBox->setCurrentText("ssb");
     w->netDetailsDialog->frequencyEdit->setText("7.245");

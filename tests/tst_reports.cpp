@@ -222,7 +222,7 @@ void TestReports::dateLogListsOneDay()
     w->dateLogWindow->ui->log->setPlainText("old line\nanother old line");
     w->dateLogWindow->ui->log->moveCursor(QTextCursor::End);
 
-    w->on_actionShow_Net_Log_Select_triggered();
+    FORM(w, actionShow_Net_Log_Select)->trigger();
 
     QCOMPARE(w->logDateText, QStringLiteral(" 1/ 5/24"));
     QCOMPARE(w->dateLogWindow->windowTitle(),
@@ -299,13 +299,13 @@ void TestReports::refusedTime()
     Trelvin *w = rt.start();
     seedJanuaryFifth(w);
     selectDay(w, 1, 5, 24, "00:00", "10:00");
-    w->on_actionShow_Net_Log_Select_triggered();
+    FORM(w, actionShow_Net_Log_Select)->trigger();
     const QString before = w->dateLogWindow->ui->log->toPlainText();
     QCOMPARE(reportLines(w->dateLogWindow).size(), 3);
 
     // Another day and a refused time: the old report and date stay.
     selectDay(w, 1, 6, 24, inBegin ? typed : "08:00", inBegin ? "10:00" : typed);
-    w->on_actionShow_Net_Log_Select_triggered();
+    FORM(w, actionShow_Net_Log_Select)->trigger();
 
     QLineEdit *refused = inBegin ? FORM(w, beginTime) : FORM(w, endTime);
     QCOMPARE(refused->text(), QStringLiteral("ERR"));
@@ -326,7 +326,7 @@ void TestReports::unpaddedTimeIsWrittenBack()
     Trelvin *w = rt.start();
     w->dateLogWindow->ui->log->setPlainText("stale");
     selectDay(w, 12, 25, 23, "7:5", "9:0");
-    w->on_actionShow_Net_Log_Select_triggered();
+    FORM(w, actionShow_Net_Log_Select)->trigger();
     QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("7:5"));
     QCOMPARE(FORM(w, endTime)->text(), QStringLiteral("9:0"));
     QCOMPARE(FORM(w, endTime)->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
@@ -500,11 +500,11 @@ void TestReports::menuActions()
     FORM(w, call)->setText("K7ABC");
 
     const QMap<QString, std::pair<SeeLogs *, std::function<void()>>> actions{
-        {"select", {w->dateLogWindow, [w] { w->on_actionShow_Net_Log_Select_triggered(); }}},
-        {"database", {w->allLogWindow, [w] { w->on_actionShowTrelvin_triggered(); }}},
-        {"contacts", {w->contactsWindow, [w] { w->on_actionShowContacts_triggered(); }}},
-        {"roster", {w->rosterWindow, [w] { w->on_actionShowClubRoster_triggered(); }}},
-        {"qso", {w->qsoWindow, [w] { w->on_actionShow_QSO_History_Log_triggered(); }}},
+        {"select", {w->dateLogWindow, [w] { FORM(w, actionShow_Net_Log_Select)->trigger(); }}},
+        {"database", {w->allLogWindow, [w] { FORM(w, actionShowTrelvin)->trigger(); }}},
+        {"contacts", {w->contactsWindow, [w] { FORM(w, actionShowContacts)->trigger(); }}},
+        {"roster", {w->rosterWindow, [w] { FORM(w, actionShowClubRoster)->trigger(); }}},
+        {"qso", {w->qsoWindow, [w] { FORM(w, actionShow_QSO_History_Log)->trigger(); }}},
     };
     SeeLogs *report = actions.value(action).first;
     QVERIFY(!report->isVisible());
@@ -539,7 +539,7 @@ void TestReports::qsoActionWithoutCallKeepsContent()
     QVERIFY(!lines.isEmpty());
 
     FORM(w, call)->clear();
-    w->on_actionShow_QSO_History_Log_triggered();
+    FORM(w, actionShow_QSO_History_Log)->trigger();
     QVERIFY(w->qsoWindow->isVisible());
     QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History for K7ABC"));
     QCOMPARE(w->qsoWindow->ui->log->toPlainText(), lines);

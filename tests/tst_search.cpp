@@ -264,7 +264,7 @@ void TestSearch::enterAndEscapeInSearch()
     // Enter: an empty call takes the trimmed search, or the one match.
     FORM(w, search)->setText(" k7a ");
     w->candidateCount = 2;
-    w->on_search_returnPressed();
+    QTest::keyClick(FORM(w, search), Qt::Key_Return);
     QCOMPARE(FORM(w, call)->text(), QString("K7A"));
     QCOMPARE(FORM(w, search)->text(), QString());
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, search)));
@@ -272,11 +272,11 @@ void TestSearch::enterAndEscapeInSearch()
     FORM(w, search)->setText("k7a");
     w->candidateCount = 1;
     w->currentCall = "K7ABC";
-    w->on_search_returnPressed();
+    QTest::keyClick(FORM(w, search), Qt::Key_Return);
     QCOMPARE(FORM(w, call)->text(), QString("K7ABC"));
     FORM(w, search)->setText("k7a");
     FORM(w, call)->setText("W1AW");
-    w->on_search_returnPressed();
+    QTest::keyClick(FORM(w, search), Qt::Key_Return);
     QCOMPARE(FORM(w, call)->text(), QString("W1AW"));
 
     // Esc with nothing edited starts over and stores nothing.
@@ -300,7 +300,7 @@ void TestSearch::enterAfterSingleMatchPutsStationIntoNet()
     // Needs the check-in logic: Enter stores the station found, not the fragment.
     insert(fileDb(w), "contact", {{"call", "K7ABC"}, {"name", "Alice"}});
     search("7AB");
-    w->on_search_returnPressed();
+    QTest::keyClick(FORM(w, search), Qt::Key_Return);
     QCOMPARE(column(fileDb(w), "SELECT call || ' ' || name FROM net"), QStringList{"K7ABC Alice"});
     QCOMPARE(column(fileDb(w), "SELECT call FROM log"), QStringList());
 }
@@ -351,7 +351,7 @@ void TestSearch::candidateSteps()
     QCOMPARE(w->activeID, 1);
 
     // A theme switch redraws the list in its colours.
-    w->on_actionLightTheme_triggered();
+    FORM(w, actionLightTheme)->trigger();
     QCOMPARE(listLines(FORM(w, callsigns)), calls);
     QCOMPARE(lineColour(FORM(w, callsigns), 0), cursor == 1 ? QColor(0, 128, 0) : QColor(0, 0, 255));
 }
@@ -698,7 +698,7 @@ void TestSearch::searchSeesReplacedContacts()
                + "\n");
     file.close();
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     search("W1");
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("2 Match"));
     QCOMPARE(candidates(w), (QStringList{"KW1Q", "W1XYZ"}));
@@ -780,7 +780,7 @@ void TestSearch::searchFollowsEveryWrite()
     file.write("header\n\"W1XYZ\"" + QByteArray(",").repeated(18) + "\n\"kw1q\"" + QByteArray(",").repeated(18) + "\n");
     file.close();
     rt->prompter.paths = QStringList{path};
-    w->on_actionLoadContacts_triggered();
+    FORM(w, actionLoadContacts)->trigger();
     same("loaded from a file");
 }
 

@@ -1,5 +1,6 @@
 #include "app/constants.h"
 #include "app/trelvin.h"
+#include "ui_trelvin.h"
 #include "lookup/hamqthclient.h"
 #include "lookup/lookupcontroller.h"
 #include "dialogs/station.h"
@@ -164,7 +165,7 @@ void TestSecrets::olderFilesMoveIntoKeyring()
         if (file.open(QIODevice::ReadOnly))
             QVERIFY2(!file.readAll().contains(QrzPassword.toUtf8()), qPrintable(name));
     }
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QCOMPARE(iniPassword(rig.rt), QString());
 
     // The next start finds them in the keyring.
@@ -206,7 +207,7 @@ void TestSecrets::savedPasswordsGoToKeyring()
     QTRY_COMPARE((keyring("qrz:W7NEW", &outcome), outcome), SecretStore::NotFound);
     QCOMPARE(keyring("hamqth:w7new"), QStringLiteral("typed-hamqth"));
     QCOMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{""});
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QCOMPARE(iniPassword(rig.rt), QString());
     QVERIFY(unencryptedLines(rig.rt).isEmpty());
 }
@@ -238,7 +239,7 @@ void TestSecrets::withoutKeyringFilesKeepThem()
     w->stationDialog->ui->saveStation->click();
     QTRY_COMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{"qrz-Secret-3"});
     QTRY_COMPARE(iniPassword(rig.rt), QStringLiteral("hamqth-Secret-4"));
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QCOMPARE(iniPassword(rig.rt), QStringLiteral("hamqth-Secret-4"));
     QCOMPARE(unencryptedLines(rig.rt).size(), 1);
 

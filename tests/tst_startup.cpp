@@ -219,7 +219,7 @@ void TestStartup::secondStartKeepsDatabaseQuiet()
     Trelvin *w = rt.start();
     QSqlQuery insert(fileDb(w));
     QVERIFY(insert.exec("INSERT INTO contact (id, call, name) VALUES (NULL, 'W1AW', 'Hiram')"));
-    w->on_actionExit_triggered();  // leaves the club's roster file behind
+    FORM(w, actionExit)->trigger();  // leaves the club's roster file behind
     rt.stop();
     rt.prompter.clear();
     const QString logBefore = rt.readData("errorLog.txt");
@@ -242,13 +242,14 @@ void TestStartup::settingsRoundTrip()
     Trelvin *w = rt.start();
     w->resize(700, 420);
     w->move(30, 40);
-    w->on_actionLightTheme_triggered();
+    FORM(w, actionLightTheme)->trigger();
     w->club = "QRP";
     FORM(w, actionStatusTips)->setChecked(false);
-    FORM(w, actionAuto_Update_Check)->setChecked(false);
-    w->on_actionAuto_Update_Check_triggered();
+    // As a click does: the check goes off and the action is triggered.
+    FORM(w, actionAuto_Update_Check)->setChecked(true);
+    FORM(w, actionAuto_Update_Check)->trigger();
     QCOMPARE(w->statusTips, 0);
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
 
     {
         QSettings settings(rt.settingsFile(), QSettings::IniFormat);
@@ -284,12 +285,12 @@ void TestStartup::windowGroupReopensVisibleWindow()
     Runtime rt;
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
-    w->on_actionStationDetails_triggered();
+    FORM(w, actionStationDetails)->trigger();
     QVERIFY(w->stationDialog->isVisible());
     // Above the layout's minimum with any font, so the size is kept as set.
     const QSize size = w->stationDialog->minimumSizeHint() + QSize(60, 40);
     w->stationDialog->resize(size);
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
 
     {
         QSettings settings(rt.settingsFile(), QSettings::IniFormat);
@@ -373,7 +374,7 @@ void TestStartup::unusableDatabaseIsReportedAndKept()
     // The roster cannot be written without the database; the operator was
     // told at start, so exit says it in the log alone and does not wait.
     rt.prompter.clear();
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QCOMPARE(rt.prompter.titles(), QStringList());
     QVERIFY2(rt.readData("errorLog.txt")
                  .contains("Roster file '" + rt.dataPath()
@@ -472,7 +473,7 @@ void TestStartup::changingDataDirectory()
 
     // Cancelling changes nothing.
     rt.prompter.clear();
-    w->on_actionSet_Data_Directory_triggered();
+    FORM(w, actionSet_Data_Directory)->trigger();
     QCOMPARE(rt.prompter.pathCaptions, QStringList{"Select Trelvin Data Directory"});
     QVERIFY(rt.prompter.calls.isEmpty());
     QCOMPARE(w->dataDir.path(), rt.dataPath());
@@ -481,7 +482,7 @@ void TestStartup::changingDataDirectory()
     rt.prompter.clear();
     rt.prompter.paths = QStringList{other, other};
     rt.prompter.answers = {QMessageBox::No, QMessageBox::Yes};
-    w->on_actionSet_Data_Directory_triggered();
+    FORM(w, actionSet_Data_Directory)->trigger();
     QCOMPARE(rt.prompter.pathCaptions.size(), 2);
     QCOMPARE(rt.prompter.calls.size(), 3);
     const auto &question = rt.prompter.calls.first();
@@ -506,14 +507,14 @@ void TestStartup::changingDataDirectory()
     // Choosing the directory in use says so and still reopens.
     rt.prompter.clear();
     rt.prompter.paths = QStringList{other};
-    w->on_actionSet_Data_Directory_triggered();
+    FORM(w, actionSet_Data_Directory)->trigger();
     QCOMPARE(rt.prompter.titles(), QStringList{"Same Trelvin Data Directory"});
     QCOMPARE(rt.prompter.calls.first().text, QStringLiteral("You have not changed the Trelvin Data Directory."));
     QCOMPARE(rt.prompter.calls.first().kind, Prompter::Information);
     QVERIFY(fileDb(w).isOpen());
 
     // The new path reaches the settings at exit.
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/DataDirectory").toString(), other);
 }
@@ -525,7 +526,7 @@ void TestStartup::secondCopyChangesNothing()
     Trelvin *w = rt.start();
     QSqlQuery insert(fileDb(w));
     QVERIFY(insert.exec("INSERT INTO contact (id, call, name) VALUES (NULL, 'W1AW', 'Hiram')"));
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     rt.stop();
 
     // An older copy's HamQTH password, which a start moves to the keyring.
@@ -567,7 +568,7 @@ void TestStartup::secondCopyChangesNothing()
         QCOMPARE(late.outcome(), QStringLiteral("in use"));
     }
     // ...until its exit.
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     {
         OtherCopy next(rt.dataPath());
         QCOMPARE(next.outcome(), QStringLiteral("held"));
@@ -588,7 +589,7 @@ void TestStartup::dataDirectoryInUseIsRefused()
     rt.prompter.clear();
     rt.prompter.paths = QStringList{other};
     rt.prompter.answers = {QMessageBox::Yes};
-    w->on_actionSet_Data_Directory_triggered();
+    FORM(w, actionSet_Data_Directory)->trigger();
     QCOMPARE(rt.prompter.titles(), (QStringList{"New Trelvin Data Directory!", "Trelvin Already Running"}));
     QCOMPARE(rt.prompter.calls.at(1).kind, Prompter::Warning);
     QCOMPARE(rt.prompter.calls.at(1).text, inUse(other, QCoreApplication::applicationPid(),
@@ -607,7 +608,7 @@ void TestStartup::dataDirectoryInUseIsRefused()
     rt.prompter.clear();
     rt.prompter.paths = QStringList{other};
     rt.prompter.answers = {QMessageBox::Yes};
-    w->on_actionSet_Data_Directory_triggered();
+    FORM(w, actionSet_Data_Directory)->trigger();
     QVERIFY(!rt.prompter.titles().contains("Trelvin Already Running"));
     QCOMPARE(w->dataDir.path(), other);
     QCOMPARE(probe.take(other), DataLock::InUse);

@@ -130,7 +130,7 @@ void TestStorage::readsGoOnWhileAnotherProgramWrites()
 
     QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name) VALUES ('W1AW', 'Hiram')"));
     enter("K7ABC", "Alice", "first");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     const QStringList before = net();
     const QStringList logBefore = column(fileDb(w), "SELECT id || call || comment FROM log");
     rt->prompter.clear();
@@ -150,13 +150,13 @@ void TestStorage::readsGoOnWhileAnotherProgramWrites()
 
     // A new station and a change to one in the net: refused whole, once each.
     enter("N0XYZ", "Zed");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QCOMPARE(FORM(w, call)->text(), QString("N0XYZ"));
     rt->prompter.clear();
     enter("K7ABC", "Alice", "second");
     w->entryId = 1;
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY2(rt->readData("errorLog.txt").contains("database is locked"), qPrintable(rt->readData("errorLog.txt")));
     QCOMPARE(net(), before);
@@ -199,7 +199,7 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
     // A check-in cannot tell a new station from a known one: nothing is written.
     rt->prompter.clear();
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QCOMPARE(net(), QStringList());
     QCOMPARE(FORM(w, call)->text(), QString("W1AW"));
@@ -208,7 +208,7 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
 void TestStorage::checkInIsAllOrNothing()
 {
     enter("K7ABC", "Alice", "first");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     const QStringList before = net();
     const auto logRows = [this] { return column(fileDb(w), "SELECT id || call || name || comment FROM log"); };
     const auto contacts = [this] { return column(fileDb(w), "SELECT id || call || name FROM contact"); };
@@ -220,7 +220,7 @@ void TestStorage::checkInIsAllOrNothing()
     QVERIFY(run(fileDb(w), "CREATE TRIGGER stuck BEFORE DELETE ON log BEGIN SELECT RAISE(ABORT, 'disk is full'); END"));
     rt->prompter.clear();
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY(rt->prompter.calls.first().text.contains("New contact W1AW"));
     QCOMPARE(logRows(), logBefore);
@@ -235,7 +235,7 @@ void TestStorage::checkInIsAllOrNothing()
     const QStringList contactsKnown = contacts();
     rt->prompter.clear();
     enter("N0XYZ", "Zedediah");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QCOMPARE(contacts(), contactsKnown);
     QCOMPARE(net(), before);
@@ -245,7 +245,7 @@ void TestStorage::checkInIsAllOrNothing()
     QVERIFY(failing(fileDb(w), "BEFORE INSERT ON net", "disk is full"));
     rt->prompter.clear();
     enter("W1AW", "Hiram");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY(rt->prompter.calls.first().text.contains("\nCheck-in of W1AW\n"));
     QVERIFY(rt->readData("errorLog.txt").contains("Database write failed (Check-in of W1AW): disk is full"));
@@ -259,7 +259,7 @@ void TestStorage::checkInIsAllOrNothing()
     rt->prompter.clear();
     enter("K7ABC", "Alice", "second");
     w->entryId = 1;
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QCOMPARE(logRows(), logBefore);
     QCOMPARE(net(), before);
@@ -268,9 +268,9 @@ void TestStorage::checkInIsAllOrNothing()
 void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
 {
     enter("W1AW", "Hiram", "early");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("K7ABC", "Alice");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     const QStringList logged = column(fileDb(w), "SELECT id FROM log WHERE call = 'W1AW'");
     QCOMPARE(logged.size(), 1);
     const QString at = column(fileDb(w), "SELECT substr(time, 1, 5) FROM log WHERE call = 'W1AW'").value(0);
@@ -286,7 +286,7 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
     rt->prompter.clear();
     enter("W1AW", "Hiram", "again");
     FORM(w, relay)->setText("K1RL");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.calls.size(), 0);
     QCOMPARE(column(fileDb(w), "SELECT id || ' ' || comment || ' ' || relay FROM log WHERE call = 'W1AW'"),
              QStringList{logged.first() + " again K1RL"});
@@ -297,19 +297,19 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
 
     // Older than tonight: a check-in of its own.
     enter("N0XYZ", "Zed");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(column(fileDb(w), "SELECT date FROM log WHERE call = 'N0XYZ' ORDER BY id").size(), 2);
 
     // Within the new list the keys act as before: F8 withdraws the row taken over.
     enter("W1AW", "Hiram", "again");
     w->entryId = column(fileDb(w), "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     QCOMPARE(column(fileDb(w), "SELECT id FROM log WHERE call = 'W1AW'"), QStringList());
     // Put into the list first and checked in after: the same rule.
     enter("K7ABC", "Alice");
     w->addContact(128);
     w->entryId = column(fileDb(w), "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
-    w->on_logContactButton_clicked();
+    FORM(w, logContactButton)->click();
     QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM log WHERE call = 'K7ABC'"), QStringList{"1"});
     QCOMPARE(column(fileDb(w), "SELECT logId FROM net WHERE call = 'K7ABC'"),
              column(fileDb(w), "SELECT id FROM log WHERE call = 'K7ABC'"));
@@ -363,7 +363,7 @@ void TestStorage::storedTextIsCutOnWholeCharacters()
     w->displayContact("W1AW", 2);
     QCOMPARE(FORM(w, name)->text(), QString("Maximilianusss"));
     QVERIFY(w->contactDialog->ui->fname->text().isValidUtf16());
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(column(fileDb(w), "SELECT name FROM log"), QStringList{"Maximilianusss"});
 
     // The net list shows ten units of a name.
@@ -485,7 +485,7 @@ void TestStorage::memoryWritesAreCheckedLikeFileWrites()
 
     // F11: the list refuses the removal, and tonight's log row stays with it.
     enter("K7ABC", "Alice");
-    w->on_qso_returnPressed();
+    QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     const QStringList before = net();
     const QStringList logBefore = column(fileDb(w), "SELECT id || call FROM log");
     QVERIFY(failing(fileDb(w), "BEFORE DELETE ON net", "disk is full"));

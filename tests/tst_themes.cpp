@@ -86,7 +86,7 @@ void TestThemes::lightThemeColours()
     Runtime rt;
     Trelvin *w = rt.start();
     w->stationDialog->show();
-    w->on_actionLightTheme_triggered();
+    FORM(w, actionLightTheme)->trigger();
     QCOMPARE(w->theme, QStringLiteral("light"));
 
     QCOMPARE(w->palette(), w->lightPalette);
@@ -111,7 +111,7 @@ void TestThemes::lightThemeColours()
     QCOMPARE(w->activeBackColor, QColor(192, 192, 192));
 
     // And back to dark.
-    w->on_actionDarkTheme_triggered();
+    FORM(w, actionDarkTheme)->trigger();
     QCOMPARE(w->theme, QStringLiteral("dark"));
     QCOMPARE(w->stationDialog->palette(), w->darkPalette);
     QCOMPARE(text(FORM(w, name)), QColor(0, 192, 0));
@@ -124,7 +124,7 @@ void TestThemes::alertFieldReturnsAfterSwitch()
     FORM(w, member)->setPalette(w->alertPalette);
     FORM(w, beginTime)->setPalette(w->alertPalette);
     QCOMPARE(text(FORM(w, member)), QColor(255, 0, 0));
-    w->on_actionLightTheme_triggered();
+    FORM(w, actionLightTheme)->trigger();
     QCOMPARE(text(FORM(w, member)), QColor(0, 128, 0));
     QCOMPARE(text(FORM(w, beginTime)), QColor(0, 0, 255));
 }
@@ -143,7 +143,7 @@ void TestThemes::unknownThemeAppliesNone()
     QVERIFY(!w->checkedTextColor.isValid());
     QCOMPARE(FORM(w, search)->palette().resolveMask(), QPalette().resolveMask());
     // The theme stays as it was read, so it is written back unchanged.
-    w->on_actionExit_triggered();
+    FORM(w, actionExit)->trigger();
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/Theme").toString(), QStringLiteral("Dark"));
 }

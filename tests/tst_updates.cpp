@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "ui_trelvin.h"
 #include "dialogs/station.h"
 #include "ui_station.h"
 
@@ -178,7 +179,7 @@ void TestUpdates::versionOutcomes()
     } else {
         QVERIFY(rig.startQuiet());
         QVERIFY(rig.http.requestsTo(VersionPath).isEmpty());
-        rig.w->on_actionCheck_for_Updates_triggered();
+        FORM(rig.w, actionCheck_for_Updates)->trigger();
     }
     Trelvin *w = rig.w;
     QTRY_COMPARE(w->latestVersion, latest);
@@ -252,7 +253,7 @@ void TestUpdates::versionRequestFails()
         response.location = QStringLiteral("http://localhost:%1%2").arg(other.port()).arg(VersionPath).toUtf8();
     }
     rig.http.on(VersionPath, response);
-    rig.w->on_actionCheck_for_Updates_triggered();
+    FORM(rig.w, actionCheck_for_Updates)->trigger();
     QTRY_COMPARE(rig.rt.prompter.titles(), QStringList{"Download Failed"});
     const auto &box = rig.rt.prompter.calls.first();
     QCOMPARE(box.kind, Prompter::Critical);
@@ -289,7 +290,7 @@ void TestUpdates::downloadSaved()
     FakeHttp::Response slow = answer(installer);
     slow.cuts = {1000, 100000, 1200000};
     rig.http.on(InstallerDir, slow);
-    rig.w->on_actionCheck_for_Updates_triggered();  // the question defaults to Yes
+    FORM(rig.w, actionCheck_for_Updates)->trigger();  // the question defaults to Yes
 
     QTRY_COMPARE(rig.rt.prompter.titles(),
                  (QStringList{"New Trelvin Version Available!", "Trelvin Program Downloaded"}));
@@ -360,7 +361,7 @@ void TestUpdates::failedDownload()
         installer.location = QStringLiteral("http://localhost:%1/Trelvin-2.9.0").arg(other.port()).toUtf8();
     }
     rig.http.on(InstallerDir, installer);
-    rig.w->on_actionCheck_for_Updates_triggered();
+    FORM(rig.w, actionCheck_for_Updates)->trigger();
 
     QTRY_COMPARE(rig.rt.prompter.titles(), (QStringList{"New Trelvin Version Available!", title}));
     const auto &box = rig.rt.prompter.calls.last();
@@ -411,7 +412,7 @@ void TestUpdates::downloadOnFullDisk()
     full.rlim_cur = 2048;
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
-    rig.w->on_actionCheck_for_Updates_triggered();
+    FORM(rig.w, actionCheck_for_Updates)->trigger();
     const bool answered = QTest::qWaitFor([&rig] { return rig.rt.prompter.calls.size() >= 2; });
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
@@ -442,7 +443,7 @@ void TestUpdates::noServerConfigured()
     QCOMPARE(rig.logins(), 1);
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 
-    rig.w->on_actionCheck_for_Updates_triggered();
+    FORM(rig.w, actionCheck_for_Updates)->trigger();
     QCOMPARE(rig.rt.prompter.titles(), QStringList{"Check for Updates"});
     QCOMPARE(rig.rt.prompter.calls.first().kind, Prompter::Information);
     QCOMPARE(rig.rt.prompter.calls.first().text, QStringLiteral("No update server is configured."));

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "ui_trelvin.h"
 #include "reports/seelogs.h"
 #include "viewer/seefile.h"
 
@@ -344,7 +345,7 @@ private slots:
             QVERIFY(log.open(QIODevice::Append));
             log.write("cut short ");
         }
-        w->on_actionShow_Error_Log_triggered();
+        FORM(w, actionShow_Error_Log)->trigger();
         QVERIFY(w->aboutWindow->isVisible());
         QTextEdit *text = textOf(*w->aboutWindow);
         int removed = 0;
@@ -370,7 +371,7 @@ private slots:
         // Exactly what opening the log again shows.
         const QString followed = text->toPlainText();
         QVERIFY(followed.endsWith(" one more"));
-        w->on_actionShow_Error_Log_triggered();
+        FORM(w, actionShow_Error_Log)->trigger();
         QCOMPARE(text->toPlainText(), followed);
     }
 
