@@ -73,6 +73,19 @@ ThemeColours lightThemeColours()
     return c;
 }
 
+void ThemeState::set(const ThemeColours &colours)
+{
+    c = colours;
+    isThemed = true;
+    alertPalette = singleRolePalette(QPalette::Text, c.alertText);
+    goodPalette = singleRolePalette(QPalette::Text, c.goodText);
+    infoPalette = singleRolePalette(QPalette::Text, c.infoText);
+    warnButtonPalette = singleRolePalette(QPalette::Button, c.warnButton);
+    goButtonPalette = singleRolePalette(QPalette::Button, c.goButton);
+    checkButtonPalette = singleRolePalette(QPalette::Button, c.checkButton);
+    emit changed();
+}
+
 QPalette singleRolePalette(QPalette::ColorRole role, const QColor &colour)
 {
     QPalette palette;
@@ -113,23 +126,14 @@ void Trelvin::switchPalette(QPalette palette)
         c = lightThemeColours();
         themed = true;
     }
-    if (themed) {
-        alertPalette = singleRolePalette(QPalette::Text, c.alertText);
-        goodPalette = singleRolePalette(QPalette::Text, c.goodText);
-        infoPalette = singleRolePalette(QPalette::Text, c.infoText);
-        warnButtonPalette = singleRolePalette(QPalette::Button, c.warnButton);
-        goButtonPalette = singleRolePalette(QPalette::Button, c.goButton);
-        checkButtonPalette = singleRolePalette(QPalette::Button, c.checkButton);
-        normalTextColor = c.normalText;
-        normalBackColor = c.normalBack;
-        ncsTextColor = c.ncsText;
-        ncsBackColor = c.ncsBack;
-        relayTextColor = c.relayText;
-        relayBackColor = c.relayBack;
-        relayCheckedTextColor = c.relayCheckedText;
-        checkedTextColor = c.checkedText;
-        activeBackColor = c.activeBack;
-    }
+    if (themed)
+        palettes->set(c);
+    const QPalette alertPalette = palettes->alert();
+    const QPalette goodPalette = palettes->good();
+    const QPalette infoPalette = palettes->info();
+    const QPalette warnButtonPalette = palettes->warnButton();
+    const QPalette goButtonPalette = palettes->goButton();
+    const QPalette checkButtonPalette = palettes->checkButton();
 
     // The theme palette just replaced every field's own colours; give them back.
     wear(alertPalette, {ui->relay, ui->revBear, ui->delCon});

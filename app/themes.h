@@ -30,3 +30,40 @@ ThemeColours lightThemeColours();
 // A palette that sets only `role`, so a widget wearing it inherits every
 // other role from its parent.
 QPalette singleRolePalette(QPalette::ColorRole role, const QColor &colour);
+
+#include <QObject>
+
+// The theme in use, shared by every area that colours a field or a list:
+// the colours and the single-role palettes made from them. Without a theme
+// the palettes are empty and the colours invalid, so fields keep the
+// system's look.
+class ThemeState : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    const ThemeColours &colours() const { return c; }
+    bool themed() const { return isThemed; }
+    QPalette alert() const { return alertPalette; }
+    QPalette good() const { return goodPalette; }
+    QPalette info() const { return infoPalette; }
+    QPalette warnButton() const { return warnButtonPalette; }
+    QPalette goButton() const { return goButtonPalette; }
+    QPalette checkButton() const { return checkButtonPalette; }
+
+    void set(const ThemeColours &colours);
+
+signals:
+    void changed();
+
+private:
+    ThemeColours c;
+    bool isThemed = false;
+    QPalette alertPalette;
+    QPalette goodPalette;
+    QPalette infoPalette;
+    QPalette warnButtonPalette;
+    QPalette goButtonPalette;
+    QPalette checkButtonPalette;
+};

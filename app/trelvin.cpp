@@ -46,6 +46,7 @@ Trelvin::Trelvin(QWidget *parent)
     connect(bulkJob, &BulkJob::ended, this, [this] { statusTipsFilter = statusTips; });
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
+    palettes = new ThemeState(this);
     lightPalette = QGuiApplication::palette();
     darkPalette = makeDarkPalette();
 
@@ -142,8 +143,8 @@ void Trelvin::createLookups()
         return beginBulkJob(name, message, cancelTip, cancel, maximum);
     };
     host.recreateMembers = [this] { recreateMembers(); };
-    host.goodPalette = [this] { return goodPalette; };
-    host.alertPalette = [this] { return alertPalette; };
+    host.goodPalette = [this] { return palettes->good(); };
+    host.alertPalette = [this] { return palettes->alert(); };
     host.dataDir = [this] { return dataDir.path(); };
     lookups = new LookupController(widgets, storage, bulkJob, networkManager, new SecretStore(this), host, this);
     lookups->setObjectName(QStringLiteral("lookups"));

@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "app/datalock.h"
+#include "app/themes.h"
 #include "data/callbookstore.h"
 #include "data/storage.h"
 #include "records/idreminder.h"
@@ -82,21 +83,8 @@ public:
     // Themes.
     QPalette lightPalette;
     QPalette darkPalette;
-    QPalette alertPalette;
-    QPalette goodPalette;
-    QPalette infoPalette;
-    QPalette warnButtonPalette;
-    QPalette goButtonPalette;
-    QPalette checkButtonPalette;
-    QColor normalTextColor;
-    QColor normalBackColor;
-    QColor ncsTextColor;
-    QColor ncsBackColor;
-    QColor relayTextColor;
-    QColor relayBackColor;
-    QColor relayCheckedTextColor;
-    QColor checkedTextColor;
-    QColor activeBackColor;
+    // The theme's colours, shared with every area that paints.
+    ThemeState *palettes = nullptr;
     QString theme;
 
     // Directories and settings.

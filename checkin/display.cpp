@@ -72,8 +72,8 @@ void Trelvin::displayContact(QString call, int type)
 {
     const QString today = QDate::currentDate().toString(QStringLiteral("yyMMdd"));
     Ui::Contact *dialog = contactDialog->ui;
-    setPaletteOf(ui->name, goodPalette);
-    setPaletteOf(dialog->fname, goodPalette);
+    setPaletteOf(ui->name, palettes->good());
+    setPaletteOf(dialog->fname, palettes->good());
 
     if (type != 0) {
         // The look-ups below share one read lock on Contacts.db instead of
@@ -125,10 +125,10 @@ void Trelvin::displayContact(QString call, int type)
         }
 
         if (storage.roster().isMember(call)) {
-            setPaletteOf(ui->member, goodPalette);
+            setPaletteOf(ui->member, palettes->good());
             ui->member->setText(QStringLiteral("YES"));
         } else {
-            setPaletteOf(ui->member, alertPalette);
+            setPaletteOf(ui->member, palettes->alert());
             ui->member->setText(QStringLiteral("NO"));
         }
 
@@ -171,7 +171,7 @@ void Trelvin::displayContact(QString call, int type)
 
         ui->call->setText(searched);
         ui->name->clear();
-        setPaletteOf(ui->city, goodPalette);
+        setPaletteOf(ui->city, palettes->good());
         ui->city->clear();
         // The relay stays: it belongs to the net entry, not to the station shown.
         for (QLineEdit *field : {ui->state, ui->member, ui->attend, ui->last, ui->qso, ui->bear, ui->revBear, ui->dist}) {

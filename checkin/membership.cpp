@@ -9,7 +9,7 @@ void Trelvin::enableMemberStatus()
         return;
     // Shown as a member only once the roster holds the call.
     if (!storage.roster().isMember(call) && stored(storage.roster().addMember(call), "Adding " + call + " to the club roster")) {
-        ui->member->setPalette(goodPalette);
+        ui->member->setPalette(palettes->good());
         ui->member->setText(QStringLiteral("YES"));
         saveClubRoster();
     }
@@ -23,7 +23,7 @@ void Trelvin::disableMemberStatus()
     if (call.isEmpty())
         return;
     if (storage.roster().isMember(call) && stored(storage.roster().removeMember(call), "Removing " + call + " from the club roster")) {
-        ui->member->setPalette(alertPalette);
+        ui->member->setPalette(palettes->alert());
         ui->member->setText(QStringLiteral("NO"));
         saveClubRoster();
     }

@@ -129,30 +129,30 @@ void Trelvin::displayNet(int marked)
     const auto ink = [&](Ink role) {
         switch (role) {
         case Ink::Ncs:
-            return orFallback(ncsTextColor, base);
+            return orFallback(palettes->colours().ncsText, base);
         case Ink::Relay:
-            return orFallback(relayTextColor, text);
+            return orFallback(palettes->colours().relayText, text);
         case Ink::RelayChecked:
-            return orFallback(relayCheckedTextColor, text);
+            return orFallback(palettes->colours().relayCheckedText, text);
         case Ink::Checked:
-            return orFallback(checkedTextColor, palette.color(QPalette::Link));
+            return orFallback(palettes->colours().checkedText, palette.color(QPalette::Link));
         case Ink::Normal:
             break;
         }
-        return orFallback(normalTextColor, text);
+        return orFallback(palettes->colours().normalText, text);
     };
     const auto paper = [&](Paper role) {
         switch (role) {
         case Paper::Ncs:
-            return orFallback(ncsBackColor, text);
+            return orFallback(palettes->colours().ncsBack, text);
         case Paper::Relay:
-            return orFallback(relayBackColor, palette.color(QPalette::Mid));
+            return orFallback(palettes->colours().relayBack, palette.color(QPalette::Mid));
         case Paper::Active:
-            return orFallback(activeBackColor, palette.color(QPalette::Midlight));
+            return orFallback(palettes->colours().activeBack, palette.color(QPalette::Midlight));
         case Paper::Normal:
             break;
         }
-        return orFallback(normalBackColor, base);
+        return orFallback(palettes->colours().normalBack, base);
     };
 
     // Before any line sets a weight the list's own font applies.

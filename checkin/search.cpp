@@ -194,7 +194,7 @@ void Trelvin::displayCandidates()
     if (candidateCount - candidateCursor >= -5)
         target = std::max(target - (candidateCount - candidateCursor + 6), 0);
 
-    const CandidateColours colours{candidateCursor, normalTextColor, checkedTextColor};
+    const CandidateColours colours{candidateCursor, palettes->colours().normalText, palettes->colours().checkedText};
     int drawn = 0;
     const int lastId = appendCandidates(list, storage, colours, 0, target + ImmediateLines, drawn);
 

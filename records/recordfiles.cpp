@@ -75,7 +75,7 @@ void Trelvin::updateIdReminder()
         idStatus->clear();
     }
     // The clock field carries the alert: nothing takes the keyboard away.
-    const QPalette &wanted = due ? alertPalette : infoPalette;
+    const QPalette &wanted = due ? palettes->alert() : palettes->info();
     for (QWidget *field : {static_cast<QWidget *>(ui->time), static_cast<QWidget *>(idStatus)}) {
         if (field->palette().color(QPalette::Text) != wanted.color(QPalette::Text)
             || field->palette().color(QPalette::WindowText) != wanted.color(QPalette::Text)) {

@@ -91,24 +91,24 @@ void Trelvin::showCurrentTrelvin()
 
     const std::optional<QString> begin = ReportLines::acceptedClock(ui->beginTime->text());
     if (!begin) {
-        ui->beginTime->setPalette(alertPalette);
+        ui->beginTime->setPalette(palettes->alert());
         ui->beginTime->setText(QStringLiteral("ERR"));
         return;
     }
     logBeginTime = *begin;
     ui->beginTime->setText(logBeginTime);
-    ui->beginTime->setPalette(infoPalette);
+    ui->beginTime->setPalette(palettes->info());
     logBeginTime += QStringLiteral(":00");
 
     const std::optional<QString> end = ReportLines::acceptedClock(ui->endTime->text());
     if (!end) {
-        ui->endTime->setPalette(alertPalette);
+        ui->endTime->setPalette(palettes->alert());
         ui->endTime->setText(QStringLiteral("ERR"));
         return;
     }
     logEndTime = *end;
     ui->endTime->setText(logEndTime);
-    ui->endTime->setPalette(infoPalette);
+    ui->endTime->setPalette(palettes->info());
     logEndTime += QStringLiteral(":00");
 
     logDateText = ReportLines::titleDate(logMonth, logDay, logYear);

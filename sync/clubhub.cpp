@@ -219,7 +219,7 @@ void Trelvin::showClubRosterChanges()
     const QString call = ui->call->text().toUpper();
     if (!call.isEmpty()) {
         const bool member = storage.roster().isMember(call);
-        ui->member->setPalette(member ? goodPalette : alertPalette);
+        ui->member->setPalette(member ? palettes->good() : palettes->alert());
         ui->member->setText(member ? QStringLiteral("YES") : QStringLiteral("NO"));
     }
     if (rosterWindow->isVisible())

@@ -54,3 +54,8 @@ ReportFill *reportFillOf(const Trelvin *w)
 {
     return w->findChild<ReportFill *>();
 }
+
+ThemeState *themeOf(const Trelvin *w)
+{
+    return w->findChild<ThemeState *>();
+}

@@ -11,6 +11,7 @@ class QSqlDatabase;
 class ReportFill;
 class Storage;
 class Trelvin;
+class ThemeState;
 struct QMetaObject;
 
 // A part of a window's form by its object name, as the operator reaches it:
@@ -34,3 +35,5 @@ QSqlDatabase fileDb(const Trelvin *w);
 QSqlDatabase memoryDb(const Trelvin *w);
 BulkJob *bulkJobOf(const Trelvin *w);
 ReportFill *reportFillOf(const Trelvin *w);
+// The theme in use.
+ThemeState *themeOf(const Trelvin *w);

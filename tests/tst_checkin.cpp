@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "app/themes.h"
 #include "app/trelvin.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
@@ -375,29 +376,29 @@ void TestCheckin::listColoursAndWeights()
         return f.hasProperty(QTextFormat::FontWeight) ? f.fontWeight() : -1;
     };
 
-    QCOMPARE(fore(0), w->normalTextColor);
-    QCOMPARE(back(0), w->normalBackColor);
+    QCOMPARE(fore(0), themeOf(w)->colours().normalText);
+    QCOMPARE(back(0), themeOf(w)->colours().normalBack);
     QCOMPARE(weight(0), -1);
     // Relay overrides the NCS colours.
-    QCOMPARE(fore(1), w->relayTextColor);
-    QCOMPARE(back(1), w->relayBackColor);
-    QCOMPARE(fore(2), w->ncsTextColor);
-    QCOMPARE(back(2), w->ncsBackColor);
-    QCOMPARE(fore(3), w->relayCheckedTextColor);
-    QCOMPARE(back(3), w->normalBackColor);
+    QCOMPARE(fore(1), themeOf(w)->colours().relayText);
+    QCOMPARE(back(1), themeOf(w)->colours().relayBack);
+    QCOMPARE(fore(2), themeOf(w)->colours().ncsText);
+    QCOMPARE(back(2), themeOf(w)->colours().ncsBack);
+    QCOMPARE(fore(3), themeOf(w)->colours().relayCheckedText);
+    QCOMPARE(back(3), themeOf(w)->colours().normalBack);
     QCOMPARE(weight(3), int(QFont::Bold));
     // A weight stays until another row sets one.
-    QCOMPARE(fore(4), w->normalTextColor);
+    QCOMPARE(fore(4), themeOf(w)->colours().normalText);
     QCOMPARE(weight(4), int(QFont::Bold));
-    QCOMPARE(fore(5), w->checkedTextColor);
+    QCOMPARE(fore(5), themeOf(w)->colours().checkedText);
     QCOMPARE(weight(5), int(QFont::Normal));
     QCOMPARE(weight(6), int(QFont::Normal));
-    QCOMPARE(back(6), w->activeBackColor);
+    QCOMPARE(back(6), themeOf(w)->colours().activeBack);
     QCOMPARE(list->textCursor().blockNumber(), 6);
 
     // The marked line is the one numbered like the active id.
     w->displayNet(3);
-    QCOMPARE(back(2), w->activeBackColor);
+    QCOMPARE(back(2), themeOf(w)->colours().activeBack);
     QCOMPARE(list->textCursor().blockNumber(), 2);
 }
 
@@ -600,7 +601,9 @@ void TestCheckin::listRedrawnInPartEqualsWhole()
     rt->prompter.answers = {QMessageBox::Yes};
     w->delNet();
     same("last entry removed");
-    w->checkedTextColor = QColor(Qt::darkGreen);
+    ThemeColours colours = themeOf(w)->colours();
+    colours.checkedText = QColor(Qt::darkGreen);
+    themeOf(w)->set(colours);
     w->displayNet(w->activeID);
     same("colour changed");
     QCOMPARE(lines().size(), 4);
@@ -849,10 +852,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
 
 void TestCheckin::listWithoutThemeUsesPalette()
 {
-    for (QColor *colour : {&w->normalTextColor, &w->normalBackColor, &w->ncsTextColor, &w->ncsBackColor,
-                           &w->relayTextColor, &w->relayBackColor, &w->relayCheckedTextColor, &w->checkedTextColor,
-                           &w->activeBackColor})
-        *colour = QColor();
+    themeOf(w)->set(ThemeColours());
     enter("W1AW");
     w->addContact(128);
     const QTextCharFormat format = lineFormat(FORM(w, checkins), 0);

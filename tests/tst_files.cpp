@@ -456,7 +456,7 @@ void TestFiles::membershipKeys()
     w->enableMemberStatus();
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"O'BR"});
     QCOMPARE(FORM(w, member)->text(), QStringLiteral("YES"));
-    QCOMPARE(FORM(w, member)->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, member)->palette().color(QPalette::Text), themeOf(w)->good().color(QPalette::Text));
 
     FORM(w, call)->setText("K7ABC");
     FORM(w, member)->setText("?");

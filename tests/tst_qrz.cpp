@@ -278,7 +278,7 @@ void TestQrz::loginOutcomes()
 
     QCOMPARE(rig.qrz()->isConnected(), connectStatus == "Connected");
     QCOMPARE(rig.station()->connectStatus->palette().color(QPalette::Text),
-             (connectStatus == "Connected" ? rig.w->goodPalette : rig.w->alertPalette).color(QPalette::Text));
+             (connectStatus == "Connected" ? themeOf(rig.w)->good() : themeOf(rig.w)->alert()).color(QPalette::Text));
     QCOMPARE(rig.station()->expire->text(), expire);
     QCOMPARE(rig.qrz()->sessionKey(), key);
     QCOMPARE(rig.rt.prompter.titles(), boxes);
@@ -406,7 +406,7 @@ void TestQrz::silentServerEndsAsFailure()
     QCOMPARE(rig.newLogLines().last(), QStringLiteral("QRZ look-up of W9XYZ failed: The server did not answer in time."));
     QCOMPARE(FORM(w, call)->text(), QStringLiteral("W9X"));
     QCOMPARE(FORM(w, name)->text(), QString());
-    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), themeOf(w)->alert().color(QPalette::Text));
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 
     // Closing down with a request still in flight is quiet.
@@ -628,7 +628,7 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
     QCOMPARE(FORM(w, call)->text(), QStringLiteral("W1AW"));
     QCOMPARE(FORM(w, name)->text(), QStringLiteral("Mary"));
     QCOMPARE(FORM(w, state)->text(), QStringLiteral("UT"));
-    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), themeOf(w)->good().color(QPalette::Text));
     // The bearing uses the coordinates just fetched.
     const BearingDistance expected = greatCircle(40.0, -105.0, 40.7608, -111.891);
     QCOMPARE(FORM(w, dist)->text(), QStringLiteral("%1").arg(expected.distance, 6));
@@ -725,7 +725,7 @@ void TestQrz::lookUpRejectedCall()
     FORM(w, state)->setText("UT");
     FORM(w, lookUpButton)->click();
     QTRY_COMPARE(FORM(w, city)->text(), QStringLiteral("Not found: W9XYZ"));
-    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), themeOf(w)->alert().color(QPalette::Text));
     QCOMPARE(FORM(w, call)->text(), QStringLiteral("W9XY"));
     QCOMPARE(FORM(w, name)->text(), QString());
     QCOMPARE(FORM(w, state)->text(), QString());
@@ -778,7 +778,7 @@ void TestQrz::lookUpAnsweredByAnotherPage()
     QCOMPARE(rig.newLogLines(), QStringList{text});
     QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W9XYZ", "Somebody", "Ogden", "UT"}));
-    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), w->goodPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), themeOf(w)->good().color(QPalette::Text));
     QCOMPARE(QStringList({rig.contact()->fname->text(), rig.contact()->city->text()}), QStringList({"Mary", "Ogden"}));
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
 

@@ -484,7 +484,7 @@ void TestRecords::idReminderInTheWindow()
     QDateTime now(QDate(2024, 1, 5), QTime(20, 0), Qt::LocalTime);
     w->clockNow = [&now] { return now; };
     rt.prompter.clear();
-    const QColor alert = w->alertPalette.color(QPalette::Text);
+    const QColor alert = themeOf(w)->alert().color(QPalette::Text);
 
     // An empty net shows no clock.
     w->sysclkTimeout();

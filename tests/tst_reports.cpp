@@ -309,11 +309,11 @@ void TestReports::refusedTime()
 
     QLineEdit *refused = inBegin ? FORM(w, beginTime) : FORM(w, endTime);
     QCOMPARE(refused->text(), QStringLiteral("ERR"));
-    QCOMPARE(refused->palette().color(QPalette::Text), w->alertPalette.color(QPalette::Text));
-    QVERIFY(w->alertPalette.color(QPalette::Text) != w->infoPalette.color(QPalette::Text));
+    QCOMPARE(refused->palette().color(QPalette::Text), themeOf(w)->alert().color(QPalette::Text));
+    QVERIFY(themeOf(w)->alert().color(QPalette::Text) != themeOf(w)->info().color(QPalette::Text));
     if (!inBegin) {
         QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("08:00"));
-        QCOMPARE(FORM(w, beginTime)->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
+        QCOMPARE(FORM(w, beginTime)->palette().color(QPalette::Text), themeOf(w)->info().color(QPalette::Text));
     }
     QCOMPARE(w->dateLogWindow->ui->log->toPlainText(), before);
     QCOMPARE(w->dateLogWindow->windowTitle(), title);
@@ -329,7 +329,7 @@ void TestReports::unpaddedTimeIsWrittenBack()
     FORM(w, actionShow_Net_Log_Select)->trigger();
     QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("7:5"));
     QCOMPARE(FORM(w, endTime)->text(), QStringLiteral("9:0"));
-    QCOMPARE(FORM(w, endTime)->palette().color(QPalette::Text), w->infoPalette.color(QPalette::Text));
+    QCOMPARE(FORM(w, endTime)->palette().color(QPalette::Text), themeOf(w)->info().color(QPalette::Text));
     QCOMPARE(w->dateLogWindow->windowTitle(),
              QStringLiteral("Net Check-In Log for Date: 12/25/23 and Time: 7:5:00 through 9:0:00"));
     // The report ran (and found nothing), replacing the old text.

@@ -358,7 +358,7 @@ void TestSearch::candidateSteps()
 
 void TestSearch::candidateListWithoutTheme()
 {
-    QVERIFY(!w->normalTextColor.isValid());
+    QVERIFY(!themeOf(w)->colours().normalText.isValid());
     addContacts({"K1AA", "K1AB", "K1AC"});
     search("K1A");
     press(w, "D");
@@ -519,7 +519,7 @@ void TestSearch::contactRecordAndMembership()
     FORM(w, attend)->setText("9");
     FORM(w, last)->setText("01/01/20");
     FORM(w, qso)->setText("old");
-    FORM(w, name)->setPalette(w->alertPalette);
+    FORM(w, name)->setPalette(themeOf(w)->alert());
 
     w->displayContact("K7ABC", 2);
     QCOMPARE(texts({FORM(w, call), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, attend), FORM(w, last), FORM(w, qso)}),
@@ -597,7 +597,7 @@ void TestSearch::netRowThenClearing()
     // Type 0 clears the entry and the dialog; the relay stays.
     FORM(w, search)->setText("k7");
     FORM(w, member)->setText("YES");
-    FORM(w, city)->setPalette(w->alertPalette);
+    FORM(w, city)->setPalette(themeOf(w)->alert());
     w->displayContact("", 0);
     QCOMPARE(texts({dlg->call, FORM(w, call), FORM(w, relay)}), (QStringList{"K7", "K7", "W7RL"}));
     for (const QLineEdit *field :

@@ -70,15 +70,15 @@ void TestThemes::darkThemeColours()
     // A field palette sets one role and inherits the rest from the theme.
     QCOMPARE(FORM(w, search)->palette().color(QPalette::Base), QColor(Qt::black));
 
-    QCOMPARE(w->normalTextColor, QColor(0, 192, 0));
-    QCOMPARE(w->normalBackColor, QColor(Qt::black));
-    QCOMPARE(w->ncsTextColor, QColor(Qt::black));
-    QCOMPARE(w->ncsBackColor, QColor(Qt::white));
-    QCOMPARE(w->relayTextColor, QColor(0, 192, 0));
-    QCOMPARE(w->relayBackColor, QColor(80, 0, 0));
-    QCOMPARE(w->relayCheckedTextColor, QColor(255, 0, 0));
-    QCOMPARE(w->checkedTextColor, QColor(128, 192, 255));
-    QCOMPARE(w->activeBackColor, QColor(60, 60, 60));
+    QCOMPARE(themeOf(w)->colours().normalText, QColor(0, 192, 0));
+    QCOMPARE(themeOf(w)->colours().normalBack, QColor(Qt::black));
+    QCOMPARE(themeOf(w)->colours().ncsText, QColor(Qt::black));
+    QCOMPARE(themeOf(w)->colours().ncsBack, QColor(Qt::white));
+    QCOMPARE(themeOf(w)->colours().relayText, QColor(0, 192, 0));
+    QCOMPARE(themeOf(w)->colours().relayBack, QColor(80, 0, 0));
+    QCOMPARE(themeOf(w)->colours().relayCheckedText, QColor(255, 0, 0));
+    QCOMPARE(themeOf(w)->colours().checkedText, QColor(128, 192, 255));
+    QCOMPARE(themeOf(w)->colours().activeBack, QColor(60, 60, 60));
 }
 
 void TestThemes::lightThemeColours()
@@ -102,13 +102,13 @@ void TestThemes::lightThemeColours()
     QCOMPARE(text(w->stationDialog->ui->call), QColor(0, 128, 0));
     QCOMPARE(text(w->contactDialog->ui->email), QColor(0, 128, 0));
 
-    QCOMPARE(w->normalTextColor, QColor(0, 128, 0));
-    QCOMPARE(w->normalBackColor, QColor(Qt::white));
-    QCOMPARE(w->ncsTextColor, QColor(Qt::white));
-    QCOMPARE(w->ncsBackColor, QColor(Qt::black));
-    QCOMPARE(w->relayBackColor, QColor(255, 128, 128));
-    QCOMPARE(w->checkedTextColor, QColor(0, 0, 255));
-    QCOMPARE(w->activeBackColor, QColor(192, 192, 192));
+    QCOMPARE(themeOf(w)->colours().normalText, QColor(0, 128, 0));
+    QCOMPARE(themeOf(w)->colours().normalBack, QColor(Qt::white));
+    QCOMPARE(themeOf(w)->colours().ncsText, QColor(Qt::white));
+    QCOMPARE(themeOf(w)->colours().ncsBack, QColor(Qt::black));
+    QCOMPARE(themeOf(w)->colours().relayBack, QColor(255, 128, 128));
+    QCOMPARE(themeOf(w)->colours().checkedText, QColor(0, 0, 255));
+    QCOMPARE(themeOf(w)->colours().activeBack, QColor(192, 192, 192));
 
     // And back to dark.
     FORM(w, actionDarkTheme)->trigger();
@@ -121,8 +121,8 @@ void TestThemes::alertFieldReturnsAfterSwitch()
 {
     Runtime rt;
     Trelvin *w = rt.start();
-    FORM(w, member)->setPalette(w->alertPalette);
-    FORM(w, beginTime)->setPalette(w->alertPalette);
+    FORM(w, member)->setPalette(themeOf(w)->alert());
+    FORM(w, beginTime)->setPalette(themeOf(w)->alert());
     QCOMPARE(text(FORM(w, member)), QColor(255, 0, 0));
     FORM(w, actionLightTheme)->trigger();
     QCOMPARE(text(FORM(w, member)), QColor(0, 128, 0));
@@ -139,8 +139,8 @@ void TestThemes::unknownThemeAppliesNone()
     Trelvin *w = rt.start();
     QCOMPARE(w->theme, QStringLiteral("Dark"));
     QCOMPARE(w->palette(), QGuiApplication::palette());
-    QVERIFY(!w->normalTextColor.isValid());
-    QVERIFY(!w->checkedTextColor.isValid());
+    QVERIFY(!themeOf(w)->colours().normalText.isValid());
+    QVERIFY(!themeOf(w)->colours().checkedText.isValid());
     QCOMPARE(FORM(w, search)->palette().resolveMask(), QPalette().resolveMask());
     // The theme stays as it was read, so it is written back unchanged.
     FORM(w, actionExit)->trigger();
