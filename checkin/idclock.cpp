@@ -1,0 +1,61 @@
+#include "app/trelvin.h"
+#include "checkin/netrules.h"
+#include "ui_trelvin.h"
+
+#include <QLabel>
+
+// The ten-minute identification: the status-bar clock since net control
+// last gave its call, and what counts as giving it.
+
+void Trelvin::updateIdReminder()
+{
+    if (!idStatus)
+        return;
+    const QDateTime now = clockNow();
+    idReminder.netChanged(storage.netLog().netId(Storage::Seek::First).has_value(), now);
+    const bool showing = idReminderOn && idReminder.running();
+    const bool due = showing && idReminder.due(now);
+    if (showing) {
+        const QString text = idReminder.text(now);
+        if (idStatus->text() != text)
+            idStatus->setText(text);
+        idStatus->show();
+    } else {
+        idStatus->hide();
+        idStatus->clear();
+    }
+    // The clock field carries the alert: nothing takes the keyboard away.
+    const QPalette &wanted = due ? palettes->alert() : palettes->info();
+    for (QWidget *field : {static_cast<QWidget *>(ui->time), static_cast<QWidget *>(idStatus)}) {
+        if (field->palette().color(QPalette::Text) != wanted.color(QPalette::Text)
+            || field->palette().color(QPalette::WindowText) != wanted.color(QPalette::Text)) {
+            QPalette palette = field->palette();
+            palette.setColor(QPalette::Text, wanted.color(QPalette::Text));
+            palette.setColor(QPalette::WindowText, wanted.color(QPalette::Text));
+            field->setPalette(palette);
+        }
+    }
+}
+
+void Trelvin::identify()
+{
+    idReminder.identified(clockNow());
+    updateIdReminder();
+}
+
+void Trelvin::noteNetKey(int type, const QString &call)
+{
+    using namespace NetRules;
+    if (!(type & (Ncs | CheckedIn)) || call.isEmpty())
+        return;
+    const std::optional<int> status = storage.netLog().netStatus(call);
+    // Net control giving its call: F7 marks it, or it checks in again.
+    if (status && (*status & Ncs) && ((type & Ncs) || (*status & CheckedIn)))
+        identify();
+}
+
+void Trelvin::on_actionIdReminder_toggled(bool on)
+{
+    idReminderOn = on;
+    updateIdReminder();
+}
