@@ -1,22 +1,23 @@
-#include "app/trelvin.h"
+#include "checkin/checkindesk.h"
+
+#include "app/themes.h"
 #include "checkin/netrules.h"
-#include "ui_trelvin.h"
 
 #include <QLabel>
 
 // The ten-minute identification: the status-bar clock since net control
 // last gave its call, and what counts as giving it.
 
-void Trelvin::updateIdReminder()
+void CheckInDesk::updateIdReminder()
 {
     if (!idStatus)
         return;
-    const QDateTime now = clockNow();
-    idReminder.netChanged(storage.netLog().netId(Storage::Seek::First).has_value(), now);
-    const bool showing = idReminderOn && idReminder.running();
-    const bool due = showing && idReminder.due(now);
+    const QDateTime now = host.clockNow();
+    reminder.netChanged(storage.netLog().netId(Storage::Seek::First).has_value(), now);
+    const bool showing = reminderOn && reminder.running();
+    const bool due = showing && reminder.due(now);
     if (showing) {
-        const QString text = idReminder.text(now);
+        const QString text = reminder.text(now);
         if (idStatus->text() != text)
             idStatus->setText(text);
         idStatus->show();
@@ -25,8 +26,8 @@ void Trelvin::updateIdReminder()
         idStatus->clear();
     }
     // The clock field carries the alert: nothing takes the keyboard away.
-    const QPalette &wanted = due ? palettes->alert() : palettes->info();
-    for (QWidget *field : {static_cast<QWidget *>(ui->time), static_cast<QWidget *>(idStatus)}) {
+    const QPalette wanted = due ? theme->alert() : theme->info();
+    for (QWidget *field : {w.time, static_cast<QWidget *>(idStatus)}) {
         if (field->palette().color(QPalette::Text) != wanted.color(QPalette::Text)
             || field->palette().color(QPalette::WindowText) != wanted.color(QPalette::Text)) {
             QPalette palette = field->palette();
@@ -37,13 +38,13 @@ void Trelvin::updateIdReminder()
     }
 }
 
-void Trelvin::identify()
+void CheckInDesk::identify()
 {
-    idReminder.identified(clockNow());
+    reminder.identified(host.clockNow());
     updateIdReminder();
 }
 
-void Trelvin::noteNetKey(int type, const QString &call)
+void CheckInDesk::noteNetKey(int type, const QString &call)
 {
     using namespace NetRules;
     if (!(type & (Ncs | CheckedIn)) || call.isEmpty())
@@ -54,8 +55,8 @@ void Trelvin::noteNetKey(int type, const QString &call)
         identify();
 }
 
-void Trelvin::on_actionIdReminder_toggled(bool on)
+void CheckInDesk::setIdReminderOn(bool on)
 {
-    idReminderOn = on;
+    reminderOn = on;
     updateIdReminder();
 }

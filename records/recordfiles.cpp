@@ -22,26 +22,8 @@ const char AdifFilter[] = "ADIF Files (*.adi);;All Files (*.*)";
 const char PdfFilter[] = "PDF Files (*.pdf);;All Files (*.*)";
 } // namespace
 
-void Trelvin::createRecordTools()
-{
-    clockNow = [] { return QDateTime::currentDateTime(); };
-    idStatus = new QLabel(this);
-    idStatus->setObjectName(QStringLiteral("idStatus"));
-    idStatus->setStatusTip(QStringLiteral("Minutes since net control last identified: [Ctrl+I] after you give your call"));
-    idStatus->hide();
-    statusBar()->addPermanentWidget(idStatus);
-    auto *identifyKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_I), this);
-    identifyKey->setContext(Qt::WindowShortcut);
-    connect(identifyKey, &QShortcut::activated, this, &Trelvin::identify);
-}
-
 void Trelvin::readRecordSettings(QSettings &settings)
 {
-    idReminderOn = settings.value(Trel::Key::IdReminder, true).toBool();
-    {
-        const QSignalBlocker blocker(ui->actionIdReminder);
-        ui->actionIdReminder->setChecked(idReminderOn);
-    }
     netBand = settings.value(Trel::Key::NetBand, QString()).toString();
     netMode = settings.value(Trel::Key::NetMode, QString()).toString();
     netFrequency = settings.value(Trel::Key::NetFrequency, QString()).toString();
@@ -49,7 +31,6 @@ void Trelvin::readRecordSettings(QSettings &settings)
 
 void Trelvin::writeRecordSettings(QSettings &settings)
 {
-    settings.setValue(Trel::Key::IdReminder, idReminderOn);
     settings.setValue(Trel::Key::NetBand, netBand);
     settings.setValue(Trel::Key::NetMode, netMode);
     settings.setValue(Trel::Key::NetFrequency, netFrequency);

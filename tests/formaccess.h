@@ -3,6 +3,12 @@
 // How tests and the benchmark reach the main window: its form by object
 // name, its storage through its public accessor, its jobs through its tree.
 
+#include "app/clock.h"
+#include "checkin/callsearch.h"
+#include "checkin/checkindesk.h"
+#include "dialogs/contact.h"
+#include "dialogs/station.h"
+
 #include <type_traits>
 
 class BulkJob;
@@ -37,3 +43,10 @@ BulkJob *bulkJobOf(const Trelvin *w);
 ReportFill *reportFillOf(const Trelvin *w);
 // The theme in use.
 ThemeState *themeOf(const Trelvin *w);
+// The check-in desk and Call Search, by their public face; the desk's
+// Station and Contact dialogs; the clock the window reads.
+CheckInDesk *deskOf(const Trelvin *w);
+CallSearch *callSearchOf(const Trelvin *w);
+Station *stationOf(const Trelvin *w);
+Contact *contactOf(const Trelvin *w);
+Clock *clockOf(const Trelvin *w);

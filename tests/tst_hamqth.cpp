@@ -225,11 +225,11 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     writeMain("HamQthPassword", "secret");
     Trelvin *w = rt.start();
     QVERIFY(w->started());
-    Ui::Contact *dialog = w->contactDialog->ui;
+    Ui::Contact *dialog = contactOf(w)->ui;
 
     // A call without a contact: the call book answers at once.
     FORM(w, search)->setText("W7FCC");
-    w->on_search_textEdited("W7FCC");
+    callSearchOf(w)->searchEdited("W7FCC");
     QCOMPARE(FORM(w, lb_candidate)->text(), "No Match");
     QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W7FCC", "Doris", "Salt Lake City", "UT"}));
@@ -243,14 +243,14 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
 
     // A fragment typed on drops the pending look-up.
     FORM(w, search)->setText("W7FC");
-    w->on_search_textEdited("W7FC");
+    callSearchOf(w)->searchEdited("W7FC");
     QVERIFY(!lookups(w)->refinementPending());
     QCOMPARE(FORM(w, name)->text(), QString());
 
     // The operator corrects the name before HamQTH answers; the answer
     // refines the rest but leaves what was typed.
     FORM(w, search)->setText("W7FCC");
-    w->on_search_textEdited("W7FCC");
+    callSearchOf(w)->searchEdited("W7FCC");
     QTest::keyClicks(FORM(w, name), " mae");
     QCOMPARE(FORM(w, name)->text(), "Doris Mae");
     QSignalSpy records(lookups(w)->hamQthClient(), &HamQthClient::callRecord);
@@ -288,9 +288,9 @@ void TestHamQth::lookUpKeyFallsBackToHamQth()
 
     // With a HamQTH account from the Station dialog, F5 asks HamQTH.
     lookups(w)->hamQthClient()->setServer(http.base());
-    w->stationDialog->ui->hamqthUser->setText("k7abc");
-    w->stationDialog->ui->hamqthPwd->setText("secret");
-    w->stationDialog->ui->saveStation->click();
+    stationOf(w)->ui->hamqthUser->setText("k7abc");
+    stationOf(w)->ui->hamqthPwd->setText("secret");
+    stationOf(w)->ui->saveStation->click();
     QCOMPARE(lookups(w)->hamQthClient()->user(), "k7abc");
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/HamQthUser").toString(), "k7abc");

@@ -114,8 +114,8 @@ struct Rig {
         http.on(Login, FakeHttp::answer(QrzXml::session("KEY1")));
     }
 
-    Ui::Station *station() const { return w->stationDialog->ui; }
-    Ui::Contact *contact() const { return w->contactDialog->ui; }
+    Ui::Station *station() const { return stationOf(w)->ui; }
+    Ui::Contact *contact() const { return contactOf(w)->ui; }
     LookupController *lookups() const { return w->findChild<LookupController *>(); }
     QrzClient *qrz() const { return lookups()->qrzClient(); }
 

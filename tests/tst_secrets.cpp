@@ -127,7 +127,7 @@ struct Rig {
         QVERIFY(QFile::setPermissions(rt.dataPath() + "/Contacts.db", open));
         QVERIFY(QFile::setPermissions(rt.settingsFile(), open));
     }
-    Ui::Station *station(Trelvin *w) const { return w->stationDialog->ui; }
+    Ui::Station *station(Trelvin *w) const { return stationOf(w)->ui; }
 };
 
 } // namespace
@@ -193,7 +193,7 @@ void TestSecrets::savedPasswordsGoToKeyring()
     dialog->pwd->setText("typed-qrz");
     dialog->hamqthUser->setText("w7new");
     dialog->hamqthPwd->setText("typed-hamqth");
-    w->stationDialog->ui->saveStation->click();
+    stationOf(w)->ui->saveStation->click();
     QCOMPARE(column(fileDb(w), "SELECT call || '|' || passwd FROM station"), QStringList{"W7NEW|"});
     QCOMPARE(iniPassword(rig.rt), QString());
     QTRY_COMPARE(keyring("qrz:W7NEW"), QStringLiteral("typed-qrz"));
@@ -202,7 +202,7 @@ void TestSecrets::savedPasswordsGoToKeyring()
 
     // An emptied password leaves the keyring too.
     dialog->pwd->clear();
-    w->stationDialog->ui->saveStation->click();
+    stationOf(w)->ui->saveStation->click();
     SecretStore::Outcome outcome = SecretStore::Done;
     QTRY_COMPARE((keyring("qrz:W7NEW", &outcome), outcome), SecretStore::NotFound);
     QCOMPARE(keyring("hamqth:w7new"), QStringLiteral("typed-hamqth"));
@@ -236,7 +236,7 @@ void TestSecrets::withoutKeyringFilesKeepThem()
     Ui::Station *dialog = rig.station(w);
     dialog->pwd->setText("qrz-Secret-3");
     dialog->hamqthPwd->setText("hamqth-Secret-4");
-    w->stationDialog->ui->saveStation->click();
+    stationOf(w)->ui->saveStation->click();
     QTRY_COMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{"qrz-Secret-3"});
     QTRY_COMPARE(iniPassword(rig.rt), QStringLiteral("hamqth-Secret-4"));
     FORM(w, actionExit)->trigger();
@@ -254,7 +254,7 @@ void TestSecrets::withoutKeyringFilesKeepThem()
 
     // A window closed before the keyring answered leaves nothing that the
     // answer could call into.
-    w->stationDialog->ui->saveStation->click();
+    stationOf(w)->ui->saveStation->click();
     // The job is under way once the event loop ran.
     QCoreApplication::processEvents();
     rig.rt.stop();
