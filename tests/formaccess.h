@@ -33,6 +33,9 @@ T formPart(const QObject *window, const char *name)
 #define FORM(window, name) formPart<decltype(Ui::Trelvin::name)>((window), #name)
 // The same for a dialog or window of another form: PART(dialog, Ui::Station, call).
 #define PART(window, form, name) formPart<decltype(form::name)>((window), #name)
+// A field of the check-in desk's Contact or Station dialog: CONTACT(w, fname).
+#define CONTACT(window, name) PART(contactOf(window), Ui::Contact, name)
+#define STATION(window, name) PART(stationOf(window), Ui::Station, name)
 
 // The window's storage and its two connections, the bulk job's bar and the
 // report filler, as the window's tree holds them.

@@ -161,24 +161,23 @@ QStringList TestCheckin::lines() const
 
 void TestCheckin::newStationChecksInWithItsThreeRows()
 {
-    Ui::Contact *dlg = contactOf(w)->ui;
-    dlg->name->setText("Maxim");
-    dlg->classlic->setText("E");
-    dlg->expire->setText("2030-01-01");
-    dlg->addr->setText("225 Main St");
-    dlg->city->setText("Newington");
-    dlg->state->setText("MA");
-    dlg->zip->setText("06111");
-    dlg->country->setText("USA");
-    dlg->email->setText("w1aw@example.org");
-    dlg->phone->setText("(860) 594-0200");
-    dlg->lat->setText("41.71");
-    dlg->lon->setText("-72.72");
-    dlg->grid->setText("FN31pr");
-    dlg->geoloc->setText("user");
-    dlg->utc->setText("-5");
-    dlg->dst->setText("Y");
-    dlg->born->setText("1866");
+    CONTACT(w, name)->setText("Maxim");
+    CONTACT(w, classlic)->setText("E");
+    CONTACT(w, expire)->setText("2030-01-01");
+    CONTACT(w, addr)->setText("225 Main St");
+    CONTACT(w, city)->setText("Newington");
+    CONTACT(w, state)->setText("MA");
+    CONTACT(w, zip)->setText("06111");
+    CONTACT(w, country)->setText("USA");
+    CONTACT(w, email)->setText("w1aw@example.org");
+    CONTACT(w, phone)->setText("(860) 594-0200");
+    CONTACT(w, lat)->setText("41.71");
+    CONTACT(w, lon)->setText("-72.72");
+    CONTACT(w, grid)->setText("FN31pr");
+    CONTACT(w, geoloc)->setText("user");
+    CONTACT(w, utc)->setText("-5");
+    CONTACT(w, dst)->setText("Y");
+    CONTACT(w, born)->setText("1866");
 
     enter("w1aw", "Hiram", "Hartford", "ct", "First net");
     FORM(w, relay)->setText("k1abc");
@@ -723,8 +722,8 @@ void TestCheckin::quotesAreOrdinaryText()
     QCOMPARE(rows(fileDb(w), "SELECT name FROM contact").first()["name"].toString(), QString("O'Neil"));
     QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("T"));
 
-    contactOf(w)->ui->call->setText("K1'Q");
-    contactOf(w)->ui->fname->setText("O'Hara");
+    CONTACT(w, call)->setText("K1'Q");
+    CONTACT(w, fname)->setText("O'Hara");
     deskOf(w)->saveContact();
     QCOMPARE(count(fileDb(w), "contact"), 1);
     QCOMPARE(rows(fileDb(w), "SELECT name FROM contact").first()["name"].toString(), QString("O'Hara"));
@@ -739,13 +738,12 @@ void TestCheckin::quotesAreOrdinaryText()
 
 void TestCheckin::saveContactInsertsThenUpdates()
 {
-    Ui::Contact *dlg = contactOf(w)->ui;
-    dlg->call->setText("w1aw");
-    dlg->fname->setText("Hiram");
-    dlg->name->setText("Maxim");
-    dlg->state->setText("ct");
-    dlg->phone->setText("(860) 594-0200");
-    dlg->born->setText("1866");
+    CONTACT(w, call)->setText("w1aw");
+    CONTACT(w, fname)->setText("Hiram");
+    CONTACT(w, name)->setText("Maxim");
+    CONTACT(w, state)->setText("ct");
+    CONTACT(w, phone)->setText("(860) 594-0200");
+    CONTACT(w, born)->setText("1866");
     deskOf(w)->saveContact();
     QList<Row> contacts = rows(fileDb(w), "SELECT * FROM contact");
     QCOMPARE(contacts.size(), 1);
@@ -757,8 +755,8 @@ void TestCheckin::saveContactInsertsThenUpdates()
     QCOMPARE(contacts[0]["born"].toString(), QString("1866"));
     const int id = contacts[0]["id"].toInt();
 
-    dlg->fname->setText("Hiram Percy");
-    dlg->phone->setText("n/a");
+    CONTACT(w, fname)->setText("Hiram Percy");
+    CONTACT(w, phone)->setText("n/a");
     deskOf(w)->saveContact();
     contacts = rows(fileDb(w), "SELECT * FROM contact");
     QCOMPARE(contacts.size(), 1);
@@ -766,7 +764,7 @@ void TestCheckin::saveContactInsertsThenUpdates()
     QCOMPARE(contacts[0]["name"].toString(), QString("Hiram Percy"));
     QCOMPARE(contacts[0]["phone"].toString(), QString(""));
 
-    dlg->call->setText("K1ABC");
+    CONTACT(w, call)->setText("K1ABC");
     deskOf(w)->saveContact();
     QCOMPARE(count(fileDb(w), "contact"), 2);
     QVERIFY(rt->prompter.calls.isEmpty());
@@ -831,7 +829,7 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     QCOMPARE(FORM(w, checks)->text(), QString("1"));
 
     rt->prompter.clear();
-    contactOf(w)->ui->call->setText("N0NEW");
+    CONTACT(w, call)->setText("N0NEW");
     deskOf(w)->saveContact();
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
     QVERIFY(rt->prompter.calls[0].text.contains("N0NEW"));

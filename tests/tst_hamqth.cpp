@@ -225,7 +225,6 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     writeMain("HamQthPassword", "secret");
     Trelvin *w = rt.start();
     QVERIFY(w->started());
-    Ui::Contact *dialog = contactOf(w)->ui;
 
     // A call without a contact: the call book answers at once.
     FORM(w, search)->setText("W7FCC");
@@ -233,9 +232,9 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     QCOMPARE(FORM(w, lb_candidate)->text(), "No Match");
     QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W7FCC", "Doris", "Salt Lake City", "UT"}));
-    QCOMPARE(QStringList({dialog->name->text(), dialog->classlic->text(), dialog->expire->text(),
-                          dialog->addr->text(), dialog->zip->text(), dialog->lat->text(), dialog->lon->text(),
-                          dialog->geoloc->text()}),
+    QCOMPARE(QStringList({CONTACT(w, name)->text(), CONTACT(w, classlic)->text(), CONTACT(w, expire)->text(),
+                          CONTACT(w, addr)->text(), CONTACT(w, zip)->text(), CONTACT(w, lat)->text(), CONTACT(w, lon)->text(),
+                          CONTACT(w, geoloc)->text()}),
              QStringList({"Field", "General", "2031-03-15", "9 Canyon Rd", "84101", "40.7560", "-111.9000",
                           "FCC"}));
     QVERIFY(lookups(w)->refinementPending());
@@ -256,8 +255,8 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     QSignalSpy records(lookups(w)->hamQthClient(), &HamQthClient::callRecord);
     QVERIFY(records.wait(3000));
     QCOMPARE(http.requestsTo(searchTarget("SID1")).size(), 1);
-    QCOMPARE(QStringList({FORM(w, name)->text(), FORM(w, city)->text(), dialog->city->text(), dialog->geoloc->text(),
-                          dialog->lat->text()}),
+    QCOMPARE(QStringList({FORM(w, name)->text(), FORM(w, city)->text(), CONTACT(w, city)->text(), CONTACT(w, geoloc)->text(),
+                          CONTACT(w, lat)->text()}),
              QStringList({"Doris Mae", "Ogden", "Ogden", "HamQTH", "40.77"}));
 
     // Stored with Enter: the new contact keeps the call book's data.
@@ -288,9 +287,9 @@ void TestHamQth::lookUpKeyFallsBackToHamQth()
 
     // With a HamQTH account from the Station dialog, F5 asks HamQTH.
     lookups(w)->hamQthClient()->setServer(http.base());
-    stationOf(w)->ui->hamqthUser->setText("k7abc");
-    stationOf(w)->ui->hamqthPwd->setText("secret");
-    stationOf(w)->ui->saveStation->click();
+    STATION(w, hamqthUser)->setText("k7abc");
+    STATION(w, hamqthPwd)->setText("secret");
+    STATION(w, saveStation)->click();
     QCOMPARE(lookups(w)->hamQthClient()->user(), "k7abc");
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/HamQthUser").toString(), "k7abc");

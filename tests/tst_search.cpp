@@ -122,7 +122,6 @@ private:
 
     std::unique_ptr<Runtime> rt;
     Trelvin *w = nullptr;
-    Ui::Contact *dlg = nullptr;
 };
 
 void TestSearch::init()
@@ -133,7 +132,6 @@ void TestSearch::init()
         QSettings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin").setValue("Main/Theme", "none");
     w = rt->start();
     QVERIFY(w->started());
-    dlg = contactOf(w)->ui;
     w->show();
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w));
@@ -233,7 +231,7 @@ void TestSearch::singleMatchFillsEntryUntilTheSearchMovesOn()
     QTest::keyClicks(FORM(w, search), "k7a");
     QCOMPARE(callSearchOf(w)->currentCall(), QString("K7ABC"));
     QCOMPARE(deskOf(w)->entry(), 4);
-    QCOMPARE(texts({FORM(w, call), FORM(w, name), dlg->city}), (QStringList{"K7ABC", "Alice", "Provo"}));
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), CONTACT(w, city)}), (QStringList{"K7ABC", "Alice", "Provo"}));
     FORM(w, search)->setCursorPosition(1);
     QTest::keyClick(FORM(w, search), Qt::Key_D);
     QCOMPARE(FORM(w, search)->text(), QString("KD7A"));
@@ -244,7 +242,7 @@ void TestSearch::singleMatchFillsEntryUntilTheSearchMovesOn()
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("2 Match"));
     QCOMPARE(callSearchOf(w)->currentCall(), QString());
     QCOMPARE(deskOf(w)->entry(), 0);
-    QCOMPARE(texts({FORM(w, call), FORM(w, name), dlg->call, dlg->city}), (QStringList{"7A", "", "7A", ""}));
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), CONTACT(w, call), CONTACT(w, city)}), (QStringList{"7A", "", "7A", ""}));
 
     insert(fileDb(w), "contact", {{"call", "W1NEW"}});
     search("W1N");
@@ -289,7 +287,7 @@ void TestSearch::enterAndEscapeInSearch()
     press(w, "D");
     FORM(w, call)->setFocus();
     callSearchOf(w)->selectSearch();
-    QCOMPARE(texts({FORM(w, search), FORM(w, call), FORM(w, name), dlg->call}), QStringList(4, QString()));
+    QCOMPARE(texts({FORM(w, search), FORM(w, call), FORM(w, name), CONTACT(w, call)}), QStringList(4, QString()));
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("Candidates"));
     QCOMPARE(FORM(w, callsigns)->toPlainText(), QString());
     QCOMPARE(candidates(w), QStringList());
@@ -527,14 +525,14 @@ void TestSearch::contactRecordAndMembership()
     callSearchOf(w)->showContact("K7ABC", 2);
     QCOMPARE(texts({FORM(w, call), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, attend), FORM(w, last), FORM(w, qso)}),
              (QStringList{"K7ABC", "Alice", "Provo", "UT", "", "", ""}));
-    QCOMPARE(texts({dlg->call, dlg->fname, dlg->name, dlg->classlic, dlg->expire, dlg->addr, dlg->city, dlg->state,
-                    dlg->zip, dlg->country, dlg->email, dlg->phone, dlg->lat, dlg->lon, dlg->grid, dlg->geoloc,
-                    dlg->utc, dlg->tzOffset, dlg->dst, dlg->born}),
+    QCOMPARE(texts({CONTACT(w, call), CONTACT(w, fname), CONTACT(w, name), CONTACT(w, classlic), CONTACT(w, expire), CONTACT(w, addr), CONTACT(w, city), CONTACT(w, state),
+                    CONTACT(w, zip), CONTACT(w, country), CONTACT(w, email), CONTACT(w, phone), CONTACT(w, lat), CONTACT(w, lon), CONTACT(w, grid), CONTACT(w, geoloc),
+                    CONTACT(w, utc), CONTACT(w, tzOffset), CONTACT(w, dst), CONTACT(w, born)}),
              (QStringList{"K7ABC", "Alice", "Smith", "E", "2031-05-01", "1 Main St", "Provo", "UT", "84601", "USA",
                           "k@example.org", "(801) 555-1234", "40.23", "-111.66", "DN40bf", "user", "-7", "-2", "Y",
                           "1970"}));
     // The contact's own offset, as the time difference was reckoned from it.
-    QCOMPARE(dlg->tzOffset->text().toInt() + lookups->stationUtcOffset(), -7);
+    QCOMPARE(CONTACT(w, tzOffset)->text().toInt() + lookups->stationUtcOffset(), -7);
     QCOMPARE(textColour(FORM(w, name)), green);
     QVERIFY(!FORM(w, name)->isModified());
     // The bearing comes from the record's own coordinates: due east.
@@ -543,13 +541,13 @@ void TestSearch::contactRecordAndMembership()
     QCOMPARE(textColour(FORM(w, member)), green);
 
     callSearchOf(w)->showContact("K7NOPH", 2);
-    QCOMPARE(dlg->phone->text(), QString());
+    QCOMPARE(CONTACT(w, phone)->text(), QString());
     QCOMPARE(FORM(w, member)->text(), QString("NO"));
     QCOMPARE(textColour(FORM(w, member)), red);
 
     // A call without a record leaves the record's fields as they were.
     callSearchOf(w)->showContact("K7NONE", 2);
-    QCOMPARE(texts({FORM(w, call), dlg->call}), (QStringList{"K7NOPH", "K7NOPH"}));
+    QCOMPARE(texts({FORM(w, call), CONTACT(w, call)}), (QStringList{"K7NOPH", "K7NOPH"}));
 }
 
 void TestSearch::checkInHistory_data()
@@ -579,7 +577,7 @@ void TestSearch::checkInHistory()
     callSearchOf(w)->showContact("K7ABC", 2);
     // The last row logged is fresher than the contact record.
     const int n = dates.size() - 1;
-    QCOMPARE(texts({FORM(w, attend), FORM(w, last), FORM(w, name), FORM(w, city), FORM(w, state), dlg->fname}),
+    QCOMPARE(texts({FORM(w, attend), FORM(w, last), FORM(w, name), FORM(w, city), FORM(w, state), CONTACT(w, fname)}),
              (QStringList{attend, last, QString("Name%1").arg(n), QString("City%1").arg(n), n % 2 ? "ID" : "NV",
                           "Alice"}));
 }
@@ -602,11 +600,11 @@ void TestSearch::netRowThenClearing()
     FORM(w, member)->setText("YES");
     FORM(w, city)->setPalette(themeOf(w)->alert());
     callSearchOf(w)->showContact("", 0);
-    QCOMPARE(texts({dlg->call, FORM(w, call), FORM(w, relay)}), (QStringList{"K7", "K7", "W7RL"}));
+    QCOMPARE(texts({CONTACT(w, call), FORM(w, call), FORM(w, relay)}), (QStringList{"K7", "K7", "W7RL"}));
     for (const QLineEdit *field :
-         {dlg->fname, dlg->name, dlg->classlic, dlg->expire, dlg->addr, dlg->city, dlg->state, dlg->zip, dlg->country,
-          dlg->email, dlg->phone, dlg->lat, dlg->lon, dlg->grid, dlg->geoloc, dlg->utc, dlg->tzOffset, dlg->dst,
-          dlg->born, FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, member), FORM(w, attend), FORM(w, last), FORM(w, qso), FORM(w, bear), FORM(w, revBear),
+         {CONTACT(w, fname), CONTACT(w, name), CONTACT(w, classlic), CONTACT(w, expire), CONTACT(w, addr), CONTACT(w, city), CONTACT(w, state), CONTACT(w, zip), CONTACT(w, country),
+          CONTACT(w, email), CONTACT(w, phone), CONTACT(w, lat), CONTACT(w, lon), CONTACT(w, grid), CONTACT(w, geoloc), CONTACT(w, utc), CONTACT(w, tzOffset), CONTACT(w, dst),
+          CONTACT(w, born), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, member), FORM(w, attend), FORM(w, last), FORM(w, qso), FORM(w, bear), FORM(w, revBear),
           FORM(w, dist)})
         QVERIFY2(field->text().isEmpty(), qPrintable(field->objectName()));
     QCOMPARE(textColour(FORM(w, city)), green);
@@ -650,9 +648,9 @@ void TestSearch::distanceAndBearings()
     if (!station.isEmpty())
         setStation(s.at(0).toDouble(), s.at(1).toDouble(), s.at(2));
     const QStringList c = contact.split(',');
-    dlg->lat->setText(c.at(0));
-    dlg->lon->setText(c.at(1));
-    dlg->state->setText(c.at(2));
+    CONTACT(w, lat)->setText(c.at(0));
+    CONTACT(w, lon)->setText(c.at(1));
+    CONTACT(w, state)->setText(c.at(2));
     for (QLineEdit *field : {FORM(w, dist), FORM(w, bear), FORM(w, revBear)})
         field->setText("stale");
 

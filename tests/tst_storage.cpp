@@ -362,7 +362,7 @@ void TestStorage::storedTextIsCutOnWholeCharacters()
     QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name) VALUES ('W1AW', '" + name + "')"));
     callSearchOf(w)->showContact("W1AW", 2);
     QCOMPARE(FORM(w, name)->text(), QString("Maximilianusss"));
-    QVERIFY(contactOf(w)->ui->fname->text().isValidUtf16());
+    QVERIFY(CONTACT(w, fname)->text().isValidUtf16());
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(column(fileDb(w), "SELECT name FROM log"), QStringList{"Maximilianusss"});
 

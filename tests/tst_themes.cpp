@@ -64,9 +64,9 @@ void TestThemes::darkThemeColours()
     QCOMPARE(button(FORM(w, trafficButton)), QColor(0, 64, 0));
     QCOMPARE(button(FORM(w, logContactButton)), QColor(0, 0, 128));
     QCOMPARE(button(FORM(w, NCSButton)), QColor(53, 53, 53));
-    QCOMPARE(text(stationOf(w)->ui->pwd), QColor(0, 192, 0));
-    QCOMPARE(text(stationOf(w)->ui->expire), QColor(128, 192, 255));
-    QCOMPARE(text(contactOf(w)->ui->tzOffset), QColor(0, 192, 0));
+    QCOMPARE(text(STATION(w, pwd)), QColor(0, 192, 0));
+    QCOMPARE(text(STATION(w, expire)), QColor(128, 192, 255));
+    QCOMPARE(text(CONTACT(w, tzOffset)), QColor(0, 192, 0));
     // A field palette sets one role and inherits the rest from the theme.
     QCOMPARE(FORM(w, search)->palette().color(QPalette::Base), QColor(Qt::black));
 
@@ -99,8 +99,8 @@ void TestThemes::lightThemeColours()
     QCOMPARE(button(FORM(w, delRecBut)), QColor(255, 128, 128));
     QCOMPARE(button(FORM(w, lookUpButton)), QColor(0, 255, 0));
     QCOMPARE(button(FORM(w, logContactButton)), QColor(128, 192, 255));
-    QCOMPARE(text(stationOf(w)->ui->call), QColor(0, 128, 0));
-    QCOMPARE(text(contactOf(w)->ui->email), QColor(0, 128, 0));
+    QCOMPARE(text(STATION(w, call)), QColor(0, 128, 0));
+    QCOMPARE(text(CONTACT(w, email)), QColor(0, 128, 0));
 
     QCOMPARE(themeOf(w)->colours().normalText, QColor(0, 128, 0));
     QCOMPARE(themeOf(w)->colours().normalBack, QColor(Qt::white));
