@@ -1,6 +1,7 @@
 #include "app/constants.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "checkin/checkindesk.h"
 #include "lookup/lookupcontroller.h"
 #include "ui_trelvin.h"
 
@@ -76,6 +77,8 @@ void Trelvin::writeSettings()
     // The look-ups' servers and HamQTH account; none after a start that stopped early.
     if (lookups)
         lookups->writeSettings(settings);
+    if (desk)
+        desk->writeSettings(settings);
     // Written once there is one: without a club server the file stays as it was.
     if (!clubServer.isEmpty() || settings.contains(Trel::Key::ClubServer))
         settings.setValue(Trel::Key::ClubServer, clubServer);
@@ -164,7 +167,7 @@ void Trelvin::on_actionSet_Data_Directory_triggered()
     if (!setDatabaseDirectory(dataDir))
         return;
     // The net kept in the old directory's Contacts.db ends there.
-    closeNet();
+    desk->closeNet();
     initWindows();
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "app/trelvin.h"
+#include "checkin/checkindesk.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "reports/seelogs.h"
@@ -111,8 +112,8 @@ void wear(const QPalette &palette, std::initializer_list<QWidget *> widgets)
 void Trelvin::switchPalette(QPalette palette)
 {
     paletteEverywhere(this, palette);
-    paletteEverywhere(contactDialog, palette);
-    paletteEverywhere(stationDialog, palette);
+    paletteEverywhere(desk->contactDialog(), palette);
+    paletteEverywhere(desk->stationDialog(), palette);
     for (QWidget *window : std::initializer_list<QWidget *>{aboutWindow, preambleWindow, rosterWindow, allLogWindow,
                                                            contactsWindow, qsoWindow, dateLogWindow})
         window->setPalette(palette);
@@ -138,9 +139,9 @@ void Trelvin::switchPalette(QPalette palette)
     // The theme palette just replaced every field's own colours; give them back.
     wear(alertPalette, {ui->relay, ui->revBear, ui->delCon});
     wear(goodPalette, {ui->callsigns, ui->search, ui->member, ui->call, ui->name, ui->city, ui->state, ui->qso});
-    const Ui::Station *st = stationDialog->ui;
+    const Ui::Station *st = desk->stationDialog()->ui;
     wear(goodPalette, {st->call, st->pwd, st->state, st->lat, st->lon, st->grid, st->utc, st->dst});
-    const Ui::Contact *ct = contactDialog->ui;
+    const Ui::Contact *ct = desk->contactDialog()->ui;
     wear(goodPalette, {ct->call, ct->fname, ct->name, ct->classlic, ct->expire, ct->addr, ct->city, ct->state,
                        ct->zip, ct->country, ct->email, ct->phone, ct->lat, ct->lon, ct->grid, ct->geoloc, ct->utc,
                        ct->dst, ct->tzOffset, ct->born});
@@ -151,8 +152,6 @@ void Trelvin::switchPalette(QPalette palette)
          {ui->relayViaButton, ui->trafficButton, ui->mobileButton, ui->shortButton, ui->lookUpButton});
     wear(checkButtonPalette, {ui->logContactButton});
 
-    displayNet(activeID);
-    displayCandidates();
 }
 
 void Trelvin::on_actionLightTheme_triggered()

@@ -1,9 +1,12 @@
 #include "app/trelvin.h"
 
+#include "app/clock.h"
 #include "app/constants.h"
 #include "app/folders.h"
 #include "app/themes.h"
 #include "callbook/callbookimport.h"
+#include "checkin/callsearch.h"
+#include "checkin/checkindesk.h"
 #include "checkin/textrules.h"
 #include "dialogs/clubserver.h"
 #include "sync/clubsync.h"
@@ -26,7 +29,9 @@
 #include <QIcon>
 #include <QMenu>
 #include <QNetworkAccessManager>
+#include <QSettings>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QTime>
 #include <QTimer>
@@ -47,6 +52,8 @@ Trelvin::Trelvin(QWidget *parent)
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
     palettes = new ThemeState(this);
+    clock = new Clock(this);
+    clock->setObjectName(QStringLiteral("clock"));
     lightPalette = QGuiApplication::palette();
     darkPalette = makeDarkPalette();
 
@@ -88,24 +95,22 @@ Trelvin::Trelvin(QWidget *parent)
         checkUpdates();
 
     createWindows();
-    for (QWidget *window : std::initializer_list<QWidget *>{aboutWindow, stationDialog, contactDialog, allLogWindow,
-                                                           preambleWindow, dateLogWindow, rosterWindow,
-                                                           contactsWindow, qsoWindow})
+    createCheckInDesk();
+    for (QWidget *window : std::initializer_list<QWidget *>{
+             aboutWindow, desk->stationDialog(), desk->contactDialog(), allLogWindow, preambleWindow, dateLogWindow,
+             rosterWindow, contactsWindow, qsoWindow})
         window->setWindowIcon(icon);
 
-    connect(contactDialog, &Contact::escapeSig, this, &Trelvin::backHome);
-    connect(contactDialog, &Contact::saveContactSig, this, &Trelvin::saveContact);
     connect(aboutWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
     connect(aboutWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
     connect(preambleWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
     connect(preambleWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
     for (SeeLogs *report : {rosterWindow, allLogWindow, contactsWindow, dateLogWindow, qsoWindow})
         connect(report, &SeeLogs::escapeSig, this, &Trelvin::backHome);
-    connect(stationDialog, &Station::escapeSig, this, &Trelvin::backHome);
     createLookups();
+    connectCheckInDesk();
 
     createKeyBindings();
-    createRecordTools();
     createClubServer();
     returnFocusAfterMenus();
 
@@ -131,8 +136,8 @@ void Trelvin::createLookups()
     widgets.callsigns = ui->callsigns;
     widgets.rosterRun = ui->actionQRZClubData;
     widgets.statusBar = ui->statusbar;
-    widgets.station = stationDialog;
-    widgets.contact = contactDialog;
+    widgets.station = desk->stationDialog();
+    widgets.contact = desk->contactDialog();
     LookupController::Host host;
     host.stored = [this](const Storage::Result &result, const QString &operation) {
         return stored(result, operation);
@@ -152,7 +157,6 @@ void Trelvin::createLookups()
     lookups->fetchHamQthPassword();
 
     connect(lookups, &LookupController::errorLine, this, &Trelvin::writeError);
-    connect(lookups, &LookupController::entryStateShown, this, &Trelvin::on_state_textChanged);
     connect(lookups, &LookupController::rosterChanged, this, [this] {
         if (rosterWindow->isVisible())
             showRoster();
@@ -163,10 +167,113 @@ void Trelvin::createLookups()
     });
     connect(ui->lookUpButton, &QPushButton::clicked, lookups, &LookupController::lookUpEntry);
     connect(ui->actionQRZClubData, &QAction::triggered, lookups, &LookupController::runRoster);
-    connect(contactDialog, &Contact::getContactSig, lookups, &LookupController::getContact);
-    connect(stationDialog, &Station::connectSig, lookups, &LookupController::connectQrz);
-    connect(stationDialog, &Station::getStationSig, lookups, &LookupController::getStation);
-    connect(stationDialog, &Station::saveStationSig, lookups, &LookupController::saveStation);
+    connect(desk->contactDialog(), &Contact::getContactSig, lookups, &LookupController::getContact);
+    connect(desk->stationDialog(), &Station::connectSig, lookups, &LookupController::connectQrz);
+    connect(desk->stationDialog(), &Station::getStationSig, lookups, &LookupController::getStation);
+    connect(desk->stationDialog(), &Station::saveStationSig, lookups, &LookupController::saveStation);
+}
+
+void Trelvin::createCheckInDesk()
+{
+    CheckInDesk::Widgets widgets{ui->search,  ui->call,   ui->name,   ui->city,     ui->state,     ui->qso,
+                                 ui->relay,   ui->member, ui->delCon, ui->delRec,   ui->checks,    ui->checkins,
+                                 ui->time,    ui->statusbar, dateLogWindow};
+    CheckInDesk::Host host;
+    host.stored = [this](const Storage::Result &result, const QString &operation) {
+        return stored(result, operation);
+    };
+    host.reportReadFailure = [this](const QString &operation, const Storage::Result &failure) {
+        reportReadFailure(operation, failure);
+    };
+    host.saveClubRoster = [this] { saveClubRoster(); };
+    host.clockNow = [this] { return clockNow(); };
+    desk = new CheckInDesk(widgets, storage, palettes, host, this);
+    desk->setObjectName(QStringLiteral("checkInDesk"));
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.beginGroup(Trel::Group::Main);
+    desk->readSettings(settings);
+    {
+        const QSignalBlocker blocker(ui->actionIdReminder);
+        ui->actionIdReminder->setChecked(desk->idReminderOn());
+    }
+}
+
+// Call Search needs the look-ups behind it; the desk's buttons, fields,
+// actions and keys are wired here, each once.
+void Trelvin::connectCheckInDesk()
+{
+    CallSearch::Widgets widgets{ui->search, ui->call,    ui->name,  ui->city,    ui->state,
+                                ui->qso,    ui->relay,   ui->member, ui->attend, ui->last,
+                                ui->bear,   ui->revBear, ui->dist,  ui->delCon,  ui->lb_candidate,
+                                ui->callsigns, desk->contactDialog()};
+    CallSearch::Host host;
+    host.reportReadFailure = [this](const QString &operation, const Storage::Result &failure) {
+        reportReadFailure(operation, failure);
+    };
+    host.callBookRecord = [this](const QString &call, Storage::Result *read) { return callBook.byCall(call, read); };
+    host.stationUtcOffset = [this] { return lookups->stationUtcOffset(); };
+    host.refineSoon = [this](const QString &call) { lookups->refineSoon(call); };
+    host.cancelRefinement = [this] { lookups->cancelRefinement(); };
+    callSearch = new CallSearch(widgets, storage, desk, palettes, host, this);
+    callSearch->setObjectName(QStringLiteral("callSearch"));
+
+    connect(desk, &CheckInDesk::errorLine, this, &Trelvin::writeError);
+    connect(desk, &CheckInDesk::entryDone, callSearch, &CallSearch::selectSearch);
+    connect(desk, &CheckInDesk::netChanged, this, [this] {
+        if (dateLogWindow->isVisible())
+            showCurrentTrelvin();
+        if (allLogWindow->isVisible())
+            showDatabase();
+    });
+    connect(desk, &CheckInDesk::logChanged, this, [this] {
+        if (allLogWindow->isVisible())
+            showDatabase();
+    });
+    connect(desk, &CheckInDesk::contactsChanged, this, [this] {
+        if (contactsWindow->isVisible())
+            showContacts();
+    });
+    connect(desk, &CheckInDesk::rosterChanged, this, [this] {
+        if (rosterWindow->isVisible())
+            showRoster();
+    });
+    connect(callSearch, &CallSearch::contactShown, this, [this](const QString &call, int type) {
+        if (qsoWindow->isVisible())
+            showQsoHistory(call, type);
+    });
+    connect(lookups, &LookupController::entryStateShown, callSearch, &CallSearch::stateChanged);
+    connect(desk->contactDialog(), &Contact::escapeSig, this, &Trelvin::backHome);
+    connect(desk->stationDialog(), &Station::escapeSig, this, &Trelvin::backHome);
+
+    connect(ui->search, &QLineEdit::textEdited, callSearch, &CallSearch::searchEdited);
+    connect(ui->search, &QLineEdit::returnPressed, callSearch, &CallSearch::searchReturn);
+    connect(ui->state, &QLineEdit::textChanged, callSearch, &CallSearch::stateChanged);
+    // Enter in the entry's fields walks on to the next one; in the comment it checks in.
+    connect(ui->call, &QLineEdit::returnPressed, ui->name, qOverload<>(&QWidget::setFocus));
+    connect(ui->name, &QLineEdit::returnPressed, ui->city, qOverload<>(&QWidget::setFocus));
+    connect(ui->city, &QLineEdit::returnPressed, ui->state, qOverload<>(&QWidget::setFocus));
+    connect(ui->state, &QLineEdit::returnPressed, ui->qso, qOverload<>(&QWidget::setFocus));
+    connect(ui->qso, &QLineEdit::returnPressed, desk, &CheckInDesk::checkIn);
+    connect(ui->call, &QLineEdit::textEdited, desk, &CheckInDesk::callEdited);
+    connect(ui->name, &QLineEdit::textEdited, desk, &CheckInDesk::nameEdited);
+    connect(ui->city, &QLineEdit::textEdited, desk, &CheckInDesk::cityEdited);
+    connect(ui->state, &QLineEdit::textEdited, desk, &CheckInDesk::stateEdited);
+    connect(ui->relay, &QLineEdit::textEdited, desk, &CheckInDesk::relayEdited);
+    connect(ui->club, &QLineEdit::returnPressed, this, &Trelvin::changeClub);
+
+    connect(ui->relayButton, &QPushButton::clicked, desk, &CheckInDesk::relay);
+    connect(ui->trafficButton, &QPushButton::clicked, desk, &CheckInDesk::traffic);
+    connect(ui->mobileButton, &QPushButton::clicked, desk, &CheckInDesk::mobile);
+    connect(ui->shortButton, &QPushButton::clicked, desk, &CheckInDesk::shortTime);
+    connect(ui->NCSButton, &QPushButton::clicked, desk, &CheckInDesk::netControl);
+    connect(ui->logContactButton, &QPushButton::clicked, desk, &CheckInDesk::logContact);
+    connect(ui->relayViaButton, &QPushButton::clicked, desk, &CheckInDesk::relayVia);
+    connect(ui->delRecBut, &QPushButton::clicked, desk, &CheckInDesk::deleteLogRecord);
+
+    connect(ui->actionShow_Checkin_Data, &QAction::triggered, desk, &CheckInDesk::showCheckInData);
+    connect(ui->actionStationDetails, &QAction::triggered, desk, &CheckInDesk::showStationDetails);
+    connect(ui->actionEditContact, &QAction::triggered, desk, &CheckInDesk::editContact);
+    connect(ui->actionIdReminder, &QAction::toggled, desk, &CheckInDesk::setIdReminderOn);
 }
 
 void Trelvin::returnFocusAfterMenus()
@@ -210,8 +317,6 @@ Trelvin::~Trelvin()
     delete clubServerDialog;
     // The secondary windows have no parent; they go with the main window.
     delete aboutWindow;
-    delete stationDialog;
-    delete contactDialog;
     delete allLogWindow;
     delete preambleWindow;
     delete dateLogWindow;
@@ -225,10 +330,6 @@ void Trelvin::createWindows()
 {
     aboutWindow = new SeeFile();
     aboutWindow->readSettings(Trel::Group::About);
-    stationDialog = new Station();
-    stationDialog->readSettings();
-    contactDialog = new Contact();
-    contactDialog->readSettings();
     allLogWindow = new SeeLogs();
     allLogWindow->readSettings(Trel::Group::AllLog);
     preambleWindow = new SeeFile();
@@ -245,28 +346,29 @@ void Trelvin::createWindows()
 
 void Trelvin::createKeyBindings()
 {
-    const auto bind = [this](const QKeySequence &key, void (Trelvin::*slot)()) {
+    const auto bind = [this](const QKeySequence &key, auto *receiver, auto slot) {
         auto *shortcut = new QShortcut(key, this);
         shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, slot);
+        connect(shortcut, &QShortcut::activated, receiver, slot);
     };
-    bind(QKeySequence(Qt::Key_Escape), &Trelvin::selectSearch);
-    bind(QKeySequence(Qt::Key_F11), &Trelvin::delNet);
-    bind(QKeySequence(Qt::Key_F12), &Trelvin::delCon);
-    bind(QKeySequence(Qt::Key_PageUp), &Trelvin::topContact);
-    bind(QKeySequence(Qt::Key_Up), &Trelvin::previousContact);
-    bind(QKeySequence(Qt::Key_Down), &Trelvin::nextContact);
-    bind(QKeySequence(Qt::Key_PageDown), &Trelvin::endContact);
-    bind(QKeySequence(Qt::CTRL | Qt::Key_Plus), &Trelvin::enableMemberStatus);
-    bind(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), &Trelvin::enableMemberStatus);
-    bind(QKeySequence(Qt::CTRL | Qt::Key_Minus), &Trelvin::disableMemberStatus);
-    bind(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Minus), &Trelvin::disableMemberStatus);
+    bind(QKeySequence(Qt::Key_Escape), callSearch, &CallSearch::selectSearch);
+    bind(QKeySequence(Qt::Key_F11), desk, &CheckInDesk::removeFromNet);
+    bind(QKeySequence(Qt::Key_F12), desk, &CheckInDesk::deleteContact);
+    bind(QKeySequence(Qt::Key_PageUp), callSearch, &CallSearch::topContact);
+    bind(QKeySequence(Qt::Key_Up), callSearch, &CallSearch::previousContact);
+    bind(QKeySequence(Qt::Key_Down), callSearch, &CallSearch::nextContact);
+    bind(QKeySequence(Qt::Key_PageDown), callSearch, &CallSearch::endContact);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Plus), desk, &CheckInDesk::makeMember);
+    bind(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), desk, &CheckInDesk::makeMember);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Minus), desk, &CheckInDesk::dropMember);
+    bind(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Minus), desk, &CheckInDesk::dropMember);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_I), desk, &CheckInDesk::identify);
 }
 
 void Trelvin::initWindows()
 {
     setupDbFile();
-    offerResume();
+    desk->offerResume();
     openCallBook();
 
     if (theme == QLatin1String(Trel::ThemeLight))
@@ -274,7 +376,7 @@ void Trelvin::initWindows()
     if (theme == QLatin1String(Trel::ThemeDark))
         switchPalette(darkPalette);
 
-    displayNet(activeID);
+    desk->showNet();
     if (dateLogWindow->isVisible())
         showCurrentTrelvin();
 
@@ -296,10 +398,7 @@ void Trelvin::initWindows()
         if (content == QLatin1String(Trel::Content::ErrorLog))
             on_actionShow_Error_Log_triggered();
     }
-    if (stationDialog->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionStationDetails_triggered();
-    if (contactDialog->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionEditContact_triggered();
+    desk->reopenDialogs();
     if (dateLogWindow->visibleFlag == QLatin1String(Trel::Yes))
         on_actionShow_Net_Log_Select_triggered();
     if (preambleWindow->visibleFlag == QLatin1String(Trel::Yes))
@@ -322,12 +421,33 @@ void Trelvin::initWindows()
 
 void Trelvin::sysclkTimeout()
 {
-    const QDateTime now = clockNow ? clockNow() : QDateTime::currentDateTime();
+    const QDateTime now = clockNow();
     ui->time->setText(now.toString(QStringLiteral("hh:mm:ss")));
     const QString utc = now.toUTC().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" UTC");
     ui->utcTime->setText(utc);
     ui->time->setStatusTip(QStringLiteral("Current Time; ") + utc + QStringLiteral(" (") + now.toUTC().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(')'));
-    updateIdReminder();
+    desk->updateIdReminder();
+}
+
+QDateTime Trelvin::clockNow() const
+{
+    return clock->now();
+}
+
+void Trelvin::saveClubRoster()
+{
+    // Written at once (and whole, through a new file renamed into place), so
+    // that a crash does not lose a member added or removed during the net.
+    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+}
+
+void Trelvin::changeClub()
+{
+    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+    club = ui->club->text().toUpper();
+    ui->club->setText(club);
+    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
+    on_actionPreamble_triggered();
 }
 
 void Trelvin::backHome()
@@ -359,8 +479,7 @@ void Trelvin::on_actionExit_triggered()
     contactsWindow->writeSettings(Trel::Group::Contacts, Trel::Normal, contactsWindow->isVisible());
     qsoWindow->writeSettings(Trel::Group::Qso, Trel::Normal, qsoWindow->isVisible());
     preambleWindow->writeSettings(Trel::Group::Preamble, Trel::Normal, preambleWindow->isVisible());
-    stationDialog->writeSettings();
-    contactDialog->writeSettings();
+    desk->writeWindowSettings();
 
     writeSettings();
 
@@ -379,7 +498,7 @@ void Trelvin::on_actionExit_triggered()
     // Work still writing into the data directory stops first.
     reportFill->stopAll();
     fileWork->stop();
-    closeNet();
+    desk->closeNet();
     if (callBookImport)
         callBookImport->stop();
     storage.close();

@@ -23,7 +23,6 @@
 #include "app/themes.h"
 #include "data/callbookstore.h"
 #include "data/storage.h"
-#include "records/idreminder.h"
 #include "records/netrecord.h"
 
 class QCloseEvent;
@@ -40,6 +39,9 @@ class JobRunner;
 class BulkJob;
 class ReportFill;
 class LookupController;
+class CheckInDesk;
+class CallSearch;
+class Clock;
 class QTimer;
 class Station;
 class Contact;
@@ -107,22 +109,6 @@ public:
     int clockInterval = 1000;
     QNetworkAccessManager *networkManager = nullptr;
 
-    // Current entry and net.
-    int activeID = 1;
-    int entryId = 0;
-    int candidateCursor = 0;
-    int candidateCount = 0;
-    QString currentCall;
-    // The net list as last drawn, so that a key rewrites only the lines it
-    // changed; the character count tells whether the view still holds it.
-    struct DrawnLine {
-        QString text;
-        QTextCharFormat format;
-        bool operator==(const DrawnLine &other) const { return text == other.text && format == other.format; }
-    };
-    QList<DrawnLine> drawnNet;
-    int drawnNetChars = 0;
-
     // Net-log report selection.
     int logMonth = 0;
     int logDay = 0;
@@ -138,8 +124,6 @@ public:
 
     // Secondary windows, created once and kept for the whole run.
     SeeFile *aboutWindow = nullptr;
-    Station *stationDialog = nullptr;
-    Contact *contactDialog = nullptr;
     SeeLogs *allLogWindow = nullptr;
     SeeFile *preambleWindow = nullptr;
     SeeLogs *dateLogWindow = nullptr;
@@ -147,22 +131,13 @@ public:
     SeeLogs *contactsWindow = nullptr;
     SeeLogs *qsoWindow = nullptr;
 
-    // Records beyond the log (records/recordfiles.cpp): the identification
-    // clock and the net's band, mode and frequency for its ADIF file.
-    IdReminder idReminder;
-    bool idReminderOn = true;
+    // Records beyond the log (records/recordfiles.cpp): the net's band, mode
+    // and frequency for its ADIF file.
     QString netBand, netMode, netFrequency;
-    // What the clock fields and the identification clock read; the tests put
-    // a fake clock here.
-    std::function<QDateTime()> clockNow;
-    QLabel *idStatus = nullptr;
     NetDetails *netDetailsDialog = nullptr;
     // The net of the net-log selection, or nothing after a box saying why
     // no `what` is written (no check-ins, a bad time, a failed read).
     std::optional<NetRecord> selectedNet(const QString &what);
-    // After a key on the net list: net control's F7 or check-in counts as
-    // identifying.
-    void noteNetKey(int type, const QString &call);
 
 public slots:
     // Lifecycle (app/trelvin.cpp).
@@ -201,74 +176,10 @@ public slots:
     void attachContacts();
     void processLine(QFile &file, QList<QString> &list);
 
-    // Call search and navigation (checkin/search.cpp).
-    void on_search_textEdited(QString arg1);
-    void displayCandidates();
-    void on_search_returnPressed();
-    void selectSearch();
-    void topContact();
-    void previousContact();
-    void nextContact();
-    void endContact();
-    void selectContact(int id);
-
-    // Contact display and bearing (checkin/display.cpp).
-    void displayContact(QString call, int type);
-    void on_state_textChanged(QString state);
-    void bearDist(double lat1, double lon1, double lat2, double lon2, int &bear, int &dist);
-
-    // Net list, roles and check-in (checkin/netlist.cpp).
-    void addContact(int type);
-    // Draws the net list with the line of entry `marked` marked.
-    void displayNet(int marked);
-    // At start-up: the Resume Net question when the last run left its net
-    // list behind (checkin/resume.cpp).
-    void offerResume();
-    // Empties the kept net list at the end of a net (exit, another data directory).
-    void closeNet();
-    // Moves the list's mark to entry `id` and stores it with the net.
-    void markEntry(int id);
-    QString stationType(QString call);
-    void on_relayButton_clicked();
-    void on_trafficButton_clicked();
-    void on_mobileButton_clicked();
-    void on_shortButton_clicked();
-    void on_NCSButton_clicked();
-    void on_logContactButton_clicked();
-    void on_qso_returnPressed();
-    void on_relayViaButton_clicked();
-    void on_actionShow_Checkin_Data_triggered();
-
-    // Entry editing and removal (checkin/editing.cpp).
-    void on_call_returnPressed();
-    void on_name_returnPressed();
-    void on_city_returnPressed();
-    void on_state_returnPressed();
-    void on_call_textEdited(QString arg1);
-    void on_state_textEdited(QString arg1);
-    void on_relay_textEdited(QString arg1);
-    void on_name_textEdited(QString arg1);
-    void on_city_textEdited(QString arg1);
-    void delNet();
-    void delCon();
-    void on_delRecBut_clicked();
-
-    // Club roster membership (checkin/membership.cpp).
-    void enableMemberStatus();
-    void disableMemberStatus();
-    void on_club_returnPressed();
-
-    // Station and contact dialogs (dialogs/dialogactions.cpp).
-    void on_actionStationDetails_triggered();
-    void on_actionEditContact_triggered();
-    void saveContact();
-
     // Roster files (files/rosterfiles.cpp).
     void loadMember(QString fileName);
     void loadRoster(QString fileName);
     void saveRoster(QString fileName);
-    // The club's own roster file, as the exit sequence writes it.
-    void saveClubRoster();
     void on_actionLoadRoster_triggered();
     void on_actionSaveRoster_triggered();
 
@@ -303,11 +214,7 @@ public slots:
     // Net records (records/recordfiles.cpp).
     void on_actionSaveNetAdif_triggered();
     void on_actionSaveIcs309_triggered();
-    void on_actionIdReminder_toggled(bool on);
     void on_actionNetDetails_triggered();
-    // Ctrl+I: net control has just given its call.
-    void identify();
-    void updateIdReminder();
 
     // Offline call book (callbook/callbookhub.cpp): the import and its
     // status-bar progress, and CallBook.db opened for look-ups.
@@ -362,9 +269,6 @@ public:
     // a new file on a thread of its own.
     CallBookStore callBook;
     CallBookImport *callBookImport = nullptr;
-    // Shows the call book's record of `call` in the entry and the Contact
-    // dialog (checkin/display.cpp); false when it holds none.
-    bool showCallBookRecord(const QString &call);
 
     // The club server (sync/clubhub.cpp): settings group "Main", key
     // "ClubServer", a libpq connection string; empty: none. The password
@@ -398,14 +302,10 @@ protected:
 
 private:
     void createWindows();
-    void createRecordTools();
     void readRecordSettings(QSettings &settings);
     void writeRecordSettings(QSettings &settings);
     QString proposedNetFile(const QString &suffix) const;
     void createKeyBindings();
-    // One arrow or page key: the net list while there is at most one
-    // candidate, the candidates otherwise.
-    void step(Storage::Seek seek);
     void recreateMembers();
     // A CSV file that could not be written whole: box and log line, with the
     // system's reason when there is one.
@@ -432,6 +332,21 @@ private:
     // passwords, the roster's QRZ run.
     LookupController *lookups = nullptr;
     void createLookups();
+
+    // The check-in desk (checkin/): the net list, the entry and its dialogs,
+    // and Call Search beside it.
+    CheckInDesk *desk = nullptr;
+    CallSearch *callSearch = nullptr;
+    void createCheckInDesk();
+    void connectCheckInDesk();
+    // The club's own roster file, as the exit sequence writes it.
+    void saveClubRoster();
+    // Enter in the club field: the roster of the club typed.
+    void changeClub();
+
+    // What the clock fields, the identification clock and the records read.
+    Clock *clock = nullptr;
+    QDateTime clockNow() const;
 
     bool startupAborted = false;
     // Set once the exit sequence has run: ending the event loop closes the

@@ -62,7 +62,7 @@ double waitFor(const std::function<bool()> &done, int limitMs = 10000)
 
 void checkIn(Trelvin *w, const QString &call)
 {
-    w->entryId = 0;
+    deskOf(w)->setEntry(0);
     FORM(w, call)->setText(call);
     FORM(w, name)->setText(QStringLiteral("Bench"));
     FORM(w, city)->setText(QStringLiteral("Ogden"));

@@ -519,8 +519,8 @@ QString unknownCall(Runtime &rt, std::mt19937 &rng)
 // A station never heard before, typed into the entry.
 void typeNewStation(Runtime &rt, Trelvin &w, std::mt19937 &rng)
 {
-    w.displayContact(QString(), 0);
-    w.entryId = 0;
+    callSearchOf(&w)->showContact(QString(), 0);
+    deskOf(&w)->setEntry(0);
     FORM(&w, call)->setText(unknownCall(rt, rng));
     FORM(&w, name)->setText(QStringLiteral("Pat"));
     FORM(&w, city)->setText(QStringLiteral("Tacoma"));
@@ -545,10 +545,10 @@ void benchKeystroke(Runtime &rt, const QString &size)
     // on; until then a keystroke runs the LIKE.
     QElapsedTimer first;
     first.start();
-    w.on_search_textEdited(fragments.first());
+    callSearchOf(&w)->searchEdited(fragments.first());
     record(QStringLiteral("keystroke while the call index is read"), size,
            summarise({double(first.nsecsElapsed()) / 1e6}));
-    w.on_search_textEdited(QString());
+    callSearchOf(&w)->searchEdited(QString());
     QElapsedTimer wait;
     wait.start();
     waitForCallIndex(storeOf(&w));
@@ -574,11 +574,12 @@ void benchKeystroke(Runtime &rt, const QString &size)
 
     for (const QString &fragment : fragments) {
         const auto clear = [&w] {
-            w.on_search_textEdited(QString());
+            callSearchOf(&w)->searchEdited(QString());
             QCoreApplication::processEvents();
         };
-        const Stats value = repeat([&] { w.on_search_textEdited(fragment); }, 5, 101, budget, clear);
-        w.on_search_textEdited(fragment);
+        CallSearch *const callSearch = callSearchOf(&w);
+        const Stats value = repeat([&] { callSearch->searchEdited(fragment); }, 5, 101, budget, clear);
+        callSearchOf(&w)->searchEdited(fragment);
         const int lines = FORM(&w, callsigns)->document()->blockCount();
         const QString label = FORM(&w, lb_candidate)->text();
         clear();
@@ -643,14 +644,15 @@ void benchKeystroke(Runtime &rt, const QString &size)
     // The first keystroke after a new contact was stored takes it into the index.
     int serial = 0;
     const QString fragment = fragments.at(2);
-    const Stats afterWrite = repeat([&] { w.on_search_textEdited(fragment); }, 5, 51, budget, [&] {
-        w.on_search_textEdited(QString());
+    CallSearch *const callSearch = callSearchOf(&w);
+    const Stats afterWrite = repeat([&] { callSearch->searchEdited(fragment); }, 5, 51, budget, [&] {
+        callSearchOf(&w)->searchEdited(QString());
         ContactRecord record;
         record.call = QStringLiteral("ZZ%1").arg(serial++);
         storeOf(&w).contacts().saveContact(record);
     });
     QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
-    w.on_search_textEdited(QString());
+    callSearchOf(&w)->searchEdited(QString());
     record(QStringLiteral("keystroke %1 chars, first after a contact was stored").arg(fragment.size()), size,
            afterWrite);
 }
@@ -662,7 +664,8 @@ void benchDisplay(Runtime &rt, const QString &size)
     // operator moves from one station to the next.
     const QString calls[] = {rt.netCalls.value(rt.netCalls.size() / 3), rt.netCalls.value(rt.netCalls.size() / 2)};
     int turn = 0;
-    const Stats value = repeat([&] { w.displayContact(calls[turn++ % 2], 2); }, 10, 201, budget);
+    CallSearch *const callSearch = callSearchOf(&w);
+    const Stats value = repeat([&] { callSearch->showContact(calls[turn++ % 2], 2); }, 10, 201, budget);
     const Stats base = repeat(
         [&] {
             const QString &call = calls[turn++ % 2];
@@ -712,7 +715,8 @@ void benchCheckIn(Runtime &rt, const QString &size)
 
     const auto prepareNew = [&] { typeNewStation(rt, w, rng); };
     prepareNew();
-    const Stats newValue = repeat([&] { w.addContact(608); },
+    CheckInDesk *const desk = deskOf(&w);
+    const Stats newValue = repeat([&] { desk->storeEntry(608); },
                                   10, 201, budget, [&] {
                                       emptyNet();
                                       prepareNew();
@@ -745,12 +749,12 @@ void benchCheckIn(Runtime &rt, const QString &size)
     int next = 0;
     const auto prepareKnown = [&] {
         const QString call = rt.calls.at(int((qint64(next++) * 7919) % rt.calls.size()));
-        w.displayContact(call, 2);
-        w.entryId = 0;
+        callSearchOf(&w)->showContact(call, 2);
+        deskOf(&w)->setEntry(0);
     };
     emptyNet();
     prepareKnown();
-    const Stats knownValue = repeat([&] { w.addContact(608); },
+    const Stats knownValue = repeat([&] { desk->storeEntry(608); },
                                     10, 201, budget, [&] {
                                         emptyNet();
                                         prepareKnown();
@@ -855,7 +859,8 @@ void benchNet(Runtime &rt)
         }
         fileDb(&w).commit();
         const int active = stations / 2;
-        const Stats value = repeat([&] { w.displayNet(active); }, 10, 201, budget);
+        CheckInDesk *const desk = deskOf(&w);
+        const Stats value = repeat([&] { desk->showNet(active); }, 10, 201, budget);
         const QString html = FORM(&w, checkins)->toHtml();
         QTextEdit other;
         other.resize(FORM(&w, checkins)->size());
@@ -983,7 +988,7 @@ void recordCheckInsDuring(Runtime &rt, Trelvin &w, const QString &job, const QSt
             typeNewStation(rt, w, rng);
             QElapsedTimer t;
             t.start();
-            w.addContact(608);
+            deskOf(&w)->storeEntry(608);
             waits.push_back(double(t.nsecsElapsed()) / 1e6);
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 1);
@@ -1398,14 +1403,14 @@ void benchCallBook(Runtime &rt, const QString &contactsSize, int licences)
     Trelvin &w = *rt.window;
     QString known = someCall();
     const Stats hit = repeat(
-        [&] { w.on_search_textEdited(known); }, 5, 201, budget,
+        [&] { callSearchOf(&w)->searchEdited(known); }, 5, 201, budget,
         [&] {
-            w.on_search_textEdited(QString());
+            callSearchOf(&w)->searchEdited(QString());
             known = someCall();
         });
     const Stats miss = repeat(
-        [&] { w.on_search_textEdited(QStringLiteral("KZ0ZZZ")); }, 5, 201, budget,
-        [&] { w.on_search_textEdited(QString()); });
+        [&] { callSearchOf(&w)->searchEdited(QStringLiteral("KZ0ZZZ")); }, 5, 201, budget,
+        [&] { callSearchOf(&w)->searchEdited(QString()); });
     record(QStringLiteral("keystroke whole call, call book fills the entry"), contactsSize + " + " + size, hit, &miss);
     QFile::remove(target);
 }

@@ -1,11 +1,11 @@
-#include "app/trelvin.h"
+#include "checkin/callsearch.h"
+
+#include "app/themes.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
-#include "lookup/lookupcontroller.h"
-#include "reports/seelogs.h"
+#include "lookup/qrzrecord.h"
 #include "ui_contact.h"
-#include "ui_trelvin.h"
 
 #include <QDate>
 #include <QLineEdit>
@@ -68,135 +68,150 @@ void useStateCentre(const Storage &storage, const QString &state, double &lat, d
 
 } // namespace
 
-void Trelvin::displayContact(QString call, int type)
+void CallSearch::showContact(const QString &call, int type)
+{
+    setPaletteOf(w.name, theme->good());
+    setPaletteOf(w.contact->ui->fname, theme->good());
+    if (type != 0)
+        showStoredContact(call);
+    else
+        clearContact();
+    emit contactShown(call, type);
+}
+
+// The contact record, the roster, the log's history and the net entry of
+// `call`, each fresher one over the one before.
+void CallSearch::showStoredContact(const QString &call)
 {
     const QString today = QDate::currentDate().toString(QStringLiteral("yyMMdd"));
-    Ui::Contact *dialog = contactDialog->ui;
-    setPaletteOf(ui->name, palettes->good());
-    setPaletteOf(dialog->fname, palettes->good());
+    Ui::Contact *dialog = w.contact->ui;
+    // The look-ups below share one read lock on Contacts.db instead of
+    // taking it statement by statement.
+    const Storage::Snapshot snapshot(storage);
+    Storage::Result read;
+    const std::optional<ContactRecord> contact = storage.contacts().contactByCall(call, &read);
+    // After one failed read the others would wait on the same lock.
+    bool readable = read.ok();
+    if (!readable && storage.contactsOpen())
+        host.reportReadFailure("Display of " + call, read);
+    if (contact) {
+        setClipped(dialog->call, contact->call);
+        setClipped(dialog->fname, contact->name);
+        setClipped(dialog->name, contact->last);
+        setClipped(dialog->classlic, contact->licenceClass);
+        setClipped(dialog->expire, contact->expire);
+        setClipped(dialog->addr, contact->address);
+        setClipped(dialog->city, contact->city);
+        setClipped(dialog->state, contact->state);
+        setClipped(dialog->zip, contact->zip);
+        setClipped(dialog->country, contact->country);
+        setClipped(dialog->email, contact->email);
+        setClipped(dialog->phone, formatPhone(contact->phone));
+        setClipped(dialog->lat, contact->lat);
+        setClipped(dialog->lon, contact->lon);
+        setClipped(dialog->grid, contact->grid);
+        setClipped(dialog->geoloc, contact->source);
+        setClipped(dialog->utc, contact->utc);
+        setClipped(dialog->dst, contact->dst);
+        setClipped(dialog->born, contact->born);
 
-    if (type != 0) {
-        // The look-ups below share one read lock on Contacts.db instead of
-        // taking it statement by statement.
-        const Storage::Snapshot snapshot(storage);
-        Storage::Result read;
-        const std::optional<ContactRecord> contact = storage.contacts().contactByCall(call, &read);
-        // After one failed read the others would wait on the same lock.
-        bool readable = read.ok();
-        if (!readable && storage.contactsOpen())
-            reportReadFailure("Display of " + call, read);
-        if (contact) {
-            setClipped(dialog->call, contact->call);
-            setClipped(dialog->fname, contact->name);
-            setClipped(dialog->name, contact->last);
-            setClipped(dialog->classlic, contact->licenceClass);
-            setClipped(dialog->expire, contact->expire);
-            setClipped(dialog->addr, contact->address);
-            setClipped(dialog->city, contact->city);
-            setClipped(dialog->state, contact->state);
-            setClipped(dialog->zip, contact->zip);
-            setClipped(dialog->country, contact->country);
-            setClipped(dialog->email, contact->email);
-            setClipped(dialog->phone, formatPhone(contact->phone));
-            setClipped(dialog->lat, contact->lat);
-            setClipped(dialog->lon, contact->lon);
-            setClipped(dialog->grid, contact->grid);
-            setClipped(dialog->geoloc, contact->source);
-            setClipped(dialog->utc, contact->utc);
-            setClipped(dialog->dst, contact->dst);
-            setClipped(dialog->born, contact->born);
+        const int contactOffset = dialog->utc->text().toInt();
+        dialog->tzOffset->setText(QString::number(contactOffset - host.stationUtcOffset()));
 
-            const int contactOffset = dialog->utc->text().toInt();
-            dialog->tzOffset->setText(QString::number(contactOffset - lookups->stationUtcOffset()));
-
-            setClipped(ui->call, contact->call);
-            setClipped(ui->name, contact->name);
-            setClipped(ui->city, contact->city);
-            // Computed once below, after the dialog's coordinates are in place,
-            // rather than for an intermediate state.
-            {
-                const QSignalBlocker blocker(ui->state);
-                setClipped(ui->state, contact->state);
-            }
-            on_state_textChanged(contact->state);
-            ui->attend->clear();
-            ui->last->clear();
-            ui->qso->clear();
+        setClipped(w.call, contact->call);
+        setClipped(w.name, contact->name);
+        setClipped(w.city, contact->city);
+        // Computed once below, after the dialog's coordinates are in place,
+        // rather than for an intermediate state.
+        {
+            const QSignalBlocker blocker(w.state);
+            setClipped(w.state, contact->state);
         }
+        stateChanged(contact->state);
+        w.attend->clear();
+        w.last->clear();
+        w.qso->clear();
+    }
 
-        if (storage.roster().isMember(call)) {
-            setPaletteOf(ui->member, palettes->good());
-            ui->member->setText(QStringLiteral("YES"));
-        } else {
-            setPaletteOf(ui->member, palettes->alert());
-            ui->member->setText(QStringLiteral("NO"));
-        }
+    showMembership(call);
 
-        if (readable) {
-            const NetLogStore::History history = storage.netLog().history(call, today, &read);
-            readable = read.ok();
-            if (!readable)
-                reportReadFailure("Check-in history of " + call, read);
-            // What was logged last is fresher than the contact record; "last"
-            // is the last check-in before tonight.
-            if (readable && history.latest) {
-                setClipped(ui->call, history.latest->call);
-                setClipped(ui->name, history.latest->name);
-                setClipped(ui->city, history.latest->city);
-                setClipped(ui->state, history.latest->state);
-                ui->attend->setText(QString::number(history.checkIns));
-                ui->last->setText(history.lastDate ? shownDate(*history.lastDate) : QString());
-                ui->qso->clear();
-            }
-        }
-
-        if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(call)) {
-            setClipped(ui->name, entry->name);
-            setClipped(ui->city, entry->city);
-            setClipped(ui->state, entry->state);
-            setClipped(ui->qso, entry->comment);
-            setClipped(ui->relay, entry->relay);
-        }
-    } else {
-        const QString searched = ui->search->text().toUpper();
-        dialog->call->setText(searched);
-        for (QLineEdit *field :
-             {dialog->fname, dialog->name, dialog->classlic, dialog->expire, dialog->addr, dialog->city, dialog->state,
-              dialog->zip, dialog->country, dialog->email, dialog->phone, dialog->lat, dialog->lon, dialog->grid,
-              dialog->geoloc, dialog->utc, dialog->tzOffset, dialog->dst, dialog->born}) {
-            // Clearing an empty field still costs its signals.
-            if (!field->text().isEmpty())
-                field->clear();
-        }
-
-        ui->call->setText(searched);
-        ui->name->clear();
-        setPaletteOf(ui->city, palettes->good());
-        ui->city->clear();
-        // The relay stays: it belongs to the net entry, not to the station shown.
-        for (QLineEdit *field : {ui->state, ui->member, ui->attend, ui->last, ui->qso, ui->bear, ui->revBear, ui->dist}) {
-            if (!field->text().isEmpty())
-                field->clear();
+    if (readable) {
+        const NetLogStore::History history = storage.netLog().history(call, today, &read);
+        readable = read.ok();
+        if (!readable)
+            host.reportReadFailure("Check-in history of " + call, read);
+        // What was logged last is fresher than the contact record; "last"
+        // is the last check-in before tonight.
+        if (readable && history.latest) {
+            setClipped(w.call, history.latest->call);
+            setClipped(w.name, history.latest->name);
+            setClipped(w.city, history.latest->city);
+            setClipped(w.state, history.latest->state);
+            w.attend->setText(QString::number(history.checkIns));
+            w.last->setText(history.lastDate ? shownDate(*history.lastDate) : QString());
+            w.qso->clear();
         }
     }
 
-    if (qsoWindow->isVisible())
-        showQsoHistory(call, type);
+    if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(call)) {
+        setClipped(w.name, entry->name);
+        setClipped(w.city, entry->city);
+        setClipped(w.state, entry->state);
+        setClipped(w.qso, entry->comment);
+        setClipped(w.relay, entry->relay);
+    }
 }
 
-bool Trelvin::showCallBookRecord(const QString &call)
+void CallSearch::showMembership(const QString &call)
+{
+    if (storage.roster().isMember(call)) {
+        setPaletteOf(w.member, theme->good());
+        w.member->setText(QStringLiteral("YES"));
+    } else {
+        setPaletteOf(w.member, theme->alert());
+        w.member->setText(QStringLiteral("NO"));
+    }
+}
+
+// No station: the entry and the dialog hold only what the search holds.
+void CallSearch::clearContact()
+{
+    Ui::Contact *dialog = w.contact->ui;
+    const QString searched = w.search->text().toUpper();
+    dialog->call->setText(searched);
+    for (QLineEdit *field :
+         {dialog->fname, dialog->name, dialog->classlic, dialog->expire, dialog->addr, dialog->city, dialog->state,
+          dialog->zip, dialog->country, dialog->email, dialog->phone, dialog->lat, dialog->lon, dialog->grid,
+          dialog->geoloc, dialog->utc, dialog->tzOffset, dialog->dst, dialog->born}) {
+        // Clearing an empty field still costs its signals.
+        if (!field->text().isEmpty())
+            field->clear();
+    }
+
+    w.call->setText(searched);
+    w.name->clear();
+    setPaletteOf(w.city, theme->good());
+    w.city->clear();
+    // The relay stays: it belongs to the net entry, not to the station shown.
+    for (QLineEdit *field : {w.state, w.member, w.attend, w.last, w.qso, w.bear, w.revBear, w.dist}) {
+        if (!field->text().isEmpty())
+            field->clear();
+    }
+}
+
+bool CallSearch::showCallBookRecord(const QString &call)
 {
     Storage::Result read;
-    const std::optional<CallBookRecord> record = callBook.byCall(call, &read);
+    const std::optional<CallBookRecord> record = host.callBookRecord(call, &read);
     if (!read.ok())
-        reportReadFailure("Call book look-up of " + call, read);
+        host.reportReadFailure("Call book look-up of " + call, read);
     if (!record)
         return false;
 
     // Shown as a look-up would show it, with the FCC as the source; the
     // position is the ZIP code's centre, or none, and then the state's
     // centre stands in.
-    Ui::Contact *dialog = contactDialog->ui;
+    Ui::Contact *dialog = w.contact->ui;
     const QString first = titleCase(record->first);
     const QString city = titleCase(record->city);
     setClipped(dialog->call, record->call);
@@ -216,22 +231,22 @@ bool Trelvin::showCallBookRecord(const QString &call)
     }
     setClipped(dialog->geoloc, QStringLiteral("FCC"));
 
-    setClipped(ui->call, record->call);
-    setClipped(ui->name, first);
-    setClipped(ui->city, city);
+    setClipped(w.call, record->call);
+    setClipped(w.name, first);
+    setClipped(w.city, city);
     {
-        const QSignalBlocker blocker(ui->state);
-        setClipped(ui->state, record->state);
+        const QSignalBlocker blocker(w.state);
+        setClipped(w.state, record->state);
     }
-    on_state_textChanged(record->state);
+    stateChanged(record->state);
     return true;
 }
 
-void Trelvin::on_state_textChanged(QString state)
+void CallSearch::stateChanged(const QString &state)
 {
     // The contact; its stored coordinates only count while the state typed
     // is still the one they belong to.
-    const Ui::Contact *dialog = contactDialog->ui;
+    const Ui::Contact *dialog = w.contact->ui;
     double contactLat = dialog->lat->text().toDouble();
     double contactLon = dialog->lon->text().toDouble();
     const QString typed = state.toUpper();
@@ -248,7 +263,7 @@ void Trelvin::on_state_textChanged(QString state)
         Storage::Result read;
         const std::optional<ContactStore::StationPlace> station = storage.contacts().stationPlace(&read);
         if (!read.ok() && storage.contactsOpen())
-            reportReadFailure(QStringLiteral("Distance and bearing"), read);
+            host.reportReadFailure(QStringLiteral("Distance and bearing"), read);
         if (station) {
             stationLat = station->lat;
             stationLon = station->lon;
@@ -259,23 +274,14 @@ void Trelvin::on_state_textChanged(QString state)
 
     if (std::fabs(stationLat) > NoCoordinate && std::fabs(stationLon) > NoCoordinate
         && std::fabs(contactLat) > NoCoordinate && std::fabs(contactLon) > NoCoordinate) {
-        int bear = 0;
-        int dist = 0;
-        bearDist(stationLat, stationLon, contactLat, contactLon, bear, dist);
-        ui->dist->setText(QStringLiteral("%1").arg(dist, 6));
-        ui->bear->setText(QStringLiteral("%1").arg(bear, 3));
-        bearDist(contactLat, contactLon, stationLat, stationLon, bear, dist);
-        ui->revBear->setText(QStringLiteral("%1").arg(bear, 3));
+        const BearingDistance there = greatCircle(stationLat, stationLon, contactLat, contactLon);
+        w.dist->setText(QStringLiteral("%1").arg(there.distance, 6));
+        w.bear->setText(QStringLiteral("%1").arg(there.bearing, 3));
+        const BearingDistance back = greatCircle(contactLat, contactLon, stationLat, stationLon);
+        w.revBear->setText(QStringLiteral("%1").arg(back.bearing, 3));
     } else {
-        ui->dist->clear();
-        ui->bear->clear();
-        ui->revBear->clear();
+        w.dist->clear();
+        w.bear->clear();
+        w.revBear->clear();
     }
-}
-
-void Trelvin::bearDist(double lat1, double lon1, double lat2, double lon2, int &bear, int &dist)
-{
-    const BearingDistance result = greatCircle(lat1, lon1, lat2, lon2);
-    bear = result.bearing;
-    dist = result.distance;
 }

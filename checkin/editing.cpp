@@ -1,8 +1,9 @@
+#include "checkin/checkindesk.h"
+
 #include "app/prompter.h"
-#include "app/trelvin.h"
 #include "checkin/textrules.h"
-#include "reports/seelogs.h"
-#include "ui_trelvin.h"
+
+#include <QLineEdit>
 
 namespace {
 
@@ -26,103 +27,78 @@ bool confirmed(const QString &title, const QString &text)
 
 } // namespace
 
-void Trelvin::on_call_returnPressed()
+void CheckInDesk::callEdited(const QString &arg1)
 {
-    ui->name->setFocus(Qt::OtherFocusReason);
+    retype(w.call, arg1.toUpper());
 }
 
-void Trelvin::on_name_returnPressed()
+void CheckInDesk::stateEdited(const QString &arg1)
 {
-    ui->city->setFocus(Qt::OtherFocusReason);
+    retype(w.state, arg1.toUpper());
 }
 
-void Trelvin::on_city_returnPressed()
+void CheckInDesk::relayEdited(const QString &arg1)
 {
-    ui->state->setFocus(Qt::OtherFocusReason);
+    retype(w.relay, arg1.toUpper());
 }
 
-void Trelvin::on_state_returnPressed()
+void CheckInDesk::nameEdited(const QString &arg1)
 {
-    ui->qso->setFocus(Qt::OtherFocusReason);
+    retype(w.name, titleCase(arg1));
 }
 
-void Trelvin::on_call_textEdited(QString arg1)
+void CheckInDesk::cityEdited(const QString &arg1)
 {
-    retype(ui->call, arg1.toUpper());
+    retype(w.city, titleCase(arg1));
 }
 
-void Trelvin::on_state_textEdited(QString arg1)
+void CheckInDesk::removeFromNet()
 {
-    retype(ui->state, arg1.toUpper());
-}
-
-void Trelvin::on_relay_textEdited(QString arg1)
-{
-    retype(ui->relay, arg1.toUpper());
-}
-
-void Trelvin::on_name_textEdited(QString arg1)
-{
-    retype(ui->name, titleCase(arg1));
-}
-
-void Trelvin::on_city_textEdited(QString arg1)
-{
-    retype(ui->city, titleCase(arg1));
-}
-
-void Trelvin::delNet()
-{
-    const QString call = ui->delCon->text().toUpper();
+    const QString call = w.delCon->text().toUpper();
     if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(call)) {
         if (confirmed(QStringLiteral("Deleting Contact from Net Log"),
                       "Are you sure you want to delete '" + call + "' from the Net Log?")
-            && stored(storage.netLog().removeFromNet(*entry), "Removal of the check-in of " + call + " from the log")) {
+            && host.stored(storage.netLog().removeFromNet(*entry), "Removal of the check-in of " + call + " from the log")) {
             // The entry must not keep pointing at a row that is gone.
             if (entryId == entry->id)
                 entryId = 0;
-            if (ui->call->text().toUpper() == call) {
-                ui->call->clear();
-                ui->name->clear();
-                ui->city->clear();
-                ui->state->clear();
+            if (w.call->text().toUpper() == call) {
+                w.call->clear();
+                w.name->clear();
+                w.city->clear();
+                w.state->clear();
             }
         }
     } else {
         Prompter::instance()->message(Prompter::Warning, QStringLiteral("Contact not in Net List"),
                                       "Contact " + call + " was not found in Net List.\nPlease check your data entry.");
-        writeError("Contact " + call + " was not found in Net List.");
+        emit errorLine("Contact " + call + " was not found in Net List.");
     }
 
-    displayNet(activeID);
-    if (dateLogWindow->isVisible())
-        showCurrentTrelvin();
-    if (allLogWindow->isVisible())
-        showDatabase();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    showNet();
+    emit netChanged();
+    w.search->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::delCon()
+void CheckInDesk::deleteContact()
 {
-    const QString call = ui->delCon->text().toUpper();
+    const QString call = w.delCon->text().toUpper();
     if (confirmed(QStringLiteral("Deleting Contact from Contacts Database"),
                   "Are you sure you want to delete '" + call + "' from the Contacts Database?"))
-        stored(storage.contacts().deleteContact(call), "Deletion of contact " + call);
+        host.stored(storage.contacts().deleteContact(call), "Deletion of contact " + call);
 
-    if (contactsWindow->isVisible())
-        showContacts();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    emit contactsChanged();
+    w.search->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::on_delRecBut_clicked()
+void CheckInDesk::deleteLogRecord()
 {
     if (confirmed(QStringLiteral("Deleting Record from Log"),
-                  "Are you sure you want to permanently delete Record '" + ui->delRec->text() + "' from the Log?")) {
+                  "Are you sure you want to permanently delete Record '" + w.delRec->text() + "' from the Log?")) {
         // Not a number (or too large for one) means record 0, which no row has.
-        const int record = ui->delRec->text().toInt(nullptr, 10);
-        stored(storage.netLog().deleteLogRow(record), "Deletion of log record " + QString::number(record));
+        const int record = w.delRec->text().toInt(nullptr, 10);
+        host.stored(storage.netLog().deleteLogRow(record), "Deletion of log record " + QString::number(record));
     }
 
-    if (allLogWindow->isVisible())
-        showDatabase();
+    emit logChanged();
 }

@@ -1,48 +1,32 @@
-#include "app/trelvin.h"
-#include "reports/seelogs.h"
-#include "ui_trelvin.h"
+#include "checkin/checkindesk.h"
 
-void Trelvin::enableMemberStatus()
+#include "app/themes.h"
+
+#include <QLineEdit>
+
+void CheckInDesk::makeMember()
 {
-    const QString call = ui->call->text().toUpper();
+    const QString call = w.call->text().toUpper();
     if (call.isEmpty())
         return;
     // Shown as a member only once the roster holds the call.
-    if (!storage.roster().isMember(call) && stored(storage.roster().addMember(call), "Adding " + call + " to the club roster")) {
-        ui->member->setPalette(palettes->good());
-        ui->member->setText(QStringLiteral("YES"));
-        saveClubRoster();
+    if (!storage.roster().isMember(call) && host.stored(storage.roster().addMember(call), "Adding " + call + " to the club roster")) {
+        w.member->setPalette(theme->good());
+        w.member->setText(QStringLiteral("YES"));
+        host.saveClubRoster();
     }
-    if (rosterWindow->isVisible())
-        showRoster();
+    emit rosterChanged();
 }
 
-void Trelvin::disableMemberStatus()
+void CheckInDesk::dropMember()
 {
-    const QString call = ui->call->text().toUpper();
+    const QString call = w.call->text().toUpper();
     if (call.isEmpty())
         return;
-    if (storage.roster().isMember(call) && stored(storage.roster().removeMember(call), "Removing " + call + " from the club roster")) {
-        ui->member->setPalette(palettes->alert());
-        ui->member->setText(QStringLiteral("NO"));
-        saveClubRoster();
+    if (storage.roster().isMember(call) && host.stored(storage.roster().removeMember(call), "Removing " + call + " from the club roster")) {
+        w.member->setPalette(theme->alert());
+        w.member->setText(QStringLiteral("NO"));
+        host.saveClubRoster();
     }
-    if (rosterWindow->isVisible())
-        showRoster();
-}
-
-void Trelvin::saveClubRoster()
-{
-    // Written at once (and whole, through a new file renamed into place), so
-    // that a crash does not lose a member added or removed during the net.
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
-}
-
-void Trelvin::on_club_returnPressed()
-{
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
-    club = ui->club->text().toUpper();
-    ui->club->setText(club);
-    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
-    on_actionPreamble_triggered();
+    emit rosterChanged();
 }

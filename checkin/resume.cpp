@@ -1,18 +1,19 @@
+#include "checkin/checkindesk.h"
+
 #include "app/logging.h"
 #include "app/prompter.h"
-#include "app/trelvin.h"
 
 #include <QLocale>
 
 // A run that ended without the exit sequence (a crash, a kill, a power cut)
 // leaves its net list in Contacts.db; the operator decides whether the net
 // goes on where it stopped.
-void Trelvin::offerResume()
+void CheckInDesk::offerResume()
 {
     Storage::Result read;
     const std::optional<NetLogStore::InterruptedNet> net = storage.netLog().interruptedNet(&read);
     if (!read.ok()) {
-        reportReadFailure(QStringLiteral("Resuming the interrupted net"), read);
+        host.reportReadFailure(QStringLiteral("Resuming the interrupted net"), read);
         return;
     }
     if (!net)
@@ -30,25 +31,25 @@ void Trelvin::offerResume()
         Prompter::Question, QStringLiteral("Resume Net"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     qCDebug(lcCheckin) << "interrupted net of" << net->stations << "stations, resumed:" << (answer == QMessageBox::Yes);
     if (answer == QMessageBox::Yes) {
-        activeID = storage.netLog().netMark().value_or(activeID);
+        activeId = storage.netLog().netMark().value_or(activeId);
         return;
     }
     // The log keeps its rows; only the list starts anew. A net shared with
     // other programs goes on there.
-    stored(storage.journal().leaveNet(), QStringLiteral("Starting an empty net"));
+    host.stored(storage.journal().leaveNet(), QStringLiteral("Starting an empty net"));
 }
 
-void Trelvin::markEntry(int id)
+void CheckInDesk::markEntry(int id)
 {
-    activeID = id;
+    activeId = id;
     // The mark is restored with the net after a crash; it is worth a log
     // line when it cannot be stored, not a box on every arrow key.
     const Storage::Result result = storage.netLog().setNetMark(id);
     if (!result.ok())
-        writeError("Database write failed (Marking net entry " + QString::number(id) + "): " + result.error);
+        emit errorLine("Database write failed (Marking net entry " + QString::number(id) + "): " + result.error);
 }
 
-void Trelvin::closeNet()
+void CheckInDesk::closeNet()
 {
     // The net has ended: the next start begins with an empty list. Were it
     // kept, the next start would offer it as interrupted. A net shared with
@@ -56,5 +57,5 @@ void Trelvin::closeNet()
     const Storage::Result cleared = storage.journal().leaveNet();
     qCDebug(lcCheckin) << "net closed, list cleared:" << cleared.ok();
     if (!cleared.ok())
-        writeError("Database write failed (Closing the net list): " + cleared.error);
+        emit errorLine("Database write failed (Closing the net list): " + cleared.error);
 }

@@ -19,7 +19,6 @@ public:
     explicit Contact(QWidget *parent = nullptr);
     ~Contact() override;
 
-    Ui::Contact *ui;
     QString visibleFlag = QStringLiteral("No");
 
 signals:
@@ -38,4 +37,13 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    // The form is filled by the check-in desk, Call Search and the look-ups,
+    // and coloured with the window's theme; tests reach its fields by name.
+    friend class CheckInDesk;
+    friend class CallSearch;
+    friend class LookupController;
+    friend class Trelvin;
+    Ui::Contact *ui;
 };

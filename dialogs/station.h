@@ -23,7 +23,6 @@ public:
     explicit Station(QWidget *parent = nullptr);
     ~Station() override;
 
-    Ui::Station *ui;
     QString visibleFlag = QStringLiteral("No");
 
 signals:
@@ -47,4 +46,12 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    // The form is filled by the check-in desk and the look-ups, and coloured
+    // with the window's theme; tests reach its fields by name.
+    friend class CheckInDesk;
+    friend class LookupController;
+    friend class Trelvin;
+    Ui::Station *ui;
 };

@@ -3,6 +3,7 @@
 #include "app/logging.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "checkin/checkindesk.h"
 #include "dialogs/clubserver.h"
 #include "reports/seelogs.h"
 #include "sync/clubsync.h"
@@ -205,7 +206,7 @@ void Trelvin::offerClubNet(const SyncNet &net)
 
 void Trelvin::showClubChanges()
 {
-    displayNet(activeID);
+    desk->showNet();
     if (dateLogWindow->isVisible())
         showCurrentTrelvin();
     if (allLogWindow->isVisible())

@@ -1,6 +1,9 @@
 #include "formaccess.h"
 
+#include "app/clock.h"
 #include "app/trelvin.h"
+#include "checkin/callsearch.h"
+#include "checkin/checkindesk.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
 
@@ -58,4 +61,29 @@ ReportFill *reportFillOf(const Trelvin *w)
 ThemeState *themeOf(const Trelvin *w)
 {
     return w->findChild<ThemeState *>();
+}
+
+CheckInDesk *deskOf(const Trelvin *w)
+{
+    return w->findChild<CheckInDesk *>(QStringLiteral("checkInDesk"));
+}
+
+CallSearch *callSearchOf(const Trelvin *w)
+{
+    return w->findChild<CallSearch *>(QStringLiteral("callSearch"));
+}
+
+Station *stationOf(const Trelvin *w)
+{
+    return deskOf(w)->stationDialog();
+}
+
+Contact *contactOf(const Trelvin *w)
+{
+    return deskOf(w)->contactDialog();
+}
+
+Clock *clockOf(const Trelvin *w)
+{
+    return w->findChild<Clock *>(QStringLiteral("clock"));
 }

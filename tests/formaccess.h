@@ -3,6 +3,12 @@
 // How tests and the benchmark reach the main window: its form by object
 // name, its storage through its public accessor, its jobs through its tree.
 
+#include "app/clock.h"
+#include "checkin/callsearch.h"
+#include "checkin/checkindesk.h"
+#include "dialogs/contact.h"
+#include "dialogs/station.h"
+
 #include <type_traits>
 
 class BulkJob;
@@ -27,6 +33,9 @@ T formPart(const QObject *window, const char *name)
 #define FORM(window, name) formPart<decltype(Ui::Trelvin::name)>((window), #name)
 // The same for a dialog or window of another form: PART(dialog, Ui::Station, call).
 #define PART(window, form, name) formPart<decltype(form::name)>((window), #name)
+// A field of the check-in desk's Contact or Station dialog: CONTACT(w, fname).
+#define CONTACT(window, name) PART(contactOf(window), Ui::Contact, name)
+#define STATION(window, name) PART(stationOf(window), Ui::Station, name)
 
 // The window's storage and its two connections, the bulk job's bar and the
 // report filler, as the window's tree holds them.
@@ -37,3 +46,10 @@ BulkJob *bulkJobOf(const Trelvin *w);
 ReportFill *reportFillOf(const Trelvin *w);
 // The theme in use.
 ThemeState *themeOf(const Trelvin *w);
+// The check-in desk and Call Search, by their public face; the desk's
+// Station and Contact dialogs; the clock the window reads.
+CheckInDesk *deskOf(const Trelvin *w);
+CallSearch *callSearchOf(const Trelvin *w);
+Station *stationOf(const Trelvin *w);
+Contact *contactOf(const Trelvin *w);
+Clock *clockOf(const Trelvin *w);

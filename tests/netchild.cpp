@@ -59,14 +59,14 @@ QString state(const Trelvin &w)
             values.append(query.value(c).toString());
         rows.append(values.join(QLatin1Char('|')));
     }
-    return QString::number(w.activeID) + QLatin1Char('\t')
+    return QString::number(deskOf(&w)->markedEntry()) + QLatin1Char('\t')
            + FORM(&w, checkins)->toPlainText().replace(QLatin1Char('\n'), QLatin1Char('/')) + QLatin1Char('\t')
            + rows.join(QLatin1Char('\t'));
 }
 
 void fill(Trelvin &w, const Entry &entry, int id)
 {
-    w.entryId = id;
+    deskOf(&w)->setEntry(id);
     FORM(&w, call)->setText(entry.call);
     FORM(&w, name)->setText(entry.name);
     FORM(&w, city)->setText(entry.city);
@@ -147,12 +147,12 @@ int main(int argc, char *argv[])
         } else if (action == 5) {
             say(QStringLiteral("DOING\t%1\tentry\t%2").arg(step).arg(target->id));
             FORM(&w, delCon)->setText(target->call);
-            w.delNet();
+            deskOf(&w)->removeFromNet();
         } else {
             say(QStringLiteral("DOING\t%1\tmark\t0").arg(step));
             fill(w, Entry(), -1);
-            w.entryId = 0;
-            (action == 6 ? w.nextContact() : w.previousContact());
+            deskOf(&w)->setEntry(0);
+            (action == 6 ? callSearchOf(&w)->nextContact() : callSearchOf(&w)->previousContact());
         }
         say(QStringLiteral("DONE\t%1\t").arg(step) + state(w));
         prompter.calls.clear();

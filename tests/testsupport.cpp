@@ -224,7 +224,7 @@ bool waitForCallIndex(Storage &storage)
 
 void fillEntry(Trelvin *w, const QString &call, const QString &name, const QString &city, const QString &qso)
 {
-    w->entryId = 0;
+    deskOf(w)->setEntry(0);
     FORM(w, call)->setText(call);
     FORM(w, name)->setText(name);
     FORM(w, city)->setText(city);

@@ -103,7 +103,7 @@ void TestCheckin::init()
     QVERIFY(QTest::qWaitForWindowActive(w));
     rt->prompter.clear();
     // No row is marked unless a test asks for it.
-    w->activeID = 1000;
+    deskOf(w)->markEntry(1000);
 }
 
 void TestCheckin::cleanup()
@@ -115,7 +115,7 @@ void TestCheckin::cleanup()
 void TestCheckin::enter(const QString &call, const QString &name, const QString &city, const QString &state,
                         const QString &qso)
 {
-    w->entryId = 0;
+    deskOf(w)->setEntry(0);
     FORM(w, call)->setText(call);
     FORM(w, name)->setText(name);
     FORM(w, city)->setText(city);
@@ -130,7 +130,7 @@ void TestCheckin::select(const QString &call)
 {
     const Row row = netRow(call);
     QVERIFY2(!row.isEmpty(), qPrintable(call));
-    w->entryId = row["id"].toInt();
+    deskOf(w)->setEntry(row["id"].toInt());
     FORM(w, call)->setText(call);
     FORM(w, name)->setText(row["name"].toString());
     FORM(w, city)->setText(row["city"].toString());
@@ -161,24 +161,23 @@ QStringList TestCheckin::lines() const
 
 void TestCheckin::newStationChecksInWithItsThreeRows()
 {
-    Ui::Contact *dlg = w->contactDialog->ui;
-    dlg->name->setText("Maxim");
-    dlg->classlic->setText("E");
-    dlg->expire->setText("2030-01-01");
-    dlg->addr->setText("225 Main St");
-    dlg->city->setText("Newington");
-    dlg->state->setText("MA");
-    dlg->zip->setText("06111");
-    dlg->country->setText("USA");
-    dlg->email->setText("w1aw@example.org");
-    dlg->phone->setText("(860) 594-0200");
-    dlg->lat->setText("41.71");
-    dlg->lon->setText("-72.72");
-    dlg->grid->setText("FN31pr");
-    dlg->geoloc->setText("user");
-    dlg->utc->setText("-5");
-    dlg->dst->setText("Y");
-    dlg->born->setText("1866");
+    CONTACT(w, name)->setText("Maxim");
+    CONTACT(w, classlic)->setText("E");
+    CONTACT(w, expire)->setText("2030-01-01");
+    CONTACT(w, addr)->setText("225 Main St");
+    CONTACT(w, city)->setText("Newington");
+    CONTACT(w, state)->setText("MA");
+    CONTACT(w, zip)->setText("06111");
+    CONTACT(w, country)->setText("USA");
+    CONTACT(w, email)->setText("w1aw@example.org");
+    CONTACT(w, phone)->setText("(860) 594-0200");
+    CONTACT(w, lat)->setText("41.71");
+    CONTACT(w, lon)->setText("-72.72");
+    CONTACT(w, grid)->setText("FN31pr");
+    CONTACT(w, geoloc)->setText("user");
+    CONTACT(w, utc)->setText("-5");
+    CONTACT(w, dst)->setText("Y");
+    CONTACT(w, born)->setText("1866");
 
     enter("w1aw", "Hiram", "Hartford", "ct", "First net");
     FORM(w, relay)->setText("k1abc");
@@ -345,7 +344,7 @@ void TestCheckin::listColoursAndWeights()
     // checked in, plain.
     for (const char *call : {"A1A", "B1B", "C1C", "D1D", "E1E", "F1F", "G1G"}) {
         enter(call);
-        w->addContact(128);
+        deskOf(w)->storeEntry(128);
     }
     select("B1B");
     FORM(w, relayButton)->click();
@@ -358,8 +357,8 @@ void TestCheckin::listColoursAndWeights()
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     select("F1F");
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
-    w->activeID = netRow("G1G")["id"].toInt();
-    w->displayNet(w->activeID);
+    deskOf(w)->markEntry(netRow("G1G")["id"].toInt());
+    deskOf(w)->showNet();
 
     QTextEdit *list = FORM(w, checkins);
     QCOMPARE(lines().size(), 7);
@@ -397,7 +396,7 @@ void TestCheckin::listColoursAndWeights()
     QCOMPARE(list->textCursor().blockNumber(), 6);
 
     // The marked line is the one numbered like the active id.
-    w->displayNet(3);
+    deskOf(w)->showNet(3);
     QCOMPARE(back(2), themeOf(w)->colours().activeBack);
     QCOMPARE(list->textCursor().blockNumber(), 2);
 }
@@ -409,7 +408,7 @@ void TestCheckin::callChangeRefusedWhenTaken()
     enter("K1ABC", "Ann");
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("N0XYZ", "Zed");
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
     {
         // N0XYZ stays known but leaves the net.
         QSqlQuery remove(fileDb(w));
@@ -423,7 +422,7 @@ void TestCheckin::callChangeRefusedWhenTaken()
     FORM(w, call)->setText("W1AW");
     FORM(w, name)->setText("Changed");
     FORM(w, qso)->setText("renamed");
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
 
     QCOMPARE(rt->prompter.titles(),
              (QStringList{"Error: Callsign Exists in Net Data", "Error: Callsign Exists in Contact Database"}));
@@ -447,7 +446,7 @@ void TestCheckin::callChangeRefusedWhenTaken()
     rt->prompter.clear();
     select("K1ABC");
     FORM(w, call)->setText("N0XYZ");
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
     QCOMPARE(rt->prompter.titles(), QStringList{"Error: Callsign Exists in Contact Database"});
     QCOMPARE(rows(fileDb(w), "SELECT * FROM net"), netBefore);
 }
@@ -458,7 +457,7 @@ void TestCheckin::callChangeToFreeCallRenamesNetAndLog()
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     select("K1ABC");
     FORM(w, call)->setText("K1ABD");
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(rows(fileDb(w), "SELECT call FROM net").first()["call"].toString(), QString("K1ABD"));
     QCOMPARE(rows(fileDb(w), "SELECT call FROM log").first()["call"].toString(), QString("K1ABD"));
@@ -467,14 +466,14 @@ void TestCheckin::callChangeToFreeCallRenamesNetAndLog()
 
 void TestCheckin::listLinesAndCount()
 {
-    w->displayNet(w->activeID);
+    deskOf(w)->showNet();
     QVERIFY(lines().isEmpty());
     QCOMPARE(FORM(w, checks)->text(), QString("0"));
 
     enter("W1AW", "Christopher");
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     enter("K1A", "Bo");
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
     enter("KA1ABC", "Ann");
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(lines(), (QStringList{"  1 -C W1AW   Christophe       ", "  2 -- K1A    Bo               ",
@@ -484,14 +483,14 @@ void TestCheckin::listLinesAndCount()
 
     // The list numbers the rows afresh around a gap in the ids.
     FORM(w, delCon)->setText("k1a");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     QCOMPARE(lines(), (QStringList{"  1 -C W1AW   Christophe       ", "  2 -C KA1ABC Ann              "}));
     QCOMPARE(netRow("KA1ABC")["id"].toInt(), 3);
 
     FORM(w, delCon)->setText("W1AW");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     FORM(w, delCon)->setText("KA1ABC");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     QVERIFY(lines().isEmpty());
     QCOMPARE(FORM(w, checks)->text(), QString("0"));
 }
@@ -513,12 +512,12 @@ void TestCheckin::stationTypeLetters()
 {
     QFETCH(int, status);
     QFETCH(QString, letter);
-    QCOMPARE(w->stationType("W1AW"), QString("-"));
+    QCOMPARE(deskOf(w)->stationType("W1AW"), QString("-"));
     QSqlQuery insert(fileDb(w));
     insert.prepare("INSERT INTO net (id, call, status) VALUES (NULL, 'W1AW', ?)");
     insert.addBindValue(status);
     QVERIFY(insert.exec());
-    QCOMPARE(w->stationType("W1AW"), letter);
+    QCOMPARE(deskOf(w)->stationType("W1AW"), letter);
 }
 
 void TestCheckin::typingRules()
@@ -570,8 +569,9 @@ void TestCheckin::listRedrawnInPartEqualsWhole()
     // the same list drawn whole.
     const auto same = [this](const char *step) {
         const QString part = FORM(w, checkins)->document()->toHtml();
-        w->drawnNet.clear();
-        w->displayNet(w->activeID);
+        // An emptied view is drawn again whole.
+        FORM(w, checkins)->clear();
+        deskOf(w)->showNet();
         QVERIFY2(FORM(w, checkins)->document()->toHtml() == part, step);
     };
     const QStringList calls{"W1AW", "K1ABC", "N7NCS", "KD7RLY", "WB6ZZZ", "K7Q"};
@@ -590,21 +590,21 @@ void TestCheckin::listRedrawnInPartEqualsWhole()
     select("K1ABC");
     FORM(w, trafficButton)->click();
     same("traffic");
-    w->nextContact();
-    w->nextContact();
+    callSearchOf(w)->nextContact();
+    callSearchOf(w)->nextContact();
     same("mark moved");
     FORM(w, delCon)->setText("K1ABC");
     rt->prompter.answers = {QMessageBox::Yes};
-    w->delNet();
+    deskOf(w)->removeFromNet();
     same("middle entry removed");
     FORM(w, delCon)->setText("K7Q");
     rt->prompter.answers = {QMessageBox::Yes};
-    w->delNet();
+    deskOf(w)->removeFromNet();
     same("last entry removed");
     ThemeColours colours = themeOf(w)->colours();
     colours.checkedText = QColor(Qt::darkGreen);
     themeOf(w)->set(colours);
-    w->displayNet(w->activeID);
+    deskOf(w)->showNet();
     same("colour changed");
     QCOMPARE(lines().size(), 4);
 }
@@ -619,7 +619,7 @@ void TestCheckin::removeFromNet()
 
     // Not in the net.
     FORM(w, delCon)->setText("n0xyz");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     QCOMPARE(rt->prompter.calls.size(), 1);
     QCOMPARE(rt->prompter.calls[0].kind, Prompter::Warning);
     QCOMPARE(rt->prompter.calls[0].title, QString("Contact not in Net List"));
@@ -631,7 +631,7 @@ void TestCheckin::removeFromNet()
     rt->prompter.clear();
     rt->prompter.answers = {QMessageBox::No};
     FORM(w, delCon)->setText("W1AW");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     QCOMPARE(rt->prompter.calls.size(), 1);
     QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Contact from Net Log"));
     QCOMPARE(rt->prompter.calls[0].text, QString("Are you sure you want to delete 'W1AW' from the Net Log?"));
@@ -643,7 +643,7 @@ void TestCheckin::removeFromNet()
     // Yes: tonight's check-in goes with it; the entry showing it is cleared.
     select("W1AW");
     FORM(w, delCon)->setText("w1aw");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     QCOMPARE(count(fileDb(w), "net"), 1);
     QCOMPARE(rows(fileDb(w), "SELECT call FROM log").first()["call"].toString(), QString("K1ABC"));
     QCOMPARE(lines(), QStringList{"  1 -C K1ABC  Ann              "});
@@ -655,10 +655,10 @@ void TestCheckin::removeFromNet()
 
     // The entry no longer points at the removed row: storing it again adds
     // the station anew.
-    QCOMPARE(w->entryId, 0);
+    QCOMPARE(deskOf(w)->entry(), 0);
     FORM(w, call)->setText("W1AW");
     FORM(w, name)->setText("Hiram");
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
     QCOMPARE(count(fileDb(w), "net"), 2);
 }
 
@@ -671,20 +671,20 @@ void TestCheckin::deleteContactAndRecord()
 
     rt->prompter.answers = {QMessageBox::No};
     FORM(w, delCon)->setText("w1aw");
-    w->delCon();
+    deskOf(w)->deleteContact();
     QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Contact from Contacts Database"));
     QCOMPARE(rt->prompter.calls[0].text,
              QString("Are you sure you want to delete 'W1AW' from the Contacts Database?"));
     QCOMPARE(rt->prompter.calls[0].kind, Prompter::Warning);
     QCOMPARE(count(fileDb(w), "contact"), 1);
 
-    w->delCon();
+    deskOf(w)->deleteContact();
     QCOMPARE(count(fileDb(w), "contact"), 0);
     QCOMPARE(count(fileDb(w), "log"), 1);
     QCOMPARE(count(fileDb(w), "net"), 1);
     // Nothing left to delete: asked, but silent.
     rt->prompter.clear();
-    w->delCon();
+    deskOf(w)->deleteContact();
     QCOMPARE(rt->prompter.calls.size(), 1);
 
     rt->prompter.clear();
@@ -717,35 +717,34 @@ void TestCheckin::quotesAreOrdinaryText()
     select("K1'Q");
     FORM(w, name)->setText("O'Neil");
     FORM(w, trafficButton)->click();
-    QCOMPARE(w->stationType("K1'Q"), QString("T"));
+    QCOMPARE(deskOf(w)->stationType("K1'Q"), QString("T"));
     QCOMPARE(count(fileDb(w), "net"), 1);
     QCOMPARE(rows(fileDb(w), "SELECT name FROM contact").first()["name"].toString(), QString("O'Neil"));
     QCOMPARE(rows(fileDb(w), "SELECT status FROM log").first()["status"].toString(), QString("T"));
 
-    w->contactDialog->ui->call->setText("K1'Q");
-    w->contactDialog->ui->fname->setText("O'Hara");
-    w->saveContact();
+    CONTACT(w, call)->setText("K1'Q");
+    CONTACT(w, fname)->setText("O'Hara");
+    deskOf(w)->saveContact();
     QCOMPARE(count(fileDb(w), "contact"), 1);
     QCOMPARE(rows(fileDb(w), "SELECT name FROM contact").first()["name"].toString(), QString("O'Hara"));
 
     FORM(w, delCon)->setText("K1'Q");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     QCOMPARE(count(fileDb(w), "net"), 0);
     QCOMPARE(count(fileDb(w), "log"), 0);
-    w->delCon();
+    deskOf(w)->deleteContact();
     QCOMPARE(count(fileDb(w), "contact"), 0);
 }
 
 void TestCheckin::saveContactInsertsThenUpdates()
 {
-    Ui::Contact *dlg = w->contactDialog->ui;
-    dlg->call->setText("w1aw");
-    dlg->fname->setText("Hiram");
-    dlg->name->setText("Maxim");
-    dlg->state->setText("ct");
-    dlg->phone->setText("(860) 594-0200");
-    dlg->born->setText("1866");
-    w->saveContact();
+    CONTACT(w, call)->setText("w1aw");
+    CONTACT(w, fname)->setText("Hiram");
+    CONTACT(w, name)->setText("Maxim");
+    CONTACT(w, state)->setText("ct");
+    CONTACT(w, phone)->setText("(860) 594-0200");
+    CONTACT(w, born)->setText("1866");
+    deskOf(w)->saveContact();
     QList<Row> contacts = rows(fileDb(w), "SELECT * FROM contact");
     QCOMPARE(contacts.size(), 1);
     QCOMPARE(contacts[0]["call"].toString(), QString("W1AW"));
@@ -756,17 +755,17 @@ void TestCheckin::saveContactInsertsThenUpdates()
     QCOMPARE(contacts[0]["born"].toString(), QString("1866"));
     const int id = contacts[0]["id"].toInt();
 
-    dlg->fname->setText("Hiram Percy");
-    dlg->phone->setText("n/a");
-    w->saveContact();
+    CONTACT(w, fname)->setText("Hiram Percy");
+    CONTACT(w, phone)->setText("n/a");
+    deskOf(w)->saveContact();
     contacts = rows(fileDb(w), "SELECT * FROM contact");
     QCOMPARE(contacts.size(), 1);
     QCOMPARE(contacts[0]["id"].toInt(), id);
     QCOMPARE(contacts[0]["name"].toString(), QString("Hiram Percy"));
     QCOMPARE(contacts[0]["phone"].toString(), QString(""));
 
-    dlg->call->setText("K1ABC");
-    w->saveContact();
+    CONTACT(w, call)->setText("K1ABC");
+    deskOf(w)->saveContact();
     QCOMPARE(count(fileDb(w), "contact"), 2);
     QVERIFY(rt->prompter.calls.isEmpty());
 }
@@ -812,14 +811,14 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     // Nor is a removal that left the log row behind.
     rt->prompter.clear();
     FORM(w, delCon)->setText("K1ABC");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     QCOMPARE(rt->prompter.titles(), (QStringList{"Deleting Contact from Net Log", "Database Write Failed"}));
     QCOMPARE(lines().size(), 1);
 
     // A station already in the net but not checked in stays unchecked.
     QVERIFY(pragma.exec("PRAGMA query_only = OFF"));
     enter("N0XYZ", "Zed");
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
     QVERIFY(pragma.exec("PRAGMA query_only = ON"));
     rt->prompter.clear();
     select("N0XYZ");
@@ -830,8 +829,8 @@ void TestCheckin::failedWritesAreReportedAndNotShown()
     QCOMPARE(FORM(w, checks)->text(), QString("1"));
 
     rt->prompter.clear();
-    w->contactDialog->ui->call->setText("N0NEW");
-    w->saveContact();
+    CONTACT(w, call)->setText("N0NEW");
+    deskOf(w)->saveContact();
     QCOMPARE(rt->prompter.titles(), QStringList{"Database Write Failed"});
     QVERIFY(rt->prompter.calls[0].text.contains("N0NEW"));
 
@@ -854,7 +853,7 @@ void TestCheckin::listWithoutThemeUsesPalette()
 {
     themeOf(w)->set(ThemeColours());
     enter("W1AW");
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
     const QTextCharFormat format = lineFormat(FORM(w, checkins), 0);
     QCOMPARE(format.foreground().color(), FORM(w, checkins)->palette().color(QPalette::Text));
     QCOMPARE(format.background().color(), FORM(w, checkins)->palette().color(QPalette::Base));

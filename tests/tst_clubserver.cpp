@@ -569,11 +569,11 @@ void TestClubServer::contactsAndRosterTravel()
     FORM(b.w, call)->setText(QStringLiteral("K7NEW"));
     FORM(b.w, member)->setText(QStringLiteral("NO"));
     FORM(a.w, call)->setText(QStringLiteral("K7NEW"));
-    a.w->enableMemberStatus();
+    deskOf(a.w)->makeMember();
     QTRY_VERIFY_WITH_TIMEOUT(storeOf(b.w).roster().isMember(QStringLiteral("K7NEW")), 3000);
     QCOMPARE(FORM(b.w, member)->text(), QStringLiteral("YES"));
     QVERIFY(b.rt->readData(QStringLiteral("Roster-ARC.csv")).contains(QLatin1String("K7NEW")));
-    a.w->disableMemberStatus();
+    deskOf(a.w)->dropMember();
     QTRY_VERIFY_WITH_TIMEOUT(!storeOf(b.w).roster().isMember(QStringLiteral("K7NEW")), 3000);
     QCOMPARE(FORM(b.w, member)->text(), QStringLiteral("NO"));
     QTRY_VERIFY_WITH_TIMEOUT(!b.rt->readData(QStringLiteral("Roster-ARC.csv")).contains(QLatin1String("K7NEW")), 3000);
@@ -596,9 +596,9 @@ void TestClubServer::contactsAndRosterTravel()
     // Another club's roster is not this one's.
     storeOf(b.w).journal().setRosterClub(QStringLiteral("QCWA"));
     FORM(a.w, call)->setText(QStringLiteral("W7ARC"));
-    a.w->enableMemberStatus();
+    deskOf(a.w)->makeMember();
     FORM(a.w, call)->setText(QStringLiteral("W7LAST"));
-    a.w->enableMemberStatus();
+    deskOf(a.w)->makeMember();
     QTRY_VERIFY_WITH_TIMEOUT(column(storeOf(b.w).contactsDb(), QStringLiteral("SELECT call FROM journal WHERE call = "
                                                                              "'W7LAST'")).size() == 1, 3000);
     QVERIFY(!storeOf(b.w).roster().isMember(QStringLiteral("W7ARC")));
@@ -618,7 +618,7 @@ void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
     QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Provo")))
                 .ok());
     FORM(a.w, call)->setText(QStringLiteral("W7BOTH"));
-    a.w->enableMemberStatus();
+    deskOf(a.w)->makeMember();
     QTest::qWait(5);
     QVERIFY(storeOf(b.w).contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Logan")))
                 .ok());

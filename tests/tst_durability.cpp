@@ -104,7 +104,7 @@ void TestDurability::select(const QString &call)
     const std::optional<NetEntry> entry = storeOf(w).netLog().netEntryByCall(call);
     QVERIFY2(entry, qPrintable(call));
     enter(call, entry->name, entry->comment);
-    w->entryId = entry->id;
+    deskOf(w)->setEntry(entry->id);
     FORM(w, relay)->setText(entry->relay);
 }
 
@@ -122,10 +122,10 @@ void TestDurability::killedNetIsResumedWhole()
     enter("KD7GONE", "Gus");
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     FORM(w, delCon)->setText("KD7GONE");
-    w->delNet();
-    w->nextContact();
-    w->nextContact();
-    const int mark = w->activeID;
+    deskOf(w)->removeFromNet();
+    callSearchOf(w)->nextContact();
+    callSearchOf(w)->nextContact();
+    const int mark = deskOf(w)->markedEntry();
     QVERIFY(mark > 1);
     const QStringList net = column(fileDb(w), WholeNet);
     QCOMPARE(net.size(), 3);
@@ -146,7 +146,7 @@ void TestDurability::killedNetIsResumedWhole()
                                 + made.toString("yyyy-MM-dd") + " at " + made.toString("HH:mm")
                                 + ".\n\nResume that net?");
     QCOMPARE(column(fileDb(w), WholeNet), net);
-    QCOMPARE(w->activeID, mark);
+    QCOMPARE(deskOf(w)->markedEntry(), mark);
     QCOMPARE(FORM(w, checkins)->toPlainText(), shown);
     QCOMPARE(FORM(w, checkins)->textCursor().blockNumber(), mark - 1);
     QCOMPARE(FORM(w, checks)->text(), QString("2"));
@@ -262,7 +262,7 @@ void TestDurability::foreignNetTableIsLeftAlone()
     rt->prompter.clear();
     enter("W1AW", "Hiram");
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
-    w->nextContact();
+    callSearchOf(w)->nextContact();
     QCOMPARE(boxes(), QStringList());
     QCOMPARE(FORM(w, checkins)->toPlainText().count('\n'), 0);
     QVERIFY(FORM(w, checkins)->toPlainText().contains("W1AW"));
@@ -306,7 +306,7 @@ void TestDurability::failedWriteKeepsTheListAndRecovers()
                 QVERIFY2(fill.lastError().text().contains("full"), qPrintable(fill.lastError().text()));
             }
         }
-        w->displayNet(w->activeID);
+        deskOf(w)->showNet();
     } else {
         QVERIFY(run(fileDb(w), "PRAGMA query_only = ON"));
     }
@@ -335,7 +335,7 @@ void TestDurability::failedWriteKeepsTheListAndRecovers()
     if (!full) {
         rt->prompter.clear();
         FORM(w, delCon)->setText("W1AW");
-        w->delNet();
+        deskOf(w)->removeFromNet();
         QCOMPARE(boxes(), (QStringList{"Deleting Contact from Net Log", "Database Write Failed"}));
         QCOMPARE(column(fileDb(w), WholeNet), net);
     }
@@ -362,9 +362,9 @@ void TestDurability::memberChangesReachTheRosterFileAtOnce()
     enter("W1AW", "Hiram");
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     FORM(w, call)->setText("W1AW");
-    w->enableMemberStatus();
+    deskOf(w)->makeMember();
     QVERIFY2(rt->readData("Roster-ARC.csv").contains("\"W1AW\",\"Hiram\""), qPrintable(rt->readData("Roster-ARC.csv")));
-    w->disableMemberStatus();
+    deskOf(w)->dropMember();
     QVERIFY(!rt->readData("Roster-ARC.csv").contains("W1AW"));
     QVERIFY(QFile::exists(roster));
     QCOMPARE(boxes(), QStringList());

@@ -447,24 +447,24 @@ void TestFiles::cancelledDialogsDoNothing()
 void TestFiles::membershipKeys()
 {
     // No call: nothing at all.
-    w->enableMemberStatus();
-    w->disableMemberStatus();
+    deskOf(w)->makeMember();
+    deskOf(w)->dropMember();
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
 
     FORM(w, call)->setText("o'br");
-    w->enableMemberStatus();
-    w->enableMemberStatus();
+    deskOf(w)->makeMember();
+    deskOf(w)->makeMember();
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"O'BR"});
     QCOMPARE(FORM(w, member)->text(), QStringLiteral("YES"));
     QCOMPARE(FORM(w, member)->palette().color(QPalette::Text), themeOf(w)->good().color(QPalette::Text));
 
     FORM(w, call)->setText("K7ABC");
     FORM(w, member)->setText("?");
-    w->disableMemberStatus();  // not a member: no change
+    deskOf(w)->dropMember();  // not a member: no change
     QCOMPARE(FORM(w, member)->text(), QStringLiteral("?"));
 
     FORM(w, call)->setText("O'BR");
-    w->disableMemberStatus();
+    deskOf(w)->dropMember();
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
     QCOMPARE(FORM(w, member)->text(), QStringLiteral("NO"));
     QCOMPARE(FORM(w, member)->palette().color(QPalette::Text), QColor(255, 0, 0));
@@ -653,9 +653,9 @@ void TestFiles::repeatedCallsMakeOneMember()
 
     // Nor does the membership key add a member again in other case.
     FORM(w, call)->setText("N0LOW");
-    w->enableMemberStatus();
+    deskOf(w)->makeMember();
     QCOMPARE(column(memoryDb(w), "SELECT COUNT(*) FROM mbr"), QStringList{"3"});
-    w->disableMemberStatus();
+    deskOf(w)->dropMember();
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
 
     // Hundreds of thousands of lines of one call make one member.
@@ -832,7 +832,7 @@ void TestFiles::unreadableRosterAtStartIsKept()
     w = rt->start();
     addContact(w, obrien);
     FORM(w, call)->setText("W1AW");
-    w->enableMemberStatus();
+    deskOf(w)->makeMember();
     FORM(w, actionExit)->trigger();
     QCOMPARE(readFile(path), rosterHeader + csvRecord(obrien));
 }

@@ -225,17 +225,16 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     writeMain("HamQthPassword", "secret");
     Trelvin *w = rt.start();
     QVERIFY(w->started());
-    Ui::Contact *dialog = w->contactDialog->ui;
 
     // A call without a contact: the call book answers at once.
     FORM(w, search)->setText("W7FCC");
-    w->on_search_textEdited("W7FCC");
+    callSearchOf(w)->searchEdited("W7FCC");
     QCOMPARE(FORM(w, lb_candidate)->text(), "No Match");
     QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W7FCC", "Doris", "Salt Lake City", "UT"}));
-    QCOMPARE(QStringList({dialog->name->text(), dialog->classlic->text(), dialog->expire->text(),
-                          dialog->addr->text(), dialog->zip->text(), dialog->lat->text(), dialog->lon->text(),
-                          dialog->geoloc->text()}),
+    QCOMPARE(QStringList({CONTACT(w, name)->text(), CONTACT(w, classlic)->text(), CONTACT(w, expire)->text(),
+                          CONTACT(w, addr)->text(), CONTACT(w, zip)->text(), CONTACT(w, lat)->text(), CONTACT(w, lon)->text(),
+                          CONTACT(w, geoloc)->text()}),
              QStringList({"Field", "General", "2031-03-15", "9 Canyon Rd", "84101", "40.7560", "-111.9000",
                           "FCC"}));
     QVERIFY(lookups(w)->refinementPending());
@@ -243,21 +242,21 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
 
     // A fragment typed on drops the pending look-up.
     FORM(w, search)->setText("W7FC");
-    w->on_search_textEdited("W7FC");
+    callSearchOf(w)->searchEdited("W7FC");
     QVERIFY(!lookups(w)->refinementPending());
     QCOMPARE(FORM(w, name)->text(), QString());
 
     // The operator corrects the name before HamQTH answers; the answer
     // refines the rest but leaves what was typed.
     FORM(w, search)->setText("W7FCC");
-    w->on_search_textEdited("W7FCC");
+    callSearchOf(w)->searchEdited("W7FCC");
     QTest::keyClicks(FORM(w, name), " mae");
     QCOMPARE(FORM(w, name)->text(), "Doris Mae");
     QSignalSpy records(lookups(w)->hamQthClient(), &HamQthClient::callRecord);
     QVERIFY(records.wait(3000));
     QCOMPARE(http.requestsTo(searchTarget("SID1")).size(), 1);
-    QCOMPARE(QStringList({FORM(w, name)->text(), FORM(w, city)->text(), dialog->city->text(), dialog->geoloc->text(),
-                          dialog->lat->text()}),
+    QCOMPARE(QStringList({FORM(w, name)->text(), FORM(w, city)->text(), CONTACT(w, city)->text(), CONTACT(w, geoloc)->text(),
+                          CONTACT(w, lat)->text()}),
              QStringList({"Doris Mae", "Ogden", "Ogden", "HamQTH", "40.77"}));
 
     // Stored with Enter: the new contact keeps the call book's data.
@@ -288,9 +287,9 @@ void TestHamQth::lookUpKeyFallsBackToHamQth()
 
     // With a HamQTH account from the Station dialog, F5 asks HamQTH.
     lookups(w)->hamQthClient()->setServer(http.base());
-    w->stationDialog->ui->hamqthUser->setText("k7abc");
-    w->stationDialog->ui->hamqthPwd->setText("secret");
-    w->stationDialog->ui->saveStation->click();
+    STATION(w, hamqthUser)->setText("k7abc");
+    STATION(w, hamqthPwd)->setText("secret");
+    STATION(w, saveStation)->click();
     QCOMPARE(lookups(w)->hamQthClient()->user(), "k7abc");
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/HamQthUser").toString(), "k7abc");

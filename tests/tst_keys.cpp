@@ -113,20 +113,20 @@ void TestKeys::functionKeysClickTheirButtons()
 void TestKeys::menuKeysOpenDialogs()
 {
     QTest::keyClick(FORM(w, search), Qt::Key_S, Qt::AltModifier);
-    QVERIFY(w->stationDialog->isVisible());
-    QCOMPARE(w->stationDialog->windowTitle(), QStringLiteral("Alt+S: Station Details"));
+    QVERIFY(stationOf(w)->isVisible());
+    QCOMPARE(stationOf(w)->windowTitle(), QStringLiteral("Alt+S: Station Details"));
 
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w));
     QTest::keyClick(FORM(w, search), Qt::Key_C, Qt::AltModifier);
-    QVERIFY(w->contactDialog->isVisible());
-    QCOMPARE(w->contactDialog->windowTitle(), QStringLiteral("Alt+C: Contact Details"));
+    QVERIFY(contactOf(w)->isVisible());
+    QCOMPARE(contactOf(w)->windowTitle(), QStringLiteral("Alt+C: Contact Details"));
 
     // Escape in a dialog brings the main window back without closing the dialog.
-    QVERIFY(QTest::qWaitForWindowActive(w->contactDialog));
-    QTest::keyClick(w->contactDialog, Qt::Key_Escape);
+    QVERIFY(QTest::qWaitForWindowActive(contactOf(w)));
+    QTest::keyClick(contactOf(w), Qt::Key_Escape);
     QVERIFY(QTest::qWaitForWindowActive(w));
-    QVERIFY(w->contactDialog->isVisible());
+    QVERIFY(contactOf(w)->isVisible());
 }
 
 void TestKeys::lineEditLimits_data()

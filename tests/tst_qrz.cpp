@@ -114,8 +114,6 @@ struct Rig {
         http.on(Login, FakeHttp::answer(QrzXml::session("KEY1")));
     }
 
-    Ui::Station *station() const { return w->stationDialog->ui; }
-    Ui::Contact *contact() const { return w->contactDialog->ui; }
     LookupController *lookups() const { return w->findChild<LookupController *>(); }
     QrzClient *qrz() const { return lookups()->qrzClient(); }
 
@@ -144,7 +142,7 @@ struct Rig {
     {
         seedStation(rt, row);
         w = rt.start();
-        if (!QTest::qWaitFor([this] { return station()->connectStatus->text() == "Connected"; }))
+        if (!QTest::qWaitFor([this] { return STATION(w, connectStatus)->text() == "Connected"; }))
             return nullptr;
         mark();
         return w;
@@ -263,23 +261,23 @@ void TestQrz::loginOutcomes()
     QVERIFY(rig.qrz()->login("K7ABC", "secret"));
     QTRY_COMPARE(rig.qrz()->sessionKey(), QStringLiteral("OLDKEY"));
     QVERIFY(!rig.qrz()->login("K7ABC", ""));
-    rig.station()->expire->clear();
+    STATION(rig.w, expire)->clear();
     rig.mark();
     rig.http.on(Login, FakeHttp::answer(body, status));
-    rig.station()->call->setText("K7ABC");
-    rig.station()->pwd->setText("secret");
+    STATION(rig.w, call)->setText("K7ABC");
+    STATION(rig.w, pwd)->setText("secret");
 
-    rig.station()->connectQRZ->click();
+    STATION(rig.w, connectQRZ)->click();
     // Every outcome but success leaves a log line; success leaves the key.
     QTRY_VERIFY(!rig.newLogLines().isEmpty() || rig.qrz()->sessionKey() != "OLDKEY");
     QCOMPARE(rig.http.requests.size(), 1);
-    QCOMPARE(rig.station()->connectStatus->text(), connectStatus);
+    QCOMPARE(STATION(rig.w, connectStatus)->text(), connectStatus);
     QCOMPARE(rig.newLogLines(), log);
 
     QCOMPARE(rig.qrz()->isConnected(), connectStatus == "Connected");
-    QCOMPARE(rig.station()->connectStatus->palette().color(QPalette::Text),
+    QCOMPARE(STATION(rig.w, connectStatus)->palette().color(QPalette::Text),
              (connectStatus == "Connected" ? themeOf(rig.w)->good() : themeOf(rig.w)->alert()).color(QPalette::Text));
-    QCOMPARE(rig.station()->expire->text(), expire);
+    QCOMPARE(STATION(rig.w, expire)->text(), expire);
     QCOMPARE(rig.qrz()->sessionKey(), key);
     QCOMPARE(rig.rt.prompter.titles(), boxes);
     for (const auto &box : rig.rt.prompter.calls) {
@@ -302,10 +300,10 @@ void TestQrz::loginSendsCredentialsEncoded()
     Rig rig;
     rig.w = rig.rt.start();
     rig.mark();
-    rig.station()->call->setText("k7abc");
-    rig.station()->pwd->setText("a&b;c#d+e f");
-    rig.station()->connectQRZ->click();
-    QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    STATION(rig.w, call)->setText("k7abc");
+    STATION(rig.w, pwd)->setText("a&b;c#d+e f");
+    STATION(rig.w, connectQRZ)->click();
+    QTRY_COMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Connected"));
 
     QCOMPARE(rig.http.requests.size(), 1);
     const QByteArray target = rig.http.requests.first();
@@ -332,24 +330,24 @@ void TestQrz::missingCredentials()
                                           "Details'\nand then Click on 'Connect QRZ'."));
     }
     QCOMPARE(rig.logLines().last(), QStringLiteral("Station Call or QRZ Passwd is missing."));
-    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
+    QCOMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Disconnected"));
 
     // After a good login, an emptied password ends the session without asking.
-    rig.station()->call->setText("K7ABC");
-    rig.station()->pwd->setText("secret");
-    rig.station()->connectQRZ->click();
+    STATION(rig.w, call)->setText("K7ABC");
+    STATION(rig.w, pwd)->setText("secret");
+    STATION(rig.w, connectQRZ)->click();
     QTRY_VERIFY(rig.qrz()->isConnected());
-    QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    QTRY_COMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Connected"));
     rig.mark();
-    rig.station()->pwd->clear();
-    rig.station()->connectQRZ->click();
+    STATION(rig.w, pwd)->clear();
+    STATION(rig.w, connectQRZ)->click();
     QVERIFY(!rig.qrz()->isConnected());
     QCOMPARE(rig.rt.prompter.titles(), QStringList{"QRZ XML Database Connection "});
     QCOMPARE(rig.newLogLines(), QStringList{"Station Call or QRZ Passwd is missing."});
     QTest::qWait(50);
     QVERIFY(rig.http.requests.isEmpty());
     // The status field is left as it was.
-    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    QCOMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Connected"));
 }
 
 void TestQrz::noNetworkAtStartup()
@@ -360,7 +358,7 @@ void TestQrz::noNetworkAtStartup()
     rig.w = rig.rt.start();
     QTRY_COMPARE(rig.logLines(),
                  (QStringList{"QRZ login failed: Connection refused", "QRZ Login Error or No Internet Connection."}));
-    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
+    QCOMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.rt.prompter.calls.isEmpty());
     QVERIFY(!rig.qrz()->isConnected());
 }
@@ -377,22 +375,22 @@ void TestQrz::silentServerEndsAsFailure()
 
     QElapsedTimer clock;
     clock.start();
-    rig.station()->call->setText("K7ABC");
-    rig.station()->pwd->setText("secret");
-    rig.station()->connectQRZ->click();
+    STATION(rig.w, call)->setText("K7ABC");
+    STATION(rig.w, pwd)->setText("secret");
+    STATION(rig.w, connectQRZ)->click();
     QTRY_COMPARE_WITH_TIMEOUT(rig.newLogLines(),
                               (QStringList{"QRZ login failed: The server did not answer in time.",
                                            "QRZ Login Error or No Internet Connection."}),
                               3000);
     QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.http.requests.size(), 1);
-    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
+    QCOMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 
     // A silent look-up ends in the window, not with the previous station.
     rig.http.on(Login, FakeHttp::answer(QrzXml::session("KEY1")));
-    rig.station()->connectQRZ->click();
-    QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    STATION(rig.w, connectQRZ)->click();
+    QTRY_COMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Connected"));
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "K0OLD"}, {"addr2", "ELSEWHERE"}}, "KEY1")));
     FORM(w, call)->setText("k0old");
     FORM(w, lookUpButton)->click();
@@ -427,13 +425,13 @@ void TestQrz::tricklingLoginEnds()
     setTimeLimits(rig.qrz(), Net::ReplyLimits.idleMs, 400);
     // Each byte comes well within the idle time-out; the whole would take 30 s.
     rig.http.on(Login, FakeHttp::trickling(QrzXml::session("SLOWKEY"), 100));
-    rig.station()->call->setText("K7ABC");
-    rig.station()->pwd->setText("secret");
-    rig.station()->connectQRZ->click();
+    STATION(rig.w, call)->setText("K7ABC");
+    STATION(rig.w, pwd)->setText("secret");
+    STATION(rig.w, connectQRZ)->click();
 
     QTRY_COMPARE(rig.newLogLines(), (QStringList{"QRZ login failed: The server did not finish its answer in time.",
                                                  "QRZ Login Error or No Internet Connection."}));
-    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Disconnected"));
+    QCOMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.qrz()->sessionKey().isEmpty());
     QTRY_VERIFY(rig.w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 }
@@ -471,9 +469,9 @@ void TestQrz::redirects()
     moved.location = location.replace("OTHER", port);
     rig.http.on(Login, moved);
     rig.http.on("/moved/", FakeHttp::answer(QrzXml::session("MOVEDKEY")));
-    rig.station()->call->setText("K7ABC");
-    rig.station()->pwd->setText("secret");
-    rig.station()->connectQRZ->click();
+    STATION(rig.w, call)->setText("K7ABC");
+    STATION(rig.w, pwd)->setText("secret");
+    STATION(rig.w, connectQRZ)->click();
 
     QTRY_VERIFY(!rig.newLogLines().isEmpty() || !rig.qrz()->sessionKey().isEmpty());
     QCOMPARE(rig.qrz()->sessionKey(), key);
@@ -532,7 +530,7 @@ void TestQrz::oversizedReplies()
     QCOMPARE(rig.newLogLines(),
              QStringList{"QRZ look-up of W1AW failed: The server's reply is larger than 1 MB; it was not read."});
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
-    QCOMPARE(rig.contact()->fname->text(), QString());
+    QCOMPARE(CONTACT(rig.w, fname)->text(), QString());
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
 
     // A reply just under the limit is an answer.
@@ -614,8 +612,8 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign(fullRecord(), "KEY2")));
-    rig.contact()->phone->setText("(801) 555-1234");
-    rig.contact()->call->setText("N0NE");
+    CONTACT(rig.w, phone)->setText("(801) 555-1234");
+    CONTACT(rig.w, call)->setText("N0NE");
 
     FORM(w, search)->setText("w1a");
     FORM(w, call)->setText("w1aw");
@@ -635,29 +633,28 @@ void TestQrz::lookUpFillsMainWindowAndDialog()
     QCOMPARE(FORM(w, bear)->text(), QStringLiteral("%1").arg(expected.bearing, 3));
 
     // The dialog gets the whole record but keeps its call and phone.
-    Ui::Contact *dialog = rig.contact();
-    QCOMPARE(dialog->call->text(), QStringLiteral("N0NE"));
-    QCOMPARE(dialog->phone->text(), QStringLiteral("(801) 555-1234"));
-    QCOMPARE(dialog->fname->text(), QStringLiteral("Mary"));
-    QCOMPARE(dialog->name->text(), QStringLiteral("Van Dyke"));
-    QCOMPARE(dialog->classlic->text(), QStringLiteral("Technician"));
-    QCOMPARE(dialog->expire->text(), QStringLiteral("2030-01-01"));
-    QCOMPARE(dialog->addr->text(), QStringLiteral("123 Main St"));
-    QCOMPARE(dialog->city->text(), QStringLiteral("Salt Lake City"));
-    QCOMPARE(dialog->state->text(), QStringLiteral("UT"));
-    QCOMPARE(dialog->zip->text(), QStringLiteral("84101"));
-    QCOMPARE(dialog->country->text(), QStringLiteral("United States"));
-    QCOMPARE(dialog->email->text(), QStringLiteral("mary@example.org"));
-    QCOMPARE(dialog->lat->text(), QStringLiteral("40.7608"));
-    QCOMPARE(dialog->lon->text(), QStringLiteral("-111.8910"));
-    QCOMPARE(dialog->grid->text(), QStringLiteral("DN40bs"));
-    QCOMPARE(dialog->geoloc->text(), QStringLiteral("User"));
-    QCOMPARE(dialog->utc->text(), QStringLiteral("-5"));
-    QCOMPARE(dialog->tzOffset->text(), QStringLiteral(" 2"));
-    QCOMPARE(dialog->dst->text(), QStringLiteral("Y"));
-    QCOMPARE(dialog->born->text(), QStringLiteral("1960"));
+    QCOMPARE(CONTACT(rig.w, call)->text(), QStringLiteral("N0NE"));
+    QCOMPARE(CONTACT(rig.w, phone)->text(), QStringLiteral("(801) 555-1234"));
+    QCOMPARE(CONTACT(rig.w, fname)->text(), QStringLiteral("Mary"));
+    QCOMPARE(CONTACT(rig.w, name)->text(), QStringLiteral("Van Dyke"));
+    QCOMPARE(CONTACT(rig.w, classlic)->text(), QStringLiteral("Technician"));
+    QCOMPARE(CONTACT(rig.w, expire)->text(), QStringLiteral("2030-01-01"));
+    QCOMPARE(CONTACT(rig.w, addr)->text(), QStringLiteral("123 Main St"));
+    QCOMPARE(CONTACT(rig.w, city)->text(), QStringLiteral("Salt Lake City"));
+    QCOMPARE(CONTACT(rig.w, state)->text(), QStringLiteral("UT"));
+    QCOMPARE(CONTACT(rig.w, zip)->text(), QStringLiteral("84101"));
+    QCOMPARE(CONTACT(rig.w, country)->text(), QStringLiteral("United States"));
+    QCOMPARE(CONTACT(rig.w, email)->text(), QStringLiteral("mary@example.org"));
+    QCOMPARE(CONTACT(rig.w, lat)->text(), QStringLiteral("40.7608"));
+    QCOMPARE(CONTACT(rig.w, lon)->text(), QStringLiteral("-111.8910"));
+    QCOMPARE(CONTACT(rig.w, grid)->text(), QStringLiteral("DN40bs"));
+    QCOMPARE(CONTACT(rig.w, geoloc)->text(), QStringLiteral("User"));
+    QCOMPARE(CONTACT(rig.w, utc)->text(), QStringLiteral("-5"));
+    QCOMPARE(CONTACT(rig.w, tzOffset)->text(), QStringLiteral(" 2"));
+    QCOMPARE(CONTACT(rig.w, dst)->text(), QStringLiteral("Y"));
+    QCOMPARE(CONTACT(rig.w, born)->text(), QStringLiteral("1960"));
     // The contact's own offset, as the time difference was reckoned from it.
-    QCOMPARE(dialog->tzOffset->text().toInt() + rig.lookups()->stationUtcOffset(), -5);
+    QCOMPARE(CONTACT(rig.w, tzOffset)->text().toInt() + rig.lookups()->stationUtcOffset(), -5);
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 
     // Nothing is stored by a look-up.
@@ -768,9 +765,9 @@ void TestQrz::lookUpAnsweredByAnotherPage()
     FORM(w, name)->setText("Somebody");
     FORM(w, city)->setText("Ogden");
     FORM(w, state)->setText("UT");
-    rig.contact()->call->setText("W9XYZ");
-    rig.contact()->fname->setText("Mary");
-    rig.contact()->city->setText("Ogden");
+    CONTACT(rig.w, call)->setText("W9XYZ");
+    CONTACT(rig.w, fname)->setText("Mary");
+    CONTACT(rig.w, city)->setText("Ogden");
 
     const QString text = "QRZ look-up of W9XYZ failed: " + why;
     FORM(w, lookUpButton)->click();
@@ -779,16 +776,16 @@ void TestQrz::lookUpAnsweredByAnotherPage()
     QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W9XYZ", "Somebody", "Ogden", "UT"}));
     QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), themeOf(w)->good().color(QPalette::Text));
-    QCOMPARE(QStringList({rig.contact()->fname->text(), rig.contact()->city->text()}), QStringList({"Mary", "Ogden"}));
+    QCOMPARE(QStringList({CONTACT(rig.w, fname)->text(), CONTACT(rig.w, city)->text()}), QStringList({"Mary", "Ogden"}));
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
 
     // Get Contact in the dialog: the dialog keeps its record, and says why.
     rig.mark();
     FORM(w, statusbar)->clearMessage();
-    rig.contact()->getContact->click();
+    CONTACT(rig.w, getContact)->click();
     QTRY_COMPARE(FORM(w, statusbar)->currentMessage(), text);
     QCOMPARE(rig.newLogLines(), QStringList{text});
-    QCOMPARE(QStringList({rig.contact()->call->text(), rig.contact()->fname->text(), rig.contact()->city->text()}),
+    QCOMPARE(QStringList({CONTACT(rig.w, call)->text(), CONTACT(rig.w, fname)->text(), CONTACT(rig.w, city)->text()}),
              QStringList({"W9XYZ", "Mary", "Ogden"}));
     QVERIFY(rig.rt.prompter.calls.isEmpty());
 }
@@ -822,14 +819,14 @@ void TestQrz::contactLookUp()
     if (!withEmail)
         fields = without(fields, "email");
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign(fields, "KEY1")));
-    rig.contact()->email->setText("typed@example.org");
-    rig.contact()->call->setText("w1aw");
+    CONTACT(rig.w, email)->setText("typed@example.org");
+    CONTACT(rig.w, call)->setText("w1aw");
 
-    rig.contact()->getContact->click();
-    QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
+    CONTACT(rig.w, getContact)->click();
+    QTRY_COMPARE(CONTACT(rig.w, fname)->text(), QStringLiteral("Mary"));
     QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?s=KEY1;callsign=W1AW"});
-    QCOMPARE(rig.contact()->tzOffset->text(), tzOffset);
-    QCOMPARE(rig.contact()->email->text(), withEmail ? QStringLiteral("mary@example.org") : "typed@example.org");
+    QCOMPARE(CONTACT(rig.w, tzOffset)->text(), tzOffset);
+    QCOMPARE(CONTACT(rig.w, email)->text(), withEmail ? QStringLiteral("mary@example.org") : "typed@example.org");
     // The main window is not touched by a dialog look-up.
     QCOMPARE(FORM(w, city)->text(), QString());
 }
@@ -845,9 +842,9 @@ void TestQrz::notConnectedSendsNothing()
 
     FORM(w, call)->setText("W1AW");
     FORM(w, lookUpButton)->click();
-    rig.contact()->call->setText("W1AW");
-    rig.contact()->getContact->click();
-    rig.station()->getStation->click();
+    CONTACT(rig.w, call)->setText("W1AW");
+    CONTACT(rig.w, getContact)->click();
+    STATION(rig.w, getStation)->click();
     FORM(w, actionQRZClubData)->trigger();
 
     QCOMPARE(rig.rt.prompter.titles(), QStringList(4, "Not Connected to QRZ Database"));
@@ -870,21 +867,21 @@ void TestQrz::replyInPiecesGivesSameRecord()
     QSignalSpy records(rig.qrz(), &QrzClient::callRecord);
 
     rig.http.on(Lookup, FakeHttp::answer(body));
-    rig.contact()->call->setText("W1AW");
-    rig.contact()->getContact->click();
-    QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
+    CONTACT(rig.w, call)->setText("W1AW");
+    CONTACT(rig.w, getContact)->click();
+    QTRY_COMPARE(CONTACT(rig.w, fname)->text(), QStringLiteral("Mary"));
     QCOMPARE(records.size(), 1);
     const auto whole = records.takeFirst().first().value<Qrz::CallRecord>();
 
-    rig.contact()->fname->clear();
+    CONTACT(rig.w, fname)->clear();
 
     // Cut inside a tag, inside a text and between elements.
     FakeHttp::Response pieces = FakeHttp::answer(body);
     pieces.cuts = {int(body.indexOf("<Call")) + 3, int(body.indexOf("SALT LAKE")) + 4, int(body.indexOf("<Session"))};
     pieces.pieceDelayMs = 40;
     rig.http.on(Lookup, pieces);
-    rig.contact()->getContact->click();
-    QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
+    CONTACT(rig.w, getContact)->click();
+    QTRY_COMPARE(CONTACT(rig.w, fname)->text(), QStringLiteral("Mary"));
     QCOMPARE(records.size(), 1);
     const auto split = records.takeFirst().first().value<Qrz::CallRecord>();
 
@@ -911,16 +908,16 @@ void TestQrz::repliesInFlightDoNotCross()
     rig.http.on(Login, slow);
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign(fullRecord(), "LOOKKEY")));
 
-    rig.station()->connectQRZ->click();
+    STATION(rig.w, connectQRZ)->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
-    rig.contact()->call->setText("W1AW");
-    rig.contact()->getContact->click();
+    CONTACT(rig.w, call)->setText("W1AW");
+    CONTACT(rig.w, getContact)->click();
 
-    QTRY_COMPARE(rig.contact()->fname->text(), QStringLiteral("Mary"));
-    QTRY_COMPARE(rig.station()->expire->text(), QStringLiteral("Mar 5, 2027"));
+    QTRY_COMPARE(CONTACT(rig.w, fname)->text(), QStringLiteral("Mary"));
+    QTRY_COMPARE(STATION(rig.w, expire)->text(), QStringLiteral("Mar 5, 2027"));
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("LOGINKEY"));
-    QCOMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
-    QCOMPARE(rig.contact()->city->text(), QStringLiteral("Salt Lake City"));
+    QCOMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Connected"));
+    QCOMPARE(CONTACT(rig.w, city)->text(), QStringLiteral("Salt Lake City"));
     QVERIFY(rig.newLogLines().isEmpty());
     // Handled replies are released.
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
@@ -931,7 +928,6 @@ void TestQrz::stationFetch()
     Rig rig;
     QVERIFY(rig.startLoggedIn());
     Trelvin *w = rig.w;
-    Ui::Station *dialog = rig.station();
     QCOMPARE(rig.lookups()->stationUtcOffset(), -7);
 
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "k7abc"},
@@ -943,19 +939,19 @@ void TestQrz::stationFetch()
                                                  {"GMTOffset", "-6"},
                                                  {"DST", "Y"}},
                                                 "KEY3")));
-    dialog->call->setText("k7abc");
-    dialog->pwd->setText("unchanged");
-    dialog->utc->setText("");
-    rig.station()->getStation->click();
-    QTRY_COMPARE(dialog->state->text(), QStringLiteral("UT"));
+    STATION(rig.w, call)->setText("k7abc");
+    STATION(rig.w, pwd)->setText("unchanged");
+    STATION(rig.w, utc)->setText("");
+    STATION(rig.w, getStation)->click();
+    QTRY_COMPARE(STATION(rig.w, state)->text(), QStringLiteral("UT"));
     QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?s=KEY1;callsign=K7ABC"});
-    QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
-    QCOMPARE(dialog->lat->text(), QStringLiteral("40.7608"));
-    QCOMPARE(dialog->lon->text(), QStringLiteral("-111.8910"));
-    QCOMPARE(dialog->grid->text(), QStringLiteral("DN40bs"));
-    QCOMPARE(dialog->utc->text(), QStringLiteral("-6"));
-    QCOMPARE(dialog->dst->text(), QStringLiteral("Y"));
-    QCOMPARE(dialog->pwd->text(), QStringLiteral("unchanged"));
+    QCOMPARE(STATION(rig.w, call)->text(), QStringLiteral("K7ABC"));
+    QCOMPARE(STATION(rig.w, lat)->text(), QStringLiteral("40.7608"));
+    QCOMPARE(STATION(rig.w, lon)->text(), QStringLiteral("-111.8910"));
+    QCOMPARE(STATION(rig.w, grid)->text(), QStringLiteral("DN40bs"));
+    QCOMPARE(STATION(rig.w, utc)->text(), QStringLiteral("-6"));
+    QCOMPARE(STATION(rig.w, dst)->text(), QStringLiteral("Y"));
+    QCOMPARE(STATION(rig.w, pwd)->text(), QStringLiteral("unchanged"));
     QCOMPARE(rig.lookups()->stationUtcOffset(), -6);
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY3"));
     // Fetched data reaches the table only when saved.
@@ -963,22 +959,22 @@ void TestQrz::stationFetch()
 
     // A call the service does not know.
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("K7ABC", "KEY3")));
-    rig.station()->getStation->click();
-    QTRY_COMPARE(dialog->call->text(), QStringLiteral("None"));
-    for (QLineEdit *field : {dialog->state, dialog->lat, dialog->lon, dialog->grid, dialog->utc, dialog->dst})
+    STATION(rig.w, getStation)->click();
+    QTRY_COMPARE(STATION(rig.w, call)->text(), QStringLiteral("None"));
+    for (QLineEdit *field : {STATION(rig.w, state), STATION(rig.w, lat), STATION(rig.w, lon), STATION(rig.w, grid), STATION(rig.w, utc), STATION(rig.w, dst)})
         QCOMPARE(field->text(), QString());
     QCOMPARE(rig.lookups()->stationUtcOffset(), 0);
 
     // No answer: the dialog keeps what it shows.
-    dialog->call->setText("K7ABC");
-    dialog->utc->setText("-7");
+    STATION(rig.w, call)->setText("K7ABC");
+    STATION(rig.w, utc)->setText("-7");
     rig.http.on(Lookup, FakeHttp::answer("gone", 503));
     rig.http.requests.clear();
-    rig.station()->getStation->click();
+    STATION(rig.w, getStation)->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
     QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
-    QCOMPARE(dialog->call->text(), QStringLiteral("K7ABC"));
-    QCOMPARE(dialog->utc->text(), QStringLiteral("-7"));
+    QCOMPARE(STATION(rig.w, call)->text(), QStringLiteral("K7ABC"));
+    QCOMPARE(STATION(rig.w, utc)->text(), QStringLiteral("-7"));
     QCOMPARE(rig.newLogLines(), QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
 }
 
@@ -987,11 +983,10 @@ void TestQrz::stationSave()
     Rig rig;
     rig.w = rig.rt.start();
     Trelvin *w = rig.w;
-    Ui::Station *dialog = rig.station();
 
     // First start: nothing stored, nothing shown.
-    for (QLineEdit *field : {dialog->call, dialog->pwd, dialog->state, dialog->lat, dialog->lon, dialog->grid,
-                             dialog->utc, dialog->dst})
+    for (QLineEdit *field : {STATION(rig.w, call), STATION(rig.w, pwd), STATION(rig.w, state), STATION(rig.w, lat), STATION(rig.w, lon), STATION(rig.w, grid),
+                             STATION(rig.w, utc), STATION(rig.w, dst)})
         QCOMPARE(field->text(), QString());
 
     QSqlQuery centre("SELECT lat, lon FROM latlon WHERE st = 'UT'", memoryDb(w));
@@ -999,63 +994,63 @@ void TestQrz::stationSave()
     const double utLat = centre.value(0).toDouble();
     const double utLon = centre.value(1).toDouble();
 
-    dialog->call->setText("k7abc");
-    dialog->pwd->setText("Pa ss");
-    dialog->state->setText("ut");
-    dialog->lat->clear();
-    dialog->lon->setText("-111.9");
-    dialog->grid->setText("DN40");
-    dialog->utc->setText("abc");
-    dialog->dst->setText("N");
-    rig.station()->saveStation->click();
+    STATION(rig.w, call)->setText("k7abc");
+    STATION(rig.w, pwd)->setText("Pa ss");
+    STATION(rig.w, state)->setText("ut");
+    STATION(rig.w, lat)->clear();
+    STATION(rig.w, lon)->setText("-111.9");
+    STATION(rig.w, grid)->setText("DN40");
+    STATION(rig.w, utc)->setText("abc");
+    STATION(rig.w, dst)->setText("N");
+    STATION(rig.w, saveStation)->click();
     // Without a keyring the row keeps the password, once the keyring failed to answer.
     QTRY_COMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{"Pa ss"});
 
     // Both coordinates come from the centre of the state, as numbers close
     // to the table's.
-    QVERIFY(qAbs(dialog->lat->text().toDouble() - utLat) < 1e-4);
-    QVERIFY(qAbs(dialog->lon->text().toDouble() - utLon) < 1e-4);
-    QCOMPARE(dialog->grid->text(), QStringLiteral("DN40"));
+    QVERIFY(qAbs(STATION(rig.w, lat)->text().toDouble() - utLat) < 1e-4);
+    QVERIFY(qAbs(STATION(rig.w, lon)->text().toDouble() - utLon) < 1e-4);
+    QCOMPARE(STATION(rig.w, grid)->text(), QStringLiteral("DN40"));
     QSqlQuery rows("SELECT call, passwd, state, lat, lon, grid, utc, dst FROM station", fileDb(w));
     QVERIFY(rows.next());
     QCOMPARE(rows.value(0).toString(), QStringLiteral("K7ABC"));
     QCOMPARE(rows.value(1).toString(), QStringLiteral("Pa ss"));
     QCOMPARE(rows.value(2).toString(), QStringLiteral("UT"));
-    QCOMPARE(rows.value(3).toString(), dialog->lat->text());
-    QCOMPARE(rows.value(4).toString(), dialog->lon->text());
+    QCOMPARE(rows.value(3).toString(), STATION(rig.w, lat)->text());
+    QCOMPARE(rows.value(4).toString(), STATION(rig.w, lon)->text());
     QVERIFY(!rows.next());
     // Saving does not move the offset in use.
     QCOMPARE(rig.lookups()->stationUtcOffset(), 0);
 
     // The second save rewrites the one row; full coordinates are kept whatever the state.
-    dialog->state->setText("ZZ");
-    dialog->lat->setText("61.2");
-    dialog->lon->setText("-149.9");
-    dialog->utc->setText("-9");
-    rig.station()->saveStation->click();
+    STATION(rig.w, state)->setText("ZZ");
+    STATION(rig.w, lat)->setText("61.2");
+    STATION(rig.w, lon)->setText("-149.9");
+    STATION(rig.w, utc)->setText("-9");
+    STATION(rig.w, saveStation)->click();
     QCOMPARE(column(fileDb(w), "SELECT lat || ',' || lon || ',' || state || ',' || utc FROM station"),
              QStringList{"61.2,-149.9,ZZ,-9"});
 
     // A state the table does not know leaves empty coordinates empty.
-    dialog->state->setText("QQ");
-    dialog->lat->clear();
-    rig.station()->saveStation->click();
+    STATION(rig.w, state)->setText("QQ");
+    STATION(rig.w, lat)->clear();
+    STATION(rig.w, saveStation)->click();
     QCOMPARE(column(fileDb(w), "SELECT lat || ',' || lon FROM station"), QStringList{",-149.9"});
 
     // The next start shows the saved row and takes its offset.
-    dialog->utc->setText("-9");
-    rig.station()->saveStation->click();
+    STATION(rig.w, utc)->setText("-9");
+    STATION(rig.w, saveStation)->click();
     FORM(w, actionExit)->trigger();
     rig.rt.stop();
     rig.rt.prompter.clear();
     rig.w = rig.rt.start();
-    QCOMPARE(rig.station()->call->text(), QStringLiteral("K7ABC"));
-    QCOMPARE(rig.station()->pwd->text(), QStringLiteral("Pa ss"));
-    QCOMPARE(rig.station()->state->text(), QStringLiteral("QQ"));
-    QCOMPARE(rig.station()->lon->text(), QStringLiteral("-149.9"));
+    QCOMPARE(STATION(rig.w, call)->text(), QStringLiteral("K7ABC"));
+    QCOMPARE(STATION(rig.w, pwd)->text(), QStringLiteral("Pa ss"));
+    QCOMPARE(STATION(rig.w, state)->text(), QStringLiteral("QQ"));
+    QCOMPARE(STATION(rig.w, lon)->text(), QStringLiteral("-149.9"));
     QCOMPARE(rig.lookups()->stationUtcOffset(), -9);
     // With call and password stored the start-up logs in instead of asking.
-    QTRY_COMPARE(rig.station()->connectStatus->text(), QStringLiteral("Connected"));
+    QTRY_COMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Connected"));
     QVERIFY(!rig.rt.prompter.titles().contains("QRZ XML Database Connection "));
 }
 

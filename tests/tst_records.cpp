@@ -3,7 +3,7 @@
 #include "app/trelvin.h"
 #include "records/adif.h"
 #include "records/ics309.h"
-#include "records/idreminder.h"
+#include "checkin/idreminder.h"
 #include "records/netdetails.h"
 #include "records/utc.h"
 #include "ui_trelvin.h"
@@ -482,13 +482,13 @@ void TestRecords::idReminderInTheWindow()
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
     QDateTime now(QDate(2024, 1, 5), QTime(20, 0), Qt::LocalTime);
-    w->clockNow = [&now] { return now; };
+    clockOf(w)->setSource([&now] { return now; });
     rt.prompter.clear();
     const QColor alert = themeOf(w)->alert().color(QPalette::Text);
 
     // An empty net shows no clock.
     w->sysclkTimeout();
-    QVERIFY(w->idStatus->isHidden());
+    QVERIFY(w->findChild<QLabel *>("idStatus")->isHidden());
     QCOMPARE(FORM(w, time)->text(), QStringLiteral("20:00:00"));
     QCOMPARE(FORM(w, utcTime)->text(), QStringLiteral("03:00:00 UTC"));
     QVERIFY(FORM(w, time)->statusTip().contains("03:00:00 UTC (2024-01-06)"));
@@ -496,22 +496,22 @@ void TestRecords::idReminderInTheWindow()
     FORM(w, call)->setText("K7ABC");
     FORM(w, logContactButton)->click();
     w->sysclkTimeout();
-    QVERIFY(!w->idStatus->isHidden());
-    QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
+    QVERIFY(!w->findChild<QLabel *>("idStatus")->isHidden());
+    QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Last ID: 0 min ago"));
 
     now = now.addSecs(9 * 60 + 59);
     w->sysclkTimeout();
-    QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 9 min ago"));
+    QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Last ID: 9 min ago"));
     QVERIFY(FORM(w, time)->palette().color(QPalette::Text) != alert);
 
     now = now.addSecs(1);
     w->sysclkTimeout();
-    QCOMPARE(w->idStatus->text(), QStringLiteral("Identify: 10 minutes since your last ID"));
+    QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Identify: 10 minutes since your last ID"));
     QCOMPARE(FORM(w, time)->palette().color(QPalette::Text), alert);
 
     // Ctrl+I: identified, and the clock field is back to its colour.
-    w->identify();
-    QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
+    deskOf(w)->identify();
+    QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Last ID: 0 min ago"));
     QVERIFY(FORM(w, time)->palette().color(QPalette::Text) != alert);
 
     // Net control marked with F7 identifies too.
@@ -521,20 +521,20 @@ void TestRecords::idReminderInTheWindow()
     FORM(w, call)->setText("W0NCS");
     FORM(w, search)->setFocus();
     FORM(w, NCSButton)->click();
-    QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
+    QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Last ID: 0 min ago"));
     // ... and so does its check-in later on.
     now = now.addSecs(12 * 60);
     w->sysclkTimeout();
-    QVERIFY(w->idStatus->text().startsWith("Identify: 12"));
+    QVERIFY(w->findChild<QLabel *>("idStatus")->text().startsWith("Identify: 12"));
     FORM(w, call)->setText("W0NCS");
     FORM(w, logContactButton)->click();
-    QCOMPARE(w->idStatus->text(), QStringLiteral("Last ID: 0 min ago"));
+    QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Last ID: 0 min ago"));
 
     // Switched off: no clock, no alert.
     now = now.addSecs(15 * 60);
     FORM(w, actionIdReminder)->setChecked(false);
     w->sysclkTimeout();
-    QVERIFY(w->idStatus->isHidden());
+    QVERIFY(w->findChild<QLabel *>("idStatus")->isHidden());
     QVERIFY(FORM(w, time)->palette().color(QPalette::Text) != alert);
     // Nothing of it ever asked the operator anything.
     QVERIFY2(rt.prompter.calls.isEmpty(), qPrintable(rt.prompter.titles().join(", ")));
@@ -551,7 +551,7 @@ void TestRecords::netDetailsAndSettings()
     writeMain("IdReminder", false);
     writeMain("NetBand", "40m");
     Trelvin *w = rt.start();
-    QVERIFY(!w->idReminderOn);
+    QVERIFY(!deskOf(w)->idReminderOn());
     QVERIFY(!FORM(w, actionIdReminder)->isChecked());
     QCOMPARE(w->netBand, QStringLiteral("40m"));
 

@@ -69,10 +69,10 @@ void press(Trelvin *w, const QString &keys)
 {
     for (QChar key : keys) {
         switch (key.unicode()) {
-        case 'U': w->previousContact(); break;
-        case 'D': w->nextContact(); break;
-        case 'T': w->topContact(); break;
-        default: w->endContact(); break;
+        case 'U': callSearchOf(w)->previousContact(); break;
+        case 'D': callSearchOf(w)->nextContact(); break;
+        case 'T': callSearchOf(w)->topContact(); break;
+        default: callSearchOf(w)->endContact(); break;
         }
     }
 }
@@ -122,7 +122,6 @@ private:
 
     std::unique_ptr<Runtime> rt;
     Trelvin *w = nullptr;
-    Ui::Contact *dlg = nullptr;
 };
 
 void TestSearch::init()
@@ -133,7 +132,6 @@ void TestSearch::init()
         QSettings(QSettings::IniFormat, QSettings::UserScope, "Quenlor", "Trelvin").setValue("Main/Theme", "none");
     w = rt->start();
     QVERIFY(w->started());
-    dlg = w->contactDialog->ui;
     w->show();
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w));
@@ -147,7 +145,7 @@ void TestSearch::cleanup()
 void TestSearch::search(const QString &text)
 {
     FORM(w, search)->setText(text);
-    w->on_search_textEdited(text);
+    callSearchOf(w)->searchEdited(text);
 }
 
 void TestSearch::addContacts(const QStringList &calls)
@@ -215,8 +213,8 @@ void TestSearch::searchMatches()
         QStringList sorted = stored;
         sorted.sort();
         QCOMPARE(sorted, listed);
-        QCOMPARE(w->candidateCount, listed.size());
-        QCOMPARE(w->currentCall, listed.size() == 1 ? listed.first() : QString());
+        QCOMPARE(callSearchOf(w)->candidateCount(), listed.size());
+        QCOMPARE(callSearchOf(w)->currentCall(), listed.size() == 1 ? listed.first() : QString());
         QCOMPARE(FORM(w, name)->text(), listed.size() == 1 ? "Name " + listed.first() : QString());
     }
 }
@@ -231,47 +229,50 @@ void TestSearch::singleMatchFillsEntryUntilTheSearchMovesOn()
     // Typed in lower case in the middle of the text: upper case, cursor kept.
     FORM(w, search)->setFocus();
     QTest::keyClicks(FORM(w, search), "k7a");
-    QCOMPARE(w->currentCall, QString("K7ABC"));
-    QCOMPARE(w->entryId, 4);
-    QCOMPARE(texts({FORM(w, call), FORM(w, name), dlg->city}), (QStringList{"K7ABC", "Alice", "Provo"}));
+    QCOMPARE(callSearchOf(w)->currentCall(), QString("K7ABC"));
+    QCOMPARE(deskOf(w)->entry(), 4);
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), CONTACT(w, city)}), (QStringList{"K7ABC", "Alice", "Provo"}));
     FORM(w, search)->setCursorPosition(1);
     QTest::keyClick(FORM(w, search), Qt::Key_D);
     QCOMPARE(FORM(w, search)->text(), QString("KD7A"));
     QCOMPARE(FORM(w, search)->cursorPosition(), 2);
-    QCOMPARE(w->entryId, 1);
+    QCOMPARE(deskOf(w)->entry(), 1);
 
     search("7A");
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("2 Match"));
-    QCOMPARE(w->currentCall, QString());
-    QCOMPARE(w->entryId, 0);
-    QCOMPARE(texts({FORM(w, call), FORM(w, name), dlg->call, dlg->city}), (QStringList{"7A", "", "7A", ""}));
+    QCOMPARE(callSearchOf(w)->currentCall(), QString());
+    QCOMPARE(deskOf(w)->entry(), 0);
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), CONTACT(w, call), CONTACT(w, city)}), (QStringList{"7A", "", "7A", ""}));
 
     insert(fileDb(w), "contact", {{"call", "W1NEW"}});
     search("W1N");
-    QCOMPARE(w->currentCall, QString("W1NEW"));
-    QCOMPARE(w->entryId, 0); // not in the net
+    QCOMPARE(callSearchOf(w)->currentCall(), QString("W1NEW"));
+    QCOMPARE(deskOf(w)->entry(), 0); // not in the net
 
     FORM(w, relay)->setText("W7RL");
     search("");
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("Candidates"));
     QCOMPARE(FORM(w, callsigns)->toPlainText(), QString());
-    QCOMPARE(w->currentCall, QString());
+    QCOMPARE(callSearchOf(w)->currentCall(), QString());
     QCOMPARE(texts({FORM(w, call), FORM(w, relay)}), (QStringList{"", "W7RL"}));
 }
 
 void TestSearch::enterAndEscapeInSearch()
 {
     // Enter: an empty call takes the trimmed search, or the one match.
-    FORM(w, search)->setText(" k7a ");
-    w->candidateCount = 2;
+    addContacts({"K7ABC", "K7AXE"});
+    search(" k7a ");
+    QVERIFY(callSearchOf(w)->candidateCount() != 1);
+    FORM(w, call)->clear();
     QTest::keyClick(FORM(w, search), Qt::Key_Return);
     QCOMPARE(FORM(w, call)->text(), QString("K7A"));
     QCOMPARE(FORM(w, search)->text(), QString());
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, search)));
     FORM(w, call)->clear();
-    FORM(w, search)->setText("k7a");
-    w->candidateCount = 1;
-    w->currentCall = "K7ABC";
+    search("k7ab");
+    QCOMPARE(callSearchOf(w)->candidateCount(), 1);
+    QCOMPARE(callSearchOf(w)->currentCall(), QString("K7ABC"));
+    FORM(w, call)->clear();
     QTest::keyClick(FORM(w, search), Qt::Key_Return);
     QCOMPARE(FORM(w, call)->text(), QString("K7ABC"));
     FORM(w, search)->setText("k7a");
@@ -285,12 +286,12 @@ void TestSearch::enterAndEscapeInSearch()
     search("K1A");
     press(w, "D");
     FORM(w, call)->setFocus();
-    w->selectSearch();
-    QCOMPARE(texts({FORM(w, search), FORM(w, call), FORM(w, name), dlg->call}), QStringList(4, QString()));
+    callSearchOf(w)->selectSearch();
+    QCOMPARE(texts({FORM(w, search), FORM(w, call), FORM(w, name), CONTACT(w, call)}), QStringList(4, QString()));
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("Candidates"));
     QCOMPARE(FORM(w, callsigns)->toPlainText(), QString());
     QCOMPARE(candidates(w), QStringList());
-    QCOMPARE(w->candidateCount + w->candidateCursor, 0);
+    QCOMPARE(callSearchOf(w)->candidateCount() + callSearchOf(w)->candidateCursor(), 0);
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(FORM(w, search)));
     QCOMPARE(column(fileDb(w), "SELECT call FROM net"), QStringList());
 }
@@ -338,7 +339,7 @@ void TestSearch::candidateSteps()
     FORM(w, name)->setModified(true);
     press(w, keys.right(1));
 
-    QCOMPARE(w->candidateCursor, cursor);
+    QCOMPARE(callSearchOf(w)->candidateCursor(), cursor);
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("10 Match"));
     if (cursor)
         QCOMPARE(FORM(w, call)->text(), calls.at(cursor - 1));
@@ -348,7 +349,7 @@ void TestSearch::candidateSteps()
         QCOMPARE(lineColour(FORM(w, callsigns), line), line + 1 == cursor ? green : blue);
     QCOMPARE(column(fileDb(w), "SELECT call FROM net"), QStringList{"W7NET"});
     QCOMPARE(column(fileDb(w), "SELECT call FROM contact WHERE name = 'Changed'"), QStringList());
-    QCOMPARE(w->activeID, 1);
+    QCOMPARE(deskOf(w)->markedEntry(), 1);
 
     // A theme switch redraws the list in its colours.
     FORM(w, actionLightTheme)->trigger();
@@ -389,8 +390,8 @@ void TestSearch::candidateViewKeepsSixLinesAbove()
         calls.append(QString("K%1X").arg(i, 2, 10, QLatin1Char('0')));
     addContacts(calls);
     search("K");
-    w->candidateCursor = cursor;
-    w->displayCandidates();
+    press(w, QString(cursor, QLatin1Char('D')));
+    QCOMPARE(callSearchOf(w)->candidateCursor(), cursor);
 
     QTextEdit *list = FORM(w, callsigns);
     const int height = list->viewport()->height();
@@ -473,10 +474,10 @@ void TestSearch::netSteps()
     FORM(w, search)->setFocus();
     press(w, keys);
 
-    QCOMPARE(w->activeID, active);
-    QCOMPARE(w->entryId, call.isEmpty() ? 0 : active);
+    QCOMPARE(deskOf(w)->markedEntry(), active);
+    QCOMPARE(deskOf(w)->entry(), call.isEmpty() ? 0 : active);
     QCOMPARE(texts({FORM(w, call), FORM(w, delCon)}), (QStringList{call, call}));
-    QCOMPARE(w->candidateCursor, 0);
+    QCOMPARE(callSearchOf(w)->candidateCursor(), 0);
     // Ready for a comment when the station has a name, else for its details.
     QWidget *focus = call.isEmpty() ? FORM(w, search) : call == "K7BB" ? FORM(w, call) : FORM(w, qso);
     QCOMPARE(QApplication::focusWidget(), focus);
@@ -496,7 +497,7 @@ void TestSearch::pendingEditsAreStoredBeforeNetStepAndEscape()
     QCOMPARE(column(fileDb(w), "SELECT comment FROM net WHERE id = 1"), QStringList{"portable"});
     FORM(w, city)->setText("Moab");
     FORM(w, city)->setModified(true);
-    w->selectSearch();
+    callSearchOf(w)->selectSearch();
     QCOMPARE(column(fileDb(w), "SELECT city FROM net WHERE id = 2"), QStringList{"Moab"});
     QCOMPARE(FORM(w, call)->text(), QString());
 }
@@ -521,17 +522,17 @@ void TestSearch::contactRecordAndMembership()
     FORM(w, qso)->setText("old");
     FORM(w, name)->setPalette(themeOf(w)->alert());
 
-    w->displayContact("K7ABC", 2);
+    callSearchOf(w)->showContact("K7ABC", 2);
     QCOMPARE(texts({FORM(w, call), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, attend), FORM(w, last), FORM(w, qso)}),
              (QStringList{"K7ABC", "Alice", "Provo", "UT", "", "", ""}));
-    QCOMPARE(texts({dlg->call, dlg->fname, dlg->name, dlg->classlic, dlg->expire, dlg->addr, dlg->city, dlg->state,
-                    dlg->zip, dlg->country, dlg->email, dlg->phone, dlg->lat, dlg->lon, dlg->grid, dlg->geoloc,
-                    dlg->utc, dlg->tzOffset, dlg->dst, dlg->born}),
+    QCOMPARE(texts({CONTACT(w, call), CONTACT(w, fname), CONTACT(w, name), CONTACT(w, classlic), CONTACT(w, expire), CONTACT(w, addr), CONTACT(w, city), CONTACT(w, state),
+                    CONTACT(w, zip), CONTACT(w, country), CONTACT(w, email), CONTACT(w, phone), CONTACT(w, lat), CONTACT(w, lon), CONTACT(w, grid), CONTACT(w, geoloc),
+                    CONTACT(w, utc), CONTACT(w, tzOffset), CONTACT(w, dst), CONTACT(w, born)}),
              (QStringList{"K7ABC", "Alice", "Smith", "E", "2031-05-01", "1 Main St", "Provo", "UT", "84601", "USA",
                           "k@example.org", "(801) 555-1234", "40.23", "-111.66", "DN40bf", "user", "-7", "-2", "Y",
                           "1970"}));
     // The contact's own offset, as the time difference was reckoned from it.
-    QCOMPARE(dlg->tzOffset->text().toInt() + lookups->stationUtcOffset(), -7);
+    QCOMPARE(CONTACT(w, tzOffset)->text().toInt() + lookups->stationUtcOffset(), -7);
     QCOMPARE(textColour(FORM(w, name)), green);
     QVERIFY(!FORM(w, name)->isModified());
     // The bearing comes from the record's own coordinates: due east.
@@ -539,14 +540,14 @@ void TestSearch::contactRecordAndMembership()
     QCOMPARE(FORM(w, member)->text(), QString("YES"));
     QCOMPARE(textColour(FORM(w, member)), green);
 
-    w->displayContact("K7NOPH", 2);
-    QCOMPARE(dlg->phone->text(), QString());
+    callSearchOf(w)->showContact("K7NOPH", 2);
+    QCOMPARE(CONTACT(w, phone)->text(), QString());
     QCOMPARE(FORM(w, member)->text(), QString("NO"));
     QCOMPARE(textColour(FORM(w, member)), red);
 
     // A call without a record leaves the record's fields as they were.
-    w->displayContact("K7NONE", 2);
-    QCOMPARE(texts({FORM(w, call), dlg->call}), (QStringList{"K7NOPH", "K7NOPH"}));
+    callSearchOf(w)->showContact("K7NONE", 2);
+    QCOMPARE(texts({FORM(w, call), CONTACT(w, call)}), (QStringList{"K7NOPH", "K7NOPH"}));
 }
 
 void TestSearch::checkInHistory_data()
@@ -573,10 +574,10 @@ void TestSearch::checkInHistory()
     for (int i = 0; i < dates.size(); ++i)
         insert(fileDb(w), "log", {{"call", "K7ABC"}, {"date", dates.at(i)}, {"name", QString("Name%1").arg(i)},
                                   {"city", QString("City%1").arg(i)}, {"state", i % 2 ? "ID" : "NV"}});
-    w->displayContact("K7ABC", 2);
+    callSearchOf(w)->showContact("K7ABC", 2);
     // The last row logged is fresher than the contact record.
     const int n = dates.size() - 1;
-    QCOMPARE(texts({FORM(w, attend), FORM(w, last), FORM(w, name), FORM(w, city), FORM(w, state), dlg->fname}),
+    QCOMPARE(texts({FORM(w, attend), FORM(w, last), FORM(w, name), FORM(w, city), FORM(w, state), CONTACT(w, fname)}),
              (QStringList{attend, last, QString("Name%1").arg(n), QString("City%1").arg(n), n % 2 ? "ID" : "NV",
                           "Alice"}));
 }
@@ -589,7 +590,7 @@ void TestSearch::netRowThenClearing()
     insert(fileDb(w), "net", {{"call", "K7ABC"}, {"name", "Ally"}, {"city", "Lehi"}, {"state", "ID"},
                                 {"comment", "mobile tonight"}, {"relay", "W7RL"}, {"status", 0}});
     setStation(40.76, -111.89, "UT");
-    w->displayContact("K7ABC", 2);
+    callSearchOf(w)->showContact("K7ABC", 2);
     QCOMPARE(texts({FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, qso), FORM(w, relay), FORM(w, attend), FORM(w, last)}),
              (QStringList{"Ally", "Lehi", "ID", "mobile tonight", "W7RL", "1", "01/05/24"}));
     QVERIFY(!FORM(w, dist)->text().isEmpty());
@@ -598,12 +599,12 @@ void TestSearch::netRowThenClearing()
     FORM(w, search)->setText("k7");
     FORM(w, member)->setText("YES");
     FORM(w, city)->setPalette(themeOf(w)->alert());
-    w->displayContact("", 0);
-    QCOMPARE(texts({dlg->call, FORM(w, call), FORM(w, relay)}), (QStringList{"K7", "K7", "W7RL"}));
+    callSearchOf(w)->showContact("", 0);
+    QCOMPARE(texts({CONTACT(w, call), FORM(w, call), FORM(w, relay)}), (QStringList{"K7", "K7", "W7RL"}));
     for (const QLineEdit *field :
-         {dlg->fname, dlg->name, dlg->classlic, dlg->expire, dlg->addr, dlg->city, dlg->state, dlg->zip, dlg->country,
-          dlg->email, dlg->phone, dlg->lat, dlg->lon, dlg->grid, dlg->geoloc, dlg->utc, dlg->tzOffset, dlg->dst,
-          dlg->born, FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, member), FORM(w, attend), FORM(w, last), FORM(w, qso), FORM(w, bear), FORM(w, revBear),
+         {CONTACT(w, fname), CONTACT(w, name), CONTACT(w, classlic), CONTACT(w, expire), CONTACT(w, addr), CONTACT(w, city), CONTACT(w, state), CONTACT(w, zip), CONTACT(w, country),
+          CONTACT(w, email), CONTACT(w, phone), CONTACT(w, lat), CONTACT(w, lon), CONTACT(w, grid), CONTACT(w, geoloc), CONTACT(w, utc), CONTACT(w, tzOffset), CONTACT(w, dst),
+          CONTACT(w, born), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, member), FORM(w, attend), FORM(w, last), FORM(w, qso), FORM(w, bear), FORM(w, revBear),
           FORM(w, dist)})
         QVERIFY2(field->text().isEmpty(), qPrintable(field->objectName()));
     QCOMPARE(textColour(FORM(w, city)), green);
@@ -647,13 +648,13 @@ void TestSearch::distanceAndBearings()
     if (!station.isEmpty())
         setStation(s.at(0).toDouble(), s.at(1).toDouble(), s.at(2));
     const QStringList c = contact.split(',');
-    dlg->lat->setText(c.at(0));
-    dlg->lon->setText(c.at(1));
-    dlg->state->setText(c.at(2));
+    CONTACT(w, lat)->setText(c.at(0));
+    CONTACT(w, lon)->setText(c.at(1));
+    CONTACT(w, state)->setText(c.at(2));
     for (QLineEdit *field : {FORM(w, dist), FORM(w, bear), FORM(w, revBear)})
         field->setText("stale");
 
-    w->on_state_textChanged(typed);
+    callSearchOf(w)->stateChanged(typed);
     QCOMPARE(texts({FORM(w, dist), FORM(w, bear), FORM(w, revBear)}), shown);
     // Editing the field recomputes as well.
     FORM(w, state)->setText("X");
@@ -671,15 +672,15 @@ void TestSearch::quoteInCall()
     insert(fileDb(w), "net", {{"id", 3}, {"call", "O'BR"}, {"name", "Bri"}, {"comment", "it's me"}});
 
     search("o'b");
-    QCOMPARE(w->currentCall, QString("O'BR"));
-    QCOMPARE(w->entryId, 3);
+    QCOMPARE(callSearchOf(w)->currentCall(), QString("O'BR"));
+    QCOMPARE(deskOf(w)->entry(), 3);
     QCOMPARE(texts({FORM(w, call), FORM(w, name), FORM(w, member), FORM(w, attend), FORM(w, qso)}),
              (QStringList{"O'BR", "Bri", "YES", "1", "it's me"}));
     search("O'BR ");
-    QCOMPARE(w->currentCall, QString("O'BR"));
+    QCOMPARE(callSearchOf(w)->currentCall(), QString("O'BR"));
     search("'");
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("1 Match"));
-    w->on_state_textChanged("O'");
+    callSearchOf(w)->stateChanged("O'");
     QCOMPARE(FORM(w, dist)->text(), QString());
 }
 

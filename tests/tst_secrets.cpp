@@ -127,7 +127,6 @@ struct Rig {
         QVERIFY(QFile::setPermissions(rt.dataPath() + "/Contacts.db", open));
         QVERIFY(QFile::setPermissions(rt.settingsFile(), open));
     }
-    Ui::Station *station(Trelvin *w) const { return w->stationDialog->ui; }
 };
 
 } // namespace
@@ -174,10 +173,10 @@ void TestSecrets::olderFilesMoveIntoKeyring()
     rig.rt.prompter.clear();
     w = rig.rt.start();
     QTRY_COMPARE(loginPasswords(rig.http), QStringList{QrzPassword});
-    QCOMPARE(rig.station(w)->pwd->text(), QrzPassword);
+    QCOMPARE(STATION(w, pwd)->text(), QrzPassword);
     QTRY_VERIFY(hamQth(w)->isConfigured());
     QCOMPARE(hamQth(w)->password(), HamQthPassword);
-    QCOMPARE(rig.station(w)->hamqthPwd->text(), HamQthPassword);
+    QCOMPARE(STATION(w, hamqthPwd)->text(), HamQthPassword);
     QVERIFY(rig.rt.prompter.calls.isEmpty());
     QVERIFY(unencryptedLines(rig.rt).isEmpty());
 }
@@ -188,12 +187,11 @@ void TestSecrets::savedPasswordsGoToKeyring()
         QSKIP("Runs inside the keyring session (tst_secrets_keyring).");
     Rig rig;
     Trelvin *w = rig.rt.start();
-    Ui::Station *dialog = rig.station(w);
-    dialog->call->setText("w7new");
-    dialog->pwd->setText("typed-qrz");
-    dialog->hamqthUser->setText("w7new");
-    dialog->hamqthPwd->setText("typed-hamqth");
-    w->stationDialog->ui->saveStation->click();
+    STATION(w, call)->setText("w7new");
+    STATION(w, pwd)->setText("typed-qrz");
+    STATION(w, hamqthUser)->setText("w7new");
+    STATION(w, hamqthPwd)->setText("typed-hamqth");
+    STATION(w, saveStation)->click();
     QCOMPARE(column(fileDb(w), "SELECT call || '|' || passwd FROM station"), QStringList{"W7NEW|"});
     QCOMPARE(iniPassword(rig.rt), QString());
     QTRY_COMPARE(keyring("qrz:W7NEW"), QStringLiteral("typed-qrz"));
@@ -201,8 +199,8 @@ void TestSecrets::savedPasswordsGoToKeyring()
     QVERIFY(hamQth(w)->isConfigured());
 
     // An emptied password leaves the keyring too.
-    dialog->pwd->clear();
-    w->stationDialog->ui->saveStation->click();
+    STATION(w, pwd)->clear();
+    STATION(w, saveStation)->click();
     SecretStore::Outcome outcome = SecretStore::Done;
     QTRY_COMPARE((keyring("qrz:W7NEW", &outcome), outcome), SecretStore::NotFound);
     QCOMPARE(keyring("hamqth:w7new"), QStringLiteral("typed-hamqth"));
@@ -233,10 +231,9 @@ void TestSecrets::withoutKeyringFilesKeepThem()
         QVERIFY2(QFileInfo(file).permissions() == ownerOnly(false), qPrintable(file));
 
     // A new password is kept the same way; the note is not repeated.
-    Ui::Station *dialog = rig.station(w);
-    dialog->pwd->setText("qrz-Secret-3");
-    dialog->hamqthPwd->setText("hamqth-Secret-4");
-    w->stationDialog->ui->saveStation->click();
+    STATION(w, pwd)->setText("qrz-Secret-3");
+    STATION(w, hamqthPwd)->setText("hamqth-Secret-4");
+    STATION(w, saveStation)->click();
     QTRY_COMPARE(column(fileDb(w), "SELECT passwd FROM station"), QStringList{"qrz-Secret-3"});
     QTRY_COMPARE(iniPassword(rig.rt), QStringLiteral("hamqth-Secret-4"));
     FORM(w, actionExit)->trigger();
@@ -247,14 +244,14 @@ void TestSecrets::withoutKeyringFilesKeepThem()
     rig.rt.stop();
     rig.http.requests.clear();
     w = rig.rt.start();
-    QCOMPARE(rig.station(w)->pwd->text(), QStringLiteral("qrz-Secret-3"));
+    QCOMPARE(STATION(w, pwd)->text(), QStringLiteral("qrz-Secret-3"));
     QTRY_COMPARE(loginPasswords(rig.http), QStringList{"qrz-Secret-3"});
     QCOMPARE(hamQth(w)->password(), QStringLiteral("hamqth-Secret-4"));
     QVERIFY(unencryptedLines(rig.rt).first().contains(rig.rt.dataPath() + "/Contacts.db"));
 
     // A window closed before the keyring answered leaves nothing that the
     // answer could call into.
-    w->stationDialog->ui->saveStation->click();
+    STATION(w, saveStation)->click();
     // The job is under way once the event loop ran.
     QCoreApplication::processEvents();
     rig.rt.stop();

@@ -286,10 +286,10 @@ void TestStartup::windowGroupReopensVisibleWindow()
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
     FORM(w, actionStationDetails)->trigger();
-    QVERIFY(w->stationDialog->isVisible());
+    QVERIFY(stationOf(w)->isVisible());
     // Above the layout's minimum with any font, so the size is kept as set.
-    const QSize size = w->stationDialog->minimumSizeHint() + QSize(60, 40);
-    w->stationDialog->resize(size);
+    const QSize size = stationOf(w)->minimumSizeHint() + QSize(60, 40);
+    stationOf(w)->resize(size);
     FORM(w, actionExit)->trigger();
 
     {
@@ -311,10 +311,10 @@ void TestStartup::windowGroupReopensVisibleWindow()
     }
 
     w = rt.start();
-    QVERIFY(w->stationDialog->isVisible());
-    QCOMPARE(w->stationDialog->windowTitle(), QStringLiteral("Alt+S: Station Details"));
-    QCOMPARE(w->stationDialog->size(), size);
-    QVERIFY(!w->contactDialog->isVisible());
+    QVERIFY(stationOf(w)->isVisible());
+    QCOMPARE(stationOf(w)->windowTitle(), QStringLiteral("Alt+S: Station Details"));
+    QCOMPARE(stationOf(w)->size(), size);
+    QVERIFY(!contactOf(w)->isVisible());
 }
 
 void TestStartup::missingDataDirectoryEndsStartup_data()

@@ -104,7 +104,7 @@ void TestStorage::cleanup()
 
 void TestStorage::enter(const QString &call, const QString &name, const QString &qso)
 {
-    w->entryId = 0;
+    deskOf(w)->setEntry(0);
     FORM(w, call)->setText(call);
     FORM(w, name)->setText(name);
     FORM(w, city)->clear();
@@ -143,7 +143,7 @@ void TestStorage::readsGoOnWhileAnotherProgramWrites()
         if (!attached)
             QVERIFY(storeOf(w).detachContacts());
         FORM(w, search)->setText("W1A");
-        w->on_search_textEdited("W1A");
+        callSearchOf(w)->searchEdited("W1A");
         QCOMPARE(FORM(w, lb_candidate)->text(), QString("1 Match"));
         QCOMPARE(FORM(w, name)->text(), QString("Hiram"));
     }
@@ -155,7 +155,7 @@ void TestStorage::readsGoOnWhileAnotherProgramWrites()
     QCOMPARE(FORM(w, call)->text(), QString("N0XYZ"));
     rt->prompter.clear();
     enter("K7ABC", "Alice", "second");
-    w->entryId = 1;
+    deskOf(w)->setEntry(1);
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY2(rt->readData("errorLog.txt").contains("database is locked"), qPrintable(rt->readData("errorLog.txt")));
@@ -183,7 +183,7 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
             QVERIFY(storeOf(w).detachContacts());
         w->statusBar()->clearMessage();
         FORM(w, search)->setText("W1AW");
-        w->on_search_textEdited("W1AW");
+        callSearchOf(w)->searchEdited("W1AW");
         QCOMPARE(FORM(w, lb_candidate)->text(), QString("Failed"));
         QVERIFY2(status().startsWith("Search for 'W1AW': the contacts database could not be read"),
                  qPrintable(status()));
@@ -192,7 +192,7 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
     QVERIFY(rt->readData("errorLog.txt").contains("Database read failed (Search for 'W1AW'): database is locked"));
 
     w->statusBar()->clearMessage();
-    w->displayContact("W1AW", 2);
+    callSearchOf(w)->showContact("W1AW", 2);
     QVERIFY2(status().startsWith("Display of W1AW: "), qPrintable(status()));
     QVERIFY(rt->readData("errorLog.txt").contains("Database read failed (Display of W1AW)"));
 
@@ -225,7 +225,7 @@ void TestStorage::checkInIsAllOrNothing()
     QVERIFY(rt->prompter.calls.first().text.contains("New contact W1AW"));
     QCOMPARE(logRows(), logBefore);
     QCOMPARE(net(), before);
-    QCOMPARE(w->entryId, 0);
+    QCOMPARE(deskOf(w)->entry(), 0);
     QVERIFY(run(fileDb(w), "DROP TRIGGER failing"));
     QVERIFY(run(fileDb(w), "DROP TRIGGER stuck"));
 
@@ -258,7 +258,7 @@ void TestStorage::checkInIsAllOrNothing()
     QVERIFY(failing(fileDb(w), "BEFORE UPDATE ON net", "disk is full"));
     rt->prompter.clear();
     enter("K7ABC", "Alice", "second");
-    w->entryId = 1;
+    deskOf(w)->setEntry(1);
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QCOMPARE(logRows(), logBefore);
@@ -302,13 +302,13 @@ void TestStorage::checkInAfterRestartTakesOverTheLoggedRow()
 
     // Within the new list the keys act as before: F8 withdraws the row taken over.
     enter("W1AW", "Hiram", "again");
-    w->entryId = column(fileDb(w), "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt();
+    deskOf(w)->setEntry(column(fileDb(w), "SELECT id FROM net WHERE call = 'W1AW'").value(0).toInt());
     FORM(w, logContactButton)->click();
     QCOMPARE(column(fileDb(w), "SELECT id FROM log WHERE call = 'W1AW'"), QStringList());
     // Put into the list first and checked in after: the same rule.
     enter("K7ABC", "Alice");
-    w->addContact(128);
-    w->entryId = column(fileDb(w), "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt();
+    deskOf(w)->storeEntry(128);
+    deskOf(w)->setEntry(column(fileDb(w), "SELECT id FROM net WHERE call = 'K7ABC'").value(0).toInt());
     FORM(w, logContactButton)->click();
     QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM log WHERE call = 'K7ABC'"), QStringList{"1"});
     QCOMPARE(column(fileDb(w), "SELECT logId FROM net WHERE call = 'K7ABC'"),
@@ -360,15 +360,15 @@ void TestStorage::storedTextIsCutOnWholeCharacters()
     const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80");
     const QString name = "Maximilianusss" + smile;
     QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name) VALUES ('W1AW', '" + name + "')"));
-    w->displayContact("W1AW", 2);
+    callSearchOf(w)->showContact("W1AW", 2);
     QCOMPARE(FORM(w, name)->text(), QString("Maximilianusss"));
-    QVERIFY(w->contactDialog->ui->fname->text().isValidUtf16());
+    QVERIFY(CONTACT(w, fname)->text().isValidUtf16());
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(column(fileDb(w), "SELECT name FROM log"), QStringList{"Maximilianusss"});
 
     // The net list shows ten units of a name.
     enter("K7ABC", "Ann-Marie" + smile);
-    w->addContact(128);
+    deskOf(w)->storeEntry(128);
     const QStringList lines = FORM(w, checkins)->toPlainText().split('\n');
     QCOMPARE(lines.size(), 2);
     QVERIFY(lines.last().isValidUtf16());
@@ -475,7 +475,7 @@ void TestStorage::memoryWritesAreCheckedLikeFileWrites()
     QVERIFY(failing(memoryDb(w), "BEFORE INSERT ON mbr", "out of memory"));
     FORM(w, call)->setText("W1AW");
     FORM(w, member)->setText("NO");
-    w->enableMemberStatus();
+    deskOf(w)->makeMember();
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY(rt->prompter.calls.first().text.contains("\nAdding W1AW to the club roster\n"));
     QVERIFY(rt->readData("errorLog.txt")
@@ -491,7 +491,7 @@ void TestStorage::memoryWritesAreCheckedLikeFileWrites()
     QVERIFY(failing(fileDb(w), "BEFORE DELETE ON net", "disk is full"));
     rt->prompter.clear();
     FORM(w, delCon)->setText("K7ABC");
-    w->delNet();
+    deskOf(w)->removeFromNet();
     QCOMPARE(rt->prompter.titles(), (QStringList{"Deleting Contact from Net Log", writeFailed}));
     QCOMPARE(net(), before);
     QCOMPARE(column(fileDb(w), "SELECT id || call FROM log"), logBefore);

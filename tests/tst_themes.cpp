@@ -52,7 +52,7 @@ void TestThemes::darkThemeColours()
     QCOMPARE(w->palette(), dark);
     QCOMPARE(FORM(w, checkinBox)->palette(), dark);
     QCOMPARE(w->allLogWindow->palette(), dark);
-    QCOMPARE(w->stationDialog->palette(), dark);
+    QCOMPARE(stationOf(w)->palette(), dark);
     QCOMPARE(text(FORM(w, search)), QColor(0, 192, 0));
     QCOMPARE(text(FORM(w, callsigns)), QColor(0, 192, 0));
     QCOMPARE(text(FORM(w, relay)), QColor(255, 0, 0));
@@ -64,9 +64,9 @@ void TestThemes::darkThemeColours()
     QCOMPARE(button(FORM(w, trafficButton)), QColor(0, 64, 0));
     QCOMPARE(button(FORM(w, logContactButton)), QColor(0, 0, 128));
     QCOMPARE(button(FORM(w, NCSButton)), QColor(53, 53, 53));
-    QCOMPARE(text(w->stationDialog->ui->pwd), QColor(0, 192, 0));
-    QCOMPARE(text(w->stationDialog->ui->expire), QColor(128, 192, 255));
-    QCOMPARE(text(w->contactDialog->ui->tzOffset), QColor(0, 192, 0));
+    QCOMPARE(text(STATION(w, pwd)), QColor(0, 192, 0));
+    QCOMPARE(text(STATION(w, expire)), QColor(128, 192, 255));
+    QCOMPARE(text(CONTACT(w, tzOffset)), QColor(0, 192, 0));
     // A field palette sets one role and inherits the rest from the theme.
     QCOMPARE(FORM(w, search)->palette().color(QPalette::Base), QColor(Qt::black));
 
@@ -85,12 +85,12 @@ void TestThemes::lightThemeColours()
 {
     Runtime rt;
     Trelvin *w = rt.start();
-    w->stationDialog->show();
+    stationOf(w)->show();
     FORM(w, actionLightTheme)->trigger();
     QCOMPARE(w->theme, QStringLiteral("light"));
 
     QCOMPARE(w->palette(), w->lightPalette);
-    QCOMPARE(w->stationDialog->palette(), w->lightPalette);
+    QCOMPARE(stationOf(w)->palette(), w->lightPalette);
     QCOMPARE(w->qsoWindow->palette(), w->lightPalette);
     QCOMPARE(w->aboutWindow->palette(), w->lightPalette);
     QCOMPARE(text(FORM(w, name)), QColor(0, 128, 0));
@@ -99,8 +99,8 @@ void TestThemes::lightThemeColours()
     QCOMPARE(button(FORM(w, delRecBut)), QColor(255, 128, 128));
     QCOMPARE(button(FORM(w, lookUpButton)), QColor(0, 255, 0));
     QCOMPARE(button(FORM(w, logContactButton)), QColor(128, 192, 255));
-    QCOMPARE(text(w->stationDialog->ui->call), QColor(0, 128, 0));
-    QCOMPARE(text(w->contactDialog->ui->email), QColor(0, 128, 0));
+    QCOMPARE(text(STATION(w, call)), QColor(0, 128, 0));
+    QCOMPARE(text(CONTACT(w, email)), QColor(0, 128, 0));
 
     QCOMPARE(themeOf(w)->colours().normalText, QColor(0, 128, 0));
     QCOMPARE(themeOf(w)->colours().normalBack, QColor(Qt::white));
@@ -113,7 +113,7 @@ void TestThemes::lightThemeColours()
     // And back to dark.
     FORM(w, actionDarkTheme)->trigger();
     QCOMPARE(w->theme, QStringLiteral("dark"));
-    QCOMPARE(w->stationDialog->palette(), w->darkPalette);
+    QCOMPARE(stationOf(w)->palette(), w->darkPalette);
     QCOMPARE(text(FORM(w, name)), QColor(0, 192, 0));
 }
 

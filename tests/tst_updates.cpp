@@ -95,7 +95,7 @@ struct Rig {
     bool startQuiet()
     {
         w = rt.start();
-        return QTest::qWaitFor([this] { return w->stationDialog->ui->connectStatus->text() == "Connected"; });
+        return QTest::qWaitFor([this] { return STATION(w, connectStatus)->text() == "Connected"; });
     }
 };
 

@@ -1,4 +1,4 @@
-#include "records/idreminder.h"
+#include "checkin/idreminder.h"
 
 void IdReminder::netChanged(bool hasEntries, const QDateTime &now)
 {

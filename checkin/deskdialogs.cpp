@@ -1,4 +1,6 @@
-#include "app/trelvin.h"
+#include "checkin/checkindesk.h"
+
+#include "app/constants.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
@@ -16,28 +18,42 @@ void present(QDialog *dialog, const QString &title)
 }
 } // namespace
 
-void Trelvin::on_actionStationDetails_triggered()
+void CheckInDesk::showStationDetails()
 {
-    present(stationDialog, QStringLiteral("Alt+S: Station Details"));
-    stationDialog->ui->call->setFocus(Qt::OtherFocusReason);
+    present(station, QStringLiteral("Alt+S: Station Details"));
+    station->ui->call->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::on_actionEditContact_triggered()
+void CheckInDesk::editContact()
 {
-    present(contactDialog, QStringLiteral("Alt+C: Contact Details"));
-    contactDialog->ui->call->setFocus(Qt::OtherFocusReason);
+    present(contact, QStringLiteral("Alt+C: Contact Details"));
+    contact->ui->call->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::saveContact()
+void CheckInDesk::saveContact()
 {
-    const Ui::Contact *dlg = contactDialog->ui;
+    const Ui::Contact *dlg = contact->ui;
     const QString call = dlg->call->text().toUpper();
     // One row per call sign: a known call is rewritten in place. The phone
     // is shown formatted but kept as its digits alone.
-    stored(storage.contacts().saveContact(ContactRecord::fromValues(
+    host.stored(storage.contacts().saveContact(ContactRecord::fromValues(
                {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(),
                 dlg->addr->text(), dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(),
                 dlg->email->text(), digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(),
                 dlg->grid->text(), dlg->geoloc->text(), dlg->utc->text(), dlg->dst->text(), dlg->born->text()})),
            "Saving contact " + call);
+}
+
+void CheckInDesk::writeWindowSettings()
+{
+    station->writeSettings();
+    contact->writeSettings();
+}
+
+void CheckInDesk::reopenDialogs()
+{
+    if (station->visibleFlag == QLatin1String(Trel::Yes))
+        showStationDetails();
+    if (contact->visibleFlag == QLatin1String(Trel::Yes))
+        editContact();
 }

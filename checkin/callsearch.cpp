@@ -1,8 +1,12 @@
-#include "app/trelvin.h"
+#include "checkin/callsearch.h"
+
+#include "app/themes.h"
+#include "checkin/checkindesk.h"
 #include "checkin/netrules.h"
 #include "checkin/textrules.h"
-#include "lookup/lookupcontroller.h"
-#include "ui_trelvin.h"
+
+#include <QLabel>
+#include <QLineEdit>
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -92,49 +96,48 @@ void drawRemainingCandidates(QTextEdit *list, const Storage &storage, const Cand
     });
 }
 
-// Operator edits in the entry that must not be lost when it is left.
-bool entryModified(const Ui::Trelvin *ui)
-{
-    return ui->name->isModified() || ui->city->isModified() || ui->state->isModified() || ui->qso->isModified()
-           || ui->relay->isModified();
-}
-
 } // namespace
 
-// One arrow or page key: the net list while there is at most one candidate,
-// the candidates otherwise.
-void Trelvin::step(Storage::Seek seek)
+CallSearch::CallSearch(const Widgets &widgets, Storage &store, CheckInDesk *checkInDesk, const ThemeState *themeState,
+                       Host hooks, QObject *parent)
+    : QObject(parent), w(widgets), storage(store), desk(checkInDesk), theme(themeState), host(std::move(hooks))
 {
-    if (candidateCount <= 1) {
-        if (entryModified(ui))
-            addContact(NetRules::StoreOnly);
-        if (const std::optional<int> id = storage.netLog().netId(seek, activeID))
-            markEntry(*id);
+    // The candidates' colours follow the theme.
+    connect(theme, &ThemeState::changed, this, &CallSearch::showCandidates);
+}
+
+void CallSearch::step(Storage::Seek seek)
+{
+    if (candidatesFound <= 1) {
+        if (desk->entryModified())
+            desk->storeEntry(NetRules::StoreOnly);
+        if (const std::optional<int> id = storage.netLog().netId(seek, desk->markedEntry()))
+            desk->markEntry(*id);
         // Also without a row, so that the first or last entry is shown again.
-        selectContact(activeID);
+        selectContact(desk->markedEntry());
     }
-    if (candidateCount >= 2) {
-        if (const std::optional<ContactStore::Candidate> candidate = storage.contacts().candidate(seek, candidateCursor)) {
-            candidateCursor = candidate->id;
-            displayContact(candidate->call, 2);
-            displayCandidates();
+    if (candidatesFound >= 2) {
+        if (const std::optional<ContactStore::Candidate> candidate = storage.contacts().candidate(seek, cursorId)) {
+            cursorId = candidate->id;
+            showContact(candidate->call, 2);
+            showCandidates();
         }
     }
 }
 
-void Trelvin::on_search_textEdited(QString arg1)
+void CallSearch::searchEdited(const QString &arg1)
 {
-    const int position = ui->search->cursorPosition();
-    ui->search->setText(arg1.toUpper());
-    ui->search->setCursorPosition(position);
-    const QString text = ui->search->text();
+    const int position = w.search->cursorPosition();
+    w.search->setText(arg1.toUpper());
+    w.search->setCursorPosition(position);
+    const QString text = w.search->text();
 
-    entryId = 0;
-    candidateCount = 0;
-    lookups->cancelRefinement();
-    candidateCursor = 0;
-    ui->lb_candidate->setText(QStringLiteral("Candidates"));
-    clearCandidateList(ui->callsigns);
+    desk->setEntry(0);
+    candidatesFound = 0;
+    host.cancelRefinement();
+    cursorId = 0;
+    w.candidateLabel->setText(QStringLiteral("Candidates"));
+    clearCandidateList(w.candidates);
 
     // A blank typed after a call asks for that call alone, not for every
     // longer call that contains it.
@@ -144,45 +147,44 @@ void Trelvin::on_search_textEdited(QString arg1)
         storage.contacts().clearCandidates();
     else
         found = storage.contacts().findCandidates(trimmed, text != trimmed);
-    candidateCount = found.count;
+    candidatesFound = found.count;
 
     if (!arg1.isEmpty())
-        displayCandidates();
+        showCandidates();
     // A search that could not read is no proof that the call is unknown.
     if (!found.result.ok()) {
-        ui->lb_candidate->setText(QStringLiteral("Failed"));
-        reportReadFailure("Search for '" + text + "'", found.result);
+        w.candidateLabel->setText(QStringLiteral("Failed"));
+        host.reportReadFailure("Search for '" + text + "'", found.result);
     }
 
-    if (candidateCount == 1) {
+    if (candidatesFound == 1) {
         const std::optional<ContactStore::Candidate> only = storage.contacts().candidate(Storage::Seek::Last);
-        const QString onlyCall = only ? only->call : QString();
-        displayContact(onlyCall, 2);
-        currentCall = onlyCall;
-        if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(onlyCall))
-            entryId = entry->id;
+        const QString call = only ? only->call : QString();
+        showContact(call, 2);
+        onlyCall = call;
+        if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(call))
+            desk->setEntry(entry->id);
     } else {
-        displayContact(QString(), 0);
-        currentCall.clear();
+        showContact(QString(), 0);
+        onlyCall.clear();
     }
 
     // A call that no contact has may be in the offline call book; a network
     // look-up refines it once the search stays on it.
-    if (candidateCount == 0 && found.result.ok() && !trimmed.isEmpty() && showCallBookRecord(trimmed)) {
-        lookups->refineSoon(trimmed);
-    }
+    if (candidatesFound == 0 && found.result.ok() && !trimmed.isEmpty() && showCallBookRecord(trimmed))
+        host.refineSoon(trimmed);
 }
 
-void Trelvin::displayCandidates()
+void CallSearch::showCandidates()
 {
-    if (ui->search->text().isEmpty())
-        ui->lb_candidate->setText(QStringLiteral("Candidates"));
-    else if (candidateCount > 0)
-        ui->lb_candidate->setText(QStringLiteral("%1 Match").arg(candidateCount));
+    if (w.search->text().isEmpty())
+        w.candidateLabel->setText(QStringLiteral("Candidates"));
+    else if (candidatesFound > 0)
+        w.candidateLabel->setText(QStringLiteral("%1 Match").arg(candidatesFound));
     else
-        ui->lb_candidate->setText(QStringLiteral("No Match"));
+        w.candidateLabel->setText(QStringLiteral("No Match"));
 
-    QTextEdit *list = ui->callsigns;
+    QTextEdit *list = w.candidates;
     const int generation = clearCandidateList(list);
 
     const int lines = storage.contacts().candidateCount();
@@ -191,10 +193,10 @@ void Trelvin::displayCandidates()
     // cursor goes that far up from the last line, and the list scrolls up
     // from its bottom only as far as needed to show it.
     int target = std::max(lines - 1, 0);
-    if (candidateCount - candidateCursor >= -5)
-        target = std::max(target - (candidateCount - candidateCursor + 6), 0);
+    if (candidatesFound - cursorId >= -5)
+        target = std::max(target - (candidatesFound - cursorId + 6), 0);
 
-    const CandidateColours colours{candidateCursor, palettes->colours().normalText, palettes->colours().checkedText};
+    const CandidateColours colours{cursorId, theme->colours().normalText, theme->colours().checkedText};
     int drawn = 0;
     const int lastId = appendCandidates(list, storage, colours, 0, target + ImmediateLines, drawn);
 
@@ -208,63 +210,63 @@ void Trelvin::displayCandidates()
         drawRemainingCandidates(list, storage, colours, generation, lastId);
 }
 
-void Trelvin::on_search_returnPressed()
+void CallSearch::searchReturn()
 {
-    if (ui->call->text().isEmpty()) {
-        ui->call->setText(ui->search->text().toUpper().trimmed());
+    if (w.call->text().isEmpty()) {
+        w.call->setText(w.search->text().toUpper().trimmed());
         // The fragment typed stands for the one station it found.
-        if (candidateCount == 1)
-            setClipped(ui->call, currentCall);
+        if (candidatesFound == 1)
+            setClipped(w.call, onlyCall);
     }
-    addContact(NetRules::StoreOnly);
-    ui->search->clear();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    desk->storeEntry(NetRules::StoreOnly);
+    w.search->clear();
+    w.search->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::selectSearch()
+void CallSearch::selectSearch()
 {
-    if (entryModified(ui))
-        addContact(NetRules::StoreOnly);
-    ui->search->clear();
+    if (desk->entryModified())
+        desk->storeEntry(NetRules::StoreOnly);
+    w.search->clear();
     // An empty search clears the contact shown as well.
-    on_search_textEdited(ui->search->text());
-    ui->search->setFocus(Qt::OtherFocusReason);
+    searchEdited(w.search->text());
+    w.search->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::topContact()
+void CallSearch::topContact()
 {
     step(Storage::Seek::First);
 }
 
-void Trelvin::previousContact()
+void CallSearch::previousContact()
 {
     step(Storage::Seek::Previous);
 }
 
-void Trelvin::nextContact()
+void CallSearch::nextContact()
 {
     step(Storage::Seek::Next);
 }
 
-void Trelvin::endContact()
+void CallSearch::endContact()
 {
     step(Storage::Seek::Last);
 }
 
-void Trelvin::selectContact(int id)
+void CallSearch::selectContact(int id)
 {
     const std::optional<QString> call = storage.netLog().netCall(id);
     if (!call)
         return;
-    entryId = id;
+    desk->setEntry(id);
 
-    displayContact(*call, 2);
-    setClipped(ui->delCon, *call);
-    displayNet(id);
+    showContact(*call, 2);
+    setClipped(w.delCon, *call);
+    desk->showNet(id);
 
     // A known station is ready for its comment; an unknown one needs its details.
-    if (!ui->name->text().isEmpty())
-        ui->qso->setFocus(Qt::OtherFocusReason);
+    if (!w.name->text().isEmpty())
+        w.qso->setFocus(Qt::OtherFocusReason);
     else
-        ui->call->setFocus(Qt::OtherFocusReason);
+        w.call->setFocus(Qt::OtherFocusReason);
 }
