@@ -187,7 +187,7 @@ void Trelvin::displayContact(QString call, int type)
 bool Trelvin::showCallBookRecord(const QString &call)
 {
     Storage::Result read;
-    const std::optional<CallBookRecord> record = callBook.byCall(call, &read);
+    const std::optional<CallBookRecord> record = callBook().byCall(call, &read);
     if (!read.ok())
         reportReadFailure("Call book look-up of " + call, read);
     if (!record)

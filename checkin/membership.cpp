@@ -1,4 +1,5 @@
 #include "app/trelvin.h"
+#include "app/settings.h"
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
 
@@ -35,14 +36,14 @@ void Trelvin::saveClubRoster()
 {
     // Written at once (and whole, through a new file renamed into place), so
     // that a crash does not lose a member added or removed during the net.
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+    saveRoster(dataDir().path() + "/Roster-" + club() + ".csv");
 }
 
 void Trelvin::on_club_returnPressed()
 {
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
-    club = ui->club->text().toUpper();
-    ui->club->setText(club);
-    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
+    saveRoster(dataDir().path() + "/Roster-" + club() + ".csv");
+    appSettings->setClub(ui->club->text().toUpper());
+    ui->club->setText(club());
+    loadMember(dataDir().path() + "/Roster-" + club() + ".csv");
     on_actionPreamble_triggered();
 }
