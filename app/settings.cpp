@@ -164,7 +164,9 @@ void Settings::chooseDataDirectory()
                                           + staleHint(answer));
         return;
     }
-    if (!useDataDirectory(answer) || !log->isOpen())
+    // A log that cannot be opened was named in its box; the directory,
+    // its lock and its databases still go together, as at start-up.
+    if (!useDataDirectory(answer))
         return;
     emit dataDirectoryChanged();
 }

@@ -139,6 +139,7 @@ private slots:
     void missingStateCentresFileIsReported();
     void errorLogLines();
     void changingDataDirectory();
+    void dataDirectoryWithoutErrorLogIsUsedWhole();
     void secondCopyChangesNothing();
     void dataDirectoryInUseIsRefused();
     void unreadableLockFile_data();
@@ -617,6 +618,32 @@ void TestStartup::dataDirectoryInUseIsRefused()
     QCOMPARE(w->findChild<Settings *>()->dataDir().path(), other);
     QCOMPARE(probe.take(other), DataLock::InUse);
     QCOMPARE(probe.take(rt.dataPath()), DataLock::Held);
+}
+
+void TestStartup::dataDirectoryWithoutErrorLogIsUsedWhole()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    const QString other = rt.path() + "/elsewhere";
+    // Its error log cannot be opened: a folder has the name.
+    QVERIFY(QDir().mkpath(other + "/errorLog.txt"));
+    rt.addEmptyRoster("ARC", other);
+
+    rt.prompter.clear();
+    rt.prompter.paths = QStringList{other};
+    rt.prompter.answers = {QMessageBox::Yes};
+    FORM(w, actionSet_Data_Directory)->trigger();
+    QCOMPARE(rt.prompter.titles().mid(0, 2), (QStringList{"New Trelvin Data Directory!", "Can't Open File"}));
+    // The box said so; the rest of the change is made as at start-up: the
+    // directory, its lock and its databases go together.
+    QCOMPARE(w->findChild<Settings *>()->dataDir().path(), other);
+    QCOMPARE(fileDb(w).databaseName(), other + "/Contacts.db");
+    QVERIFY(fileDb(w).isOpen());
+    DataLock probe;
+    QCOMPARE(probe.take(rt.dataPath()), DataLock::Held);
+    probe.release();
+    QCOMPARE(probe.take(other), DataLock::InUse);
 }
 
 void TestStartup::unreadableLockFile_data()
