@@ -47,6 +47,9 @@ inline constexpr char HamQthPassword[] = "HamQthPassword";
 inline constexpr char ClubServer[] = "ClubServer";
 } // namespace Key
 
+// Status-bar notes last this long.
+inline constexpr int StatusMessageMs = 15000;
+
 inline constexpr char Yes[] = "Yes";
 inline constexpr char No[] = "No";
 inline constexpr char Normal[] = "Normal";

@@ -1,26 +1,24 @@
+#include "app/errorlog.h"
+
 #include "app/constants.h"
 #include "app/logging.h"
-#include "app/trelvin.h"
-#include "viewer/seefile.h"
 
-void Trelvin::writeError(QString message)
+bool ErrorLog::open(const QString &dataPath)
 {
-    lastErrorTime = QDateTime::currentDateTime();
-    QByteArray line = lastErrorTime.toString(QStringLiteral("MM/dd/yyyy hh:mm:ss ")).toUtf8();
+    file.close();
+    file.setFileName(dataPath + "/" + Trel::ErrorLogFile);
+    return file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
+}
+
+void ErrorLog::write(const QString &message)
+{
+    last = QDateTime::currentDateTime();
+    QByteArray line = last.toString(QStringLiteral("MM/dd/yyyy hh:mm:ss ")).toUtf8();
     line += message.toUtf8();
     line += '\n';
     // Flushed at once so the line survives an abnormal end of the program.
-    const bool written = errorLogFile.write(line) == line.size() && errorLogFile.flush();
+    const bool written = file.write(line) == line.size() && file.flush();
     // The same line for a developer watching the console.
     qCInfo(lcApp).noquote() << "error log:" << message;
-
-    if (!aboutWindow || !aboutWindow->isVisible() || aboutWindow->content != QLatin1String(Trel::Content::ErrorLog))
-        return;
-    // An open view follows the file. Reading it all again for each line froze
-    // the window once a few thousand lines came in a row.
-    if (written && aboutWindow->shownLog() == errorLogFile.fileName())
-        aboutWindow->appendErrorLog(line);
-    else if (errorLogFile.isOpen())
-        aboutWindow->showErrorLog(dataDir);
+    emit lineWritten(line, written);
 }
-

@@ -10,14 +10,14 @@
 
 void Trelvin::setupDbFile()
 {
-    const QString path = dataDir.path() + "/" + Trel::ContactsDb;
+    const QString path = dataDir().path() + "/" + Trel::ContactsDb;
     Prompter *prompter = Prompter::instance();
 
     if (!QFileInfo::exists(path)) {
         prompter->message(Prompter::Information, QStringLiteral("New Contacts Database"),
                           "Contacts database file 'Contacts.db' was not found.\n"
                           "A new database file 'Contacts.db' will be created\nin the '"
-                              + dataDir.path() + "' subdirectory.");
+                              + dataDir().path() + "' subdirectory.");
         writeError("Contacts database file '" + path + "' was not found.");
     }
 
@@ -66,12 +66,12 @@ void Trelvin::setupDbMemory()
     }
     stored(storage.createMemoryTables(), QStringLiteral("Creating the club roster and the search's tables"));
 
-    QFile file(infoDir.path() + "/" + Trel::StateCentres);
+    QFile file(infoDir().path() + "/" + Trel::StateCentres);
     if (!file.open(QIODevice::ReadOnly)) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Cannot open State_Info.csv file"),
                                       "Unable to open State_Info.csv file.\nThis file needs to be in your '"
-                                          + infoDir.path() + "' directory.");
-        writeError("Unable to open '" + infoDir.path() + "/State_Info.csv' file.");
+                                          + infoDir().path() + "' directory.");
+        writeError("Unable to open '" + infoDir().path() + "/State_Info.csv' file.");
         return;
     }
 

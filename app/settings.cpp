@@ -1,12 +1,16 @@
-#include "app/constants.h"
-#include "app/prompter.h"
-#include "app/trelvin.h"
-#include "checkin/checkindesk.h"
-#include "lookup/lookupcontroller.h"
-#include "ui_trelvin.h"
+#include "app/settings.h"
 
+#include "app/constants.h"
+#include "app/errorlog.h"
+#include "app/folders.h"
+#include "app/prompter.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QSettings>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 
 namespace {
 const QString AlreadyRunningTitle = QStringLiteral("Trelvin Already Running");
@@ -25,128 +29,115 @@ QString staleHint(const QString &dir)
 }
 } // namespace
 
-void Trelvin::readSettings()
+Settings::Settings(const Widgets &form, ErrorLog *errorLog, Host hooks, QObject *parent)
+    : QObject(parent), widgets(form), log(errorLog), host(std::move(hooks))
+{
+    connect(widgets.statusTips, &QAction::toggled, this, &Settings::setStatusTips);
+}
+
+bool Settings::start()
+{
+    // Started from a sibling of the "Programs" directory, from anywhere with
+    // the executable beside it, or installed system-wide (app/folders.h).
+    program = QDir(QDir::currentPath());
+    const Folders::Found folders =
+        Folders::find(program.path(), QCoreApplication::applicationDirPath(),
+                      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    data = QDir(folders.dataDir);
+    info = QDir(folders.infoDir);
+    readSettings();
+    // A system-wide install keeps the operator's data in the home folder and
+    // makes it on first start; a data directory chosen elsewhere is never made.
+    Folders::preparePerUser(folders, data.path());
+    return useDataDirectory(data.path());
+}
+
+void Settings::readSettings()
 {
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
     settings.beginGroup(Trel::Group::Main);
-
-    dataDir.setPath(settings.value(Trel::Key::DataDirectory, dataDir.path()).toString());
-
-    statusTips = settings.value(Trel::Key::StatusTips, 1).toInt();
+    data.setPath(settings.value(Trel::Key::DataDirectory, data.path()).toString());
+    tips = settings.value(Trel::Key::StatusTips, 1).toInt() != 0;
     {
-        const QSignalBlocker blocker(ui->actionStatusTips);
-        ui->actionStatusTips->setChecked(statusTips != 0);
+        const QSignalBlocker blocker(widgets.statusTips);
+        widgets.statusTips->setChecked(tips);
     }
-    statusTipsFilter = statusTips;
-
-    autoUpdate = settings.value(Trel::Key::AutoUpdate, true).toBool();
-    {
-        const QSignalBlocker blocker(ui->actionAuto_Update_Check);
-        ui->actionAuto_Update_Check->setChecked(autoUpdate);
-    }
-
-    theme = settings.value(Trel::Key::Theme, Trel::ThemeDark).toString();
-    club = settings.value(Trel::Key::Club, Trel::DefaultClub).toString();
-    updateServer = settings.value(Trel::Key::UpdateServer, QString()).toString();
-    readRecordSettings(settings);
-    // A password put into the string by hand serves this run and leaves the
-    // file at the next exit.
-    clubServer = withoutPassword(settings.value(Trel::Key::ClubServer, QString()).toString(), &clubPassword);
-
-    if (settings.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
-        resize(settings.value(Trel::Key::Size).toSize());
-        move(settings.value(Trel::Key::Position).toPoint());
-    }
-    settings.endGroup();
+    tipsShown = tips;
+    clubName = settings.value(Trel::Key::Club, Trel::DefaultClub).toString();
 }
 
-void Trelvin::writeSettings()
+void Settings::writeSettings(QSettings &settings) const
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
-    settings.beginGroup(Trel::Group::Main);
-    settings.setValue(Trel::Key::Exist, Trel::Yes);
-    settings.setValue(Trel::Key::Size, size());
-    settings.setValue(Trel::Key::Position, pos());
-    settings.setValue(Trel::Key::DataDirectory, dataDir.path());
-    settings.setValue(Trel::Key::StatusTips, statusTips);
-    settings.setValue(Trel::Key::AutoUpdate, autoUpdate);
-    settings.setValue(Trel::Key::Theme, theme);
-    settings.setValue(Trel::Key::Club, club);
-    settings.setValue(Trel::Key::UpdateServer, updateServer);
-    writeRecordSettings(settings);
-    // The look-ups' servers and HamQTH account; none after a start that stopped early.
-    if (lookups)
-        lookups->writeSettings(settings);
-    if (desk)
-        desk->writeSettings(settings);
-    // Written once there is one: without a club server the file stays as it was.
-    if (!clubServer.isEmpty() || settings.contains(Trel::Key::ClubServer))
-        settings.setValue(Trel::Key::ClubServer, clubServer);
-    settings.endGroup();
+    settings.setValue(Trel::Key::DataDirectory, data.path());
+    settings.setValue(Trel::Key::StatusTips, tips ? 1 : 0);
+    settings.setValue(Trel::Key::Club, clubName);
 }
 
-bool Trelvin::setDatabaseDirectory(QDir dDir)
+bool Settings::eventFilter(QObject *watched, QEvent *event)
 {
-    dataDir = dDir;
-    if (!dataDir.exists()) {
-        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Error: Cannot Find Data Directory"),
-                                      "Directory '" + dataDir.path() + "' is missing.");
-        startupAborted = true;
-        Prompter::instance()->exitProgram(0);
+    return !tipsShown && watched && event->type() == QEvent::StatusTip;
+}
+
+void Settings::setStatusTips(bool on)
+{
+    tips = on;
+    tipsShown = tips;
+}
+
+bool Settings::useDataDirectory(const QString &path)
+{
+    data.setPath(path);
+    Prompter *prompter = Prompter::instance();
+    if (!data.exists()) {
+        prompter->message(Prompter::Critical, QStringLiteral("Error: Cannot Find Data Directory"),
+                          "Directory '" + data.path() + "' is missing.");
+        prompter->exitProgram(0);
         return false;
     }
 
     // Before anything is opened or written: this copy must leave the
     // directory exactly as the running one has it.
-    const DataLock::Outcome lock = dataLock.take(dataDir.path());
+    const DataLock::Outcome lock = dataLock.take(data.path());
     if (lock == DataLock::InUse) {
-        Prompter::instance()->message(Prompter::Critical, AlreadyRunningTitle,
-                                      inUseText(dataDir.path())
-                                          + QStringLiteral("This copy closes without changing anything.")
-                                          + staleHint(dataDir.path()));
-        startupAborted = true;
-        Prompter::instance()->exitProgram(0);
+        prompter->message(Prompter::Critical, AlreadyRunningTitle,
+                          inUseText(data.path()) + QStringLiteral("This copy closes without changing anything.")
+                              + staleHint(data.path()));
+        prompter->exitProgram(0);
         return false;
     }
 
-    errorLogFile.close();
-    errorLogFile.setFileName(dataDir.path() + "/" + Trel::ErrorLogFile);
-    const bool opened = errorLogFile.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
-    if (!opened) {
-        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
-                                      "File " + errorLogFile.fileName() + "\nCould not be Opened.\n");
+    if (!log->open(data.path())) {
+        prompter->message(Prompter::Critical, QStringLiteral("Can't Open File"),
+                          "File " + log->fileName() + "\nCould not be Opened.\n");
     }
     if (lock == DataLock::Blocked) {
-        const QString path = DataLock::lockFileName(dataDir.path());
-        Prompter::instance()->message(
+        const QString lockFile = DataLock::lockFileName(data.path());
+        prompter->message(
             Prompter::Warning, QStringLiteral("Trelvin Lock File Blocked"),
-            "'" + path + "'\nis not a file, so Trelvin cannot mark the data directory as in use, "
-                "and a second copy of Trelvin would not be stopped.\n\nRemove '" + path
+            "'" + lockFile + "'\nis not a file, so Trelvin cannot mark the data directory as in use, "
+                "and a second copy of Trelvin would not be stopped.\n\nRemove '" + lockFile
                 + "' (after checking that nothing in it is needed); Trelvin makes its lock file at the next start."
                   "\n\nThis copy goes on without the lock.");
-        writeError("'" + path + "' is not a file: the data directory is not locked against a second copy.");
+        log->write("'" + lockFile + "' is not a file: the data directory is not locked against a second copy.");
     }
     if (lock == DataLock::Failed)
-        writeError("Cannot create '" + DataLock::lockFileName(dataDir.path())
+        log->write("Cannot create '" + DataLock::lockFileName(data.path())
                    + "': a second copy of Trelvin on this data directory would not be stopped.");
-    return opened;
+    return true;
 }
 
-void Trelvin::on_actionSet_Data_Directory_triggered()
+QString Settings::askDataDirectory()
 {
-    // A job still writing into the data directory would finish in the old one.
-    if (refuseBulkJob())
-        return;
     Prompter *prompter = Prompter::instance();
-    QString answer;
     for (;;) {
-        answer = prompter->existingDirectory(QStringLiteral("Select Trelvin Data Directory"), dataDir.path());
+        const QString answer =
+            prompter->existingDirectory(QStringLiteral("Select Trelvin Data Directory"), data.path());
         if (answer.isEmpty())
-            return;
-        if (answer == dataDir.path()) {
+            return QString();
+        if (answer == data.path()) {
             prompter->message(Prompter::Information, QStringLiteral("Same Trelvin Data Directory"),
                               QStringLiteral("You have not changed the Trelvin Data Directory."));
-            break;
+            return answer;
         }
         const auto reply = prompter->message(Prompter::Question, QStringLiteral("New Trelvin Data Directory!"),
                                              "You have selected:\n\n\"" + answer
@@ -154,30 +145,28 @@ void Trelvin::on_actionSet_Data_Directory_triggered()
                                                    "Is this what you really want?\n",
                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (reply == QMessageBox::Yes)
-            break;
+            return answer;
     }
+}
+
+void Settings::chooseDataDirectory()
+{
+    // A job still writing into the data directory would finish in the old one.
+    if (host.refuseBulkJob())
+        return;
+    const QString answer = askDataDirectory();
+    if (answer.isEmpty())
+        return;
     // The directory in use stays locked until the new one is ours.
     if (dataLock.take(answer) == DataLock::InUse) {
-        prompter->message(Prompter::Warning, AlreadyRunningTitle,
-                          inUseText(answer) + "The data directory stays\n'" + dataDir.path() + "'."
-                              + staleHint(answer));
+        Prompter::instance()->message(Prompter::Warning, AlreadyRunningTitle,
+                                      inUseText(answer) + "The data directory stays\n'" + data.path() + "'."
+                                          + staleHint(answer));
         return;
     }
-    dataDir.setPath(answer);
-    if (!setDatabaseDirectory(dataDir))
+    // A log that cannot be opened was named in its box; the directory,
+    // its lock and its databases still go together, as at start-up.
+    if (!useDataDirectory(answer))
         return;
-    // The net kept in the old directory's Contacts.db ends there.
-    desk->closeNet();
-    initWindows();
-}
-
-void Trelvin::on_actionStatusTips_toggled()
-{
-    statusTips = ui->actionStatusTips->isChecked() ? 1 : 0;
-    statusTipsFilter = statusTips;
-}
-
-void Trelvin::on_actionAuto_Update_Check_triggered()
-{
-    autoUpdate = ui->actionAuto_Update_Check->isChecked();
+    emit dataDirectoryChanged();
 }

@@ -1,18 +1,5 @@
 #include "app/themes.h"
 
-#include "app/constants.h"
-#include "app/trelvin.h"
-#include "checkin/checkindesk.h"
-#include "dialogs/contact.h"
-#include "dialogs/station.h"
-#include "reports/seelogs.h"
-#include "ui_contact.h"
-#include "ui_station.h"
-#include "ui_trelvin.h"
-#include "viewer/seefile.h"
-
-#include <initializer_list>
-
 QPalette makeDarkPalette()
 {
     QPalette dark;
@@ -92,76 +79,4 @@ QPalette singleRolePalette(QPalette::ColorRole role, const QColor &colour)
     QPalette palette;
     palette.setColor(role, colour);
     return palette;
-}
-
-namespace {
-void paletteEverywhere(QWidget *top, const QPalette &palette)
-{
-    top->setPalette(palette);
-    for (QWidget *child : top->findChildren<QWidget *>())
-        child->setPalette(palette);
-}
-
-void wear(const QPalette &palette, std::initializer_list<QWidget *> widgets)
-{
-    for (QWidget *widget : widgets)
-        widget->setPalette(palette);
-}
-} // namespace
-
-void Trelvin::switchPalette(QPalette palette)
-{
-    paletteEverywhere(this, palette);
-    paletteEverywhere(desk->contactDialog(), palette);
-    paletteEverywhere(desk->stationDialog(), palette);
-    for (QWidget *window : std::initializer_list<QWidget *>{aboutWindow, preambleWindow, rosterWindow, allLogWindow,
-                                                           contactsWindow, qsoWindow, dateLogWindow})
-        window->setPalette(palette);
-
-    bool themed = false;
-    ThemeColours c;
-    if (palette == darkPalette) {
-        c = darkThemeColours();
-        themed = true;
-    } else if (palette == lightPalette) {
-        c = lightThemeColours();
-        themed = true;
-    }
-    if (themed)
-        palettes->set(c);
-    const QPalette alertPalette = palettes->alert();
-    const QPalette goodPalette = palettes->good();
-    const QPalette infoPalette = palettes->info();
-    const QPalette warnButtonPalette = palettes->warnButton();
-    const QPalette goButtonPalette = palettes->goButton();
-    const QPalette checkButtonPalette = palettes->checkButton();
-
-    // The theme palette just replaced every field's own colours; give them back.
-    wear(alertPalette, {ui->relay, ui->revBear, ui->delCon});
-    wear(goodPalette, {ui->callsigns, ui->search, ui->member, ui->call, ui->name, ui->city, ui->state, ui->qso});
-    const Ui::Station *st = desk->stationDialog()->ui;
-    wear(goodPalette, {st->call, st->pwd, st->state, st->lat, st->lon, st->grid, st->utc, st->dst});
-    const Ui::Contact *ct = desk->contactDialog()->ui;
-    wear(goodPalette, {ct->call, ct->fname, ct->name, ct->classlic, ct->expire, ct->addr, ct->city, ct->state,
-                       ct->zip, ct->country, ct->email, ct->phone, ct->lat, ct->lon, ct->grid, ct->geoloc, ct->utc,
-                       ct->dst, ct->tzOffset, ct->born});
-    wear(infoPalette, {ui->day, ui->year, ui->time, ui->utcTime, ui->checks, ui->attend, ui->last, ui->dist, ui->bear, ui->club,
-                       ui->beginTime, ui->endTime, st->expire});
-    wear(warnButtonPalette, {ui->relayButton, ui->delContactBut, ui->delRecBut});
-    wear(goButtonPalette,
-         {ui->relayViaButton, ui->trafficButton, ui->mobileButton, ui->shortButton, ui->lookUpButton});
-    wear(checkButtonPalette, {ui->logContactButton});
-
-}
-
-void Trelvin::on_actionLightTheme_triggered()
-{
-    theme = Trel::ThemeLight;
-    switchPalette(lightPalette);
-}
-
-void Trelvin::on_actionDarkTheme_triggered()
-{
-    theme = Trel::ThemeDark;
-    switchPalette(darkPalette);
 }

@@ -2,14 +2,15 @@
 
 #include "app/clock.h"
 #include "app/constants.h"
-#include "app/folders.h"
 #include "app/themes.h"
-#include "callbook/callbookimport.h"
+#include "app/errorlog.h"
+#include "app/settings.h"
+#include "app/themecontroller.h"
+#include "callbook/callbookloader.h"
 #include "checkin/callsearch.h"
 #include "checkin/checkindesk.h"
 #include "checkin/textrules.h"
-#include "dialogs/clubserver.h"
-#include "sync/clubsync.h"
+#include "sync/clubhub.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "jobs/background.h"
@@ -17,6 +18,7 @@
 #include "jobs/jobrunner.h"
 #include "lookup/lookupcontroller.h"
 #include "secrets/secretstore.h"
+#include "updates/updatecheck.h"
 #include "reports/reportfill.h"
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
@@ -32,7 +34,6 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QSignalBlocker>
-#include <QStandardPaths>
 #include <QTime>
 #include <QTimer>
 
@@ -48,38 +49,25 @@ Trelvin::Trelvin(QWidget *parent)
     reportFill = new ReportFill(bulkJob, jobRunner, this);
     // A report asked for during another job is filled once that job ended.
     connect(bulkJob, &BulkJob::ended, reportFill, &ReportFill::resume, Qt::QueuedConnection);
-    connect(bulkJob, &BulkJob::ended, this, [this] { statusTipsFilter = statusTips; });
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
     palettes = new ThemeState(this);
     clock = new Clock(this);
     clock->setObjectName(QStringLiteral("clock"));
-    lightPalette = QGuiApplication::palette();
-    darkPalette = makeDarkPalette();
-
-    // Started from a sibling of the "Programs" directory, from anywhere with
-    // the executable beside it, or installed system-wide (app/folders.h).
-    programDir = QDir(QDir::currentPath());
-    const Folders::Found folders =
-        Folders::find(programDir.path(), QCoreApplication::applicationDirPath(),
-                      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-    dataDir = QDir(folders.dataDir);
-    infoDir = QDir(folders.infoDir);
-
+    createSettings();
     networkManager = new QNetworkAccessManager(this);
+    createUpdateCheck();
     readSettings();
-    // A system-wide install keeps the operator's data in the home folder and
-    // makes it on first start; a data directory chosen elsewhere is never made.
-    Folders::preparePerUser(folders, dataDir.path());
-    setDatabaseDirectory(dataDir);
-    if (startupAborted)
+    if (!appSettings->start()) {
+        startupAborted = true;
         return;
+    }
 
     clockInterval = 1000;
     clockTimer = new QTimer(this);
     connect(clockTimer, &QTimer::timeout, this, &Trelvin::sysclkTimeout);
 
-    const QIcon icon(infoDir.path() + Trel::IconFile);
+    const QIcon icon(infoDir().path() + Trel::IconFile);
     setWindowIcon(icon);
 
     // Preset the net-log selection to today, from now to the end of the day.
@@ -89,10 +77,9 @@ Trelvin::Trelvin(QWidget *parent)
     ui->day->setValue(now.toString(QStringLiteral("dd")).toInt());
     ui->beginTime->setText(now.toString(QStringLiteral("hh:mm")));
     ui->endTime->setText(QStringLiteral("23:59"));
-    ui->club->setText(club);
+    ui->club->setText(club());
 
-    if (autoUpdate)
-        checkUpdates();
+    updates->checkAtStart();
 
     createWindows();
     createCheckInDesk();
@@ -101,24 +88,26 @@ Trelvin::Trelvin(QWidget *parent)
              rosterWindow, contactsWindow, qsoWindow})
         window->setWindowIcon(icon);
 
-    connect(aboutWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
+    connect(aboutWindow, &SeeFile::errorSig, errorLog, &ErrorLog::write);
     connect(aboutWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
-    connect(preambleWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
+    connect(preambleWindow, &SeeFile::errorSig, errorLog, &ErrorLog::write);
     connect(preambleWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
     for (SeeLogs *report : {rosterWindow, allLogWindow, contactsWindow, dateLogWindow, qsoWindow})
         connect(report, &SeeLogs::escapeSig, this, &Trelvin::backHome);
     createLookups();
     connectCheckInDesk();
+    connect(updates, &UpdateCheck::done, lookups, &LookupController::retryLogin);
+    createThemes();
+    createCallBookLoader();
 
     createKeyBindings();
-    createClubServer();
+    createClubHub();
     returnFocusAfterMenus();
 
     setupDbMemory();
     initWindows();
 
-
-    qApp->installEventFilter(this);
+    qApp->installEventFilter(appSettings);
 
     ui->search->setFocus(Qt::OtherFocusReason);
     clockTimer->start(clockInterval);
@@ -150,13 +139,13 @@ void Trelvin::createLookups()
     host.recreateMembers = [this] { recreateMembers(); };
     host.goodPalette = [this] { return palettes->good(); };
     host.alertPalette = [this] { return palettes->alert(); };
-    host.dataDir = [this] { return dataDir.path(); };
+    host.dataDir = [this] { return dataDir().path(); };
     lookups = new LookupController(widgets, storage, bulkJob, networkManager, new SecretStore(this), host, this);
     lookups->setObjectName(QStringLiteral("lookups"));
     lookups->readSettings();
     lookups->fetchHamQthPassword();
 
-    connect(lookups, &LookupController::errorLine, this, &Trelvin::writeError);
+    connect(lookups, &LookupController::errorLine, errorLog, &ErrorLog::write);
     connect(lookups, &LookupController::rosterChanged, this, [this] {
         if (rosterWindow->isVisible())
             showRoster();
@@ -210,14 +199,14 @@ void Trelvin::connectCheckInDesk()
     host.reportReadFailure = [this](const QString &operation, const Storage::Result &failure) {
         reportReadFailure(operation, failure);
     };
-    host.callBookRecord = [this](const QString &call, Storage::Result *read) { return callBook.byCall(call, read); };
+    host.callBookRecord = [this](const QString &call, Storage::Result *read) { return callBook().byCall(call, read); };
     host.stationUtcOffset = [this] { return lookups->stationUtcOffset(); };
     host.refineSoon = [this](const QString &call) { lookups->refineSoon(call); };
     host.cancelRefinement = [this] { lookups->cancelRefinement(); };
     callSearch = new CallSearch(widgets, storage, desk, palettes, host, this);
     callSearch->setObjectName(QStringLiteral("callSearch"));
 
-    connect(desk, &CheckInDesk::errorLine, this, &Trelvin::writeError);
+    connect(desk, &CheckInDesk::errorLine, errorLog, &ErrorLog::write);
     connect(desk, &CheckInDesk::entryDone, callSearch, &CallSearch::selectSearch);
     connect(desk, &CheckInDesk::netChanged, this, [this] {
         if (dateLogWindow->isVisible())
@@ -307,14 +296,12 @@ void Trelvin::returnFocus()
 Trelvin::~Trelvin()
 {
     if (qApp)
-        qApp->removeEventFilter(this);
+        qApp->removeEventFilter(appSettings);
     // Its thread ends before the storage it reports to goes.
-    storage.journalWritten = nullptr;
-    delete clubSync;
+    delete clubHub;
     // Every other worker ends before the storage and the windows it works
     // for go.
     jobRunner->stopAll();
-    delete clubServerDialog;
     // The secondary windows have no parent; they go with the main window.
     delete aboutWindow;
     delete allLogWindow;
@@ -369,18 +356,14 @@ void Trelvin::initWindows()
 {
     setupDbFile();
     desk->offerResume();
-    openCallBook();
-
-    if (theme == QLatin1String(Trel::ThemeLight))
-        switchPalette(lightPalette);
-    if (theme == QLatin1String(Trel::ThemeDark))
-        switchPalette(darkPalette);
+    callBooks->open();
+    themes->applyChosen();
 
     desk->showNet();
     if (dateLogWindow->isVisible())
         showCurrentTrelvin();
 
-    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
+    loadMember(dataDir().path() + "/Roster-" + club() + ".csv");
 
     // Reopen what was open at the last exit.
     if (aboutWindow->visibleFlag == QLatin1String(Trel::Yes)) {
@@ -416,7 +399,7 @@ void Trelvin::initWindows()
 
     lookups->showStationDetails();
     // After the net list of this data directory is settled (resumed or new).
-    startClubServer();
+    clubHub->start();
 }
 
 void Trelvin::sysclkTimeout()
@@ -438,26 +421,21 @@ void Trelvin::saveClubRoster()
 {
     // Written at once (and whole, through a new file renamed into place), so
     // that a crash does not lose a member added or removed during the net.
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+    saveRoster(dataDir().path() + "/Roster-" + club() + ".csv");
 }
 
 void Trelvin::changeClub()
 {
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
-    club = ui->club->text().toUpper();
-    ui->club->setText(club);
-    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
+    saveRoster(dataDir().path() + "/Roster-" + club() + ".csv");
+    appSettings->setClub(ui->club->text().toUpper());
+    ui->club->setText(club());
+    loadMember(dataDir().path() + "/Roster-" + club() + ".csv");
     on_actionPreamble_triggered();
 }
 
 void Trelvin::backHome()
 {
     activateWindow();
-}
-
-bool Trelvin::eventFilter(QObject *watched, QEvent *event)
-{
-    return statusTipsFilter == 0 && watched && event->type() == QEvent::StatusTip;
 }
 
 void Trelvin::closeEvent(QCloseEvent *event)
@@ -486,7 +464,7 @@ void Trelvin::on_actionExit_triggered()
     // Members added during the net must outlive the run. Without the
     // database there is nothing to write them from; the operator was told
     // at start, so this goes to the log and exit does not wait on a box.
-    const QString roster = dataDir.path() + "/Roster-" + club + ".csv";
+    const QString roster = dataDir().path() + "/Roster-" + club() + ".csv";
     if (storage.contactsOpen())
         saveRoster(roster);
     else
@@ -494,15 +472,14 @@ void Trelvin::on_actionExit_triggered()
                    + "' was not written at exit: the contacts database is not open; the file was left as it was.");
 
     // Whatever is not sent yet stays in the journal for the next run.
-    clubSync->stop();
+    clubHub->stop();
     // Work still writing into the data directory stops first.
     reportFill->stopAll();
     fileWork->stop();
     desk->closeNet();
-    if (callBookImport)
-        callBookImport->stop();
+    callBooks->stop();
     storage.close();
     // Everything is written: the next copy may start.
-    dataLock.release();
+    appSettings->releaseDataDirectory();
     QCoreApplication::quit();
 }

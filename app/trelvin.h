@@ -19,7 +19,7 @@
 #include <functional>
 #include <optional>
 
-#include "app/datalock.h"
+#include "app/constants.h"
 #include "app/themes.h"
 #include "data/callbookstore.h"
 #include "data/storage.h"
@@ -33,7 +33,12 @@ class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
-class CallBookImport;
+class CallBookLoader;
+class ClubHub;
+class ErrorLog;
+class Settings;
+class ThemeController;
+class UpdateCheck;
 class BackgroundWork;
 class JobRunner;
 class BulkJob;
@@ -48,9 +53,6 @@ class Contact;
 class CsvWriter;
 class SeeLogs;
 class SeeFile;
-class ClubSync;
-class ClubServerDialog;
-struct SyncNet;
 
 namespace Ui {
 class Trelvin;
@@ -68,8 +70,6 @@ public:
     // False when start-up stopped at a missing data directory.
     bool started() const { return !startupAborted; }
 
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
     // Both databases and every statement on them.
     Storage &store() { return storage; }
 
@@ -82,28 +82,8 @@ public:
     QSqlDatabase memoryDb = storage.memory();
     QSqlDatabase fileDb = storage.contactsDb();
 
-    // Themes.
-    QPalette lightPalette;
-    QPalette darkPalette;
     // The theme's colours, shared with every area that paints.
     ThemeState *palettes = nullptr;
-    QString theme;
-
-    // Directories and settings.
-    QDir programDir;
-    QDir infoDir;
-    QDir dataDir;
-    QString club;
-    int statusTips = 0;
-    int statusTipsFilter = 0;
-    bool autoUpdate = false;
-
-    // This copy's claim on dataDir, held from start-up to exit (app/settings.cpp).
-    DataLock dataLock;
-
-    // Error log.
-    QFile errorLogFile;
-    QDateTime lastErrorTime;
 
     QTimer *clockTimer = nullptr;
     int clockInterval = 1000;
@@ -116,11 +96,6 @@ public:
     QString logDateText;
     QString logBeginTime;
     QString logEndTime;
-
-    // Update check.
-    QString updateServer;  // base address; empty: no update server configured
-    QString latestVersion;
-    bool manualCheck = false;
 
     // Secondary windows, created once and kept for the whole run.
     SeeFile *aboutWindow = nullptr;
@@ -145,29 +120,6 @@ public slots:
     void sysclkTimeout();
     void backHome();
     void on_actionExit_triggered();
-
-    // Settings and data directory (app/settings.cpp).
-    void readSettings();
-    void writeSettings();
-    bool setDatabaseDirectory(QDir dDir);
-    void on_actionSet_Data_Directory_triggered();
-    void on_actionStatusTips_toggled();
-    void on_actionAuto_Update_Check_triggered();
-
-    // Error log (app/errorlog.cpp).
-    void writeError(QString message);
-
-    // Themes (app/themes.cpp).
-    void switchPalette(QPalette palette);
-    void on_actionLightTheme_triggered();
-    void on_actionDarkTheme_triggered();
-
-    // Update check (app/updates.cpp).
-    void checkUpdates();
-    void on_actionCheck_for_Updates_triggered();
-    void getVersionFinished(QNetworkReply *reply);
-    void downloadFinished(QNetworkReply *reply);
-    void sslErrors(const QList<QSslError> &errors);
 
     // Databases (app/opendatabase.cpp).
     void setupDbFile();
@@ -216,18 +168,10 @@ public slots:
     void on_actionSaveIcs309_triggered();
     void on_actionNetDetails_triggered();
 
-    // Offline call book (callbook/callbookhub.cpp): the import and its
-    // status-bar progress, and CallBook.db opened for look-ups.
-    void openCallBook();
-    void on_actionLoadFccCallBook_triggered();
-    void showCallBookProgress(int permille, const QString &stage);
-    void cancelCallBookImport();
-    void finishCallBookImport();
-
 public:
     // Storage failures and notes (app/opendatabase.cpp); the log lines name the
     // operation and the driver's text. Status-bar notes last this long.
-    static constexpr int StatusMessageMs = 15000;
+    static constexpr int StatusMessageMs = Trel::StatusMessageMs;
     // The one answer to a change that Storage could not store: the "Database
     // Write Failed" box once, naming `operation`, and the log line with the
     // driver's text. Returns whether the change was stored.
@@ -265,37 +209,6 @@ public:
                      const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
                      const std::function<void()> &done);
 
-    // The offline call book, read on the window's thread; an import writes
-    // a new file on a thread of its own.
-    CallBookStore callBook;
-    CallBookImport *callBookImport = nullptr;
-
-    // The club server (sync/clubhub.cpp): settings group "Main", key
-    // "ClubServer", a libpq connection string; empty: none. The password
-    // is kept for this run only.
-    QString clubServer;
-    QString clubPassword;
-    bool clubPasswordAsked = false;
-    ClubSync *clubSync = nullptr;
-    QLabel *clubStatus = nullptr;
-    // "encrypted" or "not encrypted" beside it while online.
-    QLabel *clubLink = nullptr;
-    ClubServerDialog *clubServerDialog = nullptr;
-    void createClubServer();
-    // (Re)starts the link with the settings; stops it when there is none.
-    void startClubServer();
-    // Takes a password out of a connection string: it is kept for this run
-    // and never written to the settings.
-    static QString withoutPassword(const QString &conninfo, QString *password = nullptr);
-
-public slots:
-    void openClubServer();
-    void testClubServer(const QString &conninfo);
-    void saveClubServer(const QString &conninfo);
-    void showClubTrouble(int kind, const QString &reason);
-    void offerClubNet(const SyncNet &net);
-    void showClubChanges();
-    void showClubRosterChanges();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -347,6 +260,34 @@ private:
     // What the clock fields, the identification clock and the records read.
     Clock *clock = nullptr;
     QDateTime clockNow() const;
+
+    // The program's folders and settings, its error log, the themes, the
+    // update check, the offline call book and the club server: areas of
+    // their own (app/, updates/, callbook/, sync/).
+    ErrorLog *errorLog = nullptr;
+    Settings *appSettings = nullptr;
+    ThemeController *themes = nullptr;
+    UpdateCheck *updates = nullptr;
+    CallBookLoader *callBooks = nullptr;
+    ClubHub *clubHub = nullptr;
+    void createSettings();
+    void createThemes();
+    void createUpdateCheck();
+    void createCallBookLoader();
+    void createClubHub();
+    // Each area's settings in turn, the window's own (size, place, net
+    // records) among them.
+    void readSettings();
+    void writeSettings();
+    // A line for the operator's error log.
+    void writeError(QString message);
+    // An open view of the error log follows each line.
+    void followErrorLog(const QByteArray &line, bool written);
+    QDir dataDir() const;
+    QDir infoDir() const;
+    QString club() const;
+    // The offline call book, read on the window's thread.
+    const CallBookStore &callBook() const;
 
     bool startupAborted = false;
     // Set once the exit sequence has run: ending the event loop closes the

@@ -7,6 +7,7 @@
 #include "tests/testsupport.h"
 
 #include "app/trelvin.h"
+#include "sync/clubhub.h"
 #include "sync/clubsync.h"
 #include "ui_trelvin.h"
 
@@ -176,7 +177,7 @@ int main(int argc, char **argv)
         writeMain(QStringLiteral("ClubServer"), server.conninfo(QStringLiteral("op1")));
         writeMain(QStringLiteral("AutoUpdate"), false);
         Trelvin *a = rtA.start();
-        waitFor([&] { return a->clubSync->state() == ClubSync::State::Online; });
+        waitFor([&] { return a->findChild<ClubHub *>()->sync()->state() == ClubSync::State::Online; });
         checkIn(a, QStringLiteral("N7NCS"));
         Runtime rtB;
         rtB.installInfo(QStringLiteral("State_Info.csv"));
@@ -207,7 +208,7 @@ int main(int argc, char **argv)
 
         // A backlog made while the server is down, sent after it is back.
         server.stop();
-        waitFor([&] { return a->clubSync->state() == ClubSync::State::Offline; });
+        waitFor([&] { return a->findChild<ClubHub *>()->sync()->state() == ClubSync::State::Offline; });
         // Check-ins of new stations until that many changes wait: each is an
         // entry and a contact.
         QString last;
@@ -229,8 +230,8 @@ int main(int argc, char **argv)
         const double arrivedMs = double(timer.nsecsElapsed()) / 1e6;
         if (sent < 0 || arrived < 0) {
             std::fprintf(stderr, "the backlog was not sent (%.0f, %.0f ms): %s, %d waiting; the other: %s, %d listed\n", sent, arrived,
-                         qPrintable(a->clubSync->statusText()), storeOf(a).journal().unsentCount(),
-                         qPrintable(b->clubSync->statusText()), int(storeOf(b).netLog().listedEntries().size()));
+                         qPrintable(a->findChild<ClubHub *>()->sync()->statusText()), storeOf(a).journal().unsentCount(),
+                         qPrintable(b->findChild<ClubHub *>()->sync()->statusText()), int(storeOf(b).netLog().listedEntries().size()));
             return 1;
         }
         const Stats bareRows = bareBacklog(server, waiting);

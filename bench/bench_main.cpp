@@ -3,6 +3,7 @@
 // below. `--quick` stops at 10,000 contacts.
 #include "app/constants.h"
 #include "app/prompter.h"
+#include "app/errorlog.h"
 #include "app/trelvin.h"
 #include "formaccess.h"
 #include "callbook/callbookimport.h"
@@ -1156,9 +1157,10 @@ void benchErrorLog(Runtime &rt, const QString &size)
 {
     Trelvin &w = *rt.window;
     const QString logPath = rt.dataPath() + QStringLiteral("/errorLog.txt");
-    const auto lines = [&w] {
+    ErrorLog *errorLog = w.findChild<ErrorLog *>();
+    const auto lines = [errorLog] {
         for (int i = 1; i <= 2000; ++i)
-            w.writeError(QStringLiteral("Line %1 of 'net.csv' skipped: wrong number of fields").arg(i));
+            errorLog->write(QStringLiteral("Line %1 of 'net.csv' skipped: wrong number of fields").arg(i));
     };
     const Stats closed = repeat(lines, 3, 11, budget);
     FORM(&w, actionShow_Error_Log)->trigger();

@@ -164,6 +164,48 @@ QStringList dailyFiles(const QString &weekly)
     return paths;
 }
 
+namespace {
+
+using StageReport = std::function<void(int permille, const QString &stage)>;
+
+// Reads the weekly file, then the daily ones after it, into `licences`;
+// false when `outcome` says why not (an error, or a cancel).
+bool readLicences(const QStringList &files, Fcc::Licences &licences, ImportOutcome &outcome,
+                  const std::atomic<bool> *cancel, const StageReport &report)
+{
+    // The weekly file is most of the work; the daily ones share the rest.
+    const int weeklyShare = files.size() > 1 ? ReadShare * 9 / 10 : ReadShare;
+    for (int i = 0; i < files.size(); ++i) {
+        const QString &path = files.at(i);
+        const QString name = QFileInfo(path).fileName();
+        const int from = i == 0 ? 0 : weeklyShare + (ReadShare - weeklyShare) * (i - 1) / int(files.size() - 1);
+        const int to = i == 0 ? weeklyShare : weeklyShare + (ReadShare - weeklyShare) * i / int(files.size() - 1);
+        const QString stage = "Reading " + name;
+        report(from, stage);
+        QString error;
+        std::unique_ptr<Fcc::Source> source = Fcc::Source::open(path, &error);
+        if (!source) {
+            outcome.error = error;
+            return false;
+        }
+        const bool read = licences.read(
+            *source, outcome.report, &error, cancel,
+            [&](qint64 done, qint64 total) { report(from + int(total > 0 ? (to - from) * done / total : 0), stage); },
+            i + 1 == files.size());
+        if (!read) {
+            if ((cancel && cancel->load()) || error.isEmpty())
+                outcome.status = ImportOutcome::Cancelled;
+            else
+                outcome.error = error;
+            return false;
+        }
+        outcome.files.append(path);
+    }
+    return true;
+}
+
+} // namespace
+
 ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *cancel, const ImportProgress &progress)
 {
     ImportOutcome outcome;
@@ -179,37 +221,9 @@ ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *c
         }
     };
 
-    const QStringList files = QStringList{request.source} + dailyFiles(request.source);
     Fcc::Licences licences;
-    // The weekly file is most of the work; the daily ones share the rest.
-    const int weeklyShare = files.size() > 1 ? ReadShare * 9 / 10 : ReadShare;
-    for (int i = 0; i < files.size(); ++i) {
-        const QString &path = files.at(i);
-        const QString name = QFileInfo(path).fileName();
-        const int from = i == 0 ? 0 : weeklyShare + (ReadShare - weeklyShare) * (i - 1) / int(files.size() - 1);
-        const int to = i == 0 ? weeklyShare : weeklyShare + (ReadShare - weeklyShare) * i / int(files.size() - 1);
-        const QString stage = "Reading " + name;
-        report(from, stage);
-        QString error;
-        std::unique_ptr<Fcc::Source> source = Fcc::Source::open(path, &error);
-        if (!source) {
-            outcome.error = error;
-            return outcome;
-        }
-        const bool read = licences.read(
-            *source, outcome.report, &error, cancel,
-            [&](qint64 done, qint64 total) { report(from + int(total > 0 ? (to - from) * done / total : 0), stage); },
-            i + 1 == files.size());
-        if (!read) {
-            if (isCancelled() || error.isEmpty()) {
-                outcome.status = ImportOutcome::Cancelled;
-                return outcome;
-            }
-            outcome.error = error;
-            return outcome;
-        }
-        outcome.files.append(path);
-    }
+    if (!readLicences(QStringList{request.source} + dailyFiles(request.source), licences, outcome, cancel, report))
+        return outcome;
     if (isCancelled()) {
         outcome.status = ImportOutcome::Cancelled;
         return outcome;

@@ -1009,6 +1009,30 @@ struct Licences::NameChunks {
     size_t next = 0;              // the first chunk no thread has taken
     bool cut = false;             // every chunk is in
     bool failed = false;          // the unpacking stopped early
+
+    void push(NameChunk chunk)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            chunks.push_back(std::move(chunk));
+        }
+        changed.notify_all();
+    }
+    size_t waiting()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return chunks.size() - next;
+    }
+    // Every chunk is in; `read` false when the unpacking stopped early.
+    void close(bool read)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            cut = true;
+            failed = failed || !read;
+        }
+        changed.notify_all();
+    }
 };
 
 bool Licences::parseNames(NameChunk &chunk, int store, Member &member)
@@ -1079,6 +1103,18 @@ Licences::Split Licences::parseNextNames(NameChunks &chunks, int store, Member &
     return Split::Done;
 }
 
+bool Licences::splitWaiting(NameChunks &chunks, Member &member, size_t most)
+{
+    while (chunks.waiting() > most) {
+        const Split split = parseNextNames(chunks, 0, member, {});
+        if (split == Split::Failed)
+            return false;
+        if (split != Split::Done)
+            break;
+    }
+    return true;
+}
+
 bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
 {
     // A few chunks may wait; beyond that this thread splits them itself.
@@ -1090,11 +1126,7 @@ bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
         chunk.firstLine = lines + 1;
         lines += countLines(bytes);
         chunk.bytes = std::move(bytes);
-        {
-            const std::lock_guard<std::mutex> lock(chunks.mutex);
-            chunks.chunks.push_back(std::move(chunk));
-        }
-        chunks.changed.notify_all();
+        chunks.push(std::move(chunk));
     };
     // A line too long to be a record is skipped up to its end as the
     // chunks pass; a chunk of its own, without bytes, reports it in order.
@@ -1103,17 +1135,9 @@ bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
         NameChunk chunk;
         chunk.firstLine = ++lines;
         chunk.report.skip(longLine(member.file, lines));
-        {
-            const std::lock_guard<std::mutex> lock(chunks.mutex);
-            chunks.chunks.push_back(std::move(chunk));
-        }
-        chunks.changed.notify_all();
+        chunks.push(std::move(chunk));
         carry.clear();
         skipping = true;
-    };
-    const auto waiting = [&] {
-        const std::lock_guard<std::mutex> lock(chunks.mutex);
-        return chunks.chunks.size() - chunks.next;
     };
     qint64 done = 0;
     QString error;
@@ -1152,23 +1176,11 @@ bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
         deliver(std::move(bytes));
         if (rest > MaxLineBytes + 1)
             skipLong();
-        while (waiting() > MostWaiting) {
-            const Split split = parseNextNames(chunks, 0, member, {});
-            if (split == Split::Failed)
-                return false;
-            if (split != Split::Done)
-                break;
-        }
-        return true;
+        return splitWaiting(chunks, member, MostWaiting);
     }, &error);
     if (read && !carry.isEmpty())
         deliver(std::move(carry));
-    {
-        const std::lock_guard<std::mutex> lock(chunks.mutex);
-        chunks.cut = true;
-        chunks.failed = chunks.failed || !read;
-    }
-    chunks.changed.notify_all();
+    chunks.close(read);
     if (!read && !member.stopped && !member.full)
         member.error = error;
     // Then it splits what is left, as the other thread does.
@@ -1195,18 +1207,15 @@ void Licences::joinNames(const NameChunks &chunks)
     }
 }
 
-bool Licences::read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel,
-                    const Progress &progress, bool sortNow)
+qint64 Licences::checkMembers(Source &source, QString *error)
 {
-    error->clear();
-    sortedNow = false;
     qint64 total = 0;
     for (const char *member : Members) {
         const qint64 size = source.size(member);
         if (size < 0) {
             *error = source.name() + " holds no " + member
                      + ": the FCC amateur licence file (l_amat.zip) holds HD.dat, EN.dat and AM.dat.";
-            return false;
+            return -1;
         }
         total += size;
     }
@@ -1214,9 +1223,20 @@ bool Licences::read(Source &source, Report &report, QString *error, const std::a
         const QString refused = source.implausible(member);
         if (!refused.isEmpty()) {
             *error = refused;
-            return false;
+            return -1;
         }
     }
+    return total;
+}
+
+bool Licences::read(Source &source, Report &report, QString *error, const std::atomic<bool> *cancel,
+                    const Progress &progress, bool sortNow)
+{
+    error->clear();
+    sortedNow = false;
+    const qint64 total = checkMembers(source, error);
+    if (total < 0)
+        return false;
     // A header line has 58 bars at least: room for the entries at once
     // spares copying them all as they grow (untouched room costs nothing).
     // (No more than the budget allows, whatever the header file's size.)

@@ -218,6 +218,12 @@ private:
     bool readMember(Source &source, int kind, Member &member);
     // Unpacks EN into chunks of lines, and helps to split them.
     bool readNames(Source &source, Member &member, NameChunks &chunks);
+    // While more than `most` chunks wait, splits them on this thread; false
+    // when a split failed.
+    bool splitWaiting(NameChunks &chunks, Member &member, size_t most);
+    // The three files' total size, or -1 with `error` when one is missing
+    // or implausible.
+    qint64 checkMembers(Source &source, QString *error);
     // Splits the next chunk waiting into names store `store`. Without
     // `waiting` it does not wait for one to come; with it, it calls it now
     // and then while it waits.

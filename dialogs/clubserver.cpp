@@ -24,6 +24,20 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
     layout->addWidget(label);
 
     auto *form = new QFormLayout;
+    addServerFields(form);
+    addTls(form);
+    addCaFile(form);
+    layout->addLayout(form);
+    addAdvanced(layout);
+    addResultAndButtons(layout);
+
+    showFields(QString());
+    // The title in full, with room for the frame's buttons.
+    setMinimumWidth(std::max(minimumSizeHint().width(), fontMetrics().horizontalAdvance(windowTitle()) * 2 + 160));
+}
+
+void ClubServerDialog::addServerFields(QFormLayout *form)
+{
     const auto field = [this, form](const char *name, const QString &caption, const QString &placeholder) {
         auto *edit = new QLineEdit(this);
         edit->setObjectName(QLatin1String(name));
@@ -37,7 +51,10 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
     port->setValidator(new QIntValidator(1, 65535, port));
     database = field("clubDatabase", QStringLiteral("&Database:"), QStringLiteral("trelvin"));
     user = field("clubUser", QStringLiteral("&User:"), QStringLiteral("n7ncs"));
+}
 
+void ClubServerDialog::addTls(QFormLayout *form)
+{
     tls = new QComboBox(this);
     tls->setObjectName(QStringLiteral("clubTls"));
     tls->addItems({QStringLiteral("Off"), QStringLiteral("Required"), QStringLiteral("Verify the server")});
@@ -50,7 +67,10 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
         tlsNamed = true;
         fieldsEdited();
     });
+}
 
+void ClubServerDialog::addCaFile(QFormLayout *form)
+{
     auto *caRow = new QHBoxLayout;
     caFile = new QLineEdit(this);
     caFile->setObjectName(QStringLiteral("clubCaFile"));
@@ -65,8 +85,10 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
     auto *caLabel = new QLabel(QStringLiteral("&CA file:"), this);
     caLabel->setBuddy(caFile);
     form->addRow(caLabel, caRow);
-    layout->addLayout(form);
+}
 
+void ClubServerDialog::addAdvanced(QVBoxLayout *layout)
+{
     // The raw string, for settings the fields do not cover.
     advanced = new QPushButton(QStringLiteral("&Advanced"), this);
     advanced->setObjectName(QStringLiteral("clubAdvanced"));
@@ -97,7 +119,10 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
         adjustSize();
     });
     connect(connection, &QLineEdit::textChanged, this, &ClubServerDialog::showFields);
+}
 
+void ClubServerDialog::addResultAndButtons(QVBoxLayout *layout)
+{
     result = new QLabel(this);
     result->setObjectName(QStringLiteral("clubResult"));
     result->setWordWrap(true);
@@ -105,7 +130,9 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
     auto *buttons = new QHBoxLayout;
     // Alt+T is the TLS choice's.
     testButton = new QPushButton(QStringLiteral("T&est"), this);
+    testButton->setObjectName(QStringLiteral("clubTest"));
     saveButton = new QPushButton(QStringLiteral("&Save"), this);
+    saveButton->setObjectName(QStringLiteral("clubSave"));
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
     saveButton->setDefault(true);
     buttons->addStretch();
@@ -116,10 +143,29 @@ ClubServerDialog::ClubServerDialog(QWidget *parent)
     connect(testButton, &QPushButton::clicked, this, [this] { emit testSig(connection->text().trimmed()); });
     connect(saveButton, &QPushButton::clicked, this, [this] { emit saveSig(connection->text().trimmed()); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
 
-    showFields(QString());
-    // The title in full, with room for the frame's buttons.
-    setMinimumWidth(std::max(minimumSizeHint().width(), fontMetrics().horizontalAdvance(windowTitle()) * 2 + 160));
+void ClubServerDialog::showSetting(const QString &conninfo)
+{
+    connection->setText(conninfo);
+    showResult(QString());
+}
+
+void ClubServerDialog::focusHost()
+{
+    host->setFocus(Qt::OtherFocusReason);
+}
+
+void ClubServerDialog::showTesting()
+{
+    showResult(QStringLiteral("Testing..."));
+    testButton->setEnabled(false);
+}
+
+void ClubServerDialog::showTestResult(const QString &text)
+{
+    showResult(text);
+    testButton->setEnabled(true);
 }
 
 void ClubServerDialog::showResult(const QString &text)

@@ -6,9 +6,11 @@
 #include <QString>
 
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 class QWidget;
 
 // Setup > Club Server...: the club's PostgreSQL server in fields of their own
@@ -22,6 +24,29 @@ class ClubServerDialog : public QDialog {
 
 public:
     explicit ClubServerDialog(QWidget *parent = nullptr);
+
+    // Opening: the setting in the fields, no result yet.
+    void showSetting(const QString &conninfo);
+    void focusHost();
+    void showResult(const QString &text);
+    // While a test runs its button is off; the result turns it on again.
+    void showTesting();
+    void showTestResult(const QString &text);
+
+signals:
+    void testSig(const QString &conninfo);
+    void saveSig(const QString &conninfo);
+
+private:
+    void addServerFields(QFormLayout *form);
+    void addTls(QFormLayout *form);
+    void addCaFile(QFormLayout *form);
+    void addAdvanced(QVBoxLayout *layout);
+    void addResultAndButtons(QVBoxLayout *layout);
+    void fieldsEdited();
+    void showFields(const QString &conninfo);
+    void browseCaFile();
+    void enableCaFile();
 
     QLineEdit *host = nullptr;
     QLineEdit *port = nullptr;
@@ -38,18 +63,6 @@ public:
     QLabel *result = nullptr;
     QPushButton *testButton = nullptr;
     QPushButton *saveButton = nullptr;
-
-    void showResult(const QString &text);
-
-signals:
-    void testSig(const QString &conninfo);
-    void saveSig(const QString &conninfo);
-
-private:
-    void fieldsEdited();
-    void showFields(const QString &conninfo);
-    void browseCaFile();
-    void enableCaFile();
 
     // Set while one side is written from the other.
     bool following = false;

@@ -333,7 +333,7 @@ void Trelvin::on_actionSaveContacts_triggered()
 {
     if (refuseBulkJob())
         return;
-    const QString proposed = dataDir.path() + "/Contacts-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
+    const QString proposed = dataDir().path() + "/Contacts-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Contacts Database File"), proposed,
                                                             QString::fromLatin1(ContactsFilter));
     if (!name.isEmpty())
@@ -344,7 +344,7 @@ void Trelvin::on_actionSaveTrelvin_triggered()
 {
     if (refuseBulkJob())
         return;
-    const QString proposed = dataDir.path() + "/Trelvin-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
+    const QString proposed = dataDir().path() + "/Trelvin-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Net Log File"), proposed,
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())
@@ -356,7 +356,7 @@ void Trelvin::on_actionLoadContacts_triggered()
     if (refuseBulkJob())
         return;
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Contact Database File"),
-                                                            dataDir.path(), QString::fromLatin1(ContactsFilter));
+                                                            dataDir().path(), QString::fromLatin1(ContactsFilter));
     if (name.isEmpty())
         return;
     loadTable(Storage::Table::Contacts, name);
@@ -366,7 +366,7 @@ void Trelvin::on_actionLoadTrelvin_triggered()
 {
     if (refuseBulkJob())
         return;
-    const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Net Log File"), dataDir.path(),
+    const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Net Log File"), dataDir().path(),
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())
         loadTable(Storage::Table::Log, name);

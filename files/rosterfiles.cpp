@@ -111,7 +111,7 @@ bool countMember(const CsvInput &input, LineTally &tally)
 void Trelvin::loadMember(QString fileName)
 {
     // The roster in memory belongs to the club whose file this is, read or not.
-    storage.journal().setRosterClub(club);
+    storage.journal().setRosterClub(club());
     recreateMembers();
     unreadRoster.clear();
 
@@ -326,7 +326,7 @@ void Trelvin::on_actionLoadRoster_triggered()
 {
     if (refuseBulkJob())
         return;
-    const QString name = Prompter::instance()->openFileName(QStringLiteral("Open ARC Roster File"), dataDir.path(),
+    const QString name = Prompter::instance()->openFileName(QStringLiteral("Open ARC Roster File"), dataDir().path(),
                                                             QString::fromLatin1(RosterFilter));
     if (!name.isEmpty())
         loadRoster(name);
@@ -334,7 +334,7 @@ void Trelvin::on_actionLoadRoster_triggered()
 
 void Trelvin::on_actionSaveRoster_triggered()
 {
-    const QString proposed = dataDir.path() + "/Roster-" + club + "-"
+    const QString proposed = dataDir().path() + "/Roster-" + club() + "-"
                              + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Current ARC Roster File"), proposed,
                                                             QString::fromLatin1(RosterFilter));

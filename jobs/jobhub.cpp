@@ -1,5 +1,6 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "app/settings.h"
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
@@ -30,7 +31,7 @@ bool Trelvin::beginBulkJob(const QString &name, const QString &message, const QS
     if (refuseBulkJob())
         return false;
     // The job's message stays in the status bar over the menus' tips.
-    statusTipsFilter = 0;
+    appSettings->muteStatusTips();
     return bulkJob->begin(name, message, cancelTip, cancel, maximum);
 }
 

@@ -86,7 +86,7 @@ std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
     }
 
     NetRecord net;
-    net.club = club;
+    net.club = club();
     if (const std::optional<StationRecord> station = storage.contacts().station())
         net.stationCall = station->call.toUpper();
     net.band = netBand;
@@ -111,8 +111,8 @@ std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
 
 QString Trelvin::proposedNetFile(const QString &suffix) const
 {
-    return dataDir.path() + QLatin1Char('/')
-           + NetRecords::fileBaseName(club, ui->year->value(), ui->month->value(), ui->day->value()) + suffix;
+    return dataDir().path() + QLatin1Char('/')
+           + NetRecords::fileBaseName(club(), ui->year->value(), ui->month->value(), ui->day->value()) + suffix;
 }
 
 void Trelvin::on_actionSaveNetAdif_triggered()

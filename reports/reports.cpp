@@ -216,7 +216,7 @@ void Trelvin::showRoster()
             return count;
         },
         [this](qint64 count) {
-            rosterWindow->setWindowTitle(club + QStringLiteral(" Club Roster with %1 Members").arg(count));
+            rosterWindow->setWindowTitle(club() + QStringLiteral(" Club Roster with %1 Members").arg(count));
         },
         true);
 }

@@ -1,94 +1,126 @@
-// The main window's side of the club server: the setting, the dialog, the
-// status-bar field and the boxes. The work is ClubSync's and Storage's.
+// The program's side of the club server: the setting, the dialog, the
+// status-bar fields and the boxes. The work is ClubSync's and Storage's.
+#include "sync/clubhub.h"
+
+#include "app/constants.h"
 #include "app/logging.h"
 #include "app/prompter.h"
-#include "app/trelvin.h"
-#include "checkin/checkindesk.h"
+#include "app/themes.h"
 #include "dialogs/clubserver.h"
-#include "reports/seelogs.h"
+#include "sync/clublink.h"
 #include "sync/clubsync.h"
 #include "sync/syncworker.h"
-#include "ui_trelvin.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
+#include <QMenu>
 #include <QSettings>
 #include <QStatusBar>
-
-#include "app/constants.h"
 
 namespace {
 const QString BoxTitle = QStringLiteral("Club Server");
 } // namespace
 
-void Trelvin::createClubServer()
+ClubHub::ClubHub(const Widgets &form, Storage &store, JobRunner *runner, const ThemeState *theme, Host hooks,
+                 QObject *parent)
+    : QObject(parent), widgets(form), storage(store), palettes(theme), host(std::move(hooks))
 {
-    clubSync = new ClubSync(storage, jobRunner, this);
-    clubStatus = new QLabel(this);
-    clubStatus->setObjectName(QStringLiteral("clubStatus"));
-    clubStatus->hide();
-    statusBar()->addPermanentWidget(clubStatus);
-    clubLink = new QLabel(this);
-    clubLink->setObjectName(QStringLiteral("clubLink"));
-    clubLink->hide();
-    statusBar()->addPermanentWidget(clubLink);
-    connect(clubSync, &ClubSync::statusChanged, this, [this](const QString &text) {
-        clubStatus->setText(text);
-        clubStatus->setVisible(!text.isEmpty());
-        const QString link = clubSync->linkText();
-        clubLink->setText(link);
-        clubLink->setStatusTip(link.isEmpty() ? QString() : "The link to the club server is " + link + ".");
-        clubLink->setVisible(!link.isEmpty());
-    });
-    connect(clubSync, &ClubSync::trouble, this, &Trelvin::showClubTrouble);
-    connect(clubSync, &ClubSync::netOffered, this, &Trelvin::offerClubNet);
-    connect(clubSync, &ClubSync::listChanged, this, &Trelvin::showClubChanges);
-    connect(clubSync, &ClubSync::rosterChanged, this, &Trelvin::showClubRosterChanges);
-    connect(clubSync, &ClubSync::applyFailed, this, [this](const Storage::Result &result) {
-        writeError("Database write failed (Club server changes): " + result.error);
-    });
-    connect(clubSync, &ClubSync::changeSkipped, this, [this](const QString &text) { writeError(text); });
-    // Every transaction that journalled a change: off it goes.
-    storage.journalWritten = [this] { clubSync->pump(); };
+    link = new ClubSync(storage, runner, this);
+    createStatusFields();
+    connectSync();
+    createMenuAndDialog();
+}
 
-    auto *action = new QAction(QStringLiteral("Club Server..."), this);
+ClubHub::~ClubHub()
+{
+    // Its thread ends before the storage it reports to goes.
+    storage.journalWritten = nullptr;
+    delete link;
+    delete serverDialog;
+}
+
+void ClubHub::createStatusFields()
+{
+    status = new QLabel(widgets.statusBar);
+    status->setObjectName(QStringLiteral("clubStatus"));
+    status->hide();
+    widgets.statusBar->addPermanentWidget(status);
+    linkKind = new QLabel(widgets.statusBar);
+    linkKind->setObjectName(QStringLiteral("clubLink"));
+    linkKind->hide();
+    widgets.statusBar->addPermanentWidget(linkKind);
+}
+
+void ClubHub::connectSync()
+{
+    connect(link, &ClubSync::statusChanged, this, &ClubHub::showStatus);
+    connect(link, &ClubSync::trouble, this, &ClubHub::showTrouble);
+    connect(link, &ClubSync::netOffered, this, &ClubHub::offerNet);
+    connect(link, &ClubSync::listChanged, this, &ClubHub::netChanged);
+    connect(link, &ClubSync::rosterChanged, this, &ClubHub::showRosterChanges);
+    connect(link, &ClubSync::applyFailed, this, [this](const Storage::Result &result) {
+        emit errorLine("Database write failed (Club server changes): " + result.error);
+    });
+    connect(link, &ClubSync::changeSkipped, this, &ClubHub::errorLine);
+    // Every transaction that journalled a change: off it goes.
+    storage.journalWritten = [this] { link->pump(); };
+}
+
+void ClubHub::createMenuAndDialog()
+{
+    auto *action = new QAction(QStringLiteral("Club Server..."), widgets.setupMenu);
     action->setObjectName(QStringLiteral("actionClubServer"));
     action->setStatusTip(QStringLiteral("Share the net with other operators through the club's PostgreSQL server"));
-    ui->menuSetup->addAction(action);
-    connect(action, &QAction::triggered, this, &Trelvin::openClubServer);
+    widgets.setupMenu->addAction(action);
+    connect(action, &QAction::triggered, this, &ClubHub::openDialog);
 
-    clubServerDialog = new ClubServerDialog();
-    connect(clubServerDialog, &ClubServerDialog::testSig, this, &Trelvin::testClubServer);
-    connect(clubSync, &ClubSync::tested, clubServerDialog, [this](const QString &text) {
-        clubServerDialog->showResult(text);
-        clubServerDialog->testButton->setEnabled(true);
-    });
-    connect(clubServerDialog, &ClubServerDialog::saveSig, this, &Trelvin::saveClubServer);
+    serverDialog = new ClubServerDialog();
+    connect(serverDialog, &ClubServerDialog::testSig, this, &ClubHub::test);
+    connect(link, &ClubSync::tested, serverDialog, &ClubServerDialog::showTestResult);
+    connect(serverDialog, &ClubServerDialog::saveSig, this, &ClubHub::save);
 }
 
-QString Trelvin::withoutPassword(const QString &conninfo, QString *password)
+void ClubHub::showStatus(const QString &text)
 {
-    static const QRegularExpression pair(
-        QStringLiteral("(^|\\s)password\\s*=\\s*('(?:[^'\\\\]|\\\\.)*'|\\S*)"));
-    QString rest = conninfo;
-    QRegularExpressionMatch match = pair.match(rest);
-    if (!match.hasMatch())
-        return conninfo.trimmed();
-    QString value = match.captured(2);
-    if (value.startsWith('\'') && value.endsWith('\'') && value.size() >= 2)
-        value = value.mid(1, value.size() - 2).replace(QLatin1String("\\'"), QLatin1String("'"))
-                    .replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    if (password)
-        *password = value;
-    rest.remove(match.capturedStart(0), match.capturedLength(0));
-    return rest.simplified();
+    status->setText(text);
+    status->setVisible(!text.isEmpty());
+    const QString kind = link->linkText();
+    linkKind->setText(kind);
+    linkKind->setStatusTip(kind.isEmpty() ? QString() : "The link to the club server is " + kind + ".");
+    linkKind->setVisible(!kind.isEmpty());
 }
 
-void Trelvin::startClubServer()
+void ClubHub::readSettings()
 {
-    clubSync->stop();
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.beginGroup(Trel::Group::Main);
+    // A password put into the string by hand serves this run and leaves the
+    // file at the next exit.
+    clubServer = ClubLink::withoutPassword(settings.value(Trel::Key::ClubServer, QString()).toString(), &runPassword);
+}
+
+void ClubHub::writeSettings(QSettings &settings) const
+{
+    // Written once there is one: without a club server the file stays as it was.
+    if (!clubServer.isEmpty() || settings.contains(Trel::Key::ClubServer))
+        settings.setValue(Trel::Key::ClubServer, clubServer);
+}
+
+void ClubHub::stop()
+{
+    link->stop();
+}
+
+void ClubHub::forgetPassword()
+{
+    runPassword.clear();
+    passwordAsked = false;
+}
+
+void ClubHub::start()
+{
+    link->stop();
     if (clubServer.trimmed().isEmpty()) {
         qCDebug(lcSync) << "no club server: the journal is off";
         storage.journal().setJournal(false);
@@ -96,79 +128,85 @@ void Trelvin::startClubServer()
     }
     const Storage::Result journal = storage.journal().setJournal(true);
     if (!journal.ok()) {
-        reportWriteFailure(QStringLiteral("Starting the club server's journal"), journal.error);
+        host.reportWriteFailure(QStringLiteral("Starting the club server's journal"), journal.error);
         return;
     }
     // The connection string may hold a password: it is not logged.
     qCDebug(lcSync) << "starting the club server link," << storage.journal().unsentCount() << "changes unsent";
-    clubSync->start(clubServer, clubPassword);
+    link->start(clubServer, runPassword);
 }
 
-void Trelvin::openClubServer()
+void ClubHub::openDialog()
 {
-    ClubServerDialog *dialog = clubServerDialog;
+    ClubServerDialog *dialog = serverDialog;
     // An older setting is one string: the fields are read out of it.
-    dialog->connection->setText(clubServer);
-    dialog->showResult(QString());
+    dialog->showSetting(clubServer);
     dialog->adjustSize();
     // Over the window the operator works in, not wherever the desktop puts it.
     QRect place(QPoint(0, 0), dialog->size());
-    place.moveCenter(frameGeometry().center());
+    place.moveCenter(widgets.window->frameGeometry().center());
     dialog->move(place.topLeft());
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
-    dialog->host->setFocus(Qt::OtherFocusReason);
+    dialog->focusHost();
 }
 
-void Trelvin::testClubServer(const QString &conninfo)
+void ClubHub::test(const QString &conninfo)
 {
-    QString password = clubPassword;
-    const QString options = withoutPassword(conninfo, &password);
+    QString password = runPassword;
+    const QString options = ClubLink::withoutPassword(conninfo, &password);
     if (options.isEmpty()) {
-        clubServerDialog->showResult(QStringLiteral("No club server: the net is kept on this computer only."));
+        serverDialog->showResult(QStringLiteral("No club server: the net is kept on this computer only."));
         return;
     }
-    clubServerDialog->showResult(QStringLiteral("Testing..."));
-    clubServerDialog->testButton->setEnabled(false);
-    clubSync->test(options, password);
+    serverDialog->showTesting();
+    link->test(options, password);
 }
 
-void Trelvin::saveClubServer(const QString &conninfo)
+void ClubHub::save(const QString &conninfo)
 {
     QString password;
-    clubServer = withoutPassword(conninfo, &password);
+    clubServer = ClubLink::withoutPassword(conninfo, &password);
     // A password typed into the string serves this run; it is not stored.
     if (!password.isEmpty())
-        clubPassword = password;
-    clubPasswordAsked = false;
+        runPassword = password;
+    passwordAsked = false;
     {
         QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
         settings.beginGroup(Trel::Group::Main);
         settings.setValue(Trel::Key::ClubServer, clubServer);
     }
-    clubServerDialog->hide();
-    startClubServer();
+    serverDialog->hide();
+    start();
 }
 
-void Trelvin::showClubTrouble(int kind, const QString &reason)
+// A refused log-in without a password of this run asks once; true when the
+// link starts again with the answer.
+bool ClubHub::askPassword(int kind)
 {
-    writeError("Club server: " + reason);
-    if (kind == SyncWorker::Password && clubPassword.isEmpty() && !clubPasswordAsked) {
-        clubPasswordAsked = true;
-        const QString password = Prompter::instance()->password(
-            QStringLiteral("Club Server Password"),
-            "The club server asks for a password.\nPassword for\n" + clubServer + ":");
-        if (!password.isEmpty()) {
-            clubPassword = password;
-            clubSync->start(clubServer, clubPassword);
-            return;
-        }
-    }
-    // One box while the link has not come up; later drops show in the status bar only.
-    if (clubSync->everOnline() || clubSync->troubleShown)
+    if (kind != SyncWorker::Password || !runPassword.isEmpty() || passwordAsked)
+        return false;
+    passwordAsked = true;
+    const QString password = Prompter::instance()->password(
+        QStringLiteral("Club Server Password"),
+        "The club server asks for a password.\nPassword for\n" + clubServer + ":");
+    if (password.isEmpty())
+        return false;
+    runPassword = password;
+    link->start(clubServer, runPassword);
+    return true;
+}
+
+void ClubHub::showTrouble(int kind, const QString &reason)
+{
+    emit errorLine("Club server: " + reason);
+    if (askPassword(kind))
         return;
-    clubSync->troubleShown = true;
+    // One box while the link has not come up; later drops show in the status bar only.
+    if (link->everOnline() || link->troubleShown)
+        return;
+    link->troubleShown = true;
     QString text;
     switch (kind) {
     case SyncWorker::Unreachable:
@@ -187,7 +225,7 @@ void Trelvin::showClubTrouble(int kind, const QString &reason)
     Prompter::instance()->message(Prompter::Warning, BoxTitle, text);
 }
 
-void Trelvin::offerClubNet(const SyncNet &net)
+void ClubHub::offerNet(const SyncNet &net)
 {
     const QDateTime started = QDateTime::fromString(net.started, Qt::ISODateWithMs).toUTC();
     const QString ncs = net.ncs.isEmpty() ? QStringLiteral("Another operator") : net.ncs;
@@ -201,28 +239,17 @@ void Trelvin::offerClubNet(const SyncNet &net)
         QMessageBox::Yes);
     // The list may have been started here while the box was open.
     if (answer == QMessageBox::Yes && !storage.journal().sharedNet() && storage.netLog().listedEntries().isEmpty())
-        clubSync->join(net);
+        link->join(net);
 }
 
-void Trelvin::showClubChanges()
-{
-    desk->showNet();
-    if (dateLogWindow->isVisible())
-        showCurrentTrelvin();
-    if (allLogWindow->isVisible())
-        showDatabase();
-}
-
-void Trelvin::showClubRosterChanges()
+void ClubHub::showRosterChanges()
 {
     // Kept in the roster file at once, as the operator's own changes are.
-    saveClubRoster();
-    const QString call = ui->call->text().toUpper();
+    emit rosterChanged();
+    const QString call = widgets.call->text().toUpper();
     if (!call.isEmpty()) {
         const bool member = storage.roster().isMember(call);
-        ui->member->setPalette(member ? palettes->good() : palettes->alert());
-        ui->member->setText(member ? QStringLiteral("YES") : QStringLiteral("NO"));
+        widgets.member->setPalette(member ? palettes->good() : palettes->alert());
+        widgets.member->setText(member ? QStringLiteral("YES") : QStringLiteral("NO"));
     }
-    if (rosterWindow->isVisible())
-        showRoster();
 }

@@ -1,6 +1,7 @@
 #include "sync/clublink.h"
 
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace ClubLink {
@@ -354,3 +355,21 @@ bool isTlsRefusal(const QString &error)
 }
 
 } // namespace ClubLink
+QString ClubLink::withoutPassword(const QString &conninfo, QString *password)
+{
+    static const QRegularExpression pair(
+        QStringLiteral("(^|\\s)password\\s*=\\s*('(?:[^'\\\\]|\\\\.)*'|\\S*)"));
+    QString rest = conninfo;
+    QRegularExpressionMatch match = pair.match(rest);
+    if (!match.hasMatch())
+        return conninfo.trimmed();
+    QString value = match.captured(2);
+    if (value.startsWith('\'') && value.endsWith('\'') && value.size() >= 2)
+        value = value.mid(1, value.size() - 2).replace(QLatin1String("\\'"), QLatin1String("'"))
+                    .replace(QLatin1String("\\\\"), QLatin1String("\\"));
+    if (password)
+        *password = value;
+    rest.remove(match.capturedStart(0), match.capturedLength(0));
+    return rest.simplified();
+}
+

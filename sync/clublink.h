@@ -64,6 +64,10 @@ Plan plan(const QString &conninfo);
 // libpq's words for a server that offers no TLS while TLS was required.
 bool isTlsRefusal(const QString &error);
 
+// Takes a password out of a connection string, into `password` when given:
+// the program keeps it for the run and never writes it to the settings.
+QString withoutPassword(const QString &conninfo, QString *password = nullptr);
+
 // How long one statement may run on the server.
 inline constexpr int StatementTimeoutMs = 30000;
 

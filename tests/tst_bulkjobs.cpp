@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "app/settings.h"
 #include "data/csv.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
@@ -140,7 +141,7 @@ void TestBulkJobs::secondJobRefused()
     QVERIFY(waitForJobs(w));
     QVERIFY(!bulkJobOf(w)->bar()->isVisibleTo(FORM(w, statusbar)));
     QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"20000"});
-    QCOMPARE(w->statusTipsFilter, w->statusTips);
+    QCOMPARE(w->findChild<Settings *>()->statusTipsShown(), w->findChild<Settings *>()->statusTipsOn());
 }
 
 void TestBulkJobs::cancelledLoadKeepsTable()

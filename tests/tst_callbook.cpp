@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "callbook/callbookloader.h"
 #include "app/trelvin.h"
 #include "callbook/callbookimport.h"
 #include "callbook/fccfile.h"
@@ -618,7 +619,7 @@ void TestCallBook::loadFromMenuReplacesCallBook()
     QVERIFY(rt.installInfo("State_Info.csv"));
     Trelvin *w = rt.start();
     QVERIFY(w->started());
-    QVERIFY(!w->callBook.isOpen());
+    QVERIFY(!w->findChild<CallBookLoader *>()->store().isOpen());
     rt.prompter.clear();
 
     const QString source = dir.filePath("l_amat.zip");
@@ -633,15 +634,15 @@ void TestCallBook::loadFromMenuReplacesCallBook()
     FORM(w, actionLoadFccCallBook)->trigger();
     QCOMPARE(rt.prompter.titles(), QStringList({"FCC Call Book Loading"}));
     rt.prompter.clear();
-    QSignalSpy finished(w->callBookImport, &CallBookImport::finished);
+    QSignalSpy finished(w->findChild<CallBookLoader *>()->importJob(), &CallBookImport::finished);
     QVERIFY(finished.wait(10000));
 
     QVERIFY(!bulkJobOf(w)->bar()->isVisibleTo(FORM(w, statusbar)));
     QCOMPARE(FORM(w, statusbar)->currentMessage(), "FCC Call Book loaded: 2 licences from l_amat.zip.");
     QVERIFY(rt.prompter.calls.isEmpty());
-    QVERIFY(w->callBook.isOpen());
-    QCOMPARE(w->callBook.count(), 2);
-    QCOMPARE(w->callBook.byCall("W7XYZ")->first, "BOB");
+    QVERIFY(w->findChild<CallBookLoader *>()->store().isOpen());
+    QCOMPARE(w->findChild<CallBookLoader *>()->store().count(), 2);
+    QCOMPARE(w->findChild<CallBookLoader *>()->store().byCall("W7XYZ")->first, "BOB");
     QVERIFY(!QFile::exists(rt.dataPath() + "/CallBook.db.new"));
 
     // A second load replaces the file the window reads.
@@ -651,8 +652,8 @@ void TestCallBook::loadFromMenuReplacesCallBook()
     rt.prompter.paths << source;
     FORM(w, actionLoadFccCallBook)->trigger();
     QVERIFY(finished.wait(10000));
-    QCOMPARE(w->callBook.count(), 1);
-    QVERIFY(!w->callBook.byCall("K1ABC"));
+    QCOMPARE(w->findChild<CallBookLoader *>()->store().count(), 1);
+    QVERIFY(!w->findChild<CallBookLoader *>()->store().byCall("K1ABC"));
 }
 
 void TestCallBook::failedLoadKeepsCallBook()
@@ -668,7 +669,7 @@ void TestCallBook::failedLoadKeepsCallBook()
 
     Trelvin *w = rt.start();
     QVERIFY(w->started());
-    QVERIFY(w->callBook.isOpen());
+    QVERIFY(w->findChild<CallBookLoader *>()->store().isOpen());
     rt.prompter.clear();
 
     // A download cut short: the archive's directory at its end is missing.
@@ -676,13 +677,13 @@ void TestCallBook::failedLoadKeepsCallBook()
     QVERIFY(writeFile(source, whole.left(whole.size() / 2)));
     rt.prompter.paths << source;
     FORM(w, actionLoadFccCallBook)->trigger();
-    QSignalSpy finished(w->callBookImport, &CallBookImport::finished);
+    QSignalSpy finished(w->findChild<CallBookLoader *>()->importJob(), &CallBookImport::finished);
     QVERIFY(finished.wait(10000));
     QCOMPARE(rt.prompter.titles(), QStringList({"FCC Call Book Not Loaded"}));
     QVERIFY(rt.prompter.calls.first().text.startsWith("l_amat.zip is not a readable ZIP archive"));
     QVERIFY(rt.prompter.calls.first().text.endsWith("\n\nThe call book in use is kept."));
     QCOMPARE(readFile(target), before);
-    QCOMPARE(w->callBook.byCall("K1ABC")->city, "SALT LAKE CITY");
+    QCOMPARE(w->findChild<CallBookLoader *>()->store().byCall("K1ABC")->city, "SALT LAKE CITY");
     QVERIFY(rt.readData("errorLog.txt").contains("FCC Call Book not loaded: l_amat.zip is not a readable ZIP"));
 }
 

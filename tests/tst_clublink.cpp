@@ -1,6 +1,8 @@
 #include "pgserver.h"
 #include "testsupport.h"
 
+#include "callbook/callbookloader.h"
+#include "sync/clubhub.h"
 #include "app/trelvin.h"
 #include "callbook/callbookimport.h"
 #include "data/callbookstore.h"
@@ -198,8 +200,9 @@ struct Program {
     Runtime *rt = nullptr;
     Trelvin *w = nullptr;
 
-    QString status() const { return w->clubStatus->isHidden() ? QString() : w->clubStatus->text(); }
-    QString link() const { return w->clubLink->isHidden() ? QString() : w->clubLink->text(); }
+    QLabel *label(const char *name) const { return w->findChild<QLabel *>(QLatin1String(name)); }
+    QString status() const { return label("clubStatus")->isHidden() ? QString() : label("clubStatus")->text(); }
+    QString link() const { return label("clubLink")->isHidden() ? QString() : label("clubLink")->text(); }
     QStringList boxes() const
     {
         QStringList texts;
@@ -384,9 +387,9 @@ void TestClubLink::unencryptedLinkOffThisComputerIsRefused()
                                         "RAISE 'used'; END IF; END $$")),
              QString());
     // The dialog's test says the same.
-    a.w->openClubServer();
-    a.w->clubServerDialog->testButton->click();
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->clubServerDialog->result->text(),
+    a.w->findChild<QAction *>("actionClubServer")->trigger();
+    a.w->findChild<ClubHub *>()->dialog()->findChild<QPushButton *>("clubTest")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->findChild<ClubHub *>()->dialog()->findChild<QLabel *>("clubResult")->text(),
                               "Not connected: " + SyncWorker::unencryptedText(), 10000);
 
     // Off by name: the operator's choice on a network trusted.
@@ -411,11 +414,11 @@ void TestClubLink::encryptedLinkVerifiedWithItsCertificate()
     Program a = start(verified);
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
     QCOMPARE(a.link(), QStringLiteral("encrypted"));
-    QCOMPARE(a.w->clubLink->statusTip(), QStringLiteral("The link to the club server is encrypted."));
+    QCOMPARE(a.label("clubLink")->statusTip(), QStringLiteral("The link to the club server is encrypted."));
     QVERIFY(a.boxes().isEmpty());
-    a.w->openClubServer();
-    a.w->clubServerDialog->testButton->click();
-    QTRY_COMPARE_WITH_TIMEOUT(a.w->clubServerDialog->result->text(),
+    a.w->findChild<QAction *>("actionClubServer")->trigger();
+    a.w->findChild<ClubHub *>()->dialog()->findChild<QPushButton *>("clubTest")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(a.w->findChild<ClubHub *>()->dialog()->findChild<QLabel *>("clubResult")->text(),
                               QStringLiteral("Connected: the club server's schema is version %1.\n"
                                              "The link is encrypted.")
                                   .arg(ServerSchema::Version),
@@ -447,7 +450,7 @@ void TestClubLink::dialogBuildsTheString()
     QAction *action = a.w->findChild<QAction *>(QStringLiteral("actionClubServer"));
     QVERIFY(action);
     action->trigger();
-    ClubServerDialog *dialog = a.w->clubServerDialog;
+    ClubServerDialog *dialog = a.w->findChild<ClubHub *>()->dialog();
     QVERIFY(dialog->isVisible());
     const auto edit = [dialog](const char *name) { return dialog->findChild<QLineEdit *>(QLatin1String(name)); };
     QLineEdit *host = edit("clubHost");
@@ -615,7 +618,7 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
         a.rt->prompter.paths << big;
         FORM(a.w, actionLoadFccCallBook)->trigger();
         // A quiet machine imports a small file in a blink: exit comes at once.
-        QVERIFY(a.w->callBookImport && a.w->callBookImport->running());
+        QVERIFY(a.w->findChild<CallBookLoader *>()->importJob() && a.w->findChild<CallBookLoader *>()->importJob()->running());
     }
 
     QElapsedTimer clock;

@@ -1,6 +1,8 @@
 #include "pgserver.h"
 #include "testsupport.h"
 
+#include "sync/clubhub.h"
+#include "sync/clublink.h"
 #include "app/trelvin.h"
 #include "checkin/netrules.h"
 #include "dialogs/clubserver.h"
@@ -43,7 +45,11 @@ struct Program {
         lines.sort();
         return lines;
     }
-    QString status() const { return w->clubStatus->isHidden() ? QString() : w->clubStatus->text(); }
+    QString status() const
+    {
+        const QLabel *label = w->findChild<QLabel *>(QStringLiteral("clubStatus"));
+        return label->isHidden() ? QString() : label->text();
+    }
 };
 
 } // namespace
@@ -351,10 +357,10 @@ void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
     QVERIFY(!prompter().titles().contains(QStringLiteral("Club Server")));
 
     // B's backlog reaches the server after A's: its changes are the later.
-    b.w->clubSync->stop();
+    b.w->findChild<ClubHub *>()->stop();
     QCOMPARE(server.restart(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 20000);
-    b.w->startClubServer();
+    b.w->findChild<ClubHub *>()->start();
     QTRY_VERIFY2_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount() == 0 && storeOf(b.w).journal().unsentCount() == 0,
                               qPrintable(a.status() + " / " + b.status() + "\n"
                                          + a.rt->readData(QStringLiteral("errorLog.txt")).right(1500)),
@@ -397,9 +403,8 @@ void TestClubServer::wrongPasswordShowsOneBoxAndTheNetGoesOn()
 
     // The right password, given once more: the backlog goes out.
     rt->prompter.passwords = QStringList{QStringLiteral("third-secret")};
-    a.w->clubPassword.clear();
-    a.w->clubPasswordAsked = false;
-    a.w->startClubServer();
+    a.w->findChild<ClubHub *>()->forgetPassword();
+    a.w->findChild<ClubHub *>()->start();
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
     QCOMPARE(storeOf(a.w).journal().unsentCount(), 0);
 }
@@ -424,16 +429,20 @@ void TestClubServer::unreachableServerShowsOneBoxAndTheNetGoesOn()
 void TestClubServer::passwordNeverReachesTheSettings()
 {
     QString password;
-    QCOMPARE(Trelvin::withoutPassword(QStringLiteral("host=h password='s p\\'x' user=u"), &password),
+    QCOMPARE(ClubLink::withoutPassword(QStringLiteral("host=h password='s p\\'x' user=u"), &password),
              QStringLiteral("host=h user=u"));
     QCOMPARE(password, QStringLiteral("s p'x"));
-    QCOMPARE(Trelvin::withoutPassword(QStringLiteral("password=abc dbname=d"), &password), QStringLiteral("dbname=d"));
+    QCOMPARE(ClubLink::withoutPassword(QStringLiteral("password=abc dbname=d"), &password), QStringLiteral("dbname=d"));
     QCOMPARE(password, QStringLiteral("abc"));
-    QCOMPARE(Trelvin::withoutPassword(QStringLiteral("host=h passwordx=1")), QStringLiteral("host=h passwordx=1"));
+    QCOMPARE(ClubLink::withoutPassword(QStringLiteral("host=h passwordx=1")), QStringLiteral("host=h passwordx=1"));
 
     // Saved from the dialog: the string without it, the password for this run.
     Program a = start(QString());
-    a.w->saveClubServer(server.conninfo(QStringLiteral("op3")) + QStringLiteral(" password=third-secret"));
+    a.w->findChild<QAction *>(QStringLiteral("actionClubServer"))->trigger();
+    ClubServerDialog *dialog = a.w->findChild<ClubHub *>()->dialog();
+    dialog->findChild<QLineEdit *>(QStringLiteral("clubConnection"))
+        ->setText(server.conninfo(QStringLiteral("op3")) + QStringLiteral(" password=third-secret"));
+    dialog->findChild<QPushButton *>(QStringLiteral("clubSave"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
     QFile ini(a.rt->settingsFile());
     QVERIFY(ini.open(QIODevice::ReadOnly));
@@ -491,24 +500,26 @@ void TestClubServer::offByDefault()
 void TestClubServer::dialogTestsTheConnection()
 {
     Program a = start(QString());
-    a.w->openClubServer();
-    ClubServerDialog *dialog = a.w->clubServerDialog;
+    a.w->findChild<QAction *>(QStringLiteral("actionClubServer"))->trigger();
+    ClubServerDialog *dialog = a.w->findChild<ClubHub *>()->dialog();
+    auto *connection = dialog->findChild<QLineEdit *>(QStringLiteral("clubConnection"));
+    auto *testButton = dialog->findChild<QPushButton *>(QStringLiteral("clubTest"));
+    auto *result = dialog->findChild<QLabel *>(QStringLiteral("clubResult"));
     QVERIFY(dialog->isVisible());
-    dialog->connection->setText(server.conninfo(QStringLiteral("op1")));
-    dialog->testButton->click();
-    QTRY_COMPARE_WITH_TIMEOUT(dialog->result->text(),
+    connection->setText(server.conninfo(QStringLiteral("op1")));
+    testButton->click();
+    QTRY_COMPARE_WITH_TIMEOUT(result->text(),
                               QStringLiteral("Connected: the club server's schema is version 3.\n"
                                              "The link is not encrypted."),
                               10000);
-    dialog->connection->setText(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1")
-                                    .arg(PgServer::closedPort()));
-    dialog->testButton->click();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->result->text().startsWith(QLatin1String("Not connected: ")), 10000);
-    QVERIFY(dialog->testButton->isEnabled());
+    connection->setText(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1").arg(PgServer::closedPort()));
+    testButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(result->text().startsWith(QLatin1String("Not connected: ")), 10000);
+    QVERIFY(testButton->isEnabled());
     // Testing changed nothing: still no club server.
     QCOMPARE(a.status(), QString());
-    dialog->connection->setText(server.conninfo(QStringLiteral("op1")));
-    dialog->saveButton->click();
+    connection->setText(server.conninfo(QStringLiteral("op1")));
+    dialog->findChild<QPushButton *>(QStringLiteral("clubSave"))->click();
     QVERIFY(!dialog->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
 }
@@ -630,10 +641,10 @@ void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
                 .ok());
 
     // B's changes reach the server after A's: they are the later.
-    b.w->clubSync->stop();
+    b.w->findChild<ClubHub *>()->stop();
     QCOMPARE(server.restart(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 20000);
-    b.w->startClubServer();
+    b.w->findChild<ClubHub *>()->start();
     QTRY_VERIFY_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount() == 0 && storeOf(b.w).journal().unsentCount() == 0, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7BOTH")), QStringLiteral("Logan"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("K7GONE")), QStringLiteral("Moab"), 5000);
@@ -767,7 +778,7 @@ void TestClubServer::badRowsAreRefusedByTheServerAndSkippedByThePrograms()
                  bad.size());
     }
     // Read again (after a failed apply): not logged again.
-    emit a.w->clubSync->rewindWorker(0);
+    emit a.w->findChild<ClubHub *>()->sync()->rewindWorker(0);
     QTest::qWait(500);
     QCOMPARE(a.rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: change ")), bad.size());
     QCOMPARE(a.net(), b.net());

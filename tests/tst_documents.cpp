@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "app/errorlog.h"
 #include "app/trelvin.h"
 #include "ui_seefile.h"
 #include "ui_trelvin.h"
@@ -71,7 +72,7 @@ void TestDocuments::documentsOpen()
     QFETCH(QString, title);
     QFETCH(QString, content);
     QFETCH(QString, firstLine);
-    w->writeError("something to show");
+    w->findChild<ErrorLog *>()->write("something to show");
     QVERIFY(QMetaObject::invokeMethod(w, action.toLatin1().constData()));
     QVERIFY(rt->prompter.calls.isEmpty());
     QVERIFY(w->aboutWindow->isVisible());
@@ -106,7 +107,7 @@ void TestDocuments::missingDocumentReachesErrorLog()
 void TestDocuments::missingErrorLogIsNotLogged()
 {
     // With the log closed and gone, the failure must not write a new one.
-    w->errorLogFile.close();
+    w->findChild<ErrorLog *>()->close();
     QFile::remove(rt->dataPath() + "/errorLog.txt");
     FORM(w, actionShow_Error_Log)->trigger();
     QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
@@ -118,7 +119,7 @@ void TestDocuments::errorLogViewFollowsNewLines()
 {
     FORM(w, actionShow_Error_Log)->trigger();
     QVERIFY(w->aboutWindow->isVisible());
-    w->writeError("a brand new problem");
+    w->findChild<ErrorLog *>()->write("a brand new problem");
     QVERIFY(w->aboutWindow->ui->text->toPlainText().contains("a brand new problem"));
 }
 

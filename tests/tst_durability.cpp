@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "app/datalock.h"
 #include "app/trelvin.h"
 #include "dialogs/contact.h"
 #include "ui_trelvin.h"

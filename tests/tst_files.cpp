@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "app/settings.h"
 #include "jobs/bulkjob.h"
 #include "data/csv.h"
 #include "data/direct.h"
@@ -192,7 +193,7 @@ void TestFiles::rosterRoundTrip()
     QCOMPARE(contactRow(w, "K7ABC").at(6), QStringLiteral("Provo"));
     QVERIFY(rt->prompter.calls.isEmpty());
     QVERIFY(!bulkJobOf(w)->bar()->isVisible());
-    QCOMPARE(w->statusTipsFilter, w->statusTips);
+    QCOMPARE(w->findChild<Settings *>()->statusTipsShown(), w->findChild<Settings *>()->statusTipsOn());
 }
 
 void TestFiles::rosterLoadMergesFieldByField()
@@ -480,7 +481,7 @@ void TestFiles::clubSwitch()
 
     FORM(w, club)->setText("qrp");
     QTest::keyClick(FORM(w, club), Qt::Key_Return);
-    QCOMPARE(w->club, QStringLiteral("QRP"));
+    QCOMPARE(w->findChild<Settings *>()->club(), QStringLiteral("QRP"));
     QCOMPARE(FORM(w, club)->text(), QStringLiteral("QRP"));
     QCOMPARE(readFile(rt->dataPath() + "/Roster-ARC.csv"), rosterHeader + csvRecord(obrien));
     // The new club has no roster yet.

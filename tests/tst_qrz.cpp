@@ -2,6 +2,8 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "updates/updatecheck.h"
+#include "app/settings.h"
 #include "jobs/bulkjob.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
@@ -554,12 +556,12 @@ void TestQrz::serverSettings()
     }
     rig.w = rig.rt.start();
     QCOMPARE(rig.qrz()->server(), QStringLiteral("https://xmldata.qrz.com"));
-    QCOMPARE(rig.w->updateServer, QString());
+    QCOMPARE(rig.w->findChild<UpdateCheck *>()->server(), QString());
     QCOMPARE(rig.qrz()->url("s=K;callsign=W1AW").toString(),
              QStringLiteral("https://xmldata.qrz.com/xml/current/?s=K;callsign=W1AW"));
 
     rig.qrz()->setServer("http://127.0.0.1:9/");
-    rig.w->updateServer = "https://updates.example.org";
+    rig.w->findChild<UpdateCheck *>()->setServer("https://updates.example.org");
     FORM(rig.w, actionExit)->trigger();
     QSettings settings(rig.rt.settingsFile(), QSettings::IniFormat);
     QCOMPARE(settings.value("Main/QrzServer").toString(), QStringLiteral("http://127.0.0.1:9/"));
@@ -568,7 +570,7 @@ void TestQrz::serverSettings()
     rig.w = rig.rt.start();
     // A trailing slash does not double the one of the path.
     QCOMPARE(rig.qrz()->url("s=K").toString(), QStringLiteral("http://127.0.0.1:9/xml/current/?s=K"));
-    QCOMPARE(rig.w->updateServer, QStringLiteral("https://updates.example.org"));
+    QCOMPARE(rig.w->findChild<UpdateCheck *>()->server(), QStringLiteral("https://updates.example.org"));
 }
 
 void TestQrz::recordCleanUp_data()
@@ -1099,7 +1101,7 @@ void TestQrz::rosterRun()
                                           "computer, this can take from 20 to 200+ Seconds per 100 callsigns."));
     QCOMPARE(warning.buttons, QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(rig.rt.prompter.pathCaptions, QStringList{"Open Member Callsign List File"});
-    QCOMPARE(w->statusTipsFilter, 0);
+    QVERIFY(!w->findChild<Settings *>()->statusTipsShown());
     QVERIFY(!FORM(w, actionQRZClubData)->isEnabled());
 
     QTRY_COMPARE(FORM(w, callsigns)->toPlainText(), QStringLiteral("3"));
@@ -1111,7 +1113,7 @@ void TestQrz::rosterRun()
     QCOMPARE(largestProgress, 2);
     QVERIFY(!bulkJobOf(w)->bar()->isVisible());
     QCOMPARE(FORM(w, statusbar)->currentMessage(), QString());
-    QCOMPARE(w->statusTipsFilter, w->statusTips);
+    QCOMPARE(w->findChild<Settings *>()->statusTipsShown(), w->findChild<Settings *>()->statusTipsOn());
     QVERIFY(FORM(w, actionQRZClubData)->isEnabled());
     QCOMPARE(rig.rt.prompter.calls.size(), 1);
 
@@ -1206,7 +1208,7 @@ void TestQrz::rosterRunRefusals()
     FORM(w, actionQRZClubData)->trigger();
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
     QVERIFY(!bulkJobOf(w)->bar()->isVisible());
-    QCOMPARE(w->statusTipsFilter, w->statusTips);
+    QCOMPARE(w->findChild<Settings *>()->statusTipsShown(), w->findChild<Settings *>()->statusTipsOn());
     QTest::qWait(50);
     QVERIFY(rig.http.requests.isEmpty());
 

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "app/settings.h"
 #include "records/adif.h"
 #include "records/ics309.h"
 #include "checkin/idreminder.h"
@@ -406,7 +407,7 @@ void TestRecords::ics309OfSixtyStations()
     Runtime rt;
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
-    w->club = "ARC";
+    w->findChild<Settings *>()->setClub("ARC");
     exec(w, "INSERT INTO station (call) VALUES ('W0NCS')");
     addLog(w, "240105", "20:00:10", "N", "W0NCS", "Ned", "Denver", "CO", "net opens");
     for (int i = 1; i < 60; ++i)
@@ -563,7 +564,7 @@ void TestRecords::netDetailsAndSettings()
     QCOMPARE(w->netMode, QStringLiteral("SSB"));
     QCOMPARE(w->netFrequency, QStringLiteral("7.245"));
     FORM(w, actionIdReminder)->setChecked(true);
-    w->writeSettings();
+    FORM(w, actionExit)->trigger();
 
     QSettings settings(rt.settingsFile(), QSettings::IniFormat);
     settings.beginGroup("Main");

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "app/settings.h"
 #include "reports/reportlines.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
@@ -410,7 +411,7 @@ void TestReports::roster()
     addContact(w, "K7ABC", "Bob", "Provo", "UT");
     addContact(w, "W1AAA", "Al", "Newington", "CT");
     setMembers(w, {"N0ZZ", "W9NONE", "K7ABC", "W1AAA"});
-    w->club = QStringLiteral("QRP");
+    w->findChild<Settings *>()->setClub(QStringLiteral("QRP"));
 
     w->showRoster();
     // W9NONE has no contact record: left out, and the numbers close up.
@@ -495,7 +496,7 @@ void TestReports::menuActions()
     addLog(w, "240105", "12:00:00", "-", "K7ABC", "Bob", "", "Provo", "UT", "hello");
     addContact(w, "K7ABC", "Bob", "Provo", "UT");
     setMembers(w, {"K7ABC"});
-    w->club = QStringLiteral("ARC");
+    w->findChild<Settings *>()->setClub(QStringLiteral("ARC"));
     selectDay(w, 1, 5, 24, "00:00", "23:59");
     FORM(w, call)->setText("K7ABC");
 

@@ -1,6 +1,10 @@
 #include "testsupport.h"
 
 #include "app/datalock.h"
+#include "app/errorlog.h"
+#include "app/settings.h"
+#include "app/themecontroller.h"
+#include "updates/updatecheck.h"
 #include "app/trelvin.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
@@ -135,6 +139,7 @@ private slots:
     void missingStateCentresFileIsReported();
     void errorLogLines();
     void changingDataDirectory();
+    void dataDirectoryWithoutErrorLogIsUsedWhole();
     void secondCopyChangesNothing();
     void dataDirectoryInUseIsRefused();
     void unreadableLockFile_data();
@@ -174,16 +179,16 @@ void TestStartup::firstStartCreatesDatabaseAndUsesDefaults()
 
     QCOMPARE(w->windowTitle(), QStringLiteral("Net Logging for Amateur Radio Clubs: Trelvin V2.8.0"));
     QCOMPARE(w->size(), QSize(632, 360));
-    QCOMPARE(w->theme, QStringLiteral("dark"));
-    QCOMPARE(w->club, QStringLiteral("ARC"));
+    QCOMPARE(w->findChild<ThemeController *>()->name(), QStringLiteral("dark"));
+    QCOMPARE(w->findChild<Settings *>()->club(), QStringLiteral("ARC"));
     QCOMPARE(FORM(w, club)->text(), QStringLiteral("ARC"));
-    QCOMPARE(w->statusTips, 1);
+    QVERIFY(w->findChild<Settings *>()->statusTipsOn());
     QVERIFY(FORM(w, actionStatusTips)->isChecked());
-    QVERIFY(w->autoUpdate);
+    QVERIFY(w->findChild<UpdateCheck *>()->autoCheck());
     QVERIFY(FORM(w, actionAuto_Update_Check)->isChecked());
-    QCOMPARE(w->palette(), w->darkPalette);
-    QCOMPARE(w->dataDir.path(), rt.dataPath());
-    QCOMPARE(w->infoDir.path(), rt.infoPath());
+    QCOMPARE(w->palette(), w->findChild<ThemeController *>()->darkPalette());
+    QCOMPARE(w->findChild<Settings *>()->dataDir().path(), rt.dataPath());
+    QCOMPARE(w->findChild<Settings *>()->infoDir().path(), rt.infoPath());
 
     // The net-log selection starts at today, from now to the end of the day.
     const QDate today = QDate::currentDate();
@@ -243,12 +248,12 @@ void TestStartup::settingsRoundTrip()
     w->resize(700, 420);
     w->move(30, 40);
     FORM(w, actionLightTheme)->trigger();
-    w->club = "QRP";
+    w->findChild<Settings *>()->setClub("QRP");
     FORM(w, actionStatusTips)->setChecked(false);
     // As a click does: the check goes off and the action is triggered.
     FORM(w, actionAuto_Update_Check)->setChecked(true);
     FORM(w, actionAuto_Update_Check)->trigger();
-    QCOMPARE(w->statusTips, 0);
+    QVERIFY(!w->findChild<Settings *>()->statusTipsOn());
     FORM(w, actionExit)->trigger();
 
     {
@@ -269,15 +274,15 @@ void TestStartup::settingsRoundTrip()
 
     w = rt.start();
     QCOMPARE(w->size(), QSize(700, 420));
-    QCOMPARE(w->theme, QStringLiteral("light"));
-    QCOMPARE(w->club, QStringLiteral("QRP"));
+    QCOMPARE(w->findChild<ThemeController *>()->name(), QStringLiteral("light"));
+    QCOMPARE(w->findChild<Settings *>()->club(), QStringLiteral("QRP"));
     QCOMPARE(FORM(w, club)->text(), QStringLiteral("QRP"));
-    QCOMPARE(w->statusTips, 0);
-    QCOMPARE(w->statusTipsFilter, 0);
+    QVERIFY(!w->findChild<Settings *>()->statusTipsOn());
+    QVERIFY(!w->findChild<Settings *>()->statusTipsShown());
     QVERIFY(!FORM(w, actionStatusTips)->isChecked());
-    QVERIFY(!w->autoUpdate);
+    QVERIFY(!w->findChild<UpdateCheck *>()->autoCheck());
     QVERIFY(!FORM(w, actionAuto_Update_Check)->isChecked());
-    QCOMPARE(w->palette(), w->lightPalette);
+    QCOMPARE(w->palette(), w->findChild<ThemeController *>()->lightPalette());
 }
 
 void TestStartup::windowGroupReopensVisibleWindow()
@@ -449,16 +454,16 @@ void TestStartup::errorLogLines()
     Trelvin *w = rt.start();
     const QString before = rt.readData("errorLog.txt");
 
-    w->writeError("first Zoë");
-    w->writeError("second");
-    w->writeError(QString());
+    w->findChild<ErrorLog *>()->write("first Zoë");
+    w->findChild<ErrorLog *>()->write("second");
+    w->findChild<ErrorLog *>()->write(QString());
     const QStringList lines = rt.readData("errorLog.txt").mid(before.size()).split('\n');
     QCOMPARE(lines.size(), 4);
     QVERIFY(QRegularExpression("^" + stamp + "first Zoë$").match(lines[0]).hasMatch());
     QVERIFY(QRegularExpression("^" + stamp + "second$").match(lines[1]).hasMatch());
     QVERIFY2(QRegularExpression("^" + stamp + "$").match(lines[2]).hasMatch(), qPrintable(lines[2]));
     QCOMPARE(lines[3], QString());
-    QVERIFY(lines[2].startsWith(w->lastErrorTime.toString("MM/dd/yyyy hh:mm:ss ")));
+    QVERIFY(lines[2].startsWith(w->findChild<ErrorLog *>()->lastTime().toString("MM/dd/yyyy hh:mm:ss ")));
 }
 
 void TestStartup::changingDataDirectory()
@@ -476,7 +481,7 @@ void TestStartup::changingDataDirectory()
     FORM(w, actionSet_Data_Directory)->trigger();
     QCOMPARE(rt.prompter.pathCaptions, QStringList{"Select Trelvin Data Directory"});
     QVERIFY(rt.prompter.calls.isEmpty());
-    QCOMPARE(w->dataDir.path(), rt.dataPath());
+    QCOMPARE(w->findChild<Settings *>()->dataDir().path(), rt.dataPath());
 
     // No asks again; Yes switches.
     rt.prompter.clear();
@@ -493,12 +498,12 @@ void TestStartup::changingDataDirectory()
     QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(question.defaultButton, QMessageBox::No);
     QCOMPARE(rt.prompter.calls.at(2).title, QStringLiteral("New Contacts Database"));
-    QCOMPARE(w->dataDir.path(), other);
+    QCOMPARE(w->findChild<Settings *>()->dataDir().path(), other);
     QVERIFY(QFile::exists(other + "/Contacts.db"));
     QCOMPARE(fileDb(w).databaseName(), other + "/Contacts.db");
     QVERIFY(fileDb(w).isOpen());
 
-    w->writeError("after the move");
+    w->findChild<ErrorLog *>()->write("after the move");
     QFile newLog(other + "/errorLog.txt");
     QVERIFY(newLog.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(newLog.readAll()).endsWith(" after the move\n"));
@@ -594,10 +599,10 @@ void TestStartup::dataDirectoryInUseIsRefused()
     QCOMPARE(rt.prompter.calls.at(1).kind, Prompter::Warning);
     QCOMPARE(rt.prompter.calls.at(1).text, inUse(other, QCoreApplication::applicationPid(),
                                                  "The data directory stays\n'" + rt.dataPath() + "'."));
-    QCOMPARE(w->dataDir.path(), rt.dataPath());
+    QCOMPARE(w->findChild<Settings *>()->dataDir().path(), rt.dataPath());
     QCOMPARE(fileDb(w).databaseName(), rt.dataPath() + "/Contacts.db");
     QVERIFY(fileDb(w).isOpen());
-    QCOMPARE(w->errorLogFile.fileName(), rt.dataPath() + "/errorLog.txt");
+    QCOMPARE(w->findChild<ErrorLog *>()->fileName(), rt.dataPath() + "/errorLog.txt");
     QVERIFY(!QFile::exists(other + "/Contacts.db"));
     // The directory in use is still this copy's.
     DataLock probe;
@@ -610,9 +615,35 @@ void TestStartup::dataDirectoryInUseIsRefused()
     rt.prompter.answers = {QMessageBox::Yes};
     FORM(w, actionSet_Data_Directory)->trigger();
     QVERIFY(!rt.prompter.titles().contains("Trelvin Already Running"));
-    QCOMPARE(w->dataDir.path(), other);
+    QCOMPARE(w->findChild<Settings *>()->dataDir().path(), other);
     QCOMPARE(probe.take(other), DataLock::InUse);
     QCOMPARE(probe.take(rt.dataPath()), DataLock::Held);
+}
+
+void TestStartup::dataDirectoryWithoutErrorLogIsUsedWhole()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    const QString other = rt.path() + "/elsewhere";
+    // Its error log cannot be opened: a folder has the name.
+    QVERIFY(QDir().mkpath(other + "/errorLog.txt"));
+    rt.addEmptyRoster("ARC", other);
+
+    rt.prompter.clear();
+    rt.prompter.paths = QStringList{other};
+    rt.prompter.answers = {QMessageBox::Yes};
+    FORM(w, actionSet_Data_Directory)->trigger();
+    QCOMPARE(rt.prompter.titles().mid(0, 2), (QStringList{"New Trelvin Data Directory!", "Can't Open File"}));
+    // The box said so; the rest of the change is made as at start-up: the
+    // directory, its lock and its databases go together.
+    QCOMPARE(w->findChild<Settings *>()->dataDir().path(), other);
+    QCOMPARE(fileDb(w).databaseName(), other + "/Contacts.db");
+    QVERIFY(fileDb(w).isOpen());
+    DataLock probe;
+    QCOMPARE(probe.take(rt.dataPath()), DataLock::Held);
+    probe.release();
+    QCOMPARE(probe.take(other), DataLock::InUse);
 }
 
 void TestStartup::unreadableLockFile_data()
@@ -743,7 +774,7 @@ void TestStartup::statusTipsFilter()
 
     FORM(w, statusbar)->clearMessage();
     FORM(w, actionStatusTips)->setChecked(false);
-    QCOMPARE(w->statusTipsFilter, 0);
+    QVERIFY(!w->findChild<Settings *>()->statusTipsShown());
     QStatusTipEvent hidden(QStringLiteral("hidden tip"));
     QApplication::sendEvent(FORM(w, search), &hidden);
     QCOMPARE(FORM(w, statusbar)->currentMessage(), QString());

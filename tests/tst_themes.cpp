@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "app/themecontroller.h"
 #include "app/trelvin.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
@@ -37,9 +38,9 @@ void TestThemes::darkThemeColours()
 {
     Runtime rt;
     Trelvin *w = rt.start();
-    QCOMPARE(w->theme, QStringLiteral("dark"));
+    QCOMPARE(w->findChild<ThemeController *>()->name(), QStringLiteral("dark"));
 
-    const QPalette &dark = w->darkPalette;
+    const QPalette dark = w->findChild<ThemeController *>()->darkPalette();
     QCOMPARE(dark.color(QPalette::Window), QColor(23, 23, 23));
     QCOMPARE(dark.color(QPalette::Inactive, QPalette::Base), QColor(Qt::black));
     QCOMPARE(dark.color(QPalette::Disabled, QPalette::Highlight), QColor(42, 130, 218));
@@ -87,12 +88,12 @@ void TestThemes::lightThemeColours()
     Trelvin *w = rt.start();
     stationOf(w)->show();
     FORM(w, actionLightTheme)->trigger();
-    QCOMPARE(w->theme, QStringLiteral("light"));
+    QCOMPARE(w->findChild<ThemeController *>()->name(), QStringLiteral("light"));
 
-    QCOMPARE(w->palette(), w->lightPalette);
-    QCOMPARE(stationOf(w)->palette(), w->lightPalette);
-    QCOMPARE(w->qsoWindow->palette(), w->lightPalette);
-    QCOMPARE(w->aboutWindow->palette(), w->lightPalette);
+    QCOMPARE(w->palette(), w->findChild<ThemeController *>()->lightPalette());
+    QCOMPARE(stationOf(w)->palette(), w->findChild<ThemeController *>()->lightPalette());
+    QCOMPARE(w->qsoWindow->palette(), w->findChild<ThemeController *>()->lightPalette());
+    QCOMPARE(w->aboutWindow->palette(), w->findChild<ThemeController *>()->lightPalette());
     QCOMPARE(text(FORM(w, name)), QColor(0, 128, 0));
     QCOMPARE(text(FORM(w, revBear)), QColor(255, 0, 0));
     QCOMPARE(text(FORM(w, attend)), QColor(0, 0, 255));
@@ -112,8 +113,8 @@ void TestThemes::lightThemeColours()
 
     // And back to dark.
     FORM(w, actionDarkTheme)->trigger();
-    QCOMPARE(w->theme, QStringLiteral("dark"));
-    QCOMPARE(stationOf(w)->palette(), w->darkPalette);
+    QCOMPARE(w->findChild<ThemeController *>()->name(), QStringLiteral("dark"));
+    QCOMPARE(stationOf(w)->palette(), w->findChild<ThemeController *>()->darkPalette());
     QCOMPARE(text(FORM(w, name)), QColor(0, 192, 0));
 }
 
@@ -137,7 +138,7 @@ void TestThemes::unknownThemeAppliesNone()
         settings.setValue("Main/Theme", "Dark");
     }
     Trelvin *w = rt.start();
-    QCOMPARE(w->theme, QStringLiteral("Dark"));
+    QCOMPARE(w->findChild<ThemeController *>()->name(), QStringLiteral("Dark"));
     QCOMPARE(w->palette(), QGuiApplication::palette());
     QVERIFY(!themeOf(w)->colours().normalText.isValid());
     QVERIFY(!themeOf(w)->colours().checkedText.isValid());

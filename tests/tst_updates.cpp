@@ -1,6 +1,7 @@
 #include "fakehttp.h"
 #include "testsupport.h"
 
+#include "updates/updatecheck.h"
 #include "app/trelvin.h"
 #include "ui_trelvin.h"
 #include "dialogs/station.h"
@@ -182,7 +183,7 @@ void TestUpdates::versionOutcomes()
         FORM(rig.w, actionCheck_for_Updates)->trigger();
     }
     Trelvin *w = rig.w;
-    QTRY_COMPARE(w->latestVersion, latest);
+    QTRY_COMPARE(w->findChild<UpdateCheck *>()->latestVersion(), latest);
 
     QCOMPARE(rig.rt.prompter.titles(), box.isEmpty() ? QStringList() : QStringList{box});
     if (box == "Trelvin is Up to Date") {
@@ -205,7 +206,7 @@ void TestUpdates::versionOutcomes()
         QCOMPARE(question.defaultButton, QMessageBox::Yes);
     }
     // A notice ends the manual check; the question leaves it as it was.
-    QCOMPARE(w->manualCheck, !automatic && (box.isEmpty() || box == "New Trelvin Version Available!"));
+    QCOMPARE(w->findChild<UpdateCheck *>()->manualCheckPending(), !automatic && (box.isEmpty() || box == "New Trelvin Version Available!"));
 
     // Start-up logs in once by itself; the check adds one more unless it
     // ignored the file.
@@ -266,7 +267,7 @@ void TestUpdates::versionRequestFails()
         QCOMPARE(rig.logLines().last(), "Download Version Failed: " + reason);
     }
     QVERIFY(other.requests.isEmpty());
-    QVERIFY(rig.w->latestVersion.isEmpty());
+    QVERIFY(rig.w->findChild<UpdateCheck *>()->latestVersion().isEmpty());
     QTRY_COMPARE(rig.logins(), 2);
 }
 
@@ -447,7 +448,7 @@ void TestUpdates::noServerConfigured()
     QCOMPARE(rig.rt.prompter.titles(), QStringList{"Check for Updates"});
     QCOMPARE(rig.rt.prompter.calls.first().kind, Prompter::Information);
     QCOMPARE(rig.rt.prompter.calls.first().text, QStringLiteral("No update server is configured."));
-    QVERIFY(!rig.w->manualCheck);
+    QVERIFY(!rig.w->findChild<UpdateCheck *>()->manualCheckPending());
     QTest::qWait(100);
     QCOMPARE(rig.logins(), 1);
     QCOMPARE(rig.http.requests.size(), 1);

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "app/errorlog.h"
 #include "app/trelvin.h"
 #include "ui_trelvin.h"
 #include "reports/seelogs.h"
@@ -354,7 +355,7 @@ private slots:
 
         // A load that skips many lines.
         for (int i = 1; i <= 2000; ++i)
-            w->writeError(QStringLiteral("Line %1 of 'net.csv' skipped: <b>Zoë</b> & more").arg(i));
+            w->findChild<ErrorLog *>()->write(QStringLiteral("Line %1 of 'net.csv' skipped: <b>Zoë</b> & more").arg(i));
         // The view grew at its end; it was never read again.
         QCOMPARE(removed, 0);
         const QTextCursor last(text->document()->lastBlock());
@@ -365,7 +366,7 @@ private slots:
         QScrollBar *bar = text->verticalScrollBar();
         bar->triggerAction(QAbstractSlider::SliderToMinimum);
         QCOMPARE(bar->value(), 0);
-        w->writeError("one more");
+        w->findChild<ErrorLog *>()->write("one more");
         QCOMPARE(bar->value(), 0);
 
         // Exactly what opening the log again shows.

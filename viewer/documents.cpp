@@ -15,7 +15,7 @@ void present(SeeFile *viewer, const QString &title)
 
 void Trelvin::on_actionLicense_triggered()
 {
-    if (!aboutWindow->showLicense(infoDir))
+    if (!aboutWindow->showLicense(infoDir()))
         return;
     aboutWindow->content = Trel::Content::License;
     present(aboutWindow, QStringLiteral("License to Use"));
@@ -25,7 +25,7 @@ void Trelvin::on_actionLicense_triggered()
 
 void Trelvin::on_actionGettingStartedTrelvin_triggered()
 {
-    if (!aboutWindow->displayReadme(infoDir))
+    if (!aboutWindow->displayReadme(infoDir()))
         return;
     aboutWindow->content = Trel::Content::GetStarted;
     present(aboutWindow, QStringLiteral("Display README File"));
@@ -34,7 +34,7 @@ void Trelvin::on_actionGettingStartedTrelvin_triggered()
 
 void Trelvin::on_actionShortcut_Keys_triggered()
 {
-    if (!aboutWindow->showShortcuts(infoDir))
+    if (!aboutWindow->showShortcuts(infoDir()))
         return;
     aboutWindow->content = Trel::Content::Shortcuts;
     present(aboutWindow, QStringLiteral("Keyboard Shortcut Keys"));
@@ -43,7 +43,7 @@ void Trelvin::on_actionShortcut_Keys_triggered()
 
 void Trelvin::on_actionChange_Log_triggered()
 {
-    if (!aboutWindow->showChangeLog(infoDir))
+    if (!aboutWindow->showChangeLog(infoDir()))
         return;
     aboutWindow->content = Trel::Content::ChangeLog;
     present(aboutWindow, QStringLiteral("Program Change Log"));
@@ -57,7 +57,7 @@ void Trelvin::on_actionEnvironment_triggered()
     aboutWindow->content = Trel::Content::Environment;
     aboutWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     aboutWindow->setWindowTitle(QStringLiteral("Hardware and Software Versions"));
-    aboutWindow->showEnvironment(infoDir);
+    aboutWindow->showEnvironment(infoDir());
     aboutWindow->show();
     aboutWindow->raise();
     activateWindow();
@@ -66,7 +66,7 @@ void Trelvin::on_actionEnvironment_triggered()
 
 void Trelvin::on_actionShow_Error_Log_triggered()
 {
-    if (!aboutWindow->showErrorLog(dataDir))
+    if (!aboutWindow->showErrorLog(dataDir()))
         return;
     aboutWindow->content = Trel::Content::ErrorLog;
     present(aboutWindow, QStringLiteral("Program Errors and Comments"));
@@ -76,8 +76,8 @@ void Trelvin::on_actionShow_Error_Log_triggered()
 
 void Trelvin::on_actionPreamble_triggered()
 {
-    if (!preambleWindow->showPreamble(dataDir, club))
+    if (!preambleWindow->showPreamble(dataDir(), club()))
         return;
-    present(preambleWindow, club + " Net Control Station's Script");
+    present(preambleWindow, club() + " Net Control Station's Script");
     activateWindow();
 }

@@ -1,48 +1,60 @@
+#include "callbook/callbookloader.h"
+
+#include "app/constants.h"
 #include "app/prompter.h"
-#include "app/trelvin.h"
 #include "callbook/callbookimport.h"
 #include "jobs/bulkjob.h"
-#include "ui_trelvin.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QStatusBar>
-
-// The hub's side of the offline call book: the import's file chooser,
-// status-bar progress and outcome, and opening CallBook.db for look-ups.
 
 namespace {
 
 const QString NotLoadedTitle = QStringLiteral("FCC Call Book Not Loaded");
 
-QString callBookPath(const QDir &dataDir)
-{
-    return dataDir.filePath(QString::fromLatin1(CallBook::FileName));
-}
-
 } // namespace
 
-void Trelvin::openCallBook()
+CallBookLoader::CallBookLoader(const Widgets &form, BulkJob *job, JobRunner *jobRunner, Host hooks,
+                               QObject *parent)
+    : QObject(parent), widgets(form), bulkJob(job), runner(jobRunner), host(std::move(hooks))
 {
-    QString error;
-    if (!callBook.open(callBookPath(dataDir), &error) && !error.isEmpty())
-        writeError("The offline call book " + callBookPath(dataDir) + " cannot be used: " + error);
 }
 
-void Trelvin::on_actionLoadFccCallBook_triggered()
+QString CallBookLoader::bookPath() const
+{
+    return QDir(host.dataDir()).filePath(QString::fromLatin1(CallBook::FileName));
+}
+
+void CallBookLoader::open()
+{
+    QString error;
+    if (!book.open(bookPath(), &error) && !error.isEmpty())
+        emit errorLine("The offline call book " + bookPath() + " cannot be used: " + error);
+}
+
+void CallBookLoader::stop()
+{
+    if (import)
+        import->stop();
+}
+
+void CallBookLoader::load()
 {
     Prompter *prompter = Prompter::instance();
     // The menu is the keyboard's way to the Cancel button.
-    if (callBookImport && callBookImport->running()) {
+    if (import && import->running()) {
         if (prompter->message(Prompter::Question, QStringLiteral("FCC Call Book Loading"),
                               QStringLiteral("The FCC Call Book is still loading.\n"
                                              "Stop loading it? The call book in use is kept."),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             == QMessageBox::Yes)
-            cancelCallBookImport();
+            cancel();
         return;
     }
-    QString name = prompter->openFileName(QStringLiteral("Open FCC Amateur Licence File"), dataDir.path(),
+    QString name = prompter->openFileName(QStringLiteral("Open FCC Amateur Licence File"), host.dataDir(),
                                           QStringLiteral("FCC Licence Files (l_amat.zip *.zip HD.dat);;All Files (*.*)"));
     if (name.isEmpty())
         return;
@@ -50,56 +62,56 @@ void Trelvin::on_actionLoadFccCallBook_triggered()
     if (name.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive))
         name = QFileInfo(name).absolutePath();
 
-    if (!callBookImport) {
-        callBookImport = new CallBookImport(jobRunner, this);
-        connect(callBookImport, &CallBookImport::progress, this, &Trelvin::showCallBookProgress);
-        connect(callBookImport, &CallBookImport::finished, this, &Trelvin::finishCallBookImport);
+    if (!import) {
+        import = new CallBookImport(runner, this);
+        connect(import, &CallBookImport::progress, this, &CallBookLoader::showProgress);
+        connect(import, &CallBookImport::finished, this, &CallBookLoader::finish);
     }
-    if (!beginBulkJob(QStringLiteral("Loading the FCC Call Book"), QStringLiteral("Loading FCC Call Book..."),
+    if (!host.beginBulkJob(QStringLiteral("Loading the FCC Call Book"), QStringLiteral("Loading FCC Call Book..."),
                       QStringLiteral("Stop loading the FCC Call Book; the call book in use is kept"),
-                      [this] { cancelCallBookImport(); }))
+                      [this] { cancel(); }))
         return;
 
-    const QString zipCentres = infoDir.filePath(QString::fromLatin1(CallBook::ZipCentresFile));
-    callBookImport->start({name, callBookPath(dataDir), QFileInfo::exists(zipCentres) ? zipCentres : QString()});
+    const QString zipCentres = QDir(host.infoDir()).filePath(QString::fromLatin1(CallBook::ZipCentresFile));
+    import->start({name, bookPath(), QFileInfo::exists(zipCentres) ? zipCentres : QString()});
 }
 
-void Trelvin::showCallBookProgress(int permille, const QString &stage)
+void CallBookLoader::showProgress(int permille, const QString &stage)
 {
     bulkJob->setProgress(permille, "Loading FCC Call Book: " + stage + "...");
 }
 
-void Trelvin::cancelCallBookImport()
+void CallBookLoader::cancel()
 {
-    if (!callBookImport || !callBookImport->running())
+    if (!import || !import->running())
         return;
-    callBookImport->cancel();
+    import->cancel();
     // The menu's way in ends here too: the button goes grey the same.
     bulkJob->cancel();
-    ui->statusbar->showMessage(QStringLiteral("Cancelling the FCC Call Book load..."));
+    widgets.statusBar->showMessage(QStringLiteral("Cancelling the FCC Call Book load..."));
 }
 
-void Trelvin::finishCallBookImport()
+void CallBookLoader::finish()
 {
     bulkJob->end();
 
-    const CallBook::ImportOutcome &outcome = callBookImport->outcome();
+    const CallBook::ImportOutcome &outcome = import->outcome();
     for (const QString &line : outcome.report.skipped)
-        writeError(line);
+        emit errorLine(line);
     if (outcome.report.skippedCount > outcome.report.skipped.size())
-        writeError(QStringLiteral("%1 more lines of the FCC files were skipped.")
+        emit errorLine(QStringLiteral("%1 more lines of the FCC files were skipped.")
                        .arg(outcome.report.skippedCount - outcome.report.skipped.size()));
 
     switch (outcome.status) {
     case CallBook::ImportOutcome::Cancelled:
-        ui->statusbar->showMessage(QStringLiteral("FCC Call Book load cancelled; the call book in use is kept."),
-                                   StatusMessageMs);
+        widgets.statusBar->showMessage(QStringLiteral("FCC Call Book load cancelled; the call book in use is kept."),
+                                   Trel::StatusMessageMs);
         return;
     case CallBook::ImportOutcome::Failed:
-        ui->statusbar->clearMessage();
+        widgets.statusBar->clearMessage();
         Prompter::instance()->message(Prompter::Critical, NotLoadedTitle,
                                       outcome.error + QStringLiteral("\n\nThe call book in use is kept."));
-        writeError("FCC Call Book not loaded: " + outcome.error);
+        emit errorLine("FCC Call Book not loaded: " + outcome.error);
         return;
     case CallBook::ImportOutcome::Done:
         break;
@@ -108,25 +120,25 @@ void Trelvin::finishCallBookImport()
     // Readers of the old file let go of it before the new one takes its
     // name; the data directory may have changed in the meantime.
     const QString &target = outcome.target;
-    callBook.close();
+    book.close();
     const Storage::Result replaced = CallBookStore::replace(outcome.fresh, target);
-    openCallBook();
+    open();
     if (!replaced.ok()) {
         QFile::remove(outcome.fresh);
-        ui->statusbar->clearMessage();
+        widgets.statusBar->clearMessage();
         Prompter::instance()->message(Prompter::Critical, NotLoadedTitle,
                                       replaced.shortError + QStringLiteral("\n\nThe call book in use is kept."));
-        writeError("FCC Call Book not loaded: " + replaced.error);
+        emit errorLine("FCC Call Book not loaded: " + replaced.error);
         return;
     }
     if (outcome.withoutPositions)
-        writeError("The ZIP code centres (" + QString::fromLatin1(CallBook::ZipCentresFile)
+        emit errorLine("The ZIP code centres (" + QString::fromLatin1(CallBook::ZipCentresFile)
                    + ") were not found: the call book's stations are placed at their state's centre.");
     QStringList names;
     for (const QString &file : outcome.files)
         names.append(QFileInfo(file).fileName());
     const QString text = "FCC Call Book loaded: " + QLocale(QLocale::English).toString(outcome.licences)
                          + " licences from " + names.join(QStringLiteral(", ")) + ".";
-    writeError(text);
-    ui->statusbar->showMessage(text, StatusMessageMs);
+    emit errorLine(text);
+    widgets.statusBar->showMessage(text, Trel::StatusMessageMs);
 }

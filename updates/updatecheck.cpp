@@ -1,12 +1,16 @@
+#include "updates/updatecheck.h"
+
 #include "app/constants.h"
 #include "app/prompter.h"
-#include "app/trelvin.h"
 #include "net/netreply.h"
-#include "lookup/lookupcontroller.h"
 
+#include <QAction>
 #include <QDir>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -53,9 +57,9 @@ Version parseVersion(const QString &text)
 
 // The version text comes from the server and becomes a local file name; it
 // must not lead out of the download folder.
-QString installerFileName(const QString &latestVersion)
+QString installerFileName(const QString &latest)
 {
-    QString name = latestVersion + QLatin1String(InstallerSuffix);
+    QString name = latest + QLatin1String(InstallerSuffix);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     name.replace(QLatin1Char('\\'), QLatin1Char('_'));
     return name;
@@ -63,7 +67,42 @@ QString installerFileName(const QString &latestVersion)
 
 } // namespace
 
-void Trelvin::checkUpdates()
+UpdateCheck::UpdateCheck(const Widgets &form, QNetworkAccessManager *manager, QObject *parent)
+    : QObject(parent), widgets(form), network(manager)
+{
+    connect(widgets.autoCheck, &QAction::triggered, this, &UpdateCheck::setAutoCheck);
+}
+
+void UpdateCheck::readSettings()
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.beginGroup(Trel::Group::Main);
+    autoUpdate = settings.value(Trel::Key::AutoUpdate, true).toBool();
+    {
+        const QSignalBlocker blocker(widgets.autoCheck);
+        widgets.autoCheck->setChecked(autoUpdate);
+    }
+    updateServer = settings.value(Trel::Key::UpdateServer, QString()).toString();
+}
+
+void UpdateCheck::writeSettings(QSettings &settings) const
+{
+    settings.setValue(Trel::Key::AutoUpdate, autoUpdate);
+    settings.setValue(Trel::Key::UpdateServer, updateServer);
+}
+
+void UpdateCheck::setAutoCheck(bool on)
+{
+    autoUpdate = on;
+}
+
+void UpdateCheck::checkAtStart()
+{
+    if (autoUpdate)
+        check();
+}
+
+void UpdateCheck::check()
 {
     if (updateServer.isEmpty()) {
         if (manualCheck) {
@@ -75,25 +114,25 @@ void Trelvin::checkUpdates()
     }
 
     QNetworkReply *reply =
-        Net::limitedGet(networkManager, Net::address(updateServer, QLatin1String(VersionFile)), Net::ReplyLimits);
-    connect(reply, &QNetworkReply::sslErrors, this, &Trelvin::sslErrors);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { getVersionFinished(reply); });
+        Net::limitedGet(network, Net::address(updateServer, QLatin1String(VersionFile)), Net::ReplyLimits);
+    connect(reply, &QNetworkReply::sslErrors, this, &UpdateCheck::sslErrors);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { versionArrived(reply); });
 }
 
-void Trelvin::on_actionCheck_for_Updates_triggered()
+void UpdateCheck::checkNow()
 {
     manualCheck = true;
-    checkUpdates();
+    check();
 }
 
-void Trelvin::sslErrors(const QList<QSslError> &errors)
+void UpdateCheck::sslErrors(const QList<QSslError> &errors)
 {
     // Not ignored: the request fails and the version handler reports it.
     for (const QSslError &error : errors)
-        writeError("SSL error: " + error.errorString());
+        emit errorLine("SSL error: " + error.errorString());
 }
 
-void Trelvin::getVersionFinished(QNetworkReply *reply)
+void UpdateCheck::versionArrived(QNetworkReply *reply)
 {
     Prompter *prompter = Prompter::instance();
     if (!replySucceeded(reply)) {
@@ -101,16 +140,15 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
         reply->deleteLater();
         prompter->message(Prompter::Critical, QStringLiteral("Download Failed"),
                           "Download of Trelvin current version number failed.\n" + failure);
-        writeError("Download Version Failed: " + failure);
-        if (lookups)
-            lookups->retryLogin();
+        emit errorLine("Download Version Failed: " + failure);
+        emit done();
         return;
     }
 
-    latestVersion = QString::fromUtf8(reply->readLine(32)).trimmed();
+    latest = QString::fromUtf8(reply->readLine(32)).trimmed();
     reply->deleteLater();
 
-    const QStringList pieces = latestVersion.split(QLatin1Char('-'));
+    const QStringList pieces = latest.split(QLatin1Char('-'));
     // Some other product's file: not ours to judge.
     if (pieces.first() != QLatin1String("Trelvin"))
         return;
@@ -121,7 +159,7 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
         if (manualCheck) {
             if (published == running)
                 prompter->message(Prompter::Information, QStringLiteral("Trelvin is Up to Date"),
-                                  "You are using the latest version:  " + latestVersion
+                                  "You are using the latest version:  " + latest
                                       + "\nThank you for keeping up to date!");
             else
                 prompter->message(Prompter::Information, QStringLiteral("Trelvin is Prerelease"),
@@ -129,8 +167,7 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
                                       + "\nPlease report any problems or comments to " + QLatin1String(Maintainer));
             manualCheck = false;
         }
-        if (lookups)
-            lookups->retryLogin();
+        emit done();
         return;
     }
 
@@ -138,33 +175,32 @@ void Trelvin::getVersionFinished(QNetworkReply *reply)
         Prompter::Question, QStringLiteral("New Trelvin Version Available!"),
         "A new program version is available for download and installation.\nYou can manually install the program "
         "after it is downloaded.\n\nDo you want to download this new version?\n"
-            + latestVersion,
+            + latest,
         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes) {
-        if (lookups)
-            lookups->retryLogin();
+        emit done();
         return;
     }
 
     // The download handler logs in again when it is done.
-    const QString installer = QString::fromLatin1(InstallerDir) + "/" + latestVersion + QLatin1String(InstallerSuffix);
+    const QString installer = QString::fromLatin1(InstallerDir) + "/" + latest + QLatin1String(InstallerSuffix);
     QNetworkReply *download =
-        Net::limitedGet(networkManager, Net::address(updateServer, installer), Net::DownloadLimits);
-    connect(download, &QNetworkReply::finished, this, [this, download] { downloadFinished(download); });
+        Net::limitedGet(network, Net::address(updateServer, installer), Net::DownloadLimits);
+    connect(download, &QNetworkReply::finished, this, [this, download] { downloadArrived(download); });
 }
 
-void Trelvin::downloadFinished(QNetworkReply *reply)
+void UpdateCheck::downloadArrived(QNetworkReply *reply)
 {
     Prompter *prompter = Prompter::instance();
     if (!replySucceeded(reply)) {
         const QString failure = replyFailure(reply);
         prompter->message(Prompter::Critical, QStringLiteral("Download Failed"),
                           "Download of current version Trelvin failed.\n" + failure);
-        writeError("Download Trelvin Failed: " + failure);
+        emit errorLine("Download Trelvin Failed: " + failure);
     } else {
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         QDir().mkpath(folder);
-        const QString path = folder + "/" + installerFileName(latestVersion);
+        const QString path = folder + "/" + installerFileName(latest);
         // Written aside and renamed at the end: a failed write leaves no
         // half installer under the final name.
         QSaveFile file(path);
@@ -183,18 +219,16 @@ void Trelvin::downloadFinished(QNetworkReply *reply)
             }
             if (!written) {
                 prompter->message(Prompter::Critical, QStringLiteral("Can't Write File"),
-                                  "File " + latestVersion + "\nCould not be wrtten to download folder.\n");
-                writeError("Download Trelvin Failed: " + path + " could not be written: " + why);
+                                  "File " + latest + "\nCould not be wrtten to download folder.\n");
+                emit errorLine("Download Trelvin Failed: " + path + " could not be written: " + why);
             } else {
                 prompter->message(Prompter::Information, QStringLiteral("Trelvin Program Downloaded"),
-                                  "The latest program version: " + latestVersion
+                                  "The latest program version: " + latest
                                       + "\n has been downloaded to your download folder.\nPlease install the "
                                         "program from your download folder.");
             }
         }
     }
     reply->deleteLater();
-    // The look-ups can be missing only after a start that stopped early.
-    if (lookups)
-        lookups->retryLogin();
+    emit done();
 }
