@@ -1,6 +1,6 @@
 #include "files/filewriting.h"
 
-#include "data/records.h"
+#include "data/rows.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
