@@ -1,7 +1,7 @@
 #include "app/constants.h"
 #include "app/logging.h"
 #include "app/trelvin.h"
-#include "viewer/seefile.h"
+#include "viewer/documentscontroller.h"
 
 void Trelvin::writeError(QString message)
 {
@@ -14,13 +14,8 @@ void Trelvin::writeError(QString message)
     // The same line for a developer watching the console.
     qCInfo(lcApp).noquote() << "error log:" << message;
 
-    if (!aboutWindow || !aboutWindow->isVisible() || aboutWindow->content != QLatin1String(Trel::Content::ErrorLog))
-        return;
-    // An open view follows the file. Reading it all again for each line froze
-    // the window once a few thousand lines came in a row.
-    if (written && aboutWindow->shownLog() == errorLogFile.fileName())
-        aboutWindow->appendErrorLog(line);
-    else if (errorLogFile.isOpen())
-        aboutWindow->showErrorLog(dataDir);
+    // An open Error Log view follows the file; none before start-up made it.
+    if (documents)
+        documents->errorLogged(line, written, errorLogFile.fileName(), errorLogFile.isOpen());
 }
 

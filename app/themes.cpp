@@ -4,11 +4,11 @@
 #include "app/trelvin.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
-#include "reports/seelogs.h"
+#include "reports/reportscontroller.h"
 #include "ui_contact.h"
 #include "ui_station.h"
 #include "ui_trelvin.h"
-#include "viewer/seefile.h"
+#include "viewer/documentscontroller.h"
 
 #include <initializer_list>
 
@@ -113,9 +113,8 @@ void Trelvin::switchPalette(QPalette palette)
     paletteEverywhere(this, palette);
     paletteEverywhere(contactDialog, palette);
     paletteEverywhere(stationDialog, palette);
-    for (QWidget *window : std::initializer_list<QWidget *>{aboutWindow, preambleWindow, rosterWindow, allLogWindow,
-                                                           contactsWindow, qsoWindow, dateLogWindow})
-        window->setPalette(palette);
+    documents->setPalette(palette);
+    reports->setPalette(palette);
 
     bool themed = false;
     ThemeColours c;

@@ -12,12 +12,14 @@
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
 #include "jobs/jobrunner.h"
+#include "files/filescontroller.h"
 #include "lookup/lookupcontroller.h"
-#include "secrets/secretstore.h"
-#include "reports/reportfill.h"
+#include "records/netrecordscontroller.h"
+#include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
+#include "secrets/secretstore.h"
 #include "ui_trelvin.h"
-#include "viewer/seefile.h"
+#include "viewer/documentscontroller.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -40,13 +42,12 @@ Trelvin::Trelvin(QWidget *parent)
     jobRunner = new JobRunner(this);
     fileWork = new BackgroundWork(jobRunner, this);
     connect(fileWork, &BackgroundWork::progress, bulkJob, qOverload<int>(&BulkJob::setProgress));
-    reportFill = new ReportFill(bulkJob, jobRunner, this);
-    // A report asked for during another job is filled once that job ended.
-    connect(bulkJob, &BulkJob::ended, reportFill, &ReportFill::resume, Qt::QueuedConnection);
+    palettes = new ThemeState(this);
+    // Before anything may start a bulk job: a report being filled gives way to it.
+    createReports();
     connect(bulkJob, &BulkJob::ended, this, [this] { statusTipsFilter = statusTips; });
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
-    palettes = new ThemeState(this);
     lightPalette = QGuiApplication::palette();
     darkPalette = makeDarkPalette();
 
@@ -88,20 +89,16 @@ Trelvin::Trelvin(QWidget *parent)
         checkUpdates();
 
     createWindows();
-    for (QWidget *window : std::initializer_list<QWidget *>{aboutWindow, stationDialog, contactDialog, allLogWindow,
-                                                           preambleWindow, dateLogWindow, rosterWindow,
-                                                           contactsWindow, qsoWindow})
+    createDocuments();
+    QList<QWidget *> windows{stationDialog, contactDialog};
+    windows << documents->windows() << reports->windows();
+    for (QWidget *window : std::as_const(windows))
         window->setWindowIcon(icon);
 
     connect(contactDialog, &Contact::escapeSig, this, &Trelvin::backHome);
     connect(contactDialog, &Contact::saveContactSig, this, &Trelvin::saveContact);
-    connect(aboutWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
-    connect(aboutWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
-    connect(preambleWindow, &SeeFile::errorSig, this, &Trelvin::writeError);
-    connect(preambleWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
-    for (SeeLogs *report : {rosterWindow, allLogWindow, contactsWindow, dateLogWindow, qsoWindow})
-        connect(report, &SeeLogs::escapeSig, this, &Trelvin::backHome);
     connect(stationDialog, &Station::escapeSig, this, &Trelvin::backHome);
+    createFileControllers();
     createLookups();
 
     createKeyBindings();
@@ -142,7 +139,7 @@ void Trelvin::createLookups()
                                const std::function<void()> &cancel, int maximum) {
         return beginBulkJob(name, message, cancelTip, cancel, maximum);
     };
-    host.recreateMembers = [this] { recreateMembers(); };
+    host.recreateMembers = [this] { files->emptyRoster(); };
     host.goodPalette = [this] { return palettes->good(); };
     host.alertPalette = [this] { return palettes->alert(); };
     host.dataDir = [this] { return dataDir.path(); };
@@ -153,20 +150,103 @@ void Trelvin::createLookups()
 
     connect(lookups, &LookupController::errorLine, this, &Trelvin::writeError);
     connect(lookups, &LookupController::entryStateShown, this, &Trelvin::on_state_textChanged);
-    connect(lookups, &LookupController::rosterChanged, this, [this] {
-        if (rosterWindow->isVisible())
-            showRoster();
-    });
-    connect(lookups, &LookupController::contactsChanged, this, [this] {
-        if (contactsWindow->isVisible())
-            showContacts();
-    });
+    connect(lookups, &LookupController::rosterChanged, reports, &ReportsController::rosterChanged);
+    connect(lookups, &LookupController::contactsChanged, reports, &ReportsController::contactsChanged);
     connect(ui->lookUpButton, &QPushButton::clicked, lookups, &LookupController::lookUpEntry);
     connect(ui->actionQRZClubData, &QAction::triggered, lookups, &LookupController::runRoster);
     connect(contactDialog, &Contact::getContactSig, lookups, &LookupController::getContact);
     connect(stationDialog, &Station::connectSig, lookups, &LookupController::connectQrz);
     connect(stationDialog, &Station::getStationSig, lookups, &LookupController::getStation);
     connect(stationDialog, &Station::saveStationSig, lookups, &LookupController::saveStation);
+}
+
+void Trelvin::createReports()
+{
+    ReportsController::Widgets widgets;
+    widgets.search = ui->search;
+    widgets.call = ui->call;
+    widgets.year = ui->year;
+    widgets.month = ui->month;
+    widgets.day = ui->day;
+    widgets.beginTime = ui->beginTime;
+    widgets.endTime = ui->endTime;
+    ReportsController::Host host;
+    host.club = [this] { return club; };
+    reports = new ReportsController(widgets, storage, palettes, bulkJob, jobRunner, host, this);
+    reports->setObjectName(QStringLiteral("reports"));
+    connect(reports, &ReportsController::escaped, this, &Trelvin::backHome);
+    connect(ui->actionShow_Net_Log_Select, &QAction::triggered, reports, &ReportsController::openNetLogSelect);
+    connect(ui->actionShowTrelvin, &QAction::triggered, reports, &ReportsController::openWholeLog);
+    connect(ui->actionShowContacts, &QAction::triggered, reports, &ReportsController::openContacts);
+    connect(ui->actionShowClubRoster, &QAction::triggered, reports, &ReportsController::openRoster);
+    connect(ui->actionShow_QSO_History_Log, &QAction::triggered, reports, &ReportsController::openQsoHistory);
+}
+
+void Trelvin::createFileControllers()
+{
+    FilesController::Host host;
+    host.stored = [this](const Storage::Result &result, const QString &operation) {
+        return stored(result, operation);
+    };
+    host.refuseBulkJob = [this] { return refuseBulkJob(); };
+    host.runFileWork = [this](const QString &name, const QString &message, const QString &cancelTip, bool onThread,
+                              const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
+                              const std::function<void()> &done) {
+        return runFileWork(name, message, cancelTip, onThread, body, done);
+    };
+    host.dataDir = [this] { return dataDir.path(); };
+    host.club = [this] { return club; };
+    files = new FilesController({ui->statusbar}, storage, host, this);
+    files->setObjectName(QStringLiteral("files"));
+    connect(files, &FilesController::errorLine, this, &Trelvin::writeError);
+    connect(files, &FilesController::contactsChanged, reports, &ReportsController::contactsChanged);
+    connect(files, &FilesController::rosterChanged, reports, &ReportsController::rosterChanged);
+    connect(ui->actionSaveContacts, &QAction::triggered, files, &FilesController::saveContacts);
+    connect(ui->actionSaveTrelvin, &QAction::triggered, files, &FilesController::saveNetLog);
+    connect(ui->actionLoadContacts, &QAction::triggered, files, &FilesController::loadContacts);
+    connect(ui->actionLoadTrelvin, &QAction::triggered, files, &FilesController::loadNetLog);
+    connect(ui->actionLoadRoster, &QAction::triggered, files, &FilesController::loadRosterFile);
+    connect(ui->actionSaveRoster, &QAction::triggered, files, &FilesController::saveRosterFile);
+
+    NetRecordsController::Widgets widgets;
+    widgets.year = ui->year;
+    widgets.month = ui->month;
+    widgets.day = ui->day;
+    widgets.beginTime = ui->beginTime;
+    widgets.endTime = ui->endTime;
+    widgets.statusBar = ui->statusbar;
+    widgets.window = this;
+    NetRecordsController::Host recordHost;
+    recordHost.dataDir = [this] { return dataDir.path(); };
+    recordHost.club = [this] { return club; };
+    recordHost.clockNow = [this] { return clockNow(); };
+    netRecords = new NetRecordsController(widgets, storage, recordHost, this);
+    netRecords->setObjectName(QStringLiteral("netRecords"));
+    netRecords->readSettings();
+    connect(netRecords, &NetRecordsController::errorLine, this, &Trelvin::writeError);
+    connect(ui->actionSaveNetAdif, &QAction::triggered, netRecords, &NetRecordsController::saveAdif);
+    connect(ui->actionSaveIcs309, &QAction::triggered, netRecords, &NetRecordsController::saveIcs309);
+    connect(ui->actionNetDetails, &QAction::triggered, netRecords, &NetRecordsController::editNetDetails);
+}
+
+void Trelvin::createDocuments()
+{
+    DocumentsController::Host host;
+    host.infoDir = [this] { return infoDir; };
+    host.dataDir = [this] { return dataDir; };
+    host.club = [this] { return club; };
+    host.activateMain = [this] { activateWindow(); };
+    documents = new DocumentsController({ui->search, ui->call}, host, this);
+    documents->setObjectName(QStringLiteral("documents"));
+    connect(documents, &DocumentsController::errorLine, this, &Trelvin::writeError);
+    connect(documents, &DocumentsController::escaped, this, &Trelvin::backHome);
+    connect(ui->actionLicense, &QAction::triggered, documents, &DocumentsController::showLicense);
+    connect(ui->actionGettingStartedTrelvin, &QAction::triggered, documents, &DocumentsController::showGettingStarted);
+    connect(ui->actionShortcut_Keys, &QAction::triggered, documents, &DocumentsController::showShortcutKeys);
+    connect(ui->actionChange_Log, &QAction::triggered, documents, &DocumentsController::showChangeLog);
+    connect(ui->actionEnvironment, &QAction::triggered, documents, &DocumentsController::showEnvironment);
+    connect(ui->actionShow_Error_Log, &QAction::triggered, documents, &DocumentsController::showErrorLog);
+    connect(ui->actionPreamble, &QAction::triggered, documents, &DocumentsController::showPreamble);
 }
 
 void Trelvin::returnFocusAfterMenus()
@@ -209,38 +289,19 @@ Trelvin::~Trelvin()
     jobRunner->stopAll();
     delete clubServerDialog;
     // The secondary windows have no parent; they go with the main window.
-    delete aboutWindow;
+    delete documents;
     delete stationDialog;
     delete contactDialog;
-    delete allLogWindow;
-    delete preambleWindow;
-    delete dateLogWindow;
-    delete rosterWindow;
-    delete contactsWindow;
-    delete qsoWindow;
+    delete reports;
     delete ui;
 }
 
 void Trelvin::createWindows()
 {
-    aboutWindow = new SeeFile();
-    aboutWindow->readSettings(Trel::Group::About);
     stationDialog = new Station();
     stationDialog->readSettings();
     contactDialog = new Contact();
     contactDialog->readSettings();
-    allLogWindow = new SeeLogs();
-    allLogWindow->readSettings(Trel::Group::AllLog);
-    preambleWindow = new SeeFile();
-    preambleWindow->readSettings(Trel::Group::Preamble);
-    dateLogWindow = new SeeLogs();
-    dateLogWindow->readSettings(Trel::Group::DateLog);
-    rosterWindow = new SeeLogs();
-    rosterWindow->readSettings(Trel::Group::Roster);
-    contactsWindow = new SeeLogs();
-    contactsWindow->readSettings(Trel::Group::Contacts);
-    qsoWindow = new SeeLogs();
-    qsoWindow->readSettings(Trel::Group::Qso);
 }
 
 void Trelvin::createKeyBindings()
@@ -275,45 +336,18 @@ void Trelvin::initWindows()
         switchPalette(darkPalette);
 
     displayNet(activeID);
-    if (dateLogWindow->isVisible())
-        showCurrentTrelvin();
+    if (reports->dateLogWindow()->isVisible())
+        reports->showSelectedNetLog();
 
-    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
+    files->loadClubMembers();
 
     // Reopen what was open at the last exit.
-    if (aboutWindow->visibleFlag == QLatin1String(Trel::Yes)) {
-        const QString &content = aboutWindow->content;
-        if (content == QLatin1String(Trel::Content::License))
-            on_actionLicense_triggered();
-        if (content == QLatin1String(Trel::Content::GetStarted))
-            on_actionGettingStartedTrelvin_triggered();
-        if (content == QLatin1String(Trel::Content::Shortcuts))
-            on_actionShortcut_Keys_triggered();
-        if (content == QLatin1String(Trel::Content::ChangeLog))
-            on_actionChange_Log_triggered();
-        if (content == QLatin1String(Trel::Content::Environment))
-            on_actionEnvironment_triggered();
-        if (content == QLatin1String(Trel::Content::ErrorLog))
-            on_actionShow_Error_Log_triggered();
-    }
+    documents->reopenWindows();
     if (stationDialog->visibleFlag == QLatin1String(Trel::Yes))
         on_actionStationDetails_triggered();
     if (contactDialog->visibleFlag == QLatin1String(Trel::Yes))
         on_actionEditContact_triggered();
-    if (dateLogWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionShow_Net_Log_Select_triggered();
-    if (preambleWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionPreamble_triggered();
-    if (rosterWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionShowClubRoster_triggered();
-    if (contactsWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionShowContacts_triggered();
-    if (allLogWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionShowTrelvin_triggered();
-    if (qsoWindow->visibleFlag == QLatin1String(Trel::Yes)) {
-        qsoWindow->setWindowTitle(QStringLiteral("QSO History"));
-        on_actionShow_QSO_History_Log_triggered();
-    }
+    reports->reopenWindows();
 
     lookups->showStationDetails();
     // After the net list of this data directory is settled (resumed or new).
@@ -352,13 +386,8 @@ void Trelvin::on_actionExit_triggered()
         return;
     exitDone = true;
     lookups->stop();
-    aboutWindow->writeSettings(Trel::Group::About, aboutWindow->content, aboutWindow->isVisible());
-    rosterWindow->writeSettings(Trel::Group::Roster, Trel::Normal, rosterWindow->isVisible());
-    allLogWindow->writeSettings(Trel::Group::AllLog, Trel::Normal, allLogWindow->isVisible());
-    dateLogWindow->writeSettings(Trel::Group::DateLog, Trel::Normal, dateLogWindow->isVisible());
-    contactsWindow->writeSettings(Trel::Group::Contacts, Trel::Normal, contactsWindow->isVisible());
-    qsoWindow->writeSettings(Trel::Group::Qso, Trel::Normal, qsoWindow->isVisible());
-    preambleWindow->writeSettings(Trel::Group::Preamble, Trel::Normal, preambleWindow->isVisible());
+    documents->writeWindowSettings();
+    reports->writeWindowSettings();
     stationDialog->writeSettings();
     contactDialog->writeSettings();
 
@@ -367,9 +396,9 @@ void Trelvin::on_actionExit_triggered()
     // Members added during the net must outlive the run. Without the
     // database there is nothing to write them from; the operator was told
     // at start, so this goes to the log and exit does not wait on a box.
-    const QString roster = dataDir.path() + "/Roster-" + club + ".csv";
+    const QString roster = files->clubRosterFile();
     if (storage.contactsOpen())
-        saveRoster(roster);
+        files->saveRoster(roster);
     else
         writeError("Roster file '" + roster
                    + "' was not written at exit: the contacts database is not open; the file was left as it was.");
@@ -377,7 +406,7 @@ void Trelvin::on_actionExit_triggered()
     // Whatever is not sent yet stays in the journal for the next run.
     clubSync->stop();
     // Work still writing into the data directory stops first.
-    reportFill->stopAll();
+    reports->stopFills();
     fileWork->stop();
     closeNet();
     if (callBookImport)

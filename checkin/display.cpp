@@ -3,7 +3,7 @@
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "lookup/lookupcontroller.h"
-#include "reports/seelogs.h"
+#include "reports/reportscontroller.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
 
@@ -180,8 +180,7 @@ void Trelvin::displayContact(QString call, int type)
         }
     }
 
-    if (qsoWindow->isVisible())
-        showQsoHistory(call, type);
+    reports->entryShown(call, type);
 }
 
 bool Trelvin::showCallBookRecord(const QString &call)

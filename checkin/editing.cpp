@@ -1,7 +1,7 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "checkin/textrules.h"
-#include "reports/seelogs.h"
+#include "reports/reportscontroller.h"
 #include "ui_trelvin.h"
 
 namespace {
@@ -95,10 +95,7 @@ void Trelvin::delNet()
     }
 
     displayNet(activeID);
-    if (dateLogWindow->isVisible())
-        showCurrentTrelvin();
-    if (allLogWindow->isVisible())
-        showDatabase();
+    reports->netLogChanged();
     ui->search->setFocus(Qt::OtherFocusReason);
 }
 
@@ -109,8 +106,7 @@ void Trelvin::delCon()
                   "Are you sure you want to delete '" + call + "' from the Contacts Database?"))
         stored(storage.contacts().deleteContact(call), "Deletion of contact " + call);
 
-    if (contactsWindow->isVisible())
-        showContacts();
+    reports->contactsChanged();
     ui->search->setFocus(Qt::OtherFocusReason);
 }
 
@@ -123,6 +119,5 @@ void Trelvin::on_delRecBut_clicked()
         stored(storage.netLog().deleteLogRow(record), "Deletion of log record " + QString::number(record));
     }
 
-    if (allLogWindow->isVisible())
-        showDatabase();
+    reports->netLogChanged();
 }

@@ -1,5 +1,7 @@
 #include "app/trelvin.h"
-#include "reports/seelogs.h"
+#include "files/filescontroller.h"
+#include "reports/reportscontroller.h"
+#include "viewer/documentscontroller.h"
 #include "ui_trelvin.h"
 
 void Trelvin::enableMemberStatus()
@@ -11,10 +13,9 @@ void Trelvin::enableMemberStatus()
     if (!storage.roster().isMember(call) && stored(storage.roster().addMember(call), "Adding " + call + " to the club roster")) {
         ui->member->setPalette(palettes->good());
         ui->member->setText(QStringLiteral("YES"));
-        saveClubRoster();
+        files->saveClubRoster();
     }
-    if (rosterWindow->isVisible())
-        showRoster();
+    reports->rosterChanged();
 }
 
 void Trelvin::disableMemberStatus()
@@ -25,24 +26,16 @@ void Trelvin::disableMemberStatus()
     if (storage.roster().isMember(call) && stored(storage.roster().removeMember(call), "Removing " + call + " from the club roster")) {
         ui->member->setPalette(palettes->alert());
         ui->member->setText(QStringLiteral("NO"));
-        saveClubRoster();
+        files->saveClubRoster();
     }
-    if (rosterWindow->isVisible())
-        showRoster();
-}
-
-void Trelvin::saveClubRoster()
-{
-    // Written at once (and whole, through a new file renamed into place), so
-    // that a crash does not lose a member added or removed during the net.
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+    reports->rosterChanged();
 }
 
 void Trelvin::on_club_returnPressed()
 {
-    saveRoster(dataDir.path() + "/Roster-" + club + ".csv");
+    files->saveClubRoster();
     club = ui->club->text().toUpper();
     ui->club->setText(club);
-    loadMember(dataDir.path() + "/Roster-" + club + ".csv");
-    on_actionPreamble_triggered();
+    files->loadClubMembers();
+    documents->showPreamble();
 }

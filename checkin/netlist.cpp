@@ -4,7 +4,7 @@
 #include "checkin/netrules.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
-#include "reports/seelogs.h"
+#include "reports/reportscontroller.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
 
@@ -104,12 +104,8 @@ void Trelvin::addContact(int type)
     }
 
     displayNet(activeID);
-    if (dateLogWindow->isVisible())
-        showCurrentTrelvin();
-    if (allLogWindow->isVisible())
-        showDatabase();
-    if (contactsWindow->isVisible())
-        showContacts();
+    reports->netLogChanged();
+    reports->contactsChanged();
 
     // After a failed write the entry stays as typed so nothing is lost and
     // Enter can try again; clearing it would store it once more and report
@@ -286,9 +282,5 @@ void Trelvin::on_relayViaButton_clicked()
 
 void Trelvin::on_actionShow_Checkin_Data_triggered()
 {
-    dateLogWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    dateLogWindow->setWindowTitle(QStringLiteral("Check-Ins Raw Data"));
-    dateLogWindow->show();
-    dateLogWindow->raise();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    reports->openCheckInData();
 }

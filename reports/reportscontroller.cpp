@@ -1,10 +1,16 @@
-#include "app/trelvin.h"
+#include "reports/reportscontroller.h"
+
+#include "app/constants.h"
+#include "app/themes.h"
+#include "data/storage.h"
+#include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
 #include "reports/reportlines.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
-#include "ui_trelvin.h"
 
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QTextCursor>
 
 namespace {
@@ -83,39 +89,82 @@ void present(QWidget *search, SeeLogs *window)
 
 } // namespace
 
-void Trelvin::showCurrentTrelvin()
+ReportsController::ReportsController(const Widgets &widgets, Storage &store, const ThemeState *themeState,
+                                     BulkJob *bulkJob, JobRunner *runner, Host hooks, QObject *parent)
+    : QObject(parent), w(widgets), storage(store), theme(themeState), host(std::move(hooks))
 {
-    logMonth = ui->month->value();
-    logDay = ui->day->value();
-    logYear = ui->year->value();
-
-    const std::optional<QString> begin = ReportLines::acceptedClock(ui->beginTime->text());
-    if (!begin) {
-        ui->beginTime->setPalette(palettes->alert());
-        ui->beginTime->setText(QStringLiteral("ERR"));
-        return;
-    }
-    logBeginTime = *begin;
-    ui->beginTime->setText(logBeginTime);
-    ui->beginTime->setPalette(palettes->info());
-    logBeginTime += QStringLiteral(":00");
-
-    const std::optional<QString> end = ReportLines::acceptedClock(ui->endTime->text());
-    if (!end) {
-        ui->endTime->setPalette(palettes->alert());
-        ui->endTime->setText(QStringLiteral("ERR"));
-        return;
-    }
-    logEndTime = *end;
-    ui->endTime->setText(logEndTime);
-    ui->endTime->setPalette(palettes->info());
-    logEndTime += QStringLiteral(":00");
-
-    logDateText = ReportLines::titleDate(logMonth, logDay, logYear);
-    showTrelvin();
+    fill = new ReportFill(bulkJob, runner, this);
+    // A report asked for during another job is filled once that job ended.
+    connect(bulkJob, &BulkJob::ended, fill, &ReportFill::resume, Qt::QueuedConnection);
+    // The windows have no parent: each is a window of its own on the desktop.
+    const auto make = [this](const char *group) {
+        auto *window = new SeeLogs();
+        window->readSettings(QString::fromLatin1(group));
+        connect(window, &SeeLogs::escapeSig, this, &ReportsController::escaped);
+        return window;
+    };
+    wholeLog = make(Trel::Group::AllLog);
+    dateLog = make(Trel::Group::DateLog);
+    roster = make(Trel::Group::Roster);
+    contacts = make(Trel::Group::Contacts);
+    qso = make(Trel::Group::Qso);
 }
 
-void Trelvin::showTrelvin()
+ReportsController::~ReportsController()
+{
+    // The filler writes into the windows: it goes first.
+    delete fill;
+    fill = nullptr;
+    for (QWidget *window : windows())
+        delete window;
+}
+
+QList<QWidget *> ReportsController::windows() const
+{
+    return {wholeLog, dateLog, roster, contacts, qso};
+}
+
+bool ReportsController::takeSelectedTimes()
+{
+    const auto take = [this](QLineEdit *field, QString &time) {
+        const std::optional<QString> clock = ReportLines::acceptedClock(field->text());
+        if (!clock) {
+            field->setPalette(theme->alert());
+            field->setText(QStringLiteral("ERR"));
+            return false;
+        }
+        time = *clock;
+        field->setText(time);
+        field->setPalette(theme->info());
+        time += QStringLiteral(":00");
+        return true;
+    };
+    return take(w.beginTime, logBeginTime) && take(w.endTime, logEndTime);
+}
+
+void ReportsController::showSelectedNetLog()
+{
+    logMonth = w.month->value();
+    logDay = w.day->value();
+    logYear = w.year->value();
+    if (!takeSelectedTimes())
+        return;
+    logDateText = ReportLines::titleDate(logMonth, logDay, logYear);
+    showNetLogOfSelection();
+}
+
+void ReportsController::showNetLogOf(int year, int month, int day, const QString &begin, const QString &end)
+{
+    logYear = year;
+    logMonth = month;
+    logDay = day;
+    logBeginTime = begin;
+    logEndTime = end;
+    logDateText = ReportLines::titleDate(logMonth, logDay, logYear);
+    showNetLogOfSelection();
+}
+
+void ReportsController::showNetLogOfSelection()
 {
     // The lines are numbered down from the count, so one night's rows are
     // kept until it is known; a second query just to count them would cost
@@ -128,19 +177,19 @@ void Trelvin::showTrelvin()
     qint64 number = rows.size();
     for (const StoredLogRow &row : std::as_const(rows))
         ReportLines::appendDateLogLine(report, number--, row.view());
-    writeReport(dateLogWindow, ReportLines::dateLogHeader(), report);
+    writeReport(dateLog, ReportLines::dateLogHeader(), report);
 }
 
 namespace {
 
-// A report of up to Trelvin::inlineReportRows lines is built and shown at
+// A report of up to ReportsController::inlineReportRows lines is built and shown at
 // once, as it always was; a longer one is filled behind its first screen.
 // Both take their lines from the same `body`.
 void runReport(Storage &storage, ReportFill *fill, SeeLogs *window, const QString &name, const QString &header, qint64 rows,
                qsizetype width, const ReportFill::Body &body, const std::function<void(qint64)> &titled,
                bool readsRoster = false)
 {
-    if (rows <= Trelvin::inlineReportRows) {
+    if (rows <= ReportsController::inlineReportRows) {
         fill->drop(window);
         const Storage::Snapshot snapshot(storage);
         QString &report = reportBuffer(rows, width);
@@ -164,9 +213,9 @@ void runReport(Storage &storage, ReportFill *fill, SeeLogs *window, const QStrin
 
 } // namespace
 
-void Trelvin::showDatabase()
+void ReportsController::showWholeLog()
 {
-    runReport(storage, reportFill, allLogWindow, QStringLiteral("the net log report"), ReportLines::wholeLogHeader(),
+    runReport(storage, fill, wholeLog, QStringLiteral("the net log report"), ReportLines::wholeLogHeader(),
         storage.contacts().rowCount(Storage::Table::Log), ReportLines::WholeLogLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -179,13 +228,13 @@ void Trelvin::showDatabase()
             return count;
         },
         [this](qint64 count) {
-            allLogWindow->setWindowTitle(QStringLiteral("Net Log Database with %1 logged Contacts").arg(count));
+            wholeLog->setWindowTitle(QStringLiteral("Net Log Database with %1 logged Contacts").arg(count));
         });
 }
 
-void Trelvin::showContacts()
+void ReportsController::showContacts()
 {
-    runReport(storage, reportFill, contactsWindow, QStringLiteral("the contacts report"), ReportLines::contactsHeader(),
+    runReport(storage, fill, contacts, QStringLiteral("the contacts report"), ReportLines::contactsHeader(),
         storage.contacts().rowCount(Storage::Table::Contacts), ReportLines::ContactLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -197,14 +246,14 @@ void Trelvin::showContacts()
             return count;
         },
         [this](qint64 count) {
-            contactsWindow->setWindowTitle(QStringLiteral("Contacts Database with %1 Contacts").arg(count));
+            contacts->setWindowTitle(QStringLiteral("Contacts Database with %1 Contacts").arg(count));
         });
 }
 
-void Trelvin::showRoster()
+void ReportsController::showRoster()
 {
     // A member without a contact record is left out and not counted.
-    runReport(storage, reportFill, rosterWindow, QStringLiteral("the club roster report"), ReportLines::rosterHeader(),
+    runReport(storage, fill, roster, QStringLiteral("the club roster report"), ReportLines::rosterHeader(),
         storage.roster().memberCount(), ReportLines::ContactLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -216,63 +265,141 @@ void Trelvin::showRoster()
             return count;
         },
         [this](qint64 count) {
-            rosterWindow->setWindowTitle(club + QStringLiteral(" Club Roster with %1 Members").arg(count));
+            roster->setWindowTitle(host.club() + QStringLiteral(" Club Roster with %1 Members").arg(count));
         },
         true);
 }
 
-void Trelvin::showQsoHistory(QString call, int type)
+void ReportsController::showQsoHistory(const QString &call, int type)
 {
     QString report;
     if (type == 0) {
-        qsoWindow->setWindowTitle(QStringLiteral("QSO History"));
+        qso->setWindowTitle(QStringLiteral("QSO History"));
     } else {
-        qsoWindow->setWindowTitle(QStringLiteral("QSO History for ") + call);
+        qso->setWindowTitle(QStringLiteral("QSO History for ") + call);
         for (const NetLogStore::QsoLine &line : storage.netLog().qsoHistory(call))
             ReportLines::appendQsoLine(report, line.date, line.comment);
     }
-    writeReport(qsoWindow, ReportLines::qsoHeader(), report);
+    writeReport(qso, ReportLines::qsoHeader(), report);
 }
 
-void Trelvin::on_actionShow_Net_Log_Select_triggered()
+void ReportsController::openNetLogSelect()
 {
-    dateLogWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    showCurrentTrelvin();
+    dateLog->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    showSelectedNetLog();
     // Built from the members even after a refused time, so the title names
     // the span that the report on screen was made for.
-    dateLogWindow->setWindowTitle(QStringLiteral("Net Check-In Log for Date: ") + logDateText
+    dateLog->setWindowTitle(QStringLiteral("Net Check-In Log for Date: ") + logDateText
                                   + QStringLiteral(" and Time: ") + logBeginTime + QStringLiteral(" through ")
                                   + logEndTime);
-    present(ui->search, dateLogWindow);
+    present(w.search, dateLog);
 }
 
-void Trelvin::on_actionShowTrelvin_triggered()
+void ReportsController::openWholeLog()
 {
-    allLogWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    showDatabase();
-    present(ui->search, allLogWindow);
+    wholeLog->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    showWholeLog();
+    present(w.search, wholeLog);
 }
 
-void Trelvin::on_actionShowContacts_triggered()
+void ReportsController::openContacts()
 {
-    contactsWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    contacts->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     showContacts();
-    present(ui->search, contactsWindow);
+    present(w.search, contacts);
 }
 
-void Trelvin::on_actionShowClubRoster_triggered()
+void ReportsController::openRoster()
 {
-    rosterWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    roster->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     showRoster();
-    present(ui->search, rosterWindow);
+    present(w.search, roster);
 }
 
-void Trelvin::on_actionShow_QSO_History_Log_triggered()
+void ReportsController::openQsoHistory()
 {
-    qsoWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    qso->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     // Without a station in the entry there is nothing to look up; whatever
     // the window showed stays.
-    if (!ui->call->text().isEmpty())
-        showQsoHistory(ui->call->text(), 2);
-    present(ui->search, qsoWindow);
+    if (!w.call->text().isEmpty())
+        showQsoHistory(w.call->text(), 2);
+    present(w.search, qso);
+}
+
+void ReportsController::openCheckInData()
+{
+    dateLog->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    dateLog->setWindowTitle(QStringLiteral("Check-Ins Raw Data"));
+    dateLog->show();
+    dateLog->raise();
+    w.search->setFocus(Qt::OtherFocusReason);
+}
+
+void ReportsController::netLogChanged()
+{
+    if (dateLog->isVisible())
+        showSelectedNetLog();
+    if (wholeLog->isVisible())
+        showWholeLog();
+}
+
+void ReportsController::contactsChanged()
+{
+    if (contacts->isVisible())
+        showContacts();
+}
+
+void ReportsController::rosterChanged()
+{
+    if (roster->isVisible())
+        showRoster();
+}
+
+void ReportsController::entryShown(const QString &call, int type)
+{
+    if (qso->isVisible())
+        showQsoHistory(call, type);
+}
+
+void ReportsController::reopenWindows()
+{
+    const auto wasOpen = [](const SeeLogs *window) { return window->visibleFlag == QLatin1String(Trel::Yes); };
+    if (wasOpen(dateLog))
+        openNetLogSelect();
+    if (wasOpen(roster))
+        openRoster();
+    if (wasOpen(contacts))
+        openContacts();
+    if (wasOpen(wholeLog))
+        openWholeLog();
+    if (wasOpen(qso)) {
+        qso->setWindowTitle(QStringLiteral("QSO History"));
+        openQsoHistory();
+    }
+}
+
+void ReportsController::writeWindowSettings()
+{
+    roster->writeSettings(Trel::Group::Roster, Trel::Normal, roster->isVisible());
+    wholeLog->writeSettings(Trel::Group::AllLog, Trel::Normal, wholeLog->isVisible());
+    dateLog->writeSettings(Trel::Group::DateLog, Trel::Normal, dateLog->isVisible());
+    contacts->writeSettings(Trel::Group::Contacts, Trel::Normal, contacts->isVisible());
+    qso->writeSettings(Trel::Group::Qso, Trel::Normal, qso->isVisible());
+}
+
+void ReportsController::setPalette(const QPalette &palette)
+{
+    for (QWidget *window : windows())
+        window->setPalette(palette);
+}
+
+void ReportsController::giveWay()
+{
+    if (fill->filling())
+        fill->yield();
+}
+
+void ReportsController::stopFills()
+{
+    fill->stopAll();
 }

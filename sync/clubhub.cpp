@@ -4,7 +4,8 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "dialogs/clubserver.h"
-#include "reports/seelogs.h"
+#include "files/filescontroller.h"
+#include "reports/reportscontroller.h"
 #include "sync/clubsync.h"
 #include "sync/syncworker.h"
 #include "ui_trelvin.h"
@@ -206,22 +207,18 @@ void Trelvin::offerClubNet(const SyncNet &net)
 void Trelvin::showClubChanges()
 {
     displayNet(activeID);
-    if (dateLogWindow->isVisible())
-        showCurrentTrelvin();
-    if (allLogWindow->isVisible())
-        showDatabase();
+    reports->netLogChanged();
 }
 
 void Trelvin::showClubRosterChanges()
 {
     // Kept in the roster file at once, as the operator's own changes are.
-    saveClubRoster();
+    files->saveClubRoster();
     const QString call = ui->call->text().toUpper();
     if (!call.isEmpty()) {
         const bool member = storage.roster().isMember(call);
         ui->member->setPalette(member ? palettes->good() : palettes->alert());
         ui->member->setText(member ? QStringLiteral("YES") : QStringLiteral("NO"));
     }
-    if (rosterWindow->isVisible())
-        showRoster();
+    reports->rosterChanged();
 }

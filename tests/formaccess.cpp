@@ -1,8 +1,12 @@
 #include "formaccess.h"
 
 #include "app/trelvin.h"
+#include "files/filescontroller.h"
 #include "jobs/bulkjob.h"
+#include "records/netrecordscontroller.h"
 #include "reports/reportfill.h"
+#include "reports/reportscontroller.h"
+#include "viewer/documentscontroller.h"
 
 #include <QMenu>
 #include <QSqlDatabase>
@@ -58,4 +62,24 @@ ReportFill *reportFillOf(const Trelvin *w)
 ThemeState *themeOf(const Trelvin *w)
 {
     return w->findChild<ThemeState *>();
+}
+
+FilesController *filesOf(const Trelvin *w)
+{
+    return w->findChild<FilesController *>();
+}
+
+ReportsController *reportsOf(const Trelvin *w)
+{
+    return w->findChild<ReportsController *>();
+}
+
+NetRecordsController *netRecordsOf(const Trelvin *w)
+{
+    return w->findChild<NetRecordsController *>();
+}
+
+DocumentsController *documentsOf(const Trelvin *w)
+{
+    return w->findChild<DocumentsController *>();
 }

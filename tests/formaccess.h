@@ -6,6 +6,10 @@
 #include <type_traits>
 
 class BulkJob;
+class DocumentsController;
+class FilesController;
+class NetRecordsController;
+class ReportsController;
 class QObject;
 class QSqlDatabase;
 class ReportFill;
@@ -37,3 +41,8 @@ BulkJob *bulkJobOf(const Trelvin *w);
 ReportFill *reportFillOf(const Trelvin *w);
 // The theme in use.
 ThemeState *themeOf(const Trelvin *w);
+// The controllers of the window's areas, through their public API.
+FilesController *filesOf(const Trelvin *w);
+ReportsController *reportsOf(const Trelvin *w);
+NetRecordsController *netRecordsOf(const Trelvin *w);
+DocumentsController *documentsOf(const Trelvin *w);

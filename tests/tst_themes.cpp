@@ -1,6 +1,8 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "reports/reportscontroller.h"
+#include "viewer/documentscontroller.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "reports/seelogs.h"
@@ -51,7 +53,7 @@ void TestThemes::darkThemeColours()
     // Theme palette on every window, field palettes on their fields.
     QCOMPARE(w->palette(), dark);
     QCOMPARE(FORM(w, checkinBox)->palette(), dark);
-    QCOMPARE(w->allLogWindow->palette(), dark);
+    QCOMPARE(reportsOf(w)->wholeLogWindow()->palette(), dark);
     QCOMPARE(w->stationDialog->palette(), dark);
     QCOMPARE(text(FORM(w, search)), QColor(0, 192, 0));
     QCOMPARE(text(FORM(w, callsigns)), QColor(0, 192, 0));
@@ -91,8 +93,8 @@ void TestThemes::lightThemeColours()
 
     QCOMPARE(w->palette(), w->lightPalette);
     QCOMPARE(w->stationDialog->palette(), w->lightPalette);
-    QCOMPARE(w->qsoWindow->palette(), w->lightPalette);
-    QCOMPARE(w->aboutWindow->palette(), w->lightPalette);
+    QCOMPARE(reportsOf(w)->qsoWindow()->palette(), w->lightPalette);
+    QCOMPARE(documentsOf(w)->documentWindow()->palette(), w->lightPalette);
     QCOMPARE(text(FORM(w, name)), QColor(0, 128, 0));
     QCOMPARE(text(FORM(w, revBear)), QColor(255, 0, 0));
     QCOMPARE(text(FORM(w, attend)), QColor(0, 0, 255));

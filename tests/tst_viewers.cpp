@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "viewer/documentscontroller.h"
 #include "ui_trelvin.h"
 #include "reports/seelogs.h"
 #include "viewer/seefile.h"
@@ -346,8 +347,8 @@ private slots:
             log.write("cut short ");
         }
         FORM(w, actionShow_Error_Log)->trigger();
-        QVERIFY(w->aboutWindow->isVisible());
-        QTextEdit *text = textOf(*w->aboutWindow);
+        QVERIFY(documentsOf(w)->documentWindow()->isVisible());
+        QTextEdit *text = textOf(*documentsOf(w)->documentWindow());
         int removed = 0;
         connect(text->document(), &QTextDocument::contentsChange, this,
                 [&removed](int, int charsRemoved, int) { removed += charsRemoved; });

@@ -1,7 +1,9 @@
+#include "viewer/documentscontroller.h"
+
 #include "app/constants.h"
-#include "app/trelvin.h"
-#include "ui_trelvin.h"
 #include "viewer/seefile.h"
+
+#include <QLineEdit>
 
 namespace {
 void present(SeeFile *viewer, const QString &title)
@@ -13,71 +15,141 @@ void present(SeeFile *viewer, const QString &title)
 }
 } // namespace
 
-void Trelvin::on_actionLicense_triggered()
+DocumentsController::DocumentsController(const Widgets &widgets, Host hooks, QObject *parent)
+    : QObject(parent), w(widgets), host(std::move(hooks))
 {
-    if (!aboutWindow->showLicense(infoDir))
-        return;
-    aboutWindow->content = Trel::Content::License;
-    present(aboutWindow, QStringLiteral("License to Use"));
-    activateWindow();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    // Windows of their own, without a parent.
+    about = new SeeFile();
+    about->readSettings(Trel::Group::About);
+    preamble = new SeeFile();
+    preamble->readSettings(Trel::Group::Preamble);
+    for (SeeFile *viewer : {about, preamble}) {
+        connect(viewer, &SeeFile::errorSig, this, &DocumentsController::errorLine);
+        connect(viewer, &SeeFile::escapeSig, this, &DocumentsController::escaped);
+    }
 }
 
-void Trelvin::on_actionGettingStartedTrelvin_triggered()
+DocumentsController::~DocumentsController()
 {
-    if (!aboutWindow->displayReadme(infoDir))
-        return;
-    aboutWindow->content = Trel::Content::GetStarted;
-    present(aboutWindow, QStringLiteral("Display README File"));
-    activateWindow();
+    delete about;
+    delete preamble;
 }
 
-void Trelvin::on_actionShortcut_Keys_triggered()
+QList<QWidget *> DocumentsController::windows() const
 {
-    if (!aboutWindow->showShortcuts(infoDir))
-        return;
-    aboutWindow->content = Trel::Content::Shortcuts;
-    present(aboutWindow, QStringLiteral("Keyboard Shortcut Keys"));
-    activateWindow();
+    return {about, preamble};
 }
 
-void Trelvin::on_actionChange_Log_triggered()
+void DocumentsController::showLicense()
 {
-    if (!aboutWindow->showChangeLog(infoDir))
+    if (!about->showLicense(host.infoDir()))
         return;
-    aboutWindow->content = Trel::Content::ChangeLog;
-    present(aboutWindow, QStringLiteral("Program Change Log"));
-    activateWindow();
-    ui->call->setFocus(Qt::OtherFocusReason);
+    about->content = Trel::Content::License;
+    present(about, QStringLiteral("License to Use"));
+    host.activateMain();
+    w.search->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::on_actionEnvironment_triggered()
+void DocumentsController::showGettingStarted()
+{
+    if (!about->displayReadme(host.infoDir()))
+        return;
+    about->content = Trel::Content::GetStarted;
+    present(about, QStringLiteral("Display README File"));
+    host.activateMain();
+}
+
+void DocumentsController::showShortcutKeys()
+{
+    if (!about->showShortcuts(host.infoDir()))
+        return;
+    about->content = Trel::Content::Shortcuts;
+    present(about, QStringLiteral("Keyboard Shortcut Keys"));
+    host.activateMain();
+}
+
+void DocumentsController::showChangeLog()
+{
+    if (!about->showChangeLog(host.infoDir()))
+        return;
+    about->content = Trel::Content::ChangeLog;
+    present(about, QStringLiteral("Program Change Log"));
+    host.activateMain();
+    w.call->setFocus(Qt::OtherFocusReason);
+}
+
+void DocumentsController::showEnvironment()
 {
     // Shown whatever the load gives: the header alone is still worth seeing.
-    aboutWindow->content = Trel::Content::Environment;
-    aboutWindow->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    aboutWindow->setWindowTitle(QStringLiteral("Hardware and Software Versions"));
-    aboutWindow->showEnvironment(infoDir);
-    aboutWindow->show();
-    aboutWindow->raise();
-    activateWindow();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    about->content = Trel::Content::Environment;
+    about->setWindowFlags(Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    about->setWindowTitle(QStringLiteral("Hardware and Software Versions"));
+    about->showEnvironment(host.infoDir());
+    about->show();
+    about->raise();
+    host.activateMain();
+    w.search->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::on_actionShow_Error_Log_triggered()
+void DocumentsController::showErrorLog()
 {
-    if (!aboutWindow->showErrorLog(dataDir))
+    if (!about->showErrorLog(host.dataDir()))
         return;
-    aboutWindow->content = Trel::Content::ErrorLog;
-    present(aboutWindow, QStringLiteral("Program Errors and Comments"));
-    activateWindow();
-    ui->search->setFocus(Qt::OtherFocusReason);
+    about->content = Trel::Content::ErrorLog;
+    present(about, QStringLiteral("Program Errors and Comments"));
+    host.activateMain();
+    w.search->setFocus(Qt::OtherFocusReason);
 }
 
-void Trelvin::on_actionPreamble_triggered()
+void DocumentsController::showPreamble()
 {
-    if (!preambleWindow->showPreamble(dataDir, club))
+    if (!preamble->showPreamble(host.dataDir(), host.club()))
         return;
-    present(preambleWindow, club + " Net Control Station's Script");
-    activateWindow();
+    present(preamble, host.club() + " Net Control Station's Script");
+    host.activateMain();
+}
+
+void DocumentsController::reopenWindows()
+{
+    if (about->visibleFlag == QLatin1String(Trel::Yes)) {
+        const QString &content = about->content;
+        if (content == QLatin1String(Trel::Content::License))
+            showLicense();
+        if (content == QLatin1String(Trel::Content::GetStarted))
+            showGettingStarted();
+        if (content == QLatin1String(Trel::Content::Shortcuts))
+            showShortcutKeys();
+        if (content == QLatin1String(Trel::Content::ChangeLog))
+            showChangeLog();
+        if (content == QLatin1String(Trel::Content::Environment))
+            showEnvironment();
+        if (content == QLatin1String(Trel::Content::ErrorLog))
+            showErrorLog();
+    }
+    if (preamble->visibleFlag == QLatin1String(Trel::Yes))
+        showPreamble();
+}
+
+void DocumentsController::writeWindowSettings()
+{
+    about->writeSettings(Trel::Group::About, about->content, about->isVisible());
+    preamble->writeSettings(Trel::Group::Preamble, Trel::Normal, preamble->isVisible());
+}
+
+void DocumentsController::setPalette(const QPalette &palette)
+{
+    for (QWidget *window : windows())
+        window->setPalette(palette);
+}
+
+void DocumentsController::errorLogged(const QByteArray &line, bool written, const QString &logFile, bool logOpen)
+{
+    if (!about->isVisible() || about->content != QLatin1String(Trel::Content::ErrorLog))
+        return;
+    // An open view follows the file. Reading it all again for each line froze
+    // the window once a few thousand lines came in a row.
+    if (written && about->shownLog() == logFile)
+        about->appendErrorLog(line);
+    else if (logOpen)
+        about->showErrorLog(host.dataDir());
 }
