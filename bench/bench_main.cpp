@@ -958,7 +958,7 @@ void benchReports(Runtime &rt, const QString &size)
         const Stats value = repeat([&] { report.show(); finishJobs(w); }, 3, 51, budget);
         // The same text set into the same widget: its font and settings
         // decide how long the layout takes.
-        QPlainTextEdit *log = report.window->ui->log;
+        QPlainTextEdit *log = report.window->logView();
         const QString text = log->toPlainText();
         const Stats base = repeat([&] { log->setPlainText(text); }, 3, 51, budget);
         record(QString::fromLatin1(report.name), size, value, &base);

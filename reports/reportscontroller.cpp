@@ -7,9 +7,9 @@
 #include "reports/reportfill.h"
 #include "reports/reportlines.h"
 #include "reports/seelogs.h"
-#include "ui_seelogs.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTextCursor>
 
@@ -68,13 +68,13 @@ void releaseReportBuffer(QString &buffer)
 // far slower on a long log.
 void writeReport(SeeLogs *window, const QString &header, QString &report)
 {
-    window->ui->log->setLineWrapMode(QPlainTextEdit::NoWrap);
+    window->logView()->setLineWrapMode(QPlainTextEdit::NoWrap);
     // Laying out even one line costs as much as dozens of report lines; the
     // header rarely changes.
-    if (window->ui->header->toPlainText() != header)
-        window->ui->header->setPlainText(header);
-    window->ui->log->setPlainText(report);
-    window->ui->log->moveCursor(QTextCursor::Start);
+    if (window->headerView()->toPlainText() != header)
+        window->headerView()->setPlainText(header);
+    window->logView()->setPlainText(report);
+    window->logView()->moveCursor(QTextCursor::Start);
     releaseReportBuffer(report);
 }
 

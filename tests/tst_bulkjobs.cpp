@@ -300,11 +300,11 @@ void TestBulkJobs::chunkedReportsMatchWholeOnes()
                                  Report{&ReportsController::showRoster, reports->rosterWindow()}}) {
         ReportsController::inlineReportRows = 1'000'000;
         (reports->*report.show)();
-        const QString whole = report.window->ui->log->toPlainText();
+        const QString whole = report.window->logView()->toPlainText();
         const QString title = report.window->windowTitle();
         QVERIFY(whole.count('\n') > 300);
 
-        report.window->ui->log->setPlainText(QStringLiteral("old"));
+        report.window->logView()->setPlainText(QStringLiteral("old"));
         report.window->setWindowTitle(QString());
         ReportsController::inlineReportRows = 0;
         ReportFill::firstLines = 7;
@@ -314,7 +314,7 @@ void TestBulkJobs::chunkedReportsMatchWholeOnes()
         QVERIFY(bulkJobOf(w)->running());
         QVERIFY(waitForJobs(w));
         QCOMPARE(first.size(), 1);
-        QCOMPARE(report.window->ui->log->toPlainText(), whole);
+        QCOMPARE(report.window->logView()->toPlainText(), whole);
         QCOMPARE(report.window->windowTitle(), title);
     }
     ReportFill::firstLines = 120;
@@ -345,7 +345,7 @@ void TestBulkJobs::reportWaitsForJob()
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(reportsOf(w)->contactsWindow()->windowTitle(), QStringLiteral("Contacts Database with 300 Contacts"));
-    QCOMPARE(reportsOf(w)->contactsWindow()->ui->log->toPlainText().count('\n'), 299);
+    QCOMPARE(reportsOf(w)->contactsWindow()->logView()->toPlainText().count('\n'), 299);
 }
 
 void TestBulkJobs::netFollowsItsRowsThroughLoads()

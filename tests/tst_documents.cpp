@@ -78,7 +78,7 @@ void TestDocuments::documentsOpen()
     QVERIFY(documentsOf(w)->documentWindow()->isVisible());
     QCOMPARE(documentsOf(w)->documentWindow()->windowTitle(), title);
     QCOMPARE(documentsOf(w)->documentWindow()->content, content);
-    const QString text = documentsOf(w)->documentWindow()->ui->text->toPlainText();
+    const QString text = documentsOf(w)->documentWindow()->textView()->toPlainText();
     QVERIFY(!text.isEmpty());
     if (!firstLine.isEmpty())
         QVERIFY2(text.trimmed().startsWith(firstLine), qPrintable(text.left(80)));
@@ -120,7 +120,7 @@ void TestDocuments::errorLogViewFollowsNewLines()
     FORM(w, actionShow_Error_Log)->trigger();
     QVERIFY(documentsOf(w)->documentWindow()->isVisible());
     w->writeError("a brand new problem");
-    QVERIFY(documentsOf(w)->documentWindow()->ui->text->toPlainText().contains("a brand new problem"));
+    QVERIFY(documentsOf(w)->documentWindow()->textView()->toPlainText().contains("a brand new problem"));
 }
 
 void TestDocuments::documentReopensAtNextStart()
@@ -152,7 +152,7 @@ void TestDocuments::preambleOfTheClub()
     QVERIFY(rt->prompter.calls.isEmpty());
     QVERIFY(documentsOf(w)->scriptWindow()->isVisible());
     QCOMPARE(documentsOf(w)->scriptWindow()->windowTitle(), QStringLiteral("ARC Net Control Station's Script"));
-    QVERIFY(!documentsOf(w)->scriptWindow()->ui->text->toPlainText().isEmpty());
+    QVERIFY(!documentsOf(w)->scriptWindow()->textView()->toPlainText().isEmpty());
 }
 
 // The guide, the key list and the change log the About menu shows are

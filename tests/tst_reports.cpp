@@ -23,7 +23,7 @@ QString blanks(int count)
 
 QStringList reportLines(SeeLogs *window)
 {
-    const QString text = window->ui->log->toPlainText();
+    const QString text = window->logView()->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
@@ -195,18 +195,18 @@ void TestReports::headers()
     reportsOf(w)->showRoster();
     reportsOf(w)->showQsoHistory("K7ABC", 2);
 
-    QCOMPARE(reportsOf(w)->dateLogWindow()->ui->header->toPlainText(),
+    QCOMPARE(reportsOf(w)->dateLogWindow()->headerView()->toPlainText(),
              " No S Call   Name       Relay  Comment" + blanks(121) + " St City" + blanks(21) + " Time    ");
-    QCOMPARE(reportsOf(w)->wholeLogWindow()->ui->header->toPlainText(),
+    QCOMPARE(reportsOf(w)->wholeLogWindow()->headerView()->toPlainText(),
              "RecNo  Date    Time   S Call   Name" + blanks(12) + "Relay  St City" + blanks(22) + "Comments from QSO"
                  + blanks(111));
-    QCOMPARE(reportsOf(w)->contactsWindow()->ui->header->toPlainText(), "  No Pr R Suf Name       St City" + blanks(16));
-    QCOMPARE(reportsOf(w)->rosterWindow()->ui->header->toPlainText(), "  No   Call   Name       St City" + blanks(16));
-    QCOMPARE(reportsOf(w)->qsoWindow()->ui->header->toPlainText(), " Date  Comments from the QSO" + blanks(107));
+    QCOMPARE(reportsOf(w)->contactsWindow()->headerView()->toPlainText(), "  No Pr R Suf Name       St City" + blanks(16));
+    QCOMPARE(reportsOf(w)->rosterWindow()->headerView()->toPlainText(), "  No   Call   Name       St City" + blanks(16));
+    QCOMPARE(reportsOf(w)->qsoWindow()->headerView()->toPlainText(), " Date  Comments from the QSO" + blanks(107));
 
     // Empty tables: the headers stand over empty reports.
     for (SeeLogs *report : {reportsOf(w)->dateLogWindow(), reportsOf(w)->wholeLogWindow(), reportsOf(w)->contactsWindow(), reportsOf(w)->rosterWindow(), reportsOf(w)->qsoWindow()})
-        QCOMPARE(report->ui->log->toPlainText(), QString());
+        QCOMPARE(report->logView()->toPlainText(), QString());
     QCOMPARE(reportsOf(w)->wholeLogWindow()->windowTitle(), QStringLiteral("Net Log Database with 0 logged Contacts"));
 }
 
@@ -219,9 +219,9 @@ void TestReports::dateLogListsOneDay()
     selectDay(w, 1, 5, 24, "00:00", "10:00");
 
     // Left over from elsewhere: the report must put its own view settings back.
-    reportsOf(w)->dateLogWindow()->ui->log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    reportsOf(w)->dateLogWindow()->ui->log->setPlainText("old line\nanother old line");
-    reportsOf(w)->dateLogWindow()->ui->log->moveCursor(QTextCursor::End);
+    reportsOf(w)->dateLogWindow()->logView()->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    reportsOf(w)->dateLogWindow()->logView()->setPlainText("old line\nanother old line");
+    reportsOf(w)->dateLogWindow()->logView()->moveCursor(QTextCursor::End);
 
     FORM(w, actionShow_Net_Log_Select)->trigger();
 
@@ -237,8 +237,8 @@ void TestReports::dateLogListsOneDay()
                               + " 09:00:00");
     QCOMPARE(lines.at(2), "  1 M W1AW   Hiram      " + blanks(6) + " early bird" + blanks(118)
                               + " CT Newington" + blanks(16) + " 00:00:30");
-    QCOMPARE(reportsOf(w)->dateLogWindow()->ui->log->lineWrapMode(), QPlainTextEdit::NoWrap);
-    QCOMPARE(reportsOf(w)->dateLogWindow()->ui->log->textCursor().position(), 0);
+    QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->textCursor().position(), 0);
 
     // Running again replaces the lines rather than adding to them.
     FORM(w, endTime)->setText("11:00");
@@ -301,7 +301,7 @@ void TestReports::refusedTime()
     seedJanuaryFifth(w);
     selectDay(w, 1, 5, 24, "00:00", "10:00");
     FORM(w, actionShow_Net_Log_Select)->trigger();
-    const QString before = reportsOf(w)->dateLogWindow()->ui->log->toPlainText();
+    const QString before = reportsOf(w)->dateLogWindow()->logView()->toPlainText();
     QCOMPARE(reportLines(reportsOf(w)->dateLogWindow()).size(), 3);
 
     // Another day and a refused time: the old report and date stay.
@@ -316,7 +316,7 @@ void TestReports::refusedTime()
         QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("08:00"));
         QCOMPARE(FORM(w, beginTime)->palette().color(QPalette::Text), themeOf(w)->info().color(QPalette::Text));
     }
-    QCOMPARE(reportsOf(w)->dateLogWindow()->ui->log->toPlainText(), before);
+    QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->toPlainText(), before);
     QCOMPARE(reportsOf(w)->dateLogWindow()->windowTitle(), title);
 }
 
@@ -325,7 +325,7 @@ void TestReports::unpaddedTimeIsWrittenBack()
     Runtime rt;
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
-    reportsOf(w)->dateLogWindow()->ui->log->setPlainText("stale");
+    reportsOf(w)->dateLogWindow()->logView()->setPlainText("stale");
     selectDay(w, 12, 25, 23, "7:5", "9:0");
     FORM(w, actionShow_Net_Log_Select)->trigger();
     QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("7:5"));
@@ -334,7 +334,7 @@ void TestReports::unpaddedTimeIsWrittenBack()
     QCOMPARE(reportsOf(w)->dateLogWindow()->windowTitle(),
              QStringLiteral("Net Check-In Log for Date: 12/25/23 and Time: 7:5:00 through 9:0:00"));
     // The report ran (and found nothing), replacing the old text.
-    QCOMPARE(reportsOf(w)->dateLogWindow()->ui->log->toPlainText(), QString());
+    QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->toPlainText(), QString());
 }
 
 void TestReports::wholeLog()
@@ -360,7 +360,7 @@ void TestReports::wholeLog()
     // Sixteen characters of name push the rest one column to the right.
     QCOMPARE(lines.at(2), "    1 240105 10:30:00 T K7ABC  Maximilian Smyth W1AW   UT Salt Lake City" + blanks(11)
                               + " Good signal" + blanks(117));
-    const QString header = reportsOf(w)->wholeLogWindow()->ui->header->toPlainText();
+    const QString header = reportsOf(w)->wholeLogWindow()->headerView()->toPlainText();
     const int relayColumn = header.indexOf("Relay");
     const int stateColumn = header.indexOf(" St ") + 1;
     QCOMPARE(lines.at(2).mid(relayColumn + 1, 4), QStringLiteral("W1AW"));
@@ -388,7 +388,7 @@ void TestReports::contacts()
                           "   3 KD 7 ABD Christophe UT Salt Lake City Metro",
                           "   4 AA 6 B   Bea" + blanks(8) + "CA Fresno" + blanks(14),
                           "   5  N 0 ZZ  Zed" + blanks(8) + "CO Denver" + blanks(14)}));
-    QCOMPARE(reportsOf(w)->contactsWindow()->ui->log->textCursor().position(), 0);
+    QCOMPARE(reportsOf(w)->contactsWindow()->logView()->textCursor().position(), 0);
 
     // Cut and padded by characters, not bytes, where the text is not ASCII.
     addContact(w, "W2ÄÖ", "Zoë-Éléonore", "Saint-Étienne-de-Montluçon", "ÎF");
@@ -444,8 +444,8 @@ void TestReports::qsoHistory()
 
     reportsOf(w)->showQsoHistory("K7ABC", 0);
     QCOMPARE(reportsOf(w)->qsoWindow()->windowTitle(), QStringLiteral("QSO History"));
-    QCOMPARE(reportsOf(w)->qsoWindow()->ui->log->toPlainText(), QString());
-    QCOMPARE(reportsOf(w)->qsoWindow()->ui->header->toPlainText(), " Date  Comments from the QSO" + blanks(107));
+    QCOMPARE(reportsOf(w)->qsoWindow()->logView()->toPlainText(), QString());
+    QCOMPARE(reportsOf(w)->qsoWindow()->headerView()->toPlainText(), " Date  Comments from the QSO" + blanks(107));
 }
 
 void TestReports::singleQuoteInCalls()
@@ -536,14 +536,14 @@ void TestReports::qsoActionWithoutCallKeepsContent()
     Trelvin *w = rt.start();
     addLog(w, "240105", "12:00:00", "-", "K7ABC", "Bob", "", "Provo", "UT", "hello");
     reportsOf(w)->showQsoHistory("K7ABC", 2);
-    const QString lines = reportsOf(w)->qsoWindow()->ui->log->toPlainText();
+    const QString lines = reportsOf(w)->qsoWindow()->logView()->toPlainText();
     QVERIFY(!lines.isEmpty());
 
     FORM(w, call)->clear();
     FORM(w, actionShow_QSO_History_Log)->trigger();
     QVERIFY(reportsOf(w)->qsoWindow()->isVisible());
     QCOMPARE(reportsOf(w)->qsoWindow()->windowTitle(), QStringLiteral("QSO History for K7ABC"));
-    QCOMPARE(reportsOf(w)->qsoWindow()->ui->log->toPlainText(), lines);
+    QCOMPARE(reportsOf(w)->qsoWindow()->logView()->toPlainText(), lines);
     QCOMPARE(w->focusWidget(), FORM(w, search));
 }
 
