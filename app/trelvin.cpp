@@ -76,13 +76,7 @@ Trelvin::Trelvin(QWidget *parent)
     const QIcon icon(infoDir.path() + Trel::IconFile);
     setWindowIcon(icon);
 
-    // Preset the net-log selection to today, from now to the end of the day.
-    const QDateTime now = QDateTime::currentDateTime();
-    ui->year->setValue(now.toString(QStringLiteral("yy")).toInt());
-    ui->month->setValue(now.toString(QStringLiteral("MM")).toInt());
-    ui->day->setValue(now.toString(QStringLiteral("dd")).toInt());
-    ui->beginTime->setText(now.toString(QStringLiteral("hh:mm")));
-    ui->endTime->setText(QStringLiteral("23:59"));
+    reports->selectRestOfDay(QDateTime::currentDateTime());
     ui->club->setText(club);
 
     if (autoUpdate)

@@ -124,6 +124,15 @@ QList<QWidget *> ReportsController::windows() const
     return {wholeLog, dateLog, roster, contacts, qso};
 }
 
+void ReportsController::selectRestOfDay(const QDateTime &now)
+{
+    w.year->setValue(now.toString(QStringLiteral("yy")).toInt());
+    w.month->setValue(now.toString(QStringLiteral("MM")).toInt());
+    w.day->setValue(now.toString(QStringLiteral("dd")).toInt());
+    w.beginTime->setText(now.toString(QStringLiteral("hh:mm")));
+    w.endTime->setText(QStringLiteral("23:59"));
+}
+
 bool ReportsController::takeSelectedTimes()
 {
     const auto take = [this](QLineEdit *field, QString &time) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QPalette>
 #include <QString>
@@ -60,6 +61,8 @@ public:
     // The date of the last net-log selection as its title shows it.
     QString selectedDateText() const { return logDateText; }
 
+    // The Net Log Select fields: the day of `now`, from now to its end.
+    void selectRestOfDay(const QDateTime &now);
     // The report of the Net Log Select fields; a refused time is marked in
     // its field and leaves the report as it was.
     void showSelectedNetLog();
