@@ -111,6 +111,7 @@ private slots:
     void menuActions_data();
     void menuActions();
     void qsoActionWithoutCallKeepsContent();
+    void openLogReportsFollowADeletedRecord();
 };
 
 void TestReports::cellWidths_data()
@@ -545,6 +546,33 @@ void TestReports::qsoActionWithoutCallKeepsContent()
     QCOMPARE(reportsOf(w)->qsoWindow()->windowTitle(), QStringLiteral("QSO History for K7ABC"));
     QCOMPARE(reportsOf(w)->qsoWindow()->logView()->toPlainText(), lines);
     QCOMPARE(w->focusWidget(), FORM(w, search));
+}
+
+void TestReports::openLogReportsFollowADeletedRecord()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    addLog(w, "240105", "12:00:00", "-", "K7ABC", "Bob", "", "Provo", "UT", "hello");
+    addLog(w, "240105", "12:30:00", "-", "N0ZZ", "Zed", "", "Denver", "CO", "");
+    selectDay(w, 1, 5, 24, "00:00", "23:59");
+    w->show();
+    FORM(w, actionShow_Net_Log_Select)->trigger();
+    FORM(w, actionShowTrelvin)->trigger();
+    SeeLogs *dateLog = reportsOf(w)->dateLogWindow();
+    SeeLogs *wholeLog = reportsOf(w)->wholeLogWindow();
+    QCOMPARE(reportLines(dateLog).size(), 2);
+    QCOMPARE(reportLines(wholeLog).size(), 2);
+
+    // Neither open report may go on showing a record that is gone.
+    rt.prompter.clear();
+    FORM(w, delRec)->setText("1");
+    FORM(w, delRecBut)->click();
+    QCOMPARE(rt.prompter.titles(), QStringList{"Deleting Record from Log"});
+    QCOMPARE(reportLines(wholeLog).size(), 1);
+    QCOMPARE(wholeLog->windowTitle(), QStringLiteral("Net Log Database with 1 logged Contacts"));
+    QCOMPARE(reportLines(dateLog).size(), 1);
+    QVERIFY(reportLines(dateLog).at(0).contains("N0ZZ"));
 }
 
 QTEST_MAIN(TestReports)
