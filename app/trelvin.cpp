@@ -19,10 +19,12 @@
 #include "lookup/lookupcontroller.h"
 #include "secrets/secretstore.h"
 #include "updates/updatecheck.h"
-#include "reports/reportfill.h"
+#include "files/filescontroller.h"
+#include "records/netrecordscontroller.h"
+#include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
 #include "ui_trelvin.h"
-#include "viewer/seefile.h"
+#include "viewer/documentscontroller.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -46,12 +48,11 @@ Trelvin::Trelvin(QWidget *parent)
     jobRunner = new JobRunner(this);
     fileWork = new BackgroundWork(jobRunner, this);
     connect(fileWork, &BackgroundWork::progress, bulkJob, qOverload<int>(&BulkJob::setProgress));
-    reportFill = new ReportFill(bulkJob, jobRunner, this);
-    // A report asked for during another job is filled once that job ended.
-    connect(bulkJob, &BulkJob::ended, reportFill, &ReportFill::resume, Qt::QueuedConnection);
     setWindowTitle(QString::fromLatin1(Trel::WindowTitle));
 
     palettes = new ThemeState(this);
+    // Before anything may start a bulk job: a report being filled gives way to it.
+    createReports();
     clock = new Clock(this);
     clock->setObjectName(QStringLiteral("clock"));
     createSettings();
@@ -70,30 +71,19 @@ Trelvin::Trelvin(QWidget *parent)
     const QIcon icon(infoDir().path() + Trel::IconFile);
     setWindowIcon(icon);
 
-    // Preset the net-log selection to today, from now to the end of the day.
-    const QDateTime now = QDateTime::currentDateTime();
-    ui->year->setValue(now.toString(QStringLiteral("yy")).toInt());
-    ui->month->setValue(now.toString(QStringLiteral("MM")).toInt());
-    ui->day->setValue(now.toString(QStringLiteral("dd")).toInt());
-    ui->beginTime->setText(now.toString(QStringLiteral("hh:mm")));
-    ui->endTime->setText(QStringLiteral("23:59"));
+    reports->selectRestOfDay(QDateTime::currentDateTime());
     ui->club->setText(club());
 
     updates->checkAtStart();
 
-    createWindows();
+    createDocuments();
     createCheckInDesk();
-    for (QWidget *window : std::initializer_list<QWidget *>{
-             aboutWindow, desk->stationDialog(), desk->contactDialog(), allLogWindow, preambleWindow, dateLogWindow,
-             rosterWindow, contactsWindow, qsoWindow})
+    QList<QWidget *> windows{desk->stationDialog(), desk->contactDialog()};
+    windows << documents->windows() << reports->windows();
+    for (QWidget *window : std::as_const(windows))
         window->setWindowIcon(icon);
 
-    connect(aboutWindow, &SeeFile::errorSig, errorLog, &ErrorLog::write);
-    connect(aboutWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
-    connect(preambleWindow, &SeeFile::errorSig, errorLog, &ErrorLog::write);
-    connect(preambleWindow, &SeeFile::escapeSig, this, &Trelvin::backHome);
-    for (SeeLogs *report : {rosterWindow, allLogWindow, contactsWindow, dateLogWindow, qsoWindow})
-        connect(report, &SeeLogs::escapeSig, this, &Trelvin::backHome);
+    createFileControllers();
     createLookups();
     connectCheckInDesk();
     connect(updates, &UpdateCheck::done, lookups, &LookupController::retryLogin);
@@ -136,7 +126,7 @@ void Trelvin::createLookups()
                                const std::function<void()> &cancel, int maximum) {
         return beginBulkJob(name, message, cancelTip, cancel, maximum);
     };
-    host.recreateMembers = [this] { recreateMembers(); };
+    host.recreateMembers = [this] { files->emptyRoster(); };
     host.goodPalette = [this] { return palettes->good(); };
     host.alertPalette = [this] { return palettes->alert(); };
     host.dataDir = [this] { return dataDir().path(); };
@@ -146,14 +136,8 @@ void Trelvin::createLookups()
     lookups->fetchHamQthPassword();
 
     connect(lookups, &LookupController::errorLine, errorLog, &ErrorLog::write);
-    connect(lookups, &LookupController::rosterChanged, this, [this] {
-        if (rosterWindow->isVisible())
-            showRoster();
-    });
-    connect(lookups, &LookupController::contactsChanged, this, [this] {
-        if (contactsWindow->isVisible())
-            showContacts();
-    });
+    connect(lookups, &LookupController::rosterChanged, reports, &ReportsController::rosterChanged);
+    connect(lookups, &LookupController::contactsChanged, reports, &ReportsController::contactsChanged);
     connect(ui->lookUpButton, &QPushButton::clicked, lookups, &LookupController::lookUpEntry);
     connect(ui->actionQRZClubData, &QAction::triggered, lookups, &LookupController::runRoster);
     connect(desk->contactDialog(), &Contact::getContactSig, lookups, &LookupController::getContact);
@@ -166,7 +150,7 @@ void Trelvin::createCheckInDesk()
 {
     CheckInDesk::Widgets widgets{ui->search,  ui->call,   ui->name,   ui->city,     ui->state,     ui->qso,
                                  ui->relay,   ui->member, ui->delCon, ui->delRec,   ui->checks,    ui->checkins,
-                                 ui->time,    ui->statusbar, dateLogWindow};
+                                 ui->time,    ui->statusbar, reports->dateLogWindow()};
     CheckInDesk::Host host;
     host.stored = [this](const Storage::Result &result, const QString &operation) {
         return stored(result, operation);
@@ -208,28 +192,11 @@ void Trelvin::connectCheckInDesk()
 
     connect(desk, &CheckInDesk::errorLine, errorLog, &ErrorLog::write);
     connect(desk, &CheckInDesk::entryDone, callSearch, &CallSearch::selectSearch);
-    connect(desk, &CheckInDesk::netChanged, this, [this] {
-        if (dateLogWindow->isVisible())
-            showCurrentTrelvin();
-        if (allLogWindow->isVisible())
-            showDatabase();
-    });
-    connect(desk, &CheckInDesk::logChanged, this, [this] {
-        if (allLogWindow->isVisible())
-            showDatabase();
-    });
-    connect(desk, &CheckInDesk::contactsChanged, this, [this] {
-        if (contactsWindow->isVisible())
-            showContacts();
-    });
-    connect(desk, &CheckInDesk::rosterChanged, this, [this] {
-        if (rosterWindow->isVisible())
-            showRoster();
-    });
-    connect(callSearch, &CallSearch::contactShown, this, [this](const QString &call, int type) {
-        if (qsoWindow->isVisible())
-            showQsoHistory(call, type);
-    });
+    connect(desk, &CheckInDesk::netChanged, reports, &ReportsController::netLogChanged);
+    connect(desk, &CheckInDesk::logChanged, reports, &ReportsController::netLogChanged);
+    connect(desk, &CheckInDesk::contactsChanged, reports, &ReportsController::contactsChanged);
+    connect(desk, &CheckInDesk::rosterChanged, reports, &ReportsController::rosterChanged);
+    connect(callSearch, &CallSearch::contactShown, reports, &ReportsController::entryShown);
     connect(lookups, &LookupController::entryStateShown, callSearch, &CallSearch::stateChanged);
     connect(desk->contactDialog(), &Contact::escapeSig, this, &Trelvin::backHome);
     connect(desk->stationDialog(), &Station::escapeSig, this, &Trelvin::backHome);
@@ -263,6 +230,95 @@ void Trelvin::connectCheckInDesk()
     connect(ui->actionStationDetails, &QAction::triggered, desk, &CheckInDesk::showStationDetails);
     connect(ui->actionEditContact, &QAction::triggered, desk, &CheckInDesk::editContact);
     connect(ui->actionIdReminder, &QAction::toggled, desk, &CheckInDesk::setIdReminderOn);
+}
+
+void Trelvin::createReports()
+{
+    ReportsController::Widgets widgets;
+    widgets.search = ui->search;
+    widgets.call = ui->call;
+    widgets.year = ui->year;
+    widgets.month = ui->month;
+    widgets.day = ui->day;
+    widgets.beginTime = ui->beginTime;
+    widgets.endTime = ui->endTime;
+    ReportsController::Host host;
+    host.club = [this] { return club(); };
+    reports = new ReportsController(widgets, storage, palettes, bulkJob, jobRunner, host, this);
+    reports->setObjectName(QStringLiteral("reports"));
+    connect(reports, &ReportsController::escaped, this, &Trelvin::backHome);
+    connect(ui->actionShow_Net_Log_Select, &QAction::triggered, reports, &ReportsController::openNetLogSelect);
+    connect(ui->actionShowTrelvin, &QAction::triggered, reports, &ReportsController::openWholeLog);
+    connect(ui->actionShowContacts, &QAction::triggered, reports, &ReportsController::openContacts);
+    connect(ui->actionShowClubRoster, &QAction::triggered, reports, &ReportsController::openRoster);
+    connect(ui->actionShow_QSO_History_Log, &QAction::triggered, reports, &ReportsController::openQsoHistory);
+}
+
+void Trelvin::createFileControllers()
+{
+    FilesController::Host host;
+    host.stored = [this](const Storage::Result &result, const QString &operation) {
+        return stored(result, operation);
+    };
+    host.refuseBulkJob = [this] { return refuseBulkJob(); };
+    host.runFileWork = [this](const QString &name, const QString &message, const QString &cancelTip, bool onThread,
+                              const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
+                              const std::function<void()> &done) {
+        return runFileWork(name, message, cancelTip, onThread, body, done);
+    };
+    host.dataDir = [this] { return dataDir().path(); };
+    host.club = [this] { return club(); };
+    files = new FilesController({ui->statusbar}, storage, host, this);
+    files->setObjectName(QStringLiteral("files"));
+    connect(files, &FilesController::errorLine, errorLog, &ErrorLog::write);
+    connect(files, &FilesController::contactsChanged, reports, &ReportsController::contactsChanged);
+    connect(files, &FilesController::rosterChanged, reports, &ReportsController::rosterChanged);
+    connect(ui->actionSaveContacts, &QAction::triggered, files, &FilesController::saveContacts);
+    connect(ui->actionSaveTrelvin, &QAction::triggered, files, &FilesController::saveNetLog);
+    connect(ui->actionLoadContacts, &QAction::triggered, files, &FilesController::loadContacts);
+    connect(ui->actionLoadTrelvin, &QAction::triggered, files, &FilesController::loadNetLog);
+    connect(ui->actionLoadRoster, &QAction::triggered, files, &FilesController::loadRosterFile);
+    connect(ui->actionSaveRoster, &QAction::triggered, files, &FilesController::saveRosterFile);
+
+    NetRecordsController::Widgets widgets;
+    widgets.year = ui->year;
+    widgets.month = ui->month;
+    widgets.day = ui->day;
+    widgets.beginTime = ui->beginTime;
+    widgets.endTime = ui->endTime;
+    widgets.statusBar = ui->statusbar;
+    widgets.window = this;
+    NetRecordsController::Host recordHost;
+    recordHost.dataDir = [this] { return dataDir().path(); };
+    recordHost.club = [this] { return club(); };
+    recordHost.clockNow = [this] { return clockNow(); };
+    netRecords = new NetRecordsController(widgets, storage, recordHost, this);
+    netRecords->setObjectName(QStringLiteral("netRecords"));
+    netRecords->readSettings();
+    connect(netRecords, &NetRecordsController::errorLine, errorLog, &ErrorLog::write);
+    connect(ui->actionSaveNetAdif, &QAction::triggered, netRecords, &NetRecordsController::saveAdif);
+    connect(ui->actionSaveIcs309, &QAction::triggered, netRecords, &NetRecordsController::saveIcs309);
+    connect(ui->actionNetDetails, &QAction::triggered, netRecords, &NetRecordsController::editNetDetails);
+}
+
+void Trelvin::createDocuments()
+{
+    DocumentsController::Host host;
+    host.infoDir = [this] { return infoDir(); };
+    host.dataDir = [this] { return dataDir(); };
+    host.club = [this] { return club(); };
+    host.activateMain = [this] { activateWindow(); };
+    documents = new DocumentsController({ui->search, ui->call}, host, this);
+    documents->setObjectName(QStringLiteral("documents"));
+    connect(documents, &DocumentsController::errorLine, errorLog, &ErrorLog::write);
+    connect(documents, &DocumentsController::escaped, this, &Trelvin::backHome);
+    connect(ui->actionLicense, &QAction::triggered, documents, &DocumentsController::showLicense);
+    connect(ui->actionGettingStartedTrelvin, &QAction::triggered, documents, &DocumentsController::showGettingStarted);
+    connect(ui->actionShortcut_Keys, &QAction::triggered, documents, &DocumentsController::showShortcutKeys);
+    connect(ui->actionChange_Log, &QAction::triggered, documents, &DocumentsController::showChangeLog);
+    connect(ui->actionEnvironment, &QAction::triggered, documents, &DocumentsController::showEnvironment);
+    connect(ui->actionShow_Error_Log, &QAction::triggered, documents, &DocumentsController::showErrorLog);
+    connect(ui->actionPreamble, &QAction::triggered, documents, &DocumentsController::showPreamble);
 }
 
 void Trelvin::returnFocusAfterMenus()
@@ -303,32 +359,9 @@ Trelvin::~Trelvin()
     // for go.
     jobRunner->stopAll();
     // The secondary windows have no parent; they go with the main window.
-    delete aboutWindow;
-    delete allLogWindow;
-    delete preambleWindow;
-    delete dateLogWindow;
-    delete rosterWindow;
-    delete contactsWindow;
-    delete qsoWindow;
+    delete documents;
+    delete reports;
     delete ui;
-}
-
-void Trelvin::createWindows()
-{
-    aboutWindow = new SeeFile();
-    aboutWindow->readSettings(Trel::Group::About);
-    allLogWindow = new SeeLogs();
-    allLogWindow->readSettings(Trel::Group::AllLog);
-    preambleWindow = new SeeFile();
-    preambleWindow->readSettings(Trel::Group::Preamble);
-    dateLogWindow = new SeeLogs();
-    dateLogWindow->readSettings(Trel::Group::DateLog);
-    rosterWindow = new SeeLogs();
-    rosterWindow->readSettings(Trel::Group::Roster);
-    contactsWindow = new SeeLogs();
-    contactsWindow->readSettings(Trel::Group::Contacts);
-    qsoWindow = new SeeLogs();
-    qsoWindow->readSettings(Trel::Group::Qso);
 }
 
 void Trelvin::createKeyBindings()
@@ -360,42 +393,15 @@ void Trelvin::initWindows()
     themes->applyChosen();
 
     desk->showNet();
-    if (dateLogWindow->isVisible())
-        showCurrentTrelvin();
+    if (reports->dateLogWindow()->isVisible())
+        reports->showSelectedNetLog();
 
-    loadMember(dataDir().path() + "/Roster-" + club() + ".csv");
+    files->loadClubMembers();
 
     // Reopen what was open at the last exit.
-    if (aboutWindow->visibleFlag == QLatin1String(Trel::Yes)) {
-        const QString &content = aboutWindow->content;
-        if (content == QLatin1String(Trel::Content::License))
-            on_actionLicense_triggered();
-        if (content == QLatin1String(Trel::Content::GetStarted))
-            on_actionGettingStartedTrelvin_triggered();
-        if (content == QLatin1String(Trel::Content::Shortcuts))
-            on_actionShortcut_Keys_triggered();
-        if (content == QLatin1String(Trel::Content::ChangeLog))
-            on_actionChange_Log_triggered();
-        if (content == QLatin1String(Trel::Content::Environment))
-            on_actionEnvironment_triggered();
-        if (content == QLatin1String(Trel::Content::ErrorLog))
-            on_actionShow_Error_Log_triggered();
-    }
+    documents->reopenWindows();
     desk->reopenDialogs();
-    if (dateLogWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionShow_Net_Log_Select_triggered();
-    if (preambleWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionPreamble_triggered();
-    if (rosterWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionShowClubRoster_triggered();
-    if (contactsWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionShowContacts_triggered();
-    if (allLogWindow->visibleFlag == QLatin1String(Trel::Yes))
-        on_actionShowTrelvin_triggered();
-    if (qsoWindow->visibleFlag == QLatin1String(Trel::Yes)) {
-        qsoWindow->setWindowTitle(QStringLiteral("QSO History"));
-        on_actionShow_QSO_History_Log_triggered();
-    }
+    reports->reopenWindows();
 
     lookups->showStationDetails();
     // After the net list of this data directory is settled (resumed or new).
@@ -421,16 +427,16 @@ void Trelvin::saveClubRoster()
 {
     // Written at once (and whole, through a new file renamed into place), so
     // that a crash does not lose a member added or removed during the net.
-    saveRoster(dataDir().path() + "/Roster-" + club() + ".csv");
+    files->saveClubRoster();
 }
 
 void Trelvin::changeClub()
 {
-    saveRoster(dataDir().path() + "/Roster-" + club() + ".csv");
+    files->saveClubRoster();
     appSettings->setClub(ui->club->text().toUpper());
     ui->club->setText(club());
-    loadMember(dataDir().path() + "/Roster-" + club() + ".csv");
-    on_actionPreamble_triggered();
+    files->loadClubMembers();
+    documents->showPreamble();
 }
 
 void Trelvin::backHome()
@@ -450,13 +456,8 @@ void Trelvin::on_actionExit_triggered()
         return;
     exitDone = true;
     lookups->stop();
-    aboutWindow->writeSettings(Trel::Group::About, aboutWindow->content, aboutWindow->isVisible());
-    rosterWindow->writeSettings(Trel::Group::Roster, Trel::Normal, rosterWindow->isVisible());
-    allLogWindow->writeSettings(Trel::Group::AllLog, Trel::Normal, allLogWindow->isVisible());
-    dateLogWindow->writeSettings(Trel::Group::DateLog, Trel::Normal, dateLogWindow->isVisible());
-    contactsWindow->writeSettings(Trel::Group::Contacts, Trel::Normal, contactsWindow->isVisible());
-    qsoWindow->writeSettings(Trel::Group::Qso, Trel::Normal, qsoWindow->isVisible());
-    preambleWindow->writeSettings(Trel::Group::Preamble, Trel::Normal, preambleWindow->isVisible());
+    documents->writeWindowSettings();
+    reports->writeWindowSettings();
     desk->writeWindowSettings();
 
     writeSettings();
@@ -464,9 +465,9 @@ void Trelvin::on_actionExit_triggered()
     // Members added during the net must outlive the run. Without the
     // database there is nothing to write them from; the operator was told
     // at start, so this goes to the log and exit does not wait on a box.
-    const QString roster = dataDir().path() + "/Roster-" + club() + ".csv";
+    const QString roster = files->clubRosterFile();
     if (storage.contactsOpen())
-        saveRoster(roster);
+        files->saveRoster(roster);
     else
         writeError("Roster file '" + roster
                    + "' was not written at exit: the contacts database is not open; the file was left as it was.");
@@ -474,7 +475,7 @@ void Trelvin::on_actionExit_triggered()
     // Whatever is not sent yet stays in the journal for the next run.
     clubHub->stop();
     // Work still writing into the data directory stops first.
-    reportFill->stopAll();
+    reports->stopFills();
     fileWork->stop();
     desk->closeNet();
     callBooks->stop();

@@ -44,6 +44,10 @@ class JobRunner;
 class BulkJob;
 class ReportFill;
 class LookupController;
+class FilesController;
+class ReportsController;
+class NetRecordsController;
+class DocumentsController;
 class CheckInDesk;
 class CallSearch;
 class Clock;
@@ -89,31 +93,6 @@ public:
     int clockInterval = 1000;
     QNetworkAccessManager *networkManager = nullptr;
 
-    // Net-log report selection.
-    int logMonth = 0;
-    int logDay = 0;
-    int logYear = 0;
-    QString logDateText;
-    QString logBeginTime;
-    QString logEndTime;
-
-    // Secondary windows, created once and kept for the whole run.
-    SeeFile *aboutWindow = nullptr;
-    SeeLogs *allLogWindow = nullptr;
-    SeeFile *preambleWindow = nullptr;
-    SeeLogs *dateLogWindow = nullptr;
-    SeeLogs *rosterWindow = nullptr;
-    SeeLogs *contactsWindow = nullptr;
-    SeeLogs *qsoWindow = nullptr;
-
-    // Records beyond the log (records/recordfiles.cpp): the net's band, mode
-    // and frequency for its ADIF file.
-    QString netBand, netMode, netFrequency;
-    NetDetails *netDetailsDialog = nullptr;
-    // The net of the net-log selection, or nothing after a box saying why
-    // no `what` is written (no check-ins, a bad time, a failed read).
-    std::optional<NetRecord> selectedNet(const QString &what);
-
 public slots:
     // Lifecycle (app/trelvin.cpp).
     void initWindows();
@@ -127,46 +106,6 @@ public slots:
     // (Re-)attaches Contacts.db to the in-memory database after it was opened.
     void attachContacts();
     void processLine(QFile &file, QList<QString> &list);
-
-    // Roster files (files/rosterfiles.cpp).
-    void loadMember(QString fileName);
-    void loadRoster(QString fileName);
-    void saveRoster(QString fileName);
-    void on_actionLoadRoster_triggered();
-    void on_actionSaveRoster_triggered();
-
-    // Contacts and net-log files (files/csvfiles.cpp).
-    void on_actionSaveContacts_triggered();
-    void on_actionSaveTrelvin_triggered();
-    void on_actionLoadContacts_triggered();
-    void on_actionLoadTrelvin_triggered();
-
-    // Reports (reports/reports.cpp).
-    void showCurrentTrelvin();
-    void showTrelvin();
-    void showDatabase();
-    void showContacts();
-    void showRoster();
-    void showQsoHistory(QString call, int type);
-    void on_actionShow_Net_Log_Select_triggered();
-    void on_actionShowClubRoster_triggered();
-    void on_actionShowContacts_triggered();
-    void on_actionShowTrelvin_triggered();
-    void on_actionShow_QSO_History_Log_triggered();
-
-    // Documents (viewer/documents.cpp).
-    void on_actionLicense_triggered();
-    void on_actionGettingStartedTrelvin_triggered();
-    void on_actionShortcut_Keys_triggered();
-    void on_actionChange_Log_triggered();
-    void on_actionEnvironment_triggered();
-    void on_actionShow_Error_Log_triggered();
-    void on_actionPreamble_triggered();
-
-    // Net records (records/recordfiles.cpp).
-    void on_actionSaveNetAdif_triggered();
-    void on_actionSaveIcs309_triggered();
-    void on_actionNetDetails_triggered();
 
 public:
     // Storage failures and notes (app/opendatabase.cpp); the log lines name the
@@ -189,14 +128,6 @@ public:
     // Every worker thread of the program starts, stops and is joined here.
     JobRunner *jobRunner = nullptr;
     BackgroundWork *fileWork = nullptr;
-    // Files and tables up to these sizes are handled at once: they take less
-    // than a frame. Larger ones go to a thread of their own.
-    static inline qint64 inlineFileBytes = 1'000'000;
-    static inline qint64 inlineRows = 10'000;
-    // Long reports are filled behind their first screen (reports/reportfill.h);
-    // up to this many lines, a report is shown whole at once.
-    ReportFill *reportFill = nullptr;
-    static inline qint64 inlineReportRows = 5'000;
     // While a bulk job runs, a second is refused with a box that names the
     // running one: true then.
     bool refuseBulkJob();
@@ -215,26 +146,6 @@ protected:
 
 private:
     void createWindows();
-    void readRecordSettings(QSettings &settings);
-    void writeRecordSettings(QSettings &settings);
-    QString proposedNetFile(const QString &suffix) const;
-    void createKeyBindings();
-    void recreateMembers();
-    // A CSV file that could not be written whole: box and log line, with the
-    // system's reason when there is one.
-    void reportUnwritableFile(const QString &fileName, const QString &reason = QString());
-    void reportUnreadableRoster(const QString &fileName);
-    // A load that took no line: the "Nothing Loaded" box and a log line.
-    void reportNothingLoaded(const QString &fileName, const QString &reason, const QString &kept);
-    // A roster file that could not be read when the club's roster was loaded:
-    // it is not overwritten while the roster in memory is empty.
-    QString unreadRoster;
-    // Writes a CSV file from stored rows: the header, then what `rows` appends.
-    bool saveRows(const QString &fileName, const QString &header,
-                  const std::function<Storage::Result(CsvWriter &)> &rows);
-    void saveTable(Storage::Table table, const QString &fileName);
-    void loadTable(Storage::Table table, const QString &fileName);
-
     // After a menu action or a job, and the boxes they raised: the keyboard
     // goes back where the operator types next. An entry field keeps it;
     // anything else (nothing, the net list, a button) gives it to Call Search.
@@ -245,6 +156,17 @@ private:
     // passwords, the roster's QRZ run.
     LookupController *lookups = nullptr;
     void createLookups();
+    // The CSV files of contacts, net log and roster (files/).
+    FilesController *files = nullptr;
+    // The report windows (reports/).
+    ReportsController *reports = nullptr;
+    // The net's ADIF and ICS-309 records and its Net Details (records/).
+    NetRecordsController *netRecords = nullptr;
+    // The documents and the net script (viewer/).
+    DocumentsController *documents = nullptr;
+    void createReports();
+    void createFileControllers();
+    void createDocuments();
 
     // The check-in desk (checkin/): the net list, the entry and its dialogs,
     // and Call Search beside it.

@@ -9,7 +9,10 @@
 #include "dialogs/contact.h"
 #include "jobs/bulkjob.h"
 #include "dialogs/station.h"
-#include "reports/seelogs.h"
+#include "files/filescontroller.h"
+#include "records/netrecordscontroller.h"
+#include "reports/reportscontroller.h"
+#include "viewer/documentscontroller.h"
 #include "callbook/callbookloader.h"
 #include "checkin/callsearch.h"
 #include "checkin/checkindesk.h"
@@ -17,7 +20,6 @@
 #include "sync/clubhub.h"
 #include "ui_trelvin.h"
 #include "updates/updatecheck.h"
-#include "viewer/seefile.h"
 
 #include <QSettings>
 
@@ -52,8 +54,7 @@ void Trelvin::createThemes()
     widgets.window = this;
     widgets.station = desk->stationDialog();
     widgets.contact = desk->contactDialog();
-    widgets.windows = {aboutWindow, preambleWindow, rosterWindow, allLogWindow, contactsWindow, qsoWindow,
-                       dateLogWindow};
+    widgets.windows = documents->windows() + reports->windows();
     themes = new ThemeController(widgets, palettes, this);
     themes->setObjectName(QStringLiteral("themes"));
     themes->readSettings();
@@ -95,25 +96,16 @@ void Trelvin::createClubHub()
     clubHub->setObjectName(QStringLiteral("clubHub"));
     clubHub->readSettings();
     connect(clubHub, &ClubHub::errorLine, errorLog, &ErrorLog::write);
-    connect(clubHub, &ClubHub::netChanged, this, [this] {
-        desk->showNet();
-        if (dateLogWindow->isVisible())
-            showCurrentTrelvin();
-        if (allLogWindow->isVisible())
-            showDatabase();
-    });
-    connect(clubHub, &ClubHub::rosterChanged, this, [this] {
-        saveClubRoster();
-        if (rosterWindow->isVisible())
-            showRoster();
-    });
+    connect(clubHub, &ClubHub::netChanged, desk, qOverload<>(&CheckInDesk::showNet));
+    connect(clubHub, &ClubHub::netChanged, reports, &ReportsController::netLogChanged);
+    connect(clubHub, &ClubHub::rosterChanged, files, &FilesController::saveClubRoster);
+    connect(clubHub, &ClubHub::rosterChanged, reports, &ReportsController::rosterChanged);
 }
 
 void Trelvin::readSettings()
 {
     QSettings file(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
     file.beginGroup(Trel::Group::Main);
-    readRecordSettings(file);
     if (file.value(Trel::Key::Exist).toString() == QLatin1String(Trel::Yes)) {
         resize(file.value(Trel::Key::Size).toSize());
         move(file.value(Trel::Key::Position).toPoint());
@@ -130,7 +122,8 @@ void Trelvin::writeSettings()
     appSettings->writeSettings(file);
     updates->writeSettings(file);
     themes->writeSettings(file);
-    writeRecordSettings(file);
+    if (netRecords)
+        netRecords->writeSettings(file);
     // The look-ups' servers and HamQTH account; none after a start that stopped early.
     if (lookups)
         lookups->writeSettings(file);
@@ -146,14 +139,9 @@ void Trelvin::writeError(QString message)
 
 void Trelvin::followErrorLog(const QByteArray &line, bool written)
 {
-    if (!aboutWindow || !aboutWindow->isVisible() || aboutWindow->content != QLatin1String(Trel::Content::ErrorLog))
-        return;
-    // An open view follows the file. Reading it all again for each line froze
-    // the window once a few thousand lines came in a row.
-    if (written && aboutWindow->shownLog() == errorLog->fileName())
-        aboutWindow->appendErrorLog(line);
-    else if (errorLog->isOpen())
-        aboutWindow->showErrorLog(dataDir());
+    // An open Error Log view follows the file; none before start-up made it.
+    if (documents)
+        documents->errorLogged(line, written, errorLog->fileName(), errorLog->isOpen());
 }
 
 QDir Trelvin::dataDir() const

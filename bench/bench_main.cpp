@@ -5,6 +5,9 @@
 #include "app/prompter.h"
 #include "app/errorlog.h"
 #include "app/trelvin.h"
+#include "reports/reportscontroller.h"
+#include "files/filescontroller.h"
+#include "viewer/documentscontroller.h"
 #include "formaccess.h"
 #include "callbook/callbookimport.h"
 #include "data/callbookstore.h"
@@ -875,11 +878,11 @@ void benchNet(Runtime &rt)
 void benchReports(Runtime &rt, const QString &size)
 {
     Trelvin &w = *rt.window;
-    w.logYear = rt.logDate.left(2).toInt();
-    w.logMonth = rt.logDate.mid(2, 2).toInt();
-    w.logDay = rt.logDate.mid(4, 2).toInt();
-    w.logBeginTime = QStringLiteral("00:00:00");
-    w.logEndTime = QStringLiteral("23:59:59");
+    const int logYear = rt.logDate.left(2).toInt();
+    const int logMonth = rt.logDate.mid(2, 2).toInt();
+    const int logDay = rt.logDate.mid(4, 2).toInt();
+    const QString logBeginTime = QStringLiteral("00:00:00");
+    const QString logEndTime = QStringLiteral("23:59:59");
     const QByteArray day = rt.logDate.toUtf8();
     // Each report's statements run bare, every value read: what the report
     // costs before a single line is formatted or shown.
@@ -917,24 +920,28 @@ void benchReports(Runtime &rt, const QString &size)
         qint64 chars = 0;
         Direct::Statement q(fileDb(&w), "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
         q.bindUtf8(1, day);
-        q.bindString(2, w.logBeginTime);
-        q.bindString(3, w.logEndTime);
+        q.bindString(2, logBeginTime);
+        q.bindString(3, logEndTime);
         while (q.next())
             touch(q, chars);
     };
+    ReportsController *made = reportsOf(&w);
     struct Report {
         const char *name;
-        void (Trelvin::*slot)();
+        std::function<void()> show;
         SeeLogs *window;
         const std::function<void()> &statements;
     };
-    const Report reports[] = {{"report showDatabase (whole log)", &Trelvin::showDatabase, w.allLogWindow, wholeLog},
-                              {"report showContacts", &Trelvin::showContacts, w.contactsWindow, contacts},
-                              {"report showRoster", &Trelvin::showRoster, w.rosterWindow, roster},
-                              {"report showTrelvin (one net)", &Trelvin::showTrelvin, w.dateLogWindow, oneNight}};
+    const Report reports[] = {
+        {"report showDatabase (whole log)", [made] { made->showWholeLog(); }, made->wholeLogWindow(), wholeLog},
+        {"report showContacts", [made] { made->showContacts(); }, made->contactsWindow(), contacts},
+        {"report showRoster", [made] { made->showRoster(); }, made->rosterWindow(), roster},
+        {"report showTrelvin (one net)",
+         [=] { made->showNetLogOf(logYear, logMonth, logDay, logBeginTime, logEndTime); }, made->dateLogWindow(),
+         oneNight}};
     for (const Report &report : reports) {
         const QString name = QString::fromLatin1(report.name);
-        recordGap(name, size, longestGap([&] { (w.*report.slot)(); }, [&] { return jobsDone(w); }));
+        recordGap(name, size, longestGap([&] { report.show(); }, [&] { return jobsDone(w); }));
         // Until the first lines are on screen: at once for a report built
         // whole, the first chunk for one filled behind it.
         std::vector<double> firstMs;
@@ -944,7 +951,7 @@ void benchReports(Runtime &rt, const QString &size)
                 QObject::connect(reportFillOf(&w), &ReportFill::firstScreen, [&] { shown = true; });
             QElapsedTimer t;
             t.start();
-            (w.*report.slot)();
+            report.show();
             if (reportFillOf(&w)->idle())
                 shown = true;
             while (!shown)
@@ -954,10 +961,10 @@ void benchReports(Runtime &rt, const QString &size)
             finishJobs(w);
         }
         record(name + QStringLiteral(": first screen"), size, summarise(firstMs));
-        const Stats value = repeat([&] { (w.*report.slot)(); finishJobs(w); }, 3, 51, budget);
+        const Stats value = repeat([&] { report.show(); finishJobs(w); }, 3, 51, budget);
         // The same text set into the same widget: its font and settings
         // decide how long the layout takes.
-        QPlainTextEdit *log = report.window->ui->log;
+        QPlainTextEdit *log = report.window->logView();
         const QString text = log->toPlainText();
         const Stats base = repeat([&] { log->setPlainText(text); }, 3, 51, budget);
         record(QString::fromLatin1(report.name), size, value, &base);
@@ -1093,9 +1100,9 @@ void benchRoster(Runtime &rt, const QString &size, int members)
     const QString out = rt.scratch(QStringLiteral("Roster-saved.csv"));
     rt.writeRoster(in, members);
     recordGap(QStringLiteral("roster load %1 members").arg(sizeLabel(members)), size,
-              longestGap([&] { w.loadRoster(in); }, [&] { return jobsDone(w); }));
-    const Stats load = repeat([&] { w.loadRoster(in); finishJobs(w); }, 3, 21, budget);
-    const Stats save = repeat([&] { w.saveRoster(out); }, 3, 21, budget);
+              longestGap([&] { filesOf(&w)->loadRoster(in); }, [&] { return jobsDone(w); }));
+    const Stats load = repeat([&] { filesOf(&w)->loadRoster(in); finishJobs(w); }, 3, 21, budget);
+    const Stats save = repeat([&] { filesOf(&w)->saveRoster(out); }, 3, 21, budget);
 
     // The same members: their rows inserted in one transaction, and selected
     // by call in one transaction.
@@ -1147,7 +1154,7 @@ void benchRoster(Runtime &rt, const QString &size, int members)
     record(QStringLiteral("roster load %1 members").arg(sizeLabel(members)), size, load, &loadBase);
     record(QStringLiteral("roster save %1 members").arg(sizeLabel(members)), size, save, &saveBase);
     recordCheckInsDuring(rt, w, QStringLiteral("roster load %1 members").arg(sizeLabel(members)), size, load.median,
-                         [&] { w.loadRoster(in); });
+                         [&] { filesOf(&w)->loadRoster(in); });
 }
 
 // New error-log lines with the Error Log window open, against the same lines
@@ -1165,7 +1172,7 @@ void benchErrorLog(Runtime &rt, const QString &size)
     const Stats closed = repeat(lines, 3, 11, budget);
     FORM(&w, actionShow_Error_Log)->trigger();
     const Stats open = repeat(lines, 3, 11, budget);
-    w.aboutWindow->hide();
+    documentsOf(&w)->documentWindow()->hide();
     record(QStringLiteral("error log: 2,000 lines, window open"), size, open, &closed);
 
     {
@@ -1178,7 +1185,7 @@ void benchErrorLog(Runtime &rt, const QString &size)
             log.write(block);
     }
     QTextEdit bare;
-    bare.resize(w.aboutWindow->size());
+    bare.resize(documentsOf(&w)->documentWindow()->size());
     bare.show();
     const Stats read = repeat(
         [&logPath, &bare] {
@@ -1197,7 +1204,7 @@ void benchErrorLog(Runtime &rt, const QString &size)
             FORM(&w, actionShow_Error_Log)->trigger();
             QCoreApplication::processEvents();
         },
-        3, 11, budget, [&w] { w.aboutWindow->hide(); });
+        3, 11, budget, [&w] { documentsOf(&w)->documentWindow()->hide(); });
     record(QStringLiteral("error log: open a 100 MB log"), size, show, &read);
     QFile::resize(logPath, 0);
 }

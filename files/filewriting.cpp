@@ -1,6 +1,7 @@
 #include "files/filewriting.h"
 
-#include "data/records.h"
+#include "app/prompter.h"
+#include "data/rows.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -166,4 +167,11 @@ bool CsvWriter::commit()
         return false;
     }
     return true;
+}
+
+QString reportUnwritableFile(const QString &fileName, const QString &reason)
+{
+    Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
+                                  QStringLiteral("The File to write could not be Opened."));
+    return "File '" + fileName + "' Could not be Opened." + (reason.isEmpty() ? QString() : " (" + reason + ")");
 }

@@ -13,6 +13,10 @@ class StoredRow;
 // would take its place, for root even over /dev/full.
 QString unsaveableTarget(const QString &fileName);
 
+// A file that could not be written whole: the "Can't Open File" box.
+// Returns the error-log line, with the system's reason when there is one.
+QString reportUnwritableFile(const QString &fileName, const QString &reason = QString());
+
 // Writes `bytes` as the whole file, or leaves the old one as it was; false
 // with the reason in `error` when any write failed.
 bool writeWholeFile(const QString &fileName, QByteArrayView bytes, QString &error);

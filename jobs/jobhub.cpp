@@ -3,7 +3,7 @@
 #include "app/settings.h"
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
-#include "reports/reportfill.h"
+#include "reports/reportscontroller.h"
 #include "ui_trelvin.h"
 
 #include <QStatusBar>
@@ -14,8 +14,7 @@
 bool Trelvin::refuseBulkJob()
 {
     // A report being filled gives way, and is filled again after the job.
-    if (reportFill->filling())
-        reportFill->yield();
+    reports->giveWay();
     if (!bulkJob->running())
         return false;
     Prompter::instance()->message(Prompter::Information, QStringLiteral("Another Job Is Running"),

@@ -6,11 +6,11 @@
 #include "jobs/bulkjob.h"
 #include "jobs/jobrunner.h"
 #include "reports/seelogs.h"
-#include "ui_seelogs.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPlainTextEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTextCursor>
@@ -124,9 +124,9 @@ void ReportFill::startNext()
                [this] { finish(true); });
 
     SeeLogs *window = request.window;
-    window->ui->log->setLineWrapMode(QPlainTextEdit::NoWrap);
-    if (window->ui->header->toPlainText() != request.header)
-        window->ui->header->setPlainText(request.header);
+    window->logView()->setLineWrapMode(QPlainTextEdit::NoWrap);
+    if (window->headerView()->toPlainText() != request.header)
+        window->headerView()->setPlainText(request.header);
 
     // The worker owns copies of what it needs: the window may start another
     // fill before this one's thread has ended.
@@ -152,56 +152,63 @@ void ReportFill::startNext()
     work->start(
         [inbox, path, members, body, self, expected, first, later](const std::atomic<bool> &cancelled,
                                                                     const std::function<void(int)> &progress) {
-            const auto post = [&](QString &text, bool last, qint64 count) {
-                {
-                    QMutexLocker lock(&inbox->mutex);
-                    if (!text.isEmpty())
-                        inbox->chunks.append(text);
-                    if (last) {
-                        inbox->ended = true;
-                        inbox->count = count;
-                    }
-                }
-                text = QString();
-                if (self)
-                    QMetaObject::invokeMethod(self.data(), &ReportFill::wake, Qt::QueuedConnection);
-            };
-            Storage reader(workerConnectionName());
-            Storage::Result opened = reader.openWorker(path, true);
-            // A cancelled fill stops reading at once: the exit waits for it.
-            reader.stopReadingWhen(&cancelled);
-            if (opened.ok() && members)
-                opened = reader.roster().setMembers(*members);
-            // A file that cannot be read gives an empty report, as a failed
-            // read in one go does.
-            if (!opened.ok()) {
-                QString none;
-                post(none, true, 0);
-                return;
-            }
-            QString text;
-            qint64 lines = 0;
-            qint64 inChunk = 0;
-            qint64 limit = first;
-            const qint64 count = body(reader, text, [&] {
-                ++lines;
-                if (++inChunk < limit)
-                    return;
-                inChunk = 0;
-                limit = later;
-                if (cancelled.load(std::memory_order_relaxed)) {
-                    text.resize(0);
-                    return;
-                }
-                post(text, false, 0);
-                progress(int(qMin<qint64>(1000, lines * 1000 / expected)));
-            });
-            // Cut short: nothing more is handed over.
-            if (cancelled.load(std::memory_order_relaxed))
-                return;
-            post(text, true, count);
+            readChunks(*inbox, self, path, members, body, expected, first, later, cancelled, progress);
         },
         true, request.name);
+}
+
+void ReportFill::readChunks(Inbox &inbox, const QPointer<ReportFill> &self, const QString &path,
+                            const std::optional<QStringList> &members, const Body &body, qint64 expected, int first,
+                            int later, const std::atomic<bool> &cancelled, const std::function<void(int)> &progress)
+{
+    const auto post = [&](QString &text, bool last, qint64 count) {
+        {
+            QMutexLocker lock(&inbox.mutex);
+            if (!text.isEmpty())
+                inbox.chunks.append(text);
+            if (last) {
+                inbox.ended = true;
+                inbox.count = count;
+            }
+        }
+        text = QString();
+        if (self)
+            QMetaObject::invokeMethod(self.data(), &ReportFill::wake, Qt::QueuedConnection);
+    };
+    Storage reader(workerConnectionName());
+    Storage::Result opened = reader.openWorker(path, true);
+    // A cancelled fill stops reading at once: the exit waits for it.
+    reader.stopReadingWhen(&cancelled);
+    if (opened.ok() && members)
+        opened = reader.roster().setMembers(*members);
+    // A file that cannot be read gives an empty report, as a failed read in
+    // one go does.
+    if (!opened.ok()) {
+        QString none;
+        post(none, true, 0);
+        return;
+    }
+    QString text;
+    qint64 lines = 0;
+    qint64 inChunk = 0;
+    qint64 limit = first;
+    const qint64 count = body(reader, text, [&] {
+        ++lines;
+        if (++inChunk < limit)
+            return;
+        inChunk = 0;
+        limit = later;
+        if (cancelled.load(std::memory_order_relaxed)) {
+            text.resize(0);
+            return;
+        }
+        post(text, false, 0);
+        progress(int(qMin<qint64>(1000, lines * 1000 / expected)));
+    });
+    // Cut short: nothing more is handed over.
+    if (cancelled.load(std::memory_order_relaxed))
+        return;
+    post(text, true, count);
 }
 
 void ReportFill::takeChunks()
@@ -210,7 +217,7 @@ void ReportFill::takeChunks()
         return;
     QElapsedTimer slice;
     slice.start();
-    QPlainTextEdit *log = current->request.window->ui->log;
+    QPlainTextEdit *log = current->request.window->logView();
     for (;;) {
         QString chunk;
         bool ended = false;
@@ -265,7 +272,7 @@ void ReportFill::finish(bool cancelled)
     if (!cancelled) {
         if (ended->chunksShown == 0) {
             // No line at all: the window is emptied as a report of nothing is.
-            window->ui->log->setPlainText(QString());
+            window->logView()->setPlainText(QString());
         }
         qint64 count = 0;
         {

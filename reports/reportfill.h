@@ -2,9 +2,11 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -78,6 +80,11 @@ private:
     struct Inbox;
     struct Running;
     void startNext();
+    // The worker's part of a fill: the report's lines in chunks into
+    // `inbox`, a screen first; `self` is woken for each.
+    static void readChunks(Inbox &inbox, const QPointer<ReportFill> &self, const QString &path,
+                           const std::optional<QStringList> &members, const Body &body, qint64 expected, int first,
+                           int later, const std::atomic<bool> &cancelled, const std::function<void(int)> &progress);
     void wake();
     void takeChunks();
     void finish(bool cancelled);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/records.h"
+#include "data/rows.h"
 
 #include <QByteArrayView>
 #include <QString>

@@ -47,3 +47,13 @@ void SeeLogs::closeEvent(QCloseEvent *event)
 {
     event->accept();
 }
+
+QPlainTextEdit *SeeLogs::headerView() const
+{
+    return ui->header;
+}
+
+QPlainTextEdit *SeeLogs::logView() const
+{
+    return ui->log;
+}

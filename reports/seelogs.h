@@ -4,6 +4,7 @@
 #include <QString>
 
 class QCloseEvent;
+class QPlainTextEdit;
 
 namespace Ui {
 class SeeLogs;
@@ -20,7 +21,9 @@ public:
     explicit SeeLogs(QWidget *parent = nullptr);
     ~SeeLogs() override;
 
-    Ui::SeeLogs *ui;
+    // The one-line column header and the report under it.
+    QPlainTextEdit *headerView() const;
+    QPlainTextEdit *logView() const;
     QString visibleFlag = QStringLiteral("No");
 
 signals:
@@ -35,4 +38,7 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    Ui::SeeLogs *ui;
 };

@@ -4,8 +4,12 @@
 #include "app/trelvin.h"
 #include "checkin/callsearch.h"
 #include "checkin/checkindesk.h"
+#include "files/filescontroller.h"
 #include "jobs/bulkjob.h"
+#include "records/netrecordscontroller.h"
 #include "reports/reportfill.h"
+#include "reports/reportscontroller.h"
+#include "viewer/documentscontroller.h"
 
 #include <QMenu>
 #include <QSqlDatabase>
@@ -86,4 +90,24 @@ Contact *contactOf(const Trelvin *w)
 Clock *clockOf(const Trelvin *w)
 {
     return w->findChild<Clock *>(QStringLiteral("clock"));
+}
+
+FilesController *filesOf(const Trelvin *w)
+{
+    return w->findChild<FilesController *>();
+}
+
+ReportsController *reportsOf(const Trelvin *w)
+{
+    return w->findChild<ReportsController *>();
+}
+
+NetRecordsController *netRecordsOf(const Trelvin *w)
+{
+    return w->findChild<NetRecordsController *>();
+}
+
+DocumentsController *documentsOf(const Trelvin *w)
+{
+    return w->findChild<DocumentsController *>();
 }

@@ -12,6 +12,10 @@
 #include <type_traits>
 
 class BulkJob;
+class DocumentsController;
+class FilesController;
+class NetRecordsController;
+class ReportsController;
 class QObject;
 class QSqlDatabase;
 class ReportFill;
@@ -53,3 +57,8 @@ CallSearch *callSearchOf(const Trelvin *w);
 Station *stationOf(const Trelvin *w);
 Contact *contactOf(const Trelvin *w);
 Clock *clockOf(const Trelvin *w);
+// The controllers of the window's areas, through their public API.
+FilesController *filesOf(const Trelvin *w);
+ReportsController *reportsOf(const Trelvin *w);
+NetRecordsController *netRecordsOf(const Trelvin *w);
+DocumentsController *documentsOf(const Trelvin *w);

@@ -4,7 +4,7 @@
 #include "app/fonts.h"
 #include "app/trelvin.h"
 #include "data/direct.h"
-#include "data/records.h"
+#include "data/rows.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
 #include "secrets/secretstore.h"

@@ -2,6 +2,8 @@
 
 #include "app/trelvin.h"
 #include "app/settings.h"
+#include "reports/reportscontroller.h"
+#include "files/filescontroller.h"
 #include "data/csv.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
@@ -60,17 +62,17 @@ void TestBulkJobs::init()
     QVERIFY(w);
     rt->prompter.clear();
     // Everything goes to a thread, however small.
-    Trelvin::inlineFileBytes = 0;
-    Trelvin::inlineRows = 0;
+    FilesController::inlineFileBytes = 0;
+    FilesController::inlineRows = 0;
 }
 
 void TestBulkJobs::cleanup()
 {
     if (w)
         QVERIFY(waitForJobs(w));
-    Trelvin::inlineFileBytes = 1'000'000;
-    Trelvin::inlineRows = 10'000;
-    Trelvin::inlineReportRows = 5'000;
+    FilesController::inlineFileBytes = 1'000'000;
+    FilesController::inlineRows = 10'000;
+    ReportsController::inlineReportRows = 5'000;
     rt.reset();
     w = nullptr;
 }
@@ -132,7 +134,7 @@ void TestBulkJobs::secondJobRefused()
                                            "with Cancel in the status bar.");
     FORM(w, actionSaveContacts)->trigger();
     FORM(w, actionLoadTrelvin)->trigger();
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
     QCOMPARE(rt->prompter.titles(), QStringList(3, QStringLiteral("Another Job Is Running")));
     for (const auto &call : rt->prompter.calls)
         QCOMPARE(call.text, refusal);
@@ -256,14 +258,14 @@ void TestBulkJobs::cancelledRosterLoadKeepsRoster()
     QVERIFY(run(memoryDb(w), "INSERT INTO mbr (id, call) VALUES (NULL, 'W1AW')"));
     const QStringList contacts = column(fileDb(w), "SELECT id || call || name FROM contact ORDER BY id");
     const QString path = writeContacts(30000, QStringLiteral("Roster-big.csv"));
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
     QVERIFY(bulkJobOf(w)->running());
     bulkJobOf(w)->cancelButton()->click();
     QVERIFY(waitForJobs(w));
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"W1AW"});
     QCOMPARE(column(fileDb(w), "SELECT id || call || name FROM contact ORDER BY id"), contacts);
 
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
     QVERIFY(waitForJobs(w));
     QCOMPARE(column(memoryDb(w), "SELECT count(*) FROM mbr"), QStringList{"30000"});
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id LIMIT 2"), (QStringList{"CHK0", "CHK1"}));
@@ -290,29 +292,30 @@ void TestBulkJobs::chunkedReportsMatchWholeOnes()
     }
     QVERIFY(run(fileDb(w), "COMMIT"));
     struct Report {
-        void (Trelvin::*show)();
+        void (ReportsController::*show)();
         SeeLogs *window;
     };
-    for (const Report &report : {Report{&Trelvin::showContacts, w->contactsWindow},
-                                 Report{&Trelvin::showDatabase, w->allLogWindow},
-                                 Report{&Trelvin::showRoster, w->rosterWindow}}) {
-        Trelvin::inlineReportRows = 1'000'000;
-        (w->*report.show)();
-        const QString whole = report.window->ui->log->toPlainText();
+    ReportsController *reports = reportsOf(w);
+    for (const Report &report : {Report{&ReportsController::showContacts, reports->contactsWindow()},
+                                 Report{&ReportsController::showWholeLog, reports->wholeLogWindow()},
+                                 Report{&ReportsController::showRoster, reports->rosterWindow()}}) {
+        ReportsController::inlineReportRows = 1'000'000;
+        (reports->*report.show)();
+        const QString whole = report.window->logView()->toPlainText();
         const QString title = report.window->windowTitle();
         QVERIFY(whole.count('\n') > 300);
 
-        report.window->ui->log->setPlainText(QStringLiteral("old"));
+        report.window->logView()->setPlainText(QStringLiteral("old"));
         report.window->setWindowTitle(QString());
-        Trelvin::inlineReportRows = 0;
+        ReportsController::inlineReportRows = 0;
         ReportFill::firstLines = 7;
         ReportFill::chunkLines = 50;
         QSignalSpy first(reportFillOf(w), &ReportFill::firstScreen);
-        (w->*report.show)();
+        (reports->*report.show)();
         QVERIFY(bulkJobOf(w)->running());
         QVERIFY(waitForJobs(w));
         QCOMPARE(first.size(), 1);
-        QCOMPARE(report.window->ui->log->toPlainText(), whole);
+        QCOMPARE(report.window->logView()->toPlainText(), whole);
         QCOMPARE(report.window->windowTitle(), title);
     }
     ReportFill::firstLines = 120;
@@ -323,7 +326,7 @@ void TestBulkJobs::reportWaitsForJob()
 {
     for (int i = 0; i < 50; ++i)
         addContact(QStringLiteral("REP%1").arg(i));
-    Trelvin::inlineReportRows = 0;
+    ReportsController::inlineReportRows = 0;
     rt->prompter.paths = QStringList{writeContacts(20000)};
     FORM(w, actionLoadContacts)->trigger();
     QVERIFY(bulkJobOf(w)->running());
@@ -332,7 +335,7 @@ void TestBulkJobs::reportWaitsForJob()
     FORM(w, actionShowContacts)->trigger();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 20000 Contacts"));
+    QCOMPARE(reportsOf(w)->contactsWindow()->windowTitle(), QStringLiteral("Contacts Database with 20000 Contacts"));
 
     // A load asked for while a report fills takes over; the report is
     // filled again after it.
@@ -342,8 +345,8 @@ void TestBulkJobs::reportWaitsForJob()
     FORM(w, actionLoadContacts)->trigger();
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
-    QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 300 Contacts"));
-    QCOMPARE(w->contactsWindow->ui->log->toPlainText().count('\n'), 299);
+    QCOMPARE(reportsOf(w)->contactsWindow()->windowTitle(), QStringLiteral("Contacts Database with 300 Contacts"));
+    QCOMPARE(reportsOf(w)->contactsWindow()->logView()->toPlainText().count('\n'), 299);
 }
 
 void TestBulkJobs::netFollowsItsRowsThroughLoads()
@@ -481,7 +484,7 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
             fields.append(QString());
         roster += csvRecord(fields).toUtf8();
     }
-    w->loadRoster(writeData(QStringLiteral("Roster-big.csv"), roster));
+    filesOf(w)->loadRoster(writeData(QStringLiteral("Roster-big.csv"), roster));
     checkInsDuring('R');
     if (QTest::currentTestFailed())
         return;

@@ -4,6 +4,7 @@
 #include "callbook/callbookloader.h"
 #include "sync/clubhub.h"
 #include "app/trelvin.h"
+#include "reports/reportscontroller.h"
 #include "callbook/callbookimport.h"
 #include "data/callbookstore.h"
 #include "data/storage.h"
@@ -288,7 +289,7 @@ void TestClubLink::init()
 
 void TestClubLink::cleanup()
 {
-    Trelvin::inlineReportRows = 5'000;
+    ReportsController::inlineReportRows = 5'000;
     while (!runtimes.empty())
         runtimes.pop_back();
 }
@@ -608,7 +609,7 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
     QTest::keyClick(FORM(a.w, qso), Qt::Key_Return);
     QVERIFY(storeOf(a.w).journal().unsentCount() > 0);
 
-    Trelvin::inlineReportRows = 0;
+    ReportsController::inlineReportRows = 0;
     QSignalSpy first(reportFillOf(a.w), &ReportFill::firstScreen);
     FORM(a.w, actionShowTrelvin)->trigger();
     QVERIFY(first.wait(10000));
@@ -629,7 +630,7 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
         a.rt->stop();
     }
     const qint64 took = clock.elapsed();
-    Trelvin::inlineReportRows = 5'000;
+    ReportsController::inlineReportRows = 5'000;
     QVERIFY2(took < 3000, qPrintable(QStringLiteral("exit took %1 ms").arg(took)));
 
     // The check-in the server never got waits in the journal for the next run.
@@ -662,7 +663,7 @@ void TestClubLink::cancelledReportStopsReading()
     // Each row takes a little time, so that the whole read lasts seconds.
     auto visited = std::make_shared<std::atomic<qint64>>(0);
     ReportFill::Request request;
-    request.window = a.w->allLogWindow;
+    request.window = reportsOf(a.w)->wholeLogWindow();
     request.name = QStringLiteral("the net log report");
     request.contactsPath = storeOf(a.w).contactsDb().databaseName();
     request.expectedLines = 200000;

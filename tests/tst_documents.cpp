@@ -2,6 +2,7 @@
 
 #include "app/errorlog.h"
 #include "app/trelvin.h"
+#include "viewer/documentscontroller.h"
 #include "ui_seefile.h"
 #include "ui_trelvin.h"
 #include "viewer/seefile.h"
@@ -54,15 +55,15 @@ void TestDocuments::documentsOpen_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("content");
     QTest::addColumn<QString>("firstLine");
-    QTest::newRow("licence") << "on_actionLicense_triggered" << "License to Use" << "UseLicense"
+    QTest::newRow("licence") << "actionLicense" << "License to Use" << "UseLicense"
                              << "GNU GENERAL PUBLIC LICENSE";
-    QTest::newRow("read-me") << "on_actionGettingStartedTrelvin_triggered" << "Display README File" << "GetStarted"
+    QTest::newRow("read-me") << "actionGettingStartedTrelvin" << "Display README File" << "GetStarted"
                              << "";
-    QTest::newRow("shortcuts") << "on_actionShortcut_Keys_triggered" << "Keyboard Shortcut Keys" << "Shortcuts" << "";
-    QTest::newRow("change log") << "on_actionChange_Log_triggered" << "Program Change Log" << "ChangeLog" << "";
-    QTest::newRow("environment") << "on_actionEnvironment_triggered" << "Hardware and Software Versions"
+    QTest::newRow("shortcuts") << "actionShortcut_Keys" << "Keyboard Shortcut Keys" << "Shortcuts" << "";
+    QTest::newRow("change log") << "actionChange_Log" << "Program Change Log" << "ChangeLog" << "";
+    QTest::newRow("environment") << "actionEnvironment" << "Hardware and Software Versions"
                                  << "Environment" << "Program and Development Software Versions";
-    QTest::newRow("error log") << "on_actionShow_Error_Log_triggered" << "Program Errors and Comments" << "ErrorLog"
+    QTest::newRow("error log") << "actionShow_Error_Log" << "Program Errors and Comments" << "ErrorLog"
                                << "";
 }
 
@@ -73,12 +74,12 @@ void TestDocuments::documentsOpen()
     QFETCH(QString, content);
     QFETCH(QString, firstLine);
     w->findChild<ErrorLog *>()->write("something to show");
-    QVERIFY(QMetaObject::invokeMethod(w, action.toLatin1().constData()));
+    formPart<QAction *>(w, action.toLatin1().constData())->trigger();
     QVERIFY(rt->prompter.calls.isEmpty());
-    QVERIFY(w->aboutWindow->isVisible());
-    QCOMPARE(w->aboutWindow->windowTitle(), title);
-    QCOMPARE(w->aboutWindow->content, content);
-    const QString text = w->aboutWindow->ui->text->toPlainText();
+    QVERIFY(documentsOf(w)->documentWindow()->isVisible());
+    QCOMPARE(documentsOf(w)->documentWindow()->windowTitle(), title);
+    QCOMPARE(documentsOf(w)->documentWindow()->content, content);
+    const QString text = documentsOf(w)->documentWindow()->textView()->toPlainText();
     QVERIFY(!text.isEmpty());
     if (!firstLine.isEmpty())
         QVERIFY2(text.trimmed().startsWith(firstLine), qPrintable(text.left(80)));
@@ -92,14 +93,14 @@ void TestDocuments::missingDocumentReachesErrorLog()
     QCOMPARE(rt->prompter.calls.first().kind, Prompter::Critical);
     QCOMPARE(rt->prompter.calls.first().text,
              "File 'COPYING' not Found.\nThis file should be in your " + rt->infoPath() + " directory.");
-    QVERIFY(!w->aboutWindow->isVisible());
+    QVERIFY(!documentsOf(w)->documentWindow()->isVisible());
     QVERIFY(rt->readData("errorLog.txt").endsWith(" File '" + rt->infoPath() + "/COPYING' Could not be Opened.\n"));
 
     // The preamble's failure goes to the error log through its own window.
     rt->prompter.clear();
     FORM(w, actionPreamble)->trigger();
     QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
-    QVERIFY(!w->preambleWindow->isVisible());
+    QVERIFY(!documentsOf(w)->scriptWindow()->isVisible());
     QVERIFY(rt->readData("errorLog.txt").endsWith(" File '" + rt->dataPath()
                                                  + "/PREAMBLE-ARC.txt' Could not be Opened.\n"));
 }
@@ -118,9 +119,9 @@ void TestDocuments::missingErrorLogIsNotLogged()
 void TestDocuments::errorLogViewFollowsNewLines()
 {
     FORM(w, actionShow_Error_Log)->trigger();
-    QVERIFY(w->aboutWindow->isVisible());
+    QVERIFY(documentsOf(w)->documentWindow()->isVisible());
     w->findChild<ErrorLog *>()->write("a brand new problem");
-    QVERIFY(w->aboutWindow->ui->text->toPlainText().contains("a brand new problem"));
+    QVERIFY(documentsOf(w)->documentWindow()->textView()->toPlainText().contains("a brand new problem"));
 }
 
 void TestDocuments::documentReopensAtNextStart()
@@ -133,15 +134,15 @@ void TestDocuments::documentReopensAtNextStart()
         QCOMPARE(settings.value("About/Visible").toString(), QStringLiteral("Yes"));
     }
     w = rt->start();
-    QVERIFY(w->aboutWindow->isVisible());
-    QCOMPARE(w->aboutWindow->windowTitle(), QStringLiteral("Keyboard Shortcut Keys"));
-    QCOMPARE(w->aboutWindow->content, QStringLiteral("Shortcuts"));
+    QVERIFY(documentsOf(w)->documentWindow()->isVisible());
+    QCOMPARE(documentsOf(w)->documentWindow()->windowTitle(), QStringLiteral("Keyboard Shortcut Keys"));
+    QCOMPARE(documentsOf(w)->documentWindow()->content, QStringLiteral("Shortcuts"));
 
     // Closed at exit: stays closed.
-    w->aboutWindow->close();
+    documentsOf(w)->documentWindow()->close();
     FORM(w, actionExit)->trigger();
     w = rt->start();
-    QVERIFY(!w->aboutWindow->isVisible());
+    QVERIFY(!documentsOf(w)->documentWindow()->isVisible());
 }
 
 void TestDocuments::preambleOfTheClub()
@@ -150,9 +151,9 @@ void TestDocuments::preambleOfTheClub()
                         rt->dataPath() + "/PREAMBLE-ARC.txt"));
     FORM(w, actionPreamble)->trigger();
     QVERIFY(rt->prompter.calls.isEmpty());
-    QVERIFY(w->preambleWindow->isVisible());
-    QCOMPARE(w->preambleWindow->windowTitle(), QStringLiteral("ARC Net Control Station's Script"));
-    QVERIFY(!w->preambleWindow->ui->text->toPlainText().isEmpty());
+    QVERIFY(documentsOf(w)->scriptWindow()->isVisible());
+    QCOMPARE(documentsOf(w)->scriptWindow()->windowTitle(), QStringLiteral("ARC Net Control Station's Script"));
+    QVERIFY(!documentsOf(w)->scriptWindow()->textView()->toPlainText().isEmpty());
 }
 
 // The guide, the key list and the change log the About menu shows are

@@ -2,6 +2,8 @@
 
 #include "app/trelvin.h"
 #include "app/settings.h"
+#include "files/filescontroller.h"
+#include "viewer/documentscontroller.h"
 #include "jobs/bulkjob.h"
 #include "data/csv.h"
 #include "data/direct.h"
@@ -178,7 +180,7 @@ void TestFiles::rosterRoundTrip()
     addMember(w, "K7ABC");
 
     const QString path = rt->dataPath() + "/Roster-TEST.csv";
-    w->saveRoster(path);
+    filesOf(w)->saveRoster(path);
     QVERIFY(rt->prompter.calls.isEmpty());
     const QString text = readFile(path);
     QVERIFY(text.startsWith(rosterHeader));
@@ -187,7 +189,7 @@ void TestFiles::rosterRoundTrip()
                  + csvRecord(obrien));
 
     QSqlQuery(fileDb(w)).exec("DELETE FROM contact");
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"K7ABC", "W1AW"}));
     QCOMPARE(contactRow(w, "W1AW"), obrien);
     QCOMPARE(contactRow(w, "K7ABC").at(6), QStringLiteral("Provo"));
@@ -205,7 +207,7 @@ void TestFiles::rosterLoadMergesFieldByField()
                           "\"K7NEW\",\"Newt\",\"\",\"\",\"\",\"\",\"\",\"UT\",\"\",\"\",\"\",\"801.555.0000\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\n"
                           "\"N0SHORT\",\"Only\",\"three\"\n"
                           "\"K7END\",\"End\",\"\",\"\",\"\",\"\",\"Moab\",\"UT\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"");
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
 
     const QStringList w1aw = contactRow(w, "W1AW");
     QCOMPARE(w1aw.at(1), QStringLiteral("Hi"));          // given: replaces
@@ -223,7 +225,7 @@ void TestFiles::rosterLoadMergesFieldByField()
 
     // A header alone loads nothing: the roster and the contacts stay.
     writeFile(path, rosterHeader.toUtf8());
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
     QCOMPARE(rt->prompter.titles(), QStringList{"Nothing Loaded"});
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"),
              (QStringList{"W1AW", "K7NEW", "N0SHORT", "K7END"}));
@@ -234,7 +236,7 @@ void TestFiles::missingRosterIsReported()
 {
     const QString path = rt->dataPath() + "/Roster-NONE.csv";
     addMember(w, "W1AW");
-    w->loadMember(path);
+    filesOf(w)->loadMembers(path);
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
     QCOMPARE(rt->prompter.calls.first().kind, Prompter::Critical);
     QCOMPARE(rt->prompter.calls.first().text,
@@ -255,7 +257,7 @@ void TestFiles::failedWriteKeepsOldFile()
     writeFile(path, "old roster\n");
     addContact(w, obrien);
     addMember(w, "W1AW");
-    w->saveRoster(path);
+    filesOf(w)->saveRoster(path);
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
     QCOMPARE(rt->prompter.calls.first().text, QStringLiteral("The File to write could not be Opened."));
     QCOMPARE(readFile(path), QStringLiteral("old roster\n"));
@@ -487,8 +489,8 @@ void TestFiles::clubSwitch()
     // The new club has no roster yet.
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
-    QVERIFY(w->preambleWindow->isVisible());
-    QCOMPARE(w->preambleWindow->windowTitle(), QStringLiteral("QRP Net Control Station's Script"));
+    QVERIFY(documentsOf(w)->scriptWindow()->isVisible());
+    QCOMPARE(documentsOf(w)->scriptWindow()->windowTitle(), QStringLiteral("QRP Net Control Station's Script"));
 
     // Back to ARC: its roster comes back.
     rt->prompter.clear();
@@ -637,7 +639,7 @@ void TestFiles::repeatedCallsMakeOneMember()
                               + csvRecord(lower).toUtf8() + k7abc + "\"n0low\"\n\"K7ABC\"\n";
     const QString path = rt->dataPath() + "/Roster-TWICE.csv";
     writeFile(path, roster);
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
     QVERIFY(waitForJobs(w));
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
@@ -648,7 +650,7 @@ void TestFiles::repeatedCallsMakeOneMember()
 
     // The roster read at start and on a change of club the same way.
     QVERIFY(QFile::resize(rt->dataPath() + "/errorLog.txt", 0));
-    w->loadMember(path);
+    filesOf(w)->loadMembers(path);
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"), (QStringList{"W1AW", "K7ABC", "n0low"}));
     QVERIFY2(rt->readData("errorLog.txt").contains(repeats), qPrintable(rt->readData("errorLog.txt")));
 
@@ -661,7 +663,7 @@ void TestFiles::repeatedCallsMakeOneMember()
 
     // Hundreds of thousands of lines of one call make one member.
     writeFile(path, rosterHeader.toUtf8() + QByteArray("\"K7ONE\"\n").repeated(300000));
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
     QVERIFY(waitForJobs(w));
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"K7ONE"});
     QVERIFY(rt->readData("errorLog.txt")
@@ -733,7 +735,7 @@ void TestFiles::latin1LinesAreConverted()
     const QString rosterPath = rt->dataPath() + "/Roster-LATIN.csv";
     writeFile(rosterPath,
               rosterHeader.toUtf8() + csvRecord(sao).toUtf8().replace("São", "S\xe3o").replace("“", "\x93"));
-    w->loadRoster(rosterPath);
+    filesOf(w)->loadRoster(rosterPath);
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"PY2ABC"});
     QCOMPARE(contactRow(w, "PY2ABC").at(6), QStringLiteral("São Paulo"));
     log = rt->readData("errorLog.txt");
@@ -887,7 +889,7 @@ void TestFiles::specialFileIsNotReplaced()
     const auto entries = [&data] { return data.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot); };
     const QStringList before = entries();
 
-    w->saveRoster(fifo);
+    filesOf(w)->saveRoster(fifo);
     rt->prompter.paths = QStringList{fifo, fifo, fifo};
     FORM(w, actionSaveRoster)->trigger();
     FORM(w, actionSaveContacts)->trigger();
@@ -929,7 +931,7 @@ void TestFiles::fullFileSystemKeepsOldFile()
     {
         const FileSizeLimit limit(4096);
         QVERIFY(limit.active);
-        w->saveRoster(roster);
+        filesOf(w)->saveRoster(roster);
         rt->prompter.paths = QStringList{contacts};
         FORM(w, actionSaveContacts)->trigger();
     }
@@ -944,7 +946,7 @@ void TestFiles::fullFileSystemKeepsOldFile()
 
     // Without the limit the same saves go through.
     rt->prompter.clear();
-    w->saveRoster(roster);
+    filesOf(w)->saveRoster(roster);
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(readFile(roster).count('\n'), 61);
 }

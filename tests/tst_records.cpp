@@ -2,6 +2,7 @@
 
 #include "app/trelvin.h"
 #include "app/settings.h"
+#include "records/netrecordscontroller.h"
 #include "records/adif.h"
 #include "records/ics309.h"
 #include "checkin/idreminder.h"
@@ -332,8 +333,11 @@ void TestRecords::adifExportOfTheSelectedNet()
     addLog(w, "240105", "20:30:00", "N", "W0NCS", "Ned", "Denver", "CO", "opening");
     addLog(w, "240105", "20:31:15", "T", "K7ABC", QString::fromUtf8("Zoë"), "Provo", "UT", "one for Salt Lake");
     addLog(w, "240105", "22:30:00", "-", "N0LATE", "Lou", "Pueblo", "CO", ""); // after the window
-    w->netBand = "2m";
-    w->netMode = "FM";
+    FORM(w, actionNetDetails)->trigger();
+    NetDetails *details = w->findChild<NetDetails *>();
+    details->bandBox->setCurrentText("2m");
+    details->modeBox->setCurrentText("FM");
+    details->accept();
     selectNet(w, 1, 5, 24, "19:00", "22:00");
     rt.prompter.clear();
     const QString target = rt.dataPath() + "/net.adi";
@@ -554,15 +558,16 @@ void TestRecords::netDetailsAndSettings()
     Trelvin *w = rt.start();
     QVERIFY(!deskOf(w)->idReminderOn());
     QVERIFY(!FORM(w, actionIdReminder)->isChecked());
-    QCOMPARE(w->netBand, QStringLiteral("40m"));
+    QCOMPARE(netRecordsOf(w)->band(), QStringLiteral("40m"));
 
     FORM(w, actionNetDetails)->trigger();
-    QCOMPARE(w->netDetailsDialog->bandBox->currentText(), QStringLiteral("40m"));
-    w->netDetailsDialog->modeBox->setCurrentText("ssb");
-    w->netDetailsDialog->frequencyEdit->setText("7.245");
-    w->netDetailsDialog->accept();
-    QCOMPARE(w->netMode, QStringLiteral("SSB"));
-    QCOMPARE(w->netFrequency, QStringLiteral("7.245"));
+    NetDetails *details = w->findChild<NetDetails *>();
+    QCOMPARE(details->bandBox->currentText(), QStringLiteral("40m"));
+    details->modeBox->setCurrentText("ssb");
+    details->frequencyEdit->setText("7.245");
+    details->accept();
+    QCOMPARE(netRecordsOf(w)->mode(), QStringLiteral("SSB"));
+    QCOMPARE(netRecordsOf(w)->frequency(), QStringLiteral("7.245"));
     FORM(w, actionIdReminder)->setChecked(true);
     FORM(w, actionExit)->trigger();
 

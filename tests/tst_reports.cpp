@@ -2,6 +2,7 @@
 
 #include "app/trelvin.h"
 #include "app/settings.h"
+#include "reports/reportscontroller.h"
 #include "reports/reportlines.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
@@ -23,7 +24,7 @@ QString blanks(int count)
 
 QStringList reportLines(SeeLogs *window)
 {
-    const QString text = window->ui->log->toPlainText();
+    const QString text = window->logView()->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
@@ -111,6 +112,7 @@ private slots:
     void menuActions_data();
     void menuActions();
     void qsoActionWithoutCallKeepsContent();
+    void openLogReportsFollowADeletedRecord();
 };
 
 void TestReports::cellWidths_data()
@@ -189,25 +191,25 @@ void TestReports::headers()
     setMembers(w, {});
     selectDay(w, 1, 5, 24, "00:00", "23:59");
 
-    w->showCurrentTrelvin();
-    w->showDatabase();
-    w->showContacts();
-    w->showRoster();
-    w->showQsoHistory("K7ABC", 2);
+    reportsOf(w)->showSelectedNetLog();
+    reportsOf(w)->showWholeLog();
+    reportsOf(w)->showContacts();
+    reportsOf(w)->showRoster();
+    reportsOf(w)->showQsoHistory("K7ABC", 2);
 
-    QCOMPARE(w->dateLogWindow->ui->header->toPlainText(),
+    QCOMPARE(reportsOf(w)->dateLogWindow()->headerView()->toPlainText(),
              " No S Call   Name       Relay  Comment" + blanks(121) + " St City" + blanks(21) + " Time    ");
-    QCOMPARE(w->allLogWindow->ui->header->toPlainText(),
+    QCOMPARE(reportsOf(w)->wholeLogWindow()->headerView()->toPlainText(),
              "RecNo  Date    Time   S Call   Name" + blanks(12) + "Relay  St City" + blanks(22) + "Comments from QSO"
                  + blanks(111));
-    QCOMPARE(w->contactsWindow->ui->header->toPlainText(), "  No Pr R Suf Name       St City" + blanks(16));
-    QCOMPARE(w->rosterWindow->ui->header->toPlainText(), "  No   Call   Name       St City" + blanks(16));
-    QCOMPARE(w->qsoWindow->ui->header->toPlainText(), " Date  Comments from the QSO" + blanks(107));
+    QCOMPARE(reportsOf(w)->contactsWindow()->headerView()->toPlainText(), "  No Pr R Suf Name       St City" + blanks(16));
+    QCOMPARE(reportsOf(w)->rosterWindow()->headerView()->toPlainText(), "  No   Call   Name       St City" + blanks(16));
+    QCOMPARE(reportsOf(w)->qsoWindow()->headerView()->toPlainText(), " Date  Comments from the QSO" + blanks(107));
 
     // Empty tables: the headers stand over empty reports.
-    for (SeeLogs *report : {w->dateLogWindow, w->allLogWindow, w->contactsWindow, w->rosterWindow, w->qsoWindow})
-        QCOMPARE(report->ui->log->toPlainText(), QString());
-    QCOMPARE(w->allLogWindow->windowTitle(), QStringLiteral("Net Log Database with 0 logged Contacts"));
+    for (SeeLogs *report : {reportsOf(w)->dateLogWindow(), reportsOf(w)->wholeLogWindow(), reportsOf(w)->contactsWindow(), reportsOf(w)->rosterWindow(), reportsOf(w)->qsoWindow()})
+        QCOMPARE(report->logView()->toPlainText(), QString());
+    QCOMPARE(reportsOf(w)->wholeLogWindow()->windowTitle(), QStringLiteral("Net Log Database with 0 logged Contacts"));
 }
 
 void TestReports::dateLogListsOneDay()
@@ -219,16 +221,16 @@ void TestReports::dateLogListsOneDay()
     selectDay(w, 1, 5, 24, "00:00", "10:00");
 
     // Left over from elsewhere: the report must put its own view settings back.
-    w->dateLogWindow->ui->log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    w->dateLogWindow->ui->log->setPlainText("old line\nanother old line");
-    w->dateLogWindow->ui->log->moveCursor(QTextCursor::End);
+    reportsOf(w)->dateLogWindow()->logView()->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    reportsOf(w)->dateLogWindow()->logView()->setPlainText("old line\nanother old line");
+    reportsOf(w)->dateLogWindow()->logView()->moveCursor(QTextCursor::End);
 
     FORM(w, actionShow_Net_Log_Select)->trigger();
 
-    QCOMPARE(w->logDateText, QStringLiteral(" 1/ 5/24"));
-    QCOMPARE(w->dateLogWindow->windowTitle(),
+    QCOMPARE(reportsOf(w)->selectedDateText(), QStringLiteral(" 1/ 5/24"));
+    QCOMPARE(reportsOf(w)->dateLogWindow()->windowTitle(),
              QStringLiteral("Net Check-In Log for Date:  1/ 5/24 and Time: 00:00:00 through 10:00:00"));
-    const QStringList lines = reportLines(w->dateLogWindow);
+    const QStringList lines = reportLines(reportsOf(w)->dateLogWindow());
     QCOMPARE(lines.size(), 3);
     // Latest first, numbered down from the count; the name is cut to 10.
     QCOMPARE(lines.at(0), "  3 S KD7XYZ Ann        " + blanks(6) + " " + blanks(128) + " UT Provo" + blanks(20)
@@ -237,13 +239,13 @@ void TestReports::dateLogListsOneDay()
                               + " 09:00:00");
     QCOMPARE(lines.at(2), "  1 M W1AW   Hiram      " + blanks(6) + " early bird" + blanks(118)
                               + " CT Newington" + blanks(16) + " 00:00:30");
-    QCOMPARE(w->dateLogWindow->ui->log->lineWrapMode(), QPlainTextEdit::NoWrap);
-    QCOMPARE(w->dateLogWindow->ui->log->textCursor().position(), 0);
+    QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->textCursor().position(), 0);
 
     // Running again replaces the lines rather than adding to them.
     FORM(w, endTime)->setText("11:00");
-    w->showCurrentTrelvin();
-    const QStringList again = reportLines(w->dateLogWindow);
+    reportsOf(w)->showSelectedNetLog();
+    const QStringList again = reportLines(reportsOf(w)->dateLogWindow());
     QCOMPARE(again.size(), 4);
     QCOMPARE(again.at(0), "  4 T K7ABC  Bartholome W1AW   Good signal" + blanks(117) + " UT Salt Lake City"
                               + blanks(11) + " 10:30:00");
@@ -270,9 +272,9 @@ void TestReports::dateLogSpan()
     Trelvin *w = rt.start();
     seedJanuaryFifth(w);
     selectDay(w, 1, 5, 24, begin, end);
-    w->showCurrentTrelvin();
+    reportsOf(w)->showSelectedNetLog();
     QStringList seen;
-    for (const QString &line : reportLines(w->dateLogWindow))
+    for (const QString &line : reportLines(reportsOf(w)->dateLogWindow()))
         seen.append(line.left(3) + ' ' + line.right(8));
     QCOMPARE(seen, numbersAndTimes);
 }
@@ -301,8 +303,8 @@ void TestReports::refusedTime()
     seedJanuaryFifth(w);
     selectDay(w, 1, 5, 24, "00:00", "10:00");
     FORM(w, actionShow_Net_Log_Select)->trigger();
-    const QString before = w->dateLogWindow->ui->log->toPlainText();
-    QCOMPARE(reportLines(w->dateLogWindow).size(), 3);
+    const QString before = reportsOf(w)->dateLogWindow()->logView()->toPlainText();
+    QCOMPARE(reportLines(reportsOf(w)->dateLogWindow()).size(), 3);
 
     // Another day and a refused time: the old report and date stay.
     selectDay(w, 1, 6, 24, inBegin ? typed : "08:00", inBegin ? "10:00" : typed);
@@ -316,8 +318,8 @@ void TestReports::refusedTime()
         QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("08:00"));
         QCOMPARE(FORM(w, beginTime)->palette().color(QPalette::Text), themeOf(w)->info().color(QPalette::Text));
     }
-    QCOMPARE(w->dateLogWindow->ui->log->toPlainText(), before);
-    QCOMPARE(w->dateLogWindow->windowTitle(), title);
+    QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->toPlainText(), before);
+    QCOMPARE(reportsOf(w)->dateLogWindow()->windowTitle(), title);
 }
 
 void TestReports::unpaddedTimeIsWrittenBack()
@@ -325,16 +327,16 @@ void TestReports::unpaddedTimeIsWrittenBack()
     Runtime rt;
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
-    w->dateLogWindow->ui->log->setPlainText("stale");
+    reportsOf(w)->dateLogWindow()->logView()->setPlainText("stale");
     selectDay(w, 12, 25, 23, "7:5", "9:0");
     FORM(w, actionShow_Net_Log_Select)->trigger();
     QCOMPARE(FORM(w, beginTime)->text(), QStringLiteral("7:5"));
     QCOMPARE(FORM(w, endTime)->text(), QStringLiteral("9:0"));
     QCOMPARE(FORM(w, endTime)->palette().color(QPalette::Text), themeOf(w)->info().color(QPalette::Text));
-    QCOMPARE(w->dateLogWindow->windowTitle(),
+    QCOMPARE(reportsOf(w)->dateLogWindow()->windowTitle(),
              QStringLiteral("Net Check-In Log for Date: 12/25/23 and Time: 7:5:00 through 9:0:00"));
     // The report ran (and found nothing), replacing the old text.
-    QCOMPARE(w->dateLogWindow->ui->log->toPlainText(), QString());
+    QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->toPlainText(), QString());
 }
 
 void TestReports::wholeLog()
@@ -347,10 +349,10 @@ void TestReports::wholeLog()
     addLog(w, "240105", "11:00:00", "N", "N0ZZ", "Zed", "", "Denver", "CO", "net control");
     addLog(w, "231231", "23:00:00", "R", "W1AW", "Hiram", "", "Newington", "CT", "");
 
-    w->showDatabase();
-    const QStringList lines = reportLines(w->allLogWindow);
+    reportsOf(w)->showWholeLog();
+    const QStringList lines = reportLines(reportsOf(w)->wholeLogWindow());
     QCOMPARE(lines.size(), 4);
-    QCOMPARE(w->allLogWindow->windowTitle(), QStringLiteral("Net Log Database with 4 logged Contacts"));
+    QCOMPARE(reportsOf(w)->wholeLogWindow()->windowTitle(), QStringLiteral("Net Log Database with 4 logged Contacts"));
     // Newest date first, and within a date the latest time.
     QStringList ids;
     for (const QString &line : lines)
@@ -360,7 +362,7 @@ void TestReports::wholeLog()
     // Sixteen characters of name push the rest one column to the right.
     QCOMPARE(lines.at(2), "    1 240105 10:30:00 T K7ABC  Maximilian Smyth W1AW   UT Salt Lake City" + blanks(11)
                               + " Good signal" + blanks(117));
-    const QString header = w->allLogWindow->ui->header->toPlainText();
+    const QString header = reportsOf(w)->wholeLogWindow()->headerView()->toPlainText();
     const int relayColumn = header.indexOf("Relay");
     const int stateColumn = header.indexOf(" St ") + 1;
     QCOMPARE(lines.at(2).mid(relayColumn + 1, 4), QStringLiteral("W1AW"));
@@ -379,24 +381,24 @@ void TestReports::contacts()
     addContact(w, "K7ABC", "Bob", "Provo", "UT");
     addContact(w, "W1AAA", "Al", "Newington", "CT");
 
-    w->showContacts();
-    QCOMPARE(w->contactsWindow->windowTitle(), QStringLiteral("Contacts Database with 5 Contacts"));
+    reportsOf(w)->showContacts();
+    QCOMPARE(reportsOf(w)->contactsWindow()->windowTitle(), QStringLiteral("Contacts Database with 5 Contacts"));
     // Suffix order: AAA, ABC, ABD, B, ZZ; prefix, digit and suffix in columns.
-    QCOMPARE(reportLines(w->contactsWindow),
+    QCOMPARE(reportLines(reportsOf(w)->contactsWindow()),
              (QStringList{"   1  W 1 AAA Al" + blanks(9) + "CT Newington" + blanks(11),
                           "   2  K 7 ABC Bob" + blanks(8) + "UT Provo" + blanks(15),
                           "   3 KD 7 ABD Christophe UT Salt Lake City Metro",
                           "   4 AA 6 B   Bea" + blanks(8) + "CA Fresno" + blanks(14),
                           "   5  N 0 ZZ  Zed" + blanks(8) + "CO Denver" + blanks(14)}));
-    QCOMPARE(w->contactsWindow->ui->log->textCursor().position(), 0);
+    QCOMPARE(reportsOf(w)->contactsWindow()->logView()->textCursor().position(), 0);
 
     // Cut and padded by characters, not bytes, where the text is not ASCII.
     addContact(w, "W2ÄÖ", "Zoë-Éléonore", "Saint-Étienne-de-Montluçon", "ÎF");
     addLog(w, "240105", "12:00:00", "-", "W2ÄÖ", "Zoë-Éléonore", "", "Montluçon", "ÎF", "très bien");
-    w->showContacts();
-    QCOMPARE(reportLines(w->contactsWindow).last(), "   6  W 2 ÄÖ  Zoë-Éléono ÎF Saint-Étienne-de-Mon");
-    w->showDatabase();
-    QCOMPARE(reportLines(w->allLogWindow).value(0),
+    reportsOf(w)->showContacts();
+    QCOMPARE(reportLines(reportsOf(w)->contactsWindow()).last(), "   6  W 2 ÄÖ  Zoë-Éléono ÎF Saint-Étienne-de-Mon");
+    reportsOf(w)->showWholeLog();
+    QCOMPARE(reportLines(reportsOf(w)->wholeLogWindow()).value(0),
              "    1 240105 12:00:00 - W2ÄÖ   Zoë-Éléonore    " + blanks(6) + " ÎF Montluçon" + blanks(16) + " très bien"
                  + blanks(119));
 }
@@ -413,13 +415,13 @@ void TestReports::roster()
     setMembers(w, {"N0ZZ", "W9NONE", "K7ABC", "W1AAA"});
     w->findChild<Settings *>()->setClub(QStringLiteral("QRP"));
 
-    w->showRoster();
+    reportsOf(w)->showRoster();
     // W9NONE has no contact record: left out, and the numbers close up.
-    QCOMPARE(reportLines(w->rosterWindow),
+    QCOMPARE(reportLines(reportsOf(w)->rosterWindow()),
              (QStringList{"   1  W 1 AAA Al" + blanks(9) + "CT Newington" + blanks(11),
                           "   2  K 7 ABC Bob" + blanks(8) + "UT Provo" + blanks(15),
                           "   3  N 0 ZZ  Zed" + blanks(8) + "CO Denver" + blanks(14)}));
-    QCOMPARE(w->rosterWindow->windowTitle(), QStringLiteral("QRP Club Roster with 3 Members"));
+    QCOMPARE(reportsOf(w)->rosterWindow()->windowTitle(), QStringLiteral("QRP Club Roster with 3 Members"));
 }
 
 void TestReports::qsoHistory()
@@ -433,19 +435,19 @@ void TestReports::qsoHistory()
     // Another station, even a newer check-in, does not count.
     addLog(w, "240120", "10:00:00", "-", "AK7ABC", "Art", "", "Ogden", "UT", "not this one");
 
-    w->showQsoHistory("K7ABC", 2);
-    QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History for K7ABC"));
+    reportsOf(w)->showQsoHistory("K7ABC", 2);
+    QCOMPARE(reportsOf(w)->qsoWindow()->windowTitle(), QStringLiteral("QSO History for K7ABC"));
     QStringList expected;
     for (int day = 12; day >= 3; --day) {
         const QString comment = QString("comment %1").arg(day);
         expected.append(QString("2401%1 ").arg(day, 2, 10, QLatin1Char('0')) + comment + blanks(128 - comment.size()));
     }
-    QCOMPARE(reportLines(w->qsoWindow), expected);
+    QCOMPARE(reportLines(reportsOf(w)->qsoWindow()), expected);
 
-    w->showQsoHistory("K7ABC", 0);
-    QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History"));
-    QCOMPARE(w->qsoWindow->ui->log->toPlainText(), QString());
-    QCOMPARE(w->qsoWindow->ui->header->toPlainText(), " Date  Comments from the QSO" + blanks(107));
+    reportsOf(w)->showQsoHistory("K7ABC", 0);
+    QCOMPARE(reportsOf(w)->qsoWindow()->windowTitle(), QStringLiteral("QSO History"));
+    QCOMPARE(reportsOf(w)->qsoWindow()->logView()->toPlainText(), QString());
+    QCOMPARE(reportsOf(w)->qsoWindow()->headerView()->toPlainText(), " Date  Comments from the QSO" + blanks(107));
 }
 
 void TestReports::singleQuoteInCalls()
@@ -459,19 +461,19 @@ void TestReports::singleQuoteInCalls()
     setMembers(w, {"K7'AB"});
     selectDay(w, 1, 5, 24, "00:00", "23:59");
 
-    w->showCurrentTrelvin();
-    w->showDatabase();
-    w->showContacts();
-    w->showRoster();
-    w->showQsoHistory("K7'AB", 2);
+    reportsOf(w)->showSelectedNetLog();
+    reportsOf(w)->showWholeLog();
+    reportsOf(w)->showContacts();
+    reportsOf(w)->showRoster();
+    reportsOf(w)->showQsoHistory("K7'AB", 2);
 
-    QCOMPARE(reportLines(w->dateLogWindow).size(), 2);
-    QVERIFY(reportLines(w->dateLogWindow).at(1).startsWith("  1 - K7'AB  O'Neil     W7'X   it's fine"));
-    QCOMPARE(reportLines(w->allLogWindow).size(), 2);
-    QCOMPARE(reportLines(w->contactsWindow), QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
-    QCOMPARE(reportLines(w->rosterWindow), QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
-    QCOMPARE(reportLines(w->qsoWindow), QStringList{"240105 it's fine" + blanks(119)});
-    QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History for K7'AB"));
+    QCOMPARE(reportLines(reportsOf(w)->dateLogWindow()).size(), 2);
+    QVERIFY(reportLines(reportsOf(w)->dateLogWindow()).at(1).startsWith("  1 - K7'AB  O'Neil     W7'X   it's fine"));
+    QCOMPARE(reportLines(reportsOf(w)->wholeLogWindow()).size(), 2);
+    QCOMPARE(reportLines(reportsOf(w)->contactsWindow()), QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
+    QCOMPARE(reportLines(reportsOf(w)->rosterWindow()), QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
+    QCOMPARE(reportLines(reportsOf(w)->qsoWindow()), QStringList{"240105 it's fine" + blanks(119)});
+    QCOMPARE(reportsOf(w)->qsoWindow()->windowTitle(), QStringLiteral("QSO History for K7'AB"));
 }
 
 void TestReports::menuActions_data()
@@ -501,11 +503,11 @@ void TestReports::menuActions()
     FORM(w, call)->setText("K7ABC");
 
     const QMap<QString, std::pair<SeeLogs *, std::function<void()>>> actions{
-        {"select", {w->dateLogWindow, [w] { FORM(w, actionShow_Net_Log_Select)->trigger(); }}},
-        {"database", {w->allLogWindow, [w] { FORM(w, actionShowTrelvin)->trigger(); }}},
-        {"contacts", {w->contactsWindow, [w] { FORM(w, actionShowContacts)->trigger(); }}},
-        {"roster", {w->rosterWindow, [w] { FORM(w, actionShowClubRoster)->trigger(); }}},
-        {"qso", {w->qsoWindow, [w] { FORM(w, actionShow_QSO_History_Log)->trigger(); }}},
+        {"select", {reportsOf(w)->dateLogWindow(), [w] { FORM(w, actionShow_Net_Log_Select)->trigger(); }}},
+        {"database", {reportsOf(w)->wholeLogWindow(), [w] { FORM(w, actionShowTrelvin)->trigger(); }}},
+        {"contacts", {reportsOf(w)->contactsWindow(), [w] { FORM(w, actionShowContacts)->trigger(); }}},
+        {"roster", {reportsOf(w)->rosterWindow(), [w] { FORM(w, actionShowClubRoster)->trigger(); }}},
+        {"qso", {reportsOf(w)->qsoWindow(), [w] { FORM(w, actionShow_QSO_History_Log)->trigger(); }}},
     };
     SeeLogs *report = actions.value(action).first;
     QVERIFY(!report->isVisible());
@@ -535,16 +537,43 @@ void TestReports::qsoActionWithoutCallKeepsContent()
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
     addLog(w, "240105", "12:00:00", "-", "K7ABC", "Bob", "", "Provo", "UT", "hello");
-    w->showQsoHistory("K7ABC", 2);
-    const QString lines = w->qsoWindow->ui->log->toPlainText();
+    reportsOf(w)->showQsoHistory("K7ABC", 2);
+    const QString lines = reportsOf(w)->qsoWindow()->logView()->toPlainText();
     QVERIFY(!lines.isEmpty());
 
     FORM(w, call)->clear();
     FORM(w, actionShow_QSO_History_Log)->trigger();
-    QVERIFY(w->qsoWindow->isVisible());
-    QCOMPARE(w->qsoWindow->windowTitle(), QStringLiteral("QSO History for K7ABC"));
-    QCOMPARE(w->qsoWindow->ui->log->toPlainText(), lines);
+    QVERIFY(reportsOf(w)->qsoWindow()->isVisible());
+    QCOMPARE(reportsOf(w)->qsoWindow()->windowTitle(), QStringLiteral("QSO History for K7ABC"));
+    QCOMPARE(reportsOf(w)->qsoWindow()->logView()->toPlainText(), lines);
     QCOMPARE(w->focusWidget(), FORM(w, search));
+}
+
+void TestReports::openLogReportsFollowADeletedRecord()
+{
+    Runtime rt;
+    rt.installInfo("State_Info.csv");
+    Trelvin *w = rt.start();
+    addLog(w, "240105", "12:00:00", "-", "K7ABC", "Bob", "", "Provo", "UT", "hello");
+    addLog(w, "240105", "12:30:00", "-", "N0ZZ", "Zed", "", "Denver", "CO", "");
+    selectDay(w, 1, 5, 24, "00:00", "23:59");
+    w->show();
+    FORM(w, actionShow_Net_Log_Select)->trigger();
+    FORM(w, actionShowTrelvin)->trigger();
+    SeeLogs *dateLog = reportsOf(w)->dateLogWindow();
+    SeeLogs *wholeLog = reportsOf(w)->wholeLogWindow();
+    QCOMPARE(reportLines(dateLog).size(), 2);
+    QCOMPARE(reportLines(wholeLog).size(), 2);
+
+    // Neither open report may go on showing a record that is gone.
+    rt.prompter.clear();
+    FORM(w, delRec)->setText("1");
+    FORM(w, delRecBut)->click();
+    QCOMPARE(rt.prompter.titles(), QStringList{"Deleting Record from Log"});
+    QCOMPARE(reportLines(wholeLog).size(), 1);
+    QCOMPARE(wholeLog->windowTitle(), QStringLiteral("Net Log Database with 1 logged Contacts"));
+    QCOMPARE(reportLines(dateLog).size(), 1);
+    QVERIFY(reportLines(dateLog).at(0).contains("N0ZZ"));
 }
 
 QTEST_MAIN(TestReports)

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
+#include "files/filescontroller.h"
 #include "checkin/netrules.h"
 #include "data/csv.h"
 #include "dialogs/contact.h"
@@ -512,7 +513,7 @@ void TestStorage::memoryWritesAreCheckedLikeFileWrites()
     file.close();
     QVERIFY(failing(fileDb(w), "BEFORE INSERT ON contact", "disk is full"));
     rt->prompter.clear();
-    w->loadRoster(path);
+    filesOf(w)->loadRoster(path);
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY(rt->prompter.calls.first().text.contains("Loading roster " + path));
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList{"W1AW"});

@@ -1,7 +1,7 @@
 #include "testsupport.h"
 
 #include "checkin/netrules.h"
-#include "data/records.h"
+#include "data/rows.h"
 #include "sync/syncrecords.h"
 
 #include <QtTest>

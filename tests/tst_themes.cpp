@@ -2,6 +2,8 @@
 
 #include "app/themecontroller.h"
 #include "app/trelvin.h"
+#include "reports/reportscontroller.h"
+#include "viewer/documentscontroller.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "reports/seelogs.h"
@@ -52,7 +54,7 @@ void TestThemes::darkThemeColours()
     // Theme palette on every window, field palettes on their fields.
     QCOMPARE(w->palette(), dark);
     QCOMPARE(FORM(w, checkinBox)->palette(), dark);
-    QCOMPARE(w->allLogWindow->palette(), dark);
+    QCOMPARE(reportsOf(w)->wholeLogWindow()->palette(), dark);
     QCOMPARE(stationOf(w)->palette(), dark);
     QCOMPARE(text(FORM(w, search)), QColor(0, 192, 0));
     QCOMPARE(text(FORM(w, callsigns)), QColor(0, 192, 0));
@@ -92,8 +94,8 @@ void TestThemes::lightThemeColours()
 
     QCOMPARE(w->palette(), w->findChild<ThemeController *>()->lightPalette());
     QCOMPARE(stationOf(w)->palette(), w->findChild<ThemeController *>()->lightPalette());
-    QCOMPARE(w->qsoWindow->palette(), w->findChild<ThemeController *>()->lightPalette());
-    QCOMPARE(w->aboutWindow->palette(), w->findChild<ThemeController *>()->lightPalette());
+    QCOMPARE(reportsOf(w)->qsoWindow()->palette(), w->findChild<ThemeController *>()->lightPalette());
+    QCOMPARE(documentsOf(w)->documentWindow()->palette(), w->findChild<ThemeController *>()->lightPalette());
     QCOMPARE(text(FORM(w, name)), QColor(0, 128, 0));
     QCOMPARE(text(FORM(w, revBear)), QColor(255, 0, 0));
     QCOMPARE(text(FORM(w, attend)), QColor(0, 0, 255));

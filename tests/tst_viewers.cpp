@@ -2,6 +2,7 @@
 
 #include "app/errorlog.h"
 #include "app/trelvin.h"
+#include "viewer/documentscontroller.h"
 #include "ui_trelvin.h"
 #include "reports/seelogs.h"
 #include "viewer/seefile.h"
@@ -347,8 +348,8 @@ private slots:
             log.write("cut short ");
         }
         FORM(w, actionShow_Error_Log)->trigger();
-        QVERIFY(w->aboutWindow->isVisible());
-        QTextEdit *text = textOf(*w->aboutWindow);
+        QVERIFY(documentsOf(w)->documentWindow()->isVisible());
+        QTextEdit *text = textOf(*documentsOf(w)->documentWindow());
         int removed = 0;
         connect(text->document(), &QTextDocument::contentsChange, this,
                 [&removed](int, int charsRemoved, int) { removed += charsRemoved; });

@@ -335,3 +335,8 @@ int SeeFile::showShortcuts(QDir pDir)
     shortcuts.clearFirst = true;
     return loadDocument(shortcuts);
 }
+
+QTextEdit *SeeFile::textView() const
+{
+    return ui->text;
+}

@@ -7,6 +7,7 @@
 #include <QTextCharFormat>
 
 class QFile;
+class QTextEdit;
 
 namespace Ui {
 class SeeFile;
@@ -24,7 +25,8 @@ public:
     explicit SeeFile(QWidget *parent = nullptr);
     ~SeeFile() override;
 
-    Ui::SeeFile *ui;
+    // The document's view.
+    QTextEdit *textView() const;
     QString visibleFlag = QStringLiteral("No");
     QString content = QStringLiteral("Normal");     // which document is shown, kept across runs
     QTextCharFormat format;                         // plain format, so one document's look never leaks into the next
@@ -61,6 +63,8 @@ public slots:
     int showShortcuts(QDir pDir);
 
 private:
+    Ui::SeeFile *ui;
+
     // One document: its file, how a missing one is reported, and what the
     // load does besides reading the file's lines.
     struct Document {

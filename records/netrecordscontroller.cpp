@@ -1,72 +1,86 @@
+#include "records/netrecordscontroller.h"
+
 #include "app/constants.h"
 #include "app/logging.h"
 #include "app/prompter.h"
-#include "app/trelvin.h"
+#include "data/storage.h"
 #include "files/filewriting.h"
-#include "checkin/netrules.h"
 #include "records/adif.h"
 #include "records/ics309.h"
 #include "records/netdetails.h"
 #include "records/utc.h"
 #include "reports/reportlines.h"
-#include "ui_trelvin.h"
 
 #include <QBuffer>
-#include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
-#include <QShortcut>
+#include <QSpinBox>
 #include <QStatusBar>
 
 namespace {
 const char AdifFilter[] = "ADIF Files (*.adi);;All Files (*.*)";
 const char PdfFilter[] = "PDF Files (*.pdf);;All Files (*.*)";
+// As long as the window's other status-bar notes.
+constexpr int StatusMessageMs = 15000;
 } // namespace
 
-void Trelvin::readRecordSettings(QSettings &settings)
+NetRecordsController::NetRecordsController(const Widgets &widgets, Storage &store, Host hooks, QObject *parent)
+    : QObject(parent), w(widgets), storage(store), host(std::move(hooks))
 {
+}
+
+void NetRecordsController::readSettings()
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    settings.beginGroup(Trel::Group::Main);
     netBand = settings.value(Trel::Key::NetBand, QString()).toString();
     netMode = settings.value(Trel::Key::NetMode, QString()).toString();
     netFrequency = settings.value(Trel::Key::NetFrequency, QString()).toString();
 }
 
-void Trelvin::writeRecordSettings(QSettings &settings)
+void NetRecordsController::writeSettings(QSettings &settings) const
 {
     settings.setValue(Trel::Key::NetBand, netBand);
     settings.setValue(Trel::Key::NetMode, netMode);
     settings.setValue(Trel::Key::NetFrequency, netFrequency);
 }
 
-void Trelvin::on_actionNetDetails_triggered()
+void NetRecordsController::reportUnwritable(const QString &fileName, const QString &reason)
 {
-    if (!netDetailsDialog) {
-        netDetailsDialog = new NetDetails(this);
-        connect(netDetailsDialog, &QDialog::accepted, this, [this] {
-            netBand = netDetailsDialog->band();
-            netMode = netDetailsDialog->mode();
-            netFrequency = netDetailsDialog->frequency();
+    emit errorLine(reportUnwritableFile(fileName, reason));
+}
+
+void NetRecordsController::editNetDetails()
+{
+    if (!detailsDialog) {
+        detailsDialog = new NetDetails(w.window);
+        connect(detailsDialog, &QDialog::accepted, this, [this] {
+            netBand = detailsDialog->band();
+            netMode = detailsDialog->mode();
+            netFrequency = detailsDialog->frequency();
         });
     }
     // A window does not take its parent's colours by itself.
-    netDetailsDialog->setPalette(palette());
-    netDetailsDialog->setValues(netBand, netMode, netFrequency);
-    netDetailsDialog->open();
+    detailsDialog->setPalette(w.window->palette());
+    detailsDialog->setValues(netBand, netMode, netFrequency);
+    detailsDialog->open();
 }
 
 // ---- The net of the net-log selection as ADIF and ICS-309.
 
-std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
+std::optional<NetRecord> NetRecordsController::selectedNet(const QString &what)
 {
-    const std::optional<QString> begin = ReportLines::acceptedClock(ui->beginTime->text());
-    const std::optional<QString> end = ReportLines::acceptedClock(ui->endTime->text());
+    const std::optional<QString> begin = ReportLines::acceptedClock(w.beginTime->text());
+    const std::optional<QString> end = ReportLines::acceptedClock(w.endTime->text());
     if (!begin || !end) {
         Prompter::instance()->message(Prompter::Warning, QStringLiteral("Net Not Selected"),
                                       QStringLiteral("The Net Log Select times must be HH:MM.\nNo %1 was written.")
                                           .arg(what));
         return std::nullopt;
     }
-    const int year = ui->year->value();
-    const int month = ui->month->value();
-    const int day = ui->day->value();
+    const int year = w.year->value();
+    const int month = w.month->value();
+    const int day = w.day->value();
     Storage::Result failure;
     const QList<NetLogStore::LoggedCheckIn> rows =
         storage.netLog().netCheckIns(ReportLines::datePattern(year, month, day), *begin + QStringLiteral(":00"),
@@ -74,7 +88,7 @@ std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
     if (!failure.ok()) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Read Failed"),
                                       QStringLiteral("The net log could not be read.\nNo %1 was written.").arg(what));
-        writeError("Reading the net log for the " + what + " failed: " + failure.error);
+        emit errorLine("Reading the net log for the " + what + " failed: " + failure.error);
         return std::nullopt;
     }
     if (rows.isEmpty()) {
@@ -86,7 +100,7 @@ std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
     }
 
     NetRecord net;
-    net.club = club();
+    net.club = host.club();
     if (const std::optional<StationRecord> station = storage.contacts().station())
         net.stationCall = station->call.toUpper();
     net.band = netBand;
@@ -109,13 +123,13 @@ std::optional<NetRecord> Trelvin::selectedNet(const QString &what)
     return net;
 }
 
-QString Trelvin::proposedNetFile(const QString &suffix) const
+QString NetRecordsController::proposedNetFile(const QString &suffix) const
 {
-    return dataDir().path() + QLatin1Char('/')
-           + NetRecords::fileBaseName(club(), ui->year->value(), ui->month->value(), ui->day->value()) + suffix;
+    return host.dataDir() + QLatin1Char('/')
+           + NetRecords::fileBaseName(host.club(), w.year->value(), w.month->value(), w.day->value()) + suffix;
 }
 
-void Trelvin::on_actionSaveNetAdif_triggered()
+void NetRecordsController::saveAdif()
 {
     const std::optional<NetRecord> net = selectedNet(QStringLiteral("ADIF file"));
     if (!net)
@@ -126,14 +140,14 @@ void Trelvin::on_actionSaveNetAdif_triggered()
     if (name.isEmpty())
         return;
 
-    const QDateTime now = clockNow();
+    const QDateTime now = host.clockNow();
     Adif::Header header{QString::fromLatin1(Trel::Version), now,
                         QStringLiteral("Times are UTC, converted from the local time of the log (")
                             + Utc::localZoneLabel(net->checkIns.first().utc) + QStringLiteral(").")};
     QList<Adif::Qso> qsos;
     for (const NetCheckIn &checkIn : net->checkIns) {
         if (!checkIn.utc.isValid()) {
-            writeError("ADIF: the check-in of " + checkIn.call + " on '" + checkIn.date + "' at '" + checkIn.time
+            emit errorLine("ADIF: the check-in of " + checkIn.call + " on '" + checkIn.date + "' at '" + checkIn.time
                        + "' has no readable date or time; it was left out.");
             continue;
         }
@@ -143,19 +157,19 @@ void Trelvin::on_actionSaveNetAdif_triggered()
     }
     const Adif::Written written = Adif::write(header, qsos);
     for (const QString &note : written.notes)
-        writeError("ADIF is ASCII only: " + note + " in '" + name + "'.");
+        emit errorLine("ADIF is ASCII only: " + note + " in '" + name + "'.");
     QString error;
     if (!writeWholeFile(name, written.text, error)) {
-        reportUnwritableFile(name, error);
+        reportUnwritable(name, error);
         return;
     }
     qCDebug(lcRecords).noquote().nospace() << "ADIF: " << qsos.size() << " of " << net->checkIns.size()
                                            << " check-ins, "
                                  << written.notes.size() << " notes, to " << name;
-    statusBar()->showMessage(QStringLiteral("%1 check-ins written to %2").arg(qsos.size()).arg(name), StatusMessageMs);
+    w.statusBar->showMessage(QStringLiteral("%1 check-ins written to %2").arg(qsos.size()).arg(name), StatusMessageMs);
 }
 
-void Trelvin::on_actionSaveIcs309_triggered()
+void NetRecordsController::saveIcs309()
 {
     const std::optional<NetRecord> net = selectedNet(QStringLiteral("ICS-309"));
     if (!net)
@@ -165,7 +179,7 @@ void Trelvin::on_actionSaveIcs309_triggered()
                                                             QString::fromLatin1(PdfFilter));
     if (name.isEmpty())
         return;
-    const Ics309::Form form = Ics309::fromNet(*net, clockNow(), Utc::localZoneLabel(net->checkIns.first().utc));
+    const Ics309::Form form = Ics309::fromNet(*net, host.clockNow(), Utc::localZoneLabel(net->checkIns.first().utc));
 
     // The rows as CSV beside the PDF, for the agencies that take a table.
     QString csvName = name;
@@ -177,7 +191,7 @@ void Trelvin::on_actionSaveIcs309_triggered()
     for (const QString &target : {name, csvName}) {
         const QString refused = unsaveableTarget(target);
         if (!refused.isEmpty()) {
-            reportUnwritableFile(target, refused);
+            reportUnwritable(target, refused);
             return;
         }
     }
@@ -189,16 +203,16 @@ void Trelvin::on_actionSaveIcs309_triggered()
     pdf.close();
     QString error = pages == 0 ? QStringLiteral("the form could not be drawn") : QString();
     if (pages == 0 || !writeWholeFile(name, pdf.data(), error)) {
-        reportUnwritableFile(name, error);
+        reportUnwritable(name, error);
         return;
     }
     if (!writeWholeFile(csvName, Ics309::csv(form), error)) {
-        reportUnwritableFile(csvName, error);
+        reportUnwritable(csvName, error);
         return;
     }
     qCDebug(lcRecords).noquote().nospace() << "ICS-309: " << form.rows.size() << " rows on " << pages << " pages, to "
                                            << name;
-    statusBar()->showMessage(QStringLiteral("ICS-309 of %1 check-ins on %2 pages written to %3")
+    w.statusBar->showMessage(QStringLiteral("ICS-309 of %1 check-ins on %2 pages written to %3")
                                  .arg(form.rows.size())
                                  .arg(pages)
                                  .arg(name),

@@ -1,13 +1,12 @@
+#include "files/filescontroller.h"
+
 #include "app/logging.h"
 #include "app/prompter.h"
-#include "app/trelvin.h"
 #include "data/csv.h"
 #include "data/schema.h"
 #include "files/csvinput.h"
 #include "files/filewriting.h"
 #include "jobs/background.h"
-#include "reports/seelogs.h"
-#include "ui_trelvin.h"
 
 #include <QDate>
 #include <QFileInfo>
@@ -63,9 +62,17 @@ bool isBlank(QByteArrayView field)
 {
     return std::all_of(field.begin(), field.end(), [](char ch) { return ch == ' ' || ch == '\t'; });
 }
+
+// As long as the window's other status-bar notes.
+constexpr int StatusMessageMs = 15000;
 } // namespace
 
-bool Trelvin::saveRows(const QString &fileName, const QString &header,
+FilesController::FilesController(const Widgets &widgets, Storage &store, Host hooks, QObject *parent)
+    : QObject(parent), w(widgets), storage(store), host(std::move(hooks))
+{
+}
+
+bool FilesController::saveRows(const QString &fileName, const QString &header,
                        const std::function<Storage::Result(CsvWriter &)> &rows)
 {
     // A file written from a database that is not open, or that could not be
@@ -106,7 +113,7 @@ struct TableSave {
 };
 } // namespace
 
-void Trelvin::saveTable(Storage::Table table, const QString &fileName)
+void FilesController::saveTable(Storage::Table table, const QString &fileName)
 {
     if (!storage.contactsOpen()) {
         reportUnwritableFile(fileName,
@@ -118,7 +125,7 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
         reportUnwritableFile(fileName, refused);
         return;
     }
-    if (refuseBulkJob())
+    if (host.refuseBulkJob())
         return;
     // The rows go out as UTF-8 straight from SQLite, in slices, so a table
     // of a million rows never sits in memory as one text. A big table is
@@ -131,7 +138,7 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
     const QString what = table == Storage::Table::Contacts ? QStringLiteral("Saving the contacts")
                                                            : QStringLiteral("Saving the net log");
     const bool onThread = total > inlineRows;
-    runFileWork(
+    host.runFileWork(
         what, what + QStringLiteral("..."), QStringLiteral("Stop saving; the file is left as it was"), onThread,
         [outcome, path, onThread, fileName, header, table, total](const std::atomic<bool> &cancelled,
                                                                   const std::function<void(int)> &progress) {
@@ -161,7 +168,7 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
                                                  << " rows, written "
                                        << outcome->written << (outcome->cancelled ? " (cancelled)" : "");
             if (outcome->cancelled) {
-                ui->statusbar->showMessage(what + QStringLiteral(" cancelled; the file was left as it was."),
+                w.statusBar->showMessage(what + QStringLiteral(" cancelled; the file was left as it was."),
                                            StatusMessageMs);
             } else if (!outcome->read.ok()) {
                 reportUnwritableFile(fileName, "the contacts database could not be read (" + outcome->read.error
@@ -172,23 +179,19 @@ void Trelvin::saveTable(Storage::Table table, const QString &fileName)
         });
 }
 
-void Trelvin::reportUnwritableFile(const QString &fileName, const QString &reason)
+void FilesController::reportUnwritableFile(const QString &fileName, const QString &reason)
 {
-    Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
-                                  QStringLiteral("The File to write could not be Opened."));
-    writeError("File '" + fileName + "' Could not be Opened." + (reason.isEmpty() ? QString() : " (" + reason + ")"));
+    emit errorLine(::reportUnwritableFile(fileName, reason));
 }
 
-void Trelvin::reportNothingLoaded(const QString &fileName, const QString &reason, const QString &kept)
+void FilesController::reportNothingLoaded(const QString &fileName, const QString &reason, const QString &kept)
 {
     Prompter::instance()->message(Prompter::Warning, QStringLiteral("Nothing Loaded"),
                                   nothingLoadedText(fileName, reason, kept));
-    writeError("Nothing was loaded from '" + fileName + "': " + reason);
+    emit errorLine("Nothing was loaded from '" + fileName + "': " + reason);
 }
 
-namespace {
-// What a load on the worker came to.
-struct TableLoad {
+struct TableFileLoad {
     bool opened = false;
     FileText content = FileText::Text;
     LineTally tally;
@@ -196,177 +199,193 @@ struct TableLoad {
     QStringList log;
     Storage::Loaded loaded;
 };
+
+namespace {
+
+// The next line of `input` that goes into the table, counted into the
+// outcome's tally, or null at the end or on Cancel. Every line of the right
+// length is stored; a line of another length is skipped and logged.
+const CsvBytes *nextTableLine(CsvInput &input, const TableFile &spec, TableFileLoad &outcome, LineLog &log,
+                              qint64 &lineNumber, const QString &fileName, const std::atomic<bool> &cancelled)
+{
+    LineTally &tally = outcome.tally;
+    while (input.next()) {
+        // A long run of skipped lines stops on Cancel too.
+        if (cancelled.load(std::memory_order_relaxed))
+            return nullptr;
+        ++lineNumber;
+        if (!input.isBlank()) {
+            ++tally.filled;
+            if (input.size() == spec.otherFields)
+                ++tally.otherKind;
+        }
+        if (input.size() != spec.fields) {
+            log.skipped(QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
+                            .arg(fileName)
+                            .arg(lineNumber)
+                            .arg(input.size())
+                            .arg(spec.fields));
+            continue;
+        }
+        if (isBlank(input.utf8(spec.callField))) {
+            ++outcome.withoutCall;
+            log.skipped(
+                QStringLiteral("File '%1' line %2 has no call sign; the line was skipped.").arg(fileName).arg(lineNumber));
+            continue;
+        }
+        ++tally.taken;
+        if (input.converted())
+            log.converted(lineNumber);
+        return &input.fields();
+    }
+    return nullptr;
+}
+
+// The worker's part of a load: the file read and stored on a connection of
+// its own, in slices of a few milliseconds.
+void readTableFile(TableFileLoad &outcome, const QString &fileName, const QString &path, bool onThread,
+                   Storage::Table table, qint64 lastOldId, const TableFile &spec, const std::atomic<bool> &cancelled,
+                   const std::function<void(int)> &progress)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    outcome.opened = true;
+    // A file that is no text is refused before anything is written.
+    CsvInput input(file);
+    outcome.content = input.content();
+    if (outcome.content != FileText::Text)
+        return;
+    Storage worker(workerConnectionName());
+    outcome.loaded.result = worker.openWorker(path, onThread);
+    if (!outcome.loaded.result.ok())
+        return;
+
+    LineLog log([&outcome](const QString &text) { outcome.log.append(text); }, fileName,
+                QStringLiteral("... and %1 more lines of '%2' were skipped"));
+    const qint64 size = qMax<qint64>(1, file.size());
+    qint64 lineNumber = 1;
+    input.skipLine();
+    outcome.loaded = worker.contacts().replaceTableInSlices(
+        table, lastOldId,
+        [&]() { return nextTableLine(input, spec, outcome, log, lineNumber, fileName, cancelled); }, &cancelled,
+        [&] { progress(int(input.position() * 1000 / size)); });
+    if (!outcome.loaded.cancelled)
+        log.finish();
+}
 } // namespace
 
-void Trelvin::loadTable(Storage::Table table, const QString &fileName)
+void FilesController::loadTable(Storage::Table table, const QString &fileName)
 {
-    if (refuseBulkJob())
+    if (host.refuseBulkJob())
         return;
     const TableFile &spec = fileOf(table);
     const QString path = storage.contactsDb().databaseName();
     const bool onThread = QFileInfo(fileName).size() > inlineFileBytes;
     // Rows stored from here on, by check-ins during the load, are kept.
     const qint64 lastOldId = storage.contacts().lastRowId(table);
-    auto outcome = std::make_shared<TableLoad>();
+    auto outcome = std::make_shared<TableFileLoad>();
     const QString what = QString::fromLatin1(spec.what);
-    // The file is read and stored on a connection of the worker's own, in
-    // slices of a few milliseconds: a check-in meanwhile waits for one slice
-    // at most and is kept, and Cancel leaves the old table whole.
-    runFileWork(
+    // A check-in during the load waits for one slice at most and is kept,
+    // and Cancel leaves the old table whole.
+    host.runFileWork(
         what, what + QStringLiteral("..."), "Stop loading; " + QString::fromLatin1(spec.kept).toLower(), onThread,
         // `spec` is one of the static table descriptions.
         [outcome, fileName, path, onThread, table, lastOldId, &spec](const std::atomic<bool> &cancelled,
                                                                      const std::function<void(int)> &progress) {
-            QFile file(fileName);
-            if (!file.open(QIODevice::ReadOnly))
-                return;
-            outcome->opened = true;
-            // A file that is no text is refused before anything is written.
-            CsvInput input(file);
-            outcome->content = input.content();
-            if (outcome->content != FileText::Text)
-                return;
-            Storage worker(workerConnectionName());
-            outcome->loaded.result = worker.openWorker(path, onThread);
-            if (!outcome->loaded.result.ok())
-                return;
-
-            // Every line of the right length is stored; a line of another
-            // length is skipped and logged.
-            LineTally &tally = outcome->tally;
-            LineLog log([outcome](const QString &text) { outcome->log.append(text); }, fileName,
-                        QStringLiteral("... and %1 more lines of '%2' were skipped"));
-            const qint64 size = qMax<qint64>(1, file.size());
-            qint64 lineNumber = 1;
-            input.skipLine();
-            outcome->loaded = worker.contacts().replaceTableInSlices(
-                table, lastOldId,
-                [&]() -> const CsvBytes * {
-                    while (input.next()) {
-                        // A long run of skipped lines stops on Cancel too.
-                        if (cancelled.load(std::memory_order_relaxed))
-                            return nullptr;
-                        ++lineNumber;
-                        if (!input.isBlank()) {
-                            ++tally.filled;
-                            if (input.size() == spec.otherFields)
-                                ++tally.otherKind;
-                        }
-                        if (input.size() != spec.fields) {
-                            log.skipped(
-                                QStringLiteral("File '%1' line %2 has %3 fields instead of %4; the line was skipped.")
-                                    .arg(fileName)
-                                    .arg(lineNumber)
-                                    .arg(input.size())
-                                    .arg(spec.fields));
-                            continue;
-                        }
-                        if (isBlank(input.utf8(spec.callField))) {
-                            ++outcome->withoutCall;
-                            log.skipped(QStringLiteral("File '%1' line %2 has no call sign; the line was skipped.")
-                                            .arg(fileName)
-                                            .arg(lineNumber));
-                            continue;
-                        }
-                        ++tally.taken;
-                        if (input.converted())
-                            log.converted(lineNumber);
-                        return &input.fields();
-                    }
-                    return nullptr;
-                },
-                &cancelled, [&] { progress(int(input.position() * 1000 / size)); });
-            if (!outcome->loaded.cancelled)
-                log.finish();
+            readTableFile(*outcome, fileName, path, onThread, table, lastOldId, spec, cancelled, progress);
         },
-        [this, outcome, fileName, table, &spec] {
-            for (const QString &line : std::as_const(outcome->log))
-                writeError(line);
-            const Storage::Loaded &loaded = outcome->loaded;
-            qCDebug(lcFiles).noquote().nospace() << spec.what << " from " << fileName << ": " << loaded.rows
-                                                 << " rows of "
-                                       << outcome->tally.filled << " lines, " << outcome->withoutCall
-                                       << " without a call" << (loaded.cancelled ? " (cancelled)" : "");
-            if (!outcome->opened) {
-                Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
-                                              QStringLiteral("The File you selected could not be Opened."));
-                writeError("File '" + fileName + "' Could not be Opened.");
-                return;
-            }
-            if (outcome->content != FileText::Text) {
-                reportNothingLoaded(fileName, refusalReason(outcome->content), QString::fromLatin1(spec.kept));
-                return;
-            }
-            if (loaded.cancelled) {
-                ui->statusbar->showMessage(QString::fromLatin1(spec.what) + QStringLiteral(" cancelled. ")
-                                               + QString::fromLatin1(spec.kept),
-                                           StatusMessageMs);
-                return;
-            }
-            if (loaded.result.ok() && loaded.rows > 0) {
-                if (table == Storage::Table::Contacts && contactsWindow->isVisible())
-                    showContacts();
-                return;
-            }
-            if (loaded.result.ok()) {
-                const QString reason = outcome->tally.reason(
-                    QStringLiteral("This is a %1 (%2 fields a line); a %3 has %4.")
-                        .arg(QLatin1String(spec.otherKind))
-                        .arg(spec.otherFields)
-                        .arg(QLatin1String(spec.kind))
-                        .arg(spec.fields),
-                    outcome->withoutCall > 0
-                        ? QStringLiteral("No line of %1 fields has a call sign.").arg(spec.fields)
-                        : QStringLiteral("No line has the %1 fields of a %2.").arg(spec.fields).arg(QLatin1String(spec.kind)));
-                reportNothingLoaded(fileName, reason, QString::fromLatin1(spec.kept));
-                return;
-            }
-            Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
-                                          QString::fromLatin1("The contacts database could not store this change:\n")
-                                              + spec.what + " from " + fileName + "\n\nThe previous rows were kept.");
-            writeError(QString::fromLatin1("Database write failed (") + spec.what + " from " + fileName
-                       + "): " + loaded.result.error);
-        });
+        [this, outcome, fileName, table] { finishTableLoad(*outcome, fileName, table); });
 }
 
-void Trelvin::on_actionSaveContacts_triggered()
+void FilesController::finishTableLoad(const TableFileLoad &outcome, const QString &fileName, Storage::Table table)
 {
-    if (refuseBulkJob())
+    const TableFile &spec = fileOf(table);
+    for (const QString &line : std::as_const(outcome.log))
+        emit errorLine(line);
+    const Storage::Loaded &loaded = outcome.loaded;
+    qCDebug(lcFiles).noquote().nospace() << spec.what << " from " << fileName << ": " << loaded.rows << " rows of "
+                                         << outcome.tally.filled << " lines, " << outcome.withoutCall
+                                         << " without a call" << (loaded.cancelled ? " (cancelled)" : "");
+    if (!outcome.opened) {
+        Prompter::instance()->message(Prompter::Critical, QStringLiteral("Can't Open File"),
+                                      QStringLiteral("The File you selected could not be Opened."));
+        emit errorLine("File '" + fileName + "' Could not be Opened.");
         return;
-    const QString proposed = dataDir().path() + "/Contacts-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
+    }
+    if (outcome.content != FileText::Text) {
+        reportNothingLoaded(fileName, refusalReason(outcome.content), QString::fromLatin1(spec.kept));
+        return;
+    }
+    if (loaded.cancelled) {
+        w.statusBar->showMessage(QString::fromLatin1(spec.what) + QStringLiteral(" cancelled. ")
+                                     + QString::fromLatin1(spec.kept),
+                                 StatusMessageMs);
+        return;
+    }
+    if (loaded.result.ok() && loaded.rows > 0) {
+        if (table == Storage::Table::Contacts)
+            emit contactsChanged();
+        return;
+    }
+    if (loaded.result.ok()) {
+        const QString reason = outcome.tally.reason(
+            QStringLiteral("This is a %1 (%2 fields a line); a %3 has %4.")
+                .arg(QLatin1String(spec.otherKind))
+                .arg(spec.otherFields)
+                .arg(QLatin1String(spec.kind))
+                .arg(spec.fields),
+            outcome.withoutCall > 0
+                ? QStringLiteral("No line of %1 fields has a call sign.").arg(spec.fields)
+                : QStringLiteral("No line has the %1 fields of a %2.").arg(spec.fields).arg(QLatin1String(spec.kind)));
+        reportNothingLoaded(fileName, reason, QString::fromLatin1(spec.kept));
+        return;
+    }
+    Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Write Failed"),
+                                  QString::fromLatin1("The contacts database could not store this change:\n")
+                                      + spec.what + " from " + fileName + "\n\nThe previous rows were kept.");
+    emit errorLine(QString::fromLatin1("Database write failed (") + spec.what + " from " + fileName
+                   + "): " + loaded.result.error);
+}
+
+void FilesController::saveContacts()
+{
+    if (host.refuseBulkJob())
+        return;
+    const QString proposed = host.dataDir() + "/Contacts-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Contacts Database File"), proposed,
                                                             QString::fromLatin1(ContactsFilter));
     if (!name.isEmpty())
         saveTable(Storage::Table::Contacts, name);
 }
 
-void Trelvin::on_actionSaveTrelvin_triggered()
+void FilesController::saveNetLog()
 {
-    if (refuseBulkJob())
+    if (host.refuseBulkJob())
         return;
-    const QString proposed = dataDir().path() + "/Trelvin-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
+    const QString proposed = host.dataDir() + "/Trelvin-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Net Log File"), proposed,
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())
         saveTable(Storage::Table::Log, name);
 }
 
-void Trelvin::on_actionLoadContacts_triggered()
+void FilesController::loadContacts()
 {
-    if (refuseBulkJob())
+    if (host.refuseBulkJob())
         return;
     const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Contact Database File"),
-                                                            dataDir().path(), QString::fromLatin1(ContactsFilter));
+                                                            host.dataDir(), QString::fromLatin1(ContactsFilter));
     if (name.isEmpty())
         return;
     loadTable(Storage::Table::Contacts, name);
 }
 
-void Trelvin::on_actionLoadTrelvin_triggered()
+void FilesController::loadNetLog()
 {
-    if (refuseBulkJob())
+    if (host.refuseBulkJob())
         return;
-    const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Net Log File"), dataDir().path(),
+    const QString name = Prompter::instance()->openFileName(QStringLiteral("Open Net Log File"), host.dataDir(),
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())
         loadTable(Storage::Table::Log, name);
