@@ -49,11 +49,6 @@ void Trelvin::setupDbFile()
                + (opening.failure.isEmpty() ? opening.missing.join(QLatin1Char(' ')) : opening.failure));
 }
 
-void Trelvin::attachContacts()
-{
-    storage.attachContacts();
-}
-
 void Trelvin::setupDbMemory()
 {
     if (!storage.openMemory()) {
@@ -120,6 +115,6 @@ void Trelvin::reportWriteFailure(const QString &operation, const QString &reason
 void Trelvin::reportReadFailure(const QString &operation, const Storage::Result &failure)
 {
     statusBar()->showMessage(operation + ": the contacts database could not be read (" + failure.shortError + ").",
-                             StatusMessageMs);
+                             Trel::StatusMessageMs);
     writeError("Database read failed (" + operation + "): " + failure.error);
 }

@@ -57,6 +57,7 @@ Trelvin::Trelvin(QWidget *parent)
     clock->setObjectName(QStringLiteral("clock"));
     createSettings();
     networkManager = new QNetworkAccessManager(this);
+    networkManager->setObjectName(QStringLiteral("network"));
     createUpdateCheck();
     readSettings();
     if (!appSettings->start()) {
@@ -64,9 +65,10 @@ Trelvin::Trelvin(QWidget *parent)
         return;
     }
 
-    clockInterval = 1000;
     clockTimer = new QTimer(this);
-    connect(clockTimer, &QTimer::timeout, this, &Trelvin::sysclkTimeout);
+    clockTimer->setObjectName(QStringLiteral("clockTimer"));
+    clockTimer->setInterval(1000);
+    connect(clockTimer, &QTimer::timeout, this, &Trelvin::tick);
 
     const QIcon icon(infoDir().path() + Trel::IconFile);
     setWindowIcon(icon);
@@ -91,6 +93,7 @@ Trelvin::Trelvin(QWidget *parent)
     createCallBookLoader();
 
     createKeyBindings();
+    connect(ui->actionExit, &QAction::triggered, this, &Trelvin::exitProgram);
     createClubHub();
     returnFocusAfterMenus();
 
@@ -100,7 +103,7 @@ Trelvin::Trelvin(QWidget *parent)
     qApp->installEventFilter(appSettings);
 
     ui->search->setFocus(Qt::OtherFocusReason);
-    clockTimer->start(clockInterval);
+    clockTimer->start();
     lookups->loginAtStart();
 }
 
@@ -408,7 +411,7 @@ void Trelvin::initWindows()
     clubHub->start();
 }
 
-void Trelvin::sysclkTimeout()
+void Trelvin::tick()
 {
     const QDateTime now = clockNow();
     ui->time->setText(now.toString(QStringLiteral("hh:mm:ss")));
@@ -446,11 +449,11 @@ void Trelvin::backHome()
 
 void Trelvin::closeEvent(QCloseEvent *event)
 {
-    on_actionExit_triggered();
+    exitProgram();
     event->accept();
 }
 
-void Trelvin::on_actionExit_triggered()
+void Trelvin::exitProgram()
 {
     if (exitDone)
         return;

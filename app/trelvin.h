@@ -62,8 +62,11 @@ namespace Ui {
 class Trelvin;
 }
 
-// The main window and hub of the program. Its slots are split by area into
-// app/, data/, checkin/, lookup/, dialogs/, files/, reports/ and viewer/.
+// The main window: it holds the form, builds one controller per area
+// (check-in desk, call search, look-ups, files, reports, net records,
+// documents, settings, themes, updates, call book, club server), hands each
+// the widgets it drives and what it needs of the rest, and connects the
+// menu actions, buttons and keys to them.
 class Trelvin : public QMainWindow {
     Q_OBJECT
 
@@ -82,35 +85,27 @@ private:
     Storage storage;
 
 public:
-    // Handles to Storage's two connections.
-    QSqlDatabase memoryDb = storage.memory();
-    QSqlDatabase fileDb = storage.contactsDb();
+    // What the clock fields show, and the identification clock: every second
+    // from the window's timer.
+    void tick();
 
-    // The theme's colours, shared with every area that paints.
-    ThemeState *palettes = nullptr;
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
-    QTimer *clockTimer = nullptr;
-    int clockInterval = 1000;
-    QNetworkAccessManager *networkManager = nullptr;
-
-public slots:
-    // Lifecycle (app/trelvin.cpp).
+private:
+    // Lifecycle: the windows and databases of the data directory in use,
+    // Escape in a secondary window, File > Exit and the window's close.
     void initWindows();
-    void sysclkTimeout();
     void backHome();
-    void on_actionExit_triggered();
+    void exitProgram();
 
     // Databases (app/opendatabase.cpp).
     void setupDbFile();
     void setupDbMemory();
-    // (Re-)attaches Contacts.db to the in-memory database after it was opened.
-    void attachContacts();
     void processLine(QFile &file, QList<QString> &list);
 
-public:
-    // Storage failures and notes (app/opendatabase.cpp); the log lines name the
-    // operation and the driver's text. Status-bar notes last this long.
-    static constexpr int StatusMessageMs = Trel::StatusMessageMs;
+    // Storage failures (app/opendatabase.cpp); the log lines name the
+    // operation and the driver's text.
     // The one answer to a change that Storage could not store: the "Database
     // Write Failed" box once, naming `operation`, and the log line with the
     // driver's text. Returns whether the change was stored.
@@ -140,12 +135,13 @@ public:
                      const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
                      const std::function<void()> &done);
 
+    // The theme's colours, shared with every area that paints.
+    ThemeState *palettes = nullptr;
+    // Ticks once a second for the clock fields.
+    QTimer *clockTimer = nullptr;
+    QNetworkAccessManager *networkManager = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
-private:
-    void createWindows();
+    void createKeyBindings();
     // After a menu action or a job, and the boxes they raised: the keyboard
     // goes back where the operator types next. An entry field keeps it;
     // anything else (nothing, the net list, a button) gives it to Call Search.

@@ -27,7 +27,6 @@ using namespace NetRules;
 namespace {
 
 // As long as the window's other status-bar notes.
-constexpr int StatusMessageMs = 15000;
 
 QString field(const QString &value, int width)
 {
@@ -148,7 +147,7 @@ void CheckInDesk::storeEntry(int key)
         if (!outcome.adoptedAt.isEmpty())
             w.statusBar->showMessage(call + " was already checked in at " + outcome.adoptedAt
                                          + "; no second check-in was logged.",
-                                     StatusMessageMs);
+                                     Trel::StatusMessageMs);
     }
 
     showNet();

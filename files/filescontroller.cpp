@@ -1,5 +1,6 @@
 #include "files/filescontroller.h"
 
+#include "app/constants.h"
 #include "app/logging.h"
 #include "app/prompter.h"
 #include "data/csv.h"
@@ -64,7 +65,6 @@ bool isBlank(QByteArrayView field)
 }
 
 // As long as the window's other status-bar notes.
-constexpr int StatusMessageMs = 15000;
 } // namespace
 
 FilesController::FilesController(const Widgets &widgets, Storage &store, Host hooks, QObject *parent)
@@ -169,7 +169,7 @@ void FilesController::saveTable(Storage::Table table, const QString &fileName)
                                        << outcome->written << (outcome->cancelled ? " (cancelled)" : "");
             if (outcome->cancelled) {
                 w.statusBar->showMessage(what + QStringLiteral(" cancelled; the file was left as it was."),
-                                           StatusMessageMs);
+                                           Trel::StatusMessageMs);
             } else if (!outcome->read.ok()) {
                 reportUnwritableFile(fileName, "the contacts database could not be read (" + outcome->read.error
                                                    + "); the file was left as it was");
@@ -320,7 +320,7 @@ void FilesController::finishTableLoad(const TableFileLoad &outcome, const QStrin
     if (loaded.cancelled) {
         w.statusBar->showMessage(QString::fromLatin1(spec.what) + QStringLiteral(" cancelled. ")
                                      + QString::fromLatin1(spec.kept),
-                                 StatusMessageMs);
+                                 Trel::StatusMessageMs);
         return;
     }
     if (loaded.result.ok() && loaded.rows > 0) {

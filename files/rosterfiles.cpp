@@ -1,5 +1,6 @@
 #include "files/filescontroller.h"
 
+#include "app/constants.h"
 #include "app/logging.h"
 #include "app/prompter.h"
 #include "checkin/textrules.h"
@@ -23,7 +24,6 @@ const char RosterHeader[] = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"
 const char RosterFilter[] = "Roster Files (Roster*.csv);;All Files (*.*)";
 const int PhoneField = 11;
 // As long as the window's other status-bar notes.
-constexpr int StatusMessageMs = 15000;
 } // namespace
 
 void FilesController::emptyRoster()
@@ -296,7 +296,7 @@ void FilesController::finishRosterLoad(const RosterFileLoad &outcome, const QStr
                                          << (loaded.cancelled ? " (cancelled)" : "");
     if (loaded.cancelled) {
         w.statusBar->showMessage(QStringLiteral("Loading the club roster cancelled. ") + QString::fromLatin1(RosterKept),
-                                 StatusMessageMs);
+                                 Trel::StatusMessageMs);
         return;
     }
     if (loaded.result.ok() && loaded.rows > 0) {

@@ -41,7 +41,6 @@ QString coordinateText(double value)
 // A refinement follows the offline call book's record of a call the
 // operator searched for; it fails quietly.
 // As long as the window's other status-bar notes.
-constexpr int StatusMessageMs = 15000;
 
 enum LookUpUse { ForContactDialog = 0, ForMainWindowToo = 1, ForRefinement = 2 };
 
@@ -342,7 +341,7 @@ void LookupController::showLookUpFailure(const QString &text, int use, bool unre
     // they are, and the operator reads why where the eye goes.
     if (unreadable) {
         emit errorLine(text);
-        w.statusBar->showMessage(text, StatusMessageMs);
+        w.statusBar->showMessage(text, Trel::StatusMessageMs);
         return;
     }
     // The Contact dialog keeps what it shows.
@@ -543,7 +542,7 @@ void LookupController::cancelledBatch(int done)
     batchPreviousMembers.clear();
     w.statusBar->showMessage(QStringLiteral("QRZ run cancelled after %1 calls; the roster was put back as it was.")
                                    .arg(done),
-                               StatusMessageMs);
+                               Trel::StatusMessageMs);
     emit rosterChanged();
 }
 

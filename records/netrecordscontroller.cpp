@@ -21,7 +21,6 @@ namespace {
 const char AdifFilter[] = "ADIF Files (*.adi);;All Files (*.*)";
 const char PdfFilter[] = "PDF Files (*.pdf);;All Files (*.*)";
 // As long as the window's other status-bar notes.
-constexpr int StatusMessageMs = 15000;
 } // namespace
 
 NetRecordsController::NetRecordsController(const Widgets &widgets, Storage &store, Host hooks, QObject *parent)
@@ -166,7 +165,7 @@ void NetRecordsController::saveAdif()
     qCDebug(lcRecords).noquote().nospace() << "ADIF: " << qsos.size() << " of " << net->checkIns.size()
                                            << " check-ins, "
                                  << written.notes.size() << " notes, to " << name;
-    w.statusBar->showMessage(QStringLiteral("%1 check-ins written to %2").arg(qsos.size()).arg(name), StatusMessageMs);
+    w.statusBar->showMessage(QStringLiteral("%1 check-ins written to %2").arg(qsos.size()).arg(name), Trel::StatusMessageMs);
 }
 
 void NetRecordsController::saveIcs309()
@@ -216,5 +215,5 @@ void NetRecordsController::saveIcs309()
                                  .arg(form.rows.size())
                                  .arg(pages)
                                  .arg(name),
-                             StatusMessageMs);
+                             Trel::StatusMessageMs);
 }

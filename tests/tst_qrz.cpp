@@ -407,7 +407,7 @@ void TestQrz::silentServerEndsAsFailure()
     QCOMPARE(FORM(w, call)->text(), QStringLiteral("W9X"));
     QCOMPARE(FORM(w, name)->text(), QString());
     QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), themeOf(w)->alert().color(QPalette::Text));
-    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 
     // Closing down with a request still in flight is quiet.
     setTimeLimits(rig.qrz(), Net::ReplyLimits.idleMs, Net::ReplyLimits.totalMs);
@@ -435,7 +435,7 @@ void TestQrz::tricklingLoginEnds()
                                                  "QRZ Login Error or No Internet Connection."}));
     QCOMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.qrz()->sessionKey().isEmpty());
-    QTRY_VERIFY(rig.w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(rig.w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 }
 
 void TestQrz::redirects_data()
@@ -533,7 +533,7 @@ void TestQrz::oversizedReplies()
              QStringList{"QRZ look-up of W1AW failed: The server's reply is larger than 1 MB; it was not read."});
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
     QCOMPARE(CONTACT(rig.w, fname)->text(), QString());
-    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 
     // A reply just under the limit is an answer.
     rig.mark();
@@ -922,7 +922,7 @@ void TestQrz::repliesInFlightDoNotCross()
     QCOMPARE(CONTACT(rig.w, city)->text(), QStringLiteral("Salt Lake City"));
     QVERIFY(rig.newLogLines().isEmpty());
     // Handled replies are released.
-    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 }
 
 void TestQrz::stationFetch()
@@ -974,7 +974,7 @@ void TestQrz::stationFetch()
     rig.http.requests.clear();
     STATION(rig.w, getStation)->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
-    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
     QCOMPARE(STATION(rig.w, call)->text(), QStringLiteral("K7ABC"));
     QCOMPARE(STATION(rig.w, utc)->text(), QStringLiteral("-7"));
     QCOMPARE(rig.newLogLines(), QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
@@ -1130,7 +1130,7 @@ void TestQrz::rosterRun()
     QCOMPARE(column(fileDb(w), "SELECT call || ':' || name || ':' || last FROM contact WHERE call <> 'W3CCC'"),
              QStringList{"K1AAA:Al:Alpha"});
     QCOMPARE(column(fileDb(w), "SELECT call FROM contact WHERE call = 'W2BAD'"), QStringList());
-    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 
     // A quote in a call sign is data, not SQL: stored once, then updated in place.
     rig.mark();

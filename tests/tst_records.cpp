@@ -492,7 +492,7 @@ void TestRecords::idReminderInTheWindow()
     const QColor alert = themeOf(w)->alert().color(QPalette::Text);
 
     // An empty net shows no clock.
-    w->sysclkTimeout();
+    w->tick();
     QVERIFY(w->findChild<QLabel *>("idStatus")->isHidden());
     QCOMPARE(FORM(w, time)->text(), QStringLiteral("20:00:00"));
     QCOMPARE(FORM(w, utcTime)->text(), QStringLiteral("03:00:00 UTC"));
@@ -500,17 +500,17 @@ void TestRecords::idReminderInTheWindow()
 
     FORM(w, call)->setText("K7ABC");
     FORM(w, logContactButton)->click();
-    w->sysclkTimeout();
+    w->tick();
     QVERIFY(!w->findChild<QLabel *>("idStatus")->isHidden());
     QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Last ID: 0 min ago"));
 
     now = now.addSecs(9 * 60 + 59);
-    w->sysclkTimeout();
+    w->tick();
     QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Last ID: 9 min ago"));
     QVERIFY(FORM(w, time)->palette().color(QPalette::Text) != alert);
 
     now = now.addSecs(1);
-    w->sysclkTimeout();
+    w->tick();
     QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Identify: 10 minutes since your last ID"));
     QCOMPARE(FORM(w, time)->palette().color(QPalette::Text), alert);
 
@@ -521,7 +521,7 @@ void TestRecords::idReminderInTheWindow()
 
     // Net control marked with F7 identifies too.
     now = now.addSecs(11 * 60);
-    w->sysclkTimeout();
+    w->tick();
     QCOMPARE(FORM(w, time)->palette().color(QPalette::Text), alert);
     FORM(w, call)->setText("W0NCS");
     FORM(w, search)->setFocus();
@@ -529,7 +529,7 @@ void TestRecords::idReminderInTheWindow()
     QCOMPARE(w->findChild<QLabel *>("idStatus")->text(), QStringLiteral("Last ID: 0 min ago"));
     // ... and so does its check-in later on.
     now = now.addSecs(12 * 60);
-    w->sysclkTimeout();
+    w->tick();
     QVERIFY(w->findChild<QLabel *>("idStatus")->text().startsWith("Identify: 12"));
     FORM(w, call)->setText("W0NCS");
     FORM(w, logContactButton)->click();
@@ -538,7 +538,7 @@ void TestRecords::idReminderInTheWindow()
     // Switched off: no clock, no alert.
     now = now.addSecs(15 * 60);
     FORM(w, actionIdReminder)->setChecked(false);
-    w->sysclkTimeout();
+    w->tick();
     QVERIFY(w->findChild<QLabel *>("idStatus")->isHidden());
     QVERIFY(FORM(w, time)->palette().color(QPalette::Text) != alert);
     // Nothing of it ever asked the operator anything.

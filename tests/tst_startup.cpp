@@ -754,7 +754,7 @@ void TestStartup::fileExitRunsExitSequenceOnce()
     w->show();
     rt.prompter.clear();
     // File > Exit ends the event loop, which closes the window once more.
-    QTimer::singleShot(0, w, &Trelvin::on_actionExit_triggered);
+    QTimer::singleShot(0, FORM(w, actionExit), &QAction::trigger);
     QCoreApplication::exec();
     QCOMPARE(rt.prompter.titles(), QStringList());
     QVERIFY2(!rt.readData("errorLog.txt").contains("Could not be Opened"), qPrintable(rt.readData("errorLog.txt")));
@@ -790,8 +790,8 @@ void TestStartup::clockShowsLocalTime()
     Runtime rt;
     rt.installInfo("State_Info.csv");
     Trelvin *w = rt.start();
-    QCOMPARE(w->clockTimer->interval(), 1000);
-    QVERIFY(w->clockTimer->isActive());
+    QCOMPARE(w->findChild<QTimer *>(QStringLiteral("clockTimer"))->interval(), 1000);
+    QVERIFY(w->findChild<QTimer *>(QStringLiteral("clockTimer"))->isActive());
     QTRY_VERIFY_WITH_TIMEOUT(FORM(w, time)->text() != QStringLiteral("23:59:59")
                                  || QTime::currentTime().toString("hh:mm:ss") == "23:59:59",
                              3000);

@@ -173,7 +173,7 @@ void TestStorage::failedReadsAreReportedNotTakenForNoMatch()
     // Out of WAL mode only once the search's reader has let go of the file.
     waitForCallIndex(storeOf(w));
     QCOMPARE(column(fileDb(w), "PRAGMA journal_mode = DELETE"), QStringList{"delete"});
-    w->attachContacts();
+    storeOf(w).attachContacts();
     QVERIFY(storeOf(w).contactsAttached());
 
     OtherWriter other(contactsPath());

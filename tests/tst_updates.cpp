@@ -220,7 +220,7 @@ void TestUpdates::versionOutcomes()
     QCOMPARE(rig.http.requestsTo(VersionPath).size(), 1);
     // Refused: nothing is fetched.
     QVERIFY(rig.http.requestsTo(InstallerDir).isEmpty());
-    QTRY_VERIFY(w->networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 }
 
 void TestUpdates::versionRequestFails_data()
