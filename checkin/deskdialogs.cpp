@@ -52,8 +52,8 @@ void CheckInDesk::writeWindowSettings()
 
 void CheckInDesk::reopenDialogs()
 {
-    if (station->visibleFlag == QLatin1String(Trel::Yes))
+    if (station->openAtExit)
         showStationDetails();
-    if (contact->visibleFlag == QLatin1String(Trel::Yes))
+    if (contact->openAtExit)
         editContact();
 }

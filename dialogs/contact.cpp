@@ -31,12 +31,12 @@ Contact::~Contact()
 
 void Contact::writeSettings()
 {
-    visibleFlag = WindowSettings::save(*this, Trel::Group::Contact, isVisible());
+    openAtExit = WindowSettings::save(*this, Trel::Group::Contact, isVisible()) == QLatin1String(Trel::Yes);
 }
 
 void Contact::readSettings()
 {
-    visibleFlag = WindowSettings::restore(*this, Trel::Group::Contact).visible;
+    openAtExit = WindowSettings::restore(*this, Trel::Group::Contact).visible == QLatin1String(Trel::Yes);
 }
 
 void Contact::on_getContact_clicked()

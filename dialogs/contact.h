@@ -19,7 +19,8 @@ public:
     explicit Contact(QWidget *parent = nullptr);
     ~Contact() override;
 
-    QString visibleFlag = QStringLiteral("No");
+    // Whether the window was open when its settings were last written (at exit).
+    bool openAtExit = false;
 
 signals:
     void escapeSig();

@@ -91,12 +91,12 @@ Station::~Station()
 
 void Station::writeSettings()
 {
-    visibleFlag = WindowSettings::save(*this, Trel::Group::Station, isVisible());
+    openAtExit = WindowSettings::save(*this, Trel::Group::Station, isVisible()) == QLatin1String(Trel::Yes);
 }
 
 void Station::readSettings()
 {
-    visibleFlag = WindowSettings::restore(*this, Trel::Group::Station).visible;
+    openAtExit = WindowSettings::restore(*this, Trel::Group::Station).visible == QLatin1String(Trel::Yes);
 }
 
 void Station::toMainWindow()

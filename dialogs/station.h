@@ -23,7 +23,8 @@ public:
     explicit Station(QWidget *parent = nullptr);
     ~Station() override;
 
-    QString visibleFlag = QStringLiteral("No");
+    // Whether the window was open when its settings were last written (at exit).
+    bool openAtExit = false;
 
 signals:
     void escapeSig();

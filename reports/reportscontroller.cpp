@@ -372,7 +372,7 @@ void ReportsController::entryShown(const QString &call, int type)
 
 void ReportsController::reopenWindows()
 {
-    const auto wasOpen = [](const SeeLogs *window) { return window->visibleFlag == QLatin1String(Trel::Yes); };
+    const auto wasOpen = [](const SeeLogs *window) { return window->openAtExit; };
     if (wasOpen(dateLog))
         openNetLogSelect();
     if (wasOpen(roster))

@@ -1,4 +1,6 @@
 #include "reports/seelogs.h"
+
+#include "app/constants.h"
 #include "ui_seelogs.h"
 
 #include "app/windowsettings.h"
@@ -29,12 +31,12 @@ SeeLogs::~SeeLogs()
 
 void SeeLogs::writeSettings(QString group, QString content, bool vis)
 {
-    visibleFlag = WindowSettings::save(*this, group, vis, content);
+    openAtExit = WindowSettings::save(*this, group, vis, content) == QLatin1String(Trel::Yes);
 }
 
 void SeeLogs::readSettings(QString group)
 {
-    visibleFlag = WindowSettings::restore(*this, group).visible;
+    openAtExit = WindowSettings::restore(*this, group).visible == QLatin1String(Trel::Yes);
 }
 
 void SeeLogs::toMainWindow()

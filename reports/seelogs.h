@@ -24,7 +24,8 @@ public:
     // The one-line column header and the report under it.
     QPlainTextEdit *headerView() const;
     QPlainTextEdit *logView() const;
-    QString visibleFlag = QStringLiteral("No");
+    // Whether the window was open when its settings were last written (at exit).
+    bool openAtExit = false;
 
 signals:
     void escapeSig();

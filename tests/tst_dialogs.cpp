@@ -22,11 +22,11 @@ std::unique_ptr<QDialog> makeDialog(const QString &kind)
     return std::make_unique<Contact>();
 }
 
-QString visibleFlagOf(QDialog *dialog)
+bool openAtExitOf(QDialog *dialog)
 {
     if (auto *station = qobject_cast<Station *>(dialog))
-        return station->visibleFlag;
-    return qobject_cast<Contact *>(dialog)->visibleFlag;
+        return station->openAtExit;
+    return qobject_cast<Contact *>(dialog)->openAtExit;
 }
 
 QLineEdit *field(QDialog *dialog, const QString &name)
@@ -209,7 +209,7 @@ private slots:
         // First start: nothing stored, the form's own size stays.
         auto first = makeDialog(dialog);
         call(first.get(), "readSettings");
-        QCOMPARE(visibleFlagOf(first.get()), QStringLiteral("No"));
+        QVERIFY(!openAtExitOf(first.get()));
         QCOMPARE(first->size(), formSize);
 
         // Above the layout's minimum with any font, so showing keeps it.
@@ -218,7 +218,7 @@ private slots:
         first->move(60, 70);
         first->show();
         call(first.get(), "writeSettings");
-        QCOMPARE(visibleFlagOf(first.get()), QStringLiteral("Yes"));
+        QVERIFY(openAtExitOf(first.get()));
         QSettings settings = store();
         settings.beginGroup(dialog);
         QCOMPARE(settings.value("Exist").toString(), QStringLiteral("Yes"));
@@ -227,7 +227,7 @@ private slots:
 
         auto second = makeDialog(dialog);
         call(second.get(), "readSettings");
-        QCOMPARE(visibleFlagOf(second.get()), QStringLiteral("Yes"));
+        QVERIFY(openAtExitOf(second.get()));
         QCOMPARE(second->size(), stored);
         QCOMPARE(second->pos(), first->pos());
         QVERIFY(!second->isVisible());
@@ -235,7 +235,7 @@ private slots:
         first->hide();
         call(first.get(), "writeSettings");
         call(second.get(), "readSettings");
-        QCOMPARE(visibleFlagOf(second.get()), QStringLiteral("No"));
+        QVERIFY(!openAtExitOf(second.get()));
 
         // Closing by the title bar saves the group too.
         store().clear();

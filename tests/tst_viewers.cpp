@@ -119,25 +119,25 @@ private slots:
     {
         SeeLogs first;
         first.readSettings("ConLog");
-        QCOMPARE(first.visibleFlag, QStringLiteral("No"));
+        QVERIFY(!first.openAtExit);
         QCOMPARE(first.size(), QSize(1240, 627));
 
         first.resize(800, 400);
         first.move(30, 40);
         first.writeSettings("ConLog", "Normal", true);
-        QCOMPARE(first.visibleFlag, QStringLiteral("Yes"));
+        QVERIFY(first.openAtExit);
         QCOMPARE(store().value("ConLog/Content").toString(), QStringLiteral("Normal"));
 
         SeeLogs second;
         second.readSettings("ConLog");
-        QCOMPARE(second.visibleFlag, QStringLiteral("Yes"));
+        QVERIFY(second.openAtExit);
         QCOMPARE(second.size(), QSize(800, 400));
         QCOMPARE(second.pos(), QPoint(30, 40));
         QVERIFY(!second.isVisible());
 
         first.writeSettings("ConLog", "Normal", false);
         second.readSettings("ConLog");
-        QCOMPARE(second.visibleFlag, QStringLiteral("No"));
+        QVERIFY(!second.openAtExit);
     }
 
     void headerFollowsLog()
@@ -193,7 +193,7 @@ private slots:
         fresh.writeSettings("About", "ErrorLog", true);
         SeeFile again;
         again.readSettings("About");
-        QCOMPARE(again.visibleFlag, QStringLiteral("Yes"));
+        QVERIFY(again.openAtExit);
         QCOMPARE(again.content, QStringLiteral("ErrorLog"));
         QCOMPARE(again.size(), QSize(600, 500));
     }

@@ -111,7 +111,7 @@ void DocumentsController::showPreamble()
 
 void DocumentsController::reopenWindows()
 {
-    if (about->visibleFlag == QLatin1String(Trel::Yes)) {
+    if (about->openAtExit) {
         const QString &content = about->content;
         if (content == QLatin1String(Trel::Content::License))
             showLicense();
@@ -126,7 +126,7 @@ void DocumentsController::reopenWindows()
         if (content == QLatin1String(Trel::Content::ErrorLog))
             showErrorLog();
     }
-    if (preamble->visibleFlag == QLatin1String(Trel::Yes))
+    if (preamble->openAtExit)
         showPreamble();
 }
 

@@ -73,13 +73,13 @@ SeeFile::~SeeFile()
 
 void SeeFile::writeSettings(QString group, QString contentId, bool visible)
 {
-    visibleFlag = WindowSettings::save(*this, group, visible, contentId);
+    openAtExit = WindowSettings::save(*this, group, visible, contentId) == QLatin1String(Trel::Yes);
 }
 
 void SeeFile::readSettings(QString group)
 {
     const WindowSettings::Stored stored = WindowSettings::restore(*this, group, QLatin1String(Trel::Normal));
-    visibleFlag = stored.visible;
+    openAtExit = stored.visible == QLatin1String(Trel::Yes);
     content = stored.content;
 }
 

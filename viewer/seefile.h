@@ -27,7 +27,8 @@ public:
 
     // The document's view.
     QTextEdit *textView() const;
-    QString visibleFlag = QStringLiteral("No");
+    // Whether the window was open when its settings were last written (at exit).
+    bool openAtExit = false;
     QString content = QStringLiteral("Normal");     // which document is shown, kept across runs
     QTextCharFormat format;                         // plain format, so one document's look never leaks into the next
 
