@@ -1,6 +1,7 @@
 #include "clubadmin/clubtool.h"
 
 #include "app/constants.h"
+#include "clubadmin/localcluster.h"
 #include "clubadmin/terminalqr.h"
 #include "data/serveradmin.h"
 #include "data/serverschema.h"
@@ -8,6 +9,7 @@
 
 #include <QCommandLineParser>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -15,6 +17,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSslCertificate>
+#include <QSysInfo>
 #include <QTextStream>
 
 #include <optional>
@@ -37,6 +40,8 @@ struct Options {
     QString database = QStringLiteral("trelvin");
     QString caFile;
     QString socketDir = QStringLiteral("/var/run/postgresql");
+    // Where the local cluster's club authority and certificate are kept.
+    QString tlsDir = QStringLiteral("/etc/trelvin");
 };
 
 // A connection of the administrator, closed and removed with the object.
@@ -228,6 +233,30 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
             out << "  " << line << '\n';
         return fail(err, club.problem + QStringLiteral("\nRun init again once that is mended."));
     }
+    QStringList left;
+    QString host = options.host;
+    const bool local = options.admin.isEmpty();
+    if (local) {
+        if (host.isEmpty())
+            host = QSysInfo::machineHostName();
+        LocalCluster::Tls tls;
+        const ServerAdmin::Result secured =
+            LocalCluster::setUpTls(adminDb, host, options.club, options.tlsDir, &tls, &left);
+        done += secured.done;
+        if (!secured.ok) {
+            for (const QString &line : done)
+                out << "  " << line << '\n';
+            return fail(err, secured.problem);
+        }
+        caSha256 = tls.caSha256;
+        const ServerAdmin::Result allowed = LocalCluster::allowClubRoles(adminDb, options.database);
+        done += allowed.done;
+        if (!allowed.ok) {
+            for (const QString &line : done)
+                out << "  " << line << '\n';
+            return fail(err, allowed.problem + QStringLiteral("\nRun init again once that is mended."));
+        }
+    }
     int port = options.port;
     if (port <= 0) {
         QSqlQuery query(adminDb);
@@ -245,9 +274,9 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
     if (schema.ok) {
         QList<QPair<QString, QString>> facts{{QStringLiteral("club"), options.club},
                                             {QStringLiteral("port"), QString::number(port)}};
-        if (!options.host.isEmpty())
-            facts.append({QStringLiteral("host"), options.host});
-        if (!options.caFile.isEmpty())
+        if (!host.isEmpty())
+            facts.append({QStringLiteral("host"), host});
+        if (local || !options.caFile.isEmpty())
             facts.append({QStringLiteral("ca_sha256"), caSha256});
         const ServerAdmin::Result kept = ServerAdmin::setFacts(clubDb, facts);
         done += kept.done;
@@ -265,6 +294,8 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
         return fail(err, schema.problem + QStringLiteral("\nRun init again once that is mended."));
     out << "\nLeft to you:\n"
         << "  let the operators' computers reach port " << port << " through the firewall\n";
+    for (const QString &line : left)
+        out << "  " << line << '\n';
     if (!options.admin.isEmpty())
         out << "  on a server you run yourself: TLS and pg_hba.conf for the club's roles (see the administrator's "
                "notes)\n";
@@ -392,7 +423,8 @@ const char Usage[] =
     "  --port N           the port operators reach (default: the server's)\n"
     "  --database NAME    the club's database (default: trelvin)\n"
     "  --ca FILE          the club's certificate authority (PEM) that links pin\n"
-    "  --socket DIR       the local cluster's socket directory (default: /var/run/postgresql)\n";
+    "  --socket DIR       the local cluster's socket directory (default: /var/run/postgresql)\n"
+    "  --tls-dir DIR      the local cluster's club authority and certificate (default: /etc/trelvin)\n";
 
 } // namespace
 
@@ -416,9 +448,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("name"));
     const QCommandLineOption ca(QStringLiteral("ca"), QString(), QStringLiteral("file"));
     const QCommandLineOption socket(QStringLiteral("socket"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption tlsDir(QStringLiteral("tls-dir"), QString(), QStringLiteral("dir"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption version(QStringLiteral("version"));
-    parser.addOptions({admin, club, host, port, database, ca, socket, help, version});
+    parser.addOptions({admin, club, host, port, database, ca, socket, tlsDir, help, version});
     if (!parser.parse(QStringList{QStringLiteral("trelvin-club")} + arguments)) {
         err << "trelvin-club: " << parser.errorText() << "\n\n" << Usage;
         return WrongUse;
@@ -441,6 +474,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     options.caFile = parser.value(ca);
     if (parser.isSet(socket))
         options.socketDir = parser.value(socket);
+    if (parser.isSet(tlsDir))
+        options.tlsDir = QDir(parser.value(tlsDir)).absolutePath();
     if (parser.isSet(database))
         options.database = parser.value(database).trimmed();
     if (parser.isSet(port)) {

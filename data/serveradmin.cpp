@@ -240,6 +240,70 @@ std::optional<QHash<QString, QString>> facts(QSqlDatabase &club, QString *proble
     return found;
 }
 
+std::optional<QHash<QString, QString>> serverSettings(QSqlDatabase &admin, const QStringList &names, QString *problem)
+{
+    QHash<QString, QString> found;
+    for (const QString &name : names) {
+        const std::optional<QVariant> setting =
+            value(admin, QStringLiteral("SELECT current_setting(?)"), {name}, problem);
+        if (!setting)
+            return std::nullopt;
+        found.insert(name, setting->toString());
+    }
+    return found;
+}
+
+Result alterSystem(QSqlDatabase &admin, const QList<QPair<QString, QString>> &settings, QStringList *restartNeeded)
+{
+    QStringList done;
+    QString problem;
+    for (const auto &[name, wanted] : settings) {
+        QSqlQuery query(admin);
+        // What the server will use after a reload or restart, not only now.
+        query.prepare(QStringLiteral("SELECT coalesce((SELECT setting FROM pg_file_settings WHERE name = ? "
+                                     "ORDER BY seqno DESC LIMIT 1), current_setting(?)), "
+                                     "(SELECT context FROM pg_settings WHERE name = ?)"));
+        query.addBindValue(name);
+        query.addBindValue(name);
+        query.addBindValue(name);
+        if (!query.exec() || !query.next())
+            return failed("The server's settings could not be read: " + driverText(query), done);
+        if (query.value(0).toString() == wanted)
+            continue;
+        const bool restart = query.value(1).toString() == QLatin1String("postmaster");
+        if (!run(admin, QStringLiteral("ALTER SYSTEM SET %I = %L"), {name, wanted}, &problem))
+            return failed("The server's setting " + name + " could not be changed: " + problem + rightsHint(problem),
+                          done);
+        done.append(QStringLiteral("set %1 = '%2'").arg(name, wanted));
+        if (restart && restartNeeded)
+            restartNeeded->append(name);
+    }
+    if (!done.isEmpty() && !value(admin, QStringLiteral("SELECT pg_reload_conf()"), {}, &problem))
+        return failed("The server did not reload its settings: " + problem, done);
+    return Result{true, QString(), done};
+}
+
+std::optional<QStringList> pendingRestart(QSqlDatabase &admin, QString *problem)
+{
+    QSqlQuery query(admin);
+    if (!query.exec(QStringLiteral("SELECT name FROM pg_settings WHERE pending_restart ORDER BY name"))) {
+        *problem = driverText(query);
+        return std::nullopt;
+    }
+    QStringList names;
+    while (query.next())
+        names.append(query.value(0).toString());
+    return names;
+}
+
+Result reload(QSqlDatabase &admin)
+{
+    QString problem;
+    if (!value(admin, QStringLiteral("SELECT pg_reload_conf()"), {}, &problem))
+        return failed("The server did not reload its settings: " + problem + rightsHint(problem));
+    return Result{true, QString(), {}};
+}
+
 std::optional<bool> isOperator(QSqlDatabase &admin, const QString &role, QString *problem)
 {
     const std::optional<QVariant> found =

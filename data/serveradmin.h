@@ -79,6 +79,20 @@ std::optional<Status> status(QSqlDatabase &club, QString *problem);
 Result setFacts(QSqlDatabase &club, const QList<QPair<QString, QString>> &facts);
 std::optional<QHash<QString, QString>> facts(QSqlDatabase &club, QString *problem);
 
+// The running server's settings by name (SHOW), for the local cluster's
+// set-up: data_directory, hba_file, ssl, ssl_cert_file, ssl_key_file,
+// listen_addresses, port.
+std::optional<QHash<QString, QString>> serverSettings(QSqlDatabase &admin, const QStringList &names, QString *problem);
+// ALTER SYSTEM SET name = value for each that differs from what the server
+// has; a reload after. `restartNeeded` names those that wait for a restart.
+Result alterSystem(QSqlDatabase &admin, const QList<QPair<QString, QString>> &settings, QStringList *restartNeeded);
+
+// Settings changed in the files that wait for a restart of the server.
+std::optional<QStringList> pendingRestart(QSqlDatabase &admin, QString *problem);
+
+// The server reads its settings and pg_hba.conf again.
+Result reload(QSqlDatabase &admin);
+
 // Whether `role` exists in the cluster, and is in the members' group.
 std::optional<bool> isOperator(QSqlDatabase &admin, const QString &role, QString *problem);
 

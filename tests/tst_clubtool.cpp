@@ -5,12 +5,19 @@
 #include "data/serverschema.h"
 #include "sync/clubinvite.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSslCertificate>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +54,7 @@ private slots:
     void listAndStatus();
     void webRoleReadsNothingElse();
     void wrongUseAndUnreachableServer();
+    void localClusterWithItsOwnAuthority();
 
 private:
     Run tool(const QStringList &arguments) const;
@@ -375,6 +383,77 @@ void TestClubTool::wrongUseAndUnreachableServer()
     QVERIFY2(down.err.startsWith(QStringLiteral("trelvin-club: Nothing answers where the connection points: is "
                                                 "PostgreSQL running and listening there?")),
              qPrintable(down.err));
+}
+
+// The machine's own PostgreSQL path: a cluster of its own made with the
+// distribution's tools on a free port, dropped afterwards, so that nothing
+// the machine had is touched.
+void TestClubTool::localClusterWithItsOwnAuthority()
+{
+    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("pg_createcluster")).isEmpty())
+        QSKIP("The local cluster's set-up needs root and pg_createcluster (postgresql-common)");
+    const QString version = QStringLiteral("15");
+    const QString name = QStringLiteral("trelvintest%1").arg(QCoreApplication::applicationPid());
+    const int port = PgServer::closedPort();
+    const auto cluster = [&](const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        process.waitForFinished(120000);
+        return process.exitCode() == 0 ? QString() : QString::fromLocal8Bit(process.readAll());
+    };
+    const QString made = cluster(QStringLiteral("pg_createcluster"),
+                                 {version, name, QStringLiteral("-p"), QString::number(port)});
+    if (!made.isEmpty())
+        QSKIP(qPrintable("No cluster of the test's own could be made: " + made));
+    const auto drop = qScopeGuard([&] {
+        cluster(QStringLiteral("pg_dropcluster"), {QStringLiteral("--stop"), version, name});
+    });
+    QCOMPARE(cluster(QStringLiteral("pg_ctlcluster"), {version, name, QStringLiteral("start")}), QString());
+
+    QTemporaryDir tls;
+    QVERIFY(QFile::setPermissions(tls.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                                  | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+    const QStringList init{QStringLiteral("init"), QStringLiteral("--club"), QStringLiteral("ARC"),
+                           QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                           QString::number(port), QStringLiteral("--tls-dir"), tls.path() + QStringLiteral("/club")};
+    const Run first = tool(init);
+    QVERIFY2(first.status == 0, qPrintable(first.out + first.err));
+    for (const char *line : {"made the club's certificate authority", "made the server's certificate for 127.0.0.1",
+                             "set ssl = 'on'", "let the club's roles in over TLS with a password in"})
+        QVERIFY2(first.out.contains(QLatin1String(line)), line);
+    QVERIFY(first.out.contains(QStringLiteral("restart PostgreSQL so that listen_addresses takes effect")));
+    QCOMPARE(cluster(QStringLiteral("pg_ctlcluster"), {version, name, QStringLiteral("restart")}), QString());
+    const Run second = tool(init);
+    QCOMPARE(second.status, 0);
+    QVERIFY2(second.out.startsWith(QStringLiteral("The club ARC is set up on this server already: nothing to change.")),
+             qPrintable(second.out));
+    QVERIFY(!second.out.contains(QStringLiteral("restart")));
+
+    const Run added = tool({QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--port"),
+                            QString::number(port)});
+    QVERIFY2(added.status == 0, qPrintable(added.err));
+    const std::optional<ClubInvite::Link> link = ClubInvite::parse(linkIn(added.out));
+    QVERIFY(link);
+    QCOMPARE(link->port, port);
+    const QList<QSslCertificate> authority =
+        QSslCertificate::fromPath(tls.path() + QStringLiteral("/club/club-ca.crt"));
+    QCOMPARE(authority.size(), 1);
+    QCOMPARE(link->caSha256, QString::fromLatin1(authority.first().digest(QCryptographicHash::Sha256).toHex()));
+
+    // The link's connection: TLS, the server's name checked against the pinned authority.
+    const QString connection = QStringLiteral("local-link");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+        db.setConnectOptions(ClubInvite::conninfo(*link, tls.path() + QStringLiteral("/club/club-ca.crt"))
+                             + QStringLiteral(" password=") + link->password);
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")) && query.next());
+        QVERIFY(query.value(0).toBool());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
 }
 
 QTEST_GUILESS_MAIN(TestClubTool)
