@@ -3,6 +3,7 @@
 #include "pgserver.h"
 
 #include "data/serverschema.h"
+#include "sync/authorityfetch.h"
 #include "sync/clubinvite.h"
 
 #include <QCryptographicHash>
@@ -10,6 +11,8 @@
 #include <QScopeGuard>
 #include <QSslCertificate>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -55,6 +58,7 @@ private slots:
     void webRoleReadsNothingElse();
     void wrongUseAndUnreachableServer();
     void localClusterWithItsOwnAuthority();
+    void authorityIsFetchedOnlyWhenItMatches();
 
 private:
     Run tool(const QStringList &arguments) const;
@@ -454,6 +458,72 @@ void TestClubTool::localClusterWithItsOwnAuthority()
         db.close();
     }
     QSqlDatabase::removeDatabase(connection);
+}
+
+void TestClubTool::authorityIsFetchedOnlyWhenItMatches()
+{
+    QTemporaryDir certs;
+    QCOMPARE(PgServer::makeCertificates(certs.path(), QStringLiteral("ca")), QString());
+    QCOMPARE(PgServer::makeCertificates(certs.path(), QStringLiteral("other-ca")), QString());
+    // The server shows its certificate with the authority after it.
+    QFile chain(certs.filePath(QStringLiteral("chain.crt")));
+    QVERIFY(chain.open(QIODevice::WriteOnly));
+    for (const char *name : {"server.crt", "ca.crt"}) {
+        QFile part(certs.filePath(QLatin1String(name)));
+        QVERIFY(part.open(QIODevice::ReadOnly));
+        chain.write(part.readAll());
+    }
+    chain.close();
+    PgServer tlsServer;
+    tlsServer.setTls(chain.fileName(), certs.filePath(QStringLiteral("server.key")));
+    const QString failure = tlsServer.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const auto digest = [&](const char *file) {
+        return QString::fromLatin1(
+            QSslCertificate::fromPath(certs.filePath(QLatin1String(file))).value(0).digest(QCryptographicHash::Sha256).toHex());
+    };
+
+    AuthorityFetch fetch;
+    QSignalSpy fetched(&fetch, &AuthorityFetch::fetched);
+    QSignalSpy failed(&fetch, &AuthorityFetch::failed);
+    fetch.fetch(QStringLiteral("127.0.0.1"), tlsServer.port(), digest("ca.crt").toUpper());
+    QVERIFY(fetched.wait(AuthorityFetch::TimeoutMs + 5000));
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(QSslCertificate(fetched.first().first().toByteArray()).digest(QCryptographicHash::Sha256).toHex(),
+             digest("ca.crt").toLatin1());
+
+    // Another authority's fingerprint: refused, both named.
+    fetch.fetch(QStringLiteral("127.0.0.1"), tlsServer.port(), digest("other-ca.crt"));
+    QVERIFY(failed.wait(AuthorityFetch::TimeoutMs + 5000));
+    const QString refused = failed.last().first().toString();
+    QVERIFY2(refused.startsWith(QStringLiteral("The club server 127.0.0.1 does not show the certificate authority "
+                                               "the club link names.\nThe link names:   sha256 ")
+                                + digest("other-ca.crt")),
+             qPrintable(refused));
+    QVERIFY(refused.contains(digest("ca.crt")));
+    // The server's own certificate is no authority, whatever a link says.
+    fetch.fetch(QStringLiteral("127.0.0.1"), tlsServer.port(), digest("server.crt"));
+    QVERIFY(failed.wait(AuthorityFetch::TimeoutMs + 5000));
+    QCOMPARE(fetched.size(), 1);
+
+    // A server without TLS, nothing listening, and something else listening.
+    fetch.fetch(QStringLiteral("127.0.0.1"), server.port(), digest("ca.crt"));
+    QVERIFY(failed.wait(AuthorityFetch::TimeoutMs + 5000));
+    QCOMPARE(failed.last().first().toString(),
+             QStringLiteral("The club server 127.0.0.1 does not offer encryption, which a club link needs."));
+    fetch.fetch(QStringLiteral("127.0.0.1"), PgServer::closedPort(), digest("ca.crt"));
+    QVERIFY(failed.wait(AuthorityFetch::TimeoutMs + 5000));
+    QVERIFY(failed.last().first().toString().startsWith(QStringLiteral("The club server 127.0.0.1 could not be reached: ")));
+    QTcpServer chatty;
+    QVERIFY(chatty.listen(QHostAddress::LocalHost));
+    connect(&chatty, &QTcpServer::newConnection, this, [&chatty] {
+        QTcpSocket *peer = chatty.nextPendingConnection();
+        connect(peer, &QTcpSocket::readyRead, peer, [peer] { peer->write("HTTP/1.1 400 Bad Request\r\n\r\n"); });
+    });
+    fetch.fetch(QStringLiteral("127.0.0.1"), chatty.serverPort(), digest("ca.crt"));
+    QVERIFY(failed.wait(AuthorityFetch::TimeoutMs + 5000));
+    QCOMPARE(failed.last().first().toString(), QStringLiteral("127.0.0.1 did not answer as a club server does."));
+    QCOMPARE(fetched.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestClubTool)
