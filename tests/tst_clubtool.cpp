@@ -5,6 +5,7 @@
 #include "data/serverschema.h"
 #include "sync/authorityfetch.h"
 #include "sync/clubinvite.h"
+#include "sync/clubjoin.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -524,6 +525,31 @@ void TestClubTool::authorityIsFetchedOnlyWhenItMatches()
     QVERIFY(failed.wait(AuthorityFetch::TimeoutMs + 5000));
     QCOMPARE(failed.last().first().toString(), QStringLiteral("127.0.0.1 did not answer as a club server does."));
     QCOMPARE(fetched.size(), 1);
+
+    // A pasted link: the authority kept in the data directory, the
+    // connection verifying the server with it.
+    QTemporaryDir data;
+    ClubJoin join;
+    QSignalSpy joined(&join, &ClubJoin::joined);
+    QSignalSpy notJoined(&join, &ClubJoin::failed);
+    ClubInvite::Link link{QStringLiteral("n7ncs"), QStringLiteral("Abcdefghijklmnop0123456789ABCDEF"),
+                          QStringLiteral("127.0.0.1"), tlsServer.port(), QStringLiteral("trelvin"), digest("ca.crt")};
+    join.join(ClubInvite::make(link), data.path());
+    QVERIFY(joined.wait(AuthorityFetch::TimeoutMs + 5000));
+    const QString kept = data.filePath(QString::fromLatin1(ClubJoin::AuthorityFile));
+    QCOMPARE(joined.first().at(0).toString(), ClubInvite::conninfo(link, kept));
+    QCOMPARE(joined.first().at(1).toString(), link.role);
+    QCOMPARE(joined.first().at(2).toString(), link.password);
+    QCOMPARE(QSslCertificate::fromPath(kept).value(0).digest(QCryptographicHash::Sha256).toHex(), digest("ca.crt").toLatin1());
+    link.caSha256 = digest("other-ca.crt");
+    QFile::remove(kept);
+    join.join(ClubInvite::make(link), data.path());
+    QVERIFY(notJoined.wait(AuthorityFetch::TimeoutMs + 5000));
+    QVERIFY(notJoined.last().first().toString().contains(QStringLiteral("does not show the certificate authority")));
+    QVERIFY(!QFile::exists(kept));
+    join.join(QStringLiteral("trelvin-club://nothing"), data.path());
+    QCOMPARE(notJoined.size(), 2);
+    QCOMPARE(joined.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestClubTool)
