@@ -20,7 +20,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/org.quenlor.Trelvin.metainfo
 # compressed without a time stamp so that builds are reproducible.
 configure_file(packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog @ONLY)
 set(TRELVIN_GZIPPED)
-foreach(source ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog ${CMAKE_CURRENT_SOURCE_DIR}/packaging/Trelvin.1)
+foreach(source ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog ${CMAKE_CURRENT_SOURCE_DIR}/packaging/Trelvin.1
+               ${CMAKE_CURRENT_SOURCE_DIR}/packaging/trelvin-club.1)
     get_filename_component(name ${source} NAME)
     set(copy ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/${name})
     add_custom_command(OUTPUT ${copy}.gz
@@ -32,7 +33,7 @@ endforeach()
 add_custom_target(trelvin_package_docs ALL DEPENDS ${TRELVIN_GZIPPED})
 install(FILES packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/changelog.gz
         DESTINATION share/doc/trelvin COMPONENT Package EXCLUDE_FROM_ALL)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/Trelvin.1.gz
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/Trelvin.1.gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/trelvin-club.1.gz
         DESTINATION share/man/man1 COMPONENT Package EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
@@ -67,6 +68,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, fonts-liberation2")
 # run time; without it the passwords stay in the files, readable by their
 # owner only.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql, libsecret-1-0")
+# trelvin-club sets up the machine's own PostgreSQL and makes its
+# certificates with openssl.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postgresql, openssl")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

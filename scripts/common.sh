@@ -17,7 +17,7 @@ TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
 # openssl: the certificates of the club-server tests' TLS server.
 TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev
     fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux
-    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus openssl)
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus openssl libqrencode-dev)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

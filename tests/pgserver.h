@@ -48,6 +48,11 @@ public:
     // role is made as the administrator makes it before the first start.
     QString resetDatabase(const QString &db = QStringLiteral("trelvin"));
 
+    // A certificate authority of its own in `dir` (`ca`.crt and .key); for
+    // `ca` "ca" also a server certificate it signed for "localhost" and
+    // 127.0.0.1 (server.crt, server.key). Empty when made, else why not.
+    static QString makeCertificates(const QString &dir, const QString &ca);
+
     // A free port of 127.0.0.1 where nothing listens.
     static int closedPort();
 

@@ -111,51 +111,6 @@ private:
     std::thread thread;
 };
 
-QString openssl(const QString &dir, const QStringList &arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("openssl"), arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return "openssl " + arguments.join(' ') + ": " + QString::fromLocal8Bit(process.readAll());
-    return QString();
-}
-
-// A certificate authority of its own, and a server certificate it signed
-// for "localhost" and 127.0.0.1.
-QString makeCertificates(const QString &dir, const QString &ca)
-{
-    const QStringList key{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    QString failure = openssl(dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key
-                                       + QStringList{QStringLiteral("-keyout"), ca + ".key", QStringLiteral("-out"),
-                                                     ca + ".crt", QStringLiteral("-days"), QStringLiteral("2"),
-                                                     QStringLiteral("-subj"), "/CN=Trelvin test " + ca,
-                                                     QStringLiteral("-addext"),
-                                                     QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                                                     QStringLiteral("-addext"),
-                                                     QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
-    if (failure.isEmpty() && ca == QLatin1String("ca")) {
-        QFile extensions(dir + "/server.ext");
-        extensions.open(QIODevice::WriteOnly);
-        extensions.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n");
-        extensions.close();
-        failure = openssl(dir, QStringList{QStringLiteral("req")} + key
-                                   + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"),
-                                                 QStringLiteral("-out"), QStringLiteral("server.csr"),
-                                                 QStringLiteral("-subj"), QStringLiteral("/CN=localhost")});
-        if (failure.isEmpty())
-            failure = openssl(dir, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                                    QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
-                                    QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                                    QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
-                                    QStringLiteral("server.crt"), QStringLiteral("-days"), QStringLiteral("2"),
-                                    QStringLiteral("-extfile"), QStringLiteral("server.ext")});
-    }
-    return failure;
-}
-
 // An FCC weekly file of `count` licences in its layout: HD, EN and AM lines.
 bool writeLicences(const QString &path, int count)
 {
@@ -250,8 +205,8 @@ void TestClubLink::initTestCase()
 {
     qRegisterMetaType<SeeLogs *>();
     QVERIFY(certs.isValid() && home.isValid());
-    QCOMPARE(makeCertificates(certs.path(), QStringLiteral("ca")), QString());
-    QCOMPARE(makeCertificates(certs.path(), QStringLiteral("other-ca")), QString());
+    QCOMPARE(PgServer::makeCertificates(certs.path(), QStringLiteral("ca")), QString());
+    QCOMPARE(PgServer::makeCertificates(certs.path(), QStringLiteral("other-ca")), QString());
     // The key is read by the server's user through a copy of its own.
     QFile::setPermissions(certs.path() + "/server.key", QFile::ReadOwner | QFile::WriteOwner);
     tls.setTls(certs.path() + "/server.crt", certs.path() + "/server.key");
