@@ -13,9 +13,9 @@
 class DataLock {
 public:
     enum Outcome {
-        Held,   // this copy now holds the directory
-        InUse,  // another running copy holds it; the lock held before is kept
-        Failed, // no lock could be made (e.g. a read-only directory); none is held
+        Held,    // this copy now holds the directory
+        InUse,   // another running copy holds it; the lock held before is kept
+        Failed,  // no lock could be made (e.g. a read-only directory); none is held
         Blocked, // something that is not a lock file (a directory) is in its place; none is held
     };
 

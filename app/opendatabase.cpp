@@ -31,8 +31,7 @@ void Trelvin::setupDbFile()
         if (!opening.netProblem.isEmpty()) {
             prompter->message(Prompter::Warning, QStringLiteral("Net List Not Kept"),
                               "The net list tables in '" + path
-                                  + "' come from a newer version of the program or are damaged:\n"
-                                  + opening.netProblem
+                                  + "' come from a newer version of the program or are damaged:\n" + opening.netProblem
                                   + "\n\nThey are left as they are, and no interrupted net can be resumed. "
                                     "Tonight's net list is kept for this run only.");
             writeError("Net list tables of '" + path + "' cannot be used: " + opening.netProblem);

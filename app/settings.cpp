@@ -40,9 +40,8 @@ bool Settings::start()
     // Started from a sibling of the "Programs" directory, from anywhere with
     // the executable beside it, or installed system-wide (app/folders.h).
     program = QDir(QDir::currentPath());
-    const Folders::Found folders =
-        Folders::find(program.path(), QCoreApplication::applicationDirPath(),
-                      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    const Folders::Found folders = Folders::find(program.path(), QCoreApplication::applicationDirPath(),
+                                                 QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
     data = QDir(folders.dataDir);
     info = QDir(folders.infoDir);
     readSettings();
@@ -114,8 +113,10 @@ bool Settings::useDataDirectory(const QString &path)
         const QString lockFile = DataLock::lockFileName(data.path());
         prompter->message(
             Prompter::Warning, QStringLiteral("Trelvin Lock File Blocked"),
-            "'" + lockFile + "'\nis not a file, so Trelvin cannot mark the data directory as in use, "
-                "and a second copy of Trelvin would not be stopped.\n\nRemove '" + lockFile
+            "'" + lockFile
+                + "'\nis not a file, so Trelvin cannot mark the data directory as in use, "
+                  "and a second copy of Trelvin would not be stopped.\n\nRemove '"
+                + lockFile
                 + "' (after checking that nothing in it is needed); Trelvin makes its lock file at the next start."
                   "\n\nThis copy goes on without the lock.");
         log->write("'" + lockFile + "' is not a file: the data directory is not locked against a second copy.");

@@ -94,10 +94,11 @@ void ThemeController::wearFieldColours()
     wear(state->alert(), w, {"relay", "revBear", "delCon"});
     wear(good, w, {"callsigns", "search", "member", "call", "name", "city", "state", "qso"});
     wear(good, st, {"call", "pwd", "state", "lat", "lon", "grid", "utc", "dst"});
-    wear(good, ct, {"call", "fname", "name", "classlic", "expire", "addr", "city", "state", "zip", "country",
-                    "email", "phone", "lat", "lon", "grid", "geoloc", "utc", "dst", "tzOffset", "born"});
-    wear(info, w, {"day", "year", "time", "utcTime", "checks", "attend", "last", "dist", "bear", "club",
-                   "beginTime", "endTime"});
+    wear(good, ct, {"call",  "fname", "name", "classlic", "expire", "addr",   "city", "state", "zip",      "country",
+                    "email", "phone", "lat",  "lon",      "grid",   "geoloc", "utc",  "dst",   "tzOffset", "born"});
+    wear(
+        info, w,
+        {"day", "year", "time", "utcTime", "checks", "attend", "last", "dist", "bear", "club", "beginTime", "endTime"});
     wear(info, st, {"expire"});
     wear(state->warnButton(), w, {"relayButton", "delContactBut", "delRecBut"});
     wear(state->goButton(), w, {"relayViaButton", "trafficButton", "mobileButton", "shortButton", "lookUpButton"});

@@ -2,28 +2,28 @@
 
 #include "app/clock.h"
 #include "app/constants.h"
-#include "app/themes.h"
 #include "app/errorlog.h"
 #include "app/settings.h"
 #include "app/themecontroller.h"
+#include "app/themes.h"
 #include "callbook/callbookloader.h"
 #include "checkin/callsearch.h"
 #include "checkin/checkindesk.h"
 #include "checkin/textrules.h"
-#include "sync/clubhub.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
+#include "files/filescontroller.h"
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
 #include "jobs/jobrunner.h"
 #include "lookup/lookupcontroller.h"
-#include "secrets/secretstore.h"
-#include "updates/updatecheck.h"
-#include "files/filescontroller.h"
 #include "records/netrecordscontroller.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
+#include "secrets/secretstore.h"
+#include "sync/clubhub.h"
 #include "ui_trelvin.h"
+#include "updates/updatecheck.h"
 #include "viewer/documentscontroller.h"
 
 #include <QApplication>
@@ -39,8 +39,7 @@
 #include <QTime>
 #include <QTimer>
 
-Trelvin::Trelvin(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::Trelvin)
+Trelvin::Trelvin(QWidget *parent) : QMainWindow(parent), ui(new Ui::Trelvin)
 {
     ui->setupUi(this);
     keepWholeCharacters(this);
@@ -179,7 +178,8 @@ void Trelvin::tick()
     ui->time->setText(now.toString(QStringLiteral("hh:mm:ss")));
     const QString utc = now.toUTC().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" UTC");
     ui->utcTime->setText(utc);
-    ui->time->setStatusTip(QStringLiteral("Current Time; ") + utc + QStringLiteral(" (") + now.toUTC().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(')'));
+    ui->time->setStatusTip(QStringLiteral("Current Time; ") + utc + QStringLiteral(" (")
+                           + now.toUTC().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(')'));
     desk->updateIdReminder();
 }
 

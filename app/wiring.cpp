@@ -4,27 +4,27 @@
 // read and written in turn.
 #include "app/trelvin.h"
 
+#include "app/clock.h"
 #include "app/constants.h"
 #include "app/errorlog.h"
 #include "app/settings.h"
 #include "app/themecontroller.h"
-#include "dialogs/contact.h"
-#include "jobs/bulkjob.h"
-#include "dialogs/station.h"
-#include "files/filescontroller.h"
-#include "records/netrecordscontroller.h"
-#include "reports/reportscontroller.h"
-#include "reports/seelogs.h"
-#include "viewer/documentscontroller.h"
 #include "callbook/callbookloader.h"
 #include "checkin/callsearch.h"
 #include "checkin/checkindesk.h"
+#include "dialogs/contact.h"
+#include "dialogs/station.h"
+#include "files/filescontroller.h"
+#include "jobs/bulkjob.h"
 #include "lookup/lookupcontroller.h"
+#include "records/netrecordscontroller.h"
+#include "reports/reportscontroller.h"
+#include "reports/seelogs.h"
+#include "secrets/secretstore.h"
 #include "sync/clubhub.h"
 #include "ui_trelvin.h"
 #include "updates/updatecheck.h"
-#include "app/clock.h"
-#include "secrets/secretstore.h"
+#include "viewer/documentscontroller.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -46,14 +46,11 @@ void Trelvin::createLookups()
     widgets.station = desk->stationDialog();
     widgets.contact = desk->contactDialog();
     LookupController::Host host;
-    host.stored = [this](const Storage::Result &result, const QString &operation) {
-        return stored(result, operation);
-    };
+    host.stored = [this](const Storage::Result &result, const QString &operation) { return stored(result, operation); };
     host.refuseBulkJob = [this] { return refuseBulkJob(); };
     host.beginBulkJob = [this](const QString &name, const QString &message, const QString &cancelTip,
-                               const std::function<void()> &cancel, int maximum) {
-        return beginBulkJob(name, message, cancelTip, cancel, maximum);
-    };
+                               const std::function<void()> &cancel,
+                               int maximum) { return beginBulkJob(name, message, cancelTip, cancel, maximum); };
     host.recreateMembers = [this] { files->emptyRoster(); };
     host.goodPalette = [this] { return palettes->good(); };
     host.alertPalette = [this] { return palettes->alert(); };
@@ -76,13 +73,11 @@ void Trelvin::createLookups()
 
 void Trelvin::createCheckInDesk()
 {
-    CheckInDesk::Widgets widgets{ui->search,  ui->call,   ui->name,   ui->city,     ui->state,     ui->qso,
-                                 ui->relay,   ui->member, ui->delCon, ui->delRec,   ui->checks,    ui->checkins,
-                                 ui->time,    ui->statusbar, reports->dateLogWindow()};
+    CheckInDesk::Widgets widgets{ui->search, ui->call,     ui->name,   ui->city,      ui->state,
+                                 ui->qso,    ui->relay,    ui->member, ui->delCon,    ui->delRec,
+                                 ui->checks, ui->checkins, ui->time,   ui->statusbar, reports->dateLogWindow()};
     CheckInDesk::Host host;
-    host.stored = [this](const Storage::Result &result, const QString &operation) {
-        return stored(result, operation);
-    };
+    host.stored = [this](const Storage::Result &result, const QString &operation) { return stored(result, operation); };
     host.reportReadFailure = [this](const QString &operation, const Storage::Result &failure) {
         reportReadFailure(operation, failure);
     };
@@ -103,10 +98,10 @@ void Trelvin::createCheckInDesk()
 // actions and keys are wired here, each once.
 void Trelvin::connectCheckInDesk()
 {
-    CallSearch::Widgets widgets{ui->search, ui->call,    ui->name,  ui->city,    ui->state,
-                                ui->qso,    ui->relay,   ui->member, ui->attend, ui->last,
-                                ui->bear,   ui->revBear, ui->dist,  ui->delCon,  ui->lb_candidate,
-                                ui->callsigns, desk->contactDialog()};
+    CallSearch::Widgets widgets{
+        ui->search,           ui->call, ui->name, ui->city,    ui->state, ui->qso,    ui->relay,        ui->member,
+        ui->attend,           ui->last, ui->bear, ui->revBear, ui->dist,  ui->delCon, ui->lb_candidate, ui->callsigns,
+        desk->contactDialog()};
     CallSearch::Host host;
     host.reportReadFailure = [this](const QString &operation, const Storage::Result &failure) {
         reportReadFailure(operation, failure);
@@ -185,15 +180,14 @@ void Trelvin::createReports()
 void Trelvin::createFileControllers()
 {
     FilesController::Host host;
-    host.stored = [this](const Storage::Result &result, const QString &operation) {
-        return stored(result, operation);
-    };
+    host.stored = [this](const Storage::Result &result, const QString &operation) { return stored(result, operation); };
     host.refuseBulkJob = [this] { return refuseBulkJob(); };
-    host.runFileWork = [this](const QString &name, const QString &message, const QString &cancelTip, bool onThread,
-                              const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
-                              const std::function<void()> &done) {
-        return runFileWork(name, message, cancelTip, onThread, body, done);
-    };
+    host.runFileWork =
+        [this](const QString &name, const QString &message, const QString &cancelTip, bool onThread,
+               const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
+               const std::function<void()> &done) {
+            return runFileWork(name, message, cancelTip, onThread, body, done);
+        };
     host.dataDir = [this] { return dataDir().path(); };
     host.club = [this] { return club(); };
     files = new FilesController({ui->statusbar}, storage, host, this);

@@ -12,12 +12,12 @@
 #include "ui_trelvin.h"
 
 #include <QApplication>
-#include <QTest>
 #include <QElapsedTimer>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTest>
 
 #include "bench/benchstats.h"
 
@@ -229,14 +229,16 @@ int main(int argc, char **argv)
         const double arrived = waitFor([&] { return listed(b, last); }, 30000);
         const double arrivedMs = double(timer.nsecsElapsed()) / 1e6;
         if (sent < 0 || arrived < 0) {
-            std::fprintf(stderr, "the backlog was not sent (%.0f, %.0f ms): %s, %d waiting; the other: %s, %d listed\n", sent, arrived,
-                         qPrintable(a->findChild<ClubHub *>()->sync()->statusText()), storeOf(a).journal().unsentCount(),
-                         qPrintable(b->findChild<ClubHub *>()->sync()->statusText()), int(storeOf(b).netLog().listedEntries().size()));
+            std::fprintf(stderr, "the backlog was not sent (%.0f, %.0f ms): %s, %d waiting; the other: %s, %d listed\n",
+                         sent, arrived, qPrintable(a->findChild<ClubHub *>()->sync()->statusText()),
+                         storeOf(a).journal().unsentCount(),
+                         qPrintable(b->findChild<ClubHub *>()->sync()->statusText()),
+                         int(storeOf(b).netLog().listedEntries().size()));
             return 1;
         }
         const Stats bareRows = bareBacklog(server, waiting);
-        record(QStringLiteral("club: backlog of %1 changes sent after reconnect").arg(waiting),
-               summarise({sentMs}), bareRows);
+        record(QStringLiteral("club: backlog of %1 changes sent after reconnect").arg(waiting), summarise({sentMs}),
+               bareRows);
         record(QStringLiteral("club: that backlog in the other program's list"), summarise({arrivedMs}), bareRows);
         rtB.stop();
         rtA.stop();
@@ -247,7 +249,6 @@ int main(int argc, char **argv)
     for (const Line &line : lines)
         std::printf("| %s | %.1f | %s | %d | %.1f | %.1f |\n", qPrintable(line.measure), line.value.median,
                     line.value.p95 < 0 ? "" : qPrintable(QString::number(line.value.p95, 'f', 1)), line.value.runs,
-                    line.baseline.median,
-                    line.baseline.median > 0 ? line.value.median / line.baseline.median : 0.0);
+                    line.baseline.median, line.baseline.median > 0 ? line.value.median / line.baseline.median : 0.0);
     return 0;
 }

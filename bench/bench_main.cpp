@@ -2,27 +2,26 @@
 // sizes and prints, beside each figure, a bare baseline that bounds it from
 // below. `--quick` stops at 10,000 contacts.
 #include "app/constants.h"
-#include "app/prompter.h"
 #include "app/errorlog.h"
+#include "app/prompter.h"
 #include "app/trelvin.h"
-#include "reports/reportscontroller.h"
-#include "files/filescontroller.h"
-#include "viewer/documentscontroller.h"
-#include "formaccess.h"
 #include "callbook/callbookimport.h"
 #include "data/callbookstore.h"
 #include "data/csv.h"
 #include "data/direct.h"
 #include "files/csvinput.h"
+#include "files/filescontroller.h"
+#include "formaccess.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
+#include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
+#include "viewer/documentscontroller.h"
 #include "viewer/seefile.h"
 
 #include <QApplication>
-#include <QTest>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -35,6 +34,7 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -114,14 +114,14 @@ void record(const QString &measure, const QString &size, const Stats &value, con
 {
     Result r{measure, size, value, baseline ? *baseline : Stats{}, baseline != nullptr};
     results.push_back(r);
-    QString json = QStringLiteral("{\"measure\":\"%1\",\"size\":\"%2\",\"median_ms\":%3,\"p95_ms\":%4,"
-                                  "\"runs\":%5,\"baseline_ms\":%6,\"ratio\":%7}")
-                       .arg(measure, size, number(value.median),
-                            value.p95 < 0 ? QStringLiteral("null") : number(value.p95))
-                       .arg(value.runs)
-                       .arg(r.hasBaseline ? number(r.baseline.median) : QStringLiteral("null"),
-                            r.hasBaseline && r.baseline.median > 0 ? number(value.median / r.baseline.median, 2)
-                                                                   : QStringLiteral("null"));
+    QString json =
+        QStringLiteral("{\"measure\":\"%1\",\"size\":\"%2\",\"median_ms\":%3,\"p95_ms\":%4,"
+                       "\"runs\":%5,\"baseline_ms\":%6,\"ratio\":%7}")
+            .arg(measure, size, number(value.median), value.p95 < 0 ? QStringLiteral("null") : number(value.p95))
+            .arg(value.runs)
+            .arg(r.hasBaseline ? number(r.baseline.median) : QStringLiteral("null"),
+                 r.hasBaseline && r.baseline.median > 0 ? number(value.median / r.baseline.median, 2)
+                                                        : QStringLiteral("null"));
     std::printf("%s\n", qPrintable(json));
     std::fflush(stdout);
 }
@@ -136,9 +136,8 @@ void printTable()
             continue;
         }
         std::printf("| %s | %s | %s | %s | %d | %s | %s |\n", qPrintable(r.measure), qPrintable(r.size),
-                    qPrintable(number(r.value.median)),
-                    r.value.p95 < 0 ? "" : qPrintable(number(r.value.p95)), r.value.runs,
-                    r.hasBaseline ? qPrintable(number(r.baseline.median)) : "none",
+                    qPrintable(number(r.value.median)), r.value.p95 < 0 ? "" : qPrintable(number(r.value.p95)),
+                    r.value.runs, r.hasBaseline ? qPrintable(number(r.baseline.median)) : "none",
                     r.hasBaseline && r.baseline.median > 0 ? qPrintable(number(r.value.median / r.baseline.median, 2))
                                                            : "");
     }
@@ -225,7 +224,8 @@ public:
     // The "Database Write Failed" boxes answered: changes the window refused.
     int writeFailures = 0;
 
-    QMessageBox::StandardButton message(Kind, const QString &title, const QString &, QMessageBox::StandardButtons buttons,
+    QMessageBox::StandardButton message(Kind, const QString &title, const QString &,
+                                        QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton) override
     {
         if (title == QLatin1String("Database Write Failed"))
@@ -254,22 +254,24 @@ struct Place {
 };
 
 const Place Places[] = {
-    {"Seattle", "WA", 47.61, -122.33},     {"Spokane", "WA", 47.66, -117.43},   {"Portland", "OR", 45.52, -122.68},
-    {"Boise", "ID", 43.62, -116.20},       {"Phoenix", "AZ", 33.45, -112.07},   {"Tucson", "AZ", 32.22, -110.97},
-    {"Denver", "CO", 39.74, -104.99},      {"Salt Lake City", "UT", 40.76, -111.89},
-    {"Reno", "NV", 39.53, -119.81},        {"Sacramento", "CA", 38.58, -121.49}, {"Fresno", "CA", 36.74, -119.79},
-    {"Austin", "TX", 30.27, -97.74},       {"Dallas", "TX", 32.78, -96.80},     {"Omaha", "NE", 41.26, -95.93},
-    {"Chicago", "IL", 41.88, -87.63},      {"Detroit", "MI", 42.33, -83.05},    {"Atlanta", "GA", 33.75, -84.39},
-    {"Orlando", "FL", 28.54, -81.38},      {"Richmond", "VA", 37.54, -77.44},   {"Hartford", "CT", 41.76, -72.68},
-    {"Boston", "MA", 42.36, -71.06},       {"Albany", "NY", 42.65, -73.75},     {"Billings", "MT", 45.78, -108.50},
-    {"Fargo", "ND", 46.88, -96.79},        {"Anchorage", "AK", 61.22, -149.90}, {"Honolulu", "HI", 21.31, -157.86},
+    {"Seattle", "WA", 47.61, -122.33},    {"Spokane", "WA", 47.66, -117.43},        {"Portland", "OR", 45.52, -122.68},
+    {"Boise", "ID", 43.62, -116.20},      {"Phoenix", "AZ", 33.45, -112.07},        {"Tucson", "AZ", 32.22, -110.97},
+    {"Denver", "CO", 39.74, -104.99},     {"Salt Lake City", "UT", 40.76, -111.89}, {"Reno", "NV", 39.53, -119.81},
+    {"Sacramento", "CA", 38.58, -121.49}, {"Fresno", "CA", 36.74, -119.79},         {"Austin", "TX", 30.27, -97.74},
+    {"Dallas", "TX", 32.78, -96.80},      {"Omaha", "NE", 41.26, -95.93},           {"Chicago", "IL", 41.88, -87.63},
+    {"Detroit", "MI", 42.33, -83.05},     {"Atlanta", "GA", 33.75, -84.39},         {"Orlando", "FL", 28.54, -81.38},
+    {"Richmond", "VA", 37.54, -77.44},    {"Hartford", "CT", 41.76, -72.68},        {"Boston", "MA", 42.36, -71.06},
+    {"Albany", "NY", 42.65, -73.75},      {"Billings", "MT", 45.78, -108.50},       {"Fargo", "ND", 46.88, -96.79},
+    {"Anchorage", "AK", 61.22, -149.90},  {"Honolulu", "HI", 21.31, -157.86},
 };
-const char *const FirstNames[] = {"John", "Mary", "Robert", "Linda", "James", "Susan", "Michael", "Karen", "David",
-                                  "Nancy", "Richard", "Betty", "Thomas", "Helen", "Charles", "Sandra", "Gary",
-                                  "Donna", "Larry", "Carol", "Dennis", "Ruth", "Steven", "Sharon", "Paul", "Diane"};
-const char *const LastNames[] = {"Smith", "Johnson", "Williams", "Brown", "Jones", "Miller", "Davis", "Wilson",
-                                 "Anderson", "Taylor", "Thomas", "Moore", "Martin", "Jackson", "Thompson", "White",
-                                 "Harris", "Clark", "Lewis", "Walker", "Hall", "Young", "Allen", "King", "Wright"};
+const char *const FirstNames[] = {"John",    "Mary",   "Robert", "Linda",   "James", "Susan",  "Michael",
+                                  "Karen",   "David",  "Nancy",  "Richard", "Betty", "Thomas", "Helen",
+                                  "Charles", "Sandra", "Gary",   "Donna",   "Larry", "Carol",  "Dennis",
+                                  "Ruth",    "Steven", "Sharon", "Paul",    "Diane"};
+const char *const LastNames[] = {"Smith",    "Johnson",  "Williams", "Brown",  "Jones", "Miller", "Davis",
+                                 "Wilson",   "Anderson", "Taylor",   "Thomas", "Moore", "Martin", "Jackson",
+                                 "Thompson", "White",    "Harris",   "Clark",  "Lewis", "Walker", "Hall",
+                                 "Young",    "Allen",    "King",     "Wright"};
 const char *const Classes[] = {"T", "G", "E", "A"};
 
 template <typename T, size_t N>
@@ -313,25 +315,26 @@ QStringList contactRow(std::mt19937 &rng, const QString &call)
     std::uniform_real_distribution<double> jitter(-0.4, 0.4);
     const QString first = QString::fromLatin1(pick(rng, FirstNames));
     const QString last = QString::fromLatin1(pick(rng, LastNames));
-    return {call,
-            first,
-            last,
-            QString::fromLatin1(pick(rng, Classes)),
-            QStringLiteral("20%1-0%2-15").arg(27 + std::uniform_int_distribution<int>(0, 9)(rng)).arg(1 + int(rng() % 9)),
-            QStringLiteral("%1 Main St").arg(100 + rng() % 9000),
-            QString::fromLatin1(place.city),
-            QString::fromLatin1(place.state),
-            QStringLiteral("%1").arg(10000 + rng() % 89999),
-            QStringLiteral("United States"),
-            call.toLower() + QStringLiteral("@example.org"),
-            QStringLiteral("555%1").arg(1000000 + rng() % 8999999),
-            number(place.lat + jitter(rng), 4),
-            number(place.lon + jitter(rng), 4),
-            QStringLiteral("CN87"),
-            QStringLiteral("user"),
-            QStringLiteral("-8"),
-            QStringLiteral("Y"),
-            QStringLiteral("19%1").arg(40 + rng() % 60)};
+    return {
+        call,
+        first,
+        last,
+        QString::fromLatin1(pick(rng, Classes)),
+        QStringLiteral("20%1-0%2-15").arg(27 + std::uniform_int_distribution<int>(0, 9)(rng)).arg(1 + int(rng() % 9)),
+        QStringLiteral("%1 Main St").arg(100 + rng() % 9000),
+        QString::fromLatin1(place.city),
+        QString::fromLatin1(place.state),
+        QStringLiteral("%1").arg(10000 + rng() % 89999),
+        QStringLiteral("United States"),
+        call.toLower() + QStringLiteral("@example.org"),
+        QStringLiteral("555%1").arg(1000000 + rng() % 8999999),
+        number(place.lat + jitter(rng), 4),
+        number(place.lon + jitter(rng), 4),
+        QStringLiteral("CN87"),
+        QStringLiteral("user"),
+        QStringLiteral("-8"),
+        QStringLiteral("Y"),
+        QStringLiteral("19%1").arg(40 + rng() % 60)};
 }
 
 // ---------------------------------------------------------------- runtime folder
@@ -413,10 +416,10 @@ public:
             file.write(text.toUtf8());
     }
 
-    QStringList calls;     // every contact's call, in row order
-    QStringList netCalls;  // the regulars that fill the log
+    QStringList calls;    // every contact's call, in row order
+    QStringList netCalls; // the regulars that fill the log
     QSet<QString> known;
-    QString logDate;       // a net night with rows, yyMMdd
+    QString logDate; // a net night with rows, yyMMdd
     SilentPrompter prompter;
     std::unique_ptr<Trelvin> window;
 
@@ -446,8 +449,9 @@ private:
                 "CREATE TABLE contact (id INTEGER PRIMARY KEY NOT NULL, call TEXT, name TEXT, last TEXT, class TEXT, "
                 "expire TEXT, address TEXT, city TEXT, state TEXT, zip TEXT, country TEXT, email TEXT, phone TEXT, "
                 "lat TEXT, lon TEXT, grid TEXT, source TEXT, utc TEXT, dst TEXT, born TEXT)"));
-            q.exec(QStringLiteral("CREATE TABLE log (id INTEGER PRIMARY KEY NOT NULL, date TEXT, time TEXT, "
-                                  "status TEXT, call TEXT, name TEXT, relay TEXT, city TEXT, state TEXT, comment TEXT)"));
+            q.exec(
+                QStringLiteral("CREATE TABLE log (id INTEGER PRIMARY KEY NOT NULL, date TEXT, time TEXT, "
+                               "status TEXT, call TEXT, name TEXT, relay TEXT, city TEXT, state TEXT, comment TEXT)"));
             q.exec(QStringLiteral("CREATE TABLE station (call TEXT, passwd TEXT, state TEXT, lat TEXT, lon TEXT, "
                                   "grid TEXT, utc TEXT, dst TEXT)"));
             q.exec(QStringLiteral("INSERT INTO station VALUES ('W7NCS', '', 'WA', '47.6062', '-122.3321', 'CN87', "
@@ -480,8 +484,9 @@ private:
                     const QString &call = netCalls.at(int(rng() % quint32(netCalls.size())));
                     const Place &place = pick(rng, Places);
                     insert.addBindValue(day);
-                    insert.addBindValue(QStringLiteral("19:%1:%2").arg(k % 60, 2, 10, QLatin1Char('0')).arg(
-                        int(rng() % 60), 2, 10, QLatin1Char('0')));
+                    insert.addBindValue(QStringLiteral("19:%1:%2")
+                                            .arg(k % 60, 2, 10, QLatin1Char('0'))
+                                            .arg(int(rng() % 60), 2, 10, QLatin1Char('0')));
                     insert.addBindValue(k == 0 ? QStringLiteral("N") : QStringLiteral(" "));
                     insert.addBindValue(call);
                     insert.addBindValue(QString::fromLatin1(pick(rng, FirstNames)));
@@ -649,12 +654,13 @@ void benchKeystroke(Runtime &rt, const QString &size)
     int serial = 0;
     const QString fragment = fragments.at(2);
     CallSearch *const callSearch = callSearchOf(&w);
-    const Stats afterWrite = repeat([&] { callSearch->searchEdited(fragment); }, 5, 51, budget, [&] {
-        callSearchOf(&w)->searchEdited(QString());
-        ContactRecord record;
-        record.call = QStringLiteral("ZZ%1").arg(serial++);
-        storeOf(&w).contacts().saveContact(record);
-    });
+    const Stats afterWrite = repeat([&] { callSearch->searchEdited(fragment); }, 5, 51, budget,
+                                    [&] {
+                                        callSearchOf(&w)->searchEdited(QString());
+                                        ContactRecord record;
+                                        record.call = QStringLiteral("ZZ%1").arg(serial++);
+                                        storeOf(&w).contacts().saveContact(record);
+                                    });
     QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM contact WHERE call LIKE 'ZZ%'"));
     callSearchOf(&w)->searchEdited(QString());
     record(QStringLiteral("keystroke %1 chars, first after a contact was stored").arg(fragment.size()), size,
@@ -720,8 +726,8 @@ void benchCheckIn(Runtime &rt, const QString &size)
     const auto prepareNew = [&] { typeNewStation(rt, w, rng); };
     prepareNew();
     CheckInDesk *const desk = deskOf(&w);
-    const Stats newValue = repeat([&] { desk->storeEntry(608); },
-                                  10, 201, budget, [&] {
+    const Stats newValue = repeat([&] { desk->storeEntry(608); }, 10, 201, budget,
+                                  [&] {
                                       emptyNet();
                                       prepareNew();
                                   });
@@ -744,10 +750,11 @@ void benchCheckIn(Runtime &rt, const QString &size)
     };
     emptyNet();
     prepareStore();
-    const Stats storeValue = repeat([&] { storeOf(&w).netLog().storeEntry(change); }, 10, 201, budget, [&] {
-        emptyNet();
-        prepareStore();
-    });
+    const Stats storeValue = repeat([&] { storeOf(&w).netLog().storeEntry(change); }, 10, 201, budget,
+                                    [&] {
+                                        emptyNet();
+                                        prepareStore();
+                                    });
 
     // A known station shown first, as after a search.
     int next = 0;
@@ -758,8 +765,8 @@ void benchCheckIn(Runtime &rt, const QString &size)
     };
     emptyNet();
     prepareKnown();
-    const Stats knownValue = repeat([&] { desk->storeEntry(608); },
-                                    10, 201, budget, [&] {
+    const Stats knownValue = repeat([&] { desk->storeEntry(608); }, 10, 201, budget,
+                                    [&] {
                                         emptyNet();
                                         prepareKnown();
                                     });
@@ -780,9 +787,9 @@ void benchCheckIn(Runtime &rt, const QString &size)
         QSqlQuery log(fileDb(&w));
         log.prepare(QStringLiteral("INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
                                    "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (const QString &v : {QStringLiteral("261207"), QStringLiteral("19:00:00"), QStringLiteral(" "), call,
-                                 QStringLiteral("Pat"), QString(""), QStringLiteral("Tacoma"), QStringLiteral("WA"),
-                                 QString("")})
+        for (const QString &v :
+             {QStringLiteral("261207"), QStringLiteral("19:00:00"), QStringLiteral(" "), call, QStringLiteral("Pat"),
+              QString(""), QStringLiteral("Tacoma"), QStringLiteral("WA"), QString("")})
             log.addBindValue(v);
         log.exec();
         if (withContact) {
@@ -796,10 +803,10 @@ void benchCheckIn(Runtime &rt, const QString &size)
         QSqlQuery net(fileDb(&w));
         net.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, status, "
                                    "relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (const QVariant &v : {QVariant(QStringLiteral("19:00")), QVariant(call), QVariant(QStringLiteral("Pat")),
-                                  QVariant(QStringLiteral("Tacoma")), QVariant(QStringLiteral("WA")), QVariant(QString()),
-                                  QVariant(1), QVariant(1), QVariant(32), QVariant(QString()),
-                                  QVariant(QStringLiteral("2026-12-07T19:00:00"))})
+        for (const QVariant &v :
+             {QVariant(QStringLiteral("19:00")), QVariant(call), QVariant(QStringLiteral("Pat")),
+              QVariant(QStringLiteral("Tacoma")), QVariant(QStringLiteral("WA")), QVariant(QString()), QVariant(1),
+              QVariant(1), QVariant(32), QVariant(QString()), QVariant(QStringLiteral("2026-12-07T19:00:00"))})
             net.addBindValue(v);
         net.exec();
     };
@@ -831,8 +838,8 @@ void benchCheckIn(Runtime &rt, const QString &size)
     fileDb(&w).commit();
     record(QStringLiteral("check-in addContact(608) new station"), size, newValue, &newBase);
     record(QStringLiteral("check-in new station vs its rows in one transaction"), size, newValue, &oneCommitBase);
-    record(QStringLiteral("check-in new station, its storage alone, vs its rows in one transaction"), size,
-           storeValue, &oneCommitBase);
+    record(QStringLiteral("check-in new station, its storage alone, vs its rows in one transaction"), size, storeValue,
+           &oneCommitBase);
     record(QStringLiteral("check-in addContact(608) known station"), size, knownValue, &knownBase);
 }
 
@@ -899,7 +906,7 @@ void benchReports(Runtime &rt, const QString &size)
     const std::function<void()> contacts = [&] {
         qint64 chars = 0;
         Direct::Statement q(fileDb(&w), "SELECT id, call, name, city, state FROM contact "
-                                      "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
+                                        "ORDER BY substr(ltrim(call,'ABCDEFGHIJKLMNOPQRSTUVWXYZ'),2)");
         while (q.next())
             touch(q, chars);
     };
@@ -918,7 +925,8 @@ void benchReports(Runtime &rt, const QString &size)
     };
     const std::function<void()> oneNight = [&] {
         qint64 chars = 0;
-        Direct::Statement q(fileDb(&w), "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
+        Direct::Statement q(fileDb(&w),
+                            "SELECT * FROM log WHERE date = ? AND time > ? AND time < ? ORDER BY time desc");
         q.bindUtf8(1, day);
         q.bindString(2, logBeginTime);
         q.bindString(3, logEndTime);
@@ -961,7 +969,12 @@ void benchReports(Runtime &rt, const QString &size)
             finishJobs(w);
         }
         record(name + QStringLiteral(": first screen"), size, summarise(firstMs));
-        const Stats value = repeat([&] { report.show(); finishJobs(w); }, 3, 51, budget);
+        const Stats value = repeat(
+            [&] {
+                report.show();
+                finishJobs(w);
+            },
+            3, 51, budget);
         // The same text set into the same widget: its font and settings
         // decide how long the layout takes.
         QPlainTextEdit *log = report.window->logView();
@@ -1006,10 +1019,10 @@ void recordCheckInsDuring(Runtime &rt, Trelvin &w, const QString &job, const QSt
     const double longest = waits.empty() ? 0 : *std::max_element(waits.begin(), waits.end());
     record(QStringLiteral("check-in during a %1: longest").arg(job), size, summarise({longest}));
     const QString refused = QStringLiteral("%1 of %2").arg(rt.prompter.writeFailures).arg(waits.size());
-    results.push_back({QStringLiteral("check-ins refused during a %1: ").arg(job) + refused, size, Stats{}, Stats{},
-                       false});
-    std::printf("{\"measure\":\"check-ins refused during a %s\",\"size\":\"%s\",\"value\":\"%s\"}\n",
-                qPrintable(job), qPrintable(size), qPrintable(refused));
+    results.push_back(
+        {QStringLiteral("check-ins refused during a %1: ").arg(job) + refused, size, Stats{}, Stats{}, false});
+    std::printf("{\"measure\":\"check-ins refused during a %s\",\"size\":\"%s\",\"value\":\"%s\"}\n", qPrintable(job),
+                qPrintable(size), qPrintable(refused));
     std::fflush(stdout);
     QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
 }
@@ -1019,8 +1032,18 @@ void benchContactsCsv(Runtime &rt, const QString &size)
     Trelvin &w = *rt.window;
     const QString file = rt.scratch(QStringLiteral("Contacts-bench.csv"));
     rt.prompter.path = file;
-    const Stats save = repeat([&] { FORM(&w, actionSaveContacts)->trigger(); finishJobs(w); }, 3, 21, budget);
-    const Stats load = repeat([&] { FORM(&w, actionLoadContacts)->trigger(); finishJobs(w); }, 3, 21, budget);
+    const Stats save = repeat(
+        [&] {
+            FORM(&w, actionSaveContacts)->trigger();
+            finishJobs(w);
+        },
+        3, 21, budget);
+    const Stats load = repeat(
+        [&] {
+            FORM(&w, actionLoadContacts)->trigger();
+            finishJobs(w);
+        },
+        3, 21, budget);
     recordGap(QStringLiteral("contacts CSV save"), size,
               longestGap([&] { FORM(&w, actionSaveContacts)->trigger(); }, [&] { return jobsDone(w); }));
     recordGap(QStringLiteral("contacts CSV load"), size,
@@ -1101,7 +1124,12 @@ void benchRoster(Runtime &rt, const QString &size, int members)
     rt.writeRoster(in, members);
     recordGap(QStringLiteral("roster load %1 members").arg(sizeLabel(members)), size,
               longestGap([&] { filesOf(&w)->loadRoster(in); }, [&] { return jobsDone(w); }));
-    const Stats load = repeat([&] { filesOf(&w)->loadRoster(in); finishJobs(w); }, 3, 21, budget);
+    const Stats load = repeat(
+        [&] {
+            filesOf(&w)->loadRoster(in);
+            finishJobs(w);
+        },
+        3, 21, budget);
     const Stats save = repeat([&] { filesOf(&w)->saveRoster(out); }, 3, 21, budget);
 
     // The same members: their rows inserted in one transaction, and selected
@@ -1180,7 +1208,8 @@ void benchErrorLog(Runtime &rt, const QString &size)
         log.open(QIODevice::WriteOnly | QIODevice::Truncate);
         QByteArray block;
         for (int i = 0; block.size() < 1024 * 1024; ++i)
-            block += "12/07/2026 20:15:00 Line " + QByteArray::number(i) + " of 'net.csv' skipped: wrong number of fields\n";
+            block +=
+                "12/07/2026 20:15:00 Line " + QByteArray::number(i) + " of 'net.csv' skipped: wrong number of fields\n";
         while (log.size() < 100LL * 1024 * 1024)
             log.write(block);
     }
@@ -1239,9 +1268,9 @@ FccFile generateFcc(const QString &path, int licences, const QList<QByteArray> &
         hd += "HD|" + sid + "|||" + call + "|" + status + "|HA|" + granted + "|" + expires + hdTail + "\n";
         en += "EN|" + sid + "|||" + call + "|L|L00" + sid + "|" + pick(rng, FirstNames) + " " + pick(rng, LastNames)
               + "|" + QByteArray(pick(rng, FirstNames)).toUpper() + "|A|" + QByteArray(pick(rng, LastNames)).toUpper()
-              + "|||||" + QByteArray::number(100 + rng() % 9000) + " MAIN ST|" + QByteArray(place.city).toUpper()
-              + "|" + place.state + "|" + zipCodes.at(int(rng() % quint32(zipCodes.size()))) + "1234||||" + "0001"
-              + sid + "|I" + enTail + "\n";
+              + "|||||" + QByteArray::number(100 + rng() % 9000) + " MAIN ST|" + QByteArray(place.city).toUpper() + "|"
+              + place.state + "|" + zipCodes.at(int(rng() % quint32(zipCodes.size()))) + "1234||||" + "0001" + sid
+              + "|I" + enTail + "\n";
         am += "AM|" + sid + "|||" + call + "|" + pick(rng, Classes) + "|D|7||||||||||\n";
     };
     while (file.calls.size() < licences) {
@@ -1267,7 +1296,8 @@ FccFile generateFcc(const QString &path, int licences, const QList<QByteArray> &
     zip_t *archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     const std::pair<const char *, QByteArray *> members[] = {{"HD.dat", &hd}, {"EN.dat", &en}, {"AM.dat", &am}};
     for (const auto &member : members) {
-        zip_source_t *source = zip_source_buffer(archive, member.second->constData(), zip_uint64_t(member.second->size()), 0);
+        zip_source_t *source =
+            zip_source_buffer(archive, member.second->constData(), zip_uint64_t(member.second->size()), 0);
         const zip_int64_t index = zip_file_add(archive, member.first, source, ZIP_FL_OVERWRITE);
         zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_DEFLATE, 1);
     }
@@ -1297,7 +1327,8 @@ MemoryRows readRows(const QString &path)
         std::array<int, 14> offsets;
         for (int c = 0; c < 13; ++c) {
             offsets[size_t(c)] = int(rows.bytes.size());
-            rows.bytes.append(reinterpret_cast<const char *>(sqlite3_column_text(select, c)), sqlite3_column_bytes(select, c));
+            rows.bytes.append(reinterpret_cast<const char *>(sqlite3_column_text(select, c)),
+                              sqlite3_column_bytes(select, c));
         }
         offsets[13] = int(rows.bytes.size());
         rows.offsets.push_back(offsets);
@@ -1370,8 +1401,7 @@ void benchCallBook(Runtime &rt, const QString &contactsSize, int licences)
     CallBook::ImportOutcome outcome;
     const Stats import = repeat(
         [&] {
-            outcome = CallBook::runImport(
-                {fcc.path, target, QStringLiteral(TRELVIN_SOURCE_DIR "/info/ZIP_Info.csv")});
+            outcome = CallBook::runImport({fcc.path, target, QStringLiteral(TRELVIN_SOURCE_DIR "/info/ZIP_Info.csv")});
         },
         1, 1, 0);
     CallBookStore::replace(outcome.fresh, target);
@@ -1411,15 +1441,13 @@ void benchCallBook(Runtime &rt, const QString &contactsSize, int licences)
     benchKeystroke(rt, contactsSize + " + " + size + " call book");
     Trelvin &w = *rt.window;
     QString known = someCall();
-    const Stats hit = repeat(
-        [&] { callSearchOf(&w)->searchEdited(known); }, 5, 201, budget,
-        [&] {
-            callSearchOf(&w)->searchEdited(QString());
-            known = someCall();
-        });
-    const Stats miss = repeat(
-        [&] { callSearchOf(&w)->searchEdited(QStringLiteral("KZ0ZZZ")); }, 5, 201, budget,
-        [&] { callSearchOf(&w)->searchEdited(QString()); });
+    const Stats hit = repeat([&] { callSearchOf(&w)->searchEdited(known); }, 5, 201, budget,
+                             [&] {
+                                 callSearchOf(&w)->searchEdited(QString());
+                                 known = someCall();
+                             });
+    const Stats miss = repeat([&] { callSearchOf(&w)->searchEdited(QStringLiteral("KZ0ZZZ")); }, 5, 201, budget,
+                              [&] { callSearchOf(&w)->searchEdited(QString()); });
     record(QStringLiteral("keystroke whole call, call book fills the entry"), contactsSize + " + " + size, hit, &miss);
     QFile::remove(target);
 }
@@ -1496,8 +1524,8 @@ int main(int argc, char **argv)
     }
 
     Stats rss;
-    results.push_back({QStringLiteral("peak resident memory: ") + peakResident(),
-                       sizeLabel(sizes.last()) + " contacts", rss, rss, false});
+    results.push_back({QStringLiteral("peak resident memory: ") + peakResident(), sizeLabel(sizes.last()) + " contacts",
+                       rss, rss, false});
     std::printf("{\"measure\":\"peak resident memory\",\"size\":\"%s contacts\",\"value\":\"%s\"}\n",
                 qPrintable(sizeLabel(sizes.last())), qPrintable(peakResident()));
     printTable();

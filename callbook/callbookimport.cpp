@@ -36,8 +36,7 @@ QDateTime modified(const QString &path)
 // ahead of the thread that writes them: SQLite then has one core to itself.
 class RowFeed {
 public:
-    RowFeed(const Fcc::Licences &from, const Fcc::ZipCentres &centres)
-        : licences(from), zips(centres)
+    RowFeed(const Fcc::Licences &from, const Fcc::ZipCentres &centres) : licences(from), zips(centres)
     {
         for (Batch &batch : batches)
             empty.push_back(&batch);
@@ -155,9 +154,8 @@ QStringList dailyFiles(const QString &weekly)
             && daily.absoluteFilePath() != info.absoluteFilePath())
             found.append(daily);
     }
-    std::stable_sort(found.begin(), found.end(), [](const QFileInfo &a, const QFileInfo &b) {
-        return a.lastModified() < b.lastModified();
-    });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const QFileInfo &a, const QFileInfo &b) { return a.lastModified() < b.lastModified(); });
     QStringList paths;
     for (const QFileInfo &daily : found)
         paths.append(daily.absoluteFilePath());
@@ -244,8 +242,9 @@ ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *c
     {
         RowFeed feed(licences, zips);
         written = CallBookStore::write(
-            outcome.fresh, outcome.files.join(QStringLiteral(", ")), [&feed](CallBookRow &row) { return feed.next(row); },
-            cancel, [&](qint64 done) { report(ReadShare + int((1000 - ReadShare) * done / rows), stage); });
+            outcome.fresh, outcome.files.join(QStringLiteral(", ")),
+            [&feed](CallBookRow &row) { return feed.next(row); }, cancel,
+            [&](qint64 done) { report(ReadShare + int((1000 - ReadShare) * done / rows), stage); });
     }
     if (isCancelled()) {
         // Cancelled after the last row was written: the file goes all the same.
@@ -266,9 +265,7 @@ ImportOutcome runImport(const ImportRequest &request, const std::atomic<bool> *c
 
 } // namespace CallBook
 
-CallBookImport::CallBookImport(JobRunner *jobRunner, QObject *parent)
-    : QObject(parent)
-    , runner(jobRunner)
+CallBookImport::CallBookImport(JobRunner *jobRunner, QObject *parent) : QObject(parent), runner(jobRunner)
 {
 }
 
@@ -297,17 +294,16 @@ bool CallBookImport::start(const CallBook::ImportRequest &request)
     job = runner->start(
         QStringLiteral("the call-book import"), this,
         [this, request, outcome](const std::atomic<bool> &cancelled) {
-            *outcome = CallBook::runImport(request, &cancelled, [this](int permille, const QString &stage) {
-                emit progress(permille, stage);
-            });
+            *outcome = CallBook::runImport(
+                request, &cancelled, [this](int permille, const QString &stage) { emit progress(permille, stage); });
         },
         [this, outcome] {
             job = 0;
             result = *outcome;
             pending.reset();
-            qCDebug(lcCallbook).noquote().nospace() << "import ended: status " << int(result.status) << ", "
-                                          << result.licences << " licences, " << result.report.skippedCount
-                                          << " lines skipped " << result.error;
+            qCDebug(lcCallbook).noquote().nospace()
+                << "import ended: status " << int(result.status) << ", " << result.licences << " licences, "
+                << result.report.skippedCount << " lines skipped " << result.error;
             emit finished();
         });
     return true;

@@ -17,8 +17,7 @@ const QString NotLoadedTitle = QStringLiteral("FCC Call Book Not Loaded");
 
 } // namespace
 
-CallBookLoader::CallBookLoader(const Widgets &form, BulkJob *job, JobRunner *jobRunner, Host hooks,
-                               QObject *parent)
+CallBookLoader::CallBookLoader(const Widgets &form, BulkJob *job, JobRunner *jobRunner, Host hooks, QObject *parent)
     : QObject(parent), widgets(form), bulkJob(job), runner(jobRunner), host(std::move(hooks))
 {
 }
@@ -54,8 +53,9 @@ void CallBookLoader::load()
             cancel();
         return;
     }
-    QString name = prompter->openFileName(QStringLiteral("Open FCC Amateur Licence File"), host.dataDir(),
-                                          QStringLiteral("FCC Licence Files (l_amat.zip *.zip HD.dat);;All Files (*.*)"));
+    QString name =
+        prompter->openFileName(QStringLiteral("Open FCC Amateur Licence File"), host.dataDir(),
+                               QStringLiteral("FCC Licence Files (l_amat.zip *.zip HD.dat);;All Files (*.*)"));
     if (name.isEmpty())
         return;
     // A file of the unpacked folder stands for the folder.
@@ -68,8 +68,8 @@ void CallBookLoader::load()
         connect(import, &CallBookImport::finished, this, &CallBookLoader::finish);
     }
     if (!host.beginBulkJob(QStringLiteral("Loading the FCC Call Book"), QStringLiteral("Loading FCC Call Book..."),
-                      QStringLiteral("Stop loading the FCC Call Book; the call book in use is kept"),
-                      [this] { cancel(); }))
+                           QStringLiteral("Stop loading the FCC Call Book; the call book in use is kept"),
+                           [this] { cancel(); }))
         return;
 
     const QString zipCentres = QDir(host.infoDir()).filePath(QString::fromLatin1(CallBook::ZipCentresFile));
@@ -100,12 +100,12 @@ void CallBookLoader::finish()
         emit errorLine(line);
     if (outcome.report.skippedCount > outcome.report.skipped.size())
         emit errorLine(QStringLiteral("%1 more lines of the FCC files were skipped.")
-                       .arg(outcome.report.skippedCount - outcome.report.skipped.size()));
+                           .arg(outcome.report.skippedCount - outcome.report.skipped.size()));
 
     switch (outcome.status) {
     case CallBook::ImportOutcome::Cancelled:
         widgets.statusBar->showMessage(QStringLiteral("FCC Call Book load cancelled; the call book in use is kept."),
-                                   Trel::StatusMessageMs);
+                                       Trel::StatusMessageMs);
         return;
     case CallBook::ImportOutcome::Failed:
         widgets.statusBar->clearMessage();
@@ -133,7 +133,7 @@ void CallBookLoader::finish()
     }
     if (outcome.withoutPositions)
         emit errorLine("The ZIP code centres (" + QString::fromLatin1(CallBook::ZipCentresFile)
-                   + ") were not found: the call book's stations are placed at their state's centre.");
+                       + ") were not found: the call book's stations are placed at their state's centre.");
     QStringList names;
     for (const QString &file : outcome.files)
         names.append(QFileInfo(file).fileName());

@@ -32,8 +32,7 @@ public:
         std::function<QString()> infoDir;
     };
 
-    CallBookLoader(const Widgets &widgets, BulkJob *bulkJob, JobRunner *runner, Host host,
-                   QObject *parent = nullptr);
+    CallBookLoader(const Widgets &widgets, BulkJob *bulkJob, JobRunner *runner, Host host, QObject *parent = nullptr);
 
     // The call book in use, read on the window's thread.
     const CallBookStore &store() const { return book; }

@@ -24,9 +24,9 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <condition_variable>
 #include <deque>
 #include <future>
 #include <limits>
@@ -136,10 +136,7 @@ QString implausibleSize(const QString &file, qint64 size, qint64 packed)
 
 class ZipSource : public Source {
 public:
-    ZipSource(zip_t *opened, const QString &file)
-        : handle(opened), zipPath(file)
-    {
-    }
+    ZipSource(zip_t *opened, const QString &file) : handle(opened), zipPath(file) {}
     ~ZipSource() override { zip_discard(handle); }
 
     QString name() const override { return QFileInfo(zipPath).fileName(); }
@@ -199,7 +196,8 @@ private:
         zip_stat_init(&stat);
         const bool statted = zip_stat_index(archive, zip_uint64_t(index), 0, &stat) == 0;
 #ifdef TRELVIN_HAVE_ISAL
-        constexpr zip_uint64_t Needed = ZIP_STAT_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+        constexpr zip_uint64_t Needed =
+            ZIP_STAT_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
         if (statted && (stat.valid & Needed) == Needed && stat.comp_method == ZIP_CM_DEFLATE
             && stat.encryption_method == ZIP_EM_NONE)
             return readDeflated(archive, zip_uint64_t(index), stat, member, block, error);
@@ -333,10 +331,7 @@ private:
 
 class FolderSource : public Source {
 public:
-    explicit FolderSource(const QString &where)
-        : folder(QDir(where).path())
-    {
-    }
+    explicit FolderSource(const QString &where) : folder(QDir(where).path()) {}
 
     QString name() const override { return folder; }
 
@@ -357,8 +352,8 @@ public:
         const QString path = find(member);
         QFile file(path);
         if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-            *error = path.isEmpty() ? name() + " holds no " + member + "."
-                                    : path + " cannot be read: " + file.errorString();
+            *error =
+                path.isEmpty() ? name() + " holds no " + member + "." : path + " cannot be read: " + file.errorString();
             return false;
         }
         QByteArray buffer(ChunkBytes, Qt::Uninitialized);
@@ -381,8 +376,8 @@ private:
     QString find(const char *member) const
     {
         const QDir dir(folder);
-        const QStringList found = dir.entryList({QLatin1String(member)}, QDir::Files | QDir::Readable,
-                                                QDir::Name | QDir::IgnoreCase);
+        const QStringList found =
+            dir.entryList({QLatin1String(member)}, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
         return found.isEmpty() ? QString() : dir.filePath(found.first());
     }
 
@@ -428,7 +423,8 @@ bool isDigit(char c)
 bool Source::readLines(const char *member, const LineHandler &line, const LongLineHandler &tooLong, QString *error)
 {
     LineCutter cutter(line, tooLong);
-    return readBlocks(member, [&cutter](const char *data, qint64 size) { return cutter.feed(data, size); }, error)
+    return readBlocks(
+               member, [&cutter](const char *data, qint64 size) { return cutter.feed(data, size); }, error)
            && cutter.finish();
 }
 
@@ -442,7 +438,8 @@ std::unique_ptr<Source> Source::open(const QString &path, QString *error)
     if (!archive) {
         zip_error_t reason;
         zip_error_init_with_code(&reason, code);
-        *error = info.fileName() + " is not a readable ZIP archive: " + QString::fromLocal8Bit(zip_error_strerror(&reason));
+        *error =
+            info.fileName() + " is not a readable ZIP archive: " + QString::fromLocal8Bit(zip_error_strerror(&reason));
         zip_error_fini(&reason);
         return nullptr;
     }
@@ -463,8 +460,8 @@ int splitFields(QByteArrayView line, QByteArrayView *fields, int limit)
     // Sixteen bytes at a time: the bars among them come as bits.
     const __m128i bar = _mm_set1_epi8('|');
     for (; end - at >= 16; at += 16) {
-        unsigned bars = unsigned(_mm_movemask_epi8(
-            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(at)), bar)));
+        unsigned bars =
+            unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(at)), bar)));
         while (bars) {
             const char *found = at + qCountTrailingZeroBits(bars);
             fields[count++] = QByteArrayView(start, found - start);
@@ -695,8 +692,7 @@ void Report::append(const Report &later)
     skippedCount += later.skippedCount;
 }
 
-Arena::Arena(int mark)
-    : tag(quint32(mark) << 31)
+Arena::Arena(int mark) : tag(quint32(mark) << 31)
 {
 }
 
@@ -873,8 +869,8 @@ QString longLine(const QString &file, qint64 number)
 
 // Whether `line` is a record of member `kind` with its system identifier;
 // a line that is not is reported (unless it is blank) and left out.
-bool record(int kind, QByteArrayView line, qint64 number, const QString &file, QByteArrayView *fields,
-            Report &report, qint64 &systemId)
+bool record(int kind, QByteArrayView line, qint64 number, const QString &file, QByteArrayView *fields, Report &report,
+            qint64 &systemId)
 {
     if (line.isEmpty() || (isSpace(line.front()) && line.trimmed().isEmpty()))
         return false;
@@ -882,10 +878,8 @@ bool record(int kind, QByteArrayView line, qint64 number, const QString &file, Q
     const int minimum = kind == 0 ? Hd::Fields : kind == 1 ? En::Fields : Am::Fields;
     const int count = splitFields(line, fields, minimum);
     if (fields[0].size() != 2 || fields[0][0] != type[0] || fields[0][1] != type[1]) {
-        report.skip(QStringLiteral("%1 line %2: not a %3 record; skipped.")
-                        .arg(file)
-                        .arg(number)
-                        .arg(QLatin1String(type, 2)));
+        report.skip(
+            QStringLiteral("%1 line %2: not a %3 record; skipped.").arg(file).arg(number).arg(QLatin1String(type, 2)));
         return false;
     }
     if (count < minimum) {
@@ -976,15 +970,19 @@ bool Licences::readMember(Source &source, int kind, Member &member)
     LineCutter cutter(handler, tooLong);
     qint64 done = 0;
     QString error;
-    const bool read = source.readBlocks(Members[kind], [&](const char *data, qint64 size) {
-        done += size;
-        member.done.store(done, std::memory_order_relaxed);
-        if (shouldStop(member))
-            return false;
-        if (member.tick)
-            member.tick();
-        return cutter.feed(data, size);
-    }, &error) && cutter.finish();
+    const bool read = source.readBlocks(
+                          Members[kind],
+                          [&](const char *data, qint64 size) {
+                              done += size;
+                              member.done.store(done, std::memory_order_relaxed);
+                              if (shouldStop(member))
+                                  return false;
+                              if (member.tick)
+                                  member.tick();
+                              return cutter.feed(data, size);
+                          },
+                          &error)
+                      && cutter.finish();
     if (member.full)
         member.error = member.file + " is too large to be read.";
     else if (!read && !member.stopped)
@@ -1141,43 +1139,46 @@ bool Licences::readNames(Source &source, Member &member, NameChunks &chunks)
     };
     qint64 done = 0;
     QString error;
-    const bool read = source.readBlocks(Members[1], [&](const char *data, qint64 size) {
-        done += size;
-        member.done.store(done, std::memory_order_relaxed);
-        if (shouldStop(member))
-            return false;
-        const char *const end = data + size;
-        if (skipping) {
-            const auto *newline = static_cast<const char *>(std::memchr(data, '\n', size_t(size)));
-            if (!newline)
+    const bool read = source.readBlocks(
+        Members[1],
+        [&](const char *data, qint64 size) {
+            done += size;
+            member.done.store(done, std::memory_order_relaxed);
+            if (shouldStop(member))
+                return false;
+            const char *const end = data + size;
+            if (skipping) {
+                const auto *newline = static_cast<const char *>(std::memchr(data, '\n', size_t(size)));
+                if (!newline)
+                    return true;
+                skipping = false;
+                data = newline + 1;
+            }
+            const char *last = end - 1;
+            while (last >= data && *last != '\n')
+                --last;
+            // What follows the last line end, and room for a CR.
+            const qint64 rest = end - (last + 1);
+            if (last < data) {
+                if (carry.size() + rest > MaxLineBytes + 1)
+                    skipLong();
+                else
+                    carry.append(data, rest);
                 return true;
-            skipping = false;
-            data = newline + 1;
-        }
-        const char *last = end - 1;
-        while (last >= data && *last != '\n')
-            --last;
-        // What follows the last line end, and room for a CR.
-        const qint64 rest = end - (last + 1);
-        if (last < data) {
-            if (carry.size() + rest > MaxLineBytes + 1)
-                skipLong();
+            }
+            QByteArray bytes;
+            bytes.reserve(carry.size() + (last + 1 - data));
+            bytes.append(carry).append(data, last + 1 - data);
+            if (rest > MaxLineBytes + 1)
+                carry.clear();
             else
-                carry.append(data, rest);
-            return true;
-        }
-        QByteArray bytes;
-        bytes.reserve(carry.size() + (last + 1 - data));
-        bytes.append(carry).append(data, last + 1 - data);
-        if (rest > MaxLineBytes + 1)
-            carry.clear();
-        else
-            carry = QByteArray(last + 1, rest);
-        deliver(std::move(bytes));
-        if (rest > MaxLineBytes + 1)
-            skipLong();
-        return splitWaiting(chunks, member, MostWaiting);
-    }, &error);
+                carry = QByteArray(last + 1, rest);
+            deliver(std::move(bytes));
+            if (rest > MaxLineBytes + 1)
+                skipLong();
+            return splitWaiting(chunks, member, MostWaiting);
+        },
+        &error);
     if (read && !carry.isEmpty())
         deliver(std::move(carry));
     chunks.close(read);
@@ -1383,8 +1384,9 @@ qint64 Licences::prepare(Report &report)
     // Only licences with a licensee's part, and of those that share a call
     // sign the last, the newest.
     std::vector<Key> &keys = sorted;
-    keys.erase(std::remove_if(keys.begin(), keys.end(), [this](const Key &key) { return entries[size_t(key.index)].en == 0; }),
-               keys.end());
+    keys.erase(
+        std::remove_if(keys.begin(), keys.end(), [this](const Key &key) { return entries[size_t(key.index)].en == 0; }),
+        keys.end());
     order.clear();
     order.reserve(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
@@ -1420,8 +1422,8 @@ void Licences::row(qint64 i, const ZipCentres &zips, Row &row, Arena &scratch) c
     unpack(nameAt(entry.en), EnKept, 7, values + 3);
     if (entry.am != 0)
         unpack(arena.at(entry.am), AmKept, 3, values + 10);
-    QByteArrayView *targets[13] = {&row.call,   &row.granted, &row.expires,      &row.first,   &row.middle,
-                                   &row.last,   &row.street,  &row.city,         &row.state,   &row.zip,
+    QByteArrayView *targets[13] = {&row.call,         &row.granted, &row.expires, &row.first, &row.middle,
+                                   &row.last,         &row.street,  &row.city,    &row.state, &row.zip,
                                    &row.licenceClass, &row.trustee, &row.previous};
     // All the row's text goes to the scratch, one field after the other:
     // the thread that writes the rows then reads them in one stream rather

@@ -27,8 +27,8 @@ inline constexpr int SystemId = 1, Call = 4, Status = 5, Granted = 7, Expires = 
 inline constexpr int Fields = 9;
 } // namespace Hd
 namespace En {
-inline constexpr int SystemId = 1, EntityType = 5, First = 8, Middle = 9, Last = 10, Street = 15, City = 16,
-                     State = 17, Zip = 18;
+inline constexpr int SystemId = 1, EntityType = 5, First = 8, Middle = 9, Last = 10, Street = 15, City = 16, State = 17,
+                     Zip = 18;
 inline constexpr int Fields = 19;
 } // namespace En
 namespace Am {

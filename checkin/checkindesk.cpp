@@ -52,7 +52,8 @@ CheckInDesk::CheckInDesk(const Widgets &widgets, Storage &store, const ThemeStat
 
     idStatus = new QLabel(w.statusBar);
     idStatus->setObjectName(QStringLiteral("idStatus"));
-    idStatus->setStatusTip(QStringLiteral("Minutes since net control last identified: [Ctrl+I] after you give your call"));
+    idStatus->setStatusTip(
+        QStringLiteral("Minutes since net control last identified: [Ctrl+I] after you give your call"));
     idStatus->hide();
     w.statusBar->addPermanentWidget(idStatus);
 
@@ -139,8 +140,8 @@ void CheckInDesk::storeEntry(int key)
     const QString &call = change.call;
     reportDuplicates(outcome, call);
     const bool done = host.stored(outcome.result, failedOperation(outcome, key, call));
-    qCDebug(lcCheckin).noquote().nospace() << "key " << key << " on " << call << ": entry " << outcome.entryId
-                                           << (done ? "" : " not stored");
+    qCDebug(lcCheckin).noquote().nospace()
+        << "key " << key << " on " << call << ": entry " << outcome.entryId << (done ? "" : " not stored");
     if (done) {
         entryId = outcome.entryId;
         noteNetKey(key, call);
@@ -243,8 +244,8 @@ void CheckInDesk::drawLines(const QList<DrawnLine> &lines)
     QTextEdit *list = w.checkins;
     QTextDocument *document = list->document();
     const qsizetype kept = std::min(drawnNet.size(), lines.size());
-    const bool whole = kept == 0 || document->blockCount() != drawnNet.size()
-                       || document->characterCount() != drawnNetChars;
+    const bool whole =
+        kept == 0 || document->blockCount() != drawnNet.size() || document->characterCount() != drawnNetChars;
     if (whole) {
         list->clear();
         // An undo history of the list would only grow.

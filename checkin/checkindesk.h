@@ -7,8 +7,8 @@
 
 #include <functional>
 
-#include "data/storage.h"
 #include "checkin/idreminder.h"
+#include "data/storage.h"
 
 class Contact;
 class QAction;

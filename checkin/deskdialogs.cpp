@@ -37,11 +37,11 @@ void CheckInDesk::saveContact()
     // One row per call sign: a known call is rewritten in place. The phone
     // is shown formatted but kept as its digits alone.
     host.stored(storage.contacts().saveContact(ContactRecord::fromValues(
-               {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(),
-                dlg->addr->text(), dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(),
-                dlg->email->text(), digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(),
-                dlg->grid->text(), dlg->geoloc->text(), dlg->utc->text(), dlg->dst->text(), dlg->born->text()})),
-           "Saving contact " + call);
+                    {call, dlg->fname->text(), dlg->name->text(), dlg->classlic->text(), dlg->expire->text(),
+                     dlg->addr->text(), dlg->city->text(), dlg->state->text(), dlg->zip->text(), dlg->country->text(),
+                     dlg->email->text(), digitsOnly(dlg->phone->text()), dlg->lat->text(), dlg->lon->text(),
+                     dlg->grid->text(), dlg->geoloc->text(), dlg->utc->text(), dlg->dst->text(), dlg->born->text()})),
+                "Saving contact " + call);
 }
 
 void CheckInDesk::writeWindowSettings()

@@ -22,7 +22,7 @@ bool confirmed(const QString &title, const QString &text)
 {
     return Prompter::instance()->message(Prompter::Warning, title, text, QMessageBox::Yes | QMessageBox::No,
                                          QMessageBox::Yes)
-        == QMessageBox::Yes;
+           == QMessageBox::Yes;
 }
 
 } // namespace
@@ -58,7 +58,8 @@ void CheckInDesk::removeFromNet()
     if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(call)) {
         if (confirmed(QStringLiteral("Deleting Contact from Net Log"),
                       "Are you sure you want to delete '" + call + "' from the Net Log?")
-            && host.stored(storage.netLog().removeFromNet(*entry), "Removal of the check-in of " + call + " from the log")) {
+            && host.stored(storage.netLog().removeFromNet(*entry),
+                           "Removal of the check-in of " + call + " from the log")) {
             // The entry must not keep pointing at a row that is gone.
             if (entryId == entry->id)
                 entryId = 0;

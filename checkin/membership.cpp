@@ -10,7 +10,8 @@ void CheckInDesk::makeMember()
     if (call.isEmpty())
         return;
     // Shown as a member only once the roster holds the call.
-    if (!storage.roster().isMember(call) && host.stored(storage.roster().addMember(call), "Adding " + call + " to the club roster")) {
+    if (!storage.roster().isMember(call)
+        && host.stored(storage.roster().addMember(call), "Adding " + call + " to the club roster")) {
         w.member->setPalette(theme->good());
         w.member->setText(QStringLiteral("YES"));
         host.saveClubRoster();
@@ -23,7 +24,8 @@ void CheckInDesk::dropMember()
     const QString call = w.call->text().toUpper();
     if (call.isEmpty())
         return;
-    if (storage.roster().isMember(call) && host.stored(storage.roster().removeMember(call), "Removing " + call + " from the club roster")) {
+    if (storage.roster().isMember(call)
+        && host.stored(storage.roster().removeMember(call), "Removing " + call + " from the club roster")) {
         w.member->setPalette(theme->alert());
         w.member->setText(QStringLiteral("NO"));
         host.saveClubRoster();

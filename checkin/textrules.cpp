@@ -73,10 +73,7 @@ const int Unlimited = 32767;
 // excess is cut, as the line edit itself would cut it.
 class WholeCharacterLimit : public QValidator {
 public:
-    WholeCharacterLimit(int most, QObject *parent)
-        : QValidator(parent), limit(most)
-    {
-    }
+    WholeCharacterLimit(int most, QObject *parent) : QValidator(parent), limit(most) {}
 
     State validate(QString &input, int &pos) const override
     {
@@ -158,8 +155,9 @@ BearingDistance greatCircle(double lat1, double lon1, double lat2, double lon2)
 
     BearingDistance result;
     result.distance = int(angle * 3959 + 0.5);
-    const double theta = std::atan2(std::sin(dLambda) * std::cos(phi2),
-                                    std::cos(phi1) * std::sin(phi2) - std::sin(phi1) * std::cos(phi2) * std::cos(dLambda));
+    const double theta =
+        std::atan2(std::sin(dLambda) * std::cos(phi2),
+                   std::cos(phi1) * std::sin(phi2) - std::sin(phi1) * std::cos(phi2) * std::cos(dLambda));
     result.bearing = int(theta / pi * 180 + 360.5) % 360;
     return result;
 }

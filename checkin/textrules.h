@@ -50,8 +50,8 @@ bool loggedWithin(const QString &date, const QString &time, const QDateTime &now
 QString removeNuls(const QString &text);
 
 struct BearingDistance {
-    int bearing = 0;   // whole degrees 0..359, clockwise from north
-    int distance = 0;  // statute miles
+    int bearing = 0;  // whole degrees 0..359, clockwise from north
+    int distance = 0; // statute miles
 };
 
 // Initial great-circle bearing from point 1 to point 2 and the distance

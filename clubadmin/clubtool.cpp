@@ -155,7 +155,8 @@ std::optional<QString> caFingerprint(const QString &file, QString *problem)
 {
     QFile pem(file);
     if (!pem.open(QIODevice::ReadOnly)) {
-        *problem = QStringLiteral("The certificate authority's file %1 cannot be read: %2").arg(file, pem.errorString());
+        *problem =
+            QStringLiteral("The certificate authority's file %1 cannot be read: %2").arg(file, pem.errorString());
         return std::nullopt;
     }
     const QList<QSslCertificate> certificates = QSslCertificate::fromData(pem.read(1 << 20), QSsl::Pem);
@@ -202,7 +203,8 @@ void printLink(const QString &role, const QString &password, const LinkPlace &pl
     link.caSha256 = place.caSha256;
     const QString line = ClubInvite::make(link);
     out << "\nThe club link for " << role << " (shown this once: give it to the operator, who pastes it into "
-        << "Setup > Club Server...):\n\n" << line << "\n\n";
+        << "Setup > Club Server...):\n\n"
+        << line << "\n\n";
     const QString qr = TerminalQr::render(line);
     if (!qr.isEmpty())
         out << qr << '\n';
@@ -261,7 +263,7 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
     if (port <= 0) {
         QSqlQuery query(adminDb);
         port = query.exec(QStringLiteral("SELECT current_setting('port')")) && query.next() ? query.value(0).toInt()
-                                                                                             : 5432;
+                                                                                            : 5432;
     }
 
     AdminConnection clubConnection;
@@ -273,7 +275,7 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
     done += schema.done;
     if (schema.ok) {
         QList<QPair<QString, QString>> facts{{QStringLiteral("club"), options.club},
-                                            {QStringLiteral("port"), QString::number(port)}};
+                                             {QStringLiteral("port"), QString::number(port)}};
         if (!host.isEmpty())
             facts.append({QStringLiteral("host"), host});
         if (local || !options.caFile.isEmpty())
@@ -351,8 +353,10 @@ int listOperators(const Options &options, QTextStream &out, QTextStream &err)
         out << "No operators yet: trelvin-club add-operator <call> adds one.\n";
         return Done;
     }
-    out << QStringLiteral("%1  %2  %3\n").arg(QStringLiteral("operator"), -16).arg(QStringLiteral("log-in"), -7).arg(
-        QStringLiteral("last change received (UTC)"));
+    out << QStringLiteral("%1  %2  %3\n")
+               .arg(QStringLiteral("operator"), -16)
+               .arg(QStringLiteral("log-in"), -7)
+               .arg(QStringLiteral("last change received (UTC)"));
     for (const ServerAdmin::Operator &op : *found)
         out << QStringLiteral("%1  %2  %3\n")
                    .arg(op.role, -16)

@@ -114,14 +114,15 @@ QString makeCertificates(const QString &dir, const QString &host, const QString 
     QString failure;
     if (!QFile::exists(caCert) || !QFile::exists(caKey)) {
         // Made beside, then renamed in: a failed run leaves no half authority.
-        failure = openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                           QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                           QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("3650"),
-                           QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
-                           QStringLiteral("ca.crt"), QStringLiteral("-subj"), "/CN=" + club + " club authority",
-                           QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                           QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")},
-                          work.path());
+        failure =
+            openssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                     QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+                     QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("3650"),
+                     QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
+                     QStringLiteral("ca.crt"), QStringLiteral("-subj"), "/CN=" + club + " club authority",
+                     QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
+                     QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")},
+                    work.path());
         if (!failure.isEmpty())
             return failure;
         QFile::setPermissions(work.filePath(QStringLiteral("ca.key")), QFile::ReadOwner | QFile::WriteOwner);
@@ -130,8 +131,8 @@ QString makeCertificates(const QString &dir, const QString &host, const QString 
         if (!QFile::rename(work.filePath(QStringLiteral("ca.key")), caKey)
             || !QFile::rename(work.filePath(QStringLiteral("ca.crt")), caCert))
             return QStringLiteral("The club's authority could not be put in ") + dir;
-        done->append(QStringLiteral("made the club's certificate authority %1 (its key %2 stays with root)")
-                         .arg(caCert, caKey));
+        done->append(
+            QStringLiteral("made the club's certificate authority %1 (its key %2 stays with root)").arg(caCert, caKey));
     }
     const bool address = !QHostAddress(host).isNull();
     QFile ext(work.filePath(QStringLiteral("san.ext")));
@@ -141,10 +142,10 @@ QString makeCertificates(const QString &dir, const QString &host, const QString 
                   .arg(address ? QStringLiteral("IP") : QStringLiteral("DNS"), host)
                   .toUtf8());
     ext.close();
-    failure = openssl({QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                       QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                       QStringLiteral("server.csr"), QStringLiteral("-subj"), "/CN=" + host},
+    failure = openssl({QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                       QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+                       QStringLiteral("-nodes"), QStringLiteral("-keyout"), QStringLiteral("server.key"),
+                       QStringLiteral("-out"), QStringLiteral("server.csr"), QStringLiteral("-subj"), "/CN=" + host},
                       work.path());
     if (failure.isEmpty())
         failure = openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
@@ -180,8 +181,9 @@ ServerAdmin::Result setUpTls(QSqlDatabase &admin, const QString &host, const QSt
 {
     QString problem;
     const std::optional<QHash<QString, QString>> settings = ServerAdmin::serverSettings(
-        admin, {QStringLiteral("ssl"), QStringLiteral("ssl_cert_file"), QStringLiteral("ssl_key_file"),
-                QStringLiteral("listen_addresses"), QStringLiteral("data_directory")},
+        admin,
+        {QStringLiteral("ssl"), QStringLiteral("ssl_cert_file"), QStringLiteral("ssl_key_file"),
+         QStringLiteral("listen_addresses"), QStringLiteral("data_directory")},
         &problem);
     if (!settings)
         return failed("The server's settings could not be read: " + problem);
@@ -269,7 +271,8 @@ ServerAdmin::Result allowClubRoles(QSqlDatabase &admin, const QString &database)
     // First match wins: the club's lines go before every rule.
     QStringList lines = text.split(QLatin1Char('\n'));
     int at = 0;
-    while (at < lines.size() && (lines.at(at).trimmed().isEmpty() || lines.at(at).trimmed().startsWith(QLatin1Char('#'))))
+    while (at < lines.size()
+           && (lines.at(at).trimmed().isEmpty() || lines.at(at).trimmed().startsWith(QLatin1Char('#'))))
         ++at;
     lines.insert(at, block);
     struct stat before {};
@@ -277,14 +280,15 @@ ServerAdmin::Result allowClubRoles(QSqlDatabase &admin, const QString &database)
     const bool known = stat(path.constData(), &before) == 0;
     if (!writeFile(file, lines.join(QLatin1Char('\n')).toUtf8(), &problem))
         return failed(problem);
-    if (known && (chown(path.constData(), before.st_uid, before.st_gid) != 0
-                  || chmod(path.constData(), before.st_mode & 07777) != 0))
+    if (known
+        && (chown(path.constData(), before.st_uid, before.st_gid) != 0
+            || chmod(path.constData(), before.st_mode & 07777) != 0))
         return failed(file + QStringLiteral(" lost its owner; give it back: chown postgres:postgres ") + file);
     const ServerAdmin::Result reloaded = ServerAdmin::reload(admin);
     if (!reloaded.ok)
         return reloaded;
-    return ServerAdmin::Result{true, QString(),
-                               {QStringLiteral("let the club's roles in over TLS with a password in %1").arg(file)}};
+    return ServerAdmin::Result{
+        true, QString(), {QStringLiteral("let the club's roles in over TLS with a password in %1").arg(file)}};
 }
 
 } // namespace LocalCluster

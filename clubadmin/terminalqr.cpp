@@ -9,8 +9,8 @@ namespace TerminalQr {
 QString render(const QString &text)
 {
     const QByteArray data = text.toUtf8();
-    const std::unique_ptr<QRcode, void (*)(QRcode *)> code(
-        QRcode_encodeString8bit(data.constData(), 0, QR_ECLEVEL_L), QRcode_free);
+    const std::unique_ptr<QRcode, void (*)(QRcode *)> code(QRcode_encodeString8bit(data.constData(), 0, QR_ECLEVEL_L),
+                                                           QRcode_free);
     if (!code)
         return QString();
     const int width = code->width;

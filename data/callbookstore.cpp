@@ -101,10 +101,9 @@ Result writeRows(const QSqlDatabase &db, const QString &path, const QString &sou
     CallBookRow row;
     qint64 written = 0;
     while (result.ok() && next(row)) {
-        const QByteArrayView texts[13] = {row.call,   row.first,        row.middle,  row.last,
-                                          row.street, row.city,         row.state,   row.zip,
-                                          row.licenceClass, row.granted, row.expires, row.previous,
-                                          row.trustee};
+        const QByteArrayView texts[13] = {row.call,    row.first,    row.middle, row.last,         row.street,
+                                          row.city,    row.state,    row.zip,    row.licenceClass, row.granted,
+                                          row.expires, row.previous, row.trustee};
         for (int i = 0; i < 13; ++i)
             insert.bindUtf8Static(i + 1, texts[i]);
         if (row.hasPosition) {
@@ -131,10 +130,9 @@ Result writeRows(const QSqlDatabase &db, const QString &path, const QString &sou
     }
     if (result.ok() && !cancelled) {
         Direct::Statement note(db, "INSERT INTO notes (name, value) VALUES (?, ?)");
-        const QString notes[][2] = {
-            {QStringLiteral("source"), source},
-            {QStringLiteral("written"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-            {QStringLiteral("licences"), QString::number(written)}};
+        const QString notes[][2] = {{QStringLiteral("source"), source},
+                                    {QStringLiteral("written"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+                                    {QStringLiteral("licences"), QString::number(written)}};
         for (const auto &pair : notes) {
             note.bindString(1, pair[0]);
             note.bindString(2, pair[1]);
@@ -149,8 +147,7 @@ Result writeRows(const QSqlDatabase &db, const QString &path, const QString &sou
 
 } // namespace
 
-CallBookStore::CallBookStore()
-    : connectionName(uniqueName("callbook-"))
+CallBookStore::CallBookStore() : connectionName(uniqueName("callbook-"))
 {
 }
 
@@ -220,9 +217,9 @@ std::optional<CallBookRecord> CallBookStore::byCall(const QString &call, Result 
     std::optional<CallBookRecord> found;
     if (statement.next()) {
         CallBookRecord record;
-        QString *fields[13] = {&record.call,   &record.first,        &record.middle,  &record.last,    &record.street,
-                               &record.city,   &record.state,        &record.zip,     &record.licenceClass,
-                               &record.granted, &record.expires,     &record.previous, &record.trustee};
+        QString *fields[13] = {&record.call,    &record.first,    &record.middle, &record.last,         &record.street,
+                               &record.city,    &record.state,    &record.zip,    &record.licenceClass, &record.granted,
+                               &record.expires, &record.previous, &record.trustee};
         for (int i = 0; i < 13; ++i)
             *fields[i] = statement.string(i);
         record.hasPosition = !statement.isNull(13) && !statement.isNull(14);
@@ -280,18 +277,18 @@ Result CallBookStore::write(const QString &path, const QString &source, const Ro
 Result CallBookStore::replace(const QString &fresh, const QString &target)
 {
 #ifdef Q_OS_WIN
-    const bool moved = MoveFileExW(reinterpret_cast<const wchar_t *>(fresh.utf16()),
-                                   reinterpret_cast<const wchar_t *>(target.utf16()),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    const bool moved =
+        MoveFileExW(reinterpret_cast<const wchar_t *>(fresh.utf16()), reinterpret_cast<const wchar_t *>(target.utf16()),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!moved)
-        return Result::failed(Result::WriteFailed, QStringLiteral("cannot replace %1 (error %2)")
-                                                       .arg(target)
-                                                       .arg(GetLastError()));
+        return Result::failed(Result::WriteFailed,
+                              QStringLiteral("cannot replace %1 (error %2)").arg(target).arg(GetLastError()));
 #else
     // rename() replaces the target in one step.
     if (std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(target).constData()) != 0)
-        return Result::failed(Result::WriteFailed, QStringLiteral("cannot replace %1: %2")
-                                                       .arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+        return Result::failed(
+            Result::WriteFailed,
+            QStringLiteral("cannot replace %1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
 #endif
     return Result();
 }

@@ -135,8 +135,8 @@ void CallIndex::update(const QList<qint64> &changed, std::vector<Row> rows)
 
     // The new layout, copied in blocks between the changes.
     const bool bothShared = upper.isSharedWith(stored);
-    const bool needUpper = !bothShared
-                           || std::any_of(rows.begin(), rows.end(), [](const Row &row) { return hasLower(row.call); });
+    const bool needUpper =
+        !bothShared || std::any_of(rows.begin(), rows.end(), [](const Row &row) { return hasLower(row.call); });
     QByteArray newStored(1, '\0');
     QByteArray newUpper(1, '\0');
     newStored.reserve(stored.size() + 64 * qsizetype(rows.size()));
@@ -217,8 +217,8 @@ void CallIndex::finish()
 
 qsizetype CallIndex::bytes() const
 {
-    qsizetype total = stored.capacity() + qsizetype(starts.capacity() * sizeof(quint32))
-                      + qsizetype(ids.capacity() * sizeof(qint64));
+    qsizetype total =
+        stored.capacity() + qsizetype(starts.capacity() * sizeof(quint32)) + qsizetype(ids.capacity() * sizeof(qint64));
     if (!upper.isSharedWith(stored))
         total += upper.capacity();
     return total;

@@ -27,15 +27,14 @@ public:
         qsizetype size() const { return qsizetype(starts.size()) - 1; }
         QByteArrayView call(qsizetype i) const
         {
-            return QByteArrayView(calls.constData() + starts[size_t(i)],
-                                  starts[size_t(i) + 1] - starts[size_t(i)] - 1);
+            return QByteArrayView(calls.constData() + starts[size_t(i)], starts[size_t(i) + 1] - starts[size_t(i)] - 1);
         }
         void clear();
         void append(QByteArrayView call);
 
     private:
-        QByteArray calls;                 // each call followed by '\0'
-        std::vector<quint32> starts{0};   // where each call starts, then the end
+        QByteArray calls;               // each call followed by '\0'
+        std::vector<quint32> starts{0}; // where each call starts, then the end
     };
 
     void clear();

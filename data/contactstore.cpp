@@ -8,9 +8,9 @@
 #include "data/storagesql.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSet>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -86,8 +86,8 @@ struct ContactStore::CallSearch {
     {
         readIndex.clear();
         sqlite3 *db = nullptr;
-        bool ok = sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr)
-                  == SQLITE_OK;
+        bool ok =
+            sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
         sqlite3_stmt *rows = nullptr;
         if (ok) {
             sqlite3_busy_timeout(db, Schema::BusyTimeoutMs);
@@ -150,8 +150,7 @@ void contactRowChanged(void *context, int, const char *, const char *table, sqli
         search->markStale();
 }
 
-int authorizeContactChange(void *context, int action, const char *first, const char *second, const char *,
-                           const char *)
+int authorizeContactChange(void *context, int action, const char *first, const char *second, const char *, const char *)
 {
     auto *search = static_cast<ContactStore::CallSearch *>(context);
     switch (action) {
@@ -301,9 +300,7 @@ bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failu
 
 } // namespace StorageSql
 
-ContactStore::ContactStore(Storage &storage)
-    : StorageFamily(storage)
-    , callSearch(std::make_unique<CallSearch>())
+ContactStore::ContactStore(Storage &storage) : StorageFamily(storage), callSearch(std::make_unique<CallSearch>())
 {
 }
 
@@ -444,8 +441,8 @@ Result ContactStore::eachContactLine(const std::function<void(const ContactLine 
 
 qint64 ContactStore::rowCount(Table table) const
 {
-    Direct::Statement count(fileDb, table == Table::Contacts ? "SELECT COUNT(*) FROM contact"
-                                                              : "SELECT COUNT(*) FROM log");
+    Direct::Statement count(fileDb,
+                            table == Table::Contacts ? "SELECT COUNT(*) FROM contact" : "SELECT COUNT(*) FROM log");
     return count.next() ? count.integer(0) : 0;
 }
 
@@ -560,13 +557,13 @@ namespace {
 class TableLoad {
 public:
     TableLoad(const QSqlDatabase &db, Storage::Table table, const std::atomic<bool> *stop, int slice)
-        : fileDb(db)
-        , wanted(spec(table))
-        , name(wanted.table)
-        , loading(name + "_loading")
-        , replaced(name + "_replaced")
-        , cancel(stop)
-        , sliceMs(slice)
+        : fileDb(db),
+          wanted(spec(table)),
+          name(wanted.table),
+          loading(name + "_loading"),
+          replaced(name + "_replaced"),
+          cancel(stop),
+          sliceMs(slice)
     {
     }
 
@@ -656,8 +653,8 @@ public:
         // delete) another station's row.
         if (failure.isEmpty() && schemaHas(fileDb, "net") && netTableProblem(fileDb).isEmpty())
             repoint(&failure);
-        if (failure.isEmpty() && Direct::exec(fileDb, ("ALTER TABLE " + name + " RENAME TO " + replaced).constData(),
-                                               &failure))
+        if (failure.isEmpty()
+            && Direct::exec(fileDb, ("ALTER TABLE " + name + " RENAME TO " + replaced).constData(), &failure))
             Direct::exec(fileDb, ("ALTER TABLE " + loading + " RENAME TO " + name).constData(), &failure);
         if (failure.isEmpty())
             swapped = Direct::exec(fileDb, "COMMIT", &failure);
@@ -716,8 +713,8 @@ private:
         const QByteArray insertText(wanted.insert);
         const qsizetype open = insertText.indexOf("(id, ") + 5;
         const QByteArray columns = insertText.mid(open, insertText.indexOf(')', open) - open);
-        QByteArray carry = "INSERT INTO " + loading + " (" + columns + ") SELECT " + columns + " FROM " + name
-                           + " WHERE id > ?";
+        QByteArray carry =
+            "INSERT INTO " + loading + " (" + columns + ") SELECT " + columns + " FROM " + name + " WHERE id > ?";
         if (table == Storage::Table::Contacts)
             carry += " AND NOT EXISTS (SELECT 1 FROM " + loading + " AS loaded WHERE loaded.call = " + name + ".call)";
         Direct::Statement carried(fileDb, carry.constData());
@@ -761,9 +758,8 @@ Storage::Loaded ContactStore::replaceTableInSlices(Table table, qint64 lastOldId
     const qint64 rowsMs = phase.restart();
     load.buildIndexes();
     const qint64 indexesMs = phase.restart();
-    load.swap(table, lastOldId, [this, table, lastOldId](QString *failure) {
-        owner.netLog().repointNet(table, lastOldId, failure);
-    });
+    load.swap(table, lastOldId,
+              [this, table, lastOldId](QString *failure) { owner.netLog().repointNet(table, lastOldId, failure); });
     const qint64 swapMs = phase.restart();
     const Loaded loaded = load.finish();
     qCDebug(lcStorage) << "Load of" << spec(table).table << ":" << loaded.rows << "rows in" << rowsMs << "ms, indexes"
@@ -774,7 +770,8 @@ Storage::Loaded ContactStore::replaceTableInSlices(Table table, qint64 lastOldId
 
 qint64 ContactStore::lastRowId(Table table) const
 {
-    Direct::Statement query(fileDb, table == Table::Contacts ? "SELECT max(id) FROM contact" : "SELECT max(id) FROM log");
+    Direct::Statement query(fileDb,
+                            table == Table::Contacts ? "SELECT max(id) FROM contact" : "SELECT max(id) FROM log");
     return query.next() ? query.integer(0) : 0;
 }
 

@@ -59,9 +59,8 @@ public:
     // over: those with an id above `lastOldId`, read by lastRowId() before
     // the load began. `between` runs after each slice; a set `cancel` ends
     // the load with the old table as it was.
-    Loaded replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next,
-                                const std::atomic<bool> *cancel, const std::function<void()> &between,
-                                int sliceMs = 50);
+    Loaded replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next, const std::atomic<bool> *cancel,
+                                const std::function<void()> &between, int sliceMs = 50);
     // The highest id in the table, 0 when it is empty.
     qint64 lastRowId(Table table) const;
 

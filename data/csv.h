@@ -62,10 +62,7 @@ private:
 // including its line feed, the last one possibly without.
 class LineCutter {
 public:
-    explicit LineCutter(QByteArrayView bytes)
-        : rest(bytes)
-    {
-    }
+    explicit LineCutter(QByteArrayView bytes) : rest(bytes) {}
     bool atEnd() const { return rest.isEmpty(); }
     QByteArrayView next();
 

@@ -50,8 +50,7 @@ sqlite3 *handle(const QSqlDatabase &db)
     return *static_cast<sqlite3 *const *>(value.data());
 }
 
-Statement::Statement(const QSqlDatabase &connection, const char *sql)
-    : db(handle(connection))
+Statement::Statement(const QSqlDatabase &connection, const char *sql) : db(handle(connection))
 {
     if (db) {
         if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
@@ -282,8 +281,7 @@ QStringView Statement::text(int column) const
     return QStringView(data, data ? sqlite3_column_bytes16(stmt, column) / 2 : 0);
 }
 
-Lock::Lock(const QSqlDatabase &db)
-    : mutex(nullptr)
+Lock::Lock(const QSqlDatabase &db) : mutex(nullptr)
 {
     if (sqlite3 *raw = handle(db))
         mutex = sqlite3_db_mutex(raw);
@@ -296,8 +294,7 @@ Lock::~Lock()
 }
 
 ReadTransaction::ReadTransaction(const QSqlDatabase &connection)
-    : db(handle(connection))
-    , began(db && sqlite3_get_autocommit(db) && runRaw(db, "BEGIN"))
+    : db(handle(connection)), began(db && sqlite3_get_autocommit(db) && runRaw(db, "BEGIN"))
 {
 }
 

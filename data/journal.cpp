@@ -68,8 +68,8 @@ QString entryRow(const QString &row, const QString &kind)
     return QStringLiteral("INSERT INTO journal %1 SELECT %2, s.id, %3, %4, '%5', %6.call, %6.status, %6.name, %6.city, "
                           "%6.state, %6.comment, %6.relay, %6.time, l.id IS NOT NULL, l.date, l.time, l.status, %7, 0 "
                           "FROM syncnet s LEFT JOIN log l ON l.id = %6.logId AND %6.logId <> 0;")
-        .arg(QLatin1String(Columns), QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace), kind,
-             row, QLatin1String(Now));
+        .arg(QLatin1String(Columns), QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace), kind, row,
+             QLatin1String(Now));
 }
 
 QStringList triggers()
@@ -87,32 +87,35 @@ QStringList triggers()
             .arg(loud, QLatin1String(Uuid), QLatin1String(Now), QLatin1String(Client), QLatin1String(Columns),
                  QLatin1String(NextPlace))
         + entryRow(QStringLiteral("NEW"), QStringLiteral("entry")) + QStringLiteral(" END");
-    const QString changed = QStringLiteral("(OLD.call IS NOT NEW.call OR OLD.status IS NOT NEW.status OR OLD.name IS NOT "
-                                           "NEW.name OR OLD.city IS NOT NEW.city OR OLD.state IS NOT NEW.state OR "
-                                           "OLD.comment IS NOT NEW.comment OR OLD.relay IS NOT NEW.relay OR OLD.logId "
-                                           "IS NOT NEW.logId OR OLD.time IS NOT NEW.time)");
+    const QString changed =
+        QStringLiteral("(OLD.call IS NOT NEW.call OR OLD.status IS NOT NEW.status OR OLD.name IS NOT "
+                       "NEW.name OR OLD.city IS NOT NEW.city OR OLD.state IS NOT NEW.state OR "
+                       "OLD.comment IS NOT NEW.comment OR OLD.relay IS NOT NEW.relay OR OLD.logId "
+                       "IS NOT NEW.logId OR OLD.time IS NOT NEW.time)");
     // A call changed on an entry: the old call leaves the net.
     const QString update =
         QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_update AFTER UPDATE ON net WHEN %1 AND %2 BEGIN ")
             .arg(loud, changed)
         + entryRow(QStringLiteral("OLD"), QStringLiteral("remove"))
-              .replace(QLatin1String(" AND OLD.logId <> 0;"), QLatin1String(" AND OLD.logId <> 0 WHERE OLD.call IS NOT NEW.call;"))
+              .replace(QLatin1String(" AND OLD.logId <> 0;"),
+                       QLatin1String(" AND OLD.logId <> 0 WHERE OLD.call IS NOT NEW.call;"))
         + entryRow(QStringLiteral("NEW"), QStringLiteral("entry")) + QStringLiteral(" END");
-    const QString remove = QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_delete AFTER DELETE ON net WHEN %1 "
-                                          "BEGIN %2 END")
-                               .arg(loud, entryRow(QStringLiteral("OLD"), QStringLiteral("remove")));
+    const QString remove =
+        QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_delete AFTER DELETE ON net WHEN %1 "
+                       "BEGIN %2 END")
+            .arg(loud, entryRow(QStringLiteral("OLD"), QStringLiteral("remove")));
     // Contacts: their whole stored state travels, so the latest change of a
     // call is all another program needs.
     const auto contactRow = [](const QString &row, const QString &kind, const QString &condition) {
         QStringList values;
         for (const QString &field : QString::fromLatin1(ContactFields).split(QStringLiteral(", ")))
             values.append(row + '.' + field);
-        const QString data = kind == QLatin1String("contact") ? "json_array(" + values.join(", ") + ')'
-                                                              : QStringLiteral("NULL");
+        const QString data =
+            kind == QLatin1String("contact") ? "json_array(" + values.join(", ") + ')' : QStringLiteral("NULL");
         return QStringLiteral("%1 SELECT %2, '', %3, %4, '%5', %6.call, 0, '', '', '', '', '', '', 0, '', '', '', "
                               "%7, 0, %8 WHERE %9;")
-            .arg(QLatin1String(OutsideNet), QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace),
-                 kind, row, QLatin1String(Now), data, condition);
+            .arg(QLatin1String(OutsideNet), QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace), kind,
+                 row, QLatin1String(Now), data, condition);
     };
     QStringList differs;
     for (const QString &field : QString::fromLatin1(ContactFields).split(QStringLiteral(", ")))
@@ -162,13 +165,14 @@ QString shapeProblem(const QSqlDatabase &db)
             continue;
         }
         if (!columns.isEmpty() && columns.join(' ') != QLatin1String(table[1]))
-            return QStringLiteral("Table %1 of Contacts.db is not as this program makes it").arg(QLatin1String(table[0]));
+            return QStringLiteral("Table %1 of Contacts.db is not as this program makes it")
+                .arg(QLatin1String(table[0]));
     }
     return QString();
 }
 
 const char *const TriggerNames[] = {"journal_insert",         "journal_update",         "journal_delete",
-                                     "journal_contact_insert", "journal_contact_update", "journal_contact_delete"};
+                                    "journal_contact_insert", "journal_contact_update", "journal_contact_delete"};
 
 bool exec(QSqlQuery &query, Result &result)
 {
@@ -196,8 +200,7 @@ SyncChange changeFrom(const QSqlQuery &query)
 
 } // namespace
 
-JournalStore::JournalStore(Storage &storage)
-    : StorageFamily(storage)
+JournalStore::JournalStore(Storage &storage) : StorageFamily(storage)
 {
 }
 
@@ -318,7 +321,8 @@ QList<SyncChange> JournalStore::unsentChanges(int limit) const
 int JournalStore::unsentCount() const
 {
     QSqlQuery query(fileDb);
-    if (!owner.journalling || !query.exec(QStringLiteral("SELECT COUNT(*) FROM journal WHERE sent = 0")) || !query.next())
+    if (!owner.journalling || !query.exec(QStringLiteral("SELECT COUNT(*) FROM journal WHERE sent = 0"))
+        || !query.next())
         return 0;
     return query.value(0).toInt();
 }
@@ -374,12 +378,7 @@ qint64 JournalStore::syncWatermark() const
 // changes, and what the changes touched.
 struct JournalStore::Applying {
     Applying(const QSqlDatabase &db, Result &failure)
-        : result(failure)
-        , keep(db)
-        , place(db)
-        , latestContact(db)
-        , latestMember(db)
-        , latestEntry(db)
+        : result(failure), keep(db), place(db), latestContact(db), latestMember(db), latestEntry(db)
     {
     }
 
@@ -451,7 +450,8 @@ bool JournalStore::applyAll(Applying &a, const QList<SyncChange> &changes, qint6
         if (!applyChange(a, change))
             return false;
     }
-    query.prepare(QStringLiteral("UPDATE syncstate SET value = ? WHERE key = 'watermark' AND CAST(value AS INTEGER) < ?"));
+    query.prepare(
+        QStringLiteral("UPDATE syncstate SET value = ? WHERE key = 'watermark' AND CAST(value AS INTEGER) < ?"));
     query.addBindValue(QString::number(watermark));
     query.addBindValue(watermark);
     return exec(query, a.result) && exec(query, QStringLiteral("UPDATE syncquiet SET quiet = 0"), a.result);
@@ -467,11 +467,10 @@ bool JournalStore::applyChange(Applying &a, const SyncChange &change)
     if (change.origin == a.client)
         return true;
     for (const QVariant &value :
-         {QVariant(change.id), QVariant(change.net.isNull() ? QStringLiteral("") : change.net),
-          QVariant(change.origin), QVariant(change.oseq),
-          QVariant(change.kind), QVariant(change.call), QVariant(change.status), QVariant(change.name),
-          QVariant(change.city), QVariant(change.state), QVariant(change.comment), QVariant(change.relay),
-          QVariant(change.time), QVariant(int(change.logged)), QVariant(change.logDate),
+         {QVariant(change.id), QVariant(change.net.isNull() ? QStringLiteral("") : change.net), QVariant(change.origin),
+          QVariant(change.oseq), QVariant(change.kind), QVariant(change.call), QVariant(change.status),
+          QVariant(change.name), QVariant(change.city), QVariant(change.state), QVariant(change.comment),
+          QVariant(change.relay), QVariant(change.time), QVariant(int(change.logged)), QVariant(change.logDate),
           QVariant(change.logTime), QVariant(change.logStatus), QVariant(change.made),
           change.data.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(change.data)})
         a.keep.addBindValue(value);
@@ -596,8 +595,8 @@ bool JournalStore::applyEntryLog(Applying &a, const SyncChange &change, int &log
                                      "comment) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     }
     if (change.logged) {
-        for (const QString &value : {change.logDate, change.logTime, letter, change.call, change.name,
-                                     change.relay, change.city, change.state, change.comment})
+        for (const QString &value : {change.logDate, change.logTime, letter, change.call, change.name, change.relay,
+                                     change.city, change.state, change.comment})
             write.addBindValue(value);
         if (logId != 0)
             write.addBindValue(logId);
@@ -649,8 +648,8 @@ bool JournalStore::addEntry(Applying &a, const SyncChange &change, int logId)
                                  "status, relay, made) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant &value :
          {QVariant(change.time), QVariant(change.call), QVariant(change.name), QVariant(change.city),
-          QVariant(change.state), QVariant(change.comment), QVariant(conId), QVariant(logId),
-          QVariant(change.status), QVariant(change.relay),
+          QVariant(change.state), QVariant(change.comment), QVariant(conId), QVariant(logId), QVariant(change.status),
+          QVariant(change.relay),
           QVariant(QDateTime::fromString(change.made, Qt::ISODateWithMs).toLocalTime().toString(Qt::ISODate))})
         write.addBindValue(value);
     return exec(write, a.result);
@@ -682,10 +681,10 @@ Result JournalStore::journalMembers(const QStringList &joined, const QStringList
         return result;
     inFile(result, [&]() -> bool {
         QSqlQuery insert(fileDb);
-        insert.prepare(QLatin1String(OutsideNet)
-                       + QStringLiteral("VALUES (%1, '', %2, %3, ?, ?, 0, '', '', '', '', '', '', 0, '', '', '', %4, 0, ?)")
-                             .arg(QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace),
-                                  QLatin1String(Now)));
+        insert.prepare(
+            QLatin1String(OutsideNet)
+            + QStringLiteral("VALUES (%1, '', %2, %3, ?, ?, 0, '', '', '', '', '', '', 0, '', '', '', %4, 0, ?)")
+                  .arg(QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace), QLatin1String(Now)));
         const QString data = syncRosterData(rosterClub);
         for (const auto &[kind, calls] : {std::pair{"member", &joined}, std::pair{"nonmember", &left}}) {
             for (const QString &call : *calls) {

@@ -7,9 +7,9 @@
 #include "data/storagesql.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSet>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -23,8 +23,7 @@
 
 using namespace StorageSql;
 
-NetLogStore::NetLogStore(Storage &storage)
-    : StorageFamily(storage)
+NetLogStore::NetLogStore(Storage &storage) : StorageFamily(storage)
 {
 }
 
@@ -36,8 +35,8 @@ QList<NetLogStore::ListedEntry> NetLogStore::listedEntries() const
     const Reused query = reused(fileDb, "SELECT id, status, call, name, relay FROM net ORDER BY id");
     if (query->exec()) {
         while (query->next())
-            entries.append({query->value(0).toInt(), query->value(1).toInt(), text(*query, 2), text(*query, 3),
-                            text(*query, 4)});
+            entries.append(
+                {query->value(0).toInt(), query->value(1).toInt(), text(*query, 2), text(*query, 3), text(*query, 4)});
     }
     return entries;
 }
@@ -102,12 +101,12 @@ struct NetLogStore::Storing {
     using Step = EntryOutcome::Step;
 
     Storing(NetLogStore &netLog, const EntryChange &entryChange, EntryOutcome &outcome)
-        : store(netLog)
-        , change(entryChange)
-        , call(entryChange.call)
-        , out(outcome)
-        , date(entryChange.now.toString(QStringLiteral("yyMMdd")))
-        , time(entryChange.now.toString(QStringLiteral("HH:mm:ss")))
+        : store(netLog),
+          change(entryChange),
+          call(entryChange.call),
+          out(outcome),
+          date(entryChange.now.toString(QStringLiteral("yyMMdd"))),
+          time(entryChange.now.toString(QStringLiteral("HH:mm:ss")))
     {
     }
 
@@ -119,7 +118,10 @@ struct NetLogStore::Storing {
     }
     // A read that fails ends the change, which would rest on it.
     bool readFailed(const QSqlQuery &query) { return fail(Result::ReadFailed, query.lastError(), Step::Entry); }
-    bool write(QSqlQuery &query, Step step) { return query.exec() || fail(Result::WriteFailed, query.lastError(), step); }
+    bool write(QSqlQuery &query, Step step)
+    {
+        return query.exec() || fail(Result::WriteFailed, query.lastError(), step);
+    }
     // The list's own rows go with the check-in's, in the same transaction.
     bool writeNet(QSqlQuery &query) { return write(query, Step::Entry); }
     // The log's letter is that of the call's entry as it stands in the list.
@@ -232,8 +234,8 @@ bool NetLogStore::Storing::insertLog()
         if (linked->next())
             continue;
         const Reused update = store.reused(store.fileDb, Sql::UpdateLogEntry);
-        for (const QString &value : {letter(), call, change.name, change.relay, change.city, change.state,
-                                     change.comment})
+        for (const QString &value :
+             {letter(), call, change.name, change.relay, change.city, change.state, change.comment})
             update->addBindValue(value);
         update->addBindValue(earlier->value(0).toInt());
         if (!write(*update, Step::CheckIn))
@@ -244,8 +246,8 @@ bool NetLogStore::Storing::insertLog()
     }
 
     const Reused insert = store.reused(store.fileDb, Schema::InsertLog);
-    for (const QString &value : {date, time, letter(), call, change.name, change.relay, change.city, change.state,
-                                 change.comment})
+    for (const QString &value :
+         {date, time, letter(), call, change.name, change.relay, change.city, change.state, change.comment})
         insert->addBindValue(value);
     if (!write(*insert, Step::CheckIn))
         return false;
@@ -314,8 +316,8 @@ bool NetLogStore::Storing::updateEntry()
         } else if (out.logId != 0) {
             QSqlQuery update(store.fileDb);
             update.prepare(QString::fromLatin1(Sql::UpdateLogEntry));
-            for (const QString &value : {letter(), call, change.name, change.relay, change.city, change.state,
-                                         change.comment})
+            for (const QString &value :
+                 {letter(), call, change.name, change.relay, change.city, change.state, change.comment})
                 update.addBindValue(value);
             update.addBindValue(out.logId);
             if (!write(update, Step::LogUpdate))
@@ -479,8 +481,16 @@ NetLogStore::History NetLogStore::history(const QString &call, const QString &to
     latest->addBindValue(lastId);
     if (latest->exec() && latest->next()) {
         const QSqlQuery &row = *latest;
-        found.latest = LogRecord{row.value(0).toLongLong(), text(row, 1), text(row, 2), text(row, 3), text(row, 4),
-                                 text(row, 5), text(row, 6), text(row, 7), text(row, 8), text(row, 9)};
+        found.latest = LogRecord{row.value(0).toLongLong(),
+                                 text(row, 1),
+                                 text(row, 2),
+                                 text(row, 3),
+                                 text(row, 4),
+                                 text(row, 5),
+                                 text(row, 6),
+                                 text(row, 7),
+                                 text(row, 8),
+                                 text(row, 9)};
     }
     return found;
 }
@@ -509,7 +519,7 @@ Result NetLogStore::eachLogRow(const std::function<void(const LogRowView &)> &ro
 }
 
 Result NetLogStore::eachLogRowOfDay(const QString &date, const QString &after, const QString &before,
-                                const std::function<void(const LogRowView &)> &row) const
+                                    const std::function<void(const LogRowView &)> &row) const
 {
     // The date is six digits and never a wildcard, so equality selects the
     // same rows as LIKE and can use the index on the date.
@@ -523,8 +533,8 @@ Result NetLogStore::eachLogRowOfDay(const QString &date, const QString &after, c
     return walked(query);
 }
 
-QList<NetLogStore::LoggedCheckIn> NetLogStore::netCheckIns(const QString &date, const QString &after, const QString &before,
-                                                   Result *failure) const
+QList<NetLogStore::LoggedCheckIn> NetLogStore::netCheckIns(const QString &date, const QString &after,
+                                                           const QString &before, Result *failure) const
 {
     QList<LoggedCheckIn> rows;
     QSqlQuery query(fileDb);

@@ -8,9 +8,9 @@
 #include "data/storagesql.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSet>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -60,9 +60,7 @@ struct KeptFields {
 // The statements that merge a roster line's contact data into the contacts.
 struct RosterMerge {
     explicit RosterMerge(const QSqlDatabase &db)
-        : find(db, Sql::ContactByCall)
-        , update(db, Sql::UpdateContactById)
-        , insert(db, Schema::InsertContact)
+        : find(db, Sql::ContactByCall), update(db, Sql::UpdateContactById), insert(db, Schema::InsertContact)
     {
     }
     // Updates the contact of the line's call, where an empty field never
@@ -97,8 +95,7 @@ struct RosterMerge {
 };
 } // namespace
 
-RosterStore::RosterStore(Storage &storage)
-    : StorageFamily(storage)
+RosterStore::RosterStore(Storage &storage) : StorageFamily(storage)
 {
 }
 
@@ -115,11 +112,11 @@ Result RosterStore::storeLookedUpMember(ContactRecord record)
     if (!result.ok())
         return result;
     if (stored) {
-        QString ContactRecord::*const kept[] = {
-            &ContactRecord::name,  &ContactRecord::address, &ContactRecord::city, &ContactRecord::state,
-            &ContactRecord::zip,   &ContactRecord::country, &ContactRecord::email, &ContactRecord::phone,
-            &ContactRecord::lat,   &ContactRecord::lon,     &ContactRecord::grid, &ContactRecord::source,
-            &ContactRecord::utc,   &ContactRecord::dst,     &ContactRecord::born};
+        QString ContactRecord::*const kept[] = {&ContactRecord::name,  &ContactRecord::address, &ContactRecord::city,
+                                                &ContactRecord::state, &ContactRecord::zip,     &ContactRecord::country,
+                                                &ContactRecord::email, &ContactRecord::phone,   &ContactRecord::lat,
+                                                &ContactRecord::lon,   &ContactRecord::grid,    &ContactRecord::source,
+                                                &ContactRecord::utc,   &ContactRecord::dst,     &ContactRecord::born};
         for (const auto field : kept) {
             if (!((*stored).*field).isEmpty())
                 record.*field = (*stored).*field;

@@ -15,8 +15,8 @@ class Statement;
 // A row of the contact table.
 struct ContactRecord {
     qint64 id = 0;
-    QString call, name, last, licenceClass, expire, address, city, state, zip, country, email, phone, lat, lon,
-        grid, source, utc, dst, born;
+    QString call, name, last, licenceClass, expire, address, city, state, zip, country, email, phone, lat, lon, grid,
+        source, utc, dst, born;
 
     // The 19 stored columns after id, call first, in the table's order.
     QStringList values() const;
@@ -68,10 +68,7 @@ struct LogRowView {
 // copy whole tables: its columns as UTF-8 views, valid until the next row.
 class StoredRow {
 public:
-    explicit StoredRow(const Direct::Statement &row)
-        : statement(row)
-    {
-    }
+    explicit StoredRow(const Direct::Statement &row) : statement(row) {}
     int columns() const;
     QByteArrayView utf8(int column) const;
 

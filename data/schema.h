@@ -4,7 +4,7 @@
 // 19 fields, a net-log line 9).
 namespace Schema {
 
-inline constexpr int ContactFields = 19;  // columns after id
+inline constexpr int ContactFields = 19; // columns after id
 inline constexpr int LogFields = 9;
 
 } // namespace Schema

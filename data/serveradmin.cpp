@@ -18,8 +18,7 @@ QString driverText(const QSqlQuery &query)
 
 // The statement `pattern` with its %I and %L filled in by the server, which
 // quotes them; DDL takes no bound values.
-std::optional<QString> formatted(QSqlDatabase &db, const QString &pattern, const QVariantList &values,
-                                 QString *problem)
+std::optional<QString> formatted(QSqlDatabase &db, const QString &pattern, const QVariantList &values, QString *problem)
 {
     QString placeholders;
     for (int i = 0; i < values.size(); ++i)
@@ -149,13 +148,13 @@ Result ensureClub(QSqlDatabase &admin, const QString &database)
         return failed("The club's roles could not be read: " + problem, done);
     if (!member->toBool()) {
         if (!run(admin, QStringLiteral("GRANT %I TO CURRENT_USER"), {owner}, &problem))
-            return failed("The administrator could not join the owner's role: " + problem + rightsHint(problem),
-                          done);
+            return failed("The administrator could not join the owner's role: " + problem + rightsHint(problem), done);
         done.append(QStringLiteral("made the administrator a member of %1").arg(owner));
     }
 
-    const std::optional<QVariant> dbOwner = value(
-        admin, QStringLiteral("SELECT pg_get_userbyid(datdba) FROM pg_database WHERE datname = ?"), {database}, &problem);
+    const std::optional<QVariant> dbOwner =
+        value(admin, QStringLiteral("SELECT pg_get_userbyid(datdba) FROM pg_database WHERE datname = ?"), {database},
+              &problem);
     if (!dbOwner)
         return failed("The server's databases could not be read: " + problem, done);
     if (dbOwner->isValid()) {
@@ -167,8 +166,8 @@ Result ensureClub(QSqlDatabase &admin, const QString &database)
                           done);
         return Result{true, QString(), done};
     }
-    if (!run(admin, QStringLiteral("CREATE DATABASE %I OWNER %I ENCODING 'UTF8' TEMPLATE template0"),
-             {database, owner}, &problem))
+    if (!run(admin, QStringLiteral("CREATE DATABASE %I OWNER %I ENCODING 'UTF8' TEMPLATE template0"), {database, owner},
+             &problem))
         return failed("The club's database could not be made: " + problem + rightsHint(problem), done);
     done.append(QStringLiteral("made the database %1, owned by %2").arg(database, owner));
     // Only the club's roles reach it.
@@ -222,7 +221,8 @@ Result setFacts(QSqlDatabase &club, const QList<QPair<QString, QString>> &facts)
         if (!query.exec())
             return failed("The club's settings could not be kept on the server: " + driverText(query), done);
         if (query.numRowsAffected() > 0)
-            done.append(QStringLiteral("noted the club's %1: %2").arg(key, text.isEmpty() ? QStringLiteral("none") : text));
+            done.append(
+                QStringLiteral("noted the club's %1: %2").arg(key, text.isEmpty() ? QStringLiteral("none") : text));
     }
     return Result{true, QString(), done};
 }
@@ -336,10 +336,10 @@ Result rotate(QSqlDatabase &admin, const QString &role, const QString &password)
     if (!known)
         return failed("The server's roles could not be read: " + problem);
     if (!*known)
-        return failed(
-            QStringLiteral("%1 is not an operator of this club. To add it, run: trelvin-club add-operator %1").arg(role));
-    if (!scram(admin, &problem) || !run(admin, QStringLiteral("ALTER ROLE %I LOGIN PASSWORD %L"), {role, password},
-                                        &problem)
+        return failed(QStringLiteral("%1 is not an operator of this club. To add it, run: trelvin-club add-operator %1")
+                          .arg(role));
+    if (!scram(admin, &problem)
+        || !run(admin, QStringLiteral("ALTER ROLE %I LOGIN PASSWORD %L"), {role, password}, &problem)
         || !endSessions(admin, role, &problem))
         return failed("The operator's password could not be changed: " + problem + rightsHint(problem));
     return Result{true, QString(), {QStringLiteral("gave %1 a new password; the old link no longer works").arg(role)}};
@@ -354,8 +354,8 @@ Result webLogin(QSqlDatabase &admin, const QString &password)
         return failed("The server's roles could not be read: " + problem);
     if (!exists)
         return failed(QStringLiteral("This server has no club yet. Run first: trelvin-club init --club <name>"));
-    if (!scram(admin, &problem) || !run(admin, QStringLiteral("ALTER ROLE %I LOGIN PASSWORD %L"), {role, password},
-                                        &problem)
+    if (!scram(admin, &problem)
+        || !run(admin, QStringLiteral("ALTER ROLE %I LOGIN PASSWORD %L"), {role, password}, &problem)
         || !endSessions(admin, role, &problem))
         return failed("The web page's log-in could not be set: " + problem + rightsHint(problem));
     return Result{true, QString(), {QStringLiteral("gave %1 a new password").arg(role)}};
@@ -409,10 +409,10 @@ std::optional<Status> status(QSqlDatabase &club, QString *problem)
     s.changesLastHour = query.value(0).toLongLong();
     s.changesTotal = query.value(1).toLongLong();
     // Each program numbers its changes one after another.
-    if (!query.exec(QStringLiteral(
-            "SELECT origin, oseq, next, writer, received FROM (SELECT origin, oseq, writer, received, "
-            "lead(oseq) OVER (PARTITION BY origin ORDER BY oseq) AS next FROM trelvin_change) g "
-            "WHERE next > oseq + 1 ORDER BY received LIMIT 1"))) {
+    if (!query.exec(
+            QStringLiteral("SELECT origin, oseq, next, writer, received FROM (SELECT origin, oseq, writer, received, "
+                           "lead(oseq) OVER (PARTITION BY origin ORDER BY oseq) AS next FROM trelvin_change) g "
+                           "WHERE next > oseq + 1 ORDER BY received LIMIT 1"))) {
         *problem = driverText(query);
         return std::nullopt;
     }

@@ -2,8 +2,8 @@
 
 #include <QDateTime>
 #include <QHash>
-#include <QPair>
 #include <QList>
+#include <QPair>
 #include <QSqlDatabase>
 #include <QString>
 

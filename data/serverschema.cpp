@@ -113,34 +113,37 @@ QStringList migrationTo2()
 QStringList migrationTo3()
 {
     return QStringList{
-        QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'trelvin_member') THEN "
-                       "BEGIN CREATE ROLE trelvin_member NOLOGIN; EXCEPTION WHEN insufficient_privilege THEN "
-                       "RAISE EXCEPTION 'the club members'' role trelvin_member does not exist and % may not make "
-                       "it; the server''s administrator makes it with: CREATE ROLE trelvin_member NOLOGIN', "
-                       "current_user; END; END IF; END $$"),
-        QStringLiteral("ALTER TABLE trelvin_change ADD COLUMN writer text"),
-        QStringLiteral("ALTER TABLE trelvin_change ALTER COLUMN writer SET DEFAULT current_user"),
-        QStringLiteral(
-            "ALTER TABLE trelvin_change ADD CONSTRAINT trelvin_change_values CHECK ("
-            "kind IN ('net', 'entry', 'remove', 'close', 'contact', 'uncontact', 'member', 'nonmember') "
-            "AND origin ~ '^[0-9a-f]{32}$' AND oseq >= 0 "
-            "AND char_length(call) <= 16 AND call ~ '^[A-Za-z0-9/]*$' AND (call <> '' OR kind IN ('net', 'close')) "
-            "AND status BETWEEN 0 AND 1023 "
-            "AND char_length(coalesce(name, '')) <= 15 AND char_length(coalesce(city, '')) <= 20 "
-            "AND char_length(coalesce(state, '')) <= 2 AND char_length(coalesce(comment, '')) <= 128 "
-            "AND coalesce(name, '') || coalesce(city, '') || coalesce(state, '') || coalesce(comment, '') "
-            "!~ '[\x01-\x1f\x7f]' "
-            "AND coalesce(relay, '') ~ '^[A-Za-z0-9/]{0,16}$' "
-            "AND coalesce(entered, '') ~ '^(([01][0-9]|2[0-3]):[0-5][0-9])?$' "
-            "AND coalesce(logdate, '') ~ '^([0-9]{2}(0[1-9]|1[0-2])(0[1-9]|[12][0-9]|3[01]))?$' "
-            "AND coalesce(logtime, '') ~ '^(([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9])?$' "
-            "AND coalesce(logstatus, '') ~ '^[RTMSN-]?$' AND isfinite(made) "
-            "AND octet_length(coalesce(data, '')) <= 8192 "
-            "AND (data IS NULL OR kind IN ('contact', 'member', 'nonmember'))) NOT VALID"),
-        QStringLiteral("ALTER TABLE trelvin_net ADD CONSTRAINT trelvin_net_values CHECK ("
-                       "char_length(ncs) <= 16 AND ncs ~ '^[A-Za-z0-9/]*$' AND origin ~ '^[0-9a-f]{32}$' "
-                       "AND isfinite(started)) NOT VALID"),
-    } + migrationTo3Rights();
+               QStringLiteral(
+                   "DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'trelvin_member') THEN "
+                   "BEGIN CREATE ROLE trelvin_member NOLOGIN; EXCEPTION WHEN insufficient_privilege THEN "
+                   "RAISE EXCEPTION 'the club members'' role trelvin_member does not exist and % may not make "
+                   "it; the server''s administrator makes it with: CREATE ROLE trelvin_member NOLOGIN', "
+                   "current_user; END; END IF; END $$"),
+               QStringLiteral("ALTER TABLE trelvin_change ADD COLUMN writer text"),
+               QStringLiteral("ALTER TABLE trelvin_change ALTER COLUMN writer SET DEFAULT current_user"),
+               QStringLiteral(
+                   "ALTER TABLE trelvin_change ADD CONSTRAINT trelvin_change_values CHECK ("
+                   "kind IN ('net', 'entry', 'remove', 'close', 'contact', 'uncontact', 'member', 'nonmember') "
+                   "AND origin ~ '^[0-9a-f]{32}$' AND oseq >= 0 "
+                   "AND char_length(call) <= 16 AND call ~ '^[A-Za-z0-9/]*$' AND (call <> '' OR kind IN ('net', "
+                   "'close')) "
+                   "AND status BETWEEN 0 AND 1023 "
+                   "AND char_length(coalesce(name, '')) <= 15 AND char_length(coalesce(city, '')) <= 20 "
+                   "AND char_length(coalesce(state, '')) <= 2 AND char_length(coalesce(comment, '')) <= 128 "
+                   "AND coalesce(name, '') || coalesce(city, '') || coalesce(state, '') || coalesce(comment, '') "
+                   "!~ '[\x01-\x1f\x7f]' "
+                   "AND coalesce(relay, '') ~ '^[A-Za-z0-9/]{0,16}$' "
+                   "AND coalesce(entered, '') ~ '^(([01][0-9]|2[0-3]):[0-5][0-9])?$' "
+                   "AND coalesce(logdate, '') ~ '^([0-9]{2}(0[1-9]|1[0-2])(0[1-9]|[12][0-9]|3[01]))?$' "
+                   "AND coalesce(logtime, '') ~ '^(([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9])?$' "
+                   "AND coalesce(logstatus, '') ~ '^[RTMSN-]?$' AND isfinite(made) "
+                   "AND octet_length(coalesce(data, '')) <= 8192 "
+                   "AND (data IS NULL OR kind IN ('contact', 'member', 'nonmember'))) NOT VALID"),
+               QStringLiteral("ALTER TABLE trelvin_net ADD CONSTRAINT trelvin_net_values CHECK ("
+                              "char_length(ncs) <= 16 AND ncs ~ '^[A-Za-z0-9/]*$' AND origin ~ '^[0-9a-f]{32}$' "
+                              "AND isfinite(started)) NOT VALID"),
+           }
+           + migrationTo3Rights();
 }
 
 // Migration n brings the schema from version n-1 to n. Times are timestamptz,
@@ -205,7 +208,6 @@ Outcome failed(const QString &problem, int version = 0, bool refused = false)
     return outcome;
 }
 
-
 QString driverText(const QSqlQuery &query)
 {
     return query.lastError().text().trimmed();
@@ -216,8 +218,9 @@ QString driverText(const QSqlQuery &query)
 int recordedVersion(QSqlDatabase &db, QString &problem, bool &refused)
 {
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT to_regclass('trelvin_meta') IS NOT NULL, "
-                                   "to_regclass('trelvin_net') IS NOT NULL OR to_regclass('trelvin_change') IS NOT NULL"))
+    if (!query.exec(
+            QStringLiteral("SELECT to_regclass('trelvin_meta') IS NOT NULL, "
+                           "to_regclass('trelvin_net') IS NOT NULL OR to_regclass('trelvin_change') IS NOT NULL"))
         || !query.next()) {
         problem = "The club server's schema could not be read: " + driverText(query);
         return -1;
@@ -316,8 +319,8 @@ Outcome prepare(QSqlDatabase &db)
         if (version > Version) {
             db.rollback();
             return failed(QStringLiteral("The club server's schema is version %1, newer than this Trelvin "
-                                          "knows (version %2). Update Trelvin on this computer to use it.")
-                               .arg(version)
+                                         "knows (version %2). Update Trelvin on this computer to use it.")
+                              .arg(version)
                               .arg(Version),
                           version, true);
         }

@@ -70,8 +70,8 @@ bool insertChanges(const QSqlDatabase &db, const QList<SyncChange> &changes, QSt
         "?, ?, ?, ?::timestamptz, ?) ON CONFLICT (id) DO NOTHING"));
     for (const SyncChange &change : changes) {
         if (change.kind == QLatin1String("net")) {
-            for (const QVariant &value : {QVariant(change.net), QVariant(change.made), QVariant(change.call),
-                                          QVariant(change.origin)})
+            for (const QVariant &value :
+                 {QVariant(change.net), QVariant(change.made), QVariant(change.call), QVariant(change.origin)})
                 net.addBindValue(value);
             if (!net.exec())
                 return failed(net, failure);
@@ -160,7 +160,8 @@ bool openNets(const QSqlDatabase &db, int hours, QList<SyncNet> &nets, QString *
     // clock; a client's clock may be anything.
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT left(n.id, 33), %1, left(n.ncs, 17), left(n.origin, 33), (SELECT count(*) FROM (SELECT DISTINCT ON (call) "
+    query.prepare(QStringLiteral("SELECT left(n.id, 33), %1, left(n.ncs, 17), left(n.origin, 33), (SELECT count(*) "
+                                 "FROM (SELECT DISTINCT ON (call) "
                                  "kind FROM trelvin_change c WHERE c.net = n.id AND c.kind IN ('entry', 'remove') "
                                  "ORDER BY call, seq DESC) latest WHERE kind = 'entry') "
                                  "FROM trelvin_net n WHERE n.closed IS NULL AND (SELECT max(received) "

@@ -8,9 +8,9 @@
 #include "data/storagesql.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSet>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -23,7 +23,6 @@
 #include <thread>
 
 using namespace StorageSql;
-
 
 namespace {
 
@@ -81,7 +80,6 @@ QString missingColumns(const QSqlDatabase &db, QStringList &missing)
     }
     return QString();
 }
-
 
 // Journal and sync of Contacts.db. `warning` says why the file could not be
 // put in WAL mode, which is not fatal.
@@ -167,8 +165,8 @@ QString netTableProblem(const QSqlDatabase &db)
         if (!wrongType.isEmpty())
             problems.append(QStringLiteral("Table '%1' has other column types: %2.").arg(table, wrongType.join(", ")));
         if (!unknown.isEmpty())
-            problems.append(
-                QStringLiteral("Table '%1' has columns this program does not know: %2.").arg(table, unknown.join(", ")));
+            problems.append(QStringLiteral("Table '%1' has columns this program does not know: %2.")
+                                .arg(table, unknown.join(", ")));
         if (!lacking.isEmpty() || !wrongType.isEmpty())
             continue;
         // Declared right yet holding values of another kind: written by
@@ -193,17 +191,17 @@ QString netTableProblem(const QSqlDatabase &db)
 
 QStringList ContactRecord::values() const
 {
-    return {call, name, last, licenceClass, expire, address, city, state, zip, country,
-            email, phone, lat, lon, grid, source, utc, dst, born};
+    return {call,  name,  last, licenceClass, expire, address, city, state, zip, country,
+            email, phone, lat,  lon,          grid,   source,  utc,  dst,   born};
 }
 
 ContactRecord ContactRecord::fromValues(const QStringList &values)
 {
     ContactRecord record;
-    QString *const fields[] = {&record.call,    &record.name,  &record.last,    &record.licenceClass, &record.expire,
-                               &record.address, &record.city,  &record.state,   &record.zip,          &record.country,
-                               &record.email,   &record.phone, &record.lat,     &record.lon,          &record.grid,
-                               &record.source,  &record.utc,   &record.dst,     &record.born};
+    QString *const fields[] = {&record.call,    &record.name,  &record.last,  &record.licenceClass, &record.expire,
+                               &record.address, &record.city,  &record.state, &record.zip,          &record.country,
+                               &record.email,   &record.phone, &record.lat,   &record.lon,          &record.grid,
+                               &record.source,  &record.utc,   &record.dst,   &record.born};
     for (int k = 0; k < int(std::size(fields)); ++k)
         *fields[k] = values.value(k);
     return record;
@@ -239,12 +237,12 @@ Result Result::failed(Failure failure, const QString &error)
 // ---- Opening and closing.
 
 Storage::Storage()
-    : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), freeName(Trel::MemoryConnection)))
-    , fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), freeName(Trel::FileConnection)))
-    , contactStore(std::make_unique<ContactStore>(*this))
-    , netLogStore(std::make_unique<NetLogStore>(*this))
-    , rosterStore(std::make_unique<RosterStore>(*this))
-    , journalStore(std::make_unique<JournalStore>(*this))
+    : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), freeName(Trel::MemoryConnection))),
+      fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), freeName(Trel::FileConnection))),
+      contactStore(std::make_unique<ContactStore>(*this)),
+      netLogStore(std::make_unique<NetLogStore>(*this)),
+      rosterStore(std::make_unique<RosterStore>(*this)),
+      journalStore(std::make_unique<JournalStore>(*this))
 {
 }
 
@@ -334,9 +332,9 @@ void Storage::createTables(Opening &opening, QSqlQuery &query)
     if (opening.ok() && !fileDb.transaction())
         opening.failure = fileDb.lastError().text();
     QStringList creates;
-    for (const char *statement : {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation,
-                                  Schema::IndexContactCall, Schema::IndexContactSuffix, Schema::IndexLogCall,
-                                  Schema::IndexLogDate}) {
+    for (const char *statement :
+         {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation, Schema::IndexContactCall,
+          Schema::IndexContactSuffix, Schema::IndexLogCall, Schema::IndexLogDate}) {
         // A table loaded beside the old one keeps its index under the
         // second name (see replaceTableInSlices).
         const QString sql = QString::fromLatin1(statement);
@@ -351,8 +349,7 @@ void Storage::createTables(Opening &opening, QSqlQuery &query)
     }
     if (netDurable) {
         creates.append(QLatin1String("CREATE TABLE IF NOT EXISTS net ") + QLatin1String(Schema::NetColumns));
-        creates.append(QLatin1String("CREATE TABLE IF NOT EXISTS netmark ")
-                          + QLatin1String(Schema::NetMarkColumns));
+        creates.append(QLatin1String("CREATE TABLE IF NOT EXISTS netmark ") + QLatin1String(Schema::NetMarkColumns));
     }
     for (const QString &statement : creates) {
         if (!opening.ok())
@@ -529,9 +526,7 @@ void Storage::inFile(Result &result, const std::function<bool()> &change)
 }
 
 Storage::Reused::Reused(QSqlQuery *kept, bool *keptInUse, std::unique_ptr<QSqlQuery> fresh)
-    : query(kept ? kept : fresh.get())
-    , inUse(keptInUse)
-    , owned(std::move(fresh))
+    : query(kept ? kept : fresh.get()), inUse(keptInUse), owned(std::move(fresh))
 {
     if (inUse)
         *inUse = true;
@@ -574,13 +569,13 @@ void Storage::forgetStatements(const QSqlDatabase &db)
 // ---- Bulk work on a thread of its own.
 
 Storage::Storage(const QString &name)
-    : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name + QStringLiteral("-memory")))
-    , fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name + QStringLiteral("-file")))
-    , workerName(name)
-    , contactStore(std::make_unique<ContactStore>(*this))
-    , netLogStore(std::make_unique<NetLogStore>(*this))
-    , rosterStore(std::make_unique<RosterStore>(*this))
-    , journalStore(std::make_unique<JournalStore>(*this))
+    : memoryDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name + QStringLiteral("-memory"))),
+      fileDb(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name + QStringLiteral("-file"))),
+      workerName(name),
+      contactStore(std::make_unique<ContactStore>(*this)),
+      netLogStore(std::make_unique<NetLogStore>(*this)),
+      rosterStore(std::make_unique<RosterStore>(*this)),
+      journalStore(std::make_unique<JournalStore>(*this))
 {
 }
 
@@ -588,8 +583,7 @@ Result Storage::openWorker(const QString &path, bool onThread)
 {
     // The window holds the write lock for one check-in at a time; a worker
     // may wait for it far longer than the window ever waits.
-    fileDb.setConnectOptions(
-        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(onThread ? 30000 : Schema::BusyTimeoutMs));
+    fileDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(onThread ? 30000 : Schema::BusyTimeoutMs));
     fileDb.setDatabaseName(path);
     if (!fileDb.open())
         return Result::failed(Result::ReadFailed, fileDb.lastError());

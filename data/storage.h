@@ -235,12 +235,7 @@ public:
     using ContactLine = Storage::ContactLine;
 
 protected:
-    explicit StorageFamily(Storage &storage)
-        : owner(storage)
-        , memoryDb(storage.memoryDb)
-        , fileDb(storage.fileDb)
-    {
-    }
+    explicit StorageFamily(Storage &storage) : owner(storage), memoryDb(storage.memoryDb), fileDb(storage.fileDb) {}
     using Reused = Storage::Reused;
     Reused reused(const QSqlDatabase &db, const char *sql) const { return owner.reused(db, sql); }
     void inFile(Result &result, const std::function<bool()> &change) { owner.inFile(result, change); }

@@ -16,10 +16,8 @@
 #include <chrono>
 #include <thread>
 
-
 // Table definitions: the families create the tables and re-create them on loads.
 namespace Schema {
-
 
 inline constexpr char CreateContact[] =
     "CREATE TABLE IF NOT EXISTS contact (id INTEGER PRIMARY KEY NOT NULL, call TEXT, name TEXT, last TEXT, "
@@ -48,9 +46,8 @@ inline constexpr char InsertContact[] =
 inline constexpr char UpdateContactByCall[] =
     "UPDATE contact SET call=?, name=?, last=?, class=?, expire=?, address=?, city=?, state=?, zip=?, country=?, "
     "email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, born=? WHERE call=?";
-inline constexpr char InsertLog[] =
-    "INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
-    "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+inline constexpr char InsertLog[] = "INSERT INTO log (id, date, time, status, call, name, relay, city, state, comment) "
+                                    "VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
 // The columns the program reads and writes, checked at start in a file made
 // elsewhere; extra columns are left alone.
@@ -108,7 +105,8 @@ inline constexpr int WalSizeLimit = 8 * 1024 * 1024;
 
 inline constexpr char CreateMbr[] = "CREATE TABLE mbr (id INTEGER PRIMARY KEY NOT NULL, call TEXT)";
 inline constexpr char CreateCandidate[] = "CREATE TABLE candidate (id INTEGER PRIMARY KEY NOT NULL, call TEXT)";
-inline constexpr char CreateLatlon[] = "CREATE TABLE latlon (id INTEGER PRIMARY KEY NOT NULL, st TEXT, lat REAL, lon REAL)";
+inline constexpr char CreateLatlon[] =
+    "CREATE TABLE latlon (id INTEGER PRIMARY KEY NOT NULL, st TEXT, lat REAL, lon REAL)";
 
 } // namespace Schema
 
@@ -120,16 +118,19 @@ using Result = Storage::Result;
 namespace Sql {
 // The columns by name: a table re-created by a load, or made elsewhere, may
 // order them differently.
-inline constexpr char ContactByCall[] = "SELECT id, call, name, last, class, expire, address, city, state, zip, country, email, "
-                             "phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE call = ?";
+inline constexpr char ContactByCall[] =
+    "SELECT id, call, name, last, class, expire, address, city, state, zip, country, email, "
+    "phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE call = ?";
 // A roster line's contact data; call and id stay.
-inline constexpr char UpdateContactById[] = "UPDATE contact SET name=?, last=?, class=?, expire=?, address=?, city=?, state=?, "
-                                 "zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, "
-                                 "born=? WHERE id=?";
+inline constexpr char UpdateContactById[] =
+    "UPDATE contact SET name=?, last=?, class=?, expire=?, address=?, city=?, state=?, "
+    "zip=?, country=?, email=?, phone=?, lat=?, lon=?, grid=?, source=?, utc=?, dst=?, "
+    "born=? WHERE id=?";
 inline constexpr char InsertMember[] = "INSERT INTO mbr (id, call) VALUES (NULL, ?)";
 inline constexpr char DeleteLogRow[] = "DELETE FROM log WHERE id = ?";
-inline constexpr char UpdateLogEntry[] = "UPDATE log SET status = ?, call = ?, name = ?, relay = ?, city = ?, state = ?, "
-                              "comment = ? WHERE id = ?";
+inline constexpr char UpdateLogEntry[] =
+    "UPDATE log SET status = ?, call = ?, name = ?, relay = ?, city = ?, state = ?, "
+    "comment = ? WHERE id = ?";
 inline constexpr char LogColumns[] = "SELECT id, date, time, status, call, name, relay, city, state, comment FROM log";
 inline constexpr char StationRow[] = "SELECT call, passwd, state, lat, lon, grid, utc, dst FROM station";
 // Contacts and members listed by suffix: leading letters and region digit skipped.
@@ -194,10 +195,13 @@ struct TableSpec {
 
 inline const TableSpec &spec(Storage::Table table)
 {
-    static const TableSpec contacts{"contact", Schema::CreateContact, {Schema::IndexContactCall, Schema::IndexContactSuffix},
-                                    Schema::InsertContact, Schema::ContactFields};
-    static const TableSpec log{"log", Schema::CreateLog, {Schema::IndexLogCall, Schema::IndexLogDate},
-                               Schema::InsertLog, Schema::LogFields};
+    static const TableSpec contacts{"contact",
+                                    Schema::CreateContact,
+                                    {Schema::IndexContactCall, Schema::IndexContactSuffix},
+                                    Schema::InsertContact,
+                                    Schema::ContactFields};
+    static const TableSpec log{
+        "log", Schema::CreateLog, {Schema::IndexLogCall, Schema::IndexLogDate}, Schema::InsertLog, Schema::LogFields};
     return table == Storage::Table::Contacts ? contacts : log;
 }
 
@@ -250,16 +254,16 @@ inline NetEntry netEntryFrom(const QSqlQuery &query)
 class LogColumns {
 public:
     explicit LogColumns(const Direct::Statement &query)
-        : id(query.columnIndex("id"))
-        , date(query.columnIndex("date"))
-        , time(query.columnIndex("time"))
-        , status(query.columnIndex("status"))
-        , call(query.columnIndex("call"))
-        , name(query.columnIndex("name"))
-        , relay(query.columnIndex("relay"))
-        , city(query.columnIndex("city"))
-        , state(query.columnIndex("state"))
-        , comment(query.columnIndex("comment"))
+        : id(query.columnIndex("id")),
+          date(query.columnIndex("date")),
+          time(query.columnIndex("time")),
+          status(query.columnIndex("status")),
+          call(query.columnIndex("call")),
+          name(query.columnIndex("name")),
+          relay(query.columnIndex("relay")),
+          city(query.columnIndex("city")),
+          state(query.columnIndex("state")),
+          comment(query.columnIndex("comment"))
     {
     }
 

@@ -13,8 +13,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-ClubServerDialog::ClubServerDialog(QWidget *parent)
-    : QDialog(parent)
+ClubServerDialog::ClubServerDialog(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Club Server"));
     auto *layout = new QVBoxLayout(this);
@@ -220,10 +219,10 @@ void ClubServerDialog::enableCaFile()
 void ClubServerDialog::browseCaFile()
 {
     const QString current = caFile->text().trimmed();
-    const QString path = Prompter::instance()->openFileName(
-        QStringLiteral("Open the Club Server's CA Certificate"),
-        current.isEmpty() ? QDir::homePath() : QFileInfo(current).absolutePath(),
-        QStringLiteral("Certificates (*.crt *.pem *.cer);;All files (*)"));
+    const QString path =
+        Prompter::instance()->openFileName(QStringLiteral("Open the Club Server's CA Certificate"),
+                                           current.isEmpty() ? QDir::homePath() : QFileInfo(current).absolutePath(),
+                                           QStringLiteral("Certificates (*.crt *.pem *.cer);;All files (*)"));
     if (path.isEmpty())
         return;
     caFile->setText(path);

@@ -9,19 +9,16 @@
 #include <QKeySequence>
 #include <QShortcut>
 
-Contact::Contact(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::Contact)
+Contact::Contact(QWidget *parent) : QDialog(parent), ui(new Ui::Contact)
 {
     ui->setupUi(this);
     keepWholeCharacters(this);
 
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated,
-            this, &Contact::toMainWindow);
-    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+g")), this), &QShortcut::activated,
-            this, &Contact::on_getContact_clicked);
-    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+s")), this), &QShortcut::activated,
-            this, &Contact::on_saveContact_clicked);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &Contact::toMainWindow);
+    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+g")), this), &QShortcut::activated, this,
+            &Contact::on_getContact_clicked);
+    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+s")), this), &QShortcut::activated, this,
+            &Contact::on_saveContact_clicked);
 }
 
 Contact::~Contact()

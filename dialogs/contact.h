@@ -11,8 +11,7 @@ class Contact;
 
 // The full stored record of one station. The main window fills the fields and
 // saves them; the dialog only asks for a QRZ lookup or a save by signals.
-class Contact : public QDialog
-{
+class Contact : public QDialog {
     Q_OBJECT
 
 public:

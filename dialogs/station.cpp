@@ -58,30 +58,30 @@ QString maidenheadGrid(double lat, double lon)
     const qint8 subLat = toInt8((restLat - squareLat) / 0.041666666666666664);
 
     const char locator[7] = {
-        shifted('A', fieldLon), shifted('A', fieldLat),
-        shifted('0', squareLon), shifted('0', squareLat),
-        shifted('a', subLon), shifted('a', subLat),
+        shifted('A', fieldLon),
+        shifted('A', fieldLat),
+        shifted('0', squareLon),
+        shifted('0', squareLat),
+        shifted('a', subLon),
+        shifted('a', subLat),
         '\0',
     };
     // A zero byte ends the text early; the blanks keep the field six wide.
     return QStringLiteral("%1").arg(QString::fromLatin1(locator), 6);
 }
 
-Station::Station(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::Station)
+Station::Station(QWidget *parent) : QDialog(parent), ui(new Ui::Station)
 {
     ui->setupUi(this);
     keepWholeCharacters(this);
 
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated,
-            this, &Station::toMainWindow);
-    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+c")), this), &QShortcut::activated,
-            this, &Station::on_connectQRZ_clicked);
-    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+s")), this), &QShortcut::activated,
-            this, &Station::on_saveStation_clicked);
-    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+g")), this), &QShortcut::activated,
-            this, &Station::on_getStation_clicked);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &Station::toMainWindow);
+    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+c")), this), &QShortcut::activated, this,
+            &Station::on_connectQRZ_clicked);
+    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+s")), this), &QShortcut::activated, this,
+            &Station::on_saveStation_clicked);
+    connect(new QShortcut(QKeySequence(QStringLiteral("Alt+g")), this), &QShortcut::activated, this,
+            &Station::on_getStation_clicked);
 }
 
 Station::~Station()

@@ -15,8 +15,7 @@ QString maidenheadGrid(double lat, double lon);
 
 // This station's details and the QRZ login. The main window owns the storage
 // and network side; the dialog only edits its fields and asks by signals.
-class Station : public QDialog
-{
+class Station : public QDialog {
     Q_OBJECT
 
 public:

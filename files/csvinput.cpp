@@ -7,8 +7,7 @@ constexpr qsizetype SliceBytes = 1 << 20;
 constexpr qint64 LoggedLines = 100;
 } // namespace
 
-CsvInput::CsvInput(QIODevice &source)
-    : device(source)
+CsvInput::CsvInput(QIODevice &source) : device(source)
 {
 }
 
@@ -98,9 +97,7 @@ QString CsvInput::string(qsizetype k) const
 }
 
 LineLog::LineLog(Writer writer, const QString &fileName, const QString &skippedSummary)
-    : write(std::move(writer))
-    , file(fileName)
-    , summary(skippedSummary)
+    : write(std::move(writer)), file(fileName), summary(skippedSummary)
 {
 }
 
@@ -121,7 +118,7 @@ void LineLog::converted(qint64 lineNumber)
 void LineLog::finish()
 {
     qCDebug(lcFiles).noquote().nospace() << file << ": " << skippedLines << " lines skipped, " << convertedLines
-                               << " read as Windows-1252";
+                                         << " read as Windows-1252";
     if (skippedLines > LoggedLines)
         write(summary.arg(skippedLines - LoggedLines).arg(file));
     if (convertedLines > LoggedLines)

@@ -73,7 +73,7 @@ FilesController::FilesController(const Widgets &widgets, Storage &store, Host ho
 }
 
 bool FilesController::saveRows(const QString &fileName, const QString &header,
-                       const std::function<Storage::Result(CsvWriter &)> &rows)
+                               const std::function<Storage::Result(CsvWriter &)> &rows)
 {
     // A file written from a database that is not open, or that could not be
     // read to its end, would hold less than the one it replaces.
@@ -164,12 +164,12 @@ void FilesController::saveTable(Storage::Table table, const QString &fileName)
             }
         },
         [this, outcome, fileName, what] {
-            qCDebug(lcFiles).noquote().nospace() << what << " to " << fileName << ": " << outcome->rows
-                                                 << " rows, written "
-                                       << outcome->written << (outcome->cancelled ? " (cancelled)" : "");
+            qCDebug(lcFiles).noquote().nospace()
+                << what << " to " << fileName << ": " << outcome->rows << " rows, written " << outcome->written
+                << (outcome->cancelled ? " (cancelled)" : "");
             if (outcome->cancelled) {
                 w.statusBar->showMessage(what + QStringLiteral(" cancelled; the file was left as it was."),
-                                           Trel::StatusMessageMs);
+                                         Trel::StatusMessageMs);
             } else if (!outcome->read.ok()) {
                 reportUnwritableFile(fileName, "the contacts database could not be read (" + outcome->read.error
                                                    + "); the file was left as it was");
@@ -229,8 +229,9 @@ const CsvBytes *nextTableLine(CsvInput &input, const TableFile &spec, TableFileL
         }
         if (isBlank(input.utf8(spec.callField))) {
             ++outcome.withoutCall;
-            log.skipped(
-                QStringLiteral("File '%1' line %2 has no call sign; the line was skipped.").arg(fileName).arg(lineNumber));
+            log.skipped(QStringLiteral("File '%1' line %2 has no call sign; the line was skipped.")
+                            .arg(fileName)
+                            .arg(lineNumber));
             continue;
         }
         ++tally.taken;
@@ -267,9 +268,8 @@ void readTableFile(TableFileLoad &outcome, const QString &fileName, const QStrin
     qint64 lineNumber = 1;
     input.skipLine();
     outcome.loaded = worker.contacts().replaceTableInSlices(
-        table, lastOldId,
-        [&]() { return nextTableLine(input, spec, outcome, log, lineNumber, fileName, cancelled); }, &cancelled,
-        [&] { progress(int(input.position() * 1000 / size)); });
+        table, lastOldId, [&]() { return nextTableLine(input, spec, outcome, log, lineNumber, fileName, cancelled); },
+        &cancelled, [&] { progress(int(input.position() * 1000 / size)); });
     if (!outcome.loaded.cancelled)
         log.finish();
 }
@@ -352,7 +352,8 @@ void FilesController::saveContacts()
 {
     if (host.refuseBulkJob())
         return;
-    const QString proposed = host.dataDir() + "/Contacts-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
+    const QString proposed =
+        host.dataDir() + "/Contacts-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Contacts Database File"), proposed,
                                                             QString::fromLatin1(ContactsFilter));
     if (!name.isEmpty())
@@ -363,7 +364,8 @@ void FilesController::saveNetLog()
 {
     if (host.refuseBulkJob())
         return;
-    const QString proposed = host.dataDir() + "/Trelvin-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
+    const QString proposed =
+        host.dataDir() + "/Trelvin-" + QDate::currentDate().toString(QStringLiteral("yyMMdd")) + ".csv";
     const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Net Log File"), proposed,
                                                             QString::fromLatin1(LogFilter));
     if (!name.isEmpty())

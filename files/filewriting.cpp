@@ -52,8 +52,7 @@ bool writeWholeFile(const QString &fileName, QByteArrayView bytes, QString &erro
     return true;
 }
 
-CsvWriter::CsvWriter(const QString &fileName)
-    : file(fileName)
+CsvWriter::CsvWriter(const QString &fileName) : file(fileName)
 {
     failure = unsaveableTarget(fileName);
     if (!failure.isEmpty()) {

@@ -19,8 +19,9 @@
 #include <memory>
 
 namespace {
-const char RosterHeader[] = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
-                            "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
+const char RosterHeader[] =
+    "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
+    "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
 const char RosterFilter[] = "Roster Files (Roster*.csv);;All Files (*.*)";
 const int PhoneField = 11;
 // As long as the window's other status-bar notes.
@@ -130,13 +131,15 @@ void FilesController::loadMembers(const QString &fileName)
         Storage::Result added;
         if (content == FileText::Text) {
             input.skipLine();
-            added = storage.roster().addMembers([&]() -> const CsvBytes * {
-                while (input.next()) {
-                    if (countMember(input, tally) && !named.repeated(input.utf8(0)))
-                        return &input.fields();
-                }
-                return nullptr;
-            }).result;
+            added = storage.roster()
+                        .addMembers([&]() -> const CsvBytes * {
+                            while (input.next()) {
+                                if (countMember(input, tally) && !named.repeated(input.utf8(0)))
+                                    return &input.fields();
+                            }
+                            return nullptr;
+                        })
+                        .result;
             if (added.ok() && !named.summary(fileName).isEmpty())
                 emit errorLine(named.summary(fileName));
         }
@@ -145,14 +148,13 @@ void FilesController::loadMembers(const QString &fileName)
             // written at exit.
             unreadRoster = fileName;
             host.stored(added, "Loading roster " + fileName);
-        } else if (content != FileText::Empty && tally.taken == 0
-                   && (content != FileText::Text || tally.filled > 0)) {
+        } else if (content != FileText::Empty && tally.taken == 0 && (content != FileText::Text || tally.filled > 0)) {
             // A file with only its header is an empty roster; anything else
             // that gave no member is kept for the operator to look at.
             unreadRoster = fileName;
             emit errorLine("Roster file '" + fileName + "' gave no member: "
-                       + (content == FileText::Text ? noMemberReason(tally) : refusalReason(content))
-                       + " The roster is empty; the file is left as it is.");
+                           + (content == FileText::Text ? noMemberReason(tally) : refusalReason(content))
+                           + " The roster is empty; the file is left as it is.");
         }
     } else {
         reportUnreadableRoster(fileName);
@@ -295,7 +297,8 @@ void FilesController::finishRosterLoad(const RosterFileLoad &outcome, const QStr
                                          << " members of " << outcome.tally.filled << " lines"
                                          << (loaded.cancelled ? " (cancelled)" : "");
     if (loaded.cancelled) {
-        w.statusBar->showMessage(QStringLiteral("Loading the club roster cancelled. ") + QString::fromLatin1(RosterKept),
+        w.statusBar->showMessage(QStringLiteral("Loading the club roster cancelled. ")
+                                     + QString::fromLatin1(RosterKept),
                                  Trel::StatusMessageMs);
         return;
     }
@@ -331,7 +334,8 @@ void FilesController::saveRoster(const QString &fileName)
 {
     // Nor is a roster file that could not be read replaced by an empty roster.
     if (storage.contactsOpen() && fileName == unreadRoster && !storage.roster().hasMembers()) {
-        emit errorLine("Roster file '" + fileName + "' was left as it was: it could not be read and the roster is empty.");
+        emit errorLine("Roster file '" + fileName
+                       + "' was left as it was: it could not be read and the roster is empty.");
         return;
     }
     // The file holds the members' contact data, in roster order.

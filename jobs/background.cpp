@@ -6,9 +6,7 @@
 
 #include <atomic>
 
-BackgroundWork::BackgroundWork(JobRunner *jobRunner, QObject *parent)
-    : QObject(parent)
-    , runner(jobRunner)
+BackgroundWork::BackgroundWork(JobRunner *jobRunner, QObject *parent) : QObject(parent), runner(jobRunner)
 {
 }
 
@@ -38,7 +36,7 @@ bool BackgroundWork::start(const Body &body, bool onThread, const QString &name)
         clock.start();
         body(stopAsked, report);
         qCDebug(lcJobs).noquote().nospace() << "ended inline: " << name << " after " << clock.elapsed() << " ms"
-                                  << (stopAsked.load() ? " (cancelled)" : "");
+                                            << (stopAsked.load() ? " (cancelled)" : "");
         busy = false;
         emit finished();
         return true;

@@ -5,10 +5,10 @@
 #include <QStatusBar>
 
 BulkJob::BulkJob(QStatusBar *statusBar, QObject *parent)
-    : QObject(parent)
-    , status(statusBar)
-    , progress(new QProgressBar())
-    , button(new QPushButton(QStringLiteral("Cancel")))
+    : QObject(parent),
+      status(statusBar),
+      progress(new QProgressBar()),
+      button(new QPushButton(QStringLiteral("Cancel")))
 {
     progress->setMaximumWidth(200);
     progress->hide();

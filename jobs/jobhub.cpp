@@ -1,6 +1,6 @@
 #include "app/prompter.h"
-#include "app/trelvin.h"
 #include "app/settings.h"
+#include "app/trelvin.h"
 #include "jobs/background.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportscontroller.h"

@@ -10,8 +10,7 @@ namespace {
 QAtomicInt leftRunning;
 } // namespace
 
-JobRunner::JobRunner(QObject *parent)
-    : QObject(parent)
+JobRunner::JobRunner(QObject *parent) : QObject(parent)
 {
 }
 
@@ -65,7 +64,8 @@ JobRunner::Id JobRunner::add(Job job)
     const Id id = ++lastId;
     job.thread->setObjectName(job.name);
     // Queued: finished() comes from the ending thread itself.
-    connect(job.thread, &QThread::finished, this, [this, id] { reap(id); }, Qt::QueuedConnection);
+    connect(
+        job.thread, &QThread::finished, this, [this, id] { reap(id); }, Qt::QueuedConnection);
     job.clock.start();
     qCDebug(lcJobs).noquote() << "started:" << job.name;
     jobs.insert(id, std::move(job));
@@ -82,7 +82,7 @@ void JobRunner::reap(Id id)
     job.thread->wait();
     delete job.thread;
     qCDebug(lcJobs).noquote().nospace() << "ended: " << job.name << " after " << job.clock.elapsed() << " ms"
-                              << (job.cancelled->load() ? " (cancelled)" : "");
+                                        << (job.cancelled->load() ? " (cancelled)" : "");
     if (job.ended && (!job.owned || job.owner))
         job.ended();
 }
@@ -93,8 +93,8 @@ void JobRunner::cancel(Id id)
     if (found == jobs.end())
         return;
     if (!found->cancelled->exchange(true))
-        qCDebug(lcJobs).noquote().nospace() << "cancelling: " << found->name << " after " << found->clock.elapsed()
-                                            << " ms";
+        qCDebug(lcJobs).noquote().nospace()
+            << "cancelling: " << found->name << " after " << found->clock.elapsed() << " ms";
     found->thread->quit();
 }
 
@@ -121,16 +121,16 @@ void JobRunner::stopOwnedBy(const QObject *owner)
         const bool joined = job.ending == Ending::Join ? job.thread->wait() : job.thread->wait(deadline);
         if (joined) {
             delete job.thread;
-            qCDebug(lcJobs).noquote().nospace() << "ended: " << job.name << " after " << job.clock.elapsed()
-                                      << " ms (stopped)";
+            qCDebug(lcJobs).noquote().nospace()
+                << "ended: " << job.name << " after " << job.clock.elapsed() << " ms (stopped)";
             continue;
         }
         // Stuck in a call on a link that went silent: the job touches
         // nothing of ours, so the process may end around it.
         disconnect(job.thread, nullptr, this, nullptr);
         leftRunning.ref();
-        qCWarning(lcJobs).noquote().nospace() << "left running: " << job.name << " after " << job.clock.elapsed()
-                                              << " ms";
+        qCWarning(lcJobs).noquote().nospace()
+            << "left running: " << job.name << " after " << job.clock.elapsed() << " ms";
     }
 }
 

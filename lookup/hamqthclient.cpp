@@ -43,9 +43,9 @@ Session parseSession(const QByteArray &body)
 
 Qrz::CallRecord parseSearch(const QByteArray &body, QString *failure)
 {
-    static const QStringList names{"callsign",    "nick",       "qth",      "country",   "adr_name", "adr_street1",
-                                   "adr_city",    "adr_zip",    "adr_country", "us_state", "latitude", "longitude",
-                                   "grid",        "utc_offset", "email",    "birth_year", "error"};
+    static const QStringList names{"callsign", "nick",       "qth",         "country",    "adr_name", "adr_street1",
+                                   "adr_city", "adr_zip",    "adr_country", "us_state",   "latitude", "longitude",
+                                   "grid",     "utc_offset", "email",       "birth_year", "error"};
     Qrz::CallRecord record;
     failure->clear();
     bool wellFormed = false;
@@ -141,8 +141,7 @@ bool take(QNetworkReply *reply, QByteArray &body, QString &failure)
 
 } // namespace
 
-HamQthClient::HamQthClient(QNetworkAccessManager *network, QObject *parent)
-    : QObject(parent), manager(network)
+HamQthClient::HamQthClient(QNetworkAccessManager *network, QObject *parent) : QObject(parent), manager(network)
 {
 }
 

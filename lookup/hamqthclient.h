@@ -1,7 +1,7 @@
 #pragma once
 
-#include "net/netreply.h"
 #include "lookup/qrzrecord.h"
+#include "net/netreply.h"
 
 #include <QByteArray>
 #include <QList>

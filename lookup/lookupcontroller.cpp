@@ -63,9 +63,8 @@ void warnNotConnected()
 
 } // namespace
 
-LookupController::LookupController(const Widgets &widgets, Storage &store, BulkJob *job,
-                                   QNetworkAccessManager *network, SecretStore *secretStore, Host hooks,
-                                   QObject *parent)
+LookupController::LookupController(const Widgets &widgets, Storage &store, BulkJob *job, QNetworkAccessManager *network,
+                                   SecretStore *secretStore, Host hooks, QObject *parent)
     : QObject(parent), w(widgets), storage(store), bulkJob(job), secrets(secretStore), host(std::move(hooks))
 {
     qrz = new QrzClient(network, this);
@@ -282,8 +281,7 @@ void LookupController::showCallRecord(const Qrz::CallRecord &record, int use)
     if (use == ForRefinement) {
         // Only a record of the station still shown refines it; a call the
         // service does not know leaves the call book's record as it is.
-        if (!record.error.isEmpty() || record.call.isEmpty()
-            || w.call->text().trimmed().toUpper() != record.call
+        if (!record.error.isEmpty() || record.call.isEmpty() || w.call->text().trimmed().toUpper() != record.call
             || dialog->call->text().trimmed().toUpper() != record.call)
             return;
     }
@@ -400,10 +398,10 @@ void LookupController::saveStation()
     // keyring takes it (passwordWritten).
     const QString call = dialog->call->text().toUpper();
     const std::optional<StationRecord> before = storage.contacts().station();
-    host.stored(storage.contacts().saveStation({call, before ? before->passwd : QStringLiteral(""), state, dialog->lat->text(),
-                                dialog->lon->text(), dialog->grid->text(), dialog->utc->text(),
-                                dialog->dst->text()}),
-           QStringLiteral("Saving station details"));
+    host.stored(storage.contacts().saveStation({call, before ? before->passwd : QStringLiteral(""), state,
+                                                dialog->lat->text(), dialog->lon->text(), dialog->grid->text(),
+                                                dialog->utc->text(), dialog->dst->text()}),
+                QStringLiteral("Saving station details"));
     // An empty field while the keyring has not answered yet is no change.
     if (!(qrzPasswordPending && dialog->pwd->text().isEmpty() && qrzSecretKey(call) == qrzPasswordKey)) {
         qrzPasswordPending = false;
@@ -433,8 +431,8 @@ void LookupController::showStationDetails()
     Ui::Station *dialog = w.station->ui;
     setClipped(dialog->hamqthUser, hamqth->user());
     setClipped(dialog->hamqthPwd, hamqth->password());
-    const QList<QLineEdit *> fields{dialog->call, dialog->pwd, dialog->state, dialog->lat,
-                                    dialog->lon,  dialog->grid, dialog->utc,  dialog->dst};
+    const QList<QLineEdit *> fields{dialog->call, dialog->pwd,  dialog->state, dialog->lat,
+                                    dialog->lon,  dialog->grid, dialog->utc,   dialog->dst};
     const std::optional<StationRecord> station = storage.contacts().station();
     if (!station) {
         for (QLineEdit *field : fields)
@@ -478,9 +476,10 @@ void LookupController::runRoster()
         return;
     }
 
-    host.beginBulkJob(QStringLiteral("The roster's QRZ run"), QStringLiteral("Extracting QRZ Member Data..."),
-                 QStringLiteral("Stop the QRZ run; the roster is put back as it was"), [this] { qrz->cancelBatch(); },
-                 int(calls.size()));
+    host.beginBulkJob(
+        QStringLiteral("The roster's QRZ run"), QStringLiteral("Extracting QRZ Member Data..."),
+        QStringLiteral("Stop the QRZ run; the roster is put back as it was"), [this] { qrz->cancelBatch(); },
+        int(calls.size()));
     w.rosterRun->setEnabled(false);
     qrz->runBatch(calls);
 }
@@ -522,8 +521,8 @@ QStringList LookupController::readCallsignList()
     }
     if (repeats > 0)
         emit errorLine(QStringLiteral("Callsign list '%1' names a call sign again on %2 lines; they were skipped.")
-                       .arg(name)
-                       .arg(repeats));
+                           .arg(name)
+                           .arg(repeats));
     return calls;
 }
 
@@ -540,9 +539,9 @@ void LookupController::cancelledBatch(int done)
     // holds, and the operator's own fields won over them.
     host.stored(storage.roster().setMembers(batchPreviousMembers), QStringLiteral("Restoring the club roster"));
     batchPreviousMembers.clear();
-    w.statusBar->showMessage(QStringLiteral("QRZ run cancelled after %1 calls; the roster was put back as it was.")
-                                   .arg(done),
-                               Trel::StatusMessageMs);
+    w.statusBar->showMessage(
+        QStringLiteral("QRZ run cancelled after %1 calls; the roster was put back as it was.").arg(done),
+        Trel::StatusMessageMs);
     emit rosterChanged();
 }
 

@@ -83,8 +83,8 @@ void LookupController::passwordRead(const QString &key, const QString &secret, i
     if (stopped)
         return;
     if (outcome == SecretStore::NoKeyring)
-        emit errorLine("The keyring did not answer (" + reason + "); the password of " + key.section(':', 0, 0).toUpper()
-                   + " is not known.");
+        emit errorLine("The keyring did not answer (" + reason + "); the password of "
+                       + key.section(':', 0, 0).toUpper() + " is not known.");
     if (key == qrzPasswordKey && qrzPasswordPending) {
         qrzPasswordPending = false;
         QLineEdit *field = w.station->ui->pwd;
@@ -135,5 +135,5 @@ void LookupController::keepPasswordsInFiles(const QString &reason)
         return;
     passwordsInFilesNoted = true;
     emit errorLine("No keyring answered (" + reason + "): the passwords are stored unencrypted in '" + host.dataDir()
-               + "/" + Trel::ContactsDb + "' and '" + settingsFile + "', readable by their owner only.");
+                   + "/" + Trel::ContactsDb + "' and '" + settingsFile + "', readable by their owner only.");
 }

@@ -34,8 +34,7 @@ Answer take(QNetworkReply *reply)
 
 } // namespace
 
-QrzClient::QrzClient(QNetworkAccessManager *network, QObject *parent)
-    : QObject(parent), manager(network)
+QrzClient::QrzClient(QNetworkAccessManager *network, QObject *parent) : QObject(parent), manager(network)
 {
 }
 

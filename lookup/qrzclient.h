@@ -1,7 +1,7 @@
 #pragma once
 
-#include "net/netreply.h"
 #include "lookup/qrzrecord.h"
+#include "net/netreply.h"
 
 #include <QObject>
 #include <QPointer>
@@ -98,7 +98,7 @@ private:
     Net::Limits requestLimits = Net::ReplyLimits;
 
     QString userCall;
-    QString userPassword;  // held with the call, as given
+    QString userPassword; // held with the call, as given
     QString key;
     bool connected = false;
 

@@ -81,7 +81,7 @@ QString licenceClassWord(const QString &upperCaseClass)
     static const struct {
         const char *letter;
         const char *word;
-    } words[] = {{"E", "Extra"},      {"A", "Advanced"}, {"G", "General"}, {"T", "Technician"},
+    } words[] = {{"E", "Extra"},           {"A", "Advanced"}, {"G", "General"}, {"T", "Technician"},
                  {"P", "Technician Plus"}, {"N", "Novice"},   {"C", "Club"}};
     for (const auto &entry : words) {
         if (upperCaseClass == QLatin1String(entry.letter))
@@ -100,9 +100,9 @@ QString subscriptionExpiry(const QString &subExp)
 
 CallRecord parseCallRecord(const QByteArray &body)
 {
-    static const QStringList names{"call",    "fname", "name", "class", "expdate", "addr1", "addr2",
-                                   "state",   "zip",   "country", "email", "lat",  "lon",   "grid",
-                                   "geoloc",  "GMTOffset", "DST", "born", "Key",   "Error"};
+    static const QStringList names{"call",   "fname",     "name",    "class", "expdate", "addr1", "addr2",
+                                   "state",  "zip",       "country", "email", "lat",     "lon",   "grid",
+                                   "geoloc", "GMTOffset", "DST",     "born",  "Key",     "Error"};
     CallRecord record;
     bool wellFormed = false;
     QString root;

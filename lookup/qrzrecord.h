@@ -35,7 +35,7 @@ struct LoginReply {
     QString subExp;
     bool hasSubExp = false;
     QString error;
-    bool hasError = false;  // the service refused the login
+    bool hasError = false; // the service refused the login
     // Why the reply is no log-in when it neither holds a key nor says why.
     QString failure;
 };
@@ -55,7 +55,7 @@ struct CallRecord {
     QString zip;
     QString country;
     QString email;
-    QString phone;  // never in a reply; only the stored contact fills it
+    QString phone; // never in a reply; only the stored contact fills it
     QString lat;
     QString lon;
     QString grid;
@@ -64,7 +64,7 @@ struct CallRecord {
     QString dst;
     QString born;
     QString error;
-    bool hasError = false;  // an Error element, even an empty one
+    bool hasError = false; // an Error element, even an empty one
     // Why the reply is no answer of the service (a portal's page, a cut or
     // empty reply); nothing else is set then.
     QString failure;

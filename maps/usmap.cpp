@@ -54,8 +54,8 @@ const Conic &conic(Area area)
 {
     static const Conic lower48{96, -0.6, 38.7, 29.5, 45.5, Scale, Middle};
     // Smaller than common maps draw it, so that the Aleutians fit beside.
-    static const Conic alaska{154, -2, 58.5, 55, 65, Scale * 0.27,
-                              {Middle.x - 0.307 * Scale + 26, Middle.y + 0.201 * Scale}};
+    static const Conic alaska{
+        154, -2, 58.5, 55, 65, Scale * 0.27, {Middle.x - 0.307 * Scale + 26, Middle.y + 0.201 * Scale}};
     static const Conic hawaii{157, -3, 19.9, 8, 18, Scale, {Middle.x - 0.205 * Scale, Middle.y + 0.212 * Scale}};
     static const Conic puertoRico{66, 0.5, 18.2, 8, 18, Scale, {890, 586}};
     static const Conic guam{-145.3, 0, 16.8, 10, 20, Scale * 0.35, {597, 575}};
@@ -105,13 +105,11 @@ std::optional<Area> areaOf(double lat, double lon)
 
 Area areaOfState(const QString &abbreviation)
 {
-    static const QHash<QString, Area> insets{{QStringLiteral("AK"), Area::Alaska},
-                                             {QStringLiteral("HI"), Area::Hawaii},
-                                             {QStringLiteral("PR"), Area::PuertoRico},
-                                             {QStringLiteral("VI"), Area::PuertoRico},
-                                             {QStringLiteral("GU"), Area::Guam},
-                                             {QStringLiteral("MP"), Area::Guam},
-                                             {QStringLiteral("AS"), Area::Samoa}};
+    static const QHash<QString, Area> insets{
+        {QStringLiteral("AK"), Area::Alaska},     {QStringLiteral("HI"), Area::Hawaii},
+        {QStringLiteral("PR"), Area::PuertoRico}, {QStringLiteral("VI"), Area::PuertoRico},
+        {QStringLiteral("GU"), Area::Guam},       {QStringLiteral("MP"), Area::Guam},
+        {QStringLiteral("AS"), Area::Samoa}};
     return insets.value(abbreviation.toUpper(), Area::Lower48);
 }
 
@@ -181,7 +179,8 @@ QList<Outline> loadOutlines(const QString &path, QString *problem)
             Outline outline;
             outline.fips = QString::fromLatin1(parts.at(1));
             outline.abbreviation = QString::fromLatin1(parts.at(2));
-            outline.name = QString::fromUtf8(line.mid(parts.at(0).size() + parts.at(1).size() + parts.at(2).size() + 3));
+            outline.name =
+                QString::fromUtf8(line.mid(parts.at(0).size() + parts.at(1).size() + parts.at(2).size() + 3));
             outlines.append(outline);
         } else if (line == "P") {
             if (outlines.isEmpty())

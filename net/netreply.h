@@ -17,9 +17,9 @@ inline constexpr qint64 DownloadLimitBytes = 200 * 1024 * 1024;
 inline constexpr int DownloadDeadlineMs = 30 * 60 * 1000;
 
 struct Limits {
-    int idleMs;       // no byte for this long ends the request
-    int totalMs;      // a request may not run longer than this in all
-    qint64 maxBytes;  // a larger reply is aborted unread
+    int idleMs;      // no byte for this long ends the request
+    int totalMs;     // a request may not run longer than this in all
+    qint64 maxBytes; // a larger reply is aborted unread
 };
 
 // A look-up or a version file: a server that makes no progress for 20 s, or

@@ -10,26 +10,49 @@ namespace {
 const char *spelledOut(char32_t c)
 {
     switch (c) {
-    case U'ß': return "ss";
-    case U'æ': return "ae";
-    case U'Æ': return "AE";
-    case U'œ': return "oe";
-    case U'Œ': return "OE";
-    case U'ø': return "o";
-    case U'Ø': return "O";
-    case U'đ': return "d";
-    case U'Đ': return "D";
-    case U'ł': return "l";
-    case U'Ł': return "L";
-    case U'þ': return "th";
-    case U'Þ': return "Th";
-    case U'ð': return "d";
-    case U'Ð': return "D";
-    case U'ı': return "i";
-    case U'‘': case U'’': return "'";
-    case U'“': case U'”': return "\"";
-    case U'–': case U'—': return "-";
-    default: return nullptr;
+    case U'ß':
+        return "ss";
+    case U'æ':
+        return "ae";
+    case U'Æ':
+        return "AE";
+    case U'œ':
+        return "oe";
+    case U'Œ':
+        return "OE";
+    case U'ø':
+        return "o";
+    case U'Ø':
+        return "O";
+    case U'đ':
+        return "d";
+    case U'Đ':
+        return "D";
+    case U'ł':
+        return "l";
+    case U'Ł':
+        return "L";
+    case U'þ':
+        return "th";
+    case U'Þ':
+        return "Th";
+    case U'ð':
+        return "d";
+    case U'Ð':
+        return "D";
+    case U'ı':
+        return "i";
+    case U'‘':
+    case U'’':
+        return "'";
+    case U'“':
+    case U'”':
+        return "\"";
+    case U'–':
+    case U'—':
+        return "-";
+    default:
+        return nullptr;
     }
 }
 
@@ -85,8 +108,7 @@ Written write(const Header &header, const QList<Qso> &qsos)
     text += field("ADIF_VER", Version) + '\n';
     text += field("PROGRAMID", "Trelvin") + '\n';
     text += field("PROGRAMVERSION", toAscii(header.programVersion).text) + '\n';
-    text += field("CREATED_TIMESTAMP",
-                  header.created.toUTC().toString(QStringLiteral("yyyyMMdd HHmmss")).toLatin1())
+    text += field("CREATED_TIMESTAMP", header.created.toUTC().toString(QStringLiteral("yyyyMMdd HHmmss")).toLatin1())
             + '\n';
     text += "<EOH>\n\n";
 

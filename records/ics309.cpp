@@ -84,7 +84,8 @@ void drawHead(QPainter &p, const Form &form)
     p.drawText(box.adjusted(Pad, 1, -Pad, 0), Qt::AlignLeft | Qt::AlignTop,
                QStringLiteral("2. Operational Period (Date/Time):"));
     p.setFont(font(8, true));
-    p.drawText(box.adjusted(Pad, 12, -Pad, 0), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("From: ") + form.periodFrom);
+    p.drawText(box.adjusted(Pad, 12, -Pad, 0), Qt::AlignLeft | Qt::AlignTop,
+               QStringLiteral("From: ") + form.periodFrom);
     p.drawText(box.adjusted(Pad, 26, -Pad, 0), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("To: ") + form.periodTo);
 
     QRectF op(Margin, Margin + TitleHeight, Width / 2, OperatorHeight);
@@ -184,8 +185,8 @@ Form fromNet(const NetRecord &net, const QDateTime &prepared, const QString &loc
 
 QByteArray csv(const Form &form)
 {
-    QString text = csvRecord({QStringLiteral("Time (UTC)"), QStringLiteral("From"), QStringLiteral("To"),
-                              QStringLiteral("Subject")});
+    QString text = csvRecord(
+        {QStringLiteral("Time (UTC)"), QStringLiteral("From"), QStringLiteral("To"), QStringLiteral("Subject")});
     for (const Row &row : form.rows)
         text += csvRecord({row.time, row.from, row.to, row.subject});
     return text.toUtf8();
@@ -231,8 +232,9 @@ int writePdf(const Form &form, QIODevice *device)
             for (int c = 0; c < 6; ++c) {
                 const QRectF cell(columnLeft(c), top, Columns[c], h);
                 p.drawRect(cell);
-                const int align = c == 5 ? int(Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextWrapAnywhere)
-                                         : int(Qt::AlignCenter);
+                const int align = c == 5
+                                      ? int(Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextWrapAnywhere)
+                                      : int(Qt::AlignCenter);
                 p.drawText(cell.adjusted(Pad, 0, -Pad, 0), align, cells[c]);
             }
             top += h;

@@ -26,8 +26,8 @@ struct Form {
     QString periodFrom; // "2024-01-06 03:30 UTC": first check-in
     QString periodTo;   // last check-in
     QString radioOperator;
-    QString prepared;   // when the form was made, UTC
-    QString zoneNote;   // which zone the times are in, and the log's own
+    QString prepared; // when the form was made, UTC
+    QString zoneNote; // which zone the times are in, and the log's own
     QList<Row> rows;
 };
 

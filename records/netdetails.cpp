@@ -9,7 +9,7 @@
 
 namespace {
 // The amateur bands and the modes ADIF names, the usual ones of a net.
-const char *const Bands[] = {"",    "160m", "80m", "60m", "40m",    "30m",  "20m",  "17m", "15m",
+const char *const Bands[] = {"",    "160m", "80m", "60m", "40m",   "30m",  "20m",  "17m", "15m",
                              "12m", "10m",  "6m",  "2m",  "1.25m", "70cm", "33cm", "23cm"};
 const char *const Modes[] = {"", "FM", "SSB", "AM", "CW", "DIGITALVOICE", "PKT", "RTTY", "PSK", "FT8", "MFSK"};
 
@@ -35,8 +35,7 @@ QString frequencyText(const QString &typed)
 }
 } // namespace NetDetailsRules
 
-NetDetails::NetDetails(QWidget *parent)
-    : QDialog(parent)
+NetDetails::NetDetails(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Net Band and Mode"));
     bandBox = new QComboBox(this);

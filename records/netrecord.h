@@ -10,7 +10,7 @@ struct NetCheckIn {
     QString date, time; // as stored: "yyMMdd", "HH:mm:ss", local
     QString role;       // the log's role letter: R T M S N or -
     QString call, name, city, state, comment, grid;
-    QDateTime utc;      // invalid when the stored date or time is unreadable
+    QDateTime utc; // invalid when the stored date or time is unreadable
 };
 
 struct NetRecord {

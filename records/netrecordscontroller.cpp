@@ -72,9 +72,9 @@ std::optional<NetRecord> NetRecordsController::selectedNet(const QString &what)
     const std::optional<QString> begin = ReportLines::acceptedClock(w.beginTime->text());
     const std::optional<QString> end = ReportLines::acceptedClock(w.endTime->text());
     if (!begin || !end) {
-        Prompter::instance()->message(Prompter::Warning, QStringLiteral("Net Not Selected"),
-                                      QStringLiteral("The Net Log Select times must be HH:MM.\nNo %1 was written.")
-                                          .arg(what));
+        Prompter::instance()->message(
+            Prompter::Warning, QStringLiteral("Net Not Selected"),
+            QStringLiteral("The Net Log Select times must be HH:MM.\nNo %1 was written.").arg(what));
         return std::nullopt;
     }
     const int year = w.year->value();
@@ -83,7 +83,7 @@ std::optional<NetRecord> NetRecordsController::selectedNet(const QString &what)
     Storage::Result failure;
     const QList<NetLogStore::LoggedCheckIn> rows =
         storage.netLog().netCheckIns(ReportLines::datePattern(year, month, day), *begin + QStringLiteral(":00"),
-                            *end + QStringLiteral(":00"), &failure);
+                                     *end + QStringLiteral(":00"), &failure);
     if (!failure.ok()) {
         Prompter::instance()->message(Prompter::Critical, QStringLiteral("Database Read Failed"),
                                       QStringLiteral("The net log could not be read.\nNo %1 was written.").arg(what));
@@ -133,9 +133,8 @@ void NetRecordsController::saveAdif()
     const std::optional<NetRecord> net = selectedNet(QStringLiteral("ADIF file"));
     if (!net)
         return;
-    const QString name = Prompter::instance()->saveFileName(QStringLiteral("Save Net ADIF File"),
-                                                            proposedNetFile(QStringLiteral(".adi")),
-                                                            QString::fromLatin1(AdifFilter));
+    const QString name = Prompter::instance()->saveFileName(
+        QStringLiteral("Save Net ADIF File"), proposedNetFile(QStringLiteral(".adi")), QString::fromLatin1(AdifFilter));
     if (name.isEmpty())
         return;
 
@@ -147,12 +146,13 @@ void NetRecordsController::saveAdif()
     for (const NetCheckIn &checkIn : net->checkIns) {
         if (!checkIn.utc.isValid()) {
             emit errorLine("ADIF: the check-in of " + checkIn.call + " on '" + checkIn.date + "' at '" + checkIn.time
-                       + "' has no readable date or time; it was left out.");
+                           + "' has no readable date or time; it was left out.");
             continue;
         }
-        qsos << Adif::Qso{checkIn.call,    checkIn.utc,   net->stationCall, checkIn.name, checkIn.city,
-                          checkIn.state,   checkIn.grid,  checkIn.comment,  NetRecords::roleWord(checkIn.role),
-                          net->band,       net->mode,     net->frequency};
+        qsos << Adif::Qso{checkIn.call, checkIn.utc,     net->stationCall,
+                          checkIn.name, checkIn.city,    checkIn.state,
+                          checkIn.grid, checkIn.comment, NetRecords::roleWord(checkIn.role),
+                          net->band,    net->mode,       net->frequency};
     }
     const Adif::Written written = Adif::write(header, qsos);
     for (const QString &note : written.notes)
@@ -163,9 +163,9 @@ void NetRecordsController::saveAdif()
         return;
     }
     qCDebug(lcRecords).noquote().nospace() << "ADIF: " << qsos.size() << " of " << net->checkIns.size()
-                                           << " check-ins, "
-                                 << written.notes.size() << " notes, to " << name;
-    w.statusBar->showMessage(QStringLiteral("%1 check-ins written to %2").arg(qsos.size()).arg(name), Trel::StatusMessageMs);
+                                           << " check-ins, " << written.notes.size() << " notes, to " << name;
+    w.statusBar->showMessage(QStringLiteral("%1 check-ins written to %2").arg(qsos.size()).arg(name),
+                             Trel::StatusMessageMs);
 }
 
 void NetRecordsController::saveIcs309()
@@ -209,11 +209,9 @@ void NetRecordsController::saveIcs309()
         reportUnwritable(csvName, error);
         return;
     }
-    qCDebug(lcRecords).noquote().nospace() << "ICS-309: " << form.rows.size() << " rows on " << pages << " pages, to "
-                                           << name;
-    w.statusBar->showMessage(QStringLiteral("ICS-309 of %1 check-ins on %2 pages written to %3")
-                                 .arg(form.rows.size())
-                                 .arg(pages)
-                                 .arg(name),
-                             Trel::StatusMessageMs);
+    qCDebug(lcRecords).noquote().nospace()
+        << "ICS-309: " << form.rows.size() << " rows on " << pages << " pages, to " << name;
+    w.statusBar->showMessage(
+        QStringLiteral("ICS-309 of %1 check-ins on %2 pages written to %3").arg(form.rows.size()).arg(pages).arg(name),
+        Trel::StatusMessageMs);
 }

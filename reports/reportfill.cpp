@@ -11,7 +11,6 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPlainTextEdit>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTextCursor>
 #include <QTimer>
@@ -40,10 +39,7 @@ struct ReportFill::Running {
 };
 
 ReportFill::ReportFill(BulkJob *bulkJob, JobRunner *jobRunner, QObject *parent)
-    : QObject(parent)
-    , job(bulkJob)
-    , runner(jobRunner)
-    , appendTimer(new QTimer(this))
+    : QObject(parent), job(bulkJob), runner(jobRunner), appendTimer(new QTimer(this))
 {
     // The chunks go in from a timer, not from the worker's posted events:
     // Qt delivers every posted event in one pass, which would append all
@@ -77,9 +73,9 @@ void ReportFill::request(const Request &request)
 
 void ReportFill::drop(SeeLogs *window)
 {
-    waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
-                                 [window](const Request &r) { return r.window == window; }),
-                  waiting.end());
+    waiting.erase(
+        std::remove_if(waiting.begin(), waiting.end(), [window](const Request &r) { return r.window == window; }),
+        waiting.end());
     if (current && current->request.window == window)
         finish(true);
 }
@@ -151,7 +147,7 @@ void ReportFill::startNext()
     qCDebug(lcReports).noquote() << "filling" << request.name << "of about" << request.expectedLines << "lines";
     work->start(
         [inbox, path, members, body, self, expected, first, later](const std::atomic<bool> &cancelled,
-                                                                    const std::function<void(int)> &progress) {
+                                                                   const std::function<void(int)> &progress) {
             readChunks(*inbox, self, path, members, body, expected, first, later, cancelled, progress);
         },
         true, request.name);
@@ -234,8 +230,8 @@ void ReportFill::takeChunks()
                 log->setUndoRedoEnabled(false);
                 log->setPlainText(chunk);
                 log->moveCursor(QTextCursor::Start);
-                qCDebug(lcReports).noquote().nospace() << current->request.name << ": first screen after "
-                                             << current->clock.elapsed() << " ms";
+                qCDebug(lcReports).noquote().nospace()
+                    << current->request.name << ": first screen after " << current->clock.elapsed() << " ms";
                 emit firstScreen(current->request.window);
             } else {
                 QTextCursor end(log->document());
@@ -268,7 +264,7 @@ void ReportFill::finish(bool cancelled)
         ended->work->cancel();
     SeeLogs *window = ended->request.window;
     qCDebug(lcReports).noquote().nospace() << ended->request.name << ": " << ended->chunksShown << " chunks shown in "
-                                 << ended->clock.elapsed() << " ms" << (cancelled ? " (stopped)" : "");
+                                           << ended->clock.elapsed() << " ms" << (cancelled ? " (stopped)" : "");
     if (!cancelled) {
         if (ended->chunksShown == 0) {
             // No line at all: the window is emptied as a report of nothing is.

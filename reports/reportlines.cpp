@@ -13,8 +13,7 @@ namespace {
 class Line {
 public:
     // Starts a new line of a report: after a line break unless it is empty.
-    explicit Line(QString &report)
-        : text(report)
+    explicit Line(QString &report) : text(report)
     {
         if (!text.isEmpty())
             text.append(QLatin1Char('\n'));
@@ -64,19 +63,19 @@ private:
 // Column widths, each shared by a report's header and its lines; a cell is
 // left-aligned where the width is given negated.
 namespace Width {
-constexpr int LineNumber = 3;    // date log: numbered down from the count
-constexpr int RecordNumber = 5;  // whole log: the id used for deleting
-constexpr int ListNumber = 4;    // contacts and roster
+constexpr int LineNumber = 3;   // date log: numbered down from the count
+constexpr int RecordNumber = 5; // whole log: the id used for deleting
+constexpr int ListNumber = 4;   // contacts and roster
 constexpr int Status = 1;
 constexpr int Call = 6;
-constexpr int CallColumn = 8;    // prefix, region digit and suffix apart
-constexpr int Name = 10;         // also where a short name is cut
+constexpr int CallColumn = 8; // prefix, region digit and suffix apart
+constexpr int Name = 10;      // also where a short name is cut
 constexpr int LogName = 15;
 constexpr int Relay = 6;
 constexpr int Comment = 128;
 constexpr int State = 2;
 constexpr int LogCity = 25;
-constexpr int ListCity = 20;     // also where the city is cut
+constexpr int ListCity = 20; // also where the city is cut
 constexpr int Date = 6;
 constexpr int Time = 8;
 } // namespace Width
@@ -110,7 +109,7 @@ std::optional<QString> acceptedClock(const QString &typed)
 QString titleDate(int month, int day, int year)
 {
     return cell(QString::number(month), 2) + QLatin1Char('/') + cell(QString::number(day), 2) + QLatin1Char('/')
-        + cell(QString::number(year), 2);
+           + cell(QString::number(year), 2);
 }
 
 QString datePattern(int year, int month, int day)
@@ -223,8 +222,8 @@ QString rosterHeader()
     return text;
 }
 
-void appendContactLine(QString &report, qint64 number, QByteArrayView call, QByteArrayView name,
-                       QByteArrayView state, QByteArrayView city)
+void appendContactLine(QString &report, qint64 number, QByteArrayView call, QByteArrayView name, QByteArrayView state,
+                       QByteArrayView city)
 {
     Line(report)
         .add(number, Width::ListNumber)

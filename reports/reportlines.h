@@ -56,8 +56,8 @@ void appendWholeLogLine(QString &report, const LogRow &row);
 // Contacts and roster members share one line layout.
 QString contactsHeader();
 QString rosterHeader();
-void appendContactLine(QString &report, qint64 number, QByteArrayView call, QByteArrayView name,
-                       QByteArrayView state, QByteArrayView city);
+void appendContactLine(QString &report, qint64 number, QByteArrayView call, QByteArrayView name, QByteArrayView state,
+                       QByteArrayView city);
 
 // The last comments of one station.
 QString qsoHeader();

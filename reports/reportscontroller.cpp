@@ -19,23 +19,20 @@ namespace {
 class StoredLogRow {
 public:
     explicit StoredLogRow(const LogRowView &row)
-        : id(row.id)
-        , date(row.date.toByteArray())
-        , time(row.time.toByteArray())
-        , status(row.status.toByteArray())
-        , call(row.call.toByteArray())
-        , name(row.name.toByteArray())
-        , relay(row.relay.toByteArray())
-        , city(row.city.toByteArray())
-        , state(row.state.toByteArray())
-        , comment(row.comment.toByteArray())
+        : id(row.id),
+          date(row.date.toByteArray()),
+          time(row.time.toByteArray()),
+          status(row.status.toByteArray()),
+          call(row.call.toByteArray()),
+          name(row.name.toByteArray()),
+          relay(row.relay.toByteArray()),
+          city(row.city.toByteArray()),
+          state(row.state.toByteArray()),
+          comment(row.comment.toByteArray())
     {
     }
 
-    LogRowView view() const
-    {
-        return {id, date, time, status, call, name, relay, city, state, comment};
-    }
+    LogRowView view() const { return {id, date, time, status, call, name, relay, city, state, comment}; }
 
 private:
     qint64 id;
@@ -180,7 +177,7 @@ void ReportsController::showNetLogOfSelection()
     // more than the copies.
     QList<StoredLogRow> rows;
     storage.netLog().eachLogRowOfDay(ReportLines::datePattern(logYear, logMonth, logDay), logBeginTime, logEndTime,
-                            [&rows](const LogRowView &row) { rows.append(StoredLogRow(row)); });
+                                     [&rows](const LogRowView &row) { rows.append(StoredLogRow(row)); });
 
     QString &report = reportBuffer(rows.size(), ReportLines::DateLogLineChars);
     qint64 number = rows.size();
@@ -194,8 +191,8 @@ namespace {
 // A report of up to ReportsController::inlineReportRows lines is built and shown at
 // once, as it always was; a longer one is filled behind its first screen.
 // Both take their lines from the same `body`.
-void runReport(Storage &storage, ReportFill *fill, SeeLogs *window, const QString &name, const QString &header, qint64 rows,
-               qsizetype width, const ReportFill::Body &body, const std::function<void(qint64)> &titled,
+void runReport(Storage &storage, ReportFill *fill, SeeLogs *window, const QString &name, const QString &header,
+               qint64 rows, qsizetype width, const ReportFill::Body &body, const std::function<void(qint64)> &titled,
                bool readsRoster = false)
 {
     if (rows <= ReportsController::inlineReportRows) {
@@ -224,7 +221,8 @@ void runReport(Storage &storage, ReportFill *fill, SeeLogs *window, const QStrin
 
 void ReportsController::showWholeLog()
 {
-    runReport(storage, fill, wholeLog, QStringLiteral("the net log report"), ReportLines::wholeLogHeader(),
+    runReport(
+        storage, fill, wholeLog, QStringLiteral("the net log report"), ReportLines::wholeLogHeader(),
         storage.contacts().rowCount(Storage::Table::Log), ReportLines::WholeLogLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -243,7 +241,8 @@ void ReportsController::showWholeLog()
 
 void ReportsController::showContacts()
 {
-    runReport(storage, fill, contacts, QStringLiteral("the contacts report"), ReportLines::contactsHeader(),
+    runReport(
+        storage, fill, contacts, QStringLiteral("the contacts report"), ReportLines::contactsHeader(),
         storage.contacts().rowCount(Storage::Table::Contacts), ReportLines::ContactLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -262,7 +261,8 @@ void ReportsController::showContacts()
 void ReportsController::showRoster()
 {
     // A member without a contact record is left out and not counted.
-    runReport(storage, fill, roster, QStringLiteral("the club roster report"), ReportLines::rosterHeader(),
+    runReport(
+        storage, fill, roster, QStringLiteral("the club roster report"), ReportLines::rosterHeader(),
         storage.roster().memberCount(), ReportLines::ContactLineChars,
         [](const Storage &from, QString &report, const std::function<void()> &added) {
             qint64 count = 0;
@@ -298,9 +298,8 @@ void ReportsController::openNetLogSelect()
     showSelectedNetLog();
     // Built from the members even after a refused time, so the title names
     // the span that the report on screen was made for.
-    dateLog->setWindowTitle(QStringLiteral("Net Check-In Log for Date: ") + logDateText
-                                  + QStringLiteral(" and Time: ") + logBeginTime + QStringLiteral(" through ")
-                                  + logEndTime);
+    dateLog->setWindowTitle(QStringLiteral("Net Check-In Log for Date: ") + logDateText + QStringLiteral(" and Time: ")
+                            + logBeginTime + QStringLiteral(" through ") + logEndTime);
     present(w.search, dateLog);
 }
 

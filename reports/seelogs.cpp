@@ -10,18 +10,15 @@
 #include <QScrollBar>
 #include <QShortcut>
 
-SeeLogs::SeeLogs(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::SeeLogs)
+SeeLogs::SeeLogs(QWidget *parent) : QDialog(parent), ui(new Ui::SeeLogs)
 {
     ui->setupUi(this);
 
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated,
-            this, &SeeLogs::toMainWindow);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &SeeLogs::toMainWindow);
     // The header has no scroll bar of its own: it follows the report sideways
     // so that its column titles stay over their columns.
-    connect(ui->log->horizontalScrollBar(), &QScrollBar::sliderMoved,
-            ui->header->horizontalScrollBar(), &QScrollBar::setValue);
+    connect(ui->log->horizontalScrollBar(), &QScrollBar::sliderMoved, ui->header->horizontalScrollBar(),
+            &QScrollBar::setValue);
 }
 
 SeeLogs::~SeeLogs()

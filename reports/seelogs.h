@@ -13,8 +13,7 @@ class SeeLogs;
 // A report window: a one-line column header over a fixed-pitch report. The
 // report writers fill both views and the title; the window only keeps them
 // lined up and remembers its place.
-class SeeLogs : public QDialog
-{
+class SeeLogs : public QDialog {
     Q_OBJECT
 
 public:

@@ -22,8 +22,7 @@ SecretStore::Outcome outcomeOf(const QKeychain::Job *job, bool removing)
 
 } // namespace
 
-SecretStore::SecretStore(QObject *parent)
-    : QObject(parent)
+SecretStore::SecretStore(QObject *parent) : QObject(parent)
 {
 }
 

@@ -35,12 +35,10 @@ public:
     bool answered() const { return lastAnswered; }
 
 signals:
-    void readFinished(const QString &key, const QString &secret, SecretStore::Outcome outcome,
-                      const QString &reason);
+    void readFinished(const QString &key, const QString &secret, SecretStore::Outcome outcome, const QString &reason);
     // `secret` is the one written, so that a caller can keep it elsewhere
     // when no keyring answered.
-    void writeFinished(const QString &key, const QString &secret, SecretStore::Outcome outcome,
-                       const QString &reason);
+    void writeFinished(const QString &key, const QString &secret, SecretStore::Outcome outcome, const QString &reason);
 
 private:
     bool lastAnswered = true;

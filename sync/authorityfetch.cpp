@@ -77,8 +77,9 @@ void AuthorityFetch::checkChain()
     QStringList shown;
     for (const QSslCertificate &certificate : chain) {
         const QString digest = QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
-        if (digest == wanted && certificate.subjectInfo(QSslCertificate::CommonName)
-                                    == certificate.issuerInfo(QSslCertificate::CommonName)) {
+        if (digest == wanted
+            && certificate.subjectInfo(QSslCertificate::CommonName)
+                   == certificate.issuerInfo(QSslCertificate::CommonName)) {
             finish(QString(), certificate.toPem());
             return;
         }

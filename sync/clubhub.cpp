@@ -188,9 +188,9 @@ bool ClubHub::askPassword(int kind)
     if (kind != SyncWorker::Password || !runPassword.isEmpty() || passwordAsked)
         return false;
     passwordAsked = true;
-    const QString password = Prompter::instance()->password(
-        QStringLiteral("Club Server Password"),
-        "The club server asks for a password.\nPassword for\n" + clubServer + ":");
+    const QString password =
+        Prompter::instance()->password(QStringLiteral("Club Server Password"),
+                                       "The club server asks for a password.\nPassword for\n" + clubServer + ":");
     if (password.isEmpty())
         return false;
     runPassword = password;
@@ -234,9 +234,9 @@ void ClubHub::offerNet(const SyncNet &net)
                              .arg(ncs, started.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
                              .arg(net.stations)
                              .arg(net.stations == 1 ? QStringLiteral("station") : QStringLiteral("stations"));
-    const QMessageBox::StandardButton answer = Prompter::instance()->message(
-        Prompter::Question, QStringLiteral("Join Club Net"), text, QMessageBox::Yes | QMessageBox::No,
-        QMessageBox::Yes);
+    const QMessageBox::StandardButton answer =
+        Prompter::instance()->message(Prompter::Question, QStringLiteral("Join Club Net"), text,
+                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     // The list may have been started here while the box was open.
     if (answer == QMessageBox::Yes && !storage.journal().sharedNet() && storage.netLog().listedEntries().isEmpty())
         link->join(net);

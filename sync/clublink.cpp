@@ -177,10 +177,9 @@ QString join(const Settings &settings)
     QStringList pairs;
     for (const Setting &setting : settings) {
         QString value = setting.value;
-        const bool plain = !value.isEmpty()
-                           && std::none_of(value.cbegin(), value.cend(), [](QChar c) {
-                                  return c.isSpace() || c == QLatin1Char('\'') || c == QLatin1Char('\\');
-                              });
+        const bool plain = !value.isEmpty() && std::none_of(value.cbegin(), value.cend(), [](QChar c) {
+            return c.isSpace() || c == QLatin1Char('\'') || c == QLatin1Char('\\');
+        });
         if (!plain) {
             value.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
             value = QLatin1Char('\'') + value + QLatin1Char('\'');
@@ -342,8 +341,7 @@ Plan plan(const QString &conninfo)
     const QString mode = value(*settings, QStringLiteral("sslmode"));
     plan.mustEncrypt = mode != QLatin1String("disable") && !staysLocal(*settings);
     // "prefer" and "allow" would fall back to plain text without a word.
-    if (plan.mustEncrypt
-        && (mode.isEmpty() || mode == QLatin1String("prefer") || mode == QLatin1String("allow")))
+    if (plan.mustEncrypt && (mode.isEmpty() || mode == QLatin1String("prefer") || mode == QLatin1String("allow")))
         set(*settings, QStringLiteral("sslmode"), QStringLiteral("require"));
     plan.options = join(*settings);
     return plan;
@@ -357,19 +355,18 @@ bool isTlsRefusal(const QString &error)
 } // namespace ClubLink
 QString ClubLink::withoutPassword(const QString &conninfo, QString *password)
 {
-    static const QRegularExpression pair(
-        QStringLiteral("(^|\\s)password\\s*=\\s*('(?:[^'\\\\]|\\\\.)*'|\\S*)"));
+    static const QRegularExpression pair(QStringLiteral("(^|\\s)password\\s*=\\s*('(?:[^'\\\\]|\\\\.)*'|\\S*)"));
     QString rest = conninfo;
     QRegularExpressionMatch match = pair.match(rest);
     if (!match.hasMatch())
         return conninfo.trimmed();
     QString value = match.captured(2);
     if (value.startsWith('\'') && value.endsWith('\'') && value.size() >= 2)
-        value = value.mid(1, value.size() - 2).replace(QLatin1String("\\'"), QLatin1String("'"))
+        value = value.mid(1, value.size() - 2)
+                    .replace(QLatin1String("\\'"), QLatin1String("'"))
                     .replace(QLatin1String("\\\\"), QLatin1String("\\"));
     if (password)
         *password = value;
     rest.remove(match.capturedStart(0), match.capturedLength(0));
     return rest.simplified();
 }
-

@@ -11,9 +11,7 @@
 #include <memory>
 
 ClubSync::ClubSync(Storage &store, JobRunner *jobRunner, QObject *parent)
-    : QObject(parent)
-    , storage(store)
-    , runner(jobRunner)
+    : QObject(parent), storage(store), runner(jobRunner)
 {
     qRegisterMetaType<SyncChange>();
     qRegisterMetaType<SyncNet>();
@@ -38,8 +36,7 @@ void ClubSync::start(const QString &conninfo, const QString &password)
     if (!runner)
         return;
     static QAtomicInt count;
-    thread = runner->startLoop(QStringLiteral("the club server link"), this, &threadJob,
-                               JobRunner::Ending::MayBeLeft);
+    thread = runner->startLoop(QStringLiteral("the club server link"), this, &threadJob, JobRunner::Ending::MayBeLeft);
     worker = new SyncWorker(QStringLiteral("club-server-%1").arg(count.fetchAndAddRelaxed(1)));
     worker->moveToThread(thread);
     connect(thread, &QThread::finished, worker, &QObject::deleteLater);

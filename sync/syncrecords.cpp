@@ -109,8 +109,8 @@ bool isTime(const QString &text, const QString &format)
 }
 
 // The contact's stored fields as the Contact dialog bounds them, call first.
-const int ContactLimits[Schema::ContactFields] = {SyncLimits::Call, 20, 20, 10, 10, 30, 30, 2, 12, 30,
-                                                  30, 15, 9, 9, 6, 8, 6, 3, 4};
+const int ContactLimits[Schema::ContactFields] = {
+    SyncLimits::Call, 20, 20, 10, 10, 30, 30, 2, 12, 30, 30, 15, 9, 9, 6, 8, 6, 3, 4};
 
 } // namespace
 

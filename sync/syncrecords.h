@@ -56,8 +56,8 @@ bool syncDataFields(const QString &data, int count, QStringList &fields);
 // The limits a change must keep on every program and on the server, whose
 // CHECK constraints hold the same numbers.
 namespace SyncLimits {
-inline constexpr int Call = 16;     // a call sign: letters, digits and '/'
-inline constexpr int Name = 15;     // the entry's fields, as the main form's
+inline constexpr int Call = 16; // a call sign: letters, digits and '/'
+inline constexpr int Name = 15; // the entry's fields, as the main form's
 inline constexpr int City = 20;
 inline constexpr int State = 2;
 inline constexpr int Comment = 128;

@@ -1,8 +1,8 @@
 #include "sync/syncworker.h"
 
-#include "sync/clublink.h"
 #include "data/serverschema.h"
 #include "data/serverstore.h"
+#include "sync/clublink.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
@@ -48,8 +48,7 @@ Opened openLink(QSqlDatabase &db, const QString &conninfo, const QString &passwo
 
 } // namespace
 
-SyncWorker::SyncWorker(const QString &connectionName)
-    : name(connectionName)
+SyncWorker::SyncWorker(const QString &connectionName) : name(connectionName)
 {
 }
 

@@ -73,7 +73,8 @@ void fill(Trelvin &w, const Entry &entry, int id)
     FORM(&w, state)->setText(entry.state);
     FORM(&w, qso)->setText(entry.comment);
     FORM(&w, relay)->setText(entry.relay);
-    for (QLineEdit *field : {FORM(&w, call), FORM(&w, name), FORM(&w, city), FORM(&w, state), FORM(&w, qso), FORM(&w, relay)})
+    for (QLineEdit *field :
+         {FORM(&w, call), FORM(&w, name), FORM(&w, city), FORM(&w, state), FORM(&w, qso), FORM(&w, relay)})
         field->setModified(id == 0);
 }
 

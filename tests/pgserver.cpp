@@ -20,7 +20,8 @@ QString serverBin()
         return QString::fromLocal8Bit(env);
     QDir lib(QStringLiteral("/usr/lib/postgresql"));
     QStringList versions = lib.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    std::sort(versions.begin(), versions.end(), [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
+    std::sort(versions.begin(), versions.end(),
+              [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
     for (const QString &version : versions) {
         const QString bin = lib.filePath(version + "/bin");
         if (QFile::exists(bin + "/initdb") && QFile::exists(bin + "/pg_ctl"))
@@ -48,34 +49,32 @@ QString PgServer::makeCertificates(const QString &dir, const QString &ca)
 {
     const QStringList key{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                           QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    QString failure = runOpenssl(dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key
-                                       + QStringList{QStringLiteral("-keyout"), ca + ".key", QStringLiteral("-out"),
-                                                     ca + ".crt", QStringLiteral("-days"), QStringLiteral("2"),
-                                                     QStringLiteral("-subj"), "/CN=Trelvin test " + ca,
-                                                     QStringLiteral("-addext"),
-                                                     QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                                                     QStringLiteral("-addext"),
-                                                     QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
+    QString failure = runOpenssl(
+        dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key
+                 + QStringList{QStringLiteral("-keyout"), ca + ".key", QStringLiteral("-out"), ca + ".crt",
+                               QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                               "/CN=Trelvin test " + ca, QStringLiteral("-addext"),
+                               QStringLiteral("basicConstraints=critical,CA:TRUE"), QStringLiteral("-addext"),
+                               QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
     if (failure.isEmpty() && ca == QLatin1String("ca")) {
         QFile extensions(dir + "/server.ext");
         extensions.open(QIODevice::WriteOnly);
         extensions.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n");
         extensions.close();
         failure = runOpenssl(dir, QStringList{QStringLiteral("req")} + key
-                                   + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"),
-                                                 QStringLiteral("-out"), QStringLiteral("server.csr"),
-                                                 QStringLiteral("-subj"), QStringLiteral("/CN=localhost")});
+                                      + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"),
+                                                    QStringLiteral("-out"), QStringLiteral("server.csr"),
+                                                    QStringLiteral("-subj"), QStringLiteral("/CN=localhost")});
         if (failure.isEmpty())
-            failure = runOpenssl(dir, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                                    QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
-                                    QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                                    QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
-                                    QStringLiteral("server.crt"), QStringLiteral("-days"), QStringLiteral("2"),
-                                    QStringLiteral("-extfile"), QStringLiteral("server.ext")});
+            failure =
+                runOpenssl(dir, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                                 QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
+                                 QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+                                 QStringLiteral("-out"), QStringLiteral("server.crt"), QStringLiteral("-days"),
+                                 QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("server.ext")});
     }
     return failure;
 }
-
 
 void PgServer::setTls(const QString &certificate, const QString &key)
 {
@@ -118,10 +117,10 @@ QString PgServer::run(const QString &program, const QStringList &arguments, int 
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(dir->path());
     if (asNobody) {
-        process.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=nobody"),
-                                                             QStringLiteral("--regid=nogroup"),
-                                                             QStringLiteral("--clear-groups"), bin + "/" + program}
-                                                     + arguments);
+        process.start(QStringLiteral("setpriv"),
+                      QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                  QStringLiteral("--clear-groups"), bin + "/" + program}
+                          + arguments);
     } else {
         process.start(bin + "/" + program, arguments);
     }
@@ -151,11 +150,11 @@ QString PgServer::start()
             return QStringLiteral("chown of the server's directory failed");
     }
     const QString data = dir->path() + "/data";
-    QString failure = run(QStringLiteral("initdb"),
-                          {QStringLiteral("-D"), data, QStringLiteral("-U"), QStringLiteral("admin"),
-                           QStringLiteral("--auth-local=trust"), QStringLiteral("--auth-host=trust"),
-                           QStringLiteral("--no-sync"), QStringLiteral("-E"), QStringLiteral("UTF8"),
-                           QStringLiteral("--locale=C")});
+    QString failure =
+        run(QStringLiteral("initdb"),
+            {QStringLiteral("-D"), data, QStringLiteral("-U"), QStringLiteral("admin"),
+             QStringLiteral("--auth-local=trust"), QStringLiteral("--auth-host=trust"), QStringLiteral("--no-sync"),
+             QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--locale=C")});
     if (!failure.isEmpty())
         return failure;
     // The administrator without a password, every other role with one.
@@ -203,11 +202,10 @@ QString PgServer::restart()
                                            "-c fsync=off -c full_page_writes=off")
                                 .arg(serverPort)
                                 .arg(dir->path());
-    const QString failure = run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dir->path() + "/data",
-                                                           QStringLiteral("-l"), dir->path() + "/server.log",
-                                                           QStringLiteral("-o"), options, QStringLiteral("-w"),
-                                                           QStringLiteral("-t"), QStringLiteral("60"),
-                                                           QStringLiteral("start")});
+    const QString failure =
+        run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dir->path() + "/data", QStringLiteral("-l"),
+                                       dir->path() + "/server.log", QStringLiteral("-o"), options, QStringLiteral("-w"),
+                                       QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("start")});
     up = failure.isEmpty();
     return failure;
 }
@@ -266,10 +264,11 @@ QString PgServer::addOperator(const QString &user, const QString &password)
 
 QString PgServer::addMember(const QString &user, const QString &password)
 {
-    return admin(QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'trelvin_member') "
-                                "THEN CREATE ROLE trelvin_member NOLOGIN; END IF; IF NOT EXISTS (SELECT 1 FROM pg_roles "
-                                "WHERE rolname = '%1') THEN CREATE ROLE %1 LOGIN PASSWORD '%2' IN ROLE trelvin_member; "
-                                "END IF; END $$")
-                     .arg(user, password),
-                 QStringLiteral("postgres"));
+    return admin(
+        QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'trelvin_member') "
+                       "THEN CREATE ROLE trelvin_member NOLOGIN; END IF; IF NOT EXISTS (SELECT 1 FROM pg_roles "
+                       "WHERE rolname = '%1') THEN CREATE ROLE %1 LOGIN PASSWORD '%2' IN ROLE trelvin_member; "
+                       "END IF; END $$")
+            .arg(user, password),
+        QStringLiteral("postgres"));
 }

@@ -12,16 +12,16 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFile>
-#include <QMenu>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMenu>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <csignal>
 
@@ -170,7 +170,8 @@ void Runtime::stop()
     if (!window)
         return;
     // A second program in the same test has connections of its own names.
-    const QStringList names{storeOf(window.get()).memory().connectionName(), storeOf(window.get()).contactsDb().connectionName()};
+    const QStringList names{storeOf(window.get()).memory().connectionName(),
+                            storeOf(window.get()).contactsDb().connectionName()};
     window.reset();
     // The connections outlive the window's handles; drop them so the next
     // window starts from fresh databases.

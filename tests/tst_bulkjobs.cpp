@@ -1,12 +1,12 @@
 #include "testsupport.h"
 
-#include "app/trelvin.h"
 #include "app/settings.h"
-#include "reports/reportscontroller.h"
-#include "files/filescontroller.h"
+#include "app/trelvin.h"
 #include "data/csv.h"
+#include "files/filescontroller.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
+#include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
@@ -206,7 +206,8 @@ void TestBulkJobs::reloadKeepsOneIndexPerColumn()
     // Loads alternate the index names; a start-up after either finds its
     // indexes and builds no second copy.
     const QString path = writeContacts(100);
-    const QString indexes = "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'contact' ORDER BY name";
+    const QString indexes =
+        "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'contact' ORDER BY name";
     for (const QStringList &expected :
          {QStringList{"contact_call_2", "contact_suffix_2"}, QStringList{"contact_call", "contact_suffix"}}) {
         rt->prompter.paths = QStringList{path};
@@ -279,16 +280,16 @@ void TestBulkJobs::chunkedReportsMatchWholeOnes()
     QVERIFY(run(fileDb(w), "BEGIN"));
     for (int i = 0; i < 700; ++i) {
         const QString n = QString::number(i % 50);
-        addContact(QStringLiteral("K%1AB").arg(i % 10) + n, i % 3 ? QStringLiteral("O'Brien %") : QStringLiteral("山田"));
+        addContact(QStringLiteral("K%1AB").arg(i % 10) + n,
+                   i % 3 ? QStringLiteral("O'Brien %") : QStringLiteral("山田"));
         QVERIFY(run(fileDb(w), QStringLiteral("INSERT INTO log (id, date, time, status, call, comment) VALUES "
                                               "(NULL, '24%1', '19:%2:00', '-', 'W%3X', 'note %3')")
                                    .arg(1000 + i % 13)
                                    .arg(i % 60, 2, 10, QLatin1Char('0'))
                                    .arg(i)));
         if (i % 2)
-            QVERIFY(run(memoryDb(w), QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, 'K%1AB%2')")
-                                         .arg(i % 10)
-                                         .arg(n)));
+            QVERIFY(run(memoryDb(w),
+                        QStringLiteral("INSERT INTO mbr (id, call) VALUES (NULL, 'K%1AB%2')").arg(i % 10).arg(n)));
     }
     QVERIFY(run(fileDb(w), "COMMIT"));
     struct Report {
@@ -357,7 +358,8 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     };
     for (int i = 0; i < 5; ++i)
         QVERIFY(run(fileDb(w), QStringLiteral("INSERT INTO log (id, date, time, call) VALUES (NULL, '240105', "
-                                              "'19:00:0%1', 'OLD%1')").arg(i)));
+                                              "'19:00:0%1', 'OLD%1')")
+                                   .arg(i)));
     checkIn(QStringLiteral("W7AAA"), QString());
     checkIn(QStringLiteral("K7BBB"), QString());
     QCOMPARE(storeOf(w).netLog().listedEntries().size(), 2);
@@ -368,7 +370,9 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     for (int i = 0; i < 50; ++i)
         log += csvRecord({"230101", "19:00:00", "-", QStringLiteral("LOG%1").arg(i), "", "", "", "", ""}).toUtf8();
     const QStringList aaa =
-        column(fileDb(w), "SELECT date || '|' || time || '|' || status FROM log WHERE call = 'W7AAA'").first().split('|');
+        column(fileDb(w), "SELECT date || '|' || time || '|' || status FROM log WHERE call = 'W7AAA'")
+            .first()
+            .split('|');
     log += csvRecord({aaa.at(0), aaa.at(1), aaa.at(2), "W7AAA", "Op W7AAA", "", "Ogden", "UT", ""}).toUtf8();
     rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-other.csv"))};
     FORM(w, actionLoadTrelvin)->trigger();
@@ -377,7 +381,8 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
 
     // Each entry points at its own station's row, one row each; tonight's
     // check-ins are kept though the file lacks one.
-    const QString linked = "SELECT net.call || '=' || log.call FROM net JOIN log ON log.id = net.logId ORDER BY net.call";
+    const QString linked =
+        "SELECT net.call || '=' || log.call FROM net JOIN log ON log.id = net.logId ORDER BY net.call";
     QCOMPARE(column(fileDb(w), linked), (QStringList{"K7BBB=K7BBB", "W7AAA=W7AAA"}));
     QCOMPARE(column(fileDb(w), "SELECT count(*) FROM log"), QStringList{"52"});
     // Editing and removing entries touch only their own rows.
@@ -393,8 +398,8 @@ void TestBulkJobs::netFollowsItsRowsThroughLoads()
     // one the file lacks points nowhere, so that no other contact is renamed.
     checkIn(QStringLiteral("W7CCC"), QString());
     QByteArray text = ContactsHeader;
-    for (const QString &call : {QStringLiteral("N0ONE"), QStringLiteral("N0TWO"), QStringLiteral("N0SIX"),
-                                QStringLiteral("W7CCC")}) {
+    for (const QString &call :
+         {QStringLiteral("N0ONE"), QStringLiteral("N0TWO"), QStringLiteral("N0SIX"), QStringLiteral("W7CCC")}) {
         QStringList fields{call, QStringLiteral("File ") + call};
         while (fields.size() < 19)
             fields.append(QString());
@@ -424,8 +429,10 @@ void TestBulkJobs::checkInsDuringLoadsAreStored()
         while (made < 20 && bulkJobOf(w)->running()) {
             const int value = bulkJobOf(w)->bar()->value();
             if (made < 14 ? value >= (made + 1) * 60 : value >= 990) {
-                const QString call = QStringLiteral("W7%1%2%3").arg(QChar(series)).arg(QChar('A' + made / 26)).arg(
-                    QChar('A' + made % 26));
+                const QString call = QStringLiteral("W7%1%2%3")
+                                         .arg(QChar(series))
+                                         .arg(QChar('A' + made / 26))
+                                         .arg(QChar('A' + made % 26));
                 fillEntry(w, call, QStringLiteral("Op ") + call, QStringLiteral("Ogden"), QString());
                 QTest::keyClick(FORM(w, qso), Qt::Key_Return);
                 calls.append(call);

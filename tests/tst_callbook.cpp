@@ -1,12 +1,12 @@
 #include "testsupport.h"
 
-#include "callbook/callbookloader.h"
 #include "app/trelvin.h"
 #include "callbook/callbookimport.h"
+#include "callbook/callbookloader.h"
 #include "callbook/fccfile.h"
 #include "data/callbookstore.h"
-#include "jobs/bulkjob.h"
 #include "dialogs/contact.h"
+#include "jobs/bulkjob.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
 
@@ -40,17 +40,25 @@ QByteArray fields(const QByteArray &type, int count, const QMap<int, QByteArray>
 QByteArray hd(int id, const QByteArray &call, const QByteArray &status = "A", const QByteArray &granted = "03/15/2021",
               const QByteArray &expires = "03/15/2031")
 {
-    return fields("HD", 59, {{1, QByteArray::number(id)}, {4, call}, {5, status}, {6, "HA"}, {7, granted},
-                             {8, expires}});
+    return fields("HD", 59,
+                  {{1, QByteArray::number(id)}, {4, call}, {5, status}, {6, "HA"}, {7, granted}, {8, expires}});
 }
 
-QByteArray en(int id, const QByteArray &call, const QByteArray &first, const QByteArray &last,
-              const QByteArray &city, const QByteArray &state, const QByteArray &zip = "841011234",
-              const QByteArray &type = "L")
+QByteArray en(int id, const QByteArray &call, const QByteArray &first, const QByteArray &last, const QByteArray &city,
+              const QByteArray &state, const QByteArray &zip = "841011234", const QByteArray &type = "L")
 {
-    return fields("EN", 30, {{1, QByteArray::number(id)}, {4, call}, {5, type}, {7, first + " " + last},
-                             {8, first}, {9, "Q"}, {10, last}, {15, "12 Main St"}, {16, city}, {17, state},
-                             {18, zip}});
+    return fields("EN", 30,
+                  {{1, QByteArray::number(id)},
+                   {4, call},
+                   {5, type},
+                   {7, first + " " + last},
+                   {8, first},
+                   {9, "Q"},
+                   {10, last},
+                   {15, "12 Main St"},
+                   {16, city},
+                   {17, state},
+                   {18, zip}});
 }
 
 QByteArray am(int id, const QByteArray &call, const QByteArray &licenceClass, const QByteArray &previous = QByteArray(),
@@ -139,8 +147,8 @@ bool declareSize(const QString &path, const QByteArray &member, quint32 size)
 // same call as one of them, and an expired one.
 QMap<QByteArray, QByteArray> weekly()
 {
-    return {{"HD.dat", lines({hd(50, "K1ABC", "C", "01/01/2001", "01/01/2011"), hd(100, "K1ABC"),
-                              hd(101, "W7XYZ"), hd(102, "N0OLD", "E")})},
+    return {{"HD.dat", lines({hd(50, "K1ABC", "C", "01/01/2001", "01/01/2011"), hd(100, "K1ABC"), hd(101, "W7XYZ"),
+                              hd(102, "N0OLD", "E")})},
             {"EN.dat", lines({en(50, "K1ABC", "OLD", "OWNER", "GONE", "ME"),
                               en(100, "K1ABC", "ALICE", "SMITH", "SALT LAKE CITY", "UT", "84101"),
                               en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ", "85001-1234"),
@@ -229,8 +237,8 @@ void TestCallBook::badInput_data()
 {
     QTest::addColumn<Members>("members");
     QTest::addColumn<bool>("loads");
-    QTest::addColumn<QString>("message");  // the error, or the first skipped line
-    QTest::addColumn<QString>("city");     // of K1ABC, when it loads
+    QTest::addColumn<QString>("message"); // the error, or the first skipped line
+    QTest::addColumn<QString>("city");    // of K1ABC, when it loads
 
     QMap<QByteArray, QByteArray> members = weekly();
     members.remove("AM.dat");
@@ -244,15 +252,24 @@ void TestCallBook::badInput_data()
         << "OGDEN";
 
     members = weekly();
-    members["EN.dat"] = lines({en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT") + "|extra|fields|from|2030", en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
+    members["EN.dat"] = lines({en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT") + "|extra|fields|from|2030",
+                               en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
     QTest::newRow("more fields than documented") << members << true << QString() << "OGDEN";
 
     members = weekly();
-    members["EN.dat"] = lines({en(100, "K1ABC", "JOS\xc9", "PE\xd1" "A", "ESPA\xd1OLA", "NM"), en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
+    members["EN.dat"] = lines({en(100, "K1ABC", "JOS\xc9",
+                                  "PE\xd1"
+                                  "A",
+                                  "ESPA\xd1OLA", "NM"),
+                               en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
     QTest::newRow("Latin-1 bytes") << members << true << QString() << QString::fromUtf8("ESPAÑOLA");
 
     members = weekly();
-    members["EN.dat"] = lines({en(100, "K1ABC", "JOS\xc3\x89", "PE\xc3\x91" "A", "ESPA\xc3\x91OLA", "NM"), en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
+    members["EN.dat"] = lines({en(100, "K1ABC", "JOS\xc3\x89",
+                                  "PE\xc3\x91"
+                                  "A",
+                                  "ESPA\xc3\x91OLA", "NM"),
+                               en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ")});
     QTest::newRow("UTF-8 bytes") << members << true << QString() << QString::fromUtf8("ESPAÑOLA");
 
     members = weekly();
@@ -263,7 +280,8 @@ void TestCallBook::badInput_data()
     members = weekly();
     members["EN.dat"] = lines({en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT")});
     QTest::newRow("licence in HD without EN")
-        << members << true << "HD.dat line 3: licence 101 (W7XYZ) has no EN record; skipped." << "OGDEN";
+        << members << true << "HD.dat line 3: licence 101 (W7XYZ) has no EN record; skipped."
+        << "OGDEN";
 
     members = weekly();
     members["HD.dat"] = lines({hd(100, "K1ABC"), "HD|abc|||W7XYZ|A|HA|03/15/2021|03/15/2031"});
@@ -413,7 +431,8 @@ void TestCallBook::largeFileKeepsEveryLicence()
         Licence l;
         l.id = 5000 + i;
         // Every seventh licence takes the call of the one before it.
-        l.call = i % 7 == 6 ? licences.last().call : "K" + QByteArray::number(i % 10) + QByteArray::number(i, 36).toUpper();
+        l.call =
+            i % 7 == 6 ? licences.last().call : "K" + QByteArray::number(i % 10) + QByteArray::number(i, 36).toUpper();
         l.status = i % 11 == 3 ? "E" : "A";
         l.first = i % 3 == 0 ? QByteArray("REN\xc9") : "NAME" + QByteArray::number(i);
         l.city = "CITY" + QByteArray::number(i % 97);
@@ -446,15 +465,15 @@ void TestCallBook::largeFileKeepsEveryLicence()
     QStringList expected;
     for (const Licence &l : newest) {
         const bool placed = l.named && (l.zip.startsWith("84101") || l.zip.startsWith("85001"));
-        const QStringList name = l.named ? QStringList({Fcc::text(l.first), "Q", "LAST", "12 Main St",
-                                                        QString::fromLatin1(l.city), "UT", QString::fromLatin1(l.zip)})
-                                         : QStringList({"CONTACT", "Q", "PERSON", "12 Main St", "ELSEWHERE", "NV",
-                                                        "89501"});
-        expected.append((QStringList(QString::fromLatin1(l.call)) + name
-                         + QStringList({QString::fromLatin1(l.licenceClass),
-                                        "2020-01-0" + QString::number(1 + (l.id - 5000) % 9), "2030-12-31",
-                                        placed ? "placed" : "nowhere"}))
-                            .join('|'));
+        const QStringList name =
+            l.named ? QStringList({Fcc::text(l.first), "Q", "LAST", "12 Main St", QString::fromLatin1(l.city), "UT",
+                                   QString::fromLatin1(l.zip)})
+                    : QStringList({"CONTACT", "Q", "PERSON", "12 Main St", "ELSEWHERE", "NV", "89501"});
+        expected.append(
+            (QStringList(QString::fromLatin1(l.call)) + name
+             + QStringList({QString::fromLatin1(l.licenceClass), "2020-01-0" + QString::number(1 + (l.id - 5000) % 9),
+                            "2030-12-31", placed ? "placed" : "nowhere"}))
+                .join('|'));
     }
 
     const QString target = dir.filePath("CallBook.db");
@@ -542,12 +561,11 @@ void TestCallBook::longLinesSkippedAsTheyPass()
     QMap<QByteArray, QByteArray> members = weekly();
     members["HD.dat"] = lines({hd(100, "K1ABC"), hd(103, "K9LONG") + "|" + huge, hd(101, "W7XYZ"),
                                hd(104, "K9MID") + "|" + long5k, hd(105, "K9END")});
-    members["EN.dat"] = lines({en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT"),
-                               en(103, "K9LONG", "LONG", "LINE", "NOWHERE", "UT"),
-                               en(105, "K9END", "EVE", "END", "MOAB", "UT") + "|" + huge,
-                               en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ"),
-                               en(104, "K9MID", "MID", "LINE", "NOWHERE", "UT") + "|" + long5k,
-                               en(105, "K9END", "EVE", "END", "PROVO", "UT")});
+    members["EN.dat"] = lines(
+        {en(100, "K1ABC", "ALICE", "SMITH", "OGDEN", "UT"), en(103, "K9LONG", "LONG", "LINE", "NOWHERE", "UT"),
+         en(105, "K9END", "EVE", "END", "MOAB", "UT") + "|" + huge, en(101, "W7XYZ", "BOB", "JONES", "PHOENIX", "AZ"),
+         en(104, "K9MID", "MID", "LINE", "NOWHERE", "UT") + "|" + long5k,
+         en(105, "K9END", "EVE", "END", "PROVO", "UT")});
     members["AM.dat"] = lines({am(100, "K1ABC", "E") + "|" + huge, am(101, "W7XYZ", "G"), am(105, "K9END", "T")});
     const QString source = dir.filePath("l_amat.zip");
     QVERIFY(writeZip(source, members));
@@ -593,9 +611,8 @@ void TestCallBook::bombsRefusedFromTheDirectory()
     QVERIFY(writeZip(source, members));
     const qint64 packed = packedSize(source, "EN.dat");
     QVERIFY(packed > 0 && packed < 1 << 20);
-    refused("EN.dat in l_amat.zip would unpack to "
-            + QLocale(QLocale::English).toString(members["EN.dat"].size()) + " bytes from "
-            + QLocale(QLocale::English).toString(packed)
+    refused("EN.dat in l_amat.zip would unpack to " + QLocale(QLocale::English).toString(members["EN.dat"].size())
+            + " bytes from " + QLocale(QLocale::English).toString(packed)
             + ", which no FCC file does (at most 2 GiB, and at most 100 times its packed size); it was not read.");
 
     // A directory that claims nearly 4 GB for a small member.

@@ -46,11 +46,20 @@ private slots:
 void TestCallIndex::findsAsLikeDoes()
 {
     CallIndex index;
-    index.assign({{5, "W1AW"}, {2, "k7abc"}, {3, "K7ABC"}, {9, "W1AW"}, {4, "KW1AWX"}, {6, ""}, {7, "N\xc3\xa4" "1"},
+    index.assign({{5, "W1AW"},
+                  {2, "k7abc"},
+                  {3, "K7ABC"},
+                  {9, "W1AW"},
+                  {4, "KW1AWX"},
+                  {6, ""},
+                  {7, "N\xc3\xa4"
+                      "1"},
                   {8, QByteArray("A\0B", 3)}});
     // Bytes, the shorter first, then the id; lower case after upper.
     QCOMPARE(listed(index), (QList<QByteArray>{"#6", QByteArray("A\0B", 3) + "#8", "K7ABC#3", "KW1AWX#4",
-                                               "N\xc3\xa4" "1#7", "W1AW#5", "W1AW#9", "k7abc#2"}));
+                                               "N\xc3\xa4"
+                                               "1#7",
+                                               "W1AW#5", "W1AW#9", "k7abc#2"}));
 
     QCOMPARE(found(index, "W1AW", false), (QList<QByteArray>{"KW1AWX", "W1AW", "W1AW"}));
     QCOMPARE(found(index, "W1AW", true), (QList<QByteArray>{"W1AW", "W1AW"}));
@@ -58,7 +67,12 @@ void TestCallIndex::findsAsLikeDoes()
     QCOMPARE(found(index, "7AB", false), (QList<QByteArray>{"K7ABC", "k7abc"}));
     QCOMPARE(found(index, "k7ABC", true), (QList<QByteArray>{"K7ABC", "k7abc"}));
     QCOMPARE(found(index, "N\xc3\x84", false), QList<QByteArray>{});
-    QCOMPARE(found(index, "\xc3\xa4" "1", false), QList<QByteArray>{"N\xc3\xa4" "1"});
+    QCOMPARE(found(index,
+                   "\xc3\xa4"
+                   "1",
+                   false),
+             QList<QByteArray>{"N\xc3\xa4"
+                               "1"});
     // Nothing reaches across two calls, nor past the last.
     QCOMPARE(found(index, "WXN", false), QList<QByteArray>{});
     QCOMPARE(found(index, "C", false), (QList<QByteArray>{"K7ABC", "k7abc"}));
@@ -105,7 +119,8 @@ void TestCallIndex::updatesMatchAWholeRead()
         }
         std::vector<CallIndex::Row> rows;
         for (const qint64 id : changed) {
-            if (table.contains(id) && std::none_of(rows.begin(), rows.end(), [id](const auto &r) { return r.id == id; }))
+            if (table.contains(id)
+                && std::none_of(rows.begin(), rows.end(), [id](const auto &r) { return r.id == id; }))
                 rows.push_back({id, table.value(id)});
         }
         index.update(changed, rows);

@@ -9,10 +9,10 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QStringDecoder>
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStringDecoder>
 #include <QTextBlock>
 #include <QtTest>
 
@@ -201,11 +201,27 @@ void TestCheckin::newStationChecksInWithItsThreeRows()
     const QList<Row> contacts = rows(fileDb(w), "SELECT * FROM contact");
     QCOMPARE(contacts.size(), 1);
     const Row c = contacts.first();
-    const QStringList expected{"W1AW", "Hiram", "Maxim", "E", "2030-01-01", "225 Main St", "Newington", "CT",
-                               "06111", "USA", "w1aw@example.org", "8605940200", "41.71", "-72.72", "FN31pr", "user",
-                               "-5", "Y", "1866"};
-    const QStringList columns{"call", "name", "last", "class", "expire", "address", "city", "state", "zip", "country",
-                              "email", "phone", "lat", "lon", "grid", "source", "utc", "dst", "born"};
+    const QStringList expected{"W1AW",
+                               "Hiram",
+                               "Maxim",
+                               "E",
+                               "2030-01-01",
+                               "225 Main St",
+                               "Newington",
+                               "CT",
+                               "06111",
+                               "USA",
+                               "w1aw@example.org",
+                               "8605940200",
+                               "41.71",
+                               "-72.72",
+                               "FN31pr",
+                               "user",
+                               "-5",
+                               "Y",
+                               "1866"};
+    const QStringList columns{"call",  "name",  "last", "class", "expire", "address", "city", "state", "zip", "country",
+                              "email", "phone", "lat",  "lon",   "grid",   "source",  "utc",  "dst",   "born"};
     for (int i = 0; i < columns.size(); ++i)
         QCOMPARE(c[columns[i]].toString(), expected[i]);
 
@@ -673,8 +689,7 @@ void TestCheckin::deleteContactAndRecord()
     FORM(w, delCon)->setText("w1aw");
     deskOf(w)->deleteContact();
     QCOMPARE(rt->prompter.calls[0].title, QString("Deleting Contact from Contacts Database"));
-    QCOMPARE(rt->prompter.calls[0].text,
-             QString("Are you sure you want to delete 'W1AW' from the Contacts Database?"));
+    QCOMPARE(rt->prompter.calls[0].text, QString("Are you sure you want to delete 'W1AW' from the Contacts Database?"));
     QCOMPARE(rt->prompter.calls[0].kind, Prompter::Warning);
     QCOMPARE(count(fileDb(w), "contact"), 1);
 

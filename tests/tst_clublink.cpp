@@ -1,20 +1,20 @@
 #include "pgserver.h"
 #include "testsupport.h"
 
-#include "callbook/callbookloader.h"
-#include "sync/clubhub.h"
 #include "app/trelvin.h"
-#include "reports/reportscontroller.h"
 #include "callbook/callbookimport.h"
+#include "callbook/callbookloader.h"
 #include "data/callbookstore.h"
+#include "data/serverschema.h"
 #include "data/storage.h"
 #include "dialogs/clubserver.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
+#include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
+#include "sync/clubhub.h"
 #include "sync/clublink.h"
 #include "sync/clubsync.h"
-#include "data/serverschema.h"
 #include "sync/syncworker.h"
 #include "ui_trelvin.h"
 
@@ -45,8 +45,7 @@ namespace {
 // vanished without a word.
 class Proxy : public QObject {
 public:
-    explicit Proxy(int port)
-        : target(port)
+    explicit Proxy(int port) : target(port)
     {
         server.listen(QHostAddress::LocalHost, 0);
         connect(&server, &QTcpServer::newConnection, this, [this] {
@@ -126,8 +125,8 @@ bool writeLicences(const QString &path, int count)
         const QByteArray id = QByteArray::number(1000 + i);
         const QByteArray call = "K" + QByteArray::number(i % 10) + QByteArray::number(i, 36).toUpper();
         hd += line("HD", 59, {{1, id}, {4, call}, {5, "A"}, {6, "HA"}, {7, "03/15/2021"}, {8, "03/15/2031"}});
-        en += line("EN", 30, {{1, id}, {4, call}, {5, "L"}, {8, "ANN"}, {10, "LEE"}, {16, "OGDEN"}, {17, "UT"},
-                              {18, "84401"}});
+        en += line("EN", 30,
+                   {{1, id}, {4, call}, {5, "L"}, {8, "ANN"}, {10, "LEE"}, {16, "OGDEN"}, {17, "UT"}, {18, "84401"}});
         am += line("AM", 18, {{1, id}, {4, call}, {5, "E"}});
     }
     int error = 0;
@@ -275,23 +274,40 @@ void TestClubLink::linkRules_data()
     QTest::addColumn<QString>("sslmode"); // as opened
     QTest::addColumn<bool>("mustEncrypt");
 
-    QTest::newRow("remote host") << "host=club.example.org dbname=trelvin user=n7ncs" << "require" << true;
-    QTest::newRow("remote, prefer") << "host=club.example.org sslmode=prefer" << "require" << true;
-    QTest::newRow("remote, allow") << "host=club.example.org sslmode=allow" << "require" << true;
-    QTest::newRow("remote, off by name") << "host=club.example.org sslmode=disable" << "disable" << false;
-    QTest::newRow("remote, verified") << "host=club.example.org sslmode=verify-full" << "verify-full" << true;
-    QTest::newRow("remote address") << "host=192.0.2.7" << "require" << true;
-    QTest::newRow("any address") << "host=0.0.0.0" << "require" << true;
-    QTest::newRow("one of two remote") << "host=localhost,club.example.org" << "require" << true;
-    QTest::newRow("address") << "postgresql://n7ncs@club.example.org:5433/trelvin" << "require" << true;
-    QTest::newRow("service file") << "service=club" << "require" << true;
-    QTest::newRow("loopback") << "host=127.0.0.1 port=5432" << "" << false;
-    QTest::newRow("loopback v6") << "host=::1" << "" << false;
-    QTest::newRow("localhost") << "host=localhost" << "" << false;
-    QTest::newRow("socket folder") << "host=/var/run/postgresql" << "" << false;
-    QTest::newRow("no host: socket") << "dbname=trelvin" << "" << false;
-    QTest::newRow("name for a loopback address") << "host=club.example.org hostaddr=127.0.0.1" << "" << false;
-    QTest::newRow("local address, remote host") << "host=localhost hostaddr=192.0.2.7" << "require" << true;
+    QTest::newRow("remote host") << "host=club.example.org dbname=trelvin user=n7ncs"
+                                 << "require" << true;
+    QTest::newRow("remote, prefer") << "host=club.example.org sslmode=prefer"
+                                    << "require" << true;
+    QTest::newRow("remote, allow") << "host=club.example.org sslmode=allow"
+                                   << "require" << true;
+    QTest::newRow("remote, off by name") << "host=club.example.org sslmode=disable"
+                                         << "disable" << false;
+    QTest::newRow("remote, verified") << "host=club.example.org sslmode=verify-full"
+                                      << "verify-full" << true;
+    QTest::newRow("remote address") << "host=192.0.2.7"
+                                    << "require" << true;
+    QTest::newRow("any address") << "host=0.0.0.0"
+                                 << "require" << true;
+    QTest::newRow("one of two remote") << "host=localhost,club.example.org"
+                                       << "require" << true;
+    QTest::newRow("address") << "postgresql://n7ncs@club.example.org:5433/trelvin"
+                             << "require" << true;
+    QTest::newRow("service file") << "service=club"
+                                  << "require" << true;
+    QTest::newRow("loopback") << "host=127.0.0.1 port=5432"
+                              << "" << false;
+    QTest::newRow("loopback v6") << "host=::1"
+                                 << "" << false;
+    QTest::newRow("localhost") << "host=localhost"
+                               << "" << false;
+    QTest::newRow("socket folder") << "host=/var/run/postgresql"
+                                   << "" << false;
+    QTest::newRow("no host: socket") << "dbname=trelvin"
+                                     << "" << false;
+    QTest::newRow("name for a loopback address") << "host=club.example.org hostaddr=127.0.0.1"
+                                                 << "" << false;
+    QTest::newRow("local address, remote host") << "host=localhost hostaddr=192.0.2.7"
+                                                << "require" << true;
 }
 
 void TestClubLink::linkRules()
@@ -332,8 +348,8 @@ void TestClubLink::unencryptedLinkOffThisComputerIsRefused()
     // rule it is a host elsewhere, and the plain server offers no TLS.
     Program a = start(conninfo(plain, QStringLiteral("0.0.0.0")));
     QTRY_COMPARE_WITH_TIMEOUT(a.boxes().size(), 1, 10000);
-    QCOMPARE(a.boxes().first(), SyncWorker::unencryptedText()
-                                    + "\n\nThe net goes on on this computer without the club server.");
+    QCOMPARE(a.boxes().first(),
+             SyncWorker::unencryptedText() + "\n\nThe net goes on on this computer without the club server.");
     QTest::qWait(1200); // no second attempt, no second box
     QCOMPARE(a.boxes().size(), 1);
     QCOMPARE(a.status(), QStringLiteral("Club server: offline, 0 changes waiting"));
@@ -445,7 +461,11 @@ void TestClubLink::dialogBuildsTheString()
     QVERIFY(!raw->isVisible());
     // Over the main window, and wide enough for its title.
     QVERIFY2((dialog->frameGeometry().center() - a.w->frameGeometry().center()).manhattanLength() <= 8,
-             qPrintable(QStringLiteral("%1,%2 / %3,%4").arg(dialog->frameGeometry().center().x()).arg(dialog->frameGeometry().center().y()).arg(a.w->frameGeometry().center().x()).arg(a.w->frameGeometry().center().y())));
+             qPrintable(QStringLiteral("%1,%2 / %3,%4")
+                            .arg(dialog->frameGeometry().center().x())
+                            .arg(dialog->frameGeometry().center().y())
+                            .arg(a.w->frameGeometry().center().x())
+                            .arg(a.w->frameGeometry().center().y())));
     QVERIFY(dialog->width() >= dialog->fontMetrics().horizontalAdvance(dialog->windowTitle()) + 100);
 
     // Typed field by field: the string follows, its other settings kept.
@@ -533,17 +553,18 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
         QVERIFY(writeLicences(big, 400000));
     QString callBook;
     QByteArray inUse;
-    Program a = start(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1").arg(proxy.port()),
-                      [&](Runtime &rt) {
-                          callBook = rt.dataPath() + "/" + QLatin1String(CallBook::FileName);
-                          const CallBook::ImportOutcome made = CallBook::runImport({small, callBook, QString()});
-                          if (made.status == CallBook::ImportOutcome::Done)
-                              CallBookStore::replace(made.fresh, callBook);
-                          inUse = fileBytes(callBook);
-                      });
+    Program a =
+        start(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1").arg(proxy.port()), [&](Runtime &rt) {
+            callBook = rt.dataPath() + "/" + QLatin1String(CallBook::FileName);
+            const CallBook::ImportOutcome made = CallBook::runImport({small, callBook, QString()});
+            if (made.status == CallBook::ImportOutcome::Done)
+                CallBookStore::replace(made.fresh, callBook);
+            inUse = fileBytes(callBook);
+        });
     QVERIFY(!inUse.isEmpty());
     QVERIFY(QFile::exists(callBook));
-    QTRY_VERIFY2_WITH_TIMEOUT(a.status() == QStringLiteral("Club server: online"), qPrintable(a.rt->readData(QStringLiteral("errorLog.txt"))), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(a.status() == QStringLiteral("Club server: online"),
+                              qPrintable(a.rt->readData(QStringLiteral("errorLog.txt"))), 10000);
     fillEntry(a.w, QStringLiteral("W7AAA"), QStringLiteral("Ann"), QStringLiteral("Ogden"), QString());
     QTest::keyClick(FORM(a.w, qso), Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
@@ -574,7 +595,8 @@ void TestClubLink::exitWithASilentLinkEndsAtOnce()
         a.rt->prompter.paths << big;
         FORM(a.w, actionLoadFccCallBook)->trigger();
         // A quiet machine imports a small file in a blink: exit comes at once.
-        QVERIFY(a.w->findChild<CallBookLoader *>()->importJob() && a.w->findChild<CallBookLoader *>()->importJob()->running());
+        QVERIFY(a.w->findChild<CallBookLoader *>()->importJob()
+                && a.w->findChild<CallBookLoader *>()->importJob()->running());
     }
 
     QElapsedTimer clock;

@@ -1,13 +1,13 @@
 #include "pgserver.h"
 #include "testsupport.h"
 
-#include "sync/clubhub.h"
-#include "sync/clublink.h"
 #include "app/trelvin.h"
 #include "checkin/netrules.h"
-#include "dialogs/clubserver.h"
-#include "sync/clubsync.h"
 #include "data/serverschema.h"
+#include "dialogs/clubserver.h"
+#include "sync/clubhub.h"
+#include "sync/clublink.h"
+#include "sync/clubsync.h"
 #include "ui_trelvin.h"
 
 #include <QLabel>
@@ -31,9 +31,10 @@ struct Program {
     }
     QStringList net() const
     {
-        QStringList lines = column(storeOf(w).contactsDb(),
-                                   QStringLiteral("SELECT call || '|' || name || '|' || status || '|' || comment || '|' "
-                                                  "|| (logId <> 0) FROM net"));
+        QStringList lines =
+            column(storeOf(w).contactsDb(),
+                   QStringLiteral("SELECT call || '|' || name || '|' || status || '|' || comment || '|' "
+                                  "|| (logId <> 0) FROM net"));
         lines.sort();
         return lines;
     }
@@ -111,8 +112,8 @@ void TestClubServer::initTestCase()
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     qputenv("PGPASSFILE", passFile.toLocal8Bit());
     QVERIFY(server.resetDatabase().isEmpty());
-    for (const auto &[user, password] : {std::pair{"op1", "first-secret"}, std::pair{"op2", "second-secret"},
-                                         std::pair{"op3", "third-secret"}})
+    for (const auto &[user, password] :
+         {std::pair{"op1", "first-secret"}, std::pair{"op2", "second-secret"}, std::pair{"op3", "third-secret"}})
         QCOMPARE(server.addOperator(QLatin1String(user), QLatin1String(password)), QString());
     // A club member as the set-up makes one: not the tables' owner.
     QCOMPARE(server.addMember(QStringLiteral("mem1"), QStringLiteral("member-secret")), QString());
@@ -199,19 +200,20 @@ void TestClubServer::schemaIsMadeOnceAndUpgradedInOrder()
 
     // A server left at the first version by an older program: brought up to
     // date in order, its changes kept, even those the later checks refuse.
-    QCOMPARE(server.admin(QStringLiteral(
-                 "DROP TRIGGER trelvin_change_stamp ON trelvin_change; DROP TRIGGER trelvin_change_kept ON "
-                 "trelvin_change; DROP TRIGGER trelvin_net_kept ON trelvin_net; DROP FUNCTION trelvin_change_stamp(), "
-                 "trelvin_owner_only(), trelvin_net_open(text, timestamptz, text, text), trelvin_net_keep(text, "
-                 "timestamptz, text); ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_values, DROP COLUMN "
-                 "writer; ALTER TABLE trelvin_net DROP CONSTRAINT trelvin_net_values; "
-                 "ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_place; "
-                 "ALTER TABLE trelvin_change DROP COLUMN data; ALTER TABLE trelvin_change ALTER COLUMN net SET NOT NULL; "
-                 "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, logged, made) VALUES "
-                 "(repeat('c', 32), repeat('a', 32), repeat('b', 32), 1, 'entry', 'W7OLD', 0, false, now()), "
-                 "(repeat('f', 32), repeat('a', 32), repeat('b', 32), 2, 'entry', repeat('W', 300), 0, false, now()); "
-                 "UPDATE trelvin_meta SET value = '1' WHERE key = 'schema'")),
-             QString());
+    QCOMPARE(
+        server.admin(QStringLiteral(
+            "DROP TRIGGER trelvin_change_stamp ON trelvin_change; DROP TRIGGER trelvin_change_kept ON "
+            "trelvin_change; DROP TRIGGER trelvin_net_kept ON trelvin_net; DROP FUNCTION trelvin_change_stamp(), "
+            "trelvin_owner_only(), trelvin_net_open(text, timestamptz, text, text), trelvin_net_keep(text, "
+            "timestamptz, text); ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_values, DROP COLUMN "
+            "writer; ALTER TABLE trelvin_net DROP CONSTRAINT trelvin_net_values; "
+            "ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_place; "
+            "ALTER TABLE trelvin_change DROP COLUMN data; ALTER TABLE trelvin_change ALTER COLUMN net SET NOT NULL; "
+            "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, logged, made) VALUES "
+            "(repeat('c', 32), repeat('a', 32), repeat('b', 32), 1, 'entry', 'W7OLD', 0, false, now()), "
+            "(repeat('f', 32), repeat('a', 32), repeat('b', 32), 2, 'entry', repeat('W', 300), 0, false, now()); "
+            "UPDATE trelvin_meta SET value = '1' WHERE key = 'schema'")),
+        QString());
     {
         QSqlDatabase db = connectAs(QStringLiteral("op1"), QStringLiteral("schema3"));
         const ServerSchema::Outcome upgraded = ServerSchema::prepare(db);
@@ -298,7 +300,8 @@ void TestClubServer::twoProgramsShareOneNet()
     QTRY_VERIFY_WITH_TIMEOUT(prompter().titles().contains(QStringLiteral("Join Club Net")), 10000);
     const std::optional<SyncNet> shared = storeOf(a.w).journal().sharedNet();
     QVERIFY(shared);
-    const QString started = QDateTime::fromString(shared->started, Qt::ISODateWithMs).toUTC().toString("yyyy-MM-dd HH:mm");
+    const QString started =
+        QDateTime::fromString(shared->started, Qt::ISODateWithMs).toUTC().toString("yyyy-MM-dd HH:mm");
     for (const ScriptedPrompter::Call &call : prompter().calls) {
         if (call.title == QLatin1String("Join Club Net"))
             QCOMPARE(call.text, "N7NCS is net control of a net on the club server, started " + started
@@ -314,8 +317,9 @@ void TestClubServer::twoProgramsShareOneNet()
     QTRY_VERIFY_WITH_TIMEOUT(a.net().join(' ').contains(QLatin1String("AC7CCC|Cy")), 3000);
     QVERIFY(FORM(a.w, checkins)->toPlainText().contains(QLatin1String("AC7CCC")));
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"), QStringLiteral("has traffic"));
-    QTRY_VERIFY_WITH_TIMEOUT(b.net().join(' ').contains(QLatin1String("W7AAA|Ann|")) &&
-                                 b.net().join(' ').contains(QLatin1String("has traffic")), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.net().join(' ').contains(QLatin1String("W7AAA|Ann|"))
+                                 && b.net().join(' ').contains(QLatin1String("has traffic")),
+                             3000);
     // A removal on one is a removal on both.
     const std::optional<NetEntry> bob = storeOf(b.w).netLog().netEntryByCall(QStringLiteral("K7BBB"));
     QVERIFY(bob);
@@ -351,7 +355,8 @@ void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
     QCOMPARE(a.net().size(), 102);
     QCOMPARE(b.net().size(), 102);
     QTRY_VERIFY_WITH_TIMEOUT(a.status().startsWith(QLatin1String("Club server: offline, ")), 5000);
-    QCOMPARE(a.status(), QStringLiteral("Club server: offline, %1 changes waiting").arg(storeOf(a.w).journal().unsentCount()));
+    QCOMPARE(a.status(),
+             QStringLiteral("Club server: offline, %1 changes waiting").arg(storeOf(a.w).journal().unsentCount()));
     QVERIFY(storeOf(a.w).journal().unsentCount() >= 101);
     // No box for a link that drops mid-net: the status bar says it.
     QVERIFY(!prompter().titles().contains(QStringLiteral("Club Server")));
@@ -361,10 +366,10 @@ void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
     QCOMPARE(server.restart(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 20000);
     b.w->findChild<ClubHub *>()->start();
-    QTRY_VERIFY2_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount() == 0 && storeOf(b.w).journal().unsentCount() == 0,
-                              qPrintable(a.status() + " / " + b.status() + "\n"
-                                         + a.rt->readData(QStringLiteral("errorLog.txt")).right(1500)),
-                              20000);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        storeOf(a.w).journal().unsentCount() == 0 && storeOf(b.w).journal().unsentCount() == 0,
+        qPrintable(a.status() + " / " + b.status() + "\n" + a.rt->readData(QStringLiteral("errorLog.txt")).right(1500)),
+        20000);
     QTRY_COMPARE_WITH_TIMEOUT(a.net().size(), 202, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(a.net(), b.net(), 10000);
     QCOMPARE(a.log(), b.log());
@@ -420,7 +425,8 @@ void TestClubServer::unreachableServerShowsOneBoxAndTheNetGoesOn()
     QCOMPARE(prompter().titles().count(QStringLiteral("Club Server")), 1);
     for (const ScriptedPrompter::Call &call : prompter().calls) {
         if (call.title == QLatin1String("Club Server"))
-            QVERIFY2(call.text.startsWith(QLatin1String("The club server cannot be reached:\n")), qPrintable(call.text));
+            QVERIFY2(call.text.startsWith(QLatin1String("The club server cannot be reached:\n")),
+                     qPrintable(call.text));
     }
     QCOMPARE(a.net().size(), 3);
     QCOMPARE(a.status(), QStringLiteral("Club server: offline, 7 changes waiting"));
@@ -470,9 +476,10 @@ void TestClubServer::netLostByTheServerComesBack()
     QCOMPARE(server.admin(QStringLiteral("TRUNCATE trelvin_change, trelvin_net")), QString());
     a.checkIn(QStringLiteral("K7BBB"), QStringLiteral("Bob"));
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
-    QCOMPARE(server.admin("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE call = 'K7BBB' AND kind = 'entry') <> 1 OR "
-                          "(SELECT id FROM trelvin_net) <> '" + storeOf(a.w).journal().sharedNet()->id
-                          + "' THEN RAISE 'lost'; END IF; END $$"),
+    QCOMPARE(server.admin(
+                 "DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE call = 'K7BBB' AND kind = 'entry') <> 1 OR "
+                 "(SELECT id FROM trelvin_net) <> '"
+                 + storeOf(a.w).journal().sharedNet()->id + "' THEN RAISE 'lost'; END IF; END $$"),
              QString());
 }
 
@@ -555,12 +562,16 @@ void TestClubServer::contactsAndRosterTravel()
 
     // A contact edited on one, outside any net, is the same on the other:
     // every field, added, changed and deleted.
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Ogden")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Ogden")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7EDIT")), QStringLiteral("Ogden"), 3000);
     QCOMPARE(storeOf(b.w).contacts().contactByCall(QStringLiteral("W7EDIT"))->values(),
              storeOf(a.w).contacts().contactByCall(QStringLiteral("W7EDIT"))->values());
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Provo")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7EDIT"), QStringLiteral("Eda"), QStringLiteral("Provo")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7EDIT")), QStringLiteral("Provo"), 3000);
     QCOMPARE(column(storeOf(b.w).contactsDb(), QStringLiteral("SELECT count(*) FROM contact WHERE call = 'W7EDIT'")),
@@ -597,8 +608,8 @@ void TestClubServer::contactsAndRosterTravel()
     QVERIFY(storeOf(a.w).roster().setMembers({QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}).ok());
     QVERIFY(storeOf(a.w).journal().journalRoster(before).ok());
     QTRY_VERIFY_WITH_TIMEOUT(storeOf(b.w).roster().isMember(QStringLiteral("W7SIX")), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(storeOf(b.w).roster().memberCalls(), (QStringList{QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}),
-                              3000);
+    QTRY_COMPARE_WITH_TIMEOUT(storeOf(b.w).roster().memberCalls(),
+                              (QStringList{QStringLiteral("W7TWO"), QStringLiteral("W7SIX")}), 3000);
     QCOMPARE(server.admin(QStringLiteral("DO $$ BEGIN IF (SELECT count(*) FROM trelvin_change WHERE kind IN "
                                          "('member', 'nonmember') AND call = 'W7TWO') <> 1 THEN RAISE 'resent'; "
                                          "END IF; END $$")),
@@ -611,7 +622,10 @@ void TestClubServer::contactsAndRosterTravel()
     FORM(a.w, call)->setText(QStringLiteral("W7LAST"));
     deskOf(a.w)->makeMember();
     QTRY_VERIFY_WITH_TIMEOUT(column(storeOf(b.w).contactsDb(), QStringLiteral("SELECT call FROM journal WHERE call = "
-                                                                             "'W7LAST'")).size() == 1, 3000);
+                                                                              "'W7LAST'"))
+                                     .size()
+                                 == 1,
+                             3000);
     QVERIFY(!storeOf(b.w).roster().isMember(QStringLiteral("W7ARC")));
 }
 
@@ -620,24 +634,32 @@ void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
     Program b = start(server.conninfo(QStringLiteral("op2")));
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Ogden")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Ogden")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7BOTH")), QStringLiteral("Ogden"), 3000);
 
     server.stop();
     QTRY_VERIFY_WITH_TIMEOUT(a.status().startsWith(QLatin1String("Club server: offline")), 5000);
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Provo")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Provo")))
                 .ok());
     FORM(a.w, call)->setText(QStringLiteral("W7BOTH"));
     deskOf(a.w)->makeMember();
     QTest::qWait(5);
-    QVERIFY(storeOf(b.w).contacts().saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Logan")))
+    QVERIFY(storeOf(b.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Logan")))
                 .ok());
     // Added on one, then removed on the other: the later change wins.
     storeOf(b.w).roster().addMember(QStringLiteral("W7BOTH"));
     QVERIFY(storeOf(b.w).roster().removeMember(QStringLiteral("W7BOTH")).ok());
     // A contact deleted on one while the other edits another.
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("K7GONE"), QStringLiteral("Gus"), QStringLiteral("Moab")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("K7GONE"), QStringLiteral("Gus"), QStringLiteral("Moab")))
                 .ok());
 
     // B's changes reach the server after A's: they are the later.
@@ -645,7 +667,8 @@ void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
     QCOMPARE(server.restart(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 20000);
     b.w->findChild<ClubHub *>()->start();
-    QTRY_VERIFY_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount() == 0 && storeOf(b.w).journal().unsentCount() == 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount() == 0 && storeOf(b.w).journal().unsentCount() == 0,
+                             20000);
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7BOTH")), QStringLiteral("Logan"), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("K7GONE")), QStringLiteral("Moab"), 5000);
     QCOMPARE(cityOf(b, QStringLiteral("W7BOTH")), QStringLiteral("Logan"));
@@ -653,7 +676,7 @@ void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
     QVERIFY(!storeOf(b.w).roster().isMember(QStringLiteral("W7BOTH")));
     // Both changes of the contact stay in each journal.
     QCOMPARE(column(storeOf(a.w).contactsDb(), QStringLiteral("SELECT count(*) FROM journal WHERE call = 'W7BOTH' "
-                                                             "AND kind = 'contact'")),
+                                                              "AND kind = 'contact'")),
              QStringList{QStringLiteral("3")});
 }
 
@@ -671,7 +694,9 @@ void TestClubServer::journalOfAnOlderProgramIsUpgraded()
     QVERIFY(query.exec(QStringLiteral("INSERT INTO journal (id, net, origin, oseq, kind, call, made, sent) VALUES "
                                       "('x', 'n', 'o', 0, 'entry', 'W7OLD', '2026-01-01T00:00:00.000Z', 1)")));
     QVERIFY(storeOf(a.w).journal().setJournal(true).ok());
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
                 .ok());
     const QList<SyncChange> unsent = storeOf(a.w).journal().unsentChanges(10);
     QCOMPARE(unsent.size(), 1);
@@ -683,7 +708,9 @@ void TestClubServer::journalOfAnOlderProgramIsUpgraded()
     QCOMPARE(column(db, QStringLiteral("SELECT call FROM journal ORDER BY seq")),
              (QStringList{QStringLiteral("W7OLD"), QStringLiteral("W7NEW")}));
     // Unchanged values journal nothing.
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7NEW"), QStringLiteral("Nia"), QStringLiteral("Ogden")))
                 .ok());
     QCOMPARE(storeOf(a.w).journal().unsentCount(), 1);
 }
@@ -702,10 +729,10 @@ bool insertChange(QSqlDatabase &db, const QString &net, const QString &call, con
                                  "VALUES (md5(?), ?, repeat('e', 32), ?, ?, ?, ?, ?, 'Moab', 'UT', '', '', '19:00', "
                                  "true, ?, '19:00:00', '-', ?::timestamptz, ?)"));
     const QVariant none(QMetaType(QMetaType::QString));
-    for (const QVariant &value : {QVariant(QStringLiteral("third %1 %2").arg(++count).arg(call.left(20))),
-                                  net.isEmpty() ? none : QVariant(net), QVariant(count), QVariant(kind),
-                                  QVariant(call), QVariant(status), QVariant(name), QVariant(logDate), QVariant(made),
-                                  data.isEmpty() ? none : QVariant(data)})
+    for (const QVariant &value :
+         {QVariant(QStringLiteral("third %1 %2").arg(++count).arg(call.left(20))), net.isEmpty() ? none : QVariant(net),
+          QVariant(count), QVariant(kind), QVariant(call), QVariant(status), QVariant(name), QVariant(logDate),
+          QVariant(made), data.isEmpty() ? none : QVariant(data)})
         query.addBindValue(value);
     const bool ok = query.exec();
     if (!ok)
@@ -755,7 +782,8 @@ void TestClubServer::badRowsAreRefusedByTheServerAndSkippedByThePrograms()
     QSqlDatabase::removeDatabase(QStringLiteral("third"));
 
     // Rows an older server took: every program skips them, each once.
-    QCOMPARE(server.admin(QStringLiteral("ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_values")), QString());
+    QCOMPARE(server.admin(QStringLiteral("ALTER TABLE trelvin_change DROP CONSTRAINT trelvin_change_values")),
+             QString());
     {
         QSqlDatabase third = connectAs(QStringLiteral("admin"), QStringLiteral("third"));
         for (const Bad &row : bad)
@@ -771,7 +799,7 @@ void TestClubServer::badRowsAreRefusedByTheServerAndSkippedByThePrograms()
         QCOMPARE(p->log().size(), 2);
         QVERIFY(!storeOf(p->w).contacts().contactByCall(QStringLiteral("W7BIG")).has_value());
         QCOMPARE(column(storeOf(p->w).contactsDb(), QStringLiteral("SELECT count(*) FROM journal WHERE call IN "
-                                                                 "('W7NAME', 'W7STAT', 'W7DATE', 'W7BIG')")),
+                                                                   "('W7NAME', 'W7STAT', 'W7DATE', 'W7BIG')")),
                  QStringList{QStringLiteral("0")});
         QCOMPARE(FORM(p->w, checkins)->toPlainText().split(QLatin1Char('\n')).filter(QStringLiteral("W7")).size(), 2);
         QCOMPARE(p->rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: change ")),
@@ -803,8 +831,8 @@ void TestClubServer::theServersOrderDecidesNotTheClocks()
     // A change dated 9999-12-31 is one change among others, in its place.
     {
         QSqlDatabase third = connectAs(QStringLiteral("mem1"), QStringLiteral("third"));
-        QVERIFY(insertChange(third, storeOf(a.w).journal().sharedNet()->id, QStringLiteral("W7AAA"), QStringLiteral("Pin"), 32,
-                             QStringLiteral("261209"), QStringLiteral("entry"), QString(),
+        QVERIFY(insertChange(third, storeOf(a.w).journal().sharedNet()->id, QStringLiteral("W7AAA"),
+                             QStringLiteral("Pin"), 32, QStringLiteral("261209"), QStringLiteral("entry"), QString(),
                              QStringLiteral("9999-12-31T23:59:59Z")));
         third.close();
     }
@@ -846,12 +874,13 @@ void TestClubServer::membersMayOnlyAddToTheJournal()
               QStringLiteral("UPDATE trelvin_net SET ncs = 'K7X'"), QStringLiteral("DELETE FROM trelvin_net")})
             QVERIFY2(!query.exec(sql), qPrintable(sql));
         // The server numbers, dates and signs a change, whatever was sent.
-        QVERIFY2(query.exec(QStringLiteral(
-                     "INSERT INTO trelvin_change (seq, id, net, origin, oseq, kind, call, status, logged, made, "
-                     "received, writer) VALUES (4000000000, repeat('d', 32), '%1', repeat('b', 32), 1, 'entry', "
-                     "'W7AAA', 0, false, '9999-12-31', '2000-01-01', 'op1')")
-                                .arg(net)),
-                 qPrintable(query.lastError().text()));
+        QVERIFY2(
+            query.exec(QStringLiteral(
+                           "INSERT INTO trelvin_change (seq, id, net, origin, oseq, kind, call, status, logged, made, "
+                           "received, writer) VALUES (4000000000, repeat('d', 32), '%1', repeat('b', 32), 1, 'entry', "
+                           "'W7AAA', 0, false, '9999-12-31', '2000-01-01', 'op1')")
+                           .arg(net)),
+            qPrintable(query.lastError().text()));
         QVERIFY(query.exec(QStringLiteral("SELECT seq, writer, received > now() - interval '1 minute' FROM "
                                           "trelvin_change")));
         QVERIFY(query.next());
@@ -882,7 +911,8 @@ void TestClubServer::membersMayOnlyAddToTheJournal()
     {
         QSqlDatabase owner = connectAs(QStringLiteral("op1"), QStringLiteral("owner"));
         QSqlQuery query(owner);
-        QVERIFY2(query.exec(QStringLiteral("UPDATE trelvin_net SET closed = now()")), qPrintable(query.lastError().text()));
+        QVERIFY2(query.exec(QStringLiteral("UPDATE trelvin_net SET closed = now()")),
+                 qPrintable(query.lastError().text()));
         owner.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("owner"));
@@ -897,19 +927,26 @@ void TestClubServer::aChangeTheServerWouldRefuseHoldsNothingBack()
     // A contact as a file may have stored it: a tab in the name, a long city.
     ContactRecord tabbed = contact(QStringLiteral("W7TAB"), QStringLiteral("Tab\tby"), QStringLiteral("Ogden"));
     QVERIFY(storeOf(a.w).contacts().saveContact(tabbed).ok());
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7LONG"), QStringLiteral("Lu"),
-                                             QStringLiteral("Llanfairpwllgwyngyllgogerychwyrndrobwll")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7LONG"), QStringLiteral("Lu"),
+                                     QStringLiteral("Llanfairpwllgwyngyllgogerychwyrndrobwll")))
                 .ok());
-    QVERIFY(storeOf(a.w).contacts().saveContact(contact(QStringLiteral("W7NEXT"), QStringLiteral("Ned"), QStringLiteral("Provo")))
+    QVERIFY(storeOf(a.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7NEXT"), QStringLiteral("Ned"), QStringLiteral("Provo")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(b, QStringLiteral("W7NEXT")), QStringLiteral("Provo"), 5000);
     QCOMPARE(cityOf(b, QStringLiteral("W7LONG")), QStringLiteral("Llanfairpwllgwyngyllgogerychwy"));
     QCOMPARE(cityOf(b, QStringLiteral("W7TAB")), QStringLiteral("(none)"));
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 3000);
-    QCOMPARE(a.rt->readData(QStringLiteral("errorLog.txt")).count(QLatin1String("Club server: a change made here was not sent: ")),
+    QCOMPARE(a.rt->readData(QStringLiteral("errorLog.txt"))
+                 .count(QLatin1String("Club server: a change made here was not sent: ")),
              1);
     // It is older than any change from the server: the next one from B applies here.
-    QVERIFY(storeOf(b.w).contacts().saveContact(contact(QStringLiteral("W7TAB"), QStringLiteral("Tabby"), QStringLiteral("Moab")))
+    QVERIFY(storeOf(b.w)
+                .contacts()
+                .saveContact(contact(QStringLiteral("W7TAB"), QStringLiteral("Tabby"), QStringLiteral("Moab")))
                 .ok());
     QTRY_COMPARE_WITH_TIMEOUT(cityOf(a, QStringLiteral("W7TAB")), QStringLiteral("Moab"), 5000);
 }

@@ -9,16 +9,16 @@
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QSslCertificate>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QtTest>
 
 #include <unistd.h>
@@ -134,8 +134,8 @@ void TestClubTool::linkRoundTrip()
                                   "trelvin?ca=sha256:")
                        + QString(64, QLatin1Char('a')));
     QString problem;
-    const std::optional<ClubInvite::Link> back = ClubInvite::parse(QStringLiteral("  ") + line + QStringLiteral("\n"),
-                                                                   &problem);
+    const std::optional<ClubInvite::Link> back =
+        ClubInvite::parse(QStringLiteral("  ") + line + QStringLiteral("\n"), &problem);
     QVERIFY2(back, qPrintable(problem));
     QCOMPARE(back->role, link.role);
     QCOMPARE(back->password, link.password);
@@ -165,7 +165,8 @@ void TestClubTool::badLinksAreRefused_data()
     const QString ca = QStringLiteral("?ca=sha256:") + QString(64, QLatin1Char('0'));
     QTest::newRow("other scheme") << "postgresql://n7ncs:" + pw + "@h/trelvin"
                                   << "This is not a club link: it must begin with trelvin-club://.";
-    QTest::newRow("no password") << "trelvin-club://n7ncs@h/trelvin" << "The club link's password is missing or damaged.";
+    QTest::newRow("no password") << "trelvin-club://n7ncs@h/trelvin"
+                                 << "The club link's password is missing or damaged.";
     QTest::newRow("short password") << "trelvin-club://n7ncs:short@h/trelvin"
                                     << "The club link's password is missing or damaged.";
     QTest::newRow("quote in password") << "trelvin-club://n7ncs:" + pw + "%27x@h/trelvin"
@@ -178,15 +179,18 @@ void TestClubTool::badLinksAreRefused_data()
                              << "The club link's server name is missing or damaged.";
     QTest::newRow("host with a space") << "trelvin-club://n7ncs:" + pw + "@a%20b/trelvin"
                                        << "The club link's server name is missing or damaged.";
-    QTest::newRow("port zero") << "trelvin-club://n7ncs:" + pw + "@h:0/trelvin" << "The club link's port is not a port.";
-    QTest::newRow("no database") << "trelvin-club://n7ncs:" + pw + "@h/" << "The club link's database name is missing or damaged.";
+    QTest::newRow("port zero") << "trelvin-club://n7ncs:" + pw + "@h:0/trelvin"
+                               << "The club link's port is not a port.";
+    QTest::newRow("no database") << "trelvin-club://n7ncs:" + pw + "@h/"
+                                 << "The club link's database name is missing or damaged.";
     QTest::newRow("database with a quote") << "trelvin-club://n7ncs:" + pw + "@h/tr'elvin"
                                            << "The club link's database name is missing or damaged.";
     QTest::newRow("short fingerprint") << "trelvin-club://n7ncs:" + pw + "@h/trelvin?ca=sha256:abc"
                                        << "The club link's certificate fingerprint is damaged.";
     QTest::newRow("other digest") << "trelvin-club://n7ncs:" + pw + "@h/trelvin?ca=md5:" + QString(64, QLatin1Char('0'))
                                   << "The club link's certificate fingerprint is damaged.";
-    QTest::newRow("second ca") << "trelvin-club://n7ncs:" + pw + "@h/trelvin" + ca + "&ca=sha256:" + QString(64, QLatin1Char('1'))
+    QTest::newRow("second ca") << "trelvin-club://n7ncs:" + pw + "@h/trelvin" + ca
+                                      + "&ca=sha256:" + QString(64, QLatin1Char('1'))
                                << "The club link holds \"ca\", which a club link does not have.";
     QTest::newRow("libpq option smuggled") << "trelvin-club://n7ncs:" + pw + "@h/trelvin" + ca + "&sslmode=disable"
                                            << "The club link holds \"sslmode\", which a club link does not have.";
@@ -207,12 +211,18 @@ void TestClubTool::rolesForCalls_data()
 {
     QTest::addColumn<QString>("call");
     QTest::addColumn<QString>("role");
-    QTest::newRow("plain") << "N7NCS" << "n7ncs";
-    QTest::newRow("portable") << "N7NCS/P" << "n7ncs_p";
-    QTest::newRow("prefix") << " VE7/N7NCS " << "ve7_n7ncs";
-    QTest::newRow("digit first") << "2E0ABC" << "op_2e0abc";
-    QTest::newRow("only marks") << "//--" << "";
-    QTest::newRow("quote") << "N7'; DROP" << "n7_drop";
+    QTest::newRow("plain") << "N7NCS"
+                           << "n7ncs";
+    QTest::newRow("portable") << "N7NCS/P"
+                              << "n7ncs_p";
+    QTest::newRow("prefix") << " VE7/N7NCS "
+                            << "ve7_n7ncs";
+    QTest::newRow("digit first") << "2E0ABC"
+                                 << "op_2e0abc";
+    QTest::newRow("only marks") << "//--"
+                                << "";
+    QTest::newRow("quote") << "N7'; DROP"
+                           << "n7_drop";
 }
 
 void TestClubTool::rolesForCalls()
@@ -224,18 +234,20 @@ void TestClubTool::rolesForCalls()
 
 void TestClubTool::initTwiceChangesNothingTheSecondTime()
 {
-    const Run first = tool({QStringLiteral("init"), QStringLiteral("--club"), QStringLiteral("ARC"),
-                            QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--admin"), adminInfo});
+    const Run first =
+        tool({QStringLiteral("init"), QStringLiteral("--club"), QStringLiteral("ARC"), QStringLiteral("--host"),
+              QStringLiteral("127.0.0.1"), QStringLiteral("--admin"), adminInfo});
     QVERIFY2(first.status == 0, qPrintable(first.err));
-    for (const char *line : {"made the role trelvin_club", "made the role trelvin_member", "made the role trelvin_web",
-                             "made the database trelvin, owned by trelvin_club",
-                             "brought the club's tables from version 0 to 3", "noted the club's club: ARC",
-                             "noted the club's host: 127.0.0.1"})
+    for (const char *line :
+         {"made the role trelvin_club", "made the role trelvin_member", "made the role trelvin_web",
+          "made the database trelvin, owned by trelvin_club", "brought the club's tables from version 0 to 3",
+          "noted the club's club: ARC", "noted the club's host: 127.0.0.1"})
         QVERIFY2(first.out.contains(QLatin1String(line)), line);
     QVERIFY(first.out.contains(QStringLiteral("through the firewall")));
 
-    const Run second = tool({QStringLiteral("init"), QStringLiteral("--club"), QStringLiteral("ARC"),
-                             QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--admin"), adminInfo});
+    const Run second =
+        tool({QStringLiteral("init"), QStringLiteral("--club"), QStringLiteral("ARC"), QStringLiteral("--host"),
+              QStringLiteral("127.0.0.1"), QStringLiteral("--admin"), adminInfo});
     QCOMPARE(second.status, 0);
     QVERIFY2(second.out.startsWith(QStringLiteral("The club ARC is set up on this server already: nothing to change.")),
              qPrintable(second.out));
@@ -250,8 +262,9 @@ void TestClubTool::initTwiceChangesNothingTheSecondTime()
 
     // A database of that name that is not the club's is left alone.
     QCOMPARE(server.admin(QStringLiteral("CREATE DATABASE other"), QStringLiteral("postgres")), QString());
-    const Run foreign = tool({QStringLiteral("init"), QStringLiteral("--club"), QStringLiteral("ARC"),
-                              QStringLiteral("--database"), QStringLiteral("other"), QStringLiteral("--admin"), adminInfo});
+    const Run foreign =
+        tool({QStringLiteral("init"), QStringLiteral("--club"), QStringLiteral("ARC"), QStringLiteral("--database"),
+              QStringLiteral("other"), QStringLiteral("--admin"), adminInfo});
     QCOMPARE(foreign.status, 1);
     QVERIFY2(foreign.err.contains(QStringLiteral("The database other exists and belongs to admin, not trelvin_club.")),
              qPrintable(foreign.err));
@@ -260,7 +273,8 @@ void TestClubTool::initTwiceChangesNothingTheSecondTime()
 
 void TestClubTool::operatorsJoinRotateAndLeave()
 {
-    const Run added = tool({QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo});
+    const Run added =
+        tool({QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo});
     QVERIFY2(added.status == 0, qPrintable(added.err));
     QVERIFY(added.out.contains(QStringLiteral("made the log-in n7ncs in trelvin_member")));
     const std::optional<ClubInvite::Link> link = ClubInvite::parse(linkIn(added.out));
@@ -275,9 +289,11 @@ void TestClubTool::operatorsJoinRotateAndLeave()
 
     // The member reads and adds to the journal, and rewrites nothing.
     QCOMPARE(logIn(link->role, link->password, QStringLiteral("SELECT count(*) FROM trelvin_change")), QString());
-    QVERIFY(logIn(link->role, link->password, QStringLiteral("DELETE FROM trelvin_change")).contains("permission denied"));
+    QVERIFY(
+        logIn(link->role, link->password, QStringLiteral("DELETE FROM trelvin_change")).contains("permission denied"));
 
-    const Run again = tool({QStringLiteral("add-operator"), QStringLiteral("n7ncs"), QStringLiteral("--admin"), adminInfo});
+    const Run again =
+        tool({QStringLiteral("add-operator"), QStringLiteral("n7ncs"), QStringLiteral("--admin"), adminInfo});
     QCOMPARE(again.status, 1);
     QVERIFY(again.err.contains(QStringLiteral("n7ncs already has a log-in on this server. For a new link, run: "
                                               "trelvin-club rotate n7ncs")));
@@ -291,15 +307,15 @@ void TestClubTool::operatorsJoinRotateAndLeave()
     QVERIFY(logIn(link->role, link->password).contains(QStringLiteral("password authentication failed")));
     QCOMPARE(logIn(fresh->role, fresh->password), QString());
 
-    const Run removed = tool({QStringLiteral("remove-operator"), QStringLiteral("N7NCS"), QStringLiteral("--admin"),
-                              adminInfo});
+    const Run removed =
+        tool({QStringLiteral("remove-operator"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo});
     QVERIFY2(removed.status == 0, qPrintable(removed.err));
     QVERIFY(removed.out.contains(QStringLiteral("closed the log-in n7ncs; its changes stay on the server")));
     QVERIFY(linkIn(removed.out).isEmpty());
     QVERIFY(logIn(fresh->role, fresh->password).contains(QStringLiteral("not permitted to log in")));
 
-    const Run unknown = tool({QStringLiteral("remove-operator"), QStringLiteral("K0NONE"), QStringLiteral("--admin"),
-                              adminInfo});
+    const Run unknown =
+        tool({QStringLiteral("remove-operator"), QStringLiteral("K0NONE"), QStringLiteral("--admin"), adminInfo});
     QCOMPARE(unknown.status, 1);
     QVERIFY(unknown.err.contains(QStringLiteral("k0none is not an operator of this club")));
     // An administrator's own role is no operator, whatever its rights.
@@ -316,12 +332,16 @@ void TestClubTool::operatorsJoinRotateAndLeave()
 
 void TestClubTool::listAndStatus()
 {
-    QCOMPARE(tool({QStringLiteral("add-operator"), QStringLiteral("K7LOG"), QStringLiteral("--admin"), adminInfo}).status, 0);
-    QCOMPARE(tool({QStringLiteral("remove-operator"), QStringLiteral("K7LOG"), QStringLiteral("--admin"), adminInfo}).status,
-             0);
+    QCOMPARE(
+        tool({QStringLiteral("add-operator"), QStringLiteral("K7LOG"), QStringLiteral("--admin"), adminInfo}).status,
+        0);
+    QCOMPARE(
+        tool({QStringLiteral("remove-operator"), QStringLiteral("K7LOG"), QStringLiteral("--admin"), adminInfo}).status,
+        0);
     // One change of n7ncs's program, and one after a gap: 2 and 3 never came.
     QCOMPARE(server.admin(QStringLiteral(
-                 "INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (repeat('a', 32), now(), 'N7NCS', repeat('b', 32)); "
+                 "INSERT INTO trelvin_net (id, started, ncs, origin) VALUES (repeat('a', 32), now(), 'N7NCS', "
+                 "repeat('b', 32)); "
                  "INSERT INTO trelvin_change (id, net, origin, oseq, kind, call, status, logged, made, writer) VALUES "
                  "(repeat('1', 32), repeat('a', 32), repeat('b', 32), 1, 'entry', 'W1AW', 0, false, now(), 'n7ncs'), "
                  "(repeat('2', 32), repeat('a', 32), repeat('b', 32), 4, 'entry', 'W1AX', 0, false, now(), 'n7ncs')")),
@@ -348,8 +368,9 @@ void TestClubTool::listAndStatus()
     QVERIFY(status.out.contains(QStringLiteral("schema version:          %1").arg(ServerSchema::Version)));
     QVERIFY(status.out.contains(QStringLiteral("operators:               2 (1 may log in)")));
     QVERIFY(status.out.contains(QStringLiteral("changes in the last hour: 2 (2 in all)")));
-    QVERIFY2(status.out.contains(QStringLiteral("oldest gap:              n7ncs's program bbbbbbbb skipped changes 2 to 3")),
-             qPrintable(status.out));
+    QVERIFY2(
+        status.out.contains(QStringLiteral("oldest gap:              n7ncs's program bbbbbbbb skipped changes 2 to 3")),
+        qPrintable(status.out));
 }
 
 void TestClubTool::webRoleReadsNothingElse()
@@ -363,8 +384,9 @@ void TestClubTool::webRoleReadsNothingElse()
     const QRegularExpressionMatch match = conninfo.match(web.out);
     QVERIFY2(match.hasMatch(), qPrintable(web.out));
     QCOMPARE(logIn(QStringLiteral("trelvin_web"), match.captured(1)), QString());
-    QVERIFY(logIn(QStringLiteral("trelvin_web"), match.captured(1), QStringLiteral("INSERT INTO trelvin_meta VALUES "
-                                                                                   "('x', 'y')"))
+    QVERIFY(logIn(QStringLiteral("trelvin_web"), match.captured(1),
+                  QStringLiteral("INSERT INTO trelvin_meta VALUES "
+                                 "('x', 'y')"))
                 .contains(QStringLiteral("permission denied")));
 }
 
@@ -375,15 +397,17 @@ void TestClubTool::wrongUseAndUnreachableServer()
     QVERIFY(none.err.startsWith(QStringLiteral("trelvin-club: say what to do.")));
     QVERIFY(none.err.contains(QStringLiteral("Usage: trelvin-club <command> [options]")));
     QCOMPARE(tool({QStringLiteral("grant")}).status, 2);
-    QCOMPARE(tool({QStringLiteral("add-operator")}).err, QStringLiteral("trelvin-club: add-operator takes one call sign.\n"));
+    QCOMPARE(tool({QStringLiteral("add-operator")}).err,
+             QStringLiteral("trelvin-club: add-operator takes one call sign.\n"));
     QCOMPARE(tool({QStringLiteral("list"), QStringLiteral("--port"), QStringLiteral("99999")}).status, 2);
     QCOMPARE(tool({QStringLiteral("list"), QStringLiteral("--database"), QStringLiteral("x'; drop")}).status, 2);
     const Run noClub = tool({QStringLiteral("init"), QStringLiteral("--admin"), adminInfo});
     QCOMPARE(noClub.status, 1);
     QVERIFY(noClub.err.contains(QStringLiteral("Name the club: trelvin-club init --club ARC")));
 
-    const Run down = tool({QStringLiteral("status"), QStringLiteral("--admin"),
-                           QStringLiteral("host=127.0.0.1 port=%1 user=admin dbname=postgres").arg(PgServer::closedPort())});
+    const Run down =
+        tool({QStringLiteral("status"), QStringLiteral("--admin"),
+              QStringLiteral("host=127.0.0.1 port=%1 user=admin dbname=postgres").arg(PgServer::closedPort())});
     QCOMPARE(down.status, 1);
     QVERIFY2(down.err.startsWith(QStringLiteral("trelvin-club: Nothing answers where the connection points: is "
                                                 "PostgreSQL running and listening there?")),
@@ -407,8 +431,8 @@ void TestClubTool::localClusterWithItsOwnAuthority()
         process.waitForFinished(120000);
         return process.exitCode() == 0 ? QString() : QString::fromLocal8Bit(process.readAll());
     };
-    const QString made = cluster(QStringLiteral("pg_createcluster"),
-                                 {version, name, QStringLiteral("-p"), QString::number(port)});
+    const QString made =
+        cluster(QStringLiteral("pg_createcluster"), {version, name, QStringLiteral("-p"), QString::number(port)});
     if (!made.isEmpty())
         QSKIP(qPrintable("No cluster of the test's own could be made: " + made));
     const auto drop = qScopeGuard([&] {
@@ -419,9 +443,9 @@ void TestClubTool::localClusterWithItsOwnAuthority()
     QTemporaryDir tls;
     QVERIFY(QFile::setPermissions(tls.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
                                                   | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
-    const QStringList init{QStringLiteral("init"), QStringLiteral("--club"), QStringLiteral("ARC"),
+    const QStringList init{QStringLiteral("init"),   QStringLiteral("--club"),    QStringLiteral("ARC"),
                            QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                           QString::number(port), QStringLiteral("--tls-dir"), tls.path() + QStringLiteral("/club")};
+                           QString::number(port),    QStringLiteral("--tls-dir"), tls.path() + QStringLiteral("/club")};
     const Run first = tool(init);
     QVERIFY2(first.status == 0, qPrintable(first.out + first.err));
     for (const char *line : {"made the club's certificate authority", "made the server's certificate for 127.0.0.1",
@@ -435,8 +459,8 @@ void TestClubTool::localClusterWithItsOwnAuthority()
              qPrintable(second.out));
     QVERIFY(!second.out.contains(QStringLiteral("restart")));
 
-    const Run added = tool({QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--port"),
-                            QString::number(port)});
+    const Run added = tool(
+        {QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--port"), QString::number(port)});
     QVERIFY2(added.status == 0, qPrintable(added.err));
     const std::optional<ClubInvite::Link> link = ClubInvite::parse(linkIn(added.out));
     QVERIFY(link);
@@ -480,8 +504,10 @@ void TestClubTool::authorityIsFetchedOnlyWhenItMatches()
     const QString failure = tlsServer.start();
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     const auto digest = [&](const char *file) {
-        return QString::fromLatin1(
-            QSslCertificate::fromPath(certs.filePath(QLatin1String(file))).value(0).digest(QCryptographicHash::Sha256).toHex());
+        return QString::fromLatin1(QSslCertificate::fromPath(certs.filePath(QLatin1String(file)))
+                                       .value(0)
+                                       .digest(QCryptographicHash::Sha256)
+                                       .toHex());
     };
 
     AuthorityFetch fetch;
@@ -514,7 +540,8 @@ void TestClubTool::authorityIsFetchedOnlyWhenItMatches()
              QStringLiteral("The club server 127.0.0.1 does not offer encryption, which a club link needs."));
     fetch.fetch(QStringLiteral("127.0.0.1"), PgServer::closedPort(), digest("ca.crt"));
     QVERIFY(failed.wait(AuthorityFetch::TimeoutMs + 5000));
-    QVERIFY(failed.last().first().toString().startsWith(QStringLiteral("The club server 127.0.0.1 could not be reached: ")));
+    QVERIFY(failed.last().first().toString().startsWith(
+        QStringLiteral("The club server 127.0.0.1 could not be reached: ")));
     QTcpServer chatty;
     QVERIFY(chatty.listen(QHostAddress::LocalHost));
     connect(&chatty, &QTcpServer::newConnection, this, [&chatty] {
@@ -532,15 +559,17 @@ void TestClubTool::authorityIsFetchedOnlyWhenItMatches()
     ClubJoin join;
     QSignalSpy joined(&join, &ClubJoin::joined);
     QSignalSpy notJoined(&join, &ClubJoin::failed);
-    ClubInvite::Link link{QStringLiteral("n7ncs"), QStringLiteral("Abcdefghijklmnop0123456789ABCDEF"),
-                          QStringLiteral("127.0.0.1"), tlsServer.port(), QStringLiteral("trelvin"), digest("ca.crt")};
+    ClubInvite::Link link{QStringLiteral("n7ncs"),     QStringLiteral("Abcdefghijklmnop0123456789ABCDEF"),
+                          QStringLiteral("127.0.0.1"), tlsServer.port(),
+                          QStringLiteral("trelvin"),   digest("ca.crt")};
     join.join(ClubInvite::make(link), data.path());
     QVERIFY(joined.wait(AuthorityFetch::TimeoutMs + 5000));
     const QString kept = data.filePath(QString::fromLatin1(ClubJoin::AuthorityFile));
     QCOMPARE(joined.first().at(0).toString(), ClubInvite::conninfo(link, kept));
     QCOMPARE(joined.first().at(1).toString(), link.role);
     QCOMPARE(joined.first().at(2).toString(), link.password);
-    QCOMPARE(QSslCertificate::fromPath(kept).value(0).digest(QCryptographicHash::Sha256).toHex(), digest("ca.crt").toLatin1());
+    QCOMPARE(QSslCertificate::fromPath(kept).value(0).digest(QCryptographicHash::Sha256).toHex(),
+             digest("ca.crt").toLatin1());
     link.caSha256 = digest("other-ca.crt");
     QFile::remove(kept);
     join.join(ClubInvite::make(link), data.path());

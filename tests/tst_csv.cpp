@@ -28,8 +28,8 @@ void TestCsv::splitsLines_data()
     QTest::newRow("plain") << "a,b,c\n" << QStringList{"a", "b", "c"};
     QTest::newRow("last line without line feed keeps its last field") << "a,b,c" << QStringList{"a", "b", "c"};
     QTest::newRow("quoted comma") << "\"Smith, John\",42\n" << QStringList{"Smith, John", "42"};
-    QTest::newRow("doubled quotes inside a quoted field")
-        << "\"say \"\"hi\"\" now\",x\n" << QStringList{"say \"hi\" now", "x"};
+    QTest::newRow("doubled quotes inside a quoted field") << "\"say \"\"hi\"\" now\",x\n"
+                                                          << QStringList{"say \"hi\" now", "x"};
     QTest::newRow("two quotes only") << "\"\"\n" << QStringList{""};
     QTest::newRow("line feed only") << "\n" << QStringList{""};
     QTest::newRow("empty text at the end of a file") << "" << QStringList{};
@@ -43,8 +43,7 @@ void TestCsv::splitsLines_data()
     QTest::newRow("odd quote without line feed") << "ab\"c,d" << QStringList{};
     QTest::newRow("doubled quotes collapse in unquoted fields too") << "a\"\"b,c\n" << QStringList{"a\"b", "c"};
     QTest::newRow("non-ASCII") << "Zoë,Jürgen\n" << QStringList{"Zoë", "Jürgen"};
-    QTest::newRow("quoted field with trailing text keeps its quotes")
-        << "\"ab\"c,d\n" << QStringList{"\"ab\"c", "d"};
+    QTest::newRow("quoted field with trailing text keeps its quotes") << "\"ab\"c,d\n" << QStringList{"\"ab\"c", "d"};
 }
 
 void TestCsv::splitsLines()
@@ -74,9 +73,9 @@ void compareSplits(const QByteArray &line)
 
 void TestCsv::byteSplitMatchesTextSplit()
 {
-    for (const QByteArray &line : {QByteArray("a,b,c\n"), QByteArray("a,,\"\",\"\n"), QByteArray("\""),
-                                  QByteArray("\"\"\"\"\"\n"), QByteArray("\r\n"), QByteArray("\r"),
-                                  QByteArray("x,\"y,z\""), QByteArray("Zo\xc3\xab,\"O'Brien, Jr\"\r\n")})
+    for (const QByteArray &line :
+         {QByteArray("a,b,c\n"), QByteArray("a,,\"\",\"\n"), QByteArray("\""), QByteArray("\"\"\"\"\"\n"),
+          QByteArray("\r\n"), QByteArray("\r"), QByteArray("x,\"y,z\""), QByteArray("Zo\xc3\xab,\"O'Brien, Jr\"\r\n")})
         compareSplits(line);
 
     // Random lines over the characters that steer the split.
@@ -100,7 +99,7 @@ void TestCsv::byteSplitMatchesTextSplit()
 void TestCsv::linesAreCutLikeReadLine()
 {
     for (const QByteArray &text : {QByteArray(), QByteArray("\n"), QByteArray("a\nb"), QByteArray("a\nb\n"),
-                                  QByteArray("\n\nx\r\n"), QByteArray("one line")}) {
+                                   QByteArray("\n\nx\r\n"), QByteArray("one line")}) {
         QBuffer buffer;
         buffer.setData(text);
         QVERIFY(buffer.open(QIODevice::ReadOnly));

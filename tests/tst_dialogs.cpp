@@ -48,8 +48,7 @@ bool showActive(QWidget *window)
 
 // Spies on every signal the dialog declares, so a test sees exactly which
 // requests left the dialog: "connectSig", or "" for none.
-class SignalLog
-{
+class SignalLog {
 public:
     explicit SignalLog(QObject *object)
     {
@@ -75,8 +74,7 @@ private:
 
 } // namespace
 
-class TestDialogs : public QObject
-{
+class TestDialogs : public QObject {
     Q_OBJECT
 
     QTemporaryDir settingsDir;
@@ -125,10 +123,18 @@ private slots:
         QTest::addColumn<QString>("lon");
         QTest::addColumn<QString>("grid");
 
-        QTest::newRow("both typed") << "40.7608" << "-111.891" << "DN40bs";
-        QTest::newRow("latitude not a number") << "abc" << "0" << "JJ00aa";
-        QTest::newRow("longitude still empty") << "40.7608" << "" << "before";
-        QTest::newRow("latitude still empty") << "" << "-111.891" << "before";
+        QTest::newRow("both typed") << "40.7608"
+                                    << "-111.891"
+                                    << "DN40bs";
+        QTest::newRow("latitude not a number") << "abc"
+                                               << "0"
+                                               << "JJ00aa";
+        QTest::newRow("longitude still empty") << "40.7608"
+                                               << ""
+                                               << "before";
+        QTest::newRow("latitude still empty") << ""
+                                              << "-111.891"
+                                              << "before";
     }
 
     void gridFollowsTyping()
@@ -164,13 +170,34 @@ private slots:
         QTest::addColumn<QString>("after");
         QTest::addColumn<int>("cursorAfter");
 
-        QTest::newRow("station call") << "Station" << "call" << "" << 0 << "k7abc" << "K7ABC" << 5;
-        QTest::newRow("station call, in the middle") << "Station" << "call" << "K7BC" << 2 << "a" << "K7ABC" << 3;
-        QTest::newRow("station state") << "Station" << "state" << "" << 0 << "ut" << "UT" << 2;
-        QTest::newRow("contact call") << "Contact" << "call" << "" << 0 << "w1aw" << "W1AW" << 4;
-        QTest::newRow("contact call, at the front") << "Contact" << "call" << "1AW" << 0 << "w" << "W1AW" << 1;
-        QTest::newRow("contact name left alone") << "Contact" << "name" << "" << 0 << "smith" << "smith" << 5;
-        QTest::newRow("contact state left alone") << "Contact" << "state" << "" << 0 << "ut" << "ut" << 2;
+        QTest::newRow("station call") << "Station"
+                                      << "call"
+                                      << "" << 0 << "k7abc"
+                                      << "K7ABC" << 5;
+        QTest::newRow("station call, in the middle") << "Station"
+                                                     << "call"
+                                                     << "K7BC" << 2 << "a"
+                                                     << "K7ABC" << 3;
+        QTest::newRow("station state") << "Station"
+                                       << "state"
+                                       << "" << 0 << "ut"
+                                       << "UT" << 2;
+        QTest::newRow("contact call") << "Contact"
+                                      << "call"
+                                      << "" << 0 << "w1aw"
+                                      << "W1AW" << 4;
+        QTest::newRow("contact call, at the front") << "Contact"
+                                                    << "call"
+                                                    << "1AW" << 0 << "w"
+                                                    << "W1AW" << 1;
+        QTest::newRow("contact name left alone") << "Contact"
+                                                 << "name"
+                                                 << "" << 0 << "smith"
+                                                 << "smith" << 5;
+        QTest::newRow("contact state left alone") << "Contact"
+                                                  << "state"
+                                                  << "" << 0 << "ut"
+                                                  << "ut" << 2;
     }
 
     void typingUpperCase()
@@ -247,27 +274,59 @@ private slots:
     void requests_data()
     {
         QTest::addColumn<QString>("dialog");
-        QTest::addColumn<QString>("how");     // a key sequence, "click:<button>" or "<key>:<field>"
+        QTest::addColumn<QString>("how"); // a key sequence, "click:<button>" or "<key>:<field>"
         QTest::addColumn<QString>("emitted");
 
-        QTest::newRow("station Alt+C") << "Station" << "Alt+C" << "connectSig";
-        QTest::newRow("station Alt+S") << "Station" << "Alt+S" << "saveStationSig";
-        QTest::newRow("station Alt+G") << "Station" << "Alt+G" << "getStationSig";
-        QTest::newRow("station Connect QRZ") << "Station" << "click:connectQRZ" << "connectSig";
-        QTest::newRow("station Save Station") << "Station" << "click:saveStation" << "saveStationSig";
-        QTest::newRow("station Get Station") << "Station" << "click:getStation" << "getStationSig";
-        QTest::newRow("station Escape") << "Station" << "escape:lat" << "escapeSig";
+        QTest::newRow("station Alt+C") << "Station"
+                                       << "Alt+C"
+                                       << "connectSig";
+        QTest::newRow("station Alt+S") << "Station"
+                                       << "Alt+S"
+                                       << "saveStationSig";
+        QTest::newRow("station Alt+G") << "Station"
+                                       << "Alt+G"
+                                       << "getStationSig";
+        QTest::newRow("station Connect QRZ") << "Station"
+                                             << "click:connectQRZ"
+                                             << "connectSig";
+        QTest::newRow("station Save Station") << "Station"
+                                              << "click:saveStation"
+                                              << "saveStationSig";
+        QTest::newRow("station Get Station") << "Station"
+                                             << "click:getStation"
+                                             << "getStationSig";
+        QTest::newRow("station Escape") << "Station"
+                                        << "escape:lat"
+                                        << "escapeSig";
         // No button is the default, so Enter in a field asks for nothing.
-        QTest::newRow("station Enter in call") << "Station" << "enter:call" << "";
-        QTest::newRow("station Enter in lat") << "Station" << "enter:lat" << "";
+        QTest::newRow("station Enter in call") << "Station"
+                                               << "enter:call"
+                                               << "";
+        QTest::newRow("station Enter in lat") << "Station"
+                                              << "enter:lat"
+                                              << "";
 
-        QTest::newRow("contact Alt+G") << "Contact" << "Alt+G" << "getContactSig";
-        QTest::newRow("contact Alt+S") << "Contact" << "Alt+S" << "saveContactSig";
-        QTest::newRow("contact Get Contact") << "Contact" << "click:getContact" << "getContactSig";
-        QTest::newRow("contact Save Contact") << "Contact" << "click:saveContact" << "saveContactSig";
-        QTest::newRow("contact Escape") << "Contact" << "escape:call" << "escapeSig";
-        QTest::newRow("contact Enter in call looks up") << "Contact" << "enter:call" << "getContactSig";
-        QTest::newRow("contact Enter in name") << "Contact" << "enter:name" << "";
+        QTest::newRow("contact Alt+G") << "Contact"
+                                       << "Alt+G"
+                                       << "getContactSig";
+        QTest::newRow("contact Alt+S") << "Contact"
+                                       << "Alt+S"
+                                       << "saveContactSig";
+        QTest::newRow("contact Get Contact") << "Contact"
+                                             << "click:getContact"
+                                             << "getContactSig";
+        QTest::newRow("contact Save Contact") << "Contact"
+                                              << "click:saveContact"
+                                              << "saveContactSig";
+        QTest::newRow("contact Escape") << "Contact"
+                                        << "escape:call"
+                                        << "escapeSig";
+        QTest::newRow("contact Enter in call looks up") << "Contact"
+                                                        << "enter:call"
+                                                        << "getContactSig";
+        QTest::newRow("contact Enter in name") << "Contact"
+                                               << "enter:name"
+                                               << "";
     }
 
     void requests()
@@ -301,11 +360,12 @@ private slots:
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QStringList>("order");
 
-        QTest::newRow("station") << "Station" << QStringList{"call", "pwd", "state", "lat", "lon", "grid", "utc", "dst", "hamqthUser", "hamqthPwd"};
+        QTest::newRow("station") << "Station" << QStringList{"call", "pwd", "state", "lat",        "lon",
+                                                             "grid", "utc", "dst",   "hamqthUser", "hamqthPwd"};
         QTest::newRow("contact") << "Contact"
-                                 << QStringList{"call", "classlic", "fname", "name", "city", "expire", "state",
-                                                "zip", "lat", "utc", "lon", "dst", "grid", "tzOffset", "addr",
-                                                "country", "email", "phone", "geoloc", "born"};
+                                 << QStringList{"call", "classlic", "fname", "name",  "city",   "expire", "state",
+                                                "zip",  "lat",      "utc",   "lon",   "dst",    "grid",   "tzOffset",
+                                                "addr", "country",  "email", "phone", "geoloc", "born"};
     }
 
     void tabOrder()

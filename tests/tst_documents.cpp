@@ -2,9 +2,9 @@
 
 #include "app/errorlog.h"
 #include "app/trelvin.h"
-#include "viewer/documentscontroller.h"
 #include "ui_seefile.h"
 #include "ui_trelvin.h"
+#include "viewer/documentscontroller.h"
 #include "viewer/seefile.h"
 
 #include <QRegularExpression>
@@ -36,8 +36,8 @@ private:
 void TestDocuments::init()
 {
     rt = std::make_unique<Runtime>();
-    for (const char *name : {"State_Info.csv", "COPYING", "README.txt", "SHORTCUTS.txt", "CHANGELOG.txt",
-                             "ENVIRONMENT_WINDOWS.txt"})
+    for (const char *name :
+         {"State_Info.csv", "COPYING", "README.txt", "SHORTCUTS.txt", "CHANGELOG.txt", "ENVIRONMENT_WINDOWS.txt"})
         QVERIFY(rt->installInfo(name));
     rt->addEmptyRoster();
     w = rt->start();
@@ -55,15 +55,29 @@ void TestDocuments::documentsOpen_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("content");
     QTest::addColumn<QString>("firstLine");
-    QTest::newRow("licence") << "actionLicense" << "License to Use" << "UseLicense"
+    QTest::newRow("licence") << "actionLicense"
+                             << "License to Use"
+                             << "UseLicense"
                              << "GNU GENERAL PUBLIC LICENSE";
-    QTest::newRow("read-me") << "actionGettingStartedTrelvin" << "Display README File" << "GetStarted"
+    QTest::newRow("read-me") << "actionGettingStartedTrelvin"
+                             << "Display README File"
+                             << "GetStarted"
                              << "";
-    QTest::newRow("shortcuts") << "actionShortcut_Keys" << "Keyboard Shortcut Keys" << "Shortcuts" << "";
-    QTest::newRow("change log") << "actionChange_Log" << "Program Change Log" << "ChangeLog" << "";
-    QTest::newRow("environment") << "actionEnvironment" << "Hardware and Software Versions"
-                                 << "Environment" << "Program and Development Software Versions";
-    QTest::newRow("error log") << "actionShow_Error_Log" << "Program Errors and Comments" << "ErrorLog"
+    QTest::newRow("shortcuts") << "actionShortcut_Keys"
+                               << "Keyboard Shortcut Keys"
+                               << "Shortcuts"
+                               << "";
+    QTest::newRow("change log") << "actionChange_Log"
+                                << "Program Change Log"
+                                << "ChangeLog"
+                                << "";
+    QTest::newRow("environment") << "actionEnvironment"
+                                 << "Hardware and Software Versions"
+                                 << "Environment"
+                                 << "Program and Development Software Versions";
+    QTest::newRow("error log") << "actionShow_Error_Log"
+                               << "Program Errors and Comments"
+                               << "ErrorLog"
                                << "";
 }
 
@@ -101,8 +115,8 @@ void TestDocuments::missingDocumentReachesErrorLog()
     FORM(w, actionPreamble)->trigger();
     QCOMPARE(rt->prompter.titles(), QStringList{"File not Found"});
     QVERIFY(!documentsOf(w)->scriptWindow()->isVisible());
-    QVERIFY(rt->readData("errorLog.txt").endsWith(" File '" + rt->dataPath()
-                                                 + "/PREAMBLE-ARC.txt' Could not be Opened.\n"));
+    QVERIFY(rt->readData("errorLog.txt")
+                .endsWith(" File '" + rt->dataPath() + "/PREAMBLE-ARC.txt' Could not be Opened.\n"));
 }
 
 void TestDocuments::missingErrorLogIsNotLogged()
@@ -147,8 +161,8 @@ void TestDocuments::documentReopensAtNextStart()
 
 void TestDocuments::preambleOfTheClub()
 {
-    QVERIFY(QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/PREAMBLE-ARC.txt"),
-                        rt->dataPath() + "/PREAMBLE-ARC.txt"));
+    QVERIFY(
+        QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/PREAMBLE-ARC.txt"), rt->dataPath() + "/PREAMBLE-ARC.txt"));
     FORM(w, actionPreamble)->trigger();
     QVERIFY(rt->prompter.calls.isEmpty());
     QVERIFY(documentsOf(w)->scriptWindow()->isVisible());
@@ -165,7 +179,8 @@ void TestDocuments::guidesNameThisVersion()
         QFile file(QStringLiteral(TRELVIN_SOURCE_DIR "/info/") + name);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
     };
-    QCOMPARE(firstLine("README.txt"), QStringLiteral("TRELVIN " TRELVIN_VERSION " - NET LOGGING FOR AMATEUR RADIO CLUBS"));
+    QCOMPARE(firstLine("README.txt"),
+             QStringLiteral("TRELVIN " TRELVIN_VERSION " - NET LOGGING FOR AMATEUR RADIO CLUBS"));
     QCOMPARE(firstLine("SHORTCUTS.txt"), QStringLiteral("TRELVIN " TRELVIN_VERSION " - KEYBOARD SHORTCUT KEYS"));
 
     // The newest entry of the change log comes first.

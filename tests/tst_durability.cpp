@@ -143,9 +143,9 @@ void TestDurability::killedNetIsResumedWhole()
     QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(question.defaultButton, QMessageBox::Yes);
     const QDateTime made = QDateTime::fromString(first, Qt::ISODate);
-    QCOMPARE(question.text, "The last run ended without closing its net, which held 3 stations. Its first entry was made on "
-                                + made.toString("yyyy-MM-dd") + " at " + made.toString("HH:mm")
-                                + ".\n\nResume that net?");
+    QCOMPARE(question.text,
+             "The last run ended without closing its net, which held 3 stations. Its first entry was made on "
+                 + made.toString("yyyy-MM-dd") + " at " + made.toString("HH:mm") + ".\n\nResume that net?");
     QCOMPARE(column(fileDb(w), WholeNet), net);
     QCOMPARE(deskOf(w)->markedEntry(), mark);
     QCOMPARE(FORM(w, checkins)->toPlainText(), shown);
@@ -160,8 +160,7 @@ void TestDurability::killedNetIsResumedWhole()
     enter("WB7NEW", "Nell");
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(boxes(), QStringList{"Resume Net"});
-    QCOMPARE(column(fileDb(w), "SELECT call FROM net ORDER BY id"),
-             (QStringList{"W1AW", "K7ABC", "N0XYZ", "WB7NEW"}));
+    QCOMPARE(column(fileDb(w), "SELECT call FROM net ORDER BY id"), (QStringList{"W1AW", "K7ABC", "N0XYZ", "WB7NEW"}));
     QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM log"), QStringList{"4"});
     QCOMPARE(column(fileDb(w), "SELECT COUNT(*) FROM net n JOIN log l ON l.id = n.logId AND l.call = n.call"),
              QStringList{"4"});
@@ -319,10 +318,25 @@ void TestDurability::failedWriteKeepsTheListAndRecovers()
     // Every kind of key fails whole: a newcomer, a check-in of a listed
     // station, a role, a comment, a removal.
     const QList<std::function<void()>> keys = {
-        [&] { enter("N0XYZ", "Zed", longComment); QTest::keyClick(FORM(w, qso), Qt::Key_Return); },
-        [&] { select("K7ABC"); FORM(w, qso)->setText(longComment); FORM(w, logContactButton)->click(); },
-        [&] { select("W1AW"); FORM(w, qso)->setText(longComment); FORM(w, relayButton)->click(); },
-        [&] { select("W1AW"); FORM(w, qso)->setText(longComment); QTest::keyClick(FORM(w, qso), Qt::Key_Return); },
+        [&] {
+            enter("N0XYZ", "Zed", longComment);
+            QTest::keyClick(FORM(w, qso), Qt::Key_Return);
+        },
+        [&] {
+            select("K7ABC");
+            FORM(w, qso)->setText(longComment);
+            FORM(w, logContactButton)->click();
+        },
+        [&] {
+            select("W1AW");
+            FORM(w, qso)->setText(longComment);
+            FORM(w, relayButton)->click();
+        },
+        [&] {
+            select("W1AW");
+            FORM(w, qso)->setText(longComment);
+            QTest::keyClick(FORM(w, qso), Qt::Key_Return);
+        },
     };
     for (int k = 0; k < keys.size(); ++k) {
         rt->prompter.clear();
@@ -406,8 +420,8 @@ void TestDurability::nothingIsLostAtAnyKill()
     QElapsedTimer total;
     total.start();
 
-    Reported last;      // the last state the child reported whole
-    QString inFlight;   // what the step it was killed in touched: "new", "entry <id>", "mark"
+    Reported last;    // the last state the child reported whole
+    QString inFlight; // what the step it was killed in touched: "new", "entry <id>", "mark"
     int steps = 0;
     int resumes = 0;
     for (int kill = 0; kill < kills; ++kill) {

@@ -1,28 +1,29 @@
 #include "testsupport.h"
 
-#include "app/trelvin.h"
 #include "app/settings.h"
-#include "files/filescontroller.h"
-#include "viewer/documentscontroller.h"
-#include "jobs/bulkjob.h"
+#include "app/trelvin.h"
 #include "data/csv.h"
 #include "data/direct.h"
+#include "files/filescontroller.h"
 #include "files/filewriting.h"
+#include "jobs/bulkjob.h"
 #include "ui_trelvin.h"
+#include "viewer/documentscontroller.h"
 #include "viewer/seefile.h"
 
 #include <QProgressBar>
-#include <QStringEncoder>
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStringEncoder>
 #include <QtTest>
 
 #include <sys/stat.h>
 
 namespace {
-const QString rosterHeader = "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
-                             "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
+const QString rosterHeader =
+    "\"Call\",\"First\",\"Last\",\"Class\",\"Expire\",\"Address\",\"City\",\"St\",\"Zip\",\"Country\","
+    "\"Email\",\"Phone\",\"Lat\",\"Lon\",\"Grid\",\"Source\",\"UTC\",\"DST\",\"Born\"\n";
 
 void addContact(Trelvin *w, const QStringList &values)
 {
@@ -106,9 +107,10 @@ QByteArray randomBytes(int size, quint32 seed)
 
 const QByteArray logLine = "\"261207\",\"19:06:00\",\"-\",\"K7ABC\",\"Ann\",\"\",\"Provo\",\"UT\",\"\"\n";
 
-const QStringList obrien{"W1AW", "Pat \"Bud\"", "O'Brien, Jr", "Extra", "2030-01-01", "1 Main St", "Zoë Springs",
-                         "CT", "06111", "USA", "pat@example.org", "8605551234", "41.71", "-72.72", "FN31pr", "user",
-                         "-5", "Y", "1950"};
+const QStringList obrien{
+    "W1AW", "Pat \"Bud\"",     "O'Brien, Jr", "Extra", "2030-01-01", "1 Main St", "Zoë Springs", "CT", "06111",
+    "USA",  "pat@example.org", "8605551234",  "41.71", "-72.72",     "FN31pr",    "user",        "-5", "Y",
+    "1950"};
 } // namespace
 
 class TestFiles : public QObject {
@@ -176,7 +178,7 @@ void TestFiles::rosterRoundTrip()
     addContact(w, obrien);
     addContact(w, {"K7ABC", "Ann", "", "", "", "", "Provo", "UT"});
     addMember(w, "W1AW");
-    addMember(w, "KD7XYZ");  // no contact record: not written
+    addMember(w, "KD7XYZ"); // no contact record: not written
     addMember(w, "K7ABC");
 
     const QString path = rt->dataPath() + "/Roster-TEST.csv";
@@ -184,9 +186,9 @@ void TestFiles::rosterRoundTrip()
     QVERIFY(rt->prompter.calls.isEmpty());
     const QString text = readFile(path);
     QVERIFY(text.startsWith(rosterHeader));
-    QCOMPARE(text.mid(rosterHeader.size()),
-             "\"K7ABC\",\"Ann\",\"\",\"\",\"\",\"\",\"Provo\",\"UT\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\n"
-                 + csvRecord(obrien));
+    QCOMPARE(text.mid(rosterHeader.size()), "\"K7ABC\",\"Ann\",\"\",\"\",\"\",\"\",\"Provo\",\"UT\",\"\",\"\",\"\","
+                                            "\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\n"
+                                                + csvRecord(obrien));
 
     QSqlQuery(fileDb(w)).exec("DELETE FROM contact");
     filesOf(w)->loadRoster(path);
@@ -203,21 +205,24 @@ void TestFiles::rosterLoadMergesFieldByField()
     addContact(w, {"W1AW", "Hiram", "Maxim", "Extra", "", "", "Newington", "CT", "06111"});
     const QString path = rt->dataPath() + "/Roster-MIX.csv";
     writeFile(path, rosterHeader.toUtf8()
-                        + "\"W1AW\",\"Hi\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"(860) 594-0200\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\n"
-                          "\"K7NEW\",\"Newt\",\"\",\"\",\"\",\"\",\"\",\"UT\",\"\",\"\",\"\",\"801.555.0000\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\n"
+                        + "\"W1AW\",\"Hi\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"(860) "
+                          "594-0200\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\n"
+                          "\"K7NEW\",\"Newt\",\"\",\"\",\"\",\"\",\"\",\"UT\",\"\",\"\",\"\",\"801.555.0000\",\"\","
+                          "\"\",\"\",\"\",\"\",\"\",\"\"\n"
                           "\"N0SHORT\",\"Only\",\"three\"\n"
-                          "\"K7END\",\"End\",\"\",\"\",\"\",\"\",\"Moab\",\"UT\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"");
+                          "\"K7END\",\"End\",\"\",\"\",\"\",\"\",\"Moab\",\"UT\",\"\",\"\",\"\",\"\",\"\",\"\",\"\","
+                          "\"\",\"\",\"\",\"\"");
     filesOf(w)->loadRoster(path);
 
     const QStringList w1aw = contactRow(w, "W1AW");
-    QCOMPARE(w1aw.at(1), QStringLiteral("Hi"));          // given: replaces
-    QCOMPARE(w1aw.at(2), QStringLiteral("Maxim"));       // empty: keeps the stored value
+    QCOMPARE(w1aw.at(1), QStringLiteral("Hi"));    // given: replaces
+    QCOMPARE(w1aw.at(2), QStringLiteral("Maxim")); // empty: keeps the stored value
     QCOMPARE(w1aw.at(6), QStringLiteral("Newington"));
     QCOMPARE(w1aw.at(11), QStringLiteral("8605940200")); // digits only
     const QStringList fresh = contactRow(w, "K7NEW");
     QCOMPARE(fresh.at(6), QString());
     QCOMPARE(fresh.at(11), QStringLiteral("8015550000"));
-    QCOMPARE(contactRow(w, "K7END").at(6), QStringLiteral("Moab"));  // last line without line feed
+    QCOMPARE(contactRow(w, "K7END").at(6), QStringLiteral("Moab")); // last line without line feed
     QVERIFY(contactRow(w, "N0SHORT").isEmpty());
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"),
              (QStringList{"W1AW", "K7NEW", "N0SHORT", "K7END"}));
@@ -239,12 +244,13 @@ void TestFiles::missingRosterIsReported()
     filesOf(w)->loadMembers(path);
     QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
     QCOMPARE(rt->prompter.calls.first().kind, Prompter::Critical);
-    QCOMPARE(rt->prompter.calls.first().text,
-             "File '" + path
-                 + "'\nCould not be Opened.\n\nYou can create 'Roster-{club}.csv' in 3 ways:\n 1. 'Ctrl +' during Net to "
-                   "add contacts to Roster,\n 2. Manually edit 'Roster-{club}.csv' file\n    (file created when "
-                   "program terminates),\n 3. Use Menu Item: 'Setup->Roster QRZ Data'\n    to read "
-                   "'Callsigns-{club}.csv' file and\n    retrieve data from the QRZ database.");
+    QCOMPARE(
+        rt->prompter.calls.first().text,
+        "File '" + path
+            + "'\nCould not be Opened.\n\nYou can create 'Roster-{club}.csv' in 3 ways:\n 1. 'Ctrl +' during Net to "
+              "add contacts to Roster,\n 2. Manually edit 'Roster-{club}.csv' file\n    (file created when "
+              "program terminates),\n 3. Use Menu Item: 'Setup->Roster QRZ Data'\n    to read "
+              "'Callsigns-{club}.csv' file and\n    retrieve data from the QRZ database.");
     QVERIFY(rt->readData("errorLog.txt").endsWith(" File '" + path + "' Could not be Opened.\n"));
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr"), QStringList());
 }
@@ -301,8 +307,9 @@ void TestFiles::contactsRoundTrip()
     QCOMPARE(contactRow(w, "K7ABC").at(11), QStringLiteral("(801) 555-1234"));
     // The re-created table keeps its look-up index; nothing of the loading is left.
     // Built with the rows beside the old table, the indexes take their second names.
-    QCOMPARE(column(fileDb(w), "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='contact' ORDER BY name"),
-             (QStringList{"contact_call_2", "contact_suffix_2"}));
+    QCOMPARE(
+        column(fileDb(w), "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='contact' ORDER BY name"),
+        (QStringList{"contact_call_2", "contact_suffix_2"}));
     QCOMPARE(column(fileDb(w), "SELECT name FROM sqlite_master WHERE name LIKE '%loading%'"), QStringList{});
 }
 
@@ -314,9 +321,10 @@ void TestFiles::netLogRoundTripAndShortLine()
     const QString path = rt->dataPath() + "/Trelvin-test.csv";
     rt->prompter.paths = QStringList{path};
     FORM(w, actionSaveTrelvin)->trigger();
-    QCOMPARE(readFile(path), QStringLiteral("\"Date\",\"Time\",\"S\",\"Station\",\"Operator\",\"Relay\",\"City\",\"St\","
-                                            "\"Comments\"\n\"261207\",\"19:01:02\",\"T\",\"W1AW\",\"Pat\",\"\","
-                                            "\"Newington\",\"CT\",\"Has \"\"traffic\"\", two items\"\n"));
+    QCOMPARE(readFile(path),
+             QStringLiteral("\"Date\",\"Time\",\"S\",\"Station\",\"Operator\",\"Relay\",\"City\",\"St\","
+                            "\"Comments\"\n\"261207\",\"19:01:02\",\"T\",\"W1AW\",\"Pat\",\"\","
+                            "\"Newington\",\"CT\",\"Has \"\"traffic\"\", two items\"\n"));
 
     // Add a short line in the middle: it is skipped and reported, the rest loads.
     QString text = readFile(path);
@@ -325,8 +333,7 @@ void TestFiles::netLogRoundTripAndShortLine()
     rt->prompter.paths = QStringList{path};
     FORM(w, actionLoadTrelvin)->trigger();
     QCOMPARE(column(fileDb(w), "SELECT call FROM log ORDER BY id"), (QStringList{"W1AW", "K7ABC"}));
-    QCOMPARE(column(fileDb(w), "SELECT comment FROM log WHERE id = 1"),
-             QStringList{"Has \"traffic\", two items"});
+    QCOMPARE(column(fileDb(w), "SELECT comment FROM log WHERE id = 1"), QStringList{"Has \"traffic\", two items"});
     QVERIFY2(rt->readData("errorLog.txt").contains("line 3 has 2 fields"), qPrintable(rt->readData("errorLog.txt")));
     QCOMPARE(column(fileDb(w), "SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='log' ORDER BY name"),
              (QStringList{"log_call_2", "log_date_2"}));
@@ -342,9 +349,10 @@ void TestFiles::failedLoadKeepsRows()
 {
     addContact(w, obrien);
     const QString path = rt->dataPath() + "/Contacts-new.csv";
-    writeFile(path, "header\n" + csvRecord({"K7ABC", "Ann", "", "", "", "", "", "", "", "", "", "", "", "", "", "",
-                                            "", "", ""})
-                                     .toUtf8());
+    writeFile(
+        path,
+        "header\n"
+            + csvRecord({"K7ABC", "Ann", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""}).toUtf8());
 
     // Unreadable file: box, log line, table untouched.
     rt->prompter.paths = QStringList{rt->dataPath() + "/missing.csv"};
@@ -463,7 +471,7 @@ void TestFiles::membershipKeys()
 
     FORM(w, call)->setText("K7ABC");
     FORM(w, member)->setText("?");
-    deskOf(w)->dropMember();  // not a member: no change
+    deskOf(w)->dropMember(); // not a member: no change
     QCOMPARE(FORM(w, member)->text(), QStringLiteral("?"));
 
     FORM(w, call)->setText("O'BR");
@@ -478,8 +486,8 @@ void TestFiles::clubSwitch()
     addContact(w, obrien);
     addMember(w, "W1AW");
     writeFile(rt->dataPath() + "/PREAMBLE-QRP.txt", "QRP net opens.\n");
-    QVERIFY(QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/PREAMBLE-ARC.txt"),
-                        rt->dataPath() + "/PREAMBLE-ARC.txt"));
+    QVERIFY(
+        QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/PREAMBLE-ARC.txt"), rt->dataPath() + "/PREAMBLE-ARC.txt"));
 
     FORM(w, club)->setText("qrp");
     QTest::keyClick(FORM(w, club), Qt::Key_Return);
@@ -548,9 +556,8 @@ void TestFiles::nothingLoadedKeepsTable_data()
         row("carriage returns only") << contacts << QByteArray(file).replace('\n', '\r') << returns;
         row("random bytes") << contacts << randomBytes(4096, 7) << notText;
     }
-    QTest::newRow("net-log file as contacts")
-        << true << "header\n" + logLine.repeated(3)
-        << "This is a net-log file (9 fields a line); a contacts file has 19.";
+    QTest::newRow("net-log file as contacts") << true << "header\n" + logLine.repeated(3)
+                                              << "This is a net-log file (9 fields a line); a contacts file has 19.";
     QTest::newRow("contacts file as net log")
         << false << "header\n" + csvRecord(obrien).toUtf8().repeated(3)
         << "This is a contacts or roster file (19 fields a line); a net-log file has 9.";
@@ -602,8 +609,8 @@ void TestFiles::linesWithoutCallAreSkipped()
     anon[0] = "";
     const QString path = rt->dataPath() + "/Contacts-anon.csv";
     writeFile(path, "header\n" + csvRecord(obrien).toUtf8() + csvRecord(anon).toUtf8()
-                        + csvRecord({"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "", "", "", "", "",
-                                     "", "", ""})
+                        + csvRecord({"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "", "", "", "", "", "",
+                                     "", ""})
                               .toUtf8());
     rt->prompter.paths = QStringList{path};
     FORM(w, actionLoadContacts)->trigger();
@@ -622,8 +629,7 @@ void TestFiles::linesWithoutCallAreSkipped()
     QVERIFY(rt->prompter.calls.isEmpty());
     QCOMPARE(column(fileDb(w), "SELECT call FROM log ORDER BY id"), QStringList{"K7ABC"});
     log = rt->readData("errorLog.txt");
-    QVERIFY2(log.contains("File '" + logPath + "' line 2 has no call sign; the line was skipped.\n"),
-             qPrintable(log));
+    QVERIFY2(log.contains("File '" + logPath + "' line 2 has no call sign; the line was skipped.\n"), qPrintable(log));
 }
 
 void TestFiles::repeatedCallsMakeOneMember()
@@ -632,11 +638,10 @@ void TestFiles::repeatedCallsMakeOneMember()
     QStringList lower = obrien;
     lower[0] = "w1aw";
     lower[1] = "Lower";
-    const QByteArray k7abc = csvRecord({"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "", "", "", "",
-                                        "", "", "", ""})
-                                 .toUtf8();
-    const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8().repeated(5)
-                              + csvRecord(lower).toUtf8() + k7abc + "\"n0low\"\n\"K7ABC\"\n";
+    const QByteArray k7abc =
+        csvRecord({"K7ABC", "Ann", "", "", "", "", "Provo", "UT", "", "", "", "", "", "", "", "", "", "", ""}).toUtf8();
+    const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8().repeated(5) + csvRecord(lower).toUtf8()
+                              + k7abc + "\"n0low\"\n\"K7ABC\"\n";
     const QString path = rt->dataPath() + "/Roster-TWICE.csv";
     writeFile(path, roster);
     filesOf(w)->loadRoster(path);
@@ -686,8 +691,8 @@ void TestFiles::lineLogIsCapped()
     // Lines read as Windows-1252 are named the same way, a hundred at most.
     QByteArray latin = "header\n";
     for (int i = 0; i < 130; ++i)
-        latin += csvRecord({"K" + QString::number(i) + "X", "Zoë", "", "", "", "", "", "", "", "", "", "", "", "",
-                            "", "", "", "", ""})
+        latin += csvRecord({"K" + QString::number(i) + "X", "Zoë", "", "", "", "", "", "", "", "", "", "", "", "", "",
+                            "", "", "", ""})
                      .toLatin1();
     writeFile(path, latin);
     rt->prompter.clear();
@@ -709,7 +714,8 @@ void TestFiles::latin1LinesAreConverted()
     sao[5] = "R. Boa Vista €5";
     sao[6] = "São Paulo";
     QByteArray latin = csvRecord(sao).toLatin1();
-    latin.replace("Boa Vista ?", "\x93" "Boa Vista\x94 \x80");
+    latin.replace("Boa Vista ?", "\x93"
+                                 "Boa Vista\x94 \x80");
     sao[5] = "R. “Boa Vista” €5";
     const QString path = rt->dataPath() + "/Contacts-latin.csv";
     writeFile(path, "header\n" + csvRecord(obrien).toUtf8() + latin);
@@ -750,10 +756,12 @@ void TestFiles::failedRosterLoadKeepsMembers_data()
 
     const QByteArray roster = rosterHeader.toUtf8() + csvRecord(obrien).toUtf8();
     QTest::newRow("no such file") << QByteArray() << "Can't Open File" << QString();
-    QTest::newRow("0 bytes") << QByteArray("") << "Nothing Loaded" << "The file is empty.";
+    QTest::newRow("0 bytes") << QByteArray("") << "Nothing Loaded"
+                             << "The file is empty.";
     QTest::newRow("header only") << rosterHeader.toUtf8() << "Nothing Loaded"
                                  << "The file holds no line after its header.";
-    QTest::newRow("random bytes") << randomBytes(4096, 3) << "Nothing Loaded" << "The file is not text.";
+    QTest::newRow("random bytes") << randomBytes(4096, 3) << "Nothing Loaded"
+                                  << "The file is not text.";
     QTest::newRow("UTF-16") << utf16(roster, QStringConverter::Utf16LE, true) << "Nothing Loaded"
                             << "The file is UTF-16 text; save it as UTF-8 and load it again.";
     QTest::newRow("net-log file") << "header\n" + logLine.repeated(2) << "Nothing Loaded"
@@ -828,8 +836,9 @@ void TestFiles::unreadableRosterAtStartIsKept()
     FORM(w, actionExit)->trigger();
     QCOMPARE(fileBytes(path), bytes);
     QVERIFY(rt->readData("errorLog.txt")
-                .contains("Roster file '" + path + "' was left as it was: it could not be read and the roster is "
-                          "empty.\n"));
+                .contains("Roster file '" + path
+                          + "' was left as it was: it could not be read and the roster is "
+                            "empty.\n"));
 
     // ...but members added during the net are written.
     w = rt->start();
@@ -864,8 +873,9 @@ void TestFiles::closedDatabaseKeepsFiles()
     QCOMPARE(fileBytes(log), QByteArray("log kept\n"));
     QCOMPARE(rt->prompter.titles(), (QStringList{"Can't Open File", "Can't Open File"}));
     QVERIFY(rt->readData("errorLog.txt")
-                .contains("File '" + log + "' Could not be Opened. (the contacts database is not open; the file "
-                                           "was left as it was)\n"));
+                .contains("File '" + log
+                          + "' Could not be Opened. (the contacts database is not open; the file "
+                            "was left as it was)\n"));
 
     // At exit the operator knows already: a line in the log, no box.
     rt->prompter.clear();
@@ -873,8 +883,9 @@ void TestFiles::closedDatabaseKeepsFiles()
     QCOMPARE(fileBytes(path), roster);
     QCOMPARE(rt->prompter.titles(), QStringList{});
     QVERIFY(rt->readData("errorLog.txt")
-                .contains("Roster file '" + path + "' was not written at exit: the contacts database is not open; "
-                                                   "the file was left as it was.\n"));
+                .contains("Roster file '" + path
+                          + "' was not written at exit: the contacts database is not open; "
+                            "the file was left as it was.\n"));
 }
 
 void TestFiles::specialFileIsNotReplaced()
@@ -905,8 +916,9 @@ void TestFiles::specialFileIsNotReplaced()
     QVERIFY(S_ISFIFO(status.st_mode));
     QCOMPARE(entries(), before);
     const QString log = rt->readData("errorLog.txt");
-    QCOMPARE(log.count("File '" + fifo + "' Could not be Opened. (it is not a regular file; it was left as it "
-                                         "is)\n"),
+    QCOMPARE(log.count("File '" + fifo
+                       + "' Could not be Opened. (it is not a regular file; it was left as it "
+                         "is)\n"),
              4);
 }
 

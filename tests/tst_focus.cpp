@@ -70,16 +70,14 @@ void TestFocus::afterEveryBox_data()
     QTest::newRow("load call book, not a zip")
         << "actionLoadFccCallBook" << QByteArray("not a zip archive\n") << "FCC Call Book Not Loaded";
     QTest::newRow("save roster, no folder") << "actionSaveRoster" << QByteArray("<missing>") << "Can't Open File";
-    QTest::newRow("save contacts, no folder")
-        << "actionSaveContacts" << QByteArray("<missing>") << "Can't Open File";
+    QTest::newRow("save contacts, no folder") << "actionSaveContacts" << QByteArray("<missing>") << "Can't Open File";
     QTest::newRow("save net log, no folder") << "actionSaveTrelvin" << QByteArray("<missing>") << "Can't Open File";
     QTest::newRow("ADIF of an empty net") << "actionSaveNetAdif" << QByteArray("<missing>") << "Empty Net";
     QTest::newRow("ICS-309 of an empty net") << "actionSaveIcs309" << QByteArray("<missing>") << "Empty Net";
-    QTest::newRow("same data folder")
-        << "actionSet_Data_Directory" << QByteArray("<data>") << "Same Trelvin Data Directory";
+    QTest::newRow("same data folder") << "actionSet_Data_Directory" << QByteArray("<data>")
+                                      << "Same Trelvin Data Directory";
     QTest::newRow("update check without server") << "actionCheck_for_Updates" << QByteArray() << "Check for Updates";
-    QTest::newRow("club data without QRZ")
-        << "actionQRZClubData" << QByteArray() << "Not Connected to QRZ Database";
+    QTest::newRow("club data without QRZ") << "actionQRZClubData" << QByteArray() << "Not Connected to QRZ Database";
 }
 
 void TestFocus::afterEveryBox()

@@ -94,9 +94,12 @@ void TestFolders::systemWideNeedsBinAndSharedInfo_data()
 {
     QTest::addColumn<QString>("programDir");
     QTest::addColumn<QString>("userData");
-    QTest::newRow("bin without share/trelvin/Info") << "b/bin" << "home";
-    QTest::newRow("shared Info but not in a bin folder") << "usr/libexec" << "home";
-    QTest::newRow("no user data location") << "usr/bin" << "";
+    QTest::newRow("bin without share/trelvin/Info") << "b/bin"
+                                                    << "home";
+    QTest::newRow("shared Info but not in a bin folder") << "usr/libexec"
+                                                         << "home";
+    QTest::newRow("no user data location") << "usr/bin"
+                                           << "";
 }
 
 void TestFolders::systemWideNeedsBinAndSharedInfo()

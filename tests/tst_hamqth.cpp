@@ -2,11 +2,11 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
-#include "lookup/hamqthclient.h"
-#include "lookup/lookupcontroller.h"
 #include "data/callbookstore.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
+#include "lookup/hamqthclient.h"
+#include "lookup/lookupcontroller.h"
 #include "ui_contact.h"
 #include "ui_station.h"
 #include "ui_trelvin.h"
@@ -30,8 +30,8 @@ const QByteArray Login = "/xml.php?u=";
 
 QByteArray session(const QByteArray &id)
 {
-    return "<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" xmlns=\"https://www.hamqth.com\"><session><session_id>" + id
-           + "</session_id></session></HamQTH>";
+    return "<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" xmlns=\"https://www.hamqth.com\"><session><session_id>"
+           + id + "</session_id></session></HamQTH>";
 }
 
 QByteArray sessionError(const QByteArray &error)
@@ -121,10 +121,10 @@ void TestHamQth::lookUpReusesSession()
     QVERIFY(records.wait());
     const auto record = records.at(0).at(0).value<Qrz::CallRecord>();
     QCOMPARE(records.at(0).at(1).toInt(), 1);
-    QCOMPARE(QStringList({record.call, record.fname, record.last, record.address, record.city, record.state,
-                          record.zip, record.lat, record.lon, record.grid, record.utc, record.source}),
-             QStringList({"W7FCC", "Doris", "Example", "1 Elm St", "Salt Lake City", "UT", "84101", "40.77",
-                          "-111.88", "DN40bs", "-7", "HamQTH"}));
+    QCOMPARE(QStringList({record.call, record.fname, record.last, record.address, record.city, record.state, record.zip,
+                          record.lat, record.lon, record.grid, record.utc, record.source}),
+             QStringList({"W7FCC", "Doris", "Example", "1 Elm St", "Salt Lake City", "UT", "84101", "40.77", "-111.88",
+                          "DN40bs", "-7", "HamQTH"}));
     // Credentials are percent-encoded.
     QCOMPARE(rig.http.requestsTo(Login), QList<QByteArray>({"/xml.php?u=k7abc&p=p%26ss%20word"}));
 
@@ -174,18 +174,17 @@ void TestHamQth::refusedAnswers_data()
 
     QTest::newRow("unknown call") << session("SID1") << sessionError("Callsign not found") << "Callsign not found"
                                   << QString();
-    QTest::newRow("malformed search")
-        << session("SID1") << QByteArray("<HamQTH><search><callsign>w7fcc</search>") << QString()
-        << "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
-    QTest::newRow("portal page instead")
-        << session("SID1") << QByteArray("<html><body>Sign in</body></html>") << QString()
-        << "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
+    QTest::newRow("malformed search") << session("SID1") << QByteArray("<HamQTH><search><callsign>w7fcc</search>")
+                                      << QString()
+                                      << "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
+    QTest::newRow("portal page instead") << session("SID1") << QByteArray("<html><body>Sign in</body></html>")
+                                         << QString()
+                                         << "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
     QTest::newRow("page that names the service")
         << session("SID1") << QByteArray("<html><!-- <HamQTH> --><body><callsign>w7fcc</callsign></body></html>")
         << QString() << "HamQTH look-up of W7FCC failed: The reply is not HamQTH XML data.";
-    QTest::newRow("wrong password")
-        << sessionError("Wrong user name or password") << QByteArray() << QString()
-        << "HamQTH login failed: Wrong user name or password (look-up of W7FCC)";
+    QTest::newRow("wrong password") << sessionError("Wrong user name or password") << QByteArray() << QString()
+                                    << "HamQTH login failed: Wrong user name or password (look-up of W7FCC)";
     QTest::newRow("malformed login") << QByteArray("<HamQTH><session><session_id>") << QByteArray() << QString()
                                      << "HamQTH login failed: The reply is not HamQTH XML data. (look-up of W7FCC)";
 }
@@ -233,10 +232,9 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W7FCC", "Doris", "Salt Lake City", "UT"}));
     QCOMPARE(QStringList({CONTACT(w, name)->text(), CONTACT(w, classlic)->text(), CONTACT(w, expire)->text(),
-                          CONTACT(w, addr)->text(), CONTACT(w, zip)->text(), CONTACT(w, lat)->text(), CONTACT(w, lon)->text(),
-                          CONTACT(w, geoloc)->text()}),
-             QStringList({"Field", "General", "2031-03-15", "9 Canyon Rd", "84101", "40.7560", "-111.9000",
-                          "FCC"}));
+                          CONTACT(w, addr)->text(), CONTACT(w, zip)->text(), CONTACT(w, lat)->text(),
+                          CONTACT(w, lon)->text(), CONTACT(w, geoloc)->text()}),
+             QStringList({"Field", "General", "2031-03-15", "9 Canyon Rd", "84101", "40.7560", "-111.9000", "FCC"}));
     QVERIFY(lookups(w)->refinementPending());
     QVERIFY(http.requests.isEmpty());
 
@@ -255,8 +253,8 @@ void TestHamQth::callBookFillsSearchAndHamQthRefines()
     QSignalSpy records(lookups(w)->hamQthClient(), &HamQthClient::callRecord);
     QVERIFY(records.wait(3000));
     QCOMPARE(http.requestsTo(searchTarget("SID1")).size(), 1);
-    QCOMPARE(QStringList({FORM(w, name)->text(), FORM(w, city)->text(), CONTACT(w, city)->text(), CONTACT(w, geoloc)->text(),
-                          CONTACT(w, lat)->text()}),
+    QCOMPARE(QStringList({FORM(w, name)->text(), FORM(w, city)->text(), CONTACT(w, city)->text(),
+                          CONTACT(w, geoloc)->text(), CONTACT(w, lat)->text()}),
              QStringList({"Doris Mae", "Ogden", "Ogden", "HamQTH", "40.77"}));
 
     // Stored with Enter: the new contact keeps the call book's data.

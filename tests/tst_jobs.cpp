@@ -67,8 +67,8 @@ void TestJobs::cancelReachesTheWorkAndStopJoins()
     QObject owner;
     auto first = std::make_shared<std::atomic<bool>>(false);
     bool firstEnded = false;
-    const JobRunner::Id a = runner.start(QStringLiteral("first"), &owner, untilCancelled(first),
-                                         [&] { firstEnded = true; });
+    const JobRunner::Id a =
+        runner.start(QStringLiteral("first"), &owner, untilCancelled(first), [&] { firstEnded = true; });
     QTest::qWait(20);
     QVERIFY(runner.running(a));
     runner.cancel(a);
@@ -78,8 +78,8 @@ void TestJobs::cancelReachesTheWorkAndStopJoins()
     // stop() returns once the thread has ended; the ending still comes.
     auto second = std::make_shared<std::atomic<bool>>(false);
     bool secondEnded = false;
-    const JobRunner::Id b = runner.start(QStringLiteral("second"), &owner, untilCancelled(second),
-                                         [&] { secondEnded = true; });
+    const JobRunner::Id b =
+        runner.start(QStringLiteral("second"), &owner, untilCancelled(second), [&] { secondEnded = true; });
     runner.stop(b);
     QVERIFY(*second);
     QVERIFY(!secondEnded);
@@ -192,7 +192,8 @@ void TestJobs::loopThreadQuitsOnCancel()
     QSignalSpy gone(worker, &QObject::destroyed);
     // The loop answers.
     std::atomic<bool> ran{false};
-    QMetaObject::invokeMethod(worker, [&ran] { ran = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [&ran] { ran = true; }, Qt::QueuedConnection);
     QTRY_VERIFY(ran);
     QVERIFY(runner.running(id));
     runner.cancel(id);

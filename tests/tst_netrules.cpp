@@ -34,8 +34,8 @@ void TestNetRules::keysChangeTheStatus_data()
     QTest::newRow("F8 checks in") << Short << f8 << (Short | CheckedIn) << false;
     QTest::newRow("F8 withdraws") << (Short | CheckedIn) << f8 << Short << true;
     QTest::newRow("store only") << (Traffic | CheckedIn) << StoreOnly << (Traffic | CheckedIn) << false;
-    QTest::newRow("store only keeps the key bits") << (Traffic | FromSearch) << StoreOnly << (Traffic | FromSearch)
-                                                   << false;
+    QTest::newRow("store only keeps the key bits")
+        << (Traffic | FromSearch) << StoreOnly << (Traffic | FromSearch) << false;
 }
 
 void TestNetRules::keysChangeTheStatus()
@@ -96,8 +96,7 @@ void TestNetRules::netLines_data()
     row("relay over NCS", Relay | Ncs, false, "R-", Ink::Relay, Paper::Relay, Weight::Unchanged);
     row("relay checked in", Relay | CheckedIn, false, "RC", Ink::RelayChecked, Paper::Normal, Weight::Bold);
     row("active", Traffic, true, "T-", Ink::Normal, Paper::Active, Weight::Unchanged);
-    row("active relay checked in", Relay | Ncs | CheckedIn, true, "RC", Ink::RelayChecked, Paper::Active,
-        Weight::Bold);
+    row("active relay checked in", Relay | Ncs | CheckedIn, true, "RC", Ink::RelayChecked, Paper::Active, Weight::Bold);
 }
 
 void TestNetRules::netLines()

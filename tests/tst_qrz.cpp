@@ -1,20 +1,20 @@
 #include "fakehttp.h"
 #include "testsupport.h"
 
-#include "app/trelvin.h"
-#include "updates/updatecheck.h"
 #include "app/settings.h"
-#include "jobs/bulkjob.h"
+#include "app/trelvin.h"
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
-#include "net/netreply.h"
+#include "jobs/bulkjob.h"
 #include "lookup/lookupcontroller.h"
 #include "lookup/qrzclient.h"
 #include "lookup/qrzrecord.h"
+#include "net/netreply.h"
 #include "ui_contact.h"
 #include "ui_station.h"
 #include "ui_trelvin.h"
+#include "updates/updatecheck.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -34,11 +34,24 @@ const QByteArray Lookup = "/xml/current/?s=";
 // A complete record in the service's element order, upper case as it comes.
 Fields fullRecord()
 {
-    return {{"call", "w1aw"},       {"fname", "MARY ANN"},      {"name", "VAN DYKE"},   {"addr1", "123 MAIN ST"},
-            {"addr2", "SALT LAKE CITY"}, {"state", "ut"},       {"zip", "84101"},       {"country", "UNITED STATES"},
-            {"lat", "40.7608"},     {"lon", "-111.8910"},       {"grid", "DN40bs"},     {"class", "t"},
-            {"expdate", "2030-01-01"}, {"email", "mary@example.org"}, {"GMTOffset", "-5"}, {"DST", "Y"},
-            {"geoloc", "user"},     {"born", "1960"}};
+    return {{"call", "w1aw"},
+            {"fname", "MARY ANN"},
+            {"name", "VAN DYKE"},
+            {"addr1", "123 MAIN ST"},
+            {"addr2", "SALT LAKE CITY"},
+            {"state", "ut"},
+            {"zip", "84101"},
+            {"country", "UNITED STATES"},
+            {"lat", "40.7608"},
+            {"lon", "-111.8910"},
+            {"grid", "DN40bs"},
+            {"class", "t"},
+            {"expdate", "2030-01-01"},
+            {"email", "mary@example.org"},
+            {"GMTOffset", "-5"},
+            {"DST", "Y"},
+            {"geoloc", "user"},
+            {"born", "1960"}};
 }
 
 Fields without(Fields fields, const QByteArray &name)
@@ -88,9 +101,11 @@ void seedStation(const Runtime &rt, const QStringList &row)
         db.setDatabaseName(rt.dataPath() + "/Contacts.db");
         QVERIFY(db.open());
         QSqlQuery query(db);
-        QVERIFY(query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS station (call TEXT, passwd TEXT, state TEXT, lat TEXT, "
-                                                         "lon TEXT, grid TEXT, utc TEXT, dst TEXT)")));
-        query.prepare("INSERT INTO station (call, passwd, state, lat, lon, grid, utc, dst) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        QVERIFY(query.exec(
+            QStringLiteral("CREATE TABLE IF NOT EXISTS station (call TEXT, passwd TEXT, state TEXT, lat TEXT, "
+                           "lon TEXT, grid TEXT, utc TEXT, dst TEXT)")));
+        query.prepare(
+            "INSERT INTO station (call, passwd, state, lat, lon, grid, utc, dst) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         for (const QString &value : row)
             query.addBindValue(value);
         QVERIFY(query.exec());
@@ -125,7 +140,7 @@ struct Rig {
         for (const QString &line : rt.readData("errorLog.txt").split('\n', Qt::SkipEmptyParts)) {
             // Without a keyring a stored password is noted once (tst_secrets).
             if (!line.contains(QLatin1String("stored unencrypted")))
-                lines.append(line.mid(20));  // "MM/dd/yyyy hh:mm:ss "
+                lines.append(line.mid(20)); // "MM/dd/yyyy hh:mm:ss "
         }
         return lines;
     }
@@ -403,11 +418,13 @@ void TestQrz::silentServerEndsAsFailure()
     FORM(w, name)->setText("Somebody");
     FORM(w, lookUpButton)->click();
     QTRY_COMPARE_WITH_TIMEOUT(FORM(w, city)->text(), QStringLiteral("No answer from QRZ"), 3000);
-    QCOMPARE(rig.newLogLines().last(), QStringLiteral("QRZ look-up of W9XYZ failed: The server did not answer in time."));
+    QCOMPARE(rig.newLogLines().last(),
+             QStringLiteral("QRZ look-up of W9XYZ failed: The server did not answer in time."));
     QCOMPARE(FORM(w, call)->text(), QStringLiteral("W9X"));
     QCOMPARE(FORM(w, name)->text(), QString());
     QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), themeOf(w)->alert().color(QPalette::Text));
-    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(
+        w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 
     // Closing down with a request still in flight is quiet.
     setTimeLimits(rig.qrz(), Net::ReplyLimits.idleMs, Net::ReplyLimits.totalMs);
@@ -435,12 +452,14 @@ void TestQrz::tricklingLoginEnds()
                                                  "QRZ Login Error or No Internet Connection."}));
     QCOMPARE(STATION(rig.w, connectStatus)->text(), QStringLiteral("Disconnected"));
     QVERIFY(rig.qrz()->sessionKey().isEmpty());
-    QTRY_VERIFY(rig.w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(rig.w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))
+                    ->findChildren<QNetworkReply *>()
+                    .isEmpty());
 }
 
 void TestQrz::redirects_data()
 {
-    QTest::addColumn<QByteArray>("location");  // OTHER: the port of a second server
+    QTest::addColumn<QByteArray>("location"); // OTHER: the port of a second server
     QTest::addColumn<QString>("key");
     QTest::addColumn<QStringList>("log");
 
@@ -490,10 +509,14 @@ void TestQrz::redirectRule_data()
     QTest::addColumn<QString>("to");
     QTest::addColumn<bool>("allowed");
 
-    QTest::newRow("host in capitals") << "https://xmldata.qrz.com/a" << "https://XMLDATA.QRZ.COM/b" << true;
-    QTest::newRow("up to https") << "http://xmldata.qrz.com/a" << "https://xmldata.qrz.com/a" << true;
-    QTest::newRow("down to http") << "https://xmldata.qrz.com/a" << "http://xmldata.qrz.com/a" << false;
-    QTest::newRow("other host") << "https://xmldata.qrz.com/a" << "https://xmldata.qrz.com.example.net/a" << false;
+    QTest::newRow("host in capitals") << "https://xmldata.qrz.com/a"
+                                      << "https://XMLDATA.QRZ.COM/b" << true;
+    QTest::newRow("up to https") << "http://xmldata.qrz.com/a"
+                                 << "https://xmldata.qrz.com/a" << true;
+    QTest::newRow("down to http") << "https://xmldata.qrz.com/a"
+                                  << "http://xmldata.qrz.com/a" << false;
+    QTest::newRow("other host") << "https://xmldata.qrz.com/a"
+                                << "https://xmldata.qrz.com.example.net/a" << false;
 }
 
 void TestQrz::redirectRule()
@@ -533,7 +556,8 @@ void TestQrz::oversizedReplies()
              QStringList{"QRZ look-up of W1AW failed: The server's reply is larger than 1 MB; it was not read."});
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
     QCOMPARE(CONTACT(rig.w, fname)->text(), QString());
-    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(
+        w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 
     // A reply just under the limit is an answer.
     rig.mark();
@@ -599,10 +623,9 @@ void TestQrz::recordCleanUp()
     QFETCH(QString, expected);
 
     const Qrz::CallRecord record = Qrz::parseCallRecord(QrzXml::callsign({{element, text}}, "K"));
-    const QMap<QByteArray, QString> fields{{"class", record.licenceClass}, {"fname", record.fname},
-                                           {"name", record.last},          {"addr1", record.address},
-                                           {"addr2", record.city},         {"state", record.state},
-                                           {"call", record.call}};
+    const QMap<QByteArray, QString> fields{
+        {"class", record.licenceClass}, {"fname", record.fname}, {"name", record.last}, {"addr1", record.address},
+        {"addr2", record.city},         {"state", record.state}, {"call", record.call}};
     QCOMPARE(fields.value(element), expected);
     QCOMPARE(record.key, QStringLiteral("K"));
     QVERIFY(record.error.isEmpty());
@@ -691,8 +714,8 @@ void TestQrz::lookUpFallsBackToHamQth()
     Trelvin *w = rig.w;
     rig.http.on(Lookup, FakeHttp::answer(qrzBody, qrzStatus));
     rig.http.on("/xml.php?u=", FakeHttp::answer("<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" "
-                                               "xmlns=\"https://www.hamqth.com\"><session><session_id>SID1"
-                                               "</session_id></session></HamQTH>"));
+                                                "xmlns=\"https://www.hamqth.com\"><session><session_id>SID1"
+                                                "</session_id></session></HamQTH>"));
     rig.http.on("/xml.php?id=SID1&callsign=",
                 FakeHttp::answer("<?xml version=\"1.0\"?>\n<HamQTH version=\"2.8\" xmlns=\"https://www.hamqth.com\">"
                                  "<search><callsign>w9xyz</callsign><nick>Ed</nick><adr_city>OGDEN</adr_city>"
@@ -747,8 +770,9 @@ void TestQrz::lookUpAnsweredByAnotherPage_data()
     QTest::newRow("portal page") << QByteArray("<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head>"
                                                "<body>Sign in to the hotel network</body></html>")
                                  << notXml;
-    QTest::newRow("well-formed XHTML")
-        << QByteArray("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>Proxy error</p></body></html>") << notXml;
+    QTest::newRow("well-formed XHTML") << QByteArray(
+        "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>Proxy error</p></body></html>")
+                                       << notXml;
     QTest::newRow("empty body") << QByteArray("") << "The reply was empty.";
 }
 
@@ -778,7 +802,8 @@ void TestQrz::lookUpAnsweredByAnotherPage()
     QCOMPARE(QStringList({FORM(w, call)->text(), FORM(w, name)->text(), FORM(w, city)->text(), FORM(w, state)->text()}),
              QStringList({"W9XYZ", "Somebody", "Ogden", "UT"}));
     QCOMPARE(FORM(w, city)->palette().color(QPalette::Text), themeOf(w)->good().color(QPalette::Text));
-    QCOMPARE(QStringList({CONTACT(rig.w, fname)->text(), CONTACT(rig.w, city)->text()}), QStringList({"Mary", "Ogden"}));
+    QCOMPARE(QStringList({CONTACT(rig.w, fname)->text(), CONTACT(rig.w, city)->text()}),
+             QStringList({"Mary", "Ogden"}));
     QCOMPARE(rig.qrz()->sessionKey(), QStringLiteral("KEY1"));
 
     // Get Contact in the dialog: the dialog keeps its record, and says why.
@@ -814,7 +839,8 @@ void TestQrz::contactLookUp()
 
     Rig rig;
     // The station's offset comes from its stored row.
-    QVERIFY(rig.startLoggedIn({"K7ABC", "secret", "CO", "40.0", "-105.0", "DN70ma", QString::number(stationOffset), "Y"}));
+    QVERIFY(
+        rig.startLoggedIn({"K7ABC", "secret", "CO", "40.0", "-105.0", "DN70ma", QString::number(stationOffset), "Y"}));
     QCOMPARE(rig.lookups()->stationUtcOffset(), stationOffset);
     Trelvin *w = rig.w;
     Fields fields = with(fullRecord(), "GMTOffset", gmtOffset);
@@ -888,9 +914,9 @@ void TestQrz::replyInPiecesGivesSameRecord()
     const auto split = records.takeFirst().first().value<Qrz::CallRecord>();
 
     const auto all = [](const Qrz::CallRecord &r) {
-        return QStringList{r.call, r.fname, r.last,  r.licenceClass, r.expire, r.address, r.city,
-                           r.state, r.zip, r.country, r.email, r.lat, r.lon, r.grid, r.source, r.utc, r.dst,
-                           r.born, r.error, r.key};
+        return QStringList{r.call,   r.fname, r.last,    r.licenceClass, r.expire, r.address, r.city,
+                           r.state,  r.zip,   r.country, r.email,        r.lat,    r.lon,     r.grid,
+                           r.source, r.utc,   r.dst,     r.born,         r.error,  r.key};
     };
     QCOMPARE(all(split), all(whole));
     QCOMPARE(whole.city, QStringLiteral("Salt Lake City"));
@@ -922,7 +948,8 @@ void TestQrz::repliesInFlightDoNotCross()
     QCOMPARE(CONTACT(rig.w, city)->text(), QStringLiteral("Salt Lake City"));
     QVERIFY(rig.newLogLines().isEmpty());
     // Handled replies are released.
-    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(
+        w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 }
 
 void TestQrz::stationFetch()
@@ -933,14 +960,14 @@ void TestQrz::stationFetch()
     QCOMPARE(rig.lookups()->stationUtcOffset(), -7);
 
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "k7abc"},
-                                                 {"fname", "JOE"},
-                                                 {"state", "ut"},
-                                                 {"lat", "40.7608"},
-                                                 {"lon", "-111.8910"},
-                                                 {"grid", "DN40bs"},
-                                                 {"GMTOffset", "-6"},
-                                                 {"DST", "Y"}},
-                                                "KEY3")));
+                                                           {"fname", "JOE"},
+                                                           {"state", "ut"},
+                                                           {"lat", "40.7608"},
+                                                           {"lon", "-111.8910"},
+                                                           {"grid", "DN40bs"},
+                                                           {"GMTOffset", "-6"},
+                                                           {"DST", "Y"}},
+                                                          "KEY3")));
     STATION(rig.w, call)->setText("k7abc");
     STATION(rig.w, pwd)->setText("unchanged");
     STATION(rig.w, utc)->setText("");
@@ -963,7 +990,8 @@ void TestQrz::stationFetch()
     rig.http.on(Lookup, FakeHttp::answer(QrzXml::notFound("K7ABC", "KEY3")));
     STATION(rig.w, getStation)->click();
     QTRY_COMPARE(STATION(rig.w, call)->text(), QStringLiteral("None"));
-    for (QLineEdit *field : {STATION(rig.w, state), STATION(rig.w, lat), STATION(rig.w, lon), STATION(rig.w, grid), STATION(rig.w, utc), STATION(rig.w, dst)})
+    for (QLineEdit *field : {STATION(rig.w, state), STATION(rig.w, lat), STATION(rig.w, lon), STATION(rig.w, grid),
+                             STATION(rig.w, utc), STATION(rig.w, dst)})
         QCOMPARE(field->text(), QString());
     QCOMPARE(rig.lookups()->stationUtcOffset(), 0);
 
@@ -974,10 +1002,12 @@ void TestQrz::stationFetch()
     rig.http.requests.clear();
     STATION(rig.w, getStation)->click();
     QTRY_COMPARE(rig.http.requests.size(), 1);
-    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(
+        w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
     QCOMPARE(STATION(rig.w, call)->text(), QStringLiteral("K7ABC"));
     QCOMPARE(STATION(rig.w, utc)->text(), QStringLiteral("-7"));
-    QCOMPARE(rig.newLogLines(), QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
+    QCOMPARE(rig.newLogLines(),
+             QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
 }
 
 void TestQrz::stationSave()
@@ -987,8 +1017,8 @@ void TestQrz::stationSave()
     Trelvin *w = rig.w;
 
     // First start: nothing stored, nothing shown.
-    for (QLineEdit *field : {STATION(rig.w, call), STATION(rig.w, pwd), STATION(rig.w, state), STATION(rig.w, lat), STATION(rig.w, lon), STATION(rig.w, grid),
-                             STATION(rig.w, utc), STATION(rig.w, dst)})
+    for (QLineEdit *field : {STATION(rig.w, call), STATION(rig.w, pwd), STATION(rig.w, state), STATION(rig.w, lat),
+                             STATION(rig.w, lon), STATION(rig.w, grid), STATION(rig.w, utc), STATION(rig.w, dst)})
         QCOMPARE(field->text(), QString());
 
     QSqlQuery centre("SELECT lat, lon FROM latlon WHERE st = 'UT'", memoryDb(w));
@@ -1076,15 +1106,14 @@ void TestQrz::rosterRun()
     rig.http.on(Lookup + "KEY1;callsign=k1aaa",
                 FakeHttp::answer(QrzXml::callsign({{"call", "K1AAA"}, {"fname", "AL"}, {"name", "ALPHA"}}, "KEY1")));
     rig.http.on(Lookup + "KEY1;callsign=W2BAD", FakeHttp::answer(QrzXml::notFound("W2BAD", "KEY1")));
-    rig.http.on(Lookup + "KEY1;callsign=W3CCC",
-                FakeHttp::answer(QrzXml::callsign({{"call", "W3CCC"},
-                                         {"fname", "CY"},
-                                         {"name", "CHARLIE"},
-                                         {"addr2", "OGDEN"},
-                                         {"class", "G"},
-                                         {"expdate", "2031-02-03"},
-                                         {"email", "cy@example.org"}},
-                                        "KEY1")));
+    rig.http.on(Lookup + "KEY1;callsign=W3CCC", FakeHttp::answer(QrzXml::callsign({{"call", "W3CCC"},
+                                                                                   {"fname", "CY"},
+                                                                                   {"name", "CHARLIE"},
+                                                                                   {"addr2", "OGDEN"},
+                                                                                   {"class", "G"},
+                                                                                   {"expdate", "2031-02-03"},
+                                                                                   {"email", "cy@example.org"}},
+                                                                                  "KEY1")));
 
     QSqlQuery member(memoryDb(w));
     QVERIFY(member.exec("INSERT INTO mbr (id, call) VALUES (NULL, 'OLD1')"));
@@ -1130,7 +1159,8 @@ void TestQrz::rosterRun()
     QCOMPARE(column(fileDb(w), "SELECT call || ':' || name || ':' || last FROM contact WHERE call <> 'W3CCC'"),
              QStringList{"K1AAA:Al:Alpha"});
     QCOMPARE(column(fileDb(w), "SELECT call FROM contact WHERE call = 'W2BAD'"), QStringList());
-    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(
+        w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 
     // A quote in a call sign is data, not SQL: stored once, then updated in place.
     rig.mark();

@@ -81,9 +81,8 @@ void TestQrzClient::login_data()
     // ends the session.
     QTest::newRow("refused") << 200 << QrzXml::session("", "", "Username/password incorrect") << false << "KEY1"
                              << QStringList() << QStringList{"Username/password incorrect"} << QStringList();
-    QTest::newRow("HTTP error") << 500 << QByteArray("<html>Internal error</html>") << true << "KEY1"
-                                << QStringList() << QStringList()
-                                << QStringList{"QRZ login failed: The server answered HTTP 500 Error"};
+    QTest::newRow("HTTP error") << 500 << QByteArray("<html>Internal error</html>") << true << "KEY1" << QStringList()
+                                << QStringList() << QStringList{"QRZ login failed: The server answered HTTP 500 Error"};
     QTest::newRow("portal page") << 200 << PortalPage << false << "KEY1" << QStringList() << QStringList()
                                  << QStringList{"QRZ login failed: The reply is not QRZ XML data."};
     QTest::newRow("no key") << 200 << QrzXml::session("", "") << false << "KEY1" << QStringList() << QStringList()
@@ -116,8 +115,7 @@ void TestQrzClient::login()
 
     QVERIFY(rig.client.login("k7xyz", "a&b c"));
     QVERIFY(finished.wait());
-    QCOMPARE(rig.http.requests,
-             QList<QByteArray>{"/xml/current/?username=k7xyz&password=a%26b%20c"});
+    QCOMPARE(rig.http.requests, QList<QByteArray>{"/xml/current/?username=k7xyz&password=a%26b%20c"});
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().first().toBool(), connected);
     QCOMPARE(rig.client.isConnected(), connected);
@@ -148,14 +146,18 @@ void TestQrzClient::lookUp_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("call");       // of the record; empty: no record came
+    QTest::addColumn<QString>("call"); // of the record; empty: no record came
     QTest::addColumn<QString>("error");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("failure");
 
     QTest::newRow("found") << 200 << QrzXml::callsign({{"call", "w9xyz"}, {"addr2", "OGDEN"}}, "KEY2") << "W9XYZ"
-                           << "" << "KEY2" << "";
-    QTest::newRow("not found") << 200 << QrzXml::notFound("W9XYZ", "KEY2") << "" << "Not found: W9XYZ" << "KEY2"
+                           << ""
+                           << "KEY2"
+                           << "";
+    QTest::newRow("not found") << 200 << QrzXml::notFound("W9XYZ", "KEY2") << ""
+                               << "Not found: W9XYZ"
+                               << "KEY2"
                                << "";
     // The service's word for a session that ran out; the key stays for the
     // next log-in to replace.
@@ -163,18 +165,28 @@ void TestQrzClient::lookUp_data()
                                      << "Session Timeout"
                                      << "KEY1"
                                      << "";
-    QTest::newRow("no answer") << 503 << QByteArray("gone") << "" << "" << "KEY1"
+    QTest::newRow("no answer") << 503 << QByteArray("gone") << ""
+                               << ""
+                               << "KEY1"
                                << "QRZ look-up of W9XYZ failed: The server answered HTTP 503 Error";
     // A 200 that is not the service's XML brings no record, not a blank one.
-    QTest::newRow("portal page") << 200 << PortalPage << "" << "" << "KEY1"
+    QTest::newRow("portal page") << 200 << PortalPage << ""
+                                 << ""
+                                 << "KEY1"
                                  << "QRZ look-up of W9XYZ failed: The reply is not QRZ XML data.";
     QTest::newRow("XHTML page") << 200 << QByteArray("<html><head><title>Proxy</title></head><body/></html>") << ""
-                                << "" << "KEY1" << "QRZ look-up of W9XYZ failed: The reply is not QRZ XML data.";
-    QTest::newRow("empty reply") << 200 << QByteArray() << "" << "" << "KEY1"
+                                << ""
+                                << "KEY1"
+                                << "QRZ look-up of W9XYZ failed: The reply is not QRZ XML data.";
+    QTest::newRow("empty reply") << 200 << QByteArray() << ""
+                                 << ""
+                                 << "KEY1"
                                  << "QRZ look-up of W9XYZ failed: The reply was empty.";
     // A key of blanks renews nothing.
     QTest::newRow("blank key") << 200 << QrzXml::callsign({{"call", "w9xyz"}, {"addr2", "OGDEN"}}, " \t ") << "W9XYZ"
-                               << "" << "KEY1" << "";
+                               << ""
+                               << "KEY1"
+                               << "";
 }
 
 void TestQrzClient::lookUp()
@@ -221,7 +233,8 @@ void TestQrzClient::stationLookUp()
     QSignalSpy records(&rig.client, &QrzClient::stationRecord);
     QSignalSpy failures(&rig.client, &QrzClient::failure);
 
-    rig.http.on(Lookup, FakeHttp::answer(QrzXml::callsign({{"call", "k7abc"}, {"state", "ut"}, {"GMTOffset", "-7"}}, "KEY2")));
+    rig.http.on(Lookup,
+                FakeHttp::answer(QrzXml::callsign({{"call", "k7abc"}, {"state", "ut"}, {"GMTOffset", "-7"}}, "KEY2")));
     rig.client.lookUpStation("K7ABC");
     QVERIFY(records.wait());
     auto record = records.takeFirst().first().value<Qrz::StationRecord>();
@@ -240,7 +253,8 @@ void TestQrzClient::stationLookUp()
     rig.http.on(Lookup, FakeHttp::answer("gone", 503));
     rig.client.lookUpStation("K7ABC");
     QVERIFY(failures.wait());
-    QCOMPARE(texts(failures), QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
+    QCOMPARE(texts(failures),
+             QStringList{"QRZ look-up of this station K7ABC failed: The server answered HTTP 503 Error"});
     QVERIFY(records.isEmpty());
 
     // A portal's page does not blank the station's details.

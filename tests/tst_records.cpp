@@ -1,12 +1,12 @@
 #include "testsupport.h"
 
-#include "app/trelvin.h"
 #include "app/settings.h"
-#include "records/netrecordscontroller.h"
+#include "app/trelvin.h"
+#include "checkin/idreminder.h"
 #include "records/adif.h"
 #include "records/ics309.h"
-#include "checkin/idreminder.h"
 #include "records/netdetails.h"
+#include "records/netrecordscontroller.h"
 #include "records/utc.h"
 #include "ui_trelvin.h"
 
@@ -151,17 +151,39 @@ void TestRecords::storedTimeToUtc_data()
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("time");
     QTest::addColumn<QString>("utc"); // empty: refused
-    QTest::newRow("winter evening: next UTC day") << "240105" << "20:30:00" << "2024-01-06T03:30:00Z";
-    QTest::newRow("summer evening: an hour less") << "240705" << "20:30:00" << "2024-07-06T02:30:00Z";
-    QTest::newRow("last day of the year") << "241231" << "19:15:00" << "2025-01-01T02:15:00Z";
-    QTest::newRow("short stored time") << "240105" << "20:30" << "2024-01-06T03:30:00Z";
-    QTest::newRow("before the spring change") << "240310" << "01:30:00" << "2024-03-10T08:30:00Z";
-    QTest::newRow("after the spring change") << "240310" << "03:30:00" << "2024-03-10T09:30:00Z";
-    QTest::newRow("before the autumn change") << "241102" << "23:30:00" << "2024-11-03T05:30:00Z";
-    QTest::newRow("after the autumn change") << "241103" << "03:00:00" << "2024-11-03T10:00:00Z";
-    QTest::newRow("no such day") << "240230" << "20:00:00" << "";
-    QTest::newRow("no such hour") << "240105" << "24:10:00" << "";
-    QTest::newRow("long date") << "20240105" << "20:00:00" << "";
+    QTest::newRow("winter evening: next UTC day") << "240105"
+                                                  << "20:30:00"
+                                                  << "2024-01-06T03:30:00Z";
+    QTest::newRow("summer evening: an hour less") << "240705"
+                                                  << "20:30:00"
+                                                  << "2024-07-06T02:30:00Z";
+    QTest::newRow("last day of the year") << "241231"
+                                          << "19:15:00"
+                                          << "2025-01-01T02:15:00Z";
+    QTest::newRow("short stored time") << "240105"
+                                       << "20:30"
+                                       << "2024-01-06T03:30:00Z";
+    QTest::newRow("before the spring change") << "240310"
+                                              << "01:30:00"
+                                              << "2024-03-10T08:30:00Z";
+    QTest::newRow("after the spring change") << "240310"
+                                             << "03:30:00"
+                                             << "2024-03-10T09:30:00Z";
+    QTest::newRow("before the autumn change") << "241102"
+                                              << "23:30:00"
+                                              << "2024-11-03T05:30:00Z";
+    QTest::newRow("after the autumn change") << "241103"
+                                             << "03:00:00"
+                                             << "2024-11-03T10:00:00Z";
+    QTest::newRow("no such day") << "240230"
+                                 << "20:00:00"
+                                 << "";
+    QTest::newRow("no such hour") << "240105"
+                                  << "24:10:00"
+                                  << "";
+    QTest::newRow("long date") << "20240105"
+                               << "20:00:00"
+                               << "";
 }
 
 void TestRecords::storedTimeToUtc()
@@ -218,11 +240,24 @@ void TestRecords::asciiOnly()
 void TestRecords::adifRecordsReadBack()
 {
     const QDateTime created(QDate(2024, 1, 6), QTime(4, 0, 5), Qt::UTC);
-    Adif::Qso first{"K7ABC", Utc::fromStored("240105", "20:30:00"), "W0NCS", QString::fromUtf8("Zoë"),
-                    QString::fromUtf8("Señora Springs"), "CO", "DM79", "good signal <loud>", "Net control",
-                    "2m", "FM", "146.520"};
-    Adif::Qso second{"N0ZZ", Utc::fromStored("240105", "20:31:10"), "W0NCS", QString::fromUtf8("王"), "", "", "",
-                     "", "Check-in", "", "", ""};
+    Adif::Qso first{"K7ABC",
+                    Utc::fromStored("240105", "20:30:00"),
+                    "W0NCS",
+                    QString::fromUtf8("Zoë"),
+                    QString::fromUtf8("Señora Springs"),
+                    "CO",
+                    "DM79",
+                    "good signal <loud>",
+                    "Net control",
+                    "2m",
+                    "FM",
+                    "146.520"};
+    Adif::Qso second{"N0ZZ",     Utc::fromStored("240105", "20:31:10"),
+                     "W0NCS",    QString::fromUtf8("王"),
+                     "",         "",
+                     "",         "",
+                     "Check-in", "",
+                     "",         ""};
     const Adif::Written written =
         Adif::write({"2.7.3", created, QString::fromUtf8("Times are UTC (Zoë's zone)")}, {first, second});
 
@@ -398,7 +433,8 @@ void TestRecords::adifExportOfTheSelectedNet()
     QCOMPARE(readFile(target), old);
     QVERIFY2(rt.readData("errorLog.txt").contains("File '" + target + "' Could not be Opened. (File too large)"),
              qPrintable(rt.readData("errorLog.txt")));
-    QCOMPARE(QDir(rt.dataPath()).entryList({"*.adi"}, QDir::AllEntries | QDir::System), QStringList({"net.adi", "pipe.adi"}));
+    QCOMPARE(QDir(rt.dataPath()).entryList({"*.adi"}, QDir::AllEntries | QDir::System),
+             QStringList({"net.adi", "pipe.adi"}));
 
     // The proposed name: club and date of the selection.
     QCOMPARE(NetRecords::fileBaseName("ARC", 24, 1, 5), QStringLiteral("Net-ARC-20240105"));

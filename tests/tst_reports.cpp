@@ -1,9 +1,9 @@
 #include "testsupport.h"
 
-#include "app/trelvin.h"
 #include "app/settings.h"
-#include "reports/reportscontroller.h"
+#include "app/trelvin.h"
 #include "reports/reportlines.h"
+#include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
@@ -141,11 +141,16 @@ void TestReports::callColumn_data()
 {
     QTest::addColumn<QString>("call");
     QTest::addColumn<QString>("column");
-    QTest::newRow("one-letter prefix") << "K7ABC" << " K 7 ABC";
-    QTest::newRow("two-letter prefix") << "KD7ABC" << "KD 7 ABC";
-    QTest::newRow("short suffix") << "N0ZZ" << " N 0 ZZ";
-    QTest::newRow("digit first") << "3DA0XY" << "3D A 0XY";
-    QTest::newRow("empty") << "" << "  ";
+    QTest::newRow("one-letter prefix") << "K7ABC"
+                                       << " K 7 ABC";
+    QTest::newRow("two-letter prefix") << "KD7ABC"
+                                       << "KD 7 ABC";
+    QTest::newRow("short suffix") << "N0ZZ"
+                                  << " N 0 ZZ";
+    QTest::newRow("digit first") << "3DA0XY"
+                                 << "3D A 0XY";
+    QTest::newRow("empty") << ""
+                           << "  ";
 }
 
 void TestReports::callColumn()
@@ -202,12 +207,15 @@ void TestReports::headers()
     QCOMPARE(reportsOf(w)->wholeLogWindow()->headerView()->toPlainText(),
              "RecNo  Date    Time   S Call   Name" + blanks(12) + "Relay  St City" + blanks(22) + "Comments from QSO"
                  + blanks(111));
-    QCOMPARE(reportsOf(w)->contactsWindow()->headerView()->toPlainText(), "  No Pr R Suf Name       St City" + blanks(16));
-    QCOMPARE(reportsOf(w)->rosterWindow()->headerView()->toPlainText(), "  No   Call   Name       St City" + blanks(16));
+    QCOMPARE(reportsOf(w)->contactsWindow()->headerView()->toPlainText(),
+             "  No Pr R Suf Name       St City" + blanks(16));
+    QCOMPARE(reportsOf(w)->rosterWindow()->headerView()->toPlainText(),
+             "  No   Call   Name       St City" + blanks(16));
     QCOMPARE(reportsOf(w)->qsoWindow()->headerView()->toPlainText(), " Date  Comments from the QSO" + blanks(107));
 
     // Empty tables: the headers stand over empty reports.
-    for (SeeLogs *report : {reportsOf(w)->dateLogWindow(), reportsOf(w)->wholeLogWindow(), reportsOf(w)->contactsWindow(), reportsOf(w)->rosterWindow(), reportsOf(w)->qsoWindow()})
+    for (SeeLogs *report : {reportsOf(w)->dateLogWindow(), reportsOf(w)->wholeLogWindow(),
+                            reportsOf(w)->contactsWindow(), reportsOf(w)->rosterWindow(), reportsOf(w)->qsoWindow()})
         QCOMPARE(report->logView()->toPlainText(), QString());
     QCOMPARE(reportsOf(w)->wholeLogWindow()->windowTitle(), QStringLiteral("Net Log Database with 0 logged Contacts"));
 }
@@ -233,12 +241,12 @@ void TestReports::dateLogListsOneDay()
     const QStringList lines = reportLines(reportsOf(w)->dateLogWindow());
     QCOMPARE(lines.size(), 3);
     // Latest first, numbered down from the count; the name is cut to 10.
-    QCOMPARE(lines.at(0), "  3 S KD7XYZ Ann        " + blanks(6) + " " + blanks(128) + " UT Provo" + blanks(20)
-                              + " 09:00:01");
-    QCOMPARE(lines.at(1), "  2 - N0ZZ   Zed        " + blanks(6) + " " + blanks(128) + " CO Denver" + blanks(19)
-                              + " 09:00:00");
-    QCOMPARE(lines.at(2), "  1 M W1AW   Hiram      " + blanks(6) + " early bird" + blanks(118)
-                              + " CT Newington" + blanks(16) + " 00:00:30");
+    QCOMPARE(lines.at(0),
+             "  3 S KD7XYZ Ann        " + blanks(6) + " " + blanks(128) + " UT Provo" + blanks(20) + " 09:00:01");
+    QCOMPARE(lines.at(1),
+             "  2 - N0ZZ   Zed        " + blanks(6) + " " + blanks(128) + " CO Denver" + blanks(19) + " 09:00:00");
+    QCOMPARE(lines.at(2), "  1 M W1AW   Hiram      " + blanks(6) + " early bird" + blanks(118) + " CT Newington"
+                              + blanks(16) + " 00:00:30");
     QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->lineWrapMode(), QPlainTextEdit::NoWrap);
     QCOMPARE(reportsOf(w)->dateLogWindow()->logView()->textCursor().position(), 0);
 
@@ -247,8 +255,8 @@ void TestReports::dateLogListsOneDay()
     reportsOf(w)->showSelectedNetLog();
     const QStringList again = reportLines(reportsOf(w)->dateLogWindow());
     QCOMPARE(again.size(), 4);
-    QCOMPARE(again.at(0), "  4 T K7ABC  Bartholome W1AW   Good signal" + blanks(117) + " UT Salt Lake City"
-                              + blanks(11) + " 10:30:00");
+    QCOMPARE(again.at(0), "  4 T K7ABC  Bartholome W1AW   Good signal" + blanks(117) + " UT Salt Lake City" + blanks(11)
+                              + " 10:30:00");
 }
 
 void TestReports::dateLogSpan_data()
@@ -257,9 +265,12 @@ void TestReports::dateLogSpan_data()
     QTest::addColumn<QString>("end");
     QTest::addColumn<QStringList>("numbersAndTimes");
     QTest::newRow("whole day stops before 23:59:30")
-        << "00:00" << "23:59" << QStringList{"  4 10:30:00", "  3 09:00:01", "  2 09:00:00", "  1 00:00:30"};
-    QTest::newRow("both ends strict") << "09:00" << "10:30" << QStringList{"  1 09:00:01"};
-    QTest::newRow("nothing in the last hour") << "23:00" << "23:59" << QStringList{};
+        << "00:00"
+        << "23:59" << QStringList{"  4 10:30:00", "  3 09:00:01", "  2 09:00:00", "  1 00:00:30"};
+    QTest::newRow("both ends strict") << "09:00"
+                                      << "10:30" << QStringList{"  1 09:00:01"};
+    QTest::newRow("nothing in the last hour") << "23:00"
+                                              << "23:59" << QStringList{};
 }
 
 void TestReports::dateLogSpan()
@@ -398,9 +409,9 @@ void TestReports::contacts()
     reportsOf(w)->showContacts();
     QCOMPARE(reportLines(reportsOf(w)->contactsWindow()).last(), "   6  W 2 ÄÖ  Zoë-Éléono ÎF Saint-Étienne-de-Mon");
     reportsOf(w)->showWholeLog();
-    QCOMPARE(reportLines(reportsOf(w)->wholeLogWindow()).value(0),
-             "    1 240105 12:00:00 - W2ÄÖ   Zoë-Éléonore    " + blanks(6) + " ÎF Montluçon" + blanks(16) + " très bien"
-                 + blanks(119));
+    QCOMPARE(reportLines(reportsOf(w)->wholeLogWindow()).value(0), "    1 240105 12:00:00 - W2ÄÖ   Zoë-Éléonore    "
+                                                                       + blanks(6) + " ÎF Montluçon" + blanks(16)
+                                                                       + " très bien" + blanks(119));
 }
 
 void TestReports::roster()
@@ -470,8 +481,10 @@ void TestReports::singleQuoteInCalls()
     QCOMPARE(reportLines(reportsOf(w)->dateLogWindow()).size(), 2);
     QVERIFY(reportLines(reportsOf(w)->dateLogWindow()).at(1).startsWith("  1 - K7'AB  O'Neil     W7'X   it's fine"));
     QCOMPARE(reportLines(reportsOf(w)->wholeLogWindow()).size(), 2);
-    QCOMPARE(reportLines(reportsOf(w)->contactsWindow()), QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
-    QCOMPARE(reportLines(reportsOf(w)->rosterWindow()), QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
+    QCOMPARE(reportLines(reportsOf(w)->contactsWindow()),
+             QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
+    QCOMPARE(reportLines(reportsOf(w)->rosterWindow()),
+             QStringList{"   1  K 7 'AB O'Neil     ID Coeur d'Alene" + blanks(7)});
     QCOMPARE(reportLines(reportsOf(w)->qsoWindow()), QStringList{"240105 it's fine" + blanks(119)});
     QCOMPARE(reportsOf(w)->qsoWindow()->windowTitle(), QStringLiteral("QSO History for K7'AB"));
 }
@@ -482,10 +495,14 @@ void TestReports::menuActions_data()
     QTest::addColumn<QString>("title");
     QTest::newRow("net log select") << "select"
                                     << "Net Check-In Log for Date:  1/ 5/24 and Time: 00:00:00 through 23:59:00";
-    QTest::newRow("net log database") << "database" << "Net Log Database with 1 logged Contacts";
-    QTest::newRow("contacts") << "contacts" << "Contacts Database with 1 Contacts";
-    QTest::newRow("club roster") << "roster" << "ARC Club Roster with 1 Members";
-    QTest::newRow("QSO history") << "qso" << "QSO History for K7ABC";
+    QTest::newRow("net log database") << "database"
+                                      << "Net Log Database with 1 logged Contacts";
+    QTest::newRow("contacts") << "contacts"
+                              << "Contacts Database with 1 Contacts";
+    QTest::newRow("club roster") << "roster"
+                                 << "ARC Club Roster with 1 Members";
+    QTest::newRow("QSO history") << "qso"
+                                 << "QSO History for K7ABC";
 }
 
 void TestReports::menuActions()

@@ -69,10 +69,18 @@ void press(Trelvin *w, const QString &keys)
 {
     for (QChar key : keys) {
         switch (key.unicode()) {
-        case 'U': callSearchOf(w)->previousContact(); break;
-        case 'D': callSearchOf(w)->nextContact(); break;
-        case 'T': callSearchOf(w)->topContact(); break;
-        default: callSearchOf(w)->endContact(); break;
+        case 'U':
+            callSearchOf(w)->previousContact();
+            break;
+        case 'D':
+            callSearchOf(w)->nextContact();
+            break;
+        case 'T':
+            callSearchOf(w)->topContact();
+            break;
+        default:
+            callSearchOf(w)->endContact();
+            break;
         }
     }
 }
@@ -160,8 +168,8 @@ void TestSearch::addNet(int id, const QString &call, const QString &name)
 {
     // Linked to the contact record, as the check-in leaves a net row.
     const QStringList conId = column(fileDb(w), "SELECT id FROM contact WHERE call = '" + call + "'");
-    insert(fileDb(w), "net", {{"id", id}, {"call", call}, {"name", name}, {"status", 0},
-                                {"conId", conId.value(0, "0").toInt()}});
+    insert(fileDb(w), "net",
+           {{"id", id}, {"call", call}, {"name", name}, {"status", 0}, {"conId", conId.value(0, "0").toInt()}});
 }
 
 void TestSearch::setStation(double lat, double lon, const QString &state)
@@ -177,21 +185,35 @@ void TestSearch::searchMatches_data()
     QTest::addColumn<QString>("label");
     QTest::addColumn<QStringList>("listed");
 
-    QTest::newRow("fragment") << "w1a" << "3 Match" << QStringList{"KW1AW", "W1AW", "W1AWX"};
-    QTest::newRow("fragment inside calls") << "7AB" << "2 Match" << QStringList{"K7ABC", "KD7ABC"};
-    QTest::newRow("trailing blank: that call alone") << "W1AW " << "1 Match" << QStringList{"W1AW"};
-    QTest::newRow("leading blank likewise") << " K7ABC" << "1 Match" << QStringList{"K7ABC"};
-    QTest::newRow("trailing blank, no such call") << "W1A " << "No Match" << QStringList{};
-    QTest::newRow("nothing contains it") << "ZZ9" << "No Match" << QStringList{};
-    QTest::newRow("empty") << "" << "Candidates" << QStringList{};
+    QTest::newRow("fragment") << "w1a"
+                              << "3 Match" << QStringList{"KW1AW", "W1AW", "W1AWX"};
+    QTest::newRow("fragment inside calls") << "7AB"
+                                           << "2 Match" << QStringList{"K7ABC", "KD7ABC"};
+    QTest::newRow("trailing blank: that call alone") << "W1AW "
+                                                     << "1 Match" << QStringList{"W1AW"};
+    QTest::newRow("leading blank likewise") << " K7ABC"
+                                            << "1 Match" << QStringList{"K7ABC"};
+    QTest::newRow("trailing blank, no such call") << "W1A "
+                                                  << "No Match" << QStringList{};
+    QTest::newRow("nothing contains it") << "ZZ9"
+                                         << "No Match" << QStringList{};
+    QTest::newRow("empty") << ""
+                           << "Candidates" << QStringList{};
     // What is typed is matched as it stands: '%' and '_' are no wildcards.
-    QTest::newRow("percent") << "%" << "1 Match" << QStringList{"W_1%"};
-    QTest::newRow("underscore") << "_" << "1 Match" << QStringList{"W_1%"};
-    QTest::newRow("two underscores") << "__" << "No Match" << QStringList{};
-    QTest::newRow("underscore inside") << "W_A" << "No Match" << QStringList{};
-    QTest::newRow("percent inside, exact") << "K%C " << "No Match" << QStringList{};
-    QTest::newRow("both, exact") << "W_1% " << "1 Match" << QStringList{"W_1%"};
-    QTest::newRow("backslash") << "\\" << "1 Match" << QStringList{"K\\9Z"};
+    QTest::newRow("percent") << "%"
+                             << "1 Match" << QStringList{"W_1%"};
+    QTest::newRow("underscore") << "_"
+                                << "1 Match" << QStringList{"W_1%"};
+    QTest::newRow("two underscores") << "__"
+                                     << "No Match" << QStringList{};
+    QTest::newRow("underscore inside") << "W_A"
+                                       << "No Match" << QStringList{};
+    QTest::newRow("percent inside, exact") << "K%C "
+                                           << "No Match" << QStringList{};
+    QTest::newRow("both, exact") << "W_1% "
+                                 << "1 Match" << QStringList{"W_1%"};
+    QTest::newRow("backslash") << "\\"
+                               << "1 Match" << QStringList{"K\\9Z"};
 }
 
 void TestSearch::searchMatches()
@@ -242,7 +264,8 @@ void TestSearch::singleMatchFillsEntryUntilTheSearchMovesOn()
     QCOMPARE(FORM(w, lb_candidate)->text(), QString("2 Match"));
     QCOMPARE(callSearchOf(w)->currentCall(), QString());
     QCOMPARE(deskOf(w)->entry(), 0);
-    QCOMPARE(texts({FORM(w, call), FORM(w, name), CONTACT(w, call), CONTACT(w, city)}), (QStringList{"7A", "", "7A", ""}));
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), CONTACT(w, call), CONTACT(w, city)}),
+             (QStringList{"7A", "", "7A", ""}));
 
     insert(fileDb(w), "contact", {{"call", "W1NEW"}});
     search("W1N");
@@ -401,8 +424,8 @@ void TestSearch::candidateViewKeepsSixLinesAbove()
     else
         QCOMPARE(list->cursorForPosition(QPoint(2, height - 2)).blockNumber(), 39);
     if (cursor > 0) {
-        const QRectF line = list->document()->documentLayout()->blockBoundingRect(
-            list->document()->findBlockByNumber(cursor - 1));
+        const QRectF line =
+            list->document()->documentLayout()->blockBoundingRect(list->document()->findBlockByNumber(cursor - 1));
         const int offset = list->verticalScrollBar()->value();
         QVERIFY(line.top() >= offset && line.bottom() <= offset + height);
     }
@@ -448,14 +471,22 @@ void TestSearch::netSteps_data()
     QTest::addColumn<int>("active");
     QTest::addColumn<QString>("call");
 
-    QTest::newRow("Down to the first") << "" << "D" << 2 << "K7AA";
-    QTest::newRow("Down over a gap") << "" << "DD" << 5 << "K7BB";
-    QTest::newRow("Down at the last shows it again") << "" << "DDDD" << 9 << "K7CC";
-    QTest::newRow("Up at the first shows it again") << "" << "DU" << 2 << "K7AA";
-    QTest::newRow("Up from the last") << "" << "BU" << 5 << "K7BB";
-    QTest::newRow("Page Up") << "" << "BT" << 2 << "K7AA";
-    QTest::newRow("Up before any row") << "" << "U" << 1 << "";
-    QTest::newRow("one candidate walks the net") << "K7C" << "D" << 2 << "K7AA";
+    QTest::newRow("Down to the first") << ""
+                                       << "D" << 2 << "K7AA";
+    QTest::newRow("Down over a gap") << ""
+                                     << "DD" << 5 << "K7BB";
+    QTest::newRow("Down at the last shows it again") << ""
+                                                     << "DDDD" << 9 << "K7CC";
+    QTest::newRow("Up at the first shows it again") << ""
+                                                    << "DU" << 2 << "K7AA";
+    QTest::newRow("Up from the last") << ""
+                                      << "BU" << 5 << "K7BB";
+    QTest::newRow("Page Up") << ""
+                             << "BT" << 2 << "K7AA";
+    QTest::newRow("Up before any row") << ""
+                                       << "U" << 1 << "";
+    QTest::newRow("one candidate walks the net") << "K7C"
+                                                 << "D" << 2 << "K7AA";
 }
 
 void TestSearch::netSteps()
@@ -505,10 +536,25 @@ void TestSearch::pendingEditsAreStoredBeforeNetStepAndEscape()
 void TestSearch::contactRecordAndMembership()
 {
     insert(fileDb(w), "contact",
-           {{"call", "K7ABC"}, {"name", "Alice"}, {"last", "Smith"}, {"class", "E"}, {"expire", "2031-05-01"},
-            {"address", "1 Main St"}, {"city", "Provo"}, {"state", "UT"}, {"zip", "84601"}, {"country", "USA"},
-            {"email", "k@example.org"}, {"phone", "8015551234"}, {"lat", "40.23"}, {"lon", "-111.66"},
-            {"grid", "DN40bf"}, {"source", "user"}, {"utc", "-7"}, {"dst", "Y"}, {"born", "1970"}});
+           {{"call", "K7ABC"},
+            {"name", "Alice"},
+            {"last", "Smith"},
+            {"class", "E"},
+            {"expire", "2031-05-01"},
+            {"address", "1 Main St"},
+            {"city", "Provo"},
+            {"state", "UT"},
+            {"zip", "84601"},
+            {"country", "USA"},
+            {"email", "k@example.org"},
+            {"phone", "8015551234"},
+            {"lat", "40.23"},
+            {"lon", "-111.66"},
+            {"grid", "DN40bf"},
+            {"source", "user"},
+            {"utc", "-7"},
+            {"dst", "Y"},
+            {"born", "1970"}});
     insert(fileDb(w), "contact", {{"call", "K7NOPH"}, {"phone", ""}});
     insert(memoryDb(w), "mbr", {{"call", "K7ABC"}});
     setStation(40.23, -112.66, "UT");
@@ -523,14 +569,18 @@ void TestSearch::contactRecordAndMembership()
     FORM(w, name)->setPalette(themeOf(w)->alert());
 
     callSearchOf(w)->showContact("K7ABC", 2);
-    QCOMPARE(texts({FORM(w, call), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, attend), FORM(w, last), FORM(w, qso)}),
+    QCOMPARE(texts({FORM(w, call), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, attend), FORM(w, last),
+                    FORM(w, qso)}),
              (QStringList{"K7ABC", "Alice", "Provo", "UT", "", "", ""}));
-    QCOMPARE(texts({CONTACT(w, call), CONTACT(w, fname), CONTACT(w, name), CONTACT(w, classlic), CONTACT(w, expire), CONTACT(w, addr), CONTACT(w, city), CONTACT(w, state),
-                    CONTACT(w, zip), CONTACT(w, country), CONTACT(w, email), CONTACT(w, phone), CONTACT(w, lat), CONTACT(w, lon), CONTACT(w, grid), CONTACT(w, geoloc),
-                    CONTACT(w, utc), CONTACT(w, tzOffset), CONTACT(w, dst), CONTACT(w, born)}),
-             (QStringList{"K7ABC", "Alice", "Smith", "E", "2031-05-01", "1 Main St", "Provo", "UT", "84601", "USA",
-                          "k@example.org", "(801) 555-1234", "40.23", "-111.66", "DN40bf", "user", "-7", "-2", "Y",
-                          "1970"}));
+    QCOMPARE(
+        texts({CONTACT(w, call),   CONTACT(w, fname), CONTACT(w, name),     CONTACT(w, classlic), CONTACT(w, expire),
+               CONTACT(w, addr),   CONTACT(w, city),  CONTACT(w, state),    CONTACT(w, zip),      CONTACT(w, country),
+               CONTACT(w, email),  CONTACT(w, phone), CONTACT(w, lat),      CONTACT(w, lon),      CONTACT(w, grid),
+               CONTACT(w, geoloc), CONTACT(w, utc),   CONTACT(w, tzOffset), CONTACT(w, dst),      CONTACT(w, born)}),
+        (QStringList{
+            "K7ABC", "Alice",         "Smith",          "E",     "2031-05-01", "1 Main St", "Provo", "UT", "84601",
+            "USA",   "k@example.org", "(801) 555-1234", "40.23", "-111.66",    "DN40bf",    "user",  "-7", "-2",
+            "Y",     "1970"}));
     // The contact's own offset, as the time difference was reckoned from it.
     QCOMPARE(CONTACT(w, tzOffset)->text().toInt() + lookups->stationUtcOffset(), -7);
     QCOMPARE(textColour(FORM(w, name)), green);
@@ -557,11 +607,16 @@ void TestSearch::checkInHistory_data()
     QTest::addColumn<QString>("attend");
     QTest::addColumn<QString>("last");
 
-    QTest::newRow("earlier nets") << QStringList{"240105", "240312"} << "2" << "03/12/24";
-    QTest::newRow("tonight counted, not last") << QStringList{"240105", "240312", today} << "3" << "03/12/24";
-    QTest::newRow("tonight before an earlier row") << QStringList{today, "231130"} << "2" << "11/30/23";
-    QTest::newRow("only tonight") << QStringList{today, today} << "2" << "";
-    QTest::newRow("leap day of 2000") << QStringList{"000229"} << "1" << "02/29/00";
+    QTest::newRow("earlier nets") << QStringList{"240105", "240312"} << "2"
+                                  << "03/12/24";
+    QTest::newRow("tonight counted, not last") << QStringList{"240105", "240312", today} << "3"
+                                               << "03/12/24";
+    QTest::newRow("tonight before an earlier row") << QStringList{today, "231130"} << "2"
+                                                   << "11/30/23";
+    QTest::newRow("only tonight") << QStringList{today, today} << "2"
+                                  << "";
+    QTest::newRow("leap day of 2000") << QStringList{"000229"} << "1"
+                                      << "02/29/00";
 }
 
 void TestSearch::checkInHistory()
@@ -572,26 +627,44 @@ void TestSearch::checkInHistory()
     insert(fileDb(w), "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"}});
     insert(fileDb(w), "log", {{"call", "K7XYZ"}, {"date", "240101"}});
     for (int i = 0; i < dates.size(); ++i)
-        insert(fileDb(w), "log", {{"call", "K7ABC"}, {"date", dates.at(i)}, {"name", QString("Name%1").arg(i)},
-                                  {"city", QString("City%1").arg(i)}, {"state", i % 2 ? "ID" : "NV"}});
+        insert(fileDb(w), "log",
+               {{"call", "K7ABC"},
+                {"date", dates.at(i)},
+                {"name", QString("Name%1").arg(i)},
+                {"city", QString("City%1").arg(i)},
+                {"state", i % 2 ? "ID" : "NV"}});
     callSearchOf(w)->showContact("K7ABC", 2);
     // The last row logged is fresher than the contact record.
     const int n = dates.size() - 1;
-    QCOMPARE(texts({FORM(w, attend), FORM(w, last), FORM(w, name), FORM(w, city), FORM(w, state), CONTACT(w, fname)}),
-             (QStringList{attend, last, QString("Name%1").arg(n), QString("City%1").arg(n), n % 2 ? "ID" : "NV",
-                          "Alice"}));
+    QCOMPARE(
+        texts({FORM(w, attend), FORM(w, last), FORM(w, name), FORM(w, city), FORM(w, state), CONTACT(w, fname)}),
+        (QStringList{attend, last, QString("Name%1").arg(n), QString("City%1").arg(n), n % 2 ? "ID" : "NV", "Alice"}));
 }
 
 void TestSearch::netRowThenClearing()
 {
-    insert(fileDb(w), "contact", {{"call", "K7ABC"}, {"name", "Alice"}, {"city", "Provo"}, {"state", "UT"},
-                                  {"lat", "40.23"}, {"lon", "-111.66"}, {"utc", "-7"}, {"phone", "8015551234"}});
+    insert(fileDb(w), "contact",
+           {{"call", "K7ABC"},
+            {"name", "Alice"},
+            {"city", "Provo"},
+            {"state", "UT"},
+            {"lat", "40.23"},
+            {"lon", "-111.66"},
+            {"utc", "-7"},
+            {"phone", "8015551234"}});
     insert(fileDb(w), "log", {{"call", "K7ABC"}, {"date", "240105"}, {"name", "Al"}, {"city", "Orem"}});
-    insert(fileDb(w), "net", {{"call", "K7ABC"}, {"name", "Ally"}, {"city", "Lehi"}, {"state", "ID"},
-                                {"comment", "mobile tonight"}, {"relay", "W7RL"}, {"status", 0}});
+    insert(fileDb(w), "net",
+           {{"call", "K7ABC"},
+            {"name", "Ally"},
+            {"city", "Lehi"},
+            {"state", "ID"},
+            {"comment", "mobile tonight"},
+            {"relay", "W7RL"},
+            {"status", 0}});
     setStation(40.76, -111.89, "UT");
     callSearchOf(w)->showContact("K7ABC", 2);
-    QCOMPARE(texts({FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, qso), FORM(w, relay), FORM(w, attend), FORM(w, last)}),
+    QCOMPARE(texts({FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, qso), FORM(w, relay), FORM(w, attend),
+                    FORM(w, last)}),
              (QStringList{"Ally", "Lehi", "ID", "mobile tonight", "W7RL", "1", "01/05/24"}));
     QVERIFY(!FORM(w, dist)->text().isEmpty());
 
@@ -602,10 +675,12 @@ void TestSearch::netRowThenClearing()
     callSearchOf(w)->showContact("", 0);
     QCOMPARE(texts({CONTACT(w, call), FORM(w, call), FORM(w, relay)}), (QStringList{"K7", "K7", "W7RL"}));
     for (const QLineEdit *field :
-         {CONTACT(w, fname), CONTACT(w, name), CONTACT(w, classlic), CONTACT(w, expire), CONTACT(w, addr), CONTACT(w, city), CONTACT(w, state), CONTACT(w, zip), CONTACT(w, country),
-          CONTACT(w, email), CONTACT(w, phone), CONTACT(w, lat), CONTACT(w, lon), CONTACT(w, grid), CONTACT(w, geoloc), CONTACT(w, utc), CONTACT(w, tzOffset), CONTACT(w, dst),
-          CONTACT(w, born), FORM(w, name), FORM(w, city), FORM(w, state), FORM(w, member), FORM(w, attend), FORM(w, last), FORM(w, qso), FORM(w, bear), FORM(w, revBear),
-          FORM(w, dist)})
+         {CONTACT(w, fname), CONTACT(w, name),     CONTACT(w, classlic), CONTACT(w, expire),  CONTACT(w, addr),
+          CONTACT(w, city),  CONTACT(w, state),    CONTACT(w, zip),      CONTACT(w, country), CONTACT(w, email),
+          CONTACT(w, phone), CONTACT(w, lat),      CONTACT(w, lon),      CONTACT(w, grid),    CONTACT(w, geoloc),
+          CONTACT(w, utc),   CONTACT(w, tzOffset), CONTACT(w, dst),      CONTACT(w, born),    FORM(w, name),
+          FORM(w, city),     FORM(w, state),       FORM(w, member),      FORM(w, attend),     FORM(w, last),
+          FORM(w, qso),      FORM(w, bear),        FORM(w, revBear),     FORM(w, dist)})
         QVERIFY2(field->text().isEmpty(), qPrintable(field->objectName()));
     QCOMPARE(textColour(FORM(w, city)), green);
 }
@@ -619,23 +694,39 @@ void TestSearch::distanceAndBearings_data()
 
     // Centres of the shipped file: UT 39.3237,-111.6788; ID 44.3902,-114.6567; CO 38.9980,-105.5525.
     const QStringList none{"", "", ""};
-    QTest::newRow("one degree north") << "40,-111,UT" << "41,-111,UT" << "UT" << QStringList{"    69", "  0", "180"};
-    QTest::newRow("typed in lower case") << "40,-111,UT" << "41,-111,UT" << "ut" << QStringList{"    69", "  0", "180"};
-    QTest::newRow("station north of the box") << "60,-111,UT" << "41,-111,UT" << "UT"
-                                              << QStringList{"   121", " 17", "197"};
-    QTest::newRow("station east of the box") << "40,-60,UT" << "41,-111,UT" << "UT"
-                                             << QStringList{"   121", " 17", "197"};
-    QTest::newRow("station on the box's corner") << "24.5,-67,UT" << "41,-111,UT" << "UT"
-                                                 << QStringList{"  2764", "305", "100"};
-    QTest::newRow("station on its north edge") << "49,-111,UT" << "41,-111,UT" << "UT"
-                                               << QStringList{"   553", "180", "  0"};
-    QTest::newRow("station outside, state unknown") << "60,-111,ZZ" << "41,-111,UT" << "UT"
-                                                    << QStringList{"  1313", "180", "  0"};
-    QTest::newRow("typed state differs") << "40,-111,UT" << "41,-111,UT" << "ID"
-                                         << QStringList{"   356", "330", "147"};
-    QTest::newRow("contact near 0") << "40,-111,UT" << "0.05,-111,CO" << "CO" << QStringList{"   299", "102", "285"};
-    QTest::newRow("contact 0,0, unknown state") << "40,-111,UT" << "0,0,ZZ" << "ZZ" << none;
-    QTest::newRow("no station record") << "" << "41,-111,UT" << "UT" << none;
+    QTest::newRow("one degree north") << "40,-111,UT"
+                                      << "41,-111,UT"
+                                      << "UT" << QStringList{"    69", "  0", "180"};
+    QTest::newRow("typed in lower case") << "40,-111,UT"
+                                         << "41,-111,UT"
+                                         << "ut" << QStringList{"    69", "  0", "180"};
+    QTest::newRow("station north of the box") << "60,-111,UT"
+                                              << "41,-111,UT"
+                                              << "UT" << QStringList{"   121", " 17", "197"};
+    QTest::newRow("station east of the box") << "40,-60,UT"
+                                             << "41,-111,UT"
+                                             << "UT" << QStringList{"   121", " 17", "197"};
+    QTest::newRow("station on the box's corner") << "24.5,-67,UT"
+                                                 << "41,-111,UT"
+                                                 << "UT" << QStringList{"  2764", "305", "100"};
+    QTest::newRow("station on its north edge") << "49,-111,UT"
+                                               << "41,-111,UT"
+                                               << "UT" << QStringList{"   553", "180", "  0"};
+    QTest::newRow("station outside, state unknown") << "60,-111,ZZ"
+                                                    << "41,-111,UT"
+                                                    << "UT" << QStringList{"  1313", "180", "  0"};
+    QTest::newRow("typed state differs") << "40,-111,UT"
+                                         << "41,-111,UT"
+                                         << "ID" << QStringList{"   356", "330", "147"};
+    QTest::newRow("contact near 0") << "40,-111,UT"
+                                    << "0.05,-111,CO"
+                                    << "CO" << QStringList{"   299", "102", "285"};
+    QTest::newRow("contact 0,0, unknown state") << "40,-111,UT"
+                                                << "0,0,ZZ"
+                                                << "ZZ" << none;
+    QTest::newRow("no station record") << ""
+                                       << "41,-111,UT"
+                                       << "UT" << none;
 }
 
 void TestSearch::distanceAndBearings()
@@ -726,8 +817,8 @@ void TestSearch::searchFollowsEveryWrite()
                 while (like.next())
                     listed.append(like.value(0).toString());
                 QVERIFY2(candidates(w) == listed, qPrintable(QString("%1: '%2'%3: %4 instead of %5")
-                                                                  .arg(step, fragment, whole ? " alone" : "",
-                                                                       candidates(w).join(','), listed.join(','))));
+                                                                 .arg(step, fragment, whole ? " alone" : "",
+                                                                      candidates(w).join(','), listed.join(','))));
             }
         }
     };

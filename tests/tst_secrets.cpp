@@ -1,13 +1,13 @@
 #include "app/constants.h"
 #include "app/trelvin.h"
-#include "ui_trelvin.h"
-#include "lookup/hamqthclient.h"
-#include "lookup/lookupcontroller.h"
 #include "dialogs/station.h"
 #include "fakehttp.h"
+#include "lookup/hamqthclient.h"
+#include "lookup/lookupcontroller.h"
 #include "secrets/secretstore.h"
 #include "testsupport.h"
 #include "ui_station.h"
+#include "ui_trelvin.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -122,8 +122,8 @@ struct Rig {
         writeMain("HamQthPassword", HamQthPassword);
         const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser
                                         | QFile::ReadGroup | QFile::ReadOther;
-        QVERIFY(QFile::setPermissions(rt.dataPath(), open | QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup
-                                                         | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(rt.dataPath(),
+                                      open | QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther));
         QVERIFY(QFile::setPermissions(rt.dataPath() + "/Contacts.db", open));
         QVERIFY(QFile::setPermissions(rt.settingsFile(), open));
     }
@@ -226,8 +226,8 @@ void TestSecrets::withoutKeyringFilesKeepThem()
     QCOMPARE(iniPassword(rig.rt), HamQthPassword);
     QVERIFY(hamQth(w)->isConfigured());
     QCOMPARE(QFileInfo(rig.rt.dataPath()).permissions(), ownerOnly(true));
-    for (const QString &file : {rig.rt.dataPath() + "/Contacts.db", rig.rt.dataPath() + "/errorLog.txt",
-                                rig.rt.settingsFile()})
+    for (const QString &file :
+         {rig.rt.dataPath() + "/Contacts.db", rig.rt.dataPath() + "/errorLog.txt", rig.rt.settingsFile()})
         QVERIFY2(QFileInfo(file).permissions() == ownerOnly(false), qPrintable(file));
 
     // A new password is kept the same way; the note is not repeated.

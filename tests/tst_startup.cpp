@@ -4,20 +4,20 @@
 #include "app/errorlog.h"
 #include "app/settings.h"
 #include "app/themecontroller.h"
-#include "updates/updatecheck.h"
 #include "app/trelvin.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
 #include "ui_trelvin.h"
+#include "updates/updatecheck.h"
 
 #include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QTimer>
 #include <QSqlQuery>
 #include <QStatusTipEvent>
 #include <QSysInfo>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstdio>
@@ -118,8 +118,8 @@ QMap<QString, QByteArray> snapshot(const QString &dir)
 QString inUse(const QString &dir, qint64 pid, const QString &what)
 {
     return "Another copy of Trelvin (process " + QString::number(pid) + " on '" + QSysInfo::machineHostName()
-           + "')\nis using the data directory\n'" + dir + "'.\n\n" + what
-           + "\n\nIf no other copy is running, delete\n'" + dir + "/Trelvin.lock'\nand try again.";
+           + "')\nis using the data directory\n'" + dir + "'.\n\n" + what + "\n\nIf no other copy is running, delete\n'"
+           + dir + "/Trelvin.lock'\nand try again.";
 }
 
 } // namespace
@@ -168,9 +168,10 @@ void TestStartup::firstStartCreatesDatabaseAndUsesDefaults()
                        "created\nin the '"
                            + rt.dataPath() + "' subdirectory.");
 
-    const QRegularExpression line("^" + stamp + QRegularExpression::escape("Contacts database file '" + rt.dataPath()
-                                                                           + "/Contacts.db' was not found.")
-                                  + "\n$");
+    const QRegularExpression line(
+        "^" + stamp
+        + QRegularExpression::escape("Contacts database file '" + rt.dataPath() + "/Contacts.db' was not found.")
+        + "\n$");
     const QString firstLine = rt.readData("errorLog.txt").section('\n', 0, 0) + "\n";
     QVERIFY2(line.match(firstLine).hasMatch(), qPrintable(rt.readData("errorLog.txt")));
 
@@ -224,7 +225,7 @@ void TestStartup::secondStartKeepsDatabaseQuiet()
     Trelvin *w = rt.start();
     QSqlQuery insert(fileDb(w));
     QVERIFY(insert.exec("INSERT INTO contact (id, call, name) VALUES (NULL, 'W1AW', 'Hiram')"));
-    FORM(w, actionExit)->trigger();  // leaves the club's roster file behind
+    FORM(w, actionExit)->trigger(); // leaves the club's roster file behind
     rt.stop();
     rt.prompter.clear();
     const QString logBefore = rt.readData("errorLog.txt");
@@ -268,8 +269,8 @@ void TestStartup::settingsRoundTrip()
         QCOMPARE(settings.value("Club").toString(), QStringLiteral("QRP"));
         QCOMPARE(settings.childKeys(),
                  (QStringList{"AutoUpdate", "Club", "DataDirectory", "Exist", "HamQthPassword", "HamQthServer",
-                              "HamQthUser", "IdReminder", "NetBand", "NetFrequency", "NetMode", "Position",
-                              "QrzServer", "Size", "StatusTips", "Theme", "UpdateServer"}));
+                              "HamQthUser", "IdReminder", "NetBand", "NetFrequency", "NetMode", "Position", "QrzServer",
+                              "Size", "StatusTips", "Theme", "UpdateServer"}));
     }
 
     w = rt.start();
@@ -369,7 +370,8 @@ void TestStartup::unusableDatabaseIsReportedAndKept()
     QCOMPARE(rt.prompter.titles(), (QStringList{"Cannot open Trelvin database", qrzBox}));
     const auto &box = rt.prompter.calls.first();
     QCOMPARE(box.kind, Prompter::Critical);
-    QCOMPARE(box.text, QStringLiteral("Unable to establish a File database connection.\nThis program needs SQLite support."));
+    QCOMPARE(box.text,
+             QStringLiteral("Unable to establish a File database connection.\nThis program needs SQLite support."));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Cancel));
     const QString log = rt.readData("errorLog.txt");
     QVERIFY2(log.contains("Unable to establish a File database connection."), qPrintable(log));
@@ -549,8 +551,8 @@ void TestStartup::secondCopyChangesNothing()
     QVERIFY(!w->started());
     QCOMPARE(rt.prompter.titles(), QStringList{"Trelvin Already Running"});
     QCOMPARE(rt.prompter.calls.first().kind, Prompter::Critical);
-    QCOMPARE(rt.prompter.calls.first().text, inUse(rt.dataPath(), other.process.processId(),
-                                                   "This copy closes without changing anything."));
+    QCOMPARE(rt.prompter.calls.first().text,
+             inUse(rt.dataPath(), other.process.processId(), "This copy closes without changing anything."));
     QCOMPARE(rt.prompter.exits, QList<int>{0});
     // Nor does the keyring's answer, were one asked.
     QTest::qWait(300);
@@ -597,8 +599,8 @@ void TestStartup::dataDirectoryInUseIsRefused()
     FORM(w, actionSet_Data_Directory)->trigger();
     QCOMPARE(rt.prompter.titles(), (QStringList{"New Trelvin Data Directory!", "Trelvin Already Running"}));
     QCOMPARE(rt.prompter.calls.at(1).kind, Prompter::Warning);
-    QCOMPARE(rt.prompter.calls.at(1).text, inUse(other, QCoreApplication::applicationPid(),
-                                                 "The data directory stays\n'" + rt.dataPath() + "'."));
+    QCOMPARE(rt.prompter.calls.at(1).text,
+             inUse(other, QCoreApplication::applicationPid(), "The data directory stays\n'" + rt.dataPath() + "'."));
     QCOMPARE(w->findChild<Settings *>()->dataDir().path(), rt.dataPath());
     QCOMPARE(fileDb(w).databaseName(), rt.dataPath() + "/Contacts.db");
     QVERIFY(fileDb(w).isOpen());
@@ -707,8 +709,10 @@ void TestStartup::lockPathThatIsADirectory()
     QVERIFY(QDir().mkpath(path));
     Trelvin *w = rt.start();
     QVERIFY(w);
-    const QString text = "'" + path + "'\nis not a file, so Trelvin cannot mark the data directory as in use, "
-                         "and a second copy of Trelvin would not be stopped.\n\nRemove '" + path
+    const QString text = "'" + path
+                         + "'\nis not a file, so Trelvin cannot mark the data directory as in use, "
+                           "and a second copy of Trelvin would not be stopped.\n\nRemove '"
+                         + path
                          + "' (after checking that nothing in it is needed); Trelvin makes its lock file at the "
                            "next start.\n\nThis copy goes on without the lock.";
     bool shown = false;

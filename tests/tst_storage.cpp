@@ -1,10 +1,10 @@
 #include "testsupport.h"
 
 #include "app/trelvin.h"
-#include "files/filescontroller.h"
 #include "checkin/netrules.h"
 #include "data/csv.h"
 #include "dialogs/contact.h"
+#include "files/filescontroller.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
 
@@ -118,7 +118,7 @@ void TestStorage::enter(const QString &call, const QString &name, const QString 
 QStringList TestStorage::net() const
 {
     return column(fileDb(w), "SELECT id || ' ' || call || ' ' || name || ' ' || comment || ' ' || status || ' ' "
-                               "|| logId || ' ' || conId FROM net ORDER BY id");
+                             "|| logId || ' ' || conId FROM net ORDER BY id");
 }
 
 void TestStorage::readsGoOnWhileAnotherProgramWrites()
@@ -431,9 +431,25 @@ void TestStorage::lookedUpMemberKeepsWhatWasStored()
     Storage &storage = storeOf(w);
     QVERIFY(run(fileDb(w), "INSERT INTO contact (call, name, last, class, city, phone) "
                            "VALUES ('W1AW', 'Hiram', 'Old', 'N', 'Newington', '')"));
-    const QStringList looked{"W1AW", "Percy", "Maxim", "E",     "2030-01-01", "225 Main St", "Hartford",
-                             "CT",   "06111", "USA",   "w1aw@example.org", "8605940200", "41.71", "-72.72",
-                             "FN31pr", "user", "-5",   "Y",     "1866"};
+    const QStringList looked{"W1AW",
+                             "Percy",
+                             "Maxim",
+                             "E",
+                             "2030-01-01",
+                             "225 Main St",
+                             "Hartford",
+                             "CT",
+                             "06111",
+                             "USA",
+                             "w1aw@example.org",
+                             "8605940200",
+                             "41.71",
+                             "-72.72",
+                             "FN31pr",
+                             "user",
+                             "-5",
+                             "Y",
+                             "1866"};
     QVERIFY(storage.roster().storeLookedUpMember(ContactRecord::fromValues(looked)).ok());
 
     // The operator's name and city stay; the licence data and what was
@@ -479,8 +495,8 @@ void TestStorage::memoryWritesAreCheckedLikeFileWrites()
     deskOf(w)->makeMember();
     QCOMPARE(rt->prompter.titles(), QStringList{writeFailed});
     QVERIFY(rt->prompter.calls.first().text.contains("\nAdding W1AW to the club roster\n"));
-    QVERIFY(rt->readData("errorLog.txt")
-                .contains("Database write failed (Adding W1AW to the club roster): out of memory"));
+    QVERIFY(
+        rt->readData("errorLog.txt").contains("Database write failed (Adding W1AW to the club roster): out of memory"));
     QCOMPARE(FORM(w, member)->text(), QString("NO"));
     QVERIFY(run(memoryDb(w), "DROP TRIGGER failing"));
 

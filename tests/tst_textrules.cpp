@@ -24,14 +24,22 @@ void TestTextRules::titleCaseWords_data()
 {
     QTest::addColumn<QString>("in");
     QTest::addColumn<QString>("out");
-    QTest::newRow("two words") << "mc donald" << "Mc Donald";
-    QTest::newRow("hyphen does not start a word") << "ANN-MARIE" << "Ann-marie";
-    QTest::newRow("mixed") << "new YORK" << "New York";
-    QTest::newRow("double blank") << "a  b" << "A  B";
-    QTest::newRow("leading blank") << " salt lake" << " Salt Lake";
-    QTest::newRow("apostrophe") << "o'BRIEN" << "O'brien";
-    QTest::newRow("non-ASCII") << "ÉMILE zoë" << "Émile Zoë";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("two words") << "mc donald"
+                               << "Mc Donald";
+    QTest::newRow("hyphen does not start a word") << "ANN-MARIE"
+                                                  << "Ann-marie";
+    QTest::newRow("mixed") << "new YORK"
+                           << "New York";
+    QTest::newRow("double blank") << "a  b"
+                                  << "A  B";
+    QTest::newRow("leading blank") << " salt lake"
+                                   << " Salt Lake";
+    QTest::newRow("apostrophe") << "o'BRIEN"
+                                << "O'brien";
+    QTest::newRow("non-ASCII") << "ÉMILE zoë"
+                               << "Émile Zoë";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestTextRules::titleCaseWords()
@@ -45,11 +53,15 @@ void TestTextRules::justifyDigitAligns_data()
 {
     QTest::addColumn<QString>("in");
     QTest::addColumn<QString>("out");
-    QTest::newRow("one-letter prefix") << "W1AW" << " W1AW";
-    QTest::newRow("two-letter prefix") << "KD7ABC" << "KD7ABC";
+    QTest::newRow("one-letter prefix") << "W1AW"
+                                       << " W1AW";
+    QTest::newRow("two-letter prefix") << "KD7ABC"
+                                       << "KD7ABC";
     QTest::newRow("Arabic-Indic digit") << QString("K") + QChar(0x0663) + "X" << QString(" K") + QChar(0x0663) + "X";
-    QTest::newRow("one character") << "K" << "K";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("one character") << "K"
+                                   << "K";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestTextRules::justifyDigitAligns()
@@ -132,14 +144,22 @@ void TestTextRules::loggedWithinLooksBack_data()
     QTest::addColumn<bool>("within");
     const QDateTime evening(QDate(2025, 3, 4), QTime(21, 30, 0));
     const QDateTime pastMidnight(QDate(2025, 3, 5), QTime(0, 45, 0));
-    QTest::newRow("an hour ago") << "250304" << "20:30:00" << evening << true;
-    QTest::newRow("three hours to the second") << "250304" << "18:30:00" << evening << true;
-    QTest::newRow("a second more") << "250304" << "18:29:59" << evening << false;
-    QTest::newRow("later than now") << "250304" << "21:30:01" << evening << false;
-    QTest::newRow("yesterday at this time") << "250303" << "21:00:00" << evening << false;
-    QTest::newRow("before midnight") << "250304" << "22:15:00" << pastMidnight << true;
-    QTest::newRow("too long before midnight") << "250304" << "21:30:00" << pastMidnight << false;
-    QTest::newRow("no time") << "250304" << "" << evening << false;
+    QTest::newRow("an hour ago") << "250304"
+                                 << "20:30:00" << evening << true;
+    QTest::newRow("three hours to the second") << "250304"
+                                               << "18:30:00" << evening << true;
+    QTest::newRow("a second more") << "250304"
+                                   << "18:29:59" << evening << false;
+    QTest::newRow("later than now") << "250304"
+                                    << "21:30:01" << evening << false;
+    QTest::newRow("yesterday at this time") << "250303"
+                                            << "21:00:00" << evening << false;
+    QTest::newRow("before midnight") << "250304"
+                                     << "22:15:00" << pastMidnight << true;
+    QTest::newRow("too long before midnight") << "250304"
+                                              << "21:30:00" << pastMidnight << false;
+    QTest::newRow("no time") << "250304"
+                             << "" << evening << false;
 }
 
 void TestTextRules::loggedWithinLooksBack()

@@ -2,14 +2,14 @@
 
 #include "app/themecontroller.h"
 #include "app/trelvin.h"
-#include "reports/reportscontroller.h"
-#include "viewer/documentscontroller.h"
 #include "dialogs/contact.h"
 #include "dialogs/station.h"
+#include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
 #include "ui_contact.h"
 #include "ui_station.h"
 #include "ui_trelvin.h"
+#include "viewer/documentscontroller.h"
 #include "viewer/seefile.h"
 
 #include <QSettings>

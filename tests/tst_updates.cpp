@@ -1,11 +1,11 @@
 #include "fakehttp.h"
 #include "testsupport.h"
 
-#include "updates/updatecheck.h"
 #include "app/trelvin.h"
-#include "ui_trelvin.h"
 #include "dialogs/station.h"
 #include "ui_station.h"
+#include "ui_trelvin.h"
+#include "updates/updatecheck.h"
 
 #include <QSettings>
 #include <QSqlQuery>
@@ -73,8 +73,9 @@ struct Rig {
             db.setDatabaseName(rt.dataPath() + "/Contacts.db");
             QVERIFY(db.open());
             QSqlQuery query(db);
-            QVERIFY(query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS station (call TEXT, passwd TEXT, state TEXT, lat TEXT, "
-                                                         "lon TEXT, grid TEXT, utc TEXT, dst TEXT)")));
+            QVERIFY(query.exec(
+                QStringLiteral("CREATE TABLE IF NOT EXISTS station (call TEXT, passwd TEXT, state TEXT, lat TEXT, "
+                               "lon TEXT, grid TEXT, utc TEXT, dst TEXT)")));
             QVERIFY(query.exec("INSERT INTO station (call, passwd, state, lat, lon, grid, utc, dst) "
                                "VALUES ('K7ABC', 'secret', 'UT', '40.7', '-111.9', 'DN40bs', '-7', 'Y')"));
             db.close();
@@ -149,19 +150,21 @@ void TestUpdates::versionOutcomes_data()
         << QByteArray("Trelvin-2.7.10") << false << "Trelvin-2.7.10" << prerelease << true;
     QTest::newRow("older major") << QByteArray("Trelvin-1.9.9") << false << "Trelvin-1.9.9" << prerelease << true;
     QTest::newRow("two numbers") << QByteArray("Trelvin-2.7") << false << "Trelvin-2.7" << prerelease << true;
-    QTest::newRow("older at start-up") << QByteArray("Trelvin-1.0.0") << true << "Trelvin-1.0.0" << "" << true;
+    QTest::newRow("older at start-up") << QByteArray("Trelvin-1.0.0") << true << "Trelvin-1.0.0"
+                                       << "" << true;
     QTest::newRow("newer minor, at start-up")
         << QByteArray("Trelvin-2.9.0") << true << "Trelvin-2.9.0" << newer << true;
     QTest::newRow("newer major") << QByteArray("Trelvin-3.0.0") << false << "Trelvin-3.0.0" << newer << true;
-    QTest::newRow("newer patch, two digits") << QByteArray("Trelvin-2.8.10") << false << "Trelvin-2.8.10" << newer
-                                             << true;
-    QTest::newRow("newer minor, two digits") << QByteArray("Trelvin-2.10.0") << false << "Trelvin-2.10.0" << newer
-                                             << true;
-    QTest::newRow("first line, trimmed")
-        << "  " + same + " \r\nTrelvin-9.9.9\n" << false << QString::fromLatin1(same) << upToDate << true;
-    QTest::newRow("other product") << QByteArray("Othername-9.9.9") << false << "Othername-9.9.9" << "" << false;
-    QTest::newRow("product word in lower case")
-        << QByteArray("trelvin-9.0.0") << true << "trelvin-9.0.0" << "" << false;
+    QTest::newRow("newer patch, two digits")
+        << QByteArray("Trelvin-2.8.10") << false << "Trelvin-2.8.10" << newer << true;
+    QTest::newRow("newer minor, two digits")
+        << QByteArray("Trelvin-2.10.0") << false << "Trelvin-2.10.0" << newer << true;
+    QTest::newRow("first line, trimmed") << "  " + same + " \r\nTrelvin-9.9.9\n"
+                                         << false << QString::fromLatin1(same) << upToDate << true;
+    QTest::newRow("other product") << QByteArray("Othername-9.9.9") << false << "Othername-9.9.9"
+                                   << "" << false;
+    QTest::newRow("product word in lower case") << QByteArray("trelvin-9.0.0") << true << "trelvin-9.0.0"
+                                                << "" << false;
 }
 
 void TestUpdates::versionOutcomes()
@@ -174,7 +177,7 @@ void TestUpdates::versionOutcomes()
 
     Rig rig(automatic);
     rig.http.on(VersionPath, answer(file));
-    rig.rt.prompter.answers = {QMessageBox::No};  // only the download question takes it
+    rig.rt.prompter.answers = {QMessageBox::No}; // only the download question takes it
     if (automatic) {
         rig.w = rig.rt.start();
     } else {
@@ -193,7 +196,8 @@ void TestUpdates::versionOutcomes()
     } else if (box == "Trelvin is Prerelease") {
         QCOMPARE(rig.rt.prompter.calls.first().kind, Prompter::Information);
         QCOMPARE(rig.rt.prompter.calls.first().text,
-                 QStringLiteral("You are using a prerelease version: Trelvin V" TRELVIN_VERSION "\nPlease report any problems or "
+                 QStringLiteral("You are using a prerelease version: Trelvin V" TRELVIN_VERSION
+                                "\nPlease report any problems or "
                                 "comments to trelvin-maintainer@example.org"));
     } else if (!box.isEmpty()) {
         const auto &question = rig.rt.prompter.calls.first();
@@ -206,7 +210,8 @@ void TestUpdates::versionOutcomes()
         QCOMPARE(question.defaultButton, QMessageBox::Yes);
     }
     // A notice ends the manual check; the question leaves it as it was.
-    QCOMPARE(w->findChild<UpdateCheck *>()->manualCheckPending(), !automatic && (box.isEmpty() || box == "New Trelvin Version Available!"));
+    QCOMPARE(w->findChild<UpdateCheck *>()->manualCheckPending(),
+             !automatic && (box.isEmpty() || box == "New Trelvin Version Available!"));
 
     // Start-up logs in once by itself; the check adds one more unless it
     // ignored the file.
@@ -220,15 +225,18 @@ void TestUpdates::versionOutcomes()
     QCOMPARE(rig.http.requestsTo(VersionPath).size(), 1);
     // Refused: nothing is fetched.
     QVERIFY(rig.http.requestsTo(InstallerDir).isEmpty());
-    QTRY_VERIFY(w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(
+        w->findChild<QNetworkAccessManager *>(QStringLiteral("network"))->findChildren<QNetworkReply *>().isEmpty());
 }
 
 void TestUpdates::versionRequestFails_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::addColumn<QString>("reason");  // empty: any
-    QTest::newRow("not on the server") << "404" << "";
-    QTest::newRow("larger than 1 MB") << "huge" << "The server's reply is larger than 1 MB; it was not read.";
+    QTest::addColumn<QString>("reason"); // empty: any
+    QTest::newRow("not on the server") << "404"
+                                       << "";
+    QTest::newRow("larger than 1 MB") << "huge"
+                                      << "The server's reply is larger than 1 MB; it was not read.";
     QTest::newRow("sent to another host") << "elsewhere"
                                           << "The server sent the request on to "
                                              "http://localhost:OTHER/projects/Trelvin/Trelvin-Version.txt; that "
@@ -291,7 +299,7 @@ void TestUpdates::downloadSaved()
     FakeHttp::Response slow = answer(installer);
     slow.cuts = {1000, 100000, 1200000};
     rig.http.on(InstallerDir, slow);
-    FORM(rig.w, actionCheck_for_Updates)->trigger();  // the question defaults to Yes
+    FORM(rig.w, actionCheck_for_Updates)->trigger(); // the question defaults to Yes
 
     QTRY_COMPARE(rig.rt.prompter.titles(),
                  (QStringList{"New Trelvin Version Available!", "Trelvin Program Downloaded"}));
@@ -313,13 +321,21 @@ void TestUpdates::failedDownload_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("reason");  // empty: any
-    QTest::newRow("connection lost half-way") << "truncated" << "Download Failed" << "";
-    QTest::newRow("not on the server") << "404" << "Download Failed" << "";
-    QTest::newRow("download folder unusable") << "blocked" << "Can't Open File for Writing" << "";
-    QTest::newRow("larger than 200 MB") << "huge" << "Download Failed"
+    QTest::addColumn<QString>("reason"); // empty: any
+    QTest::newRow("connection lost half-way") << "truncated"
+                                              << "Download Failed"
+                                              << "";
+    QTest::newRow("not on the server") << "404"
+                                       << "Download Failed"
+                                       << "";
+    QTest::newRow("download folder unusable") << "blocked"
+                                              << "Can't Open File for Writing"
+                                              << "";
+    QTest::newRow("larger than 200 MB") << "huge"
+                                        << "Download Failed"
                                         << "The server's reply is larger than 200 MB; it was not read.";
-    QTest::newRow("sent to another host") << "elsewhere" << "Download Failed"
+    QTest::newRow("sent to another host") << "elsewhere"
+                                          << "Download Failed"
                                           << "The server sent the request on to http://localhost:OTHER/"
                                              "Trelvin-2.9.0; that address was not followed.";
 }
@@ -424,8 +440,8 @@ void TestUpdates::downloadOnFullDisk()
     QCOMPARE(rig.rt.prompter.calls.last().text,
              QStringLiteral("File Trelvin-2.9.0\nCould not be wrtten to download folder.\n"));
     const QString line = rig.logLines().last();
-    QVERIFY2(line.startsWith("Download Trelvin Failed: " + target + " could not be written: ") &&
-                 line.size() > int(("Download Trelvin Failed: " + target + " could not be written: ").size()),
+    QVERIFY2(line.startsWith("Download Trelvin Failed: " + target + " could not be written: ")
+                 && line.size() > int(("Download Trelvin Failed: " + target + " could not be written: ").size()),
              qPrintable(line));
     QCOMPARE(readFile(target), QByteArray("an older download"));
     QCOMPARE(QDir(downloads()).entryList(QDir::Files | QDir::Hidden), QStringList{"Trelvin-2.9.0" + Suffix});

@@ -112,8 +112,9 @@ void TestUsMap::insetsStayInTheirFramesAndOnTheCanvas()
                 QVERIFY2(p.x >= 0 && p.x <= UsMap::Width && p.y >= 0 && p.y <= UsMap::Height,
                          qPrintable(outline.name + QStringLiteral(" leaves the canvas at %1, %2").arg(p.x).arg(p.y)));
                 if (frame)
-                    QVERIFY2(p.x >= frame->left && p.x <= frame->right && p.y >= frame->top && p.y <= frame->bottom,
-                             qPrintable(outline.name + QStringLiteral(" leaves its inset at %1, %2").arg(p.x).arg(p.y)));
+                    QVERIFY2(
+                        p.x >= frame->left && p.x <= frame->right && p.y >= frame->top && p.y <= frame->bottom,
+                        qPrintable(outline.name + QStringLiteral(" leaves its inset at %1, %2").arg(p.x).arg(p.y)));
             }
         }
         if (frame)
@@ -124,7 +125,8 @@ void TestUsMap::insetsStayInTheirFramesAndOnTheCanvas()
             for (const QList<UsMap::Point> &ring : outline.polygons)
                 for (const UsMap::Point &p : ring)
                     QVERIFY2(!(p.x > f.left && p.x < f.right && p.y > f.top && p.y < f.bottom),
-                             qPrintable(outline.name + QStringLiteral(" reaches into an inset at %1, %2").arg(p.x).arg(p.y)));
+                             qPrintable(outline.name
+                                        + QStringLiteral(" reaches into an inset at %1, %2").arg(p.x).arg(p.y)));
         }
     }
 }
@@ -136,13 +138,16 @@ void TestUsMap::badOutlineFilesAreRefused_data()
     QTest::newRow("empty") << QByteArray("# nothing\n") << "holds no outlines.";
     QTest::newRow("ring first") << QByteArray("R 1 2 3 4 5 6\n") << "line 1: a ring outside a polygon.";
     QTest::newRow("short ring") << QByteArray("S 49 UT Utah\nP\nR 1 2 3 4\n") << "line 3: a ring without three points.";
-    QTest::newRow("odd numbers") << QByteArray("S 49 UT Utah\nP\nR 1 2 3 4 5 6 7\n") << "line 3: a ring without three points.";
+    QTest::newRow("odd numbers") << QByteArray("S 49 UT Utah\nP\nR 1 2 3 4 5 6 7\n")
+                                 << "line 3: a ring without three points.";
     QTest::newRow("not a number") << QByteArray("S 49 UT Utah\nP\nR 1 2 3 x 5 6\n")
                                   << "line 3: a point that is no longitude and latitude.";
-    QTest::newRow("latitude out of range") << QByteArray("S 49 UT Utah\nP\nR 1 2 3 91 5 6\n")
-                                           << "line 3: a point that is no longitude and latitude.";
-    QTest::newRow("state without name") << QByteArray("S 49 UT\n") << "line 1: a state line without its code, abbreviation and name.";
-    QTest::newRow("unknown line") << QByteArray("S 49 UT Utah\nX\n") << "line 2: a line that is not a state, polygon or ring.";
+    QTest::newRow("latitude out of range")
+        << QByteArray("S 49 UT Utah\nP\nR 1 2 3 91 5 6\n") << "line 3: a point that is no longitude and latitude.";
+    QTest::newRow("state without name") << QByteArray("S 49 UT\n")
+                                        << "line 1: a state line without its code, abbreviation and name.";
+    QTest::newRow("unknown line") << QByteArray("S 49 UT Utah\nX\n")
+                                  << "line 2: a line that is not a state, polygon or ring.";
 }
 
 void TestUsMap::badOutlineFilesAreRefused()

@@ -2,9 +2,9 @@
 
 #include "app/errorlog.h"
 #include "app/trelvin.h"
-#include "viewer/documentscontroller.h"
-#include "ui_trelvin.h"
 #include "reports/seelogs.h"
+#include "ui_trelvin.h"
+#include "viewer/documentscontroller.h"
 #include "viewer/seefile.h"
 
 #include <QFile>
@@ -84,8 +84,7 @@ QString tailNotice(const QString &path, qint64 size)
 
 } // namespace
 
-class TestViewers : public QObject
-{
+class TestViewers : public QObject {
     Q_OBJECT
 
     QTemporaryDir settingsDir;
@@ -209,21 +208,22 @@ private slots:
         const int critical = Prompter::Critical;
         const int warning = Prompter::Warning;
         QTest::newRow("preamble") << "preamble" << critical
-            << "File '%1/PREAMBLE-ARC.txt' not Found.\nYou need to create this file and put it in the\n'%1' subdirectory."
-            << "File '%1/PREAMBLE-ARC.txt' Could not be Opened." << true;
+                                  << "File '%1/PREAMBLE-ARC.txt' not Found.\nYou need to create this file and put it "
+                                     "in the\n'%1' subdirectory."
+                                  << "File '%1/PREAMBLE-ARC.txt' Could not be Opened." << true;
         QTest::newRow("licence") << "licence" << critical
-            << "File 'COPYING' not Found.\nThis file should be in your %1 directory."
-            << "File '%1/COPYING' Could not be Opened." << true;
+                                 << "File 'COPYING' not Found.\nThis file should be in your %1 directory."
+                                 << "File '%1/COPYING' Could not be Opened." << true;
         QTest::newRow("change log") << "change log" << critical << "File '%1/CHANGELOG.txt' not Found.\n"
-            << "File '%1/CHANGELOG.txt' Could not be Opened." << false;
+                                    << "File '%1/CHANGELOG.txt' Could not be Opened." << false;
         QTest::newRow("environment") << "environment" << warning << "File '%1/ENVIRONMENT_WINDOWS.txt' not Found.\n"
-            << "File '%1/ENVIRONMENT_WINDOWS.txt' Could not be Opened." << true;
+                                     << "File '%1/ENVIRONMENT_WINDOWS.txt' Could not be Opened." << true;
         QTest::newRow("read-me") << "read-me" << warning << "File '%1/README.txt' not Found.\n"
-            << "File '%1/README.txt' Could not be Opened." << true;
+                                 << "File '%1/README.txt' Could not be Opened." << true;
         QTest::newRow("shortcuts") << "shortcuts" << warning << "File '%1/SHORTCUTS.txt' not Found.\n"
-            << "File '%1/SHORTCUTS.txt' Could not be Opened." << false;
+                                   << "File '%1/SHORTCUTS.txt' Could not be Opened." << false;
         QTest::newRow("error log") << "error log" << critical << "File '%1/errorLog.txt' not Found.\n"
-            << "" << true;
+                                   << "" << true;
     }
 
     void missingDocument()
@@ -382,7 +382,8 @@ private slots:
         // Long lines wrap more in the narrower window the viewer gets on show.
         QByteArray log;
         for (int i = 1; i <= 300; ++i)
-            log += "01/02/2024 10:00:00 error number " + QByteArray::number(i) + " " + QByteArray(200, 'x').replace("xxxx", "xxx ") + "\n";
+            log += "01/02/2024 10:00:00 error number " + QByteArray::number(i) + " "
+                   + QByteArray(200, 'x').replace("xxxx", "xxx ") + "\n";
         QVERIFY(writeFile(files.path() + "/errorLog.txt", log));
 
         SeeFile viewer;
@@ -403,8 +404,8 @@ private slots:
         QList<QByteArray> lines;
         QByteArray log;
         for (int i = 0; log.size() < 20 * 1024 * 1024; ++i) {
-            lines.append("01/02/2024 10:00:00 Line " + QByteArray::number(i) + " of 'São Paulo.csv' skipped: "
-                         + QByteArray(i % 7, '-') + " \xe2\x9c\x93 Zoë");
+            lines.append("01/02/2024 10:00:00 Line " + QByteArray::number(i)
+                         + " of 'São Paulo.csv' skipped: " + QByteArray(i % 7, '-') + " \xe2\x9c\x93 Zoë");
             log += lines.last() + '\n';
         }
         lines.last() += alignCutInsideCharacter(log, tail);
@@ -492,12 +493,17 @@ private slots:
         QTest::addColumn<QString>("call");
         QTest::addColumn<QString>("justified");
 
-        QTest::newRow("one-letter prefix") << "W1AW" << " W1AW";
-        QTest::newRow("two-letter prefix") << "KD7ABC" << "KD7ABC";
-        QTest::newRow("digit first") << "2E0ABC" << "2E0ABC";
+        QTest::newRow("one-letter prefix") << "W1AW"
+                                           << " W1AW";
+        QTest::newRow("two-letter prefix") << "KD7ABC"
+                                           << "KD7ABC";
+        QTest::newRow("digit first") << "2E0ABC"
+                                     << "2E0ABC";
         QTest::newRow("non-ASCII digit") << QString("K") + QChar(0x0663) + "X" << QString(" K") + QChar(0x0663) + "X";
-        QTest::newRow("one character") << "K" << "K";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("one character") << "K"
+                                       << "K";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void justifyDigit()

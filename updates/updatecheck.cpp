@@ -184,8 +184,7 @@ void UpdateCheck::versionArrived(QNetworkReply *reply)
 
     // The download handler logs in again when it is done.
     const QString installer = QString::fromLatin1(InstallerDir) + "/" + latest + QLatin1String(InstallerSuffix);
-    QNetworkReply *download =
-        Net::limitedGet(network, Net::address(updateServer, installer), Net::DownloadLimits);
+    QNetworkReply *download = Net::limitedGet(network, Net::address(updateServer, installer), Net::DownloadLimits);
     connect(download, &QNetworkReply::finished, this, [this, download] { downloadArrived(download); });
 }
 
@@ -211,7 +210,8 @@ void UpdateCheck::downloadArrived(QNetworkReply *reply)
             const QByteArray package = reply->readAll();
             // commit() alone may report success when only the last buffered
             // write failed: flush and check before and after it.
-            bool written = file.write(package) == package.size() && file.flush() && file.error() == QFileDevice::NoError;
+            bool written =
+                file.write(package) == package.size() && file.flush() && file.error() == QFileDevice::NoError;
             QString why = file.errorString();
             if (written) {
                 written = file.commit() && file.error() == QFileDevice::NoError;

@@ -47,13 +47,10 @@ QString notFound(const QString &fileName)
 
 } // namespace
 
-SeeFile::SeeFile(QWidget *parent)
-    : QDialog(parent)
-    , ui(new Ui::SeeFile)
+SeeFile::SeeFile(QWidget *parent) : QDialog(parent), ui(new Ui::SeeFile)
 {
     ui->setupUi(this);
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated,
-            this, &SeeFile::toMainWindow);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &SeeFile::toMainWindow);
     // Only the operator's own scrolling decides whether the error log view
     // follows new lines. The layout settles later than the load (window size,
     // font), and every change of it moves the end along.
@@ -126,8 +123,8 @@ void SeeFile::cursorToStart()
 
 void SeeFile::reportMissing(bool critical, const QString &text)
 {
-    Prompter::instance()->message(critical ? Prompter::Critical : Prompter::Warning,
-                                  NotFoundTitle, text, QMessageBox::Ok);
+    Prompter::instance()->message(critical ? Prompter::Critical : Prompter::Warning, NotFoundTitle, text,
+                                  QMessageBox::Ok);
 }
 
 int SeeFile::loadDocument(const Document &document)

@@ -17,8 +17,7 @@ class SeeFile;
 // script. Each show* operation loads one file into the view and returns 1, or
 // reports the missing file (a box, and errorSig with the line for the error
 // log) and returns 0; showing the window is the caller's decision.
-class SeeFile : public QDialog
-{
+class SeeFile : public QDialog {
     Q_OBJECT
 
 public:
@@ -29,8 +28,8 @@ public:
     QTextEdit *textView() const;
     // Whether the window was open when its settings were last written (at exit).
     bool openAtExit = false;
-    QString content = QStringLiteral("Normal");     // which document is shown, kept across runs
-    QTextCharFormat format;                         // plain format, so one document's look never leaks into the next
+    QString content = QStringLiteral("Normal"); // which document is shown, kept across runs
+    QTextCharFormat format;                     // plain format, so one document's look never leaks into the next
 
     // The error log is read from its end, at most this much; older lines
     // are left out, and a first line says so.
@@ -88,10 +87,10 @@ private:
     void reportMissing(bool critical, const QString &text);
 
     QDir logDir;
-    QString logName;               // empty while another document is shown
+    QString logName; // empty while another document is shown
     qint64 logBytesShown = 0;
-    bool logShowsLine = false;     // a line is in the view, so the next one starts a paragraph
-    bool logLineOpen = false;      // the last line shown had no line end yet
-    qsizetype logLineLength = 0;   // characters of the last line, shown or cut
-    bool logAtEnd = true;          // the view follows new lines until the operator scrolls away
+    bool logShowsLine = false;   // a line is in the view, so the next one starts a paragraph
+    bool logLineOpen = false;    // the last line shown had no line end yet
+    qsizetype logLineLength = 0; // characters of the last line, shown or cut
+    bool logAtEnd = true;        // the view follows new lines until the operator scrolls away
 };
