@@ -15,7 +15,6 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QSqlQuery>
 #include <QSslCertificate>
 #include <QSysInfo>
 #include <QTextStream>
@@ -261,9 +260,11 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
     }
     int port = options.port;
     if (port <= 0) {
-        QSqlQuery query(adminDb);
-        port = query.exec(QStringLiteral("SELECT current_setting('port')")) && query.next() ? query.value(0).toInt()
-                                                                                            : 5432;
+        const std::optional<QHash<QString, QString>> settings =
+            ServerAdmin::serverSettings(adminDb, {QStringLiteral("port")}, &problem);
+        port = settings ? settings->value(QStringLiteral("port")).toInt() : 0;
+        if (port <= 0)
+            port = 5432;
     }
 
     AdminConnection clubConnection;
