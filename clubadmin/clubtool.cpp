@@ -136,12 +136,6 @@ private:
     QString name;
 };
 
-void printResult(const ServerAdmin::Result &result, QTextStream &out)
-{
-    for (const QString &line : result.done)
-        out << "  " << line << '\n';
-}
-
 int fail(QTextStream &err, const QString &problem)
 {
     err << "trelvin-club: " << problem << '\n';
@@ -209,6 +203,53 @@ void printLink(const QString &role, const QString &password, const LinkPlace &pl
         out << qr << '\n';
 }
 
+void printLines(const QStringList &lines, QTextStream &out)
+{
+    for (const QString &line : lines)
+        out << "  " << line << '\n';
+}
+
+// The machine's own cluster: TLS and the club's lines in pg_hba.conf. Empty
+// when done, else what failed; `caSha256` is the authority the links pin.
+QString secureLocalCluster(QSqlDatabase &adminDb, const Options &options, const QString &host, QStringList *done,
+                           QStringList *left, QString *caSha256)
+{
+    LocalCluster::Tls tls;
+    const ServerAdmin::Result secured = LocalCluster::setUpTls(adminDb, host, options.club, options.tlsDir, &tls, left);
+    *done += secured.done;
+    if (!secured.ok)
+        return secured.problem;
+    *caSha256 = tls.caSha256;
+    const ServerAdmin::Result allowed = LocalCluster::allowClubRoles(adminDb, options.database);
+    *done += allowed.done;
+    if (!allowed.ok)
+        return allowed.problem + QStringLiteral("\nRun init again once that is mended.");
+    return QString();
+}
+
+// The port the links name: --port, else the server's own.
+int linkPort(QSqlDatabase &adminDb, const Options &options)
+{
+    if (options.port > 0)
+        return options.port;
+    QString problem;
+    const std::optional<QHash<QString, QString>> settings =
+        ServerAdmin::serverSettings(adminDb, {QStringLiteral("port")}, &problem);
+    const int port = settings ? settings->value(QStringLiteral("port")).toInt() : 0;
+    return port > 0 ? port : 5432;
+}
+
+void printLeftToDo(const Options &options, int port, const QStringList &left, QTextStream &out)
+{
+    out << "\nLeft to you:\n"
+        << "  let the operators' computers reach port " << port << " through the firewall\n";
+    printLines(left, out);
+    if (!options.admin.isEmpty())
+        out << "  on a server you run yourself: TLS and pg_hba.conf for the club's roles (see the administrator's "
+               "notes)\n";
+    out << "  one trelvin-club add-operator <call> per operator\n";
+}
+
 int initClub(const Options &options, QTextStream &out, QTextStream &err)
 {
     if (options.club.isEmpty())
@@ -230,8 +271,7 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
     const ServerAdmin::Result club = ServerAdmin::ensureClub(adminDb, options.database);
     done += club.done;
     if (!club.ok) {
-        for (const QString &line : done)
-            out << "  " << line << '\n';
+        printLines(done, out);
         return fail(err, club.problem + QStringLiteral("\nRun init again once that is mended."));
     }
     QStringList left;
@@ -240,32 +280,13 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
     if (local) {
         if (host.isEmpty())
             host = QSysInfo::machineHostName();
-        LocalCluster::Tls tls;
-        const ServerAdmin::Result secured =
-            LocalCluster::setUpTls(adminDb, host, options.club, options.tlsDir, &tls, &left);
-        done += secured.done;
-        if (!secured.ok) {
-            for (const QString &line : done)
-                out << "  " << line << '\n';
-            return fail(err, secured.problem);
-        }
-        caSha256 = tls.caSha256;
-        const ServerAdmin::Result allowed = LocalCluster::allowClubRoles(adminDb, options.database);
-        done += allowed.done;
-        if (!allowed.ok) {
-            for (const QString &line : done)
-                out << "  " << line << '\n';
-            return fail(err, allowed.problem + QStringLiteral("\nRun init again once that is mended."));
+        problem = secureLocalCluster(adminDb, options, host, &done, &left, &caSha256);
+        if (!problem.isEmpty()) {
+            printLines(done, out);
+            return fail(err, problem);
         }
     }
-    int port = options.port;
-    if (port <= 0) {
-        const std::optional<QHash<QString, QString>> settings =
-            ServerAdmin::serverSettings(adminDb, {QStringLiteral("port")}, &problem);
-        port = settings ? settings->value(QStringLiteral("port")).toInt() : 0;
-        if (port <= 0)
-            port = 5432;
-    }
+    const int port = linkPort(adminDb, options);
 
     AdminConnection clubConnection;
     problem = clubConnection.open(options, options.database);
@@ -290,19 +311,11 @@ int initClub(const Options &options, QTextStream &out, QTextStream &err)
         out << "The club " << options.club << " is set up on this server already: nothing to change.\n";
     } else {
         out << "Done:\n";
-        for (const QString &line : done)
-            out << "  " << line << '\n';
+        printLines(done, out);
     }
     if (!schema.ok)
         return fail(err, schema.problem + QStringLiteral("\nRun init again once that is mended."));
-    out << "\nLeft to you:\n"
-        << "  let the operators' computers reach port " << port << " through the firewall\n";
-    for (const QString &line : left)
-        out << "  " << line << '\n';
-    if (!options.admin.isEmpty())
-        out << "  on a server you run yourself: TLS and pg_hba.conf for the club's roles (see the administrator's "
-               "notes)\n";
-    out << "  one trelvin-club add-operator <call> per operator\n";
+    printLeftToDo(options, port, left, out);
     return Done;
 }
 
@@ -334,7 +347,7 @@ int operatorCommand(const Options &options, QTextStream &out, QTextStream &err)
     if (!result.ok)
         return fail(err, result.problem);
     out << "Done:\n";
-    printResult(result, out);
+    printLines(result.done, out);
     if (place)
         printLink(role, password, *place, options, out);
     return Done;
@@ -382,7 +395,7 @@ int webRole(const Options &options, QTextStream &out, QTextStream &err)
     if (!result.ok)
         return fail(err, result.problem);
     out << "Done:\n";
-    printResult(result, out);
+    printLines(result.done, out);
     out << "\nThe live net page's connection (shown this once: put it in /etc/trelvin/web.conf):\n\n"
         << QStringLiteral("host=%1 port=%2 dbname=%3 user=%4 password=%5")
                .arg(place->host)
@@ -442,6 +455,38 @@ QString newPassword()
     return password;
 }
 
+// The command named on the line, checked and run.
+static int runCommand(const Options &options, qsizetype positionalCount, QTextStream &out, QTextStream &err)
+{
+    const QStringList takesCall{QStringLiteral("add-operator"), QStringLiteral("remove-operator"),
+                                QStringLiteral("rotate")};
+    const QStringList takesNothing{QStringLiteral("init"), QStringLiteral("list"), QStringLiteral("web-role"),
+                                   QStringLiteral("status")};
+    if (!takesCall.contains(options.command) && !takesNothing.contains(options.command)) {
+        err << (options.command.isEmpty() ? QStringLiteral("trelvin-club: say what to do.\n\n")
+                                          : "trelvin-club: there is no command \"" + options.command + "\".\n\n")
+            << Usage;
+        return WrongUse;
+    }
+    if (positionalCount != (takesCall.contains(options.command) ? 2 : 1)) {
+        err << "trelvin-club: " << options.command
+            << (takesCall.contains(options.command) ? " takes one call sign.\n" : " takes no call sign.\n");
+        return WrongUse;
+    }
+    int status = Failed;
+    if (options.command == QLatin1String("init"))
+        status = initClub(options, out, err);
+    else if (takesCall.contains(options.command))
+        status = operatorCommand(options, out, err);
+    else if (options.command == QLatin1String("list"))
+        status = listOperators(options, out, err);
+    else if (options.command == QLatin1String("web-role"))
+        status = webRole(options, out, err);
+    else
+        status = showStatus(options, out, err);
+    return status;
+}
+
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     QCommandLineParser parser;
@@ -496,32 +541,7 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         err << "trelvin-club: --database takes a name of lower-case letters, digits and _.\n";
         return WrongUse;
     }
-    const QStringList takesCall{QStringLiteral("add-operator"), QStringLiteral("remove-operator"),
-                                QStringLiteral("rotate")};
-    const QStringList takesNothing{QStringLiteral("init"), QStringLiteral("list"), QStringLiteral("web-role"),
-                                   QStringLiteral("status")};
-    if (!takesCall.contains(options.command) && !takesNothing.contains(options.command)) {
-        err << (options.command.isEmpty() ? QStringLiteral("trelvin-club: say what to do.\n\n")
-                                          : "trelvin-club: there is no command \"" + options.command + "\".\n\n")
-            << Usage;
-        return WrongUse;
-    }
-    if (positional.size() != (takesCall.contains(options.command) ? 2 : 1)) {
-        err << "trelvin-club: " << options.command
-            << (takesCall.contains(options.command) ? " takes one call sign.\n" : " takes no call sign.\n");
-        return WrongUse;
-    }
-    int status = Failed;
-    if (options.command == QLatin1String("init"))
-        status = initClub(options, out, err);
-    else if (takesCall.contains(options.command))
-        status = operatorCommand(options, out, err);
-    else if (options.command == QLatin1String("list"))
-        status = listOperators(options, out, err);
-    else if (options.command == QLatin1String("web-role"))
-        status = webRole(options, out, err);
-    else
-        status = showStatus(options, out, err);
+    const int status = runCommand(options, positional.size(), out, err);
     out.flush();
     err.flush();
     return status;

@@ -19,6 +19,36 @@ QString decoded(const QString &part)
     return QUrl::fromPercentEncoding(part.toUtf8());
 }
 
+// One "host[:port]" of the address, an IPv6 address in brackets.
+bool splitHostPort(const QString &netloc, QString *host, QString *port, QString *error)
+{
+    *host = netloc;
+    port->clear();
+    if (host->startsWith(QLatin1Char('['))) {
+        const qsizetype close = host->indexOf(QLatin1Char(']'));
+        if (close < 0) {
+            if (error)
+                *error = QStringLiteral("an IPv6 address lacks its closing bracket");
+            return false;
+        }
+        *port = host->mid(close + 1);
+        *host = host->mid(1, close - 1);
+        if (!port->isEmpty() && !port->startsWith(QLatin1Char(':'))) {
+            if (error)
+                *error = QStringLiteral("unexpected text after an IPv6 address");
+            return false;
+        }
+        *port = port->mid(1);
+    } else {
+        const qsizetype colon = host->lastIndexOf(QLatin1Char(':'));
+        if (colon >= 0) {
+            *port = host->mid(colon + 1);
+            host->truncate(colon);
+        }
+    }
+    return true;
+}
+
 // postgresql://[user[:password]@][host][:port][,...][/dbname][?key=value&...]
 std::optional<Settings> parseUri(const QString &uri, QString *error)
 {
@@ -49,30 +79,10 @@ std::optional<Settings> parseUri(const QString &uri, QString *error)
     QStringList ports;
     bool anyPort = false;
     for (const QString &netloc : rest.split(QLatin1Char(','))) {
-        QString host = netloc;
+        QString host;
         QString port;
-        if (host.startsWith(QLatin1Char('['))) {
-            const qsizetype close = host.indexOf(QLatin1Char(']'));
-            if (close < 0) {
-                if (error)
-                    *error = QStringLiteral("an IPv6 address lacks its closing bracket");
-                return std::nullopt;
-            }
-            port = host.mid(close + 1);
-            host = host.mid(1, close - 1);
-            if (!port.isEmpty() && !port.startsWith(QLatin1Char(':'))) {
-                if (error)
-                    *error = QStringLiteral("unexpected text after an IPv6 address");
-                return std::nullopt;
-            }
-            port = port.mid(1);
-        } else {
-            const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
-            if (colon >= 0) {
-                port = host.mid(colon + 1);
-                host.truncate(colon);
-            }
-        }
+        if (!splitHostPort(netloc, &host, &port, error))
+            return std::nullopt;
         hosts.append(decoded(host));
         ports.append(port);
         anyPort = anyPort || !port.isEmpty();
