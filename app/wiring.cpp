@@ -333,6 +333,7 @@ void Trelvin::createClubHub()
     host.reportWriteFailure = [this](const QString &operation, const QString &reason) {
         reportWriteFailure(operation, reason);
     };
+    host.dataDir = [this] { return dataDir().path(); };
     clubHub = new ClubHub(widgets, storage, jobRunner, palettes, host, this);
     clubHub->setObjectName(QStringLiteral("clubHub"));
     clubHub->readSettings();

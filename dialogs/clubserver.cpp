@@ -1,6 +1,7 @@
 #include "dialogs/clubserver.h"
 
 #include "app/prompter.h"
+#include "sync/clubinvite.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -17,7 +18,8 @@ ClubServerDialog::ClubServerDialog(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Club Server"));
     auto *layout = new QVBoxLayout(this);
-    auto *label = new QLabel(QStringLiteral("The club's PostgreSQL server (all empty: no club server).\n"
+    addClubLink(layout);
+    auto *label = new QLabel(QStringLiteral("Or the club's PostgreSQL server (all empty: no club server).\n"
                                             "The password comes from ~/.pgpass or is asked once per run."),
                              this);
     layout->addWidget(label);
@@ -33,6 +35,39 @@ ClubServerDialog::ClubServerDialog(QWidget *parent) : QDialog(parent)
     showFields(QString());
     // The title in full, with room for the frame's buttons.
     setMinimumWidth(std::max(minimumSizeHint().width(), fontMetrics().horizontalAdvance(windowTitle()) * 2 + 160));
+}
+
+void ClubServerDialog::addClubLink(QVBoxLayout *layout)
+{
+    auto *caption = new QLabel(QStringLiteral("Club &link (from the club's administrator; its password goes to "
+                                              "the keyring):"),
+                               this);
+    layout->addWidget(caption);
+    auto *row = new QHBoxLayout;
+    clubLink = new QLineEdit(this);
+    clubLink->setObjectName(QStringLiteral("clubLinkPaste"));
+    clubLink->setPlaceholderText(QStringLiteral("trelvin-club://..."));
+    clubLink->setMaxLength(ClubInvite::MaxLength);
+    caption->setBuddy(clubLink);
+    joinButton = new QPushButton(QStringLiteral("&Join"), this);
+    joinButton->setObjectName(QStringLiteral("clubJoin"));
+    joinButton->setAutoDefault(false);
+    row->addWidget(clubLink);
+    row->addWidget(joinButton);
+    layout->addLayout(row);
+    const auto join = [this] {
+        if (joinButton->isEnabled() && !clubLink->text().trimmed().isEmpty())
+            emit joinSig(clubLink->text());
+    };
+    connect(joinButton, &QPushButton::clicked, this, join);
+    connect(clubLink, &QLineEdit::returnPressed, this, join);
+    // A link pasted whole is used at once; one typed waits for Join.
+    connect(clubLink, &QLineEdit::textEdited, this, [this, join](const QString &text) {
+        const int grown = text.size() - pastedFrom;
+        pastedFrom = text.size();
+        if (grown > 1 && ClubInvite::parse(text))
+            join();
+    });
 }
 
 void ClubServerDialog::addServerFields(QFormLayout *form)
@@ -148,6 +183,16 @@ void ClubServerDialog::showSetting(const QString &conninfo)
 {
     connection->setText(conninfo);
     showResult(QString());
+    // The link's password is not left on the screen.
+    clubLink->clear();
+    pastedFrom = 0;
+    joinButton->setEnabled(true);
+}
+
+void ClubServerDialog::showJoining()
+{
+    showResult(QStringLiteral("Asking the club server for its certificate authority..."));
+    joinButton->setEnabled(false);
 }
 
 void ClubServerDialog::focusHost()
@@ -170,6 +215,7 @@ void ClubServerDialog::showTestResult(const QString &text)
 void ClubServerDialog::showResult(const QString &text)
 {
     result->setText(text);
+    joinButton->setEnabled(true);
 }
 
 void ClubServerDialog::fieldsEdited()

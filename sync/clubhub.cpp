@@ -7,6 +7,8 @@
 #include "app/prompter.h"
 #include "app/themes.h"
 #include "dialogs/clubserver.h"
+#include "secrets/secretstore.h"
+#include "sync/clubjoin.h"
 #include "sync/clublink.h"
 #include "sync/clubsync.h"
 #include "sync/syncworker.h"
@@ -27,6 +29,12 @@ ClubHub::ClubHub(const Widgets &form, Storage &store, JobRunner *runner, const T
     : QObject(parent), widgets(form), storage(store), palettes(theme), host(std::move(hooks))
 {
     link = new ClubSync(storage, runner, this);
+    joiner = new ClubJoin(this);
+    connect(joiner, &ClubJoin::joined, this, &ClubHub::joined);
+    connect(joiner, &ClubJoin::failed, this, &ClubHub::joinFailed);
+    secrets = new SecretStore(this);
+    connect(secrets, &SecretStore::readFinished, this, &ClubHub::passwordRead);
+    connect(secrets, &SecretStore::writeFinished, this, &ClubHub::passwordWritten);
     createStatusFields();
     connectSync();
     createMenuAndDialog();
@@ -46,10 +54,6 @@ void ClubHub::createStatusFields()
     status->setObjectName(QStringLiteral("clubStatus"));
     status->hide();
     widgets.statusBar->addPermanentWidget(status);
-    linkKind = new QLabel(widgets.statusBar);
-    linkKind->setObjectName(QStringLiteral("clubLink"));
-    linkKind->hide();
-    widgets.statusBar->addPermanentWidget(linkKind);
 }
 
 void ClubHub::connectSync()
@@ -79,6 +83,7 @@ void ClubHub::createMenuAndDialog()
     connect(serverDialog, &ClubServerDialog::testSig, this, &ClubHub::test);
     connect(link, &ClubSync::tested, serverDialog, &ClubServerDialog::showTestResult);
     connect(serverDialog, &ClubServerDialog::saveSig, this, &ClubHub::save);
+    connect(serverDialog, &ClubServerDialog::joinSig, this, &ClubHub::join);
 }
 
 void ClubHub::showStatus(const QString &text)
@@ -86,9 +91,10 @@ void ClubHub::showStatus(const QString &text)
     status->setText(text);
     status->setVisible(!text.isEmpty());
     const QString kind = link->linkText();
-    linkKind->setText(kind);
-    linkKind->setStatusTip(kind.isEmpty() ? QString() : "The link to the club server is " + kind + ".");
-    linkKind->setVisible(!kind.isEmpty());
+    status->setStatusTip(kind.isEmpty() ? QString()
+                                        : "The link to the club server is " + kind.mid(1, kind.size() - 2) + ".");
+    if (link->state() == ClubSync::State::Online)
+        keepPasswordOnceOnline();
 }
 
 void ClubHub::readSettings()
@@ -98,6 +104,7 @@ void ClubHub::readSettings()
     // A password put into the string by hand serves this run and leaves the
     // file at the next exit.
     clubServer = ClubLink::withoutPassword(settings.value(Trel::Key::ClubServer, QString()).toString(), &runPassword);
+    passwordFrom = runPassword.isEmpty() ? From::Nowhere : From::ThisRun;
 }
 
 void ClubHub::writeSettings(QSettings &settings) const
@@ -109,6 +116,7 @@ void ClubHub::writeSettings(QSettings &settings) const
 
 void ClubHub::stop()
 {
+    pendingKey.clear();
     link->stop();
 }
 
@@ -116,6 +124,16 @@ void ClubHub::forgetPassword()
 {
     runPassword.clear();
     passwordAsked = false;
+    passwordFrom = From::Nowhere;
+    keepPassword = false;
+}
+
+QString ClubHub::secretKey(const QString &conninfo)
+{
+    const ClubLink::Fields fields = ClubLink::fields(conninfo);
+    return QStringLiteral("club:%1@%2:%3/%4")
+        .arg(fields.user.toLower(), fields.host, fields.port.isEmpty() ? QStringLiteral("5432") : fields.port,
+             fields.dbname);
 }
 
 void ClubHub::start()
@@ -133,7 +151,44 @@ void ClubHub::start()
     }
     // The connection string may hold a password: it is not logged.
     qCDebug(lcSync) << "starting the club server link," << storage.journal().unsentCount() << "changes unsent";
+    if (runPassword.isEmpty() && !ClubLink::fields(clubServer).user.isEmpty()) {
+        // The keyring may first ask the operator to open it: the link
+        // starts with its answer, and the net goes on meanwhile.
+        pendingKey = secretKey(clubServer);
+        showStatus(QStringLiteral("Club server: connecting"));
+        secrets->read(pendingKey);
+        return;
+    }
     link->start(clubServer, runPassword);
+}
+
+void ClubHub::passwordRead(const QString &key, const QString &secret, int outcome, const QString &reason)
+{
+    if (key != pendingKey)
+        return;
+    pendingKey.clear();
+    if (outcome == SecretStore::Done && runPassword.isEmpty()) {
+        runPassword = secret;
+        passwordFrom = From::Keyring;
+    } else if (outcome == SecretStore::NoKeyring) {
+        qCInfo(lcSync).noquote() << "no keyring answered for the club server's password:" << reason;
+    }
+    link->start(clubServer, runPassword);
+}
+
+void ClubHub::keepPasswordOnceOnline()
+{
+    if (!keepPassword)
+        return;
+    keepPassword = false;
+    secrets->write(secretKey(clubServer), runPassword);
+}
+
+void ClubHub::passwordWritten(const QString &key, const QString &, int outcome, const QString &reason)
+{
+    if (outcome != SecretStore::Done)
+        emit errorLine("No keyring answered (" + reason + "): the club server's password for " + key.mid(5)
+                       + " serves this run only. Paste the club link again at the next start.");
 }
 
 void ClubHub::openDialog()
@@ -167,10 +222,21 @@ void ClubHub::test(const QString &conninfo)
 void ClubHub::save(const QString &conninfo)
 {
     QString password;
-    clubServer = ClubLink::withoutPassword(conninfo, &password);
+    const QString setting = ClubLink::withoutPassword(conninfo, &password);
     // A password typed into the string serves this run; it is not stored.
-    if (!password.isEmpty())
-        runPassword = password;
+    // A password from the keyring belongs to the setting it was kept for.
+    if (password.isEmpty() && setting != clubServer && passwordFrom == From::Keyring)
+        forgetPassword();
+    keepPassword = false;
+    use(setting, password.isEmpty() ? runPassword : password);
+}
+
+void ClubHub::use(const QString &setting, const QString &password)
+{
+    clubServer = setting;
+    if (password != runPassword)
+        passwordFrom = From::ThisRun;
+    runPassword = password;
     passwordAsked = false;
     {
         QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
@@ -185,7 +251,7 @@ void ClubHub::save(const QString &conninfo)
 // link starts again with the answer.
 bool ClubHub::askPassword(int kind)
 {
-    if (kind != SyncWorker::Password || !runPassword.isEmpty() || passwordAsked)
+    if (kind != SyncWorker::Password || passwordFrom == From::ThisRun || passwordAsked)
         return false;
     passwordAsked = true;
     const QString password =
@@ -194,8 +260,33 @@ bool ClubHub::askPassword(int kind)
     if (password.isEmpty())
         return false;
     runPassword = password;
+    passwordFrom = From::ThisRun;
+    keepPassword = true;
     link->start(clubServer, runPassword);
     return true;
+}
+
+void ClubHub::join(const QString &text)
+{
+    serverDialog->showJoining();
+    joiner->join(text, host.dataDir());
+}
+
+void ClubHub::joined(const QString &conninfo, const QString &role, const QString &password)
+{
+    qCInfo(lcSync) << "joined the club server as" << role;
+    serverDialog->showSetting(conninfo);
+    // The link's password is the operator's now: kept in the keyring once
+    // the server has taken it.
+    keepPassword = true;
+    use(conninfo, password);
+    passwordFrom = From::ThisRun;
+}
+
+void ClubHub::joinFailed(const QString &reason)
+{
+    serverDialog->showResult("Not joined: " + reason);
+    Prompter::instance()->message(Prompter::Warning, BoxTitle, "The club link cannot be used:\n" + reason);
 }
 
 void ClubHub::showTrouble(int kind, const QString &reason)
@@ -203,12 +294,16 @@ void ClubHub::showTrouble(int kind, const QString &reason)
     emit errorLine("Club server: " + reason);
     if (askPassword(kind))
         return;
-    // One box while the link has not come up; later drops show in the status bar only.
-    if (link->everOnline() || link->troubleShown)
+    // One box while the link has not come up; later drops show in the
+    // status bar only. A refusal ends the attempts: it is always told.
+    if (link->troubleShown || (link->everOnline() && kind == SyncWorker::Unreachable))
         return;
     link->troubleShown = true;
     QString text;
     switch (kind) {
+    case SyncWorker::LoginClosed:
+        text = "Your club server no longer accepts " + link->login() + ": ask the club's administrator for a new link";
+        break;
     case SyncWorker::Unreachable:
         text = "The club server cannot be reached:\n" + reason
                + "\n\nThe net goes on on this computer; its changes are sent when the server answers.";

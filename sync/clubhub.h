@@ -7,6 +7,7 @@
 
 #include "data/storage.h"
 
+class ClubJoin;
 class ClubServerDialog;
 class ClubSync;
 class JobRunner;
@@ -16,13 +17,15 @@ class QMenu;
 class QSettings;
 class QStatusBar;
 class QWidget;
+class SecretStore;
 class ThemeState;
 struct SyncNet;
 
 // The program's side of the club server: the setting (a libpq connection
-// string whose password is kept for this run only), Setup > Club Server...
-// and its dialog, the status-bar fields, the boxes, and the journal turned
-// on and off with it. The work is ClubSync's and Storage's; what arrives is
+// string without its password), the password (a club link's, or one asked
+// for, kept in the keyring once the server took it), Setup > Club
+// Server... with its dialog and pasted club links, the status-bar fields,
+// the boxes, and the journal turned on and off with it. The work is ClubSync's and Storage's; what arrives is
 // announced by signals for the window to redraw.
 class ClubHub : public QObject {
     Q_OBJECT
@@ -41,6 +44,8 @@ public:
     struct Host {
         // The "Database Write Failed" box and its log line.
         std::function<void(const QString &operation, const QString &reason)> reportWriteFailure;
+        // Where a club link's certificate authority is kept.
+        std::function<QString()> dataDir;
     };
 
     ClubHub(const Widgets &widgets, Storage &storage, JobRunner *runner, const ThemeState *palettes, Host host,
@@ -60,6 +65,8 @@ public:
     void stop();
     // Forgets the password of this run: the server's next refusal asks again.
     void forgetPassword();
+    // The keyring's name for the password of a setting.
+    static QString secretKey(const QString &conninfo);
 
     // The link itself, for its state.
     ClubSync *sync() const { return link; }
@@ -85,6 +92,13 @@ private:
     void showStatus(const QString &text);
     void test(const QString &conninfo);
     void save(const QString &conninfo);
+    void use(const QString &conninfo, const QString &password);
+    void join(const QString &text);
+    void joined(const QString &conninfo, const QString &role, const QString &password);
+    void joinFailed(const QString &reason);
+    void passwordRead(const QString &key, const QString &secret, int outcome, const QString &reason);
+    void passwordWritten(const QString &key, const QString &secret, int outcome, const QString &reason);
+    void keepPasswordOnceOnline();
     void showTrouble(int kind, const QString &reason);
     bool askPassword(int kind);
     void offerNet(const SyncNet &net);
@@ -96,11 +110,19 @@ private:
     Host host;
     ClubSync *link = nullptr;
     QLabel *status = nullptr;
-    // "encrypted" or "not encrypted" beside it while online.
-    QLabel *linkKind = nullptr;
     ClubServerDialog *serverDialog = nullptr;
     QString clubServer;
-    // Kept for this run only, never written to the settings.
+    // Never written to the settings; in the keyring once the server took it.
     QString runPassword;
     bool passwordAsked = false;
+    // Where runPassword came from: a password given in this run is not
+    // asked for again when the server refuses it.
+    enum class From { Nowhere, Keyring, ThisRun };
+    From passwordFrom = From::Nowhere;
+    // Written to the keyring when the link comes up with it.
+    bool keepPassword = false;
+    // The keyring's answer the link waits for; empty when none.
+    QString pendingKey;
+    ClubJoin *joiner = nullptr;
+    SecretStore *secrets = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "sync/clubsync.h"
 
 #include "app/logging.h"
+#include "sync/clublink.h"
 #include "sync/syncworker.h"
 
 #include <QAtomicInt>
@@ -54,6 +55,7 @@ void ClubSync::start(const QString &conninfo, const QString &password)
     inFlight = false;
     wasOnline = false;
     troubleShown = false;
+    user = ClubLink::fields(conninfo).user.toUpper();
     waiting = storage.journal().unsentCount();
     setState(State::Connecting);
     emit startWorker(conninfo, password, storage.journal().syncWatermark());
@@ -86,9 +88,14 @@ QString ClubSync::statusText() const
         return QString();
     case State::Connecting:
         return QStringLiteral("Club server: connecting");
-    case State::Online:
-        return waiting > 0 ? QStringLiteral("Club server: online, %1 changes to send").arg(waiting)
-                           : QStringLiteral("Club server: online");
+    case State::Online: {
+        // Named by its log-in where the setting names one: the operator
+        // sees under which call the net goes to the club.
+        const QString online =
+            (user.isEmpty() ? QStringLiteral("Club server: online") : "Club server: connected as " + user) + ' '
+            + linkText();
+        return waiting > 0 ? online + QStringLiteral(", %1 changes to send").arg(waiting) : online;
+    }
     case State::Offline:
     case State::Refused:
         break;
@@ -101,7 +108,7 @@ QString ClubSync::linkText() const
 {
     if (current != State::Online)
         return QString();
-    return encrypted ? QStringLiteral("encrypted") : QStringLiteral("not encrypted");
+    return encrypted ? QStringLiteral("(encrypted)") : QStringLiteral("(not encrypted)");
 }
 
 void ClubSync::test(const QString &conninfo, const QString &password)

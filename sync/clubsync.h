@@ -36,8 +36,10 @@ public:
     bool troubleShown = false;
     // "Club server: ..." for the status bar; empty while off.
     QString statusText() const;
-    // "encrypted" or "not encrypted" while online; else empty.
+    // "(encrypted)" or "(not encrypted)" while online; else empty.
     QString linkText() const;
+    // The log-in the link uses, as the status bar names it ("N7NCS").
+    QString login() const { return user; }
 
     // One test of a connection on a thread of its own; tested() comes with
     // the dialog's words for the outcome.
@@ -100,6 +102,7 @@ private:
     bool wasOnline = false;
     bool encrypted = false;
     int waiting = 0;
+    QString user;
     // Received, not yet applied; `advance`: the change moves the watermark.
     struct Incoming {
         SyncChange change;

@@ -35,6 +35,8 @@ Opened openLink(QSqlDatabase &db, const QString &conninfo, const QString &passwo
         const QString error = db.lastError().text().trimmed();
         if (ClubLink::isTlsRefusal(error))
             return {SyncWorker::unencryptedText(), SyncWorker::Unencrypted};
+        if (SyncWorker::isLoginClosed(error))
+            return {error, SyncWorker::LoginClosed};
         return {error, SyncWorker::isPasswordFailure(error) ? SyncWorker::Password : SyncWorker::Unreachable};
     }
     Opened opened;
@@ -74,6 +76,11 @@ bool SyncWorker::isPasswordFailure(const QString &error)
     return error.contains(QLatin1String("password authentication failed"))
            || error.contains(QLatin1String("no password supplied"))
            || error.contains(QLatin1String("password is required"));
+}
+
+bool SyncWorker::isLoginClosed(const QString &error)
+{
+    return error.contains(QLatin1String("is not permitted to log in"));
 }
 
 QString SyncWorker::probe(const QString &conninfo, const QString &password, int *version, bool *encrypted)

@@ -17,8 +17,9 @@ class SyncWorker : public QObject {
 
 public:
     // Unencrypted: a link off this computer that could not be encrypted;
-    // Unreadable: a connection string libpq's rules cannot read.
-    enum Trouble { Unreachable, Password, Schema, Unencrypted, Unreadable };
+    // Unreadable: a connection string libpq's rules cannot read;
+    // LoginClosed: the role may no longer log in (its operator was removed).
+    enum Trouble { Unreachable, Password, Schema, Unencrypted, Unreadable, LoginClosed };
 
     explicit SyncWorker(const QString &connectionName);
     ~SyncWorker() override;
@@ -32,6 +33,7 @@ public:
     // The words for a link off this computer that the server would not encrypt.
     static QString unencryptedText();
     static bool isPasswordFailure(const QString &error);
+    static bool isLoginClosed(const QString &error);
 
 public slots:
     // `after`: the server's last change already received.

@@ -290,7 +290,7 @@ void TestClubServer::foreignOrNewerSchemaIsRefused()
 void TestClubServer::twoProgramsShareOneNet()
 {
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     a.checkIn(QStringLiteral("K7BBB"), QStringLiteral("Bob"), QStringLiteral("mobile"));
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
@@ -337,7 +337,7 @@ void TestClubServer::twoProgramsShareOneNet()
 void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
 {
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     Program b = start(server.conninfo(QStringLiteral("op2")));
     QTRY_COMPARE_WITH_TIMEOUT(b.net(), a.net(), 10000);
@@ -378,7 +378,7 @@ void TestClubServer::serverDownMidNetLosesAndDoublesNothing()
     const QStringList same = a.net().filter(QStringLiteral("N7SAME"));
     QCOMPARE(same.size(), 1);
     QVERIFY2(same.first().endsWith(QLatin1String("|second|1")), qPrintable(same.first()));
-    QCOMPARE(a.status(), QStringLiteral("Club server: online"));
+    QCOMPARE(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"));
 }
 
 void TestClubServer::wrongPasswordShowsOneBoxAndTheNetGoesOn()
@@ -410,7 +410,7 @@ void TestClubServer::wrongPasswordShowsOneBoxAndTheNetGoesOn()
     rt->prompter.passwords = QStringList{QStringLiteral("third-secret")};
     a.w->findChild<ClubHub *>()->forgetPassword();
     a.w->findChild<ClubHub *>()->start();
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP3 (not encrypted)"), 10000);
     QCOMPARE(storeOf(a.w).journal().unsentCount(), 0);
 }
 
@@ -449,7 +449,7 @@ void TestClubServer::passwordNeverReachesTheSettings()
     dialog->findChild<QLineEdit *>(QStringLiteral("clubConnection"))
         ->setText(server.conninfo(QStringLiteral("op3")) + QStringLiteral(" password=third-secret"));
     dialog->findChild<QPushButton *>(QStringLiteral("clubSave"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP3 (not encrypted)"), 10000);
     QFile ini(a.rt->settingsFile());
     QVERIFY(ini.open(QIODevice::ReadOnly));
     const QByteArray settings = ini.readAll();
@@ -459,7 +459,7 @@ void TestClubServer::passwordNeverReachesTheSettings()
     // One written into the file by hand is used, and gone after the run.
     runtimes.clear();
     Program b = start(server.conninfo(QStringLiteral("op3")) + QStringLiteral(" password=third-secret"));
-    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: connected as OP3 (not encrypted)"), 10000);
     FORM(b.w, actionExit)->trigger();
     QFile again(b.rt->settingsFile());
     QVERIFY(again.open(QIODevice::ReadOnly));
@@ -469,7 +469,7 @@ void TestClubServer::passwordNeverReachesTheSettings()
 void TestClubServer::netLostByTheServerComesBack()
 {
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     QTRY_COMPARE_WITH_TIMEOUT(storeOf(a.w).journal().unsentCount(), 0, 5000);
     // As a server restored from a backup older than the net.
@@ -528,7 +528,7 @@ void TestClubServer::dialogTestsTheConnection()
     connection->setText(server.conninfo(QStringLiteral("op1")));
     dialog->findChild<QPushButton *>(QStringLiteral("clubSave"))->click();
     QVERIFY(!dialog->isVisible());
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
 }
 
 namespace {
@@ -557,8 +557,8 @@ void TestClubServer::contactsAndRosterTravel()
 {
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
     Program b = start(server.conninfo(QStringLiteral("op2")));
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: connected as OP2 (not encrypted)"), 10000);
 
     // A contact edited on one, outside any net, is the same on the other:
     // every field, added, changed and deleted.
@@ -633,7 +633,7 @@ void TestClubServer::contactAndMemberChangedOnBothSidesWhileApart()
 {
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
     Program b = start(server.conninfo(QStringLiteral("op2")));
-    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: connected as OP2 (not encrypted)"), 10000);
     QVERIFY(storeOf(a.w)
                 .contacts()
                 .saveContact(contact(QStringLiteral("W7BOTH"), QStringLiteral("Bo"), QStringLiteral("Ogden")))
@@ -745,7 +745,7 @@ bool insertChange(QSqlDatabase &db, const QString &net, const QString &call, con
 void TestClubServer::badRowsAreRefusedByTheServerAndSkippedByThePrograms()
 {
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
     Program b = start(server.conninfo(QStringLiteral("mem1")));
     QTRY_COMPARE_WITH_TIMEOUT(b.net(), a.net(), 10000);
@@ -815,7 +815,7 @@ void TestClubServer::badRowsAreRefusedByTheServerAndSkippedByThePrograms()
 void TestClubServer::theServersOrderDecidesNotTheClocks()
 {
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
     // A's clock an hour ahead of B's.
     QVERIFY(storeOf(a.w).journal().setJournalClock(3600).ok());
     a.checkIn(QStringLiteral("W7AAA"), QStringLiteral("Ann"));
@@ -922,8 +922,8 @@ void TestClubServer::aChangeTheServerWouldRefuseHoldsNothingBack()
 {
     Program a = start(server.conninfo(QStringLiteral("op1")), QStringLiteral("N7NCS"));
     Program b = start(server.conninfo(QStringLiteral("mem1")));
-    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: online"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), QStringLiteral("Club server: connected as MEM1 (not encrypted)"), 10000);
     // A contact as a file may have stored it: a tab in the name, a long city.
     ContactRecord tabbed = contact(QStringLiteral("W7TAB"), QStringLiteral("Tab\tby"), QStringLiteral("Ogden"));
     QVERIFY(storeOf(a.w).contacts().saveContact(tabbed).ok());
