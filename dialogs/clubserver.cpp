@@ -189,6 +189,11 @@ void ClubServerDialog::showSetting(const QString &conninfo)
     joinButton->setEnabled(true);
 }
 
+void ClubServerDialog::focusLink()
+{
+    clubLink->setFocus(Qt::OtherFocusReason);
+}
+
 void ClubServerDialog::showJoining()
 {
     showResult(QStringLiteral("Asking the club server for its certificate authority..."));

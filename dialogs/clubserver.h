@@ -29,6 +29,7 @@ public:
     // Opening: the setting in the fields, no result yet.
     void showSetting(const QString &conninfo);
     void focusHost();
+    void focusLink();
     void showResult(const QString &text);
     // While a test runs its button is off; the result turns it on again.
     void showTesting();

@@ -204,7 +204,11 @@ void ClubHub::openDialog()
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
-    dialog->focusHost();
+    // Without a server yet, the operator most likely has a link to paste.
+    if (clubServer.isEmpty())
+        dialog->focusLink();
+    else
+        dialog->focusHost();
 }
 
 void ClubHub::test(const QString &conninfo)
