@@ -44,6 +44,17 @@ QTableWidgetItem *cell(const QString &text, bool number = false)
     return item;
 }
 
+// Counts on whole ticks from 0: about five of them, never 1.5 stations.
+void wholeSteps(QValueAxis *axis, int most)
+{
+    const int step = qMax(1, (most + 4) / 5);
+    axis->setRange(0, step * qMax(1, (most + step) / step));
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
+    axis->setLabelFormat(QStringLiteral("%d"));
+}
+
 void startTable(QTableWidget *table, const QStringList &headers, qsizetype rows)
 {
     table->setUpdatesEnabled(false);
@@ -299,6 +310,7 @@ void AttendanceController::showTables(const Attendance::Figures &figures)
         ui->regularTable->setItem(row, 4, cell(dayText(regular.last)));
     }
     endTable(ui->regularTable);
+    ui->regularTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
 
     startTable(ui->absentTable, {"Call", "Name", "Last check-in", "Days"}, figures.absent.size());
     for (int row = 0; row < figures.absent.size(); ++row) {
@@ -309,6 +321,7 @@ void AttendanceController::showTables(const Attendance::Figures &figures)
         ui->absentTable->setItem(row, 3, cell(member.days < 0 ? QString() : QString::number(member.days), true));
     }
     endTable(ui->absentTable);
+    ui->absentTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     ui->tables->setTabText(3, QStringLiteral("Absent Members (%1)").arg(figures.absent.size()));
 }
 
@@ -334,8 +347,7 @@ void AttendanceController::showCharts(const Attendance::Figures &figures)
     nets->addAxis(time, Qt::AlignBottom);
     line->attachAxis(time);
     auto *count = new QValueAxis;
-    count->setRange(0, qMax(5, most + 1));
-    count->setLabelFormat(QStringLiteral("%d"));
+    wholeSteps(count, most);
     nets->addAxis(count, Qt::AlignLeft);
     line->attachAxis(count);
     nets->legend()->hide();
@@ -353,15 +365,21 @@ void AttendanceController::showCharts(const Attendance::Figures &figures)
     auto *bars = new QBarSeries;
     bars->append(set);
     months->addSeries(bars);
+    // The bars stand on months; a time axis under them names the months
+    // without crowding, whatever the range.
     auto *monthAxis = new QBarCategoryAxis;
     monthAxis->append(labels);
-    if (labels.size() > 12)
-        monthAxis->setLabelsAngle(-90);
+    monthAxis->setVisible(false);
     months->addAxis(monthAxis, Qt::AlignBottom);
     bars->attachAxis(monthAxis);
+    auto *monthTime = new QDateTimeAxis;
+    monthTime->setFormat(QStringLiteral("MMM yy"));
+    monthTime->setRange(QDateTime(figures.from, QTime(0, 0)),
+                        QDateTime(QDate(figures.to.year(), figures.to.month(), 1).addMonths(1), QTime(0, 0)));
+    monthTime->setTickCount(qBound(2, int(labels.size()) + 1, 7));
+    months->addAxis(monthTime, Qt::AlignBottom);
     auto *newAxis = new QValueAxis;
-    newAxis->setRange(0, qMax(5, newest + 1));
-    newAxis->setLabelFormat(QStringLiteral("%d"));
+    wholeSteps(newAxis, newest);
     months->addAxis(newAxis, Qt::AlignLeft);
     bars->attachAxis(newAxis);
     months->legend()->hide();
