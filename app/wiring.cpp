@@ -253,7 +253,6 @@ void Trelvin::createAttendance()
     host.today = [this] { return clockNow().date(); };
     host.dataDir = [this] { return dataDir().path(); };
     host.club = [this] { return club(); };
-    host.activateMain = [this] { activateWindow(); };
     attendance = new AttendanceController(storage, jobRunner, host, this);
     attendance->setObjectName(QStringLiteral("attendance"));
     connect(attendance, &AttendanceController::errorLine, errorLog, &ErrorLog::write);

@@ -30,8 +30,6 @@ public:
         std::function<QDate()> today;
         std::function<QString()> dataDir;
         std::function<QString()> club;
-        // Brings the main window back in front.
-        std::function<void()> activateMain;
     };
 
     AttendanceController(Storage &storage, JobRunner *runner, Host host, QObject *parent = nullptr);
