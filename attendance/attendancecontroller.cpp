@@ -84,7 +84,6 @@ struct AttendanceController::Reading {
 AttendanceController::AttendanceController(Storage &store, JobRunner *jobRunner, Host hooks, QObject *parent)
     : QObject(parent),
       storage(store),
-      runner(jobRunner),
       host(std::move(hooks)),
       view(new AttendanceWindow),
       work(new BackgroundWork(jobRunner, this)),
@@ -101,12 +100,14 @@ AttendanceController::AttendanceController(Storage &store, JobRunner *jobRunner,
     const WindowSettings::Stored stored =
         WindowSettings::restore(*view, QString::fromLatin1(Trel::Group::Attendance), QStringLiteral("12"));
     openAtExit = stored.visible == QLatin1String(Trel::Yes);
-    const int storedMonths = stored.content.toInt();
+    // The range chosen last; 12 months when the settings hold none of ours.
+    bool number = false;
+    const int storedMonths = stored.content.toInt(&number);
+    int index = 1;
     for (int i = 0; i < 4; ++i)
-        if (RangeMonths[i] == storedMonths)
-            ui->range->setCurrentIndex(i);
-    if (storedMonths != 0 && ui->range->currentIndex() == 3)
-        ui->range->setCurrentIndex(1);
+        if (number && RangeMonths[i] == storedMonths)
+            index = i;
+    ui->range->setCurrentIndex(index);
 
     changeTimer->setSingleShot(true);
     changeTimer->setInterval(ChangeDelayMs);

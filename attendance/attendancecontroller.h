@@ -73,7 +73,6 @@ private:
     void wearTheme();
 
     Storage &storage;
-    JobRunner *runner;
     Host host;
     AttendanceWindow *view = nullptr;
     BackgroundWork *work = nullptr;

@@ -551,8 +551,15 @@ void TestAttendance::openAtExitReopens()
     QVERIFY(shown.wait(20000));
     attendance->window()->close();
     FORM(w, actionExit)->trigger();
-    QSettings settings(rt.settingsFile(), QSettings::IniFormat);
-    QCOMPARE(settings.value("Attendance/Visible").toString(), QStringLiteral("No"));
+    {
+        QSettings settings(rt.settingsFile(), QSettings::IniFormat);
+        QCOMPARE(settings.value("Attendance/Visible").toString(), QStringLiteral("No"));
+        // A range the window never offers is not taken for "All".
+        settings.setValue("Attendance/Content", "junk");
+    }
+    w = rt.start();
+    QVERIFY(!attendanceOf(w)->window()->isVisible());
+    QCOMPARE(attendanceOf(w)->window()->form()->range->currentText(), QStringLiteral("12 months"));
 }
 
 QTEST_MAIN(TestAttendance)
