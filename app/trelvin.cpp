@@ -6,6 +6,8 @@
 #include "app/settings.h"
 #include "app/themecontroller.h"
 #include "app/themes.h"
+#include "attendance/attendancecontroller.h"
+#include "attendance/attendancewindow.h"
 #include "callbook/callbookloader.h"
 #include "checkin/callsearch.h"
 #include "checkin/checkindesk.h"
@@ -79,7 +81,8 @@ Trelvin::Trelvin(QWidget *parent) : QMainWindow(parent), ui(new Ui::Trelvin)
 
     createDocuments();
     createCheckInDesk();
-    QList<QWidget *> windows{desk->stationDialog(), desk->contactDialog()};
+    createAttendance();
+    QList<QWidget *> windows{desk->stationDialog(), desk->contactDialog(), attendance->window()};
     windows << documents->windows() << reports->windows();
     for (QWidget *window : std::as_const(windows))
         window->setWindowIcon(icon);
@@ -146,6 +149,7 @@ Trelvin::~Trelvin()
     // The secondary windows have no parent; they go with the main window.
     delete documents;
     delete reports;
+    delete attendance;
     delete ui;
 }
 
@@ -166,6 +170,7 @@ void Trelvin::initWindows()
     documents->reopenWindows();
     desk->reopenDialogs();
     reports->reopenWindows();
+    attendance->reopenWindow();
 
     lookups->showStationDetails();
     // After the net list of this data directory is settled (resumed or new).
@@ -223,6 +228,7 @@ void Trelvin::exitProgram()
     lookups->stop();
     documents->writeWindowSettings();
     reports->writeWindowSettings();
+    attendance->writeWindowSettings();
     desk->writeWindowSettings();
 
     writeSettings();
@@ -241,6 +247,7 @@ void Trelvin::exitProgram()
     clubHub->stop();
     // Work still writing into the data directory stops first.
     reports->stopFills();
+    attendance->stop();
     fileWork->stop();
     desk->closeNet();
     callBooks->stop();

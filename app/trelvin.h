@@ -33,6 +33,7 @@ class QEvent;
 class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
+class AttendanceController;
 class CallBookLoader;
 class ClubHub;
 class ErrorLog;
@@ -188,6 +189,9 @@ private:
     UpdateCheck *updates = nullptr;
     CallBookLoader *callBooks = nullptr;
     ClubHub *clubHub = nullptr;
+    // How the nets were attended (attendance/).
+    AttendanceController *attendance = nullptr;
+    void createAttendance();
     void createSettings();
     void createThemes();
     void createUpdateCheck();

@@ -9,6 +9,8 @@
 #include "app/errorlog.h"
 #include "app/settings.h"
 #include "app/themecontroller.h"
+#include "attendance/attendancecontroller.h"
+#include "attendance/attendancewindow.h"
 #include "callbook/callbookloader.h"
 #include "checkin/callsearch.h"
 #include "checkin/checkindesk.h"
@@ -62,6 +64,7 @@ void Trelvin::createLookups()
 
     connect(lookups, &LookupController::errorLine, errorLog, &ErrorLog::write);
     connect(lookups, &LookupController::rosterChanged, reports, &ReportsController::rosterChanged);
+    connect(lookups, &LookupController::rosterChanged, attendance, &AttendanceController::logChanged);
     connect(lookups, &LookupController::contactsChanged, reports, &ReportsController::contactsChanged);
     connect(ui->lookUpButton, &QPushButton::clicked, lookups, &LookupController::lookUpEntry);
     connect(ui->actionQRZClubData, &QAction::triggered, lookups, &LookupController::runRoster);
@@ -195,6 +198,7 @@ void Trelvin::createFileControllers()
     connect(files, &FilesController::errorLine, errorLog, &ErrorLog::write);
     connect(files, &FilesController::contactsChanged, reports, &ReportsController::contactsChanged);
     connect(files, &FilesController::rosterChanged, reports, &ReportsController::rosterChanged);
+    connect(files, &FilesController::rosterChanged, attendance, &AttendanceController::logChanged);
     connect(ui->actionSaveContacts, &QAction::triggered, files, &FilesController::saveContacts);
     connect(ui->actionSaveTrelvin, &QAction::triggered, files, &FilesController::saveNetLog);
     connect(ui->actionLoadContacts, &QAction::triggered, files, &FilesController::loadContacts);
@@ -241,6 +245,24 @@ void Trelvin::createDocuments()
     connect(ui->actionEnvironment, &QAction::triggered, documents, &DocumentsController::showEnvironment);
     connect(ui->actionShow_Error_Log, &QAction::triggered, documents, &DocumentsController::showErrorLog);
     connect(ui->actionPreamble, &QAction::triggered, documents, &DocumentsController::showPreamble);
+}
+
+void Trelvin::createAttendance()
+{
+    AttendanceController::Host host;
+    host.today = [this] { return clockNow().date(); };
+    host.dataDir = [this] { return dataDir().path(); };
+    host.club = [this] { return club(); };
+    attendance = new AttendanceController(storage, jobRunner, host, this);
+    attendance->setObjectName(QStringLiteral("attendance"));
+    connect(attendance, &AttendanceController::errorLine, errorLog, &ErrorLog::write);
+    connect(attendance, &AttendanceController::escaped, this, &Trelvin::backHome);
+    connect(ui->actionShowAttendance, &QAction::triggered, attendance, &AttendanceController::open);
+    connect(desk, &CheckInDesk::logChanged, attendance, &AttendanceController::logChanged);
+    connect(desk, &CheckInDesk::rosterChanged, attendance, &AttendanceController::logChanged);
+    // A net log or roster loaded from a file ends as a bulk job.
+    connect(bulkJob, &BulkJob::ended, attendance, &AttendanceController::logChanged);
+    connect(appSettings, &Settings::dataDirectoryChanged, attendance, &AttendanceController::logChanged);
 }
 
 void Trelvin::createKeyBindings()
@@ -296,6 +318,7 @@ void Trelvin::createThemes()
     widgets.station = desk->stationDialog();
     widgets.contact = desk->contactDialog();
     widgets.windows = documents->windows() + reports->windows();
+    widgets.windows << attendance->window();
     themes = new ThemeController(widgets, palettes, this);
     themes->setObjectName(QStringLiteral("themes"));
     themes->readSettings();
@@ -342,6 +365,8 @@ void Trelvin::createClubHub()
     connect(clubHub, &ClubHub::netChanged, reports, &ReportsController::netLogChanged);
     connect(clubHub, &ClubHub::rosterChanged, files, &FilesController::saveClubRoster);
     connect(clubHub, &ClubHub::rosterChanged, reports, &ReportsController::rosterChanged);
+    connect(clubHub, &ClubHub::netChanged, attendance, &AttendanceController::logChanged);
+    connect(clubHub, &ClubHub::rosterChanged, attendance, &AttendanceController::logChanged);
 }
 
 void Trelvin::readSettings()

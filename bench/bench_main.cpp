@@ -5,6 +5,8 @@
 #include "app/errorlog.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
+#include "attendance/attendancecontroller.h"
+#include "attendance/attendancewindow.h"
 #include "callbook/callbookimport.h"
 #include "data/callbookstore.h"
 #include "data/csv.h"
@@ -16,12 +18,14 @@
 #include "reports/reportfill.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
+#include "ui_attendancewindow.h"
 #include "ui_seelogs.h"
 #include "ui_trelvin.h"
 #include "viewer/documentscontroller.h"
 #include "viewer/seefile.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -1452,6 +1456,58 @@ void benchCallBook(Runtime &rt, const QString &contactsSize, int licences)
     QFile::remove(target);
 }
 
+// Help > Show Attendance over the whole log: the window's first paint, the
+// figures on screen after the worker's read, the longest gap of the window's
+// event loop meanwhile, and a new range from the log as read.
+void benchAttendance(Runtime &rt, const QString &size)
+{
+    Trelvin &w = *rt.window;
+    auto *attendance = w.findChild<AttendanceController *>(QStringLiteral("attendance"));
+    QAction *show = FORM(&w, actionShowAttendance);
+    struct PaintWatch : QObject {
+        bool painted = false;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            painted = painted || event->type() == QEvent::Paint;
+            return false;
+        }
+    } watch;
+    attendance->window()->installEventFilter(&watch);
+    bool shown = false;
+    QObject::connect(attendance, &AttendanceController::figuresShown, [&shown] { shown = true; });
+    const auto closed = [&] {
+        attendance->window()->hide();
+        attendance->logChanged(); // the next open reads the log again
+        watch.painted = false;
+        shown = false;
+    };
+    const auto until = [](const bool &flag) {
+        while (!flag)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    };
+    std::vector<double> paintMs, figuresMs;
+    for (int run = 0; run < 7; ++run) {
+        closed();
+        QElapsedTimer t;
+        t.start();
+        show->trigger();
+        until(watch.painted);
+        paintMs.push_back(double(t.nsecsElapsed()) / 1e6);
+        until(shown);
+        figuresMs.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    record(QStringLiteral("attendance window: first paint"), size, summarise(paintMs));
+    record(QStringLiteral("attendance window: figures shown"), size, summarise(figuresMs));
+    closed();
+    recordGap(QStringLiteral("attendance window"), size, longestGap([&] { show->trigger(); }, [&] { return shown; }));
+    QComboBox *range = attendance->window()->form()->range;
+    int next = 0;
+    const Stats value = repeat([&] { range->setCurrentIndex(next++ % 4); }, 4, 21, budget);
+    record(QStringLiteral("attendance window: another range"), size, value);
+    attendance->window()->hide();
+    attendance->window()->removeEventFilter(&watch);
+}
+
 void benchStartup(Runtime &rt, const QString &size)
 {
     const Stats value = repeat([&] { rt.start(); }, 3, 11, budget, [&] { rt.stop(); });
@@ -1509,6 +1565,8 @@ int main(int argc, char **argv)
             benchNet(rt);
         if ((contacts == 10000 || contacts == 100000) && wanted("reports"))
             benchReports(rt, size + ", " + sizeLabel(std::min(contacts, 100000)) + " log rows");
+        if (contacts == 100000 && wanted("attendance"))
+            benchAttendance(rt, size + ", 100k log rows");
         if (contacts == 10000 && wanted("errorlog"))
             benchErrorLog(rt, size);
         if (contacts >= 10000) {

@@ -518,6 +518,21 @@ Result NetLogStore::eachLogRow(const std::function<void(const LogRowView &)> &ro
     return walked(query);
 }
 
+Result NetLogStore::eachCheckIn(const std::function<void(const LogRowView &)> &row) const
+{
+    // Four columns only: the attendance reads the whole log each time.
+    Direct::Statement query(fileDb, "SELECT date, time, call, name FROM log");
+    LogRowView view;
+    while (!stopped() && query.next()) {
+        view.date = query.utf8(0);
+        view.time = query.utf8(1);
+        view.call = query.utf8(2);
+        view.name = query.utf8(3);
+        row(view);
+    }
+    return walked(query);
+}
+
 Result NetLogStore::eachLogRowOfDay(const QString &date, const QString &after, const QString &before,
                                     const std::function<void(const LogRowView &)> &row) const
 {

@@ -87,6 +87,9 @@ public:
     QList<QsoLine> qsoHistory(const QString &call) const;
     // The whole log, newest first.
     Result eachLogRow(const std::function<void(const LogRowView &)> &row) const;
+    // Date, time, call and name of every check-in, in stored order; the
+    // other views stay empty.
+    Result eachCheckIn(const std::function<void(const LogRowView &)> &row) const;
     // One day's rows ("yyMMdd") between two times, latest first.
     Result eachLogRowOfDay(const QString &date, const QString &after, const QString &before,
                            const std::function<void(const LogRowView &)> &row) const;
