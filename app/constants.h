@@ -20,6 +20,7 @@ inline constexpr char AllLog[] = "AllLog";
 inline constexpr char Roster[] = "ArcLog";
 inline constexpr char Contacts[] = "ConLog";
 inline constexpr char Qso[] = "QsoLog";
+inline constexpr char NetMap[] = "NetMap";
 } // namespace Group
 
 // Settings keys.

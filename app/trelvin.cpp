@@ -17,6 +17,7 @@
 #include "jobs/bulkjob.h"
 #include "jobs/jobrunner.h"
 #include "lookup/lookupcontroller.h"
+#include "maps/netmapcontroller.h"
 #include "records/netrecordscontroller.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
@@ -94,6 +95,7 @@ Trelvin::Trelvin(QWidget *parent) : QMainWindow(parent), ui(new Ui::Trelvin)
     createKeyBindings();
     connect(ui->actionExit, &QAction::triggered, this, &Trelvin::exitProgram);
     createClubHub();
+    createNetMap();
     returnFocusAfterMenus();
 
     setupDbMemory();
@@ -146,6 +148,7 @@ Trelvin::~Trelvin()
     // The secondary windows have no parent; they go with the main window.
     delete documents;
     delete reports;
+    delete netMap;
     delete ui;
 }
 
@@ -166,6 +169,7 @@ void Trelvin::initWindows()
     documents->reopenWindows();
     desk->reopenDialogs();
     reports->reopenWindows();
+    netMap->reopenWindow();
 
     lookups->showStationDetails();
     // After the net list of this data directory is settled (resumed or new).
@@ -224,6 +228,7 @@ void Trelvin::exitProgram()
     documents->writeWindowSettings();
     reports->writeWindowSettings();
     desk->writeWindowSettings();
+    netMap->writeWindowSettings();
 
     writeSettings();
 

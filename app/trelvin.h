@@ -48,6 +48,7 @@ class FilesController;
 class ReportsController;
 class NetRecordsController;
 class DocumentsController;
+class NetMapController;
 class CheckInDesk;
 class CallSearch;
 class Clock;
@@ -188,6 +189,9 @@ private:
     UpdateCheck *updates = nullptr;
     CallBookLoader *callBooks = nullptr;
     ClubHub *clubHub = nullptr;
+    // The Net Map window (maps/).
+    NetMapController *netMap = nullptr;
+    void createNetMap();
     void createSettings();
     void createThemes();
     void createUpdateCheck();
