@@ -1,11 +1,13 @@
 #include "maps/netmapview.h"
 
 #include <QFontMetricsF>
+#include <QHash>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygonF>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -31,17 +33,6 @@ QString key(const QSize &size, const NetMapScene &scene, qreal ratio)
 QString footerText(const NetMapScene &scene)
 {
     return QStringLiteral("Not placed: ") + scene.notPlaced.join(QStringLiteral(", "));
-}
-
-QString label(const NetMapScene::Dot &dot, bool bearings)
-{
-    QString text = dot.call;
-    // A role's code, as the net list shows it; a plain check-in is told by its filled dot.
-    if (!dot.look.code.startsWith(QLatin1Char('-')))
-        text += QLatin1Char(' ') + dot.look.code;
-    if (bearings && dot.bearing >= 0)
-        text += QStringLiteral(" %1\u00B0").arg(dot.bearing);
-    return text;
 }
 
 void drawDot(QPainter &painter, QPointF at, const NetPlacement::Look &look, double radius)
@@ -201,66 +192,155 @@ void NetMapView::paintRingsAndBearings(QPainter &painter, const QTransform &tran
     }
 }
 
-void NetMapView::paintDots(QPainter &painter, const QTransform &transform, const QRectF &area) const
+namespace {
+
+// Rectangles already taken by dots and calls, by cells of the view, so that
+// a call finds its room among hundreds without trying every one.
+class LabelSpace {
+public:
+    bool isFree(const QRectF &rect) const
+    {
+        bool free = true;
+        visit(rect, [&](quint64 cell) {
+            const auto found = cells.constFind(cell);
+            if (found != cells.cend())
+                free = free && std::none_of(found->cbegin(), found->cend(), [&](const QRectF &t) {
+                           return t.intersects(rect);
+                       });
+        });
+        return free;
+    }
+    void take(const QRectF &rect)
+    {
+        visit(rect, [&](quint64 cell) { cells[cell].append(rect); });
+    }
+
+private:
+    static constexpr double Cell = 64;
+    template <typename F>
+    static void visit(const QRectF &rect, F f)
+    {
+        for (int x = int(std::floor(rect.left() / Cell)); x <= int(std::floor(rect.right() / Cell)); ++x)
+            for (int y = int(std::floor(rect.top() / Cell)); y <= int(std::floor(rect.bottom() / Cell)); ++y)
+                f((quint64(quint32(x)) << 32) | quint32(y));
+    }
+    QHash<quint64, QList<QRectF>> cells;
+};
+
+} // namespace
+
+QList<NetMapView::Label> NetMapView::placeLabels(const QTransform &transform, const QRectF &area) const
 {
     const QFontMetricsF metrics(font());
-    QList<QRectF> taken;
-    const auto place = [&](const QPointF &at, const QString &text) -> std::optional<QRectF> {
-        const QSizeF box = metrics.size(Qt::TextSingleLine, text);
-        const double gap = DotRadius + 3;
+    LabelSpace space;
+    for (const NetMapScene::Dot &dot : current.dots)
+        space.take(QRectF(transform.map(dot.at) - QPointF(DotRadius, DotRadius), QSizeF(2 * DotRadius, 2 * DotRadius)));
+    QList<Label> labels;
+    labels.reserve(current.dots.size());
+    const double gap = DotRadius + 3;
+    const auto placeOne = [&](const NetMapScene::Dot &dot) {
+        const QPointF at = transform.map(dot.at);
+        Label label{text(dot), {}, dot.call == current.selected};
+        const QSizeF box(metrics.horizontalAdvance(label.text), metrics.height());
+        // Right of the dot, left, above, below: the first place that is free.
         for (const QPointF corner :
              {at + QPointF(gap, -box.height() / 2), at - QPointF(gap + box.width(), box.height() / 2),
               at + QPointF(-box.width() / 2, -gap - box.height()), at + QPointF(-box.width() / 2, gap)}) {
             const QRectF rect(corner, box);
-            if (!area.contains(rect))
-                continue;
-            if (std::none_of(taken.cbegin(), taken.cend(), [&](const QRectF &t) { return t.intersects(rect); }))
-                return rect;
+            if (area.contains(rect) && space.isFree(rect)) {
+                space.take(rect);
+                label.rect = rect;
+                labels.append(label);
+                return;
+            }
         }
-        return std::nullopt;
     };
-
     // The selected station first, so that its call always finds room.
-    QList<int> order;
-    order.reserve(current.dots.size());
-    for (int i = 0; i < current.dots.size(); ++i)
-        (current.dots.at(i).call == current.selected ? order.prepend(i) : order.append(i));
+    for (const NetMapScene::Dot &dot : current.dots)
+        if (dot.call == current.selected)
+            placeOne(dot);
+    for (const NetMapScene::Dot &dot : current.dots)
+        if (dot.call != current.selected)
+            placeOne(dot);
+    return labels;
+}
 
-    for (int i : std::as_const(order)) {
-        const NetMapScene::Dot &dot = current.dots.at(i);
-        const QPointF at = transform.map(dot.at);
-        taken.append(QRectF(at - QPointF(DotRadius, DotRadius), QSizeF(2 * DotRadius, 2 * DotRadius)));
-    }
+QString NetMapView::text(const NetMapScene::Dot &dot) const
+{
+    QString text = dot.call;
+    // A role's code, as the net list shows it; a plain check-in is told by its filled dot.
+    if (!dot.look.code.startsWith(QLatin1Char('-')))
+        text += QLatin1Char(' ') + dot.look.code;
+    if (current.bearings && dot.bearing >= 0)
+        text += QStringLiteral(" %1\u00B0").arg(dot.bearing);
+    return text;
+}
+
+const QPixmap &NetMapView::sprite(const NetPlacement::Look &look) const
+{
+    const QString key = look.fill.name(QColor::HexArgb) + look.edge.name(QColor::HexArgb) + (look.filled ? 'F' : 'O');
+    auto found = sprites.find(key);
+    if (found != sprites.end())
+        return *found;
+    // A few looks per theme; a bound all the same.
+    if (sprites.size() > 64)
+        sprites.clear();
+    const qreal ratio = devicePixelRatioF();
+    const double side = 2 * (DotRadius + 4);
+    QPixmap pixmap(QSize(int(side * ratio), int(side * ratio)));
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawDot(painter, QPointF(side / 2, side / 2), look, DotRadius);
+    return *sprites.insert(key, pixmap);
+}
+
+void NetMapView::paintDots(QPainter &painter, const QTransform &transform, const QRectF &area, bool vector) const
+{
+    const QList<Label> labels = placeLabels(transform, area);
     if (current.home)
         drawHome(painter, transform.map(*current.home), current.colours);
+    const NetMapScene::Dot *selected = nullptr;
+    const double half = DotRadius + 4;
+    for (const NetMapScene::Dot &dot : current.dots) {
+        if (!current.selected.isEmpty() && dot.call == current.selected)
+            selected = &dot;
+        else if (vector)
+            drawDot(painter, transform.map(dot.at), dot.look, DotRadius);
+        // Hundreds of dots of a few looks: each look drawn once.
+        else
+            painter.drawPixmap(transform.map(dot.at) - QPointF(half, half), sprite(dot.look));
+    }
+    // On top of the others, ringed.
+    if (selected) {
+        const QPointF at = transform.map(selected->at);
+        painter.setPen(QPen(current.colours.highlight, 3));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(at, DotRadius + 5, DotRadius + 5);
+        drawDot(painter, at, selected->look, DotRadius);
+    }
 
-    QFont bold = font();
-    bold.setBold(true);
-    for (int i : std::as_const(order)) {
-        const NetMapScene::Dot &dot = current.dots.at(i);
-        const QPointF at = transform.map(dot.at);
-        const bool selected = !current.selected.isEmpty() && dot.call == current.selected;
-        if (selected) {
-            painter.setPen(QPen(current.colours.highlight, 3));
-            painter.setBrush(Qt::NoBrush);
-            painter.drawEllipse(at, DotRadius + 5, DotRadius + 5);
+    const QFontMetricsF metrics(font());
+    QColor paper = current.colours.water;
+    paper.setAlpha(170);
+    painter.setPen(current.colours.text);
+    for (const Label &label : labels) {
+        // Lines under a call would cross it out.
+        if (current.bearings)
+            painter.fillRect(label.rect, paper);
+        if (label.selected) {
+            QFont bold = font();
+            bold.setBold(true);
+            painter.setFont(bold);
+            painter.setPen(current.colours.highlight);
         }
-        drawDot(painter, at, dot.look, DotRadius);
-        const QString text = label(dot, current.bearings);
-        if (const std::optional<QRectF> rect = place(at, text)) {
-            taken.append(*rect);
-            painter.setFont(selected ? bold : font());
-            // Lines under a call would cross it out.
-            if (current.bearings) {
-                QColor paper = current.colours.water;
-                paper.setAlpha(170);
-                painter.fillRect(*rect, paper);
-            }
-            painter.setPen(selected ? current.colours.highlight : current.colours.text);
-            painter.drawText(*rect, Qt::AlignLeft | Qt::AlignVCenter, text);
+        painter.drawText(QPointF(label.rect.left(), label.rect.top() + metrics.ascent()), label.text);
+        if (label.selected) {
+            painter.setFont(font());
+            painter.setPen(current.colours.text);
         }
     }
-    painter.setFont(font());
 }
 
 void NetMapView::paintFooter(QPainter &painter, const QSize &size) const
@@ -323,7 +403,7 @@ void NetMapView::paintScene(QPainter &painter, const QSize &size, bool vector) c
     painter.save();
     painter.setClipRect(area);
     paintRingsAndBearings(painter, transform);
-    paintDots(painter, transform, area);
+    paintDots(painter, transform, area, vector);
     painter.restore();
     paintFooter(painter, size);
 }

@@ -5,6 +5,7 @@
 #include "maps/usmap.h"
 
 #include <QColor>
+#include <QHash>
 #include <QList>
 #include <QPainterPath>
 #include <QPixmap>
@@ -82,7 +83,16 @@ private:
     QRectF mapArea(const QSize &size) const;
     void paintStates(QPainter &painter, const QTransform &transform) const;
     void paintRingsAndBearings(QPainter &painter, const QTransform &transform) const;
-    void paintDots(QPainter &painter, const QTransform &transform, const QRectF &area) const;
+    void paintDots(QPainter &painter, const QTransform &transform, const QRectF &area, bool vector) const;
+    const QPixmap &sprite(const NetPlacement::Look &look) const;
+    // A station's call where it finds room beside its dot, none where it finds none.
+    struct Label {
+        QString text;
+        QRectF rect;
+        bool selected = false;
+    };
+    QList<Label> placeLabels(const QTransform &transform, const QRectF &area) const;
+    QString text(const NetMapScene::Dot &dot) const;
     // The legend and the stations not placed.
     void paintFooter(QPainter &painter, const QSize &size) const;
     // The states drawn once per size, zoom and theme: a key on the net
@@ -94,4 +104,5 @@ private:
     NetMapScene current;
     mutable QPixmap cached;
     mutable QString cachedFor;
+    mutable QHash<QString, QPixmap> sprites;
 };
