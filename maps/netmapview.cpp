@@ -43,10 +43,10 @@ void drawDot(QPainter &painter, QPointF at, const NetPlacement::Look &look, doub
         painter.drawEllipse(at, radius, radius);
         return;
     }
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(look.edge, 1));
-    painter.drawEllipse(at, radius + 1.5, radius + 1.5);
+    // Not checked in: a ring of the dot's colour around the line's other
+    // colour, so that it reads apart from a check-in and no line shows through.
     painter.setPen(QPen(look.fill, 2.5));
+    painter.setBrush(look.edge);
     painter.drawEllipse(at, radius, radius);
 }
 
