@@ -75,6 +75,7 @@ inline constexpr char InfoSubdir[] = "/Programs/Trelvin/Info";
 inline constexpr char ContactsDb[] = "Contacts.db";
 inline constexpr char ErrorLogFile[] = "errorLog.txt";
 inline constexpr char StateCentres[] = "State_Info.csv";
+inline constexpr char StateOutlines[] = "US_States.txt";
 inline constexpr char IconFile[] = "/Trelvin.png";
 
 inline constexpr char MemoryConnection[] = "memory";

@@ -4,6 +4,7 @@
 #include "app/prompter.h"
 #include "app/themes.h"
 #include "app/windowsettings.h"
+#include "callbook/callbookimport.h"
 #include "checkin/textrules.h"
 #include "data/storage.h"
 #include "files/filewriting.h"
@@ -22,7 +23,6 @@
 namespace {
 
 const char MapFilter[] = "PNG Images (*.png);;SVG Drawings (*.svg);;All Files (*.*)";
-const char ZipCentresFile[] = "ZIP_Info.csv";
 constexpr int RingMiles[] = {100, 250, 500};
 
 std::optional<NetPlacement::Position> toPosition(const std::optional<Coordinates> &c)
@@ -91,7 +91,7 @@ void NetMapController::showMap()
     if (!outlinesLoaded) {
         QString problem;
         const QList<UsMap::Outline> outlines =
-            UsMap::loadOutlines(host.infoDir().filePath(QStringLiteral("US_States.txt")), &problem);
+            UsMap::loadOutlines(host.infoDir().filePath(QString::fromLatin1(Trel::StateOutlines)), &problem);
         // Without the states the stations still stand where they are.
         if (outlines.isEmpty())
             emit errorLine(QStringLiteral("Net Map: ") + problem);
@@ -133,7 +133,7 @@ std::optional<NetPlacement::Position> NetMapController::zipCentre(const QString 
     if (!zipsLoaded) {
         zipsLoaded = true;
         // Without the table, stations fall back on their states' centres.
-        const QString path = host.infoDir().filePath(QString::fromLatin1(ZipCentresFile));
+        const QString path = host.infoDir().filePath(QString::fromLatin1(CallBook::ZipCentresFile));
         if (QFileInfo::exists(path))
             zips.load(path);
     }
