@@ -20,6 +20,7 @@ inline constexpr char AllLog[] = "AllLog";
 inline constexpr char Roster[] = "ArcLog";
 inline constexpr char Contacts[] = "ConLog";
 inline constexpr char Qso[] = "QsoLog";
+inline constexpr char NetMap[] = "NetMap";
 inline constexpr char Attendance[] = "Attendance";
 } // namespace Group
 
@@ -75,6 +76,7 @@ inline constexpr char InfoSubdir[] = "/Programs/Trelvin/Info";
 inline constexpr char ContactsDb[] = "Contacts.db";
 inline constexpr char ErrorLogFile[] = "errorLog.txt";
 inline constexpr char StateCentres[] = "State_Info.csv";
+inline constexpr char StateOutlines[] = "US_States.txt";
 inline constexpr char IconFile[] = "/Trelvin.png";
 
 inline constexpr char MemoryConnection[] = "memory";

@@ -37,6 +37,12 @@ ThemeColours darkThemeColours()
     c.relayCheckedText = QColor(255, 0, 0);
     c.checkedText = QColor(128, 192, 255);
     c.activeBack = QColor(60, 60, 60);
+    c.mapWater = QColor(12, 20, 32);
+    c.mapLand = QColor(44, 46, 50);
+    c.mapBorder = QColor(110, 116, 124);
+    c.mapText = QColor(230, 230, 230);
+    c.mapHighlight = QColor(255, 200, 0);
+    c.mapBearing = QColor(255, 255, 255, 110);
     return c;
 }
 
@@ -58,6 +64,12 @@ ThemeColours lightThemeColours()
     c.relayCheckedText = QColor(255, 0, 0);
     c.checkedText = QColor(0, 0, 255);
     c.activeBack = QColor(192, 192, 192);
+    c.mapWater = QColor(214, 230, 244);
+    c.mapLand = QColor(246, 244, 236);
+    c.mapBorder = QColor(150, 150, 150);
+    c.mapText = QColor(20, 20, 20);
+    c.mapHighlight = QColor(255, 128, 0);
+    c.mapBearing = QColor(0, 0, 0, 100);
     return c;
 }
 

@@ -21,6 +21,13 @@ struct ThemeColours {
     QColor relayCheckedText;
     QColor checkedText;
     QColor activeBack;
+    // The net map: sea, land, state lines, calls, the marked station, bearing lines.
+    QColor mapWater;
+    QColor mapLand;
+    QColor mapBorder;
+    QColor mapText;
+    QColor mapHighlight;
+    QColor mapBearing;
 };
 
 QPalette makeDarkPalette();

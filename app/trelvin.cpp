@@ -19,6 +19,7 @@
 #include "jobs/bulkjob.h"
 #include "jobs/jobrunner.h"
 #include "lookup/lookupcontroller.h"
+#include "maps/netmapcontroller.h"
 #include "records/netrecordscontroller.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
@@ -97,6 +98,7 @@ Trelvin::Trelvin(QWidget *parent) : QMainWindow(parent), ui(new Ui::Trelvin)
     createKeyBindings();
     connect(ui->actionExit, &QAction::triggered, this, &Trelvin::exitProgram);
     createClubHub();
+    createNetMap();
     returnFocusAfterMenus();
 
     setupDbMemory();
@@ -149,6 +151,7 @@ Trelvin::~Trelvin()
     // The secondary windows have no parent; they go with the main window.
     delete documents;
     delete reports;
+    delete netMap;
     delete attendance;
     delete ui;
 }
@@ -170,6 +173,7 @@ void Trelvin::initWindows()
     documents->reopenWindows();
     desk->reopenDialogs();
     reports->reopenWindows();
+    netMap->reopenWindow();
     attendance->reopenWindow();
 
     lookups->showStationDetails();
@@ -230,6 +234,7 @@ void Trelvin::exitProgram()
     reports->writeWindowSettings();
     attendance->writeWindowSettings();
     desk->writeWindowSettings();
+    netMap->writeWindowSettings();
 
     writeSettings();
 

@@ -49,6 +49,7 @@ class FilesController;
 class ReportsController;
 class NetRecordsController;
 class DocumentsController;
+class NetMapController;
 class CheckInDesk;
 class CallSearch;
 class Clock;
@@ -189,6 +190,9 @@ private:
     UpdateCheck *updates = nullptr;
     CallBookLoader *callBooks = nullptr;
     ClubHub *clubHub = nullptr;
+    // The Net Map window (maps/).
+    NetMapController *netMap = nullptr;
+    void createNetMap();
     // How the nets were attended (attendance/).
     AttendanceController *attendance = nullptr;
     void createAttendance();

@@ -19,6 +19,7 @@
 #include "files/filescontroller.h"
 #include "jobs/bulkjob.h"
 #include "lookup/lookupcontroller.h"
+#include "maps/netmapcontroller.h"
 #include "records/netrecordscontroller.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
@@ -367,6 +368,35 @@ void Trelvin::createClubHub()
     connect(clubHub, &ClubHub::rosterChanged, reports, &ReportsController::rosterChanged);
     connect(clubHub, &ClubHub::netChanged, attendance, &AttendanceController::logChanged);
     connect(clubHub, &ClubHub::rosterChanged, attendance, &AttendanceController::logChanged);
+}
+
+void Trelvin::createNetMap()
+{
+    NetMapController::Host host;
+    host.infoDir = [this] { return infoDir(); };
+    host.dataDir = [this] { return dataDir().path(); };
+    host.selectCall = [this](const QString &call) {
+        // Typed with a blank after it: that call alone, not every longer one.
+        const QString typed = call + QLatin1Char(' ');
+        ui->search->setText(typed);
+        callSearch->searchEdited(typed);
+    };
+    host.activateMain = [this] { activateWindow(); };
+    netMap = new NetMapController({ui->statusbar}, storage, palettes, host, this);
+    netMap->setObjectName(QStringLiteral("netMap"));
+    netMap->window()->setWindowIcon(windowIcon());
+    connect(netMap, &NetMapController::errorLine, errorLog, &ErrorLog::write);
+    connect(netMap, &NetMapController::escaped, this, &Trelvin::backHome);
+    connect(desk, &CheckInDesk::netChanged, netMap, &NetMapController::refresh);
+    connect(desk, &CheckInDesk::contactsChanged, netMap, &NetMapController::refresh);
+    connect(clubHub, &ClubHub::netChanged, netMap, &NetMapController::refresh);
+    connect(files, &FilesController::contactsChanged, netMap, &NetMapController::refresh);
+    connect(lookups, &LookupController::contactsChanged, netMap, &NetMapController::refresh);
+    // After the look-ups have stored the station: this station moves.
+    connect(desk->stationDialog(), &Station::saveStationSig, netMap, &NetMapController::refresh);
+    connect(callSearch, &CallSearch::contactShown, netMap, &NetMapController::contactShown);
+    connect(ui->actionShowNetMap, &QAction::triggered, netMap, &NetMapController::showMap);
+    connect(ui->actionSaveNetMap, &QAction::triggered, netMap, &NetMapController::saveMap);
 }
 
 void Trelvin::readSettings()

@@ -15,6 +15,7 @@
 #include "files/filescontroller.h"
 #include "formaccess.h"
 #include "jobs/bulkjob.h"
+#include "maps/netmapcontroller.h"
 #include "reports/reportfill.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
@@ -30,6 +31,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QSet>
 #include <QSettings>
@@ -355,8 +358,8 @@ public:
         dir.mkpath(QStringLiteral("Programs/Trelvin/Info"));
         dir.mkpath(QStringLiteral("settings"));
         dir.mkpath(QStringLiteral("scratch"));
-        QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/State_Info.csv"),
-                    infoPath() + QStringLiteral("/State_Info.csv"));
+        for (const QString &name : {QStringLiteral("State_Info.csv"), QStringLiteral("US_States.txt")})
+            QFile::copy(QStringLiteral(TRELVIN_SOURCE_DIR "/info/") + name, infoPath() + QLatin1Char('/') + name);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, root.path() + "/settings");
         {
             // Never the network: a local port where nothing listens, no update check.
@@ -847,32 +850,37 @@ void benchCheckIn(Runtime &rt, const QString &size)
     record(QStringLiteral("check-in addContact(608) known station"), size, knownValue, &knownBase);
 }
 
+// Tonight's net of `stations`, checked in, with the roles spread over the list.
+void fillNet(Runtime &rt, Trelvin &w, int stations)
+{
+    QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
+    fileDb(&w).transaction();
+    QSqlQuery insert(fileDb(&w));
+    insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
+                                  "status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (int i = 0; i < stations; ++i) {
+        const Place &place = Places[i % int(std::size(Places))];
+        insert.addBindValue(QStringLiteral("19:%1").arg(i % 60, 2, 10, QLatin1Char('0')));
+        insert.addBindValue(rt.calls.at(i % rt.calls.size()));
+        insert.addBindValue(QString::fromLatin1(FirstNames[i % int(std::size(FirstNames))]));
+        insert.addBindValue(QString::fromLatin1(place.city));
+        insert.addBindValue(QString::fromLatin1(place.state));
+        insert.addBindValue(i % 5 == 0 ? QStringLiteral("traffic") : QString());
+        insert.addBindValue(i + 1);
+        insert.addBindValue(i + 1);
+        insert.addBindValue(i == 0 ? 48 : 32 | (i % 4 == 1 ? 1 << (i % 4) : 0));
+        insert.addBindValue(i % 9 == 0 ? QStringLiteral("W7NCS") : QString());
+        insert.addBindValue(QStringLiteral("2026-12-07T19:00:00"));
+        insert.exec();
+    }
+    fileDb(&w).commit();
+}
+
 void benchNet(Runtime &rt)
 {
     Trelvin &w = *rt.window;
     for (int stations : {100, 300}) {
-        QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
-        fileDb(&w).transaction();
-        QSqlQuery insert(fileDb(&w));
-        insert.prepare(QStringLiteral("INSERT INTO net (id, time, call, name, city, state, comment, conId, logId, "
-                                      "status, relay, made) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (int i = 0; i < stations; ++i) {
-            const Place &place = Places[i % int(std::size(Places))];
-            insert.addBindValue(QStringLiteral("19:%1").arg(i % 60, 2, 10, QLatin1Char('0')));
-            insert.addBindValue(rt.calls.at(i % rt.calls.size()));
-            insert.addBindValue(QString::fromLatin1(FirstNames[i % int(std::size(FirstNames))]));
-            insert.addBindValue(QString::fromLatin1(place.city));
-            insert.addBindValue(QString::fromLatin1(place.state));
-            insert.addBindValue(i % 5 == 0 ? QStringLiteral("traffic") : QString());
-            insert.addBindValue(i + 1);
-            insert.addBindValue(i + 1);
-            // Checked in, with the roles spread over the list.
-            insert.addBindValue(i == 0 ? 48 : 32 | (i % 4 == 1 ? 1 << (i % 4) : 0));
-            insert.addBindValue(i % 9 == 0 ? QStringLiteral("W7NCS") : QString());
-            insert.addBindValue(QStringLiteral("2026-12-07T19:00:00"));
-            insert.exec();
-        }
-        fileDb(&w).commit();
+        fillNet(rt, w, stations);
         const int active = stations / 2;
         CheckInDesk *const desk = deskOf(&w);
         const Stats value = repeat([&] { desk->showNet(active); }, 10, 201, budget);
@@ -883,6 +891,48 @@ void benchNet(Runtime &rt)
         const Stats base = repeat([&] { other.setHtml(html); }, 10, 201, budget);
         record(QStringLiteral("displayNet"), QString::number(stations) + " stations", value, &base);
     }
+    QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
+}
+
+// The net map after a key on a net of 300: the net read and placed, the
+// window painted (the states from its cache). Target: one frame, 16 ms.
+// Baseline: the same dots and calls painted on a blank image, nothing read
+// or placed.
+void benchNetMap(Runtime &rt)
+{
+    Trelvin &w = *rt.window;
+    fillNet(rt, w, 300);
+    auto *map = w.findChild<NetMapController *>(QStringLiteral("netMap"));
+    FORM(&w, actionShowNetMap)->trigger();
+    map->window()->resize(975, 660);
+    QCoreApplication::processEvents();
+    NetMapView *view = map->view();
+    const Stats value = repeat(
+        [&] {
+            map->refresh();
+            view->repaint();
+        },
+        10, 201, budget);
+
+    const NetMapScene scene = view->scene();
+    const QTransform transform = view->canvasToView();
+    QImage image(view->size(), QImage::Format_RGB32);
+    const Stats base = repeat(
+        [&] {
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            for (const NetMapScene::Dot &dot : scene.dots) {
+                const QPointF at = transform.map(dot.at);
+                painter.setPen(dot.look.edge);
+                painter.setBrush(dot.look.fill);
+                painter.drawEllipse(at, 5, 5);
+                painter.drawText(at + QPointF(8, 4), dot.call);
+            }
+        },
+        10, 201, budget);
+    record(QStringLiteral("map redraw"), QString::number(scene.dots.size()) + " stations", value, &base);
+    map->window()->hide();
     QSqlQuery(fileDb(&w)).exec(QStringLiteral("DELETE FROM net"));
 }
 
@@ -1563,6 +1613,8 @@ int main(int argc, char **argv)
             benchCheckIn(rt, size);
         if (contacts == 10000 && wanted("net"))
             benchNet(rt);
+        if (contacts == 10000 && wanted("netmap"))
+            benchNetMap(rt);
         if ((contacts == 10000 || contacts == 100000) && wanted("reports"))
             benchReports(rt, size + ", " + sizeLabel(std::min(contacts, 100000)) + " log rows");
         if (contacts == 100000 && wanted("attendance"))

@@ -41,6 +41,24 @@ QList<NetLogStore::ListedEntry> NetLogStore::listedEntries() const
     return entries;
 }
 
+QList<NetLogStore::MappedEntry> NetLogStore::mappedEntries(Result *failure) const
+{
+    QList<MappedEntry> entries;
+    // One contact row per entry even where a load left a call twice.
+    const Reused query = reused(fileDb, "SELECT net.id, net.status, net.call, net.state, contact.state, contact.lat, "
+                                        "contact.lon, contact.zip FROM net LEFT JOIN contact ON contact.id = "
+                                        "(SELECT MIN(id) FROM contact WHERE contact.call = net.call) ORDER BY net.id");
+    if (!query->exec()) {
+        if (failure)
+            *failure = Result::failed(Result::ReadFailed, query->lastError());
+        return entries;
+    }
+    while (query->next())
+        entries.append({query->value(0).toInt(), query->value(1).toInt(), text(*query, 2), text(*query, 3),
+                        text(*query, 4), text(*query, 5), text(*query, 6), text(*query, 7)});
+    return entries;
+}
+
 std::optional<NetEntry> NetLogStore::netEntryByCall(const QString &call) const
 {
     const Reused query = reused(fileDb, "SELECT id, time, call, name, city, state, comment, conId, logId, status, "

@@ -20,6 +20,15 @@ public:
     };
     // Every entry, in the order they joined.
     QList<ListedEntry> listedEntries() const;
+    // What the net map places an entry by: the state typed for tonight and
+    // the position, ZIP code and state of the station's contact row (the
+    // first with its call), as stored.
+    struct MappedEntry {
+        int id = 0;
+        int status = 0;
+        QString call, state, contactState, lat, lon, zip;
+    };
+    QList<MappedEntry> mappedEntries(Result *failure = nullptr) const;
     std::optional<NetEntry> netEntryByCall(const QString &call) const;
     std::optional<QString> netCall(int id) const;
     // The entry at the start or end of the list, or next to `from`.

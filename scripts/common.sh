@@ -17,9 +17,11 @@ TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
 # openssl: the certificates of the club-server tests' TLS server.
 # qt6-charts-dev: the attendance window's charts; libqt6opengl6-dev: Qt6Charts' CMake
 #   package needs Qt6OpenGL's, which Debian's qt6-charts-dev does not pull in.
+# qt6-svg-dev: Qt SVG, with which the net map is saved as an SVG drawing (and read back by its tests).
 TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev
     fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux
-    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus openssl libqrencode-dev qt6-charts-dev libqt6opengl6-dev)
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus openssl libqrencode-dev qt6-charts-dev libqt6opengl6-dev
+    qt6-svg-dev)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

@@ -427,6 +427,9 @@ void TestAttendance::windowFromHelpMenu()
         QVERIFY(member.exec("INSERT INTO mbr (id, call) VALUES (NULL, '" + m.call.toUpper() + "')"));
 
     // The last entry of Help.
+    // New entries at the end of Help, the others in their places.
+    QCOMPARE(FORM(w, menuHelp)->actions().indexOf(FORM(w, actionShowNetMap)), 6);
+    QCOMPARE(FORM(w, menuHelp)->actions().indexOf(FORM(w, actionShowAttendance)), 7);
     QCOMPARE(FORM(w, menuHelp)->actions().last(), FORM(w, actionShowAttendance));
     AttendanceController *attendance = attendanceOf(w);
     QVERIFY(attendance);

@@ -19,6 +19,7 @@ private slots:
     void areasByCoordinates_data();
     void areasByCoordinates();
     void insetsStayInTheirFramesAndOnTheCanvas();
+    void stateCentresLandInTheirState();
     void badOutlineFilesAreRefused_data();
     void badOutlineFilesAreRefused();
 
@@ -129,6 +130,28 @@ void TestUsMap::insetsStayInTheirFramesAndOnTheCanvas()
                                         + QStringLiteral(" reaches into an inset at %1, %2").arg(p.x).arg(p.y)));
         }
     }
+}
+
+void TestUsMap::stateCentresLandInTheirState()
+{
+    // A station known by its state alone is drawn at the state's centre:
+    // every centre of the shipped table must fall inside its own outline.
+    QFile file(QStringLiteral(TRELVIN_SOURCE_DIR "/info/State_Info.csv"));
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    file.readLine();
+    int centres = 0;
+    while (!file.atEnd()) {
+        const QList<QByteArray> fields = file.readLine().trimmed().split(',');
+        if (fields.size() != 3)
+            continue;
+        const QString state = QString::fromLatin1(fields.at(0));
+        const std::optional<UsMap::Point> point = UsMap::place(fields.at(1).toDouble(), fields.at(2).toDouble());
+        QVERIFY2(point, qPrintable(state));
+        QVERIFY2(UsMap::stateAt(outlines, *point) == state,
+                 qPrintable(state + " lands in '" + UsMap::stateAt(outlines, *point) + "'"));
+        ++centres;
+    }
+    QVERIFY(centres >= 50);
 }
 
 void TestUsMap::badOutlineFilesAreRefused_data()
