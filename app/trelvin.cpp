@@ -17,6 +17,7 @@
 #include "jobs/bulkjob.h"
 #include "jobs/jobrunner.h"
 #include "lookup/lookupcontroller.h"
+#include "pastnet/pastnetcontroller.h"
 #include "records/netrecordscontroller.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
@@ -94,6 +95,8 @@ Trelvin::Trelvin(QWidget *parent) : QMainWindow(parent), ui(new Ui::Trelvin)
     createKeyBindings();
     connect(ui->actionExit, &QAction::triggered, this, &Trelvin::exitProgram);
     createClubHub();
+    // Its Setup entry comes after the club hub's.
+    createPastNet();
     returnFocusAfterMenus();
 
     setupDbMemory();
@@ -185,7 +188,7 @@ void Trelvin::tick()
 
 QDateTime Trelvin::clockNow() const
 {
-    return clock->now();
+    return clock->live();
 }
 
 void Trelvin::saveClubRoster()
@@ -242,6 +245,7 @@ void Trelvin::exitProgram()
     // Work still writing into the data directory stops first.
     reports->stopFills();
     fileWork->stop();
+    pastNet->end();
     desk->closeNet();
     callBooks->stop();
     storage.close();

@@ -51,6 +51,7 @@ class DocumentsController;
 class CheckInDesk;
 class CallSearch;
 class Clock;
+class PastNetController;
 class QTimer;
 class Station;
 class Contact;
@@ -175,7 +176,12 @@ private:
     // Enter in the club field: the roster of the club typed.
     void changeClub();
 
-    // What the clock fields, the identification clock and the records read.
+    // A net logged on paper, entered afterwards at its own times (pastnet/).
+    PastNetController *pastNet = nullptr;
+    void createPastNet();
+
+    // What the clock fields, the identification clock and the records read;
+    // and the time changes are stored with.
     Clock *clock = nullptr;
     QDateTime clockNow() const;
 

@@ -17,6 +17,7 @@
 #include "files/filescontroller.h"
 #include "jobs/bulkjob.h"
 #include "lookup/lookupcontroller.h"
+#include "pastnet/pastnetcontroller.h"
 #include "records/netrecordscontroller.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
@@ -83,6 +84,8 @@ void Trelvin::createCheckInDesk()
     };
     host.saveClubRoster = [this] { saveClubRoster(); };
     host.clockNow = [this] { return clockNow(); };
+    // The past net, built after the club hub, stamps the changes once it is there.
+    host.entryTime = [this] { return pastNet ? pastNet->entryTime() : std::optional<QDateTime>(clock->now()); };
     desk = new CheckInDesk(widgets, storage, palettes, host, this);
     desk->setObjectName(QStringLiteral("checkInDesk"));
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
@@ -275,6 +278,8 @@ void Trelvin::createSettings()
     connect(ui->actionSet_Data_Directory, &QAction::triggered, appSettings, &Settings::chooseDataDirectory);
     connect(appSettings, &Settings::dataDirectoryChanged, this, [this] {
         // The net kept in the old directory's Contacts.db ends there.
+        if (pastNet)
+            pastNet->end();
         desk->closeNet();
         initWindows();
     });
@@ -341,6 +346,30 @@ void Trelvin::createClubHub()
     connect(clubHub, &ClubHub::netChanged, reports, &ReportsController::netLogChanged);
     connect(clubHub, &ClubHub::rosterChanged, files, &FilesController::saveClubRoster);
     connect(clubHub, &ClubHub::rosterChanged, reports, &ReportsController::rosterChanged);
+}
+
+void Trelvin::createPastNet()
+{
+    PastNetController::Widgets widgets;
+    widgets.setupMenu = ui->menuSetup;
+    widgets.window = this;
+    widgets.qso = ui->qso;
+    widgets.search = ui->search;
+    widgets.statusBar = ui->statusbar;
+    PastNetController::Host host;
+    host.netRunning = [this] { return storage.netLog().netId(Storage::Seek::First).has_value(); };
+    host.closeNet = [this] {
+        desk->closeNet();
+        desk->showNet();
+        reports->netLogChanged();
+    };
+    host.pauseIdReminder = [this](bool paused) { desk->pauseIdReminder(paused); };
+    host.selectNet = [this](const QDateTime &start) { reports->selectRestOfDay(start); };
+    host.reportFailure = [this](const Storage::Result &result, const QString &operation) {
+        stored(result, operation);
+    };
+    pastNet = new PastNetController(widgets, storage, clock, palettes, host, this);
+    pastNet->setObjectName(QStringLiteral("pastNet"));
 }
 
 void Trelvin::readSettings()
