@@ -364,7 +364,12 @@ void Trelvin::createPastNet()
         reports->netLogChanged();
     };
     host.pauseIdReminder = [this](bool paused) { desk->pauseIdReminder(paused); };
-    host.selectNet = [this](const QDateTime &start) { reports->selectRestOfDay(start); };
+    // The selection takes the times after its beginning: a minute early, so
+    // that the check-ins at the start are in it (but not the day before).
+    host.selectNet = [this](const QDateTime &start) {
+        const QDateTime before = start.addSecs(-60);
+        reports->selectRestOfDay(before.date() == start.date() ? before : start);
+    };
     host.reportFailure = [this](const Storage::Result &result, const QString &operation) {
         stored(result, operation);
     };

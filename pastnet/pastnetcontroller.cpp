@@ -40,7 +40,6 @@ PastNetController::PastNetController(const Widgets &widgets, Storage &store, Clo
 
     status = new QLabel(w.statusBar);
     status->setObjectName(QStringLiteral("pastNetStatus"));
-    status->setAutoFillBackground(true);
     status->hide();
     w.statusBar->addPermanentWidget(status);
 
@@ -57,7 +56,7 @@ PastNetController::PastNetController(const Widgets &widgets, Storage &store, Clo
     auto *toField = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), w.window);
     toField->setContext(Qt::WindowShortcut);
     connect(toField, &QShortcut::activated, this, [this] {
-        if (timeField->isVisible()) {
+        if (!timeField->isHidden()) {
             timeField->setFocus(Qt::ShortcutFocusReason);
             timeField->selectAll();
         }
@@ -176,12 +175,12 @@ void PastNetController::showMode(bool on)
                             : QStringLiteral("Enter a net logged on paper, with its own date and times"));
     // The comment field makes room for the time field at its end.
     QLineEdit *qso = w.qso;
-    if (on && !timeField->isVisible()) {
+    if (on && timeField->isHidden()) {
         qsoWidth = qso->width();
         qso->resize(qsoWidth - FieldWidth - Gap, qso->height());
         timeField->setGeometry(qso->x() + qso->width() + Gap, qso->y(), FieldWidth, qso->height());
         timeField->show();
-    } else if (!on && timeField->isVisible()) {
+    } else if (!on && !timeField->isHidden()) {
         timeField->hide();
         qso->resize(qsoWidth, qso->height());
     }
@@ -192,9 +191,15 @@ void PastNetController::showMode(bool on)
 
 void PastNetController::paint()
 {
-    // The alert colours: nobody takes a past net for tonight's.
-    status->setPalette(theme->alert());
-    timeField->setPalette(theme->alert());
+    // The alert colour: nobody takes a past net for tonight's. The theme's
+    // alert names the text; a label draws in WindowText.
+    const QColor alert = theme->alert().color(QPalette::Text);
+    for (QWidget *widget : {static_cast<QWidget *>(status), static_cast<QWidget *>(timeField)}) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Text, alert);
+        palette.setColor(QPalette::WindowText, alert);
+        widget->setPalette(palette);
+    }
 }
 
 void PastNetController::refuse(const QString &text)
