@@ -113,6 +113,7 @@ void Trelvin::connectCheckInDesk()
     host.stationUtcOffset = [this] { return lookups->stationUtcOffset(); };
     host.refineSoon = [this](const QString &call) { lookups->refineSoon(call); };
     host.cancelRefinement = [this] { lookups->cancelRefinement(); };
+    host.netDate = [this] { return clock->now().date(); };
     callSearch = new CallSearch(widgets, storage, desk, palettes, host, this);
     callSearch->setObjectName(QStringLiteral("callSearch"));
 

@@ -4,6 +4,7 @@
 #include "app/logging.h"
 #include "app/prompter.h"
 #include "app/themes.h"
+#include "checkin/textrules.h"
 #include "pastnet/pastnetdialog.h"
 #include "pastnet/pastnetrules.h"
 
@@ -46,6 +47,7 @@ PastNetController::PastNetController(const Widgets &widgets, Storage &store, Clo
     timeField = new QLineEdit(w.qso->parentWidget());
     timeField->setObjectName(QStringLiteral("pastTime"));
     timeField->setMaxLength(8);
+    keepWholeCharacters(timeField);
     timeField->setFont(w.qso->font());
     timeField->setPlaceholderText(QStringLiteral("HH:MM"));
     timeField->setStatusTip(QStringLiteral("[Ctrl+T] Time of the paper log for the next entry (HH:MM); it stays "

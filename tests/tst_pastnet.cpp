@@ -258,6 +258,26 @@ void TestPastNet::startsOnlyBeforeNowAndIntoAnEmptyList()
     QVERIFY(!clockOf(w)->pastNet());
     QVERIFY(pastTime(w)->isHidden());
     QCOMPARE(storeOf(w).netLog().listedEntries().size(), 1);
+
+    // Exit ends the running net, and the past net too: the next start is
+    // on the clock with an empty list and nothing to resume.
+    FORM(w, actionExit)->trigger();
+    w = rt.start();
+    clockOf(w)->setSource([&now] { return now; });
+    beginPastNet(w, NetDate, QTime(19, 0));
+    QVERIFY(clockOf(w)->pastNet());
+    typeCheckIn(w, QStringLiteral("19:10"), QStringLiteral("W7AAA"), QStringLiteral("Ann"));
+    FORM(w, actionExit)->trigger();
+    rt.prompter.clear();
+    w = rt.start();
+    clockOf(w)->setSource([&now] { return now; });
+    QVERIFY2(!rt.prompter.titles().contains(QStringLiteral("Resume Net")), qPrintable(rt.prompter.titles().join(", ")));
+    QVERIFY(!clockOf(w)->pastNet());
+    QVERIFY(pastTime(w)->isHidden());
+    QVERIFY(storeOf(w).netLog().listedEntries().isEmpty());
+    typeCheckIn(w, QString(), QStringLiteral("K7BBB"), QStringLiteral("Bob"));
+    QCOMPARE(logRows(w),
+             QStringList({"250301 10:00:00 - K7LIV ", "240105 19:10:00 - W7AAA ", "250301 10:00:00 - K7BBB "}));
 }
 
 void TestPastNet::paperNetEnteredByKeys()
@@ -268,6 +288,10 @@ void TestPastNet::paperNetEnteredByKeys()
     QDateTime now(QDate(2025, 3, 1), QTime(10, 0));
     clockOf(w)->setSource([&now] { return now; });
     QVERIFY(run(fileDb(w), QStringLiteral("INSERT INTO station (call) VALUES ('W0NCS')")));
+    // A station heard before, a month before the paper net.
+    QVERIFY(run(fileDb(w), QStringLiteral("INSERT INTO log (id, date, time, status, call, name, relay, city, state, "
+                                          "comment) VALUES (NULL, '231201', '19:30:00', '-', 'W7AAA', 'Ann', '', "
+                                          "'Ogden', 'UT', '')")));
     const int qsoWidth = FORM(w, qso)->width();
 
     rt.prompter.clear();
@@ -323,7 +347,11 @@ void TestPastNet::paperNetEnteredByKeys()
     FORM(w, delCon)->setText(QStringLiteral("KE7XT"));
     deskOf(w)->removeFromNet();
 
-    QStringList expected{"240105 19:00:00 N W0NCS "};
+    // The paper net's own check-in is not the station's last one.
+    callSearchOf(w)->showContact(QStringLiteral("W7AAA"), 1);
+    QCOMPARE(FORM(w, last)->text(), QStringLiteral("12/01/23"));
+
+    QStringList expected{"231201 19:30:00 - W7AAA ", "240105 19:00:00 N W0NCS "};
     for (int i = 0; i < calls.size(); ++i) {
         const int typedAt = (i == 4 || i == 9) ? i - 1 : i;
         expected << "240105 " + QTime(19, 2).addSecs(typedAt * 120).toString("HH:mm:ss") + " - " + calls.at(i) + ' '
