@@ -156,6 +156,7 @@ void Trelvin::initWindows()
 {
     setupDbFile();
     desk->offerResume();
+    pastNet->resumeInterrupted();
     callBooks->open();
     themes->applyChosen();
 

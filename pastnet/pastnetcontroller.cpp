@@ -1,6 +1,7 @@
 #include "pastnet/pastnetcontroller.h"
 
 #include "app/clock.h"
+#include "app/constants.h"
 #include "app/logging.h"
 #include "app/prompter.h"
 #include "app/themes.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
 
@@ -121,14 +123,51 @@ void PastNetController::begin(const QDateTime &start)
         storage.journal().setPastTime(QDateTime());
         return;
     }
-    clock->beginPastNet(start);
-    timeField->setText(PastNetRules::fieldText(start));
-    host.pauseIdReminder(true);
-    host.selectNet(start);
-    showMode(true);
+    keepStart(start);
+    enterMode(start, start);
     qCInfo(lcCheckin).noquote() << "past net begun:" << start.toString(Qt::ISODate);
     timeField->setFocus(Qt::OtherFocusReason);
     timeField->selectAll();
+}
+
+void PastNetController::enterMode(const QDateTime &start, const QDateTime &last)
+{
+    clock->beginPastNet(start);
+    clock->setPastTime(last);
+    timeField->setText(PastNetRules::fieldText(last));
+    host.pauseIdReminder(true);
+    host.selectNet(start);
+    showMode(true);
+}
+
+void PastNetController::keepStart(const QDateTime &start)
+{
+    QSettings file(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    file.beginGroup(Trel::Group::Main);
+    if (start.isValid())
+        file.setValue(Trel::Key::PastNetStart, start.toString(Qt::ISODate));
+    else
+        file.remove(Trel::Key::PastNetStart);
+}
+
+void PastNetController::resumeInterrupted()
+{
+    QSettings file(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
+    file.beginGroup(Trel::Group::Main);
+    if (!file.contains(Trel::Key::PastNetStart) || active())
+        return;
+    const QDateTime start = QDateTime::fromString(file.value(Trel::Key::PastNetStart).toString(), Qt::ISODate);
+    const std::optional<NetLogStore::InterruptedNet> net = storage.netLog().interruptedNet();
+    // Not resumed (or nothing to resume): the past net ended with the last run.
+    if (!start.isValid() || !net) {
+        file.remove(Trel::Key::PastNetStart);
+        return;
+    }
+    // The next time typed may not go back before what was stored.
+    const QDateTime last = net->lastEntry.isValid() && net->lastEntry > start ? net->lastEntry : start;
+    storage.journal().setPastTime(last);
+    enterMode(start, last);
+    qCInfo(lcCheckin).noquote() << "past net resumed:" << start.toString(Qt::ISODate);
 }
 
 void PastNetController::end()
@@ -141,6 +180,7 @@ void PastNetController::end()
     if (!live.ok())
         host.reportFailure(live, QStringLiteral("Ending the past net"));
     clock->endPastNet();
+    keepStart(QDateTime());
     host.pauseIdReminder(false);
     showMode(false);
     qCInfo(lcCheckin) << "past net ended";

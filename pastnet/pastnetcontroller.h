@@ -66,10 +66,15 @@ public slots:
     void toggle();
     // Back to the clock (End Past Net, exit, another data directory).
     void end();
+    // At start-up, after Resume Net: a past net the last run stopped in goes
+    // on at its own times when its list was resumed.
+    void resumeInterrupted();
 
 private:
     void startChosen();
     void begin(const QDateTime &start);
+    void enterMode(const QDateTime &start, const QDateTime &last);
+    static void keepStart(const QDateTime &start);
     void showMode(bool on);
     void paint();
     void refuse(const QString &text);

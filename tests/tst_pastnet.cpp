@@ -125,6 +125,7 @@ private slots:
     void typedTimes();
     void startsOnlyBeforeNowAndIntoAnEmptyList();
     void paperNetEnteredByKeys();
+    void aRunKilledInAPastNetResumesIt();
     void pastNetReachesASecondProgram();
 };
 
@@ -405,6 +406,41 @@ void TestPastNet::paperNetEnteredByKeys()
     QTest::keyClick(FORM(w, qso), Qt::Key_Return);
     QCOMPARE(logRows(w).last(), QStringLiteral("250301 10:00:00 - K7LIV "));
     QVERIFY(rt.prompter.calls.isEmpty());
+}
+
+void TestPastNet::aRunKilledInAPastNetResumesIt()
+{
+    Runtime rt;
+    rt.installInfo(QStringLiteral("State_Info.csv"));
+    Trelvin *w = rt.start();
+    QDateTime now(QDate(2025, 3, 1), QTime(10, 0));
+    clockOf(w)->setSource([&now] { return now; });
+    beginPastNet(w, NetDate, QTime(19, 0));
+    typeCheckIn(w, QStringLiteral("19:10"), QStringLiteral("W7AAA"), QStringLiteral("Ann"));
+    typeCheckIn(w, QStringLiteral("19:20"), QStringLiteral("K7BBB"), QStringLiteral("Bob"));
+
+    // Killed: the window goes without its exit sequence; the net is resumed.
+    rt.prompter.clear();
+    w = rt.start();
+    clockOf(w)->setSource([&now] { return now; });
+    QVERIFY(rt.prompter.titles().contains(QStringLiteral("Resume Net")));
+    QVERIFY(clockOf(w)->pastNet());
+    QCOMPARE(pastStatus(w)->text(), QStringLiteral("Past net: 2024-01-05"));
+    QCOMPARE(pastTime(w)->text(), QStringLiteral("19:20"));
+    rt.prompter.clear();
+    typeCheckIn(w, QStringLiteral("19:15"), QStringLiteral("N7CCC"), QStringLiteral("Cy"));
+    QCOMPARE(rt.prompter.titles(), QStringList({"Log a Past Net"}));
+    typeCheckIn(w, QStringLiteral("19:25"), QStringLiteral("N7CCC"), QStringLiteral("Cy"));
+    QCOMPARE(logRows(w),
+             QStringList({"240105 19:10:00 - W7AAA ", "240105 19:20:00 - K7BBB ", "240105 19:25:00 - N7CCC "}));
+
+    // Not resumed: the past net ended with the run that stopped.
+    rt.prompter.answers << QMessageBox::No;
+    w = rt.start();
+    QVERIFY(!clockOf(w)->pastNet());
+    QVERIFY(pastTime(w)->isHidden());
+    w = rt.start();
+    QVERIFY(!clockOf(w)->pastNet());
 }
 
 void TestPastNet::pastNetReachesASecondProgram()
