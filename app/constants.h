@@ -39,6 +39,9 @@ inline constexpr char Club[] = "Club";
 inline constexpr char QrzServer[] = "QrzServer";
 inline constexpr char UpdateServer[] = "UpdateServer";
 inline constexpr char IdReminder[] = "IdReminder";
+// The start of the past net being entered, while it is; kept at once so
+// that a net resumed after a crash goes on at its own times.
+inline constexpr char PastNetStart[] = "PastNetStart";
 inline constexpr char NetBand[] = "NetBand";
 inline constexpr char NetMode[] = "NetMode";
 inline constexpr char NetFrequency[] = "NetFrequency";

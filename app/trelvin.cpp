@@ -20,6 +20,7 @@
 #include "jobs/jobrunner.h"
 #include "lookup/lookupcontroller.h"
 #include "maps/netmapcontroller.h"
+#include "pastnet/pastnetcontroller.h"
 #include "records/netrecordscontroller.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
@@ -99,6 +100,8 @@ Trelvin::Trelvin(QWidget *parent) : QMainWindow(parent), ui(new Ui::Trelvin)
     connect(ui->actionExit, &QAction::triggered, this, &Trelvin::exitProgram);
     createClubHub();
     createNetMap();
+    // Its Setup entry comes after the club hub's.
+    createPastNet();
     returnFocusAfterMenus();
 
     setupDbMemory();
@@ -160,6 +163,7 @@ void Trelvin::initWindows()
 {
     setupDbFile();
     desk->offerResume();
+    pastNet->resumeInterrupted();
     callBooks->open();
     themes->applyChosen();
 
@@ -194,7 +198,7 @@ void Trelvin::tick()
 
 QDateTime Trelvin::clockNow() const
 {
-    return clock->now();
+    return clock->live();
 }
 
 void Trelvin::saveClubRoster()
@@ -254,6 +258,7 @@ void Trelvin::exitProgram()
     reports->stopFills();
     attendance->stop();
     fileWork->stop();
+    pastNet->end();
     desk->closeNet();
     callBooks->stop();
     storage.close();

@@ -53,6 +53,7 @@ class NetMapController;
 class CheckInDesk;
 class CallSearch;
 class Clock;
+class PastNetController;
 class QTimer;
 class Station;
 class Contact;
@@ -177,7 +178,12 @@ private:
     // Enter in the club field: the roster of the club typed.
     void changeClub();
 
-    // What the clock fields, the identification clock and the records read.
+    // A net logged on paper, entered afterwards at its own times (pastnet/).
+    PastNetController *pastNet = nullptr;
+    void createPastNet();
+
+    // What the clock fields, the identification clock and the records read;
+    // and the time changes are stored with.
     Clock *clock = nullptr;
     QDateTime clockNow() const;
 

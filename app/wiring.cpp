@@ -20,6 +20,7 @@
 #include "jobs/bulkjob.h"
 #include "lookup/lookupcontroller.h"
 #include "maps/netmapcontroller.h"
+#include "pastnet/pastnetcontroller.h"
 #include "records/netrecordscontroller.h"
 #include "reports/reportscontroller.h"
 #include "reports/seelogs.h"
@@ -87,6 +88,8 @@ void Trelvin::createCheckInDesk()
     };
     host.saveClubRoster = [this] { saveClubRoster(); };
     host.clockNow = [this] { return clockNow(); };
+    // The past net, built after the club hub, stamps the changes once it is there.
+    host.entryTime = [this] { return pastNet ? pastNet->entryTime() : std::optional<QDateTime>(clock->now()); };
     desk = new CheckInDesk(widgets, storage, palettes, host, this);
     desk->setObjectName(QStringLiteral("checkInDesk"));
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, Trel::Organisation, Trel::Application);
@@ -114,6 +117,7 @@ void Trelvin::connectCheckInDesk()
     host.stationUtcOffset = [this] { return lookups->stationUtcOffset(); };
     host.refineSoon = [this](const QString &call) { lookups->refineSoon(call); };
     host.cancelRefinement = [this] { lookups->cancelRefinement(); };
+    host.netDate = [this] { return clock->now().date(); };
     callSearch = new CallSearch(widgets, storage, desk, palettes, host, this);
     callSearch->setObjectName(QStringLiteral("callSearch"));
 
@@ -298,6 +302,8 @@ void Trelvin::createSettings()
     connect(ui->actionSet_Data_Directory, &QAction::triggered, appSettings, &Settings::chooseDataDirectory);
     connect(appSettings, &Settings::dataDirectoryChanged, this, [this] {
         // The net kept in the old directory's Contacts.db ends there.
+        if (pastNet)
+            pastNet->end();
         desk->closeNet();
         initWindows();
     });
@@ -397,6 +403,35 @@ void Trelvin::createNetMap()
     connect(callSearch, &CallSearch::contactShown, netMap, &NetMapController::contactShown);
     connect(ui->actionShowNetMap, &QAction::triggered, netMap, &NetMapController::showMap);
     connect(ui->actionSaveNetMap, &QAction::triggered, netMap, &NetMapController::saveMap);
+}
+
+void Trelvin::createPastNet()
+{
+    PastNetController::Widgets widgets;
+    widgets.setupMenu = ui->menuSetup;
+    widgets.window = this;
+    widgets.qso = ui->qso;
+    widgets.search = ui->search;
+    widgets.statusBar = ui->statusbar;
+    PastNetController::Host host;
+    host.netRunning = [this] { return storage.netLog().netId(Storage::Seek::First).has_value(); };
+    host.closeNet = [this] {
+        desk->closeNet();
+        desk->showNet();
+        reports->netLogChanged();
+    };
+    host.pauseIdReminder = [this](bool paused) { desk->pauseIdReminder(paused); };
+    // The selection takes the times after its beginning: a minute early, so
+    // that the check-ins at the start are in it (but not the day before).
+    host.selectNet = [this](const QDateTime &start) {
+        const QDateTime before = start.addSecs(-60);
+        reports->selectRestOfDay(before.date() == start.date() ? before : start);
+    };
+    host.reportFailure = [this](const Storage::Result &result, const QString &operation) {
+        stored(result, operation);
+    };
+    pastNet = new PastNetController(widgets, storage, clock, palettes, host, this);
+    pastNet->setObjectName(QStringLiteral("pastNet"));
 }
 
 void Trelvin::readSettings()

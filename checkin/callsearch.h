@@ -54,6 +54,9 @@ public:
         // A network look-up refines a call book record once the search stays on it.
         std::function<void(const QString &)> refineSoon;
         std::function<void()> cancelRefinement;
+        // The date of the net being entered (a past net's own): a station's
+        // check-in of that date is not its last one.
+        std::function<QDate()> netDate;
     };
 
     CallSearch(const Widgets &widgets, Storage &storage, CheckInDesk *desk, const ThemeState *theme, Host host,

@@ -73,7 +73,7 @@ bool CheckInDesk::entryModified() const
            || w.relay->isModified();
 }
 
-NetLogStore::EntryChange CheckInDesk::entryChange(int key) const
+NetLogStore::EntryChange CheckInDesk::entryChange(int key, const QDateTime &now) const
 {
     NetLogStore::EntryChange change;
     change.call = w.call->text().toUpper();
@@ -82,7 +82,7 @@ NetLogStore::EntryChange CheckInDesk::entryChange(int key) const
     change.city = w.city->text();
     change.state = w.state->text().toUpper();
     change.comment = w.qso->text();
-    change.now = QDateTime::currentDateTime();
+    change.now = now;
     change.key = key;
     change.entryId = entryId;
     // A call not yet known is stored with what the Contact dialog holds, but
@@ -134,7 +134,11 @@ QString CheckInDesk::failedOperation(const NetLogStore::EntryOutcome &outcome, i
 
 void CheckInDesk::storeEntry(int key)
 {
-    const NetLogStore::EntryChange change = entryChange(key);
+    // A time that cannot be taken has had its box: the entry stays as typed.
+    const std::optional<QDateTime> now = host.entryTime();
+    if (!now)
+        return;
+    const NetLogStore::EntryChange change = entryChange(key, *now);
     const NetLogStore::EntryOutcome outcome = storage.netLog().storeEntry(change);
 
     const QString &call = change.call;

@@ -6,6 +6,7 @@
 #include <QTextCharFormat>
 
 #include <functional>
+#include <optional>
 
 #include "checkin/idreminder.h"
 #include "data/storage.h"
@@ -62,6 +63,9 @@ public:
         std::function<void()> saveClubRoster;
         // What the identification clock reads.
         std::function<QDateTime()> clockNow;
+        // The time a change of the net is stored with; none, after a box,
+        // when it cannot be taken and nothing is to be stored.
+        std::function<std::optional<QDateTime>()> entryTime;
     };
 
     CheckInDesk(const Widgets &widgets, Storage &storage, const ThemeState *theme, Host host,
@@ -138,6 +142,9 @@ public slots:
     // Ctrl+I: net control has just given its call.
     void identify();
     void setIdReminderOn(bool on);
+    // A net entered afterwards has no one to identify: the clock is hidden
+    // without changing the operator's setting.
+    void pauseIdReminder(bool paused);
     // Once a second and after each change of the net.
     void updateIdReminder();
 
@@ -161,7 +168,7 @@ private:
         QTextCharFormat format;
         bool operator==(const DrawnLine &other) const { return text == other.text && format == other.format; }
     };
-    NetLogStore::EntryChange entryChange(int key) const;
+    NetLogStore::EntryChange entryChange(int key, const QDateTime &now) const;
     void reportDuplicates(const NetLogStore::EntryOutcome &outcome, const QString &call);
     static QString failedOperation(const NetLogStore::EntryOutcome &outcome, int key, const QString &call);
     QList<DrawnLine> netLines(int marked, int &checkedCount) const;
@@ -188,5 +195,6 @@ private:
 
     IdReminder reminder;
     bool reminderOn = true;
+    bool reminderPaused = false;
     QLabel *idStatus = nullptr;
 };

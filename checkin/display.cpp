@@ -83,7 +83,7 @@ void CallSearch::showContact(const QString &call, int type)
 // `call`, each fresher one over the one before.
 void CallSearch::showStoredContact(const QString &call)
 {
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyMMdd"));
+    const QString today = host.netDate().toString(QStringLiteral("yyMMdd"));
     Ui::Contact *dialog = w.contact->ui;
     // The look-ups below share one read lock on Contacts.db instead of
     // taking it statement by statement.

@@ -56,7 +56,8 @@ void CheckInDesk::removeFromNet()
 {
     const QString call = w.delCon->text().toUpper();
     if (const std::optional<NetEntry> entry = storage.netLog().netEntryByCall(call)) {
-        if (confirmed(QStringLiteral("Deleting Contact from Net Log"),
+        // The removal is a change of the net at its time, as a check-in is.
+        if (host.entryTime() && confirmed(QStringLiteral("Deleting Contact from Net Log"),
                       "Are you sure you want to delete '" + call + "' from the Net Log?")
             && host.stored(storage.netLog().removeFromNet(*entry),
                            "Removal of the check-in of " + call + " from the log")) {

@@ -14,7 +14,7 @@ void CheckInDesk::updateIdReminder()
         return;
     const QDateTime now = host.clockNow();
     reminder.netChanged(storage.netLog().netId(Storage::Seek::First).has_value(), now);
-    const bool showing = reminderOn && reminder.running();
+    const bool showing = reminderOn && !reminderPaused && reminder.running();
     const bool due = showing && reminder.due(now);
     if (showing) {
         const QString text = reminder.text(now);
@@ -53,6 +53,12 @@ void CheckInDesk::noteNetKey(int type, const QString &call)
     // Net control giving its call: F7 marks it, or it checks in again.
     if (status && (*status & Ncs) && ((type & Ncs) || (*status & CheckedIn)))
         identify();
+}
+
+void CheckInDesk::pauseIdReminder(bool paused)
+{
+    reminderPaused = paused;
+    updateIdReminder();
 }
 
 void CheckInDesk::setIdReminderOn(bool on)

@@ -4,6 +4,7 @@
 
 #include "checkin/netrules.h"
 #include "data/schema.h"
+#include "sync/syncrecords.h"
 
 #include <QSet>
 #include <QSqlError>
@@ -46,9 +47,16 @@ const char LatestPlace[] = "SELECT max(CASE WHEN p.seq IS NOT NULL THEN p.seq WH
 // flag in syncquiet keeps the other programs' changes, applied here, and
 // the end of a run out of it.
 // Its shift moves the journal's clock for the tests.
-const char QuietTable[] =
-    "CREATE TEMP TABLE IF NOT EXISTS syncquiet (quiet INT NOT NULL, shift TEXT NOT NULL DEFAULT '+0 seconds')";
+// Its `at`, while a net logged on paper is entered, is the time the net's
+// changes are made at instead of the clock's.
+const char QuietTable[] = "CREATE TEMP TABLE IF NOT EXISTS syncquiet (quiet INT NOT NULL, shift TEXT NOT NULL "
+                          "DEFAULT '+0 seconds', at TEXT)";
 const char Now[] = "strftime('%Y-%m-%dT%H:%M:%fZ', 'now', (SELECT shift FROM syncquiet))";
+const char NetNow[] =
+    "COALESCE((SELECT at FROM syncquiet), strftime('%Y-%m-%dT%H:%M:%fZ', 'now', (SELECT shift FROM syncquiet)))";
+// A net entered afterwards says so in its net change's comment, which
+// programs that do not know the mark keep and ignore.
+const char NetComment[] = "CASE WHEN (SELECT at FROM syncquiet) IS NULL THEN '' ELSE '%1' END";
 const char Uuid[] = "lower(hex(randomblob(16)))";
 const char Client[] = "(SELECT value FROM syncstate WHERE key = 'client')";
 // A row of this program is placed by its seq; oseq is the origin's place of another program's row.
@@ -69,7 +77,7 @@ QString entryRow(const QString &row, const QString &kind)
                           "%6.state, %6.comment, %6.relay, %6.time, l.id IS NOT NULL, l.date, l.time, l.status, %7, 0 "
                           "FROM syncnet s LEFT JOIN log l ON l.id = %6.logId AND %6.logId <> 0;")
         .arg(QLatin1String(Columns), QLatin1String(Uuid), QLatin1String(Client), QLatin1String(NextPlace), kind, row,
-             QLatin1String(Now));
+             QLatin1String(NetNow));
 }
 
 QStringList triggers()
@@ -81,11 +89,11 @@ QStringList triggers()
         QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS journal_insert AFTER INSERT ON net WHEN %1 BEGIN "
                        "INSERT INTO syncnet (id, started, ncs, origin) SELECT %2, %3, "
                        "COALESCE((SELECT call FROM station LIMIT 1), ''), %4 WHERE NOT EXISTS (SELECT 1 FROM syncnet); "
-                       "INSERT INTO journal %5 SELECT %2, s.id, %4, %6, 'net', s.ncs, 0, '', '', '', '', '', '', 0, "
+                       "INSERT INTO journal %5 SELECT %2, s.id, %4, %6, 'net', s.ncs, 0, '', '', '', %7, '', '', 0, "
                        "'', '', '', s.started, 0 FROM syncnet s WHERE NOT EXISTS (SELECT 1 FROM journal j "
                        "WHERE j.net = s.id); ")
-            .arg(loud, QLatin1String(Uuid), QLatin1String(Now), QLatin1String(Client), QLatin1String(Columns),
-                 QLatin1String(NextPlace))
+            .arg(loud, QLatin1String(Uuid), QLatin1String(NetNow), QLatin1String(Client), QLatin1String(Columns),
+                 QLatin1String(NextPlace), QString::fromLatin1(NetComment).arg(QLatin1String(SyncAfterwards)))
         + entryRow(QStringLiteral("NEW"), QStringLiteral("entry")) + QStringLiteral(" END");
     const QString changed =
         QStringLiteral("(OLD.call IS NOT NEW.call OR OLD.status IS NOT NEW.status OR OLD.name IS NOT "
@@ -238,6 +246,10 @@ Result JournalStore::setJournal(bool on)
             || !exec(query, QStringLiteral("DELETE FROM syncquiet"), result)
             || !exec(query, QStringLiteral("INSERT INTO syncquiet (quiet) VALUES (0)"), result))
             return false;
+        query.prepare(QStringLiteral("UPDATE syncquiet SET at = ?"));
+        query.addBindValue(pastAt.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(pastAt));
+        if (!exec(query, result))
+            return false;
         for (const QString &trigger : triggers()) {
             if (!exec(query, trigger, result))
                 return false;
@@ -361,6 +373,19 @@ Result JournalStore::setJournalClock(qint64 shiftSeconds)
     QSqlQuery query(fileDb);
     query.prepare(QStringLiteral("UPDATE syncquiet SET shift = ?"));
     query.addBindValue(QStringLiteral("%1%2 seconds").arg(shiftSeconds < 0 ? "" : "+").arg(shiftSeconds));
+    exec(query, result);
+    return result;
+}
+
+Result JournalStore::setPastTime(const QDateTime &at)
+{
+    pastAt = at.isValid() ? at.toUTC().toString(Qt::ISODateWithMs) : QString();
+    Result result;
+    if (!owner.journalling)
+        return result;
+    QSqlQuery query(fileDb);
+    query.prepare(QStringLiteral("UPDATE syncquiet SET at = ?"));
+    query.addBindValue(pastAt.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(pastAt));
     exec(query, result);
     return result;
 }

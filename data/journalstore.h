@@ -31,6 +31,9 @@ public:
     Result markUnsendable(const QStringList &ids);
     // Shifts the clock that dates journalled changes (the tests' fake clock).
     Result setJournalClock(qint64 shiftSeconds);
+    // While a net logged on paper is entered: the time its changes are made
+    // at, and its net change marked as entered afterwards. Invalid: the clock's.
+    Result setPastTime(const QDateTime &at);
     // The server's last change received.
     qint64 syncWatermark() const;
     // Stores other programs' changes in the journal and applies those of the
@@ -53,6 +56,8 @@ private:
     friend class NetLogStore;
     friend class RosterStore;
     QString rosterClub;
+    // UTC, as a change's made; empty outside a past net.
+    QString pastAt;
     Result journalMembers(const QStringList &joined, const QStringList &left);
     // The steps of applyChanges, inside its transaction: each false with
     // the failure in the run's result.

@@ -418,7 +418,8 @@ std::optional<NetLogStore::InterruptedNet> NetLogStore::interruptedNet(Result *f
     if (!owner.netDurable || !fileDb.isOpen())
         return std::nullopt;
     QSqlQuery query(fileDb);
-    if (!query.exec(QStringLiteral("SELECT COUNT(*), (SELECT made FROM net ORDER BY id LIMIT 1) FROM net"))
+    if (!query.exec(QStringLiteral(
+            "SELECT COUNT(*), (SELECT made FROM net ORDER BY id LIMIT 1), (SELECT max(made) FROM net) FROM net"))
         || !query.next()) {
         if (failure)
             *failure = Result::failed(Result::ReadFailed, query.lastError());
@@ -426,7 +427,8 @@ std::optional<NetLogStore::InterruptedNet> NetLogStore::interruptedNet(Result *f
     }
     if (query.value(0).toInt() == 0)
         return std::nullopt;
-    return InterruptedNet{query.value(0).toInt(), QDateTime::fromString(text(query, 1), Qt::ISODate)};
+    return InterruptedNet{query.value(0).toInt(), QDateTime::fromString(text(query, 1), Qt::ISODate),
+                          QDateTime::fromString(text(query, 2), Qt::ISODate)};
 }
 
 Result NetLogStore::clearNet()

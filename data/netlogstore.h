@@ -70,6 +70,8 @@ public:
     struct InterruptedNet {
         int stations = 0;
         QDateTime firstEntry;
+        // The latest time an entry was stored at.
+        QDateTime lastEntry;
     };
     std::optional<InterruptedNet> interruptedNet(Result *failure = nullptr) const;
     // Empties the net list and its mark, as at the end of a net.

@@ -41,6 +41,10 @@ struct SyncChange {
     qint64 seq = 0;  // its place on the server, once there
 };
 
+// The comment of the "net" change of a net logged on paper and entered
+// afterwards: its changes are made at the times of the paper log.
+inline constexpr char SyncAfterwards[] = "entered afterwards";
+
 // Reads a change's values from `row`, id to made and then data in
 // SyncChange's order (oseq left out), starting at column `first`; seq and
 // oseq are the caller's.
