@@ -364,6 +364,7 @@ void Trelvin::createClubHub()
         reportWriteFailure(operation, reason);
     };
     host.dataDir = [this] { return dataDir().path(); };
+    host.pastNet = [this] { return clock->pastNet(); };
     clubHub = new ClubHub(widgets, storage, jobRunner, palettes, host, this);
     clubHub->setObjectName(QStringLiteral("clubHub"));
     clubHub->readSettings();

@@ -326,6 +326,9 @@ void ClubHub::showTrouble(int kind, const QString &reason)
 
 void ClubHub::offerNet(const SyncNet &net)
 {
+    // Its changes carry the paper log's times: they belong to no live net.
+    if (host.pastNet && host.pastNet())
+        return;
     const QDateTime started = QDateTime::fromString(net.started, Qt::ISODateWithMs).toUTC();
     const QString ncs = net.ncs.isEmpty() ? QStringLiteral("Another operator") : net.ncs;
     const QString text = QStringLiteral("%1 is net control of a net on the club server, started %2 UTC, with %3 %4.\n\n"
@@ -337,7 +340,8 @@ void ClubHub::offerNet(const SyncNet &net)
         Prompter::instance()->message(Prompter::Question, QStringLiteral("Join Club Net"), text,
                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     // The list may have been started here while the box was open.
-    if (answer == QMessageBox::Yes && !storage.journal().sharedNet() && storage.netLog().listedEntries().isEmpty())
+    if (answer == QMessageBox::Yes && !storage.journal().sharedNet() && storage.netLog().listedEntries().isEmpty()
+        && !(host.pastNet && host.pastNet()))
         link->join(net);
 }
 

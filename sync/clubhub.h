@@ -46,6 +46,8 @@ public:
         std::function<void(const QString &operation, const QString &reason)> reportWriteFailure;
         // Where a club link's certificate authority is kept.
         std::function<QString()> dataDir;
+        // A net logged on paper is being entered: it joins no running net.
+        std::function<bool()> pastNet;
     };
 
     ClubHub(const Widgets &widgets, Storage &storage, JobRunner *runner, const ThemeState *palettes, Host host,

@@ -473,7 +473,7 @@ void TestPastNet::pastNetReachesASecondProgram()
     station.call = QStringLiteral("N7NCS");
     storeOf(a).contacts().saveStation(station);
     const QLabel *online = a->findChild<QLabel *>(QStringLiteral("clubStatus"));
-    QTRY_COMPARE_WITH_TIMEOUT(online->text(), QStringLiteral("Club server: online"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(online->text(), QStringLiteral("Club server: connected as OP1 (not encrypted)"), 10000);
 
     beginPastNet(a, NetDate, QTime(19, 0));
     typeCheckIn(a, QString(), QStringLiteral("N7NCS"), QStringLiteral("Ned"));
@@ -527,6 +527,22 @@ void TestPastNet::pastNetReachesASecondProgram()
         "SELECT kind || ' ' || (made > now() - interval '1 hour') || ' ' || comment FROM trelvin_change "
         "WHERE net <> (SELECT net FROM trelvin_change WHERE call = 'W7AAA' AND kind = 'entry') ORDER BY seq"));
     QCOMPARE(live, QStringList({"net true ", "entry true "}));
+
+    // A program that enters a paper net is not offered the live one.
+    second.stop();
+    Runtime third;
+    third.installInfo(QStringLiteral("State_Info.csv"));
+    third.addEmptyRoster();
+    writeMain(QStringLiteral("ClubServer"), server.conninfo(QStringLiteral("op2")));
+    Trelvin *c = third.start();
+    beginPastNet(c, NetDate, QTime(20, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(c->findChild<QLabel *>(QStringLiteral("clubStatus"))->text(),
+                              QStringLiteral("Club server: connected as OP2 (not encrypted)"), 10000);
+    QTest::qWait(1000);
+    QVERIFY2(!third.prompter.titles().contains(QStringLiteral("Join Club Net")),
+             qPrintable(third.prompter.titles().join(", ")));
+    QCOMPARE(logRows(c), QStringList());
+    third.stop();
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("pastnet"));
