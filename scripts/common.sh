@@ -15,9 +15,12 @@ TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
 # gnome-keyring, dbus: the Secret Service and session bus that tst_secrets_keyring
 #   starts (dbus-run-session) so that it never touches the operator's keyring.
 # openssl: the certificates of the club-server tests' TLS server.
+# libboost-dev: Boost.Beast and Asio (header-only), trelvin-web's HTTP server.
+# chromium, nodejs: the browser test drives the live net page in chromium with
+#   puppeteer-core, which the test installs with npm (see below).
 TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev
     fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux
-    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus openssl libqrencode-dev)
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus openssl libqrencode-dev libboost-dev chromium nodejs)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -38,6 +41,15 @@ install_missing() {
         echo "Installing: ${missing[*]}"
         as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+# npm for the browser test's puppeteer-core; only when the command is
+# missing: a nodejs from elsewhere may bring its own npm, which Debian's
+# package would conflict with.
+install_npm() {
+    if ! command -v npm >/dev/null 2>&1; then
+        install_missing npm
     fi
 }
 

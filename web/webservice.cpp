@@ -74,6 +74,9 @@ bool WebService::start(QString *problem)
         {"text/javascript; charset=utf-8", resource(QStringLiteral(":/web/web/static/app.js")).toStdString()});
     table->insert(QStringLiteral("/static/style.css"),
                   {"text/css; charset=utf-8", resource(QStringLiteral(":/web/web/static/style.css")).toStdString()});
+    // The program's icon: browsers ask for it by this name whatever the page says.
+    table->insert(QStringLiteral("/favicon.ico"),
+                  {"image/png", resource(QStringLiteral(":/web/packaging/icons/trelvin-32.png")).toStdString()});
     table->insert(QStringLiteral("/static/states.svg"), {"image/svg+xml", WebPages::statesSvg(outlines).toStdString()});
     for (const File &file : std::as_const(*table)) {
         if (file.body.empty() || outlines.isEmpty()) {
