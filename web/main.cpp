@@ -7,6 +7,7 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,6 +45,12 @@ int main(int argc, char *argv[])
         std::signal(SIGINT, onSignal);
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // Every viewer holds a socket: as many as the system lets this process have.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     WebService service(config);
     QString problem;
     if (!service.start(&problem)) {
