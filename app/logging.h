@@ -15,3 +15,5 @@ Q_DECLARE_LOGGING_CATEGORY(lcFiles)
 Q_DECLARE_LOGGING_CATEGORY(lcReports)
 Q_DECLARE_LOGGING_CATEGORY(lcCheckin)
 Q_DECLARE_LOGGING_CATEGORY(lcRecords)
+// trelvin-web: its start, the club server lost and found again.
+Q_DECLARE_LOGGING_CATEGORY(lcWeb)

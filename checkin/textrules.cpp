@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 #include <QValidator>
 
 #include <algorithm>
@@ -44,17 +43,6 @@ QString likeLiteral(const QString &text)
         escaped += c;
     }
     return escaped;
-}
-
-QString clipped(const QString &text, int maxLength)
-{
-    if (text.size() <= maxLength)
-        return text;
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
-    graphemes.setPosition(std::max(maxLength, 0));
-    if (!graphemes.isAtBoundary())
-        graphemes.toPreviousBoundary();
-    return text.left(std::max(int(graphemes.position()), 0));
 }
 
 void setClipped(QLineEdit *field, const QString &text)

@@ -126,6 +126,20 @@ bool scram(QSqlDatabase &db, QString *problem)
     return true;
 }
 
+// The page's role reads the page's views and nothing else; granted here
+// too for a schema made before the role was.
+bool grantWebViews(QSqlDatabase &club, QString *problem)
+{
+    const std::optional<QVariant> schema = value(club, QStringLiteral("SELECT current_schema()"), {}, problem);
+    return schema
+           && run(club,
+                  QStringLiteral("GRANT SELECT ON trelvin_web_entry, trelvin_web_net, trelvin_web_place, "
+                                 "trelvin_web_club TO %I"),
+                  {QString::fromLatin1(WebRole)}, problem)
+           && run(club, QStringLiteral("GRANT USAGE ON SCHEMA %I TO %I"),
+                  {schema->toString(), QString::fromLatin1(WebRole)}, problem);
+}
+
 } // namespace
 
 Result ensureClub(QSqlDatabase &admin, const QString &database)
@@ -183,6 +197,9 @@ Result ensureSchema(QSqlDatabase &club)
     const ServerSchema::Outcome outcome = ServerSchema::prepare(club);
     if (!outcome.ok)
         return failed(outcome.problem);
+    QString problem;
+    if (!grantWebViews(club, &problem))
+        return failed("The live net page's role could not be given its views: " + problem + rightsHint(problem));
     Result result{true, QString(), {}};
     if (outcome.version < ServerSchema::Version)
         result.done.append(QStringLiteral("brought the club's tables from version %1 to %2")
@@ -354,6 +371,8 @@ Result webLogin(QSqlDatabase &admin, const QString &password)
         return failed("The server's roles could not be read: " + problem);
     if (!exists)
         return failed(QStringLiteral("This server has no club yet. Run first: trelvin-club init --club <name>"));
+    if (!grantWebViews(admin, &problem))
+        return failed("The live net page's role could not be given its views: " + problem + rightsHint(problem));
     if (!scram(admin, &problem)
         || !run(admin, QStringLiteral("ALTER ROLE %I LOGIN PASSWORD %L"), {role, password}, &problem)
         || !endSessions(admin, role, &problem))

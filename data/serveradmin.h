@@ -50,7 +50,8 @@ Result addOperator(QSqlDatabase &admin, const QString &role, const QString &pass
 Result removeOperator(QSqlDatabase &admin, const QString &role);
 // A new password; sessions with the old one are ended.
 Result rotate(QSqlDatabase &admin, const QString &role, const QString &password);
-// The web page's role may log in with `password` (a new one each time).
+// The web page's role may log in with `password` (a new one each time)
+// and may read the page's views; `admin` is on the club's database.
 Result webLogin(QSqlDatabase &admin, const QString &password);
 
 struct Operator {

@@ -146,11 +146,65 @@ QStringList migrationTo3()
            + migrationTo3Rights();
 }
 
+// The live net page's views: what the net list shows of each net, folded
+// from the journal as the programs fold it (the latest entry or remove of a
+// call wins), and nothing else: no comment, no contact's address, e-mail
+// or telephone. The page's read-only role may select these and no table.
+// Self-contained: another migration may be numbered before it.
+QStringList migrationTo4()
+{
+    return {
+        // One field of a contact's data; NULL for data that is no JSON array,
+        // so that one bad row cannot fail the page's every read.
+        QStringLiteral("CREATE FUNCTION trelvin_web_field(data text, k integer) RETURNS text LANGUAGE plpgsql "
+                       "IMMUTABLE AS $$ BEGIN IF data IS NULL OR left(data, 1) <> '[' THEN RETURN NULL; END IF; "
+                       "RETURN left((data::jsonb) ->> k, 64); EXCEPTION WHEN others THEN RETURN NULL; END $$"),
+        QStringLiteral("CREATE INDEX trelvin_change_contact ON trelvin_change (call, seq) "
+                       "WHERE kind IN ('contact', 'uncontact')"),
+        // The list's order is the order in which the stations came in, since
+        // they last left it; withdrawn: checked in once since then, not now.
+        QStringLiteral(
+            "CREATE VIEW trelvin_web_entry AS SELECT l.net, l.seq, l.id, l.origin, l.call, l.status, l.name, "
+            "l.city, l.state, l.relay, l.entered, l.made, l.received, p.place, "
+            "(p.ever AND l.status & 32 = 0) AS withdrawn FROM (SELECT DISTINCT ON (net, call) seq, id, net, "
+            "origin, kind, call, status, name, city, state, relay, entered, made, received FROM trelvin_change "
+            "WHERE kind IN ('entry', 'remove') ORDER BY net, call, seq DESC) l CROSS JOIN LATERAL (SELECT "
+            "min(c.seq) AS place, coalesce(bool_or(c.status & 32 <> 0), false) AS ever FROM trelvin_change c "
+            "WHERE c.net = l.net AND c.call = l.call AND c.kind = 'entry' AND c.seq > coalesce((SELECT "
+            "max(r.seq) FROM trelvin_change r WHERE r.net = l.net AND r.call = l.call AND r.kind = 'remove'), "
+            "0)) p WHERE l.kind = 'entry'"),
+        QStringLiteral(
+            "CREATE VIEW trelvin_web_net AS SELECT n.id, n.started, n.ncs, n.origin, (n.closed IS NOT NULL OR EXISTS "
+            "(SELECT 1 FROM trelvin_change c WHERE c.net = n.id AND c.kind = 'close')) AS closed, "
+            "coalesce(s.seq, 0) AS seq, s.received, coalesce(e.stations, 0) AS stations, coalesce(e.checkins, 0) "
+            "AS checkins FROM trelvin_net n LEFT JOIN LATERAL (SELECT max(c.seq) AS seq, max(c.received) AS "
+            "received FROM trelvin_change c WHERE c.net = n.id) s ON true LEFT JOIN LATERAL (SELECT count(*) AS "
+            "stations, count(*) FILTER (WHERE w.status & 32 <> 0) AS checkins FROM trelvin_web_entry w "
+            "WHERE w.net = n.id) e ON true"),
+        // Where a station of some net is, as its contact has it: only the
+        // coordinates and the ZIP code, which give the map its dot.
+        QStringLiteral(
+            "CREATE VIEW trelvin_web_place AS SELECT c.call, c.seq, trelvin_web_field(c.data, 12) AS lat, "
+            "trelvin_web_field(c.data, 13) AS lon, left(trelvin_web_field(c.data, 8), 5) AS zip FROM (SELECT "
+            "DISTINCT ON (call) call, kind, data, seq FROM trelvin_change WHERE kind IN ('contact', 'uncontact') "
+            "ORDER BY call, seq DESC) c WHERE c.kind = 'contact' AND EXISTS (SELECT 1 FROM trelvin_change e "
+            "WHERE e.call = c.call AND e.kind = 'entry')"),
+        QStringLiteral("CREATE VIEW trelvin_web_club AS SELECT value AS club FROM trelvin_meta "
+                       "WHERE key = 'club_club'"),
+        // The role is trelvin-club's to make; a server set up by hand may
+        // have none, and then the page is not served.
+        QStringLiteral("DO $$ BEGIN IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'trelvin_web') THEN "
+                       "GRANT SELECT ON trelvin_web_entry, trelvin_web_net, trelvin_web_place, trelvin_web_club "
+                       "TO trelvin_web; "
+                       "EXECUTE format('GRANT USAGE ON SCHEMA %I TO trelvin_web', current_schema()); END IF; END $$"),
+    };
+}
+
 // Migration n brings the schema from version n-1 to n. Times are timestamptz,
 // written and read in UTC.
 const QList<QStringList> &migrations()
 {
-    static const QList<QStringList> all = {migrationTo1(), migrationTo2(), migrationTo3()};
+    static const QList<QStringList> all = {migrationTo1(), migrationTo2(), migrationTo3(), migrationTo4()};
     return all;
 }
 

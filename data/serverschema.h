@@ -9,7 +9,7 @@
 namespace ServerSchema {
 
 // The version this program makes and reads.
-inline constexpr int Version = 3;
+inline constexpr int Version = 4;
 // The channel the server's triggers notify on every new change or net.
 inline constexpr char Channel[] = "trelvin";
 

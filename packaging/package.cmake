@@ -21,7 +21,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/org.quenlor.Trelvin.metainfo
 configure_file(packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog @ONLY)
 set(TRELVIN_GZIPPED)
 foreach(source ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog ${CMAKE_CURRENT_SOURCE_DIR}/packaging/Trelvin.1
-               ${CMAKE_CURRENT_SOURCE_DIR}/packaging/trelvin-club.1)
+               ${CMAKE_CURRENT_SOURCE_DIR}/packaging/trelvin-club.1 ${CMAKE_CURRENT_SOURCE_DIR}/packaging/trelvin-web.1)
     get_filename_component(name ${source} NAME)
     set(copy ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/${name})
     add_custom_command(OUTPUT ${copy}.gz
@@ -34,7 +34,13 @@ add_custom_target(trelvin_package_docs ALL DEPENDS ${TRELVIN_GZIPPED})
 install(FILES packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/changelog.gz
         DESTINATION share/doc/trelvin COMPONENT Package EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/Trelvin.1.gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/trelvin-club.1.gz
+        ${CMAKE_CURRENT_BINARY_DIR}/packaging/gz/trelvin-web.1.gz
         DESTINATION share/man/man1 COMPONENT Package EXCLUDE_FROM_ALL)
+# trelvin-web's service, off until the administrator enables it (the package
+# runs no maintainer script), its settings and nginx site as examples.
+install(FILES packaging/trelvin-web.service DESTINATION /lib/systemd/system COMPONENT Package EXCLUDE_FROM_ALL)
+install(FILES packaging/web.conf packaging/nginx-trelvin-web
+        DESTINATION share/doc/trelvin/examples COMPONENT Package EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME trelvin)

@@ -18,10 +18,13 @@ TRELVIN_BUILD="${TRELVIN_BUILD:-$TRELVIN_SRC/build}"
 # qt6-charts-dev: the attendance window's charts; libqt6opengl6-dev: Qt6Charts' CMake
 #   package needs Qt6OpenGL's, which Debian's qt6-charts-dev does not pull in.
 # qt6-svg-dev: Qt SVG, with which the net map is saved as an SVG drawing (and read back by its tests).
+# libboost-dev: Boost.Beast and Asio (header-only), trelvin-web's HTTP server.
+# chromium, nodejs: the browser test drives the live net page in chromium with
+#   puppeteer-core, which the test installs with npm (see below).
 TRELVIN_PACKAGES=(cmake g++ make qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libsqlite3-dev libgl-dev
     fonts-liberation2 poppler-utils libzip-dev libisal-dev libqt6sql6-psql postgresql-15 util-linux
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus openssl libqrencode-dev qt6-charts-dev libqt6opengl6-dev
-    qt6-svg-dev)
+    qt6-svg-dev libboost-dev chromium nodejs)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -42,6 +45,15 @@ install_missing() {
         echo "Installing: ${missing[*]}"
         as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+# npm for the browser test's puppeteer-core; only when the command is
+# missing: a nodejs from elsewhere may bring its own npm, which Debian's
+# package would conflict with.
+install_npm() {
+    if ! command -v npm >/dev/null 2>&1; then
+        install_missing npm
     fi
 }
 

@@ -7,6 +7,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 install_missing "${TRELVIN_PACKAGES[@]}"
+install_npm
 build_trelvin
 export QT_QPA_PLATFORM=offscreen
 cd "$TRELVIN_BUILD"

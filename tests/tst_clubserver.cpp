@@ -202,6 +202,8 @@ void TestClubServer::schemaIsMadeOnceAndUpgradedInOrder()
     // date in order, its changes kept, even those the later checks refuse.
     QCOMPARE(
         server.admin(QStringLiteral(
+            "DROP VIEW trelvin_web_net, trelvin_web_entry, trelvin_web_place, trelvin_web_club; DROP FUNCTION "
+            "trelvin_web_field(text, integer); DROP INDEX trelvin_change_contact; "
             "DROP TRIGGER trelvin_change_stamp ON trelvin_change; DROP TRIGGER trelvin_change_kept ON "
             "trelvin_change; DROP TRIGGER trelvin_net_kept ON trelvin_net; DROP FUNCTION trelvin_change_stamp(), "
             "trelvin_owner_only(), trelvin_net_open(text, timestamptz, text, text), trelvin_net_keep(text, "
@@ -238,12 +240,13 @@ void TestClubServer::foreignOrNewerSchemaIsRefused_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("message");
     QTest::newRow("newer") << "UPDATE trelvin_meta SET value = '99' WHERE key = 'schema'"
-                           << "The club server's schema is version 99, newer than this Trelvin knows (version 3). "
-                              "Update Trelvin on this computer to use it.";
+                           << "The club server's schema is version 99, newer than this Trelvin knows (version "
+                                  + QString::number(ServerSchema::Version)
+                                  + "). Update Trelvin on this computer to use it.";
     QTest::newRow("garbage version") << "UPDATE trelvin_meta SET value = '1; DROP TABLE x' WHERE key = 'schema'"
                                      << "The club server's schema version is not one Trelvin made; its tables are "
                                         "not used.";
-    QTest::newRow("tables without version") << "DROP TABLE trelvin_meta"
+    QTest::newRow("tables without version") << "DROP TABLE trelvin_meta CASCADE"
                                             << "The club server's database holds Trelvin's tables without their "
                                                "version: they were not made by Trelvin and are not used.";
     QTest::newRow("changed columns") << "ALTER TABLE trelvin_change ADD COLUMN payload text"
@@ -517,8 +520,9 @@ void TestClubServer::dialogTestsTheConnection()
     connection->setText(server.conninfo(QStringLiteral("op1")));
     testButton->click();
     QTRY_COMPARE_WITH_TIMEOUT(result->text(),
-                              QStringLiteral("Connected: the club server's schema is version 3.\n"
-                                             "The link is not encrypted."),
+                              QStringLiteral("Connected: the club server's schema is version %1.\n"
+                                             "The link is not encrypted.")
+                                  .arg(ServerSchema::Version),
                               10000);
     connection->setText(QStringLiteral("host=127.0.0.1 port=%1 dbname=trelvin user=op1").arg(PgServer::closedPort()));
     testButton->click();
