@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -141,6 +142,72 @@ Stats bareBacklog(PgServer &server, int rows)
     return stats;
 }
 
+// Ten programs joined to one club server, each checking a station in at
+// the same moment, round after round: for every check-in and every other
+// program, the time until that program's list holds it. All ten run in
+// this process on one thread, so each program's redraws wait on the
+// others': an upper bound of what ten computers see.
+std::vector<double> tenPrograms(PgServer &server, int rounds)
+{
+    constexpr int Programs = 10;
+    std::vector<std::unique_ptr<Runtime>> runtimes;
+    std::vector<Trelvin *> programs;
+    for (int p = 0; p < Programs; ++p) {
+        runtimes.push_back(std::make_unique<Runtime>());
+        Runtime &rt = *runtimes.back();
+        rt.installInfo(QStringLiteral("State_Info.csv"));
+        rt.addEmptyRoster();
+        writeMain(QStringLiteral("ClubServer"), server.conninfo(QStringLiteral("op%1").arg(p + 1)));
+        writeMain(QStringLiteral("AutoUpdate"), false);
+        programs.push_back(rt.start());
+        if (p == 0) {
+            waitFor([&] { return programs[0]->findChild<ClubHub *>()->sync()->state() == ClubSync::State::Online; });
+            checkIn(programs[0], QStringLiteral("N7TEN"));
+        } else if (waitFor([&] { return listed(programs.back(), QStringLiteral("N7TEN")); }) < 0) {
+            std::fprintf(stderr, "program %d did not join the net\n", p + 1);
+            return {};
+        }
+    }
+    std::vector<double> ms;
+    for (int round = 0; round < rounds; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        std::vector<QString> calls;
+        std::vector<double> made;
+        for (int p = 0; p < Programs; ++p) {
+            calls.push_back(QStringLiteral("K%1T%2").arg(round, 2, 10, QLatin1Char('0')).arg(QChar('A' + p)));
+            checkIn(programs[size_t(p)], calls.back());
+            made.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        // [call][program]: still to arrive.
+        std::vector<std::vector<bool>> waiting(Programs, std::vector<bool>(Programs, true));
+        int left = Programs * (Programs - 1);
+        for (int c = 0; c < Programs; ++c)
+            waiting[size_t(c)][size_t(c)] = false;
+        const double ended = waitFor(
+            [&] {
+                for (int c = 0; c < Programs; ++c) {
+                    for (int p = 0; p < Programs; ++p) {
+                        if (waiting[size_t(c)][size_t(p)] && listed(programs[size_t(p)], calls[size_t(c)])) {
+                            waiting[size_t(c)][size_t(p)] = false;
+                            --left;
+                            ms.push_back(double(clock.nsecsElapsed()) / 1e6 - made[size_t(c)]);
+                        }
+                    }
+                }
+                return left == 0;
+            },
+            10000);
+        if (ended < 0) {
+            std::fprintf(stderr, "round %d: %d check-ins never arrived\n", round, left);
+            return {};
+        }
+    }
+    while (!runtimes.empty())
+        runtimes.pop_back();
+    return ms;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -163,12 +230,16 @@ int main(int argc, char **argv)
         QFile file(passFile);
         file.open(QIODevice::WriteOnly);
         file.write(QStringLiteral("127.0.0.1:%1:*:op1:one\n127.0.0.1:%1:*:op2:two\n").arg(server.port()).toUtf8());
+        for (int p = 3; p <= 10; ++p)
+            file.write(QStringLiteral("127.0.0.1:%1:*:op%2:op%2-secret\n").arg(server.port()).arg(p).toUtf8());
         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
     qputenv("PGPASSFILE", passFile.toLocal8Bit());
     server.resetDatabase();
     server.addOperator(QStringLiteral("op1"), QStringLiteral("one"));
     server.addOperator(QStringLiteral("op2"), QStringLiteral("two"));
+    for (int p = 3; p <= 10; ++p)
+        server.addOperator(QStringLiteral("op%1").arg(p), QStringLiteral("op%1-secret").arg(p));
 
     {
         Runtime rtA;
@@ -242,6 +313,23 @@ int main(int argc, char **argv)
         record(QStringLiteral("club: that backlog in the other program's list"), summarise({arrivedMs}), bareRows);
         rtB.stop();
         rtA.stop();
+    }
+    {
+        // A net of its own for the ten.
+        server.resetDatabase();
+        std::vector<double> ten = tenPrograms(server, quick ? 5 : 20);
+        if (ten.empty())
+            return 1;
+        const QString measure = QStringLiteral("club: ten programs checking in at once, check-in in the others' lists");
+        record(measure, summarise(ten), bareNotify(server, visibilityRuns));
+        std::sort(ten.begin(), ten.end());
+        const double p99 = ten[std::min(ten.size() - 1, size_t(std::ceil(0.99 * double(ten.size()))) - 1)];
+        std::printf("{\"measure\":\"%s\",\"size\":\"club server\",\"p99_ms\":%.3f,\"max_ms\":%.3f,\"runs\":%d}\n",
+                    qPrintable(measure), p99, ten.back(), int(ten.size()));
+        lines.push_back(
+            {measure
+                 + QStringLiteral(": 99th percentile %1 ms, most %2 ms").arg(p99, 0, 'f', 1).arg(ten.back(), 0, 'f', 1),
+             summarise(ten), Stats{}});
     }
     server.stop();
 

@@ -10,14 +10,16 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_missing "${TRELVIN_PACKAGES[@]}"
 build_trelvin Release
 
-# The club server's figures come from a program of their own (two programs
-# on a throwaway PostgreSQL): `--only club` runs it alone, an `--only` list
-# without "club" leaves it out.
-run_main=1 run_club=1 club_args=() previous=""
+# The club server's figures come from a program of their own (programs on a
+# throwaway PostgreSQL), and the live page's from another (trelvin-web with
+# 1,000 open pages): `--only club` or `--only web` runs one alone, an
+# `--only` list without them leaves them out.
+run_main=1 run_club=1 run_web=1 club_args=() previous=""
 for arg in "$@"; do
     if [ "$previous" = "--only" ]; then
         [[ ",$arg," == *,club,* ]] || run_club=0
-        [ "$arg" != "club" ] || run_main=0
+        [[ ",$arg," == *,web,* ]] || run_web=0
+        [ "$arg" != "club" ] && [ "$arg" != "web" ] && [ "$arg" != "club,web" ] && [ "$arg" != "web,club" ] || run_main=0
     fi
     [ "$arg" != "--quick" ] || club_args+=(--quick)
     previous="$arg"
@@ -27,4 +29,7 @@ if [ "$run_main" = 1 ]; then
 fi
 if [ "$run_club" = 1 ]; then
     QT_QPA_PLATFORM=offscreen "$TRELVIN_BUILD/bench/trelvin_bench_club" "${club_args[@]}"
+fi
+if [ "$run_web" = 1 ]; then
+    "$TRELVIN_BUILD/bench/trelvin_bench_web"
 fi
