@@ -98,12 +98,17 @@ try {
   check(dialogs.length === 0, 'no dialog fired');
   check(errors.length === 0, 'no script error: ' + errors.join('; '));
 
+  // Pictures to look at, when asked for: TRELVIN_WEB_SHOTS=<folder>.
+  const shots = process.env.TRELVIN_WEB_SHOTS;
+  if (shots) await page.screenshot({ path: shots + '/web-light.png', fullPage: true });
+
   // A phone, in the dark: nothing wider than the screen, the dark colours.
   await page.setViewport({ width: 375, height: 740 });
   await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'dark' }]);
   check(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth + 1), 'phone width');
   check(await page.evaluate(() => getComputedStyle(document.body).backgroundColor === 'rgb(18, 18, 18)'),
     'the dark scheme');
+  if (shots) await page.screenshot({ path: shots + '/web-phone-dark.png', fullPage: true });
 
   const plain = await browser.newPage();
   await plain.setJavaScriptEnabled(false);
