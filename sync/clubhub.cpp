@@ -91,8 +91,7 @@ void ClubHub::showStatus(const QString &text)
     status->setText(text);
     status->setVisible(!text.isEmpty());
     const QString kind = link->linkText();
-    status->setStatusTip(kind.isEmpty() ? QString()
-                                        : "The link to the club server is " + kind.mid(1, kind.size() - 2) + ".");
+    status->setStatusTip(kind.isEmpty() ? QString() : "The link to the club server is " + kind + ".");
     if (link->state() == ClubSync::State::Online)
         keepPasswordOnceOnline();
 }

@@ -92,8 +92,8 @@ QString ClubSync::statusText() const
         // Named by its log-in where the setting names one: the operator
         // sees under which call the net goes to the club.
         const QString online =
-            (user.isEmpty() ? QStringLiteral("Club server: online") : "Club server: connected as " + user) + ' '
-            + linkText();
+            (user.isEmpty() ? QStringLiteral("Club server: online") : "Club server: connected as " + user) + " ("
+            + linkText() + ')';
         return waiting > 0 ? online + QStringLiteral(", %1 changes to send").arg(waiting) : online;
     }
     case State::Offline:
@@ -108,7 +108,7 @@ QString ClubSync::linkText() const
 {
     if (current != State::Online)
         return QString();
-    return encrypted ? QStringLiteral("(encrypted)") : QStringLiteral("(not encrypted)");
+    return encrypted ? QStringLiteral("encrypted") : QStringLiteral("not encrypted");
 }
 
 void ClubSync::test(const QString &conninfo, const QString &password)

@@ -36,7 +36,7 @@ public:
     bool troubleShown = false;
     // "Club server: ..." for the status bar; empty while off.
     QString statusText() const;
-    // "(encrypted)" or "(not encrypted)" while online; else empty.
+    // "encrypted" or "not encrypted" while online; else empty.
     QString linkText() const;
     // The log-in the link uses, as the status bar names it ("N7NCS").
     QString login() const { return user; }

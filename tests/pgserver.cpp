@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -271,4 +272,10 @@ QString PgServer::addMember(const QString &user, const QString &password)
                        "END IF; END $$")
             .arg(user, password),
         QStringLiteral("postgres"));
+}
+
+QString PgServer::clubLinkIn(const QString &out)
+{
+    static const QRegularExpression line(QStringLiteral("^trelvin-club://\\S+$"), QRegularExpression::MultilineOption);
+    return line.match(out).captured(0);
 }

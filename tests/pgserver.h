@@ -56,6 +56,10 @@ public:
     // A free port of 127.0.0.1 where nothing listens.
     static int closedPort();
 
+    // The club link that trelvin-club add-operator or rotate printed in
+    // `out`; empty when there is none.
+    static QString clubLinkIn(const QString &out);
+
 private:
     QString run(const QString &program, const QStringList &arguments, int timeoutMs = 60000) const;
 

@@ -20,7 +20,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QtTest>
@@ -88,12 +87,6 @@ struct Program {
         return settings.value(QStringLiteral("Main/ClubServer")).toString();
     }
 };
-
-QString linkIn(const QString &out)
-{
-    static const QRegularExpression line(QStringLiteral("^trelvin-club://\\S+$"), QRegularExpression::MultilineOption);
-    return line.match(out).captured(0);
-}
 
 } // namespace
 
@@ -189,10 +182,10 @@ QString TestClubJoin::digest(const char *file) const
 
 void TestClubJoin::linksJoinTwoProgramsThatShareTheNet()
 {
-    const QString first =
-        linkIn(tool({QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo}));
-    const QString second =
-        linkIn(tool({QStringLiteral("add-operator"), QStringLiteral("W7ABC"), QStringLiteral("--admin"), adminInfo}));
+    const QString first = PgServer::clubLinkIn(
+        tool({QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo}));
+    const QString second = PgServer::clubLinkIn(
+        tool({QStringLiteral("add-operator"), QStringLiteral("W7ABC"), QStringLiteral("--admin"), adminInfo}));
     QVERIFY(!first.isEmpty() && !second.isEmpty());
     QVERIFY(first.contains(QStringLiteral("?ca=sha256:") + digest("ca.crt")));
 
@@ -253,10 +246,10 @@ void TestClubJoin::linksJoinTwoProgramsThatShareTheNet()
 
 void TestClubJoin::aRemovedOperatorIsToldAndGoesOnAlone()
 {
-    const QString staying =
-        linkIn(tool({QStringLiteral("add-operator"), QStringLiteral("KD7AAA"), QStringLiteral("--admin"), adminInfo}));
-    const QString leaving =
-        linkIn(tool({QStringLiteral("add-operator"), QStringLiteral("KD7BBB"), QStringLiteral("--admin"), adminInfo}));
+    const QString staying = PgServer::clubLinkIn(
+        tool({QStringLiteral("add-operator"), QStringLiteral("KD7AAA"), QStringLiteral("--admin"), adminInfo}));
+    const QString leaving = PgServer::clubLinkIn(
+        tool({QStringLiteral("add-operator"), QStringLiteral("KD7BBB"), QStringLiteral("--admin"), adminInfo}));
     Program a = start();
     a.paste(staying);
     Program b = start();
@@ -287,14 +280,14 @@ void TestClubJoin::aRemovedOperatorIsToldAndGoesOnAlone()
 
 void TestClubJoin::aRotatedLinkIsRefused()
 {
-    const QString old =
-        linkIn(tool({QStringLiteral("add-operator"), QStringLiteral("KF7OLD"), QStringLiteral("--admin"), adminInfo}));
+    const QString old = PgServer::clubLinkIn(
+        tool({QStringLiteral("add-operator"), QStringLiteral("KF7OLD"), QStringLiteral("--admin"), adminInfo}));
     Program a = start();
     a.paste(old);
     QTRY_COMPARE_WITH_TIMEOUT(a.status(), QStringLiteral("Club server: connected as KF7OLD (encrypted)"), 15000);
 
-    const QString fresh =
-        linkIn(tool({QStringLiteral("rotate"), QStringLiteral("KF7OLD"), QStringLiteral("--admin"), adminInfo}));
+    const QString fresh = PgServer::clubLinkIn(
+        tool({QStringLiteral("rotate"), QStringLiteral("KF7OLD"), QStringLiteral("--admin"), adminInfo}));
     QVERIFY(!fresh.isEmpty() && fresh != old);
     // The running link is ended and its password no longer opens one: told, not asked.
     QTRY_COMPARE_WITH_TIMEOUT(a.boxes().size(), 1, 15000);
@@ -312,8 +305,8 @@ void TestClubJoin::aRotatedLinkIsRefused()
 
 void TestClubJoin::anAuthorityThatDoesNotMatchIsRefused()
 {
-    std::optional<ClubInvite::Link> link = ClubInvite::parse(
-        linkIn(tool({QStringLiteral("add-operator"), QStringLiteral("AB7CA"), QStringLiteral("--admin"), adminInfo})));
+    std::optional<ClubInvite::Link> link = ClubInvite::parse(PgServer::clubLinkIn(
+        tool({QStringLiteral("add-operator"), QStringLiteral("AB7CA"), QStringLiteral("--admin"), adminInfo})));
     QVERIFY(link);
     link->caSha256 = digest("other-ca.crt");
     Program a = start();

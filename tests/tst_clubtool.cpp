@@ -31,13 +31,6 @@ struct Run {
     QString err;
 };
 
-// The link printed by add-operator or rotate.
-QString linkIn(const QString &out)
-{
-    static const QRegularExpression line(QStringLiteral("^trelvin-club://\\S+$"), QRegularExpression::MultilineOption);
-    return line.match(out).captured(0);
-}
-
 } // namespace
 
 class TestClubTool : public QObject {
@@ -278,7 +271,7 @@ void TestClubTool::operatorsJoinRotateAndLeave()
         tool({QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo});
     QVERIFY2(added.status == 0, qPrintable(added.err));
     QVERIFY(added.out.contains(QStringLiteral("made the log-in n7ncs in trelvin_member")));
-    const std::optional<ClubInvite::Link> link = ClubInvite::parse(linkIn(added.out));
+    const std::optional<ClubInvite::Link> link = ClubInvite::parse(PgServer::clubLinkIn(added.out));
     QVERIFY2(link, qPrintable(added.out));
     QCOMPARE(link->role, QStringLiteral("n7ncs"));
     QCOMPARE(link->host, QStringLiteral("127.0.0.1"));
@@ -298,11 +291,11 @@ void TestClubTool::operatorsJoinRotateAndLeave()
     QCOMPARE(again.status, 1);
     QVERIFY(again.err.contains(QStringLiteral("n7ncs already has a log-in on this server. For a new link, run: "
                                               "trelvin-club rotate n7ncs")));
-    QVERIFY(linkIn(again.out).isEmpty());
+    QVERIFY(PgServer::clubLinkIn(again.out).isEmpty());
 
     const Run rotated = tool({QStringLiteral("rotate"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo});
     QVERIFY2(rotated.status == 0, qPrintable(rotated.err));
-    const std::optional<ClubInvite::Link> fresh = ClubInvite::parse(linkIn(rotated.out));
+    const std::optional<ClubInvite::Link> fresh = ClubInvite::parse(PgServer::clubLinkIn(rotated.out));
     QVERIFY(fresh);
     QVERIFY(fresh->password != link->password);
     QVERIFY(logIn(link->role, link->password).contains(QStringLiteral("password authentication failed")));
@@ -312,7 +305,7 @@ void TestClubTool::operatorsJoinRotateAndLeave()
         tool({QStringLiteral("remove-operator"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo});
     QVERIFY2(removed.status == 0, qPrintable(removed.err));
     QVERIFY(removed.out.contains(QStringLiteral("closed the log-in n7ncs; its changes stay on the server")));
-    QVERIFY(linkIn(removed.out).isEmpty());
+    QVERIFY(PgServer::clubLinkIn(removed.out).isEmpty());
     QVERIFY(logIn(fresh->role, fresh->password).contains(QStringLiteral("not permitted to log in")));
 
     const Run unknown =
@@ -326,7 +319,7 @@ void TestClubTool::operatorsJoinRotateAndLeave()
     // Rotating a removed operator lets it in again, with the new link only.
     const Run back = tool({QStringLiteral("rotate"), QStringLiteral("N7NCS"), QStringLiteral("--admin"), adminInfo});
     QCOMPARE(back.status, 0);
-    const std::optional<ClubInvite::Link> backLink = ClubInvite::parse(linkIn(back.out));
+    const std::optional<ClubInvite::Link> backLink = ClubInvite::parse(PgServer::clubLinkIn(back.out));
     QVERIFY(backLink);
     QCOMPARE(logIn(backLink->role, backLink->password), QString());
 }
@@ -470,7 +463,7 @@ void TestClubTool::localClusterWithItsOwnAuthority()
     const Run added = tool(
         {QStringLiteral("add-operator"), QStringLiteral("N7NCS"), QStringLiteral("--port"), QString::number(port)});
     QVERIFY2(added.status == 0, qPrintable(added.err));
-    const std::optional<ClubInvite::Link> link = ClubInvite::parse(linkIn(added.out));
+    const std::optional<ClubInvite::Link> link = ClubInvite::parse(PgServer::clubLinkIn(added.out));
     QVERIFY(link);
     QCOMPARE(link->port, port);
     const QList<QSslCertificate> authority =
