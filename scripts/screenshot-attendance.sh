@@ -20,27 +20,9 @@ install_missing xvfb xdotool imagemagick sqlite3
 cmake -S "$TRELVIN_SRC" -B "$TRELVIN_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$TRELVIN_BUILD" -j2 --target Trelvin
 
-work="$(mktemp -d)"
-xvfb_pid=
-app_pid=
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-home="$work/home"
-cmake --install "$TRELVIN_BUILD" --prefix "$home/Trelvin" >/dev/null
-data="$home/Trelvin/Programs/Trelvin/Data"
-mkdir -p "$data" "$home/.config/Quenlor" "$work/run"
-chmod 700 "$work/run"
-cp "$TRELVIN_SRC/info/PREAMBLE-ARC.txt" "$data/"
+# shellcheck source=scripts/screen.sh
+source "$(dirname "$0")/screen.sh"
+install_runtime
 
 # --- three years of Tuesday nets, the same on every run ----------------------
 RANDOM=42
@@ -82,50 +64,9 @@ Size=@Size(1100 780)
 Position=@Point(0 0)
 EOF
 
-export HOME="$home"
-export XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$work/run"
-unset XDG_CACHE_HOME QT_QPA_PLATFORM
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n 1 "$work/display")"
-
-(cd "$home/Trelvin/bin" && exec ./Trelvin) >"$work/trelvin.log" 2>&1 &
-app_pid=$!
-# Waits for the window, answering the first start's boxes with Enter.
-title="Net Logging for Amateur Radio Clubs: Trelvin V"
-window=
-quiet=0
-for _ in $(seq 300); do
-    kill -0 "$app_pid" 2>/dev/null || fail "the program ended before its window was seen"
-    answered=no
-    for w in $(xdotool search --onlyvisible --pid "$app_pid" --name '' 2>/dev/null || true); do
-        name="$(xdotool getwindowname "$w" 2>/dev/null || true)"
-        if [[ "$name" == *"Net Attendance" ]]; then
-            window="$w"
-        elif [ -n "$name" ] && [[ "$name" != "$title"* ]]; then
-            echo "answered: $name"
-            xdotool windowfocus "$w" 2>/dev/null || true
-            sleep 0.2
-            xdotool key Return
-            answered=yes
-        fi
-    done
-    if [ -n "$window" ] && [ "$answered" = no ]; then
-        quiet=$((quiet + 1))
-        [ "$quiet" -ge 10 ] && break
-    else
-        quiet=0
-    fi
-    sleep 0.2
-done
-[ -n "$window" ] || fail "no attendance window within a minute"
+start_display
+start_program
+await_window "*Net Attendance"
 # The figures come from the worker a moment after the window; then, by keys
 # as an officer would, from the range to the tabs and on to the regulars.
 sleep 3
