@@ -44,12 +44,15 @@ public:
 
 private:
     void flush();
+    void startWriteBack();
     // Where `bytes` more can be written; `used` grows by what was written.
     char *room(qsizetype bytes);
 
     QSaveFile file;
     QByteArray pending;
     qsizetype used = 0;
+    qint64 offset = 0;      // bytes in the file
+    qint64 writtenBack = 0; // bytes handed to the disk early
     bool failed = false;
     QString failure;
 };

@@ -410,19 +410,21 @@ void TestFiles::bulkWayFollowsTheLibrary()
 void TestFiles::writerMatchesCsvRecord()
 {
     // Random values over quotes and line breaks, written record by record,
-    // come out as csvRecord writes them.
-    const QStringList pieces{"a", "\"", "\r", "\n", "\r\n", ",", "ë", " "};
+    // come out as csvRecord writes them: the breaks anywhere in runs of
+    // plain bytes longer than the eight looked at in one step, and a file
+    // long enough to go to the disk in stretches before its commit.
+    const QStringList pieces{"a", "\"", "\r", "\n", "\r\n", ",", "ë", " ", "abcdefg", "0123456789ABCDEFGHIJ"};
     QRandomGenerator random(99);
     QByteArray expected = "head\n";
     const QString path = rt->dataPath() + "/writer.csv";
     {
         CsvWriter writer(path);
         writer.append("head\n");
-        for (int record = 0; record < 3000; ++record) {
+        for (int record = 0; record < 150000; ++record) {
             QStringList values;
             for (int v = random.bounded(1, 5); v > 0; --v) {
                 QString value;
-                for (int i = random.bounded(6); i > 0; --i)
+                for (int i = random.bounded(12); i > 0; --i)
                     value += pieces.at(random.bounded(int(pieces.size())));
                 values.append(value);
             }
