@@ -104,6 +104,19 @@ CallSearch::CallSearch(const Widgets &widgets, Storage &store, CheckInDesk *chec
 {
     // The candidates' colours follow the theme.
     connect(theme, &ThemeState::changed, this, &CallSearch::showCandidates);
+    whole = new QTimer(this);
+    whole->setInterval(20);
+    connect(whole, &QTimer::timeout, this, &CallSearch::completeSearch);
+}
+
+void CallSearch::completeSearch()
+{
+    if (storage.contacts().callIndexReading())
+        return;
+    whole->stop();
+    // Asked again once the index is in, unless the operator has moved on.
+    if (partialAnswer && w.search->text() == partialText && cursorId == 0)
+        searchEdited(QString(partialText)); // a copy: the search sets the member anew
 }
 
 void CallSearch::step(Storage::Seek seek)
@@ -146,8 +159,12 @@ void CallSearch::searchEdited(const QString &arg1)
     if (arg1.isEmpty())
         storage.contacts().clearCandidates();
     else
-        found = storage.contacts().findCandidates(trimmed, text != trimmed);
+        found = storage.contacts().findCandidates(trimmed, text != trimmed, partialScanMs);
     candidatesFound = found.count;
+    partialAnswer = found.partial;
+    partialText = partialAnswer ? text : QString();
+    if (partialAnswer)
+        whole->start();
 
     if (!arg1.isEmpty())
         showCandidates();
@@ -157,7 +174,8 @@ void CallSearch::searchEdited(const QString &arg1)
         host.reportReadFailure("Search for '" + text + "'", found.result);
     }
 
-    if (candidatesFound == 1) {
+    // The only candidate so far may not be the only one.
+    if (candidatesFound == 1 && !partialAnswer) {
         const std::optional<ContactStore::Candidate> only = storage.contacts().candidate(Storage::Seek::Last);
         const QString call = only ? only->call : QString();
         showContact(call, 2);
@@ -171,7 +189,8 @@ void CallSearch::searchEdited(const QString &arg1)
 
     // A call that no contact has may be in the offline call book; a network
     // look-up refines it once the search stays on it.
-    if (candidatesFound == 0 && found.result.ok() && !trimmed.isEmpty() && showCallBookRecord(trimmed))
+    if (candidatesFound == 0 && !partialAnswer && found.result.ok() && !trimmed.isEmpty()
+        && showCallBookRecord(trimmed))
         host.refineSoon(trimmed);
 }
 
@@ -179,6 +198,10 @@ void CallSearch::showCandidates()
 {
     if (w.search->text().isEmpty())
         w.candidateLabel->setText(QStringLiteral("Candidates"));
+    else if (partialAnswer && candidatesFound == 0)
+        w.candidateLabel->setText(QStringLiteral("Searching..."));
+    else if (partialAnswer)
+        w.candidateLabel->setText(QStringLiteral("%1 Match so far").arg(candidatesFound));
     else if (candidatesFound > 0)
         w.candidateLabel->setText(QStringLiteral("%1 Match").arg(candidatesFound));
     else
@@ -215,7 +238,7 @@ void CallSearch::searchReturn()
     if (w.call->text().isEmpty()) {
         w.call->setText(w.search->text().toUpper().trimmed());
         // The fragment typed stands for the one station it found.
-        if (candidatesFound == 1)
+        if (candidatesFound == 1 && !partialAnswer)
             setClipped(w.call, onlyCall);
     }
     desk->storeEntry(NetRules::StoreOnly);

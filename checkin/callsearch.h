@@ -12,6 +12,7 @@
 class CheckInDesk;
 class Contact;
 class QLabel;
+class QTimer;
 class QLineEdit;
 class QTextEdit;
 class ThemeState;
@@ -68,6 +69,11 @@ public:
     int candidateCursor() const { return cursorId; }
     QString currentCall() const { return onlyCall; }
 
+    // While the index of calls is being read (at start-up, after a load), a
+    // keystroke scans the table for so long at most and shows the first
+    // candidates found; the whole answer follows once the index is in.
+    static inline int partialScanMs = 10;
+
     // Contact display of `call`; `type` 0 clears the entry for what the search holds.
     void showContact(const QString &call, int type);
 
@@ -99,6 +105,8 @@ private:
     void showStoredContact(const QString &call);
     void showMembership(const QString &call);
     void clearContact();
+    // The search of a partial answer again, once the index of calls is in.
+    void completeSearch();
 
     Widgets w;
     Storage &storage;
@@ -109,4 +117,7 @@ private:
     int candidatesFound = 0;
     int cursorId = 0;
     QString onlyCall;
+    bool partialAnswer = false;
+    QString partialText;
+    QTimer *whole = nullptr;
 };

@@ -90,12 +90,17 @@ public:
     struct Found {
         int count = 0;
         Result result;
+        // Only the first candidates: the index of calls is still being
+        // read, and the table's scan stopped to keep the keystroke short.
+        bool partial = false;
     };
     void clearCandidates();
     // The contacts whose call contains `fragment`, or is `fragment` when
     // `whole`, as LIKE matches them: ASCII letters in either case, every
     // character literally. In the order of the index on contact(call).
-    Found findCandidates(const QString &fragment, bool whole);
+    // While the index of calls is being read, the table is scanned for at
+    // most `scanMs`: what it found by then is a partial answer.
+    Found findCandidates(const QString &fragment, bool whole, int scanMs = -1);
     int candidateCount() const;
     // Up to `limit` candidates after `afterId`, in order.
     QList<Candidate> candidates(int afterId, int limit) const;

@@ -121,6 +121,7 @@ private slots:
     void quoteInCall();
     void searchSeesReplacedContacts();
     void searchFollowsEveryWrite();
+    void keystrokeWhileTheIndexIsRead();
 
 private:
     void search(const QString &text);
@@ -874,6 +875,46 @@ void TestSearch::searchFollowsEveryWrite()
     rt->prompter.paths = QStringList{path};
     FORM(w, actionLoadContacts)->trigger();
     same("loaded from a file");
+}
+
+void TestSearch::keystrokeWhileTheIndexIsRead()
+{
+    if (qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"))
+        QSKIP("the index of calls needs SQLite's own handle");
+    // Enough rows in one statement that the index is read again whole, and
+    // that the table's scan stops at its first look at the clock.
+    QVERIFY(
+        QSqlQuery(fileDb(w)).exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40000) "
+                                  "INSERT INTO contact (call, name) SELECT 'K' || (10000 + i), 'Name ' || i FROM n"));
+    const int scanMs = CallSearch::partialScanMs;
+    CallSearch::partialScanMs = 0;
+    const auto restore = qScopeGuard([scanMs] { CallSearch::partialScanMs = scanMs; });
+
+    // The first candidates at once, no station taken for the only one.
+    search("K");
+    QVERIFY(storeOf(w).contacts().callIndexReading());
+    const QString label = FORM(w, lb_candidate)->text();
+    QVERIFY2(label == "Searching..." || label.endsWith(" Match so far"), qPrintable(label));
+    // The first ones of the whole answer, in its order.
+    QStringList all;
+    for (int i = 1; i <= 40000; ++i)
+        all.append("K" + QString::number(10000 + i));
+    QVERIFY(candidates(w).size() < 40000);
+    QCOMPARE(candidates(w), all.mid(0, candidates(w).size()));
+    // The whole answer once the index is in.
+    QTRY_COMPARE(FORM(w, lb_candidate)->text(), QString("40000 Match"));
+    QCOMPARE(candidates(w).size(), 40000);
+    QCOMPARE(candidates(w).first(), QString("K10001"));
+
+    // A call typed whole while the index is read: not "No Match", nothing
+    // looked up elsewhere; then the station itself.
+    QVERIFY(QSqlQuery(fileDb(w)).exec("UPDATE contact SET name = 'Renamed' WHERE id > 20000"));
+    search("K49999");
+    QVERIFY(FORM(w, lb_candidate)->text() != QString("No Match"));
+    QCOMPARE(FORM(w, name)->text(), QString());
+    QTRY_COMPARE(FORM(w, lb_candidate)->text(), QString("1 Match"));
+    QCOMPARE(FORM(w, call)->text(), QString("K49999"));
+    QCOMPARE(FORM(w, name)->text(), QString("Renamed"));
 }
 
 QTEST_MAIN(TestSearch)
