@@ -7,6 +7,7 @@
 #include "data/schema.h"
 #include "files/csvinput.h"
 #include "files/filewriting.h"
+#include "files/lineprefetch.h"
 #include "jobs/background.h"
 
 #include <QDate>
@@ -267,9 +268,18 @@ void readTableFile(TableFileLoad &outcome, const QString &fileName, const QStrin
     const qint64 size = qMax<qint64>(1, file.size());
     qint64 lineNumber = 1;
     input.skipLine();
-    outcome.loaded = worker.contacts().replaceTableInSlices(
-        table, lastOldId, [&]() { return nextTableLine(input, spec, outcome, log, lineNumber, fileName, cancelled); },
-        &cancelled, [&] { progress(int(input.position() * 1000 / size)); });
+    const auto nextLine = [&]() { return nextTableLine(input, spec, outcome, log, lineNumber, fileName, cancelled); };
+    if (onThread) {
+        // The file is read beside the inserts; the tally and the log are
+        // complete once the prefetch has gone.
+        LinePrefetch lines(nextLine, [&input] { return input.position(); });
+        outcome.loaded = worker.contacts().replaceTableInSlices(
+            table, lastOldId, [&lines] { return lines.next(); }, &cancelled,
+            [&] { progress(int(lines.position() * 1000 / size)); });
+    } else {
+        outcome.loaded = worker.contacts().replaceTableInSlices(table, lastOldId, nextLine, &cancelled,
+                                                                [&] { progress(int(input.position() * 1000 / size)); });
+    }
     if (!outcome.loaded.cancelled)
         log.finish();
 }
