@@ -38,12 +38,13 @@ const char RosterLines[] = "SELECT f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, 
 // A roster line's fields as the merge reads them: from the file, or kept.
 struct FileFields {
     const CsvBytes &fields;
-    const QString &phone;
+    const QByteArray &phone;
     bool empty(int k) const { return fields.at(k).isEmpty(); }
+    QByteArrayView utf8(int k) const { return k == PhoneField ? QByteArrayView(phone) : fields.at(k); }
     void bind(Direct::Statement &statement, int index, int k) const
     {
         if (k == PhoneField)
-            statement.bindString(index, phone);
+            statement.bindUtf8Static(index, phone);
         else
             bindField(statement, index, fields, k);
     }
@@ -51,6 +52,7 @@ struct FileFields {
 struct KeptFields {
     const Direct::Statement &row;
     bool empty(int k) const { return row.isNull(k) || row.utf8(k).isEmpty(); }
+    QByteArrayView utf8(int k) const { return row.utf8(k == PhoneField ? Schema::ContactFields : k); }
     void bind(Direct::Statement &statement, int index, int k) const
     {
         statement.bindColumnText(index, row, k == PhoneField ? Schema::ContactFields : k);
@@ -63,6 +65,18 @@ struct RosterMerge {
         : find(db, Sql::ContactByCall), update(db, Sql::UpdateContactById), insert(db, Schema::InsertContact)
     {
     }
+    // Whether the line would change the contact found: a roster loaded again
+    // mostly holds what is stored, and a row left alone is a page of a big
+    // file not written.
+    template <typename Fields>
+    bool changes(const Fields &line) const
+    {
+        for (int k = 1; k < Schema::ContactFields; ++k) {
+            if (!line.empty(k) && (find.isNull(k + 1) || line.utf8(k) != find.utf8(k + 1)))
+                return true;
+        }
+        return false;
+    }
     // Updates the contact of the line's call, where an empty field never
     // erases a stored one, or adds it.
     template <typename Fields>
@@ -71,6 +85,10 @@ struct RosterMerge {
         line.bind(find, 1, 0);
         Direct::Statement *done = &insert;
         if (find.next()) {
+            if (!changes(line)) {
+                find.reset();
+                return true;
+            }
             for (int k = 1; k < Schema::ContactFields; ++k) {
                 if (line.empty(k))
                     update.bindColumnText(k, find, k + 1);
@@ -305,7 +323,7 @@ Storage::Loaded RosterStore::readRoster(const RosterSource &next, const std::ato
                 Direct::exec(fileDb, "ROLLBACK");
             }
             if (merging)
-                merge.merge(FileFields{fields, line->phone}, &failure);
+                merge.merge(FileFields{fields, line->phone.toUtf8()}, &failure);
         }
     }
     loaded.cancelled = failure.isEmpty() && cancel && cancel->load();

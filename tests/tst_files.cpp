@@ -228,6 +228,23 @@ void TestFiles::rosterLoadMergesFieldByField()
              (QStringList{"W1AW", "K7NEW", "N0SHORT", "K7END"}));
     QVERIFY2(rt->readData("errorLog.txt").contains("line 4 has 3 fields"), qPrintable(rt->readData("errorLog.txt")));
 
+    // Loaded again, the same file writes no contact (its phone number's
+    // digits are what is stored); a line that changes a field writes its one.
+    QSqlQuery count(fileDb(w));
+    QVERIFY(count.exec("CREATE TABLE written (id)"));
+    QVERIFY(count.exec("CREATE TRIGGER contact_written AFTER UPDATE ON contact BEGIN INSERT INTO written VALUES "
+                       "(new.id); END"));
+    const QList<QStringList> before{contactRow(w, "W1AW"), contactRow(w, "K7NEW"), contactRow(w, "K7END")};
+    filesOf(w)->loadRoster(path);
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM written"), QStringList{"0"});
+    QCOMPARE((QList<QStringList>{contactRow(w, "W1AW"), contactRow(w, "K7NEW"), contactRow(w, "K7END")}), before);
+    QString text = readFile(path);
+    writeFile(path, text.replace("\"Moab\"", "\"Green River\"").toUtf8());
+    filesOf(w)->loadRoster(path);
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM written"), QStringList{"1"});
+    QCOMPARE(contactRow(w, "K7END").at(6), QStringLiteral("Green River"));
+    QVERIFY(count.exec("DROP TRIGGER contact_written"));
+
     // A header alone loads nothing: the roster and the contacts stay.
     writeFile(path, rosterHeader.toUtf8());
     filesOf(w)->loadRoster(path);
