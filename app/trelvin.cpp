@@ -258,6 +258,8 @@ void Trelvin::exitProgram()
     reports->stopFills();
     attendance->stop();
     fileWork->stop();
+    // A replaced table not dropped yet goes at the next start.
+    jobRunner->stopOwnedBy(files);
     pastNet->end();
     desk->closeNet();
     callBooks->stop();

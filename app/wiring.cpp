@@ -18,6 +18,7 @@
 #include "dialogs/station.h"
 #include "files/filescontroller.h"
 #include "jobs/bulkjob.h"
+#include "jobs/jobrunner.h"
 #include "lookup/lookupcontroller.h"
 #include "maps/netmapcontroller.h"
 #include "pastnet/pastnetcontroller.h"
@@ -196,6 +197,8 @@ void Trelvin::createFileControllers()
                const std::function<void()> &done) {
             return runFileWork(name, message, cancelTip, onThread, body, done);
         };
+    host.runBeside = [this](const QString &name, const std::function<void(const std::atomic<bool> &)> &work,
+                            const std::function<void()> &ended) { jobRunner->start(name, files, work, ended); };
     host.dataDir = [this] { return dataDir().path(); };
     host.club = [this] { return club(); };
     files = new FilesController({ui->statusbar}, storage, host, this);
@@ -428,9 +431,7 @@ void Trelvin::createPastNet()
         const QDateTime before = start.addSecs(-60);
         reports->selectRestOfDay(before.date() == start.date() ? before : start);
     };
-    host.reportFailure = [this](const Storage::Result &result, const QString &operation) {
-        stored(result, operation);
-    };
+    host.reportFailure = [this](const Storage::Result &result, const QString &operation) { stored(result, operation); };
     pastNet = new PastNetController(widgets, storage, clock, palettes, host, this);
     pastNet->setObjectName(QStringLiteral("pastNet"));
 }

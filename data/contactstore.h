@@ -58,9 +58,14 @@ public:
     // stored meanwhile by the window (check-ins, new contacts) are carried
     // over: those with an id above `lastOldId`, read by lastRowId() before
     // the load began. `between` runs after each slice; a set `cancel` ends
-    // the load with the old table as it was.
+    // the load with the old table as it was. The old table is left to
+    // dropReplacedTables() (`replacedLeft`).
     Loaded replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next, const std::atomic<bool> *cancel,
                                 const std::function<void()> &between, int sliceMs = 50);
+    // Drops what finished loads replaced, a slice at a time, on a worker's
+    // connection beside the window; stops on `cancel` or when a load starts
+    // (which drops the rest). Left, the tables go at the next load or start.
+    Result dropReplacedTables(const std::atomic<bool> &cancel);
     // The highest id in the table, 0 when it is empty.
     qint64 lastRowId(Table table) const;
 

@@ -56,6 +56,9 @@ public:
         qint64 rows = 0;
         // The load stopped when asked to; nothing of it was kept.
         bool cancelled = false;
+        // The table it replaced is still in the file, to be dropped beside
+        // the window (ContactStore::dropReplacedTables).
+        bool replacedLeft = false;
     };
 
     enum class Table { Contacts, Log };

@@ -157,7 +157,14 @@ inline std::atomic<int> loadsRunning{0};
 
 bool schemaHas(const QSqlDatabase &db, const QByteArray &name);
 // Drops a table a slice at a time (see its definition).
-bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failure, int sliceMs = 50);
+// Drops a table a slice at a time (see its definition); false, with no
+// failure, when `stop` said so between two slices.
+bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failure, int sliceMs = 50,
+                 const std::function<bool()> &stop = {});
+// A load about to drop left-overs itself: any drop of a finished load's
+// old table beside the window stops at its next slice, and this returns
+// once it has.
+void stopDroppingReplaced();
 
 // A load's pause after a slice: while the window has tried for the lock in
 // the last `QuietMs`, it has not had its turn yet, or may come back for the

@@ -314,6 +314,8 @@ void FilesController::finishTableLoad(const TableFileLoad &outcome, const QStrin
     for (const QString &line : std::as_const(outcome.log))
         emit errorLine(line);
     const Storage::Loaded &loaded = outcome.loaded;
+    if (loaded.replacedLeft)
+        dropReplaced();
     qCDebug(lcFiles).noquote().nospace() << spec.what << " from " << fileName << ": " << loaded.rows << " rows of "
                                          << outcome.tally.filled << " lines, " << outcome.withoutCall
                                          << " without a call" << (loaded.cancelled ? " (cancelled)" : "");
@@ -356,6 +358,26 @@ void FilesController::finishTableLoad(const TableFileLoad &outcome, const QStrin
                                       + spec.what + " from " + fileName + "\n\nThe previous rows were kept.");
     emit errorLine(QString::fromLatin1("Database write failed (") + spec.what + " from " + fileName
                    + "): " + loaded.result.error);
+}
+
+void FilesController::dropReplaced()
+{
+    if (dropping || !host.runBeside)
+        return;
+    dropping = true;
+    const QString path = storage.contactsDb().databaseName();
+    host.runBeside(
+        QStringLiteral("Dropping the replaced table"),
+        [path](const std::atomic<bool> &cancelled) {
+            Storage worker(workerConnectionName());
+            Storage::Result result = worker.openWorker(path, true);
+            if (result.ok())
+                result = worker.contacts().dropReplacedTables(cancelled);
+            // Left as it is, it goes at the next load or start.
+            if (!result.ok())
+                qCInfo(lcFiles) << "The replaced table was not dropped:" << result.error;
+        },
+        [this] { dropping = false; });
 }
 
 void FilesController::saveContacts()

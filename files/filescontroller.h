@@ -39,6 +39,11 @@ public:
                            const std::function<void(const std::atomic<bool> &, const std::function<void(int)> &)> &body,
                            const std::function<void()> &done)>
             runFileWork;
+        // Runs `work` on a thread of its own, no bulk job, ended at exit;
+        // `ended` on the window's thread.
+        std::function<void(const QString &name, const std::function<void(const std::atomic<bool> &)> &work,
+                           const std::function<void()> &ended)>
+            runBeside;
         std::function<QString()> dataDir;
         std::function<QString()> club;
     };
@@ -58,6 +63,8 @@ public:
     void loadClubMembers() { loadMembers(clubRosterFile()); }
     // A roster file into the roster and the contacts, as the bulk job.
     void loadRoster(const QString &fileName);
+    // While the table a load replaced is being dropped, after the load.
+    bool droppingReplaced() const { return dropping; }
     void saveRoster(const QString &fileName);
     // Written at once after every change of the roster.
     void saveClubRoster() { saveRoster(clubRosterFile()); }
@@ -98,6 +105,8 @@ private:
     // False, with the box, when `fileName` cannot be a roster.
     bool rosterReadable(const QString &fileName);
     void finishRosterLoad(const RosterFileLoad &outcome, const QString &fileName);
+    // Drops what a finished load replaced, beside the window.
+    void dropReplaced();
 
     Widgets w;
     Storage &storage;
@@ -105,4 +114,5 @@ private:
     // A roster file that could not be read when the club's roster was loaded:
     // it is not overwritten while the roster in memory is empty.
     QString unreadRoster;
+    bool dropping = false;
 };

@@ -40,6 +40,7 @@ private slots:
     void netFollowsItsRowsThroughLoads();
     void checkInsDuringLoadsAreStored();
     void leftoverStagingTablesDropped();
+    void replacedTableDroppedAfterTheLoad();
 
 private:
     // A contacts file of `count` lines, calls CHK0..; bigger than the
@@ -538,6 +539,45 @@ void TestBulkJobs::leftoverStagingTablesDropped()
     QCOMPARE(column(fileDb(w), "SELECT count(*) FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' "
                                "AND sql IS NOT NULL"),
              QStringList{"2"});
+}
+
+void TestBulkJobs::replacedTableDroppedAfterTheLoad()
+{
+    // The load ends once the new table is in place; the big old one is
+    // dropped after it, beside the window.
+    const auto bigOldTable = [this] {
+        QVERIFY(run(fileDb(w), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200000) "
+                               "INSERT INTO contact (call, name) SELECT 'K' || i, 'Old' FROM n"));
+    };
+    const QString leftOvers = "SELECT name FROM sqlite_schema WHERE name LIKE '%loading%' OR name LIKE '%replaced%'";
+    bigOldTable();
+    rt->prompter.paths = QStringList{writeContacts(100)};
+    FORM(w, actionLoadContacts)->trigger();
+    QVERIFY(waitForJobs(w));
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"100"});
+    QVERIFY(filesOf(w)->droppingReplaced());
+    QCOMPARE(column(fileDb(w), leftOvers), QStringList{"contact_replaced"});
+
+    // A load started meanwhile stops that drop and drops the rest itself.
+    rt->prompter.paths = QStringList{writeContacts(50, QStringLiteral("Contacts-second.csv"))};
+    FORM(w, actionLoadContacts)->trigger();
+    QVERIFY(waitForJobs(w));
+    QTRY_VERIFY(!filesOf(w)->droppingReplaced());
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"50"});
+    QCOMPARE(column(fileDb(w), leftOvers), QStringList());
+    QVERIFY(rt->prompter.calls.isEmpty());
+
+    // An exit during the drop leaves the table to the next start.
+    bigOldTable();
+    rt->prompter.paths = QStringList{writeContacts(100)};
+    FORM(w, actionLoadContacts)->trigger();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(filesOf(w)->droppingReplaced());
+    rt->stop();
+    w = rt->start();
+    QVERIFY(w);
+    QCOMPARE(column(fileDb(w), leftOvers), QStringList());
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"100"});
 }
 
 QTEST_MAIN(TestBulkJobs)
