@@ -1560,8 +1560,17 @@ void benchAttendance(Runtime &rt, const QString &size)
 
 void benchStartup(Runtime &rt, const QString &size)
 {
+    // The generated file lacks indexes, as an older program's: every start
+    // here is a first one, whose indexing job the stop cancels.
     const Stats value = repeat([&] { rt.start(); }, 3, 11, budget, [&] { rt.stop(); });
     record(QStringLiteral("start-up to shown window (1k members)"), size, value);
+    // One window builds them to the end, beside the window.
+    Trelvin *w = rt.start();
+    QElapsedTimer t;
+    t.start();
+    finishJobs(*w);
+    record(QStringLiteral("start-up: missing indexes built beside the window"), size,
+           summarise({double(t.nsecsElapsed()) / 1e6}));
 }
 
 } // namespace
@@ -1604,7 +1613,9 @@ int main(int argc, char **argv)
 
         if (contacts >= 10000 && wanted("startup"))
             benchStartup(rt, size);
-        rt.start();
+        // The groups below run on an indexed file, as every start after the
+        // first does.
+        finishJobs(*rt.start());
         if (wanted("keystroke"))
             benchKeystroke(rt, size);
         if (wanted("display"))
