@@ -1,4 +1,5 @@
 #include "app/constants.h"
+#include "app/indexbuilder.h"
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "data/csv.h"
@@ -28,6 +29,7 @@ void Trelvin::setupDbFile()
         writeError("Contacts database '" + path + "': table '" + table
                    + "', left by a load that did not end, was dropped.");
     if (opening.ok()) {
+        indexBuilder->buildSoon(opening.unbuiltIndexes);
         if (!opening.netProblem.isEmpty()) {
             prompter->message(Prompter::Warning, QStringLiteral("Net List Not Kept"),
                               "The net list tables in '" + path

@@ -46,6 +46,7 @@ class BulkJob;
 class ReportFill;
 class LookupController;
 class FilesController;
+class IndexBuilder;
 class ReportsController;
 class NetRecordsController;
 class DocumentsController;
@@ -157,6 +158,8 @@ private:
     void createLookups();
     // The CSV files of contacts, net log and roster (files/).
     FilesController *files = nullptr;
+    // The indexes a big Contacts.db lacked at its opening, built beside the window.
+    IndexBuilder *indexBuilder = nullptr;
     // The report windows (reports/).
     ReportsController *reports = nullptr;
     // The net's ADIF and ICS-309 records and its Net Details (records/).

@@ -7,6 +7,7 @@
 #include "app/clock.h"
 #include "app/constants.h"
 #include "app/errorlog.h"
+#include "app/indexbuilder.h"
 #include "app/settings.h"
 #include "app/themecontroller.h"
 #include "attendance/attendancecontroller.h"
@@ -213,6 +214,13 @@ void Trelvin::createFileControllers()
     connect(ui->actionLoadTrelvin, &QAction::triggered, files, &FilesController::loadNetLog);
     connect(ui->actionLoadRoster, &QAction::triggered, files, &FilesController::loadRosterFile);
     connect(ui->actionSaveRoster, &QAction::triggered, files, &FilesController::saveRosterFile);
+
+    IndexBuilder::Host indexHost;
+    indexHost.runFileWork = host.runFileWork;
+    indexHost.jobRunning = [this] { return bulkJob->running(); };
+    indexBuilder = new IndexBuilder({ui->statusbar}, storage, indexHost, this);
+    indexBuilder->setObjectName(QStringLiteral("indexBuilder"));
+    connect(indexBuilder, &IndexBuilder::errorLine, errorLog, &ErrorLog::write);
 
     NetRecordsController::Widgets widgets;
     widgets.year = ui->year;

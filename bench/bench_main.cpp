@@ -59,6 +59,7 @@
 #include <vector>
 
 #include <sqlite3.h>
+#include <unistd.h>
 #include <zip.h>
 
 namespace {
@@ -521,6 +522,12 @@ private:
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("bench-generate"));
+        // Written without syncs, the file would sit in the system's cache
+        // unwritten, and the first start's first sync would write all of it
+        // (170 ms at 300k contacts): an old file is on disk.
+        QFile written(dataPath() + "/" + Trel::ContactsDb);
+        if (written.open(QIODevice::ReadOnly))
+            ::fsync(written.handle());
 
         writeRoster(dataPath() + "/Roster-ARC.csv", members);
     }
@@ -1578,8 +1585,17 @@ void benchAttendance(Runtime &rt, const QString &size)
 
 void benchStartup(Runtime &rt, const QString &size)
 {
+    // The generated file lacks indexes, as an older program's: every start
+    // here is a first one, whose indexing job the stop cancels.
     const Stats value = repeat([&] { rt.start(); }, 3, 11, budget, [&] { rt.stop(); });
     record(QStringLiteral("start-up to shown window (1k members)"), size, value);
+    // One window builds them to the end, beside the window.
+    Trelvin *w = rt.start();
+    QElapsedTimer t;
+    t.start();
+    finishJobs(*w);
+    record(QStringLiteral("start-up: missing indexes built beside the window"), size,
+           summarise({double(t.nsecsElapsed()) / 1e6}));
 }
 
 } // namespace
@@ -1622,7 +1638,9 @@ int main(int argc, char **argv)
 
         if (contacts >= 10000 && wanted("startup"))
             benchStartup(rt, size);
-        rt.start();
+        // The groups below run on an indexed file, as every start after the
+        // first does.
+        finishJobs(*rt.start());
         if (wanted("keystroke"))
             benchKeystroke(rt, size);
         if (wanted("display"))

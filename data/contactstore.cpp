@@ -817,6 +817,35 @@ Storage::Loaded ContactStore::replaceTableInSlices(Table table, qint64 lastOldId
     return loaded;
 }
 
+Storage::Loaded ContactStore::buildIndexes(const QList<QByteArray> &creates, const std::atomic<bool> *cancel,
+                                           const std::function<void(int)> &built)
+{
+    // As during a load: the window's commits leave the checkpoints of what
+    // the indexes wrote to this connection.
+    struct Running {
+        Running() { ++loadsRunning; }
+        ~Running() { --loadsRunning; }
+    } running;
+
+    Loaded loaded;
+    QString failure;
+    // Small sort runs: the steps that cannot be stopped stay short.
+    Direct::exec(fileDb, cacheSizePragma(IndexCacheKiB).constData());
+    for (const QByteArray &create : creates) {
+        if ((cancel && cancel->load()) || !runGivingWay(fileDb, create, cancel, &failure))
+            break;
+        ++loaded.rows;
+        if (built)
+            built(int(loaded.rows));
+    }
+    Direct::exec(fileDb, cacheSizePragma(WorkerCacheKiB).constData());
+    if (!failure.isEmpty())
+        loaded.result = Result::failed(Result::WriteFailed, failure);
+    else
+        loaded.cancelled = loaded.rows < creates.size();
+    return loaded;
+}
+
 qint64 ContactStore::lastRowId(Table table) const
 {
     Direct::Statement query(fileDb,

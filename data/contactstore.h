@@ -69,6 +69,14 @@ public:
     // The highest id in the table, 0 when it is empty.
     qint64 lastRowId(Table table) const;
 
+    // Runs the CREATE INDEX statements `creates` (Storage::Opening's
+    // unbuiltIndexes) in turn, each in a transaction of its own that gives
+    // way to the window's writes. A set `cancel` stops at once and keeps
+    // no part of the index under way. `rows` counts the indexes built;
+    // `built` is told after each.
+    Loaded buildIndexes(const QList<QByteArray> &creates, const std::atomic<bool> *cancel,
+                        const std::function<void(int)> &built = {});
+
     // ---- The search's index of call signs (data/callindex.h), kept
     // current from SQLite's own hooks on both connections: whatever writes
     // to `contact` marks the rows it changed, and the next search reads

@@ -123,6 +123,48 @@ int readStopped(void *flag)
     return static_cast<const std::atomic<bool> *>(flag)->load(std::memory_order_relaxed) ? 1 : 0;
 }
 
+bool hasIndex(const QSqlDatabase &db, const QString &name)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT 1 FROM sqlite_schema WHERE type = 'index' AND name = ?"));
+    query.addBindValue(name);
+    return query.exec() && query.next();
+}
+
+// max(rowid) reads one page; a table not made yet counts as empty.
+qint64 tableRows(const QSqlDatabase &db, const QString &table)
+{
+    QSqlQuery query(db);
+    return query.exec("SELECT max(rowid) FROM " + table) && query.next() ? query.value(0).toLongLong() : 0;
+}
+
+// The tables and indexes the opening creates at once. The missing indexes
+// of a big table go to `later` instead.
+QStringList creatableNow(const QSqlDatabase &db, QList<QByteArray> &later)
+{
+    QStringList creates;
+    for (const char *statement :
+         {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation, Schema::IndexContactCall,
+          Schema::IndexContactSuffix, Schema::IndexLogCall, Schema::IndexLogDate}) {
+        const QString sql = QString::fromLatin1(statement);
+        if (sql.startsWith(QLatin1String("CREATE INDEX"))) {
+            // "CREATE INDEX IF NOT EXISTS <name> ON <table>(<columns>)". A
+            // table loaded beside the old one keeps its index under the
+            // second name (see replaceTableInSlices).
+            const QString name = sql.section(QLatin1Char(' '), 5, 5);
+            if (hasIndex(db, name + QLatin1String("_2")))
+                continue;
+            const QString table = sql.section(QLatin1Char(' '), 7, 7).section(QLatin1Char('('), 0, 0);
+            if (!hasIndex(db, name) && tableRows(db, table) > Storage::InlineIndexRows) {
+                later.append(QByteArray(statement));
+                continue;
+            }
+        }
+        creates.append(sql);
+    }
+    return creates;
+}
+
 } // namespace
 
 namespace StorageSql {
@@ -286,8 +328,10 @@ Storage::Opening Storage::openContacts(const QString &path)
         checkFile(opening, query);
         createTables(opening, query);
         readyForWindow(opening, query);
-        if (!opening.ok())
+        if (!opening.ok()) {
             fileDb.close();
+            opening.unbuiltIndexes.clear();
+        }
     } else {
         opening.failure = fileDb.lastError().text();
     }
@@ -327,26 +371,12 @@ void Storage::checkFile(Opening &opening, QSqlQuery &query)
 void Storage::createTables(Opening &opening, QSqlQuery &query)
 {
     // The look-ups by call run on every station shown and every check-in;
-    // the indexes keep them fast on a database of many years. One
-    // transaction: one sync instead of one per statement.
+    // the indexes keep them fast on a database of many years (a big table
+    // scans meanwhile: slow, but the window is up). One transaction: one
+    // sync instead of one per statement.
     if (opening.ok() && !fileDb.transaction())
         opening.failure = fileDb.lastError().text();
-    QStringList creates;
-    for (const char *statement :
-         {Schema::CreateContact, Schema::CreateLog, Schema::CreateStation, Schema::IndexContactCall,
-          Schema::IndexContactSuffix, Schema::IndexLogCall, Schema::IndexLogDate}) {
-        // A table loaded beside the old one keeps its index under the
-        // second name (see replaceTableInSlices).
-        const QString sql = QString::fromLatin1(statement);
-        if (sql.startsWith(QLatin1String("CREATE INDEX"))) {
-            QSqlQuery second(fileDb);
-            second.prepare(QStringLiteral("SELECT 1 FROM sqlite_schema WHERE type = 'index' AND name = ?"));
-            second.addBindValue(sql.section(QLatin1Char(' '), 5, 5) + QLatin1String("_2"));
-            if (second.exec() && second.next())
-                continue;
-        }
-        creates.append(sql);
-    }
+    QStringList creates = creatableNow(fileDb, opening.unbuiltIndexes);
     if (netDurable) {
         creates.append(QLatin1String("CREATE TABLE IF NOT EXISTS net ") + QLatin1String(Schema::NetColumns));
         creates.append(QLatin1String("CREATE TABLE IF NOT EXISTS netmark ") + QLatin1String(Schema::NetMarkColumns));

@@ -103,12 +103,18 @@ public:
         QString netProblem;
         // Tables a load killed part-way had left, dropped now.
         QStringList dropped;
+        // The CREATE INDEX statements of a big table's missing indexes, left
+        // for ContactStore::buildIndexes beside the window: built here they
+        // would hold the window for seconds.
+        QList<QByteArray> unbuiltIndexes;
         bool ok() const { return failure.isEmpty() && missing.isEmpty(); }
     };
     // (Re)opens Contacts.db at `path`, creates what it lacks and attaches it
     // to the in-memory database; a file that cannot serve is left closed and
     // unchanged.
     Opening openContacts(const QString &path);
+    // A table of more rows has its missing indexes built after the opening.
+    static constexpr qint64 InlineIndexRows = 20'000;
     // False when the in-memory database cannot be opened at all.
     bool openMemory();
     Result createMemoryTables();
