@@ -259,6 +259,7 @@ void Trelvin::exitProgram()
     attendance->stop();
     fileWork->stop();
     // A replaced table not dropped yet goes at the next start.
+    files->close();
     jobRunner->stopOwnedBy(files);
     pastNet->end();
     desk->closeNet();

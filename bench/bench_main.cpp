@@ -225,11 +225,11 @@ void finishJobs(const Trelvin &w)
 
 // Runs the event loop until the table a load replaced is dropped, beside
 // the window after the load; how long that took, in ms.
-double finishDrops(const Trelvin &w)
+double finishAfterLoad(const Trelvin &w)
 {
     QElapsedTimer t;
     t.start();
-    while (filesOf(&w)->droppingReplaced())
+    while (filesOf(&w)->finishingLoad())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
     return double(t.nsecsElapsed()) / 1e6;
 }
@@ -1072,7 +1072,7 @@ void recordCheckInsDuring(Runtime &rt, Trelvin &w, const QString &job, const QSt
     std::vector<double> waits;
     rt.prompter.writeFailures = 0;
     const qint64 every = qMax<qint64>(1, qint64(spreadMs / 20));
-    finishDrops(w);
+    finishAfterLoad(w);
     start();
     QElapsedTimer since;
     since.start();
@@ -1119,14 +1119,14 @@ void benchContactsCsv(Runtime &rt, const QString &size)
             FORM(&w, actionLoadContacts)->trigger();
             finishJobs(w);
         },
-        3, 21, budget, [&] { drops.push_back(finishDrops(w)); });
+        3, 21, budget, [&] { drops.push_back(finishAfterLoad(w)); });
     record(QStringLiteral("contacts CSV load: old table dropped after it"), size, summarise(drops));
     recordGap(QStringLiteral("contacts CSV save"), size,
               longestGap([&] { FORM(&w, actionSaveContacts)->trigger(); }, [&] { return jobsDone(w); }));
     recordGap(QStringLiteral("contacts CSV load"), size,
               longestGap([&] { FORM(&w, actionLoadContacts)->trigger(); }, [&] { return jobsDone(w); }));
     rt.prompter.path.clear();
-    finishDrops(w);
+    finishAfterLoad(w);
 
     // The physical floor: SQLite itself, no Qt layer, no file.
     const QSqlDatabase &db = fileDb(&w);
@@ -1197,7 +1197,7 @@ void benchContactsCsv(Runtime &rt, const QString &size)
 void benchRoster(Runtime &rt, const QString &size, int members)
 {
     Trelvin &w = *rt.window;
-    finishDrops(w);
+    finishAfterLoad(w);
     const QString in = rt.scratch(QStringLiteral("Roster-big.csv"));
     const QString out = rt.scratch(QStringLiteral("Roster-saved.csv"));
     rt.writeRoster(in, members);

@@ -322,15 +322,30 @@ void stopDroppingReplaced()
 
 } // namespace StorageSql
 
-Result ContactStore::dropReplacedTables(const std::atomic<bool> &cancel)
+Result ContactStore::buildIndexesAfterLoad(const std::atomic<bool> &cancel)
+{
+    Direct::Statement has(fileDb, "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' AND "
+                                  "name IN ('contact_suffix', 'contact_suffix_2')");
+    if (has.next() || !has.ok() || has.failed())
+        return has.ok() && !has.failed() ? Result() : Result::failed(Result::ReadFailed, has.error());
+    // Its name is free once the replaced table is dropped; before that the
+    // statement does nothing, and the next start builds it.
+    return buildIndexes({QByteArray(Schema::IndexContactSuffix)}, &cancel).result;
+}
+
+Result ContactStore::dropReplacedTables(const std::atomic<bool> &cancel, bool *dropped)
 {
     const std::lock_guard<std::mutex> running(replacedDrop);
     const auto stop = [&cancel] { return cancel.load() || dropWaiters.load() > 0; };
     QString failure;
+    *dropped = false;
     for (const char *table : {"contact_replaced", "log_replaced"}) {
-        if (!stop() && !dropInParts(fileDb, table, &failure, 50, stop) && !failure.isEmpty())
-            return Result::failed(Result::WriteFailed, failure);
+        if (stop())
+            return Result();
+        if (!dropInParts(fileDb, table, &failure, 50, stop))
+            return failure.isEmpty() ? Result() : Result::failed(Result::WriteFailed, failure);
     }
+    *dropped = true;
     return Result();
 }
 
@@ -635,9 +650,10 @@ public:
     {
         Direct::exec(fileDb, "PRAGMA synchronous = NORMAL");
         // A checkpoint every 1,000 pages would copy and sync every slice or
-        // two; every 64 MB (up to the end of the drop) the load spends a
-        // fifth less on its rows.
-        Direct::exec(fileDb, "PRAGMA wal_autocheckpoint = 16384");
+        // two; every 16 MB the load spends a third less on its rows. Far
+        // larger ones would leave a check-in's sync waiting for tens of
+        // megabytes of the load's pages to reach the disk.
+        Direct::exec(fileDb, "PRAGMA wal_autocheckpoint = 4096");
         bool more = failure.isEmpty();
         while (more && failure.isEmpty() && !cancelled()) {
             letWindowWrite();
@@ -665,6 +681,11 @@ public:
         for (const char *index : wanted.indexes) {
             if (!keep || !failure.isEmpty() || cancelled())
                 break;
+            // Only the contacts report in suffix order reads it: for a big
+            // table it is built after the load, beside the window
+            // (buildIndexesAfterLoad).
+            if (index == Schema::IndexContactSuffix && loaded.rows > Storage::InlineIndexRows)
+                continue;
             // "CREATE INDEX IF NOT EXISTS <name> ON <table>(<column>)"
             const QList<QByteArray> words = QByteArray(index).split(' ');
             const QByteArray indexName = words.at(5);

@@ -65,7 +65,11 @@ public:
     // Drops what finished loads replaced, a slice at a time, on a worker's
     // connection beside the window; stops on `cancel` or when a load starts
     // (which drops the rest). Left, the tables go at the next load or start.
-    Result dropReplacedTables(const std::atomic<bool> &cancel);
+    // `dropped`: all of them are gone.
+    Result dropReplacedTables(const std::atomic<bool> &cancel, bool *dropped);
+    // The indexes a load leaves to be built after it (the suffix index of
+    // the contacts, which only one report reads), beside the window.
+    Result buildIndexesAfterLoad(const std::atomic<bool> &cancel);
     // The highest id in the table, 0 when it is empty.
     qint64 lastRowId(Table table) const;
 

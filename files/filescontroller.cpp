@@ -7,7 +7,6 @@
 #include "data/schema.h"
 #include "files/csvinput.h"
 #include "files/filewriting.h"
-#include "files/lineprefetch.h"
 #include "jobs/background.h"
 
 #include <QDate>
@@ -268,18 +267,9 @@ void readTableFile(TableFileLoad &outcome, const QString &fileName, const QStrin
     const qint64 size = qMax<qint64>(1, file.size());
     qint64 lineNumber = 1;
     input.skipLine();
-    const auto nextLine = [&]() { return nextTableLine(input, spec, outcome, log, lineNumber, fileName, cancelled); };
-    if (onThread) {
-        // The file is read beside the inserts; the tally and the log are
-        // complete once the prefetch has gone.
-        LinePrefetch lines(nextLine, [&input] { return input.position(); });
-        outcome.loaded = worker.contacts().replaceTableInSlices(
-            table, lastOldId, [&lines] { return lines.next(); }, &cancelled,
-            [&] { progress(int(lines.position() * 1000 / size)); });
-    } else {
-        outcome.loaded = worker.contacts().replaceTableInSlices(table, lastOldId, nextLine, &cancelled,
-                                                                [&] { progress(int(input.position() * 1000 / size)); });
-    }
+    outcome.loaded = worker.contacts().replaceTableInSlices(
+        table, lastOldId, [&]() { return nextTableLine(input, spec, outcome, log, lineNumber, fileName, cancelled); },
+        &cancelled, [&] { progress(int(input.position() * 1000 / size)); });
     if (!outcome.loaded.cancelled)
         log.finish();
 }
@@ -362,22 +352,36 @@ void FilesController::finishTableLoad(const TableFileLoad &outcome, const QStrin
 
 void FilesController::dropReplaced()
 {
-    if (dropping || !host.runBeside)
+    // A load that ended while the last one's table was still being dropped
+    // stopped that drop and left its own: one more round once it is over.
+    if (dropping) {
+        dropAgain = true;
+        return;
+    }
+    if (!host.runBeside || closing)
         return;
     dropping = true;
+    dropAgain = false;
     const QString path = storage.contactsDb().databaseName();
     host.runBeside(
-        QStringLiteral("Dropping the replaced table"),
+        QStringLiteral("After a load: the replaced table dropped, the last index built"),
         [path](const std::atomic<bool> &cancelled) {
             Storage worker(workerConnectionName());
             Storage::Result result = worker.openWorker(path, true);
+            bool dropped = false;
             if (result.ok())
-                result = worker.contacts().dropReplacedTables(cancelled);
-            // Left as it is, it goes at the next load or start.
+                result = worker.contacts().dropReplacedTables(cancelled, &dropped);
+            if (result.ok() && dropped && !cancelled.load())
+                result = worker.contacts().buildIndexesAfterLoad(cancelled);
+            // Left as they are, the next load or start does the rest.
             if (!result.ok())
-                qCInfo(lcFiles) << "The replaced table was not dropped:" << result.error;
+                qCInfo(lcFiles) << "After a load:" << result.error;
         },
-        [this] { dropping = false; });
+        [this] {
+            dropping = false;
+            if (dropAgain)
+                dropReplaced();
+        });
 }
 
 void FilesController::saveContacts()

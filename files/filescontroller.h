@@ -63,8 +63,12 @@ public:
     void loadClubMembers() { loadMembers(clubRosterFile()); }
     // A roster file into the roster and the contacts, as the bulk job.
     void loadRoster(const QString &fileName);
-    // While the table a load replaced is being dropped, after the load.
-    bool droppingReplaced() const { return dropping; }
+    // While the work after a load runs: the table it replaced dropped, its
+    // last index built.
+    bool finishingLoad() const { return dropping; }
+    // At exit: no more work after a load is started (what is left is done
+    // at the next start).
+    void close() { closing = true; }
     void saveRoster(const QString &fileName);
     // Written at once after every change of the roster.
     void saveClubRoster() { saveRoster(clubRosterFile()); }
@@ -115,4 +119,6 @@ private:
     // it is not overwritten while the roster in memory is empty.
     QString unreadRoster;
     bool dropping = false;
+    bool dropAgain = false;
+    bool closing = false;
 };

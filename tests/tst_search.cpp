@@ -806,7 +806,7 @@ void TestSearch::searchFollowsEveryWrite()
         // The index where SQLite gives this library's handle, the LIKE
         // otherwise; a loaded table's old one is dropped first, whose
         // commits would have the index read again.
-        QTRY_VERIFY(!filesOf(w)->droppingReplaced());
+        QTRY_VERIFY(!filesOf(w)->finishingLoad());
         if (!qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"))
             QVERIFY(waitForCallIndex(storeOf(w)));
         for (const char *typed : {"", "K", "W1", "1A", "AB", "w1aw", "%", "_", "K7ABC", "Ä", "ZZ"}) {
