@@ -72,7 +72,7 @@ public:
     // While the index of calls is being read (at start-up, after a load), a
     // keystroke scans the table for so long at most and shows the first
     // candidates found; the whole answer follows once the index is in.
-    static inline int partialScanMs = 10;
+    static inline int partialScanMs = 8;
 
     // Contact display of `call`; `type` 0 clears the entry for what the search holds.
     void showContact(const QString &call, int type);
