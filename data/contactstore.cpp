@@ -305,48 +305,45 @@ bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failu
 }
 
 namespace {
-// One drop of old tables beside the window at a time; a load that starts
-// meanwhile asks it to stop and waits for its slice to end.
+// One piece of work after a load at a time; a load that starts meanwhile
+// asks it to stop and waits for its slice to end.
 std::mutex replacedDrop;
 std::atomic<int> dropWaiters{0};
+std::atomic<bool> dropStop{false};
 } // namespace
 
 void stopDroppingReplaced()
 {
     ++dropWaiters;
+    dropStop = true;
     {
         const std::lock_guard<std::mutex> wait(replacedDrop);
     }
-    --dropWaiters;
+    if (--dropWaiters == 0)
+        dropStop = false;
 }
 
 } // namespace StorageSql
 
-Result ContactStore::buildIndexesAfterLoad(const std::atomic<bool> &cancel)
+Result ContactStore::finishAfterLoad(const std::atomic<bool> &cancel)
 {
-    Direct::Statement has(fileDb, "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' AND "
-                                  "name IN ('contact_suffix', 'contact_suffix_2')");
-    if (has.next() || !has.ok() || has.failed())
-        return has.ok() && !has.failed() ? Result() : Result::failed(Result::ReadFailed, has.error());
-    // Its name is free once the replaced table is dropped; before that the
-    // statement does nothing, and the next start builds it.
-    return buildIndexes({QByteArray(Schema::IndexContactSuffix)}, &cancel).result;
-}
-
-Result ContactStore::dropReplacedTables(const std::atomic<bool> &cancel, bool *dropped)
-{
+    // Held throughout: a load that starts meanwhile waits until this has
+    // stopped, so that the index is never built on its new table.
     const std::lock_guard<std::mutex> running(replacedDrop);
-    const auto stop = [&cancel] { return cancel.load() || dropWaiters.load() > 0; };
+    const auto stop = [&cancel] { return cancel.load() || dropStop.load(); };
     QString failure;
-    *dropped = false;
     for (const char *table : {"contact_replaced", "log_replaced"}) {
         if (stop())
             return Result();
         if (!dropInParts(fileDb, table, &failure, 50, stop))
             return failure.isEmpty() ? Result() : Result::failed(Result::WriteFailed, failure);
     }
-    *dropped = true;
-    return Result();
+    // The suffix index a big table's load left out; its name is free now.
+    Direct::Statement has(fileDb, "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' AND "
+                                  "name IN ('contact_suffix', 'contact_suffix_2')");
+    if (has.next() || stop() || lastRowId(Table::Contacts) <= Storage::InlineIndexRows)
+        return has.ok() && !has.failed() ? Result() : Result::failed(Result::ReadFailed, has.error());
+    return buildIndexes({QByteArray(Schema::IndexContactSuffix)}, &dropStop).result;
 }
 
 ContactStore::ContactStore(Storage &storage) : StorageFamily(storage), callSearch(std::make_unique<CallSearch>())

@@ -62,14 +62,12 @@ public:
     // dropReplacedTables() (`replacedLeft`).
     Loaded replaceTableInSlices(Table table, qint64 lastOldId, const LineSource &next, const std::atomic<bool> *cancel,
                                 const std::function<void()> &between, int sliceMs = 50);
-    // Drops what finished loads replaced, a slice at a time, on a worker's
-    // connection beside the window; stops on `cancel` or when a load starts
-    // (which drops the rest). Left, the tables go at the next load or start.
-    // `dropped`: all of them are gone.
-    Result dropReplacedTables(const std::atomic<bool> &cancel, bool *dropped);
-    // The indexes a load leaves to be built after it (the suffix index of
-    // the contacts, which only one report reads), beside the window.
-    Result buildIndexesAfterLoad(const std::atomic<bool> &cancel);
+    // After a load, on a worker's connection beside the window: drops what
+    // it replaced, a slice at a time, then builds the index it left out
+    // (the contacts' suffix index, which only one report reads). Stops on
+    // `cancel` or when a load starts (stopDroppingReplaced(), which drops
+    // the rest); left, the next load or start does it.
+    Result finishAfterLoad(const std::atomic<bool> &cancel);
     // The highest id in the table, 0 when it is empty.
     qint64 lastRowId(Table table) const;
 

@@ -5,6 +5,7 @@
 #include "app/prompter.h"
 #include "data/csv.h"
 #include "data/schema.h"
+#include "data/storagesql.h"
 #include "files/csvinput.h"
 #include "files/filewriting.h"
 #include "jobs/background.h"
@@ -368,11 +369,8 @@ void FilesController::dropReplaced()
         [path](const std::atomic<bool> &cancelled) {
             Storage worker(workerConnectionName());
             Storage::Result result = worker.openWorker(path, true);
-            bool dropped = false;
             if (result.ok())
-                result = worker.contacts().dropReplacedTables(cancelled, &dropped);
-            if (result.ok() && dropped && !cancelled.load())
-                result = worker.contacts().buildIndexesAfterLoad(cancelled);
+                result = worker.contacts().finishAfterLoad(cancelled);
             // Left as they are, the next load or start does the rest.
             if (!result.ok())
                 qCInfo(lcFiles) << "After a load:" << result.error;
@@ -382,6 +380,14 @@ void FilesController::dropReplaced()
             if (dropAgain)
                 dropReplaced();
         });
+}
+
+void FilesController::close()
+{
+    closing = true;
+    // The work after a load stops at its next slice or look at the clock.
+    if (dropping)
+        StorageSql::stopDroppingReplaced();
 }
 
 void FilesController::saveContacts()

@@ -68,7 +68,7 @@ public:
     bool finishingLoad() const { return dropping; }
     // At exit: no more work after a load is started (what is left is done
     // at the next start).
-    void close() { closing = true; }
+    void close();
     void saveRoster(const QString &fileName);
     // Written at once after every change of the roster.
     void saveClubRoster() { saveRoster(clubRosterFile()); }
