@@ -312,15 +312,23 @@ std::atomic<int> dropWaiters{0};
 std::atomic<bool> dropStop{false};
 } // namespace
 
-void stopDroppingReplaced()
+LoadsAlone::LoadsAlone()
 {
     ++dropWaiters;
     dropStop = true;
-    {
-        const std::lock_guard<std::mutex> wait(replacedDrop);
-    }
+    replacedDrop.lock();
+}
+
+LoadsAlone::~LoadsAlone()
+{
+    replacedDrop.unlock();
     if (--dropWaiters == 0)
         dropStop = false;
+}
+
+void stopDroppingReplaced()
+{
+    const LoadsAlone wait;
 }
 
 } // namespace StorageSql
@@ -620,7 +628,6 @@ public:
     // table of the last load if it is still being dropped.
     bool dropLeftOvers()
     {
-        stopDroppingReplaced();
         return dropInParts(fileDb, loading, &failure, sliceMs) && dropInParts(fileDb, replaced, &failure, sliceMs);
     }
 
@@ -804,11 +811,11 @@ Storage::Loaded ContactStore::replaceTableInSlices(Table table, qint64 lastOldId
                                                    const std::function<void()> &between, int sliceMs)
 {
     // The window's commits leave the checkpoints to this load meanwhile.
-    struct Running {
-        Running() { ++loadsRunning; }
-        ~Running() { --loadsRunning; }
-    } running;
+    const LoadRunning running;
 
+    // The work after an earlier load stops, and waits until this one has
+    // ended: its drop must never see this load's tables half renamed.
+    const LoadsAlone alone;
     TableLoad load(fileDb, table, cancel, sliceMs);
     if (!load.dropLeftOvers()) {
         load.loaded.result = Result::failed(Result::WriteFailed, load.failure);
@@ -840,10 +847,7 @@ Storage::Loaded ContactStore::buildIndexes(const QList<QByteArray> &creates, con
 {
     // As during a load: the window's commits leave the checkpoints of what
     // the indexes wrote to this connection.
-    struct Running {
-        Running() { ++loadsRunning; }
-        ~Running() { --loadsRunning; }
-    } running;
+    const LoadRunning running;
 
     Loaded loaded;
     QString failure;

@@ -239,10 +239,7 @@ Storage::Loaded RosterStore::loadRoster(const RosterSource &next, const std::ato
     // contacts in one transaction, the members after it. That transaction
     // gives way to the window: stopped when the window tries for the write
     // lock, it is rolled back and run again from the lines kept meanwhile.
-    struct Running {
-        Running() { ++loadsRunning; }
-        ~Running() { --loadsRunning; }
-    } running;
+    const LoadRunning running;
     Loaded loaded;
     QString failure;
     if (!memoryDb.transaction()) {

@@ -154,6 +154,13 @@ inline qint64 steadyNs()
 // into the database to the load's commits: a checkpoint of what a slice
 // wrote costs the window's thread tens of milliseconds and a sync.
 inline std::atomic<int> loadsRunning{0};
+// Counts the work that makes it in loadsRunning for as long as it lives.
+struct LoadRunning {
+    LoadRunning() { ++loadsRunning; }
+    ~LoadRunning() { --loadsRunning; }
+    LoadRunning(const LoadRunning &) = delete;
+    LoadRunning &operator=(const LoadRunning &) = delete;
+};
 
 bool schemaHas(const QSqlDatabase &db, const QByteArray &name);
 // Drops a table a slice at a time (see its definition).
@@ -165,6 +172,15 @@ bool dropInParts(const QSqlDatabase &db, const QByteArray &table, QString *failu
 // old table beside the window stops at its next slice, and this returns
 // once it has.
 void stopDroppingReplaced();
+// Held by a load from its first statement to its last: the work after an
+// earlier load stops at its next slice and waits.
+class LoadsAlone {
+public:
+    LoadsAlone();
+    ~LoadsAlone();
+    LoadsAlone(const LoadsAlone &) = delete;
+    LoadsAlone &operator=(const LoadsAlone &) = delete;
+};
 
 // A load's pause after a slice: while the window has tried for the lock in
 // the last `QuietMs`, it has not had its turn yet, or may come back for the

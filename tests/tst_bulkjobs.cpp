@@ -578,6 +578,8 @@ void TestBulkJobs::replacedTableDroppedAfterTheLoad()
     QVERIFY(w);
     QCOMPARE(column(fileDb(w), leftOvers), QStringList());
     QCOMPARE(column(fileDb(w), "SELECT count(*) FROM contact"), QStringList{"100"});
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact'"),
+             QStringList{"2"});
 
     // A big table gets its index for the report in suffix order after the
     // load, beside the window.
