@@ -92,3 +92,42 @@ QPalette singleRolePalette(QPalette::ColorRole role, const QColor &colour)
     palette.setColor(role, colour);
     return palette;
 }
+
+namespace {
+QColor orFallback(const QColor &colour, const QColor &fallback)
+{
+    return colour.isValid() ? colour : fallback;
+}
+} // namespace
+
+QColor netInk(const ThemeColours &c, NetRules::Ink ink, const NetLineFallback &f)
+{
+    switch (ink) {
+    case NetRules::Ink::Ncs:
+        return orFallback(c.ncsText, f.base);
+    case NetRules::Ink::Relay:
+        return orFallback(c.relayText, f.text);
+    case NetRules::Ink::RelayChecked:
+        return orFallback(c.relayCheckedText, f.text);
+    case NetRules::Ink::Checked:
+        return orFallback(c.checkedText, f.link);
+    case NetRules::Ink::Normal:
+        break;
+    }
+    return orFallback(c.normalText, f.text);
+}
+
+QColor netPaper(const ThemeColours &c, NetRules::Paper paper, const NetLineFallback &f)
+{
+    switch (paper) {
+    case NetRules::Paper::Ncs:
+        return orFallback(c.ncsBack, f.text);
+    case NetRules::Paper::Relay:
+        return orFallback(c.relayBack, f.mid);
+    case NetRules::Paper::Active:
+        return orFallback(c.activeBack, f.midlight);
+    case NetRules::Paper::Normal:
+        break;
+    }
+    return orFallback(c.normalBack, f.base);
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "checkin/netrules.h"
+
 #include <QColor>
 #include <QPalette>
 
@@ -37,6 +39,15 @@ ThemeColours lightThemeColours();
 // A palette that sets only `role`, so a widget wearing it inherits every
 // other role from its parent.
 QPalette singleRolePalette(QPalette::ColorRole role, const QColor &colour);
+
+// What a window without a theme shows a net line in: its palette's colours.
+struct NetLineFallback {
+    QColor text, base, link, mid, midlight;
+};
+// A net line's ink and paper: the theme's colour, or where the theme sets
+// none, the window's own. The net list and the Net Map's dots both wear them.
+QColor netInk(const ThemeColours &theme, NetRules::Ink ink, const NetLineFallback &window);
+QColor netPaper(const ThemeColours &theme, NetRules::Paper paper, const NetLineFallback &window);
 
 #include <QObject>
 

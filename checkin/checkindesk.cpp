@@ -33,11 +33,6 @@ QString field(const QString &value, int width)
     return QStringLiteral("%1").arg(value, width);
 }
 
-QColor orFallback(const QColor &colour, const QColor &fallback)
-{
-    return colour.isValid() ? colour : fallback;
-}
-
 } // namespace
 
 CheckInDesk::CheckInDesk(const Widgets &widgets, Storage &store, const ThemeState *themeState, Host hooks,
@@ -181,34 +176,10 @@ QList<CheckInDesk::DrawnLine> CheckInDesk::netLines(int marked, int &checkedCoun
     const QColor text = palette.color(QPalette::Text);
     const QColor base = palette.color(QPalette::Base);
     const ThemeColours &c = theme->colours();
-    const auto ink = [&](Ink role) {
-        switch (role) {
-        case Ink::Ncs:
-            return orFallback(c.ncsText, base);
-        case Ink::Relay:
-            return orFallback(c.relayText, text);
-        case Ink::RelayChecked:
-            return orFallback(c.relayCheckedText, text);
-        case Ink::Checked:
-            return orFallback(c.checkedText, palette.color(QPalette::Link));
-        case Ink::Normal:
-            break;
-        }
-        return orFallback(c.normalText, text);
-    };
-    const auto paper = [&](Paper role) {
-        switch (role) {
-        case Paper::Ncs:
-            return orFallback(c.ncsBack, text);
-        case Paper::Relay:
-            return orFallback(c.relayBack, palette.color(QPalette::Mid));
-        case Paper::Active:
-            return orFallback(c.activeBack, palette.color(QPalette::Midlight));
-        case Paper::Normal:
-            break;
-        }
-        return orFallback(c.normalBack, base);
-    };
+    const NetLineFallback window{text, base, palette.color(QPalette::Link), palette.color(QPalette::Mid),
+                                 palette.color(QPalette::Midlight)};
+    const auto ink = [&](Ink role) { return netInk(c, role, window); };
+    const auto paper = [&](Paper role) { return netPaper(c, role, window); };
 
     // Before any line sets a weight the list's own font applies.
     bool weightSet = false;

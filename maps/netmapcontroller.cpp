@@ -161,9 +161,10 @@ void NetMapController::gather()
     const NetPlacement::Lookup zipLookup = [this](const QString &zip) { return zipCentre(zip); };
 
     placeHome();
-    const NetPlacement::Fallback fallback{
-        mapView->palette().color(QPalette::Text), mapView->palette().color(QPalette::Base),
-        mapView->palette().color(QPalette::Link), mapView->palette().color(QPalette::Mid)};
+    const QPalette &palette = mapView->palette();
+    const NetLineFallback fallback{palette.color(QPalette::Text), palette.color(QPalette::Base),
+                                   palette.color(QPalette::Link), palette.color(QPalette::Mid),
+                                   palette.color(QPalette::Midlight)};
     scene.dots.clear();
     scene.notPlaced.clear();
     extentPoints.clear();

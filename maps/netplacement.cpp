@@ -30,11 +30,6 @@ bool onMap(const Position &p)
     return UsMap::areaOf(p.lat, p.lon).has_value();
 }
 
-QColor orFallback(const QColor &colour, const QColor &fallback)
-{
-    return colour.isValid() ? colour : fallback;
-}
-
 } // namespace
 
 Placed place(const Station &station, const Lookup &zipCentre, const Lookup &stateCentre)
@@ -59,29 +54,11 @@ Placed place(const Station &station, const Lookup &zipCentre, const Lookup &stat
     return {};
 }
 
-Look look(int status, const ThemeColours &c, const Fallback &f)
+Look look(int status, const ThemeColours &c, const NetLineFallback &f)
 {
-    using NetRules::Ink;
     using NetRules::Paper;
     const NetRules::Line line = NetRules::netLine(status, false);
-    QColor ink;
-    switch (line.ink) {
-    case Ink::Ncs:
-        ink = orFallback(c.ncsText, f.base);
-        break;
-    case Ink::Relay:
-        ink = orFallback(c.relayText, f.text);
-        break;
-    case Ink::RelayChecked:
-        ink = orFallback(c.relayCheckedText, f.text);
-        break;
-    case Ink::Checked:
-        ink = orFallback(c.checkedText, f.link);
-        break;
-    case Ink::Normal:
-        ink = orFallback(c.normalText, f.text);
-        break;
-    }
+    const QColor ink = netInk(c, line.ink, f);
     Look look;
     look.code = line.code;
     look.filled = status & NetRules::CheckedIn;
@@ -89,17 +66,14 @@ Look look(int status, const ThemeColours &c, const Fallback &f)
     // paper; the dot wears it, edged with the line's ink.
     switch (line.paper) {
     case Paper::Ncs:
-        look.fill = orFallback(c.ncsBack, f.text);
-        look.edge = ink;
-        break;
     case Paper::Relay:
-        look.fill = orFallback(c.relayBack, f.mid);
+        look.fill = netPaper(c, line.paper, f);
         look.edge = ink;
         break;
     case Paper::Normal:
     case Paper::Active:
         look.fill = ink;
-        look.edge = orFallback(c.normalBack, f.base);
+        look.edge = netPaper(c, Paper::Normal, f);
         break;
     }
     return look;

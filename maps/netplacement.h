@@ -9,6 +9,7 @@
 #include <optional>
 
 struct ThemeColours;
+struct NetLineFallback;
 
 // Where the net map puts a station, and how it marks it. Values in, values
 // out: the look-ups of ZIP and state centres are handed in.
@@ -47,10 +48,7 @@ struct Look {
     QColor edge;
     bool filled = false;
 };
-// `fallback`: the colours of an unthemed window (text, base, link, mid).
-struct Fallback {
-    QColor text, base, link, mid;
-};
-Look look(int status, const ThemeColours &colours, const Fallback &fallback);
+// `fallback`: the colours of an unthemed window.
+Look look(int status, const ThemeColours &colours, const NetLineFallback &fallback);
 
 } // namespace NetPlacement
