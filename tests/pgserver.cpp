@@ -83,6 +83,23 @@ void PgServer::setTls(const QString &certificate, const QString &key)
     tlsKey = key;
 }
 
+QString PgServer::setTlsFrom(const QString &certsDir)
+{
+    const QDir certs(certsDir);
+    QFile chain(certs.filePath(QStringLiteral("chain.crt")));
+    if (!chain.open(QIODevice::WriteOnly))
+        return chain.errorString();
+    for (const char *name : {"server.crt", "ca.crt"}) {
+        QFile part(certs.filePath(QLatin1String(name)));
+        if (!part.open(QIODevice::ReadOnly))
+            return part.fileName() + ": " + part.errorString();
+        chain.write(part.readAll());
+    }
+    chain.close();
+    setTls(chain.fileName(), certs.filePath(QStringLiteral("server.key")));
+    return QString();
+}
+
 PgServer::~PgServer()
 {
     stop();

@@ -23,6 +23,10 @@ public:
     // Before start(): the server offers TLS with this certificate and key
     // (PEM files, copied into its directory).
     void setTls(const QString &certificate, const QString &key);
+    // The same with what makeCertificates(`certsDir`, "ca") made: the server's
+    // certificate with its authority after it (chain.crt, written there),
+    // as a club's server shows them. Empty when set, else why not.
+    QString setTlsFrom(const QString &certsDir);
     // Empty when the server runs; else why not (missing binaries included).
     QString start();
     void stop();

@@ -121,15 +121,7 @@ void TestClubJoin::initTestCase()
     qputenv("PGPASSFILE", certs.filePath(QStringLiteral("no-pgpass")).toLocal8Bit());
     QCOMPARE(PgServer::makeCertificates(certs.path(), QStringLiteral("ca")), QString());
     QCOMPARE(PgServer::makeCertificates(certs.path(), QStringLiteral("other-ca")), QString());
-    QFile chain(certs.filePath(QStringLiteral("chain.crt")));
-    QVERIFY(chain.open(QIODevice::WriteOnly));
-    for (const char *name : {"server.crt", "ca.crt"}) {
-        QFile part(certs.filePath(QLatin1String(name)));
-        QVERIFY(part.open(QIODevice::ReadOnly));
-        chain.write(part.readAll());
-    }
-    chain.close();
-    server.setTls(chain.fileName(), certs.filePath(QStringLiteral("server.key")));
+    QCOMPARE(server.setTlsFrom(certs.path()), QString());
     const QString failure = server.start();
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     adminInfo = server.conninfo(QStringLiteral("admin"), QStringLiteral("postgres"));

@@ -492,16 +492,8 @@ void TestClubTool::authorityIsFetchedOnlyWhenItMatches()
     QCOMPARE(PgServer::makeCertificates(certs.path(), QStringLiteral("ca")), QString());
     QCOMPARE(PgServer::makeCertificates(certs.path(), QStringLiteral("other-ca")), QString());
     // The server shows its certificate with the authority after it.
-    QFile chain(certs.filePath(QStringLiteral("chain.crt")));
-    QVERIFY(chain.open(QIODevice::WriteOnly));
-    for (const char *name : {"server.crt", "ca.crt"}) {
-        QFile part(certs.filePath(QLatin1String(name)));
-        QVERIFY(part.open(QIODevice::ReadOnly));
-        chain.write(part.readAll());
-    }
-    chain.close();
     PgServer tlsServer;
-    tlsServer.setTls(chain.fileName(), certs.filePath(QStringLiteral("server.key")));
+    QCOMPARE(tlsServer.setTlsFrom(certs.path()), QString());
     const QString failure = tlsServer.start();
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     const auto digest = [&](const char *file) {
