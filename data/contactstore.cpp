@@ -203,7 +203,7 @@ bool schemaHas(const QSqlDatabase &db, const QByteArray &name)
 // when the window tries for the write lock meanwhile, the statement is
 // stopped and rolled back, the window writes, and it runs again, as often
 // as that happens. A check-in never waits behind it for more than the
-// stretch between two looks at the window (see IndexCacheKiB); the load
+// stretch between two looks at the window (see WorkerCacheKiB); the load
 // ends once the window leaves it the time the statement takes (an index of
 // a million calls: under a second). Without SQLite's own handle it simply
 // runs.
@@ -681,7 +681,6 @@ public:
     void buildIndexes()
     {
         keep = failure.isEmpty() && !loaded.cancelled && loaded.rows > 0;
-        Direct::exec(fileDb, cacheSizePragma(IndexCacheKiB).constData());
         for (const char *index : wanted.indexes) {
             if (!keep || !failure.isEmpty() || cancelled())
                 break;
@@ -698,7 +697,6 @@ public:
             runGivingWay(fileDb, "CREATE INDEX " + free + " ON " + loading + on, cancel, &failure);
         }
         loaded.cancelled = loaded.cancelled || (failure.isEmpty() && cancelled());
-        Direct::exec(fileDb, cacheSizePragma(WorkerCacheKiB).constData());
         if (!Direct::exec(fileDb, "PRAGMA synchronous = FULL", &failure))
             loaded.rows = 0;
     }
@@ -852,7 +850,7 @@ Storage::Loaded ContactStore::buildIndexes(const QList<QByteArray> &creates, con
     Loaded loaded;
     QString failure;
     // Small sort runs: the steps that cannot be stopped stay short.
-    Direct::exec(fileDb, cacheSizePragma(IndexCacheKiB).constData());
+    Direct::exec(fileDb, cacheSizePragma(WorkerCacheKiB).constData());
     for (const QByteArray &create : creates) {
         if ((cancel && cancel->load()) || !runGivingWay(fileDb, create, cancel, &failure))
             break;
@@ -860,7 +858,6 @@ Storage::Loaded ContactStore::buildIndexes(const QList<QByteArray> &creates, con
         if (built)
             built(int(loaded.rows));
     }
-    Direct::exec(fileDb, cacheSizePragma(WorkerCacheKiB).constData());
     if (!failure.isEmpty())
         loaded.result = Result::failed(Result::WriteFailed, failure);
     else

@@ -618,8 +618,7 @@ Result Storage::openWorker(const QString &path, bool onThread)
     if (!fileDb.open())
         return Result::failed(Result::ReadFailed, fileDb.lastError());
     QString failure;
-    // A load keeps its indexes up row by row: with their pages in memory
-    // (64 MB at most, for this connection only) that costs no reads.
+    // A small cache: see WorkerCacheKiB.
     if (!Direct::exec(fileDb, "PRAGMA secure_delete = FAST", &failure)
         || !Direct::exec(fileDb, "PRAGMA synchronous = FULL", &failure)
         || !Direct::exec(fileDb, cacheSizePragma(WorkerCacheKiB).constData(), &failure))
