@@ -20,94 +20,115 @@
 #include <chrono>
 #include <cstring>
 #include <iterator>
+#include <numeric>
 #include <thread>
 
 using namespace StorageSql;
 
+// The contact data of a roster's lines, kept in memory while the transaction
+// that merges them may have to run again: one buffer, each line's 19 fields
+// and its phone number's digits at offsets into it.
+class KeptRosterLines {
+public:
+    static constexpr int Fields = Schema::ContactFields + 1; // the phone's digits last
+    void add(const CsvBytes &fields, QByteArrayView phone)
+    {
+        for (int k = 0; k < Schema::ContactFields; ++k) {
+            if (k >= fields.size() || fields.isNull(k))
+                spans.push_back({qsizetype(bytes.size()), -1});
+            else
+                append(fields.at(k));
+        }
+        append(phone);
+    }
+    qsizetype count() const { return qsizetype(spans.size()) / Fields; }
+    bool isNull(qsizetype line, int k) const { return span(line, k).size < 0; }
+    QByteArrayView utf8(qsizetype line, int k) const
+    {
+        const Span &field = span(line, k);
+        return field.size <= 0 ? QByteArrayView() : QByteArrayView(bytes.data() + field.begin, field.size);
+    }
+
+private:
+    struct Span {
+        qsizetype begin;
+        qsizetype size; // -1: null
+    };
+    void append(QByteArrayView field)
+    {
+        spans.push_back({qsizetype(bytes.size()), field.size()});
+        bytes.insert(bytes.end(), field.begin(), field.end());
+    }
+    const Span &span(qsizetype line, int k) const { return spans[size_t(line * Fields + k)]; }
+    std::vector<char> bytes;
+    std::vector<Span> spans;
+};
+
 namespace {
-// A roster line kept for a second run, with its phone number's digits
-// beside the field.
-const char CreateRosterLine[] =
-    "CREATE TABLE roster_line (f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, "
-    "f17, f18, phone)";
-const char InsertRosterLine[] =
-    "INSERT INTO roster_line VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-const char RosterLines[] = "SELECT f0, f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, f17, "
-                           "f18, phone FROM roster_line ORDER BY rowid";
+using KeptLines = KeptRosterLines;
 
-// A roster line's fields as the merge reads them: from the file, or kept.
-struct FileFields {
-    const CsvBytes &fields;
-    const QByteArray &phone;
-    bool empty(int k) const { return fields.at(k).isEmpty(); }
-    QByteArrayView utf8(int k) const { return k == PhoneField ? QByteArrayView(phone) : fields.at(k); }
+// One kept line's fields as the merge reads them: emptiness from the field
+// as the file gave it, the phone's value as stored (digits only).
+struct LineFields {
+    const KeptLines &lines;
+    qsizetype line;
+    bool empty(int k) const { return lines.isNull(line, k) || lines.utf8(line, k).isEmpty(); }
+    QByteArrayView utf8(int k) const { return lines.utf8(line, k == PhoneField ? Schema::ContactFields : k); }
     void bind(Direct::Statement &statement, int index, int k) const
     {
-        if (k == PhoneField)
-            statement.bindUtf8Static(index, phone);
+        const int at = k == PhoneField ? Schema::ContactFields : k;
+        if (lines.isNull(line, at))
+            statement.bindNull(index);
         else
-            bindField(statement, index, fields, k);
-    }
-};
-struct KeptFields {
-    const Direct::Statement &row;
-    bool empty(int k) const { return row.isNull(k) || row.utf8(k).isEmpty(); }
-    QByteArrayView utf8(int k) const { return row.utf8(k == PhoneField ? Schema::ContactFields : k); }
-    void bind(Direct::Statement &statement, int index, int k) const
-    {
-        statement.bindColumnText(index, row, k == PhoneField ? Schema::ContactFields : k);
+            statement.bindUtf8Static(index, lines.utf8(line, at));
     }
 };
 
-// The statements that merge a roster line's contact data into the contacts.
+// The columns by name, as Sql::ContactByCall reads them.
+const char ContactById[] = "SELECT id, call, name, last, class, expire, address, city, state, zip, country, email, "
+                           "phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE id = ?";
+
+// The statements that merge the roster's contact data into the contacts.
 struct RosterMerge {
     explicit RosterMerge(const QSqlDatabase &db)
-        : find(db, Sql::ContactByCall), update(db, Sql::UpdateContactById), insert(db, Schema::InsertContact)
+        : findId(db, "SELECT id FROM contact WHERE call = ?"),
+          row(db, ContactById),
+          update(db, Sql::UpdateContactById),
+          insert(db, Schema::InsertContact)
     {
     }
-    // Whether the line would change the contact found: a roster loaded again
-    // mostly holds what is stored, and a row left alone is a page of a big
-    // file not written.
-    template <typename Fields>
-    bool changes(const Fields &line) const
+    // Whether the line would change the contact read into `row`: a roster
+    // loaded again mostly holds what is stored, and a row left alone is a
+    // page of a big file not written.
+    bool changes(const LineFields &line) const
     {
         for (int k = 1; k < Schema::ContactFields; ++k) {
-            if (!line.empty(k) && (find.isNull(k + 1) || line.utf8(k) != find.utf8(k + 1)))
+            if (!line.empty(k) && (row.isNull(k + 1) || line.utf8(k) != row.utf8(k + 1)))
                 return true;
         }
         return false;
     }
-    // Updates the contact of the line's call, where an empty field never
-    // erases a stored one, or adds it.
-    template <typename Fields>
-    bool merge(const Fields &line, QString *failure)
+    // Updates the contact read into `row`, where an empty field never erases
+    // a stored one.
+    bool updateRow(const LineFields &line)
     {
-        line.bind(find, 1, 0);
-        Direct::Statement *done = &insert;
-        if (find.next()) {
-            if (!changes(line)) {
-                find.reset();
-                return true;
-            }
-            for (int k = 1; k < Schema::ContactFields; ++k) {
-                if (line.empty(k))
-                    update.bindColumnText(k, find, k + 1);
-                else
-                    line.bind(update, k, k);
-            }
-            update.bindInt(Schema::ContactFields, find.integer(0));
-            done = &update;
-        } else {
-            for (int k = 0; k < Schema::ContactFields; ++k)
-                line.bind(insert, k + 1, k);
+        for (int k = 1; k < Schema::ContactFields; ++k) {
+            if (line.empty(k))
+                update.bindColumnText(k, row, k + 1);
+            else
+                line.bind(update, k, k);
         }
-        find.reset();
-        if (done->run())
-            return true;
-        *failure = done->error();
-        return false;
+        update.bindInt(Schema::ContactFields, row.integer(0));
+        return update.run();
     }
-    Direct::Statement find;
+    bool insertRow(const LineFields &line)
+    {
+        for (int k = 0; k < Schema::ContactFields; ++k)
+            line.bind(insert, k + 1, k);
+        return insert.run();
+    }
+    Direct::Statement findId;
+    Direct::Statement row;
     Direct::Statement update;
     Direct::Statement insert;
 };
@@ -236,37 +257,29 @@ Storage::Loaded RosterStore::addMembers(const LineSource &next)
 Storage::Loaded RosterStore::loadRoster(const RosterSource &next, const std::atomic<bool> *cancel)
 {
     // The roster and the contacts take the whole file or nothing of it: the
-    // contacts in one transaction, the members after it. That transaction
-    // gives way to the window: stopped when the window tries for the write
-    // lock, it is rolled back and run again from the lines kept meanwhile.
+    // contacts in one transaction, the members after it.
     const LoadRunning running;
     Loaded loaded;
-    QString failure;
     if (!memoryDb.transaction()) {
         loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
         return loaded;
     }
-    if (!Direct::exec(memoryDb, CreateRosterLine, &failure)) {
-        memoryDb.rollback();
-        loaded.result = Result::failed(Result::WriteFailed, failure);
-        return loaded;
-    }
-    bool stopped = false;
     QElapsedTimer phase;
     phase.start();
-    loaded = readRoster(next, cancel, &stopped);
+    KeptRosterLines kept;
+    loaded = readRoster(next, cancel, kept);
     const qint64 readMs = phase.restart();
-    if (loaded.result.ok() && stopped && !loaded.cancelled && loaded.rows > 0)
-        loaded.result = mergeRosterContacts(cancel, &loaded.cancelled);
-    qCDebug(lcStorage) << "Roster load:" << loaded.rows << "members read in" << readMs << "ms,"
-                       << (stopped ? "merged again in" : "then") << phase.elapsed() << "ms"
-                       << (loaded.cancelled ? "(cancelled)" : "") << loaded.result.error;
+    int runs = 0;
+    if (loaded.result.ok() && !loaded.cancelled && loaded.rows > 0)
+        loaded.result = mergeRosterContacts(kept, cancel, &loaded.cancelled, &runs);
+    qCDebug(lcStorage) << "Roster load:" << loaded.rows << "members read in" << readMs << "ms, merged in"
+                       << phase.elapsed() << "ms in" << runs << "runs" << (loaded.cancelled ? "(cancelled)" : "")
+                       << loaded.result.error;
     if (loaded.result.ok() && (loaded.rows == 0 || loaded.cancelled)) {
         memoryDb.rollback();
         loaded.rows = 0;
         return loaded;
     }
-    Direct::exec(memoryDb, "DROP TABLE IF EXISTS roster_line");
     if (loaded.result.ok() && !memoryDb.commit()) {
         // The contacts are stored; the members in memory are not.
         loaded.result = Result::failed(Result::WriteFailed, memoryDb.lastError());
@@ -277,58 +290,28 @@ Storage::Loaded RosterStore::loadRoster(const RosterSource &next, const std::ato
     return loaded;
 }
 
-Storage::Loaded RosterStore::readRoster(const RosterSource &next, const std::atomic<bool> *cancel, bool *stopped)
+Storage::Loaded RosterStore::readRoster(const RosterSource &next, const std::atomic<bool> *cancel,
+                                        KeptRosterLines &kept)
 {
-    // The first run merges each line as it is read, inside the write
-    // transaction: as fast as a load can be when the window leaves it alone.
     Loaded loaded;
     QString failure;
     loaded.result = clearMembers();
     if (!loaded.result.ok())
         return loaded;
-    letWindowWrite();
-    bool merging = Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure);
-    const qint64 since = steadyNs();
     {
         Direct::Statement member(memoryDb, Sql::InsertMember);
-        Direct::Statement keep(memoryDb, InsertRosterLine);
-        RosterMerge merge(fileDb);
-        while (failure.isEmpty()) {
-            const RosterLine *line = next();
-            if (!line)
-                break;
+        while (const RosterLine *line = next()) {
             ++loaded.rows;
-            const CsvBytes &fields = *line->fields;
-            bindField(member, 1, fields, 0);
+            bindField(member, 1, *line->fields, 0);
             if (!member.run()) {
                 failure = member.error();
                 break;
             }
-            if (!line->withContact)
-                continue;
-            for (int k = 0; k < Schema::ContactFields; ++k)
-                bindField(keep, k + 1, fields, k);
-            keep.bindString(Schema::ContactFields + 1, line->phone);
-            if (!keep.run()) {
-                failure = keep.error();
-                break;
-            }
-            // The window wants the lock: the rest is read without it.
-            if (merging && windowTriedAt.load() > since) {
-                merging = false;
-                *stopped = true;
-                Direct::exec(fileDb, "ROLLBACK");
-            }
-            if (merging)
-                merge.merge(FileFields{fields, line->phone.toUtf8()}, &failure);
+            if (line->withContact)
+                kept.add(*line->fields, line->phone.toUtf8());
         }
     }
     loaded.cancelled = failure.isEmpty() && cancel && cancel->load();
-    if (merging && failure.isEmpty() && !loaded.cancelled && loaded.rows > 0
-        && !Direct::exec(fileDb, "COMMIT", &failure))
-        failure += QStringLiteral(" (committing the roster's contacts)");
-    if (merging && !(failure.isEmpty() && !loaded.cancelled && loaded.rows > 0))
-        Direct::exec(fileDb, "ROLLBACK");
     if (!failure.isEmpty()) {
         loaded.result = Result::failed(Result::WriteFailed, failure);
         loaded.rows = 0;
@@ -336,30 +319,68 @@ Storage::Loaded RosterStore::readRoster(const RosterSource &next, const std::ato
     return loaded;
 }
 
-Result RosterStore::mergeRosterContacts(const std::atomic<bool> *cancel, bool *cancelled)
+Result RosterStore::mergeRosterContacts(const KeptRosterLines &kept, const std::atomic<bool> *cancel, bool *cancelled,
+                                        int *runs)
 {
+    // The look-ups of a big file's contacts read pages from the disk, one at
+    // a time: by call first, which walks the index of calls in its order,
+    // then the rows in the table's order. New contacts are added in the
+    // file's order.
+    std::vector<qsizetype> byCall(size_t(kept.count()));
+    std::iota(byCall.begin(), byCall.end(), 0);
+    std::sort(byCall.begin(), byCall.end(),
+              [&kept](qsizetype a, qsizetype b) { return kept.utf8(a, 0) < kept.utf8(b, 0); });
     QString failure;
     for (;;) {
+        ++*runs;
         letWindowWrite();
         if (!Direct::exec(fileDb, "BEGIN IMMEDIATE", &failure))
             return Result::failed(Result::WriteFailed, failure);
         const qint64 since = steadyNs();
-        bool stopped = false;
+        // The window wants the lock, or the operator stopped the load.
+        const auto stopped = [&] { return windowTriedAt.load() > since || (cancel && cancel->load()); };
+        bool stop = false;
         {
-            Direct::Statement lines(memoryDb, RosterLines);
             RosterMerge merge(fileDb);
-            while (failure.isEmpty() && lines.next()) {
-                // The window wants the lock, or the operator stopped the load.
-                if (windowTriedAt.load() > since || (cancel && cancel->load())) {
-                    stopped = true;
+            std::vector<std::pair<qint64, qsizetype>> found; // contact id, line
+            std::vector<qsizetype> missing;
+            for (const qsizetype line : byCall) {
+                if ((stop = stopped()))
                     break;
-                }
-                merge.merge(KeptFields{lines}, &failure);
+                merge.findId.bindUtf8Static(1, kept.utf8(line, 0));
+                if (merge.findId.next())
+                    found.emplace_back(merge.findId.integer(0), line);
+                else if (merge.findId.failed())
+                    failure = merge.findId.error();
+                else
+                    missing.push_back(line);
+                merge.findId.reset();
+                if (!failure.isEmpty())
+                    break;
             }
-            if (failure.isEmpty() && lines.failed())
-                failure = lines.error();
+            std::sort(found.begin(), found.end());
+            for (size_t i = 0; !stop && failure.isEmpty() && i < found.size(); ++i) {
+                if ((stop = stopped()))
+                    break;
+                const LineFields line{kept, found[i].second};
+                merge.row.bindInt(1, found[i].first);
+                if (merge.row.next()) {
+                    if (merge.changes(line) && !merge.updateRow(line))
+                        failure = merge.update.error();
+                } else if (merge.row.failed()) {
+                    failure = merge.row.error();
+                }
+                merge.row.reset();
+            }
+            std::sort(missing.begin(), missing.end());
+            for (size_t i = 0; !stop && failure.isEmpty() && i < missing.size(); ++i) {
+                if ((stop = stopped()))
+                    break;
+                if (!merge.insertRow(LineFields{kept, missing[i]}))
+                    failure = merge.insert.error();
+            }
         }
-        if (failure.isEmpty() && !stopped && Direct::exec(fileDb, "COMMIT", &failure))
+        if (failure.isEmpty() && !stop && Direct::exec(fileDb, "COMMIT", &failure))
             return Result();
         Direct::exec(fileDb, "ROLLBACK");
         if (!failure.isEmpty())

@@ -2,6 +2,8 @@
 
 #include "data/storage.h"
 
+class KeptRosterLines;
+
 // The club roster (mbr, in memory) and the roster file's load into it and
 // into the contacts.
 class RosterStore : public StorageFamily {
@@ -54,11 +56,12 @@ private:
     friend class ContactStore;
     friend class NetLogStore;
     friend class JournalStore;
-    // A roster load's two steps: the file into the members (its contact
-    // data merged at once unless the window wants the lock: `stopped`), and
-    // when stopped, the lines kept meanwhile merged again.
-    Loaded readRoster(const RosterSource &next, const std::atomic<bool> *cancel, bool *stopped);
-    Result mergeRosterContacts(const std::atomic<bool> *cancel, bool *cancelled);
+    // A roster load's two steps: the file into the members, its contact
+    // data kept; then that data merged into the contacts, in one write
+    // transaction that gives way to the window and runs again (`runs`).
+    Loaded readRoster(const RosterSource &next, const std::atomic<bool> *cancel, KeptRosterLines &kept);
+    Result mergeRosterContacts(const KeptRosterLines &kept, const std::atomic<bool> *cancel, bool *cancelled,
+                               int *runs);
     // The roster and contact rows alone, journalled by the caller if at all.
     Result insertMember(const QString &call);
     Result deleteMember(const QString &call);

@@ -226,6 +226,8 @@ void TestFiles::rosterLoadMergesFieldByField()
     QVERIFY(contactRow(w, "N0SHORT").isEmpty());
     QCOMPARE(column(memoryDb(w), "SELECT call FROM mbr ORDER BY id"),
              (QStringList{"W1AW", "K7NEW", "N0SHORT", "K7END"}));
+    // The look-ups go in call order; new contacts still join in the file's.
+    QCOMPARE(column(fileDb(w), "SELECT call FROM contact ORDER BY id"), (QStringList{"W1AW", "K7NEW", "K7END"}));
     QVERIFY2(rt->readData("errorLog.txt").contains("line 4 has 3 fields"), qPrintable(rt->readData("errorLog.txt")));
 
     // Loaded again, the same file writes no contact (its phone number's
