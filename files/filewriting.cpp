@@ -69,22 +69,25 @@ CsvWriter::CsvWriter(const QString &fileName) : file(fileName)
     failed = fileName.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     if (failed)
         failure = file.errorString();
-    pending.resize(SliceBytes + 4096);
 }
 
-char *CsvWriter::room(qsizetype bytes)
+char *CsvText::room(qsizetype bytes)
 {
-    if (used + bytes > pending.size())
-        pending.resize(std::max(used + bytes, 2 * pending.size()));
-    return pending.data() + used;
+    if (used + bytes > buffer.size())
+        buffer.resize(std::max({used + bytes, 2 * buffer.size(), SliceBytes + 4096}));
+    return buffer.data() + used;
+}
+
+void CsvText::appendBytes(QByteArrayView bytes)
+{
+    std::memcpy(room(bytes.size()), bytes.data(), size_t(bytes.size()));
+    used += bytes.size();
 }
 
 void CsvWriter::append(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::memcpy(room(bytes.size()), bytes.constData(), size_t(bytes.size()));
-    used += bytes.size();
-    if (used >= SliceBytes)
+    pending.appendBytes(text.toUtf8());
+    if (pending.size() >= SliceBytes)
         flush();
 }
 
@@ -113,7 +116,7 @@ qsizetype plainPrefix(const char *data, qsizetype size)
 }
 } // namespace
 
-void CsvWriter::appendField(QByteArrayView value, bool first)
+void CsvText::appendField(QByteArrayView value, bool first)
 {
     // At worst every byte is a quote and comes out doubled.
     const qsizetype size = value.size();
@@ -145,15 +148,13 @@ void CsvWriter::appendField(QByteArrayView value, bool first)
     used += out - start;
 }
 
-void CsvWriter::endRecord()
+void CsvText::endRecord()
 {
     *room(1) = '\n';
     ++used;
-    if (used >= SliceBytes)
-        flush();
 }
 
-void CsvWriter::appendRecord(const StoredRow &row, int first)
+void CsvText::appendRecord(const StoredRow &row, int first)
 {
     const int columns = row.columns();
     for (int c = first; c < columns; ++c)
@@ -161,11 +162,41 @@ void CsvWriter::appendRecord(const StoredRow &row, int first)
     endRecord();
 }
 
+void CsvWriter::appendField(QByteArrayView value, bool first)
+{
+    pending.appendField(value, first);
+}
+
+void CsvWriter::endRecord()
+{
+    pending.endRecord();
+    if (pending.size() >= SliceBytes)
+        flush();
+}
+
+void CsvWriter::appendRecord(const StoredRow &row, int first)
+{
+    pending.appendRecord(row, first);
+    if (pending.size() >= SliceBytes)
+        flush();
+}
+
+void CsvWriter::appendText(const CsvText &text)
+{
+    flush();
+    write(text.bytes());
+}
+
 void CsvWriter::flush()
 {
-    const char *data = pending.constData();
-    qsizetype left = used;
-    used = 0;
+    write(pending.bytes());
+    pending.clear();
+}
+
+void CsvWriter::write(QByteArrayView bytes)
+{
+    const char *data = bytes.data();
+    qsizetype left = bytes.size();
     // A short write is tried again for the rest, which then goes through or
     // fails with the system's reason (a full disk, a file size limit).
     while (!failed && left > 0) {

@@ -21,6 +21,28 @@ QString reportUnwritableFile(const QString &fileName, const QString &reason = QS
 // with the reason in `error` when any write failed.
 bool writeWholeFile(const QString &fileName, QByteArrayView bytes, QString &error);
 
+// CSV records in csvRecord's form, built in memory: a stretch of a file
+// that one thread makes while another writes the stretch before it.
+class CsvText {
+public:
+    // One value of a record, UTF-8: quoted, inner quotes doubled, line breaks
+    // turned into blanks.
+    void appendField(QByteArrayView value, bool first);
+    void endRecord();
+    // A whole record: the columns of a stored row from `first` on.
+    void appendRecord(const StoredRow &row, int first);
+    void appendBytes(QByteArrayView bytes);
+    QByteArrayView bytes() const { return QByteArrayView(buffer.constData(), used); }
+    qsizetype size() const { return used; }
+    void clear() { used = 0; }
+
+private:
+    // Where `bytes` more can be written; `used` grows by what was written.
+    char *room(qsizetype bytes);
+    QByteArray buffer;
+    qsizetype used = 0;
+};
+
 // A CSV file written record by record in csvRecord's form, through a
 // temporary file that replaces the old one only when every byte was written:
 // a failed write never leaves a half file behind. The text goes out in
@@ -36,6 +58,8 @@ public:
     void endRecord();
     // A whole record: the columns of a stored row from `first` on.
     void appendRecord(const StoredRow &row, int first);
+    // Records made elsewhere, written out at once.
+    void appendText(const CsvText &text);
     // Whether the file now holds everything appended; when not, the old file
     // is left as it was.
     bool commit();
@@ -44,13 +68,11 @@ public:
 
 private:
     void flush();
+    void write(QByteArrayView bytes);
     void startWriteBack();
-    // Where `bytes` more can be written; `used` grows by what was written.
-    char *room(qsizetype bytes);
 
     QSaveFile file;
-    QByteArray pending;
-    qsizetype used = 0;
+    CsvText pending;
     qint64 offset = 0;      // bytes in the file
     qint64 writtenBack = 0; // bytes handed to the disk early
     bool failed = false;

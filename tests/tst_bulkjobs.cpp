@@ -3,6 +3,7 @@
 #include "app/settings.h"
 #include "app/trelvin.h"
 #include "data/csv.h"
+#include "data/tablereading.h"
 #include "files/filescontroller.h"
 #include "jobs/bulkjob.h"
 #include "reports/reportfill.h"
@@ -34,6 +35,8 @@ private slots:
     void writesDuringLoadAreKept();
     void reloadKeepsOneIndexPerColumn();
     void cancelledSaveKeepsFile();
+    void savedOnTwoThreadsAsStored();
+    void readersShareOneStateOfTheFile();
     void cancelledRosterLoadKeepsRoster();
     void chunkedReportsMatchWholeOnes();
     void reportWaitsForJob();
@@ -252,6 +255,82 @@ void TestBulkJobs::cancelledSaveKeepsFile()
     QVERIFY(waitForJobs(w));
     QCOMPARE(rt->readData("Contacts-kept.csv").count('\n'), 20001);
     QVERIFY(rt->prompter.calls.isEmpty());
+}
+
+void TestBulkJobs::savedOnTwoThreadsAsStored()
+{
+    // Two threads read alternate stretches of ids: a gap inside one, whole
+    // stretches without rows, and fields that need quoting still come out
+    // in stored order, as csvRecord writes them.
+    QVERIFY(run(fileDb(w), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40000) "
+                           "INSERT INTO contact (call, name, city) SELECT 'TWO' || i, 'Name \"' || i || '\"', "
+                           "CASE WHEN i % 97 = 0 THEN 'two' || char(10) || 'lines' ELSE 'City' END FROM n"));
+    QVERIFY(run(fileDb(w), "DELETE FROM contact WHERE id BETWEEN 16000 AND 17500"));
+    QVERIFY(run(fileDb(w), "INSERT INTO contact (id, call, name) VALUES (250000, 'LAST', 'Far')"));
+    QByteArray expected = ContactsHeader;
+    QSqlQuery rows(fileDb(w));
+    QVERIFY(rows.exec("SELECT * FROM contact ORDER BY id"));
+    while (rows.next()) {
+        QStringList fields;
+        for (int c = 1; c < 20; ++c)
+            fields.append(rows.value(c).toString());
+        expected += csvRecord(fields).toUtf8();
+    }
+    const QString path = rt->dataPath() + "/Contacts-two.csv";
+    rt->prompter.paths = QStringList{path};
+    FORM(w, actionSaveContacts)->trigger();
+    QVERIFY(waitForJobs(w));
+    QVERIFY(rt->prompter.calls.isEmpty());
+    const QByteArray saved = rt->readData("Contacts-two.csv").toUtf8();
+    QCOMPARE(saved.count('\n'), expected.count('\n'));
+    QVERIFY(saved == expected);
+
+    // A write that fails on either thread leaves the old file as it was.
+    writeData("Contacts-two.csv", "old contacts\n");
+    {
+        const FileSizeLimit limit(1 << 20);
+        QVERIFY(limit.active);
+        rt->prompter.paths = QStringList{path};
+        FORM(w, actionSaveContacts)->trigger();
+        QVERIFY(waitForJobs(w));
+    }
+    QCOMPARE(rt->prompter.titles(), QStringList{"Can't Open File"});
+    QCOMPARE(rt->readData("Contacts-two.csv"), QStringLiteral("old contacts\n"));
+}
+
+void TestBulkJobs::readersShareOneStateOfTheFile()
+{
+    const QString path = fileDb(w).databaseName();
+    addContact("W1AW");
+    {
+        QSqlDatabase first = QSqlDatabase::addDatabase("QSQLITE", "reader-1");
+        QSqlDatabase second = QSqlDatabase::addDatabase("QSQLITE", "reader-2");
+        QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "writer");
+        writer.setConnectOptions("QSQLITE_BUSY_TIMEOUT=0");
+        for (QSqlDatabase *db : {&first, &second, &writer}) {
+            db->setDatabaseName(path);
+            QVERIFY(db->open());
+        }
+        {
+            const TableReading::WritesHeld held(path);
+            QVERIFY(held.result().ok());
+            QVERIFY(TableReading::beginReading(first).ok());
+            // No write comes in meanwhile.
+            QVERIFY(!run(writer, "BEGIN IMMEDIATE"));
+            QVERIFY(TableReading::beginReading(second).ok());
+        }
+        QVERIFY(run(writer, "INSERT INTO contact (call) VALUES ('K7NEW')"));
+        for (QSqlDatabase *db : {&first, &second}) {
+            QCOMPARE(column(*db, "SELECT call FROM contact ORDER BY id"), QStringList{"W1AW"});
+            qint64 from = 0, to = 0;
+            QVERIFY(TableReading::idRange(*db, Storage::Table::Contacts, &from, &to).ok());
+            QCOMPARE(to, from);
+            TableReading::endReading(*db);
+            QCOMPARE(column(*db, "SELECT call FROM contact ORDER BY id"), (QStringList{"W1AW", "K7NEW"}));
+        }
+    }
+    for (const char *name : {"reader-1", "reader-2", "writer"})
+        QSqlDatabase::removeDatabase(name);
 }
 
 void TestBulkJobs::cancelledRosterLoadKeepsRoster()
