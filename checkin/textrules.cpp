@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QValidator>
 
 #include <algorithm>
@@ -28,9 +27,14 @@ QString justifyDigit(const QString &call)
 
 QString digitsOnly(const QString &text)
 {
-    static const QRegularExpression nonDigits(QStringLiteral("[^0-9]+"));
-    QString digits = text;
-    return digits.remove(nonDigits);
+    // A loop, not a pattern: a roster load runs this on every line.
+    QString digits;
+    digits.reserve(text.size());
+    for (const QChar ch : text) {
+        if (ch >= u'0' && ch <= u'9')
+            digits.append(ch);
+    }
+    return digits;
 }
 
 QString likeLiteral(const QString &text)

@@ -33,6 +33,12 @@ public:
     static constexpr int Fields = Schema::ContactFields + 1; // the phone's digits last
     void add(const CsvBytes &fields, QByteArrayView phone)
     {
+        // Room for a few thousand lines at once: memory grown a little at a
+        // time is copied, and touched first, over and over.
+        if (spans.empty()) {
+            bytes.reserve(1 << 20);
+            spans.reserve(size_t(Fields) * 8192);
+        }
         for (int k = 0; k < Schema::ContactFields; ++k) {
             if (k >= fields.size() || fields.isNull(k))
                 spans.push_back({qsizetype(bytes.size()), -1});

@@ -12,6 +12,7 @@ private slots:
     void justifyDigitAligns();
     void removeNulsRemovesEvery();
     void likeLiteralEscapesWildcards();
+    void digitsOnlyKeepsAsciiDigits();
     void clippedKeepsWholeCharacters_data();
     void clippedKeepsWholeCharacters();
     void loggedWithinLooksBack_data();
@@ -110,6 +111,15 @@ void TestTextRules::likeLiteralEscapesWildcards()
 {
     QCOMPARE(likeLiteral("W1AW"), QString("W1AW"));
     QCOMPARE(likeLiteral("K%_\\"), QString("K\\%\\_\\\\"));
+}
+
+void TestTextRules::digitsOnlyKeepsAsciiDigits()
+{
+    QCOMPARE(digitsOnly("(860) 594-0200"), QString("8605940200"));
+    QCOMPARE(digitsOnly("+1 801.555.0000 x12"), QString("1801555000012"));
+    // Other scripts' digits, full-width ones and emoji are not phone digits.
+    QCOMPARE(digitsOnly(QString::fromUtf8("\u0663\uFF11 7\xF0\x9F\x98\x80")), QString("7"));
+    QCOMPARE(digitsOnly(QString()), QString());
 }
 
 void TestTextRules::clippedKeepsWholeCharacters_data()
