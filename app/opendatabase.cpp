@@ -3,6 +3,7 @@
 #include "app/prompter.h"
 #include "app/trelvin.h"
 #include "data/csv.h"
+#include "files/filescontroller.h"
 
 #include <QFileInfo>
 #include <QSqlError>
@@ -30,6 +31,8 @@ void Trelvin::setupDbFile()
                    + "', left by a load that did not end, was dropped.");
     if (opening.ok()) {
         indexBuilder->buildSoon(opening.unbuiltIndexes);
+        if (opening.replacedLeft)
+            files->dropReplacedTables();
         if (!opening.netProblem.isEmpty()) {
             prompter->message(Prompter::Warning, QStringLiteral("Net List Not Kept"),
                               "The net list tables in '" + path

@@ -66,6 +66,8 @@ public:
     // While the work after a load runs: the table it replaced dropped, its
     // last index built.
     bool finishingLoad() const { return dropping; }
+    // At start: what an exit left of that work, done beside the window.
+    void dropReplacedTables() { dropReplaced(); }
     // At exit: no more work after a load is started (what is left is done
     // at the next start).
     void close();
