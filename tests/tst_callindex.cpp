@@ -40,6 +40,7 @@ class TestCallIndex : public QObject {
 
 private slots:
     void findsAsLikeDoes();
+    void updatesMatchAWholeRead_data();
     void updatesMatchAWholeRead();
 };
 
@@ -82,16 +83,35 @@ void TestCallIndex::findsAsLikeDoes()
     QCOMPARE(found(index, QByteArray("\0B", 2), false), QList<QByteArray>{QByteArray("A\0B", 3)});
 }
 
+void TestCallIndex::updatesMatchAWholeRead_data()
+{
+    // Lower case in a call gives the index a second, folded text; without
+    // any, both texts are one.
+    QTest::addColumn<QByteArray>("letters");
+    QTest::addColumn<int>("lowerFrom"); // the round from which lower case comes
+    QTest::newRow("mixed case") << QByteArray("AKNWakw17") << 0;
+    QTest::newRow("upper case, then lower") << QByteArray("AKNWakw17") << 150;
+    QTest::newRow("upper case only") << QByteArray("AKNWakw17") << -1;
+}
+
 void TestCallIndex::updatesMatchAWholeRead()
 {
-    // Random batches of changes, merged in, give what reading the table
-    // whole gives.
+    // Random batches of changes, merged in (a few in place, many as a new
+    // layout), give what reading the table whole gives.
+    QFETCH(QByteArray, letters);
+    QFETCH(int, lowerFrom);
     std::mt19937 rng(16);
-    const auto call = [&rng] {
-        static const char letters[] = "AKNWakw17";
+    int round = 0;
+    const auto call = [&] {
+        const bool lower = lowerFrom >= 0 && round >= lowerFrom;
+        const quint32 choices = lower ? quint32(letters.size()) : 4;
         QByteArray text;
-        for (int i = int(rng() % 5); i >= 0; --i)
-            text += letters[rng() % 9];
+        for (int i = int(rng() % 5); i >= 0; --i) {
+            const char letter = letters.at(qsizetype(rng() % choices));
+            text += letter;
+        }
+        if (!lower || rng() % 2)
+            text += letters.right(2);
         return text;
     };
     QMap<qint64, QByteArray> table;
@@ -100,7 +120,7 @@ void TestCallIndex::updatesMatchAWholeRead()
     CallIndex index;
     index.assign(rowsOf(table));
     qint64 nextId = 301;
-    for (int round = 0; round < 200; ++round) {
+    for (round = 0; round < 200; ++round) {
         QList<qint64> changed;
         const int changes = round % 10 == 0 ? 40 : 1 + int(rng() % 3);
         for (int k = 0; k < changes; ++k) {
