@@ -28,6 +28,40 @@ void sortRows(std::vector<Row> &rows)
     std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return before(a.call, a.id, b.call, b.id); });
 }
 
+// The index's arrays, edited where they lie: one call taken out or put in,
+// the offsets after it shifted.
+struct Layout {
+    QByteArray &stored;
+    QByteArray *upper; // null while it shares the stored text
+    std::vector<quint32> &starts;
+    std::vector<qint64> &ids;
+
+    void eraseAt(size_t at)
+    {
+        const quint32 from = starts[at];
+        const quint32 length = starts[at + 1] - from;
+        stored.remove(from, length);
+        if (upper)
+            upper->remove(from, length);
+        starts.erase(starts.begin() + qsizetype(at) + 1);
+        for (size_t i = at + 1; i < starts.size(); ++i)
+            starts[i] -= length;
+        ids.erase(ids.begin() + qsizetype(at));
+    }
+    void insertAt(size_t at, const QByteArray &call, const QByteArray &folded, qint64 id)
+    {
+        const quint32 from = starts[at];
+        const quint32 length = quint32(call.size() + 1);
+        stored.insert(from, call + '\0');
+        if (upper)
+            upper->insert(from, folded + '\0');
+        for (size_t i = at + 1; i < starts.size(); ++i)
+            starts[i] += length;
+        starts.insert(starts.begin() + qsizetype(at) + 1, from + length);
+        ids.insert(ids.begin() + qsizetype(at), id);
+    }
+};
+
 } // namespace
 
 void CallIndex::Matches::clear()
@@ -138,36 +172,15 @@ void CallIndex::update(const QList<qint64> &changed, std::vector<Row> rows)
     // touched anew, tens of milliseconds on the keystroke that follows.
     if (removed.size() + rows.size() <= 8) {
         const bool lower = std::any_of(rows.begin(), rows.end(), [](const Row &row) { return hasLower(row.call); });
-        const auto eraseAt = [this](size_t at, bool withUpper) {
-            const quint32 from = starts[at];
-            const quint32 length = starts[at + 1] - from;
-            stored.remove(from, length);
-            if (withUpper)
-                upper.remove(from, length);
-            starts.erase(starts.begin() + qsizetype(at) + 1);
-            for (size_t i = at + 1; i < starts.size(); ++i)
-                starts[i] -= length;
-            ids.erase(ids.begin() + qsizetype(at));
-        };
-        const auto insertAt = [this](size_t at, const Row &row, bool withUpper) {
-            const quint32 from = starts[at];
-            const quint32 length = quint32(row.call.size() + 1);
-            stored.insert(from, row.call + '\0');
-            if (withUpper)
-                upper.insert(from, folded(row.call) + '\0');
-            for (size_t i = at + 1; i < starts.size(); ++i)
-                starts[i] += length;
-            starts.insert(starts.begin() + qsizetype(at) + 1, from + length);
-            ids.insert(ids.begin() + qsizetype(at), row.id);
-        };
         // Alone, the text is edited where it lies rather than copied first.
         if (bothShared)
             upper = QByteArray();
+        Layout layout{stored, bothShared ? nullptr : &upper, starts, ids};
         for (auto it = removed.rbegin(); it != removed.rend(); ++it)
-            eraseAt(*it, !bothShared);
+            layout.eraseAt(*it);
         const std::vector<size_t> places = placesFor(rows);
         for (size_t k = rows.size(); k-- > 0;)
-            insertAt(places[k], rows[k], !bothShared);
+            layout.insertAt(places[k], rows[k].call, folded(rows[k].call), rows[k].id);
         if (bothShared)
             upper = lower ? folded(stored) : stored;
         return;
