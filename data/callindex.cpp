@@ -162,34 +162,39 @@ void CallIndex::update(const QList<qint64> &changed, std::vector<Row> rows)
     sortRows(rows);
     std::vector<qint64> gone(changed.begin(), changed.end());
     std::sort(gone.begin(), gone.end());
-
-    const size_t count = ids.size();
     const std::vector<size_t> removed = positionsOf(gone);
-    const bool bothShared = upper.isSharedWith(stored);
-
     // A few changes (a contact stored from the window) are made in place: a
     // new layout is some 20 MB at a million contacts, memory allocated and
     // touched anew, tens of milliseconds on the keystroke that follows.
-    if (removed.size() + rows.size() <= 8) {
-        const bool lower = std::any_of(rows.begin(), rows.end(), [](const Row &row) { return hasLower(row.call); });
-        // Alone, the text is edited where it lies rather than copied first.
-        if (bothShared)
-            upper = QByteArray();
-        Layout layout{stored, bothShared ? nullptr : &upper, starts, ids};
-        for (auto it = removed.rbegin(); it != removed.rend(); ++it)
-            layout.eraseAt(*it);
-        const std::vector<size_t> places = placesFor(rows);
-        for (size_t k = rows.size(); k-- > 0;)
-            layout.insertAt(places[k], rows[k].call, folded(rows[k].call), rows[k].id);
-        if (bothShared)
-            upper = lower ? folded(stored) : stored;
-        return;
-    }
-    const std::vector<size_t> inserted = placesFor(rows);
+    if (removed.size() + rows.size() <= 8)
+        editInPlace(removed, rows);
+    else
+        relayOut(removed, rows);
+}
 
-    // The new layout, copied in blocks between the changes.
-    const bool needUpper =
-        !bothShared || std::any_of(rows.begin(), rows.end(), [](const Row &row) { return hasLower(row.call); });
+void CallIndex::editInPlace(const std::vector<size_t> &removed, const std::vector<Row> &rows)
+{
+    const bool bothShared = upper.isSharedWith(stored);
+    const bool lower = std::any_of(rows.begin(), rows.end(), [](const Row &row) { return hasLower(row.call); });
+    // Alone, the text is edited where it lies rather than copied first.
+    if (bothShared)
+        upper = QByteArray();
+    Layout layout{stored, bothShared ? nullptr : &upper, starts, ids};
+    for (auto it = removed.rbegin(); it != removed.rend(); ++it)
+        layout.eraseAt(*it);
+    const std::vector<size_t> places = placesFor(rows);
+    for (size_t k = rows.size(); k-- > 0;)
+        layout.insertAt(places[k], rows[k].call, folded(rows[k].call), rows[k].id);
+    if (bothShared)
+        upper = lower ? folded(stored) : stored;
+}
+
+void CallIndex::relayOut(const std::vector<size_t> &removed, const std::vector<Row> &rows)
+{
+    const size_t count = ids.size();
+    const std::vector<size_t> inserted = placesFor(rows);
+    const bool needUpper = !upper.isSharedWith(stored)
+                           || std::any_of(rows.begin(), rows.end(), [](const Row &row) { return hasLower(row.call); });
     QByteArray newStored(1, '\0');
     QByteArray newUpper(1, '\0');
     newStored.reserve(stored.size() + 64 * qsizetype(rows.size()));

@@ -68,6 +68,10 @@ private:
     // where each new row goes among the present ones.
     std::vector<size_t> positionsOf(const std::vector<qint64> &gone) const;
     std::vector<size_t> placesFor(const std::vector<Row> &rows) const;
+    // update's two ways: a few changes edited where they lie, or many
+    // copied into a new layout in blocks between them.
+    void editInPlace(const std::vector<size_t> &removed, const std::vector<Row> &rows);
+    void relayOut(const std::vector<size_t> &removed, const std::vector<Row> &rows);
 
     // Calls as stored and with ASCII letters upper case, each buffer laid
     // out as "\0" call "\0" call ... "\0"; the two share their data when no
