@@ -31,7 +31,7 @@ void Trelvin::setupDbFile()
                    + "', left by a load that did not end, was dropped.");
     if (opening.ok()) {
         indexBuilder->buildSoon(opening.unbuiltIndexes);
-        if (opening.replacedLeft)
+        if (opening.leftOverBeside)
             files->dropReplacedTables();
         if (!opening.netProblem.isEmpty()) {
             prompter->message(Prompter::Warning, QStringLiteral("Net List Not Kept"),

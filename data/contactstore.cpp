@@ -333,18 +333,22 @@ void stopDroppingReplaced()
 
 } // namespace StorageSql
 
-Result ContactStore::finishAfterLoad(const std::atomic<bool> &cancel)
+Result ContactStore::finishAfterLoad(const std::atomic<bool> &cancel, QStringList *killedLoads)
 {
     // Held throughout: a load that starts meanwhile waits until this has
-    // stopped, so that the index is never built on its new table.
+    // stopped, so that the index is never built on its new table, and no
+    // load's own new table is in use while this drops a killed one's.
     const std::lock_guard<std::mutex> running(replacedDrop);
     const auto stop = [&cancel] { return cancel.load() || dropStop.load(); };
     QString failure;
-    for (const char *table : {"contact_replaced", "log_replaced"}) {
+    for (const char *table : {"contact_loading", "contact_replaced", "log_loading", "log_replaced"}) {
         if (stop())
             return Result();
+        const bool killed = QByteArray(table).endsWith("_loading") && schemaHas(fileDb, table);
         if (!dropInParts(fileDb, table, &failure, 50, stop))
             return failure.isEmpty() ? Result() : Result::failed(Result::WriteFailed, failure);
+        if (killed && killedLoads)
+            killedLoads->append(QString::fromLatin1(table));
     }
     // The suffix index a big table's load left out; its name is free now.
     Direct::Statement has(fileDb, "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'contact' AND "

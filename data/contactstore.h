@@ -66,8 +66,9 @@ public:
     // it replaced, a slice at a time, then builds the index it left out
     // (the contacts' suffix index, which only one report reads). Stops on
     // `cancel` or when a load starts (stopDroppingReplaced(), which drops
-    // the rest); left, the next load or start does it.
-    Result finishAfterLoad(const std::atomic<bool> &cancel);
+    // the rest); left, the next load or start does it. A killed load's new
+    // table goes too; `killedLoads` lists those dropped.
+    Result finishAfterLoad(const std::atomic<bool> &cancel, QStringList *killedLoads = nullptr);
     // The highest id in the table, 0 when it is empty.
     qint64 lastRowId(Table table) const;
 

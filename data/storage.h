@@ -103,10 +103,11 @@ public:
         QString netProblem;
         // Tables a load killed part-way had left, dropped now.
         QStringList dropped;
-        // A big table that an ended load replaced and an exit left undropped:
-        // dropped beside the window (FilesController::dropReplacedTables),
-        // as after a load, not before the window shows (a second at 1M rows).
-        bool replacedLeft = false;
+        // A big table that a killed load left, or that an ended load
+        // replaced and an exit left undropped: dropped beside the window
+        // (FilesController::dropReplacedTables), as after a load, not
+        // before the window shows (a second at 1M rows).
+        bool leftOverBeside = false;
         // The CREATE INDEX statements of a big table's missing indexes, left
         // for ContactStore::buildIndexes beside the window: built here they
         // would hold the window for seconds.

@@ -500,19 +500,23 @@ void FilesController::dropReplaced()
     dropping = true;
     dropAgain = false;
     const QString path = storage.contactsDb().databaseName();
+    auto killedLoads = std::make_shared<QStringList>();
     host.runBeside(
         QStringLiteral("After a load: the replaced table dropped, the last index built"),
-        [path](const std::atomic<bool> &cancelled) {
+        [path, killedLoads](const std::atomic<bool> &cancelled) {
             Storage worker(workerConnectionName());
             Storage::Result result = worker.openWorker(path, true);
             if (result.ok())
-                result = worker.contacts().finishAfterLoad(cancelled);
+                result = worker.contacts().finishAfterLoad(cancelled, killedLoads.get());
             // Left as they are, the next load or start does the rest.
             if (!result.ok())
                 qCInfo(lcFiles) << "After a load:" << result.error;
         },
-        [this] {
+        [this, path, killedLoads] {
             dropping = false;
+            for (const QString &table : std::as_const(*killedLoads))
+                emit errorLine("Contacts database '" + path + "': table '" + table
+                               + "', left by a load that did not end, was dropped.");
             if (dropAgain)
                 dropReplaced();
         });
