@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include "bench/benchstats.h"
+#include "bench/benchwait.h"
 
 #include <algorithm>
 #include <cmath>
@@ -54,11 +55,8 @@ double waitFor(const std::function<bool()> &done, int limitMs = 10000)
 {
     QElapsedTimer timer;
     timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs)
-            return -1;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    if (!BenchWait::runUntil(done, limitMs))
+        return -1;
     return double(timer.nsecsElapsed()) / 1e6;
 }
 

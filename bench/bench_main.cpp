@@ -48,6 +48,7 @@
 #include <QTimer>
 
 #include "bench/benchstats.h"
+#include "bench/benchwait.h"
 
 #include <algorithm>
 #include <array>
@@ -82,6 +83,7 @@ bool waitForCallIndex(Storage &storage)
 
 using BenchStats::Stats;
 using BenchStats::summarise;
+using BenchWait::runUntil;
 
 // Repeats `work` until it ran at least `minRuns` times and the time budget is
 // spent (or `maxRuns` is reached); `between` runs untimed after each run.
@@ -214,24 +216,6 @@ void recordGap(const QString &measure, const QString &size, double gapMs)
 bool jobsDone(const Trelvin &w)
 {
     return !bulkJobOf(&w)->running() && reportFillOf(&w)->idle();
-}
-
-// Runs the event loop until `done()`, asleep between events as a window's
-// loop is. processEvents() with a time limit does not wait for events: such
-// a loop spun, and took one of two cores from the work it waited for.
-void runUntil(const std::function<bool()> &done)
-{
-    if (done())
-        return;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(1);
-    loop.exec();
 }
 
 // Runs the event loop until jobsDone(): a timed run includes the whole job.
