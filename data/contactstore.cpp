@@ -41,8 +41,19 @@ struct ContactStore::CallSearch {
     CallIndex::Matches found;
     // The table's drop is being prepared.
     bool dropping = false;
-    // PRAGMA data_version when the read began.
+    // PRAGMA data_version when the read began, or when this program's
+    // workers last explained a change of it.
     qint64 dataVersion = -1;
+    // The workers' commits counted when the window last looked.
+    quint64 seenCommits = 0;
+    quint64 seenContactCommits = 0;
+    // The workers explained a change that another program may have made
+    // in the same moment: the table is read again once they are done.
+    bool unverified = false;
+
+    // On a worker's connection: its transaction changed contacts.
+    bool workerTouched = false;
+    bool countedWorker = false;
 
     // The read in progress.
     std::thread reader;
@@ -51,7 +62,7 @@ struct ContactStore::CallSearch {
     CallIndex readIndex;
     bool readFailed = false;
 
-    ~CallSearch() { stopReading(); }
+    ~CallSearch();
 
     void markStale()
     {
@@ -188,7 +199,71 @@ void contactsRolledBack(void *context)
     static_cast<ContactStore::CallSearch *>(context)->markStale();
 }
 
+// This program's own workers' commits (a log loaded, an old table dropped,
+// an index built, a roster merged), counted before each shows, so that the
+// window tells a change of PRAGMA data_version that leaves the contacts as
+// they were from one that changes them or comes from another program.
+std::atomic<quint64> workerCommits{0};
+std::atomic<quint64> workerContactCommits{0};
+std::atomic<int> workersOpen{0};
+
+void workerRowChanged(void *context, int, const char *, const char *table, sqlite3_int64)
+{
+    if (isContactTable(table))
+        static_cast<ContactStore::CallSearch *>(context)->workerTouched = true;
+}
+
+int authorizeWorkerChange(void *context, int action, const char *first, const char *second, const char *, const char *)
+{
+    auto *search = static_cast<ContactStore::CallSearch *>(context);
+    switch (action) {
+    case SQLITE_DELETE:
+        // As on the window's connection: a table emptied at once would pass
+        // the update hook by.
+        if (!isContactTable(first))
+            return SQLITE_OK;
+        if (search->dropping) {
+            search->dropping = false;
+            return SQLITE_OK;
+        }
+        return SQLITE_IGNORE;
+    case SQLITE_DROP_TABLE:
+        search->dropping = isContactTable(first);
+        search->workerTouched = search->workerTouched || search->dropping;
+        return SQLITE_OK;
+    case SQLITE_ALTER_TABLE:
+        // A loaded table renamed into place, or the table renamed away.
+        if (second && std::strncmp(second, "contact", 7) == 0)
+            search->workerTouched = true;
+        return SQLITE_OK;
+    default:
+        return SQLITE_OK;
+    }
+}
+
+int workerCommitting(void *context)
+{
+    auto *search = static_cast<ContactStore::CallSearch *>(context);
+    if (search->workerTouched)
+        ++workerContactCommits;
+    ++workerCommits;
+    search->workerTouched = false;
+    return 0;
+}
+
+void workerRolledBack(void *context)
+{
+    static_cast<ContactStore::CallSearch *>(context)->workerTouched = false;
+}
+
 } // namespace
+
+ContactStore::CallSearch::~CallSearch()
+{
+    stopReading();
+    if (countedWorker)
+        --workersOpen;
+}
 
 namespace StorageSql {
 
@@ -524,9 +599,12 @@ void ContactStore::fileOpened()
     callSearch->markStale();
     if (fileDb.isOpen() && Direct::handle(fileDb)) {
         watchContacts(fileDb, true);
+        callSearch->unverified = false;
         Direct::Statement version(fileDb, "PRAGMA data_version");
         if (version.next())
             callSearch->dataVersion = version.integer(0);
+        callSearch->seenCommits = workerCommits.load();
+        callSearch->seenContactCommits = workerContactCommits.load();
         callSearch->startReading(fileDb.databaseName());
     }
 }
@@ -535,6 +613,19 @@ void ContactStore::fileClosing()
 {
     callSearch->stopReading();
     callSearch->ready = false;
+}
+
+void ContactStore::watchAsWorker()
+{
+    sqlite3 *handle = Direct::handle(fileDb);
+    if (!handle || callSearch->countedWorker)
+        return;
+    sqlite3_update_hook(handle, workerRowChanged, callSearch.get());
+    sqlite3_set_authorizer(handle, authorizeWorkerChange, callSearch.get());
+    sqlite3_commit_hook(handle, workerCommitting, callSearch.get());
+    sqlite3_rollback_hook(handle, workerRolledBack, callSearch.get());
+    callSearch->countedWorker = true;
+    ++workersOpen;
 }
 
 void ContactStore::watchContacts(const QSqlDatabase &db, bool withRollback)
@@ -555,15 +646,35 @@ bool ContactStore::callIndexReady()
         return false;
     CallSearch &search = *callSearch;
     // Another program's commit passes the hooks by; SQLite counts it. Not
-    // knowing whether there was one, the search reads the table.
+    // knowing whether there was one, the search reads the table. Commits of
+    // this program's workers that left the contacts alone explain it, and
+    // keep the index.
     Direct::Statement version(fileDb, "PRAGMA data_version");
     if (!version.next())
         return false;
-    if (version.integer(0) != search.dataVersion)
+    if (version.integer(0) != search.dataVersion) {
+        // Read after the version: a worker counts a commit before it shows,
+        // so every commit that this change holds is counted.
+        const quint64 commits = workerCommits.load();
+        const quint64 contactCommits = workerContactCommits.load();
+        if (commits != search.seenCommits && contactCommits == search.seenContactCommits)
+            search.unverified = true;
+        else
+            search.markStale();
+        search.dataVersion = version.integer(0);
+        search.seenCommits = commits;
+        search.seenContactCommits = contactCommits;
+    }
+    // Another program may have written beside them: once they are all done,
+    // the table is read again.
+    if (search.unverified && workersOpen.load() == 0) {
+        search.unverified = false;
         search.markStale();
+    }
     search.takeRead();
     if (search.stale) {
         search.ready = false;
+        search.unverified = false;
         search.dataVersion = version.integer(0);
         search.startReading(fileDb.databaseName());
         return false;

@@ -132,6 +132,9 @@ private:
     void fileOpened();
     void fileClosing();
     void watchContacts(const QSqlDatabase &db, bool withRollback);
+    // On a worker's connection: its commits are counted, and those that
+    // change the contacts apart, for the window's index of calls.
+    void watchAsWorker();
     Result refreshCallIndex();
     std::unique_ptr<CallSearch> callSearch;
 };

@@ -296,6 +296,7 @@ Storage::~Storage()
             sqlite3_update_hook(handle, nullptr, nullptr);
             sqlite3_set_authorizer(handle, nullptr, nullptr);
             sqlite3_rollback_hook(handle, nullptr, nullptr);
+            sqlite3_commit_hook(handle, nullptr, nullptr);
         }
     }
     if (workerName.isEmpty())
@@ -638,6 +639,7 @@ Result Storage::openWorker(const QString &path, bool onThread)
         || !Direct::exec(fileDb, "PRAGMA synchronous = FULL", &failure)
         || !Direct::exec(fileDb, cacheSizePragma(WorkerCacheKiB).constData(), &failure))
         return Result::failed(Result::ReadFailed, failure);
+    contactStore->watchAsWorker();
     memoryDb.setDatabaseName(QStringLiteral(":memory:"));
     if (!memoryDb.open())
         return Result::failed(Result::ReadFailed, memoryDb.lastError());

@@ -45,6 +45,7 @@ private slots:
     void leftoverStagingTablesDropped();
     void bigReplacedTableDroppedBesideTheWindow();
     void replacedTableDroppedAfterTheLoad();
+    void searchKeepsItsIndexBesideOtherWork();
 
 private:
     // A contacts file of `count` lines, calls CHK0..; bigger than the
@@ -700,6 +701,66 @@ void TestBulkJobs::replacedTableDroppedAfterTheLoad()
                                "AND sql LIKE '%ltrim(call%'"),
              QStringList{"1"});
     QCOMPARE(column(fileDb(w), leftOvers), QStringList());
+}
+
+void TestBulkJobs::searchKeepsItsIndexBesideOtherWork()
+{
+    if (qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"))
+        QSKIP("the index of calls needs SQLite's own handle");
+    // A net log loading commits slice after slice and leaves the contacts
+    // alone: a keystroke meanwhile answers whole from the index instead of
+    // having it read again at every slice.
+    addContact("W1AW");
+    addContact("K7ABC");
+    // Enough calls that a read of them all is still going on when the
+    // keystroke that started it returns.
+    QVERIFY(run(fileDb(w), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+                           "INSERT INTO contact (call) SELECT 'K' || i FROM n"));
+    ContactStore &contacts = storeOf(w).contacts();
+    QVERIFY(waitForCallIndex(storeOf(w)));
+    // Long enough a load for the steps below to run beside it.
+    QByteArray log;
+    for (int i = 0; i < 1000000; ++i)
+        log += "\"230101\",\"19:00:00\",\"-\",\"LOG" + QByteArray::number(i) + "\",,,,,\n";
+    rt->prompter.paths = QStringList{writeLog(log, QStringLiteral("Trelvin-big.csv"))};
+    FORM(w, actionLoadTrelvin)->trigger();
+    const auto loadedRows = [this] { return column(fileDb(w), "SELECT count(*) FROM log_loading").value(0).toInt(); };
+    const auto answer = [&contacts] {
+        const ContactStore::Found found = contacts.findCandidates(QStringLiteral("W1"), false);
+        return found.partial ? -1 : found.count;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(loadedRows() > 0, 20000);
+    int before = loadedRows();
+    QTRY_VERIFY_WITH_TIMEOUT(loadedRows() > before, 20000);
+    QCOMPARE(answer(), 1);
+    QVERIFY(!contacts.callIndexReading());
+    // The window's own new station joins it through its hooks.
+    addContact("W1XYZ");
+    QCOMPARE(answer(), 2);
+
+    // Another program writes in the same moment as the load: the index is
+    // kept while the load runs, and read again once this program's work is
+    // done.
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
+        other.setDatabaseName(fileDb(w).databaseName());
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec("INSERT INTO contact (call) VALUES ('W1OTHER')"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("other program");
+    before = loadedRows();
+    QTRY_VERIFY_WITH_TIMEOUT(loadedRows() > before, 20000);
+    QVERIFY(answer() >= 2);
+    QVERIFY(!contacts.callIndexReading());
+    QVERIFY2(bulkJobOf(w)->running(), "the load ended before the keystrokes it was to run beside");
+
+    QVERIFY(waitForJobs(w, 60000));
+    QTRY_VERIFY_WITH_TIMEOUT(!filesOf(w)->finishingLoad(), 20000);
+    answer();
+    QVERIFY(waitForCallIndex(storeOf(w)));
+    QCOMPARE(answer(), 3);
+    QCOMPARE(column(fileDb(w), "SELECT count(*) FROM log WHERE call LIKE 'LOG%'"), QStringList{"1000000"});
 }
 
 QTEST_MAIN(TestBulkJobs)

@@ -4,6 +4,7 @@
 #include "checkin/textrules.h"
 #include "dialogs/contact.h"
 #include "files/filescontroller.h"
+#include "jobs/background.h"
 #include "lookup/lookupcontroller.h"
 #include "ui_contact.h"
 #include "ui_trelvin.h"
@@ -804,8 +805,7 @@ void TestSearch::searchFollowsEveryWrite()
     // LIKE over the table lists, in the order of its index on the call.
     const auto same = [this](const char *step) {
         // The index where SQLite gives this library's handle, the LIKE
-        // otherwise; a loaded table's old one is dropped first, whose
-        // commits would have the index read again.
+        // otherwise; after a load, once its work beside the window is done.
         QTRY_VERIFY(!filesOf(w)->finishingLoad());
         if (!qEnvironmentVariableIsSet("TRELVIN_TEST_QT_SQL_ONLY"))
             QVERIFY(waitForCallIndex(storeOf(w)));
@@ -869,6 +869,25 @@ void TestSearch::searchFollowsEveryWrite()
     }
     QSqlDatabase::removeDatabase("other program");
     same("written by another program");
+
+    // Written on workers' own connections, with another worker open
+    // meanwhile: only their own count of their changes to the contacts has
+    // the index read again, not the end of all the program's work.
+    Storage reader(workerConnectionName());
+    QVERIFY(reader.openWorker(fileDb(w).databaseName(), false).ok());
+
+    // A roster merged: a stored station's data changed, a new one added.
+    {
+        const QString roster = rt->dataPath() + "/Roster-new.csv";
+        QFile members(roster);
+        QVERIFY(members.open(QIODevice::WriteOnly));
+        members.write("header\n\"W2AB\",\"Ann\"" + QByteArray(",").repeated(17) + "\n\"KW9NEW\",\"Bo\""
+                      + QByteArray(",").repeated(17) + "\n");
+        members.close();
+        filesOf(w)->loadRoster(roster);
+        QVERIFY(waitForJobs(w));
+        same("merged from a roster");
+    }
 
     // A contacts file loaded: a new table takes the old one's name.
     const QString path = rt->dataPath() + "/Contacts-new.csv";
