@@ -1058,6 +1058,26 @@ void benchReports(Runtime &rt, const QString &size)
     }
 }
 
+// Starts a job and runs `step` up to twenty times while it runs, spread
+// over `spreadMs`; returns once the job is done.
+void twentyDuring(Trelvin &w, double spreadMs, const std::function<void()> &start, const std::function<void()> &step)
+{
+    const qint64 every = qMax<qint64>(1, qint64(spreadMs / 20));
+    int steps = 0;
+    start();
+    QElapsedTimer since;
+    since.start();
+    while (!jobsDone(w)) {
+        if (steps < 20 && since.elapsed() >= every) {
+            since.restart();
+            step();
+            ++steps;
+        }
+        runUntil([&] { return jobsDone(w) || (steps < 20 && since.elapsed() >= every); });
+    }
+    finishJobs(w);
+}
+
 // An operator on the air during a job: twenty new stations checked in from
 // the event loop, spread over `spreadMs` (the job's own time, measured
 // before), so that each of its steps sees some, the index builds and the
@@ -1071,23 +1091,14 @@ void recordCheckInsDuring(Runtime &rt, Trelvin &w, const QString &job, const QSt
     std::mt19937 rng(300);
     std::vector<double> waits;
     rt.prompter.writeFailures = 0;
-    const qint64 every = qMax<qint64>(1, qint64(spreadMs / 20));
     finishAfterLoad(w);
-    start();
-    QElapsedTimer since;
-    since.start();
-    while (!jobsDone(w)) {
-        if (waits.size() < 20 && since.elapsed() >= every) {
-            since.restart();
-            typeNewStation(rt, w, rng);
-            QElapsedTimer t;
-            t.start();
-            deskOf(&w)->storeEntry(608);
-            waits.push_back(double(t.nsecsElapsed()) / 1e6);
-        }
-        runUntil([&] { return jobsDone(w) || (waits.size() < 20 && since.elapsed() >= every); });
-    }
-    finishJobs(w);
+    twentyDuring(w, spreadMs, start, [&] {
+        typeNewStation(rt, w, rng);
+        QElapsedTimer t;
+        t.start();
+        deskOf(&w)->storeEntry(608);
+        waits.push_back(double(t.nsecsElapsed()) / 1e6);
+    });
     record(QStringLiteral("check-in during a %1").arg(job), size, summarise(waits));
     const double longest = waits.empty() ? 0 : *std::max_element(waits.begin(), waits.end());
     record(QStringLiteral("check-in during a %1: longest").arg(job), size, summarise({longest}));
@@ -1113,24 +1124,15 @@ void recordKeystrokesDuring(Runtime &rt, Trelvin &w, const QString &job, const Q
     CallSearch *const search = callSearchOf(&w);
     std::vector<double> waits;
     int partial = 0;
-    const qint64 every = qMax<qint64>(1, qint64(spreadMs / 20));
-    start();
-    QElapsedTimer since;
-    since.start();
-    while (!jobsDone(w)) {
-        if (waits.size() < 20 && since.elapsed() >= every) {
-            since.restart();
-            QElapsedTimer t;
-            t.start();
-            search->searchEdited(fragment);
-            waits.push_back(double(t.nsecsElapsed()) / 1e6);
-            const QString label = FORM(&w, lb_candidate)->text();
-            partial += label.endsWith(QLatin1String("so far")) || label == QLatin1String("Searching...");
-            search->searchEdited(QString());
-        }
-        runUntil([&] { return jobsDone(w) || (waits.size() < 20 && since.elapsed() >= every); });
-    }
-    finishJobs(w);
+    twentyDuring(w, spreadMs, start, [&] {
+        QElapsedTimer t;
+        t.start();
+        search->searchEdited(fragment);
+        waits.push_back(double(t.nsecsElapsed()) / 1e6);
+        const QString label = FORM(&w, lb_candidate)->text();
+        partial += label.endsWith(QLatin1String("so far")) || label == QLatin1String("Searching...");
+        search->searchEdited(QString());
+    });
     record(QStringLiteral("keystroke during a %1").arg(job), size, summarise(waits));
     const QString count = QStringLiteral("%1 of %2").arg(partial).arg(waits.size());
     results.push_back(

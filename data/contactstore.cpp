@@ -162,9 +162,14 @@ void contactRowChanged(void *context, int, const char *, const char *table, sqli
         search->markStale();
 }
 
-int authorizeContactChange(void *context, int action, const char *first, const char *second, const char *, const char *)
+// An authorizer's part for the contact table, on the window's connections
+// and the workers' alike: SQLite's answer, and in `replaced` whether the
+// statement drops the table or renames it (away, or a loaded one into
+// place).
+int contactTableAction(ContactStore::CallSearch &search, int action, const char *first, const char *second,
+                       bool &replaced)
 {
-    auto *search = static_cast<ContactStore::CallSearch *>(context);
+    replaced = false;
     switch (action) {
     case SQLITE_DELETE:
         // Emptying a whole table skips the update hook unless told to go
@@ -172,25 +177,32 @@ int authorizeContactChange(void *context, int action, const char *first, const c
         // would not drop it then.
         if (!isContactTable(first))
             return SQLITE_OK;
-        if (search->dropping) {
-            search->dropping = false;
+        if (search.dropping) {
+            search.dropping = false;
             return SQLITE_OK;
         }
         return SQLITE_IGNORE;
     case SQLITE_DROP_TABLE:
-        // A dropped table: read whole.
-        search->dropping = isContactTable(first);
-        if (search->dropping)
-            search->markStale();
+        search.dropping = isContactTable(first);
+        replaced = search.dropping;
         return SQLITE_OK;
     case SQLITE_ALTER_TABLE:
-        // A loaded table renamed into place, or the table renamed away.
-        if (second && std::strncmp(second, "contact", 7) == 0)
-            search->markStale();
+        replaced = second && std::strncmp(second, "contact", 7) == 0;
         return SQLITE_OK;
     default:
         return SQLITE_OK;
     }
+}
+
+int authorizeContactChange(void *context, int action, const char *first, const char *second, const char *, const char *)
+{
+    auto *search = static_cast<ContactStore::CallSearch *>(context);
+    bool replaced = false;
+    const int answer = contactTableAction(*search, action, first, second, replaced);
+    // A table dropped or renamed: read whole.
+    if (replaced)
+        search->markStale();
+    return answer;
 }
 
 void contactsRolledBack(void *context)
@@ -216,29 +228,10 @@ void workerRowChanged(void *context, int, const char *, const char *table, sqlit
 int authorizeWorkerChange(void *context, int action, const char *first, const char *second, const char *, const char *)
 {
     auto *search = static_cast<ContactStore::CallSearch *>(context);
-    switch (action) {
-    case SQLITE_DELETE:
-        // As on the window's connection: a table emptied at once would pass
-        // the update hook by.
-        if (!isContactTable(first))
-            return SQLITE_OK;
-        if (search->dropping) {
-            search->dropping = false;
-            return SQLITE_OK;
-        }
-        return SQLITE_IGNORE;
-    case SQLITE_DROP_TABLE:
-        search->dropping = isContactTable(first);
-        search->workerTouched = search->workerTouched || search->dropping;
-        return SQLITE_OK;
-    case SQLITE_ALTER_TABLE:
-        // A loaded table renamed into place, or the table renamed away.
-        if (second && std::strncmp(second, "contact", 7) == 0)
-            search->workerTouched = true;
-        return SQLITE_OK;
-    default:
-        return SQLITE_OK;
-    }
+    bool replaced = false;
+    const int answer = contactTableAction(*search, action, first, second, replaced);
+    search->workerTouched = search->workerTouched || replaced;
+    return answer;
 }
 
 int workerCommitting(void *context)

@@ -223,6 +223,20 @@ bool waitForCallIndex(Storage &storage)
     return false;
 }
 
+bool runAsAnotherProgram(const QString &path, const QString &sql)
+{
+    const QString name = QStringLiteral("another program");
+    bool ran = false;
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        other.setDatabaseName(path);
+        ran = other.open() && run(other, sql);
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ran;
+}
+
 void fillEntry(Trelvin *w, const QString &call, const QString &name, const QString &city, const QString &qso)
 {
     deskOf(w)->setEntry(0);

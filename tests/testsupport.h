@@ -105,6 +105,10 @@ bool waitForJobs(Trelvin *w, int timeoutMs = 60000);
 // serve; false when it could not be read (three tries).
 bool waitForCallIndex(Storage &storage);
 
+// Runs `sql` on `path` through a connection of its own, closed after it, as
+// another program writing the file would.
+bool runAsAnotherProgram(const QString &path, const QString &sql);
+
 // A contact's values as a club-server change carries them (a JSON array):
 // the call, the name "Bo" and the city.
 QString contactData(const QString &call, const QString &city);

@@ -741,14 +741,7 @@ void TestBulkJobs::searchKeepsItsIndexBesideOtherWork()
     // Another program writes in the same moment as the load: the index is
     // kept while the load runs, and read again once this program's work is
     // done.
-    {
-        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
-        other.setDatabaseName(fileDb(w).databaseName());
-        QVERIFY(other.open());
-        QVERIFY(QSqlQuery(other).exec("INSERT INTO contact (call) VALUES ('W1OTHER')"));
-        other.close();
-    }
-    QSqlDatabase::removeDatabase("other program");
+    QVERIFY(runAsAnotherProgram(fileDb(w).databaseName(), "INSERT INTO contact (call) VALUES ('W1OTHER')"));
     before = loadedRows();
     QTRY_VERIFY_WITH_TIMEOUT(loadedRows() > before, 20000);
     QVERIFY(answer() >= 2);

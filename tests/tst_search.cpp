@@ -860,14 +860,7 @@ void TestSearch::searchFollowsEveryWrite()
     same("filled again");
 
     // Another program's write passes this program's connections by.
-    {
-        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other program");
-        other.setDatabaseName(fileDb(w).databaseName());
-        QVERIFY(other.open());
-        QVERIFY(QSqlQuery(other).exec("INSERT INTO contact (call) VALUES ('W2ABX')"));
-        other.close();
-    }
-    QSqlDatabase::removeDatabase("other program");
+    QVERIFY(runAsAnotherProgram(fileDb(w).databaseName(), "INSERT INTO contact (call) VALUES ('W2ABX')"));
     same("written by another program");
 
     // Written on workers' own connections, with another worker open
