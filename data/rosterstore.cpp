@@ -71,12 +71,10 @@ private:
 };
 
 namespace {
-using KeptLines = KeptRosterLines;
-
 // One kept line's fields as the merge reads them: emptiness from the field
 // as the file gave it, the phone's value as stored (digits only).
 struct LineFields {
-    const KeptLines &lines;
+    const KeptRosterLines &lines;
     qsizetype line;
     bool empty(int k) const { return lines.isNull(line, k) || lines.utf8(line, k).isEmpty(); }
     QByteArrayView utf8(int k) const { return lines.utf8(line, k == PhoneField ? Schema::ContactFields : k); }
@@ -90,15 +88,11 @@ struct LineFields {
     }
 };
 
-// The columns by name, as Sql::ContactByCall reads them.
-const char ContactById[] = "SELECT id, call, name, last, class, expire, address, city, state, zip, country, email, "
-                           "phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE id = ?";
-
 // The statements that merge the roster's contact data into the contacts.
 struct RosterMerge {
     explicit RosterMerge(const QSqlDatabase &db)
         : findId(db, "SELECT id FROM contact WHERE call = ?"),
-          row(db, ContactById),
+          row(db, Sql::ContactById),
           update(db, Sql::UpdateContactById),
           insert(db, Schema::InsertContact)
     {

@@ -402,16 +402,6 @@ void Storage::createTables(Opening &opening, QSqlQuery &query)
     }
 }
 
-namespace {
-// The highest row id of `table`, 0 when it is empty.
-qint64 lastId(const QSqlDatabase &db, const char *table)
-{
-    const QByteArray sql = QByteArray("SELECT max(rowid) FROM ") + table;
-    Direct::Statement query(db, sql.constData());
-    return query.next() ? query.integer(0) : 0;
-}
-} // namespace
-
 // What killed loads left, dropped; then the window's short waits for locks.
 void Storage::readyForWindow(Opening &opening, QSqlQuery &query)
 {
@@ -422,7 +412,7 @@ void Storage::readyForWindow(Opening &opening, QSqlQuery &query)
     for (const char *table : {"contact_loading", "contact_replaced", "log_loading", "log_replaced"}) {
         if (!opening.ok() || !schemaHas(fileDb, table))
             continue;
-        if (lastId(fileDb, table) > InlineIndexRows) {
+        if (tableRows(fileDb, QString::fromLatin1(table)) > InlineIndexRows) {
             opening.leftOverBeside = true;
             continue;
         }

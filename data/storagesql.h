@@ -121,6 +121,11 @@ namespace Sql {
 inline constexpr char ContactByCall[] =
     "SELECT id, call, name, last, class, expire, address, city, state, zip, country, email, "
     "phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE call = ?";
+// The same row by its id (the roster load reads its members' rows in the
+// table's order).
+inline constexpr char ContactById[] =
+    "SELECT id, call, name, last, class, expire, address, city, state, zip, country, email, "
+    "phone, lat, lon, grid, source, utc, dst, born FROM contact WHERE id = ?";
 // A roster line's contact data; call and id stay.
 inline constexpr char UpdateContactById[] =
     "UPDATE contact SET name=?, last=?, class=?, expire=?, address=?, city=?, state=?, "

@@ -9,11 +9,6 @@ namespace TableReading {
 
 namespace {
 QAtomicInteger<quint64> lockers;
-
-const char *tableName(Storage::Table table)
-{
-    return table == Storage::Table::Contacts ? "contact" : "log";
-}
 } // namespace
 
 WritesHeld::WritesHeld(const QString &path)
@@ -58,7 +53,7 @@ void endReading(const QSqlDatabase &db)
 
 Storage::Result idRange(const QSqlDatabase &db, Storage::Table table, qint64 *first, qint64 *last)
 {
-    const QByteArray sql = QByteArray("SELECT min(id), max(id) FROM ") + tableName(table);
+    const QByteArray sql = QByteArray("SELECT min(id), max(id) FROM ") + StorageSql::spec(table).table;
     Direct::Statement query(db, sql.constData());
     *first = 1;
     *last = 0;
@@ -72,7 +67,7 @@ Storage::Result idRange(const QSqlDatabase &db, Storage::Table table, qint64 *fi
 Storage::Result eachRowBetween(const QSqlDatabase &db, Storage::Table table, qint64 from, qint64 to,
                                const std::function<void(const StoredRow &)> &row)
 {
-    const QByteArray sql = QByteArray("SELECT * FROM ") + tableName(table) + " WHERE id BETWEEN ? AND ?";
+    const QByteArray sql = QByteArray("SELECT * FROM ") + StorageSql::spec(table).table + " WHERE id BETWEEN ? AND ?";
     Direct::Statement query(db, sql.constData());
     query.bindInt(1, from);
     query.bindInt(2, to);
